@@ -33,6 +33,7 @@ private:
 QUORVEL_EXCEPTION(EAbort, Exception);
 QUORVEL_EXCEPTION(EConvertError, Exception);
 QUORVEL_EXCEPTION(EInvalidCast, Exception);
+QUORVEL_EXCEPTION(EInvalidOp, Exception);  // Round/Trunc of NaN or out of range
 QUORVEL_EXCEPTION(EInvalidOperation, Exception);
 QUORVEL_EXCEPTION(EInvalidPointer, Exception);
 QUORVEL_EXCEPTION(EArgumentException, Exception);
@@ -49,6 +50,7 @@ QUORVEL_EXCEPTION(EClassNotFound, Exception);
 QUORVEL_EXCEPTION(EPropertyError, Exception);
 QUORVEL_EXCEPTION(EComponentError, Exception);
 QUORVEL_EXCEPTION(EReadError, Exception);
+QUORVEL_EXCEPTION(EParserError, EReadError);  // form text syntax
 QUORVEL_EXCEPTION(EWriteError, Exception);
 QUORVEL_EXCEPTION(EStreamError, Exception);
 QUORVEL_EXCEPTION(EFCreateError, EStreamError);
@@ -63,6 +65,7 @@ QUORVEL_EXCEPTION(EJSONParseException, EJSONException);
 QUORVEL_EXCEPTION(EJsonReaderException, EJSONException);
 QUORVEL_EXCEPTION(EJsonWriterException, EJSONException);
 QUORVEL_EXCEPTION(EThread, Exception);
+QUORVEL_EXCEPTION(EMonitorLockException, Exception);  // releasing a lock the thread does not hold
 QUORVEL_EXCEPTION(EUnsupportedPlatformService, Exception);
 QUORVEL_EXCEPTION(EContext3DException, Exception);
 QUORVEL_EXCEPTION(EBitmapLoadingFailed, Exception);

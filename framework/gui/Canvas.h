@@ -1,0 +1,152 @@
+#pragma once
+// 2D canvases. A canvas draws into 32-bit BGRA pixels (straight alpha) in software, so the
+// engine's OpenGL context stays the only GL context of the process and drawing never
+// changes which context is current.
+//
+//   if (canvas->BeginScene()) {          // takes the global canvas lock until EndScene
+//     canvas->DrawBitmap(bmp, bmp->GetBoundsF(), dest, 0.5f, true);
+//     canvas->EndScene();                // a window canvas shows the picture here
+//   }
+//
+// TBitmapCanvas draws into a TBitmap; TWindowCanvas into a back buffer that EndScene copies
+// to an SDL window's surface. The canvas class (TCanvasClass) answers the class-level
+// questions: styles, attributes, bitmap handles.
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "framework/gui/Bitmap.h"
+#include "framework/math/AlphaColor.h"
+#include "framework/math/Point.h"
+#include "framework/math/Rect.h"
+#include "framework/rtl/Object.h"
+#include "framework/rtl/Set.h"
+
+namespace quorvel {
+
+class TSdlWindow;
+
+enum class TCanvasStyle : uint8_t { NeedGPUSurface = 0, SupportClipRects = 1, SupportModulation = 2, DisableGlobalLock = 3 };
+FW_ENUM(TCanvasStyle, NeedGPUSurface, SupportClipRects, SupportModulation, DisableGlobalLock)
+using TCanvasStyles = TSet<TCanvasStyle>;
+
+enum class TCanvasAttribute : uint8_t { MaxBitmapSize = 0 };
+FW_ENUM(TCanvasAttribute, MaxBitmapSize)
+
+// The class-level side of a canvas implementation. The software canvas is the default; a
+// GPU canvas would answer NeedGPUSurface and make real bitmap handles.
+class TCanvasClass {
+public:
+  virtual ~TCanvasClass() = default;
+  virtual TCanvasStyles GetCanvasStyle() const { return {}; }
+  virtual int32_t GetAttribute(TCanvasAttribute Attribute) const;
+  // Makes the handle of a bitmap's image; may adjust the pixel format it is given.
+  virtual TBitmapHandle InitializeBitmap(int32_t Width, int32_t Height, float Scale, TPixelFormat& PixelFormat) const;
+  virtual void FinalizeBitmap(TBitmapHandle& Handle) const { Handle = 0; }
+};
+
+// The canvas class of new bitmaps and canvases.
+const TCanvasClass& DefaultCanvasClass();
+// Installs another default (nullptr restores the software canvas class); the caller keeps
+// it alive while installed.
+void SetDefaultCanvasClass(const TCanvasClass* Value);
+
+class TCanvas : public TObject {
+public:
+  ~TCanvas() override;
+
+  // One re-entrant lock shared by every canvas and 3D context: a scene holds it from a
+  // successful BeginScene to the matching EndScene.
+  static void Lock();
+  static void Unlock();
+  static bool TryLock();
+  static TCanvasStyles GetCanvasStyle() { return DefaultCanvasClass().GetCanvasStyle(); }
+  static int32_t GetAttribute(TCanvasAttribute Attribute) { return DefaultCanvasClass().GetAttribute(Attribute); }
+
+  // Answers False (and holds no lock) when the canvas has nothing to draw into.
+  bool BeginScene();
+  // Ends one scene; the outermost one finishes the picture (DoEndScene). Without an open
+  // scene it does nothing.
+  void EndScene();
+  int32_t GetBeginSceneCount() const { return FBeginSceneCount; }
+  // Drawing is immediate here: nothing to flush.
+  void Flush() {}
+
+  int32_t GetWidth() const { return FWidth; }
+  int32_t GetHeight() const { return FHeight; }
+  float GetScale() const { return FScale; }
+
+  // Added to every destination coordinate (controls paint in their local coordinates).
+  TPointF GetOffset() const { return FOffset; }
+  void SetOffset(const TPointF& Value) { FOffset = Value; }
+
+  // Drawing operations need an open scene (EInvalidOperation otherwise).
+  void Clear(TAlphaColor Color);
+  // Fills a rectangle with Color blended over the pixels (straight-alpha "over").
+  void FillRect(const TRectF& ARect, TAlphaColor Color, float AOpacity = 1);
+  // Draws the SrcRect part of ABitmap (bitmap pixels) into DstRect (canvas units), blended
+  // over the pixels with its alpha times AOpacity (clamped to 0..1). HighSpeed samples the
+  // nearest pixel; otherwise bilinear. A null or empty bitmap draws nothing.
+  void DrawBitmap(const TBitmap* ABitmap, const TRectF& SrcRect, const TRectF& DstRect, float AOpacity,
+                  bool HighSpeed = false);
+
+protected:
+  TCanvas() = default;
+
+  // The target pixels for this scene (BGRA, straight alpha); False when there are none.
+  virtual bool DoBeginScene(TBitmapData& Target) = 0;
+  virtual void DoEndScene() {}
+  void SetSize(int32_t AWidth, int32_t AHeight, float AScale) {
+    FWidth = AWidth;
+    FHeight = AHeight;
+    FScale = AScale;
+  }
+
+private:
+  void CheckScene() const;
+
+  TBitmapData FTarget;
+  int32_t FBeginSceneCount = 0;
+  int32_t FWidth = 0;
+  int32_t FHeight = 0;
+  float FScale = 1;
+  TPointF FOffset;
+};
+
+// Draws into a bitmap; EndScene announces the change to the bitmap.
+class TBitmapCanvas final : public TCanvas {
+public:
+  explicit TBitmapCanvas(TBitmap* ABitmap);
+  TBitmap* GetBitmap() const { return FBitmap; }
+
+protected:
+  bool DoBeginScene(TBitmapData& Target) override;
+  void DoEndScene() override;
+
+private:
+  TBitmap* FBitmap;
+  TBitmapData FData;
+};
+
+// Draws into a back buffer of the window's client size; EndScene copies it to the window
+// surface and shows it. The back buffer keeps its pixels between scenes. A window whose
+// native side is gone (platform shut down) gives no scene.
+class TWindowCanvas final : public TCanvas {
+public:
+  explicit TWindowCanvas(TSdlWindow* AWindow);
+  TSdlWindow* GetWindow() const { return FWindow; }
+  // Copies the window surface into ABitmap (BGRA, alpha 255); False without a surface.
+  bool ReadWindowPixels(TBitmap* ABitmap) const;
+
+protected:
+  bool DoBeginScene(TBitmapData& Target) override;
+  void DoEndScene() override;
+
+private:
+  TSdlWindow* FWindow;
+  int32_t FBufferWidth = 0;
+  int32_t FBufferHeight = 0;
+  std::vector<uint8_t> FBuffer;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,118 @@
+#pragma once
+// Zip archives over libzip, read and written through a TStream (a file the archive opens
+// itself, or the caller's stream). Indices count the live entries in directory order.
+//
+// Close() writes the central directory back into the stream (the whole archive is rebuilt
+// in memory and then copied over the stream, which is cut to its new size). An archive left
+// without entries is kept as the 22-byte end-of-central-directory record: libzip would
+// delete it, which for a stream means nothing valid is left. A zero-byte stream opens as a
+// new, empty archive. Damaged archives, missing entries and failing streams raise
+// EZipException with libzip's description.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "framework/io/Stream.h"
+
+struct zip;
+
+namespace quorvel {
+
+enum class TZipMode : uint8_t { zmClosed, zmRead, zmReadWrite, zmWrite };
+constexpr TZipMode zmClosed = TZipMode::zmClosed;
+constexpr TZipMode zmRead = TZipMode::zmRead;
+constexpr TZipMode zmReadWrite = TZipMode::zmReadWrite;
+constexpr TZipMode zmWrite = TZipMode::zmWrite;
+
+// Compression method numbers as stored in the archive.
+enum class TZipCompression : uint16_t { zcStored = 0, zcDeflate = 8, zcDeflate64 = 9, zcBZIP2 = 12, zcLZMA = 14 };
+constexpr TZipCompression zcStored = TZipCompression::zcStored;
+constexpr TZipCompression zcDeflate = TZipCompression::zcDeflate;
+
+// One entry's directory record. LocalHeaderOffset is known for entries already in the
+// archive when it was opened (0 for entries added since).
+struct TZipHeader {
+  uint16_t MadeByVersion = 0;
+  uint16_t RequiredVersion = 0;
+  uint16_t Flag = 0;
+  uint16_t CompressionMethod = 0;
+  uint32_t ModifiedDateTime = 0;  // MS-DOS date (high word) and time (low word)
+  uint32_t CRC32 = 0;
+  uint32_t CompressedSize = 0;
+  uint32_t UncompressedSize = 0;
+  uint16_t FileNameLength = 0;
+  uint16_t ExtraFieldLength = 0;
+  uint16_t FileCommentLength = 0;
+  uint16_t DiskNumberStart = 0;
+  uint16_t InternalAttributes = 0;
+  uint32_t ExternalAttributes = 0;
+  uint32_t LocalHeaderOffset = 0;
+  std::string FileName;
+  TBytes ExtraField;
+  std::string FileComment;
+};
+
+class TZipFile : public TObject {
+public:
+  TZipFile();
+  ~TZipFile() override;  // closes (writing) an open archive; errors are swallowed
+
+  // zmRead opens an existing file; zmWrite creates or empties it; zmReadWrite opens it or
+  // creates it when missing.
+  void Open(const std::string& fileName, TZipMode mode);
+  // The stream is not owned; it must stay alive until Close.
+  void Open(TStream* stream, TZipMode mode);
+  void Close();
+
+  TZipMode GetMode() const { return FMode; }
+  int32_t GetFileCount() const;
+  std::vector<std::string> GetFileNames() const;
+  std::string GetFileName(int32_t index) const;
+  // Exact (case-sensitive) match; -1 when absent.
+  int32_t IndexOf(std::string_view name) const;
+
+  // The data from the stream's position to its end becomes the entry; an entry of the same
+  // name is replaced.
+  void Add(TStream* data, const std::string& name, TZipCompression compression = zcDeflate);
+  void Add(const TBytes& data, const std::string& name, TZipCompression compression = zcDeflate);
+  void Add(const void* data, size_t size, const std::string& name, TZipCompression compression = zcDeflate);
+  void AddFile(const std::string& fileName, const std::string& name, TZipCompression compression = zcDeflate);
+
+  // The entry's data in a new memory stream at position 0 (the caller owns it).
+  void Read(std::string_view name, TStream*& stream, TZipHeader& header);
+  void Read(int32_t index, TStream*& stream, TZipHeader& header);
+  void Read(std::string_view name, TBytes& bytes);
+  void Read(int32_t index, TBytes& bytes);
+  void Read(int32_t index, TBytes& bytes, TZipHeader& header);
+  TZipHeader GetHeader(int32_t index) const;
+
+  // Removes an entry; a name that is not in the archive changes nothing.
+  void Delete(std::string_view name);
+  void Delete(int32_t index);
+
+  static bool IsValid(const std::string& fileName);
+  static bool IsValid(TStream* stream);
+
+  struct Source;  // the libzip source over the stream (internal)
+
+private:
+  void RequireOpen(const char* what) const;
+  void RequireWritable() const;
+  uint64_t ZipIndex(int32_t index) const;
+  void Refresh();
+  void ReadDirectoryOffsets();
+  [[noreturn]] void RaiseZip(const std::string& what) const;
+
+  zip* FZip = nullptr;
+  std::unique_ptr<Source> FSource;
+  TStream* FStream = nullptr;
+  std::unique_ptr<TStream> FOwnedStream;
+  TZipMode FMode = zmClosed;
+  std::vector<uint64_t> FLive;       // libzip index of each live entry
+  std::vector<std::string> FNames;   // name of each live entry
+  std::vector<std::pair<std::string, uint32_t>> FOffsets;  // local-header offsets at open
+};
+
+}  // namespace quorvel

@@ -1,0 +1,347 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <random>
+
+#include "framework/io/Path.h"
+#include "framework/io/ZLib.h"
+#include "framework/io/ZipFile.h"
+
+namespace quorvel {
+namespace {
+
+// The system interpreter first: version-manager shims cost a second per start.
+const std::string& Python() {
+  static const std::string python = [] {
+    for (const char* candidate : {"/usr/bin/python3", "python3"})
+      if (std::system((std::string(candidate) + " -c 'import zipfile' >/dev/null 2>&1").c_str()) == 0) return std::string(candidate);
+    return std::string();
+  }();
+  return python;
+}
+
+bool HavePython() { return !Python().empty(); }
+
+// Another zip reader's verdict: python's zipfile tests every entry's CRC.
+bool PythonZipTestPasses(const std::string& path) {
+  return std::system((Python() + " -m zipfile -t '" + path + "' >/dev/null 2>&1").c_str()) == 0;
+}
+
+TBytes Text(size_t n, char seed) {
+  TBytes b(n);
+  for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>('a' + (seed + i * 3 + i / 11) % 26);
+  return b;
+}
+
+class ZipFiles : public testing::Test {
+protected:
+  void SetUp() override {
+    std::string tmpl = testing::TempDir() + "quorvel-zip-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    Dir = tmpl;
+  }
+  void TearDown() override { std::filesystem::remove_all(Dir); }
+  std::string PathOf(const std::string& name) const { return Dir + "/" + name; }
+
+  // models/a.json (deflated), textures/b.png (stored), c.txt (deflated).
+  void WriteThree(const std::string& path) {
+    TZipFile z;
+    z.Open(path, zmWrite);
+    z.Add(A, "models/a.json");
+    z.Add(B, "textures/b.png", zcStored);
+    TBytesStream c(C);
+    z.Add(&c, "c.txt", zcDeflate);
+    z.Close();
+  }
+
+  std::string Dir;
+  const TBytes A = Text(5000, 1), B = Text(3000, 2), C = Text(7000, 3);
+};
+
+TEST_F(ZipFiles, DeletingOneOfThreeKeepsTheOthersReadableElsewhereToo) {
+  for (const char* victim : {"models/a.json", "textures/b.png", "c.txt"}) {
+    SCOPED_TRACE(victim);
+    const std::string path = PathOf("three.zip");
+    WriteThree(path);
+    std::vector<TZipHeader> before;
+    {
+      TZipFile z;
+      z.Open(path, zmRead);
+      for (int i = 0; i < 3; ++i) before.push_back(z.GetHeader(i));
+    }
+    EXPECT_EQ(before[0].LocalHeaderOffset, 0u);
+    {
+      TZipFile z;
+      z.Open(path, zmReadWrite);
+      z.Delete(victim);
+      z.Delete("not/there");  // absent names change nothing
+      EXPECT_EQ(z.GetFileCount(), 2);
+      z.Close();
+    }
+    TZipFile z;
+    z.Open(path, zmRead);
+    const int removed = victim[0] == 'm' ? 0 : victim[0] == 't' ? 1 : 2;
+    std::vector<std::string> expected = {"models/a.json", "textures/b.png", "c.txt"};
+    expected.erase(expected.begin() + removed);
+    ASSERT_EQ(z.GetFileNames(), expected);
+    const uint32_t span = removed == 2 ? 0 : before[removed + 1].LocalHeaderOffset - before[removed].LocalHeaderOffset;
+    const TBytes* contents[] = {&A, &B, &C};
+    for (int i = 0, k = 0; i < 3; ++i) {
+      if (i == removed) continue;
+      TStream* s = nullptr;
+      TZipHeader h;
+      z.Read(expected[static_cast<size_t>(k)], s, h);
+      std::unique_ptr<TStream> owned(s);
+      ASSERT_EQ(s->GetSize(), static_cast<int64_t>(contents[i]->size()));
+      EXPECT_EQ(s->GetPosition(), 0);
+      TBytes back(contents[i]->size());
+      s->ReadBuffer(back.data(), static_cast<int64_t>(back.size()));
+      EXPECT_EQ(back, *contents[i]);
+      // Later entries move down by the removed entry's span.
+      EXPECT_EQ(h.LocalHeaderOffset, before[i].LocalHeaderOffset - (i > removed ? span : 0));
+      EXPECT_EQ(h.CRC32, Crc32(0, contents[i]->data(), contents[i]->size()));
+      ++k;
+    }
+    z.Close();
+    if (HavePython()) {
+      EXPECT_TRUE(PythonZipTestPasses(path));
+    }
+  }
+}
+
+TEST_F(ZipFiles, EmptyArchivesStayValid22ByteFiles) {
+  const std::string path = PathOf("empty.zip");
+  { TFileStream touch(path, fmCreate); }
+  {
+    TZipFile z;  // a zero-byte file opens as a new archive
+    z.Open(path, zmReadWrite);
+    EXPECT_EQ(z.GetFileCount(), 0);
+    z.Close();
+  }
+  EXPECT_EQ(std::filesystem::file_size(path), 22u);
+  {
+    TZipFile z;
+    z.Open(path, zmReadWrite);
+    z.Add(TBytes{1, 2, 3}, "x.bin");
+    z.Close();
+  }
+  EXPECT_GT(std::filesystem::file_size(path), 22u);
+  {
+    TZipFile z;
+    z.Open(path, zmReadWrite);
+    z.Delete("x.bin");
+    z.Close();  // libzip would delete the file here
+  }
+  ASSERT_TRUE(std::filesystem::exists(path));
+  EXPECT_EQ(std::filesystem::file_size(path), 22u);
+  TZipFile z;
+  z.Open(path, zmRead);
+  EXPECT_EQ(z.GetFileCount(), 0);
+  z.Close();
+  EXPECT_TRUE(TZipFile::IsValid(path));
+  if (HavePython()) {
+      EXPECT_TRUE(PythonZipTestPasses(path));
+    }
+
+  // Never-existing file in zmReadWrite and zmWrite: created, left as an empty archive.
+  for (TZipMode mode : {zmReadWrite, zmWrite}) {
+    const std::string fresh = PathOf(mode == zmWrite ? "w.zip" : "rw.zip");
+    TZipFile n;
+    n.Open(fresh, mode);
+    n.Close();
+    EXPECT_EQ(std::filesystem::file_size(fresh), 22u);
+  }
+}
+
+TEST_F(ZipFiles, MemoryStreamArchiveWorksLikeTheAssetPackagesUseIt) {
+  TMemoryStream archive;
+  for (int round = 0; round < 3; ++round) {  // open, change, close on every operation
+    TZipFile z;
+    z.Open(&archive, zmReadWrite);
+    const std::string name = "group" + std::to_string(round) + "/asset.json";
+    z.Delete(name);
+    TBytesStream data(Text(1000 + round, static_cast<char>(round)));
+    z.Add(&data, name, zcDeflate);
+    z.Close();
+    EXPECT_EQ(archive.GetPosition(), 0);
+  }
+  TZipFile z;
+  z.Open(&archive, zmReadWrite);
+  EXPECT_EQ(z.GetFileCount(), 3);
+  EXPECT_EQ(z.IndexOf("group1/asset.json"), 1);
+  EXPECT_EQ(z.IndexOf("GROUP1/asset.json"), -1);  // exact names
+  z.Add(TBytes{7}, "group1/asset.json");           // same name replaces
+  EXPECT_EQ(z.GetFileCount(), 3);
+  z.Close();
+  z.Open(&archive, zmRead);
+  TBytes back;
+  z.Read("group1/asset.json", back);
+  EXPECT_EQ(back, TBytes{7});
+  z.Close();
+  archive.SaveToFile(PathOf("mem.zip"));
+  if (HavePython()) {
+      EXPECT_TRUE(PythonZipTestPasses(PathOf("mem.zip")));
+    }
+}
+
+TEST_F(ZipFiles, HeadersTellStoredFromDeflated) {
+  const std::string path = PathOf("h.zip");
+  WriteThree(path);
+  TZipFile z;
+  z.Open(path, zmRead);
+  const struct {
+    const char* Name;
+    uint16_t Method;
+    size_t Size;
+  } cases[] = {{"models/a.json", 8, 5000}, {"textures/b.png", 0, 3000}, {"c.txt", 8, 7000}};
+  for (const auto& c : cases) {
+    const TZipHeader h = z.GetHeader(z.IndexOf(c.Name));
+    EXPECT_EQ(h.CompressionMethod, c.Method) << c.Name;
+    EXPECT_EQ(h.UncompressedSize, c.Size) << c.Name;
+    EXPECT_EQ(h.FileName, c.Name);
+    EXPECT_EQ(h.FileNameLength, std::strlen(c.Name));
+    if (c.Method == 0) {
+      EXPECT_EQ(h.CompressedSize, c.Size);
+    } else {
+      EXPECT_LT(h.CompressedSize, c.Size);
+    }
+    EXPECT_NE(h.ModifiedDateTime, 0u);
+  }
+}
+
+TEST_F(ZipFiles, ReadsArchivesWrittenByAnotherZipWriter) {
+  if (!HavePython()) GTEST_SKIP() << "python3 missing";
+  const std::string path = PathOf("py.zip");
+  const std::string script =
+      "import zipfile,sys\n"
+      "with zipfile.ZipFile(sys.argv[1],'w') as z:\n"
+      "  z.writestr('dir/deflated.txt','hello '*1000, compress_type=zipfile.ZIP_DEFLATED)\n"
+      "  z.writestr('stored.bin', bytes(range(256)), compress_type=zipfile.ZIP_STORED)\n";
+  const std::string py = PathOf("make.py");
+  TFile::WriteAllText(py, script);
+  ASSERT_EQ(std::system((Python() + " '" + py + "' '" + path + "'").c_str()), 0);
+  TZipFile z;
+  z.Open(path, zmRead);
+  ASSERT_EQ(z.GetFileNames(), (std::vector<std::string>{"dir/deflated.txt", "stored.bin"}));
+  TBytes b;
+  z.Read("stored.bin", b);
+  ASSERT_EQ(b.size(), 256u);
+  EXPECT_EQ(b[255], 255);
+  z.Read(0, b);
+  EXPECT_EQ(b.size(), 6000u);
+}
+
+TEST_F(ZipFiles, DamagedArchivesRaiseZipExceptionsAndNeverCrash) {
+  const std::string path = PathOf("good.zip");
+  WriteThree(path);
+  const TBytes good = TFile::ReadAllBytes(path);
+
+  // Every cut either fails to open or fails to read, never crashes or succeeds silently wrong.
+  for (size_t len = 0; len < good.size(); len += 37) {
+    TBytesStream cut(TBytes(good.begin(), good.begin() + static_cast<ptrdiff_t>(len)));
+    TZipFile z;
+    try {
+      z.Open(&cut, zmRead);
+    } catch (const EZipException&) {
+      continue;
+    }
+    EXPECT_EQ(len, 0u) << "a truncated archive opened at length " << len;  // 0 bytes = new archive
+  }
+
+  const size_t eocd = good.size() - 22;
+  const size_t cd = good[eocd + 16] | (good[eocd + 17] << 8) | (good[eocd + 18] << 16) | (size_t{good[eocd + 19]} << 24);
+  const struct {
+    const char* Name;
+    size_t At;
+  } cases[] = {
+      {"end record signature", eocd},
+      {"central directory offset", eocd + 16},
+      {"central directory entry signature", cd},
+      {"central directory name length", cd + 29},
+      {"local header name length", 26},
+  };
+  for (const auto& c : cases) {
+    TBytes bad = good;
+    bad[c.At] ^= 0xFF;
+    TBytesStream s(bad);
+    TZipFile z;
+    bool raised = false;
+    try {
+      z.Open(&s, zmRead);
+      for (int i = 0; i < z.GetFileCount(); ++i) {
+        TBytes out;
+        z.Read(i, out);
+      }
+    } catch (const EZipException& e) {
+      raised = true;
+      EXPECT_FALSE(std::string(e.what()).empty());
+    }
+    EXPECT_TRUE(raised) << c.Name;
+  }
+
+  // Damaged entry data: the archive opens, reading that entry raises.
+  {
+    TZipFile z;
+    z.Open(path, zmRead);
+    const uint32_t off = z.GetHeader(0).LocalHeaderOffset;
+    z.Close();
+    TBytes bad = good;
+    bad[off + 30 + std::strlen("models/a.json") + 40] ^= 0x5A;
+    TBytesStream s(bad);
+    z.Open(&s, zmRead);
+    TBytes out;
+    EXPECT_THROW(z.Read("models/a.json", out), EZipException);
+    z.Read("textures/b.png", out);  // the others stay readable
+    EXPECT_EQ(out, B);
+  }
+
+  std::mt19937 rng(5);
+  TBytes garbage(4096);
+  for (auto& g : garbage) g = static_cast<uint8_t>(rng());
+  TBytesStream gs(garbage);
+  TZipFile z;
+  EXPECT_THROW(z.Open(&gs, zmRead), EZipException);
+  EXPECT_FALSE(TZipFile::IsValid(&gs));
+  EXPECT_FALSE(TZipFile::IsValid(PathOf("missing.zip")));
+  EXPECT_TRUE(TZipFile::IsValid(path));
+}
+
+TEST_F(ZipFiles, MisuseRaisesClearErrors) {
+  const std::string path = PathOf("m.zip");
+  WriteThree(path);
+  TZipFile z;
+  TBytes out;
+  EXPECT_THROW(z.Read("c.txt", out), EZipException);  // closed
+  z.Open(path, zmRead);
+  EXPECT_THROW(z.Add(TBytes{1}, "new"), EZipException);  // read-only
+  EXPECT_THROW(z.Delete("c.txt"), EZipException);
+  try {
+    z.Read("C.TXT", out);
+    FAIL();
+  } catch (const EZipException& e) {
+    EXPECT_NE(std::string(e.what()).find("C.TXT"), std::string::npos);
+  }
+  EXPECT_THROW(z.Read(3, out), EZipException);
+  EXPECT_THROW(z.Read(-1, out), EZipException);
+  z.Close();
+  EXPECT_EQ(z.GetMode(), zmClosed);
+  EXPECT_THROW(z.Open(PathOf("none.zip"), zmRead), EFOpenError);
+
+  // A stream that cannot be written: the failure surfaces at Close, the data stays intact.
+  const TBytes before = TFile::ReadAllBytes(path);
+  {
+    TFileStream ro(path, fmOpenRead);
+    TZipFile w;
+    w.Open(&ro, zmReadWrite);
+    w.Add(TBytes{1, 2}, "more.bin");
+    EXPECT_THROW(w.Close(), EZipException);
+    EXPECT_EQ(w.GetMode(), zmClosed);
+  }
+  EXPECT_EQ(TFile::ReadAllBytes(path), before);
+}
+
+}  // namespace
+}  // namespace quorvel

@@ -1,0 +1,307 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
+#include <random>
+#include <thread>
+
+#include "framework/rtl/Exceptions.h"
+#include "lib/utils/UtilsGeometry.h"
+
+using namespace quorvel;
+
+namespace {
+
+constexpr float kPi = std::numbers::pi_v<float>;
+
+struct Mesh {
+  std::vector<TPoint3D> Vertices;
+  std::vector<uint32_t> Indices;
+};
+
+// A UV sphere of 2 * stacks * slices triangles. The index order is clockwise seen from outside,
+// so the geometry's reversed winding faces outwards.
+Mesh Sphere(int stacks, int slices, float radius) {
+  Mesh m;
+  for (int i = 0; i <= stacks; ++i) {
+    const float phi = kPi * float(i) / float(stacks);
+    for (int j = 0; j <= slices; ++j) {
+      const float theta = 2 * kPi * float(j) / float(slices);
+      m.Vertices.push_back({radius * std::sin(phi) * std::cos(theta), radius * std::cos(phi),
+                            radius * std::sin(phi) * std::sin(theta)});
+    }
+  }
+  for (int i = 0; i < stacks; ++i)
+    for (int j = 0; j < slices; ++j) {
+      const uint32_t a = uint32_t(i * (slices + 1) + j), b = a + 1, c = a + uint32_t(slices + 1), d = c + 1;
+      m.Indices.insert(m.Indices.end(), {a, c, b, b, c, d});
+    }
+  return m;
+}
+
+// A flat grid in y = 0 facing +Y after the reversal: every node box has zero height.
+Mesh Grid(int n, float size) {
+  Mesh m;
+  for (int i = 0; i <= n; ++i)
+    for (int j = 0; j <= n; ++j) m.Vertices.push_back({size * (float(i) / float(n) - 0.5f), 0, size * (float(j) / float(n) - 0.5f)});
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j) {
+      const uint32_t a = uint32_t(i * (n + 1) + j), b = a + 1, c = a + uint32_t(n + 1), d = c + 1;
+      m.Indices.insert(m.Indices.end(), {a, c, b, b, c, d});
+    }
+  return m;
+}
+
+struct BruteHit {
+  bool Hit = false;
+  float Distance = std::numeric_limits<float>::infinity();
+  TRaycastResult Res;
+};
+
+BruteHit BruteForce(const TBVHGeometry& g, const TRaycastData& ray) {
+  BruteHit best;
+  TRaycastResult r;
+  for (const TTriangle& t : g.Triangles)
+    if (t.Raycast(ray, &r)) {
+      const float d = r.Point.Distance(ray.Start);
+      if (d < best.Distance) {
+        best.Hit = true;
+        best.Distance = d;
+        best.Res = r;
+      }
+    }
+  return best;
+}
+
+struct RayCheck {
+  TRaycastData Ray;
+  TRaycastResult Tree;
+  bool TreeHit = false;
+  BruteHit Brute;
+};
+
+void CompareWithBruteForce(const Mesh& mesh, float extent, uint32_t seed) {
+  TBVHGeometry g = TBVHGeometry::Create(mesh.Vertices, mesh.Indices, TMatrix3D::Identity());
+  BuildBVH(&g);
+  ASSERT_NE(g.Accelerator, nullptr);
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> pos(-extent, extent), unit(-1, 1);
+  std::vector<RayCheck> checks(10000);
+  for (size_t i = 0; i < checks.size(); ++i) {
+    const TPoint3D start(pos(rng), pos(rng), pos(rng));
+    // Half the rays aim near a random vertex so that many of them hit.
+    const TPoint3D dir = (i % 2) ? TPoint3D(unit(rng), unit(rng), unit(rng))
+                                 : mesh.Vertices[rng() % mesh.Vertices.size()] +
+                                       TPoint3D(unit(rng), unit(rng), unit(rng)) * 0.05f - start;
+    checks[i].Ray._Set(start, dir, 1000);
+  }
+  // The brute force is the slow part: spread the rays over the cores.
+  const size_t workers = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
+  std::vector<std::thread> threads;
+  for (size_t w = 0; w < workers; ++w)
+    threads.emplace_back([&, w] {
+      for (size_t i = w; i < checks.size(); i += workers) {
+        RayCheck& c = checks[i];
+        c.TreeHit = g.Raycast(c.Ray, c.Tree);
+        c.Brute = BruteForce(g, c.Ray);
+      }
+    });
+  for (std::thread& t : threads) t.join();
+
+  int hits = 0;
+  for (size_t i = 0; i < checks.size(); ++i) {
+    const RayCheck& c = checks[i];
+    ASSERT_EQ(c.TreeHit, c.Brute.Hit) << "ray " << i;
+    ASSERT_EQ(c.Tree.Hit, c.TreeHit);
+    if (!c.TreeHit) continue;
+    ++hits;
+    ASSERT_NEAR(c.Tree.Point.Distance(c.Ray.Start), c.Brute.Distance, 1e-5f) << "ray " << i;
+    ASSERT_NEAR(c.Tree.T, c.Brute.Res.T, 1e-5f);
+    ASSERT_EQ(c.Tree.Normal, c.Brute.Res.Normal);
+  }
+  EXPECT_GT(hits, int(checks.size()) / 5);
+  FreeBVH(&g);
+}
+
+}  // namespace
+
+TEST(BVH, SphereRayCastsMatchBruteForce) {
+  const Mesh sphere = Sphere(50, 100, 1);  // 10 000 triangles
+  ASSERT_EQ(sphere.Indices.size() / 3, 10000u);
+  CompareWithBruteForce(sphere, 2, 1234);
+}
+
+TEST(BVH, FlatGridRayCastsMatchBruteForce) {
+  CompareWithBruteForce(Grid(70, 4), 3, 99);  // 9 800 triangles, zero-height boxes
+}
+
+TEST(BVH, GeometryReversesTheWindingAndSkipsIncompleteTriples) {
+  const std::vector<TPoint3D> v = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+  const std::vector<uint32_t> idx = {0, 1, 2, 0, 2, 3, 1};
+  const TBVHGeometry g = TBVHGeometry::Create(v, idx, TMatrix3D::CreateTranslation({0, 0, 5}));
+  ASSERT_EQ(g.NumTriangles, 2);
+  EXPECT_EQ(g.Triangles[0].A, TPoint3D(1, 1, 5));
+  EXPECT_EQ(g.Triangles[0].B, TPoint3D(1, 0, 5));
+  EXPECT_EQ(g.Triangles[0].C, TPoint3D(0, 0, 5));
+  EXPECT_EQ(g.Accelerator, nullptr);
+  const std::vector<uint16_t> idx16 = {3, 2, 0};
+  EXPECT_EQ(TBVHGeometry::Create(v, idx16, TMatrix3D::Identity()).Triangles[0].A, TPoint3D(0, 0, 0));
+
+  const std::vector<uint32_t> two = {0, 1};
+  TBVHGeometry empty = TBVHGeometry::Create(v, two, TMatrix3D::Identity());
+  EXPECT_EQ(empty.NumTriangles, 0);
+  EXPECT_EQ(TBVHGeometry::Create({}, idx, TMatrix3D::Identity()).NumTriangles, 0);
+  BuildBVH(&empty);
+  EXPECT_EQ(empty.Accelerator, nullptr);
+  TRaycastResult res;
+  res.T = 5;
+  res.Hit = true;
+  TRaycastData ray;
+  ray._Set({0, 0, 1}, {0, 0, -1}, 1000);
+  EXPECT_FALSE(empty.Raycast(ray, res));
+  EXPECT_FALSE(res.Hit);
+  EXPECT_EQ(res.T, 0);
+  BuildBVH(nullptr);
+  FreeBVH(nullptr);
+
+  const std::vector<uint32_t> bad = {0, 1, 4};
+  EXPECT_THROW(TBVHGeometry::Create(v, bad, TMatrix3D::Identity()), EArgumentOutOfRangeException);
+}
+
+TEST(BVH, SingleTriangleTreeShape) {
+  const std::vector<TPoint3D> v = {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}};
+  const std::vector<uint32_t> idx = {0, 1, 2};
+  TBVHGeometry g = TBVHGeometry::Create(v, idx, TMatrix3D::Identity());
+  BuildBVH(&g);
+  ASSERT_NE(g.Accelerator, nullptr);
+  const TBVHNode& root = *g.Accelerator;
+  ASSERT_EQ(root.Children.size(), 8u);
+  EXPECT_EQ(root.NumTriangles, 0);
+  EXPECT_TRUE(root.Triangles.empty());
+  int leaves = 0, maxDepth = 0;
+  auto walk = [&](auto&& self, const TBVHNode& n, int depth) -> void {
+    EXPECT_EQ(n.Geometry, &g);
+    maxDepth = std::max(maxDepth, depth);
+    if (n.Children.empty()) {
+      ++leaves;
+      for (int i : n.Triangles) EXPECT_EQ(i, 0);
+      return;
+    }
+    EXPECT_EQ(n.Children.size(), 8u);
+    EXPECT_TRUE(n.Triangles.empty());
+    for (const TBVHNode& c : n.Children) self(self, c, depth + 1);
+  };
+  walk(walk, root, 1);
+  EXPECT_LE(maxDepth, 4);
+  EXPECT_LE(leaves, 512);
+  // Octant order: child 0 is (-X, +Y, -Z), child 7 is (+X, -Y, +Z).
+  EXPECT_EQ(root.Children[0].Bounds.Min, TPoint3D(0, 0.5f, 0));
+  EXPECT_EQ(root.Children[7].Bounds.Max, TPoint3D(1, 0.5f, 1));
+  BuildBVH(&g);  // already built: nothing happens
+  EXPECT_EQ(g.Accelerator, &root);
+}
+
+TEST(BVH, NearestOfTwoCrossedTrianglesWhateverTheirOrder) {
+  // Two parallel squares at z = 1 and z = 3 facing +Z after the reversal.
+  const std::vector<TPoint3D> v = {{-1, -1, 1}, {1, -1, 1}, {1, 1, 1}, {-1, -1, 3}, {1, -1, 3}, {1, 1, 3}};
+  for (bool nearFirst : {true, false}) {
+    const std::vector<uint32_t> idx = nearFirst ? std::vector<uint32_t>{2, 1, 0, 5, 4, 3}
+                                                : std::vector<uint32_t>{5, 4, 3, 2, 1, 0};
+    TBVHGeometry g = TBVHGeometry::Create(v, idx, TMatrix3D::Identity());
+    BuildBVH(&g);
+    TRaycastData ray;
+    ray._Set({0.5f, -0.5f, 10}, {0, 0, -1}, 1000);
+    TRaycastResult res;
+    ASSERT_TRUE(g.Raycast(ray, res));
+    EXPECT_FLOAT_EQ(res.T, 7);
+    EXPECT_EQ(res.Point, TPoint3D(0.5f, -0.5f, 3));
+    EXPECT_EQ(res.Normal, TPoint3D(0, 0, 1));
+    // Hits the root box but no triangle: False, with the box hit kept.
+    ray._Set({-0.5f, 0.5f, 10}, {0, 0, -1}, 1000);
+    EXPECT_FALSE(g.Raycast(ray, res));
+    EXPECT_FALSE(res.Hit);
+    EXPECT_FLOAT_EQ(res.T, 7);
+    // Back faces are not hit.
+    ray._Set({0.5f, -0.5f, -10}, {0, 0, 1}, 1000);
+    EXPECT_FALSE(g.Raycast(ray, res));
+  }
+}
+
+TEST(BVH, BoxQueryFindsATouchingTriangle) {
+  const Mesh grid = Grid(8, 8);  // cells of 1 x 1 in y = 0
+  TBVHGeometry g = TBVHGeometry::Create(grid.Vertices, grid.Indices, TMatrix3D::Identity());
+  BuildBVH(&g);
+  struct Case {
+    TAABB Box;
+    bool Touches;
+  } cases[] = {
+      {{{0.2f, 0, 0.2f}, {0.4f, 1, 0.4f}}, true},        // resting on the grid
+      {{{0.2f, -1, 0.2f}, {0.4f, 0, 0.4f}}, true},       // touching from below
+      {{{0.2f, 0.001f, 0.2f}, {0.4f, 1, 0.4f}}, false},  // just above
+      {{{4, -1, -1}, {5, 1, 1}}, true},                   // touching the grid's edge only
+      {{{4.001f, -1, -1}, {5, 1, 1}}, false},
+  };
+  for (const Case& c : cases) {
+    PBVHNode node = nullptr;
+    EXPECT_EQ(g.IntersectsWith(c.Box, node), c.Touches) << c.Box.Min.X << "," << c.Box.Min.Y;
+    if (c.Touches) {
+      ASSERT_NE(node, nullptr);
+      bool holdsTouching = false;
+      for (int i : node->Triangles) holdsTouching |= g.Triangles[i].IntersectsWith(c.Box);
+      EXPECT_TRUE(holdsTouching);
+      EXPECT_TRUE(node->Children.empty());
+    } else {
+      EXPECT_EQ(node, nullptr);
+    }
+  }
+  // Without a tree every triangle is tried and no node is reported.
+  FreeBVH(&g);
+  PBVHNode node = reinterpret_cast<PBVHNode>(&g);
+  EXPECT_TRUE(g.IntersectsWith(cases[0].Box, node));
+  EXPECT_EQ(node, nullptr);
+  EXPECT_FALSE(g.IntersectsWith(cases[2].Box));
+}
+
+TEST(BVH, NodeBoxQueryDescendsIntoTheFirstOverlappingChild) {
+  const std::vector<TPoint3D> v = {{0, 0, 0}, {4, 0, 0}, {0, 4, 4}};
+  const std::vector<uint32_t> idx = {0, 1, 2};
+  TBVHGeometry g = TBVHGeometry::Create(v, idx, TMatrix3D::Identity());
+  BuildBVH(&g);
+  PBVHNode node = nullptr;
+  EXPECT_FALSE(g.Accelerator->IntersectsWith(TAABB{{5, 5, 5}, {6, 6, 6}}, node));
+  EXPECT_EQ(node, nullptr);
+  ASSERT_TRUE(g.Accelerator->IntersectsWith(TAABB{{3.6f, 3.6f, 3.6f}, {3.9f, 3.9f, 3.9f}}, node));
+  ASSERT_NE(node, nullptr);
+  EXPECT_TRUE(node->Children.empty());
+  EXPECT_TRUE(node->Bounds.Contains(TPoint3D(3.7f, 3.7f, 3.7f)));
+  EXPECT_TRUE(g.Accelerator->IntersectsWith(TAABB{{3.6f, 3.6f, 3.6f}, {9, 9, 9}}));
+}
+
+TEST(BVH, BuildFreeFreeBuildIsClean) {
+  const Mesh sphere = Sphere(12, 24, 1);
+  TBVHGeometry g = TBVHGeometry::Create(sphere.Vertices, sphere.Indices, TMatrix3D::Identity());
+  BuildBVH(&g);
+  ASSERT_NE(g.Accelerator, nullptr);
+  FreeBVH(&g);
+  EXPECT_EQ(g.Accelerator, nullptr);
+  FreeBVH(&g);
+  EXPECT_EQ(g.NumTriangles, 12 * 24 * 2);  // the triangles remain
+  BuildBVH(&g);
+  ASSERT_NE(g.Accelerator, nullptr);
+  TRaycastData ray;
+  ray._Set({0, 0, -5}, {0, 0, 1}, 1000);
+  TRaycastResult res;
+  EXPECT_TRUE(g.Raycast(ray, res));
+  EXPECT_NEAR(res.Point.Z, -1, 0.05);
+  // Moving a built geometry keeps the tree pointing at its new owner.
+  TBVHGeometry moved = std::move(g);
+  EXPECT_EQ(g.Accelerator, nullptr);
+  EXPECT_EQ(moved.Accelerator->Geometry, &moved);
+  EXPECT_TRUE(moved.Raycast(ray, res));
+  // FreeBVHNode on a subtree, then the whole tree.
+  FreeBVHNode(&moved.Accelerator->Children[0]);
+  EXPECT_TRUE(moved.Accelerator->Children[0].Children.empty());
+  FreeBVH(&moved);
+}
