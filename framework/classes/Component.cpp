@@ -140,14 +140,13 @@ void TComponent::AnnounceRemoval() {
 }
 
 void TComponent::NotifyFreeSubscribers() {
-  // Each subscriber's Notification normally drops its link (RemoveFreeNotification), so the
-  // list shrinks as it is walked; a subscriber that does not call the inherited one is
-  // unlinked here.
-  while (!FFreeNotifies.empty()) {
-    TComponent* subscriber = FFreeNotifies.back();
-    subscriber->Notification(this, opRemove);
-    if (!FFreeNotifies.empty() && FFreeNotifies.back() == subscriber) RemoveFreeNotification(subscriber);
-  }
+  // The links stay until this component is really freed: a subscriber that goes in the same
+  // free must still hear about the others it refers to. One freed meanwhile has left the
+  // list.
+  const std::vector<TComponent*> subscribers = FFreeNotifies;
+  for (TComponent* subscriber : subscribers)
+    if (std::find(FFreeNotifies.begin(), FFreeNotifies.end(), subscriber) != FFreeNotifies.end())
+      subscriber->Notification(this, opRemove);
 }
 
 void TComponent::UnlinkFreeNotifications() noexcept {
@@ -256,7 +255,8 @@ void TComponent::InsertComponent(TComponent* AComponent) {
     if (o == AComponent) throw EComponentError("A component cannot own itself or its owner");
   AComponent->ValidateInsert(AComponent);
   ValidateInsert(AComponent);
-  ValidateRename(AComponent, "", AComponent->FName);
+  if (FindComponent(AComponent->FName))
+    throw EComponentError(Format("A component named %s already exists", {AComponent->FName}));
   if (AComponent->FOwner) AComponent->FOwner->RemoveComponent(AComponent);
   Insert(AComponent);
   if (FComponentState.Contains(csDesigning)) AComponent->SetDesigning(true);
@@ -308,7 +308,8 @@ void TComponent::GetChildren(const TGetChildProc&, TComponent*) {}
 // Notifications
 
 void TComponent::Notification(TComponent* AComponent, TOperation Operation) {
-  if (Operation == opRemove && AComponent) RemoveFreeNotification(AComponent);
+  // A component announced as going keeps its links until it is freed (NotifyFreeSubscribers).
+  if (Operation == opRemove && AComponent && !AComponent->FRemovalAnnounced) RemoveFreeNotification(AComponent);
   // Handlers may free components of this list: walk it from the end and re-clamp.
   int i = GetComponentCount() - 1;
   while (i >= 0) {

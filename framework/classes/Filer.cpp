@@ -78,6 +78,7 @@ struct TReader::TState {
   bool DefinedHandled = false;
   std::string Context = "";
   int ContextLine = 0;
+  int Depth = 0;  // nesting of objects, collections and lists
 };
 
 // The reader's private steps, kept out of the header.
@@ -85,6 +86,15 @@ struct TReaderAccess {
   TReader& R;
   TReader::TState& S;
   TFormParser& P;
+
+  // Nesting is recursion here: hostile text must not exhaust the stack.
+  struct TNesting {
+    TReaderAccess& A;
+    explicit TNesting(TReaderAccess& a) : A(a) {
+      if (++A.S.Depth > 200) A.P.Error("Nesting too deep");
+    }
+    ~TNesting() { --A.S.Depth; }
+  };
 
   [[noreturn]] void ReadError(const std::string& message) const {
     throw EReadError(Format("Error reading %s: %s on line %d", {S.Context, message, S.ContextLine}));
@@ -165,6 +175,7 @@ struct TReaderAccess {
   }
 
   void ReadChild(TComponent* parent) {
+    TNesting nesting(*this);
     TComponent* root = R.FRoot;
     const int line = P.Line();
     auto [name, className] = ReadHeader();
@@ -227,11 +238,18 @@ struct TReaderAccess {
     const std::string name = path.substr(start);
 
     if (auto* persistent = dynamic_cast<TPersistent*>(target)) {
-      S.DefinedName = name;
-      S.DefinedHandled = false;
+      // A defined property may read a collection, whose items' properties come through here
+      // again: the outer property's state is put back afterwards.
+      const std::string context = S.Context;
+      const std::string savedName = std::exchange(S.DefinedName, name);
+      const bool savedHandled = std::exchange(S.DefinedHandled, false);
       persistent->DefineProperties(&R);
-      S.DefinedName.clear();
-      if (S.DefinedHandled) return;
+      const bool handled = S.DefinedHandled;
+      S.DefinedName = savedName;
+      S.DefinedHandled = savedHandled;
+      S.Context = context;
+      S.ContextLine = line;
+      if (handled) return;
     }
     if (auto* strings = dynamic_cast<TStrings*>(target); strings && SameText(name, "Strings")) {
       ReadStrings(strings);
@@ -423,6 +441,7 @@ struct TReaderAccess {
   }
 
   void SkipValue() {
+    TNesting nesting(*this);
     const TFormToken& t = P.Token();
     if (t.Kind == TFormTokenKind::EndOfText) P.Error("Value expected");
     if (t.Kind != TFormTokenKind::Symbol) {
@@ -595,6 +614,7 @@ void TReader::ReadCollection(TCollection* Collection) {
   TReaderAccess a{*this, *FState, FState->Parser};
   TFormParser& p = FState->Parser;
   if (!Collection) a.ReadError("Invalid property value");
+  TReaderAccess::TNesting nesting(a);
   p.Expect('<');
   // Pending references into items that Clear is about to free would dangle.
   const auto& items = Collection->ItemList();

@@ -67,7 +67,7 @@ public:
   bool GetRunning() const { return FRunning; }
 
   TForm* GetMainForm() const { return FMainForm; }
-  void SetMainForm(TForm* Value) { FMainForm = Value; }
+  void SetMainForm(TForm* Value);
   const std::string& GetTitle() const { return FTitle; }
   void SetTitle(const std::string& Value) { FTitle = Value; }
 
@@ -96,7 +96,6 @@ private:
   std::string FTitle;
   bool FTerminated = false;
   bool FRunning = false;
-  bool FInPass = false;
   struct TTickHandler {
     int32_t Handle;
     std::function<void()> Handler;

@@ -9,6 +9,7 @@
 #include "framework/gui/Canvas.h"
 #include "framework/io/Stream.h"
 #include "framework/rtl/SysUtils.h"
+#include "framework/rtl/Units.h"
 
 // stb is compiled here, with internal linkage, so that no other library's copy can clash.
 #define STB_IMAGE_STATIC
@@ -27,6 +28,12 @@
 #include <stb/stb_image_write.h>
 
 namespace quorvel {
+
+namespace {
+void InitUnit() { RegisterClass(TBitmap::StaticClass()); }
+void FinUnit() { UnRegisterClass(TBitmap::StaticClass()); }
+const TUnitRegistration Unit{{"Fw.Graphics", {}, &InitUnit, &FinUnit}};
+}  // namespace
 
 FW_CLASS_IMPL(TBitmap, "Fw.Graphics")
 void TBitmap::Register(ClassBuilder<TBitmap>& b) {
@@ -115,12 +122,49 @@ void CheckImageSize(int64_t width, int64_t height) {
         Format("Bitmap size %dx%d is out of range", {int64_t(width), int64_t(height)}));
 }
 
+uint32_t BigEndian32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+int64_t LittleEndian(const uint8_t* p, int bytes, bool isSigned) {
+  uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | p[i];
+  if (isSigned && bytes == 4) return int32_t(uint32_t(v));
+  return int64_t(v);
+}
+
+// The size a header declares, where it is at a fixed place; refusing oversized images by
+// their header names the real problem (stb reports them as merely unreadable).
+bool DeclaredSize(std::span<const uint8_t> data, std::string_view format, int64_t& width, int64_t& height) {
+  if (format == "PNG" && data.size() >= 24) {
+    width = BigEndian32(&data[16]);
+    height = BigEndian32(&data[20]);
+    return true;
+  }
+  if (format == "GIF" && data.size() >= 10) {
+    width = LittleEndian(&data[6], 2, false);
+    height = LittleEndian(&data[8], 2, false);
+    return true;
+  }
+  if (format == "BMP" && data.size() >= 26 && LittleEndian(&data[14], 4, false) >= 40) {
+    width = LittleEndian(&data[18], 4, true);
+    height = LittleEndian(&data[22], 4, true);
+    if (height < 0) height = -height;
+    return true;
+  }
+  return false;
+}
+
 std::vector<uint8_t> DecodeWithStb(std::span<const uint8_t> data, const char* format, int32_t& width,
                                    int32_t& height) {
   const int length = static_cast<int>(data.size());
+  int64_t declaredWidth = 0, declaredHeight = 0;
+  if (DeclaredSize(data, format, declaredWidth, declaredHeight) &&
+      (declaredWidth > TBitmap::MaxSide || declaredHeight > TBitmap::MaxSide ||
+       declaredWidth * declaredHeight * 4 > TBitmap::MaxBytes))
+    throw EBitmapLoadingFailed(Format("Cannot load bitmap: %s image of %dx%d is too large",
+                                      {format, declaredWidth, declaredHeight}));
   int w = 0, h = 0, comp = 0;
+  // stb's reason is of no use here: it tries every format and keeps the last one's.
   if (!stbi_info_from_memory(data.data(), length, &w, &h, &comp))
-    throw EBitmapLoadingFailed(Format("Cannot load bitmap: corrupt %s image (%s)", {format, stbi_failure_reason()}));
+    throw EBitmapLoadingFailed(Format("Cannot load bitmap: corrupt %s image (unreadable header)", {format}));
   if (int64_t(w) * h * 4 > TBitmap::MaxBytes || w > TBitmap::MaxSide || h > TBitmap::MaxSide)
     throw EBitmapLoadingFailed(Format("Cannot load bitmap: %s image of %dx%d is too large", {format, w, h}));
   stbi_uc* pixels = stbi_load_from_memory(data.data(), length, &w, &h, &comp, 4);
@@ -297,6 +341,7 @@ void TBitmap::BitmapChanged() { OnChange(this); }
 void TBitmap::Assign(TPersistent* Source) {
   if (Source == this) return;
   if (auto* source = dynamic_cast<TBitmap*>(Source)) {
+    if (FMapCount > 0) throw EInvalidOperation("Cannot assign to a mapped bitmap");
     FBitmapScale = source->FBitmapScale;
     if (FPixelFormat != source->FPixelFormat) {
       FreeHandle();

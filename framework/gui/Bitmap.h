@@ -81,7 +81,7 @@ class TBitmap : public TPersistent {
 public:
   // Side limit and byte limit of one image; SetSize and decoding refuse anything larger.
   static constexpr int32_t MaxSide = 65536;
-  static constexpr int64_t MaxBytes = int64_t(1) << 31;
+  static constexpr int64_t MaxBytes = int64_t(1) << 30;
 
   TBitmap();
   TBitmap(int32_t AWidth, int32_t AHeight);

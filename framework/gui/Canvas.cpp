@@ -101,18 +101,38 @@ struct TPixelRange {
   bool Empty() const { return X1 <= X0 || Y1 <= Y0; }
 };
 
+// floor(v) clamped to lo..hi; NaN gives lo. Coordinates come from callers unchecked, and a
+// float-to-int conversion out of range would be undefined.
+int32_t FloorClamped(double v, int32_t lo, int32_t hi) {
+  v = std::floor(v);
+  if (!(v >= lo)) return lo;
+  if (!(v <= hi)) return hi;
+  return int32_t(v);
+}
+
 // The target pixels whose centres lie inside r.
 TPixelRange CoveredPixels(const TRectF& r, int32_t width, int32_t height) {
-  auto first = [](float edge) { return static_cast<int32_t>(std::ceil(double(edge) - 0.5)); };
+  // First pixel whose centre is at or right of the edge: ceil(edge - 0.5) = floor(edge + 0.5).
+  auto first = [](float edge, int32_t limit) { return FloorClamped(double(edge) + 0.5, 0, limit); };
   TPixelRange p;
-  p.X0 = std::max(0, first(r.Left));
-  p.Y0 = std::max(0, first(r.Top));
-  p.X1 = std::min(width, first(r.Right));
-  p.Y1 = std::min(height, first(r.Bottom));
+  p.X0 = first(r.Left, width);
+  p.Y0 = first(r.Top, height);
+  p.X1 = first(r.Right, width);
+  p.Y1 = first(r.Bottom, height);
   return p;
 }
 
+bool IsFinite(const TRectF& r) {
+  return std::isfinite(r.Left) && std::isfinite(r.Top) && std::isfinite(r.Right) && std::isfinite(r.Bottom);
+}
+
 float Clamp01(float v) { return v > 0 ? (v < 1 ? v : 1) : 0; }  // NaN gives 0
+
+// The fractional part of v in 0..1 (0 for NaN and infinities).
+float Fraction(double v) {
+  const double f = v - std::floor(v);
+  return f > 0 ? (f < 1 ? float(f) : 1.0f) : 0.0f;
+}
 
 // Straight-alpha "over": src (BGRA bytes, alpha as 0..1 already scaled by opacity) onto dst.
 inline void BlendOver(uint8_t* dst, float b, float g, float r, float sa) {
@@ -152,6 +172,7 @@ void TCanvas::FillRect(const TRectF& ARect, TAlphaColor Color, float AOpacity) {
   TRectF r = ARect;
   r.Offset(FOffset.X, FOffset.Y);
   r = TRectF(r.Left * FScale, r.Top * FScale, r.Right * FScale, r.Bottom * FScale);
+  if (!IsFinite(r)) return;
   const TPixelRange p = CoveredPixels(r, FTarget.Width, FTarget.Height);
   if (p.Empty()) return;
   for (int32_t y = p.Y0; y < p.Y1; ++y) {
@@ -171,29 +192,52 @@ void TCanvas::DrawBitmap(const TBitmap* ABitmap, const TRectF& SrcRect, const TR
   TRectF d = DstRect;
   d.Offset(FOffset.X, FOffset.Y);
   d = TRectF(d.Left * FScale, d.Top * FScale, d.Right * FScale, d.Bottom * FScale);
+  // Infinite or NaN rectangles draw nothing (they would make every sample position NaN).
+  if (!IsFinite(d) || !IsFinite(SrcRect) || !(d.Width() > 0) || !(d.Height() > 0)) return;
   const TPixelRange p = CoveredPixels(d, FTarget.Width, FTarget.Height);
   if (p.Empty()) return;
 
   const int32_t bw = ABitmap->GetWidth(), bh = ABitmap->GetHeight();
   const uint8_t* src = ABitmap->Pixels().data();
   // Samples stay inside the source rectangle (and the bitmap).
-  const int32_t sx0 = std::clamp(int32_t(std::floor(SrcRect.Left)), 0, bw - 1);
-  const int32_t sy0 = std::clamp(int32_t(std::floor(SrcRect.Top)), 0, bh - 1);
-  const int32_t sx1 = std::clamp(int32_t(std::ceil(SrcRect.Right)) - 1, sx0, bw - 1);
-  const int32_t sy1 = std::clamp(int32_t(std::ceil(SrcRect.Bottom)) - 1, sy0, bh - 1);
-  const double kx = double(SrcRect.Width()) / d.Width(), ky = double(SrcRect.Height()) / d.Height();
+  const int32_t sx0 = FloorClamped(SrcRect.Left, 0, bw - 1);
+  const int32_t sy0 = FloorClamped(SrcRect.Top, 0, bh - 1);
+  const int32_t sx1 = FloorClamped(std::ceil(double(SrcRect.Right)) - 1, sx0, bw - 1);
+  const int32_t sy1 = FloorClamped(std::ceil(double(SrcRect.Bottom)) - 1, sy0, bh - 1);
+  const double kx = (double(SrcRect.Right) - SrcRect.Left) / (double(d.Right) - d.Left);
+  const double ky = (double(SrcRect.Bottom) - SrcRect.Top) / (double(d.Bottom) - d.Top);
   const size_t pitch = size_t(bw) * 4;
+  // Unscaled and pixel-aligned, bilinear samples fall on pixel centres: nearest is exact.
+  if (kx == 1 && ky == 1 && SrcRect.Left - d.Left == std::floor(SrcRect.Left - d.Left) &&
+      SrcRect.Top - d.Top == std::floor(SrcRect.Top - d.Top))
+    HighSpeed = true;
+
+  // The source columns (and bilinear weights) are the same for every row: computed once.
+  const int32_t columns = p.X1 - p.X0;
+  FColumnA.resize(size_t(columns));
+  FColumnB.resize(size_t(columns));
+  FColumnF.resize(size_t(columns));
+  for (int32_t i = 0; i < columns; ++i) {
+    const double u = SrcRect.Left + (p.X0 + i + 0.5 - d.Left) * kx;
+    if (HighSpeed) {
+      FColumnA[i] = FloorClamped(u, sx0, sx1) * 4;
+    } else {
+      const double uf = u - 0.5;
+      FColumnA[i] = FloorClamped(uf, sx0, sx1) * 4;
+      FColumnB[i] = FloorClamped(uf + 1, sx0, sx1) * 4;
+      FColumnF[i] = Fraction(uf);
+    }
+  }
 
   for (int32_t y = p.Y0; y < p.Y1; ++y) {
-    uint8_t* row = static_cast<uint8_t*>(FTarget.GetScanline(y));
+    uint8_t* row = static_cast<uint8_t*>(FTarget.GetScanline(y)) + size_t(p.X0) * 4;
     const double v = SrcRect.Top + (y + 0.5 - d.Top) * ky;
     if (HighSpeed) {
-      const int32_t sy = std::clamp(int32_t(std::floor(v)), sy0, sy1);
+      const int32_t sy = FloorClamped(v, sy0, sy1);
       const uint8_t* srow = src + sy * pitch;
-      for (int32_t x = p.X0; x < p.X1; ++x) {
-        const double u = SrcRect.Left + (x + 0.5 - d.Left) * kx;
-        const uint8_t* s = srow + size_t(std::clamp(int32_t(std::floor(u)), sx0, sx1)) * 4;
-        uint8_t* t = row + x * 4;
+      for (int32_t i = 0; i < columns; ++i) {
+        const uint8_t* s = srow + FColumnA[i];
+        uint8_t* t = row + size_t(i) * 4;
         if (s[3] == 255 && opacity >= 1) {
           std::memcpy(t, s, 4);
         } else {
@@ -203,28 +247,24 @@ void TCanvas::DrawBitmap(const TBitmap* ABitmap, const TRectF& SrcRect, const TR
       continue;
     }
     const double vf = v - 0.5;
-    const int32_t ya = std::clamp(int32_t(std::floor(vf)), sy0, sy1);
-    const int32_t yb = std::clamp(int32_t(std::floor(vf)) + 1, sy0, sy1);
-    const float fy = float(std::clamp(vf - std::floor(vf), 0.0, 1.0));
-    for (int32_t x = p.X0; x < p.X1; ++x) {
-      const double uf = SrcRect.Left + (x + 0.5 - d.Left) * kx - 0.5;
-      const int32_t xa = std::clamp(int32_t(std::floor(uf)), sx0, sx1);
-      const int32_t xb = std::clamp(int32_t(std::floor(uf)) + 1, sx0, sx1);
-      const float fx = float(std::clamp(uf - std::floor(uf), 0.0, 1.0));
-      const uint8_t* taps[4] = {src + ya * pitch + xa * 4, src + ya * pitch + xb * 4, src + yb * pitch + xa * 4,
-                                src + yb * pitch + xb * 4};
+    const uint8_t* rowA = src + FloorClamped(vf, sy0, sy1) * pitch;
+    const uint8_t* rowB = src + FloorClamped(vf + 1, sy0, sy1) * pitch;
+    const float fy = Fraction(vf);
+    for (int32_t i = 0; i < columns; ++i) {
+      const float fx = FColumnF[i];
+      const uint8_t* taps[4] = {rowA + FColumnA[i], rowA + FColumnB[i], rowB + FColumnA[i], rowB + FColumnB[i]};
       const float w[4] = {(1 - fx) * (1 - fy), fx * (1 - fy), (1 - fx) * fy, fx * fy};
       // Weighted by alpha, so transparent neighbours do not darken the edge.
       float a = 0, b = 0, g = 0, r = 0;
-      for (int i = 0; i < 4; ++i) {
-        const float wa = w[i] * taps[i][3];
+      for (int k = 0; k < 4; ++k) {
+        const float wa = w[k] * taps[k][3];
         a += wa;
-        b += wa * taps[i][0];
-        g += wa * taps[i][1];
-        r += wa * taps[i][2];
+        b += wa * taps[k][0];
+        g += wa * taps[k][1];
+        r += wa * taps[k][2];
       }
       if (a <= 0) continue;
-      BlendOver(row + x * 4, b / a, g / a, r / a, a * opacity * (1.0f / 255));
+      BlendOver(row + size_t(i) * 4, b / a, g / a, r / a, a * opacity * (1.0f / 255));
     }
   }
 }

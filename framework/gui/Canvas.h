@@ -106,6 +106,8 @@ private:
   void CheckScene() const;
 
   TBitmapData FTarget;
+  std::vector<int32_t> FColumnA, FColumnB;  // DrawBitmap's per-column source offsets, reused
+  std::vector<float> FColumnF;
   int32_t FBeginSceneCount = 0;
   int32_t FWidth = 0;
   int32_t FHeight = 0;

@@ -4,8 +4,17 @@
 #include <cmath>
 
 #include "framework/gui/Canvas.h"
+#include "framework/rtl/Units.h"
 
 namespace quorvel {
+
+namespace {
+
+void InitUnit() { RegisterClasses({TPosition::StaticClass(), TControlSize::StaticClass(), TControl::StaticClass()}); }
+void FinUnit() { UnRegisterClasses({TPosition::StaticClass(), TControlSize::StaticClass(), TControl::StaticClass()}); }
+const TUnitRegistration Unit{{"Fw.Controls", {}, &InitUnit, &FinUnit}};
+
+}  // namespace
 
 // ---- TPosition, TControlSize --------------------------------------------------------------
 
@@ -252,7 +261,7 @@ IControl* TControl::ObjectAtPoint(const TPointF& AScreenPoint) {
     if (auto* control = dynamic_cast<TControl*>(*it))
       if (IControl* hit = control->ObjectAtPoint(AScreenPoint)) return hit;
   }
-  if (FHitTest && GetAbsoluteRect().Contains(AScreenPoint)) return this;
+  if (CheckHitTest(FHitTest) && GetAbsoluteRect().Contains(AScreenPoint)) return this;
   return nullptr;
 }
 

@@ -233,6 +233,8 @@ protected:
   virtual void Paint() {}
   // After the size changed; the default fires OnResize.
   virtual void Resize() { OnResize(this); }
+  // Whether the control takes the mouse (ObjectAtPoint asks); the default answers AHitTest.
+  virtual bool CheckHitTest(bool AHitTest) const { return AHitTest; }
   // The update rectangle; the default is the absolute rectangle.
   virtual TRectF DoGetUpdateRect() const { return GetAbsoluteRect(); }
   void ParentChanged() override;

@@ -8,7 +8,9 @@
 #include "framework/classes/FormText.h"
 #include "framework/gui/Application.h"
 #include "framework/gui/Canvas.h"
+#include "framework/classes/Filer.h"
 #include "framework/rtl/Log.h"
+#include "framework/rtl/Units.h"
 
 namespace quorvel {
 
@@ -46,6 +48,13 @@ bool ButtonFromSdl(uint8_t button, TMouseButton& result) {
   }
   return false;
 }
+
+void InitUnit() {
+  RegisterSetPropertyType<TDeviceKind>();
+  RegisterClasses({TFormFactor::StaticClass(), TForm::StaticClass()});
+}
+void FinUnit() { UnRegisterClasses({TFormFactor::StaticClass(), TForm::StaticClass()}); }
+const TUnitRegistration Unit{{"Fw.Forms", {"Fw.Controls", "Fw.Graphics"}, &InitUnit, &FinUnit}};
 
 }  // namespace
 
@@ -117,8 +126,14 @@ void TForm::SetCaption(const std::string& Value) {
 }
 
 void TForm::SetBounds(float X, float Y, float AWidth, float AHeight) {
-  AWidth = std::max(1.0f, std::isfinite(AWidth) ? std::round(AWidth) : 1.0f);
-  AHeight = std::max(1.0f, std::isfinite(AHeight) ? std::round(AHeight) : 1.0f);
+  // Window coordinates are integers of a limited range: keep the conversions defined.
+  auto whole = [](float v, float lo, float hi, float fallback) {
+    return std::isfinite(v) ? std::clamp(std::round(v), lo, hi) : fallback;
+  };
+  X = whole(X, -32768, 32767, 0);
+  Y = whole(Y, -32768, 32767, 0);
+  AWidth = whole(AWidth, 1, 16384, 1);
+  AHeight = whole(AHeight, 1, 16384, 1);
   if (FWindow && FWindow->Window() != nullptr) {
     if (FWindow->Width() != int32_t(AWidth) || FWindow->Height() != int32_t(AHeight))
       FWindow->SetSize(int32_t(AWidth), int32_t(AHeight));
@@ -148,8 +163,11 @@ void TForm::Close() {
   TCloseAction action = caHide;
   if (OnClose) OnClose(this, action);
   if (action == caNone) return;
-  if (Application->GetMainForm() == this) {
-    Application->Terminate();
+  // The application that owns the form, else the global one.
+  TApplication* app = dynamic_cast<TApplication*>(Owner());
+  if (app == nullptr) app = &GetApplication();
+  if (app->GetMainForm() == this) {
+    app->Terminate();
     return;
   }
   if (action == caFree) {

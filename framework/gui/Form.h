@@ -65,7 +65,8 @@ public:
   void SetClientWidth(int32_t Value) { SetBounds(FX, FY, float(Value), FHeight); }
   int32_t GetClientHeight() const { return int32_t(FHeight); }
   void SetClientHeight(int32_t Value) { SetBounds(FX, FY, FWidth, float(Value)); }
-  // Position and client size; the native window follows (sizes below 1 become 1).
+  // Position and client size, rounded to whole pixels; the native window follows. Sizes
+  // are kept within 1..16384, positions within -32768..32767.
   void SetBounds(float X, float Y, float AWidth, float AHeight) override;
   TFormFactor* GetFormFactor() const { return FFormFactor.get(); }
   int32_t GetDesignerMasterStyle() const { return FDesignerMasterStyle; }

@@ -5,6 +5,7 @@
 
 #include "framework/rtl/Stopwatch.h"
 #include "framework/rtl/Thread.h"
+#include "framework/rtl/Units.h"
 
 namespace quorvel {
 
@@ -22,6 +23,10 @@ bool IsListed(TTimer* timer) {
 }
 
 constexpr int64_t TicksPerMs = 10'000;
+
+void InitUnit() { RegisterClass(TTimer::StaticClass()); }
+void FinUnit() { UnRegisterClass(TTimer::StaticClass()); }
+const TUnitRegistration Unit{{"Fw.Types", {}, &InitUnit, &FinUnit}};
 
 }  // namespace
 

@@ -23,7 +23,7 @@ public:
 
   bool GetEnabled() const { return FEnabled; }
   void SetEnabled(bool Value);
-  // Milliseconds; negative values raise EArgumentOutOfRangeException.
+  // Milliseconds; 0 stops the timer.
   uint32_t GetInterval() const { return FInterval; }
   void SetInterval(uint32_t Value);
   const TNotifyEvent& GetOnTimer() const { return FOnTimer; }

@@ -7,6 +7,9 @@
 
 #include "framework/classes/Filer.h"
 #include "framework/gui3d/Camera.h"
+#include "framework/gui3d/Context3D.h"
+#include "framework/gui3d/Dummy.h"
+#include "framework/gui3d/Light.h"
 #include "framework/rtl/SysUtils.h"
 #include "framework/rtl/Units.h"
 
@@ -38,10 +41,25 @@ void TControl3D::Register(ClassBuilder<TControl3D>& b) {
       .Prop("Projection", &Self::GetProjection, &Self::SetProjection)
       .Prop("TwoSide", &Self::GetTwoSide, &Self::SetTwoSide)
       .Prop("ZWrite", &Self::GetZWrite, &Self::SetZWrite)
-      .Prop("OnRender", &Self::GetOnRender, &Self::SetOnRender);
+      .Prop("OnRender", &Self::GetOnRender, &Self::SetOnRender)
+      .PropField("OnMouseDown", &Self::OnMouseDown)
+      .PropField("OnMouseMove", &Self::OnMouseMove)
+      .PropField("OnMouseUp", &Self::OnMouseUp);
 }
 
 namespace {
+
+void InitControls3D() {
+  RegisterFwClasses({TControl3D::StaticClass(), TCamera::StaticClass(), TLight::StaticClass(), TDummy::StaticClass(),
+                     TProxyObject::StaticClass()});
+}
+
+void FinalizeControls3D() {
+  UnRegisterClasses({TControl3D::StaticClass(), TCamera::StaticClass(), TLight::StaticClass(), TDummy::StaticClass(),
+                     TProxyObject::StaticClass()});
+}
+
+const TUnitRegistration Controls3DUnit{{"Fw.Controls3D", {}, &InitControls3D, &FinalizeControls3D}};
 
 constexpr double kDegToRad = std::numbers::pi / 180.0;
 
@@ -109,9 +127,11 @@ TQuaternion3D TextToQuaternion(std::string_view AText) {
   for (int i = 0; i < 4; ++i) {
     const size_t comma = inner.find(',', start);
     if ((i < 3) != (comma != std::string_view::npos)) return fail();
-    const std::string part = Trim(std::string(inner.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start)));
+    const size_t length = comma == std::string_view::npos ? std::string_view::npos : comma - start;
+    const std::string part = Trim(inner.substr(start, length));
     double d;
-    if (!TryStrToFloat(part, d) || !std::isfinite(d) || std::fabs(d) > std::numeric_limits<float>::max()) return fail();
+    if (!TryStrToFloat(part, d) || !std::isfinite(d) || std::fabs(d) > std::numeric_limits<float>::max())
+      return fail();
     v[i] = static_cast<float>(d);
     start = comma + 1;
   }
@@ -192,7 +212,8 @@ void TControl3D::RotateAxis(int a) {
   TPoint3D angles = FRotationAngle->GetPoint();
   const float set = Axis(angles, a);
   const double d = NormalizeAngle(double(set) - double(Axis(FSavedRotationAngle, a)));
-  if (d == 0) return;
+  // A non-finite angle would poison the stored rotation for good: it turns nothing.
+  if (d == 0 || !std::isfinite(d)) return;
   FQuaternion = FQuaternion * TQuaternion3D(UnitAxis(a), static_cast<float>(d * kDegToRad));
   MatrixChanged(this);
   Axis(FSavedRotationAngle, a) = set;
@@ -210,13 +231,14 @@ void TControl3D::RotationChanged(TObject*) {
   bool changed = false;
   for (int a = 0; a < 3; ++a) {
     const double d = NormalizeAngle(double(Axis(angles, a)) - double(Axis(FSavedRotationAngle, a)));
-    if (d == 0) continue;
+    if (d == 0 || !std::isfinite(d)) continue;
     FQuaternion = FQuaternion * TQuaternion3D(UnitAxis(a), static_cast<float>(d * kDegToRad));
     Axis(noted, a) = static_cast<float>(NormalizeAngle(Axis(angles, a)));
     changed = true;
   }
   if (!changed) return;
-  FSavedRotationAngle = angles;
+  for (int a = 0; a < 3; ++a)
+    if (std::isfinite(Axis(angles, a))) Axis(FSavedRotationAngle, a) = Axis(angles, a);
   FRotationAngle->SetPointNoChange(noted);
   MatrixChanged(this);
 }
@@ -358,8 +380,7 @@ float TControl3D::GetAbsoluteOpacity() const {
 void TControl3D::SetVisible(bool Value) {
   if (FVisible == Value) return;
   FVisible = Value;
-  // Also hidden controls ask: the picture changes.
-  if (FViewport && FUpdating == 0) FViewport->NeedRender();
+  Repaint();
 }
 
 void TControl3D::SetProjection(TProjection Value) {
@@ -447,6 +468,9 @@ void TControl3D::RebuildRenderingList() {
 void TControl3D::RenderInternal() {
   TContext3D* context = GetContext();
   if (!context) return;
+  context->SetMatrix(GetAbsoluteMatrix());
+  context->SetContextState(FTwoSide ? TContextState::csAllFace : TContextState::csFrontFace);
+  context->SetContextState(FZWrite ? TContextState::csZWriteOn : TContextState::csZWriteOff);
   Render();
   FOnRender(this, context);
   RenderChildren();
@@ -505,9 +529,28 @@ bool TControl3D::DoRayCastIntersect(const TPoint3D& RayPos, const TPoint3D& RayD
   return true;
 }
 
-bool TControl3D::PickRay(const TPointF&, TVector3D&, TVector3D&) {
-  // Needs the context's Pick; see TContext3D.
-  return false;
+bool TControl3D::PickRay(const TPointF& P, TVector3D& RayPos, TVector3D& RayDir) {
+  TContext3D* context = GetContext();
+  if (!context) return false;
+  context->Pick(P.X, P.Y, FProjection, RayPos, RayDir);
+  return true;
+}
+
+TPointF TControl3D::ScreenToLocal(const TPointF& P) const { return FViewport ? FViewport->ScreenToLocal(P) : P; }
+
+void TControl3D::MouseDown(TMouseButton Button, TShiftState Shift, float X, float Y) {
+  TVector3D rayPos, rayDir;
+  if (PickRay({X, Y}, rayPos, rayDir)) OnMouseDown(this, Button, Shift, X, Y, rayPos, rayDir);
+}
+
+void TControl3D::MouseMove(TShiftState Shift, float X, float Y) {
+  TVector3D rayPos, rayDir;
+  if (PickRay({X, Y}, rayPos, rayDir)) OnMouseMove(this, Shift, X, Y, rayPos, rayDir);
+}
+
+void TControl3D::MouseUp(TMouseButton Button, TShiftState Shift, float X, float Y) {
+  TVector3D rayPos, rayDir;
+  if (PickRay({X, Y}, rayPos, rayDir)) OnMouseUp(this, Button, Shift, X, Y, rayPos, rayDir);
 }
 
 IControl* TControl3D::ObjectAtPoint(const TPointF& P) {
@@ -520,7 +563,7 @@ IControl* TControl3D::ObjectAtPoint(const TPointF& P) {
   }
   if (result) return result;
   if (!GetContext() || !FVisible || FProjection != GGlobalProjection || !CheckHitTest(FHitTest)) return nullptr;
-  const TPointF local = FViewport ? FViewport->ScreenToLocal(P) : P;
+  const TPointF local = ScreenToLocal(P);
   TVector3D rayPos, rayDir;
   if (!PickRay(local, rayPos, rayDir)) return nullptr;
   const TVector3D localPos = AbsoluteToLocalVector(rayPos);

@@ -1,6 +1,10 @@
 #pragma once
 // TControl3D: the 3D node of a scene (position, rotation, scale, size, flags, rendering and
-// picking hooks), the interfaces IControl and IViewport3D, and the published position object.
+// picking hooks), the interface IViewport3D, and the published position object.
+//
+// IControl (framework/gui/Control.h) is the mouse interface of 2D and 3D controls alike: a
+// 3D control answers ObjectAtPoint by a pick ray through its viewport and fires its 3D mouse
+// events with that ray.
 //
 // Transform rules:
 // - The rotation is held as a quaternion. Setting an angle of RotationAngle multiplies the
@@ -24,6 +28,7 @@
 
 #include "framework/classes/Events.h"
 #include "framework/classes/FwObject.h"
+#include "framework/gui/Control.h"
 #include "framework/math/BoundingBox.h"
 #include "framework/math/Matrix3D.h"
 #include "framework/math/Point.h"
@@ -44,22 +49,11 @@ class TProxyObject;
 enum class TProjection : uint8_t { Camera = 0, Screen = 1 };
 FW_ENUM(TProjection, Camera, Screen)
 
-// A control that takes part in hit testing (2D controls and 3D controls). Found with
-// dynamic_cast; never reference counted.
-class IControl {
-public:
-  virtual ~IControl() = default;
-  virtual TObject* GetObject() = 0;
-  virtual bool GetVisible() const = 0;
-  // The control under the screen point P (this one or a descendant), or null.
-  virtual IControl* ObjectAtPoint(const TPointF& P) = 0;
-};
-
 // What a 3D control asks of the 2D control that hosts its scene.
 class IViewport3D {
 public:
   virtual ~IViewport3D() = default;
-  virtual TObject* GetObject() = 0;
+  virtual TFwObject* GetObject() = 0;
   virtual TContext3D* GetContext() = 0;
   virtual bool GetUsingDesignCamera() = 0;
   virtual TCamera* GetViewportCamera() = 0;
@@ -94,6 +88,11 @@ TQuaternion3D TextToQuaternion(std::string_view AText);
 TMatrix3D QuaternionToRotationMatrix(const TQuaternion3D& AValue);
 
 using TRenderEvent = TEvent<void(TObject* Sender, TContext3D* Context)>;
+// Mouse events of 3D controls: X, Y local to the viewport, and the absolute pick ray.
+using TMouseEvent3D = TEvent<void(TObject* Sender, TMouseButton Button, TShiftState Shift, float X, float Y,
+                                  TVector3D RayPos, TVector3D RayDir)>;
+using TMouseMoveEvent3D =
+    TEvent<void(TObject* Sender, TShiftState Shift, float X, float Y, TVector3D RayPos, TVector3D RayDir)>;
 
 class TControl3D : public TFwObject, public IControl {
   FW_CLASS(TControl3D, TFwObject)
@@ -105,10 +104,22 @@ public:
   void BeforeDestruction() override;
   void DefineProperties(TFiler* Filer) override;
 
-  // IControl
-  TObject* GetObject() override { return this; }
+  // IControl. ObjectAtPoint: the children, last first (every one is asked; the lowest index
+  // that answers wins), else this control when its pick ray through P hits it nearer than
+  // the global pick distance, for the global pick projection. ScreenToLocal: the viewport's.
+  TFwObject* GetObject() override { return this; }
   bool GetVisible() const override { return FVisible; }
   IControl* ObjectAtPoint(const TPointF& P) override;
+  TPointF ScreenToLocal(const TPointF& P) const override;
+  void MouseDown(TMouseButton Button, TShiftState Shift, float X, float Y) override;
+  void MouseMove(TShiftState Shift, float X, float Y) override;
+  void MouseUp(TMouseButton Button, TShiftState Shift, float X, float Y) override;
+  void MouseWheel(TShiftState Shift, int32_t WheelDelta, bool& Handled) override {}
+  void MouseClick(TMouseButton Button, TShiftState Shift, float X, float Y) override {}
+
+  TMouseEvent3D OnMouseDown;
+  TMouseMoveEvent3D OnMouseMove;
+  TMouseEvent3D OnMouseUp;
 
   // Transform objects, owned by the control; setting copies the point (with notification).
   TPosition3D* GetPosition() const { return FPosition.get(); }

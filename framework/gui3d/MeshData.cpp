@@ -7,6 +7,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "framework/gui3d/Context3D.h"
+
 namespace quorvel {
 
 FW_CLASS_IMPL(TMeshData, "Fw.Controls3D")
@@ -85,9 +87,9 @@ struct TCellHash {
   }
 };
 
-int64_t CellOf(float v, double cell) {
+int64_t CellOf(double v, double cell) {
   constexpr double kLimit = 4.0e18;
-  return int64_t(std::clamp(std::floor(double(v) / cell), -kLimit, kLimit));
+  return int64_t(std::clamp(std::floor(v / cell), -kLimit, kLimit));
 }
 
 // Round half to even into the Integer range; NaN reads as 0.
@@ -97,17 +99,110 @@ int32_t RoundedScaled(float v, double scale) {
   return int32_t(std::clamp(x, double(std::numeric_limits<int32_t>::min()), double(std::numeric_limits<int32_t>::max())));
 }
 
-struct TSmoothKey {
-  uint32_t Vertex;
-  int32_t X, Y, Z;
-  friend bool operator==(const TSmoothKey&, const TSmoothKey&) = default;
+// Corner indices grouped by a key id (0..AKeyCount-1), each group in corner order.
+struct TGroups {
+  std::vector<uint32_t> Start;   // AKeyCount + 1 offsets into Items
+  std::vector<uint32_t> Items;
 };
 
-struct TSmoothHash {
-  size_t operator()(const TSmoothKey& k) const {
-    return TCellHash()({int64_t(k.Vertex), int64_t(k.X) ^ (int64_t(k.Z) << 32), int64_t(k.Y)});
+TGroups GroupBy(const std::vector<uint32_t>& AKeyOf, size_t AKeyCount) {
+  TGroups g;
+  g.Start.assign(AKeyCount + 1, 0);
+  for (uint32_t k : AKeyOf)
+    if (k != UINT32_MAX) ++g.Start[k + 1];
+  for (size_t i = 0; i < AKeyCount; ++i) g.Start[i + 1] += g.Start[i];
+  g.Items.resize(g.Start[AKeyCount]);
+  std::vector<uint32_t> fill(g.Start.begin(), g.Start.end() - 1);
+  for (size_t c = 0; c < AKeyOf.size(); ++c)
+    if (AKeyOf[c] != UINT32_MAX) g.Items[fill[AKeyOf[c]]++] = uint32_t(c);
+  return g;
+}
+
+// Default method: every corner within AEpsilon of a vertex adds its face normal. Corners are
+// bucketed on a grid of cells eight times the distance wide: the ball around a vertex touches
+// at most two cells per axis, mostly one (any cell size serves epsilon 0).
+void SumWelded(const std::vector<TPoint3D>& APos, const std::vector<uint32_t>& ATri,
+               const std::vector<TPoint3D>& AFaces, float AEpsilon, std::vector<TPoint3D>& ASums) {
+  const double cell = AEpsilon > 0 ? 8.0 * double(AEpsilon) : 1.0;
+  const double reach = AEpsilon > 0 ? double(AEpsilon) : 0.0;
+  // Cells per vertex (a corner lies where its vertex does), then corners grouped by cell.
+  std::unordered_map<TCellKey, uint32_t, TCellHash> cells;
+  cells.reserve(APos.size());
+  std::vector<uint32_t> vertexCell(APos.size(), UINT32_MAX);
+  for (size_t v = 0; v < APos.size(); ++v) {
+    const TPoint3D& p = APos[v];
+    if (!IsFinite(p)) continue;
+    const TCellKey key{CellOf(p.X, cell), CellOf(p.Y, cell), CellOf(p.Z, cell)};
+    vertexCell[v] = cells.try_emplace(key, uint32_t(cells.size())).first->second;
   }
-};
+  std::vector<uint32_t> cellOf(ATri.size());
+  for (size_t c = 0; c < ATri.size(); ++c) cellOf[c] = vertexCell[ATri[c]];
+  const TGroups groups = GroupBy(cellOf, cells.size());
+  for (size_t v = 0; v < APos.size(); ++v) {
+    const TPoint3D& p = APos[v];
+    if (!IsFinite(p)) continue;
+    const auto range = [&](float x) {
+      return std::pair(CellOf(double(x) - reach, cell), CellOf(double(x) + reach, cell));
+    };
+    const auto [x0, x1] = range(p.X);
+    const auto [y0, y1] = range(p.Y);
+    const auto [z0, z1] = range(p.Z);
+    TPoint3D sum;
+    for (int64_t x = x0; x <= x1; ++x)
+      for (int64_t y = y0; y <= y1; ++y)
+        for (int64_t z = z0; z <= z1; ++z) {
+          const auto it = cells.find({x, y, z});
+          if (it == cells.end()) continue;
+          for (uint32_t i = groups.Start[it->second]; i < groups.Start[it->second + 1]; ++i) {
+            const uint32_t c = groups.Items[i];
+            if (AEpsilon >= APos[ATri[c]].Distance(p)) sum += AFaces[c / 3];
+          }
+        }
+    ASums[v] = sum;
+  }
+}
+
+// Slowest method: per vertex, the face directions rounded to the grid count once each (the
+// normalised sum of the faces sharing a direction), in order of first appearance.
+void SumDirectionsOnce(const std::vector<uint32_t>& ATri, const std::vector<TPoint3D>& AFaces, float AEpsilon,
+                       std::vector<TPoint3D>& ASums) {
+  const double scale = AEpsilon > 0 ? 1.0 / double(AEpsilon) : 10000.0;
+  const TGroups groups = GroupBy(ATri, ASums.size());
+  struct TEntry {
+    int32_t X, Y, Z;
+    TPoint3D Sum;
+  };
+  std::vector<TEntry> entries;
+  // Vertices with many corners (fan centres) look their directions up in a map instead.
+  constexpr uint32_t kScanLimit = 32;
+  std::unordered_map<TCellKey, size_t, TCellHash> lookup;
+  for (size_t v = 0; v < ASums.size(); ++v) {
+    entries.clear();
+    const bool many = groups.Start[v + 1] - groups.Start[v] > kScanLimit;
+    if (many) lookup.clear();
+    for (uint32_t i = groups.Start[v]; i < groups.Start[v + 1]; ++i) {
+      const TPoint3D& f = AFaces[groups.Items[i] / 3];
+      const int32_t x = RoundedScaled(f.X, scale), y = RoundedScaled(f.Y, scale), z = RoundedScaled(f.Z, scale);
+      size_t found = entries.size();
+      if (many) {
+        found = lookup.try_emplace({x, y, z}, entries.size()).first->second;
+      } else {
+        for (size_t e = 0; e < entries.size(); ++e)
+          if (entries[e].X == x && entries[e].Y == y && entries[e].Z == z) {
+            found = e;
+            break;
+          }
+      }
+      if (found == entries.size())
+        entries.push_back({x, y, z, f});
+      else
+        entries[found].Sum += f;
+    }
+    TPoint3D sum;
+    for (const TEntry& e : entries) sum += e.Sum.Normalize();
+    ASums[v] = sum;
+  }
+}
 
 }  // namespace
 
@@ -150,9 +245,14 @@ void TMeshData::Assign(TPersistent* Source) {
   TPersistent::Assign(Source);
 }
 
+void TMeshData::Render(TContext3D* AContext, TMaterial* AMaterial, float AOpacity) const {
+  if (!AContext || FVertexBuffer->Length() == 0 || FIndexBuffer->Length() < 3) return;
+  AContext->DrawTriangles(FVertexBuffer.get(), FIndexBuffer.get(), AMaterial, AOpacity);
+}
+
 std::vector<TPoint3D> TMeshData::ReadPositions() const {
   const int32_t n = FVertexBuffer->Length();
-  std::vector<TPoint3D> result(size_t(n));
+  std::vector<TPoint3D> result(static_cast<size_t>(n));
   const int32_t offset = FVertexBuffer->OffsetOf(TVertexFormat::Vertex);
   if (offset < 0) return result;
   const uint8_t* data = FVertexBuffer->Buffer();
@@ -164,7 +264,7 @@ std::vector<TPoint3D> TMeshData::ReadPositions() const {
 std::vector<uint32_t> TMeshData::ReadTriangles() const {
   const int32_t count = FIndexBuffer->Length() / 3 * 3;
   const TIndexReader indices(*FIndexBuffer, FVertexBuffer->Length());
-  std::vector<uint32_t> result(size_t(count));
+  std::vector<uint32_t> result(static_cast<size_t>(count));
   for (int32_t i = 0; i < count; ++i) result[size_t(i)] = indices[i];
   return result;
 }
@@ -214,60 +314,15 @@ void TMeshData::CalcSmoothNormals(TCalculateNormalMethod AMethod, float AWeldEps
   std::vector<TPoint3D> sums(pos.size());
 
   switch (AMethod) {
-    case TCalculateNormalMethod::Default: {
-      // Corners bucketed on a grid of the weld distance: only neighbouring cells can hold
-      // corners within it. Any cell size serves the exact-position case (epsilon 0).
-      const double cell = AWeldEpsilon > 0 ? double(AWeldEpsilon) : 1.0;
-      struct TCorner {
-        TPoint3D P;
-        uint32_t Face;
-      };
-      std::unordered_map<TCellKey, std::vector<TCorner>, TCellHash> grid;
-      grid.reserve(tri.size());
-      for (size_t c = 0; c < tri.size(); ++c) {
-        const TPoint3D& p = pos[tri[c]];
-        if (!IsFinite(p)) continue;
-        grid[{CellOf(p.X, cell), CellOf(p.Y, cell), CellOf(p.Z, cell)}].push_back({p, uint32_t(c / 3)});
-      }
-      for (size_t v = 0; v < pos.size(); ++v) {
-        const TPoint3D& p = pos[v];
-        if (!IsFinite(p)) continue;
-        const TCellKey k{CellOf(p.X, cell), CellOf(p.Y, cell), CellOf(p.Z, cell)};
-        TPoint3D sum;
-        for (int dx = -1; dx <= 1; ++dx)
-          for (int dy = -1; dy <= 1; ++dy)
-            for (int dz = -1; dz <= 1; ++dz) {
-              auto it = grid.find({k.X + dx, k.Y + dy, k.Z + dz});
-              if (it == grid.end()) continue;
-              for (const TCorner& corner : it->second)
-                if (AWeldEpsilon >= corner.P.Distance(p)) sum += FFaceNormals[corner.Face];
-            }
-        sums[v] = sum;
-      }
+    case TCalculateNormalMethod::Default:
+      SumWelded(pos, tri, FFaceNormals, AWeldEpsilon, sums);
       break;
-    }
     case TCalculateNormalMethod::Fastest:
       for (size_t c = 0; c < tri.size(); ++c) sums[tri[c]] += FFaceNormals[c / 3];
       break;
-    case TCalculateNormalMethod::Slowest: {
-      const double scale = AWeldEpsilon > 0 ? 1.0 / double(AWeldEpsilon) : 10000.0;
-      // Insertion order keeps the summation order independent of the hash layout.
-      std::unordered_map<TSmoothKey, size_t, TSmoothHash> index;
-      std::vector<std::pair<uint32_t, TPoint3D>> entries;
-      index.reserve(tri.size());
-      entries.reserve(tri.size());
-      for (size_t c = 0; c < tri.size(); ++c) {
-        const TPoint3D& f = FFaceNormals[c / 3];
-        const TSmoothKey key{tri[c], RoundedScaled(f.X, scale), RoundedScaled(f.Y, scale), RoundedScaled(f.Z, scale)};
-        auto [it, added] = index.try_emplace(key, entries.size());
-        if (added)
-          entries.push_back({tri[c], f});
-        else
-          entries[it->second].second += f;
-      }
-      for (const auto& [vertex, sum] : entries) sums[vertex] += sum.Normalize();
+    case TCalculateNormalMethod::Slowest:
+      SumDirectionsOnce(tri, FFaceNormals, AWeldEpsilon, sums);
       break;
-    }
   }
   for (size_t v = 0; v < sums.size(); ++v) normals.Set(uint32_t(v), sums[v].Normalize());
 }

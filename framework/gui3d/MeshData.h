@@ -64,6 +64,10 @@ public:
 
   void Assign(TPersistent* Source) override;
 
+  // Draws the triangles with the context's current matrix. Nothing without a context or
+  // without a whole triangle.
+  void Render(TContext3D* AContext, TMaterial* AMaterial, float AOpacity) const;
+
   // Index values outside the vertex buffer raise EArgumentOutOfRangeException in every
   // operation that reads triangles.
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define QUORVEL_JSON_ASAN 1
@@ -55,16 +56,61 @@ constexpr size_t kNodeHeader = 8;
 struct TJSONBlock {
   std::atomic<int64_t> Live;
   size_t Size;
+  TJSONBlock* Next;  // while in the cache
 };
-constexpr size_t kBlockHeader = 16;
+constexpr size_t kBlockHeader = 32;
 static_assert(sizeof(TJSONBlock) <= kBlockHeader);
 // An open block cannot reach zero while the arena is still counting its nodes.
 constexpr int64_t kOpenBias = int64_t(1) << 62;
+// Blocks grow to this size; blocks of this size are reused across parses.
+constexpr size_t kLargeBlock = size_t(256) << 10;
+// Freed blocks kept for later parses: fresh pages cost more to touch than parsing fills them,
+// so a program that parses large documents again reuses these instead.
+constexpr size_t kCacheLimit = size_t(256) << 20;
+
+class TBlockCache {
+public:
+  TJSONBlock* Take() noexcept {
+    std::lock_guard lock(FMutex);
+    TJSONBlock* b = FHead;
+    if (b) {
+      FHead = b->Next;
+      FBytes -= b->Size;
+    }
+    return b;
+  }
+  bool Put(TJSONBlock* b) noexcept {
+    if (b->Size != kLargeBlock) return false;
+    std::lock_guard lock(FMutex);
+    if (FBytes + b->Size > kCacheLimit) return false;
+    b->Next = FHead;
+    FHead = b;
+    FBytes += b->Size;
+    return true;
+  }
+
+private:
+  std::mutex FMutex;
+  TJSONBlock* FHead = nullptr;
+  size_t FBytes = 0;
+};
+
+// Never destroyed: blocks may be released during static destruction.
+TBlockCache& Cache() {
+  static TBlockCache* cache = new TBlockCache;
+  return *cache;
+}
 
 void FreeBlock(TJSONBlock* b) noexcept {
 #ifdef QUORVEL_JSON_ASAN
   ASAN_UNPOISON_MEMORY_REGION(b, b->Size);
 #endif
+  if (Cache().Put(b)) {
+#ifdef QUORVEL_JSON_ASAN
+    ASAN_POISON_MEMORY_REGION(reinterpret_cast<char*>(b) + kBlockHeader, b->Size - kBlockHeader);
+#endif
+    return;
+  }
   b->~TJSONBlock();
   std::free(b);
 }
@@ -102,14 +148,23 @@ public:
 private:
   void Grow(size_t n) {
     Close();
-    const size_t size = std::max(FNextSize, n + kBlockHeader);
-    // Blocks stay below malloc's mmap threshold, so freed blocks are reused, not unmapped.
-    FNextSize = std::min(FNextSize * 2, size_t(64) << 10);
-    void* mem = std::malloc(size);
-    if (!mem) throw std::bad_alloc();
-    FBlock = new (mem) TJSONBlock{{kOpenBias}, size};
-    FPos = static_cast<char*>(mem) + kBlockHeader;
-    FEnd = static_cast<char*>(mem) + size;
+    TJSONBlock* b = n + kBlockHeader <= kLargeBlock ? Cache().Take() : nullptr;
+    if (b) {
+#ifdef QUORVEL_JSON_ASAN
+      ASAN_UNPOISON_MEMORY_REGION(b, b->Size);
+#endif
+      b->Live.store(kOpenBias, std::memory_order_relaxed);
+      FNextSize = kLargeBlock;
+    } else {
+      const size_t size = std::max(FNextSize, n + kBlockHeader);
+      FNextSize = std::min(FNextSize * 2, kLargeBlock);
+      void* mem = std::malloc(size);
+      if (!mem) throw std::bad_alloc();
+      b = new (mem) TJSONBlock{{kOpenBias}, size, nullptr};
+    }
+    FBlock = b;
+    FPos = reinterpret_cast<char*>(b) + kBlockHeader;
+    FEnd = reinterpret_cast<char*>(b) + b->Size;
     FCount = 0;
   }
 
@@ -138,6 +193,36 @@ void* AllocateNode(size_t size) {
   return raw + kNodeHeader;
 }
 
+TJSONBlock* BlockOf(const void* p) noexcept {
+  return *reinterpret_cast<TJSONBlock* const*>(static_cast<const char*>(p) - kNodeHeader);
+}
+
+// Gives back `count` nodes of one block at once (releasing leaves one atomic operation each
+// is what made freeing a large document slow).
+void ReleaseBlockNodes(TJSONBlock* b, int64_t count) noexcept {
+  if (b && count && b->Live.fetch_sub(count, std::memory_order_acq_rel) == count) FreeBlock(b);
+}
+
+// Frees the memory of a node whose destructor has run; block nodes are only counted into
+// pending (flushed with ReleaseBlockNodes when the block changes).
+void ReleaseNodeBatched(void* p, TJSONBlock*& pending, int64_t& count) noexcept {
+  char* raw = static_cast<char*>(p) - kNodeHeader;
+  TJSONBlock* b = BlockOf(p);
+  if (!b) {
+    ::operator delete(raw);
+    return;
+  }
+#ifdef QUORVEL_JSON_ASAN
+  ASAN_POISON_MEMORY_REGION(raw, *reinterpret_cast<size_t*>(raw + 8));
+#endif
+  if (b != pending) {
+    ReleaseBlockNodes(pending, count);
+    pending = b;
+    count = 0;
+  }
+  ++count;
+}
+
 void ReleaseNode(void* p) noexcept {
   if (!p) return;
   char* raw = static_cast<char*>(p) - kNodeHeader;
@@ -153,6 +238,9 @@ void ReleaseNode(void* p) noexcept {
 }
 
 }  // namespace
+
+void* json_detail::AllocateStorage(size_t bytes) { return AllocateNode(bytes); }
+void json_detail::ReleaseStorage(void* p) noexcept { ReleaseNode(p); }
 
 void* TJSONValue::operator new(size_t size) { return AllocateNode(size); }
 void TJSONValue::operator delete(void* p) noexcept { ReleaseNode(p); }
@@ -194,11 +282,15 @@ public:
   // Empties a container: leaves are freed at once, non-empty containers go onto work so that
   // their own destructors find nothing left to free.
   static void Detach(TJSONValue* v, std::vector<TJSONValue*>& work) noexcept {
-    auto take = [&work](TJSONValue* child) {
-      if (IsContainer(child) && ChildCount(child) != 0)
+    TJSONBlock* pending = nullptr;
+    int64_t count = 0;
+    auto take = [&](TJSONValue* child) {
+      if (IsContainer(child) && ChildCount(child) != 0) {
         work.push_back(child);
-      else
-        delete child;
+      } else {
+        child->~TJSONValue();
+        ReleaseNodeBatched(child, pending, count);
+      }
     };
     if (v->Kind() == TJSONValue::TKind::Object) {
       auto& pairs = static_cast<TJSONObject*>(v)->FPairs;
@@ -207,7 +299,8 @@ public:
           p->FValue = nullptr;
           take(child);
         }
-        delete p;
+        p->~TJSONPair();
+        ReleaseNodeBatched(p, pending, count);
       }
       pairs.clear();
     } else if (v->Kind() == TJSONValue::TKind::Array) {
@@ -215,6 +308,17 @@ public:
       for (TJSONValue* child : elements) take(child);
       elements.clear();
     }
+    ReleaseBlockNodes(pending, count);
+  }
+
+  // Gives a parsed container its children at once, in a list of the exact size.
+  template <class It>
+  static void AdoptPairs(TJSONValue* object, It first, It last) {
+    static_cast<TJSONObject*>(object)->FPairs.assign(first, last);
+  }
+  template <class It>
+  static void AdoptElements(TJSONValue* array, It first, It last) {
+    static_cast<TJSONArray*>(array)->FElements.assign(first, last);
   }
 
   static void FreeChildren(TJSONValue* container) noexcept {
@@ -831,9 +935,16 @@ TJSONValue* TJSONArray::Remove(int index) {
 
 namespace {
 
+// Children wait on two lists shared by all open containers until their container ends; then
+// they move into a list of the exact size (no growth, no copies, no slack).
 class TDomBuilder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TDomBuilder> {
 public:
-  ~TDomBuilder() { delete FRoot; }
+  ~TDomBuilder() {
+    // After a failed parse: open containers are still empty, their children wait here.
+    for (TJSONPair* p : FPairs) delete p;
+    for (TJSONValue* v : FValues) delete v;
+    delete FRoot;
+  }
 
   TJSONValue* Release() {
     TJSONValue* r = FRoot;
@@ -857,15 +968,27 @@ public:
   bool StartObject() { return Open(new TJSONObject); }
   bool StartArray() { return Open(new TJSONArray); }
   bool EndObject(rapidjson::SizeType) {
+    const size_t start = FStack.back().Start;
+    TJSONTreeOps::AdoptPairs(FStack.back().Container, FPairs.begin() + static_cast<ptrdiff_t>(start), FPairs.end());
+    FPairs.resize(start);
     FStack.pop_back();
     return true;
   }
   bool EndArray(rapidjson::SizeType) {
+    const size_t start = FStack.back().Start;
+    TJSONTreeOps::AdoptElements(FStack.back().Container, FValues.begin() + static_cast<ptrdiff_t>(start),
+                                FValues.end());
+    FValues.resize(start);
     FStack.pop_back();
     return true;
   }
 
 private:
+  struct TFrame {
+    TJSONValue* Container;
+    size_t Start;  // of its children in FPairs or FValues
+  };
+
   bool Open(TJSONValue* container) {
     if (FStack.size() >= static_cast<size_t>(JSONMaxDepth)) {
       delete container;
@@ -873,25 +996,33 @@ private:
       return false;
     }
     Add(container);
-    FStack.push_back(container);
+    const bool isObject = container->Kind() == TJSONValue::TKind::Object;
+    FStack.push_back({container, isObject ? FPairs.size() : FValues.size()});
     return true;
   }
 
   bool Add(TJSONValue* v) {
+    std::unique_ptr<TJSONValue> guard(v);
     if (FStack.empty()) {
-      FRoot = v;
+      FRoot = guard.release();
       return true;
     }
-    TJSONValue* top = FStack.back();
-    if (top->Kind() == TJSONValue::TKind::Object)
-      static_cast<TJSONObject*>(top)->AddPair(std::move(FKey), v);
-    else
-      static_cast<TJSONArray*>(top)->AddElement(v);
+    if (FStack.back().Container->Kind() == TJSONValue::TKind::Object) {
+      std::unique_ptr<TJSONPair> pair(new TJSONPair(std::move(FKey), v));
+      guard.release();
+      FPairs.push_back(pair.get());
+      pair.release();
+    } else {
+      FValues.push_back(v);
+      guard.release();
+    }
     return true;
   }
 
   TJSONValue* FRoot = nullptr;
-  std::vector<TJSONValue*> FStack;
+  std::vector<TFrame> FStack;
+  std::vector<TJSONPair*> FPairs;
+  std::vector<TJSONValue*> FValues;
   std::string FKey;
   bool FDepthExceeded = false;
 };

@@ -17,8 +17,10 @@
 //   (or a null result). Freeing, cloning and writing walk the tree without recursion, so a
 //   tree built in code may be of any depth.
 #include <charconv>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <new>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -42,6 +44,28 @@ enum class TJSONOutputOptions : uint8_t {
 class TJSONObject;
 class TJSONArray;
 
+namespace json_detail {
+// Memory of nodes and of the pair and element lists: taken from the blocks of the document
+// being parsed on this thread, otherwise from the heap. Either is released with ReleaseStorage.
+void* AllocateStorage(size_t bytes);
+void ReleaseStorage(void* p) noexcept;
+
+// Lets a parsed container's list live in its document's blocks next to its nodes.
+template <class T>
+struct TStorageAllocator {
+  using value_type = T;
+  TStorageAllocator() noexcept = default;
+  template <class U>
+  TStorageAllocator(const TStorageAllocator<U>&) noexcept {}
+  T* allocate(size_t n) {
+    if (n > std::numeric_limits<size_t>::max() / sizeof(T)) throw std::bad_array_new_length();
+    return static_cast<T*>(AllocateStorage(n * sizeof(T)));
+  }
+  void deallocate(T* p, size_t) noexcept { ReleaseStorage(p); }
+  friend bool operator==(const TStorageAllocator&, const TStorageAllocator&) noexcept { return true; }
+};
+}  // namespace json_detail
+
 class TJSONValue : public TObject {
 public:
   // Kinds of the built-in classes; the writers switch on it instead of casting.
@@ -49,7 +73,8 @@ public:
 
   // Nodes made while parsing live in blocks shared by the document (one allocation per block,
   // not per node); every other node is a heap allocation of its own. Either kind is freed with
-  // delete, from any thread; a block goes back to the system when its last node is freed.
+  // delete, from any thread; a block is released when its last node is freed (kept for later
+  // parses up to a limit, so that a program parsing again does not touch fresh pages).
   static void* operator new(size_t size);
   static void operator delete(void* p) noexcept;
 
@@ -64,7 +89,7 @@ public:
 
   // Compact JSON text.
   std::string ToJSON(TJSONOutputOptions options = TJSONOutputOptions::None) const;
-  std::string ToString() const { return ToJSON(); }
+  std::string ToString() const override { return ToJSON(); }
   // Indented JSON text: one pair or element per line, nested levels indented by Indentation
   // blanks, "name": value with one blank after the colon; empty containers stay "{}", "[]".
   std::string Format(int indentation = 4,
@@ -309,7 +334,7 @@ protected:
 
 private:
   friend class TJSONTreeOps;
-  std::vector<TJSONPair*> FPairs;
+  std::vector<TJSONPair*, json_detail::TStorageAllocator<TJSONPair*>> FPairs;
 };
 
 class TJSONArray : public TJSONValue {
@@ -347,7 +372,7 @@ protected:
 
 private:
   friend class TJSONTreeOps;
-  std::vector<TJSONValue*> FElements;
+  std::vector<TJSONValue*, json_detail::TStorageAllocator<TJSONValue*>> FElements;
 };
 
 // Free-standing form of TJSONObject::ParseJSONValue.

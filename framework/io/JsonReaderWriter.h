@@ -321,7 +321,7 @@ public:
   void Rewind() override;
 
   const std::string& GetText() const noexcept { return *FOut; }
-  std::string ToString() const { return *FOut; }
+  std::string ToString() const override { return *FOut; }
 
   TJsonFormatting GetFormatting() const noexcept { return FFormatting; }
   void SetFormatting(TJsonFormatting v) noexcept { FFormatting = v; }

@@ -3,9 +3,17 @@
 #include <cmath>
 #include <cstdint>
 
+#include "framework/rtl/Exceptions.h"
 #include "framework/rtl/TypeName.h"
 
 namespace quorvel {
+
+// Rounded half to even; a value beyond the 32-bit range (or NaN) raises.
+inline int32_t RoundToInt32(float AValue) {
+  if (!(AValue > -2147483648.5f && AValue < 2147483647.5f))
+    throw EArgumentOutOfRangeException("value out of the 32-bit integer range");
+  return int32_t(std::nearbyint(double(AValue)));
+}
 
 struct TPoint {
   int32_t X = 0;
@@ -37,7 +45,7 @@ struct TPointF {
   float Length() const { return std::sqrt(X * X + Y * Y); }
   float Distance(const TPointF& p) const { return (*this - p).Length(); }
   constexpr float DotProduct(const TPointF& p) const { return X * p.X + Y * p.Y; }
-  TPoint Round() const { return {int32_t(std::nearbyint(X)), int32_t(std::nearbyint(Y))}; }
+  TPoint Round() const { return {RoundToInt32(X), RoundToInt32(Y)}; }
 
   friend bool operator==(const TPointF& a, const TPointF& b) {
     return SameSingle(a.X, b.X) && SameSingle(a.Y, b.Y);

@@ -46,8 +46,7 @@ struct TRectF {
   }
   constexpr void Offset(float dx, float dy) { Left += dx; Right += dx; Top += dy; Bottom += dy; }
   TRect Round() const {
-    return {int32_t(std::nearbyint(Left)), int32_t(std::nearbyint(Top)), int32_t(std::nearbyint(Right)),
-            int32_t(std::nearbyint(Bottom))};
+    return {RoundToInt32(Left), RoundToInt32(Top), RoundToInt32(Right), RoundToInt32(Bottom)};
   }
 
   // This rectangle centred in ADest, scaled down (keeping its aspect) only when it does not fit.

@@ -732,9 +732,6 @@ namespace {
 
 TBVHTriangleHit MakeHitData(const TTriangle& t) {
   TBVHTriangleHit h;
-  const TPlane plane = t.ToPlane();
-  h.N = plane.Normal;
-  h.D = plane.Distance;
   h.A = t.A;
   h.B = t.B;
   h.C = t.C;
@@ -750,10 +747,12 @@ TBVHTriangleHit MakeHitData(const TTriangle& t) {
 
 // TTriangle::Raycast with the ray-independent terms taken from AHit: the same operations in
 // the same order, so both give the same answers.
-inline bool FastTriangleHit(const TBVHTriangleHit& h, const TPoint3D& S, const TPoint3D& D, float& AT, TPoint3D& AP) {
-  const float nd = D.DotProduct(h.N);
+inline bool FastTriangleHit(const TVector3D& plane, const TBVHTriangleHit& h, const TPoint3D& S, const TPoint3D& D,
+                            float& AT, TPoint3D& AP) {
+  const TPoint3D n(plane.X, plane.Y, plane.Z);
+  const float nd = D.DotProduct(n);
   if (nd >= 0) return false;
-  const float t = (h.D - S.DotProduct(h.N)) / nd;
+  const float t = (plane.W - S.DotProduct(n)) / nd;
   if (t < 0) return false;
   const TPoint3D p = S + D * t;
   const float x = 1 - h.VA.DotProduct(p - h.A) / h.DA;
@@ -772,7 +771,8 @@ struct TRayWalk {
   TPoint3D Dir;
   TPoint3D Nudged;
   const TTriangle* Tris;
-  const TBVHTriangleHit* Hits;  // null when the geometry has no precomputed data
+  const TVector3D* Planes;      // null when the geometry has no precomputed data
+  const TBVHTriangleHit* Hits;
   size_t Count;
   float Best = std::numeric_limits<float>::infinity();
   int32_t BestIndex = -1;
@@ -790,7 +790,7 @@ void WalkNode(const TBVHNode& node, TRayWalk& w) {
       float t;
       TPoint3D p;
       if (w.Hits) {
-        if (!FastTriangleHit(w.Hits[idx], w.Start, w.Dir, t, p)) continue;
+        if (!FastTriangleHit(w.Planes[idx], w.Hits[idx], w.Start, w.Dir, t, p)) continue;
       } else {
         TRaycastData ray;
         ray.Start = w.Start;
@@ -852,7 +852,9 @@ bool TBVHNode::Raycast(const TRaycastData& ARay, TRaycastResult& ARes) const {
   w.Nudged = NudgeDirection(ARay.Dir);
   w.Tris = g.Triangles.data();
   w.Count = std::min(g.Triangles.size(), size_t(std::max(g.NumTriangles, 0)));
-  w.Hits = g.HitData.size() == g.Triangles.size() ? g.HitData.data() : nullptr;
+  const bool precomputed = g.HitData.size() == g.Triangles.size() && g.HitPlanes.size() == g.Triangles.size();
+  w.Planes = precomputed ? g.HitPlanes.data() : nullptr;
+  w.Hits = precomputed ? g.HitData.data() : nullptr;
   if (Children.empty()) {
     WalkNode(*this, w);
   } else {
@@ -862,7 +864,7 @@ bool TBVHNode::Raycast(const TRaycastData& ARay, TRaycastResult& ARes) const {
   ARes.T = w.BestT;
   ARes.Hit = true;
   ARes.Point = w.BestPoint;
-  ARes.Normal = w.Hits ? w.Hits[w.BestIndex].N : g.Triangles[w.BestIndex].ToPlane().Normal;
+  ARes.Normal = g.Triangles[w.BestIndex].ToPlane().Normal;
   return true;
 }
 
@@ -888,6 +890,7 @@ TBVHGeometry::TBVHGeometry(TBVHGeometry&& o) noexcept
     : Accelerator(std::exchange(o.Accelerator, nullptr)),
       NumTriangles(std::exchange(o.NumTriangles, 0)),
       Triangles(std::move(o.Triangles)),
+      HitPlanes(std::move(o.HitPlanes)),
       HitData(std::move(o.HitData)) {
   if (Accelerator) FixGeometry(*Accelerator, this);
 }
@@ -898,6 +901,7 @@ TBVHGeometry& TBVHGeometry::operator=(TBVHGeometry&& o) noexcept {
     Accelerator = std::exchange(o.Accelerator, nullptr);
     NumTriangles = std::exchange(o.NumTriangles, 0);
     Triangles = std::move(o.Triangles);
+    HitPlanes = std::move(o.HitPlanes);
     HitData = std::move(o.HitData);
     if (Accelerator) FixGeometry(*Accelerator, this);
   }
@@ -969,8 +973,13 @@ void BuildBVH(PBVHGeometry AGeometry) {
   root->NumTriangles = n;
   root->Triangles.resize(size_t(n));
   for (int32_t i = 0; i < n; ++i) root->Triangles[i] = i;
-  AGeometry->HitData.resize(AGeometry->Triangles.size());
-  for (size_t i = 0; i < AGeometry->Triangles.size(); ++i) AGeometry->HitData[i] = MakeHitData(tris[i]);
+  const size_t total = AGeometry->Triangles.size();
+  AGeometry->HitPlanes.resize(total);
+  AGeometry->HitData.resize(total);
+  for (size_t i = 0; i < total; ++i) {
+    AGeometry->HitPlanes[i] = AGeometry->Triangles[i].ToPlane().ToVector3D();
+    AGeometry->HitData[i] = MakeHitData(tris[i]);
+  }
   SplitBVHNode(root, AGeometry, 4);
 }
 
@@ -1023,6 +1032,7 @@ void FreeBVH(PBVHGeometry AGeometry) {
   FreeBVHNode(AGeometry->Accelerator);
   delete AGeometry->Accelerator;
   AGeometry->Accelerator = nullptr;
+  std::vector<TVector3D>().swap(AGeometry->HitPlanes);
   std::vector<TBVHTriangleHit>().swap(AGeometry->HitData);
 }
 

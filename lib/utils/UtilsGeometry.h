@@ -99,6 +99,7 @@ struct TOBB {
   // Half extents and centre; axis-aligned.
   static TOBB Create(const TPoint3D& ASize, const TPoint3D& APosition);
 
+  TPoint3D* GetAxis(int32_t AIndex) { return &Orientation.GetRow(AIndex); }
   const TPoint3D* GetAxis(int32_t AIndex) const { return &Orientation.GetRow(AIndex); }
   bool Contains(const TPoint3D& APoint) const;
   // Corner signs: (+,+,+), (-,+,+), (+,-,+), (+,+,-), (-,-,-), (+,-,-), (-,+,-), (-,-,+).
@@ -254,10 +255,9 @@ struct TBVHNode {
 };
 
 // Per-triangle constants of the ray test, kept beside the tree (the same arithmetic as
-// TTriangle::Raycast, with everything that does not depend on the ray computed once).
+// TTriangle::Raycast, with everything that does not depend on the ray computed once). The
+// plane (unit normal, N . A) is stored apart: most triangles fail on it alone.
 struct TBVHTriangleHit {
-  TPoint3D N;          // unit normal
-  float D;             // N . A
   TPoint3D A, B, C;
   TPoint3D VA, VB, VC;  // the barycentric edge vectors
   float DA, DB, DC;     // their dot products with ab, bc, ca
@@ -267,7 +267,8 @@ struct TBVHGeometry {
   PBVHNode Accelerator = nullptr;
   int32_t NumTriangles = 0;
   std::vector<TTriangle> Triangles;
-  std::vector<TBVHTriangleHit> HitData;  // filled by BuildBVH, released by FreeBVH
+  std::vector<TVector3D> HitPlanes;       // filled by BuildBVH, released by FreeBVH
+  std::vector<TBVHTriangleHit> HitData;  // likewise
 
   TBVHGeometry() = default;
   TBVHGeometry(const TBVHGeometry&) = delete;

@@ -91,6 +91,28 @@ public:
           GEvents.push_back(GetName() + ".Quanternion");
         },
         [this](TWriter* w) { w->WriteString(FQuat); }, !FQuat.empty());
+    // A collection made when the form holds one, as model texture caches are.
+    Filer->DefineProperty(
+        "Cache",
+        [this](TReader* r) {
+          if (!FCache) FCache = std::make_unique<TOwnedCollection>(this, TFsItem::StaticClass());
+          r->ReadCollection(FCache.get());
+        },
+        [this](TWriter* w) { w->WriteCollection(FCache.get()); }, FCache != nullptr);
+    Filer->DefineProperty(
+        "Numbers",
+        [this](TReader* r) {
+          FNumbers.clear();
+          r->ReadListBegin();
+          while (!r->EndOfList()) FNumbers.push_back(r->ReadInteger());
+          r->ReadListEnd();
+        },
+        [this](TWriter* w) {
+          w->WriteListBegin();
+          for (int32_t n : FNumbers) w->WriteInteger(n);
+          w->WriteListEnd();
+        },
+        !FNumbers.empty());
     // Older forms hold it; it is read and dropped, never written.
     Filer->DefineProperty("NearPlane", [](TReader* r) { r->ReadFloat(); }, nullptr, false);
     Filer->DefineBinaryProperty(
@@ -131,6 +153,8 @@ public:
   TNotifyEvent FOnClick;
   std::string FQuat;
   std::vector<uint8_t> FBlob;
+  std::unique_ptr<TOwnedCollection> FCache;
+  std::vector<int32_t> FNumbers;
 };
 FW_CLASS_IMPL(TFsNode, "Quorvel.Test.Forms")
 void TFsNode::Register(ClassBuilder<TFsNode>& b) {
@@ -195,6 +219,7 @@ const char* const KForm = R"(object Form1: TFsForm
     Quanternion = '(0.70710676908493,0,0,-0.70710676908493)'
     NearPlane = 0.100000001490116100
     object Node2: TFsNode
+      Blob = {}
       Lines.Strings = (
         'void VertexShader(inout TLocals DATA){'
         ''
@@ -213,6 +238,11 @@ const char* const KForm = R"(object Form1: TFsForm
     Items = <>
     Blob = {
       00FF10}
+    Cache = <
+      item
+        Value = 9
+      end>
+    Numbers = (1 2 -3)
     Target = Form1
   end
 end
@@ -268,6 +298,11 @@ TEST_F(FormStreamTest, ReadsNestedTreeReferencesEventsCollectionsStringsAndDefin
   EXPECT_EQ(n2->GetItems()->Items<TFsItem>(0)->Ref, n3);
   EXPECT_EQ(n2->GetItems()->Items<TFsItem>(1)->Label, "second");
   EXPECT_EQ(n3->GetItems()->Count(), 0);
+  EXPECT_TRUE(n2->FBlob.empty());
+  EXPECT_EQ(n2->FCache, nullptr);
+  ASSERT_NE(n3->FCache, nullptr);
+  EXPECT_EQ(n3->FCache->Items<TFsItem>(0)->Value, 9);
+  EXPECT_EQ(n3->FNumbers, (std::vector<int32_t>{1, 2, -3}));
   EXPECT_EQ(n3->FBlob, (std::vector<uint8_t>{0x00, 0xFF, 0x10}));
 
   for (TComponent* c : {static_cast<TComponent*>(form.get()), static_cast<TComponent*>(n1)}) {
@@ -316,6 +351,9 @@ TEST_F(FormStreamTest, WritesBackAndReadsAgainToTheSameTree) {
   EXPECT_EQ(n2->GetLines()->Count(), 3);
   EXPECT_EQ(n2->GetItems()->Items<TFsItem>(0)->Ref, n3);
   EXPECT_EQ(n3->FBlob, (std::vector<uint8_t>{0x00, 0xFF, 0x10}));
+  ASSERT_NE(n3->FCache, nullptr);
+  EXPECT_EQ(n3->FCache->Items<TFsItem>(0)->Value, 9);
+  EXPECT_EQ(n3->FNumbers, (std::vector<int32_t>{1, 2, -3}));
   // Dropped defined properties are not written.
   EXPECT_EQ(written.find("NearPlane"), std::string::npos);
 }
@@ -372,6 +410,32 @@ TEST_F(FormStreamTest, BadFormsRaiseNamingTheCulpritAndItsLine) {
     }
     // What was made before the error stays owned by the root and is not left loading.
     for (TComponent* comp : form->ComponentList()) EXPECT_FALSE(comp->GetComponentState().Contains(csLoading));
+  }
+}
+
+// Truncated and damaged texts raise; they never crash, hang or leak (under the sanitizers).
+TEST_F(FormStreamTest, DamagedTextRaisesCleanly) {
+  const std::string text = KForm;
+  std::vector<std::string> damaged;
+  for (size_t n = 0; n < text.size(); n += 3) damaged.push_back(text.substr(0, n));
+  for (size_t i = 0; i < text.size(); i += 7)
+    for (char c : {'\'', '<', '(', '{', '#', '$', '\0'}) damaged.push_back(text.substr(0, i) + c + text.substr(i + 1));
+  std::string deep = "object Form1: TFsForm\n";
+  for (int i = 0; i < 5000; ++i) deep += "object TFsNode\n";
+  damaged.push_back(deep);
+  for (const std::string& t : damaged) {
+    auto form = NewForm();
+    try {
+      ReadComponentResource(form.get(), t);
+    } catch (const Exception&) {
+    }
+  }
+  auto form = NewForm();
+  try {
+    ReadComponentResource(form.get(), deep);
+    ADD_FAILURE();
+  } catch (const EParserError& e) {
+    EXPECT_NE(e.Message().find("Nesting too deep"), std::string::npos);
   }
 }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "framework/io/Json.h"
@@ -281,6 +282,21 @@ TEST(JsonTree, VeryDeepTreesBuiltInCodeAreWrittenClonedAndFreedWithoutRecursion)
   EXPECT_EQ(copy->Format(0).size(), text.size() + size_t(kDepth) * 3);  // two line breaks, one blank per level
   root.reset();
   copy.reset();
+}
+
+TEST(JsonTree, ParsedNodesOutliveTheirDocumentAndMayBeFreedOnAnyThread) {
+  // Parsed nodes share memory blocks; a node taken out of its document keeps its block alive.
+  std::string text = R"({"keep":{"name":"a string longer than the inline buffer of a node","n":[1.5,2]},"rest":[)";
+  for (int i = 0; i < 20000; ++i) text += (i ? ",\"" : "\"") + std::to_string(i) + "\"";
+  text += "]}";
+  auto doc = ParseObject(text);
+  std::unique_ptr<TJSONPair> kept(doc->RemovePair("keep"));
+  doc.reset();
+  EXPECT_EQ(kept->GetJsonValue()->ToJSON(), R"({"name":"a string longer than the inline buffer of a node","n":[1.5,2]})");
+
+  auto other = Parse(text);
+  std::thread([&] { other.reset(); }).join();
+  kept.reset();
 }
 
 // ---- writing ----

@@ -295,6 +295,13 @@ TEST(RectF, PlaceIntoCentresAndShrinksOnlyWhenLarger) {
   EXPECT_EQ(TRectF(0, 0, 400, 100).PlaceInto({0, 0, 100, 100}), TRectF(0, 37.5f, 100, 62.5f));
 }
 
+TEST(PointF, RoundsHalfToEvenAndRaisesOutOfRange) {
+  EXPECT_EQ(TPointF(2.5f, -1.5f).Round(), TPoint(2, -2));
+  EXPECT_EQ(TRectF(0.5f, 1.5f, 2.4f, 2.6f).Round(), TRect(0, 2, 2, 3));
+  EXPECT_THROW(TPointF(3e9f, 0).Round(), EArgumentOutOfRangeException);
+  EXPECT_THROW(TPointF(0, std::nanf("")).Round(), EArgumentOutOfRangeException);
+}
+
 TEST(Position3D, AxisEventsFallBackToTheWholeChangeEvent) {
   TPosition3D pos({1, 2, 3});
   int whole = 0, x = 0;

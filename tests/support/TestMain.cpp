@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "framework/platform/Platform.h"
 #include "framework/rtl/Exceptions.h"
 #include "framework/rtl/Thread.h"
 #include "framework/rtl/Units.h"
@@ -24,5 +25,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "Unit finalisation failed: %s\n", e.what());
     return result ? result : 1;
   }
+  // Windows and GL contexts go before exit, so leak checks see only what was really lost.
+  if (quorvel::PlatformInitialized()) quorvel::PlatformShutdown();
   return result;
 }

@@ -1,0 +1,201 @@
+// The JSON form of a generated mesh definition with 1M vertices (1000 x 1000 grid, default
+// vertex layout with float colours, 32-bit indices, 6M of them): writing (definition -> DOM ->
+// text) and reading (text -> DOM -> definition), with RapidJSON's DOM parse of the same text
+// as the yardstick. Throughput is bytes of JSON text per second; "peak_MB" is the growth of
+// the resident set's high-water mark over the run (VmHWM, reset through clear_refs after
+// freed memory went back to the system). Only the first iteration touches fresh pages.
+#include <benchmark/benchmark.h>
+
+#include <malloc.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include <rapidjson/document.h>
+
+#include "lib/defs/DefTypes.h"
+
+using namespace quorvel;
+
+namespace {
+
+constexpr int GridSide = 1000;
+
+TMeshDef* MakeMesh() {
+  auto* mesh = New<TMeshDef>();
+  mesh->SetId("grid");
+  mesh->CreateVertexSource(VertexFormatsFromMask(DefaultMeshVertexFormatMask));
+  TVertexBuffer* vb = mesh->GetVertexSource();
+  vb->SetLength(GridSide * GridSide);
+  for (int y = 0; y < GridSide; ++y)
+    for (int x = 0; x < GridSide; ++x) {
+      const int i = y * GridSide + x;
+      const float fx = x * 0.013f, fy = y * 0.017f;
+      vb->SetVertices(i, {fx, fy, 0.25f * fx * fy});
+      vb->SetNormals(i, TPoint3D(-0.25f * fy, -0.25f * fx, 1).Normalize());
+      vb->SetTexCoord(0, i, {x / float(GridSide), y / float(GridSide)});
+      vb->SetBiNormals(i, {0, 1, 0.25f * fx});
+      vb->SetTangents(i, {1, 0, 0.25f * fy});
+      // 8-bit channels: the stored form keeps colours as 32-bit values.
+      vb->SetColor(0, i, MakeAlphaColor(uint8_t(x), uint8_t(y), 128, 255));
+    }
+  std::vector<uint32_t> idx;
+  idx.reserve(size_t(GridSide - 1) * (GridSide - 1) * 6);
+  for (uint32_t y = 0; y + 1 < GridSide; ++y)
+    for (uint32_t x = 0; x + 1 < GridSide; ++x) {
+      const uint32_t a = y * GridSide + x, b = a + 1, c = a + GridSide, d = c + 1;
+      idx.insert(idx.end(), {a, b, d, a, d, c});
+    }
+  mesh->AddIndices(idx, 0, int32_t(idx.size()), 0);
+  return mesh;
+}
+
+TMeshDef* Mesh() {
+  static TMeshDef* mesh = MakeMesh();
+  return mesh;
+}
+
+const std::string& Text() {
+  static const std::string text = [] {
+    std::unique_ptr<TJSONObject> json(Mesh()->ToJSON());
+    return json->ToJSON();
+  }();
+  return text;
+}
+
+// The default layout is all singles; -0 is written as 0, so compare values, not bytes.
+bool SameFloats(const TVertexBuffer* A, const TVertexBuffer* B) {
+  if (A->Size() != B->Size()) return false;
+  const size_t n = size_t(A->Size()) / sizeof(float);
+  for (size_t i = 0; i < n; ++i) {
+    float a, b;
+    std::memcpy(&a, A->Buffer() + i * 4, 4);
+    std::memcpy(&b, B->Buffer() + i * 4, 4);
+    if (!(a == b)) return false;
+  }
+  return true;
+}
+
+long StatusKB(const char* AKey) {
+  std::ifstream f("/proc/self/status");
+  std::string line;
+  const size_t n = std::strlen(AKey);
+  while (std::getline(f, line))
+    if (line.compare(0, n, AKey) == 0) return std::stol(line.substr(n + 1));
+  return 0;
+}
+
+// Hands freed memory back and resets the high-water mark to the current resident set.
+long ResetPeak() {
+  malloc_trim(0);
+  if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+    std::fputs("5", f);
+    std::fclose(f);
+  }
+  return StatusKB("VmRSS:");
+}
+
+void ReportPeak(benchmark::State& state, long ABaseKB) {
+  state.counters["peak_MB"] = double(StatusKB("VmHWM:") - ABaseKB) / 1024.0;
+}
+
+void BM_MeshWriteJSON(benchmark::State& state) {
+  TMeshDef* mesh = Mesh();
+  size_t bytes = 0;
+  const long base = ResetPeak();
+  for (auto _ : state) {
+    std::unique_ptr<TJSONObject> json(mesh->ToJSON());
+    std::string text = json->ToJSON();
+    bytes = text.size();
+    benchmark::DoNotOptimize(text.data());
+    state.PauseTiming();
+    json.reset();
+    text = std::string();
+    state.ResumeTiming();
+  }
+  ReportPeak(state, base);
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
+  state.counters["text_MB"] = double(bytes) / 1048576.0;
+}
+BENCHMARK(BM_MeshWriteJSON)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Only the definition -> DOM step of the write.
+void BM_MeshToDom(benchmark::State& state) {
+  TMeshDef* mesh = Mesh();
+  const long base = ResetPeak();
+  for (auto _ : state) {
+    std::unique_ptr<TJSONObject> json(mesh->ToJSON());
+    benchmark::DoNotOptimize(json.get());
+    state.PauseTiming();
+    json.reset();
+    state.ResumeTiming();
+  }
+  ReportPeak(state, base);
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(Text().size()));
+}
+BENCHMARK(BM_MeshToDom)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_MeshReadJSON(benchmark::State& state) {
+  const std::string& text = Text();
+  const long base = ResetPeak();
+  for (auto _ : state) {
+    std::unique_ptr<TJSONValue> doc(ParseJSONValue(text, true));
+    TOwned<TMeshDef> mesh(New<TMeshDef>());
+    mesh->FromJSON(nullptr, doc->As<TJSONObject>());
+    benchmark::DoNotOptimize(mesh->GetVertexSource()->Buffer());
+    state.PauseTiming();
+    if (!SameFloats(mesh->GetVertexSource(), Mesh()->GetVertexSource())) {
+      state.SkipWithError("read-back differs from the written mesh");
+      break;
+    }
+    doc.reset();
+    mesh.reset();
+    state.ResumeTiming();
+  }
+  ReportPeak(state, base);
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.size()));
+}
+BENCHMARK(BM_MeshReadJSON)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Only the text -> DOM step of the read, for comparison with RapidJSON.
+void BM_DomParse(benchmark::State& state) {
+  const std::string& text = Text();
+  const long base = ResetPeak();
+  for (auto _ : state) {
+    std::unique_ptr<TJSONValue> doc(ParseJSONValue(text, true));
+    benchmark::DoNotOptimize(doc.get());
+    state.PauseTiming();
+    doc.reset();
+    state.ResumeTiming();
+  }
+  ReportPeak(state, base);
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.size()));
+}
+BENCHMARK(BM_DomParse)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_RapidJSONParse(benchmark::State& state) {
+  const std::string& text = Text();
+  const long base = ResetPeak();
+  for (auto _ : state) {
+    auto doc = std::make_unique<rapidjson::Document>();
+    doc->Parse(text.data(), text.size());
+    if (doc->HasParseError()) {
+      state.SkipWithError("RapidJSON parse error");
+      break;
+    }
+    benchmark::DoNotOptimize(doc.get());
+    state.PauseTiming();
+    doc.reset();
+    state.ResumeTiming();
+  }
+  ReportPeak(state, base);
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.size()));
+}
+BENCHMARK(BM_RapidJSONParse)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();

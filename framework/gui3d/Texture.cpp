@@ -1,0 +1,147 @@
+#include "framework/gui3d/Texture.h"
+
+#include <cmath>
+
+#include "framework/gui3d/Context3D.h"
+#include "framework/rtl/Log.h"
+
+namespace quorvel {
+
+FW_CLASS_IMPL(TTexture, "Fw.Types3D")
+FW_CLASS_IMPL(TTextureBitmap, "Fw.Types3D")
+
+FW_CLASS_NO_MEMBERS(TTexture)
+FW_CLASS_NO_MEMBERS(TTextureBitmap)
+
+TTexture::~TTexture() {
+  if (FHandle == 0) return;
+  try {
+    TContext3D::FinalizeTexture(this);
+  } catch (const std::exception& e) {
+    try {
+      Log::d(std::string("TTexture: cannot release texture: ") + e.what());
+    } catch (...) {
+    }
+  }
+}
+
+void TTexture::Assign(TPersistent* Source) {
+  if (Source == this) return;
+  if (auto* tex = dynamic_cast<TTexture*>(Source)) {
+    SetSize(tex->FWidth, tex->FHeight);
+    SetPixelFormat(tex->FPixelFormat);
+    FStyle = tex->FStyle;
+    FMinFilter = tex->FMinFilter;
+    FMagFilter = tex->FMagFilter;
+    FTextureScale = tex->FTextureScale;
+    return;
+  }
+  if (auto* bmp = dynamic_cast<TBitmap*>(Source)) {
+    AssignFromBitmap(bmp);
+    return;
+  }
+  TPersistent::Assign(Source);
+}
+
+void TTexture::AssignFromBitmap(TBitmap* ABitmap) {
+  SetSize(ABitmap->GetWidth(), ABitmap->GetHeight());
+  SetPixelFormat(ABitmap->GetPixelFormat());
+  FTextureScale = ABitmap->GetBitmapScale();
+  if (IsEmpty()) return;
+  if (FHandle == 0) Initialize();
+  if (FHandle == 0 || FStyle.Contains(TTextureStyle::RenderTarget)) return;
+  TBitmapData data;
+  if (!ABitmap->Map(TMapAccess::Read, data)) return;
+  try {
+    UpdateTexture(data.Data, data.Pitch);
+  } catch (...) {
+    ABitmap->Unmap(data);
+    throw;
+  }
+  ABitmap->Unmap(data);
+}
+
+void TTexture::SetSize(int32_t AWidth, int32_t AHeight) {
+  if (AWidth < 0 || AHeight < 0)
+    throw EArgumentOutOfRangeException("TTexture.SetSize: negative size");
+  if (AWidth == FWidth && AHeight == FHeight) return;
+  Finalize();
+  FWidth = AWidth;
+  FHeight = AHeight;
+}
+
+void TTexture::SetPixelFormat(TPixelFormat Value) {
+  if (Value == FPixelFormat) return;
+  Finalize();
+  FPixelFormat = Value;
+}
+
+void TTexture::SetTextureScale(float AScale) {
+  if (!(AScale > 0) || !std::isfinite(AScale))
+    throw EArgumentOutOfRangeException("TTexture.SetTextureScale: scale must be positive");
+  FTextureScale = AScale;
+}
+
+void TTexture::Initialize() { TContext3D::InitializeTexture(this); }
+
+void TTexture::Finalize() {
+  if (FHandle != 0) TContext3D::FinalizeTexture(this);
+}
+
+void TTexture::UpdateTexture(const void* Bits, int32_t Pitch) { TContext3D::UpdateTexture(this, Bits, Pitch); }
+
+// --- TTextureBitmap ------------------------------------------------------------------------
+
+TTextureBitmap::TTextureBitmap(int32_t AWidth, int32_t AHeight) : TBitmap(AWidth, AHeight) {}
+
+TTextureBitmap::~TTextureBitmap() { ReleaseTexture(); }
+
+TTexture* TTextureBitmap::GetTexture() {
+  if (!FTexture) {
+    FTexture = TContext3D::BitmapToTexture(this);
+    FOwnsTexture = FTexture != nullptr;
+  }
+  return FTexture;
+}
+
+void TTextureBitmap::DestroyResources() { ReleaseTexture(); }
+
+void TTextureBitmap::SetTextureSlot(TTexture* ATexture, bool AOwned) {
+  if (ATexture == FTexture) {
+    FOwnsTexture = ATexture && AOwned;
+    return;
+  }
+  ReleaseTexture();
+  FTexture = ATexture;
+  FOwnsTexture = ATexture && AOwned;
+}
+
+void TTextureBitmap::ReleaseTexture() noexcept {
+  TTexture* tex = FTexture;
+  const bool owned = FOwnsTexture;
+  FTexture = nullptr;
+  FOwnsTexture = false;
+  if (!owned || !tex) return;
+  try {
+    Free(tex);
+  } catch (const std::exception& e) {
+    try {
+      Log::d(std::string("TTextureBitmap: cannot free texture: ") + e.what());
+    } catch (...) {
+    }
+  }
+}
+
+void TTextureBitmap::BitmapChanged() {
+  if (FTexture && FOwnsTexture) {
+    FTexture->SetSize(FWidth, FHeight);
+    FTexture->SetTextureScale(FBitmapScale);
+    if (!IsEmpty() && !FTexture->GetStyle().Contains(TTextureStyle::RenderTarget)) {
+      if (FTexture->GetHandle() == 0) FTexture->Initialize();
+      if (FTexture->GetHandle() != 0) FTexture->UpdateTexture(FData.data(), FWidth * 4);
+    }
+  }
+  TBitmap::BitmapChanged();
+}
+
+}  // namespace quorvel

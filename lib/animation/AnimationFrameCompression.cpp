@@ -1,0 +1,108 @@
+#include "lib/animation/AnimationFrameCompression.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "framework/io/ZLib.h"
+
+namespace quorvel {
+
+namespace {
+
+constexpr int64_t ChunkSize = 1048576;
+
+}  // namespace
+
+int32_t TAnimationFrameCompression::AttributeSize(TVertexFormat AFormat) {
+  switch (AFormat) {
+    case TVertexFormat::Vertex:
+    case TVertexFormat::Normal:
+    case TVertexFormat::BiNormal:
+    case TVertexFormat::Tangent:
+      return 12;
+    case TVertexFormat::TexCoord0:
+    case TVertexFormat::TexCoord1:
+    case TVertexFormat::TexCoord2:
+    case TVertexFormat::TexCoord3:
+      return 8;
+    default:
+      return 4;  // 32-bit colours; float colours are packed as those
+  }
+}
+
+void TAnimationFrameCompression::SetSourceStream(TVertexFormat AFormat, const TVertexBuffer* ABuffer,
+                                                 TMemoryStream* AStream) {
+  if (!ABuffer || !AStream) return;
+  const int32_t size = AttributeSize(AFormat);
+  const int32_t n = ABuffer->Length();
+  // The shortcut only where the vertex is that attribute: a buffer of normals alone must not
+  // hand its normals out as positions.
+  TVertexFormat stored = AFormat;
+  if (AFormat >= TVertexFormat::ColorF0 && AFormat <= TVertexFormat::ColorF3)
+    stored = static_cast<TVertexFormat>(static_cast<int>(AFormat) - 4);
+  if (ABuffer->VertexSize() == size && ABuffer->OffsetOf(stored) == 0) {
+    AStream->WriteBuffer(ABuffer->Buffer(), ABuffer->Size());
+  } else if (n > 0) {
+    // Grow once, then fill the block in place.
+    const int64_t start = AStream->GetPosition();
+    AStream->SetSize(start + int64_t(size) * n);
+    uint8_t* out = static_cast<uint8_t*>(AStream->GetMemory()) + start;
+    const int ch = static_cast<int>(AFormat);
+    for (int32_t i = 0; i < n; ++i, out += size) {
+      switch (AFormat) {
+        case TVertexFormat::Vertex:
+        case TVertexFormat::Normal:
+        case TVertexFormat::BiNormal:
+        case TVertexFormat::Tangent: {
+          const TPoint3D p = AFormat == TVertexFormat::Vertex    ? ABuffer->GetVertices(i)
+                             : AFormat == TVertexFormat::Normal  ? ABuffer->GetNormals(i)
+                             : AFormat == TVertexFormat::BiNormal ? ABuffer->GetBiNormals(i)
+                                                                  : ABuffer->GetTangents(i);
+          std::memcpy(out, &p, 12);
+          break;
+        }
+        case TVertexFormat::TexCoord0:
+        case TVertexFormat::TexCoord1:
+        case TVertexFormat::TexCoord2:
+        case TVertexFormat::TexCoord3: {
+          const TPointF t = ABuffer->GetTexCoord(ch - static_cast<int>(TVertexFormat::TexCoord0), i);
+          std::memcpy(out, &t.X, 4);
+          std::memcpy(out + 4, &t.Y, 4);
+          break;
+        }
+        default: {
+          const int channel = ch >= static_cast<int>(TVertexFormat::ColorF0) ? ch - static_cast<int>(TVertexFormat::ColorF0)
+                                                                            : ch - static_cast<int>(TVertexFormat::Color0);
+          const uint32_t c = ToCardinal(ABuffer->GetColor(channel, i));
+          std::memcpy(out, &c, 4);
+          break;
+        }
+      }
+    }
+  }
+  AStream->SetPosition(0);
+}
+
+TMemoryStream* TAnimationFrameCompression::Compress(TVertexFormat AFormat, const TVertexBuffer* ABuffer) {
+  TMemoryStream source;
+  SetSourceStream(AFormat, ABuffer, &source);
+  return Compress(source.GetMemory(), source.GetSize());
+}
+
+TMemoryStream* TAnimationFrameCompression::Compress(const void* AData, int64_t ASize) {
+  auto result = std::make_unique<TMemoryStream>();
+  {
+    TZCompressionStream deflater(result.get(), clMax);
+    const auto* p = static_cast<const uint8_t*>(AData);
+    for (int64_t done = 0; done < ASize;) {
+      const int64_t n = std::min(ChunkSize, ASize - done);
+      deflater.WriteBuffer(p + done, n);
+      done += n;
+    }
+    deflater.Finish();
+  }
+  return result.release();
+}
+
+}  // namespace quorvel

@@ -1,0 +1,611 @@
+#include "lib/context/Context.h"
+
+#include <cmath>
+#include <exception>
+#include <memory>
+#include <numbers>
+#include <random>
+
+#include "framework/gui/Canvas.h"
+#include "framework/rtl/Log.h"
+#include "framework/rtl/Units.h"
+
+#if __has_include("lib/context/ContextBuffersFrameBuffers.h")
+#include "lib/context/ContextBuffersFrameBuffers.h"
+#define QUORVEL_CONTEXT_HAS_FBO 1
+#endif
+
+namespace quorvel {
+
+float DefaultNearPlane = 0.1f;
+float DefaultFarPlane = 10000.0f;
+bool ContextDesignTime = false;
+bool RaiseShaderCompileErrors = true;
+TContextMessageCallback ContextMessageCallback;
+int32_t ContextMaxDrawBuffers = 0;
+bool DefaultBlendingInitialized = false;
+
+namespace {
+
+TExtensions* GSharedExtensions = nullptr;
+
+void InitUnit() {
+  DefaultNearPlane = 0.1f;
+  DefaultFarPlane = 10000.0f;
+  RaiseShaderCompileErrors = true;
+}
+
+void FinUnit() { FreeSharedExtensions(); }
+
+const TUnitRegistration Unit{{"Quorvel.Context", {"Fw.Context3D"}, &InitUnit, &FinUnit}};
+
+[[noreturn]] void Abstract(const TClass& AClass, const char* AName) {
+  throw EAbstractError("Abstract error: " + AClass.ClassName() + "." + AName);
+}
+
+int32_t ClampPlaneIndex(int32_t AIndex) { return AIndex < 0 ? 0 : (AIndex > ClipPlaneCount - 1 ? ClipPlaneCount - 1 : AIndex); }
+
+bool IdentityLike(const TMatrix3D& M) { return M.m41 == 0 && M.m11 == 1; }
+
+// --- frame-buffer operations the context needs -------------------------------------------------
+
+#ifdef QUORVEL_CONTEXT_HAS_FBO
+void FreeFBO(TFrameBufferObject*& AFBO) { FreeAndNil(AFBO); }
+void BindFBO(TFrameBufferObject* AFBO, TContext3D* AContext) { AFBO->Bind(AContext); }
+void UnbindFBO(TFrameBufferObject* AFBO, TContext3D* AContext) { AFBO->Unbind(AContext); }
+void ResizeFBO(TFrameBufferObject* AFBO, int32_t AWidth, int32_t AHeight) { AFBO->Resize(AWidth, AHeight); }
+TTexture* FBOColorTexture(const TFrameBufferObject* AFBO) {
+  return AFBO->GetTextureByRenderTarget(TRenderTarget::Color_0);
+}
+void AttachFBOTexture(TFrameBufferObject* AFBO, TContext3D* AContext, TTexture* ATexture, TRenderTarget ATarget) {
+  AFBO->AttachTexture(AContext, ATexture, ATarget);
+}
+void AttachFBODepth(TFrameBufferObject* ADest, const TFrameBufferObject* ASource, int32_t AWidth, int32_t AHeight) {
+  ADest->AttachDepthBuffer(ASource->GetDepthBuf(), TPoint(AWidth, AHeight));
+}
+#else
+// Until the frame-buffer class exists no context has frame buffers, so these never run.
+void FreeFBO(TFrameBufferObject*& AFBO) { AFBO = nullptr; }
+void BindFBO(TFrameBufferObject*, TContext3D*) {}
+void UnbindFBO(TFrameBufferObject*, TContext3D*) {}
+void ResizeFBO(TFrameBufferObject*, int32_t, int32_t) {}
+TTexture* FBOColorTexture(const TFrameBufferObject*) { return nullptr; }
+void AttachFBOTexture(TFrameBufferObject*, TContext3D*, TTexture*, TRenderTarget) {}
+void AttachFBODepth(TFrameBufferObject*, const TFrameBufferObject*, int32_t, int32_t) {}
+#endif
+
+}  // namespace
+
+TExtensions& SharedExtensions() {
+  if (!GSharedExtensions) GSharedExtensions = ExtensionsClass->Create();
+  return *GSharedExtensions;
+}
+
+void FreeSharedExtensions() {
+  TExtensions* list = GSharedExtensions;
+  GSharedExtensions = nullptr;
+  Free(list);
+}
+
+// --- TQuorvelContextClass ----------------------------------------------------------------------
+
+FW_CLASS_IMPL_META(TQuorvelContext, "Quorvel.Context", TQuorvelContextClass)
+FW_CLASS_NO_MEMBERS(TQuorvelContext)
+
+void TQuorvelContextClass::CreateSharedContext() const { Abstract(*this, "CreateSharedContext"); }
+void TQuorvelContextClass::DestroySharedContext() const { Abstract(*this, "DestroySharedContext"); }
+int32_t TQuorvelContextClass::PlatformDirectStateAccess() const { Abstract(*this, "PlatformDirectStateAccess"); }
+void TQuorvelContextClass::PlatformSetTextureFiltering(TTexture*, TTextureStyles, uint32_t, uint32_t) const {
+  Abstract(*this, "PlatformSetTextureFiltering");
+}
+void TQuorvelContextClass::PlatformSetPixelState(int32_t, int32_t, int32_t, int32_t, int32_t) const {
+  Abstract(*this, "PlatformSetPixelState");
+}
+void TQuorvelContextClass::PlatformUnsetPixelState() const { Abstract(*this, "PlatformUnsetPixelState"); }
+bool TQuorvelContextClass::PlatformIsContextAvailable() const { Abstract(*this, "PlatformIsContextAvailable"); }
+std::string TQuorvelContextClass::PlatformGetVendorName() const { Abstract(*this, "PlatformGetVendorName"); }
+std::string TQuorvelContextClass::PlatformGetRendererName() const { Abstract(*this, "PlatformGetRendererName"); }
+std::string TQuorvelContextClass::PlatformGetVersion() const { Abstract(*this, "PlatformGetVersion"); }
+std::string TQuorvelContextClass::PlatformGetExtensionString() const {
+  Abstract(*this, "PlatformGetExtensionString");
+}
+bool TQuorvelContextClass::PlatformHasAnyErrors() const { Abstract(*this, "PlatformHasAnyErrors"); }
+bool TQuorvelContextClass::PlatformHasAnyErrors(intptr_t&) const { Abstract(*this, "PlatformHasAnyErrors"); }
+TContextShaderArch TQuorvelContextClass::PlatformGetShaderArch() const { Abstract(*this, "PlatformGetShaderArch"); }
+int32_t TQuorvelContextClass::PlatformMaxTextureSize() const { Abstract(*this, "PlatformMaxTextureSize"); }
+int32_t TQuorvelContextClass::PlatformMaxTexture3DSize() const { Abstract(*this, "PlatformMaxTexture3DSize"); }
+int32_t TQuorvelContextClass::PlatformTextureUnitCount() const { Abstract(*this, "PlatformTextureUnitCount"); }
+int32_t TQuorvelContextClass::PlatformMaxTextureImageUnits() const {
+  Abstract(*this, "PlatformMaxTextureImageUnits");
+}
+int32_t TQuorvelContextClass::PlatformMaxVertexShaderUniformBlocks() const {
+  Abstract(*this, "PlatformMaxVertexShaderUniformBlocks");
+}
+int32_t TQuorvelContextClass::PlatformMaxFragmentShaderUniformBlocks() const {
+  Abstract(*this, "PlatformMaxFragmentShaderUniformBlocks");
+}
+int32_t TQuorvelContextClass::PlatformMaxUniformBlockSize() const { Abstract(*this, "PlatformMaxUniformBlockSize"); }
+int32_t TQuorvelContextClass::PlatformMaxDrawBuffers() const { Abstract(*this, "PlatformMaxDrawBuffers"); }
+int32_t TQuorvelContextClass::PlatformMaxLightCount() const { Abstract(*this, "PlatformMaxLightCount"); }
+TContextStyles TQuorvelContextClass::PlatformStyle() const { Abstract(*this, "PlatformStyle"); }
+bool TQuorvelContextClass::PlatformTextureCompressionAllowed() const {
+  Abstract(*this, "PlatformTextureCompressionAllowed");
+}
+TBlendSetting TQuorvelContextClass::GetDefaultBlending() const { Abstract(*this, "GetDefaultBlending"); }
+int32_t TQuorvelContextClass::GetTextureByTextureIndex(int32_t) const {
+  Abstract(*this, "GetTextureByTextureIndex");
+}
+
+bool TQuorvelContextClass::TextureCompressionAllowed() const {
+  return TQuorvelContext::PlatformClass()->PlatformTextureCompressionAllowed();
+}
+TContextStyles TQuorvelContextClass::Style() const { return TQuorvelContext::PlatformClass()->PlatformStyle(); }
+int32_t TQuorvelContextClass::MaxLightCount() const {
+  return TQuorvelContext::PlatformClass()->PlatformMaxLightCount();
+}
+int32_t TQuorvelContextClass::MaxTextureSize() const {
+  return TQuorvelContext::PlatformClass()->PlatformMaxTextureSize();
+}
+
+// --- TQuorvelContext: class functions ------------------------------------------------------------
+
+const TQuorvelContextClass* TQuorvelContext::PlatformClass() {
+  const TContextClass* cls = TContextManager::DefaultContextClass();
+  const TQuorvelContextClass* engine = cls ? cls->MetaAs<TQuorvelContextClass>() : nullptr;
+  // Without an engine class registered the abstract answers (EAbstractError) are the honest ones.
+  return engine ? engine : StaticMeta();
+}
+
+int32_t TQuorvelContext::DirectStateAccess() { return PlatformClass()->PlatformDirectStateAccess(); }
+void TQuorvelContext::DoSetTextureFiltering(TTexture* ATexture, TTextureStyles AStyles, uint32_t ATextureKind,
+                                            uint32_t AInternalFormat) {
+  PlatformClass()->PlatformSetTextureFiltering(ATexture, AStyles, ATextureKind, AInternalFormat);
+}
+void TQuorvelContext::SetPixelState(int32_t AWidth, int32_t AHeight, int32_t ADepth, int32_t ABytesPerPixel,
+                                    int32_t APitch) {
+  PlatformClass()->PlatformSetPixelState(AWidth, AHeight, ADepth, ABytesPerPixel, APitch);
+}
+void TQuorvelContext::UnsetPixelState() { PlatformClass()->PlatformUnsetPixelState(); }
+bool TQuorvelContext::IsContextAvailable() { return PlatformClass()->PlatformIsContextAvailable(); }
+std::string TQuorvelContext::GetVendorName() { return PlatformClass()->PlatformGetVendorName(); }
+std::string TQuorvelContext::GetRendererName() { return PlatformClass()->PlatformGetRendererName(); }
+std::string TQuorvelContext::GetVersion() { return PlatformClass()->PlatformGetVersion(); }
+std::string TQuorvelContext::GetExtensionString() { return PlatformClass()->PlatformGetExtensionString(); }
+bool TQuorvelContext::HasAnyErrors() { return PlatformClass()->PlatformHasAnyErrors(); }
+bool TQuorvelContext::HasAnyErrors(intptr_t& AError) { return PlatformClass()->PlatformHasAnyErrors(AError); }
+TContextShaderArch TQuorvelContext::GetShaderArch() { return PlatformClass()->PlatformGetShaderArch(); }
+int32_t TQuorvelContext::MaxTexture3DSize() { return PlatformClass()->PlatformMaxTexture3DSize(); }
+int32_t TQuorvelContext::MaxTextureImageUnits() { return PlatformClass()->PlatformMaxTextureImageUnits(); }
+int32_t TQuorvelContext::MaxVertexShaderUniformBlocks() {
+  return PlatformClass()->PlatformMaxVertexShaderUniformBlocks();
+}
+int32_t TQuorvelContext::MaxFragmentShaderUniformBlocks() {
+  return PlatformClass()->PlatformMaxFragmentShaderUniformBlocks();
+}
+int32_t TQuorvelContext::MaxUniformBlockSize() { return PlatformClass()->PlatformMaxUniformBlockSize(); }
+int32_t TQuorvelContext::MaxDrawBuffers() { return PlatformClass()->PlatformMaxDrawBuffers(); }
+bool TQuorvelContext::TextureCompressionAllowed() { return PlatformClass()->TextureCompressionAllowed(); }
+
+void TQuorvelContext::ResetDrawCallDiagnostics() {
+  GlobalDrawCalls.exchange(0);
+  GlobalDrawInstances.exchange(0);
+  GlobalVertexCount.exchange(0);
+  GlobalIndexCount.exchange(0);
+}
+
+const TQuorvelContextClass* TQuorvelContext::GetQuorvelClass() const {
+  const TQuorvelContextClass* cls = ClassType()->MetaAs<TQuorvelContextClass>();
+  return cls ? cls : StaticMeta();
+}
+
+// --- life cycle ----------------------------------------------------------------------------------
+
+TQuorvelContext::TQuorvelContext(TWindowHandle AParent, int32_t AWidth, int32_t AHeight, TMultisample AMultisample,
+                                 bool ADepthStencil)
+    : TContext3D(AParent, AWidth, AHeight, AMultisample, ADepthStencil) {}
+
+TQuorvelContext::TQuorvelContext(TTexture* ATexture, TMultisample AMultisample, bool ADepthStencil)
+    : TContext3D(ATexture, AMultisample, ADepthStencil) {}
+
+void TQuorvelContext::AfterConstruction() {
+  TContext3D::AfterConstruction();  // DoInitContext
+  FSmoothTargets.Clear();
+  if (!FTexture) return;  // a window context has no registry and no buffers
+  if (!Valid()) throw Exception("TQuorvelContext.CreateFromTexture failed - invalid context");
+  FPointThreshold = 5.0f;
+  FPointSizeMin = 1.0f;
+  FPointSizeMax = 512.0f;
+  FPasses = New<TRenderPasses>(this);
+  if (Valid()) CreateBuffer();
+}
+
+TQuorvelContext::~TQuorvelContext() {
+  // Normally freed by DoFreeBuffer already; not when construction failed after making them.
+  FreeFBO(FDefaultMSFrameBuf);
+  FreeFBO(FDefaultFrameBuf);
+  FreeFBO(FTranslucentBuf);
+  FFBOStack.clear();
+  FRenderPassStack.clear();
+  FIntermediatePasses.clear();
+  TRenderPasses* passes = FPasses;
+  FPasses = nullptr;
+  try {
+    Free(passes);
+  } catch (const std::exception& e) {
+    Log::d(std::string("TQuorvelContext.Destroy: ") + e.what());
+  }
+  // The instance buffer is freed here, not through the virtual FreeInstanceBuffer: no
+  // virtual calls in a destructor.
+  TBufferObject* instances = FInstanceVAO;
+  FInstanceVAO = nullptr;
+  try {
+    Free(instances);
+  } catch (const std::exception& e) {
+    Log::d(std::string("TQuorvelContext.Destroy: ") + e.what());
+  }
+}
+
+void TQuorvelContext::DoInitContext() {
+  TContext3D::DoInitContext();
+  FNearPlane = DefaultNearPlane;
+  FFarPlane = DefaultFarPlane;
+}
+
+void TQuorvelContext::DoFreeBuffer() {
+  FreeFBO(FDefaultMSFrameBuf);
+  FreeFBO(FDefaultFrameBuf);
+  FreeFBO(FTranslucentBuf);
+}
+
+void TQuorvelContext::DoResize() {
+  if (!Valid()) return;
+  if (FDefaultMSFrameBuf)
+    ResizeFBO(FDefaultMSFrameBuf, FWidth, FHeight);
+  else if (FDefaultFrameBuf)
+    ResizeFBO(FDefaultFrameBuf, FWidth, FHeight);
+  if (FTranslucentBuf) ResizeFBO(FTranslucentBuf, FWidth, FHeight);
+}
+
+// --- scenes --------------------------------------------------------------------------------------
+
+void TQuorvelContext::SceneSize(int32_t& AWidth, int32_t& AHeight) const {
+  if (TTexture* texture = GetCurrentTexture()) {
+    AWidth = texture->GetWidth();
+    AHeight = texture->GetHeight();
+  } else {
+    AWidth = int32_t(std::lround(double(FWidth) * FScale));
+    AHeight = int32_t(std::lround(double(FHeight) * FScale));
+  }
+}
+
+bool TQuorvelContext::DoBeginScene() {
+  if (!Valid()) return false;
+  StorePreviousContextSize();
+  int32_t width = 0, height = 0;
+  SceneSize(width, height);
+  SetContextSize(0, 0, width, height);
+  intptr_t error = 0;
+  if (HasAnyErrors(error)) RaiseContextException(this, &SCannotBeginRenderingScene, {ClassName(), error});
+  if (!CanBeginScene()) return false;
+  const bool result = TContext3D::DoBeginScene();
+  try {
+    if (FFBOStack.empty()) {
+      BindDefaultBuffer();
+      if (!FFBOStack.empty()) FDefaultBufferFallbackBind = true;
+    }
+  } catch (...) {
+    // The framework counted the scene already; a begin that raises must not leave it open.
+    TContext3D::DoEndScene();
+    throw;
+  }
+  return result;
+}
+
+void TQuorvelContext::DoEndScene() {
+  // Whatever raises here, the fallback unbind and the framework's end step still run, so the
+  // context never stays "in scene" with its default frame buffer bound.
+  std::exception_ptr error;
+  if (Valid()) {
+    try {
+      SetContextSize(FOldViewport);
+      intptr_t code = 0;
+      if (HasAnyErrors(code)) RaiseContextException(this, &SCannotEndRenderingScene, {ClassName(), code});
+    } catch (...) {
+      error = std::current_exception();
+    }
+    if (FDefaultBufferFallbackBind && !FFBOStack.empty()) {
+      try {
+        UnbindDefaultBuffer();
+      } catch (...) {
+        if (!error) error = std::current_exception();
+      }
+    }
+  }
+  FDefaultBufferFallbackBind = false;
+  TContext3D::DoEndScene();
+  if (error) std::rethrow_exception(error);
+}
+
+bool TQuorvelContext::BeginSceneRendering() {
+  TCanvas::Lock();
+  bool result = false;
+  try {
+    if (FBeginSceneCount == 0) {
+      if (GlobalBeginSceneCount() > 1) PushContextStates();
+      result = DoBeginScene();
+      if (!result) TCanvas::Unlock();
+    } else {
+      result = FBeginSceneCount > 0;
+    }
+  } catch (...) {
+    TCanvas::Unlock();
+    throw;
+  }
+  if (result) ++FBeginSceneCount;
+  return result;
+}
+
+void TQuorvelContext::EndSceneRendering() {
+  // Only a matching begin holds the lock; releasing it otherwise would unlock a mutex this
+  // thread does not own.
+  if (FBeginSceneCount <= 0) return;
+  struct TRelease {
+    int32_t& Count;
+    ~TRelease() {
+      --Count;
+      TCanvas::Unlock();
+    }
+  } release{FBeginSceneCount};
+  if (FBeginSceneCount == 1) DoEndScene();
+}
+
+// --- frame buffers -------------------------------------------------------------------------------
+
+void TQuorvelContext::BindDefaultBuffer() {
+  if (TFrameBufferObject* fbo = DefaultBuffer()) BindFBO(fbo, this);
+}
+
+void TQuorvelContext::UnbindDefaultBuffer() {
+  if (TFrameBufferObject* fbo = DefaultBuffer()) UnbindFBO(fbo, this);
+}
+
+void TQuorvelContext::PushFBO(TFrameBufferObject* AFBO) { FFBOStack.push_back(AFBO); }
+
+TFrameBufferObject* TQuorvelContext::PopFBO() {
+  if (FFBOStack.empty()) return nullptr;
+  TFrameBufferObject* top = FFBOStack.back();
+  FFBOStack.pop_back();
+  return top;
+}
+
+TFrameBufferObject* TQuorvelContext::GetCurrentlyBoundBuffer() const {
+  return FFBOStack.empty() ? nullptr : FFBOStack.back();
+}
+
+TTexture* TQuorvelContext::GetCurrentTexture() const {
+  if (!FFBOStack.empty()) return FFBOStack.back() ? FBOColorTexture(FFBOStack.back()) : nullptr;
+  return FTexture;
+}
+
+TTexture* TQuorvelContext::GetDefaultTexture() const {
+  return FDefaultFrameBuf ? FBOColorTexture(FDefaultFrameBuf) : nullptr;
+}
+
+void TQuorvelContext::AttachTextureToDefaultBuffer(TTexture* ATexture, TRenderTarget ATarget) {
+  if (!ATexture || !FDefaultFrameBuf) return;
+  if (ATexture->GetHandle() == 0) ATexture->Initialize();
+  AttachFBOTexture(FDefaultFrameBuf, this, ATexture, ATarget);
+}
+
+void TQuorvelContext::AttachTextureToTranslucentBuffer(TTexture* ATexture, TRenderTarget ATarget) {
+  if (!ATexture || !FTranslucentBuf) return;
+  if (ATexture->GetHandle() == 0) ATexture->Initialize();
+  AttachFBOTexture(FTranslucentBuf, this, ATexture, ATarget);
+}
+
+void TQuorvelContext::LinkDepthBufferToTranslucentBuffer() {
+  if (!FTranslucentBuf) return;
+  int32_t width = 0, height = 0;
+  SceneSize(width, height);
+  if (TFrameBufferObject* source = DefaultBuffer()) AttachFBODepth(FTranslucentBuf, source, width, height);
+}
+
+// --- matrices ------------------------------------------------------------------------------------
+
+void TQuorvelContext::SetProjectionMatrix(const TMatrix3D& AMat) {
+  FProjectionMatrix = AMat;
+  FRecalcProjectionMatrix = false;
+}
+
+TMatrix3D TQuorvelContext::GetCurrentProjectionMatrix() {
+  if (FRecalcProjectionMatrix) {
+    const float aspect = FHeight == 0 ? 1.0f : float(double(FWidth) / double(FHeight));
+    TMatrix3D m = TMatrix3D::CreatePerspectiveFovRH(float(FCurrentAngleOfView * std::numbers::pi / 180.0), aspect,
+                                                    FNearPlane, FFarPlane, false);
+    if (!IdentityLike(FRenderToMatrix)) m = m * FRenderToMatrix;
+    TMatrix3D offset = TMatrix3D::Identity();
+    offset.m41 = FCenterOffset.X;
+    offset.m42 = FCenterOffset.Y;
+    m = m * offset;
+    FProjectionMatrix = m;
+    FInvProjectionMatrix = m.Inverse();
+    FRecalcProjectionMatrix = false;
+  }
+  return FProjectionMatrix;
+}
+
+TMatrix3D TQuorvelContext::GetCurrentScreenMatrix() {
+  if (FRecalcScreenMatrix) {
+    TMatrix3D m;
+    if (!IdentityLike(FRenderToMatrix)) {
+      m = FRenderToMatrix;
+    } else {
+      const float w = float(FWidth), h = float(FHeight);
+      const TMatrix3D o = TMatrix3D::CreateOrthoOffCenterRH(0, h, w, 0, FNearPlane, FFarPlane);
+      const float pi6 = float(std::numbers::pi / 6);
+      TMatrix3D p = FHeight == 0 ? TMatrix3D::CreatePerspectiveFovRH(pi6, 1, 1, 1000, false)
+                                 : TMatrix3D::CreatePerspectiveFovRH(pi6, float(double(FWidth) / double(FHeight)),
+                                                                     FNearPlane, FFarPlane, false);
+      p = TMatrix3D::CreateTranslation(TPoint3D(0, 0, -2)) * p;
+      const float k = o.m11 / p.m11;
+      p = TMatrix3D::CreateScaling(TPoint3D(2 * k, -2 * k, -2 * k)) * p;
+      p = TMatrix3D::CreateTranslation(TPoint3D(-w / 2, -h / 2, 0)) * p;
+      m = p;
+    }
+    FScreenMatrix = m;
+    FInvScreenMatrix = m.Inverse();
+    FRecalcScreenMatrix = false;
+  }
+  return FScreenMatrix;
+}
+
+TPoint3D TQuorvelContext::ScreenToWorld(const TPointF& AScreenPos, TProjection AProjection) {
+  TVector3D pos, dir;
+  Pick(AScreenPos.X, AScreenPos.Y, AProjection, pos, dir);
+  const TPoint3D p(pos.X, pos.Y, pos.Z);
+  const TPoint3D d(dir.X, dir.Y, dir.Z);
+  return p + d * p.Length();
+}
+
+// --- render states -------------------------------------------------------------------------------
+
+void TQuorvelContext::SetContextStates(const TFwContextStates& AStates) {
+  FMultipleSetContextState.fetch_add(1);
+  try {
+    for (TContextState state : AStates) SetContextState(state);
+  } catch (...) {
+    FMultipleSetContextState.fetch_sub(1);
+    throw;
+  }
+  FMultipleSetContextState.fetch_sub(1);
+  DoSetContextStates(AStates);
+}
+
+void TQuorvelContext::ClearEx(const TRenderTargets& ATarget, TAlphaColor AColor, float ADepth, uint32_t AStencil) {
+  DoClearEx(ATarget, AColor, ADepth, AStencil);
+}
+
+void TQuorvelContext::ClearBufferFloat(int32_t ABuf, const float* APtr) { DoClearBufferFloat(ABuf, APtr); }
+
+void TQuorvelContext::SetTwoSidedRendering(TStencilOpEx AFrontFaceFail, TStencilOpEx AFrontFaceZFail,
+                                           TStencilOpEx AFrontFaceZPass, TStencilOpEx ABackFaceFail,
+                                           TStencilOpEx ABackFaceZFail, TStencilOpEx ABackFaceZPass,
+                                           uint32_t AFrontStencilMask, uint32_t ABackStencilMask) {
+  DoSetTwoSidedRendering(AFrontFaceFail, AFrontFaceZFail, AFrontFaceZPass, ABackFaceFail, ABackFaceZFail,
+                         ABackFaceZPass, AFrontStencilMask, ABackStencilMask);
+}
+
+void TQuorvelContext::SetPolygonOffsetFill(TPolygonOffsetFill AMode, float AFactor, float AUnits) {
+  DoSetPolygonOffsetFill(AMode, AFactor, AUnits);
+}
+
+void TQuorvelContext::SetSmoothMode(const TSmoothSetting& ASetting) { DoSetSmoothMode(ASetting); }
+
+void TQuorvelContext::SetPointSprites(bool AEnabled) { DoSetPointSprites(AEnabled); }
+
+void TQuorvelContext::SetPointSpriteTextureMode() { DoSetPointSpriteTextureMode(); }
+
+uint32_t TQuorvelContext::MemoryBarrierFlagsToValue(const TMemoryBarrierFlags& AFlags) {
+  uint32_t result = 0;
+  for (TMemoryBarrierFlag flag : AFlags) result |= MemoryBarrierFlagToValue(flag);
+  return result;
+}
+
+// --- blending ------------------------------------------------------------------------------------
+
+TBlendSetting TQuorvelContext::GetGlobalBlending() const { return GetQuorvelClass()->GetDefaultBlending(); }
+
+TBlendSettings TQuorvelContext::GetBlendings() {
+  if (!DefaultBlendingInitialized) SetBlendingByIndex(0, GetQuorvelClass()->GetDefaultBlending());
+  return FBlendingBuffers;
+}
+
+void TQuorvelContext::SetBlendings(const TBlendSettings& AValue) {
+  const TBlendSettings value = AValue;  // AValue may be this context's own table
+  FBlendingBuffers = {};
+  for (uint32_t i = 0; i < uint32_t(BlendingBufferCount); ++i) SetBlendingByIndex(i, value[i]);
+}
+
+TBlendSetting TQuorvelContext::GetBlendingByIndex(uint32_t AIndex) const {
+  if (ContextMaxDrawBuffers > 0 && AIndex < uint32_t(ContextMaxDrawBuffers) && AIndex < uint32_t(BlendingBufferCount))
+    return FBlendingBuffers[AIndex];
+  return TBlendSetting::Create(false);
+}
+
+// --- clip planes ---------------------------------------------------------------------------------
+
+void TQuorvelContext::ActivateClipPlane(int32_t AIndex, const TPlaneF& APlane) {
+  TClipPlaneF& entry = FClippingPlanes[size_t(ClampPlaneIndex(AIndex))];
+  entry.Plane = APlane;
+  entry.Enabled = true;
+}
+
+void TQuorvelContext::DeactivateClipPlane(int32_t AIndex) {
+  TClipPlaneF& entry = FClippingPlanes[size_t(ClampPlaneIndex(AIndex))];
+  entry.Plane = TPlaneF{};
+  entry.Enabled = false;
+}
+
+PClipPlaneF TQuorvelContext::GetClippingPlane(int32_t AIndex) {
+  return &FClippingPlanes[size_t(ClampPlaneIndex(AIndex))];
+}
+
+bool TQuorvelContext::IsClippingPlaneActive(int32_t AIndex) const {
+  return FClippingPlanes[size_t(ClampPlaneIndex(AIndex))].Enabled;
+}
+
+void TQuorvelContext::SetFrustum(const TQuorvelFrustum& AFrustum) {
+  FFrustum = AFrustum;
+  FFrustumBox = AFrustum.ToBoundingBox();
+}
+
+// --- instancing ----------------------------------------------------------------------------------
+
+void TQuorvelContext::CreateInstanceBuffer() {
+  if (!FInstanceVAO) FInstanceVAO = BufferObjectClass->Create(TBufferUsage::StaticDraw, TBufferBindingTarget::_Array, this);
+}
+
+void TQuorvelContext::FreeInstanceBuffer() { FreeAndNil(FInstanceVAO); }
+
+void TQuorvelContext::SetInstances(int32_t AInstances, const void* AData) {
+  FInstanceCount = AInstances;
+  if (AInstances < 1) return;
+  if (!FInstanceVAO) CreateInstanceBuffer();
+  FInstanceVAO->Bind();
+  try {
+    FInstanceVAO->Push(AData, intptr_t(AInstances) * intptr_t(sizeof(TMatrix3D)));
+  } catch (...) {
+    FInstanceVAO->Unbind();
+    throw;
+  }
+  FInstanceVAO->Unbind();
+}
+
+// --- shader variables ----------------------------------------------------------------------------
+
+void TQuorvelContext::SetShaderVariable(const std::string& AName, const TMatrix3D& AMatrix, bool AAsMat4) {
+  if (AAsMat4)
+    DoSetShaderVariableMatrix4(AName, AMatrix);
+  else
+    DoSetShaderVariableMatrix(AName, AMatrix);
+}
+
+void TQuorvelContext::SetShaderVariableInt(const std::string& AName, std::span<const int32_t> AValue) {
+  DoSetShaderVariableInt(AName, AValue);
+}
+
+// --- debugging -----------------------------------------------------------------------------------
+
+void TQuorvelContext::SaveBitmapToFile(TBitmap* ABitmap, const std::string& APrefix) {
+  if (!ABitmap) return;
+  static thread_local std::mt19937 random{std::random_device{}()};
+  static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::uniform_int_distribution<size_t> pick(0, sizeof(kChars) - 2);
+  std::string name;
+  for (int i = 0; i < 8; ++i) name += kChars[pick(random)];
+  name += '.';
+  for (int i = 0; i < 3; ++i) name += kChars[pick(random)];
+  ABitmap->SaveToFile(APrefix + name + ".bmp");
+}
+
+}  // namespace quorvel

@@ -1,0 +1,213 @@
+#include "lib/context/ContextBuffers.h"
+
+#include <atomic>
+#include <vector>
+
+#include "framework/io/ZLib.h"
+#include "framework/rtl/Monitor.h"
+#include "framework/rtl/Units.h"
+#include "lib/animation/AnimationFrameCompression.h"
+
+namespace quorvel {
+
+FW_CLASS_IMPL_META(TBufferObject, "Quorvel.Context.Buffers", TBufferObjectClassOf<TBufferObject>)
+FW_CLASS_NO_MEMBERS(TBufferObject)
+FW_CLASS_IMPL(TMeshBufferObject, "Quorvel.Context.Buffers")
+FW_CLASS_NO_MEMBERS(TMeshBufferObject)
+
+const TBufferObjectClass* BufferObjectClass = nullptr;
+
+namespace {
+
+[[noreturn]] void RaiseAbstract() { throw EAbstractError("Abstract Error"); }
+
+const TBufferObjectClass* CurrentBufferObjectClass() {
+  return BufferObjectClass ? BufferObjectClass : TBufferObject::StaticMeta();
+}
+
+void InitUnit() { BufferObjectClass = TBufferObject::StaticMeta(); }
+
+const TUnitRegistration Unit{{"Quorvel.Context.Buffers", {}, &InitUnit, &InitUnit}};
+
+constexpr int64_t ChunkSize = 1048576;
+
+}  // namespace
+
+TBufferObject* TBufferObjectClass::Create(TBufferUsage AUsage, TBufferBindingTarget ATarget, void* AContext) const {
+  return New<TBufferObject>(AUsage, ATarget, AContext);
+}
+
+const TBufferObjectClass* SetBufferObjectClass(const TBufferObjectClass* AClass) {
+  const TBufferObjectClass* old = CurrentBufferObjectClass();
+  BufferObjectClass = AClass ? AClass : TBufferObject::StaticMeta();
+  return old;
+}
+
+// ---- TBufferObject ----
+
+TBufferObject::TBufferObject(TBufferUsage AUsage, TBufferBindingTarget ATarget, void* AContext)
+    : FContext(AContext), FUsage(AUsage), FTarget(ATarget) {}
+
+intptr_t TBufferObject::Bind() { RaiseAbstract(); }
+void TBufferObject::Unbind() { RaiseAbstract(); }
+void TBufferObject::Push(const void*, intptr_t) { RaiseAbstract(); }
+void* TBufferObject::SynchronizedMap(TBufferAccessMode) { RaiseAbstract(); }
+void TBufferObject::SynchronizedUnmap() { RaiseAbstract(); }
+void TBufferObject::Clear() { RaiseAbstract(); }
+void TBufferObject::LinkWithBindingPoint(uint32_t, bool) { RaiseAbstract(); }
+void TBufferObject::LinkWithShaderProgram(TObject*, const std::string&, const void*, uint32_t, bool) {
+  RaiseAbstract();
+}
+
+// ---- TMeshBufferObject ----
+
+TMeshBufferObject::TMeshBufferObject(TMeshBufferObject* AStaticBuffer) : FStaticBuffer(AStaticBuffer) {}
+
+TMeshBufferObject::~TMeshBufferObject() {
+  try {
+    ClearAll();
+  } catch (...) {
+  }
+  FStaticBuffer = nullptr;
+  delete FTempMemStream;
+}
+
+size_t TMeshBufferObject::Slot(TMeshBufferComponent AIndex) {
+  const size_t i = static_cast<size_t>(AIndex);
+  if (i >= MeshBufferComponentCount)
+    throw EArgumentOutOfRangeException("invalid mesh buffer component " + std::to_string(i));
+  return i;
+}
+
+TBufferObject* TMeshBufferObject::GetComponent(TMeshBufferComponent AIndex) {
+  TBufferObject*& comp = FComponents[Slot(AIndex)];
+  if (!comp) {
+    const TBufferBindingTarget target =
+        AIndex == TMeshBufferComponent::Indices ? TBufferBindingTarget::ElementArray : TBufferBindingTarget::_Array;
+    comp = CurrentBufferObjectClass()->Create(TBufferUsage::StaticDraw, target, nullptr);
+  }
+  return comp;
+}
+
+void TMeshBufferObject::SetCompressed(TMeshBufferComponent AIndex, TStream* AValue) {
+  TStream*& slot = FCompressed[Slot(AIndex)];
+  if (slot == AValue) return;
+  delete slot;
+  slot = AValue;
+}
+
+void TMeshBufferObject::PushData(TMeshBufferComponent AIndex, const void* AData, intptr_t ASize) {
+  TMonitorGuard lock(this);
+  TBufferObject* comp = GetComponent(AIndex);
+  comp->Bind();
+  try {
+    comp->Push(AData, ASize);
+  } catch (...) {
+    comp->Unbind();
+    throw;
+  }
+  comp->Unbind();
+}
+
+void TMeshBufferObject::PushData(TMeshBufferComponent AIndex, TVertexBuffer* ABuffer) {
+  TMonitorGuard lock(this);
+  if (!ABuffer) return;
+  GetComponent(AIndex);
+  switch (AIndex) {
+    case TMeshBufferComponent::Vertex:
+    case TMeshBufferComponent::All:
+      PushData(AIndex, ABuffer->Buffer(), static_cast<intptr_t>(ABuffer->Size()));
+      break;
+    case TMeshBufferComponent::Indices:
+      throw Exception("failed to push index data to mesh buffer object");
+    default: {
+      if (!FTempMemStream) {
+        FTempMemStream = new TMemoryStream();
+      } else {
+        FTempMemStream->SetPosition(0);
+        FTempMemStream->SetSize(0);
+      }
+      TAnimationFrameCompression::SetSourceStream(static_cast<TVertexFormat>(AIndex), ABuffer, FTempMemStream);
+      PushData(AIndex, FTempMemStream->GetMemory(), static_cast<intptr_t>(FTempMemStream->GetSize()));
+      break;
+    }
+  }
+}
+
+TMemoryStream* TMeshBufferObject::Decompress(TMeshBufferComponent AIndex) {
+  TMonitorGuard lock(this);
+  TStream* source = FCompressed[Slot(AIndex)];
+  if (!source) throw Exception("failed to decompress mesh buffer component - no compressed data held");
+  source->SetPosition(0);
+  auto* result = new TMemoryStream();
+  try {
+    TZDecompressionStream inflater(source);
+    std::vector<uint8_t> chunk(static_cast<size_t>(ChunkSize));
+    for (;;) {
+      const int64_t n = inflater.Read(chunk.data(), ChunkSize);
+      if (n <= 0) break;
+      result->WriteBuffer(chunk.data(), n);
+    }
+    result->SetPosition(0);
+  } catch (...) {
+    delete result;
+    throw;
+  }
+  return result;
+}
+
+intptr_t TMeshBufferObject::BindStaticVertices() {
+  TMonitorGuard lock(this);
+  if (!FStaticBuffer) throw Exception("failed to bind vertices - static buffer not assigned");
+  return FStaticBuffer->GetComponent(TMeshBufferComponent::All)->Bind();
+}
+
+void TMeshBufferObject::UnbindStaticVertices() {
+  TMonitorGuard lock(this);
+  if (!FStaticBuffer) throw Exception("failed to unbind vertices - static buffer not assigned");
+  FStaticBuffer->GetComponent(TMeshBufferComponent::All)->Unbind();
+}
+
+intptr_t TMeshBufferObject::BindStaticIndices() {
+  TMonitorGuard lock(this);
+  if (!FStaticBuffer) throw Exception("failed to bind indices - static buffer not assigned");
+  return FStaticBuffer->GetComponent(TMeshBufferComponent::Indices)->Bind();
+}
+
+void TMeshBufferObject::UnbindStaticIndices() {
+  TMonitorGuard lock(this);
+  if (!FStaticBuffer) throw Exception("failed to unbind indices - static buffer not assigned");
+  FStaticBuffer->GetComponent(TMeshBufferComponent::Indices)->Unbind();
+}
+
+void TMeshBufferObject::ClearAll() {
+  TMonitorGuard lock(this);
+  for (TBufferObject*& comp : FComponents) {
+    TBufferObject* p = comp;
+    comp = nullptr;
+    Free(p);
+  }
+  for (TStream*& stream : FCompressed) {
+    delete stream;
+    stream = nullptr;
+  }
+}
+
+void TMeshBufferObject::AssignBufferObject(TMeshBufferObject* ABuffer) {
+  if (!ABuffer || ABuffer == this) return;
+  FKind = ABuffer->FKind;
+  FLineWidth = ABuffer->FLineWidth;
+  FComponents = ABuffer->FComponents;
+  FCompressed = ABuffer->FCompressed;
+  FStaticBuffer = ABuffer->FStaticBuffer;
+  FTempMemStream = ABuffer->FTempMemStream;
+}
+
+void TMeshBufferObject::ClearAssignedBufferObject() {
+  FComponents.fill(nullptr);
+  FCompressed.fill(nullptr);
+  FStaticBuffer = nullptr;
+  FTempMemStream = nullptr;
+}
+
+}  // namespace quorvel

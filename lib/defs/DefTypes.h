@@ -1,0 +1,10 @@
+#pragma once
+// Unit Quorvel.DefTypes: the definition data model. Its parts, one include each.
+#include "lib/defs/DefTypesBase.h"
+#include "lib/defs/DefTypesText.h"
+#include "lib/defs/DefTypesProperties.h"
+#include "lib/defs/DefTypesTransform.h"
+#include "lib/defs/DefTypesMaterial.h"
+#include "lib/defs/DefTypesModel.h"
+#include "lib/defs/DefTypesVertexCache.h"
+#include "lib/defs/DefTypesMesh.h"

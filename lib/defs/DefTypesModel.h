@@ -1,0 +1,125 @@
+#pragma once
+// Unit Quorvel.DefTypes, the model: TModelDef, the root of a loaded model. Besides its node
+// tree it keeps registries of what is shared or referenced by id (materials, behaviours,
+// lights, cameras, armatures), the metadata and, while a model is read, the late-resolution
+// list of definitions whose references may point forward in the file.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "framework/rtl/Containers.h"
+#include "lib/defs/DefTypesBase.h"
+#include "lib/defs/DefTypesMesh.h"
+#include "lib/defs/DefTypesProperties.h"
+#include "lib/defs/DefTypesTransform.h"
+
+namespace quorvel {
+
+class TMaterialDef;
+
+class TModelDef : public TMeshDef {
+  QUORVEL_DEF_CLASS(TModelDef, TMeshDef)
+
+public:
+  // Definition -> the JSON object it was read from; exists only while a model is read.
+  using TLateResolveList = TDictionary<TCustomDef*, const TJSONObject*>;
+  // Material id (exact) -> material; a material is freed when it leaves the dictionary.
+  using TMaterialDictionary = TObjectDictionary<std::string, TMaterialDef*>;
+  using TBehaviourList = TObjectList<TBehaviourDef>;
+  using TLightList = TObjectList<TLightDef>;
+  using TCameraList = TObjectList<TCameraDef>;
+  using TArmatureList = TObjectList<TArmatureDef>;
+
+  // Id "Model_" plus a number unique to the instance.
+  explicit TModelDef(TMeshDef* AOwner = nullptr, TObject* APackage = nullptr);
+  ~TModelDef() override;
+
+  TObject* GetPackage() const noexcept { return FPackage; }
+  void SetPackage(TObject* AValue) { FPackage = AValue; }
+  TObject* GetAsset() const noexcept { return FAsset; }
+  void SetAsset(TObject* AValue) { FAsset = AValue; }
+  bool GetIsStandalone() const noexcept { return FIsStandalone; }
+  void SetIsStandalone(bool AValue) { FIsStandalone = AValue; }
+  const std::string& GetFilename() const noexcept { return FFilename; }
+  void SetFilename(std::string AValue) { FFilename = std::move(AValue); }
+  TModelMetaDef* GetMetaData() const noexcept { return FMetaData; }
+
+  // The mesh's estimate plus the file name, the materials (keys included) and the armatures.
+  int64_t GetSize() const override;
+
+  // Any definition by id: the model itself, the node tree ("#" + id and ASCII case ignored),
+  // lights, cameras, armatures; null when none.
+  virtual TCustomDef* FindDefById(std::string_view AId) const;
+
+  // ---- materials ----
+  // Raises EDuplicateKey for an id that is registered already.
+  void AddMaterial(const std::string& AId, TMaterialDef* AMaterial);
+  TMaterialDef* GetMaterial(const std::string& AId) const;
+  TMaterialDef* FindMaterialById(const std::string& AId) const { return GetMaterial(AId); }
+  // Takes a material out of the dictionary without freeing it; null when it is not there.
+  TMaterialDef* ExtractMaterial(const std::string& AId);
+  const TMaterialDictionary& GetMaterials() const noexcept { return *FMaterials; }
+
+  // ---- behaviours ----
+  void AddBehaviour(TBehaviourDef* ABehaviour);
+  TMaterialBehaviourDef* AddNewMaterialBehaviour();
+  TBehaviourDef* FindBehaviourById(std::string_view AUniqueId) const;
+  int32_t IndexOfBehaviourById(std::string_view AUniqueId) const;
+  void RemoveBehaviourById(std::string_view AUniqueId);
+  void ClearBehaviours();
+  TBehaviourList* GetBehaviours() const noexcept { return FBehaviours; }
+
+  // ---- lights, cameras, armatures: owning lists made on first use; an item already in its
+  // list is not added again ----
+  void AddLight(TLightDef* ALight);
+  TLightDef* GetLight(int32_t AIndex) const;
+  TLightDef* FindLightById(std::string_view AId) const;
+  TLightList* GetLights() const noexcept { return FLights; }
+  void AddCamera(TCameraDef* ACamera);
+  TCameraDef* GetCamera(int32_t AIndex) const;
+  TCameraDef* FindCameraById(std::string_view AId) const;
+  TCameraList* GetCameras() const noexcept { return FCameras; }
+  // Appends unless the armature is in the list already.
+  void AddArmature(TArmatureDef* AArmature);
+  TArmatureDef* FindArmatureById(std::string_view AId) const;
+  TArmatureList* GetArmatures() const noexcept { return FArmatures; }
+
+  // ---- late resolution (the whole-model reader) ----
+  // Starts a read: a new, empty list.
+  void BeginLateResolve();
+  // Enters a definition with its JSON object (again: the newer object). Nothing outside a read.
+  // Both must live until the pass; a read that fails ends without it (EndLateResolve).
+  void AddLateResolve(TCustomDef* ADef, const TJSONObject* AJSON);
+  // Calls LateResolveFromJSON once for every entry; entries answering True are dropped.
+  void LateResolve();
+  // Ends a read: frees the list (also after a failed read).
+  void EndLateResolve();
+  TLateResolveList* GetLateResolveList() const noexcept { return FLateResolveList; }
+
+private:
+  TLateResolveList* FLateResolveList = nullptr;
+  TObject* FPackage = nullptr;  // not owned
+  TObject* FAsset = nullptr;    // not owned
+  bool FIsStandalone = false;
+  std::string FFilename;
+  TMaterialDictionary* FMaterials;
+  TBehaviourList* FBehaviours;
+  TLightList* FLights = nullptr;
+  TCameraList* FCameras = nullptr;
+  TArmatureList* FArmatures = nullptr;
+  TModelMetaDef* FMetaData;
+};
+
+// Scope of one whole-model read: the late-resolution list lives as long as the scope.
+class TLateResolveScope {
+public:
+  explicit TLateResolveScope(TModelDef* AModel) : FModel(AModel) { FModel->BeginLateResolve(); }
+  ~TLateResolveScope() { FModel->EndLateResolve(); }
+  TLateResolveScope(const TLateResolveScope&) = delete;
+  TLateResolveScope& operator=(const TLateResolveScope&) = delete;
+
+private:
+  TModelDef* FModel;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,107 @@
+#pragma once
+// What the render context knows of the renderer's passes: the registry of a context's
+// passes, the pass with the fields the context reads, the per-frame render context and the
+// fog settings the context stores. The renderer builds the passes' work on these.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "framework/gui3d/Context3D.h"
+#include "framework/gui3d/Material.h"
+#include "framework/math/AlphaColor.h"
+#include "framework/rtl/Object.h"
+
+namespace quorvel {
+
+class TRenderPass;
+struct TRenderContext;
+using PRenderContext = TRenderContext*;
+
+enum class TRenderPassType : uint8_t { Pre, Intermediate, Post };
+enum class TRenderPassMethod : uint8_t { RenderListToFBO, RectToFBO };
+enum class TRenderPassRenderingProc : uint8_t { DefaultRendering, ListRendering };
+
+using TOnRenderingPass = std::function<void(TContext3D* AContext, int32_t ACount, TRenderPass* APass)>;
+using TOnRenderPassApplyMaterial = std::function<void(TMaterial* AOriginal, TMaterial* ANew)>;
+using TRenderListProc = std::function<void(PRenderContext ARenderContext)>;
+
+struct TRenderContext {
+  TObject* Viewport = nullptr;
+  TRenderListProc DefaultRenderingProc;
+  TRenderListProc ListRenderingProc;
+};
+
+struct TQuorvelFogSettings {
+  bool Enabled = false;
+  float Mode = 0;
+  float Density = 0;
+  float FogStart = 0;
+  float FogEnd = 0;
+  TAlphaColorF Color;
+};
+
+// One pass of a context. The renderer's passes derive from it and fill in the frame work;
+// this base has no controller, so it never renders.
+class TRenderPass : public TObject {
+  FW_CLASS(TRenderPass, TObject)
+public:
+  TRenderPass(TContext3D* AContext, const std::string& AId, TRenderPassType AType);
+
+  TContext3D* GetContext() const { return FContext; }
+  const std::string& GetId() const { return FId; }
+  TRenderPassType GetPassType() const { return FPassType; }
+  bool GetEnabled() const { return FEnabled; }
+  void SetEnabled(bool AValue) { FEnabled = AValue; }
+
+  // Without a context: Exception "Cannot begin with rendering scene: %s" (class name).
+  // Otherwise False here.
+  virtual bool BeginScene();
+  virtual void EndScene() {}
+  // True without a controller.
+  virtual bool IsPrimitivesKindSupported(TPrimitivesKind AKind) const;
+  // 0 without a controller.
+  virtual int32_t GetIterations() const { return 0; }
+  // The controller's shader; null without a controller.
+  virtual TObject* GetControllerShader() const { return nullptr; }
+
+  TObject* FController = nullptr;  // not owned
+  TOnRenderingPass FOnBeginRendering;
+  TOnRenderingPass FOnEndRendering;
+  TOnRenderPassApplyMaterial FOnApplyMaterial;
+
+protected:
+  TContext3D* FContext;
+  std::string FId;
+  TRenderPassType FPassType;
+  bool FEnabled = true;
+};
+
+// The passes of one context by id, in insertion order. Owns the passes that have an id: a
+// removed (or replaced) pass with a non-empty id is freed, one without an id is not.
+class TRenderPasses : public TObject {
+  FW_CLASS(TRenderPasses, TObject)
+public:
+  explicit TRenderPasses(TContext3D* AContext);
+  ~TRenderPasses() override;
+
+  TContext3D* GetContext() const { return FContext; }
+  // Takes ownership; a pass with the same id is replaced (and freed).
+  void Add(TRenderPass* APass);
+  // Frees the pass with that id; False when there is none.
+  bool Remove(const std::string& AId);
+  TRenderPass* Find(const std::string& AId) const;
+  int32_t Count() const { return int32_t(FPasses.size()); }
+  void Clear();
+
+  std::vector<TRenderPass*> GetPreProcessingPasses() const { return PassesOfType(TRenderPassType::Pre); }
+  std::vector<TRenderPass*> GetPostProcessingPasses() const { return PassesOfType(TRenderPassType::Post); }
+
+private:
+  std::vector<TRenderPass*> PassesOfType(TRenderPassType AType) const;
+
+  TContext3D* FContext;
+  std::vector<TRenderPass*> FPasses;  // owned
+};
+
+}  // namespace quorvel

@@ -1,0 +1,66 @@
+#pragma once
+// Shared by the shader, uniform-block and light tests: a GL context for the suite and
+// shaders compiled into it, owned by the test.
+#include <epoxy/gl.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/gui3d/Shader.h"
+#include "lib/context/ContextShader.h"
+#include "lib/context/opengl/ContextShaderOpenGL.h"
+#include "tests/context/ContextTestFixture.h"
+#include "tests/support/GLTestSupport.h"
+
+namespace quorvel::shader_test {
+
+// Compiled at construction, deleted with the object.
+class TCompiledShader {
+public:
+  TCompiledShader(TContextShaderKind AKind, uint32_t AGLType, const std::string& AText,
+                  TContextShaderVariables AVariables = {})
+      : FShader(New<TContextShader>("test", AKind, "",
+                                    TContextShaderSources{TContextShaderSource(
+                                        TContextShaderArch::GLSL, TContextShaderSource::CodeFromText(AText),
+                                        std::move(AVariables))})) {
+    FShader->SetHandle(static_cast<TContextShaderHandle>(
+        TOpenGLShaderProgram::BuildShader(static_cast<int32_t>(AGLType), FShader->GetSources()[0].Code, false)));
+  }
+  ~TCompiledShader() {
+    if (FShader->GetHandle() != 0) glDeleteShader(static_cast<GLuint>(FShader->GetHandle()));
+  }
+  TContextShader* Get() const { return FShader.get(); }
+  operator TContextShader*() const { return FShader.get(); }
+
+private:
+  TOwned<TContextShader> FShader;
+};
+
+inline std::unique_ptr<TCompiledShader> VertexShader(const std::string& AText, TContextShaderVariables AVars = {}) {
+  return std::make_unique<TCompiledShader>(TContextShaderKind::VertexShader, GL_VERTEX_SHADER, AText,
+                                           std::move(AVars));
+}
+inline std::unique_ptr<TCompiledShader> PixelShader(const std::string& AText, TContextShaderVariables AVars = {}) {
+  return std::make_unique<TCompiledShader>(TContextShaderKind::PixelShader, GL_FRAGMENT_SHADER, AText,
+                                           std::move(AVars));
+}
+
+// On the engine's shared GL context, as the engine's own programs are.
+class GLSuite : public ::testing::Test {
+protected:
+  void SetUp() override { quorvel::testing::UseSharedContext(); }
+  static void TearDownTestSuite() { TShaderProgramCache::Clear(); }
+};
+
+inline TOwned<TShaderProgram> Link(TContextShader* VS, TContextShader* PS, TContextShader* GS = nullptr) {
+  return TOwned<TShaderProgram>(TOpenGLShaderProgram::StaticMeta()->Create(nullptr, VS, GS, nullptr, nullptr, PS));
+}
+
+inline const char* const PassThroughVS =
+    "#version 430\n"
+    "in vec3 a_Position;\n"
+    "void main() { gl_Position = vec4(a_Position, 1.0); }\n";
+
+}  // namespace quorvel::shader_test
