@@ -247,21 +247,53 @@ void TJSONValue::operator delete(void* p) noexcept { ReleaseNode(p); }
 void* TJSONPair::operator new(size_t size) { return AllocateNode(size); }
 void TJSONPair::operator delete(void* p) noexcept { ReleaseNode(p); }
 
-// Parsed strings longer than the inline buffer get their text right behind the node.
+namespace {
+
+// Copies at most 24 bytes with a few word moves instead of a call into the library.
+inline void CopyShort(char* dst, const char* src, size_t n) noexcept {
+  if (n >= 8) {
+    uint64_t a, b, c = 0;
+    std::memcpy(&a, src, 8);
+    std::memcpy(&b, src + n - 8, 8);
+    if (n > 16) std::memcpy(&c, src + 8, 8);
+    std::memcpy(dst, &a, 8);
+    if (n > 16) std::memcpy(dst + 8, &c, 8);
+    std::memcpy(dst + n - 8, &b, 8);
+  } else if (n >= 4) {
+    uint32_t a, b;
+    std::memcpy(&a, src, 4);
+    std::memcpy(&b, src + n - 4, 4);
+    std::memcpy(dst, &a, 4);
+    std::memcpy(dst + n - 4, &b, 4);
+  } else {
+    for (size_t i = 0; i < n; ++i) dst[i] = src[i];
+  }
+}
+
+}  // namespace
+
+// Nodes of the parser, made in its arena. Strings longer than the inline buffer get their text
+// right behind the node.
 class TJSONNodeFactory {
 public:
-  static TJSONValue* Make(TJSONValue::TKind kind, const char* text, size_t length) {
-    if (length <= TJSONString::kInlineSize) {
-      if (kind == TJSONValue::TKind::Number) return new TJSONNumber(text, length);
-      return new TJSONString(kind, text, length);
-    }
+  static TJSONValue* Make(TJSONArena& arena, TJSONValue::TKind kind, const char* text, size_t length) {
     constexpr size_t kObject = std::max(sizeof(TJSONString), sizeof(TJSONNumber));
-    void* mem = AllocateNode(kObject + length);
-    char* copy = static_cast<char*>(mem) + kObject;
-    std::memcpy(copy, text, length);
-    if (kind == TJSONValue::TKind::Number)
-      return ::new (mem) TJSONNumber(copy, length, TJSONString::TBorrowed{});
-    return ::new (mem) TJSONString(kind, copy, length, TJSONString::TBorrowed{});
+    const bool isShort = length <= TJSONString::kInlineSize;
+    void* mem = arena.Allocate(kObject + (isShort ? 0 : length));
+    const char* copy = text;
+    if (!isShort) {
+      char* behind = static_cast<char*>(mem) + kObject;
+      std::memcpy(behind, text, length);
+      copy = behind;
+    }
+    TJSONString* s = kind == TJSONValue::TKind::Number
+                         ? ::new (mem) TJSONNumber(copy, length, TJSONString::TBorrowed{})
+                         : ::new (mem) TJSONString(kind, copy, length, TJSONString::TBorrowed{});
+    if (isShort) {
+      CopyShort(s->FData, text, length);
+      s->FSize = static_cast<uint16_t>(length);
+    }
+    return s;
   }
 };
 
@@ -669,31 +701,43 @@ bool IsIntegerText(std::string_view s) {
 
 // ---- TJSONString ----
 
-static_assert(sizeof(TJSONString) == 48 && sizeof(TJSONNumber) == 48, "number nodes stay small");
+static_assert(sizeof(TJSONString) == 40 && sizeof(TJSONNumber) == 40, "number nodes stay small");
+
 
 TJSONString::TJSONString(TKind kind, const char* text, size_t length) : TJSONValue(kind) {
-  Assign(text, length);
+  static_assert(kInlineSize >= sizeof(const char*) + sizeof(size_t) && kInlineSize <= 24 &&
+                    kInlineSize < kExternal,
+                "a longer text's address and length fit in place of the inline characters");
+  if (length <= kInlineSize) {
+    CopyShort(FData, text, length);
+    FSize = static_cast<uint16_t>(length);
+  } else {
+    Assign(text, length);
+  }
 }
 
 void TJSONString::Assign(const char* text, size_t length) {
   if (length > UINT32_MAX) throw EArgumentOutOfRangeException("JSON string longer than 4 GiB");
+  char* heap = nullptr;
+  if (length > kInlineSize) {
+    heap = new char[length];
+    std::memcpy(heap, text, length);
+  }
   if (FOwnsText) {
-    delete[] FExternal;
+    delete[] ExternalText();
     FOwnsText = false;
   }
-  if (length <= kInlineSize) {
-    if (length) std::memcpy(FInline, text, length);
-  } else {
-    char* heap = new char[length];
-    std::memcpy(heap, text, length);
-    FExternal = heap;
+  if (heap) {
+    SetExternal(heap, length);
     FOwnsText = true;
+  } else {
+    CopyShort(FData, text, length);
+    FSize = static_cast<uint16_t>(length);
   }
-  FSize = static_cast<uint32_t>(length);
 }
 
 TJSONString::~TJSONString() {
-  if (FOwnsText) delete[] FExternal;
+  if (FOwnsText) delete[] ExternalText();
 }
 
 TJSONNumber::TJSONNumber(double value) : TJSONString(TKind::Number, nullptr, 0) {
@@ -754,8 +798,9 @@ bool TJSONNumber::IsNumberText(std::string_view s) noexcept {
 }
 
 bool TJSONNumber::TryAsDouble(double& value) const noexcept {
-  const char* b = Text().data();
-  const char* e = b + FSize;
+  const std::string_view t = Text();
+  const char* b = t.data();
+  const char* e = b + t.size();
   double v = 0;
   auto [end, ec] = std::from_chars(b, e, v);
   if (end != e) return false;
@@ -939,6 +984,7 @@ namespace {
 // they move into a list of the exact size (no growth, no copies, no slack).
 class TDomBuilder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TDomBuilder> {
 public:
+  explicit TDomBuilder(TJSONArena& arena) : FArena(arena) {}
   ~TDomBuilder() {
     // After a failed parse: open containers are still empty, their children wait here.
     for (TJSONPair* p : FPairs) delete p;
@@ -956,10 +1002,10 @@ public:
   bool Null() { return Add(new TJSONNull); }
   bool Bool(bool b) { return Add(b ? static_cast<TJSONValue*>(new TJSONTrue) : new TJSONFalse); }
   bool RawNumber(const char* str, rapidjson::SizeType length, bool) {
-    return Add(TJSONNodeFactory::Make(TJSONValue::TKind::Number, str, length));
+    return Add(TJSONNodeFactory::Make(FArena, TJSONValue::TKind::Number, str, length));
   }
   bool String(const char* str, rapidjson::SizeType length, bool) {
-    return Add(TJSONNodeFactory::Make(TJSONValue::TKind::String, str, length));
+    return Add(TJSONNodeFactory::Make(FArena, TJSONValue::TKind::String, str, length));
   }
   bool Key(const char* str, rapidjson::SizeType length, bool) {
     FKey.assign(str, length);
@@ -1019,6 +1065,7 @@ private:
     return true;
   }
 
+  TJSONArena& FArena;
   TJSONValue* FRoot = nullptr;
   std::vector<TFrame> FStack;
   std::vector<TJSONPair*> FPairs;
@@ -1053,7 +1100,7 @@ TJSONValue* TJSONObject::ParseJSONValue(std::string_view text, bool raiseExc) {
   rapidjson::Reader reader;
   TJSONArena arena;
   TArenaScope scope(&arena);
-  TDomBuilder builder;
+  TDomBuilder builder(arena);
   constexpr unsigned kFlags =
       rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseStopWhenDoneFlag;
   const rapidjson::ParseResult result = reader.Parse<kFlags>(stream, builder);

@@ -19,6 +19,7 @@
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <string>
@@ -201,30 +202,45 @@ public:
 
   std::string Value() const override { return std::string(Text()); }
   // The content without a copy; valid while the value lives.
-  std::string_view Text() const noexcept { return {FSize <= kInlineSize ? FInline : FExternal, FSize}; }
+  std::string_view Text() const noexcept {
+    if (FSize != kExternal) return {FData, FSize};
+    return {ExternalText(), ExternalSize()};
+  }
 
 protected:
   // Short texts (most numbers, names, ids) are kept inside the node.
-  static constexpr size_t kInlineSize = 24;
+  static constexpr size_t kInlineSize = 20;
+  static constexpr uint16_t kExternal = 0xFFFF;
   TJSONString(TKind kind, const char* text, size_t length);
   // Text that lives as long as the node (the parser puts it right behind the node).
   struct TBorrowed {};
-  TJSONString(TKind kind, const char* text, size_t length, TBorrowed) noexcept
-      : TJSONValue(kind), FSize(static_cast<uint32_t>(length)) {
-    FExternal = text;
+  TJSONString(TKind kind, const char* text, size_t length, TBorrowed) noexcept : TJSONValue(kind) {
+    SetExternal(text, length);
   }
   TJSONValue* CloneShallow() const override { return new TJSONString(Text()); }
   friend class TJSONNodeFactory;
 
   void Assign(const char* text, size_t length);
+  void SetExternal(const char* text, size_t length) noexcept {
+    FSize = kExternal;
+    std::memcpy(FData, &text, sizeof text);
+    std::memcpy(FData + sizeof text, &length, sizeof length);
+  }
+  const char* ExternalText() const noexcept {
+    const char* p;
+    std::memcpy(&p, FData, sizeof p);
+    return p;
+  }
+  size_t ExternalSize() const noexcept {
+    size_t n;
+    std::memcpy(&n, FData + sizeof(const char*), sizeof n);
+    return n;
+  }
 
-  // 48 bytes in all: the size sits in the base's tail padding, a longer text's address in
-  // the inline buffer.
-  uint32_t FSize = 0;
-  union {
-    char FInline[kInlineSize];
-    const char* FExternal;
-  };
+  // 40 bytes in all: the size sits in the base's tail padding; a longer text's address and
+  // length take the place of the inline characters.
+  uint16_t FSize = 0;
+  char FData[kInlineSize];
 };
 
 // A number and its text. AsDouble reads any JSON number ("1e5" gives 100000.0); AsInt64 and
@@ -258,7 +274,7 @@ public:
   static bool IsNumberText(std::string_view text) noexcept;
 
 protected:
-  TJSONValue* CloneShallow() const override { return new TJSONNumber(Text().data(), FSize); }
+  TJSONValue* CloneShallow() const override { return new TJSONNumber(Text().data(), Text().size()); }
   friend class TJSONNodeFactory;
 
 private:

@@ -10,10 +10,7 @@
 #include "framework/rtl/Log.h"
 #include "framework/rtl/Units.h"
 
-#if __has_include("lib/context/ContextBuffersFrameBuffers.h")
 #include "lib/context/ContextBuffersFrameBuffers.h"
-#define QUORVEL_CONTEXT_HAS_FBO 1
-#endif
 
 namespace quorvel {
 
@@ -46,33 +43,6 @@ const TUnitRegistration Unit{{"Quorvel.Context", {"Fw.Context3D"}, &InitUnit, &F
 int32_t ClampPlaneIndex(int32_t AIndex) { return AIndex < 0 ? 0 : (AIndex > ClipPlaneCount - 1 ? ClipPlaneCount - 1 : AIndex); }
 
 bool IdentityLike(const TMatrix3D& M) { return M.m41 == 0 && M.m11 == 1; }
-
-// --- frame-buffer operations the context needs -------------------------------------------------
-
-#ifdef QUORVEL_CONTEXT_HAS_FBO
-void FreeFBO(TFrameBufferObject*& AFBO) { FreeAndNil(AFBO); }
-void BindFBO(TFrameBufferObject* AFBO, TContext3D* AContext) { AFBO->Bind(AContext); }
-void UnbindFBO(TFrameBufferObject* AFBO, TContext3D* AContext) { AFBO->Unbind(AContext); }
-void ResizeFBO(TFrameBufferObject* AFBO, int32_t AWidth, int32_t AHeight) { AFBO->Resize(AWidth, AHeight); }
-TTexture* FBOColorTexture(const TFrameBufferObject* AFBO) {
-  return AFBO->GetTextureByRenderTarget(TRenderTarget::Color_0);
-}
-void AttachFBOTexture(TFrameBufferObject* AFBO, TContext3D* AContext, TTexture* ATexture, TRenderTarget ATarget) {
-  AFBO->AttachTexture(AContext, ATexture, ATarget);
-}
-void AttachFBODepth(TFrameBufferObject* ADest, const TFrameBufferObject* ASource, int32_t AWidth, int32_t AHeight) {
-  ADest->AttachDepthBuffer(ASource->GetDepthBuf(), TPoint(AWidth, AHeight));
-}
-#else
-// Until the frame-buffer class exists no context has frame buffers, so these never run.
-void FreeFBO(TFrameBufferObject*& AFBO) { AFBO = nullptr; }
-void BindFBO(TFrameBufferObject*, TContext3D*) {}
-void UnbindFBO(TFrameBufferObject*, TContext3D*) {}
-void ResizeFBO(TFrameBufferObject*, int32_t, int32_t) {}
-TTexture* FBOColorTexture(const TFrameBufferObject*) { return nullptr; }
-void AttachFBOTexture(TFrameBufferObject*, TContext3D*, TTexture*, TRenderTarget) {}
-void AttachFBODepth(TFrameBufferObject*, const TFrameBufferObject*, int32_t, int32_t) {}
-#endif
 
 }  // namespace
 
@@ -221,9 +191,9 @@ void TQuorvelContext::AfterConstruction() {
 
 TQuorvelContext::~TQuorvelContext() {
   // Normally freed by DoFreeBuffer already; not when construction failed after making them.
-  FreeFBO(FDefaultMSFrameBuf);
-  FreeFBO(FDefaultFrameBuf);
-  FreeFBO(FTranslucentBuf);
+  FreeAndNil(FDefaultMSFrameBuf);
+  FreeAndNil(FDefaultFrameBuf);
+  FreeAndNil(FTranslucentBuf);
   FFBOStack.clear();
   FRenderPassStack.clear();
   FIntermediatePasses.clear();
@@ -252,18 +222,18 @@ void TQuorvelContext::DoInitContext() {
 }
 
 void TQuorvelContext::DoFreeBuffer() {
-  FreeFBO(FDefaultMSFrameBuf);
-  FreeFBO(FDefaultFrameBuf);
-  FreeFBO(FTranslucentBuf);
+  FreeAndNil(FDefaultMSFrameBuf);
+  FreeAndNil(FDefaultFrameBuf);
+  FreeAndNil(FTranslucentBuf);
 }
 
 void TQuorvelContext::DoResize() {
   if (!Valid()) return;
   if (FDefaultMSFrameBuf)
-    ResizeFBO(FDefaultMSFrameBuf, FWidth, FHeight);
+    FDefaultMSFrameBuf->Resize(FWidth, FHeight);
   else if (FDefaultFrameBuf)
-    ResizeFBO(FDefaultFrameBuf, FWidth, FHeight);
-  if (FTranslucentBuf) ResizeFBO(FTranslucentBuf, FWidth, FHeight);
+    FDefaultFrameBuf->Resize(FWidth, FHeight);
+  if (FTranslucentBuf) FTranslucentBuf->Resize(FWidth, FHeight);
 }
 
 // --- scenes --------------------------------------------------------------------------------------
@@ -362,11 +332,11 @@ void TQuorvelContext::EndSceneRendering() {
 // --- frame buffers -------------------------------------------------------------------------------
 
 void TQuorvelContext::BindDefaultBuffer() {
-  if (TFrameBufferObject* fbo = DefaultBuffer()) BindFBO(fbo, this);
+  if (TFrameBufferObject* fbo = DefaultBuffer()) fbo->Bind(this);
 }
 
 void TQuorvelContext::UnbindDefaultBuffer() {
-  if (TFrameBufferObject* fbo = DefaultBuffer()) UnbindFBO(fbo, this);
+  if (TFrameBufferObject* fbo = DefaultBuffer()) fbo->Unbind(this);
 }
 
 void TQuorvelContext::PushFBO(TFrameBufferObject* AFBO) { FFBOStack.push_back(AFBO); }
@@ -383,31 +353,31 @@ TFrameBufferObject* TQuorvelContext::GetCurrentlyBoundBuffer() const {
 }
 
 TTexture* TQuorvelContext::GetCurrentTexture() const {
-  if (!FFBOStack.empty()) return FFBOStack.back() ? FBOColorTexture(FFBOStack.back()) : nullptr;
+  if (!FFBOStack.empty()) return FFBOStack.back() ? FFBOStack.back()->GetTextureByRenderTarget(TRenderTarget::Color_0) : nullptr;
   return FTexture;
 }
 
 TTexture* TQuorvelContext::GetDefaultTexture() const {
-  return FDefaultFrameBuf ? FBOColorTexture(FDefaultFrameBuf) : nullptr;
+  return FDefaultFrameBuf ? FDefaultFrameBuf->GetTextureByRenderTarget(TRenderTarget::Color_0) : nullptr;
 }
 
 void TQuorvelContext::AttachTextureToDefaultBuffer(TTexture* ATexture, TRenderTarget ATarget) {
   if (!ATexture || !FDefaultFrameBuf) return;
   if (ATexture->GetHandle() == 0) ATexture->Initialize();
-  AttachFBOTexture(FDefaultFrameBuf, this, ATexture, ATarget);
+  FDefaultFrameBuf->AttachTexture(this, ATexture, ATarget);
 }
 
 void TQuorvelContext::AttachTextureToTranslucentBuffer(TTexture* ATexture, TRenderTarget ATarget) {
   if (!ATexture || !FTranslucentBuf) return;
   if (ATexture->GetHandle() == 0) ATexture->Initialize();
-  AttachFBOTexture(FTranslucentBuf, this, ATexture, ATarget);
+  FTranslucentBuf->AttachTexture(this, ATexture, ATarget);
 }
 
 void TQuorvelContext::LinkDepthBufferToTranslucentBuffer() {
   if (!FTranslucentBuf) return;
   int32_t width = 0, height = 0;
   SceneSize(width, height);
-  if (TFrameBufferObject* source = DefaultBuffer()) AttachFBODepth(FTranslucentBuf, source, width, height);
+  if (TFrameBufferObject* source = DefaultBuffer()) FTranslucentBuf->AttachDepthBuffer(source->GetDepthBuf(), TPoint(width, height));
 }
 
 // --- matrices ------------------------------------------------------------------------------------

@@ -179,13 +179,12 @@ TValue JSONToRecord(const TJSONObject* AObject, const std::string& ARecordType) 
       const auto* n = dynamic_cast<const TJSONNumber*>(AObject->GetValue(AName));
       return n ? JSONNumberToInteger(n) : 0;
     };
-    if (const auto* s = dynamic_cast<const TJSONString*>(AObject->GetValue("Name")); s && !s->Is<TJSONNumber>())
-      u.Name = s->Value();
+    // As everywhere in the document model, a number counts as a string.
+    if (const auto* s = dynamic_cast<const TJSONString*>(AObject->GetValue("Name"))) u.Name = s->Value();
     u.DataType = integer("DataType");
     u.Layout = integer("Layout");
     u.ArrayLength = integer("ArrayLength");
-    if (const auto* s = dynamic_cast<const TJSONString*>(AObject->GetValue("ValueAsString"));
-        s && !s->Is<TJSONNumber>())
+    if (const auto* s = dynamic_cast<const TJSONString*>(AObject->GetValue("ValueAsString")))
       u.ValueAsString = s->Value();
     return TValue::From(u);
   }

@@ -1,6 +1,7 @@
 #include "lib/defs/DefTypesMesh.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -68,6 +69,14 @@ int64_t NumberToInt64(const TJSONNumber* ANumber) {
   if (!(d >= -9.2e18 && d <= 9.2e18))
     throw EConvertError(Format("'%s' is not a valid integer value", {std::string(ANumber->Text())}));
   return Round(d);
+}
+
+// A double beyond the single range has no single value (the conversion is undefined).
+float NumberToSingle(const TJSONNumber* ANumber) {
+  const double d = ANumber->AsDouble();
+  if (!(std::fabs(d) <= double(std::numeric_limits<float>::max())))
+    throw EConvertError(Format("invalid vertex value %s - out of the single range", {std::string(ANumber->Text())}));
+  return static_cast<float>(d);
 }
 
 uint32_t NumberToCardinal(const TJSONValue* AValue, const char* AWhat) {
@@ -633,7 +642,7 @@ void TCustomMeshDef::ReadVertices(const TJSONObject* AValue) {
     const int32_t offset = buf->OffsetOf(slot.Format);
     for (int k = 0; k * g < count; ++k) {
       float f[3] = {0, 0, 0};
-      for (int c = 0; c < g; ++c) f[c] = static_cast<float>(NumberOf(arr->Items(k * g + c))->AsDouble());
+      for (int c = 0; c < g; ++c) f[c] = NumberToSingle(NumberOf(arr->Items(k * g + c)));
       // VerticesPtr raises the buffer's range error for a vertex beyond the count.
       std::memcpy(buf->VerticesPtr(k) + offset, f, sizeof(float) * size_t(g));
     }

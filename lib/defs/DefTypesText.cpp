@@ -16,10 +16,9 @@ namespace {
 constexpr int PositionDecimals = 7;
 constexpr int ColorDecimals = 4;
 
-// Appends v with exactly ADecimals decimals, "." as decimal point and no thousands separator
-// (the patterns "0.0000000" and "0.0000").
 // The common case: a single below 1E8. Its value times 10^decimals is exact in a double
-// (24 + 24 bits), so rounding half away from zero on it is exact as well.
+// (24 + 24 bits), so rounding half away from zero on it, as the pattern formatter does, is
+// exact as well (to_chars would round exact ties to even).
 bool AppendFixedSingle(std::string& AOut, double AValue, int ADecimals) {
   const double magnitude = std::fabs(AValue);
   if (!(magnitude < 1e8) || static_cast<double>(static_cast<float>(AValue)) != AValue) return false;
@@ -42,24 +41,12 @@ bool AppendFixedSingle(std::string& AOut, double AValue, int ADecimals) {
   return true;
 }
 
+// Appends AValue with exactly ADecimals decimals, "." as decimal point and no thousands
+// separator (the patterns "0.0000000" and "0.0000").
 void AppendFixed(std::string& AOut, double AValue, int ADecimals) {
   if (AppendFixedSingle(AOut, AValue, ADecimals)) return;
   if (!std::isfinite(AValue)) {
     AOut += FloatToStr(AValue);
-    return;
-  }
-  // to_chars rounds exact ties to even; the pattern formatter rounds them away from zero.
-  // Ties exist only below 2^24 for singles, whose scaled value is exact in a long double.
-  const long double scale = ADecimals == ColorDecimals ? 1e4L : 1e7L;
-  long double whole;
-  const long double frac = std::modf(std::fabs(static_cast<long double>(AValue) * scale), &whole);
-  if (frac == 0.5L && whole < 1e17L) {
-    std::string digits = std::to_string(static_cast<uint64_t>(whole) + 1);
-    if (digits.size() <= static_cast<size_t>(ADecimals)) digits.insert(0, static_cast<size_t>(ADecimals) + 1 - digits.size(), '0');
-    if (AValue < 0) AOut += '-';
-    AOut.append(digits, 0, digits.size() - static_cast<size_t>(ADecimals));
-    AOut += '.';
-    AOut.append(digits, digits.size() - static_cast<size_t>(ADecimals), std::string::npos);
     return;
   }
   char buf[400];  // the largest double has 309 integer digits

@@ -1,7 +1,12 @@
 #include "lib/utils/ContextFrustum.h"
 
 #include <cmath>
+#include <memory>
 #include <numbers>
+#include <string>
+
+#include "framework/gui3d/VertexBuffer.h"
+#include "framework/rtl/Exceptions.h"
 
 #include "lib/utils/UtilsMath.h"
 
@@ -157,5 +162,33 @@ bool TQuorvelFrustum::IsCubeInFrustum(const TPoint3D& c, float s) const {
 }
 
 TBoundingBox TQuorvelFrustum::ToBoundingBox() const { return TBoundingBox::Create(FCorners); }
+
+void TQuorvelFrustum::ToGeometry(TVertexBuffer*& AVertexBuffer, TIndexBuffer*& AIndexBuffer) const {
+  static constexpr int32_t kVertexCorners[8] = {4, 5, 7, 6, 0, 1, 3, 2};
+  static constexpr uint16_t kIndices[48] = {0, 1, 1, 2, 2, 3, 3, 0, 4, 5, 5, 6, 6, 7, 7, 4,
+                                            1, 2, 2, 6, 6, 5, 5, 1, 0, 3, 3, 7, 7, 4, 4, 0,
+                                            0, 1, 1, 5, 5, 4, 4, 0, 2, 3, 3, 7, 7, 6, 6, 2};
+  // Checked before anything is created or written, so a bad buffer leaves both untouched.
+  if (AVertexBuffer) {
+    if (AVertexBuffer->Length() < 8)
+      throw EArgumentException("TQuorvelFrustum.ToGeometry: the vertex buffer holds " +
+                               std::to_string(AVertexBuffer->Length()) + " vertices, 8 needed");
+    if (!AVertexBuffer->HasFormat(TVertexFormat::Vertex))
+      throw EArgumentException("TQuorvelFrustum.ToGeometry: the vertex buffer holds no positions");
+  }
+  if (AIndexBuffer && AIndexBuffer->Length() < 48)
+    throw EArgumentException("TQuorvelFrustum.ToGeometry: the index buffer holds " +
+                             std::to_string(AIndexBuffer->Length()) + " indices, 48 needed");
+  std::unique_ptr<TVertexBuffer> newVertices;
+  std::unique_ptr<TIndexBuffer> newIndices;
+  if (!AVertexBuffer) newVertices = std::make_unique<TVertexBuffer>(TVertexFormats{TVertexFormat::Vertex}, 8);
+  if (!AIndexBuffer) newIndices = std::make_unique<TIndexBuffer>(48, TIndexFormat::UInt16);
+  TVertexBuffer& vb = newVertices ? *newVertices : *AVertexBuffer;
+  TIndexBuffer& ib = newIndices ? *newIndices : *AIndexBuffer;
+  for (int32_t i = 0; i < 8; ++i) vb.SetVertices(i, FCorners[kVertexCorners[i]]);
+  for (int32_t i = 0; i < 48; ++i) ib.SetIndices(i, kIndices[i]);
+  if (newVertices) AVertexBuffer = newVertices.release();
+  if (newIndices) AIndexBuffer = newIndices.release();
+}
 
 }  // namespace quorvel

@@ -8,6 +8,9 @@
 
 namespace quorvel {
 
+class TVertexBuffer;
+class TIndexBuffer;
+
 // 0 far top left, 1 far top right, 2 far bottom left, 3 far bottom right, 4..7 the same near.
 using TFrustumCorners = TPoint3D[8];
 // 0 top, 1 bottom, 2 left, 3 right, 4 near, 5 far.
@@ -43,6 +46,12 @@ public:
   // ASize: the half edge length.
   bool IsCubeInFrustum(const TPoint3D& ACenter, float ASize) const;
   TBoundingBox ToBoundingBox() const;
+  // A line list of the frustum's edges: vertices 0..3 the near rectangle (top left, top right,
+  // bottom right, bottom left), 4..7 the far one in the same order, and 48 indices (24
+  // segments). A null buffer is created (8 positions; 48 16-bit indices) and the caller owns
+  // it. A given buffer is not resized: it must hold at least 8 vertices with positions (or 48
+  // indices), otherwise EArgumentException is raised before anything is written.
+  void ToGeometry(TVertexBuffer*& AVertexBuffer, TIndexBuffer*& AIndexBuffer) const;
 
   float GetFOV() const { return FFOV; }
   float GetRatio() const { return FRatio; }

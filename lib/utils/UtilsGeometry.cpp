@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <string>
 #include <utility>
 
+#include "framework/gui3d/MeshData.h"
+#include "framework/gui3d/VertexBuffer.h"
 #include "framework/rtl/Exceptions.h"
 #include "lib/utils/UtilsMath.h"
 #include "lib/utils/UtilsVectors.h"
@@ -253,6 +256,21 @@ TAABB TOBB::GetAABB() const {
     r.Max = ComponentMax(r.Max, p);
   }
   return r;
+}
+
+TMeshData* TOBB::ToMeshData() const {
+  TCornerArray c;
+  GetCorners(c);
+  auto mesh = std::make_unique<TMeshData>();
+  TVertexBuffer& vb = *mesh->GetVertexBuffer();
+  TIndexBuffer& ib = *mesh->GetIndexBuffer();
+  vb.SetLength(8);
+  ib.SetLength(8);
+  for (int32_t k = 0; k < 8; ++k) {
+    vb.SetVertices(k, c[k]);
+    ib.SetIndices(k, uint32_t(k));
+  }
+  return mesh.release();
 }
 
 TPoint3D TOBB::ClosestPoint(const TPoint3D& APoint) const {
@@ -918,6 +936,36 @@ TBVHGeometry TBVHGeometry::Create(std::span<const TPoint3D> AVertices, std::span
 TBVHGeometry TBVHGeometry::Create(std::span<const TPoint3D> AVertices, std::span<const uint16_t> AIndices,
                                   const TMatrix3D& ALocal) {
   return CreateGeometry(AVertices, AIndices, ALocal);
+}
+
+TBVHGeometry TBVHGeometry::Create(const TVertexBuffer* AVertexSource, const TIndexBuffer* AIndexSource,
+                                  const TMatrix3D& ALocal) {
+  if (!AVertexSource || !AIndexSource || AIndexSource->Length() < 3) return {};
+  // Without positions every triangle would silently collapse to the origin.
+  if (!AVertexSource->HasFormat(TVertexFormat::Vertex))
+    throw EArgumentException("TBVHGeometry.Create: the vertex buffer holds no positions");
+  std::vector<TPoint3D> vertices(size_t(AVertexSource->Length()));
+  for (int32_t i = 0; i < AVertexSource->Length(); ++i) vertices[size_t(i)] = AVertexSource->GetVertices(i);
+  std::vector<uint32_t> indices(size_t(AIndexSource->Length()));
+  for (int32_t i = 0; i < AIndexSource->Length(); ++i) indices[size_t(i)] = AIndexSource->GetIndices(i);
+  return CreateGeometry(std::span<const TPoint3D>(vertices), std::span<const uint32_t>(indices), ALocal);
+}
+
+TMeshData* TBVHGeometry::ToMeshData() const {
+  const size_t n = std::min(Triangles.size(), size_t(std::max(NumTriangles, 0)));
+  if (n > size_t(std::numeric_limits<int32_t>::max() / 3))
+    throw EArgumentOutOfRangeException("TBVHGeometry.ToMeshData: too many triangles for one mesh");
+  const int32_t count = int32_t(3 * n);
+  auto mesh = std::make_unique<TMeshData>();
+  TVertexBuffer& vb = *mesh->GetVertexBuffer();
+  TIndexBuffer& ib = *mesh->GetIndexBuffer();
+  vb.SetLength(count);
+  ib.SetLength(count);
+  for (int32_t i = 0; i < count; ++i) {
+    vb.SetVertices(i, Triangles[size_t(i / 3)].Points(i % 3));
+    ib.SetIndices(i, uint32_t(i));
+  }
+  return mesh.release();
 }
 
 bool TBVHGeometry::Raycast(const TRaycastData& ARay, TRaycastResult& ARes) const {

@@ -11,6 +11,10 @@
 
 namespace quorvel {
 
+class TMeshData;
+class TVertexBuffer;
+class TIndexBuffer;
+
 struct TRaycastData {
   TPoint3D Start;
   TPoint3D Dir;  // not normalised by the tests
@@ -107,6 +111,9 @@ struct TOBB {
   void GetCorners(TCornerArray& AVertices) const;
   std::vector<TEdge> GetEdges() const;
   TAABB GetAABB() const;
+  // A new mesh data (owned by the caller): the eight corners in GetCorners order as vertices
+  // and the eight indices 0..7. Normals and texture coordinates stay zero.
+  TMeshData* ToMeshData() const;
   TPoint3D ClosestPoint(const TPoint3D& APoint) const;
   float Raycast(const TRaycastData& ARay) const { return Raycast(ARay, nullptr); }
   float Raycast(const TRaycastData& ARay, PRaycastResult AResult) const;
@@ -285,6 +292,14 @@ struct TBVHGeometry {
                              const TMatrix3D& ALocal);
   static TBVHGeometry Create(std::span<const TPoint3D> AVertices, std::span<const uint16_t> AIndices,
                              const TMatrix3D& ALocal);
+  // The same from the framework's buffers (16- or 32-bit indices); a null buffer gives no
+  // triangles. A vertex buffer without positions raises EArgumentException.
+  static TBVHGeometry Create(const TVertexBuffer* AVertexSource, const TIndexBuffer* AIndexSource,
+                             const TMatrix3D& ALocal);
+
+  // A new mesh data (owned by the caller): the corners A, B, C of each triangle in turn as
+  // 3 * NumTriangles vertices, indexed 0, 1, 2, ... Normals and texture coordinates stay zero.
+  TMeshData* ToMeshData() const;
 
   bool Raycast(const TRaycastData& ARay, TRaycastResult& ARes) const;
   bool IntersectsWith(const TAABB& A) const;

@@ -346,6 +346,13 @@ TEST_F(ContextStates, ViewportOrthoShadingAndBarriers) {
   glLoadIdentity();
   glMatrixMode(GL_MODELVIEW);
 
+  // Scissor rectangles set through the framework have no effect.
+  glScissor(1, 2, 3, 4);
+  Context->SetScissorRect(TRect(5, 5, 10, 10));
+  std::array<GLint, 4> box{};
+  glGetIntegerv(GL_SCISSOR_BOX, box.data());
+  EXPECT_EQ(box, (std::array<GLint, 4>{1, 2, 3, 4}));
+
   Context->SetFlatShading();
   EXPECT_EQ(GLInt(GL_SHADE_MODEL), GL_FLAT);
   Context->SetSmoothShading();

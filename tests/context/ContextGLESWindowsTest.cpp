@@ -115,6 +115,13 @@ TEST(Capabilities, FixedAnswersOfTheInstalledClasses) {
                                                                                     : 1;
   EXPECT_EQ(TQuorvelContext::DirectStateAccess(), expectedLevel);
 
+  try {
+    TCustomContextWindows::StaticMeta()->Valid();
+    ADD_FAILURE() << "the holder class answered Valid";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "Missing method: TCustomContextWindows.Valid()");
+  }
+
   const auto* gl = TContextOpenGLWindows::StaticMeta();
   const std::pair<int32_t, int32_t> units[] = {{0, 0x84C0}, {-1, 0x84C0}, {32, 0x84C0}, {1, 0x84C1}, {31, 0x84DF}};
   for (const auto& [index, unit] : units) EXPECT_EQ(gl->GetTextureByTextureIndex(index), unit) << index;

@@ -130,6 +130,69 @@ TEST_F(ContextScenes, ATextureContextBindsItsDefaultBufferOnlyWhenNothingElseIsB
   EXPECT_EQ(context->PopFBO(), context->GetTranslucentBuf());
 }
 
+TEST_F(ContextScenes, ATextureContextDrawsIntoItsTextureAndUnbindsAfterAFailedEnd) {
+  TOwned<TTexture> texture(New<TTexture>());
+  texture->SetSize(4, 4);
+  TOwned<TQuorvelContext> context(New<TContextOpenGLWindows>(texture.get(), TMultisample::None, true));
+  ASSERT_NE(context->GetDefaultFrameBuf(), nullptr);
+  EXPECT_EQ(context->GetDefaultTexture(), texture.get());
+  ASSERT_TRUE(context->BeginSceneRendering());
+  context->Clear({TClearTarget::Color, TClearTarget::Depth}, MakeAlphaColor(0xFF3060C0), 1.0f, 0);
+  {
+    TFakeGLErrors fake;
+    TFakeGLErrors::Queue = {GL_INVALID_ENUM};
+    EXPECT_THROW(context->EndSceneRendering(), EContext3DException);
+  }
+  // The fallback bind was undone although the end raised.
+  EXPECT_EQ(context->GetCurrentlyBoundBuffer(), nullptr);
+  EXPECT_EQ(context->GetBeginSceneCount(), 0);
+  EXPECT_TRUE(CanvasLockFree());
+
+  std::vector<uint8_t> pixels(4 * 4 * 4);
+  GLint previous = 0;
+  glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
+  glBindTexture(GL_TEXTURE_2D, GLuint(texture->GetHandle()));
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+  glBindTexture(GL_TEXTURE_2D, GLuint(previous));
+  for (size_t i : {size_t(0), size_t(15)}) {
+    EXPECT_NEAR(pixels[i * 4 + 0], 0x30, 1) << i;
+    EXPECT_NEAR(pixels[i * 4 + 1], 0x60, 1) << i;
+    EXPECT_NEAR(pixels[i * 4 + 2], 0xC0, 1) << i;
+  }
+  EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+}
+
+TEST_F(ContextScenes, ATextureContextOwnsItsRenderPassRegistry) {
+  TOwned<TTexture> texture(New<TTexture>());
+  texture->SetSize(4, 4);
+  TOwned<TQuorvelContext> context(New<TContextOpenGLWindows>(texture.get(), TMultisample::None, false));
+  TRenderPasses* passes = context->GetRenderPasses();
+  ASSERT_NE(passes, nullptr);
+  EXPECT_EQ(passes->GetContext(), context.get());
+  auto* post = New<TRenderPass>(context.get(), "post", TRenderPassType::Post);
+  auto* pre1 = New<TRenderPass>(context.get(), "shadow", TRenderPassType::Pre);
+  auto* pre2 = New<TRenderPass>(context.get(), "reflection", TRenderPassType::Pre);
+  auto* off = New<TRenderPass>(context.get(), "off", TRenderPassType::Pre);
+  off->SetEnabled(false);
+  for (TRenderPass* pass : {post, pre1, pre2, off}) passes->Add(pass);
+  EXPECT_EQ(passes->GetPreProcessingPasses(), (std::vector<TRenderPass*>{pre1, pre2}));
+  EXPECT_EQ(passes->GetPostProcessingPasses(), (std::vector<TRenderPass*>{post}));
+  // Replacing a pass frees the old one; the rest go with the context (LeakSanitizer checks).
+  passes->Add(New<TRenderPass>(context.get(), "post", TRenderPassType::Post));
+  EXPECT_EQ(passes->Count(), 4);
+  EXPECT_TRUE(passes->Remove("shadow"));
+  EXPECT_FALSE(passes->Remove("shadow"));
+
+  TRenderPass orphan(nullptr, "x", TRenderPassType::Pre);
+  try {
+    orphan.BeginScene();
+    ADD_FAILURE();
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "Cannot begin with rendering scene: TRenderPass");
+  }
+}
+
 TEST_F(ContextScenes, FrameBufferStackIsLastInFirstOut) {
   auto* a = reinterpret_cast<TFrameBufferObject*>(uintptr_t(0x1000));
   auto* b = reinterpret_cast<TFrameBufferObject*>(uintptr_t(0x2000));

@@ -203,7 +203,7 @@ TEST(DefTypesBase, MalformedRecordsRaiseTheirMessages) {
 }
 
 TEST(DefTypesBase, UniformRecordMissingFieldsStayZero) {
-  const auto json = ParseValue(R"({"RecordType":"TUBOUniformDef","Name":5,"Layout":2.5,"DataType":"3"})");
+  const auto json = ParseValue(R"({"RecordType":"TUBOUniformDef","Name":true,"Layout":2.5,"DataType":"3"})");
   const auto u = TCustomDef::JSONToRttiValue(json.get()).AsType<TUBOUniformDef>();
   EXPECT_EQ(u, (TUBOUniformDef{"", 0, 2, 0, ""}));
 }

@@ -298,6 +298,7 @@ TEST(MeshDefJsonTest, BadDocumentsRaiseClearErrors) {
       {v2 + R"("Vertices":{"Positions":[0,0,0,1,1,1,2,2,2]})", "", "2"},
       {v2 + R"("Vertices":{"Positions":[0,0,0,1,1]})", "", "2"},
       {v2 + R"("Vertices":{"Positions":[0,0,true]})", "", "1"},
+      {v2 + R"("Vertices":{"Positions":[0,0,1e39]})", "invalid vertex value 1e39 - out of the single range", "3"},
       {R"("IndexCount":2,"IndicesDataType":"Values","Indices":{"0":1})", "invalid json data type for \"Indices\"", "0"},
       {R"("IndexCount":2,"IndicesDataType":"Values","Indices":[0,-1])", "", "3"},
       {R"("IndexCount":1,"IndicesDataType":"Values","Indices":[0,1])", "", "2"},
@@ -327,8 +328,11 @@ TEST(MeshDefJsonTest, BadDocumentsRaiseClearErrors) {
       EXPECT_EQ(c[2], "1");
     } catch (const EArgumentOutOfRangeException&) {
       EXPECT_EQ(c[2], "2");
-    } catch (const EConvertError&) {
+    } catch (const EConvertError& e) {
       EXPECT_EQ(c[2], "3");
+      if (!c[1].empty()) {
+        EXPECT_EQ(std::string(e.what()), c[1]);
+      }
     } catch (const EListError&) {
       EXPECT_EQ(c[2], "4");
     } catch (const Exception& e) {
@@ -340,6 +344,43 @@ TEST(MeshDefJsonTest, BadDocumentsRaiseClearErrors) {
   }
   // Truncated text fails in the parser, before any definition is touched.
   EXPECT_THROW(Parse(R"({"VertexCount":2,"Vertices":{"Positions":[0,0)"), EJSONParseException);
+}
+
+// Every key of a valid document, and every array inside "Vertices", replaced by values of
+// every kind: the read either succeeds or raises one of the run-time's exceptions.
+TEST(MeshDefJsonTest, AnyValueOfAnyKindNeverCrashesTheReader) {
+  auto source = MakeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
+  source->GetVertexIndexMap()->AddIndex(0, 0);
+  source->GetInstances()->Add(New<TMeshInstanceDef>(source.get()));
+  std::unique_ptr<TJSONObject> valid(source->ToJSON());
+  const char* replacements[] = {"null", "true", "\"x\"", "1.5", "-1", "4294967296", "1e300", "[]", "{}",
+                                "[null]", "[1,2,\"3\"]", "{\"a\":null}", "{\"7\":[1e20]}", "\"1 2 3 300 -4\""};
+  std::vector<std::string> paths;
+  for (const TJSONPair* pair : *valid) paths.push_back(pair->GetName());
+  for (const TJSONPair* pair : *valid->GetValue("Vertices")->As<TJSONObject>())
+    paths.push_back("Vertices." + pair->GetName());
+  int raised = 0;
+  for (const std::string& path : paths) {
+    for (const char* text : replacements) {
+      SCOPED_TRACE(path + " = " + text);
+      std::unique_ptr<TJSONObject> doc(valid->Clone());
+      TJSONObject* holder = doc.get();
+      std::string key = path;
+      if (path.rfind("Vertices.", 0) == 0) {
+        holder = doc->GetValue("Vertices")->As<TJSONObject>();
+        key = path.substr(9);
+      }
+      delete holder->RemovePair(key);
+      holder->AddPair(key, ParseJSONValue(text, true));
+      Owned<TMeshDef> mesh(New<TMeshDef>());
+      try {
+        mesh->FromJSON(nullptr, doc.get());
+      } catch (const Exception&) {
+        ++raised;
+      }
+    }
+  }
+  EXPECT_GT(raised, 0);
 }
 
 TEST(MeshDefJsonTest, ReadingKeepsWhatCameBeforeAndSkipsWhatTheFormatLacks) {

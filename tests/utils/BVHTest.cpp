@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <numbers>
 #include <random>
 #include <thread>
 
+#include "framework/gui3d/MeshData.h"
+#include "framework/gui3d/VertexBuffer.h"
 #include "framework/rtl/Exceptions.h"
 #include "lib/utils/UtilsGeometry.h"
 
@@ -304,4 +307,153 @@ TEST(BVH, BuildFreeFreeBuildIsClean) {
   FreeBVHNode(&moved.Accelerator->Children[0]);
   EXPECT_TRUE(moved.Accelerator->Children[0].Children.empty());
   FreeBVH(&moved);
+}
+
+namespace {
+
+// The mesh in framework buffers, with other components beside the positions so that the
+// vertex stride is not that of a bare point, and normals that must not leak into triangles.
+std::unique_ptr<TVertexBuffer> VertexBufferOf(const std::vector<TPoint3D>& v) {
+  auto vb = std::make_unique<TVertexBuffer>(
+      TVertexFormats{TVertexFormat::Vertex, TVertexFormat::Normal, TVertexFormat::TexCoord0, TVertexFormat::ColorF0},
+      int32_t(v.size()));
+  for (size_t i = 0; i < v.size(); ++i) {
+    vb->SetVertices(int32_t(i), v[i]);
+    vb->SetNormals(int32_t(i), {9, 9, 9});
+  }
+  return vb;
+}
+
+std::unique_ptr<TIndexBuffer> IndexBufferOf(const std::vector<uint32_t>& idx, TIndexFormat fmt) {
+  auto ib = std::make_unique<TIndexBuffer>(int32_t(idx.size()), fmt);
+  for (size_t i = 0; i < idx.size(); ++i) ib->SetIndices(int32_t(i), idx[i]);
+  return ib;
+}
+
+}  // namespace
+
+TEST(BVH, GeometryFromFrameworkBuffersEqualsTheOneFromArrays) {
+  const Mesh sphere = Sphere(12, 24, 1.5f);
+  const TMatrix3D local = TMatrix3D::CreateScaling({2, 1, 0.5f}) * TMatrix3D::CreateTranslation({3, -1, 4});
+  TBVHGeometry fromArrays = TBVHGeometry::Create(sphere.Vertices, sphere.Indices, local);
+  const auto vb = VertexBufferOf(sphere.Vertices);
+  for (TIndexFormat fmt : {TIndexFormat::UInt16, TIndexFormat::UInt32}) {
+    SCOPED_TRACE(int(fmt));
+    const auto ib = IndexBufferOf(sphere.Indices, fmt);
+    TBVHGeometry fromBuffers = TBVHGeometry::Create(vb.get(), ib.get(), local);
+    EXPECT_EQ(fromBuffers.Accelerator, nullptr);
+    ASSERT_EQ(fromBuffers.NumTriangles, fromArrays.NumTriangles);
+    for (size_t i = 0; i < fromArrays.Triangles.size(); ++i) {
+      ASSERT_EQ(fromBuffers.Triangles[i].A, fromArrays.Triangles[i].A) << i;
+      ASSERT_EQ(fromBuffers.Triangles[i].B, fromArrays.Triangles[i].B) << i;
+      ASSERT_EQ(fromBuffers.Triangles[i].C, fromArrays.Triangles[i].C) << i;
+    }
+    BuildBVH(&fromArrays);
+    BuildBVH(&fromBuffers);
+    std::mt19937 rng(77);
+    std::uniform_real_distribution<float> pos(-6, 8), unit(-1, 1);
+    int hits = 0;
+    for (int i = 0; i < 2000; ++i) {
+      TRaycastData ray;
+      const TPoint3D start(pos(rng), pos(rng), pos(rng));
+      const TPoint3D target = TPoint3D(3, -1, 4) + TPoint3D(unit(rng), unit(rng), unit(rng)) * 2.0f;
+      ray._Set(start, target - start, 1000);
+      TRaycastResult a, b;
+      const bool hitA = fromArrays.Raycast(ray, a), hitB = fromBuffers.Raycast(ray, b);
+      ASSERT_EQ(hitA, hitB) << "ray " << i;
+      if (!hitA) continue;
+      ++hits;
+      ASSERT_EQ(a.T, b.T);
+      ASSERT_EQ(a.Point, b.Point);
+      ASSERT_EQ(a.Normal, b.Normal);
+    }
+    EXPECT_GT(hits, 500);
+    FreeBVH(&fromArrays);
+  }
+}
+
+TEST(BVH, GeometryFromFrameworkBuffersEdgeCases) {
+  const std::vector<TPoint3D> v = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+  const auto vb = VertexBufferOf(v);
+  const auto quad = IndexBufferOf({0, 1, 2, 0, 2, 3, 1}, TIndexFormat::UInt16);  // trailing index ignored
+  const TBVHGeometry g = TBVHGeometry::Create(vb.get(), quad.get(), TMatrix3D::Identity());
+  ASSERT_EQ(g.NumTriangles, 2);
+  EXPECT_EQ(g.Triangles[0].A, v[2]);  // the winding is reversed
+  EXPECT_EQ(g.Triangles[0].B, v[1]);
+  EXPECT_EQ(g.Triangles[0].C, v[0]);
+  EXPECT_EQ(g.Triangles[1].A, v[3]);
+
+  // No triangles: null buffers, or fewer than three indices.
+  const auto two = IndexBufferOf({0, 1}, TIndexFormat::UInt32);
+  std::vector<TBVHGeometry> empties;
+  empties.push_back(TBVHGeometry::Create(nullptr, quad.get(), TMatrix3D::Identity()));
+  empties.push_back(TBVHGeometry::Create(vb.get(), nullptr, TMatrix3D::Identity()));
+  empties.push_back(TBVHGeometry::Create(vb.get(), two.get(), TMatrix3D::Identity()));
+  for (TBVHGeometry& e : empties) {
+    EXPECT_EQ(e.NumTriangles, 0);
+    EXPECT_TRUE(e.Triangles.empty());
+    BuildBVH(&e);
+    EXPECT_EQ(e.Accelerator, nullptr);
+    TRaycastData ray;
+    ray._Set({0.5f, 0.5f, 1}, {0, 0, -1}, 1000);
+    TRaycastResult res;
+    res.Hit = true;
+    res.T = 3;
+    EXPECT_FALSE(e.Raycast(ray, res));
+    EXPECT_FALSE(res.Hit);
+    EXPECT_EQ(res.T, 0);
+  }
+
+  // An index beyond the vertices, in either index width, and a buffer without positions.
+  for (TIndexFormat fmt : {TIndexFormat::UInt16, TIndexFormat::UInt32}) {
+    const auto bad = IndexBufferOf({0, 1, 4}, fmt);
+    EXPECT_THROW(TBVHGeometry::Create(vb.get(), bad.get(), TMatrix3D::Identity()), EArgumentOutOfRangeException);
+  }
+  const TVertexBuffer normalsOnly(TVertexFormats{TVertexFormat::Normal}, 4);
+  EXPECT_THROW(TBVHGeometry::Create(&normalsOnly, quad.get(), TMatrix3D::Identity()), EArgumentException);
+}
+
+TEST(BVH, ToMeshDataListsTheTrianglesCornersInOrder) {
+  const std::vector<TPoint3D> v = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+  const auto vb = VertexBufferOf(v);
+  const auto quad = IndexBufferOf({0, 1, 2, 0, 2, 3}, TIndexFormat::UInt16);
+  TBVHGeometry g = TBVHGeometry::Create(vb.get(), quad.get(), TMatrix3D::CreateTranslation({0, 0, 2}));
+  BuildBVH(&g);  // the tree plays no part in the conversion
+  const std::unique_ptr<TMeshData> mesh(g.ToMeshData());
+  ASSERT_NE(mesh, nullptr);
+  const TVertexBuffer& mv = *mesh->GetVertexBuffer();
+  const TIndexBuffer& mi = *mesh->GetIndexBuffer();
+  ASSERT_EQ(mv.Length(), 6);
+  ASSERT_EQ(mi.Length(), 6);
+  const TPoint3D expected[6] = {{1, 1, 2}, {1, 0, 2}, {0, 0, 2}, {0, 1, 2}, {1, 1, 2}, {0, 0, 2}};
+  for (int32_t i = 0; i < 6; ++i) {
+    EXPECT_EQ(mv.GetVertices(i), expected[i]) << i;
+    EXPECT_EQ(mi.GetIndices(i), uint32_t(i));
+    EXPECT_EQ(mv.GetNormals(i), TPoint3D(0, 0, 0));
+  }
+
+  // The soup keeps the geometry's reversed winding: its face normals oppose the source mesh's.
+  TMeshData source;
+  source.SetVertexBuffer(vb.get());
+  source.SetIndexBuffer(quad.get());
+  source.CalcFaceNormals(false);
+  mesh->CalcFaceNormals(false);
+  ASSERT_EQ(mesh->GetFaceNormals().size(), 2u);
+  for (size_t t = 0; t < 2; ++t) {
+    EXPECT_EQ(mesh->GetFaceNormals()[t], source.GetFaceNormals()[t] * -1.0f) << t;
+    EXPECT_EQ(std::abs(mesh->GetFaceNormals()[t].Z), 1.0f);
+  }
+
+  // Read back into a geometry, every triangle comes out reversed once more.
+  const TBVHGeometry again = TBVHGeometry::Create(&mv, &mi, TMatrix3D::Identity());
+  ASSERT_EQ(again.NumTriangles, 2);
+  for (size_t t = 0; t < 2; ++t) {
+    EXPECT_EQ(again.Triangles[t].A, g.Triangles[t].C);
+    EXPECT_EQ(again.Triangles[t].B, g.Triangles[t].B);
+    EXPECT_EQ(again.Triangles[t].C, g.Triangles[t].A);
+  }
+
+  const std::unique_ptr<TMeshData> none(TBVHGeometry::Create(0).ToMeshData());
+  EXPECT_EQ(none->GetVertexBuffer()->Length(), 0);
+  EXPECT_EQ(none->GetIndexBuffer()->Length(), 0);
 }

@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <memory>
 #include <numbers>
+#include <set>
+#include <utility>
 
+#include "framework/gui3d/VertexBuffer.h"
+#include "framework/rtl/Exceptions.h"
 #include "lib/utils/ContextFrustum.h"
 
 using namespace quorvel;
@@ -132,4 +138,96 @@ TEST(Frustum, ExplicitAxesAndMatrixForms) {
   TQuorvelFrustumType planes = {{0, 0, 2, 4}};
   TQuorvelFrustum::NormalizePlane(planes, 0);
   EXPECT_EQ(planes[0], TVector3D(0, 0, 1, 2));
+}
+
+namespace {
+
+constexpr uint32_t kFrustumLines[48] = {0, 1, 1, 2, 2, 3, 3, 0, 4, 5, 5, 6, 6, 7, 7, 4, 1, 2, 2, 6, 6, 5, 5, 1,
+                                        0, 3, 3, 7, 7, 4, 4, 0, 0, 1, 1, 5, 5, 4, 4, 0, 2, 3, 3, 7, 7, 6, 6, 2};
+// Vertex i of the model is this corner of the frustum.
+constexpr int32_t kModelCorners[8] = {4, 5, 7, 6, 0, 1, 3, 2};
+
+}  // namespace
+
+TEST_F(Frustum45, ToGeometryCreatesALineModel) {
+  TVertexBuffer* vertices = nullptr;
+  TIndexBuffer* indices = nullptr;
+  F.ToGeometry(vertices, indices);
+  const std::unique_ptr<TVertexBuffer> vb(vertices);
+  const std::unique_ptr<TIndexBuffer> ib(indices);
+  ASSERT_NE(vb, nullptr);
+  ASSERT_NE(ib, nullptr);
+  ASSERT_EQ(vb->Length(), 8);
+  EXPECT_EQ(vb->Format(), TVertexFormats{TVertexFormat::Vertex});
+  ASSERT_EQ(ib->Length(), 48);
+  EXPECT_EQ(ib->Format(), TIndexFormat::UInt16);
+  for (int32_t i = 0; i < 8; ++i) EXPECT_EQ(vb->GetVertices(i), F.GetCorner(kModelCorners[i])) << i;
+  const float nw = NearH * 4 / 3;
+  ExpectPointNear(vb->GetVertices(0), {nw / 2, -NearH / 2, -1});  // near top left
+  ExpectPointNear(vb->GetVertices(2), {-nw / 2, NearH / 2, -1});  // near bottom right
+  for (int32_t i = 0; i < 48; ++i) EXPECT_EQ(ib->GetIndices(i), kFrustumLines[i]) << i;
+
+  // The segments cover exactly the frustum's twelve edges: each joins two corners that differ
+  // in one of near/far, top/bottom, left/right.
+  std::set<std::pair<uint32_t, uint32_t>> edges;
+  for (int32_t s = 0; s < 24; ++s) {
+    const uint32_t a = ib->GetIndices(2 * s), b = ib->GetIndices(2 * s + 1);
+    edges.insert(std::minmax(a, b));
+    const TPoint3D d = vb->GetVertices(int32_t(b)) - vb->GetVertices(int32_t(a));
+    const int moved = (std::abs(d.X) > 1e-4f) + (std::abs(d.Y) > 1e-4f);
+    EXPECT_TRUE(std::abs(d.Z) > 1 || moved == 1) << a << "-" << b;  // a depth edge, or one side of a rectangle
+  }
+  EXPECT_EQ(edges.size(), 12u);
+}
+
+TEST_F(Frustum45, ToGeometryOverwritesOnlyTheFrontOfGivenBuffers) {
+  auto vb = std::make_unique<TVertexBuffer>(TVertexFormats{TVertexFormat::Vertex, TVertexFormat::Normal}, 10);
+  auto ib = std::make_unique<TIndexBuffer>(60, TIndexFormat::UInt32);
+  for (int32_t i = 0; i < 10; ++i) {
+    vb->SetVertices(i, {7, 7, 7});
+    vb->SetNormals(i, {0, 1, 0});
+  }
+  for (int32_t i = 0; i < 60; ++i) ib->SetIndices(i, 99);
+  TVertexBuffer* vertices = vb.get();
+  TIndexBuffer* indices = ib.get();
+  F.ToGeometry(vertices, indices);
+  EXPECT_EQ(vertices, vb.get());
+  EXPECT_EQ(indices, ib.get());
+  ASSERT_EQ(vb->Length(), 10);
+  ASSERT_EQ(ib->Length(), 60);
+  for (int32_t i = 0; i < 10; ++i) {
+    EXPECT_EQ(vb->GetVertices(i), i < 8 ? F.GetCorner(kModelCorners[i]) : TPoint3D(7, 7, 7)) << i;
+    EXPECT_EQ(vb->GetNormals(i), TPoint3D(0, 1, 0)) << i;
+  }
+  for (int32_t i = 0; i < 60; ++i) EXPECT_EQ(ib->GetIndices(i), i < 48 ? kFrustumLines[i] : 99u) << i;
+
+  // Only one buffer given: the other is created.
+  TIndexBuffer* created = nullptr;
+  F.ToGeometry(vertices, created);
+  const std::unique_ptr<TIndexBuffer> ownedIndices(created);
+  ASSERT_NE(created, nullptr);
+  EXPECT_EQ(created->Length(), 48);
+}
+
+TEST_F(Frustum45, ToGeometryRejectsBuffersTooSmallBeforeWriting) {
+  TVertexBuffer big(TVertexFormats{TVertexFormat::Vertex}, 8);
+  TIndexBuffer bigIndices(48);
+  TVertexBuffer shortVertices(TVertexFormats{TVertexFormat::Vertex}, 7);
+  TVertexBuffer noPositions(TVertexFormats{TVertexFormat::Normal}, 8);
+  TIndexBuffer shortIndices(47);
+  struct Case {
+    TVertexBuffer* Vertices;
+    TIndexBuffer* Indices;
+  };
+  for (const Case& c : {Case{&shortVertices, &bigIndices}, Case{&noPositions, &bigIndices}, Case{&big, &shortIndices},
+                        Case{&shortVertices, nullptr}, Case{nullptr, &shortIndices}}) {
+    TVertexBuffer* vertices = c.Vertices;
+    TIndexBuffer* indices = c.Indices;
+    EXPECT_THROW(F.ToGeometry(vertices, indices), EArgumentException);
+    EXPECT_EQ(vertices, c.Vertices);  // nothing created that could leak
+    EXPECT_EQ(indices, c.Indices);
+  }
+  // Neither the valid partner buffers were touched.
+  for (int32_t i = 0; i < 8; ++i) EXPECT_EQ(big.GetVertices(i), TPoint3D(0, 0, 0));
+  for (int32_t i = 0; i < 48; ++i) EXPECT_EQ(bigIndices.GetIndices(i), 0u);
 }

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <numbers>
 
+#include "framework/gui3d/MeshData.h"
 #include "framework/rtl/Exceptions.h"
 #include "lib/utils/UtilsGeometry.h"
 
@@ -357,4 +359,29 @@ TEST(Triangle, EdgeCrossingsWithABoxAndATriangle) {
   EXPECT_TRUE(base.Raycast(crossing, hits));
   EXPECT_EQ(hits.size(), 2u);
   for (const TRaycastResult& h : hits) EXPECT_NEAR(h.Point.Z, 0, 1e-6);
+}
+
+TEST(OBB, ToMeshDataHoldsTheCornersAndIndicesZeroToSeven) {
+  // Local X along world +Y, local Y along world -X.
+  const TOBB box = TOBB::Create({1, 2, 3}, {1, 2, 3}, TMat3({0, 1, 0}, {-1, 0, 0}, {0, 0, 1}));
+  const std::unique_ptr<TMeshData> mesh(box.ToMeshData());
+  ASSERT_NE(mesh, nullptr);
+  const TVertexBuffer& vb = *mesh->GetVertexBuffer();
+  const TIndexBuffer& ib = *mesh->GetIndexBuffer();
+  ASSERT_EQ(vb.Length(), 8);
+  ASSERT_EQ(ib.Length(), 8);
+  TCornerArray corners;
+  box.GetCorners(corners);
+  for (int32_t k = 0; k < 8; ++k) {
+    EXPECT_EQ(vb.GetVertices(k), corners[k]) << k;
+    EXPECT_EQ(ib.GetIndices(k), uint32_t(k));
+    EXPECT_EQ(vb.GetNormals(k), TPoint3D(0, 0, 0));
+  }
+  EXPECT_EQ(vb.GetVertices(0), TPoint3D(-1, 3, 6));  // (+, +, +)
+  EXPECT_EQ(vb.GetVertices(4), TPoint3D(3, 1, 0));   // (-, -, -)
+  EXPECT_EQ(vb.GetVertices(7), TPoint3D(3, 1, 6));   // (-, -, +)
+  const TAABB aabb = box.GetAABB();
+  const TBoundingBox bounds = mesh->GetBoundingBox();
+  EXPECT_EQ(TAABB::FromBoundingBox(bounds).Min, aabb.Min);
+  EXPECT_EQ(TAABB::FromBoundingBox(bounds).Max, aabb.Max);
 }

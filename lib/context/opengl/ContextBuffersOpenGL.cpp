@@ -71,6 +71,19 @@ GLenum TargetBindingQuery(GLenum ATarget) {
   }
 }
 
+// glClearBuffer addresses a draw-buffer slot, not an attachment: the slot that holds the
+// attachment now (after a forced draw buffer that is slot 0), else k itself.
+GLint DrawBufferIndexOf(GLenum AAttachment, int32_t AFallback) {
+  GLint count = 0;
+  glGetIntegerv(GL_MAX_DRAW_BUFFERS, &count);
+  for (GLint i = 0; i < count; ++i) {
+    GLint buffer = 0;
+    glGetIntegerv(GL_DRAW_BUFFER0 + static_cast<GLenum>(i), &buffer);
+    if (static_cast<GLenum>(buffer) == AAttachment) return i;
+  }
+  return AFallback;
+}
+
 // The GL texture target a texture attaches with (face targets for cube maps), and the
 // target and binding query it is bound with.
 void TextureTargets(TTexture* ATexture, GLenum& ABindTarget, GLenum& ABinding, GLenum& AAttachTarget) {
@@ -475,7 +488,7 @@ void TOpenGLFrameBufferObject::Clear(const TRenderTargets& ATargets, const TAlph
         glDrawBuffers(1, &buffer);
       }
       const GLfloat color[4] = {AColor.R, AColor.G, AColor.B, AColor.A};
-      glClearBufferfv(GL_COLOR, k, color);
+      glClearBufferfv(GL_COLOR, DrawBufferIndexOf(GL_COLOR_ATTACHMENT0 + static_cast<GLenum>(k), k), color);
       if (TQuorvelContext::HasAnyErrors())
         RaiseContextException(FContext, &SFBOErrorInContextMethod,
                               {"TFrameBufferObject.Clear() - activating render target"});

@@ -9,10 +9,7 @@
 #include "framework/rtl/Monitor.h"
 #include "framework/rtl/Units.h"
 
-#if __has_include("lib/context/ContextBuffersFrameBuffers.h")
 #include "lib/context/ContextBuffersFrameBuffers.h"
-#define QUORVEL_WINDOWS_HAS_FBO 1
-#endif
 
 namespace quorvel {
 
@@ -328,13 +325,11 @@ void TContextOpenGLWindows::AfterConstruction() {
 
 void TContextOpenGLWindows::DoCreateBuffer() {
   if (!GShared || !FTexture) return;
-#ifdef QUORVEL_WINDOWS_HAS_FBO
   // FSupportMS is never set, so the multisample default frame buffer is never made.
   FDefaultFrameBuf = FrameBufferObjectClass->Create(this, false, TMultisample::None, nullptr);
   FDefaultFrameBuf->AttachTexture(this, FTexture, TRenderTarget::Color_0);
   if (FDepthStencil) FDefaultFrameBuf->CreateDepthBuffer(FWidth, FHeight);
   FTranslucentBuf = FrameBufferObjectClass->Create(this, false, TMultisample::None, nullptr);
-#endif
   if (HasAnyErrors()) throw EContext3DException(Format("error: cannot create render buffers %s", ClassName()));
 }
 
