@@ -36,7 +36,6 @@ const char* const PixelText =
 class TBlockMaterial : public TCustomMaterial {
 public:
   TBlock Block{};
-  bool Push = true;
 
 protected:
   void DoInitialize() override {
@@ -53,7 +52,7 @@ protected:
     TCustomMaterial::DoApply(AContext);
     if (TShaderProgram* program = TShaderProgramCache::GetCurrent()) {
       program->RegisterUniformBuffer("ShaderData", &Block, sizeof(Block));
-      if (Push) program->PushUniformBuffers();
+      program->PushUniformBuffers();
     }
   }
 };
@@ -84,6 +83,17 @@ void FlushEvery64(int64_t& ACount) {
 }
 
 GLuint Target1x1 = 0;
+
+// The draws must have reached the target: its pixel is the mesh's red.
+void CheckDrawn(benchmark::State& state) {
+  glFinish();
+  uint8_t pixel[4] = {};
+  glBindFramebuffer(GL_FRAMEBUFFER, Target1x1);
+  glReadPixels(0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
+  if (pixel[0] != 255 || pixel[1] != 0 || pixel[2] != 0) state.SkipWithError("the mesh was not drawn");
+  glClearColor(0, 0, 0, 0);
+  glClear(GL_COLOR_BUFFER_BIT);
+}
 
 // Draws go to the 1x1 frame buffer, whatever the context bound meanwhile.
 void UseTarget() {
@@ -116,19 +126,27 @@ void BM_EngineDrawPath(benchmark::State& state) {
   Setup();
   TOwned<TBenchContext> context(New<TBenchContext>(nullptr, 1, 1, TMultisample::None, false));
   TOwned<TBlockMaterial> material(New<TBlockMaterial>());
-  material->Push = state.range(0) != 0;
   UseTarget();
+  glClearColor(0, 0, 0, 0);
+  glClear(GL_COLOR_BUFFER_BIT);
   int64_t count = 0;
   for (auto _ : state) {
     FlushEvery64(count);
     material->Block.Transform[12] = material->Block.Transform[12] == 0 ? 0.001f : 0;  // new data each draw
     context->DrawPrimitives(TPrimitivesKind::Triangles, Mesh, MeshIndices, Declaration, sizeof(TVertex), 4, 2, 6,
                             material.get(), 1.0f);
+    // The engine's primitive draw ends with no program current.
+    if (state.range(0)) ShaderProgramClass->ActivateDefault();
   }
-  glFinish();
+  CheckDrawn(state);
+  // The program outlives the material: its block entry must not keep pointing at freed data.
+  if (TShaderProgram* program = TShaderProgramCache::Find(material->GetVertexShader(), material->GetPixelShader()))
+    program->UnregisterUniformBufferByName("ShaderData");
   material.reset();
   context.reset();
 }
+// Arg 1: as the engine's primitive draw ends (no program current afterwards); 0: the program
+// stays current between draws.
 BENCHMARK(BM_EngineDrawPath)->Arg(1)->Arg(0);
 
 GLuint Compile(GLenum AType, const char* AText) {
@@ -154,6 +172,8 @@ void BM_RawGLDraw(benchmark::State& state) {
   block.Material = CreateDefaultShaderMaterial();
   for (int i = 0; i < 4; ++i) block.Transform[i * 5] = 1;
   UseTarget();
+  glClearColor(0, 0, 0, 0);
+  glClear(GL_COLOR_BUFFER_BIT);
   int64_t count = 0;
   for (auto _ : state) {
     FlushEvery64(count);
@@ -173,7 +193,7 @@ void BM_RawGLDraw(benchmark::State& state) {
     glDisableVertexAttribArray(2);
     glUseProgram(0);
   }
-  glFinish();
+  CheckDrawn(state);
   glDeleteBuffers(1, &ubo);
   glDeleteProgram(prog);
   glDeleteShader(vs);

@@ -6,6 +6,10 @@
 // single iteration would measure the first touch of fresh pages rather than steady state.
 // First touch is expensive on virtual machines; whether freed memory is reused or handed back
 // to the system depends on malloc's trim threshold (GLIBC_TUNABLES=glibc.malloc.trim_threshold).
+// Our DOM keeps freed node blocks for its next parse, RapidJSON's pool hands its chunks back to
+// malloc: with the default thresholds the peer's figure may include first touch on every
+// iteration. For a like-for-like comparison also run with
+// GLIBC_TUNABLES=glibc.malloc.trim_threshold=4000000000:glibc.malloc.mmap_threshold=4000000000.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>

@@ -65,8 +65,9 @@ constexpr int64_t kOpenBias = int64_t(1) << 62;
 // Blocks grow to this size; blocks of this size are reused across parses.
 constexpr size_t kLargeBlock = size_t(256) << 10;
 // Freed blocks kept for later parses: fresh pages cost more to touch than parsing fills them,
-// so a program that parses large documents again reuses these instead.
-constexpr size_t kCacheLimit = size_t(256) << 20;
+// so a program that parses large documents again reuses these instead. Bounded so that a
+// program that parsed one large model does not keep holding its memory.
+constexpr size_t kCacheLimit = size_t(64) << 20;
 
 class TBlockCache {
 public:

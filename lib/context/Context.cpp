@@ -190,29 +190,26 @@ void TQuorvelContext::AfterConstruction() {
 }
 
 TQuorvelContext::~TQuorvelContext() {
+  auto freeQuietly = [](auto*& AObject) noexcept {
+    try {
+      FreeAndNil(AObject);
+    } catch (const std::exception& e) {
+      try {
+        Log::d(std::string("TQuorvelContext.Destroy: ") + e.what());
+      } catch (...) {
+      }
+    }
+  };
   // Normally freed by DoFreeBuffer already; not when construction failed after making them.
-  FreeAndNil(FDefaultMSFrameBuf);
-  FreeAndNil(FDefaultFrameBuf);
-  FreeAndNil(FTranslucentBuf);
+  freeQuietly(FDefaultMSFrameBuf);
+  freeQuietly(FDefaultFrameBuf);
+  freeQuietly(FTranslucentBuf);
   FFBOStack.clear();
   FRenderPassStack.clear();
   FIntermediatePasses.clear();
-  TRenderPasses* passes = FPasses;
-  FPasses = nullptr;
-  try {
-    Free(passes);
-  } catch (const std::exception& e) {
-    Log::d(std::string("TQuorvelContext.Destroy: ") + e.what());
-  }
-  // The instance buffer is freed here, not through the virtual FreeInstanceBuffer: no
-  // virtual calls in a destructor.
-  TBufferObject* instances = FInstanceVAO;
-  FInstanceVAO = nullptr;
-  try {
-    Free(instances);
-  } catch (const std::exception& e) {
-    Log::d(std::string("TQuorvelContext.Destroy: ") + e.what());
-  }
+  freeQuietly(FPasses);
+  // Freed here, not through the virtual FreeInstanceBuffer: no virtual calls in a destructor.
+  freeQuietly(FInstanceVAO);
 }
 
 void TQuorvelContext::DoInitContext() {

@@ -333,8 +333,10 @@ void TShaderProgramCache::SetCurrent(TShaderProgram* AProgram) { CacheState().Cu
 namespace {
 
 void InitUnit() { ShaderProgramClass = TShaderProgram::StaticMeta(); }
+// The cache owns its programs; whatever is left goes with the unit.
+void FinUnit() { TShaderProgramCache::Clear(); }
 
-const TUnitRegistration Unit{{"Quorvel.Context.Shader", {}, &InitUnit, nullptr}};
+const TUnitRegistration Unit{{"Quorvel.Context.Shader", {}, &InitUnit, &FinUnit}};
 
 }  // namespace
 

@@ -442,7 +442,7 @@ void TQuorvelTextureBitmap::UnsetTextureReference() {
 
 void TQuorvelTextureBitmap::DestroyResources() {
   // A texture in use by an open canvas scene must survive until the scene ends.
-  if (!FBitmapStates.Contains(TQuorvelTextureBitmapState::bsDestroying) && GetTextureSlot() &&
+  if (!FBitmapStates.Contains(TQuorvelTextureBitmapState::bsDestroying) && GetTextureSlot() && !IsEmpty() &&
       GetCanvas()->GetBeginSceneCount() > 0)
     return;
   TTextureBitmap::DestroyResources();

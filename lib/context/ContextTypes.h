@@ -224,3 +224,4 @@ extern std::atomic<int64_t> GlobalVertexCount;
 extern std::atomic<int64_t> GlobalIndexCount;
 
 }  // namespace quorvel
+#include "lib/context/ContextTypesLights.h"

@@ -153,18 +153,18 @@ TEST_F(BufferObjectTest, UniformBlockLinksToItsBindingPoint) {
 
 // --- mesh buffer objects ----------------------------------------------------------------------
 
-TVertexBuffer ThreeVertices() {
-  TVertexBuffer buffer({TVertexFormat::Vertex, TVertexFormat::Normal, TVertexFormat::TexCoord0}, 3);
+void FillThreeVertices(TVertexBuffer& buffer) {
   for (int32_t i = 0; i < 3; ++i) {
     buffer.SetVertices(i, TPoint3D(float(i), float(i + 1), float(i + 2)));
     buffer.SetNormals(i, TPoint3D(0, float(-i), 1));
     buffer.SetTexCoord0(i, TPointF(0.5f * float(i), 1));
   }
-  return buffer;
 }
+const TVertexFormats ThreeVertexFormat{TVertexFormat::Vertex, TVertexFormat::Normal, TVertexFormat::TexCoord0};
 
 TEST_F(BufferObjectTest, MeshBufferObjectHoldsPackedComponents) {
-  TVertexBuffer vertices = ThreeVertices();
+  TVertexBuffer vertices(ThreeVertexFormat, 3);
+  FillThreeVertices(vertices);
   TOwned<TMeshBufferObject> mesh(New<TMeshBufferObject>());
   EXPECT_FALSE(mesh->ComponentAvailable(TMeshBufferComponent::Normal));
   EXPECT_EQ(mesh->GetComponent(TMeshBufferComponent::Indices)->GetTarget(), TBufferBindingTarget::ElementArray);
@@ -197,7 +197,8 @@ TEST_F(BufferObjectTest, MeshBufferObjectHoldsPackedComponents) {
 }
 
 TEST_F(BufferObjectTest, CompressedFrameDataRoundTripsThroughZlib) {
-  TVertexBuffer vertices = ThreeVertices();
+  TVertexBuffer vertices(ThreeVertexFormat, 3);
+  FillThreeVertices(vertices);
   TOwned<TMeshBufferObject> frame(New<TMeshBufferObject>());
   TMemoryStream packed;
   TAnimationFrameCompression::SetSourceStream(TVertexFormat::Vertex, &vertices, &packed);

@@ -5,6 +5,7 @@
 #include "framework/gui3d/Material.h"
 #include "framework/rtl/Exceptions.h"
 #include "lib/context/ContextShader.h"
+#include "lib/context/ContextTypesLights.h"
 #include "lib/materials/MaterialLayered.h"
 #include "tests/context/ContextTestFixture.h"
 
@@ -66,6 +67,66 @@ protected:
 };
 FW_CLASS_IMPL(TFailingMaterialSource, "Tests.Context")
 FW_CLASS_NO_MEMBERS(TFailingMaterialSource)
+
+// Colours from a std140 block holding the material struct and two light records, declared
+// in GLSL from the material system's member list: what arrives must be what the records hold.
+class TBlockColorMaterial : public TCustomMaterial {
+  FW_CLASS(TBlockColorMaterial, TCustomMaterial)
+
+public:
+  struct TData {
+    TQuorvelShaderMaterial Material;
+    TQuorvelShaderLight Lights[2];
+  } Data{};
+
+  void BeforeDestruction() override {
+    // The program outlives this material: its block entry must not keep pointing at Data.
+    if (TShaderProgram* program = TShaderProgramCache::Find(FVertexShader, FPixelShader))
+      program->UnregisterUniformBufferByName("ShaderData");
+    TCustomMaterial::BeforeDestruction();
+  }
+
+protected:
+  void DoInitialize() override {
+    static const char* const structs =
+        "struct Light { int _LightType; vec4 _Position; vec4 _Direction; vec4 _Ambient; vec4 _Diffuse;\n"
+        "  vec4 _Specular; vec4 _Scattering; float _SpotCutOff; float _SpotCosCutoff; float _SpotExponent;\n"
+        "  float _ConstantAttenuation; float _LinearAttenuation; float _QuadraticAttenuation; float _Intensity;\n"
+        "  int _Enabled; };\n"
+        "struct Texture { vec4 _Feature; vec2 _Tiling; };\n"
+        "struct Material { vec4 _Emissive; vec4 _Ambient; vec4 _Diffuse; vec4 _Specular; vec4 _Clipping;\n"
+        "  vec2 _AlphaCutoff; float _ToneMapExp; vec4 _Displacement; vec4 _Features; float _Shininess;\n"
+        "  int _Textures; int _PoolTexturesOffset; int _PoolTextures; Texture _Texture[16]; };\n"
+        "layout(std140) uniform ShaderData { Material _Material; Light _Lights[2]; };\n";
+    FVertexShader = TShaderManager::RegisterShaderFromData(
+        "Tests.Draw.Block.fvs", TContextShaderKind::VertexShader, "",
+        {TContextShaderSource(TContextShaderArch::GLSL,
+                              TContextShaderSource::CodeFromText("#version 430\nin vec3 a_Position;\n"
+                                                                 "void main() { gl_Position = vec4(a_Position, 1.0); }\n"))});
+    FPixelShader = TShaderManager::RegisterShaderFromData(
+        "Tests.Draw.Block.fps", TContextShaderKind::PixelShader, "",
+        {TContextShaderSource(
+            TContextShaderArch::GLSL,
+            TContextShaderSource::CodeFromText(
+                std::string("#version 430\n") + structs +
+                "out vec4 o_Color;\n"
+                "void main() {\n"
+                "  bool ok = _Lights[1]._Enabled == 1 && _Lights[1]._SpotCosCutoff > 0.49 && _Material._Textures == 1\n"
+                "    && _Material._Texture[15]._Tiling == vec2(1.0) && _Material._Shininess == 32.0;\n"
+                "  o_Color = ok ? vec4(_Lights[1]._Diffuse.rgb, 1.0) : vec4(1.0, 0.0, 1.0, 1.0);\n"
+                "}\n"))});
+    Data.Material = CreateDefaultShaderMaterial();
+  }
+  void DoApply(TContext3D* AContext) override {
+    TCustomMaterial::DoApply(AContext);
+    if (TShaderProgram* program = TShaderProgramCache::GetCurrent()) {
+      program->RegisterUniformBuffer("ShaderData", &Data, sizeof(Data));
+      program->PushUniformBuffers();
+    }
+  }
+};
+FW_CLASS_IMPL(TBlockColorMaterial, "Tests.Context")
+FW_CLASS_NO_MEMBERS(TBlockColorMaterial)
 
 namespace {
 
@@ -281,6 +342,46 @@ TEST_F(DrawTest, FailedDrawsRaiseWithThePrefixAndLeaveNothingBehind) {
   EXPECT_TRUE(NearColor(Target->Pixel(2, 2), Red));
 }
 
+TEST_F(DrawTest, AUniformBlockOfMaterialAndLightRecordsReachesTheShaderIntact) {
+  TOwned<TBlockColorMaterial> material(New<TBlockColorMaterial>());
+  TLightDescription spot;
+  spot.LightType = TLightType::Spot;
+  spot.SpotCutOff = 60;
+  spot.Color = claLime;
+  material->Data.Lights[1] = TQuorvelShaderLight::Create(spot);
+  DrawTriangle(ColorFDeclaration, RedTriangle, sizeof(TColorVertex), TriangleIndices, 2, 3, material.get());
+  EXPECT_TRUE(NearColor(Target->Pixel(2, 2), TRGBA8{0, 255, 0, 255})) << int(Target->Pixel(2, 2).R);
+  // A change of the CPU copy reaches the next draw.
+  material->Data.Lights[1].Diffuse = TAlphaColorF(0, 0, 1, 1);
+  DrawTriangle(ColorFDeclaration, RedTriangle, sizeof(TColorVertex), TriangleIndices, 2, 3, material.get());
+  EXPECT_TRUE(NearColor(Target->Pixel(2, 2), TRGBA8{0, 0, 255, 255}));
+}
+
+// The cache's kind and line width decide; only GL_LINES puts the width back to 1.
+TEST_F(DrawTest, ACachedLineDrawUsesTheCacheWidthAndOnlyLinesResetIt) {
+  const uint32_t indices[2] = {0, 1};
+  struct Case {
+    TQuorvelPrimitivesKind Kind;
+    float WidthAfter;
+  };
+  for (const Case& c : {Case{TQuorvelPrimitivesKind::Lines, 1.0f}, Case{TQuorvelPrimitivesKind::LineStrip, 3.0f}}) {
+    SCOPED_TRACE(static_cast<int>(c.Kind));
+    glLineWidth(1.0f);
+    TOwned<TMeshBufferObject> mesh(New<TMeshBufferObject>());
+    mesh->SetStaticBuffer(mesh.get());
+    mesh->SetKind(c.Kind);
+    mesh->SetLineWidth(3.0f);
+    mesh->PushData(TMeshBufferComponent::All, RedTriangle, sizeof(RedTriangle));
+    mesh->PushData(TMeshBufferComponent::Indices, indices, sizeof(indices));
+    Context->SetCurrentCache(mesh.get());
+    DrawTriangle(ColorFDeclaration, nullptr, sizeof(TColorVertex), nullptr, 4, 0, Material.get());
+    GLfloat width = 0;
+    glGetFloatv(GL_LINE_WIDTH, &width);
+    EXPECT_EQ(width, c.WidthAfter);
+  }
+  glLineWidth(1.0f);
+}
+
 class LayeredDrawTest : public DrawTest {
 protected:
   void SetUp() override {
@@ -288,6 +389,9 @@ protected:
     if (HasFatalFailure()) return;
     // Clip-space vertices: identity model, camera and projection.
     Context->SetProjectionMatrix(TMatrix3D::Identity());
+    // A known blend table (the first read sets the platform's default blending).
+    Context->GetBlendings();
+    Context->SetBlendings(TBlendSettings{});
     Layered.reset(New<TQuorvelLayeredMaterialSource>(nullptr));
     Layered->SetColor(claRed);
   }

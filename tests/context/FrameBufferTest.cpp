@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "framework/rtl/Log.h"
 #include "lib/context/ContextBuffersFrameBuffers.h"
 #include "lib/context/ContextTexturing.h"
 #include "lib/context/opengl/ContextBuffersOpenGL.h"
@@ -134,6 +135,51 @@ TEST_F(FrameBufferTest, RenderAndDepthBuffersKeepTheNearerSurface) {
   fbo->Unbind(Context.get());
   EXPECT_TRUE(Near({left[0], left[1], left[2], left[3]}, 255, 0, 0));
   EXPECT_TRUE(Near({right[0], right[1], right[2], right[3]}, 0, 0, 255));
+}
+
+TEST_F(FrameBufferTest, MultisampleBufferGetsMultisampledRenderBuffers) {
+  TOwned<TFrameBufferObject> fbo(FrameBufferObjectClass->Create(Context.get(), true, TMultisample::FourSamples, nullptr));
+  EXPECT_EQ(fbo->GetMSValue(), 4);
+  fbo->Resize(8, 8);
+  ASSERT_NE(fbo->GetRenderBuf(), 0u);
+  ASSERT_NE(fbo->GetDepthBuf(), 0u);
+  for (uint32_t buffer : {fbo->GetRenderBuf(), fbo->GetDepthBuf()}) {
+    GLint samples = 0;
+    glBindRenderbuffer(GL_RENDERBUFFER, buffer);
+    glGetRenderbufferParameteriv(GL_RENDERBUFFER, GL_RENDERBUFFER_SAMPLES, &samples);
+    glBindRenderbuffer(GL_RENDERBUFFER, 0);
+    EXPECT_GE(samples, 4);
+  }
+  fbo->Bind(Context.get());
+  EXPECT_TRUE(fbo->CheckStatus());
+  fbo->Unbind(Context.get());
+  fbo->Resize(16, 4);
+  EXPECT_EQ(fbo->GetSize().Width, 16);
+  GLint width = 0;
+  glBindRenderbuffer(GL_RENDERBUFFER, fbo->GetRenderBuf());
+  glGetRenderbufferParameteriv(GL_RENDERBUFFER, GL_RENDERBUFFER_WIDTH, &width);
+  glBindRenderbuffer(GL_RENDERBUFFER, 0);
+  EXPECT_EQ(width, 16);
+}
+
+TEST_F(FrameBufferTest, ResizeKeepsAnAttachedColourTexture) {
+  TOwned<TQuorvelTexture> colour = NewTarget(8, 8);
+  TOwned<TFrameBufferObject> fbo = NewFBO(Context.get());
+  fbo->AttachTexture(Context.get(), colour.get(), TRenderTarget::Color_0);
+  fbo->Resize(8, 8);
+  EXPECT_EQ(fbo->GetRenderBuf(), 0u);
+  EXPECT_NE(fbo->GetDepthBuf(), 0u);
+  fbo->Bind(Context.get());
+  GLint type = 0, name = 0;
+  glGetFramebufferAttachmentParameteriv(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_FRAMEBUFFER_ATTACHMENT_OBJECT_TYPE,
+                                        &type);
+  glGetFramebufferAttachmentParameteriv(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME,
+                                        &name);
+  fbo->Clear(TRenderTarget::Color_0, TAlphaColorF(0, 1, 0, 1), 1, 0, true);
+  fbo->Unbind(Context.get());
+  EXPECT_EQ(type, GL_TEXTURE);
+  EXPECT_EQ(GLuint(name), GLuint(colour->GetHandle()));
+  EXPECT_TRUE(Near(TexturePixel(colour.get(), 3, 3), 0, 255, 0));
 }
 
 TEST_F(FrameBufferTest, UnbindReturnsToTheFrameBufferBelow) {
@@ -274,6 +320,13 @@ TEST_F(FrameBufferTest, TextureContextGetsItsFrameBuffersAndCopiesTopRowFirst) {
   EXPECT_EQ(bits[2], 255);
   EXPECT_EQ(bits[3 * 32 + 0], 255);
   EXPECT_EQ(bits[3 * 32 + 2], 0);
+  // Another size than the frame buffer's copies nothing and says why in the log.
+  std::vector<uint8_t> small(4 * 4 * 4, 7);
+  TLogCapture log;
+  ctx->CopyToBits(small.data(), 16, TRect(0, 0, 4, 4));
+  EXPECT_TRUE(log.Contains("TQuorvelContextOpenGLES.DoCopyToBits: context default framebuffer size is not equal to "
+                           "destination render size: width=8<>4, height=4<>4"));
+  EXPECT_EQ(small, std::vector<uint8_t>(64, 7));
 }
 
 }  // namespace

@@ -55,6 +55,8 @@ using namespace shader_test;
 class UniformBlockTest : public GLSuite {
 protected:
   void SetUp() override {
+    GLSuite::SetUp();
+    if (HasFatalFailure()) return;
     FOldClass = SetBufferObjectClass(TRecordingBuffer::StaticMeta());
     TRecordingBuffer::Calls().clear();
     FVS = VertexShader(std::string(PassThroughVS));
@@ -63,7 +65,7 @@ protected:
   }
   void TearDown() override {
     FProgram.reset();
-    SetBufferObjectClass(FOldClass);
+    if (FOldClass) SetBufferObjectClass(FOldClass);
   }
   static std::vector<std::string> TakeCalls() {
     std::vector<std::string> calls;

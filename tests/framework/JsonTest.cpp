@@ -299,6 +299,29 @@ TEST(JsonTree, ParsedNodesOutliveTheirDocumentAndMayBeFreedOnAnyThread) {
   kept.reset();
 }
 
+TEST(JsonTree, KeptPartsOfAParsedDocumentSurviveLaterParsesThatReuseItsMemory) {
+  // Blocks freed with a document are reused by later parses; a block still holding a kept
+  // container (its nodes and its element list) must not be among them.
+  std::string big = "[";
+  for (int i = 0; i < 100000; ++i) big += (i ? "," : "") + std::to_string(i) + ".5";
+  big += "]";
+  auto doc = ParseObject(R"({"big":)" + big + R"(,"keep":[1,"two",{"three":3.25}]})");
+  std::unique_ptr<TJSONPair> kept(doc->RemovePair("keep"));
+  doc.reset();
+  for (int round = 0; round < 3; ++round) {
+    auto again = Parse(big);
+    EXPECT_EQ(again->As<TJSONArray>()->Count(), 100000);
+    EXPECT_EQ(again->As<TJSONArray>()->Items(99999)->Value(), "99999.5");
+  }
+  auto* a = kept->GetJsonValue()->As<TJSONArray>();
+  EXPECT_EQ(a->ToJSON(), R"([1,"two",{"three":3.25}])");
+  a->Add(4);  // the list moves out of the document's block
+  delete a->Remove(0);
+  a->Items(1)->As<TJSONObject>()->AddPair("four", "a text longer than a node's inline buffer");
+  EXPECT_EQ(a->ToJSON(), R"(["two",{"three":3.25,"four":"a text longer than a node's inline buffer"},4])");
+  kept.reset();
+}
+
 // ---- writing ----
 
 TEST(JsonWrite, StringsAreEscapedAndReadBackUnchanged) {

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "framework/platform/Windows.h"
 #include "framework/rtl/Log.h"
 #include "framework/rtl/ResourceStrings.h"
 #include "framework/rtl/SysUtils.h"
@@ -70,6 +71,9 @@ GLenum TargetBindingQuery(GLenum ATarget) {
     default: return GL_UNIFORM_BUFFER_BINDING;
   }
 }
+
+// GPU objects freed after their GL context is gone have nothing left to delete.
+bool GLIsCurrent() { return wglGetCurrentContext() != nullptr; }
 
 // glClearBuffer addresses a draw-buffer slot, not an attachment: the slot that holds the
 // attachment now (after a forced draw buffer that is slot 0), else k itself.
@@ -176,7 +180,7 @@ void TOpenGLBufferObject::AfterConstruction() {
 }
 
 TOpenGLBufferObject::~TOpenGLBufferObject() {
-  if (FHandle == 0) return;
+  if (FHandle == 0 || !GLIsCurrent()) return;
   GLuint name = FHandle;
   glInvalidateBufferData(name);
   glDeleteBuffers(1, &name);
@@ -303,7 +307,7 @@ void TOpenGLFrameBufferObject::CreateHandle() {
 void TOpenGLFrameBufferObject::DestroyHandle() {
   if (FHandle == 0) return;
   GLuint name = FHandle;
-  glDeleteFramebuffers(1, &name);
+  if (GLIsCurrent()) glDeleteFramebuffers(1, &name);
   FHandle = 0;
 }
 
@@ -370,7 +374,7 @@ void TOpenGLFrameBufferObject::CreateRenderBuffer(int32_t AWidth, int32_t AHeigh
 void TOpenGLFrameBufferObject::DestroyRenderBuffer() {
   if (!FOwnsRenderBuf) return;
   GLuint name = FRenderBuf;
-  glDeleteRenderbuffers(1, &name);
+  if (GLIsCurrent()) glDeleteRenderbuffers(1, &name);
   FRenderBuf = 0;
   FOwnsRenderBuf = false;
 }
@@ -396,7 +400,7 @@ void TOpenGLFrameBufferObject::CreateDepthBuffer(int32_t AWidth, int32_t AHeight
 void TOpenGLFrameBufferObject::DestroyDepthBuffer() {
   if (!FOwnsDepthBuf) return;
   GLuint name = FDepthBuf;
-  glDeleteRenderbuffers(1, &name);
+  if (GLIsCurrent()) glDeleteRenderbuffers(1, &name);
   FDepthBuf = 0;
   FOwnsDepthBuf = false;
 }
@@ -431,8 +435,13 @@ void TOpenGLFrameBufferObject::Resize(int32_t AWidth, int32_t AHeight) {
   FSize = TSize(AWidth, AHeight);
   TBoundScope bound(this);
   if (FIsMultisampleBuffer) {
-    glBindRenderbufferEXT(GL_RENDERBUFFER, FRenderBuf);
-    glRenderbufferStorageMultisampleEXT(GL_RENDERBUFFER, FMSValue, GL_RGBA, AWidth, AHeight);
+    if (FRenderBuf == 0) {
+      // Storage for render buffer 0 is a GL error; a missing colour buffer is made instead.
+      CreateRenderBuffer(AWidth, AHeight);
+    } else {
+      glBindRenderbufferEXT(GL_RENDERBUFFER, FRenderBuf);
+      glRenderbufferStorageMultisampleEXT(GL_RENDERBUFFER, FMSValue, GL_RGBA, AWidth, AHeight);
+    }
     if (FDepthBuf != 0) {
       glBindRenderbufferEXT(GL_RENDERBUFFER, FDepthBuf);
       glRenderbufferStorageMultisampleEXT(GL_RENDERBUFFER, FMSValue, GL_DEPTH24_STENCIL8, AWidth, AHeight);
@@ -443,7 +452,10 @@ void TOpenGLFrameBufferObject::Resize(int32_t AWidth, int32_t AHeight) {
     if (FRenderBuf != 0) {
       glBindRenderbufferEXT(GL_RENDERBUFFER, FRenderBuf);
       glRenderbufferStorageEXT(GL_RENDERBUFFER, GL_RGBA, AWidth, AHeight);
-    } else {
+    } else if (!FTextures->GetTextureByTarget(TRenderTarget::Color_0)) {
+      // A texture at Color_0 (the target of a texture context) stays the colour target: a
+      // render buffer made here would take its attachment point and the texture would no
+      // longer receive the frames.
       CreateRenderBuffer(AWidth, AHeight);
     }
     if (FDepthBuf != 0) {

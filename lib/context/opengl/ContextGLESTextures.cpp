@@ -23,11 +23,6 @@ constexpr const char* ReportFileName = "quorvel3d.context.log";
 
 bool GLIsCurrent() { return wglGetCurrentContext() != nullptr; }
 
-bool IsVolumeKind(TQuorvelTextureKind AKind) {
-  return AKind == TQuorvelTextureKind::Texture3D || AKind == TQuorvelTextureKind::ImageTexture3D ||
-         AKind == TQuorvelTextureKind::Array2D;
-}
-
 // What the operations read of a texture; a plain TTexture gets the defaults of a 2D RGBA8
 // texture uploaded as BGRA bytes.
 struct TTextureSetup {
@@ -75,7 +70,7 @@ struct TTextureSetup {
     };
     glTexParameteri(Target, GL_TEXTURE_WRAP_S, wrap(&TQuorvelTexture::GetWrapS));
     glTexParameteri(Target, GL_TEXTURE_WRAP_T, wrap(&TQuorvelTexture::GetWrapT));
-    if (IsVolumeKind(Kind)) glTexParameteri(Target, GL_TEXTURE_WRAP_R, wrap(&TQuorvelTexture::GetWrapR));
+    if (IsVolumeTextureKind(Kind)) glTexParameteri(Target, GL_TEXTURE_WRAP_R, wrap(&TQuorvelTexture::GetWrapR));
   }
 
   // The argument of the cannot-create / cannot-upload messages.
@@ -89,13 +84,6 @@ struct TTextureSetup {
     return quorvel::Format("%s (Error = %d) internal-format=%d, format=%d", AClass->ClassName(), static_cast<int32_t>(AError),
                   static_cast<int32_t>(Comps), static_cast<int32_t>(Format));
   }
-};
-
-struct TTextureBindingRestore {
-  uint32_t Target;
-  GLint Saved = 0;
-  TTextureBindingRestore(uint32_t ABinding, uint32_t ATarget) : Target(ATarget) { glGetIntegerv(ABinding, &Saved); }
-  void Restore() const { glBindTexture(Target, static_cast<GLuint>(Saved)); }
 };
 
 // SetPixelState for a scope; UnsetPixelState in every case.
@@ -167,7 +155,7 @@ void CreateTexture(const TQuorvelContextOpenGLESClass* AClass, TTexture* Texture
                   "texture for %s",
                   static_cast<int32_t>(stale), Texture->ClassName()));
   TTextureSetup setup(Texture);
-  TTextureBindingRestore saved(setup.Binding, setup.Target);
+  TGLTextureBindingRestore saved(setup.Binding, setup.Target);
   glActiveTexture(static_cast<GLenum>(AClass->GetTextureByTextureIndex(setup.Unit)));
   const bool generated = Texture->GetHandle() == 0;
   GLuint name = static_cast<GLuint>(Texture->GetHandle());
@@ -186,7 +174,7 @@ void CreateTexture(const TQuorvelContextOpenGLESClass* AClass, TTexture* Texture
     const int32_t width = Texture->GetWidth(), height = Texture->GetHeight();
     {
       TPixelStateScope pixelState(width, height, setup.Depth, setup.BytesPerPixel, 0);
-      if (IsVolumeKind(setup.Kind)) {
+      if (IsVolumeTextureKind(setup.Kind)) {
         Specify3DStorage(setup, width, height);
       } else if (setup.Kind == TQuorvelTextureKind::CubeMap) {
         for (GLenum face = 0; face < 6; ++face)
@@ -283,7 +271,7 @@ void TQuorvelContextOpenGLESClass::DoFinalizeTexture(TTexture* ATexture) const {
 void TQuorvelContextOpenGLESClass::DoUpdateTexture(TTexture* ATexture, const void* ABits, int32_t APitch) const {
   if (!GLIsCurrent() || !ATexture) return;
   TTextureSetup setup(ATexture);
-  TTextureBindingRestore saved(setup.Binding, setup.Target);
+  TGLTextureBindingRestore saved(setup.Binding, setup.Target);
   try {
     glActiveTexture(static_cast<GLenum>(GetTextureByTextureIndex(setup.Unit)));
     glBindTexture(setup.Target, static_cast<GLuint>(ATexture->GetHandle()));
@@ -299,7 +287,7 @@ void TQuorvelContextOpenGLESClass::DoUpdateTexture(TTexture* ATexture, const voi
     const int32_t width = ATexture->GetWidth(), height = ATexture->GetHeight();
     if (!setup.Styles.Contains(TTextureStyle::RenderTarget)) {
       const int64_t needed =
-          setup.Engine ? TextureTransferSize(setup.Engine, width, height, IsVolumeKind(setup.Kind) ? setup.Depth : 1)
+          setup.Engine ? TextureTransferSize(setup.Engine, width, height, IsVolumeTextureKind(setup.Kind) ? setup.Depth : 1)
                        : int64_t(width) * height * 4;
       const void* source = UploadSource(setup, ATexture, ABits, needed);
       {

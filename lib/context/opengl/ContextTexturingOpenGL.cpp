@@ -40,21 +40,7 @@ constexpr intptr_t GLFormatValues[PixelFormatExCount] = {
     GL_DEPTH24_STENCIL8, GL_DEPTH32F_STENCIL8, GL_DEPTH_STENCIL,
 };
 
-struct TBindingRestore {
-  uint32_t Target;
-  GLint Saved = 0;
-  TBindingRestore(uint32_t ABinding, uint32_t ATarget) : Target(ATarget) { glGetIntegerv(ABinding, &Saved); }
-  ~TBindingRestore() { glBindTexture(Target, static_cast<GLuint>(Saved)); }
-  TBindingRestore(const TBindingRestore&) = delete;
-  TBindingRestore& operator=(const TBindingRestore&) = delete;
-};
-
 bool HasClearTexImage() { return epoxy_gl_version() >= 44 || epoxy_has_gl_extension("GL_ARB_clear_texture"); }
-
-bool IsVolumeKind(TQuorvelTextureKind AKind) {
-  return AKind == TQuorvelTextureKind::Texture3D || AKind == TQuorvelTextureKind::ImageTexture3D ||
-         AKind == TQuorvelTextureKind::Array2D;
-}
 
 void RaiseTextureDataError(GLenum AError) {
   throw Exception(Format("failed to request texture data [error = %d]", static_cast<int32_t>(AError)));
@@ -218,6 +204,17 @@ intptr_t TOpenGLQuorvelTextureDataTypeHelper::DoToValue(TQuorvelTextureDataType 
 
 // --- shared GL pieces -----------------------------------------------------------------------
 
+bool IsVolumeTextureKind(TQuorvelTextureKind AKind) {
+  return AKind == TQuorvelTextureKind::Texture3D || AKind == TQuorvelTextureKind::ImageTexture3D ||
+         AKind == TQuorvelTextureKind::Array2D;
+}
+
+TGLTextureBindingRestore::TGLTextureBindingRestore(uint32_t ABinding, uint32_t ATarget) : FTarget(ATarget) {
+  glGetIntegerv(ABinding, &FSaved);
+}
+
+void TGLTextureBindingRestore::Restore() const { glBindTexture(FTarget, static_cast<GLuint>(FSaved)); }
+
 int64_t TextureTransferSize(const TQuorvelTexture* ATexture, int64_t AWidth, int64_t AHeight, int64_t ADepth) {
   uint32_t comps, format, type;
   ATexture->GetFormatAndType(comps, format, type);
@@ -306,10 +303,10 @@ void TOpenGLQuorvelTexture::Clear() {
   }
   uint32_t binding, target;
   GetBindingAndKind(binding, target);
-  TBindingRestore restore(binding, target);
+  TGLTextureBindingRestore restore(binding, target);
   glBindTexture(target, name);
   TGLTightPixelStore store(false);
-  const bool volume = IsVolumeKind(FKind);
+  const bool volume = IsVolumeTextureKind(FKind);
   // Sized from the transfer format and type the upload reads, in 64 bits.
   const int64_t size = TextureTransferSize(this, FWidth, FHeight, volume ? FDepth : 1);
   std::vector<uint8_t> block(static_cast<size_t>(std::max<int64_t>(size, 0)), 0);
@@ -328,7 +325,7 @@ void TOpenGLQuorvelTexture::GenerateMipMap() {
   uint32_t binding, target;
   GetBindingAndKind(binding, target);
   {
-    TBindingRestore restore(binding, target);
+    TGLTextureBindingRestore restore(binding, target);
     glBindTexture(target, static_cast<GLuint>(FHandle));
     glGenerateMipmap(target);
   }
@@ -345,7 +342,7 @@ bool TOpenGLQuorvelTexture::RequestTextureData(std::vector<uint8_t>& ABytes, int
   GetBindingAndKind(binding, target);
   uint32_t comps, format, type;
   GetFormatAndType(comps, format, type);
-  const bool volume = IsVolumeKind(FKind);
+  const bool volume = IsVolumeTextureKind(FKind);
   const bool cube = FKind == TQuorvelTextureKind::CubeMap;
   // The base level's size bounds every level. glGetTexImage writes in the transfer format
   // and type, so that sizes the buffer (tight rows: the pack store is set so).
@@ -353,7 +350,7 @@ bool TOpenGLQuorvelTexture::RequestTextureData(std::vector<uint8_t>& ABytes, int
   ASize = cube ? 6 * face : face;
   ABytes.assign(static_cast<size_t>(ASize), 0);
   {
-    TBindingRestore restore(binding, target);
+    TGLTextureBindingRestore restore(binding, target);
     glBindTexture(target, static_cast<GLuint>(FHandle));
     TGLTightPixelStore store(true);
     if (cube) {
@@ -389,7 +386,7 @@ void TOpenGLQuorvelTextureBitmap::UpdateCubeMapFace(TQuorvelCubeMapFace ASide, T
   GetFormatAndType(ATexture, comps, format, type);
   const void* pixels = ABits;
   if (auto* qtex = dynamic_cast<TQuorvelTexture*>(ATexture); qtex && qtex->GetBuffer()) pixels = qtex->GetBuffer();
-  TBindingRestore restore(GL_TEXTURE_BINDING_CUBE_MAP, GL_TEXTURE_CUBE_MAP);
+  TGLTextureBindingRestore restore(GL_TEXTURE_BINDING_CUBE_MAP, GL_TEXTURE_CUBE_MAP);
   glBindTexture(GL_TEXTURE_CUBE_MAP, static_cast<GLuint>(cube->GetHandle()));
   TGLTightPixelStore store(false);
   glTexSubImage2D(CubeMapFaceTarget(ASide), 0, 0, 0, ATexture->GetWidth(), ATexture->GetHeight(), format, type,
@@ -405,12 +402,12 @@ void TOpenGLQuorvelTextureBitmap::UpdateBuffer(const void* ABuffer, int64_t ASiz
   tex->GetBindingAndKind(binding, target);
   uint32_t comps, format, type;
   GetFormatAndType(tex, comps, format, type);
-  const bool volume = IsVolumeKind(tex->GetKind());
+  const bool volume = IsVolumeTextureKind(tex->GetKind());
   const int32_t depth = volume ? tex->GetDepth() : 0;
   const int64_t needed = TextureTransferSize(tex, tex->GetWidth(), tex->GetHeight(), volume ? depth : 1);
   if (ABuffer && ASize > 0 && ASize < needed)
     throw Exception(Format("Cannot upload texture for %s: %d bytes given, %d needed", ClassName(), ASize, needed));
-  TBindingRestore restore(binding, target);
+  TGLTextureBindingRestore restore(binding, target);
   glActiveTexture(GLTextureUnit(std::max(tex->GetTextureUnit(), 0)));
   glBindTexture(target, static_cast<GLuint>(tex->GetHandle()));
   TGLPixelState pixelState(tex->GetWidth(), tex->GetHeight(), depth, PixelFormatExBytes(tex->GetComponents()), 0);
@@ -432,7 +429,7 @@ void TOpenGLQuorvelTextureBitmap::UpdateBuffer(const void* ABuffer, int64_t ASiz
 }
 
 void TOpenGLQuorvelTextureBitmap::Update3DSlice(int32_t ASlice, const void* ABuffer, int64_t ASize) {
-  if (!IsVolumeKind(FKind)) return;
+  if (!IsVolumeTextureKind(FKind)) return;
   TQuorvelTexture* tex = GetQuorvelTexture();
   if (tex->GetHandle() == 0) tex->Initialize();
   const bool array = FKind == TQuorvelTextureKind::Array2D;
@@ -443,7 +440,7 @@ void TOpenGLQuorvelTextureBitmap::Update3DSlice(int32_t ASlice, const void* ABuf
   const int64_t needed = TextureTransferSize(tex, tex->GetWidth(), tex->GetHeight(), ASlice);
   if (ABuffer && ASize > 0 && ASize < needed)
     throw Exception(Format("Cannot upload texture for %s: %d bytes given, %d needed", ClassName(), ASize, needed));
-  TBindingRestore restore(binding, target);
+  TGLTextureBindingRestore restore(binding, target);
   glBindTexture(target, static_cast<GLuint>(tex->GetHandle()));
   {
     TGLTightPixelStore store(false);

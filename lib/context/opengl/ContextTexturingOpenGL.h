@@ -72,6 +72,24 @@ uint32_t CubeMapFaceTarget(TQuorvelCubeMapFace AFace);
 void SetGLTextureFiltering(TTexture* ATexture, const TTextureStyles& AStyles, uint32_t ATarget,
                            uint32_t AInternalFormat);
 
+// Texture3D, ImageTexture3D and Array2D: the kinds with a depth.
+bool IsVolumeTextureKind(TQuorvelTextureKind AKind);
+
+// Reads the texture bound to a target (through its binding query) and binds it again at the
+// end of the scope, or earlier through Restore.
+class TGLTextureBindingRestore {
+public:
+  TGLTextureBindingRestore(uint32_t ABinding, uint32_t ATarget);
+  ~TGLTextureBindingRestore() { Restore(); }
+  void Restore() const;
+  TGLTextureBindingRestore(const TGLTextureBindingRestore&) = delete;
+  TGLTextureBindingRestore& operator=(const TGLTextureBindingRestore&) = delete;
+
+private:
+  uint32_t FTarget;
+  int32_t FSaved = 0;
+};
+
 // Saves the pixel-store state of one direction (pack or unpack), sets tightly packed rows
 // (alignment 1, no row length, image height or skips) and restores the saved state.
 class TGLTightPixelStore {

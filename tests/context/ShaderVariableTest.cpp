@@ -1,0 +1,168 @@
+#include <array>
+
+#include "framework/rtl/Exceptions.h"
+#include "lib/context/Context.h"
+#include "tests/context/ShaderTestSupport.h"
+
+namespace quorvel {
+namespace {
+
+using namespace shader_test;
+using K = TContextShaderVariableKind;
+
+class ShaderVariableTest : public GLSuite {
+protected:
+  void SetUp() override {
+    GLSuite::SetUp();
+    if (HasFatalFailure()) return;
+    Context.reset(New<quorvel::testing::TProbeContext>(nullptr, 16, 16, TMultisample::None, true));
+    VS = VertexShader(
+        "#version 430\n"
+        "in vec3 a_Position;\n"
+        "uniform float _F; uniform vec3 _F3; uniform vec4 _V[2]; uniform mat4 _Bones[3];\n"
+        "uniform int _I; uniform int _IA[3]; uniform float _Wrong;\n"
+        "out vec4 v_C;\n"
+        "void main() {\n"
+        "  v_C = vec4(_F + _Wrong) + vec4(_F3, 0.0) + _V[0] + _V[1] + _Bones[0][0] + _Bones[1][0] + _Bones[2][0]\n"
+        "      + vec4(float(_I + _IA[0] + _IA[1] + _IA[2]));\n"
+        "  gl_Position = vec4(a_Position, 1.0);\n"
+        "}\n",
+        {{"F", K::Float, 0, 1}, {"F3", K::Float3, 0, 1}, {"V", K::Vector, 0, 2}, {"Bones", K::Matrix, 0, 3},
+         {"I", K::Int, 0, 1}, {"IA", K::IntArray, 0, 3}, {"Wrong", K::Int, 0, 1}});
+    PS = PixelShader("#version 430\nin vec4 v_C; out vec4 o_Color;\nvoid main() { o_Color = v_C; }\n");
+    TShaderProgramCache::DoSetShaders(Context->ClassType(), *VS, nullptr, nullptr, nullptr, *PS);
+    Program = TShaderProgramCache::GetCurrent();
+    ASSERT_NE(Program, nullptr);
+    Prog = static_cast<GLuint>(Program->GetProg());
+  }
+  void TearDown() override {
+    ContextDesignTime = false;
+    TShaderProgramCache::Remove(Program);
+    Context.reset();
+    while (glGetError() != GL_NO_ERROR) {
+    }
+  }
+  std::array<float, 16> Read(const char* AName) const {
+    std::array<float, 16> v{};
+    glGetnUniformfv(Prog, glGetUniformLocation(Prog, AName), sizeof(v), v.data());
+    return v;
+  }
+  int32_t ReadInt(const char* AName) const {
+    GLint v = 0;
+    glGetUniformiv(Prog, glGetUniformLocation(Prog, AName), &v);
+    return v;
+  }
+
+  TOwned<quorvel::testing::TProbeContext> Context;
+  std::unique_ptr<TCompiledShader> VS, PS;
+  TShaderProgram* Program = nullptr;
+  GLuint Prog = 0;
+};
+
+TEST_F(ShaderVariableTest, VectorsFollowTheVariableKindAndSize) {
+  const TVector3D three[3] = {{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}};
+  Context->SetShaderVariable("F", std::span<const TVector3D>(three, 1));
+  EXPECT_EQ(Read("_F")[0], 1);
+  // A Float3 set with two vectors takes the first.
+  Context->SetShaderVariable("F3", std::span<const TVector3D>(three, 2));
+  EXPECT_EQ(Read("_F3")[0], 1);
+  EXPECT_EQ(Read("_F3")[2], 3);
+  // A vector array of two set with three vectors takes two.
+  Context->SetShaderVariable("V", std::span<const TVector3D>(three, 3));
+  EXPECT_EQ(Read("_V[0]")[3], 4);
+  EXPECT_EQ(Read("_V[1]")[0], 5);
+  EXPECT_EQ(Read("_V[1]")[3], 8);
+  // No data, an unknown name: nothing and no error.
+  Context->SetShaderVariable("F", std::span<const TVector3D>());
+  Context->SetShaderVariable("Unknown", std::span<const TVector3D>(three, 1));
+  EXPECT_EQ(Read("_F")[0], 1);
+}
+
+// One matrix goes up with a count of one: a count of the variable's array length read past
+// the caller's single matrix and overwrote the following array elements.
+TEST_F(ShaderVariableTest, AMat4UploadsOneMatrixWhateverTheArrayLength) {
+  ASSERT_EQ(Program->FindVariable("Bones")->Size, 3);
+  const std::array<float, 16> sevens{7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7};
+  glUniformMatrix4fv(glGetUniformLocation(Prog, "_Bones[1]"), 1, GL_FALSE, sevens.data());
+  TMatrix3D m = TMatrix3D::Identity();
+  m.m41 = 2;
+  m.m42 = 3;
+  Context->SetShaderVariable("Bones", m, true);
+  const std::array<float, 16> first = Read("_Bones[0]");
+  EXPECT_EQ(first[0], 1);
+  EXPECT_EQ(first[12], 2);  // m41: the fourth row as the fourth column of the GLSL matrix
+  EXPECT_EQ(first[13], 3);
+  EXPECT_EQ(Read("_Bones[1]"), sevens);
+}
+
+TEST_F(ShaderVariableTest, IntegersGoToIntAndIntArrayVariables) {
+  const int32_t one = 5;
+  Context->SetShaderVariableInt("I", std::span<const int32_t>(&one, 1));
+  EXPECT_EQ(ReadInt("_I"), 5);
+  const int32_t values[3] = {7, 8, 9};
+  Context->SetShaderVariableInt("IA", values);
+  EXPECT_EQ(ReadInt("_IA[0]"), 7);
+  EXPECT_EQ(ReadInt("_IA[2]"), 9);
+  // A float variable is not an integer one: nothing is sent.
+  Context->SetShaderVariableInt("F", std::span<const int32_t>(&one, 1));
+}
+
+TEST_F(ShaderVariableTest, WithoutACurrentProgramNothingIsSent) {
+  const TVector3D v[1] = {{9, 9, 9, 9}};
+  TShaderProgramCache::SetCurrent(nullptr);
+  Context->SetShaderVariable("F", std::span<const TVector3D>(v, 1));
+  TShaderProgramCache::SetCurrent(Program);
+  EXPECT_EQ(Read("_F")[0], 0);
+}
+
+TEST_F(ShaderVariableTest, AGLErrorRaisesTheVariableMessageExceptAtDesignTime) {
+  const int32_t one = 1;
+  // glUniform1i on a float uniform: GL_INVALID_OPERATION.
+  try {
+    Context->SetShaderVariableInt("Wrong", std::span<const int32_t>(&one, 1));
+    ADD_FAILURE() << "no exception";
+  } catch (const EContext3DException& e) {
+    EXPECT_STREQ(e.what(), "Schattierervariable \"Wrong\" nicht gefunden.");
+  }
+  ContextDesignTime = true;
+  EXPECT_NO_THROW(Context->SetShaderVariableInt("Wrong", std::span<const int32_t>(&one, 1)));
+}
+
+class ShaderProgramCacheTest : public GLSuite {};
+
+TEST_F(ShaderProgramCacheTest, OneProgramPerVertexAndPixelShaderPair) {
+  auto vs = VertexShader(std::string(PassThroughVS));
+  auto ps = PixelShader("#version 430\nout vec4 o_Color;\nvoid main() { o_Color = vec4(1.0); }\n");
+  auto gs = std::make_unique<TCompiledShader>(
+      static_cast<TContextShaderKind>(2), GL_GEOMETRY_SHADER,
+      "#version 430\nlayout(triangles) in; layout(triangle_strip, max_vertices = 3) out;\n"
+      "void main() { for (int i = 0; i < 3; ++i) { gl_Position = gl_in[i].gl_Position; EmitVertex(); } }\n");
+  const TClass* contextClass = TQuorvelContext::StaticClass();
+  const int32_t before = TShaderProgramCache::Count();
+  TShaderProgram* first = TShaderProgramCache::GetOrCreate(contextClass, *vs, nullptr, nullptr, nullptr, *ps);
+  ASSERT_NE(first, nullptr);
+  // Another geometry shader does not take part in the lookup.
+  EXPECT_EQ(TShaderProgramCache::GetOrCreate(contextClass, *vs, *gs, nullptr, nullptr, *ps), first);
+  EXPECT_EQ(TShaderProgramCache::Count(), before + 1);
+  EXPECT_EQ(TShaderProgramCache::Find(vs->Get(), ps->Get()), first);
+  EXPECT_EQ(first->GetContextClass(), contextClass);
+
+  TShaderProgramCache::DoSetShaders(contextClass, *vs, nullptr, nullptr, nullptr, *ps);
+  EXPECT_EQ(TShaderProgramCache::GetCurrent(), first);
+  GLint current = 0;
+  glGetIntegerv(GL_CURRENT_PROGRAM, &current);
+  EXPECT_EQ(static_cast<uintptr_t>(current), first->GetProg());
+
+  // A shader without a handle: no program, none current, GL program 0.
+  TOwned<TContextShader> uncompiled(New<TContextShader>("x", TContextShaderKind::PixelShader, "", TContextShaderSources{}));
+  EXPECT_EQ(TShaderProgramCache::GetOrCreate(contextClass, *vs, nullptr, nullptr, nullptr, uncompiled.get()), nullptr);
+
+  TShaderProgramCache::Remove(first);
+  EXPECT_EQ(TShaderProgramCache::Count(), before);
+  EXPECT_EQ(TShaderProgramCache::Find(vs->Get(), ps->Get()), nullptr);
+  EXPECT_EQ(TShaderProgramCache::GetCurrent(), nullptr);
+  TOpenGLShaderProgram::ActivateDefault();
+}
+
+}  // namespace
+}  // namespace quorvel
