@@ -322,6 +322,12 @@ TEST_F(DrawTest, FailedDrawsRaiseWithThePrefixAndLeaveNothingBehind) {
          DrawTriangle(ColorFDeclaration, RedTriangle, sizeof(TColorVertex), nullptr, 2, 0, Material.get());
        },
        "cache used, but no meshbuffer object found ..."},
+      {"layered material of another class",
+       [&] {
+         Context->SetCurrentLayeredMaterial(Material.get());
+         DrawTriangle(ColorFDeclaration, RedTriangle, sizeof(TColorVertex), TriangleIndices, 2, 3, Material.get());
+       },
+       "Invalid class typecast"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -333,6 +339,7 @@ TEST_F(DrawTest, FailedDrawsRaiseWithThePrefixAndLeaveNothingBehind) {
       EXPECT_EQ(std::string(e.what()), prefix + c.Message);
     }
     EXPECT_EQ(Context->GetCurrentCache(), nullptr);
+    EXPECT_EQ(Context->GetCurrentLayeredMaterial(), nullptr);
     EXPECT_EQ(Context->GetInstanceCount(), 0);
     EXPECT_TRUE(NoAttributeArrayEnabled());
     EXPECT_TRUE(NearColor(Target->Pixel(2, 2), Black));

@@ -266,8 +266,15 @@ void TQuorvelContextOpenGLES::DoDrawPrimitivesBatch(TPrimitivesKind AKind, const
       const GLenum mode = ModeOf(kind);
       if (IsLineMode(mode)) glLineWidth(lineWidth);
 
-      TQuorvelLayeredMaterial* layered =
-          FCurrentLayeredMaterial ? FCurrentLayeredMaterial->As<TQuorvelLayeredMaterial>() : nullptr;
+      TQuorvelLayeredMaterial* layered = nullptr;
+      if (FCurrentLayeredMaterial) {
+        layered = dynamic_cast<TQuorvelLayeredMaterial*>(FCurrentLayeredMaterial);
+        if (!layered) {
+          // Forgotten, or every later draw would fail on it too.
+          FCurrentLayeredMaterial = nullptr;
+          throw EInvalidCast("Invalid class typecast");
+        }
+      }
       const int32_t passes = layered ? layered->GetMaterialsCount() + 1 : 1;
       bool blendWasOn = false;
       bool depthWasOn = false;
