@@ -1,5 +1,6 @@
 #include "lib/context/Context.h"
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <memory>
@@ -11,6 +12,8 @@
 #include "framework/rtl/Units.h"
 
 #include "lib/context/ContextBuffersFrameBuffers.h"
+#include "lib/context/ContextShader.h"
+#include "framework/rtl/ResourceStrings.h"
 
 namespace quorvel {
 
@@ -185,7 +188,7 @@ void TQuorvelContext::AfterConstruction() {
   FPointThreshold = 5.0f;
   FPointSizeMin = 1.0f;
   FPointSizeMax = 512.0f;
-  FPasses = New<TRenderPasses>(this);
+  CreateRenderPasses();
   if (Valid()) CreateBuffer();
 }
 
@@ -207,6 +210,7 @@ TQuorvelContext::~TQuorvelContext() {
   FFBOStack.clear();
   FRenderPassStack.clear();
   FIntermediatePasses.clear();
+  if (FPasses) FPasses->OnPassFreed = nullptr;
   freeQuietly(FPasses);
   // Freed here, not through the virtual FreeInstanceBuffer: no virtual calls in a destructor.
   freeQuietly(FInstanceVAO);
@@ -559,6 +563,246 @@ void TQuorvelContext::SetShaderVariable(const std::string& AName, const TMatrix3
 
 void TQuorvelContext::SetShaderVariableInt(const std::string& AName, std::span<const int32_t> AValue) {
   DoSetShaderVariableInt(AName, AValue);
+}
+
+// --- lights --------------------------------------------------------------------------------------
+
+int32_t TQuorvelContext::AddLight(const TLightDescription& ALight) {
+  Lights().push_back(ALight);
+  FShaderLights.push_back(TQuorvelShaderLight::Create(ALight));
+  return int32_t(FShaderLights.size()) - 1;
+}
+
+int32_t TQuorvelContext::AddLight(const TQuorvelShaderLight& ALight) {
+  Lights().push_back(ALight.ToLightDescription());
+  FShaderLights.push_back(ALight);
+  return int32_t(FShaderLights.size()) - 1;
+}
+
+void TQuorvelContext::RemoveLight(int32_t AIdx) {
+  // Checked against both lists first, so that a bad index cannot leave them out of step.
+  if (AIdx < 0 || size_t(AIdx) >= Lights().size() || size_t(AIdx) >= FShaderLights.size())
+    throw EArgumentOutOfRangeException(Format("TQuorvelContext.RemoveLight: index %d out of range", AIdx));
+  Lights().erase(Lights().begin() + AIdx);
+  FShaderLights.erase(FShaderLights.begin() + AIdx);
+}
+
+void TQuorvelContext::ClearLights() {
+  Lights().clear();
+  FShaderLights.clear();
+}
+
+// --- shader programs -----------------------------------------------------------------------------
+
+TShaderProgram* TQuorvelContext::GetOrCreateProgram(TContextShader* VS, TContextShader* GS, TContextShader* TSE,
+                                                    TContextShader* TSC, TContextShader* PS) {
+  return TShaderProgramCache::GetOrCreate(PlatformClass(), VS, GS, TSE, TSC, PS);
+}
+
+void TQuorvelContext::DoSetShaders(TContextShader* VS, TContextShader* GS, TContextShader* TSE, TContextShader* TSC,
+                                   TContextShader* PS) {
+  TShaderProgramCache::DoSetShaders(PlatformClass(), VS, GS, TSE, TSC, PS);
+}
+
+void TQuorvelContext::ClearProgramCache() { TShaderProgramCache::Clear(); }
+
+TShaderProgram* TQuorvelContext::GetCurrentProgram() { return TShaderProgramCache::GetCurrent(); }
+
+TShaderProgram* TQuorvelContext::GetProgram(TContextShader* VS, TContextShader* PS) {
+  if (!VS || !PS || !IsContextAvailable() || VS->GetHandle() == 0 || PS->GetHandle() == 0) return nullptr;
+  return TShaderProgramCache::Find(VS, PS);
+}
+
+void TQuorvelContext::RemoveProgram(TShaderProgram* AShaderProgram) {
+  if (AShaderProgram) TShaderProgramCache::Remove(AShaderProgram);
+}
+
+void TQuorvelContext::RemoveProgram(TContextShader* VS, TContextShader* PS) { RemoveProgram(GetProgram(VS, PS)); }
+
+void TQuorvelContext::SetShaders(TContextShader* VertexShader, TContextShader* PixelShader,
+                                 TContextShader* GeometryShader, TContextShader* TessEvalShader,
+                                 TContextShader* TessCtrlShader) {
+  TShaderProgramCache::SetShaders(ClassType(), VertexShader, GeometryShader, TessEvalShader, TessCtrlShader,
+                                  PixelShader);
+}
+
+int32_t TQuorvelContext::BuildShader(int32_t AType, const TContextShaderCode& ACode) {
+  return TShaderProgramCache::BuildShader(ClassType(), AType, ACode);
+}
+
+void TQuorvelContext::DoSetVertexPixelShaders(TContextShader* VertexShader, TContextShader* PixelShader) {
+  TShaderProgramCache::DoSetShaders(ClassType(), VertexShader, nullptr, nullptr, nullptr, PixelShader);
+}
+
+// --- drawing -------------------------------------------------------------------------------------
+
+void TQuorvelContext::ApplyMaterial(TMaterial* AMaterial) {
+  if (!AMaterial) return;
+  AMaterial->Apply(this);
+  using P = TMaterial::TProperty;
+  std::string name = AMaterial->GetMaterialProperty(P::ModelViewProjection);
+  if (!name.empty()) SetShaderVariable(name, GetCurrentModelViewProjectionMatrix(), false);
+  name = AMaterial->GetMaterialProperty(P::ModelView);
+  if (!name.empty()) SetShaderVariable(name, GetCurrentMatrix(), false);
+  name = AMaterial->GetMaterialProperty(P::ModelViewInverseTranspose);
+  if (!name.empty()) SetShaderVariable(name, GetCurrentMatrix().Inverse().Transpose(), false);
+}
+
+void TQuorvelContext::ResetMaterial(TMaterial* AMaterial) {
+  if (AMaterial) AMaterial->Reset(this);
+}
+
+namespace {
+
+TMaterial* PassMaterial(const TRenderPass* APass) {
+  return TMaterialSource::ValidMaterial(dynamic_cast<TMaterialSource*>(APass->GetControllerShader()));
+}
+
+// Resets a material applied for a draw that raised; the draw's error is the one that counts.
+void ResetQuietly(TQuorvelContext* AContext, TMaterial* AMaterial) {
+  try {
+    AContext->ResetMaterial(AMaterial);
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+void TQuorvelContext::DoDrawPrimitives(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
+                                       const TVertexDeclaration& VertexDeclaration, int32_t VertexSize,
+                                       int32_t VertexCount, int32_t IndexSize, int32_t IndexCount) {
+  try {
+    TMaterial* material = nullptr;
+    if (TRenderPass* pass = GetCurrentRenderPass()) {
+      if (!pass->IsPrimitivesKindSupported(AKind)) return;
+      material = PassMaterial(pass);
+      if (material) {
+        if (pass->FOnApplyMaterial) pass->FOnApplyMaterial(nullptr, material);
+        ApplyMaterial(material);
+      }
+    }
+    try {
+      TContext3D::DoDrawPrimitives(AKind, Vertices, Indices, VertexDeclaration, VertexSize, VertexCount, IndexSize,
+                                   IndexCount);
+      // A copy: a pass's draw may add intermediate passes, which must not disturb this walk.
+      const std::vector<TRenderPass*> intermediates = FIntermediatePasses;
+      for (TRenderPass* intermediate : intermediates) {
+        TMaterial* own = PassMaterial(intermediate);
+        if (!own) continue;
+        ApplyMaterial(own);
+        try {
+          TContext3D::DoDrawPrimitives(AKind, Vertices, Indices, VertexDeclaration, VertexSize, VertexCount,
+                                       IndexSize, IndexCount);
+        } catch (...) {
+          ResetQuietly(this, own);
+          throw;
+        }
+        ResetMaterial(own);
+      }
+    } catch (...) {
+      // The substituted material must not stay applied after a failed draw.
+      if (material) ResetQuietly(this, material);
+      throw;
+    }
+    if (material) ResetMaterial(material);
+    if (HasAnyErrors()) RaiseContextException(this, &SErrorInContextMethod, {"DoDrawPrimitives"});
+    if (IsContextAvailable()) ShaderProgramClass->ActivateDefault();
+  } catch (const Exception&) {
+    // At design time a failing draw must not take the designer down.
+    if (!IsDesignTime()) throw;
+  }
+}
+
+void TQuorvelContext::DirectDrawPrimitives(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
+                                           const TVertexDeclaration& VertexDeclaration, int32_t VertexSize,
+                                           int32_t VertexCount, int32_t IndexSize, int32_t IndexCount) {
+  DoDirectDrawPrimitives(AKind, Vertices, Indices, VertexDeclaration, VertexSize, VertexCount, IndexSize,
+                         IndexCount);
+}
+
+void TQuorvelContext::DoDirectDrawPrimitives(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
+                                             const TVertexDeclaration& VertexDeclaration, int32_t VertexSize,
+                                             int32_t VertexCount, int32_t IndexSize, int32_t IndexCount) {
+  DoDrawPrimitives(AKind, Vertices, Indices, VertexDeclaration, VertexSize, VertexCount, IndexSize, IndexCount);
+}
+
+// --- render passes -------------------------------------------------------------------------------
+
+void TQuorvelContext::BeginRenderPass(TRenderPass* APass) {
+  FRenderPassStack.push_back(APass);
+  FCurrentPass = APass;
+}
+
+void TQuorvelContext::EndRenderPass() {
+  // An unbalanced end must not pop what is not there.
+  if (!FRenderPassStack.empty()) FRenderPassStack.pop_back();
+  FCurrentPass = FRenderPassStack.empty() ? nullptr : FRenderPassStack.back();
+}
+
+void TQuorvelContext::CreateRenderPasses() {
+  if (FPasses) return;
+  FPasses = New<TRenderPasses>(this);
+  FPasses->OnPassFreed = [this](TRenderPass* APass) { ForgetRenderPass(APass); };
+}
+
+void TQuorvelContext::ForgetRenderPass(TRenderPass* APass) {
+  // A freed pass must not be drawn with again nor restored as the current pass.
+  std::erase(FIntermediatePasses, APass);
+  std::erase(FRenderPassStack, APass);
+  if (FCurrentPass == APass) FCurrentPass = FRenderPassStack.empty() ? nullptr : FRenderPassStack.back();
+}
+
+void TQuorvelContext::AddIntermediatePass(TRenderPass* APass) {
+  if (!APass) return;
+  if (std::find(FIntermediatePasses.begin(), FIntermediatePasses.end(), APass) == FIntermediatePasses.end())
+    FIntermediatePasses.push_back(APass);
+}
+
+void TQuorvelContext::ExecuteRenderPass(TRenderPass* APass, PRenderContext ARenderContext) {
+  // Without a controller there is no way to render the pass: nothing happens rather than a
+  // null dereference.
+  if (!APass || !APass->FOnBeginRendering || !ARenderContext || !APass->FController) return;
+  TQuorvelRenderPassController* controller = APass->FController->As<TQuorvelRenderPassController>();
+  const TRenderListProc& proc = controller->FRenderProc == TRenderPassRenderingProc::ListRendering
+                                    ? ARenderContext->ListRenderingProc
+                                    : ARenderContext->DefaultRenderingProc;
+  if (!APass->BeginScene()) return;
+  try {
+    const int32_t iterations = std::max(APass->GetIterations(), 1);
+    for (int32_t i = 0; i < iterations; ++i) {
+      APass->FOnBeginRendering(this, i, APass);
+      if (controller->FMethod == TRenderPassMethod::RenderListToFBO) {
+        if (proc) proc(ARenderContext);
+      } else {
+        controller->RenderToContext(this, controller->GetOutputTexture(), TRect(0, 0, GetWidth(), GetHeight()),
+                                    TPoint(0, 0));
+      }
+      if (APass->FOnEndRendering) APass->FOnEndRendering(this, i, APass);
+    }
+  } catch (...) {
+    APass->EndScene();
+    throw;
+  }
+  APass->EndScene();
+}
+
+bool TQuorvelContext::ProcessRenderPasses(TRenderPassType AType, PRenderContext ARenderContext) {
+  if (!ARenderContext || !FPasses || FPasses->Count() == 0) return false;
+  std::vector<TRenderPass*> passes;
+  if (AType == TRenderPassType::Pre)
+    passes = FPasses->GetPreProcessingPasses();
+  else if (AType == TRenderPassType::Post)
+    passes = FPasses->GetPostProcessingPasses();
+  for (TRenderPass* pass : passes) ExecuteRenderPass(pass, ARenderContext);
+  return true;
+}
+
+bool TQuorvelContext::PreProcessing(PRenderContext ARenderContext) {
+  return ProcessRenderPasses(TRenderPassType::Pre, ARenderContext);
+}
+
+bool TQuorvelContext::PostProcessing(PRenderContext ARenderContext) {
+  return ProcessRenderPasses(TRenderPassType::Post, ARenderContext);
 }
 
 // --- debugging -----------------------------------------------------------------------------------

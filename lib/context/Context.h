@@ -19,6 +19,7 @@
 #include "lib/context/ContextBuffers.h"
 #include "lib/context/ContextExtension.h"
 #include "lib/context/ContextTypes.h"
+#include "lib/context/ContextTypesLights.h"
 #include "lib/passes/RenderPassTypes.h"
 #include "lib/utils/ContextFrustum.h"
 
@@ -26,6 +27,7 @@ namespace quorvel {
 
 class TFrameBufferObject;
 class TQuorvelContext;
+class TShaderProgram;
 
 // x, y, width, height.
 using TQuorvelContextSize = std::array<int32_t, 4>;
@@ -235,6 +237,46 @@ public:
   void SetShaderVariable(const std::string& AName, const TMatrix3D& AMatrix, bool AAsMat4);
   void SetShaderVariableInt(const std::string& AName, std::span<const int32_t> AValue);
 
+  // --- lights (the shader lights run parallel to the framework's light list) ----------------
+  // Both answer the index of the new entry.
+  int32_t AddLight(const TLightDescription& ALight);
+  int32_t AddLight(const TQuorvelShaderLight& ALight);
+  // An index outside either list raises EArgumentOutOfRangeException and changes nothing.
+  void RemoveLight(int32_t AIdx);
+  void ClearLights();
+  const std::vector<TQuorvelShaderLight>& GetShaderLights() const { return FShaderLights; }
+
+  // --- shader programs (the process-wide cache) -------------------------------------------
+  static TShaderProgram* GetCurrentProgram();
+  // The cached program of VS and PS; null unless both are compiled and a GL context is current.
+  static TShaderProgram* GetProgram(TContextShader* VS, TContextShader* PS);
+  static void RemoveProgram(TShaderProgram* AShaderProgram);
+  static void RemoveProgram(TContextShader* VS, TContextShader* PS);
+  // Compiles the given shaders that have no handle yet, then makes their program current.
+  void SetShaders(TContextShader* VertexShader, TContextShader* PixelShader, TContextShader* GeometryShader = nullptr,
+                  TContextShader* TessEvalShader = nullptr, TContextShader* TessCtrlShader = nullptr);
+  int32_t BuildShader(int32_t AType, const TContextShaderCode& ACode);
+
+  // --- drawing -----------------------------------------------------------------------------
+  // Apply, then the matrices the material names; nothing without a material.
+  void ApplyMaterial(TMaterial* AMaterial);
+  void ResetMaterial(TMaterial* AMaterial);
+  // The draw without the framework's material step (the render passes draw through these).
+  void DirectDrawPrimitives(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
+                            const TVertexDeclaration& VertexDeclaration, int32_t VertexSize, int32_t VertexCount,
+                            int32_t IndexSize, int32_t IndexCount);
+
+  // --- render passes -----------------------------------------------------------------------
+  void BeginRenderPass(TRenderPass* APass);
+  void EndRenderPass();
+  void ResetRenderPasses() { FCurrentPass = nullptr; }
+  TRenderPass* GetCurrentRenderPass() const { return FCurrentPass; }
+  void AddIntermediatePass(TRenderPass* APass);
+  // Runs APass with all its iterations; nothing without a pass, its begin handler or ARenderContext.
+  void ExecuteRenderPass(TRenderPass* APass, PRenderContext ARenderContext);
+  virtual bool PreProcessing(PRenderContext ARenderContext);
+  virtual bool PostProcessing(PRenderContext ARenderContext);
+
   // --- properties --------------------------------------------------------------------------
   bool IsTranslucentRendering() const { return FTranslucentRendering; }
   void SetTranslucentRendering(bool AValue) { FTranslucentRendering = AValue; }
@@ -268,6 +310,28 @@ protected:
   void DoEndScene() override;
 
   virtual bool CanBeginScene() { return true; }
+
+  static TShaderProgram* GetOrCreateProgram(TContextShader* VS, TContextShader* GS, TContextShader* TSE,
+                                            TContextShader* TSC, TContextShader* PS);
+  static void DoSetShaders(TContextShader* VS, TContextShader* GS, TContextShader* TSE, TContextShader* TSC,
+                           TContextShader* PS);
+  static void ClearProgramCache();
+  void DoSetVertexPixelShaders(TContextShader* VertexShader, TContextShader* PixelShader) override;
+  // The current pass filters the draw and may substitute its material; every intermediate
+  // pass with a material draws the same primitives again.
+  void DoDrawPrimitives(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
+                        const TVertexDeclaration& VertexDeclaration, int32_t VertexSize, int32_t VertexCount,
+                        int32_t IndexSize, int32_t IndexCount) override;
+  virtual void DoDirectDrawPrimitives(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
+                                      const TVertexDeclaration& VertexDeclaration, int32_t VertexSize,
+                                      int32_t VertexCount, int32_t IndexSize, int32_t IndexCount);
+  // Runs the enabled passes of one type (none for Intermediate); False without a render
+  // context or without passes.
+  virtual bool ProcessRenderPasses(TRenderPassType AType, PRenderContext ARenderContext);
+  // Makes the pass registry (once) and has it report the passes it frees.
+  void CreateRenderPasses();
+  // Drops a pass about to be freed from the intermediate list and the pass stack.
+  void ForgetRenderPass(TRenderPass* APass);
   virtual void CreateInstanceBuffer();
   virtual void FreeInstanceBuffer();
   // Saves ABitmap as APrefix + a random 8.3 name + ".bmp" (a debugging aid).
@@ -307,6 +371,7 @@ protected:
   TQuorvelFrustum FFrustum;
   TQuorvelFogSettings FFog;
   bool FActivity = false;
+  std::vector<TQuorvelShaderLight> FShaderLights;
   TRenderPasses* FPasses = nullptr;  // owned; texture contexts only
   TRenderPass* FCurrentPass = nullptr;
   std::vector<TRenderPass*> FIntermediatePasses;  // not owning

@@ -7,6 +7,8 @@ namespace quorvel {
 
 FW_CLASS_IMPL(TRenderPass, "Quorvel.RenderPass.Types")
 FW_CLASS_NO_MEMBERS(TRenderPass)
+FW_CLASS_IMPL(TQuorvelRenderPassController, "Quorvel.RenderPass.Types")
+FW_CLASS_NO_MEMBERS(TQuorvelRenderPassController)
 FW_CLASS_IMPL(TRenderPasses, "Quorvel.RenderPass.Types")
 FW_CLASS_NO_MEMBERS(TRenderPasses)
 
@@ -18,7 +20,26 @@ bool TRenderPass::BeginScene() {
   return false;
 }
 
-bool TRenderPass::IsPrimitivesKindSupported(TPrimitivesKind) const { return true; }
+namespace {
+TQuorvelRenderPassController* ControllerOf(TObject* AController) {
+  return dynamic_cast<TQuorvelRenderPassController*>(AController);
+}
+}  // namespace
+
+bool TRenderPass::IsPrimitivesKindSupported(TPrimitivesKind AKind) const {
+  TQuorvelRenderPassController* controller = ControllerOf(FController);
+  return !controller || controller->IsPrimitivesKindSupported(AKind);
+}
+
+int32_t TRenderPass::GetIterations() const {
+  TQuorvelRenderPassController* controller = ControllerOf(FController);
+  return controller ? controller->FIterations : 0;
+}
+
+TObject* TRenderPass::GetControllerShader() const {
+  TQuorvelRenderPassController* controller = ControllerOf(FController);
+  return controller ? controller->FShader : nullptr;
+}
 
 TRenderPasses::TRenderPasses(TContext3D* AContext) : FContext(AContext) {}
 
@@ -31,7 +52,7 @@ void TRenderPasses::Add(TRenderPass* APass) {
       if (pass == APass) return;
       TRenderPass* old = pass;
       pass = APass;
-      if (!old->GetId().empty()) Free(old);
+      if (!old->GetId().empty()) FreePass(old);
       return;
     }
   FPasses.push_back(APass);
@@ -42,7 +63,7 @@ bool TRenderPasses::Remove(const std::string& AId) {
     if ((*it)->GetId() == AId) {
       TRenderPass* pass = *it;
       FPasses.erase(it);
-      if (!AId.empty()) Free(pass);
+      if (!AId.empty()) FreePass(pass);
       return true;
     }
   return false;
@@ -58,7 +79,12 @@ void TRenderPasses::Clear() {
   std::vector<TRenderPass*> passes;
   passes.swap(FPasses);
   for (TRenderPass* pass : passes)
-    if (!pass->GetId().empty()) Free(pass);
+    if (!pass->GetId().empty()) FreePass(pass);
+}
+
+void TRenderPasses::FreePass(TRenderPass* APass) {
+  if (OnPassFreed) OnPassFreed(APass);
+  Free(APass);
 }
 
 std::vector<TRenderPass*> TRenderPasses::PassesOfType(TRenderPassType AType) const {

@@ -41,6 +41,26 @@ struct TQuorvelFogSettings {
   TAlphaColorF Color;
 };
 
+class TTexture;
+class TMaterialSource;
+
+// What a pass's controller answers the context: how the pass renders, how often, with which
+// material and which primitive kinds it takes. The renderer's controllers derive from it.
+class TQuorvelRenderPassController : public TObject {
+  FW_CLASS(TQuorvelRenderPassController, TObject)
+public:
+  TRenderPassRenderingProc FRenderProc = TRenderPassRenderingProc::DefaultRendering;
+  TRenderPassMethod FMethod = TRenderPassMethod::RenderListToFBO;
+  int32_t FIterations = 0;
+  TMaterialSource* FShader = nullptr;  // not owned
+
+  virtual bool IsPrimitivesKindSupported(TPrimitivesKind) const { return true; }
+  // The texture the pass renders into; none here.
+  virtual TTexture* GetOutputTexture() { return nullptr; }
+  // Draws ARect textured through the pass's material into the context's current target.
+  virtual void RenderToContext(TContext3D*, TTexture*, const TRect&, const TPoint&) {}
+};
+
 // One pass of a context. The renderer's passes derive from it and fill in the frame work;
 // this base has no controller, so it never renders.
 class TRenderPass : public TObject {
@@ -58,12 +78,12 @@ public:
   // Otherwise False here.
   virtual bool BeginScene();
   virtual void EndScene() {}
-  // True without a controller.
+  // The controller's answer; True without a controller.
   virtual bool IsPrimitivesKindSupported(TPrimitivesKind AKind) const;
-  // 0 without a controller.
-  virtual int32_t GetIterations() const { return 0; }
-  // The controller's shader; null without a controller.
-  virtual TObject* GetControllerShader() const { return nullptr; }
+  // The controller's iterations; 0 without a controller.
+  virtual int32_t GetIterations() const;
+  // The controller's material source; null without a controller.
+  virtual TObject* GetControllerShader() const;
 
   TObject* FController = nullptr;  // not owned
   TOnRenderingPass FOnBeginRendering;
@@ -94,11 +114,15 @@ public:
   int32_t Count() const { return int32_t(FPasses.size()); }
   void Clear();
 
+  // Told of every pass just before the registry frees it, so that holders can drop it.
+  std::function<void(TRenderPass*)> OnPassFreed;
+
   std::vector<TRenderPass*> GetPreProcessingPasses() const { return PassesOfType(TRenderPassType::Pre); }
   std::vector<TRenderPass*> GetPostProcessingPasses() const { return PassesOfType(TRenderPassType::Post); }
 
 private:
   std::vector<TRenderPass*> PassesOfType(TRenderPassType AType) const;
+  void FreePass(TRenderPass* APass);
 
   TContext3D* FContext;
   std::vector<TRenderPass*> FPasses;  // owned

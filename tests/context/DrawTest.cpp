@@ -130,16 +130,8 @@ FW_CLASS_NO_MEMBERS(TBlockColorMaterial)
 
 namespace {
 
-// Makes programs current through the program cache (the engine context's shader hook).
-class TDrawContext : public testing::TProbeContext {
-public:
-  using TProbeContext::TProbeContext;
-
-protected:
-  void DoSetVertexPixelShaders(TContextShader* VS, TContextShader* PS) override {
-    TShaderProgramCache::DoSetShaders(ClassType(), VS, nullptr, nullptr, nullptr, PS);
-  }
-};
+// The engine context makes programs current through the program cache itself.
+using TDrawContext = testing::TProbeContext;
 
 struct TColorVertex {
   float X, Y, Z;

@@ -1,0 +1,481 @@
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "framework/gui3d/Material.h"
+#include "framework/rtl/Exceptions.h"
+#include "lib/context/ContextShader.h"
+#include "tests/context/ContextTestFixture.h"
+
+namespace quorvel {
+
+// A flat colour, the position optionally mirrored so that a redraw of the same primitives
+// lands somewhere else than the first draw.
+class TPassColorMaterial : public TCustomMaterial {
+  FW_CLASS(TPassColorMaterial, TCustomMaterial)
+
+protected:
+  virtual const char* Name() const { return "Red"; }
+  virtual const char* Color() const { return "vec4(1.0, 0.0, 0.0, 1.0)"; }
+  virtual const char* Mirror() const { return "vec2(1.0, 1.0)"; }
+
+  void DoInitialize() override {
+    const std::string name = std::string("Tests.Pass.") + Name();
+    FVertexShader = TShaderManager::RegisterShaderFromData(
+        name + ".fvs", TContextShaderKind::VertexShader, "",
+        {TContextShaderSource(TContextShaderArch::GLSL,
+                              TContextShaderSource::CodeFromText(
+                                  std::string("#version 430\nin vec3 a_Position;\n"
+                                              "void main() { gl_Position = vec4(a_Position.xy * ") +
+                                  Mirror() + ", a_Position.z, 1.0); }\n"))});
+    FPixelShader = TShaderManager::RegisterShaderFromData(
+        name + ".fps", TContextShaderKind::PixelShader, "",
+        {TContextShaderSource(TContextShaderArch::GLSL,
+                              TContextShaderSource::CodeFromText(std::string("#version 430\nout vec4 o_Color;\n"
+                                                                             "void main() { o_Color = ") +
+                                                                 Color() + "; }\n"))});
+  }
+};
+FW_CLASS_IMPL(TPassColorMaterial, "Tests.Context")
+FW_CLASS_NO_MEMBERS(TPassColorMaterial)
+
+// Green, mirrored through the origin.
+class TPassGreenMaterial : public TPassColorMaterial {
+  FW_CLASS(TPassGreenMaterial, TPassColorMaterial)
+
+protected:
+  const char* Name() const override { return "Green"; }
+  const char* Color() const override { return "vec4(0.0, 1.0, 0.0, 1.0)"; }
+  const char* Mirror() const override { return "vec2(-1.0, -1.0)"; }
+};
+FW_CLASS_IMPL(TPassGreenMaterial, "Tests.Context")
+FW_CLASS_NO_MEMBERS(TPassGreenMaterial)
+
+// Blue, mirrored left to right.
+class TPassBlueMaterial : public TPassColorMaterial {
+  FW_CLASS(TPassBlueMaterial, TPassColorMaterial)
+
+protected:
+  const char* Name() const override { return "Blue"; }
+  const char* Color() const override { return "vec4(0.0, 0.0, 1.0, 1.0)"; }
+  const char* Mirror() const override { return "vec2(-1.0, 1.0)"; }
+};
+FW_CLASS_IMPL(TPassBlueMaterial, "Tests.Context")
+FW_CLASS_NO_MEMBERS(TPassBlueMaterial)
+
+template <class M>
+class TPassMaterialSource : public TMaterialSource {
+public:
+  using TMaterialSource::TMaterialSource;
+
+protected:
+  TMaterial* CreateMaterial() override { return New<M>(); }
+};
+
+namespace {
+
+// A controller that takes only the kinds it is told to.
+class TTestController : public TQuorvelRenderPassController {
+public:
+  bool TakesTriangles = true;
+  bool IsPrimitivesKindSupported(TPrimitivesKind AKind) const override {
+    return AKind != TPrimitivesKind::Triangles || TakesTriangles;
+  }
+};
+
+// A pass that becomes the context's current pass, as the renderer's passes do, and can veto
+// its rendering once.
+class TTestPass : public TRenderPass {
+public:
+  using TRenderPass::TRenderPass;
+  bool SkipOnce = false;
+  int Ends = 0;
+
+  bool BeginScene() override {
+    TRenderPass::BeginScene();  // raises without a context
+    auto* context = dynamic_cast<TQuorvelContext*>(FContext);
+    if (!context || !FEnabled) return false;
+    if (SkipOnce) {
+      SkipOnce = false;
+      return false;
+    }
+    context->BeginRenderPass(this);
+    return true;
+  }
+  void EndScene() override {
+    ++Ends;
+    static_cast<TQuorvelContext*>(FContext)->EndRenderPass();
+  }
+};
+
+// A probe context with a pass registry, as a texture context has.
+class TPassContext : public testing::TProbeContext {
+public:
+  using TProbeContext::TProbeContext;
+  void MakeRegistry() { CreateRenderPasses(); }
+};
+
+struct TVertex {
+  float X, Y, Z;
+};
+const TVertexDeclaration PositionDeclaration{{TVertexFormat::Vertex, 0}};
+// The lower-left half of the target.
+const TVertex LowerLeft[3] = {{-1, -1, 0}, {1, -1, 0}, {-1, 1, 0}};
+const TVertex FullScreen[6] = {{-1, -1, 0}, {1, -1, 0}, {1, 1, 0}, {-1, -1, 0}, {1, 1, 0}, {-1, 1, 0}};
+
+constexpr TRGBA8 Black{0, 0, 0, 255};
+constexpr TRGBA8 Red{255, 0, 0, 255};
+constexpr TRGBA8 Green{0, 255, 0, 255};
+constexpr TRGBA8 Blue{0, 0, 255, 255};
+
+class RenderPassTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    testing::UseSharedContext();
+    if (HasFatalFailure()) return;
+    Context.reset(New<TPassContext>(nullptr, 16, 16, TMultisample::None, true));
+    Context->MakeRegistry();
+    Target = std::make_unique<TGLTestFramebuffer>(16, 16);
+    TContext3D::ResetCurrentStates();
+    Red_.reset(New<TPassColorMaterial>());
+    GreenSource.reset(New<TPassMaterialSource<TPassGreenMaterial>>(nullptr));
+    BlueSource.reset(New<TPassMaterialSource<TPassBlueMaterial>>(nullptr));
+    glClearColor(0, 0, 0, 1);
+    glClearDepth(1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  }
+  void TearDown() override {
+    while (Context && Context->GetCurrentRenderPass()) Context->EndRenderPass();
+    Context.reset();
+    Red_.reset();
+    GreenSource.reset();
+    BlueSource.reset();
+    Target.reset();
+    TContext3D::ResetCurrentStates();
+    glUseProgram(0);
+    while (glGetError() != GL_NO_ERROR) {
+    }
+  }
+  static void TearDownTestSuite() { TShaderProgramCache::Clear(); }
+
+  // A pass owned by the registry, with its own controller.
+  TTestPass* AddPass(const std::string& AId, TRenderPassType AType, TTestController** AController = nullptr) {
+    auto* pass = New<TTestPass>(Context.get(), AId, AType);
+    Controllers.push_back(std::make_unique<TTestController>());
+    pass->FController = Controllers.back().get();
+    if (AController) *AController = Controllers.back().get();
+    Context->GetRenderPasses()->Add(pass);
+    return pass;
+  }
+  void Draw(const TVertex* AVertices, int32_t ACount, TMaterial* AMaterial) {
+    Context->DrawPrimitives(TPrimitivesKind::Triangles, AVertices, nullptr, PositionDeclaration, sizeof(TVertex),
+                            ACount, 2, 0, AMaterial, 1.0f);
+  }
+  TRGBA8 At(int32_t X, int32_t Y) const { return Target->Pixel(X, Y); }
+
+  TOwned<TPassContext> Context;
+  std::unique_ptr<TGLTestFramebuffer> Target;
+  TOwned<TPassColorMaterial> Red_;
+  TOwned<TMaterialSource> GreenSource;
+  TOwned<TMaterialSource> BlueSource;
+  std::vector<std::unique_ptr<TTestController>> Controllers;
+};
+
+// --- the draw path ---------------------------------------------------------------------------
+
+TEST_F(RenderPassTest, ACurrentPassThatRejectsTheKindVetoesTheDrawAndTouchesNoMaterial) {
+  TTestController* controller = nullptr;
+  TTestPass* pass = AddPass("veto", TRenderPassType::Pre, &controller);
+  controller->TakesTriangles = false;
+  controller->FShader = GreenSource.get();
+  int applied = 0;
+  pass->FOnApplyMaterial = [&](TMaterial*, TMaterial*) { ++applied; };
+  Context->BeginRenderPass(pass);
+  const int64_t calls = GlobalDrawCalls.load();
+  Draw(LowerLeft, 3, Red_.get());
+  EXPECT_EQ(GlobalDrawCalls.load(), calls);
+  EXPECT_EQ(applied, 0);
+  EXPECT_TRUE(NearColor(At(2, 2), Black));
+  EXPECT_TRUE(NearColor(At(13, 13), Black));
+  // Another kind passes the same filter.
+  controller->TakesTriangles = true;
+  Draw(LowerLeft, 3, Red_.get());
+  EXPECT_EQ(GlobalDrawCalls.load(), calls + 1);
+}
+
+TEST_F(RenderPassTest, ACurrentPassWithAMaterialDrawsWithItAndAnnouncesIt) {
+  TTestController* controller = nullptr;
+  TTestPass* pass = AddPass("green", TRenderPassType::Pre, &controller);
+  controller->FShader = GreenSource.get();
+  std::vector<std::pair<TMaterial*, TMaterial*>> announced;
+  pass->FOnApplyMaterial = [&](TMaterial* AOld, TMaterial* ANew) { announced.emplace_back(AOld, ANew); };
+  Context->BeginRenderPass(pass);
+  Draw(LowerLeft, 3, Red_.get());
+  // The pass's material (mirrored, green) replaces the red one.
+  EXPECT_TRUE(NearColor(At(13, 13), Green));
+  EXPECT_TRUE(NearColor(At(2, 2), Black));
+  ASSERT_EQ(announced.size(), 1u);
+  EXPECT_EQ(announced[0].first, nullptr);
+  EXPECT_EQ(announced[0].second, TMaterialSource::ValidMaterial(GreenSource.get()));
+  // After the draw the default program is current again.
+  EXPECT_EQ(testing::GLInt(GL_CURRENT_PROGRAM), 0);
+  // Without a current pass the draw's own material counts.
+  Context->EndRenderPass();
+  glClear(GL_COLOR_BUFFER_BIT);
+  Draw(LowerLeft, 3, Red_.get());
+  EXPECT_TRUE(NearColor(At(2, 2), Red));
+  EXPECT_TRUE(NearColor(At(13, 13), Black));
+}
+
+TEST_F(RenderPassTest, EveryIntermediatePassRedrawsThePrimitivesWithItsMaterial) {
+  TTestController* green = nullptr;
+  TTestController* blue = nullptr;
+  TTestController* none = nullptr;
+  TTestPass* greenPass = AddPass("green", TRenderPassType::Intermediate, &green);
+  TTestPass* bluePass = AddPass("blue", TRenderPassType::Intermediate, &blue);
+  TTestPass* nonePass = AddPass("none", TRenderPassType::Intermediate, &none);
+  green->FShader = GreenSource.get();
+  blue->FShader = BlueSource.get();
+  // Intermediate passes are not asked about the kind.
+  green->TakesTriangles = false;
+  Context->AddIntermediatePass(greenPass);
+  Context->AddIntermediatePass(bluePass);
+  Context->AddIntermediatePass(nonePass);
+  Context->AddIntermediatePass(greenPass);
+  ASSERT_EQ(Context->GetIntermediatePasses().size(), 3u);
+
+  const int64_t calls = GlobalDrawCalls.load();
+  Draw(LowerLeft, 3, Red_.get());
+  // Once as drawn, once mirrored through the origin (green), once left to right (blue); the
+  // pass without a material does not draw.
+  EXPECT_EQ(GlobalDrawCalls.load(), calls + 3);
+  EXPECT_TRUE(NearColor(At(1, 5), Red));
+  EXPECT_TRUE(NearColor(At(12, 14), Green));
+  EXPECT_TRUE(NearColor(At(14, 1), Blue));
+}
+
+TEST_F(RenderPassTest, ADirectDrawSkipsTheFrameworkMaterialButKeepsThePassFilter) {
+  TTestController* controller = nullptr;
+  TTestPass* pass = AddPass("green", TRenderPassType::Pre, &controller);
+  controller->FShader = GreenSource.get();
+  Context->BeginRenderPass(pass);
+  Context->DirectDrawPrimitives(TPrimitivesKind::Triangles, LowerLeft, nullptr, PositionDeclaration, sizeof(TVertex),
+                                3, 2, 0);
+  EXPECT_TRUE(NearColor(At(13, 13), Green));
+  controller->TakesTriangles = false;
+  glClear(GL_COLOR_BUFFER_BIT);
+  Context->DirectDrawPrimitives(TPrimitivesKind::Triangles, LowerLeft, nullptr, PositionDeclaration, sizeof(TVertex),
+                                3, 2, 0);
+  EXPECT_TRUE(NearColor(At(13, 13), Black));
+}
+
+// --- pass execution --------------------------------------------------------------------------
+
+TEST_F(RenderPassTest, PreAndPostPassesRunAroundTheSceneAndOnlyEnabledOnes) {
+  // Post first in the registry: the type, not the registry order, puts it after the scene.
+  TTestPass* post = AddPass("post", TRenderPassType::Post);
+  TTestPass* pre = AddPass("pre", TRenderPassType::Pre);
+  TTestPass* disabled = AddPass("disabled", TRenderPassType::Pre);
+  disabled->SetEnabled(false);
+  std::vector<std::string> events;
+  for (TTestPass* pass : {post, pre, disabled})
+    pass->FOnBeginRendering = [&events](TContext3D*, int32_t, TRenderPass* APass) {
+      events.push_back(APass->GetId());
+    };
+
+  TRenderContext frame;
+  // Pre: red over everything; scene (below): green upper-right half; post: blue lower-right half.
+  frame.DefaultRenderingProc = [&](PRenderContext) {
+    TRenderPass* current = Context->GetCurrentRenderPass();
+    ASSERT_NE(current, nullptr);
+    if (current == pre) Draw(FullScreen, 6, Red_.get());
+    if (current == post) Draw(LowerLeft, 3, TMaterialSource::ValidMaterial(BlueSource.get()));
+  };
+  EXPECT_TRUE(Context->PreProcessing(&frame));
+  EXPECT_EQ(Context->GetCurrentRenderPass(), nullptr);
+  events.push_back("scene");
+  Draw(LowerLeft, 3, TMaterialSource::ValidMaterial(GreenSource.get()));  // lands upper right
+  EXPECT_TRUE(Context->PostProcessing(&frame));
+  EXPECT_EQ(events, (std::vector<std::string>{"pre", "scene", "post"}));
+
+  EXPECT_TRUE(NearColor(At(1, 8), Red));     // only the pre pass covers it
+  EXPECT_TRUE(NearColor(At(8, 14), Green));  // the scene over the pre pass
+  EXPECT_TRUE(NearColor(At(14, 1), Blue));   // the post pass over the pre pass
+  EXPECT_EQ(pre->Ends, 1);
+  EXPECT_EQ(post->Ends, 1);
+  EXPECT_EQ(disabled->Ends, 0);
+}
+
+TEST_F(RenderPassTest, AVetoedPassDrawsNothingAndIsNotEnded) {
+  TTestPass* pass = AddPass("pre", TRenderPassType::Pre);
+  pass->SkipOnce = true;
+  int began = 0;
+  pass->FOnBeginRendering = [&](TContext3D*, int32_t, TRenderPass*) { ++began; };
+  TRenderContext frame;
+  frame.DefaultRenderingProc = [&](PRenderContext) { Draw(FullScreen, 6, Red_.get()); };
+  EXPECT_TRUE(Context->PreProcessing(&frame));
+  EXPECT_EQ(began, 0);
+  EXPECT_EQ(pass->Ends, 0);
+  EXPECT_TRUE(NearColor(At(8, 8), Black));
+  // The veto holds once: the next frame renders.
+  EXPECT_TRUE(Context->PreProcessing(&frame));
+  EXPECT_EQ(began, 1);
+  EXPECT_TRUE(NearColor(At(8, 8), Red));
+}
+
+TEST_F(RenderPassTest, IterationsRepeatTheRenderingAndZeroCountsAsOne) {
+  TTestController* controller = nullptr;
+  TTestPass* pass = AddPass("pre", TRenderPassType::Pre, &controller);
+  controller->FRenderProc = TRenderPassRenderingProc::ListRendering;
+  std::vector<int32_t> begun, ended;
+  pass->FOnBeginRendering = [&](TContext3D* AContext, int32_t I, TRenderPass* APass) {
+    EXPECT_EQ(AContext, Context.get());
+    EXPECT_EQ(APass, pass);
+    begun.push_back(I);
+  };
+  pass->FOnEndRendering = [&](TContext3D*, int32_t I, TRenderPass*) { ended.push_back(I); };
+  TRenderContext frame;
+  int defaults = 0;
+  frame.DefaultRenderingProc = [&](PRenderContext) { ++defaults; };
+  // Iteration i fills column block i (four pixels wide) in red.
+  frame.ListRenderingProc = [&](PRenderContext AFrame) {
+    EXPECT_EQ(AFrame, &frame);
+    const float x0 = -1.0f + 0.5f * float(begun.back());
+    const float x1 = x0 + 0.5f;
+    const TVertex quad[6] = {{x0, -1, 0}, {x1, -1, 0}, {x1, 1, 0}, {x0, -1, 0}, {x1, 1, 0}, {x0, 1, 0}};
+    Draw(quad, 6, Red_.get());
+  };
+
+  controller->FIterations = 3;
+  Context->ExecuteRenderPass(pass, &frame);
+  EXPECT_EQ(begun, (std::vector<int32_t>{0, 1, 2}));
+  EXPECT_EQ(ended, (std::vector<int32_t>{0, 1, 2}));
+  EXPECT_EQ(defaults, 0);
+  EXPECT_TRUE(NearColor(At(2, 8), Red));
+  EXPECT_TRUE(NearColor(At(6, 8), Red));
+  EXPECT_TRUE(NearColor(At(10, 8), Red));
+  EXPECT_TRUE(NearColor(At(14, 8), Black));
+  EXPECT_EQ(pass->Ends, 1);
+
+  // Zero iterations run once; without an end handler the iterations still run.
+  begun.clear();
+  ended.clear();
+  pass->FOnEndRendering = nullptr;
+  controller->FIterations = 0;
+  glClear(GL_COLOR_BUFFER_BIT);
+  Context->ExecuteRenderPass(pass, &frame);
+  EXPECT_EQ(begun, (std::vector<int32_t>{0}));
+  EXPECT_TRUE(NearColor(At(2, 8), Red));
+  EXPECT_TRUE(NearColor(At(6, 8), Black));
+}
+
+TEST_F(RenderPassTest, ARectPassRendersItsOutputOverTheWholeContext) {
+  struct TRectController : TTestController {
+    std::vector<std::pair<TRect, TPoint>> Calls;
+    void RenderToContext(TContext3D*, TTexture*, const TRect& ARect, const TPoint& ADst) override {
+      Calls.emplace_back(ARect, ADst);
+    }
+  };
+  auto* pass = New<TTestPass>(Context.get(), "rect", TRenderPassType::Post);
+  TRectController controller;
+  controller.FMethod = TRenderPassMethod::RectToFBO;
+  pass->FController = &controller;
+  Context->GetRenderPasses()->Add(pass);
+  pass->FOnBeginRendering = [](TContext3D*, int32_t, TRenderPass*) {};
+  TRenderContext frame;
+  int lists = 0;
+  frame.DefaultRenderingProc = [&](PRenderContext) { ++lists; };
+  EXPECT_TRUE(Context->PostProcessing(&frame));
+  ASSERT_EQ(controller.Calls.size(), 1u);
+  EXPECT_EQ(controller.Calls[0].first, TRect(0, 0, 16, 16));
+  EXPECT_EQ(controller.Calls[0].second, TPoint(0, 0));
+  EXPECT_EQ(lists, 0);
+}
+
+TEST_F(RenderPassTest, AFailingIterationEndsThePassAndStopsTheLaterPasses) {
+  TTestPass* first = AddPass("first", TRenderPassType::Pre);
+  TTestPass* second = AddPass("second", TRenderPassType::Pre);
+  int secondBegan = 0;
+  first->FOnBeginRendering = [](TContext3D*, int32_t, TRenderPass*) { throw Exception("iteration failed"); };
+  second->FOnBeginRendering = [&](TContext3D*, int32_t, TRenderPass*) { ++secondBegan; };
+  TRenderContext frame;
+  EXPECT_THROW(Context->PreProcessing(&frame), Exception);
+  EXPECT_EQ(first->Ends, 1);
+  EXPECT_EQ(Context->GetCurrentRenderPass(), nullptr);
+  EXPECT_EQ(secondBegan, 0);
+}
+
+TEST_F(RenderPassTest, MissingPiecesMakeExecutionANoOp) {
+  TRenderContext frame;
+  // No passes in the registry.
+  EXPECT_FALSE(Context->PreProcessing(&frame));
+  TTestPass* pass = AddPass("pre", TRenderPassType::Pre);
+  EXPECT_FALSE(Context->PreProcessing(nullptr));
+  // No begin handler: not begun.
+  EXPECT_TRUE(Context->PreProcessing(&frame));
+  EXPECT_EQ(pass->Ends, 0);
+  // No controller: nothing to render with, not begun.
+  pass->FOnBeginRendering = [](TContext3D*, int32_t, TRenderPass*) {};
+  pass->FController = nullptr;
+  Context->ExecuteRenderPass(pass, &frame);
+  EXPECT_EQ(pass->Ends, 0);
+  // A controller of another class is a bad cast.
+  TOwned<TObject> other(New<TObject>());
+  pass->FController = other.get();
+  EXPECT_THROW(Context->ExecuteRenderPass(pass, &frame), EInvalidCast);
+  EXPECT_EQ(pass->Ends, 0);
+}
+
+TEST_F(RenderPassTest, APassFreedByTheRegistryIsNoLongerDrawnWithOrCurrent) {
+  TTestController* outer = nullptr;
+  TTestController* green = nullptr;
+  TTestPass* outerPass = AddPass("outer", TRenderPassType::Pre, &outer);
+  TTestPass* greenPass = AddPass("green", TRenderPassType::Intermediate, &green);
+  green->FShader = GreenSource.get();
+  Context->AddIntermediatePass(greenPass);
+  Context->BeginRenderPass(outerPass);
+  Context->BeginRenderPass(greenPass);
+  ASSERT_TRUE(Context->GetRenderPasses()->Remove("green"));
+  EXPECT_TRUE(Context->GetIntermediatePasses().empty());
+  EXPECT_EQ(Context->GetCurrentRenderPass(), outerPass);
+  const int64_t calls = GlobalDrawCalls.load();
+  Draw(LowerLeft, 3, Red_.get());
+  EXPECT_EQ(GlobalDrawCalls.load(), calls + 1);
+  EXPECT_TRUE(NearColor(At(2, 2), Red));
+  EXPECT_TRUE(NearColor(At(13, 13), Black));
+  Context->EndRenderPass();
+  EXPECT_EQ(Context->GetCurrentRenderPass(), nullptr);
+}
+
+TEST(RenderPassWindow, AWindowContextHasNoPassesToProcess) {
+  testing::UseSharedContext();
+  if (::testing::Test::HasFatalFailure()) return;
+  TOwned<testing::TProbeContext> context(New<testing::TProbeContext>(nullptr, 16, 16, TMultisample::None, true));
+  TRenderContext frame;
+  EXPECT_EQ(context->GetRenderPasses(), nullptr);
+  EXPECT_FALSE(context->PreProcessing(&frame));
+  EXPECT_FALSE(context->PostProcessing(&frame));
+}
+
+TEST(RenderPassStack, NestedPassesRestoreTheOuterOneAndResetLeavesTheStack) {
+  testing::UseSharedContext();
+  if (::testing::Test::HasFatalFailure()) return;
+  TOwned<testing::TProbeContext> context(New<testing::TProbeContext>(nullptr, 16, 16, TMultisample::None, true));
+  TRenderPass a(context.get(), "", TRenderPassType::Pre);
+  TRenderPass b(context.get(), "", TRenderPassType::Pre);
+  context->BeginRenderPass(&a);
+  context->BeginRenderPass(&b);
+  EXPECT_EQ(context->GetCurrentRenderPass(), &b);
+  context->EndRenderPass();
+  EXPECT_EQ(context->GetCurrentRenderPass(), &a);
+  context->ResetRenderPasses();
+  EXPECT_EQ(context->GetCurrentRenderPass(), nullptr);
+  context->EndRenderPass();  // pops a
+  EXPECT_EQ(context->GetCurrentRenderPass(), nullptr);
+  // An unbalanced end is harmless.
+  context->EndRenderPass();
+  EXPECT_EQ(context->GetCurrentRenderPass(), nullptr);
+}
+
+}  // namespace
+}  // namespace quorvel
