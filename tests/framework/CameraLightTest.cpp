@@ -9,43 +9,12 @@
 #include "framework/gui3d/Camera.h"
 #include "framework/gui3d/Dummy.h"
 #include "framework/gui3d/Light.h"
+#include "tests/framework/Viewport3DDouble.h"
 
 using namespace quorvel;
+using quorvel::testing3d::TC3dViewport;
 
 namespace {
-
-// Keeps the light list the way a viewport does (no duplicate check on add).
-class TLightListViewport : public TFwObject, public IViewport3D {
-public:
-  explicit TLightListViewport(TComponent* AOwner) : TFwObject(AOwner) {}
-
-  TFwObject* GetObject() override { return this; }
-  TContext3D* GetContext() override { return nullptr; }
-  bool GetUsingDesignCamera() override { return false; }
-  TCamera* GetViewportCamera() override { return nullptr; }
-  float GetViewportScale() override { return 1; }
-  int GetLightCount() override { return static_cast<int>(Lights.size()); }
-  TLight* GetLight(int AIndex) override { return Lights.at(static_cast<size_t>(AIndex)); }
-  TCamera* GetCurrentCamera() override { return nullptr; }
-  void SetViewportCamera(TCamera*) override {}
-  void AddLight(TLight* ALight) override { Lights.push_back(ALight); }
-  void RemoveLight(TLight* ALight) override { std::erase(Lights, ALight); }
-  TPointF ScreenToLocal(const TPointF& P) override { return P; }
-  TPointF LocalToScreen(const TPointF& P) override { return P; }
-  void NeedRender() override {}
-
-  std::vector<TLight*> Lights;
-
-protected:
-  void DoAddObject(TFwObject* AObject) override {
-    TFwObject::DoAddObject(AObject);
-    if (auto* c = dynamic_cast<TControl3D*>(AObject)) c->SetNewViewport(this);
-  }
-  void DoRemoveObject(TFwObject* AObject) override {
-    TFwObject::DoRemoveObject(AObject);
-    if (auto* c = dynamic_cast<TControl3D*>(AObject)) c->SetNewViewport(nullptr);
-  }
-};
 
 class CameraLightTest : public ::testing::Test {
 protected:
@@ -55,7 +24,7 @@ protected:
     c->SetParent(parent);
     return c;
   }
-  TOwned<TLightListViewport> Root{New<TLightListViewport>(nullptr)};
+  TOwned<TC3dViewport> Root{New<TC3dViewport>(nullptr)};
 };
 
 // The point in view space (right-handed: the camera looks down -Z).
