@@ -1,6 +1,7 @@
 #include "lib/context/Context.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cmath>
 #include <exception>
 #include <memory>
@@ -8,11 +9,15 @@
 #include <random>
 
 #include "framework/gui/Canvas.h"
+#include "framework/math/AlphaColor.h"
+#include "framework/math/Point.h"
+#include "framework/math/Point3D.h"
 #include "framework/rtl/Log.h"
 #include "framework/rtl/Units.h"
 
 #include "lib/context/ContextBuffersFrameBuffers.h"
 #include "lib/context/ContextShader.h"
+#include "lib/context/ContextTexturing.h"
 #include "framework/rtl/ResourceStrings.h"
 
 namespace quorvel {
@@ -118,6 +123,13 @@ int32_t TQuorvelContextClass::MaxLightCount() const {
 }
 int32_t TQuorvelContextClass::MaxTextureSize() const {
   return TQuorvelContext::PlatformClass()->PlatformMaxTextureSize();
+}
+
+TTexture* TQuorvelContextClass::DoBitmapToTexture(TBitmap* ABitmap) const {
+  if (!ABitmap) return nullptr;
+  TOwned<TQuorvelTexture> texture(TQuorvelTexture::Create());
+  texture->Assign(ABitmap);
+  return texture.release();
 }
 
 // --- TQuorvelContext: class functions ------------------------------------------------------------
@@ -565,6 +577,100 @@ void TQuorvelContext::SetShaderVariableInt(const std::string& AName, std::span<c
   DoSetShaderVariableInt(AName, AValue);
 }
 
+void TQuorvelContext::SetShaderVariableArrayOfStruct(const std::string& AName, const TRecordFieldType* AType,
+                                                     int32_t ACount, const void* AData) {
+  const void* cursor = AData;
+  DoSetShaderVariableArrayOfStruct(AName, AType, ACount, cursor);
+}
+
+namespace {
+
+template <class T>
+T ReadValue(const void* AAddress) {
+  T value;
+  std::memcpy(&value, AAddress, sizeof(T));  // packed records may leave fields unaligned
+  return value;
+}
+
+[[noreturn]] void RaiseUnsupportedField(const std::string& AUniform) {
+  throw Exception(Format("structure field \"%s\" - type not supported in shader language!", {AUniform}));
+}
+
+}  // namespace
+
+void TQuorvelContext::DoSetShaderVariableArrayOfStruct(const std::string& AName, const TRecordFieldType* AType,
+                                                       int32_t ACount, const void*& AData) {
+  // Without data there is nothing to read the records from.
+  if (!IsContextAvailable() || !GetCurrentProgram() || ACount <= 0 || !AData) return;
+  const TRecordInfo* info =
+      AType && AType->Kind == TRecordFieldKind::Record ? AType->Record : nullptr;
+  if (!info) throw Exception("TQuorvelContext.DoSetShaderVariableArrayOfStruct - structure type not found by RTTI!");
+  if (info->Fields().empty())
+    throw Exception("TQuorvelContext.DoSetShaderVariableArrayOfStruct - structure fields missing");
+
+  for (int32_t i = 0; i < ACount; ++i) {
+    const char* record = static_cast<const char*>(AData);
+    for (const TRecordField& field : info->Fields()) {
+      const std::string uniform = AName + "[" + std::to_string(i) + "]." + field.Name;
+      const void* at = field.Address(record);
+      switch (field.Kind()) {
+        case TRecordFieldKind::Integer:
+        case TRecordFieldKind::Enumeration: {
+          const int32_t value = static_cast<int32_t>(field.ReadOrdinal(record));
+          DoSetShaderVariableInt(uniform, std::span<const int32_t>(&value, 1));
+          break;
+        }
+        case TRecordFieldKind::Boolean: {
+          const int32_t value = field.ReadOrdinal(record) != 0 ? 1 : 0;
+          DoSetShaderVariableInt(uniform, std::span<const int32_t>(&value, 1));
+          break;
+        }
+        case TRecordFieldKind::Float: {
+          const TVector3D value(static_cast<float>(field.ReadFloat(record)), 0, 0, 0);
+          DoSetShaderVariable(uniform, std::span<const TVector3D>(&value, 1));
+          break;
+        }
+        case TRecordFieldKind::StaticArray: {
+          const void* nested = at;
+          DoSetShaderVariableArrayOfStruct(uniform, field.Type->Element, static_cast<int32_t>(field.Type->Count),
+                                           nested);
+          break;
+        }
+        case TRecordFieldKind::PointF: {
+          const auto p = ReadValue<TPointF>(at);
+          const TVector3D value(p.X, p.Y, 0, 0);
+          DoSetShaderVariable(uniform, std::span<const TVector3D>(&value, 1));
+          break;
+        }
+        case TRecordFieldKind::Point3D: {
+          const auto p = ReadValue<TPoint3D>(at);
+          const TVector3D value(p.X, p.Y, p.Z, 0);
+          DoSetShaderVariable(uniform, std::span<const TVector3D>(&value, 1));
+          break;
+        }
+        case TRecordFieldKind::Vector3D: {
+          const auto value = ReadValue<TVector3D>(at);
+          DoSetShaderVariable(uniform, std::span<const TVector3D>(&value, 1));
+          break;
+        }
+        case TRecordFieldKind::AlphaColorF: {
+          const auto c = ReadValue<TAlphaColorF>(at);
+          const TVector3D value(c.R, c.G, c.B, c.A);
+          DoSetShaderVariable(uniform, std::span<const TVector3D>(&value, 1));
+          break;
+        }
+        case TRecordFieldKind::Matrix3D:
+          DoSetShaderVariableMatrix4(uniform, ReadValue<TMatrix3D>(at));
+          break;
+        default:
+          RaiseUnsupportedField(uniform);
+      }
+    }
+    AData = static_cast<const char*>(AData) + info->Size();
+  }
+  if (HasAnyErrors()) RaiseContextException(this, &SCannotFindShaderVariable, {AName});
+}
+
 // --- lights --------------------------------------------------------------------------------------
 
 int32_t TQuorvelContext::AddLight(const TLightDescription& ALight) {
@@ -720,6 +826,25 @@ void TQuorvelContext::DirectDrawPrimitives(TPrimitivesKind AKind, const void* Ve
                          IndexCount);
 }
 
+void TQuorvelContext::DirectDrawPrimitives(TQuorvelPrimitivesKind AKind, const void* Vertices, const void* Indices,
+                                           const TVertexDeclaration& VertexDeclaration, int32_t VertexSize,
+                                           int32_t VertexCount, int32_t IndexSize, int32_t IndexCount) {
+  DoDirectDrawPrimitives(AKind, Vertices, Indices, VertexDeclaration, VertexSize, VertexCount, IndexSize,
+                         IndexCount);
+}
+
+void TQuorvelContext::DoDirectDrawPrimitives(TQuorvelPrimitivesKind AKind, const void* Vertices,
+                                             const void* Indices, const TVertexDeclaration& VertexDeclaration,
+                                             int32_t VertexSize, int32_t VertexCount, int32_t IndexSize,
+                                             int32_t IndexCount) {
+  static_assert(static_cast<int>(TQuorvelPrimitivesKind::Triangles) == static_cast<int>(TPrimitivesKind::Triangles));
+  static_assert(static_cast<int>(TContextShaderKindEx::PixelShader) ==
+                static_cast<int>(TContextShaderKind::PixelShader));
+  // The kinds beyond Triangles travel in the framework's kind; the batch draw reads them back.
+  DoDrawPrimitives(static_cast<TPrimitivesKind>(AKind), Vertices, Indices, VertexDeclaration, VertexSize,
+                   VertexCount, IndexSize, IndexCount);
+}
+
 void TQuorvelContext::DoDirectDrawPrimitives(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
                                              const TVertexDeclaration& VertexDeclaration, int32_t VertexSize,
                                              int32_t VertexCount, int32_t IndexSize, int32_t IndexCount) {
@@ -817,6 +942,21 @@ void TQuorvelContext::SaveBitmapToFile(TBitmap* ABitmap, const std::string& APre
   name += '.';
   for (int i = 0; i < 3; ++i) name += kChars[pick(random)];
   ABitmap->SaveToFile(APrefix + name + ".bmp");
+}
+
+void TQuorvelContext::LogTextureBinding(const std::string& APrefix, TObject* AProgram, TObject* ATexture,
+                                        int32_t AIndex) {
+  const std::string program = AProgram ? std::to_string(AProgram->GetHashCode()) : "?";
+  const std::string texture = ATexture ? std::to_string(ATexture->GetHashCode()) : "?";
+  Log::d(APrefix + " - Program = " + program + ", Texture = " + texture + ", Index = " + std::to_string(AIndex));
+}
+
+// --- texture units -------------------------------------------------------------------------------
+
+int32_t TQuorvelContext::TextureUnitFromName(const std::string& AName) {
+  constexpr std::string_view prefix = "texture";
+  if (!StartsText(prefix, AName)) return 0;
+  return StrToIntDef(std::string_view(AName).substr(prefix.size()), 0);
 }
 
 }  // namespace quorvel

@@ -16,6 +16,7 @@
 #include "framework/gui3d/Context3D.h"
 #include "framework/gui3d/Material.h"
 #include "framework/math/BoundingBox.h"
+#include "framework/rtl/RecordInfo.h"
 #include "lib/context/ContextBuffers.h"
 #include "lib/context/ContextExtension.h"
 #include "lib/context/ContextTypes.h"
@@ -98,6 +99,8 @@ public:
   int32_t MaxTextureSize() const override;
   int32_t TextureUnitCount() const override { return 8; }
   TPixelFormat PixelFormat() const override { return TPixelFormat::BGRA; }
+  // A new texture of the installed engine texture class holding a copy of ABitmap.
+  TTexture* DoBitmapToTexture(TBitmap* ABitmap) const override;
 };
 
 // --- the context -----------------------------------------------------------------------------
@@ -236,6 +239,14 @@ public:
   using TContext3D::SetShaderVariable;
   void SetShaderVariable(const std::string& AName, const TMatrix3D& AMatrix, bool AAsMat4);
   void SetShaderVariableInt(const std::string& AName, std::span<const int32_t> AValue);
+  // Uploads ACount records of type AType (a record described with FW_RECORD) from AData,
+  // field by field as "AName[i].Field"; arrays of records inside become "AName[i].F[j].G".
+  void SetShaderVariableArrayOfStruct(const std::string& AName, const TRecordFieldType* AType, int32_t ACount,
+                                      const void* AData);
+  template <class R>
+  void SetShaderVariableArrayOfStruct(const std::string& AName, std::span<const R> AData) {
+    SetShaderVariableArrayOfStruct(AName, RecordFieldTypeOf<R>(), static_cast<int32_t>(AData.size()), AData.data());
+  }
 
   // --- lights (the shader lights run parallel to the framework's light list) ----------------
   // Both answer the index of the new entry.
@@ -263,6 +274,9 @@ public:
   void ResetMaterial(TMaterial* AMaterial);
   // The draw without the framework's material step (the render passes draw through these).
   void DirectDrawPrimitives(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
+                            const TVertexDeclaration& VertexDeclaration, int32_t VertexSize, int32_t VertexCount,
+                            int32_t IndexSize, int32_t IndexCount);
+  void DirectDrawPrimitives(TQuorvelPrimitivesKind AKind, const void* Vertices, const void* Indices,
                             const TVertexDeclaration& VertexDeclaration, int32_t VertexSize, int32_t VertexCount,
                             int32_t IndexSize, int32_t IndexCount);
 
@@ -325,6 +339,9 @@ protected:
   virtual void DoDirectDrawPrimitives(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
                                       const TVertexDeclaration& VertexDeclaration, int32_t VertexSize,
                                       int32_t VertexCount, int32_t IndexSize, int32_t IndexCount);
+  virtual void DoDirectDrawPrimitives(TQuorvelPrimitivesKind AKind, const void* Vertices, const void* Indices,
+                                      const TVertexDeclaration& VertexDeclaration, int32_t VertexSize,
+                                      int32_t VertexCount, int32_t IndexSize, int32_t IndexCount);
   // Runs the enabled passes of one type (none for Intermediate); False without a render
   // context or without passes.
   virtual bool ProcessRenderPasses(TRenderPassType AType, PRenderContext ARenderContext);
@@ -352,6 +369,13 @@ protected:
   virtual void DoSetPointSpriteTextureMode() = 0;
   virtual void DoSetShaderVariableMatrix4(const std::string& AName, const TMatrix3D& AMatrix) = 0;
   virtual void DoSetShaderVariableInt(const std::string& AName, std::span<const int32_t> AValues) = 0;
+  // AData is a cursor: it stands after the last record sent when the upload returns.
+  virtual void DoSetShaderVariableArrayOfStruct(const std::string& AName, const TRecordFieldType* AType,
+                                                int32_t ACount, const void*& AData);
+  // The number after a leading "texture" (any case), e.g. 3 for "Texture3"; 0 otherwise.
+  virtual int32_t TextureUnitFromName(const std::string& AName);
+  // One debug-log line naming the program, texture (by hash code) and unit of a binding.
+  static void LogTextureBinding(const std::string& APrefix, TObject* AProgram, TObject* ATexture, int32_t AIndex);
 
   // --- fields ------------------------------------------------------------------------------
   TFrameBufferObject* FDefaultFrameBuf = nullptr;    // owned

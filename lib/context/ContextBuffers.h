@@ -9,6 +9,7 @@
 #include "framework/gui3d/VertexBuffer.h"
 #include "framework/io/Stream.h"
 #include "framework/rtl/Object.h"
+#include "lib/context/ContextTypes.h"
 
 namespace quorvel {
 
@@ -28,9 +29,6 @@ enum class TMeshBufferComponent : uint8_t {
   TexCoord0, TexCoord1, TexCoord2, TexCoord3, BiNormal, Tangent, All, Indices
 };
 inline constexpr int MeshBufferComponentCount = 18;
-
-// The first three have the values of the framework's TPrimitivesKind.
-enum class TQuorvelPrimitivesKind : uint8_t { Points, Lines, Triangles, LineLoop, LineStrip, TriangleStrip, TriangleFan };
 
 class TBufferObject;
 

@@ -19,6 +19,13 @@
 
 namespace quorvel {
 
+// --- primitive and shader kinds --------------------------------------------------------------
+
+// The first three have the values of the framework's TPrimitivesKind.
+enum class TQuorvelPrimitivesKind : uint8_t { Points, Lines, Triangles, LineLoop, LineStrip, TriangleStrip, TriangleFan };
+// The first two have the values of the framework's TContextShaderKind.
+enum class TContextShaderKindEx : uint8_t { VertexShader, PixelShader, GeometryShader, TessEvalShader, TessCtrlShader };
+
 // --- error reporting -------------------------------------------------------------------------
 
 enum class TContextMessageKind : uint8_t { cmkContext = 0, cmkShaderCompile = 1, cmkInitialization = 2 };

@@ -269,6 +269,27 @@ TEST_F(RenderPassTest, ADirectDrawSkipsTheFrameworkMaterialButKeepsThePassFilter
   EXPECT_TRUE(NearColor(At(13, 13), Black));
 }
 
+TEST_F(RenderPassTest, ADirectDrawWithAnEngineKindDrawsThatKind) {
+  TTestController* controller = nullptr;
+  TTestPass* pass = AddPass("green", TRenderPassType::Pre, &controller);
+  controller->FShader = GreenSource.get();
+  Context->BeginRenderPass(pass);
+  // Four corners: as a fan they fill the target; read as triangles they would make one.
+  const TVertex quad[4] = {{-1, -1, 0}, {1, -1, 0}, {1, 1, 0}, {-1, 1, 0}};
+  Context->DirectDrawPrimitives(TQuorvelPrimitivesKind::TriangleFan, quad, nullptr, PositionDeclaration,
+                                sizeof(TVertex), 4, 2, 0);
+  EXPECT_TRUE(NearColor(At(2, 2), Green));
+  EXPECT_TRUE(NearColor(At(13, 13), Green));
+  EXPECT_TRUE(NearColor(At(2, 13), Green));
+  // The engine's first three kinds are the framework's.
+  glClear(GL_COLOR_BUFFER_BIT);
+  Context->DirectDrawPrimitives(TQuorvelPrimitivesKind::Triangles, quad, nullptr, PositionDeclaration,
+                                sizeof(TVertex), 3, 2, 0);
+  // (The pass's material mirrors through the origin: the lower-right half lands upper left.)
+  EXPECT_TRUE(NearColor(At(2, 13), Green));
+  EXPECT_TRUE(NearColor(At(13, 2), Black));
+}
+
 // --- pass execution --------------------------------------------------------------------------
 
 TEST_F(RenderPassTest, PreAndPostPassesRunAroundTheSceneAndOnlyEnabledOnes) {

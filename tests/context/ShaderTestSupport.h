@@ -4,6 +4,7 @@
 #include <epoxy/gl.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,6 +57,18 @@ protected:
 
 inline TOwned<TShaderProgram> Link(TContextShader* VS, TContextShader* PS, TContextShader* GS = nullptr) {
   return TOwned<TShaderProgram>(TOpenGLShaderProgram::StaticMeta()->Create(nullptr, VS, GS, nullptr, nullptr, PS));
+}
+
+// A uniform of a linked program read back (up to a mat4's 16 floats), or as an int.
+inline std::array<float, 16> UniformFloats(GLuint AProg, const char* AName) {
+  std::array<float, 16> v{};
+  glGetnUniformfv(AProg, glGetUniformLocation(AProg, AName), sizeof(v), v.data());
+  return v;
+}
+inline int32_t UniformInt(GLuint AProg, const char* AName) {
+  GLint v = 0;
+  glGetUniformiv(AProg, glGetUniformLocation(AProg, AName), &v);
+  return v;
 }
 
 inline const char* const PassThroughVS =

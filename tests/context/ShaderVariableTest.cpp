@@ -42,16 +42,8 @@ protected:
     while (glGetError() != GL_NO_ERROR) {
     }
   }
-  std::array<float, 16> Read(const char* AName) const {
-    std::array<float, 16> v{};
-    glGetnUniformfv(Prog, glGetUniformLocation(Prog, AName), sizeof(v), v.data());
-    return v;
-  }
-  int32_t ReadInt(const char* AName) const {
-    GLint v = 0;
-    glGetUniformiv(Prog, glGetUniformLocation(Prog, AName), &v);
-    return v;
-  }
+  std::array<float, 16> Read(const char* AName) const { return UniformFloats(Prog, AName); }
+  int32_t ReadInt(const char* AName) const { return UniformInt(Prog, AName); }
 
   TOwned<quorvel::testing::TProbeContext> Context;
   std::unique_ptr<TCompiledShader> VS, PS;

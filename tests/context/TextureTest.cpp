@@ -62,6 +62,18 @@ TEST(QuorvelTexture, DefaultsAndInstalledClass) {
   EXPECT_EQ(tex->GetBuffer(), nullptr);
 }
 
+TEST(QuorvelTexture, ABitmapBecomesAnEngineTextureOfItsSize) {
+  EXPECT_EQ(TContextOpenGLWindows::StaticMeta()->DoBitmapToTexture(nullptr), nullptr);
+  for (bool engineBitmap : {false, true}) {
+    TOwned<TBitmap> bitmap(engineBitmap ? TQuorvelTextureBitmap::Create(5, 3) : New<TBitmap>(5, 3));
+    TOwned<TTexture> texture(TContextOpenGLWindows::StaticMeta()->DoBitmapToTexture(bitmap.get()));
+    ASSERT_NE(texture, nullptr);
+    EXPECT_EQ(texture->ClassName(), "TOpenGLQuorvelTexture") << engineBitmap;
+    EXPECT_EQ(texture->GetWidth(), 5);
+    EXPECT_EQ(texture->GetHeight(), 3);
+  }
+}
+
 TEST(QuorvelTextureBitmap, DefaultsAndFormatRules) {
   TOwned<TQuorvelTextureBitmap> bmp(TQuorvelTextureBitmap::Create(4, 4));
   EXPECT_EQ(bmp->ClassName(), "TOpenGLQuorvelTextureBitmap");
