@@ -893,7 +893,8 @@ void TQuorvelContext::ExecuteRenderPass(TRenderPass* APass, PRenderContext ARend
                                     : ARenderContext->DefaultRenderingProc;
   if (!APass->BeginScene()) return;
   try {
-    const int32_t iterations = std::max(APass->GetIterations(), 1);
+    // 0 counts as one run; a negative count runs none.
+    const int32_t iterations = APass->GetIterations() == 0 ? 1 : APass->GetIterations();
     for (int32_t i = 0; i < iterations; ++i) {
       APass->FOnBeginRendering(this, i, APass);
       if (controller->FMethod == TRenderPassMethod::RenderListToFBO) {

@@ -124,8 +124,7 @@ PUniformBufferStruct TShaderProgram::RegisterUniformBuffer(const std::string& AN
   if (TQuorvelContext::MaxUniformBlockSize() < ASize)
     throw Exception("failed to register uniform buffer - maximum uniform block size exceeded");
   // A negative size would reach the buffer as a huge upload; no driver limit catches it.
-  if (ASize < 0 || (ASize > 0 && AData == nullptr))
-    throw EArgumentException("failed to register uniform buffer - invalid data or size");
+  if (ASize < 0) throw EArgumentException("failed to register uniform buffer - invalid data or size");
 
   auto entry = std::make_unique<TUniformBufferStruct>();
   entry->Name = AName;
@@ -138,8 +137,8 @@ PUniformBufferStruct TShaderProgram::RegisterUniformBuffer(const std::string& AN
   PUniformBufferStruct result = entry.get();
   FUniformBuffers->Items.push_back(std::move(entry));
   result->Binding = static_cast<int32_t>(FUniformBuffers->Items.size()) - 1;
-  FUniformBuffersModified = true;
   UploadBlock(result->Buffer, AData, ASize);
+  FUniformBuffersModified = true;
   return result;
 }
 

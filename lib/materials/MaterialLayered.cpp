@@ -5,7 +5,11 @@
 namespace quorvel {
 
 FW_CLASS_IMPL(TQuorvelLayeredMaterialItem, "Quorvel.Material.Layered")
-FW_CLASS_NO_MEMBERS(TQuorvelLayeredMaterialItem)
+
+void TQuorvelLayeredMaterialItem::Register(ClassBuilder<TQuorvelLayeredMaterialItem>& b) {
+  b.Prop("DisplayName", &Self::GetDisplayName, &Self::SetDisplayName)
+      .Prop("Material", &Self::GetMaterial, &Self::SetMaterial);
+}
 FW_CLASS_IMPL(TQuorvelLayeredMaterial, "Quorvel.Material.Layered")
 FW_CLASS_NO_MEMBERS(TQuorvelLayeredMaterial)
 FW_CLASS_IMPL(TQuorvelLayeredMaterialSource, "Quorvel.Material.Layered")

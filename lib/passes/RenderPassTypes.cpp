@@ -2,6 +2,7 @@
 
 #include "framework/rtl/Exceptions.h"
 #include "framework/rtl/SysUtils.h"
+#include "lib/context/Context.h"
 
 namespace quorvel {
 
@@ -15,16 +16,72 @@ FW_CLASS_NO_MEMBERS(TRenderPasses)
 TRenderPass::TRenderPass(TContext3D* AContext, const std::string& AId, TRenderPassType AType)
     : FContext(AContext), FId(AId), FPassType(AType) {}
 
-bool TRenderPass::BeginScene() {
-  if (!FContext) throw Exception(Format("Cannot begin with rendering scene: %s", ClassName()));
-  return false;
-}
-
 namespace {
+
+constexpr TResourceString SCannotBeginWithRenderingScene{"SCannotBeginWithRenderingScene",
+                                                         "Cannot begin with rendering scene: %s"};
+constexpr TResourceString SFailedToEndRenderingScene{"SFailedToEndRenderingScene",
+                                                     "Failed to end rendering scene: %s"};
+
 TQuorvelRenderPassController* ControllerOf(TObject* AController) {
   return dynamic_cast<TQuorvelRenderPassController*>(AController);
 }
+
 }  // namespace
+
+TPoint TQuorvelRenderPassController::ComputeRenderingSize(TContext3D* AContext, int32_t AWidth,
+                                                          int32_t AHeight) const {
+  if (AWidth > 0 && AHeight > 0) return TPoint(AWidth, AHeight);
+  return AContext ? TPoint(AContext->GetWidth(), AContext->GetHeight()) : TPoint(0, 0);
+}
+
+bool TRenderPass::BeginScene() {
+  if (!FContext) RaiseContextException(this, &SCannotBeginWithRenderingScene, {ClassName()});
+  auto* context = dynamic_cast<TQuorvelContext*>(FContext);
+  if (!context || !FEnabled) return false;
+  TQuorvelRenderPassController* controller = ControllerOf(FController);
+  if (controller) {
+    controller->IncFrameCount();
+    if (controller->GetRenderingSkipped()) {
+      controller->ResetSkippedRendering();
+      return false;
+    }
+  }
+  context->GetContextSize(FOldViewport);
+  if (controller) controller->BeginRenderPassRendering(context, TAlphaColor(0xFF0000FF), 1.0f, 0);
+  const TPoint size = controller ? controller->ComputeRenderingSize(context, context->GetWidth(), context->GetHeight())
+                                 : TPoint(context->GetWidth(), context->GetHeight());
+  context->SetContextSize(0, 0, size.X, size.Y);
+  if (TQuorvelContext::HasAnyErrors()) {
+    // Not begun, so nobody ends it: the target and the viewport go back here.
+    if (controller) controller->EndRenderPassRendering(context);
+    context->SetContextSize(FOldViewport);
+    RaiseContextException(this, &SCannotBeginWithRenderingScene, {ClassName()});
+  }
+  context->BeginRenderPass(this);
+  FInScene = true;
+  return true;
+}
+
+void TRenderPass::EndScene() {
+  // Whatever the pass's handlers changed meanwhile (its Enabled flag), a begun scene is ended:
+  // otherwise the pass would stay current and its target bound.
+  auto* context = dynamic_cast<TQuorvelContext*>(FContext);
+  if (!context || !FInScene) return;
+  FInScene = false;
+  const bool failed = TQuorvelContext::HasAnyErrors();
+  try {
+    if (TQuorvelRenderPassController* controller = ControllerOf(FController))
+      controller->EndRenderPassRendering(context);
+  } catch (...) {
+    context->SetContextSize(FOldViewport);
+    context->EndRenderPass();
+    throw;
+  }
+  context->SetContextSize(FOldViewport);
+  context->EndRenderPass();
+  if (failed) RaiseContextException(this, &SFailedToEndRenderingScene, {ClassName()});
+}
 
 bool TRenderPass::IsPrimitivesKindSupported(TPrimitivesKind AKind) const {
   TQuorvelRenderPassController* controller = ControllerOf(FController);

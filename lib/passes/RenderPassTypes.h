@@ -2,6 +2,7 @@
 // What the render context knows of the renderer's passes: the registry of a context's
 // passes, the pass with the fields the context reads, the per-frame render context and the
 // fog settings the context stores. The renderer builds the passes' work on these.
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -54,11 +55,26 @@ public:
   int32_t FIterations = 0;
   TMaterialSource* FShader = nullptr;  // not owned
 
+  uint64_t FFrameCount = 0;         // frames in which the pass was begun
+  bool FDoSkipRendering = false;    // skip the next run once
+
   virtual bool IsPrimitivesKindSupported(TPrimitivesKind) const { return true; }
   // The texture the pass renders into; none here.
   virtual TTexture* GetOutputTexture() { return nullptr; }
   // Draws ARect textured through the pass's material into the context's current target.
   virtual void RenderToContext(TContext3D*, TTexture*, const TRect&, const TPoint&) {}
+  // Make the pass's own target current around its iterations; nothing here.
+  virtual void BeginRenderPassRendering(TContext3D* /*AContext*/, TAlphaColor /*AFill*/, float /*ADepth*/,
+                                        uint32_t /*AStencil*/) {}
+  virtual void EndRenderPassRendering(TContext3D* /*AContext*/) {}
+  // The next run of the pass is skipped (its frame still counts).
+  virtual void SkipRendering() { FDoSkipRendering = true; }
+
+  bool GetRenderingSkipped() const { return FDoSkipRendering; }
+  void ResetSkippedRendering() { FDoSkipRendering = false; }
+  void IncFrameCount() { ++FFrameCount; }
+  // The size the pass renders at: AWidth x AHeight when both are positive, else the context's.
+  TPoint ComputeRenderingSize(TContext3D* AContext, int32_t AWidth, int32_t AHeight) const;
 };
 
 // One pass of a context. The renderer's passes derive from it and fill in the frame work;
@@ -74,10 +90,14 @@ public:
   bool GetEnabled() const { return FEnabled; }
   void SetEnabled(bool AValue) { FEnabled = AValue; }
 
-  // Without a context: Exception "Cannot begin with rendering scene: %s" (class name).
-  // Otherwise False here.
+  // Without a context raises "Cannot begin with rendering scene: %s" (class name). False for a
+  // context that is not an engine context, a disabled pass or a run the controller skips;
+  // otherwise the controller's target is bound, the viewport set to its rendering size and
+  // the pass made the context's current pass.
   virtual bool BeginScene();
-  virtual void EndScene() {}
+  // Undoes a begun scene: the controller's target, the viewport, the current pass. Pending GL
+  // errors raise "Failed to end rendering scene: %s" after that.
+  virtual void EndScene();
   // The controller's answer; True without a controller.
   virtual bool IsPrimitivesKindSupported(TPrimitivesKind AKind) const;
   // The controller's iterations; 0 without a controller.
@@ -95,6 +115,8 @@ protected:
   std::string FId;
   TRenderPassType FPassType;
   bool FEnabled = true;
+  std::array<int32_t, 4> FOldViewport{};  // x, y, width, height saved by BeginScene
+  bool FInScene = false;
 };
 
 // The passes of one context by id, in insertion order. Owns the passes that have an id: a

@@ -290,6 +290,11 @@ TEST_F(DrawTest, FailedDrawsRaiseWithThePrefixAndLeaveNothingBehind) {
   const std::string prefix = "Exception in TQuorvelContextOpenGLES.DoDrawPrimitivesBatch(): ";
   const uint16_t outOfRange[3] = {0, 1, 7};
   TOwned<TMeshBufferObject> emptyMesh(New<TMeshBufferObject>());
+  const uint32_t indices[3] = {0, 1, 2};
+  TOwned<TMeshBufferObject> cachedMesh(New<TMeshBufferObject>());
+  cachedMesh->SetStaticBuffer(cachedMesh.get());
+  cachedMesh->PushData(TMeshBufferComponent::All, RedTriangle, sizeof(RedTriangle));
+  cachedMesh->PushData(TMeshBufferComponent::Indices, indices, sizeof(indices));
   struct Case {
     const char* Name;
     std::function<void()> Draw;
@@ -314,6 +319,19 @@ TEST_F(DrawTest, FailedDrawsRaiseWithThePrefixAndLeaveNothingBehind) {
          DrawTriangle(ColorFDeclaration, RedTriangle, sizeof(TColorVertex), nullptr, 2, 0, Material.get());
        },
        "cache used, but no meshbuffer object found ..."},
+      {"cached instanced index size 3",
+       [&] {
+         Context->SetCurrentCache(cachedMesh.get());
+         Context->SetInstances(1, &identity);
+         DrawTriangle(ColorFDeclaration, nullptr, sizeof(TColorVertex), nullptr, 3, 0, Material.get());
+       },
+       "DrawElements(1): invalid index size"},
+      {"cached index size 0",
+       [&] {
+         Context->SetCurrentCache(cachedMesh.get());
+         DrawTriangle(ColorFDeclaration, nullptr, sizeof(TColorVertex), nullptr, 0, 0, Material.get());
+       },
+       "DrawElements(2): invalid index size"},
       {"layered material of another class",
        [&] {
          Context->SetCurrentLayeredMaterial(Material.get());
@@ -441,6 +459,18 @@ TEST_F(LayeredDrawTest, ThreeLayersDrawFourTimesAndRestoreTheStates) {
   EXPECT_TRUE(TContext3D::GetCurrentState(TContextState::csAlphaBlendOff));
   EXPECT_FALSE(testing::GLEnabled(GL_BLEND));
   EXPECT_EQ(BlendTable(), blendings);
+}
+
+TEST_F(LayeredDrawTest, ALayerStreamedByItsPublishedPropertiesDraws) {
+  TOwned<TColorMaterialSource> lime(New<TColorMaterialSource>(nullptr));
+  lime->SetColor(claLime);
+  auto* item = Layered->GetMaterials()->AddItem<TQuorvelLayeredMaterialItem>();
+  SetPropValue(item, "DisplayName", TValue::From(std::string("Glow")));
+  SetPropValue(item, "Material", TValue::From(static_cast<TObject*>(lime.get())));
+  EXPECT_EQ(GetPropValue(item, "DisplayName").AsString(), "Glow");
+  EXPECT_EQ(GetPropValue(item, "Material").AsObject(), lime.get());
+  DrawBase();
+  EXPECT_TRUE(NearColor(Target->Pixel(2, 2), TRGBA8{255, 255, 0, 255}, 3));
 }
 
 TEST_F(LayeredDrawTest, ALayerWithoutMaterialIsSkipped) {

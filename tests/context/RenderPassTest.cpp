@@ -83,28 +83,15 @@ public:
   }
 };
 
-// A pass that becomes the context's current pass, as the renderer's passes do, and can veto
-// its rendering once.
+// A pass that counts how often its scene is ended.
 class TTestPass : public TRenderPass {
 public:
   using TRenderPass::TRenderPass;
-  bool SkipOnce = false;
   int Ends = 0;
 
-  bool BeginScene() override {
-    TRenderPass::BeginScene();  // raises without a context
-    auto* context = dynamic_cast<TQuorvelContext*>(FContext);
-    if (!context || !FEnabled) return false;
-    if (SkipOnce) {
-      SkipOnce = false;
-      return false;
-    }
-    context->BeginRenderPass(this);
-    return true;
-  }
   void EndScene() override {
     ++Ends;
-    static_cast<TQuorvelContext*>(FContext)->EndRenderPass();
+    TRenderPass::EndScene();
   }
 };
 
@@ -328,8 +315,9 @@ TEST_F(RenderPassTest, PreAndPostPassesRunAroundTheSceneAndOnlyEnabledOnes) {
 }
 
 TEST_F(RenderPassTest, AVetoedPassDrawsNothingAndIsNotEnded) {
-  TTestPass* pass = AddPass("pre", TRenderPassType::Pre);
-  pass->SkipOnce = true;
+  TTestController* controller = nullptr;
+  TTestPass* pass = AddPass("pre", TRenderPassType::Pre, &controller);
+  controller->SkipRendering();
   int began = 0;
   pass->FOnBeginRendering = [&](TContext3D*, int32_t, TRenderPass*) { ++began; };
   TRenderContext frame;
@@ -338,10 +326,91 @@ TEST_F(RenderPassTest, AVetoedPassDrawsNothingAndIsNotEnded) {
   EXPECT_EQ(began, 0);
   EXPECT_EQ(pass->Ends, 0);
   EXPECT_TRUE(NearColor(At(8, 8), Black));
-  // The veto holds once: the next frame renders.
+  // The veto holds once: the next frame renders. Both frames count.
   EXPECT_TRUE(Context->PreProcessing(&frame));
   EXPECT_EQ(began, 1);
+  EXPECT_EQ(pass->Ends, 1);
   EXPECT_TRUE(NearColor(At(8, 8), Red));
+  EXPECT_EQ(controller->FFrameCount, 2u);
+  EXPECT_FALSE(controller->GetRenderingSkipped());
+}
+
+// Records the calls of the scene bracket and renders at a size of its own.
+class TBracketController : public TTestController {
+public:
+  std::vector<std::string> Calls;
+  TAlphaColor Fill{};
+  void BeginRenderPassRendering(TContext3D*, TAlphaColor AFill, float ADepth, uint32_t AStencil) override {
+    Fill = AFill;
+    Calls.push_back("begin " + FloatToStr(ADepth) + " " + std::to_string(AStencil));
+  }
+  void EndRenderPassRendering(TContext3D*) override { Calls.push_back("end"); }
+};
+
+TEST_F(RenderPassTest, TheSceneBracketBindsThePassAndRestoresTheViewport) {
+  auto* pass = New<TTestPass>(Context.get(), "bracket", TRenderPassType::Pre);
+  TBracketController controller;
+  pass->FController = &controller;
+  Context->GetRenderPasses()->Add(pass);
+  Context->SetContextSize(1, 2, 11, 12);
+
+  ASSERT_TRUE(pass->BeginScene());
+  EXPECT_EQ(Context->GetCurrentRenderPass(), pass);
+  EXPECT_EQ(controller.Calls, (std::vector<std::string>{"begin 1 0"}));
+  EXPECT_EQ(controller.Fill, claBlue);
+  TQuorvelContextSize viewport{};
+  Context->GetContextSize(viewport);
+  EXPECT_EQ(viewport, (TQuorvelContextSize{0, 0, 16, 16}));
+  // A handler that disables the pass during its run does not leave it open.
+  pass->SetEnabled(false);
+  pass->EndScene();
+  EXPECT_EQ(Context->GetCurrentRenderPass(), nullptr);
+  EXPECT_EQ(controller.Calls.back(), "end");
+  Context->GetContextSize(viewport);
+  EXPECT_EQ(viewport, (TQuorvelContextSize{1, 2, 11, 12}));
+  // Disabled: not begun, and an end without a begin does nothing.
+  EXPECT_FALSE(pass->BeginScene());
+  pass->EndScene();
+  EXPECT_EQ(controller.Calls.size(), 2u);
+}
+
+TEST_F(RenderPassTest, PendingGLErrorsFailTheBracketWithoutLeavingItOpen) {
+  auto* pass = New<TTestPass>(Context.get(), "bracket", TRenderPassType::Pre);
+  TBracketController controller;
+  pass->FController = &controller;
+  Context->GetRenderPasses()->Add(pass);
+  Context->SetContextSize(1, 2, 11, 12);
+  TQuorvelContextSize viewport{};
+  {
+    testing::TFakeGLErrors errors;
+    errors.Queue = {GL_INVALID_OPERATION};
+    try {
+      pass->BeginScene();
+      ADD_FAILURE() << "no exception";
+    } catch (const EContext3DException& e) {
+      EXPECT_EQ(e.Message(), "Cannot begin with rendering scene: TTestPass");
+    }
+  }
+  EXPECT_EQ(Context->GetCurrentRenderPass(), nullptr);
+  EXPECT_EQ(controller.Calls, (std::vector<std::string>{"begin 1 0", "end"}));
+  Context->GetContextSize(viewport);
+  EXPECT_EQ(viewport, (TQuorvelContextSize{1, 2, 11, 12}));
+
+  ASSERT_TRUE(pass->BeginScene());
+  {
+    testing::TFakeGLErrors errors;
+    errors.Queue = {GL_INVALID_OPERATION};
+    try {
+      pass->EndScene();
+      ADD_FAILURE() << "no exception";
+    } catch (const EContext3DException& e) {
+      EXPECT_EQ(e.Message(), "Failed to end rendering scene: TTestPass");
+    }
+  }
+  EXPECT_EQ(Context->GetCurrentRenderPass(), nullptr);
+  EXPECT_EQ(controller.Calls.back(), "end");
+  Context->GetContextSize(viewport);
+  EXPECT_EQ(viewport, (TQuorvelContextSize{1, 2, 11, 12}));
 }
 
 TEST_F(RenderPassTest, IterationsRepeatTheRenderingAndZeroCountsAsOne) {
@@ -388,6 +457,13 @@ TEST_F(RenderPassTest, IterationsRepeatTheRenderingAndZeroCountsAsOne) {
   EXPECT_EQ(begun, (std::vector<int32_t>{0}));
   EXPECT_TRUE(NearColor(At(2, 8), Red));
   EXPECT_TRUE(NearColor(At(6, 8), Black));
+
+  // A negative count runs nothing, but the scene is still begun and ended.
+  begun.clear();
+  controller->FIterations = -2;
+  Context->ExecuteRenderPass(pass, &frame);
+  EXPECT_TRUE(begun.empty());
+  EXPECT_EQ(pass->Ends, 3);
 }
 
 TEST_F(RenderPassTest, ARectPassRendersItsOutputOverTheWholeContext) {

@@ -4,6 +4,7 @@
 #include "framework/rtl/Exceptions.h"
 #include "lib/context/Context.h"
 #include "lib/context/ContextBuffers.h"
+#include "lib/context/windows/ContextGLESWindows.h"
 #include "tests/context/ShaderTestSupport.h"
 
 namespace quorvel {
@@ -27,7 +28,7 @@ public:
   void Unbind() override { Calls().push_back("Unbind " + Name(this)); }
   void Push(const void* AData, intptr_t ASize) override {
     FSize = ASize;
-    FLast.assign(static_cast<const char*>(AData), static_cast<size_t>(ASize));
+    FLast = AData ? std::string(static_cast<const char*>(AData), static_cast<size_t>(ASize)) : "(storage)";
     Calls().push_back("Push " + Name(this) + " " + FLast);
   }
   void Unlink() override { Calls().push_back("Unlink " + Name(this)); }
@@ -180,10 +181,51 @@ TEST_F(UniformBlockTest, RegistrationStopsAtTheDriversLimits) {
   for (int32_t i = 0; i < limit; ++i) EXPECT_EQ(entries[i]->Name, "B" + std::to_string(i));
 }
 
-TEST_F(UniformBlockTest, BadDataOrSizeIsRefusedBeforeAnythingIsAdded) {
+TEST_F(UniformBlockTest, ANegativeSizeIsRefusedAndNoDataOnlyReservesStorage) {
   EXPECT_THROW(FProgram->RegisterUniformBuffer("Negative", FA.data(), -4), EArgumentException);
-  EXPECT_THROW(FProgram->RegisterUniformBuffer("NoData", nullptr, 16), EArgumentException);
   EXPECT_EQ(FProgram->UniformBufferCount(), 0);
+  PUniformBufferStruct reserved = FProgram->RegisterUniformBuffer("NoData", nullptr, 16);
+  ASSERT_NE(reserved, nullptr);
+  EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"Bind " + Id(reserved), "Push " + Id(reserved) + " (storage)",
+                                                   "Unbind " + Id(reserved)}));
+}
+
+// Answers the uniform-block limits a test sets; everything else as the OpenGL context.
+class TLimitedContext : public TContextOpenGLWindows {
+  FW_CLASS_META(TLimitedContext, TContextOpenGLWindows, TQuorvelContextOpenGLESClass)
+
+public:
+  using TContextOpenGLWindows::TContextOpenGLWindows;
+};
+struct TLimitedContextClass : TContextClassOf<TLimitedContext, TQuorvelContextOpenGLESClass> {
+  using TContextClassOf::TContextClassOf;
+  static inline int32_t Vertex = 16;
+  static inline int32_t Fragment = 16;
+  int32_t PlatformMaxVertexShaderUniformBlocks() const override { return Vertex; }
+  int32_t PlatformMaxFragmentShaderUniformBlocks() const override { return Fragment; }
+};
+FW_CLASS_IMPL_META(TLimitedContext, "Tests.Context", TLimitedContextClass)
+FW_CLASS_NO_MEMBERS(TLimitedContext)
+
+TEST_F(UniformBlockTest, ADriverWithOneBlockOrNoneRegistersNothing) {
+  struct TRestoreDefault {
+    ~TRestoreDefault() {
+      TContextManager::UnregisterContext(TLimitedContext::StaticMeta());
+      TContextManager::RegisterContext(TContextOpenGLWindows::StaticMeta(), true);
+    }
+  } restore;
+  TContextManager::RegisterContext(TLimitedContext::StaticMeta(), true);
+  const std::vector<std::pair<int32_t, int32_t>> limits = {{1, 16}, {0, 16}, {16, 1}, {16, -1}};
+  for (const auto& [vertex, fragment] : limits) {
+    TLimitedContextClass::Vertex = vertex;
+    TLimitedContextClass::Fragment = fragment;
+    EXPECT_EQ(FProgram->RegisterUniformBuffer("Block", FA.data(), 4), nullptr) << vertex << "/" << fragment;
+    EXPECT_EQ(FProgram->UniformBufferCount(), 0);
+    EXPECT_TRUE(TakeCalls().empty());
+  }
+  // Two blocks per stage is enough for one.
+  TLimitedContextClass::Vertex = TLimitedContextClass::Fragment = 2;
+  EXPECT_NE(FProgram->RegisterUniformBuffer("Block", FA.data(), 4), nullptr);
 }
 
 }  // namespace

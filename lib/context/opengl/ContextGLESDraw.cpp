@@ -259,8 +259,11 @@ void TQuorvelContextOpenGLES::DoDrawPrimitivesBatch(TPrimitivesKind AKind, const
         }
         kind = cache->GetKind();
         lineWidth = cache->GetLineWidth();
-        // The element count below is the buffer size divided by the index size.
-        if (IndexSize != 2 && IndexSize != 4) throw Exception("DrawElements(2): invalid index size");
+        // The element count below is the buffer size divided by the index size; other bad
+        // sizes are refused by the draw itself.
+        if (IndexSize <= 0)
+          throw Exception(FInstanceCount >= 1 ? "DrawElements(1): invalid index size"
+                                              : "DrawElements(2): invalid index size");
       }
 
       const GLenum mode = ModeOf(kind);
