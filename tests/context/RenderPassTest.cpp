@@ -380,37 +380,26 @@ TEST_F(RenderPassTest, PendingGLErrorsFailTheBracketWithoutLeavingItOpen) {
   pass->FController = &controller;
   Context->GetRenderPasses()->Add(pass);
   Context->SetContextSize(1, 2, 11, 12);
-  TQuorvelContextSize viewport{};
-  {
-    testing::TFakeGLErrors errors;
-    errors.Queue = {GL_INVALID_OPERATION};
+  // The step fails on a pending GL error, and leaves the pass not current and the viewport back.
+  auto failsCleanly = [&](const std::function<void()>& AStep, const std::string& AMessage) {
+    SCOPED_TRACE(AMessage);
     try {
-      pass->BeginScene();
+      testing::TFakeGLErrors errors;
+      errors.Queue = {GL_INVALID_OPERATION};
+      AStep();
       ADD_FAILURE() << "no exception";
     } catch (const EContext3DException& e) {
-      EXPECT_EQ(e.Message(), "Cannot begin with rendering scene: TTestPass");
+      EXPECT_EQ(e.Message(), AMessage);
     }
-  }
-  EXPECT_EQ(Context->GetCurrentRenderPass(), nullptr);
-  EXPECT_EQ(controller.Calls, (std::vector<std::string>{"begin 1 0", "end"}));
-  Context->GetContextSize(viewport);
-  EXPECT_EQ(viewport, (TQuorvelContextSize{1, 2, 11, 12}));
-
+    EXPECT_EQ(Context->GetCurrentRenderPass(), nullptr);
+    EXPECT_EQ(controller.Calls.back(), "end");
+    TQuorvelContextSize viewport{};
+    Context->GetContextSize(viewport);
+    EXPECT_EQ(viewport, (TQuorvelContextSize{1, 2, 11, 12}));
+  };
+  failsCleanly([&] { pass->BeginScene(); }, "Cannot begin with rendering scene: TTestPass");
   ASSERT_TRUE(pass->BeginScene());
-  {
-    testing::TFakeGLErrors errors;
-    errors.Queue = {GL_INVALID_OPERATION};
-    try {
-      pass->EndScene();
-      ADD_FAILURE() << "no exception";
-    } catch (const EContext3DException& e) {
-      EXPECT_EQ(e.Message(), "Failed to end rendering scene: TTestPass");
-    }
-  }
-  EXPECT_EQ(Context->GetCurrentRenderPass(), nullptr);
-  EXPECT_EQ(controller.Calls.back(), "end");
-  Context->GetContextSize(viewport);
-  EXPECT_EQ(viewport, (TQuorvelContextSize{1, 2, 11, 12}));
+  failsCleanly([&] { pass->EndScene(); }, "Failed to end rendering scene: TTestPass");
 }
 
 TEST_F(RenderPassTest, IterationsRepeatTheRenderingAndZeroCountsAsOne) {
