@@ -62,12 +62,9 @@ public:
   using TQuorvelContext::TextureUnitFromName;
 };
 
-class ShaderStructArrayTest : public GLSuite {
+class ShaderStructArrayTest : public ProgramSuite<TStructContext> {
 protected:
-  void SetUp() override {
-    GLSuite::SetUp();
-    if (HasFatalFailure()) return;
-    Context.reset(New<TStructContext>(nullptr, 16, 16, TMultisample::None, true));
+  void MakeShaders() override {
     TContextShaderVariables vars;
     for (int i = 0; i < 2; ++i) {
       const std::string p = "Probes[" + std::to_string(i) + "].";
@@ -102,22 +99,11 @@ protected:
         "}\n",
         vars);
     PS = PixelShader("#version 430\nin vec4 v_C; out vec4 o_Color;\nvoid main() { o_Color = v_C; }\n");
-    Context->SetShaders(*VS, *PS);
-    ASSERT_NE(TQuorvelContext::GetCurrentProgram(), nullptr);
-    Prog = static_cast<GLuint>(TQuorvelContext::GetCurrentProgram()->GetProg());
   }
-  void TearDown() override {
-    TQuorvelContext::RemoveProgram(*VS, *PS);
-    Context.reset();
-    while (glGetError() != GL_NO_ERROR) {
-    }
-  }
-  std::array<float, 16> Read(const char* AName) const { return UniformFloats(Prog, AName); }
   std::array<float, 4> Read4(const char* AName) const {
     const std::array<float, 16> v = Read(AName);
     return {v[0], v[1], v[2], v[3]};
   }
-  int32_t ReadInt(const char* AName) const { return UniformInt(Prog, AName); }
   static std::string ErrorOf(const std::function<void()>& AAction) {
     try {
       AAction();
@@ -126,10 +112,6 @@ protected:
     }
     return "no exception";
   }
-
-  TOwned<TStructContext> Context;
-  std::unique_ptr<TCompiledShader> VS, PS;
-  GLuint Prog = 0;
 };
 
 TStructProbeRecord Probe(int32_t ABase) {

@@ -55,10 +55,6 @@ protected:
   static void TearDownTestSuite() { TShaderProgramCache::Clear(); }
 };
 
-inline TOwned<TShaderProgram> Link(TContextShader* VS, TContextShader* PS, TContextShader* GS = nullptr) {
-  return TOwned<TShaderProgram>(TOpenGLShaderProgram::StaticMeta()->Create(nullptr, VS, GS, nullptr, nullptr, PS));
-}
-
 // A uniform of a linked program read back (up to a mat4's 16 floats), or as an int.
 inline std::array<float, 16> UniformFloats(GLuint AProg, const char* AName) {
   std::array<float, 16> v{};
@@ -69,6 +65,41 @@ inline int32_t UniformInt(GLuint AProg, const char* AName) {
   GLint v = 0;
   glGetUniformiv(AProg, glGetUniformLocation(AProg, AName), &v);
   return v;
+}
+
+// A probe context of class C with the program of the suite's VS and PS (made by
+// MakeShaders) current on it; the program is dropped after the test.
+template <class C>
+class ProgramSuite : public GLSuite {
+protected:
+  virtual void MakeShaders() = 0;
+  void SetUp() override {
+    GLSuite::SetUp();
+    if (HasFatalFailure()) return;
+    Context.reset(New<C>(nullptr, 16, 16, TMultisample::None, true));
+    MakeShaders();
+    TShaderProgramCache::DoSetShaders(Context->ClassType(), *VS, nullptr, nullptr, nullptr, *PS);
+    Program = TShaderProgramCache::GetCurrent();
+    ASSERT_NE(Program, nullptr);
+    Prog = static_cast<GLuint>(Program->GetProg());
+  }
+  void TearDown() override {
+    TShaderProgramCache::Remove(Program);
+    Context.reset();
+    while (glGetError() != GL_NO_ERROR) {
+    }
+  }
+  std::array<float, 16> Read(const char* AName) const { return UniformFloats(Prog, AName); }
+  int32_t ReadInt(const char* AName) const { return UniformInt(Prog, AName); }
+
+  TOwned<C> Context;
+  std::unique_ptr<TCompiledShader> VS, PS;
+  TShaderProgram* Program = nullptr;
+  GLuint Prog = 0;
+};
+
+inline TOwned<TShaderProgram> Link(TContextShader* VS, TContextShader* PS, TContextShader* GS = nullptr) {
+  return TOwned<TShaderProgram>(TOpenGLShaderProgram::StaticMeta()->Create(nullptr, VS, GS, nullptr, nullptr, PS));
 }
 
 inline const char* const PassThroughVS =

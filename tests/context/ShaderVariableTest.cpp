@@ -10,12 +10,9 @@ namespace {
 using namespace shader_test;
 using K = TContextShaderVariableKind;
 
-class ShaderVariableTest : public GLSuite {
+class ShaderVariableTest : public ProgramSuite<quorvel::testing::TProbeContext> {
 protected:
-  void SetUp() override {
-    GLSuite::SetUp();
-    if (HasFatalFailure()) return;
-    Context.reset(New<quorvel::testing::TProbeContext>(nullptr, 16, 16, TMultisample::None, true));
+  void MakeShaders() override {
     VS = VertexShader(
         "#version 430\n"
         "in vec3 a_Position;\n"
@@ -30,25 +27,11 @@ protected:
         {{"F", K::Float, 0, 1}, {"F3", K::Float3, 0, 1}, {"V", K::Vector, 0, 2}, {"Bones", K::Matrix, 0, 3},
          {"I", K::Int, 0, 1}, {"IA", K::IntArray, 0, 3}, {"Wrong", K::Int, 0, 1}});
     PS = PixelShader("#version 430\nin vec4 v_C; out vec4 o_Color;\nvoid main() { o_Color = v_C; }\n");
-    TShaderProgramCache::DoSetShaders(Context->ClassType(), *VS, nullptr, nullptr, nullptr, *PS);
-    Program = TShaderProgramCache::GetCurrent();
-    ASSERT_NE(Program, nullptr);
-    Prog = static_cast<GLuint>(Program->GetProg());
   }
   void TearDown() override {
     ContextDesignTime = false;
-    TShaderProgramCache::Remove(Program);
-    Context.reset();
-    while (glGetError() != GL_NO_ERROR) {
-    }
+    ProgramSuite::TearDown();
   }
-  std::array<float, 16> Read(const char* AName) const { return UniformFloats(Prog, AName); }
-  int32_t ReadInt(const char* AName) const { return UniformInt(Prog, AName); }
-
-  TOwned<quorvel::testing::TProbeContext> Context;
-  std::unique_ptr<TCompiledShader> VS, PS;
-  TShaderProgram* Program = nullptr;
-  GLuint Prog = 0;
 };
 
 TEST_F(ShaderVariableTest, VectorsFollowTheVariableKindAndSize) {

@@ -120,10 +120,12 @@ void TQuorvelContextOpenGLES::DoSetShaderVariable(const std::string& AName, TTex
       }
       try {
         glActiveTexture(static_cast<GLenum>(GetQuorvelClass()->GetTextureByTextureIndex(unit)));
+        // The target the texture was created on: any other is GL_INVALID_OPERATION.
         GLenum target = GL_TEXTURE_2D;
-        if (kind == TQuorvelTextureKind::Texture3D || kind == TQuorvelTextureKind::ImageTexture3D ||
-            kind == TQuorvelTextureKind::Array2D)
+        if (kind == TQuorvelTextureKind::Texture3D || kind == TQuorvelTextureKind::ImageTexture3D)
           target = GL_TEXTURE_3D;
+        else if (kind == TQuorvelTextureKind::Array2D)
+          target = GL_TEXTURE_2D_ARRAY;
         else if (kind == TQuorvelTextureKind::CubeMap)
           target = GL_TEXTURE_CUBE_MAP;
         const GLuint handle = static_cast<GLuint>(ATexture->GetHandle());

@@ -11,6 +11,7 @@
 #include "framework/rtl/SysUtils.h"
 #include "framework/rtl/Units.h"
 #include "lib/context/Context.h"
+#include "lib/context/ContextBuffers.h"
 #include "lib/context/ContextTypes.h"
 
 namespace quorvel {
@@ -194,8 +195,19 @@ int32_t TOpenGLShaderProgram::GetActiveUniformSize(const std::string& AName) con
 }
 
 void TOpenGLShaderProgram::FreeUniformBuffer(TUniformBufferStruct& AStruct) {
-  if (AStruct.Binding >= 0 && wglGetCurrentContext() != nullptr)
-    glBindBufferBase(GL_UNIFORM_BUFFER, static_cast<GLuint>(AStruct.Binding), 0);
+  // Binding is the list index at registration; pushes since may have linked the block at
+  // another point and handed this one to another block. Only the points that hold this
+  // block's buffer are cleared.
+  if (AStruct.Buffer && AStruct.Buffer->GetHandle() != 0 && wglGetCurrentContext() != nullptr) {
+    const GLint handle = static_cast<GLint>(AStruct.Buffer->GetHandle());
+    GLint points = 0;
+    glGetIntegerv(GL_MAX_UNIFORM_BUFFER_BINDINGS, &points);
+    for (GLint point = 0; point < points; ++point) {
+      GLint bound = 0;
+      glGetIntegeri_v(GL_UNIFORM_BUFFER_BINDING, static_cast<GLuint>(point), &bound);
+      if (bound == handle) glBindBufferBase(GL_UNIFORM_BUFFER, static_cast<GLuint>(point), 0);
+    }
+  }
   FreeAndNil(AStruct.Buffer);
   AStruct = TUniformBufferStruct{};
   AStruct.Binding = 0;
