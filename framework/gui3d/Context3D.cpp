@@ -368,9 +368,9 @@ void TContext3D::SetCenterOffset(const TPointF& AOffset) {
 
 TMatrix3D TContext3D::GetCurrentProjectionMatrix() {
   if (FRecalcProjectionMatrix) {
-    const float aspect = FHeight == 0 ? 1.0f : float(FWidth) / float(FHeight);
-    const float fov = FCurrentAngleOfView * std::numbers::pi_v<float> / 180.0f;
-    TMatrix3D m = TMatrix3D::CreatePerspectiveFovRH(fov, aspect, kNearPlane, kFarPlane, false);
+    const float aspect = FHeight == 0 ? 1.0f : float(double(FWidth) / double(FHeight));
+    TMatrix3D m = TMatrix3D::CreatePerspectiveFovRH(float(FCurrentAngleOfView * std::numbers::pi / 180.0), aspect,
+                                                    ProjectionNearPlane(), ProjectionFarPlane(), false);
     if (!IdentityLike(FRenderToMatrix)) m = m * FRenderToMatrix;
     TMatrix3D offset = TMatrix3D::Identity();
     offset.m41 = FCenterOffset.X;
@@ -390,10 +390,12 @@ TMatrix3D TContext3D::GetCurrentScreenMatrix() {
       m = FRenderToMatrix;
     } else {
       const float w = float(FWidth), h = float(FHeight);
-      const float pi6 = std::numbers::pi_v<float> / 6;
-      const TMatrix3D ortho = TMatrix3D::CreateOrthoOffCenterRH(0, h, w, 0, kNearPlane, kFarPlane);
+      const float nearPlane = ProjectionNearPlane(), farPlane = ProjectionFarPlane();
+      const float pi6 = float(std::numbers::pi / 6);
+      const TMatrix3D ortho = TMatrix3D::CreateOrthoOffCenterRH(0, h, w, 0, nearPlane, farPlane);
       TMatrix3D p = FHeight == 0 ? TMatrix3D::CreatePerspectiveFovRH(pi6, 1, 1, 1000, false)
-                                 : TMatrix3D::CreatePerspectiveFovRH(pi6, w / h, kNearPlane, kFarPlane, false);
+                                 : TMatrix3D::CreatePerspectiveFovRH(pi6, float(double(FWidth) / double(FHeight)),
+                                                                     nearPlane, farPlane, false);
       p = TMatrix3D::CreateTranslation({0, 0, -2}) * p;
       const float k = p.m11 != 0 ? ortho.m11 / p.m11 : 0;
       p = TMatrix3D::CreateScaling({2 * k, -2 * k, -2 * k}) * p;
@@ -406,6 +408,9 @@ TMatrix3D TContext3D::GetCurrentScreenMatrix() {
   }
   return FScreenMatrix;
 }
+
+float TContext3D::ProjectionNearPlane() const { return kNearPlane; }
+float TContext3D::ProjectionFarPlane() const { return kFarPlane; }
 
 TMatrix3D TContext3D::GetCurrentModelViewProjectionMatrix() {
   if (GetCurrentState(TContextState::cs2DScene)) return FCurrentMatrix * GetCurrentScreenMatrix();

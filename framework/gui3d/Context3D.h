@@ -261,6 +261,9 @@ public:
   virtual TMatrix3D GetCurrentProjectionMatrix();
   // Maps context units to the whole target (2D scenes and screen-projected controls).
   virtual TMatrix3D GetCurrentScreenMatrix();
+  // The planes of the projection and screen matrices (1 and 1000 here).
+  virtual float ProjectionNearPlane() const;
+  virtual float ProjectionFarPlane() const;
   // Model × camera × projection; in a 2D scene (cs2DScene current) model × screen matrix.
   TMatrix3D GetCurrentModelViewProjectionMatrix();
 

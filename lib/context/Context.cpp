@@ -400,48 +400,6 @@ void TQuorvelContext::SetProjectionMatrix(const TMatrix3D& AMat) {
   FRecalcProjectionMatrix = false;
 }
 
-TMatrix3D TQuorvelContext::GetCurrentProjectionMatrix() {
-  if (FRecalcProjectionMatrix) {
-    const float aspect = FHeight == 0 ? 1.0f : float(double(FWidth) / double(FHeight));
-    TMatrix3D m = TMatrix3D::CreatePerspectiveFovRH(float(FCurrentAngleOfView * std::numbers::pi / 180.0), aspect,
-                                                    FNearPlane, FFarPlane, false);
-    if (!IdentityLike(FRenderToMatrix)) m = m * FRenderToMatrix;
-    TMatrix3D offset = TMatrix3D::Identity();
-    offset.m41 = FCenterOffset.X;
-    offset.m42 = FCenterOffset.Y;
-    m = m * offset;
-    FProjectionMatrix = m;
-    FInvProjectionMatrix = m.Inverse();
-    FRecalcProjectionMatrix = false;
-  }
-  return FProjectionMatrix;
-}
-
-TMatrix3D TQuorvelContext::GetCurrentScreenMatrix() {
-  if (FRecalcScreenMatrix) {
-    TMatrix3D m;
-    if (!IdentityLike(FRenderToMatrix)) {
-      m = FRenderToMatrix;
-    } else {
-      const float w = float(FWidth), h = float(FHeight);
-      const TMatrix3D o = TMatrix3D::CreateOrthoOffCenterRH(0, h, w, 0, FNearPlane, FFarPlane);
-      const float pi6 = float(std::numbers::pi / 6);
-      TMatrix3D p = FHeight == 0 ? TMatrix3D::CreatePerspectiveFovRH(pi6, 1, 1, 1000, false)
-                                 : TMatrix3D::CreatePerspectiveFovRH(pi6, float(double(FWidth) / double(FHeight)),
-                                                                     FNearPlane, FFarPlane, false);
-      p = TMatrix3D::CreateTranslation(TPoint3D(0, 0, -2)) * p;
-      const float k = o.m11 / p.m11;
-      p = TMatrix3D::CreateScaling(TPoint3D(2 * k, -2 * k, -2 * k)) * p;
-      p = TMatrix3D::CreateTranslation(TPoint3D(-w / 2, -h / 2, 0)) * p;
-      m = p;
-    }
-    FScreenMatrix = m;
-    FInvScreenMatrix = m.Inverse();
-    FRecalcScreenMatrix = false;
-  }
-  return FScreenMatrix;
-}
-
 TPoint3D TQuorvelContext::ScreenToWorld(const TPointF& AScreenPos, TProjection AProjection) {
   TVector3D pos, dir;
   Pick(AScreenPos.X, AScreenPos.Y, AProjection, pos, dir);

@@ -169,8 +169,9 @@ public:
 
   // --- matrices ----------------------------------------------------------------------------
   void SetProjectionMatrix(const TMatrix3D& AMat);
-  TMatrix3D GetCurrentProjectionMatrix() override;
-  TMatrix3D GetCurrentScreenMatrix() override;
+  // The projection and screen matrices use the context's own near and far planes.
+  float ProjectionNearPlane() const override { return FNearPlane; }
+  float ProjectionFarPlane() const override { return FFarPlane; }
   TPoint3D ScreenToWorld(const TPointF& AScreenPos, TProjection AProjection);
 
   // --- viewport ----------------------------------------------------------------------------
