@@ -24,6 +24,7 @@
 #include "framework/rtl/Log.h"
 #include "framework/rtl/Stopwatch.h"
 #include "framework/rtl/Units.h"
+#include "tests/support/ChildRun.h"
 
 namespace quorvel {
 namespace {
@@ -152,22 +153,11 @@ TEST(ApplicationLifecycleChild, InitializeCreateFormRunUntilClosedFinalize) {
 }
 
 TEST(ApplicationLifecycle, FinalisationsRunAtExitAfterTheMainFormCloses) {
-  char self[4096];
-  const ssize_t length = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
-  ASSERT_GT(length, 0);
-  self[length] = '\0';
-  const std::string log = (std::filesystem::temp_directory_path() /
-                           ("quorvel-app-lifecycle-" + std::to_string(::getpid()) + ".log"))
-                              .string();
-  std::ostringstream command;
-  command << "QUORVEL_APP_LIFECYCLE=1 SDL_VIDEODRIVER=offscreen '" << self
-          << "' --gtest_filter=ApplicationLifecycleChild.* > '" << log << "' 2>&1";
-  const int status = std::system(command.str().c_str());
-  std::ifstream in(log);
-  const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::filesystem::remove(log);
-  ASSERT_TRUE(WIFEXITED(status)) << output;
-  EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+  const testing::TChildRun run =
+      testing::RunSelf("QUORVEL_APP_LIFECYCLE=1 SDL_VIDEODRIVER=offscreen", "ApplicationLifecycleChild.*");
+  const std::string& output = run.Output;
+  ASSERT_TRUE(WIFEXITED(run.Status)) << output;
+  EXPECT_EQ(WEXITSTATUS(run.Status), 0) << output;
   // The test main initialised the units before the test, so the test's own unit comes up
   // in Initialize; Finalize then frees the form before the unit finalisations.
   const char* order[] = {"<unit init>", "<run ended>", "<form destroyed>", "<unit final>", "<finalized>"};

@@ -20,6 +20,7 @@
 #include "framework/gui/Canvas.h"
 #include "framework/gui/Form.h"
 #include "framework/platform/Platform.h"
+#include "tests/support/ChildRun.h"
 #include "tests/support/GLTestSupport.h"
 
 namespace quorvel {
@@ -322,23 +323,11 @@ TEST(FormCanvasXvfbChild, RealX11Window) {
 }
 
 TEST(FormCanvasXvfb, SameUnderXvfbRun) {
-  if (std::system("command -v xvfb-run >/dev/null 2>&1") != 0) GTEST_SKIP() << "xvfb-run is not installed";
-  char self[4096];
-  const ssize_t length = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
-  ASSERT_GT(length, 0);
-  self[length] = '\0';
-  const std::string log = (std::filesystem::temp_directory_path() /
-                           ("quorvel-canvas-xvfb-" + std::to_string(::getpid()) + ".log"))
-                              .string();
-  std::ostringstream command;
-  command << "QUORVEL_IN_XVFB=1 SDL_VIDEODRIVER=x11 xvfb-run -a '" << self
-          << "' --gtest_filter=FormCanvasXvfbChild.* > '" << log << "' 2>&1";
-  const int status = std::system(command.str().c_str());
-  std::ifstream in(log);
-  const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::filesystem::remove(log);
-  ASSERT_TRUE(WIFEXITED(status)) << output;
-  EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+  if (!testing::HasCommand("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
+  const testing::TChildRun run = testing::RunSelf("QUORVEL_IN_XVFB=1 SDL_VIDEODRIVER=x11 xvfb-run -a", "FormCanvasXvfbChild.*");
+  const std::string& output = run.Output;
+  ASSERT_TRUE(WIFEXITED(run.Status)) << output;
+  EXPECT_EQ(WEXITSTATUS(run.Status), 0) << output;
   EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
 }
 

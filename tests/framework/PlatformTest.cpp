@@ -19,6 +19,7 @@
 #include "framework/platform/SdlWindow.h"
 #include "framework/platform/Windows.h"
 #include "framework/rtl/Exceptions.h"
+#include "tests/support/ChildRun.h"
 #include "tests/support/GLTestSupport.h"
 
 namespace quorvel {
@@ -136,7 +137,7 @@ std::unique_ptr<TSdlWindow> NewWindow(bool visible = false, bool openGL = true) 
   return std::make_unique<TSdlWindow>(options);
 }
 
-class PlatformWgl : public testing::Test {
+class PlatformWgl : public ::testing::Test {
 protected:
   void SetUp() override { PlatformInitialize(); }
   void TearDown() override {
@@ -687,21 +688,11 @@ TEST(PlatformXvfbChild, EngineContextInARealX11Window) {
 }
 
 TEST(PlatformXvfb, EngineContextWorksUnderXvfbRun) {
-  if (std::system("command -v xvfb-run >/dev/null 2>&1") != 0) GTEST_SKIP() << "xvfb-run is not installed";
-  char self[4096];
-  ssize_t length = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
-  ASSERT_GT(length, 0);
-  self[length] = '\0';
-  std::string log = (std::filesystem::temp_directory_path() / ("quorvel-xvfb-" + std::to_string(::getpid()) + ".log")).string();
-  std::ostringstream command;
-  command << "QUORVEL_IN_XVFB=1 SDL_VIDEODRIVER=x11 xvfb-run -a '" << self
-          << "' --gtest_filter=PlatformXvfbChild.* > '" << log << "' 2>&1";
-  int status = std::system(command.str().c_str());
-  std::ifstream in(log);
-  std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::filesystem::remove(log);
-  ASSERT_TRUE(WIFEXITED(status)) << output;
-  EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+  if (!testing::HasCommand("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
+  const testing::TChildRun run = testing::RunSelf("QUORVEL_IN_XVFB=1 SDL_VIDEODRIVER=x11 xvfb-run -a", "PlatformXvfbChild.*");
+  const std::string& output = run.Output;
+  ASSERT_TRUE(WIFEXITED(run.Status)) << output;
+  EXPECT_EQ(WEXITSTATUS(run.Status), 0) << output;
   EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
 }
 
