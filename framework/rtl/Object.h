@@ -148,6 +148,65 @@ struct TObjectDeleter {
 template <class T>
 using TOwned = std::unique_ptr<T, TObjectDeleter>;
 
+// A reference that may or may not own its object: one handed in stays its caller's, one made
+// here is freed here. Replaces "borrowed" flags beside raw pointers.
+template <class T>
+class TMaybeOwned {
+public:
+  TMaybeOwned() = default;
+  TMaybeOwned(TMaybeOwned&& o) noexcept : FPtr(o.FPtr), FOwns(o.FOwns) { o.FPtr = nullptr; }
+  TMaybeOwned& operator=(TMaybeOwned&& o) {
+    if (this != &o) {
+      Reset();
+      FPtr = o.FPtr;
+      FOwns = o.FOwns;
+      o.FPtr = nullptr;
+    }
+    return *this;
+  }
+  ~TMaybeOwned() {
+    if (FOwns) Free(FPtr);
+  }
+  static TMaybeOwned Owned(T* p) { return TMaybeOwned(p, true); }
+  static TMaybeOwned Borrowed(T* p) { return TMaybeOwned(p, false); }
+
+  T* get() const noexcept { return FPtr; }
+  T* operator->() const noexcept { return FPtr; }
+  T& operator*() const noexcept { return *FPtr; }
+  explicit operator bool() const noexcept { return FPtr != nullptr; }
+  bool Owns() const noexcept { return FOwns && FPtr; }
+  // Frees an owned object (raising as Free does) and clears the reference.
+  void Reset() {
+    T* p = FPtr;
+    bool owns = FOwns;
+    FPtr = nullptr;
+    FOwns = false;
+    if (owns) Free(p);
+  }
+  void ResetOwned(T* p) {
+    Reset();
+    FPtr = p;
+    FOwns = true;
+  }
+  void ResetBorrowed(T* p) {
+    Reset();
+    FPtr = p;
+    FOwns = false;
+  }
+  // Gives up the object without freeing it.
+  T* Release() noexcept {
+    T* p = FPtr;
+    FPtr = nullptr;
+    FOwns = false;
+    return p;
+  }
+
+private:
+  TMaybeOwned(T* p, bool owns) : FPtr(p), FOwns(owns) {}
+  T* FPtr = nullptr;
+  bool FOwns = false;
+};
+
 // ---------------------------------------------------------------------------------------
 // Published members.
 

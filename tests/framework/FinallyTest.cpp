@@ -1,0 +1,106 @@
+#include "framework/rtl/Finally.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "framework/rtl/Log.h"
+
+namespace quorvel {
+namespace {
+
+class TRaisingOnFree : public TObject {
+public:
+  void BeforeDestruction() override { throw Exception("boom"); }
+};
+
+TEST(FinallyTest, RunsOnNormalExitAndOnException) {
+  int runs = 0;
+  { auto f = Finally([&] { ++runs; }); }
+  EXPECT_EQ(runs, 1);
+  EXPECT_THROW(
+      {
+        auto f = Finally([&] { ++runs; });
+        throw Exception("x");
+      },
+      Exception);
+  EXPECT_EQ(runs, 2);
+}
+
+TEST(FinallyTest, FailureWhileUnwindingIsLoggedAndFirstExceptionWins) {
+  TLogCapture log;
+  try {
+    auto f = Finally([] { throw Exception("cleanup"); });
+    throw std::runtime_error("first");
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "first");
+  }
+  EXPECT_TRUE(log.Contains("<ERROR> cleanup failed while unwinding: cleanup"));
+}
+
+TEST(FinallyTest, FailureOnNormalPathRaises) {
+  EXPECT_THROW({ auto f = Finally([] { throw Exception("cleanup"); }); }, Exception);
+}
+
+TEST(FinallyTest, DismissAndRunOnce) {
+  int runs = 0;
+  {
+    auto f = Finally([&] { ++runs; });
+    f.Run();
+    f.Run();
+  }
+  EXPECT_EQ(runs, 1);
+  {
+    auto f = Finally([&] { ++runs; });
+    f.Dismiss();
+  }
+  EXPECT_EQ(runs, 1);
+}
+
+TEST(FinallyTest, FreeQuietlyLogsAndNils) {
+  TLogCapture log;
+  TObject* p = new TRaisingOnFree();
+  FreeQuietlyAndNil(p, "test object");
+  EXPECT_EQ(p, nullptr);
+  EXPECT_TRUE(log.Contains("<ERROR> failed to free test object: boom"));
+  FreeQuietly(nullptr, "nothing");
+  EXPECT_EQ(log.Lines().size(), 1u);
+}
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+class TCounted : public TObject {
+public:
+  explicit TCounted(int& frees) : FFrees(frees) {}
+  ~TCounted() override { ++FFrees; }
+
+private:
+  int& FFrees;
+};
+
+TEST(MaybeOwnedTest, FreesOnlyWhatItOwns) {
+  int frees = 0;
+  TCounted borrowed(frees);
+  {
+    auto b = TMaybeOwned<TCounted>::Borrowed(&borrowed);
+    auto o = TMaybeOwned<TCounted>::Owned(New<TCounted>(frees));
+    EXPECT_FALSE(b.Owns());
+    EXPECT_TRUE(o.Owns());
+    b = std::move(o);  // the borrowed one is dropped, not freed
+    EXPECT_TRUE(b.Owns());
+    EXPECT_FALSE(o);
+  }
+  EXPECT_EQ(frees, 1);
+  auto r = TMaybeOwned<TCounted>::Owned(New<TCounted>(frees));
+  TCounted* p = r.Release();
+  EXPECT_FALSE(r);
+  Free(p);
+  EXPECT_EQ(frees, 2);
+}
+
+}  // namespace
+}  // namespace quorvel
