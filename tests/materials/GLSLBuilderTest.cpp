@@ -12,7 +12,7 @@
 using namespace quorvel;
 using namespace quorvel::node_test;
 
-namespace {
+namespace quorvel::materials_test {
 
 // A context class whose driver strings the test chooses.
 class TFakeDriverContext : public TQuorvelContext {
@@ -30,12 +30,14 @@ struct TFakeDriverContextClass : TQuorvelContextClass {
   std::string PlatformGetExtensionString() const override { return Extensions; }
 };
 
-}  // namespace
-
 FW_CLASS_IMPL_META(TFakeDriverContext, "Quorvel.Test.Materials", TFakeDriverContextClass)
 FW_CLASS_NO_MEMBERS(TFakeDriverContext)
 
+}  // namespace quorvel::materials_test
+
 namespace {
+
+using namespace quorvel::materials_test;
 
 // Installs the fake class as the default context class while it lives.
 class TFakeDriver {
