@@ -155,7 +155,9 @@ std::string TStrings::GetDelimitedText() const {
   std::string out;
   for (int i = 0; i < n; ++i) {
     const std::string& s = Get(i);
-    const bool quote = std::any_of(s.begin(), s.end(), [&](char c) {
+    // An empty entry between blank delimiters would be skipped as blanks when read back.
+    const bool emptyLost = s.empty() && !FStrictDelimiter && IsBlankOrControl(FDelimiter);
+    const bool quote = emptyLost || std::any_of(s.begin(), s.end(), [&](char c) {
       return c == '\0' || c == FQuoteChar || c == FDelimiter || (!FStrictDelimiter && IsBlankOrControl(c));
     });
     if (i > 0) out += FDelimiter;

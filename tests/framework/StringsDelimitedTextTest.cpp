@@ -71,6 +71,9 @@ TEST(StringsDelimitedText, JoinsAndQuotesWhatWouldSplit) {
       {{"say \"hi\""}, ',', true, "\"say \"\"hi\"\"\""},
       {{"GL_A", "GL_B"}, ' ', true, "GL_A GL_B"},
       {{"x\ty"}, ';', false, "\"x\ty\""},
+      // Loose reading skips blanks, so empty entries between blank delimiters are quoted.
+      {{"a", "", "b", ""}, ' ', false, "a \"\" b \"\""},
+      {{"a", "", "b", ""}, ' ', true, "a  b "},
   };
   for (const TCase& c : cases) {
     TStringList list;
