@@ -11,3 +11,4 @@
 #include "lib/defs/DefTypesModel.h"
 #include "lib/defs/DefTypesVertexCache.h"
 #include "lib/defs/DefTypesMesh.h"
+#include "lib/defs/DefTypesBitmapCache.h"
