@@ -7,6 +7,7 @@
 #include "lib/defs/DefTypesMaterial.h"
 #include "lib/defs/DefTypesLights.h"
 #include "lib/defs/DefTypesAnimation.h"
+#include "lib/defs/DefTypesArmature.h"
 #include "lib/defs/DefTypesLoadOptions.h"
 #include "lib/defs/DefTypesModel.h"
 #include "lib/defs/DefTypesVertexCache.h"
