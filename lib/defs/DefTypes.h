@@ -13,3 +13,4 @@
 #include "lib/defs/DefTypesVertexCache.h"
 #include "lib/defs/DefTypesMesh.h"
 #include "lib/defs/DefTypesBitmapCache.h"
+#include "lib/defs/DefTypesJoints.h"
