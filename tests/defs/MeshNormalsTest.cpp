@@ -242,5 +242,62 @@ TEST(MeshNormals, AnIndexOutsideTheVerticesRaisesTheRangeError) {
   EXPECT_THROW(mesh->CalcTangentBinormals(false), EArgumentOutOfRangeException);
 }
 
+
+TMatrix3D ScaleThenMove(const TPoint3D& AScale, const TPoint3D& AMove) {
+  return TMatrix3D::CreateScaling(AScale) * TMatrix3D::CreateTranslation(AMove);
+}
+
+// A quad in the slanted plane x + y = 1.
+TEST(MeshNormals, BakingKeepsNormalsPerpendicularAndTangentsAlongTheFace) {
+  auto mesh = MakeMesh({{1, 0, 0}, {0, 1, 0}, {0, 1, 1}, {1, 0, 1}}, {0, 1, 2, 0, 2, 3});
+  TVertexBuffer* vb = mesh->GetVertexSource();
+  const TPointF uv[4] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+  for (int i = 0; i < 4; ++i) {
+    vb->SetTexCoord0(i, uv[i]);
+    vb->SetNormals(i, TPoint3D(1, 1, 0).Normalize());
+  }
+  mesh->CalcTangentBinormals(false);
+  mesh->ApplyTransformationMatrixToVertices(ScaleThenMove({2, 1, 1}, {5, -3, 2}), true);
+  EXPECT_EQ(vb->GetVertices(0), TPoint3D(7, -3, 2));  // positions as before
+  const TPoint3D p0 = vb->GetVertices(0), p1 = vb->GetVertices(1), p2 = vb->GetVertices(2);
+  const TPoint3D face = TMeshDef::GetNormalVectorFromPoints(p0, p1, p2);
+  for (int i = 0; i < 4; ++i) {
+    const std::string at = "vertex " + std::to_string(i);
+    EXPECT_NEAR(std::fabs(vb->GetNormals(i).DotProduct(face)), 1.0f, 1e-5f) << at;
+    EXPECT_NEAR(vb->GetNormals(i).Length(), 1.0f, 1e-5f) << at;
+    EXPECT_NEAR(vb->GetTangents(i).DotProduct(face), 0.0f, 1e-5f) << at;
+    EXPECT_NEAR(vb->GetBiNormals(i).DotProduct(face), 0.0f, 1e-5f) << at;
+    EXPECT_NEAR(vb->GetTangents(i).Length(), 1.0f, 1e-5f) << at;
+  }
+  ExpectPoint(vb->GetNormals(0), TPoint3D(0.5f, 1, 0).Normalize(), "normal");
+
+  // A flattening matrix: the cofactors keep the one direction that survives, without NaN.
+  auto flat = MakeMesh({{0, 0, 0}}, {});
+  flat->GetVertexSource()->SetNormals(0, TPoint3D(0, 0, 1));
+  flat->ApplyTransformationMatrixToVertices(TMatrix3D::CreateScaling({1, 1, 0}), true);
+  ExpectPoint(flat->GetVertexSource()->GetNormals(0), {0, 0, 1}, "flattened");
+
+  // The vertex cache bakes its normal source the same way.
+  TVertexCache cache(0);
+  cache.SetNormalSource({1, 1, 0}, ScaleThenMove({2, 1, 1}, {5, 5, 5}));
+  ExpectPoint(cache.GetNormalSource()[0], TPoint3D(0.5f, 1, 0).Normalize(), "cache");
+}
+
+TEST(MeshNormals, RayHitNormalIsPerpendicularOnBothPaths) {
+  const TMatrix3D meshMatrix = ScaleThenMove({2, 1, 1}, {0, 0, 3});
+  const TPoint3D expected = TPoint3D(0.5f, 1, 0).Normalize();  // the plane x + y = 1 scaled
+  for (bool bvh : {false, true}) {
+    auto mesh = MakeMesh({{1, 0, 0}, {0, 1, 0}, {1, 0, 1}}, {0, 1, 2});
+    if (bvh) mesh->AcquireBVH();
+    TPoint3D hit, normal;
+    ASSERT_TRUE(mesh->RayCastIntersect(TPoint3D(0, 0, 3.25f), TPoint3D(1, 0.5f, 0), meshMatrix,
+                                       TMatrix3D::Identity(), hit, normal))
+        << bvh;
+    ExpectPoint(hit, {1, 0.5f, 3.25f}, bvh ? "bvh point" : "point");
+    EXPECT_NEAR(std::fabs(normal.DotProduct(expected)), 1.0f, 1e-5f) << bvh;
+    EXPECT_NEAR(normal.Length(), 1.0f, 1e-5f) << bvh;
+  }
+}
+
 }  // namespace
 }  // namespace quorvel
