@@ -131,7 +131,7 @@ def bitmap():
     red_black = [(255, 0, 0), (0, 0, 0)]
     put('bitmap', 'gif-1x1.gif', gif(1, 1, red_black, (0, 0, 1, 1), [0]))
     put('bitmap', 'gif-interlaced-transparent-4x4.gif',
-        gif(4, 4, [(255, 0, 0), (0, 255, 0), (0, 0, 255), (9, 9, 9)], (0, 0, 4, 4), [i % 4 for i in range(16)],
+        gif(4, 4, [(255, 0, 0), (0, 255, 0), (0, 0, 255), (9, 9, 9)], (0, 0, 4, 4), [k for k in range(4) for _ in range(4)],
             interlace=True, transparent=3))
     put('bitmap', 'gif-local-table-frame-inside.gif',
         gif(5, 5, red_black, (1, 1, 3, 2), [1, 0, 1, 0, 1, 0], local=True))
@@ -180,7 +180,7 @@ def zip_bytes(entries, method=zipfile.ZIP_DEFLATED):
     path = tempfile.mktemp(suffix='.zip')
     with zipfile.ZipFile(path, 'w', compression=method) as z:
         for name, data in entries:
-            z.writestr(name, data)
+            z.writestr(zipfile.ZipInfo(name, date_time=(2020, 1, 1, 0, 0, 0)), data, compress_type=method)
     data = open(path, 'rb').read()
     os.remove(path)
     return data
