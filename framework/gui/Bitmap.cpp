@@ -329,7 +329,13 @@ std::vector<uint8_t> DecodeJpeg(std::span<const uint8_t> data, int32_t& width, i
   auto destroy = Finally([&] { jpeg_destroy_decompress(&cinfo); });
   std::vector<uint8_t> pixels;
   uint32_t w = 0, h = 0;
-  if (!RunJpeg(cinfo, error, progress, data, pixels, w, h)) RaiseCorrupt("JPEG", error.Message);
+  if (!RunJpeg(cinfo, error, progress, data, pixels, w, h)) {
+    // libjpeg's answer when the buffers of a progressive image exceed max_memory_to_use.
+    if (error.Manager.msg_code == JERR_NO_BACKING_STORE)
+      throw EBitmapLoadingFailed(Format("Cannot load bitmap: JPEG image of %dx%d is too large (decoding it needs more "
+                                        "memory than the limit)", {int64_t(w), int64_t(h)}));
+    RaiseCorrupt("JPEG", error.Message);
+  }
   width = int32_t(w);
   height = int32_t(h);
   return pixels;

@@ -528,6 +528,21 @@ TEST(BitmapDecoders, DeclaredSizesAreCheckedAgainstTheLimits) {
     EXPECT_TRUE(bitmap->IsEmpty()) << what;
   }
 
+  // A progressive JPEG keeps 6 bytes a pixel of coefficients at 4:4:4: they count too.
+  TBitmap::SetDecodeLimits(64, 64 * 64 * 4);
+  TOwned<TBitmap> jpeg(New<TBitmap>());
+  jpeg->LoadFromFile(CorpusDir + "/jpeg-444-64x64.jpg");
+  EXPECT_EQ(jpeg->GetWidth(), 64);
+  try {
+    jpeg->LoadFromFile(CorpusDir + "/jpeg-progressive-444-64x64.jpg");
+    ADD_FAILURE() << "progressive JPEG loaded";
+  } catch (const EBitmapLoadingFailed& e) {
+    EXPECT_NE(std::string(e.what()).find("JPEG image of 64x64 is too large"), std::string::npos) << e.what();
+  }
+  TBitmap::SetDecodeLimits(64, 64 * 64 * 16);
+  jpeg->LoadFromFile(CorpusDir + "/jpeg-progressive-444-64x64.jpg");
+  EXPECT_EQ(jpeg->GetWidth(), 64);
+
   // The setter takes at most the bitmap's own limits and keeps the old values on refusal.
   TBitmap::SetDecodeLimits(100, 4000);
   for (auto [side, bytes] : {std::pair<int32_t, int64_t>{0, 4000}, {TBitmap::MaxSide + 1, 4000}, {100, 3},

@@ -98,6 +98,17 @@ def bmp24(width, height, pixel):
     return header + info + body
 
 
+def bmp(width, height, bits, rows, palette=b'', compression=0, masks=b'', header_size=40):
+    """A BMP of the given rows (bytes each, padded here to 4); palette as BGRX bytes."""
+    body = b''.join(r + b'\0' * ((4 - len(r) % 4) % 4) for r in rows)
+    info = struct.pack('<IiiHHIIiiII', header_size, width, height, 1, bits, compression, len(body), 2835, 2835,
+                       len(palette) // 4, 0)
+    info += masks
+    info += b'\0' * (header_size - len(info)) if header_size > len(info) else b''
+    offset = 14 + len(info) + len(palette)
+    return struct.pack('<2sIHHI', b'BM', offset + len(body), 0, 0, offset) + info + palette + body
+
+
 def cjpeg(ppm, *args):
     with tempfile.NamedTemporaryFile(suffix='.ppm') as f:
         f.write(ppm)
@@ -126,6 +137,9 @@ def bitmap():
     put('bitmap', 'jpeg-blocks-16x8.jpg', open(os.path.join(DATA, 'BitmapBlocks16x8.jpg'), 'rb').read())
     put('bitmap', 'jpeg-420-24x16.jpg', cjpeg(ppm(24, 16), '-quality', '75'))
     put('bitmap', 'jpeg-progressive-24x16.jpg', cjpeg(ppm(24, 16), '-progressive'))
+    # Whole-image coefficient buffers: 6 bytes a pixel at 4:4:4, more than the 4 of the result.
+    put('bitmap', 'jpeg-progressive-444-64x64.jpg', cjpeg(ppm(64, 64), '-progressive', '-sample', '1x1'))
+    put('bitmap', 'jpeg-444-64x64.jpg', cjpeg(ppm(64, 64), '-sample', '1x1'))
     put('bitmap', 'jpeg-restart-gray-16x16.jpg', cjpeg(ppm(16, 16, gray=True), '-restart', '1B', '-grayscale'))
     put('bitmap', 'jpeg-arithmetic-16x8.jpg', cjpeg(ppm(16, 8), '-arithmetic'))
     red_black = [(255, 0, 0), (0, 0, 0)]
@@ -136,6 +150,19 @@ def bitmap():
     put('bitmap', 'gif-local-table-frame-inside.gif',
         gif(5, 5, red_black, (1, 1, 3, 2), [1, 0, 1, 0, 1, 0], local=True))
     put('bitmap', 'bmp-24-3x2.bmp', bmp24(3, 2, (10, 20, 30)))
+    pal4 = b'\0\0\xff\0' b'\0\xff\0\0' b'\xff\0\0\0' b'\x80\x80\x80\0'
+    put('bitmap', 'bmp-8-palette-4x2.bmp', bmp(4, 2, 8, [b'\0\1\2\3', b'\3\2\1\0'], pal4))
+    put('bitmap', 'bmp-1-bit-9x2.bmp', bmp(9, 2, 1, [b'\xaa\x80', b'\x55\x00'], b'\0\0\0\0\xff\xff\xff\0'))
+    put('bitmap', 'bmp-4-bit-3x1.bmp', bmp(3, 1, 4, [b'\x01\x20'], pal4))
+    put('bitmap', 'bmp-24-top-down-2x2.bmp', bmp(2, -2, 24, [b'\1\2\3\4\5\6', b'\7\x08\x09\x0a\x0b\x0c']))
+    argb = struct.pack('<IIII', 0x00ff0000, 0x0000ff00, 0x000000ff, 0xff000000)
+    put('bitmap', 'bmp-32-bitfields-v3-2x1.bmp', bmp(2, 1, 32, [b'\1\2\3\x80\4\5\6\xff'], compression=3, masks=argb,
+                                                    header_size=56))
+    put('bitmap', 'bmp-32-v5-2x1.bmp', bmp(2, 1, 32, [b'\1\2\3\x40\4\5\6\x00'], compression=3, masks=argb,
+                                            header_size=124))
+    put('bitmap', 'bmp-16-565-2x1.bmp', bmp(2, 1, 16, [b'\x1f\x00\xe0\x07'], compression=3,
+                                           masks=struct.pack('<III', 0xf800, 0x07e0, 0x001f), header_size=40))
+    put('bitmap', 'bmp-rle8-2x1.bmp', bmp(2, 1, 8, [b'\x02\x01\x00\x01'], pal4, compression=1))
     # Inputs that once made the old decoder write or read out of bounds, or allocate 2 GB.
     put('bitmap', 'regress-jpeg-dht-overflow.jpg', bytes.fromhex('ffd8ffc4001310') + b'\x11' * 16)
     put('bitmap', 'regress-gif-16898x13645.gif',
