@@ -444,7 +444,7 @@ TEST(BitmapDecoders, HostileInputsFailCleanly) {
       {"Huffman table overflow", ReadFile(CorpusDir + "/regress-jpeg-dht-overflow.jpg"), "corrupt JPEG"},
       {"scan with an undefined table", ReadFile(CorpusDir + "/regress-jpeg-undefined-table.jpg"), "corrupt JPEG"},
       {"cut scan", ReadFile(CorpusDir + "/regress-jpeg-cut-scan.jpg"), "corrupt JPEG"},
-      {"every JPEG cut in the scan", std::vector<uint8_t>(jpeg.begin(), jpeg.end() - 8), "corrupt JPEG"},
+      {"JPEG cut 8 bytes before its end", std::vector<uint8_t>(jpeg.begin(), jpeg.end() - 8), "corrupt JPEG"},
       {"34-byte GIF of 16898x13645", ReadFile(CorpusDir + "/regress-gif-16898x13645.gif"), "GIF image of 16898x13645 is too large"},
       {"GIF without image", {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, ';'}, "corrupt GIF image (no image)"},
       {"GIF frame outside the screen",
@@ -469,6 +469,27 @@ TEST(BitmapDecoders, HostileInputsFailCleanly) {
       EXPECT_NE(std::string(e.what()).find(c.Message), std::string::npos) << c.Name << ": " << e.what();
     }
     ExpectPng4x3(*bitmap);
+  }
+}
+
+// Every prefix of every seed image loads or raises the loading exception, and a failure
+// keeps the image that was there.
+TEST(BitmapDecoders, EveryCutOfTheSeedImagesFailsCleanly) {
+  TOwned<TBitmap> bitmap(New<TBitmap>());
+  const std::vector<uint8_t> png = ReadFile(DataDir + "/BitmapRgba4x3.png");
+  bitmap->LoadFromBytes(png);
+  for (const auto& entry : fs::directory_iterator(CorpusDir)) {
+    const std::vector<uint8_t> bytes = ReadFile(entry.path().string());
+    const std::string name = entry.path().filename().string();
+    for (size_t length = 1; length < bytes.size(); ++length) {
+      try {
+        bitmap->LoadFromBytes(std::span<const uint8_t>(bytes.data(), length));
+        bitmap->LoadFromBytes(png);
+      } catch (const EBitmapLoadingFailed&) {
+        ExpectPng4x3(*bitmap);
+        if (testing::Test::HasFailure()) FAIL() << name << " cut at " << length;
+      }
+    }
   }
 }
 
