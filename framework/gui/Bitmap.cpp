@@ -12,14 +12,23 @@
 #include "framework/rtl/SysUtils.h"
 #include "framework/rtl/Units.h"
 
-// stb is compiled here, with internal linkage, so that no other library's copy can clash.
+#include <gif_lib.h>
+#include <png.h>
+
+#include <atomic>
+#include <csetjmp>
+#include <cstdio>  // jpeglib.h needs FILE and size_t first
+#include <jpeglib.h>
+#include <jerror.h>
+
+#include "framework/rtl/Finally.h"
+
+// stb reads BMP only (PNG, JPEG and GIF go to libpng, libjpeg-turbo and giflib). It is
+// compiled here, with internal linkage, so that no other library's copy can clash.
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_NO_STDIO
-#define STBI_ONLY_PNG
-#define STBI_ONLY_JPEG
 #define STBI_ONLY_BMP
-#define STBI_ONLY_GIF
 #define STBI_MAX_DIMENSIONS 65536
 #include <stb/stb_image.h>
 
@@ -102,9 +111,9 @@ bool StartsWith(std::span<const uint8_t> data, std::string_view magic) {
   return data.size() >= magic.size() && std::memcmp(data.data(), magic.data(), magic.size()) == 0;
 }
 
-// The formats stb decodes here, recognised by their signatures (stb's own probing would
-// also take TGA-like data, which belongs to the engine's codec).
-const char* StbFormatOf(std::span<const uint8_t> data) {
+// The formats decoded here, recognised by their signatures (TGA-like data without one
+// belongs to the engine's registered codecs).
+const char* BuiltInFormatOf(std::span<const uint8_t> data) {
   if (StartsWith(data, "\x89PNG\r\n\x1a\n")) return "PNG";
   if (StartsWith(data, "\xFF\xD8\xFF")) return "JPEG";
   if (StartsWith(data, "GIF87a") || StartsWith(data, "GIF89a")) return "GIF";
@@ -123,6 +132,32 @@ void CheckImageSize(int64_t width, int64_t height) {
         Format("Bitmap size %dx%d is out of range", {int64_t(width), int64_t(height)}));
 }
 
+std::atomic<int32_t> DecodeMaxSide{TBitmap::DefaultDecodeMaxSide};
+std::atomic<int64_t> DecodeMaxBytes{TBitmap::DefaultDecodeMaxBytes};
+
+// Every decoder calls this with the size the data declares, before it allocates anything
+// that grows with the image.
+void CheckDecodeSize(const char* format, int64_t width, int64_t height) {
+  if (width <= 0 || height <= 0)
+    throw EBitmapLoadingFailed(Format("Cannot load bitmap: corrupt %s image (size %dx%d)", {format, width, height}));
+  const int64_t maxSide = DecodeMaxSide.load(std::memory_order_relaxed);
+  if (width > maxSide || height > maxSide || width * height * 4 > DecodeMaxBytes.load(std::memory_order_relaxed))
+    throw EBitmapLoadingFailed(Format("Cannot load bitmap: %s image of %dx%d is too large", {format, width, height}));
+}
+
+[[noreturn]] void RaiseCorrupt(const char* format, std::string_view reason) {
+  throw EBitmapLoadingFailed(Format("Cannot load bitmap: corrupt %s image (%s)", {format, std::string(reason)}));
+}
+
+// A full-size pixel buffer; running out of memory is a loading failure, not bad_alloc.
+void AllocatePixels(std::vector<uint8_t>& pixels, const char* format, int64_t width, int64_t height) {
+  try {
+    pixels.assign(size_t(width) * size_t(height) * 4, 0);
+  } catch (const std::bad_alloc&) {
+    throw EBitmapLoadingFailed(Format("Cannot load bitmap: out of memory for a %s image of %dx%d", {format, width, height}));
+  }
+}
+
 uint32_t BigEndian32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 int64_t LittleEndian(const uint8_t* p, int bytes, bool isSigned) {
   uint64_t v = 0;
@@ -131,8 +166,296 @@ int64_t LittleEndian(const uint8_t* p, int bytes, bool isSigned) {
   return int64_t(v);
 }
 
-// The size a header declares, where it is at a fixed place; refusing oversized images by
-// their header names the real problem (stb reports them as merely unreadable).
+// ---- PNG (libpng) ----
+// libpng reports errors by longjmp. The setjmp sits in a function of its own whose frame
+// holds no object with a destructor; the buffers live in the caller, reached by reference.
+
+struct TPngState {
+  std::span<const uint8_t> Data;
+  size_t Position = 0;
+  char Message[200] = {};
+};
+
+void PngError(png_structp png, png_const_charp message) {
+  auto* state = static_cast<TPngState*>(png_get_error_ptr(png));
+  std::snprintf(state->Message, sizeof state->Message, "%s", message);
+  png_longjmp(png, 1);
+}
+
+void PngWarning(png_structp, png_const_charp) {}
+
+void PngRead(png_structp png, png_bytep out, size_t count) {
+  auto* state = static_cast<TPngState*>(png_get_io_ptr(png));
+  if (count > state->Data.size() - state->Position) png_error(png, "unexpected end of data");
+  std::memcpy(out, state->Data.data() + state->Position, count);
+  state->Position += count;
+}
+
+// Answers false when libpng failed (the reason is in the state). Size checks and the
+// allocation raise ordinary exceptions from this frame, never from inside libpng.
+bool RunPng(png_structp png, png_infop info, std::vector<uint8_t>& pixels, std::vector<png_bytep>& rows,
+            uint32_t& width, uint32_t& height) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_set_read_fn(png, png_get_error_ptr(png), &PngRead);
+  const int32_t maxSide = DecodeMaxSide.load(std::memory_order_relaxed);
+  png_set_user_limits(png, png_uint_32(maxSide), png_uint_32(maxSide));
+  png_set_chunk_malloc_max(png, 16u << 20);  // text and profile chunks; pixels are not chunks
+  png_read_info(png, info);
+  width = png_get_image_width(png, info);
+  height = png_get_image_height(png, info);
+  CheckDecodeSize("PNG", width, height);
+  const int depth = png_get_bit_depth(png, info);
+  const int type = png_get_color_type(png, info);
+  // Raw values as stored (no gamma): 16-bit samples keep their high byte.
+  if (depth == 16) png_set_strip_16(png);
+  png_set_expand(png);  // palette and low bit depths to 8 bits, tRNS to alpha
+  if (type == PNG_COLOR_TYPE_GRAY || type == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
+  png_set_bgr(png);
+  png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+  png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  if (png_get_rowbytes(png, info) != size_t(width) * 4) png_error(png, "unexpected row layout");
+  AllocatePixels(pixels, "PNG", width, height);
+  rows.resize(height);
+  for (uint32_t y = 0; y < height; ++y) rows[y] = pixels.data() + size_t(y) * width * 4;
+  png_read_image(png, rows.data());
+  return true;
+}
+
+std::vector<uint8_t> DecodePng(std::span<const uint8_t> data, int32_t& width, int32_t& height) {
+  TPngState state;
+  state.Data = data;
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, &PngError, &PngWarning);
+  if (png == nullptr) throw EBitmapLoadingFailed("Cannot load bitmap: libpng could not start");
+  png_infop info = png_create_info_struct(png);
+  auto destroy = Finally([&] { png_destroy_read_struct(&png, info ? &info : nullptr, nullptr); });
+  if (info == nullptr) throw EBitmapLoadingFailed("Cannot load bitmap: libpng could not start");
+  std::vector<uint8_t> pixels;
+  std::vector<png_bytep> rows;
+  uint32_t w = 0, h = 0;
+  if (!RunPng(png, info, pixels, rows, w, h)) RaiseCorrupt("PNG", state.Message);
+  width = int32_t(w);
+  height = int32_t(h);
+  return pixels;
+}
+
+// ---- JPEG (libjpeg-turbo) ----
+// Same longjmp discipline as PNG. Warnings that mean lost image data (a cut or damaged
+// scan) fail the decode: libjpeg would fill the rest with grey and call it a success.
+
+struct TJpegError {
+  jpeg_error_mgr Manager;
+  jmp_buf Jump;
+  char Message[JMSG_LENGTH_MAX + 64];
+};
+
+constexpr int kMaxJpegScans = 1000;  // progressive files with endless scans cost time, not data
+
+[[noreturn]] void JpegErrorExit(j_common_ptr cinfo) {
+  auto* error = reinterpret_cast<TJpegError*>(cinfo->err);
+  cinfo->err->format_message(cinfo, error->Message);
+  std::longjmp(error->Jump, 1);
+}
+
+void JpegMessage(j_common_ptr cinfo, int level) {
+  if (level >= 0) return;  // traces
+  switch (cinfo->err->msg_code) {
+    case JWRN_JPEG_EOF:
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+      JpegErrorExit(cinfo);
+    default:
+      ++cinfo->err->num_warnings;
+  }
+}
+
+void JpegProgress(j_common_ptr cinfo) {
+  auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+  if (d->input_scan_number > kMaxJpegScans) {
+    auto* error = reinterpret_cast<TJpegError*>(cinfo->err);
+    std::snprintf(error->Message, sizeof error->Message, "more than %d scans", kMaxJpegScans);
+    std::longjmp(error->Jump, 1);
+  }
+}
+
+bool RunJpeg(jpeg_decompress_struct& cinfo, TJpegError& error, jpeg_progress_mgr& progress,
+             std::span<const uint8_t> data, std::vector<uint8_t>& pixels, uint32_t& width, uint32_t& height) {
+  if (setjmp(error.Jump)) return false;
+  jpeg_create_decompress(&cinfo);
+  cinfo.progress = &progress;
+  // Whole-image coefficient buffers (progressive files) count against the pixel cap.
+  cinfo.mem->max_memory_to_use = long(std::min<int64_t>(DecodeMaxBytes.load(std::memory_order_relaxed), LONG_MAX));
+  jpeg_mem_src(&cinfo, data.data(), static_cast<unsigned long>(data.size()));
+  jpeg_read_header(&cinfo, TRUE);
+  width = cinfo.image_width;
+  height = cinfo.image_height;
+  CheckDecodeSize("JPEG", width, height);
+  const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+  cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
+  jpeg_start_decompress(&cinfo);
+  if (cinfo.output_width != width || cinfo.output_height != height || cinfo.output_components != 4) {
+    std::snprintf(error.Message, sizeof error.Message, "unexpected output layout");
+    return false;
+  }
+  AllocatePixels(pixels, "JPEG", width, height);
+  while (cinfo.output_scanline < height) {
+    JSAMPROW row = pixels.data() + size_t(cinfo.output_scanline) * width * 4;
+    if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) {
+      std::snprintf(error.Message, sizeof error.Message, "no data for row %u", cinfo.output_scanline);
+      return false;
+    }
+  }
+  if (cmyk) {
+    // Adobe stores inverted CMYK; K scales each channel. In place, as BGRA.
+    for (size_t i = 0; i < pixels.size(); i += 4) {
+      const unsigned c = pixels[i], m = pixels[i + 1], y = pixels[i + 2], k = pixels[i + 3];
+      pixels[i + 0] = uint8_t((y * k + 127) / 255);
+      pixels[i + 1] = uint8_t((m * k + 127) / 255);
+      pixels[i + 2] = uint8_t((c * k + 127) / 255);
+      pixels[i + 3] = 255;
+    }
+  }
+  return true;
+}
+
+std::vector<uint8_t> DecodeJpeg(std::span<const uint8_t> data, int32_t& width, int32_t& height) {
+  jpeg_decompress_struct cinfo{};
+  TJpegError error{};
+  jpeg_progress_mgr progress{};
+  progress.progress_monitor = &JpegProgress;
+  cinfo.err = jpeg_std_error(&error.Manager);
+  error.Manager.error_exit = &JpegErrorExit;
+  error.Manager.emit_message = &JpegMessage;
+  auto destroy = Finally([&] { jpeg_destroy_decompress(&cinfo); });
+  std::vector<uint8_t> pixels;
+  uint32_t w = 0, h = 0;
+  if (!RunJpeg(cinfo, error, progress, data, pixels, w, h)) {
+    // libjpeg's answer when the buffers of a progressive image exceed max_memory_to_use.
+    if (error.Manager.msg_code == JERR_NO_BACKING_STORE)
+      throw EBitmapLoadingFailed(Format("Cannot load bitmap: JPEG image of %dx%d is too large (decoding it needs more "
+                                        "memory than the limit)", {int64_t(w), int64_t(h)}));
+    RaiseCorrupt("JPEG", error.Message);
+  }
+  width = int32_t(w);
+  height = int32_t(h);
+  return pixels;
+}
+
+// ---- GIF (giflib): the first frame ----
+
+struct TGifInput {
+  std::span<const uint8_t> Data;
+  size_t Position = 0;
+};
+
+int GifRead(GifFileType* gif, GifByteType* out, int count) {
+  auto* input = static_cast<TGifInput*>(gif->UserData);
+  const size_t n = std::min(size_t(std::max(count, 0)), input->Data.size() - input->Position);
+  std::memcpy(out, input->Data.data() + input->Position, n);
+  input->Position += n;
+  return int(n);
+}
+
+[[noreturn]] void RaiseGif(int code) {
+  const char* reason = GifErrorString(code);
+  RaiseCorrupt("GIF", reason ? reason : "unreadable");
+}
+
+std::vector<uint8_t> DecodeGif(std::span<const uint8_t> data, int32_t& width, int32_t& height) {
+  TGifInput input{data};
+  int code = 0;
+  GifFileType* gif = DGifOpen(&input, &GifRead, &code);
+  if (gif == nullptr) RaiseGif(code);
+  auto close = Finally([&] { DGifCloseFile(gif, &code); });
+  CheckDecodeSize("GIF", gif->SWidth, gif->SHeight);
+  const int w = gif->SWidth, h = gif->SHeight;
+  std::vector<uint8_t> pixels;
+  AllocatePixels(pixels, "GIF", w, h);
+  int transparent = -1;
+  for (;;) {
+    GifRecordType record;
+    if (DGifGetRecordType(gif, &record) == GIF_ERROR) RaiseGif(gif->Error);
+    if (record == TERMINATE_RECORD_TYPE) RaiseCorrupt("GIF", "no image");
+    if (record == EXTENSION_RECORD_TYPE) {
+      int function = 0;
+      GifByteType* block = nullptr;
+      if (DGifGetExtension(gif, &function, &block) == GIF_ERROR) RaiseGif(gif->Error);
+      if (function == GRAPHICS_EXT_FUNC_CODE && block != nullptr && block[0] >= 4)
+        transparent = (block[1] & 1) ? block[4] : -1;
+      while (block != nullptr)
+        if (DGifGetExtensionNext(gif, &block) == GIF_ERROR) RaiseGif(gif->Error);
+      continue;
+    }
+    if (record != IMAGE_DESC_RECORD_TYPE) continue;
+    if (DGifGetImageDesc(gif) == GIF_ERROR) RaiseGif(gif->Error);
+    const GifImageDesc& frame = gif->Image;
+    if (frame.Left < 0 || frame.Top < 0 || frame.Width <= 0 || frame.Height <= 0 ||
+        int64_t(frame.Left) + frame.Width > w || int64_t(frame.Top) + frame.Height > h)
+      RaiseCorrupt("GIF", "frame outside the screen");
+    const ColorMapObject* map = frame.ColorMap ? frame.ColorMap : gif->SColorMap;
+    if (map == nullptr || map->Colors == nullptr) RaiseCorrupt("GIF", "no colour table");
+    // Outside the first frame: the background colour where one is named, else transparent.
+    if (gif->SColorMap != nullptr && gif->SBackGroundColor > 0 && gif->SBackGroundColor < gif->SColorMap->ColorCount) {
+      const GifColorType& bg = gif->SColorMap->Colors[gif->SBackGroundColor];
+      const uint8_t fill[4] = {bg.Blue, bg.Green, bg.Red, 255};
+      for (size_t i = 0; i < pixels.size(); i += 4) std::memcpy(&pixels[i], fill, 4);
+    }
+    std::vector<GifPixelType> line(size_t(frame.Width));
+    auto drawRow = [&](int y) {
+      if (DGifGetLine(gif, line.data(), frame.Width) == GIF_ERROR) RaiseGif(gif->Error);
+      uint8_t* out = pixels.data() + (size_t(frame.Top + y) * w + frame.Left) * 4;
+      for (int x = 0; x < frame.Width; ++x, out += 4) {
+        const int index = line[size_t(x)];
+        if (index == transparent || index >= map->ColorCount) {
+          std::memset(out, 0, 4);
+        } else {
+          const GifColorType& c = map->Colors[index];
+          out[0] = c.Blue;
+          out[1] = c.Green;
+          out[2] = c.Red;
+          out[3] = 255;
+        }
+      }
+    };
+    if (frame.Interlace) {
+      constexpr int start[4] = {0, 4, 2, 1}, step[4] = {8, 8, 4, 2};
+      for (int pass = 0; pass < 4; ++pass)
+        for (int y = start[pass]; y < frame.Height; y += step[pass]) drawRow(y);
+    } else {
+      for (int y = 0; y < frame.Height; ++y) drawRow(y);
+    }
+    width = w;
+    height = h;
+    return pixels;
+  }
+}
+
+// ---- BMP (stb) ----
+
+std::vector<uint8_t> DecodeBmp(std::span<const uint8_t> data, int32_t& width, int32_t& height) {
+  const int length = static_cast<int>(data.size());
+  int w = 0, h = 0, comp = 0;
+  if (!stbi_info_from_memory(data.data(), length, &w, &h, &comp)) RaiseCorrupt("BMP", "unreadable header");
+  CheckDecodeSize("BMP", w, h);
+  stbi_uc* decoded = stbi_load_from_memory(data.data(), length, &w, &h, &comp, 4);
+  if (decoded == nullptr) RaiseCorrupt("BMP", stbi_failure_reason());
+  auto release = Finally([&] { stbi_image_free(decoded); });
+  std::vector<uint8_t> pixels;
+  AllocatePixels(pixels, "BMP", w, h);
+  for (size_t i = 0; i < pixels.size(); i += 4) {
+    pixels[i + 0] = decoded[i + 2];
+    pixels[i + 1] = decoded[i + 1];
+    pixels[i + 2] = decoded[i + 0];
+    pixels[i + 3] = decoded[i + 3];
+  }
+  width = w;
+  height = h;
+  return pixels;
+}
+
+// The size a header declares, where it is at a fixed place: refused before any decoder
+// runs, so that the message names the real problem.
 bool DeclaredSize(std::span<const uint8_t> data, std::string_view format, int64_t& width, int64_t& height) {
   if (format == "PNG" && data.size() >= 24) {
     width = BigEndian32(&data[16]);
@@ -153,36 +476,16 @@ bool DeclaredSize(std::span<const uint8_t> data, std::string_view format, int64_
   return false;
 }
 
-std::vector<uint8_t> DecodeWithStb(std::span<const uint8_t> data, const char* format, int32_t& width,
+std::vector<uint8_t> DecodeBuiltIn(std::span<const uint8_t> data, const char* format, int32_t& width,
                                    int32_t& height) {
-  const int length = static_cast<int>(data.size());
   int64_t declaredWidth = 0, declaredHeight = 0;
-  if (DeclaredSize(data, format, declaredWidth, declaredHeight) &&
-      (declaredWidth > TBitmap::MaxSide || declaredHeight > TBitmap::MaxSide ||
-       declaredWidth * declaredHeight * 4 > TBitmap::MaxBytes))
-    throw EBitmapLoadingFailed(Format("Cannot load bitmap: %s image of %dx%d is too large",
-                                      {format, declaredWidth, declaredHeight}));
-  int w = 0, h = 0, comp = 0;
-  // stb's reason is of no use here: it tries every format and keeps the last one's.
-  if (!stbi_info_from_memory(data.data(), length, &w, &h, &comp))
-    throw EBitmapLoadingFailed(Format("Cannot load bitmap: corrupt %s image (unreadable header)", {format}));
-  if (int64_t(w) * h * 4 > TBitmap::MaxBytes || w > TBitmap::MaxSide || h > TBitmap::MaxSide)
-    throw EBitmapLoadingFailed(Format("Cannot load bitmap: %s image of %dx%d is too large", {format, w, h}));
-  stbi_uc* pixels = stbi_load_from_memory(data.data(), length, &w, &h, &comp, 4);
-  if (pixels == nullptr)
-    throw EBitmapLoadingFailed(Format("Cannot load bitmap: corrupt %s image (%s)", {format, stbi_failure_reason()}));
-  const size_t count = size_t(w) * size_t(h);
-  std::vector<uint8_t> result(count * 4);
-  for (size_t i = 0; i < count; ++i) {
-    result[i * 4 + 0] = pixels[i * 4 + 2];
-    result[i * 4 + 1] = pixels[i * 4 + 1];
-    result[i * 4 + 2] = pixels[i * 4 + 0];
-    result[i * 4 + 3] = pixels[i * 4 + 3];
-  }
-  stbi_image_free(pixels);
-  width = w;
-  height = h;
-  return result;
+  if (DeclaredSize(data, format, declaredWidth, declaredHeight) && declaredWidth > 0 && declaredHeight > 0)
+    CheckDecodeSize(format, declaredWidth, declaredHeight);
+  const std::string_view name(format);
+  if (name == "PNG") return DecodePng(data, width, height);
+  if (name == "JPEG") return DecodeJpeg(data, width, height);
+  if (name == "GIF") return DecodeGif(data, width, height);
+  return DecodeBmp(data, width, height);
 }
 
 std::string LowerExtension(const std::string& fileName) {
@@ -215,6 +518,17 @@ void UnregisterBitmapDecoder(int32_t Handle) {
 }
 
 // ---- TBitmap ------------------------------------------------------------------------------
+
+void TBitmap::SetDecodeLimits(int32_t AMaxSide, int64_t AMaxBytes) {
+  if (AMaxSide < 1 || AMaxSide > MaxSide || AMaxBytes < 4 || AMaxBytes > MaxBytes)
+    throw EArgumentOutOfRangeException(Format("Bitmap decode limits %d per side and %d bytes are out of range (at most %d and %d)",
+                                              {AMaxSide, AMaxBytes, MaxSide, MaxBytes}));
+  DecodeMaxSide.store(AMaxSide, std::memory_order_relaxed);
+  DecodeMaxBytes.store(AMaxBytes, std::memory_order_relaxed);
+}
+
+int32_t TBitmap::GetDecodeMaxSide() { return DecodeMaxSide.load(std::memory_order_relaxed); }
+int64_t TBitmap::GetDecodeMaxBytes() { return DecodeMaxBytes.load(std::memory_order_relaxed); }
 
 TBitmap::TBitmap() = default;
 
@@ -367,9 +681,9 @@ void TBitmap::LoadFromBytes(std::span<const uint8_t> Bytes, const std::string& F
   if (Bytes.empty()) throw EBitmapLoadingFailed("Cannot load bitmap: the data is empty");
   if (Bytes.size() > size_t(INT32_MAX)) throw EBitmapLoadingFailed("Cannot load bitmap: the data is too large");
   if (IsTiff(Bytes)) throw EBitmapLoadingFailed("Cannot load bitmap: TIFF images are not supported");
-  if (const char* format = StbFormatOf(Bytes)) {
+  if (const char* format = BuiltInFormatOf(Bytes)) {
     int32_t width = 0, height = 0;
-    std::vector<uint8_t> pixels = DecodeWithStb(Bytes, format, width, height);
+    std::vector<uint8_t> pixels = DecodeBuiltIn(Bytes, format, width, height);
     SetImage(width, height, std::move(pixels));
     return;
   }

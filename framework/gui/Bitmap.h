@@ -9,8 +9,10 @@
 //     bitmap->Unmap(data);                                       // write access: BitmapChanged
 //   }
 //
-// Files and streams load by content (PNG, JPEG, BMP, GIF through stb_image; decoders
-// registered with RegisterBitmapDecoder for other formats); TIFF is recognised and refused.
+// Files and streams load by content (PNG through libpng, JPEG through libjpeg-turbo, GIF's
+// first frame through giflib, BMP through stb_image; decoders registered with
+// RegisterBitmapDecoder for other formats); TIFF is recognised and refused. Decoding checks
+// the size a file declares against the decode limits before it allocates the pixels.
 // Saving writes PNG, JPEG or BMP by file extension.
 //
 // Descendants (the texture bitmap of the 3D layer) reach the image through the protected
@@ -63,7 +65,7 @@ struct TBitmapData {
   void SetPixel(int32_t x, int32_t y, TAlphaColor color);
 };
 
-// A decoder for image formats that stb does not handle (TGA, DDS...). CanDecode sees the
+// A decoder for image formats not built in (TGA, DDS...). CanDecode sees the
 // first bytes of the data (and the file name when loading from a file, "" otherwise);
 // Decode fills the bitmap or raises EBitmapLoadingFailed.
 struct TBitmapDecoder {
@@ -82,6 +84,14 @@ public:
   // Side limit and byte limit of one image; SetSize and decoding refuse anything larger.
   static constexpr int32_t MaxSide = 65536;
   static constexpr int64_t MaxBytes = int64_t(1) << 30;
+  // Decoding refuses images larger than these (EBitmapLoadingFailed "... is too large"):
+  // a few bytes of file may declare gigabytes of pixels. Process-wide; callers that need
+  // larger images raise them, up to MaxSide and MaxBytes (beyond: EArgumentOutOfRangeException).
+  static constexpr int32_t DefaultDecodeMaxSide = 16384;
+  static constexpr int64_t DefaultDecodeMaxBytes = int64_t(256) << 20;
+  static void SetDecodeLimits(int32_t AMaxSide, int64_t AMaxBytes);
+  static int32_t GetDecodeMaxSide();
+  static int64_t GetDecodeMaxBytes();
 
   TBitmap();
   TBitmap(int32_t AWidth, int32_t AHeight);

@@ -10,6 +10,8 @@
 #include <new>
 
 #include "framework/io/Path.h"
+#include "framework/rtl/Finally.h"
+#include "framework/rtl/SysUtils.h"
 
 namespace quorvel {
 
@@ -231,7 +233,37 @@ void TZipFile::Open(TStream* stream, TZipMode mode) {
   FStream = stream;
   FMode = mode;
   Refresh();
-  if (mode != zmWrite) ReadDirectoryOffsets();
+  if (mode != zmWrite) {
+    ReadDirectoryOffsets();
+    try {
+      CheckOverlappingRecords();
+    } catch (const EZipException&) {
+      zip_discard(FZip);
+      FZip = nullptr;
+      FSource.reset();
+      FStream = nullptr;
+      FMode = zmClosed;
+      FLive.clear();
+      FNames.clear();
+      FOffsets.clear();
+      FSpans.clear();
+      throw;
+    }
+  }
+}
+
+// Entries are read once per record: records that point into each other's data let a small
+// archive inflate without bound. Local headers are at least 30 bytes before the data.
+void TZipFile::CheckOverlappingRecords() {
+  std::vector<TRecordSpan> spans = FSpans;
+  std::sort(spans.begin(), spans.end(), [](const TRecordSpan& a, const TRecordSpan& b) { return a.Offset < b.Offset; });
+  for (size_t i = 1; i < spans.size(); ++i) {
+    const TRecordSpan& a = spans[i - 1];
+    const TRecordSpan& b = spans[i];
+    if (b.Offset < a.Offset + 30 + a.CompressedSize)
+      throw EZipException(Format("Invalid zip archive: directory records %d and %d overlap (data at offset %d)",
+                                 {std::min(a.Record, b.Record), std::max(a.Record, b.Record), int64_t(b.Offset)}));
+  }
 }
 
 void TZipFile::Close() {
@@ -268,6 +300,7 @@ void TZipFile::Close() {
   FLive.clear();
   FNames.clear();
   FOffsets.clear();
+  FSpans.clear();
   if (rc != 0) throw EZipException(error);
 }
 
@@ -287,6 +320,7 @@ void TZipFile::Refresh() {
 // Anything unexpected leaves the table empty (headers then report offset 0).
 void TZipFile::ReadDirectoryOffsets() {
   FOffsets.clear();
+  FSpans.clear();
   try {
     const int64_t size = FStream->GetSize();
     if (size < 22) return;
@@ -315,6 +349,31 @@ void TZipFile::ReadDirectoryOffsets() {
       const uint16_t commentLen = Get16(&cd[p + 32]);
       if (p + 46 + nameLen + extraLen + commentLen > cd.size()) break;
       FOffsets.emplace_back(std::string(reinterpret_cast<const char*>(&cd[p + 46]), nameLen), Get32(&cd[p + 42]));
+      uint64_t compressed = Get32(&cd[p + 20]);
+      uint64_t offset = Get32(&cd[p + 42]);
+      // Zip64: the values saturated in the record follow in its extra field, in this order.
+      if (compressed == 0xFFFFFFFF || offset == 0xFFFFFFFF) {
+        const uint8_t* x = &cd[p + 46 + nameLen];
+        for (size_t q = 0; q + 4 <= extraLen;) {
+          const uint16_t id = Get16(x + q), len = Get16(x + q + 2);
+          if (q + 4 + len > extraLen) break;
+          if (id == 0x0001) {
+            size_t f = q + 4;
+            auto next = [&](uint64_t& value) {
+              if (value != 0xFFFFFFFF || f + 8 > q + 4 + len) return;
+              value = uint64_t(Get32(x + f)) | uint64_t(Get32(x + f + 4)) << 32;
+              f += 8;
+            };
+            uint64_t uncompressed = Get32(&cd[p + 24]);
+            next(uncompressed);
+            next(compressed);
+            next(offset);
+            break;
+          }
+          q += 4 + len;
+        }
+      }
+      FSpans.push_back({offset, compressed, static_cast<int32_t>(FSpans.size())});
       p += 46 + nameLen + extraLen + commentLen;
     }
   } catch (const Exception&) {
@@ -432,36 +491,64 @@ TZipHeader TZipFile::GetHeader(int32_t index) const {
   return h;
 }
 
+void TZipFile::SetMaxEntrySize(uint64_t value) {
+  if (value > MaxEntrySizeLimit)
+    throw EArgumentOutOfRangeException(Format("Zip entry size limit %d is out of range (at most %d)",
+                                              {int64_t(value), int64_t(MaxEntrySizeLimit)}));
+  FMaxEntrySize = value;
+}
+
 void TZipFile::Read(int32_t index, TBytes& bytes, TZipHeader& header) {
   RequireOpen("Read");
   header = GetHeader(index);
   const uint64_t zi = ZipIndex(index);
-  zip_file_t* f = zip_fopen_index(FZip, zi, 0);
-  if (!f) RaiseZip("Cannot read \"" + FNames[static_cast<size_t>(index)] + "\"");
-  bytes.clear();
-  // Grow by what arrives, not by the declared size: a damaged header may claim gigabytes.
-  constexpr size_t kChunk = 256 * 1024;
-  size_t used = 0;
-  for (;;) {
-    bytes.resize(used + kChunk);
-    const zip_int64_t n = zip_fread(f, bytes.data() + used, kChunk);
-    if (n < 0) {
-      const std::string msg = "Cannot read \"" + FNames[static_cast<size_t>(index)] + "\": " + zip_file_strerror(f);
-      zip_fclose(f);
-      throw EZipException(msg);
-    }
-    if (n == 0) break;
-    used += static_cast<size_t>(n);
+  const std::string& name = FNames[static_cast<size_t>(index)];
+  zip_stat_t st;
+  zip_stat_init(&st);
+  if (zip_stat_index(FZip, zi, 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE))
+    RaiseZip("Cannot read the size of \"" + name + "\"");
+  // The declared size decides the allocation, so it is checked first; the data must then
+  // fill exactly that size.
+  if (st.size > FMaxEntrySize)
+    throw EZipException(Format("Cannot read \"%s\": its declared size %d is larger than the limit %d",
+                               {name, int64_t(std::min<uint64_t>(st.size, INT64_MAX)), int64_t(FMaxEntrySize)}));
+  TBytes data;
+  try {
+    data.resize(static_cast<size_t>(st.size));
+  } catch (const std::bad_alloc&) {
+    throw EZipException(Format("Cannot read \"%s\": out of memory for %d bytes", {name, int64_t(st.size)}));
   }
-  bytes.resize(used);
+  zip_file_t* f = zip_fopen_index(FZip, zi, 0);
+  if (!f) RaiseZip("Cannot read \"" + name + "\"");
+  ++FOpenEntries;
+  auto close = Finally([&] {
+    if (f == nullptr) return;
+    zip_fclose(f);
+    --FOpenEntries;
+  });
+  auto fail = [&](const std::string& reason) { throw EZipException("Cannot read \"" + name + "\": " + reason); };
+  uint64_t used = 0;
+  while (used < st.size) {
+    const zip_int64_t n = zip_fread(f, data.data() + used, st.size - used);
+    if (n < 0) fail(zip_file_strerror(f));
+    if (n == 0) fail(Format("corrupt entry (%d bytes of %d declared)", {int64_t(used), int64_t(st.size)}));
+    used += static_cast<uint64_t>(n);
+  }
+  uint8_t extra = 0;
+  const zip_int64_t more = zip_fread(f, &extra, 1);
+  if (more < 0) fail(zip_file_strerror(f));
+  if (more > 0) fail(Format("corrupt entry (more data than the %d bytes declared)", {int64_t(st.size)}));
   const int rc = zip_fclose(f);
+  f = nullptr;
+  --FOpenEntries;
   if (rc != 0) {
     zip_error_t e;
     zip_error_init_with_code(&e, rc);
-    const std::string msg = "Cannot read \"" + FNames[static_cast<size_t>(index)] + "\": " + zip_error_strerror(&e);
+    const std::string msg = "Cannot read \"" + name + "\": " + zip_error_strerror(&e);
     zip_error_fini(&e);
     throw EZipException(msg);
   }
+  bytes = std::move(data);
 }
 
 void TZipFile::Read(int32_t index, TBytes& bytes) {

@@ -8,6 +8,12 @@
 // delete it, which for a stream means nothing valid is left. A zero-byte stream opens as a
 // new, empty archive. Damaged archives, missing entries and failing streams raise
 // EZipException with libzip's description.
+//
+// Reading trusts no size in the archive: an entry is read up to the size its directory
+// record declares (an entry that inflates to more is corrupt), declared sizes past
+// GetMaxEntrySize are refused before anything is allocated, and an archive whose directory
+// records share or overlap their data (a few bytes that inflate once per record) is
+// refused when it is opened.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -92,6 +98,15 @@ public:
   void Delete(std::string_view name);
   void Delete(int32_t index);
 
+  // The largest entry Read accepts (declared uncompressed size); DefaultMaxEntrySize unless
+  // set. Values past MaxEntrySizeLimit raise EArgumentOutOfRangeException.
+  static constexpr uint64_t DefaultMaxEntrySize = uint64_t(1) << 30;
+  static constexpr uint64_t MaxEntrySizeLimit = uint64_t(1) << 40;
+  uint64_t GetMaxEntrySize() const { return FMaxEntrySize; }
+  void SetMaxEntrySize(uint64_t value);
+  // Entries opened by Read and not yet closed (0 whenever no Read is running).
+  int32_t GetOpenEntryCount() const { return FOpenEntries; }
+
   static bool IsValid(const std::string& fileName);
   static bool IsValid(TStream* stream);
 
@@ -103,6 +118,7 @@ private:
   uint64_t ZipIndex(int32_t index) const;
   void Refresh();
   void ReadDirectoryOffsets();
+  void CheckOverlappingRecords();
   [[noreturn]] void RaiseZip(const std::string& what) const;
 
   zip* FZip = nullptr;
@@ -113,6 +129,14 @@ private:
   std::vector<uint64_t> FLive;       // libzip index of each live entry
   std::vector<std::string> FNames;   // name of each live entry
   std::vector<std::pair<std::string, uint32_t>> FOffsets;  // local-header offsets at open
+  struct TRecordSpan {
+    uint64_t Offset;          // of the local header
+    uint64_t CompressedSize;
+    int32_t Record;           // position in the central directory
+  };
+  std::vector<TRecordSpan> FSpans;  // every directory record read at open
+  uint64_t FMaxEntrySize = DefaultMaxEntrySize;
+  int32_t FOpenEntries = 0;
 };
 
 }  // namespace quorvel

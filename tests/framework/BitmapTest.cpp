@@ -12,6 +12,7 @@
 #include "framework/gui/Bitmap.h"
 #include "framework/gui/PixelFormat.h"
 #include "framework/io/Stream.h"
+#include "framework/rtl/Finally.h"
 
 namespace quorvel {
 namespace {
@@ -365,6 +366,214 @@ TEST(Bitmap, RegisteredDecoderTakesFormatsStbDoesNot) {
   EXPECT_EQ(bitmap->GetWidth(), 2);
   UnregisterBitmapDecoder(handle);
   EXPECT_THROW(bitmap->LoadFromBytes(blob), EBitmapLoadingFailed);
+}
+
+// ---- Decoders and their limits ----------------------------------------------------------
+
+const std::string CorpusDir = DataDir + "/../fuzz/corpus/bitmap";
+
+// Expected decodes of the seed images (tests/fuzz/make_seeds.py writes them): the channel
+// conversions of each decoder, interlacing, transparency and GIF frames inside the screen.
+TEST(BitmapDecoders, SeedImagesDecodeToTheirKnownPixels) {
+  struct TCase {
+    const char* File;
+    int Width, Height;
+    std::vector<TRgba> Pixels;  // row by row
+  } cases[] = {
+      {"png-gray16.png", 2, 2, {{0x12, 0x12, 0x12, 255}, {255, 255, 255, 255}, {0, 0, 0, 255}, {0x80, 0x80, 0x80, 255}}},
+      {"png-palette-trns.png", 3, 2,
+       {{255, 0, 0, 0x80}, {0, 255, 0, 255}, {0, 0, 255, 255}, {0, 0, 255, 255}, {0, 255, 0, 255}, {255, 0, 0, 0x80}}},
+      {"png-gray1.png", 9, 1,
+       {{255, 255, 255, 255}, {0, 0, 0, 255}, {255, 255, 255, 255}, {0, 0, 0, 255}, {255, 255, 255, 255},
+        {0, 0, 0, 255}, {255, 255, 255, 255}, {0, 0, 0, 255}, {255, 255, 255, 255}}},
+      {"bmp-24-3x2.bmp", 3, 2, std::vector<TRgba>(6, TRgba{30, 20, 10, 255})},
+      // Stored rows 0..3 arrive in interlace order (0, 2, 1, 3); index 3 is transparent.
+      {"gif-interlaced-transparent-4x4.gif", 4, 4, {}},
+      {"gif-local-table-frame-inside.gif", 5, 5, {}},
+  };
+  const TRgba red{255, 0, 0, 255}, green{0, 255, 0, 255}, blue{0, 0, 255, 255}, black{0, 0, 0, 255}, clear{0, 0, 0, 0};
+  for (const TRgba& row : {red, blue, green, clear})
+    for (int x = 0; x < 4; ++x) cases[4].Pixels.push_back(row);
+  cases[5].Pixels.assign(25, clear);  // no background colour: transparent outside the 3x2 frame
+  const TRgba frame[2][3] = {{black, red, black}, {red, black, red}};
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x) cases[5].Pixels[size_t((y + 1) * 5 + x + 1)] = frame[y][x];
+
+  for (const TCase& c : cases) {
+    TOwned<TBitmap> bitmap(New<TBitmap>());
+    bitmap->LoadFromFile(CorpusDir + "/" + c.File);
+    ASSERT_EQ(bitmap->GetWidth(), c.Width) << c.File;
+    ASSERT_EQ(bitmap->GetHeight(), c.Height) << c.File;
+    std::vector<uint8_t> expected;
+    for (const TRgba& p : c.Pixels) expected.insert(expected.end(), {p.B, p.G, p.R, p.A});
+    EXPECT_EQ(bitmap->Pixels(), expected) << c.File;
+  }
+
+  // Interlaced PNG (Adam7) and a progressive JPEG: every pixel in place.
+  TOwned<TBitmap> interlaced(New<TBitmap>());
+  interlaced->LoadFromFile(CorpusDir + "/png-interlaced-9x9.png");
+  ASSERT_EQ(interlaced->GetWidth(), 9);
+  for (int y = 0; y < 9; ++y)
+    for (int x = 0; x < 9; ++x) {
+      const uint8_t* p = &interlaced->Pixels()[size_t(y * 9 + x) * 4];
+      EXPECT_EQ((std::vector<int>{p[0], p[1], p[2], p[3]}), (std::vector<int>{99, y * 30, x * 30, 255})) << x << "," << y;
+    }
+  TOwned<TBitmap> baseline(New<TBitmap>()), progressive(New<TBitmap>());
+  baseline->LoadFromFile(CorpusDir + "/jpeg-420-24x16.jpg");
+  progressive->LoadFromFile(CorpusDir + "/jpeg-progressive-24x16.jpg");
+  ASSERT_EQ(progressive->GetWidth(), 24);
+  ASSERT_EQ(progressive->GetHeight(), 16);
+  for (size_t i = 0; i < progressive->Pixels().size(); ++i) {
+    // The same gradient (quality 75 and the default 75): within the codec's rounding.
+    EXPECT_NEAR(progressive->Pixels()[i], baseline->Pixels()[i], 24) << i;
+    if (i % 4 == 3) {
+      EXPECT_EQ(progressive->Pixels()[i], 255);
+    }
+  }
+}
+
+// Inputs that once made the old decoder write past its tables, read uninitialised memory,
+// shift out of range or allocate 2 GB: each fails cleanly and keeps the image.
+TEST(BitmapDecoders, HostileInputsFailCleanly) {
+  const std::vector<uint8_t> jpeg = ReadFile(DataDir + "/BitmapBlocks16x8.jpg");
+  struct TCase {
+    const char* Name;
+    std::vector<uint8_t> Bytes;
+    const char* Message;
+  } cases[] = {
+      {"Huffman table overflow", ReadFile(CorpusDir + "/regress-jpeg-dht-overflow.jpg"), "corrupt JPEG"},
+      {"scan with an undefined table", ReadFile(CorpusDir + "/regress-jpeg-undefined-table.jpg"), "corrupt JPEG"},
+      {"cut scan", ReadFile(CorpusDir + "/regress-jpeg-cut-scan.jpg"), "corrupt JPEG"},
+      {"JPEG cut 8 bytes before its end", std::vector<uint8_t>(jpeg.begin(), jpeg.end() - 8), "corrupt JPEG"},
+      {"34-byte GIF of 16898x13645", ReadFile(CorpusDir + "/regress-gif-16898x13645.gif"), "GIF image of 16898x13645 is too large"},
+      {"GIF without image", {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, ';'}, "corrupt GIF image (no image)"},
+      {"GIF frame outside the screen",
+       {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0, 0xFF, 0, 0, 0, 0, 0, ',', 0, 0, 0, 0, 2, 0, 1, 0, 0, 2, 2,
+        'D', 1, 0, ';'},
+       "frame outside the screen"},
+      {"PNG of 0x0", [] {
+         std::vector<uint8_t> png = ReadFile(DataDir + "/BitmapRgba4x3.png");
+         std::fill(png.begin() + 16, png.begin() + 24, uint8_t(0));
+         return png;
+       }(), "corrupt PNG"},
+  };
+  ASSERT_EQ(cases[0].Bytes.size(), 23u);
+  ASSERT_EQ(cases[4].Bytes.size(), 34u);
+  TOwned<TBitmap> bitmap(New<TBitmap>());
+  bitmap->LoadFromFile(DataDir + "/BitmapRgba4x3.png");
+  for (const TCase& c : cases) {
+    try {
+      bitmap->LoadFromBytes(c.Bytes);
+      ADD_FAILURE() << c.Name << ": no exception";
+    } catch (const EBitmapLoadingFailed& e) {
+      EXPECT_NE(std::string(e.what()).find(c.Message), std::string::npos) << c.Name << ": " << e.what();
+    }
+    ExpectPng4x3(*bitmap);
+  }
+}
+
+// Every prefix of every seed image loads or raises the loading exception, and a failure
+// keeps the image that was there.
+TEST(BitmapDecoders, EveryCutOfTheSeedImagesFailsCleanly) {
+  TOwned<TBitmap> bitmap(New<TBitmap>());
+  const std::vector<uint8_t> png = ReadFile(DataDir + "/BitmapRgba4x3.png");
+  bitmap->LoadFromBytes(png);
+  for (const auto& entry : fs::directory_iterator(CorpusDir)) {
+    const std::vector<uint8_t> bytes = ReadFile(entry.path().string());
+    const std::string name = entry.path().filename().string();
+    for (size_t length = 1; length < bytes.size(); ++length) {
+      try {
+        bitmap->LoadFromBytes(std::span<const uint8_t>(bytes.data(), length));
+        bitmap->LoadFromBytes(png);
+      } catch (const EBitmapLoadingFailed&) {
+        ExpectPng4x3(*bitmap);
+        if (testing::Test::HasFailure()) FAIL() << name << " cut at " << length;
+      }
+    }
+  }
+}
+
+// PNG, JPEG or BMP bytes of a width x height image, encoded by the bitmap's own writers.
+std::vector<uint8_t> Encoded(const char* extension, int width, int height) {
+  TOwned<TBitmap> image(New<TBitmap>(width, height));
+  image->Clear(MakeAlphaColor(200, 100, 50, 255));
+  const fs::path path = fs::temp_directory_path() / (std::string("quorvel-bitmap-limit") + extension);
+  image->SaveToFile(path.string());
+  std::vector<uint8_t> bytes = ReadFile(path.string());
+  fs::remove(path);
+  return bytes;
+}
+
+TEST(BitmapDecoders, DeclaredSizesAreCheckedAgainstTheLimits) {
+  EXPECT_EQ(TBitmap::GetDecodeMaxSide(), 16384);
+  EXPECT_EQ(TBitmap::GetDecodeMaxBytes(), int64_t(256) << 20);
+  auto restore = Finally([] { TBitmap::SetDecodeLimits(TBitmap::DefaultDecodeMaxSide, TBitmap::DefaultDecodeMaxBytes); });
+  struct TCase {
+    const char* Extension;
+    int Width, Height;
+    int32_t MaxSide;  // 0: the defaults
+    int64_t MaxBytes;
+    bool Loads;
+  } cases[] = {
+      {".png", 16384, 1, 0, 0, true},  // a side at the default limit
+      {".png", 16385, 1, 0, 0, false},
+      {".jpg", 1, 16385, 0, 0, false},
+      {".bmp", 16385, 1, 0, 0, false},
+      {".png", 64, 32, 64, 64 * 32 * 4, true},  // both limits met exactly
+      {".png", 64, 33, 64, 64 * 32 * 4, false},  // one row over the byte limit
+      {".jpg", 33, 64, 64, 64 * 32 * 4, false},
+      {".bmp", 64, 33, 64, 64 * 32 * 4, false},
+      {".png", 65, 1, 64, 64 * 32 * 4, false},  // one pixel over the side limit
+      {".jpg", 65, 1, 64, 64 * 32 * 4, false},
+      {".png", 16385, 1, 20000, TBitmap::DefaultDecodeMaxBytes, true},  // raised by the setter
+      {".jpg", 20000, 1, 20000, TBitmap::DefaultDecodeMaxBytes, true},
+  };
+  for (const TCase& c : cases) {
+    const std::vector<uint8_t> bytes = Encoded(c.Extension, c.Width, c.Height);
+    TBitmap::SetDecodeLimits(c.MaxSide ? c.MaxSide : TBitmap::DefaultDecodeMaxSide,
+                             c.MaxBytes ? c.MaxBytes : TBitmap::DefaultDecodeMaxBytes);
+    TOwned<TBitmap> bitmap(New<TBitmap>());
+    const std::string what = std::string(c.Extension) + " " + std::to_string(c.Width) + "x" + std::to_string(c.Height);
+    if (c.Loads) {
+      EXPECT_NO_THROW(bitmap->LoadFromBytes(bytes)) << what;
+      EXPECT_EQ(bitmap->GetWidth(), c.Width) << what;
+      continue;
+    }
+    try {
+      bitmap->LoadFromBytes(bytes);
+      ADD_FAILURE() << what << ": loaded";
+    } catch (const EBitmapLoadingFailed& e) {
+      const std::string size = std::to_string(c.Width) + "x" + std::to_string(c.Height) + " is too large";
+      EXPECT_NE(std::string(e.what()).find(size), std::string::npos) << what << ": " << e.what();
+    }
+    EXPECT_TRUE(bitmap->IsEmpty()) << what;
+  }
+
+  // A progressive JPEG keeps 6 bytes a pixel of coefficients at 4:4:4: they count too.
+  TBitmap::SetDecodeLimits(64, 64 * 64 * 4);
+  TOwned<TBitmap> jpeg(New<TBitmap>());
+  jpeg->LoadFromFile(CorpusDir + "/jpeg-444-64x64.jpg");
+  EXPECT_EQ(jpeg->GetWidth(), 64);
+  try {
+    jpeg->LoadFromFile(CorpusDir + "/jpeg-progressive-444-64x64.jpg");
+    ADD_FAILURE() << "progressive JPEG loaded";
+  } catch (const EBitmapLoadingFailed& e) {
+    EXPECT_NE(std::string(e.what()).find("JPEG image of 64x64 is too large"), std::string::npos) << e.what();
+  }
+  TBitmap::SetDecodeLimits(64, 64 * 64 * 16);
+  jpeg->LoadFromFile(CorpusDir + "/jpeg-progressive-444-64x64.jpg");
+  EXPECT_EQ(jpeg->GetWidth(), 64);
+
+  // The setter takes at most the bitmap's own limits and keeps the old values on refusal.
+  TBitmap::SetDecodeLimits(100, 4000);
+  for (auto [side, bytes] : {std::pair<int32_t, int64_t>{0, 4000}, {TBitmap::MaxSide + 1, 4000}, {100, 3},
+                             {100, TBitmap::MaxBytes + 1}}) {
+    EXPECT_THROW(TBitmap::SetDecodeLimits(side, bytes), EArgumentOutOfRangeException) << side << " " << bytes;
+    EXPECT_EQ(TBitmap::GetDecodeMaxSide(), 100);
+    EXPECT_EQ(TBitmap::GetDecodeMaxBytes(), 4000);
+  }
+  TBitmap::SetDecodeLimits(TBitmap::MaxSide, TBitmap::MaxBytes);
+  EXPECT_EQ(TBitmap::GetDecodeMaxSide(), TBitmap::MaxSide);
 }
 
 TEST(PixelFormat, OrdinalsNamesAndSizesFollowTheSharedTable) {

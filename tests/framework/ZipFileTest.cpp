@@ -309,6 +309,158 @@ TEST_F(ZipFiles, DamagedArchivesRaiseZipExceptionsAndNeverCrash) {
   EXPECT_TRUE(TZipFile::IsValid(path));
 }
 
+// ---- Reading that trusts no size in the archive ------------------------------------------
+
+const std::string ZipCorpus = std::string(QUORVEL_TEST_DATA_DIR) + "/../fuzz/corpus/zip";
+
+// Offset of the central directory record of `name` and of its local header.
+struct TRecordAt {
+  size_t Central = 0, Local = 0;
+};
+TRecordAt FindRecord(const TBytes& zip, const std::string& name) {
+  for (size_t p = 0; p + 46 <= zip.size(); ++p) {
+    if (zip[p] != 'P' || zip[p + 1] != 'K' || zip[p + 2] != 1 || zip[p + 3] != 2) continue;
+    const size_t nameLen = zip[p + 28] | zip[p + 29] << 8;
+    if (std::string(reinterpret_cast<const char*>(&zip[p + 46]), nameLen) != name) continue;
+    return {p, size_t(zip[p + 42] | zip[p + 43] << 8 | zip[p + 44] << 16 | size_t(zip[p + 45]) << 24)};
+  }
+  ADD_FAILURE() << "no record for " << name;
+  return {};
+}
+
+void Put32(TBytes& bytes, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+TEST_F(ZipFiles, EntriesAreReadExactlyToTheirDeclaredSize) {
+  const TBytes big = Text(5000, 3);
+  TBytesStream archive;
+  {
+    TZipFile z;
+    z.Open(&archive, zmWrite);
+    z.Add(big, "deflated.txt");
+    z.Add(big, "stored.txt", zcStored);
+    z.Add(C, "other.txt");
+    z.Close();
+  }
+  const TBytes good = archive.GetBytes();
+  struct TCase {
+    const char* Entry;
+    uint32_t Declared;
+    const char* Message;
+  } cases[] = {
+      {"deflated.txt", 4000, "more data than the 4000 bytes declared"},
+      {"stored.txt", 4999, "more data than the 4999 bytes declared"},
+      {"deflated.txt", 6000, "5000 bytes of 6000 declared"},
+      {"deflated.txt", 0, "more data than the 0 bytes declared"},
+  };
+  for (const TCase& c : cases) {
+    TBytes bad = good;
+    const TRecordAt at = FindRecord(bad, c.Entry);
+    Put32(bad, at.Central + 24, c.Declared);
+    Put32(bad, at.Local + 22, c.Declared);
+    TBytesStream s(bad);
+    TZipFile z;
+    z.Open(&s, zmRead);
+    EXPECT_EQ(z.GetHeader(z.IndexOf(c.Entry)).UncompressedSize, c.Declared);
+    TBytes out = {7, 7};
+    try {
+      z.Read(c.Entry, out);
+      ADD_FAILURE() << c.Entry << " declared " << c.Declared << ": no exception";
+    } catch (const EZipException& e) {
+      EXPECT_NE(std::string(e.what()).find(c.Message), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.Entry), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(out, (TBytes{7, 7})) << "a failed read leaves the caller's bytes alone";
+    EXPECT_EQ(z.GetOpenEntryCount(), 0) << "the entry is closed after the failure";
+    z.Read("other.txt", out);  // the archive stays usable
+    EXPECT_EQ(out, C);
+  }
+}
+
+TEST_F(ZipFiles, DeclaredSizesPastTheLimitAreRefusedBeforeReading) {
+  TBytesStream archive;
+  {
+    TZipFile z;
+    z.Open(&archive, zmWrite);
+    z.Add(Text(5000, 1), "a.txt");
+    z.Close();
+  }
+  TZipFile z;
+  z.Open(&archive, zmRead);
+  EXPECT_EQ(z.GetMaxEntrySize(), TZipFile::DefaultMaxEntrySize);
+  TBytes out;
+  z.SetMaxEntrySize(4999);
+  try {
+    z.Read("a.txt", out);
+    ADD_FAILURE() << "no exception";
+  } catch (const EZipException& e) {
+    EXPECT_NE(std::string(e.what()).find("declared size 5000 is larger than the limit 4999"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(z.GetOpenEntryCount(), 0);
+  z.SetMaxEntrySize(5000);
+  z.Read("a.txt", out);
+  EXPECT_EQ(out, Text(5000, 1));
+  EXPECT_THROW(z.SetMaxEntrySize(TZipFile::MaxEntrySizeLimit + 1), EArgumentOutOfRangeException);
+  EXPECT_EQ(z.GetMaxEntrySize(), 5000u);
+  z.Close();
+
+  // 1,678 bytes holding one bzip2 entry of 2 GiB of zeros: refused by its declared size, from
+  // memory and from a file, without inflating anything.
+  const std::string bomb = ZipCorpus + "/regress-bzip2-2gib-zeros.zip";
+  for (bool fromFile : {false, true}) {
+    TBytesStream memory(TFile::ReadAllBytes(bomb));
+    TZipFile zip;
+    if (fromFile)
+      zip.Open(bomb, zmRead);
+    else
+      zip.Open(&memory, zmRead);
+    ASSERT_EQ(zip.GetFileCount(), 1);
+    EXPECT_EQ(zip.GetHeader(0).UncompressedSize, 0x80000000u);
+    try {
+      zip.Read(0, out);
+      ADD_FAILURE() << "no exception";
+    } catch (const EZipException& e) {
+      EXPECT_NE(std::string(e.what()).find("declared size 2147483648 is larger than the limit 1073741824"),
+                std::string::npos)
+          << e.what();
+    }
+    EXPECT_EQ(zip.GetOpenEntryCount(), 0);
+  }
+}
+
+TEST_F(ZipFiles, ArchivesWhoseRecordsShareDataAreRefusedWhenOpened) {
+  struct TCase {
+    const char* File;
+    const char* Message;
+  } cases[] = {
+      {"two-records-one-entry.zip", "directory records 0 and 1 overlap"},
+      {"regress-1000-records-one-entry.zip", "overlap"},  // 1,000 x 1 MiB from 1 KiB of deflate
+  };
+  for (const TCase& c : cases) {
+    const std::string path = ZipCorpus + "/" + c.File;
+    TZipFile z;
+    for (bool fromFile : {false, true}) {
+      TBytesStream memory(TFile::ReadAllBytes(path));
+      try {
+        if (fromFile)
+          z.Open(path, zmRead);
+        else
+          z.Open(&memory, zmRead);
+        ADD_FAILURE() << c.File << ": opened";
+      } catch (const EZipException& e) {
+        EXPECT_NE(std::string(e.what()).find(c.Message), std::string::npos) << e.what();
+      }
+      EXPECT_EQ(z.GetMode(), zmClosed);
+      EXPECT_EQ(z.GetFileCount(), 0);
+    }
+    EXPECT_FALSE(TZipFile::IsValid(path)) << c.File;
+    // The same object opens a sound archive afterwards.
+    z.Open(ZipCorpus + "/two-entries.zip", zmRead);
+    EXPECT_EQ(z.GetFileCount(), 2);
+  }
+}
+
 TEST_F(ZipFiles, MisuseRaisesClearErrors) {
   const std::string path = PathOf("m.zip");
   WriteThree(path);
