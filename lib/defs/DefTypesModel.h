@@ -42,7 +42,7 @@ public:
   void SetIsStandalone(bool AValue) { FIsStandalone = AValue; }
   const std::string& GetFilename() const noexcept { return FFilename; }
   void SetFilename(std::string AValue) { FFilename = std::move(AValue); }
-  TModelMetaDef* GetMetaData() const noexcept { return FMetaData; }
+  TModelMetaDef* GetMetaData() const noexcept { return FMetaData.get(); }
 
   // The mesh's estimate plus the file name, the materials (keys included) and the armatures.
   int64_t GetSize() const override;
@@ -90,6 +90,8 @@ public:
   // Enters a definition with its JSON object (again: the newer object). Nothing outside a read.
   // Both must live until the pass; a read that fails ends without it (EndLateResolve).
   void AddLateResolve(TCustomDef* ADef, const TJSONObject* AJSON);
+  // Takes a definition out of the list (a definition leaves it when it is freed).
+  void RemoveLateResolve(TCustomDef* ADef);
   // Calls LateResolveFromJSON once for every entry; entries answering True are dropped.
   void LateResolve();
   // Ends a read: frees the list (also after a failed read).
@@ -107,7 +109,7 @@ private:
   TLightList* FLights = nullptr;
   TCameraList* FCameras = nullptr;
   TArmatureList* FArmatures = nullptr;
-  TModelMetaDef* FMetaData;
+  TOwned<TModelMetaDef> FMetaData;
 };
 
 // Scope of one whole-model read: the late-resolution list lives as long as the scope.
