@@ -850,21 +850,19 @@ void TMeshDef::AcquireBVH() {
   auto freeTree = Finally([&bvh] {
     if (bvh) FreeBVH(bvh.get());
   });
-  {
-    if (ib && ib->Length() > 0) {
-      const size_t count = size_t(ib->Length());
-      if (ib->Format() == TIndexFormat::UInt32) {
-        std::vector<uint32_t> idx(count);
-        std::memcpy(idx.data(), ib->Buffer(), count * 4);
-        *bvh = TBVHGeometry::Create(positions, idx, TMatrix3D::Identity());
-      } else {
-        std::vector<uint16_t> idx(count);
-        std::memcpy(idx.data(), ib->Buffer(), count * 2);
-        *bvh = TBVHGeometry::Create(positions, idx, TMatrix3D::Identity());
-      }
+  if (ib && ib->Length() >= 3) {
+    // Triangles naming a vertex that does not exist are left out, as the search without a
+    // tree leaves them out: both answer alike for any data read.
+    std::vector<uint32_t> idx;
+    idx.reserve(size_t(ib->Length()));
+    for (int32_t t = 0; t + 2 < ib->Length(); t += 3) {
+      const uint32_t i0 = ib->GetIndices(t), i1 = ib->GetIndices(t + 1), i2 = ib->GetIndices(t + 2);
+      if (i0 >= positions.size() || i1 >= positions.size() || i2 >= positions.size()) continue;
+      idx.insert(idx.end(), {i0, i1, i2});
     }
-    BuildBVH(bvh.get());
+    if (!idx.empty()) *bvh = TBVHGeometry::Create(positions, idx, TMatrix3D::Identity());
   }
+  BuildBVH(bvh.get());
   FBVH = bvh.release();
 }
 

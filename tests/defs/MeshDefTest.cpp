@@ -764,6 +764,17 @@ TEST(MeshTreeTest, RayCastPathsAgreeUnderTransforms) {
       if (x) EXPECT_NEAR(h1.Distance(h2), 0.0f, 1e-3f);
     }
   }
+  // A triangle naming a vertex that does not exist is left out by both paths alike.
+  auto holes = MakeMesh({{-1, -1, 0}, {1, -1, 0}, {0, 1, 0}}, {0, 1, 7, 0, 2, 1, 9, 9, 9});
+  auto holesTree = MakeMesh({{-1, -1, 0}, {1, -1, 0}, {0, 1, 0}}, {0, 1, 7, 0, 2, 1, 9, 9, 9});
+  ASSERT_NO_THROW(holesTree->AcquireBVH());
+  for (const TPoint3D& from : {TPoint3D(0, 0, 5), TPoint3D(0, -0.5f, -5), TPoint3D(3, 3, 5)}) {
+    TPoint3D h1, n1, h2, n2;
+    const TPoint3D dir(0, 0, from.Z > 0 ? -1.0f : 1.0f);
+    const bool x = holes->RayCastIntersect(from, dir, TMatrix3D::Identity(), TMatrix3D::Identity(), h1, n1);
+    EXPECT_EQ(holesTree->RayCastIntersect(from, dir, TMatrix3D::Identity(), TMatrix3D::Identity(), h2, n2), x);
+    if (x) EXPECT_EQ(h1, h2);
+  }
   // A vertex group casts over its parent's vertices without a tree as well.
   auto parent = MakeMesh({{-1, -1, 0}, {1, -1, 0}, {0, 1, 0}}, {0, 2, 1});
   auto* group = New<TVertexGroupDef>(parent.get());
