@@ -609,6 +609,9 @@ void TCustomMeshDef::ReadVertices(const TJSONObject* AValue) {
     if (FVertexFormat.Contains(TVertexFormat(f))) vertexSize += TVertexBuffer::ComponentSize(TVertexFormat(f));
   if (int64_t(n) * vertexSize > MaxBufferBytes)
     throw Exception(Format("invalid vertex count %d - the vertex data would exceed 2 GB", {n}));
+  // Vertices without components hold nothing that could be read or written back.
+  if (vertexSize == 0)
+    throw Exception(Format("invalid vertex count %d - the vertex format holds no component", {n}));
   // A count is believed only as far as the data goes: at least one value (or byte) per vertex,
   // so that a few bytes of text can never ask for gigabytes.
   if (!values) {

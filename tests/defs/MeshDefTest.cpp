@@ -328,6 +328,8 @@ TEST(MeshDefJsonTest, BadDocumentsRaiseClearErrors) {
        "invalid vertex count 100000000 - \"Vertices\" supplies only 4 bytes", "0"},
       {R"("VertexFormat":"Vertex,Normal","VertexCount":2000,"VerticesDataType":"Values","Vertices":{"Positions":[0,0,0],"Normals":[0,0,1,0,0,1]})",
        "invalid vertex count 2000 - \"Vertices\" supplies only 6 values", "0"},
+      {R"("VertexFormat":"Colour","VertexCount":2,"Vertices":"0 0 0 0")",
+       "invalid vertex count 2 - the vertex format holds no component", "0"},
       {R"("Meshes":[1])", "", "1"},
       {R"("Meshes":{})", "", "1"},
   };

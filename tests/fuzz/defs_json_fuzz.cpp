@@ -5,6 +5,7 @@
 // was read writes text that reads back to the same text.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -34,6 +35,12 @@ TOwned<TModelDef> ReadModel(std::string_view AText, std::unique_ptr<TJSONValue>&
   return model;
 }
 
+// Says what broke (and the texts involved) before the crash that libFuzzer records.
+[[noreturn]] void Fail(const char* AWhat, const std::string& AFirst, const std::string& ASecond = {}) {
+  std::fprintf(stderr, "defs_json_fuzz: %s\n--- first:\n%s\n--- second:\n%s\n", AWhat, AFirst.c_str(), ASecond.c_str());
+  std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -56,8 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::unique_ptr<TJSONValue> written;
   TOwned<TModelDef> back = ReadModel(first, written);
-  if (!back) std::abort();  // a written model must read back
+  if (!back) Fail("a written model does not read back", first);
   std::unique_ptr<TJSONObject> again(back->ToJSON());
-  if (again->ToJSON() != first) std::abort();
+  if (again->ToJSON() != first) Fail("a written model reads back to another text", first, again->ToJSON());
   return 0;
 }
