@@ -2,7 +2,7 @@
 // meshes, vertex groups, instances, properties, material references), the late pass, written,
 // read back and written again. Whatever the input, reading answers a model or raises the
 // run-time's exception (never crashes, hangs or allocates beyond the data), and a model that
-// was read writes text that reads back to the same text.
+// was read writes text that reads back; written once more, the text no longer changes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -61,10 +61,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TPoint3D hit, normal;
   (void)model->RayCastIntersect({0, 0, 10}, {0, 0, -1}, TMatrix3D::Identity(), TMatrix3D::Identity(), hit, normal);
 
+  // A written model reads back. The first write may still drop what the reader ignores (a
+  // vertex index map without indices); from then on the text is a fixed point.
+  std::string second;
+  {
+    std::unique_ptr<TJSONValue> written;
+    TOwned<TModelDef> back = ReadModel(first, written);
+    if (!back) Fail("a written model does not read back", first);
+    std::unique_ptr<TJSONObject> json(back->ToJSON());
+    second = json->ToJSON();
+  }
   std::unique_ptr<TJSONValue> written;
-  TOwned<TModelDef> back = ReadModel(first, written);
-  if (!back) Fail("a written model does not read back", first);
+  TOwned<TModelDef> back = ReadModel(second, written);
+  if (!back) Fail("a written model does not read back", second);
   std::unique_ptr<TJSONObject> again(back->ToJSON());
-  if (again->ToJSON() != first) Fail("a written model reads back to another text", first, again->ToJSON());
+  if (again->ToJSON() != second) Fail("a written model reads back to another text", second, again->ToJSON());
   return 0;
 }
