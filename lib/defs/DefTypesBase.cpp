@@ -3,11 +3,13 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <memory>
 
 #include "framework/rtl/SysUtils.h"
 #include "lib/defs/DefTypesArmature.h"
 #include "lib/defs/DefTypesLights.h"
 #include "lib/defs/DefTypesMesh.h"
+#include "lib/defs/DefTypesModel.h"
 #include "lib/defs/DefTypesTransform.h"
 #include "lib/defs/DefTypesText.h"
 
@@ -22,6 +24,8 @@ constexpr const char* SMissingRecordValue = "Missing value in RecordType \"%s\" 
 constexpr const char* SUnexpectedRecordValue =
     "Unexpected value type in RecordType \"%s\" found in JSONToRttiValue of %s";
 constexpr const char* SUnsupportedRecordType = "Unsupported RecordType \"%s\" found in JSONToRttiValue of %s";
+constexpr const char* SOutOfRangeRecordValue =
+    "TCustomDef.JSONToRttiValue(%s) - value out of the single range in \"%s\"";
 // The class JSONToRttiValue is called on; every use goes through TCustomDef.
 constexpr const char* SRttiOwner = "TCustomDef";
 
@@ -31,18 +35,20 @@ bool IsFloatText(std::string_view AText) {
   return AText.find_first_of(".,eE") != std::string_view::npos;
 }
 
+// A non-finite value raises (JSON has no number for it); nothing half-built is left behind.
 TJSONArray* FloatArray(std::initializer_list<float> AValues) {
-  auto* arr = new TJSONArray;
+  std::unique_ptr<TJSONArray> arr(new TJSONArray);
   arr->Reserve(AValues.size());
   for (float v : AValues) arr->AddElement(new TJSONNumber(static_cast<double>(v)));
-  return arr;
+  return arr.release();
 }
 
 TJSONObject* RecordObject(const char* ATypeName, TJSONValue* AValue) {
-  auto* obj = new TJSONObject;
+  std::unique_ptr<TJSONValue> value(AValue);
+  std::unique_ptr<TJSONObject> obj(new TJSONObject);
   obj->AddPair("RecordType", ATypeName);
-  obj->AddPair("Value", AValue);
-  return obj;
+  obj->AddPair("Value", value.release());
+  return obj.release();
 }
 
 TJSONValue* RecordToJSON(const TValue& AValue) {
@@ -86,14 +92,14 @@ TJSONValue* RecordToJSON(const TValue& AValue) {
   }
   if (name == "TUBOUniformDef") {
     const auto u = AValue.AsType<TUBOUniformDef>();
-    auto* obj = new TJSONObject;
+    std::unique_ptr<TJSONObject> obj(new TJSONObject);
     obj->AddPair("RecordType", "TUBOUniformDef");
     obj->AddPair("Name", u.Name);
     obj->AddPair("DataType", u.DataType);
     obj->AddPair("Layout", u.Layout);
     obj->AddPair("ArrayLength", u.ArrayLength);
     obj->AddPair("ValueAsString", u.ValueAsString);
-    return obj;
+    return obj.release();
   }
   return new TJSONString(AValue.ToString());
 }
@@ -113,7 +119,13 @@ template <size_t N>
 std::array<float, N> RecordFloats(const TJSONValue* AValue, const std::string& ARecordType) {
   const TJSONArray* arr = RecordArray(AValue, static_cast<int>(N), ARecordType);
   std::array<float, N> r{};
-  for (size_t i = 0; i < N; ++i) r[i] = DoubleToSingle(arr->Items(static_cast<int>(i))->As<TJSONNumber>()->AsDouble());
+  for (size_t i = 0; i < N; ++i) {
+    const double d = arr->Items(static_cast<int>(i))->As<TJSONNumber>()->AsDouble();
+    // A value beyond the single range would come back as infinity, which no writer can store.
+    if (!(std::fabs(d) <= double(std::numeric_limits<float>::max())))
+      throw Exception(Format(SOutOfRangeRecordValue, ARecordType, arr->ToJSON()));
+    r[i] = static_cast<float>(d);
+  }
   return r;
 }
 
@@ -197,6 +209,10 @@ TValue JSONToRecord(const TJSONObject* AObject, const std::string& ARecordType) 
 
 // ---------------------------------------------------------------------------------------
 // TCustomDef
+
+TCustomDef::~TCustomDef() {
+  if (FLateResolveIn) FLateResolveIn->RemoveLateResolve(this);
+}
 
 int64_t TCustomDef::GetSize() const { return InstanceSize() + GetStringSize(FId); }
 

@@ -61,7 +61,8 @@ class TCustomDef : public TObject {
 
 public:
   TCustomDef() = default;
-  ~TCustomDef() override = default;
+  // Leaves the late-resolution list of a model being read, so that the pass never meets it.
+  ~TCustomDef() override;
 
   const std::string& GetId() const noexcept { return FId; }
   void SetId(std::string AValue) { FId = std::move(AValue); }
@@ -120,7 +121,10 @@ public:
   static TValue JSONToRttiValue(const TJSONValue* AJSON);
 
 private:
+  friend class TModelDef;
   std::string FId;
+  // The model whose late-resolution list holds this definition; null when none does.
+  TModelDef* FLateResolveIn = nullptr;
 };
 
 // A JSON number as an Integer: a text with ".", "," or an exponent is read as a double and

@@ -1,5 +1,7 @@
 #include "lib/defs/DefTypesMaterial.h"
 
+#include <cmath>
+#include <limits>
 #include <memory>
 
 #include "lib/defs/DefTypesModel.h"
@@ -196,8 +198,12 @@ void TMaterialDef::FromJSON(TModelDef* AModel, const TJSONObject* AValue) {
     FUseVertexColor = ReadJSONBoolean(AValue, "UseVertexColor", false);
     FUseSpecular = ReadJSONBoolean(AValue, "UseSpecular", false);
   }
+  // Beyond the single range a value would become infinity, which no writer can store.
   auto single = [AValue](const char* AName, float ADefault) {
-    return DoubleToSingle(ReadJSONFloat(AValue, AName, ADefault));
+    const double d = ReadJSONFloat(AValue, AName, ADefault);
+    if (!(std::fabs(d) <= double(std::numeric_limits<float>::max())))
+      throw EConvertError(Format("invalid \"%s\" value - out of the single range", {AName}));
+    return static_cast<float>(d);
   };
   FUseOpacity = ReadJSONBoolean(AValue, "UseOpacity", false);
   FOpacity = single("Opacity", 1.0f);

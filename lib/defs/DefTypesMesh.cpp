@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "framework/gui3d/MeshData.h"
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/SysUtils.h"
 #include "framework/rtl/Thread.h"
 #include "lib/defs/DefTypesModel.h"
@@ -165,39 +166,32 @@ void AddLateMaterial(TModelDef*, TMaterialRefDef*, const TJSONObject*) {}
 TCustomMeshDef::TCustomMeshDef(TCustomDef* AOwner)
     : TTransformDef(AOwner),
       FVertexFormat(VertexFormatsFromMask(DefaultMeshVertexFormatMask)),
-      FVertexIndexMap(new TVertexIndexMap()),
-      FInstances(new TInstanceList(true)),
+      FVertexIndexMap(New<TVertexIndexMap>()),
+      FInstances(New<TInstanceList>(true)),
       FAlive(std::make_shared<TAliveToken>()) {}
 
 TCustomMeshDef::~TCustomMeshDef() {
-  try {
-    {
-      std::lock_guard<std::recursive_mutex> lock(FAlive->Lock);
-      FAlive->Alive = false;
-    }
-    UnlinkMeshBuffer();
-    FreeAndNil(FBufferObject);
-    FreeMaterialRef(FMaterial);
-    FreeAndNil(FInstances);
-    ReleaseIndexSource();
-    ReleaseVertexSource();
-    FreeAndNil(FVertexIndexMap);
-  } catch (...) {
+  {
+    std::lock_guard<std::recursive_mutex> lock(FAlive->Lock);
+    FAlive->Alive = false;
   }
+  Quietly("mesh definition: unlink mesh buffer", [this] { UnlinkMeshBuffer(); });
+  FreeQuietlyAndNil(FBufferObject, "mesh definition: buffer object");
+  FreeQuietlyAndNil(FMaterial, "mesh definition: material reference");
+  FreeQuietly(FInstances.release(), "mesh definition: instances");
+  Quietly("mesh definition: index buffer", [this] { ReleaseIndexSource(); });
+  Quietly("mesh definition: vertex buffer", [this] { ReleaseVertexSource(); });
+  FreeQuietly(FVertexIndexMap.release(), "mesh definition: vertex index map");
 }
 
 void TCustomMeshDef::ReleaseVertexSource() {
-  TVertexBuffer* p = FVertexSource;
-  FVertexSource = nullptr;
-  if (!FVertexSourceBorrowed) delete p;
-  FVertexSourceBorrowed = false;
+  TMaybeOwned<TVertexBuffer> old = std::move(FVertexSource);
+  old.Reset();
 }
 
 void TCustomMeshDef::ReleaseIndexSource() {
-  TIndexBuffer* p = FIndexSource;
-  FIndexSource = nullptr;
-  if (!FIndexSourceBorrowed) delete p;
-  FIndexSourceBorrowed = false;
+  TMaybeOwned<TIndexBuffer> old = std::move(FIndexSource);
+  old.Reset();
 }
 
 void TCustomMeshDef::SetMaterial(TMaterialRefDef* AValue) {
@@ -212,8 +206,8 @@ void TCustomMeshDef::SetMaterialReference(TMaterialDef* AMaterial) {
   if (FMaterial) SetMaterialRef(FMaterial, AMaterial);
 }
 
-TIndexBuffer* TCustomMeshDef::GetIndexSource() const { return FIndexSource; }
-TVertexBuffer* TCustomMeshDef::GetVertexSource() const { return FVertexSource; }
+TIndexBuffer* TCustomMeshDef::GetIndexSource() const { return FIndexSource.get(); }
+TVertexBuffer* TCustomMeshDef::GetVertexSource() const { return FVertexSource.get(); }
 
 // ---- GPU link ----
 
@@ -230,7 +224,7 @@ void TCustomMeshDef::QueueOnMain(std::function<void()> AWork) {
 }
 
 void TCustomMeshDef::PushBuffers(TMeshBufferObject* ABufferObject) {
-  if (FVertexSource) ABufferObject->PushData(TMeshBufferComponent::All, FVertexSource);
+  if (FVertexSource) ABufferObject->PushData(TMeshBufferComponent::All, FVertexSource.get());
   if (FIndexSource)
     ABufferObject->PushData(TMeshBufferComponent::Indices, FIndexSource->Buffer(),
                             static_cast<intptr_t>(FIndexSource->Size()));
@@ -300,10 +294,8 @@ void TCustomMeshDef::LinkMeshBuffer(TMeshBufferObject* ABufferObject, TVertexBuf
   FBuffersLinked = true;
   FBufferObject = New<TMeshBufferObject>(nullptr);
   FBufferObject->AssignBufferObject(ABufferObject);
-  FVertexSource = AVertices;
-  FVertexSourceBorrowed = AVertices != nullptr;
-  FIndexSource = AIndices;
-  FIndexSourceBorrowed = AIndices != nullptr;
+  FVertexSource.ResetBorrowed(AVertices);
+  FIndexSource.ResetBorrowed(AIndices);
   FIsStatic = true;
 }
 
@@ -363,33 +355,33 @@ void TCustomMeshDef::SetVertexFormatByVertexData(const TVertexData* AVertex) {
 void TCustomMeshDef::CreateVertexSource(const TVertexFormats& AFormat) {
   ReleaseVertexSource();
   FVertexFormat = AFormat;
-  FVertexSource = new TVertexBuffer(AFormat, 0);
+  FVertexSource.ResetOwned(New<TVertexBuffer>(AFormat, 0));
 }
 
 void TCustomMeshDef::CreateIndexSource(TIndexFormat AFormat) {
   ReleaseIndexSource();
   FIndexFormat = AFormat;
-  FIndexSource = new TIndexBuffer(0, AFormat);
+  FIndexSource.ResetOwned(New<TIndexBuffer>(0, AFormat));
 }
 
 void TCustomMeshDef::SetVertices(const TVertexBuffer* AVertices) {
   // Copy before releasing: AVertices may be our own buffer.
-  auto* copy = new TVertexBuffer(AVertices ? AVertices->Format() : FVertexFormat, 0);
+  TOwned<TVertexBuffer> copy(New<TVertexBuffer>(AVertices ? AVertices->Format() : FVertexFormat, 0));
   if (AVertices) copy->Assign(*AVertices);
   ReleaseVertexSource();
-  FVertexSource = copy;
+  FVertexSource.ResetOwned(copy.release());
 }
 
 void TCustomMeshDef::SetIndices(const TIndexBuffer* AIndices) {
-  auto* copy = new TIndexBuffer(0, AIndices ? AIndices->Format() : FIndexFormat);
+  TOwned<TIndexBuffer> copy(New<TIndexBuffer>(0, AIndices ? AIndices->Format() : FIndexFormat));
   if (AIndices) copy->Assign(*AIndices);
   ReleaseIndexSource();
-  FIndexSource = copy;
+  FIndexSource.ResetOwned(copy.release());
 }
 
 void TCustomMeshDef::WriteVertexRecords(const std::vector<TVertexData>& AVertices, int32_t AIndex, int32_t ACount,
                                         int32_t AFirst) {
-  TVertexBuffer* buf = FVertexSource;
+  TVertexBuffer* buf = FVertexSource.get();
   const int32_t offPos = buf->OffsetOf(TVertexFormat::Vertex);
   const int32_t offNormal = buf->OffsetOf(TVertexFormat::Normal);
   const int32_t offBinormal = buf->OffsetOf(TVertexFormat::BiNormal);
@@ -422,7 +414,7 @@ void TCustomMeshDef::AddVertices(const std::vector<TVertexData>& AVertices, int3
   CheckRange(AVertices.size(), AIndex, ACount, "vertex");
   ReleaseVertexSource();
   SetVertexFormatByVertexData(&AVertices.front());
-  FVertexSource = new TVertexBuffer(FVertexFormat, ACount);
+  FVertexSource.ResetOwned(New<TVertexBuffer>(FVertexFormat, ACount));
   WriteVertexRecords(AVertices, AIndex, ACount, 0);
 }
 
@@ -456,7 +448,7 @@ void TCustomMeshDef::AddIndices(const std::vector<uint32_t>& AIndices, int32_t A
                                 int32_t AOffset) {
   CheckRange(AIndices.size(), AIndex, ACount, "index");
   ReleaseIndexSource();
-  FIndexSource = new TIndexBuffer(ACount, FIndexFormat);
+  FIndexSource.ResetOwned(New<TIndexBuffer>(ACount, FIndexFormat));
   WriteIndexValues(AIndices.data() + AIndex, ACount, AOffset, 0);
 }
 
@@ -466,7 +458,7 @@ void TCustomMeshDef::AddIndices(const std::vector<TTriangleIndex>& ATriangles, i
   if (int64_t(ACount) * 3 > std::numeric_limits<int32_t>::max())
     throw EArgumentOutOfRangeException("too many indices for one index buffer");
   ReleaseIndexSource();
-  FIndexSource = new TIndexBuffer(ACount * 3, FIndexFormat);
+  FIndexSource.ResetOwned(New<TIndexBuffer>(ACount * 3, FIndexFormat));
   if (ACount > 0) WriteIndexValues(ATriangles[size_t(AIndex)].data(), int64_t(ACount) * 3, AOffset, 0);
 }
 
@@ -498,10 +490,10 @@ void TCustomMeshDef::AppendIndices(const std::vector<TTriangleIndex>& ATriangles
   if (ACount > 0) WriteIndexValues(ATriangles[size_t(AIndex)].data(), int64_t(ACount) * 3, AOffset, first);
 }
 
-std::vector<TPoint3D> TCustomMeshDef::GetVertexPositions() const { return PositionsOf(FVertexSource); }
+std::vector<TPoint3D> TCustomMeshDef::GetVertexPositions() const { return PositionsOf(FVertexSource.get()); }
 
 void TCustomMeshDef::AddVertexIndexMap(const TVertexIndexMap* AMap, int32_t AOffset) {
-  if (!FVertexIndexMap) FVertexIndexMap = new TVertexIndexMap();
+  if (!FVertexIndexMap) FVertexIndexMap.reset(New<TVertexIndexMap>());
   if (AOffset == 0) {
     FVertexIndexMap->Assign(AMap);
     return;
@@ -534,73 +526,79 @@ int64_t TCustomMeshDef::GetSize() const {
 
 // ---- JSON ----
 
-TJSONObject* TCustomMeshDef::ToJSON() const {
-  TJSONObject* obj = TTransformDef::ToJSON();
-  try {
-    const TVertexBuffer* vb = FVertexSource;
-    const TIndexBuffer* ib = FIndexSource;
-    const int32_t n = vb ? vb->Length() : 0;
-    obj->AddPair("IsStatic", FIsStatic);
-    obj->AddPair("VertexFormat", VertexFormatsToStr(FVertexFormat));
-    obj->AddPair("VertexCount", n);
-    obj->AddPair("VerticesDataType", "Values");
-    auto* vertices = new TJSONObject();
-    obj->AddPair("Vertices", vertices);
-    if (vb) {
-      for (int a = 0; a < 12; ++a) {
-        const TArraySlot& slot = VertexArraySlots[a];
-        auto* arr = new TJSONArray();
-        vertices->AddPair(VertexArrayKeys[a], arr);
-        // Float colours are written through their 32-bit accessor so that they survive a
-        // round trip in the stored form's "Color0".."Color3".
-        const bool present = vb->HasFormat(slot.Format) || vb->HasFormat(slot.FloatColor);
-        if (!present || n == 0) continue;
-        arr->Reserve(size_t(n) * size_t(slot.Group));
-        if (slot.Group == 1) {
-          const int ch = int(slot.Format) - int(TVertexFormat::Color0);
-          for (int32_t i = 0; i < n; ++i) arr->AddElement(new TJSONNumber(ToCardinal(vb->GetColor(ch, i))));
-          continue;
-        }
-        const uint8_t* p = vb->Buffer() + vb->OffsetOf(slot.Format);
-        const size_t stride = size_t(vb->VertexSize());
-        for (int32_t i = 0; i < n; ++i, p += stride) {
-          float f[3];
-          std::memcpy(f, p, sizeof(float) * size_t(slot.Group));
-          for (int c = 0; c < slot.Group; ++c) arr->AddElement(new TJSONNumber(static_cast<double>(f[c])));
-        }
+void TCustomMeshDef::WriteVertexArrays(TJSONObject* AVertices) const {
+  const TVertexBuffer* vb = FVertexSource.get();
+  const int32_t n = vb->Length();
+  for (int a = 0; a < 12; ++a) {
+    const TArraySlot& slot = VertexArraySlots[a];
+    auto* arr = new TJSONArray();
+    AVertices->AddPair(VertexArrayKeys[a], arr);
+    // Float colours are written through their 32-bit accessor so that they survive a
+    // round trip in the stored form's "Color0".."Color3".
+    const bool present = vb->HasFormat(slot.Format) || vb->HasFormat(slot.FloatColor);
+    if (!present || n == 0) continue;
+    arr->Reserve(size_t(n) * size_t(slot.Group));
+    if (slot.Group == 1) {
+      const int ch = int(slot.Format) - int(TVertexFormat::Color0);
+      for (int32_t i = 0; i < n; ++i) arr->AddElement(new TJSONNumber(ToCardinal(vb->GetColor(ch, i))));
+      continue;
+    }
+    const uint8_t* p = vb->Buffer() + vb->OffsetOf(slot.Format);
+    const size_t stride = size_t(vb->VertexSize());
+    for (int32_t i = 0; i < n; ++i, p += stride) {
+      float f[3];
+      std::memcpy(f, p, sizeof(float) * size_t(slot.Group));
+      for (int c = 0; c < slot.Group; ++c) {
+        // JSON has no number for it; say where it is rather than fail somewhere in the writer.
+        if (!std::isfinite(f[c]))
+          throw Exception(Format("mesh \"%s\": %s of vertex %d is not a finite number",
+                                 {GetId(), std::string(VertexArrayKeys[a]), i}));
+        arr->AddElement(new TJSONNumber(static_cast<double>(f[c])));
       }
     }
-    obj->AddPair("IndexFormat", static_cast<int32_t>(FIndexFormat));
-    const int32_t m = ib ? ib->Length() : 0;
-    obj->AddPair("IndexCount", m);
-    obj->AddPair("IndicesDataType", "Values");
-    auto* indices = new TJSONArray();
-    obj->AddPair("Indices", indices);
-    indices->Reserve(size_t(m));
-    for (int32_t i = 0; i < m; ++i) indices->AddElement(new TJSONNumber(ib->GetIndices(i)));
-    auto* map = new TJSONObject();
-    obj->AddPair("VertexIndexMap", map);
-    if (FVertexIndexMap) {
-      for (const auto& pair : *FVertexIndexMap) {
-        auto* arr = new TJSONArray();
-        map->AddPair(std::to_string(pair.Key), arr);
-        arr->Reserve(pair.Value.size());
-        for (uint32_t v : pair.Value) arr->AddElement(new TJSONNumber(v));
-      }
-    }
-    obj->AddPair("FaceOrientation", static_cast<int32_t>(FFaceOrientation));
-    if (const std::string* id = MaterialRefId(FMaterial))
-      obj->AddPair("Material", *id);
-    else
-      obj->AddPair("Material", new TJSONNull());
-    auto* instances = new TJSONArray();
-    obj->AddPair("Instances", instances);
-    for (TMeshInstanceDef* inst : *FInstances) instances->AddElement(inst->ToJSON());
-  } catch (...) {
-    delete obj;
-    throw;
   }
-  return obj;
+}
+
+TJSONObject* TCustomMeshDef::ToJSON() const {
+  std::unique_ptr<TJSONObject> obj(TTransformDef::ToJSON());
+  const TVertexBuffer* vb = FVertexSource.get();
+  const TIndexBuffer* ib = FIndexSource.get();
+  const int32_t n = vb ? vb->Length() : 0;
+  obj->AddPair("IsStatic", FIsStatic);
+  // The header describes the data written: a buffer's own format, whatever the fields say.
+  obj->AddPair("VertexFormat", VertexFormatsToStr(vb ? vb->Format() : FVertexFormat));
+  obj->AddPair("VertexCount", n);
+  obj->AddPair("VerticesDataType", "Values");
+  auto* vertices = new TJSONObject();
+  obj->AddPair("Vertices", vertices);
+  if (vb) WriteVertexArrays(vertices);
+  obj->AddPair("IndexFormat", static_cast<int32_t>(ib ? ib->Format() : FIndexFormat));
+  const int32_t m = ib ? ib->Length() : 0;
+  obj->AddPair("IndexCount", m);
+  obj->AddPair("IndicesDataType", "Values");
+  auto* indices = new TJSONArray();
+  obj->AddPair("Indices", indices);
+  indices->Reserve(size_t(m));
+  for (int32_t i = 0; i < m; ++i) indices->AddElement(new TJSONNumber(ib->GetIndices(i)));
+  auto* map = new TJSONObject();
+  obj->AddPair("VertexIndexMap", map);
+  if (FVertexIndexMap) {
+    for (const auto& pair : *FVertexIndexMap) {
+      auto* arr = new TJSONArray();
+      map->AddPair(std::to_string(pair.Key), arr);
+      arr->Reserve(pair.Value.size());
+      for (uint32_t v : pair.Value) arr->AddElement(new TJSONNumber(v));
+    }
+  }
+  obj->AddPair("FaceOrientation", static_cast<int32_t>(FFaceOrientation));
+  if (const std::string* id = MaterialRefId(FMaterial))
+    obj->AddPair("Material", *id);
+  else
+    obj->AddPair("Material", new TJSONNull());
+  auto* instances = new TJSONArray();
+  obj->AddPair("Instances", instances);
+  for (TMeshInstanceDef* inst : *FInstances) instances->AddElement(inst->ToJSON());
+  return obj.release();
 }
 
 void TCustomMeshDef::ReadVertices(const TJSONObject* AValue) {
@@ -614,17 +612,37 @@ void TCustomMeshDef::ReadVertices(const TJSONObject* AValue) {
     if (FVertexFormat.Contains(TVertexFormat(f))) vertexSize += TVertexBuffer::ComponentSize(TVertexFormat(f));
   if (int64_t(n) * vertexSize > MaxBufferBytes)
     throw Exception(Format("invalid vertex count %d - the vertex data would exceed 2 GB", {n}));
-  ReleaseVertexSource();
-  FVertexSource = new TVertexBuffer(FVertexFormat, n);
-  TVertexBuffer* buf = FVertexSource;
+  // Vertices without components hold nothing that could be read or written back.
+  if (vertexSize == 0)
+    throw Exception(Format("invalid vertex count %d - the vertex format holds no component", {n}));
+  // A count is believed only as far as the data goes: at least one value (or byte) per vertex,
+  // so that a few bytes of text can never ask for gigabytes.
   if (!values) {
     const std::vector<uint8_t> bytes = StrToBytes(vv->Value());
-    const size_t count = std::min<size_t>(bytes.size(), size_t(buf->Size()));
-    if (count) std::memcpy(buf->Buffer(), bytes.data(), count);
+    if (bytes.size() < size_t(n))
+      throw Exception(Format("invalid vertex count %d - \"Vertices\" supplies only %d bytes", {n, int64_t(bytes.size())}));
+    ReleaseVertexSource();
+    FVertexSource.ResetOwned(New<TVertexBuffer>(FVertexFormat, n));
+    const size_t count = std::min<size_t>(bytes.size(), size_t(FVertexSource->Size()));
+    if (count) std::memcpy(FVertexSource->Buffer(), bytes.data(), count);
     return;
   }
   if (!vv->Is<TJSONObject>()) throw Exception("invalid json data type for \"Vertices\"");
   const auto* obj = static_cast<const TJSONObject*>(vv);
+  int64_t supplied = 0;
+  for (int a = 0; a < 12; ++a) {
+    const TJSONValue* v = obj->GetValue(VertexArrayKeys[a]);
+    if (!v) continue;
+    const TJSONArray* arr = v->As<TJSONArray>();
+    const TArraySlot& slot = VertexArraySlots[a];
+    if (FVertexFormat.Contains(slot.Format) || FVertexFormat.Contains(slot.FloatColor))
+      supplied = std::max<int64_t>(supplied, arr->Count());
+  }
+  if (supplied < n)
+    throw Exception(Format("invalid vertex count %d - \"Vertices\" supplies only %d values", {n, supplied}));
+  ReleaseVertexSource();
+  FVertexSource.ResetOwned(New<TVertexBuffer>(FVertexFormat, n));
+  TVertexBuffer* buf = FVertexSource.get();
   for (int a = 0; a < 12; ++a) {
     const TJSONValue* v = obj->GetValue(VertexArrayKeys[a]);
     if (!v) continue;
@@ -663,17 +681,23 @@ void TCustomMeshDef::ReadIndices(const TJSONObject* AValue) {
     throw Exception(Format("invalid index count %d - the index data would exceed 2 GB", {m}));
   const bool values = IsValuesForm(AValue, "IndicesDataType");
   if (const TJSONValue* iv = AValue->GetValue("Indices")) {
+    // As for vertices: at least one value (or byte) per index.
     if (!values) {
       const std::vector<uint8_t> bytes = StrToBytes(iv->Value());
+      if (bytes.size() < size_t(m))
+        throw Exception(Format("invalid index count %d - \"Indices\" supplies only %d bytes", {m, int64_t(bytes.size())}));
       // Older documents carry no width: 4 bytes per index can only be 32-bit data.
       if (!hasFormat && bytes.size() == size_t(m) * 4) FIndexFormat = TIndexFormat::UInt32;
       ReleaseIndexSource();
-      FIndexSource = new TIndexBuffer(m, FIndexFormat);
+      FIndexSource.ResetOwned(New<TIndexBuffer>(m, FIndexFormat));
       const size_t count = std::min<size_t>(bytes.size(), size_t(FIndexSource->Size()));
       if (count) std::memcpy(FIndexSource->Buffer(), bytes.data(), count);
     } else {
       const TJSONArray* arr = iv->Is<TJSONArray>() ? static_cast<const TJSONArray*>(iv) : nullptr;
-      if (arr && !hasFormat) {
+      if (!arr) throw Exception("invalid json data type for \"Indices\"");
+      if (arr->Count() < m)
+        throw Exception(Format("invalid index count %d - \"Indices\" supplies only %d values", {m, arr->Count()}));
+      if (!hasFormat) {
         // Without a width, indices above 65535 would be cut to 16 bits: read them as 32-bit.
         for (const TJSONValue* e : *arr)
           if (e->Kind() == TJSONValue::TKind::Number && NumberToInt64(static_cast<const TJSONNumber*>(e)) > 0xFFFF) {
@@ -682,8 +706,7 @@ void TCustomMeshDef::ReadIndices(const TJSONObject* AValue) {
           }
       }
       ReleaseIndexSource();
-      FIndexSource = new TIndexBuffer(m, FIndexFormat);
-      if (!arr) throw Exception("invalid json data type for \"Indices\"");
+      FIndexSource.ResetOwned(New<TIndexBuffer>(m, FIndexFormat));
       for (int i = 0; i < arr->Count(); ++i) FIndexSource->SetIndices(i, NumberToCardinal(arr->Items(i), "index"));
     }
   }
@@ -692,7 +715,7 @@ void TCustomMeshDef::ReadIndices(const TJSONObject* AValue) {
 
 void TCustomMeshDef::ReadVertexIndexMap(const TJSONValue* AValue) {
   const TJSONObject* obj = AValue->As<TJSONObject>();
-  if (!FVertexIndexMap) FVertexIndexMap = new TVertexIndexMap();
+  if (!FVertexIndexMap) FVertexIndexMap.reset(New<TVertexIndexMap>());
   for (const TJSONPair* pair : *obj) {
     const TJSONArray* arr = pair->GetJsonValue()->As<TJSONArray>();
     uint32_t key = 0;
@@ -797,21 +820,25 @@ void TMeshDef::FromJSON(TModelDef* AModel, const TJSONObject* AValue) {
   if (AValue) {
     if (const TJSONValue* v = AValue->GetValue("Meshes")) {
       const TJSONArray* arr = v->As<TJSONArray>();
-      for (const TJSONValue* e : *arr) {
-        const TJSONObject* childJson = e->As<TJSONObject>();
-        const TClass* cls = FindDefClass(ReadJSONString(childJson, "Type", ""));
-        TOwned<TTransformDef> child(cls->CreateAs<TTransformDef>(this));
-        child->FromJSON(AModel, childJson);
-        AddChild(child.release());
-      }
+      for (const TJSONValue* e : *arr) ReadChild(AModel, e);
     }
   }
   UpdateRenderByVertexGroups();
 }
 
+bool TMeshDef::HasCombinedVertices() const {
+  if (FVertexSource && FVertexSource->Length() > 0) return true;
+  bool found = false;
+  ForEachMeshChild([&found](TMeshDef* child) { found = found || child->HasCombinedVertices(); });
+  return found;
+}
+
 TBoundingBox TMeshDef::GetCombinedBoundingBox() {
   TBoundingBox box = GetBoundingBox();
   ForEachMeshChild([&box](TMeshDef* child) {
+    // A child without vertices (a vertex group, an empty node) has no box: its all-zero
+    // stand-in would pull the union out to the origin.
+    if (!child->HasCombinedVertices()) return;
     const TBoundingBox childBox = child->GetCombinedBoundingBox();
     box = box.IsEmpty(1e-4f) ? childBox : box.Union(childBox);
   });
@@ -824,27 +851,25 @@ void TMeshDef::AcquireBVH() {
   const TVertexBuffer* vb = GetVertexSource();
   const TIndexBuffer* ib = GetIndexSource();
   const std::vector<TPoint3D> positions = PositionsOf(vb);
-  auto* bvh = new TBVHGeometry();
-  try {
-    if (ib && ib->Length() > 0) {
-      const size_t count = size_t(ib->Length());
-      if (ib->Format() == TIndexFormat::UInt32) {
-        std::vector<uint32_t> idx(count);
-        std::memcpy(idx.data(), ib->Buffer(), count * 4);
-        *bvh = TBVHGeometry::Create(positions, idx, TMatrix3D::Identity());
-      } else {
-        std::vector<uint16_t> idx(count);
-        std::memcpy(idx.data(), ib->Buffer(), count * 2);
-        *bvh = TBVHGeometry::Create(positions, idx, TMatrix3D::Identity());
-      }
+  auto bvh = std::make_unique<TBVHGeometry>();
+  // The hierarchy is freed again unless it is handed to FBVH.
+  auto freeTree = Finally([&bvh] {
+    if (bvh) FreeBVH(bvh.get());
+  });
+  if (ib && ib->Length() >= 3) {
+    // Triangles naming a vertex that does not exist are left out, as the search without a
+    // tree leaves them out: both answer alike for any data read.
+    std::vector<uint32_t> idx;
+    idx.reserve(size_t(ib->Length()));
+    for (int32_t t = 0; t + 2 < ib->Length(); t += 3) {
+      const uint32_t i0 = ib->GetIndices(t), i1 = ib->GetIndices(t + 1), i2 = ib->GetIndices(t + 2);
+      if (i0 >= positions.size() || i1 >= positions.size() || i2 >= positions.size()) continue;
+      idx.insert(idx.end(), {i0, i1, i2});
     }
-    BuildBVH(bvh);
-  } catch (...) {
-    FreeBVH(bvh);
-    delete bvh;
-    throw;
+    if (!idx.empty()) *bvh = TBVHGeometry::Create(positions, idx, TMatrix3D::Identity());
   }
-  FBVH = bvh;
+  BuildBVH(bvh.get());
+  FBVH = bvh.release();
 }
 
 void TMeshDef::ReleaseOwnBVH() {
@@ -886,7 +911,15 @@ bool TMeshDef::RayCastIntersect(const TPoint3D& ARayPos, const TPoint3D& ARayDir
     ANormal = TurnNormal(hit.Normal, normalMatrix);
     return hit.Hit;
   }
-  if (TAABB::FromBoundingBox(GetBoundingBox()).Raycast(ray) < 0) return false;
+  // The ray is in the mesh's local space: test it against the box of the local positions (the
+  // cached box holds Transform, and a vertex group's holds none of the parent's vertices).
+  TPoint3D lo = vb->GetVertices(0), hi = lo;
+  for (int32_t i = 1; i < vb->Length(); ++i) {
+    const TPoint3D p = vb->GetVertices(i);
+    lo = {std::min(lo.X, p.X), std::min(lo.Y, p.Y), std::min(lo.Z, p.Z)};
+    hi = {std::max(hi.X, p.X), std::max(hi.Y, p.Y), std::max(hi.Z, p.Z)};
+  }
+  if (TAABB::FromBoundingBox(TBoundingBox(lo, hi)).Raycast(ray) < 0) return false;
   float best = 100000.0f;
   bool result = false;
   const int32_t vertexCount = vb->Length();
@@ -915,7 +948,7 @@ void TMeshDef::ApplyTransformationMatrixToVertices(const TMatrix3D& ATransform, 
     return;
   }
   ForEachMeshChild([&m](TMeshDef* child) { child->ApplyTransformationMatrixToVertices(m, true); });
-  if (TVertexBuffer* vb = FVertexSource) {
+  if (TVertexBuffer* vb = FVertexSource.get()) {
     const bool normals = vb->HasFormat(TVertexFormat::Normal);
     const bool tangents = vb->HasFormat(TVertexFormat::Tangent);
     const bool binormals = vb->HasFormat(TVertexFormat::BiNormal);
@@ -938,7 +971,7 @@ void TMeshDef::MoveVerticesToPivot() {
 
 void TMeshDef::ApplyToMeshData(TMeshData* AData) {
   if (!AData || !FVertexSource) return;
-  DirtyHackApplyMeshDataBuffers(AData, FVertexSource, FIndexSource);
+  DirtyHackApplyMeshDataBuffers(AData, FVertexSource.get(), FIndexSource.get());
   const TVertexBuffer* vb = AData->GetVertexBuffer();
   if (!vb || vb->Length() < 1) return;
   if (Point3DIsZero(vb->GetNormals(0), 1e-7f)) AData->CalcFaceNormals(true);
@@ -962,7 +995,7 @@ void TMeshDef::ApplyToMeshDef(TMeshDef* ADef, const TCopyVertexOptions& AOptions
   if (ADef->FVertexIndexMap) ADef->FVertexIndexMap->Clear();
   ADef->SetVertices(GetVertexSource());
   ADef->SetIndices(GetIndexSource());
-  if (TVertexBuffer* vb = ADef->FVertexSource) {
+  if (TVertexBuffer* vb = ADef->FVertexSource.get()) {
     for (int32_t i = 0; i < vb->Length(); ++i) {
       TPoint3D p = vb->GetVertices(i);
       if (AOptions.Contains(TCopyVertexOption::ExchangeYZ)) std::swap(p.Y, p.Z);
@@ -991,7 +1024,7 @@ TVertexBuffer* TVertexGroupDef::GetVertexSource() const {
 void TVertexGroupDef::FromJSON(TModelDef* AModel, const TJSONObject* AValue) { TMeshDef::FromJSON(AModel, AValue); }
 
 void TVertexGroupDef::ApplyToMeshData(TMeshData* AData) {
-  if (AData) DirtyHackApplyMeshDataBuffers(AData, nullptr, FIndexSource);
+  if (AData) DirtyHackApplyMeshDataBuffers(AData, nullptr, FIndexSource.get());
 }
 
 // =======================================================================================
@@ -1000,18 +1033,13 @@ void TVertexGroupDef::ApplyToMeshData(TMeshData* AData) {
 TMeshInstanceDef::TMeshInstanceDef(TCustomMeshDef* AOwner) : FMeshRef(AOwner) {}
 
 TJSONObject* TMeshInstanceDef::ToJSON() const {
-  TJSONObject* obj = TCustomDef::ToJSON();
-  try {
-    if (FMeshRef) obj->AddPair("MeshRef", FMeshRef->GetId());
-    obj->AddPair("Position", Point3DToStr(FPosition));
-    obj->AddPair("Scale", Point3DToStr(FScale));
-    obj->AddPair("RotationAngle", Point3DToStr(FRotationAngle));
-    obj->AddPair("RotationCenter", Point3DToStr(FRotationCenter));
-  } catch (...) {
-    delete obj;
-    throw;
-  }
-  return obj;
+  std::unique_ptr<TJSONObject> obj(TCustomDef::ToJSON());
+  if (FMeshRef) obj->AddPair("MeshRef", FMeshRef->GetId());
+  obj->AddPair("Position", Point3DToStr(FPosition));
+  obj->AddPair("Scale", Point3DToStr(FScale));
+  obj->AddPair("RotationAngle", Point3DToStr(FRotationAngle));
+  obj->AddPair("RotationCenter", Point3DToStr(FRotationCenter));
+  return obj.release();
 }
 
 void TMeshInstanceDef::FromJSON(TModelDef* AModel, const TJSONObject* AValue) {

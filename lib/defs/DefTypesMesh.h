@@ -74,9 +74,9 @@ public:
   TMeshBufferObject* GetBufferObject() const { return FBufferObject; }
   const std::vector<TPoint3D>& GetFaceNormals() const { return FFaceNormals; }
   std::vector<TPoint3D>& FaceNormals() { return FFaceNormals; }
-  TVertexIndexMap* GetVertexIndexMap() const { return FVertexIndexMap; }
+  TVertexIndexMap* GetVertexIndexMap() const { return FVertexIndexMap.get(); }
   TMaterialRefDef* GetMaterial() const { return FMaterial; }
-  TInstanceList* GetInstances() const { return FInstances; }
+  TInstanceList* GetInstances() const { return FInstances.get(); }
 
   // Takes ownership; the reference held before is freed (the same one is kept).
   virtual void SetMaterial(TMaterialRefDef* AValue);
@@ -136,8 +136,10 @@ protected:
   void WriteIndexValues(const uint32_t* ASource, int64_t ACount, int32_t AOffset, int32_t AFirst);
   void ReadVertices(const TJSONObject* AValue);
   void ReadIndices(const TJSONObject* AValue);
+
   void ReadVertexIndexMap(const TJSONValue* AValue);
   void ReadMaterial(TModelDef* AModel, const TJSONObject* AValue);
+  void WriteVertexArrays(TJSONObject* AVertices) const;
 
   TVertexFormats FVertexFormat;
   TIndexFormat FIndexFormat = TIndexFormat::UInt32;
@@ -148,14 +150,12 @@ protected:
   bool FBoundingBoxUpdateNeeded = false;
   TBoundingBox FBoundingBox;
   std::vector<TPoint3D> FFaceNormals;
-  TVertexBuffer* FVertexSource = nullptr;
-  TIndexBuffer* FIndexSource = nullptr;
   // Buffers handed in by LinkMeshBuffer belong to someone else.
-  bool FVertexSourceBorrowed = false;
-  bool FIndexSourceBorrowed = false;
-  TVertexIndexMap* FVertexIndexMap = nullptr;
-  TMaterialRefDef* FMaterial = nullptr;
-  TInstanceList* FInstances = nullptr;
+  TMaybeOwned<TVertexBuffer> FVertexSource;
+  TMaybeOwned<TIndexBuffer> FIndexSource;
+  TOwned<TVertexIndexMap> FVertexIndexMap;
+  TMaterialRefDef* FMaterial = nullptr;  // owned
+  TOwned<TInstanceList> FInstances;
   std::shared_ptr<TAliveToken> FAlive;
 };
 
@@ -221,6 +221,8 @@ public:
 protected:
   void UpdateRenderByVertexGroups();
   void ReleaseOwnBVH();
+  // Whether this node or a mesh below it holds vertices: only those take part in a combined box.
+  bool HasCombinedVertices() const;
   // Each direct child that is a mesh (vertex groups included), in list order.
   template <class F>
   void ForEachMeshChild(F&& AFunc) const;

@@ -33,12 +33,14 @@ TModelDef::TModelDef(TMeshDef* AOwner, TObject* APackage)
       FPackage(APackage),
       FMaterials(new TMaterialDictionary(TDictionaryOwnerships{doOwnsValues})),
       FBehaviours(new TBehaviourList(true)),
-      FMetaData(new TModelMetaDef) {
+      FMetaData(New<TModelMetaDef>()) {
   SetId("Model_" + std::to_string(reinterpret_cast<uintptr_t>(this)));
 }
 
 TModelDef::~TModelDef() {
-  FreeQuietlyAndNil(FMetaData, "model metadata");
+  // Definitions freed below must not reach back into a list that is going away.
+  Quietly("late resolution list", [&] { EndLateResolve(); });
+  Quietly("model metadata", [&] { FMetaData.reset(); });
   FreeQuietlyAndNil(FBehaviours, "model behaviours");
   // Materials look their entry up while they are freed; the dictionary empties itself first.
   FreeQuietlyAndNil(FMaterials, "model materials");
@@ -47,7 +49,6 @@ TModelDef::~TModelDef() {
   FreeQuietlyAndNil(FArmatures, "model armatures");
   FreeQuietlyAndNil(FAnimations, "model animations");
   ReleaseLightsAndCameras();
-  FreeQuietlyAndNil(FLateResolveList, "late resolution list");
 }
 
 int64_t TModelDef::GetSize() const {
@@ -415,22 +416,39 @@ void TModelDef::ApplyBitmapCache(TQuorvelBitmapCache* ACache) {
 // ---- late resolution ----
 
 void TModelDef::BeginLateResolve() {
-  Free(FLateResolveList);
+  EndLateResolve();
   FLateResolveList = new TLateResolveList;
 }
 
 void TModelDef::AddLateResolve(TCustomDef* ADef, const TJSONObject* AJSON) {
-  if (FLateResolveList && ADef) FLateResolveList->AddOrSetValue(ADef, AJSON);
+  if (!FLateResolveList || !ADef) return;
+  // Listed in another model's read: it leaves that list (one back reference per definition).
+  if (ADef->FLateResolveIn && ADef->FLateResolveIn != this) ADef->FLateResolveIn->RemoveLateResolve(ADef);
+  FLateResolveList->AddOrSetValue(ADef, AJSON);
+  ADef->FLateResolveIn = this;
+}
+
+void TModelDef::RemoveLateResolve(TCustomDef* ADef) {
+  if (!ADef) return;
+  if (FLateResolveList) FLateResolveList->Remove(ADef);
+  if (ADef->FLateResolveIn == this) ADef->FLateResolveIn = nullptr;
 }
 
 void TModelDef::LateResolve() {
   if (!FLateResolveList) return;
-  // Each entry is asked once; a later entry's answer does not bring an earlier one back.
+  // Each entry is asked once; a later entry's answer does not bring an earlier one back. An
+  // entry freed by an earlier one's resolution has left the list and is not asked.
   for (const auto& entry : FLateResolveList->ToArray()) {
-    if (entry.Key->LateResolveFromJSON(this, entry.Value)) FLateResolveList->Remove(entry.Key);
+    if (!FLateResolveList->ContainsKey(entry.Key)) continue;
+    if (entry.Key->LateResolveFromJSON(this, entry.Value)) RemoveLateResolve(entry.Key);
   }
 }
 
-void TModelDef::EndLateResolve() { FreeAndNil(FLateResolveList); }
+void TModelDef::EndLateResolve() {
+  if (!FLateResolveList) return;
+  for (const auto& entry : *FLateResolveList)
+    if (entry.Key->FLateResolveIn == this) entry.Key->FLateResolveIn = nullptr;
+  FreeAndNil(FLateResolveList);
+}
 
 }  // namespace quorvel

@@ -51,7 +51,7 @@ public:
   void SetIsStandalone(bool AValue) { FIsStandalone = AValue; }
   const std::string& GetFilename() const noexcept { return FFilename; }
   void SetFilename(std::string AValue) { FFilename = std::move(AValue); }
-  TModelMetaDef* GetMetaData() const noexcept { return FMetaData; }
+  TModelMetaDef* GetMetaData() const noexcept { return FMetaData.get(); }
 
   // The mesh's estimate plus the file name, the materials (keys included), the armatures,
   // controllers and animations.
@@ -165,6 +165,8 @@ public:
   // Enters a definition with its JSON object (again: the newer object). Nothing outside a read.
   // Both must live until the pass; a read that fails ends without it (EndLateResolve).
   void AddLateResolve(TCustomDef* ADef, const TJSONObject* AJSON);
+  // Takes a definition out of the list (a definition leaves it when it is freed).
+  void RemoveLateResolve(TCustomDef* ADef);
   // Calls LateResolveFromJSON once for every entry; entries answering True are dropped.
   void LateResolve();
   // Ends a read: frees the list (also after a failed read).
@@ -190,7 +192,7 @@ private:
   TAnimationList* FAnimations = nullptr;
   TAnimationDef* FCurrentAnimation = nullptr;  // not owned
   std::vector<TQuorvelTextureAsset*> FTextureAssets;  // not owned, except standalone ones
-  TModelMetaDef* FMetaData;
+  TOwned<TModelMetaDef> FMetaData;
 };
 
 // Scope of one whole-model read: the late-resolution list lives as long as the scope.

@@ -1,6 +1,7 @@
 #include "lib/defs/DefTypesProperties.h"
 
 #include <cmath>
+#include <memory>
 
 #include "framework/rtl/SysUtils.h"
 #include "lib/defs/DefTypesText.h"
@@ -129,13 +130,13 @@ TMetaDef::TMetaDef() : FTags(new TTags) {}
 TMetaDef::~TMetaDef() { Free(FTags); }
 
 TJSONObject* TMetaDef::ToJSON() const {
-  TJSONObject* obj = TCustomDef::ToJSON();
+  std::unique_ptr<TJSONObject> obj(TCustomDef::ToJSON());
   for (const auto& tag : *FTags) {
     const TValue& v = tag.Value;
     switch (v.Kind()) {
       case tkInteger:
       case tkInt64:
-        obj->AddPair(tag.Key, new TJSONNumber(v.AsInteger()));
+        obj->AddPair(tag.Key, new TJSONNumber(v.AsInt64()));
         break;
       case tkFloat: {
         const double d = v.AsExtended();
@@ -154,7 +155,7 @@ TJSONObject* TMetaDef::ToJSON() const {
         break;
     }
   }
-  return obj;
+  return obj.release();
 }
 
 void TMetaDef::FromJSON(TModelDef* AModel, const TJSONObject* AValue) {
@@ -199,7 +200,8 @@ std::string TMetaDef::GetTagAsString(const std::string& AIndex) const { return G
 void TMetaDef::SetTagAsString(const std::string& AIndex, const std::string& AValue) {
   SetTag(AIndex, TValue::From(AValue));
 }
-int64_t TMetaDef::GetTagAsInt(const std::string& AIndex) const { return GetTag(AIndex).AsInteger(); }
+// 64 bits end to end: a count beyond the Integer range must not wrap.
+int64_t TMetaDef::GetTagAsInt(const std::string& AIndex) const { return GetTag(AIndex).AsInt64(); }
 void TMetaDef::SetTagAsInt(const std::string& AIndex, int64_t AValue) { SetTag(AIndex, TValue::From(AValue)); }
 double TMetaDef::GetTagAsFloat(const std::string& AIndex) const { return GetTag(AIndex).AsExtended(); }
 void TMetaDef::SetTagAsFloat(const std::string& AIndex, double AValue) { SetTag(AIndex, TValue::From(AValue)); }
@@ -216,11 +218,11 @@ TBehaviourDef::~TBehaviourDef() { Free(FProperties); }
 int64_t TBehaviourDef::GetSize() const { return TCustomDef::GetSize(); }
 
 TJSONObject* TBehaviourDef::ToJSON() const {
-  TJSONObject* obj = TCustomDef::ToJSON();
+  std::unique_ptr<TJSONObject> obj(TCustomDef::ToJSON());
   obj->AddPair("Type", ClassName());
   obj->AddPair("PrefabClass", FPrefabClass);
-  FProperties->ToJSON(obj);
-  return obj;
+  FProperties->ToJSON(obj.get());
+  return obj.release();
 }
 
 void TBehaviourDef::FromJSON(TModelDef* AModel, const TJSONObject* AValue) {
@@ -239,9 +241,9 @@ TExtensionDef::~TExtensionDef() { Free(FProperties); }
 int64_t TExtensionDef::GetSize() const { return TCustomDef::GetSize() + FProperties->GetSize(); }
 
 TJSONObject* TExtensionDef::ToJSON() const {
-  TJSONObject* obj = TCustomDef::ToJSON();
-  FProperties->ToJSON(obj);
-  return obj;
+  std::unique_ptr<TJSONObject> obj(TCustomDef::ToJSON());
+  FProperties->ToJSON(obj.get());
+  return obj.release();
 }
 
 void TExtensionDef::FromJSON(TModelDef* AModel, const TJSONObject* AValue) {

@@ -109,7 +109,8 @@ void ForEachPiece(std::string_view AText, char ASeparator, F&& AOnPiece) {
 float ParseSingle(std::string_view APiece) {
   double d = 0;
   if (!TryStrToFloat(APiece, d)) return 0;
-  if (std::isfinite(d) && std::fabs(d) > std::numeric_limits<float>::max()) return 0;
+  // "nan", "inf" and values beyond the single range are no finite single either.
+  if (!(std::fabs(d) <= std::numeric_limits<float>::max())) return 0;
   return static_cast<float>(d);
 }
 

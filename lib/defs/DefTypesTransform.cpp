@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/SysUtils.h"
 #include "lib/defs/DefTypesModel.h"
 #include "lib/defs/DefTypesText.h"
@@ -24,6 +25,17 @@ FW_CLASS_NO_MEMBERS(TSkinDef)
 namespace {
 constexpr const char* GroupTimestampFormat = "yyyy-mm-dd hh:nn:ss";
 constexpr const char* GroupNoTimestamp = "0000-00-00 00:00:00";
+
+// Definitions being read on this thread, one level per child object.
+thread_local int32_t ReadNesting = 0;
+
+bool IsInSubtree(const TTransformDef* ARoot, const TCustomDef* ANode) {
+  const TTransformDef::TChildList* children = ARoot->GetChildren();
+  if (!children) return false;
+  for (const TTransformDef* child : *children)
+    if (child == ANode || IsInSubtree(child, ANode)) return true;
+  return false;
+}
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -45,7 +57,21 @@ void TTransformDef::AfterConstruction() {
   DoSetOwner(FOwner);
 }
 
+void TTransformDef::CheckOwner(const TCustomDef* AOwner) const {
+  if (!AOwner) return;
+  bool cycle = AOwner == this;
+  // Up the owners of AOwner: reaching this node means AOwner hangs below it.
+  for (const auto* t = dynamic_cast<const TTransformDef*>(AOwner); t && !cycle;
+       t = dynamic_cast<const TTransformDef*>(t->FOwner))
+    cycle = t->FOwner == this;
+  if (!cycle) cycle = IsInSubtree(this, AOwner);
+  if (cycle)
+    throw Exception(Format("invalid owner \"%s\" of \"%s\" - the owner is the node itself or one of its descendants",
+                           AOwner->GetId(), GetId()));
+}
+
 void TTransformDef::DoSetOwner(TCustomDef* AOwner) {
+  CheckOwner(AOwner);
   FOwner = AOwner;
   FOwnerId = AOwner ? AOwner->GetId() : std::string();
 }
@@ -85,7 +111,10 @@ void TTransformDef::FromJSON(TModelDef* AModel, const TJSONObject* AValue) {
     FOwnerId = ReadJSONString(AValue, "Owner", "");
     // The owner may come later in the file; then it stays unknown here.
     if (!FOwnerId.empty() && AModel) {
-      if (TCustomDef* owner = AModel->FindDefById(FOwnerId)) FOwner = owner;
+      if (TCustomDef* owner = AModel->FindDefById(FOwnerId)) {
+        CheckOwner(owner);
+        FOwner = owner;
+      }
     }
   } else if (FOwnerId.empty()) {
     FOwnerId = FOwner->GetId();
@@ -95,13 +124,20 @@ void TTransformDef::FromJSON(TModelDef* AModel, const TJSONObject* AValue) {
 
   const auto* children = dynamic_cast<const TJSONArray*>(AValue ? AValue->GetValue("Children") : nullptr);
   if (!children) return;
-  for (const TJSONValue* element : *children) {
-    const TJSONObject* item = element->As<TJSONObject>();
-    const TClass* cls = FindDefClass(ReadJSONString(item, "Type", ""));
-    TOwned<TTransformDef> child(cls->CreateAs<TTransformDef>(this));
-    child->FromJSON(AModel, item);
-    AddChild(child.release());
-  }
+  for (const TJSONValue* element : *children) ReadChild(AModel, element);
+}
+
+void TTransformDef::ReadChild(TModelDef* AModel, const TJSONValue* AElement) {
+  const TJSONObject* item = AElement->As<TJSONObject>();
+  // Reading, writing and freeing a tree all recurse once per level.
+  if (ReadNesting >= MaxNestingDepth)
+    throw Exception(Format("definitions nested deeper than %d levels", MaxNestingDepth));
+  ++ReadNesting;
+  auto leave = Finally([] { --ReadNesting; });
+  const TClass* cls = FindDefClass(ReadJSONString(item, "Type", ""));
+  TOwned<TTransformDef> child(cls->CreateAs<TTransformDef>(this));
+  child->FromJSON(AModel, item);
+  AddChild(child.release());
 }
 
 std::string TTransformDef::GetQualifiedComponentName() const {
@@ -176,9 +212,9 @@ void TTransformDef::Traverse(bool ADeepTraverse, const TTransformTraverseProc& A
 // TSegmentDef
 
 TJSONObject* TSegmentDef::ToJSON() const {
-  TJSONObject* obj = TTransformDef::ToJSON();
+  std::unique_ptr<TJSONObject> obj(TTransformDef::ToJSON());
   obj->AddPair("Reference", FReferenceId);
-  return obj;
+  return obj.release();
 }
 
 void TSegmentDef::FromJSON(TModelDef* AModel, const TJSONObject* AValue) {
@@ -194,14 +230,14 @@ void TSegmentDef::FromJSON(TModelDef* AModel, const TJSONObject* AValue) {
 // TGroupDef
 
 TJSONObject* TGroupDef::ToJSON() const {
-  TJSONObject* obj = TTransformDef::ToJSON();
+  std::unique_ptr<TJSONObject> obj(TTransformDef::ToJSON());
   if (!FAuthor.empty()) obj->AddPair("Author", FAuthor);
   if (FTimestamp.Value > 0) obj->AddPair("Timestamp", FormatDateTime(GroupTimestampFormat, FTimestamp));
   if (!FVersion.empty()) obj->AddPair("Version", FVersion);
   if (!FLicense.empty()) obj->AddPair("License", FLicense);
   if (!FLink.empty()) obj->AddPair("Link", FLink);
   if (!FDescr.empty()) obj->AddPair("Descr", FDescr);
-  return obj;
+  return obj.release();
 }
 
 void TGroupDef::FromJSON(TModelDef* AModel, const TJSONObject* AValue) {

@@ -77,9 +77,18 @@ public:
 
   void Traverse(bool ADeepTraverse, const TTransformTraverseProc& AProc) const;
 
+  // Levels of definitions nested in one read ("Children", "Meshes"); a deeper document raises
+  // "definitions nested deeper than 256 levels" before the stack runs out.
+  static constexpr int32_t MaxNestingDepth = 256;
+
 protected:
-  // Sets the owner and OwnerId (empty for null).
+  // Sets the owner and OwnerId (empty for null). An owner that is this node or one of its
+  // descendants raises: every walk up the owners would never end.
   virtual void DoSetOwner(TCustomDef* AOwner);
+  // Raises when AOwner is this node or one of its descendants.
+  void CheckOwner(const TCustomDef* AOwner) const;
+  // Builds a child from its "Type" with this node as owner, reads it and adds it.
+  void ReadChild(TModelDef* AModel, const TJSONValue* AElement);
 
 private:
   std::string FOwnerId;

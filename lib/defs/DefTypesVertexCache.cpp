@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
+#include <cmath>
 #include <cstring>
+#include <limits>
+#include <memory>
 
 #include "framework/io/ZLib.h"
 #include "framework/rtl/SysUtils.h"
@@ -51,28 +54,23 @@ int32_t Append(std::vector<TPoint3D>& AList, const TPoint3D& AValue) {
 // ---- TVertexData ----
 
 TJSONObject* TVertexData::ToJSON() const {
-  auto* obj = new TJSONObject();
-  try {
-    obj->AddPair("Position", Point3DToStr(Position));
-    obj->AddPair("Normal", Point3DToStr(Normal));
-    obj->AddPair("Binormal", Point3DToStr(Binormal));
-    obj->AddPair("Tangent", Point3DToStr(Tangent));
-    if (!TexCoords.empty()) {
-      auto* arr = new TJSONArray();
-      obj->AddPair("TexCoords", arr);
-      for (const TPointF& t : TexCoords) arr->Add(PointFToStr(t));
-    }
-    if (!Colors.empty()) {
-      auto* arr = new TJSONArray();
-      obj->AddPair("Colors", arr);
-      for (const TAlphaColorF& c : Colors) arr->Add(AlphaColorFToStr(c, true));
-    }
-    obj->AddPair("SmoothGroup", SmoothGroup);
-  } catch (...) {
-    delete obj;
-    throw;
+  std::unique_ptr<TJSONObject> obj(new TJSONObject());
+  obj->AddPair("Position", Point3DToStr(Position));
+  obj->AddPair("Normal", Point3DToStr(Normal));
+  obj->AddPair("Binormal", Point3DToStr(Binormal));
+  obj->AddPair("Tangent", Point3DToStr(Tangent));
+  if (!TexCoords.empty()) {
+    auto* arr = new TJSONArray();
+    obj->AddPair("TexCoords", arr);
+    for (const TPointF& t : TexCoords) arr->Add(PointFToStr(t));
   }
-  return obj;
+  if (!Colors.empty()) {
+    auto* arr = new TJSONArray();
+    obj->AddPair("Colors", arr);
+    for (const TAlphaColorF& c : Colors) arr->Add(AlphaColorFToStr(c, true));
+  }
+  obj->AddPair("SmoothGroup", SmoothGroup);
+  return obj.release();
 }
 
 void TVertexData::FromJSON(const TJSONValue* AValue) {
@@ -194,7 +192,7 @@ void TVertexIndexMap::Assign(const TVertexIndexMap* AMap) {
 
 // ---- TVertexCache ----
 
-TVertexCache::TVertexCache(uint32_t ADefaultCapacity) : FIndexMap(new TVertexIndexMap()) {
+TVertexCache::TVertexCache(uint32_t ADefaultCapacity) : FIndexMap(New<TVertexIndexMap>()) {
   const size_t n = ADefaultCapacity;
   FIndexMap->Reserve(n);
   FPositionSource.reserve(n);
@@ -211,7 +209,6 @@ TVertexCache::TVertexCache(uint32_t ADefaultCapacity) : FIndexMap(new TVertexInd
 
 TVertexCache::~TVertexCache() {
   FDestroyed = true;
-  delete FIndexMap;
 }
 
 void TVertexCache::ClearBuffers() {
@@ -523,6 +520,8 @@ bool ParseSingle(std::string_view AToken, char ASeparator, float& AValue) {
   double d = 0;
   auto [end, ec] = std::from_chars(buf, buf + n, d);
   if (ec != std::errc() || end != buf + n) return false;
+  // Beyond the single range the conversion is undefined: such a token reads as 0.
+  if (!(std::fabs(d) <= double(std::numeric_limits<float>::max()))) return false;
   AValue = static_cast<float>(d);
   return true;
 }

@@ -144,7 +144,7 @@ public:
   std::vector<TPoint3D>& GetNormalSource() { return FNormalSource; }
   std::vector<TPoint3D>& GetBinormalSource() { return FBiNormalSource; }
   std::vector<TPoint3D>& GetTangentSource() { return FTangentSource; }
-  TVertexIndexMap* GetIndexMap() const { return FIndexMap; }
+  TVertexIndexMap* GetIndexMap() const { return FIndexMap.get(); }
   std::vector<TVertexData>& GetVertices() { return FVertices; }
   const std::vector<TVertexData>& GetVertices() const { return FVertices; }
   std::vector<TTriangleIndex>& GetIndices() { return FIndices; }
@@ -206,7 +206,7 @@ protected:
   std::vector<TPoint3D> FTangentSource;
   std::array<std::vector<TPointF>, VertexCacheTextureSets> FTextureSources;
   std::array<std::vector<TAlphaColorF>, VertexCacheColorSets> FColorSources;
-  TVertexIndexMap* FIndexMap = nullptr;
+  TOwned<TVertexIndexMap> FIndexMap;
   std::unordered_map<uint64_t, uint32_t> FVertexMap;
   // GetHash -> first and last vertex of that hash; FHashNext chains the rest in order.
   struct THashChain {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <cmath>
 #include <string>
 
@@ -182,6 +184,14 @@ TEST(DefTypesBase, MalformedRecordsRaiseTheirMessages) {
        "TCustomDef.JSONToRttiValue(TPoint) - unexpected value found \"[1,1e10]\""},
       {R"({"RecordType":"TAlphaColor","Value":[1,2,3,null]})",
        "TCustomDef.JSONToRttiValue(TAlphaColor) - unexpected value found \"[1,2,3,null]\""},
+      // A float beyond the single range would be infinity, which no writer can store.
+      {R"({"RecordType":"TPoint3D","Value":[1e300,0,0]})",
+       "TCustomDef.JSONToRttiValue(TPoint3D) - value out of the single range in \"[1e300,0,0]\""},
+      {R"({"RecordType":"TPointF","Value":[0,-3.5e38]})",
+       "TCustomDef.JSONToRttiValue(TPointF) - value out of the single range in \"[0,-3.5e38]\""},
+      {R"({"RecordType":"TMatrix3D","Value":[1,0,0,0,0,1,0,0,0,0,1,0,0,0,1e39,1]})",
+       "TCustomDef.JSONToRttiValue(TMatrix3D) - value out of the single range in "
+       "\"[1,0,0,0,0,1,0,0,0,0,1,0,0,0,1e39,1]\""},
   };
   for (const auto& c : cases) {
     const auto json = ParseValue(c.Json);
@@ -200,6 +210,24 @@ TEST(DefTypesBase, MalformedRecordsRaiseTheirMessages) {
   // A record type that is not a string makes the object plain text.
   const auto plain = ParseValue(R"({"RecordType":true})");
   EXPECT_EQ(TCustomDef::JSONToRttiValue(plain.get()).AsString(), R"({"RecordType":true})");
+}
+
+// A record that cannot be written raises without leaving half-built JSON behind (the leak
+// checker sees the rest), whichever writer it goes through.
+TEST(DefTypesBase, WritersRaiseWithoutLeakingHalfBuiltJson) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  EXPECT_THROW(delete TCustomDef::RttiValueToJSON(TValue::From(TPoint3D(1, nan, 0))), Exception);
+  EXPECT_THROW(delete TCustomDef::RttiValueToJSON(TValue::From(TMatrix3D::CreateScaling({nan, 1, 1}))), Exception);
+  TProperties props;
+  props.Add("P", TValue::From(TVector3D(0, 0, 0, std::numeric_limits<float>::infinity())));
+  TJSONObject holder;
+  EXPECT_THROW(props.ToJSON(&holder), Exception);
+  TOwned<TExtensionDef> extension(New<TExtensionDef>());
+  extension->GetProperties()->Add("P", TValue::From(TPointF(nan, 0)));
+  EXPECT_THROW(delete extension->ToJSON(), Exception);
+  TOwned<TGroupDef> group(New<TGroupDef>(nullptr));
+  group->GetProperties()->Add("P", TValue::From(TAlphaColorF(nan, 0, 0, 1)));
+  EXPECT_THROW(delete group->ToJSON(), Exception);
 }
 
 TEST(DefTypesBase, UniformRecordMissingFieldsStayZero) {

@@ -295,6 +295,15 @@ TEST(DefTypesMaterial, ReadDefaultsAndDerivedClipping) {
   EXPECT_EQ(static_cast<int>(m->GetKind()), 7);  // the low byte
   EXPECT_EQ(m->GetMetallic(), 0.25f);
   EXPECT_EQ(m->GetParallaxLevels(), 10);
+  // A float beyond the single range is refused (as infinity it could not be written again).
+  for (const char* name : {"Opacity", "SpecPow", "Metallic"}) {
+    try {
+      m->FromJSON(nullptr, ParseObject("{\"" + std::string(name) + "\":-1e39}").get());
+      ADD_FAILURE() << name;
+    } catch (const EConvertError& e) {
+      EXPECT_EQ(std::string(e.what()), "invalid \"" + std::string(name) + "\" value - out of the single range");
+    }
+  }
 }
 
 TEST(DefTypesMaterial, BehaviourReferencesAndExtensionsOfAMaterial) {

@@ -132,6 +132,21 @@ TEST(DefTypesProperties, MetaTagAccessorsFollowTheValueRules) {
   EXPECT_EQ(meta->Tags().Count(), 0);
 }
 
+// Integer tags go through 64 bits end to end: set, written, read back.
+TEST(DefTypesProperties, IntegerTagsKeepSixtyFourBits) {
+  for (const int64_t value : {int64_t(5000000000), int64_t(-5000000000), int64_t(9007199254740993)}) {
+    SCOPED_TRACE(value);
+    TOwned<TModelMetaDef> meta(New<TModelMetaDef>());
+    meta->SetPolygons(value);
+    EXPECT_EQ(meta->GetPolygons(), value);
+    const std::string text = TakeText(meta->ToJSON());
+    EXPECT_NE(text.find("\"Polygons\":" + std::to_string(value)), std::string::npos) << text;
+    TOwned<TModelMetaDef> back(New<TModelMetaDef>());
+    back->FromJSON(nullptr, ParseObject(text).get());
+    EXPECT_EQ(back->GetPolygons(), value);
+  }
+}
+
 TEST(DefTypesProperties, ModelMetaDataRoundTripAddsTypeAndIdTags) {
   TOwned<TModelMetaDef> meta(New<TModelMetaDef>());
   meta->SetTitle("Robot");

@@ -32,6 +32,10 @@ TEST(DefTypesText, FixedSizeReadersSplitAtCommasElseBlanks) {
       {"1e2 -2.5 +3", {100, -2.5f, 3}},
       {"", {0, 0, 0}},
       {"1e39 2 3", {0, 2, 3}},  // beyond a single's range counts as unparsable
+      // Whatever is not a finite single reads as 0: no NaN or infinity comes out of text.
+      {"1e39 nan inf", {0, 0, 0}},
+      {"-1e39,NAN,-inf", {0, 0, 0}},
+      {"1e-50 -3e38 infinity", {0, -3e38f, 0}},
   };
   for (const auto& c : cases) {
     const TPoint3D p = StrToPoint3D(c.Text);
@@ -137,6 +141,7 @@ TEST(DefTypesText, ListReadersSplitAtBlanksOnly) {
   EXPECT_EQ(StrToSingleArray("1\t2"), std::vector<float>{0.0f});
   EXPECT_EQ(StrToSingleArray("1,5 2"), (std::vector<float>{0.0f, 2.0f}));
   EXPECT_EQ(StrToSingleArray("  0.5   -1e1 "), (std::vector<float>{0.5f, -10.0f}));
+  EXPECT_EQ(StrToSingleArray("nan 1e39 -inf 7"), (std::vector<float>{0, 0, 0, 7}));
   EXPECT_TRUE(StrToSingleArray("").empty());
   EXPECT_EQ(StrToIntegerArray("1 x -3 4.5 2147483648"), (std::vector<int32_t>{1, 0, -3, 0, 0}));
   EXPECT_EQ(StrToBytes("255 256 -1 511"), (std::vector<uint8_t>{255, 0, 255, 255}));

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
+#include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -352,18 +356,123 @@ TEST(DefTypesTransform, SegmentFindsOnlyNodesReadBeforeIt) {
 namespace quorvel {
 namespace {
 
-TEST(DefTypesTransform, DeepTreesReadWriteAndFreeWithoutExhaustingTheStack) {
-  // As deep as the JSON parser admits: two JSON levels per node.
-  const int depth = JSONMaxDepth / 2 - 2;
-  std::string text;
-  for (int i = 0; i < depth; ++i) text += R"({"Type":"Quorvel.DefTypes.TTransformDef","Id":"n)" + std::to_string(i) + R"(","Children":[)";
-  for (int i = 0; i < depth; ++i) text += "]}";
-  TOwned<TTransformDef> root(New<TTransformDef>(nullptr));
-  root->FromJSON(nullptr, ParseObject(text).get());
-  TTransformDef* deepest = root->FindChildById("n" + std::to_string(depth - 1), true);
-  EXPECT_EQ(deepest->GetAbsoluteTransformation(), TMatrix3D::Identity());
-  const std::string back = TakeText(root->ToJSON());
-  EXPECT_EQ(back.size() > text.size(), true);
+// Runs AWork on a thread with a 2 MB stack (a common worker size) and hands back its exception.
+void RunOnSmallStack(const std::function<void()>& AWork) {
+  struct TJob {
+    const std::function<void()>* Work;
+    std::exception_ptr Error;
+  } job{&AWork, nullptr};
+  pthread_attr_t attr;
+  ASSERT_EQ(pthread_attr_init(&attr), 0);
+  ASSERT_EQ(pthread_attr_setstacksize(&attr, 2u << 20), 0);
+  pthread_t thread;
+  auto run = [](void* AJob) -> void* {
+    auto* j = static_cast<TJob*>(AJob);
+    try {
+      (*j->Work)();
+    } catch (...) {
+      j->Error = std::current_exception();
+    }
+    return nullptr;
+  };
+  ASSERT_EQ(pthread_create(&thread, &attr, run, &job), 0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attr);
+  if (job.Error) std::rethrow_exception(job.Error);
+}
+
+// Nesting is limited when reading, so that reading, walking, writing and freeing a tree never
+// run out of stack; one level more raises a clear error, through "Children" and "Meshes" alike.
+TEST(DefTypesTransform, NestingIsLimitedBeforeTheStackRunsOut) {
+  const int limit = TTransformDef::MaxNestingDepth;
+  auto nested = [](int ADepth, const char* AKey) {
+    std::string text;
+    for (int i = 0; i < ADepth; ++i)
+      text += R"({"Type":"Quorvel.DefTypes.TMeshDef","Id":"n)" + std::to_string(i) + R"(",")" + AKey + R"(":[)";
+    for (int i = 0; i < ADepth; ++i) text += "]}";
+    return "{\"Children\":[" + text + "]}";
+  };
+  for (const char* key : {"Children", "Meshes"}) {
+    SCOPED_TRACE(key);
+    const auto atLimit = ParseObject(nested(limit, key));
+    const auto beyond = ParseObject(nested(limit + 1, key));
+    RunOnSmallStack([&] {
+      TOwned<TModelDef> model(New<TModelDef>(nullptr, nullptr));
+      model->FromJSON(model.get(), atLimit.get());
+      TTransformDef* deepest = model->FindChildById("n" + std::to_string(limit - 1), true);
+      EXPECT_EQ(deepest->GetAbsoluteTransformation(), TMatrix3D::Identity());
+      model->GetCombinedBoundingBox();
+      model->AcquireBVH();
+      model->SetIsStatic(false);
+      EXPECT_GT(model->GetSize(), 0);
+      TOwned<TModelDef> copy(New<TModelDef>(nullptr, nullptr));
+      copy->FromJSON(copy.get(), ParseObject(TakeText(model->ToJSON())).get());
+      EXPECT_NE(copy->FindChildById("n" + std::to_string(limit - 1), false), nullptr);
+    });
+    RunOnSmallStack([&] {
+      TOwned<TModelDef> model(New<TModelDef>(nullptr, nullptr));
+      try {
+        model->FromJSON(model.get(), beyond.get());
+        ADD_FAILURE() << "no exception";
+      } catch (const Exception& e) {
+        EXPECT_EQ(std::string(e.what()), "definitions nested deeper than 256 levels");
+      }
+      // The depth count is per read: the next read on this thread starts from zero.
+      model->FromJSON(model.get(), atLimit.get());
+    });
+  }
+}
+
+// An owner below the node (or the node itself) would make every walk up the owners endless:
+// refused with both ids named, and the owner stays what it was.
+TEST(DefTypesTransform, OwnerCyclesAreRefused) {
+  struct Row {
+    const char* Name;
+    std::function<void(TModelDef* AModel)> Act;
+    const char* Message;
+  };
+  const Row rows[] = {
+      {"read: own id", [](TModelDef* AModel) { AModel->FromJSON(AModel, ParseObject(R"({"Id":"m","Owner":"m"})").get()); },
+       "invalid owner \"m\" of \"m\" - the owner is the node itself or one of its descendants"},
+      {"read again: a child's id",
+       [](TModelDef* AModel) { AModel->FromJSON(AModel, ParseObject(R"({"Owner":"a"})").get()); },
+       "invalid owner \"a\" of \"M\" - the owner is the node itself or one of its descendants"},
+      {"read: a grandchild's id",
+       [](TModelDef* AModel) { AModel->FromJSON(AModel, ParseObject(R"({"Owner":"b"})").get()); },
+       "invalid owner \"b\" of \"M\" - the owner is the node itself or one of its descendants"},
+      {"set: itself", [](TModelDef* AModel) { AModel->SetOwner(AModel); },
+       "invalid owner \"M\" of \"M\" - the owner is the node itself or one of its descendants"},
+      {"set: a grandchild",
+       [](TModelDef* AModel) { AModel->SetOwnerRef(AModel->FindChildById("b", true)); },
+       "invalid owner \"b\" of \"M\" - the owner is the node itself or one of its descendants"},
+      {"set: a node below, not through the owners",
+       [](TModelDef* AModel) {
+         auto* stray = New<TTransformDef>(nullptr);
+         stray->SetId("s");
+         AModel->FindChildById("a", true)->AddChild(stray);
+         AModel->SetOwnerRef(stray);
+       },
+       "invalid owner \"s\" of \"M\" - the owner is the node itself or one of its descendants"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.Name);
+    TOwned<TModelDef> model(New<TModelDef>(nullptr, nullptr));
+    model->SetId("M");
+    AddNode(AddNode(model.get(), "a"), "b");
+    try {
+      row.Act(model.get());
+      ADD_FAILURE() << "no exception";
+    } catch (const Exception& e) {
+      EXPECT_EQ(std::string(e.what()), row.Message);
+    }
+    EXPECT_EQ(model->GetOwnerRef(), nullptr);
+    EXPECT_EQ(model->FindChildById("b", true)->GetAbsoluteTransformation(), TMatrix3D::Identity());
+  }
+  // A proper owner elsewhere is still taken.
+  TOwned<TModelDef> model(New<TModelDef>(nullptr, nullptr));
+  TOwned<TTransformDef> other(New<TTransformDef>(nullptr));
+  model->SetOwnerRef(other.get());
+  EXPECT_EQ(model->GetOwnerRef(), other.get());
 }
 
 }  // namespace

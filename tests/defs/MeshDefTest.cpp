@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <limits>
 #include <memory>
 #include <random>
 #include <string>
@@ -11,6 +13,7 @@
 #include "framework/gui3d/MeshData.h"
 #include "framework/rtl/Thread.h"
 #include "lib/defs/DefTypes.h"
+#include "tests/defs/DefTypesTestUtil.h"
 #include "tests/defs/MemoryBufferObject.h"
 
 namespace quorvel {
@@ -18,6 +21,7 @@ namespace {
 
 using test::MemoryComponent;
 using test::TMemoryBufferClassScope;
+using test::TakeText;
 
 template <class T>
 using Owned = TOwned<T>;
@@ -302,19 +306,30 @@ TEST(MeshDefJsonTest, BadDocumentsRaiseClearErrors) {
       {R"("IndexCount":2,"IndicesDataType":"Values","Indices":{"0":1})", "invalid json data type for \"Indices\"", "0"},
       {R"("IndexCount":2,"IndicesDataType":"Values","Indices":[0,-1])", "", "3"},
       {R"("IndexCount":1,"IndicesDataType":"Values","Indices":[0,1])", "", "2"},
-      {R"("IndexCount":1,"Indices":[0],"VertexIndexMap":{"x1":[0]})",
+      {R"("IndexCount":1,"Indices":"0 0","VertexIndexMap":{"x1":[0]})",
        "unexpected value in VertexIndexMap - ordinal values expected, but \"x1\" found", "0"},
-      {R"("IndexCount":1,"Indices":[0],"VertexIndexMap":{"-1":[0]})",
+      {R"("IndexCount":1,"Indices":"0 0","VertexIndexMap":{"-1":[0]})",
        "unexpected value in VertexIndexMap - ordinal values expected, but \"-1\" found", "0"},
-      {R"("IndexCount":1,"Indices":[0],"VertexIndexMap":[1])", "", "1"},
-      {R"("IndexCount":1,"Indices":[0],"VertexIndexMap":{"1":[0],"1":[2]})", "", "4"},
-      {R"("IndexCount":1,"Indices":[0],"VertexIndexMap":{"1":["a"]})", "", "1"},
+      {R"("IndexCount":1,"Indices":"0 0","VertexIndexMap":[1])", "", "1"},
+      {R"("IndexCount":1,"Indices":"0 0","VertexIndexMap":{"1":[0],"1":[2]})", "", "4"},
+      {R"("IndexCount":1,"Indices":"0 0","VertexIndexMap":{"1":["a"]})", "", "1"},
       {R"("IndexFormat":7)", "invalid index format 7 - 0 or 1 expected", "0"},
       {R"("FaceOrientation":3)", "invalid face orientation 3 - 0 to 2 expected", "0"},
       {R"("VertexFormat":"Vertex,Normal","VertexCount":2000000000,"Vertices":"")",
        "invalid vertex count 2000000000 - the vertex data would exceed 2 GB", "0"},
       {R"("IndexCount":1000000000,"Indices":"")", "invalid index count 1000000000 - the index data would exceed 2 GB",
        "0"},
+      // Counts are believed only as far as the data goes.
+      {R"("IndexFormat":1,"IndexCount":500000000,"Indices":"")",
+       "invalid index count 500000000 - \"Indices\" supplies only 0 bytes", "0"},
+      {R"("IndexCount":3,"IndicesDataType":"Values","Indices":[0,1])",
+       "invalid index count 3 - \"Indices\" supplies only 2 values", "0"},
+      {R"("VertexFormat":"Vertex","VertexCount":100000000,"Vertices":"0 0 128 63 ")",
+       "invalid vertex count 100000000 - \"Vertices\" supplies only 4 bytes", "0"},
+      {R"("VertexFormat":"Vertex,Normal","VertexCount":2000,"VerticesDataType":"Values","Vertices":{"Positions":[0,0,0],"Normals":[0,0,1,0,0,1]})",
+       "invalid vertex count 2000 - \"Vertices\" supplies only 6 values", "0"},
+      {R"("VertexFormat":"Colour","VertexCount":2,"Vertices":"0 0 0 0")",
+       "invalid vertex count 2 - the vertex format holds no component", "0"},
       {R"("Meshes":[1])", "", "1"},
       {R"("Meshes":{})", "", "1"},
   };
@@ -397,9 +412,11 @@ TEST(MeshDefJsonTest, ReadingKeepsWhatCameBeforeAndSkipsWhatTheFormatLacks) {
   auto bytes = ReadMesh(R"({"VertexFormat":"Vertex","VertexCount":1,"VerticesDataType":"values",
       "Vertices":"0 0 128 63 "})");
   EXPECT_EQ(bytes->GetVertexSource()->GetVertices(0), TPoint3D(1, 0, 0));
-  auto none = ReadMesh(R"({"VertexFormat":"Vertex","VertexCount":3,"Vertices":{"Positions":[1,1,1]}})");
-  EXPECT_EQ(none->GetVertexSource()->Length(), 3);
-  EXPECT_EQ(none->GetVertexSource()->GetVertices(0), TPoint3D(0, 0, 0));
+  // Without "VerticesDataType" an object is the byte form with no bytes: a count with nothing
+  // behind it is refused rather than allocated.
+  ExpectMessage<Exception>(
+      [] { ReadMesh(R"({"VertexFormat":"Vertex","VertexCount":3,"Vertices":{"Positions":[1,1,1]}})"); },
+      "invalid vertex count 3 - \"Vertices\" supplies only 0 bytes");
 
   auto map = ReadMesh(R"({"IndexCount":1,"Indices":"0 0","VertexIndexMap":{"12":[0,5]}})");
   EXPECT_EQ(map->GetIndexSource()->Format(), TIndexFormat::UInt16);
@@ -674,6 +691,195 @@ TEST(MeshTreeTest, OlderMeshesListBuildsChildrenByType) {
   auto copy = RoundTrip(mesh.get());
   EXPECT_EQ(copy->GetMeshes()->Count(), 2);
   EXPECT_TRUE(copy->GetRenderByVertexGroups());
+}
+
+// A vertex group, an empty node and a group definition read back as a mesh hold no vertices:
+// none of them may pull the combined box (and with it the pivot) out to the origin.
+TEST(MeshTreeTest, ChildrenWithoutVerticesStayOutOfTheCombinedBox) {
+  const std::string groupJson = TakeText(Owned<TGroupDef>(New<TGroupDef>(nullptr))->ToJSON());
+  const std::function<void(TMeshDef*)> addChild[] = {
+      [](TMeshDef* AMesh) {
+        auto* group = New<TVertexGroupDef>(AMesh);
+        group->AddIndices(std::vector<uint32_t>{0, 1, 2}, 0, 3, 0);
+        AMesh->AddMesh(group);
+      },
+      [](TMeshDef* AMesh) { AMesh->AddMesh(New<TMeshDef>(AMesh)); },
+      [&groupJson](TMeshDef* AMesh) {
+        auto doc = Parse(R"({"Children":[)" + groupJson + "]}");
+        AMesh->FromJSON(nullptr, doc.get());
+      },
+  };
+  for (const auto& add : addChild) {
+    auto mesh = Cube(100, 101);
+    add(mesh.get());
+    ASSERT_EQ(mesh->ChildCount(), 1);
+    EXPECT_EQ(mesh->GetCombinedBoundingBox(), TBoundingBox(100, 100, 100, 101, 101, 101));
+    mesh->MoveVerticesToPivot();
+    EXPECT_EQ(mesh->GetVertexSource()->GetVertices(0), TPoint3D(-0.5f, -0.5f, -0.5f));
+  }
+  // A parent without vertices takes the box of its children alone.
+  Owned<TMeshDef> empty(New<TMeshDef>());
+  empty->AddMesh(New<TMeshDef>(empty.get()));
+  empty->AddMesh(Cube(100, 101).release());
+  EXPECT_EQ(empty->GetCombinedBoundingBox(), TBoundingBox(100, 100, 100, 101, 101, 101));
+}
+
+// Both ray-cast paths work in the mesh's local space whatever Transform and the mesh matrix
+// are: the search without a tree must not test the local ray against the transformed box.
+TEST(MeshTreeTest, RayCastPathsAgreeUnderTransforms) {
+  struct Row {
+    const char* Name;
+    TMatrix3D Transform;
+    TMatrix3D MeshMatrix;
+  };
+  const Row rows[] = {
+      {"identity", TMatrix3D::Identity(), TMatrix3D::Identity()},
+      {"Transform translated", TMatrix3D::CreateTranslation({10, 0, 0}), TMatrix3D::Identity()},
+      {"Transform scaled", TMatrix3D::CreateScaling({3, 3, 3}), TMatrix3D::Identity()},
+      {"mesh matrix translated", TMatrix3D::Identity(), TMatrix3D::CreateTranslation({0, 5, 0})},
+      {"both", TMatrix3D::CreateRotationZ(0.7f) * TMatrix3D::CreateTranslation({-20, 0, 4}),
+       TMatrix3D::CreateScaling({2, 1, 1}) * TMatrix3D::CreateTranslation({1, 2, 3})},
+  };
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<float> coord(-1, 1);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.Name);
+    // One triangle around the local origin, the ray straight at it through the mesh matrix.
+    auto brute = MakeMesh({{-1, -1, 0}, {1, -1, 0}, {0, 1, 0}}, {0, 2, 1});
+    auto tree = MakeMesh({{-1, -1, 0}, {1, -1, 0}, {0, 1, 0}}, {0, 2, 1});
+    brute->SetTransform(row.Transform);
+    tree->SetTransform(row.Transform);
+    tree->AcquireBVH();
+    const TPoint3D from = TPoint3D(TVector3D(TPoint3D(0, 0, 5), 1) * row.MeshMatrix);
+    const TPoint3D to = TPoint3D(TVector3D(TPoint3D(0, 0, 0), 1) * row.MeshMatrix);
+    TPoint3D hit, normal;
+    EXPECT_TRUE(brute->RayCastIntersect(from, to - from, row.MeshMatrix, TMatrix3D::Identity(), hit, normal));
+    EXPECT_NEAR(hit.Distance(to), 0.0f, 1e-4f);
+    // Random rays: the same answer from both paths.
+    for (int r = 0; r < 200; ++r) {
+      const TPoint3D a = TPoint3D(TVector3D(TPoint3D(coord(rng) * 3, coord(rng) * 3, 4), 1) * row.MeshMatrix);
+      const TPoint3D b = TPoint3D(TVector3D(TPoint3D(coord(rng), coord(rng), 0), 1) * row.MeshMatrix);
+      TPoint3D h1, n1, h2, n2;
+      const bool x = brute->RayCastIntersect(a, b - a, row.MeshMatrix, TMatrix3D::Identity(), h1, n1);
+      const bool y = tree->RayCastIntersect(a, b - a, row.MeshMatrix, TMatrix3D::Identity(), h2, n2);
+      ASSERT_EQ(x, y) << r;
+      if (x) EXPECT_NEAR(h1.Distance(h2), 0.0f, 1e-3f);
+    }
+  }
+  // A triangle naming a vertex that does not exist is left out by both paths alike.
+  auto holes = MakeMesh({{-1, -1, 0}, {1, -1, 0}, {0, 1, 0}}, {0, 1, 7, 0, 2, 1, 9, 9, 9});
+  auto holesTree = MakeMesh({{-1, -1, 0}, {1, -1, 0}, {0, 1, 0}}, {0, 1, 7, 0, 2, 1, 9, 9, 9});
+  ASSERT_NO_THROW(holesTree->AcquireBVH());
+  for (const TPoint3D& from : {TPoint3D(0, 0, 5), TPoint3D(0, -0.5f, -5), TPoint3D(3, 3, 5)}) {
+    TPoint3D h1, n1, h2, n2;
+    const TPoint3D dir(0, 0, from.Z > 0 ? -1.0f : 1.0f);
+    const bool x = holes->RayCastIntersect(from, dir, TMatrix3D::Identity(), TMatrix3D::Identity(), h1, n1);
+    EXPECT_EQ(holesTree->RayCastIntersect(from, dir, TMatrix3D::Identity(), TMatrix3D::Identity(), h2, n2), x);
+    if (x) EXPECT_EQ(h1, h2);
+  }
+  // A vertex group casts over its parent's vertices without a tree as well.
+  auto parent = MakeMesh({{-1, -1, 0}, {1, -1, 0}, {0, 1, 0}}, {0, 2, 1});
+  auto* group = New<TVertexGroupDef>(parent.get());
+  group->AddIndices(std::vector<uint32_t>{0, 2, 1}, 0, 3, 0);
+  parent->AddMesh(group);
+  TPoint3D hit, normal;
+  EXPECT_TRUE(group->RayCastIntersect({0, 0, 5}, {0, 0, -1}, TMatrix3D::Identity(), TMatrix3D::Identity(), hit, normal));
+}
+
+// Whatever the fields say, a written "VertexFormat"/"IndexFormat" describes the data written.
+class MeshHeaderTest : public testing::Test {
+protected:
+  TMemoryBufferClassScope FScope;
+};
+
+TEST_F(MeshHeaderTest, WrittenFormatsAreTheBuffersOwn) {
+  // Vertex + TexCoord1, and a 32-bit index above 65535.
+  TVertexBuffer vertices(VertexFormatsFromMask(0x0801), 3);
+  for (int i = 0; i < 3; ++i) {
+    vertices.SetVertices(i, {float(i), 0, 0});
+    vertices.SetTexCoord(1, i, {0.25f * float(i), 0.5f});
+  }
+  TIndexBuffer indices(3, TIndexFormat::UInt32);
+  indices.SetIndices(0, 0);
+  indices.SetIndices(1, 1);
+  indices.SetIndices(2, 70000);
+  TMeshBufferObject shared;
+  const std::function<void(TMeshDef*)> paths[] = {
+      [&](TMeshDef* AMesh) {
+        TMeshData data;
+        DirtyHackApplyMeshDataBuffers(&data, &vertices, &indices);
+        AMesh->ApplyFromMeshData(&data);
+      },
+      [&](TMeshDef* AMesh) {
+        Owned<TMeshDef> source(New<TMeshDef>());
+        source->SetVertices(&vertices);
+        source->SetIndices(&indices);
+        source->ApplyToMeshDef(AMesh, TCopyVertexOptions());
+      },
+      [&](TMeshDef* AMesh) { AMesh->LinkMeshBuffer(&shared, &vertices, &indices); },
+  };
+  for (size_t p = 0; p < std::size(paths); ++p) {
+    SCOPED_TRACE(p);
+    Owned<TMeshDef> mesh(New<TMeshDef>());
+    mesh->CreateIndexSource(TIndexFormat::UInt16);  // the fields: default vertices, 16-bit indices
+    paths[p](mesh.get());
+    ASSERT_EQ(VertexFormatsToMask(mesh->GetVertexFormat()), DefaultMeshVertexFormatMask);
+    ASSERT_EQ(mesh->GetIndexFormat(), TIndexFormat::UInt16);
+    auto copy = RoundTrip(mesh.get());
+    EXPECT_EQ(VertexFormatsToMask(copy->GetVertexSource()->Format()), 0x0801);
+    EXPECT_EQ(copy->GetVertexSource()->GetTexCoord(1, 2), TPointF(0.5f, 0.5f));
+    EXPECT_EQ(copy->GetIndexSource()->Format(), TIndexFormat::UInt32);
+    EXPECT_EQ(copy->GetIndexSource()->GetIndices(2), 70000u);
+  }
+}
+
+// JSON has no number for NaN or the infinities: the error says which mesh, attribute and vertex.
+TEST(MeshDefJsonTest, NonFiniteVertexValuesNameTheirPlace) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  struct Row {
+    std::function<void(TVertexBuffer*)> Spoil;
+    const char* Message;
+  };
+  const Row rows[] = {
+      {[&](TVertexBuffer* b) { b->SetVertices(2, {0, nan, 0}); },
+       "mesh \"rock\": Positions of vertex 2 is not a finite number"},
+      {[&](TVertexBuffer* b) { b->SetNormals(0, {inf, 0, 0}); },
+       "mesh \"rock\": Normals of vertex 0 is not a finite number"},
+      {[&](TVertexBuffer* b) { b->SetTangents(1, {0, 0, -inf}); },
+       "mesh \"rock\": Tangents of vertex 1 is not a finite number"},
+      {[&](TVertexBuffer* b) { b->SetTexCoord0(1, {nan, 0}); },
+       "mesh \"rock\": TexCoord0 of vertex 1 is not a finite number"},
+  };
+  for (const Row& row : rows) {
+    auto mesh = MakeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
+    mesh->SetId("rock");
+    row.Spoil(mesh->GetVertexSource());
+    ExpectMessage<Exception>([&] { delete mesh->ToJSON(); }, row.Message);
+  }
+}
+
+// Reading the same mesh twice in one late-resolution scope replaces its material reference:
+// the freed first reference must leave the list before the pass.
+TEST(MeshDefJsonTest, ReplacedMaterialReferenceLeavesTheLateList) {
+  TOwned<TModelDef> model(New<TModelDef>(nullptr, nullptr));
+  auto doc = Parse(R"({"Id":"m","Material":"Stone"})");
+  Owned<TMeshDef> mesh(New<TMeshDef>(model.get()));
+  {
+    TLateResolveScope scope(model.get());
+    mesh->FromJSON(model.get(), doc.get());
+    mesh->FromJSON(model.get(), doc.get());
+    EXPECT_EQ(model->GetLateResolveList()->Count(), 1);
+    New<TMaterialDef>(model.get(), "Stone");  // registers itself
+    model->LateResolve();
+    EXPECT_EQ(model->GetLateResolveList()->Count(), 0);
+    // A definition freed while listed leaves the list as well.
+    mesh->FromJSON(model.get(), Parse(R"({"Material":"Later"})").get());
+    EXPECT_EQ(model->GetLateResolveList()->Count(), 1);
+    mesh.reset();
+    EXPECT_EQ(model->GetLateResolveList()->Count(), 0);
+    model->LateResolve();
+  }
 }
 
 // ---------------------------------------------------------------------------------------

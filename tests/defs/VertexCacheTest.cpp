@@ -275,6 +275,7 @@ TEST(TokenizerTest, SinglesFollowTheLastDecimalSeparator) {
       {"1,5 2.5 3,5", {1.5f, 2.5f, 3.5f}},
       {"-2e3 +4 .5 x 1.5.5", {-2000, 4, 0.5f, 0, 0}},
       {"inf 1e99999", {0, 0}},
+      {"1e39 -1e39 3.5e38 2", {0, 0, 0, 2}},  // beyond the single range: 0, not infinity
       {"", {}},
   };
   for (const Case& c : cases) {
