@@ -1,5 +1,7 @@
 #include "lib/scene/Camera.h"
 
+#include "framework/rtl/Units.h"
+
 #include "framework/classes/Filer.h"
 #include "framework/gui3d/Context3D.h"
 #include "framework/math/AlphaColor.h"
@@ -65,5 +67,18 @@ void TQuorvelSmoothCameraController::Notification(TComponent* AComponent, TOpera
   TDummy::Notification(AComponent, Operation);
   if (Operation == opRemove && AComponent == FCamera) FCamera = nullptr;
 }
+
+
+namespace {
+
+void InitUnit() {
+  RegisterClasses({TQuorvelCamera::StaticClass(), TQuorvelSmoothCameraController::StaticClass()});
+}
+
+void FinUnit() { UnRegisterClasses({TQuorvelCamera::StaticClass(), TQuorvelSmoothCameraController::StaticClass()}); }
+
+const TUnitRegistration Unit{{"Quorvel.Camera", {}, &InitUnit, &FinUnit}};
+
+}  // namespace
 
 }  // namespace quorvel

@@ -1,5 +1,7 @@
 #include "lib/scene/Control.h"
 
+#include "framework/rtl/Units.h"
+
 #include <cmath>
 
 #include "framework/gui3d/Camera.h"
@@ -248,5 +250,18 @@ void PickObject(TControl3D* AControl, IControl*& AResult, const TPointF& APoint,
 void ClearRenderingList(TControl3D* AControl) { AControl->ClearRenderingList(); }
 
 void UpdateLocalMatrix(TControl3D* AControl) { AControl->MatrixChanged(AControl); }
+
+
+namespace {
+
+void InitUnit() {
+  RegisterClasses({TQuorvelControl::StaticClass()});
+}
+
+void FinUnit() { UnRegisterClasses({TQuorvelControl::StaticClass()}); }
+
+const TUnitRegistration Unit{{"Quorvel.Control", {}, &InitUnit, &FinUnit}};
+
+}  // namespace
 
 }  // namespace quorvel

@@ -1,5 +1,7 @@
 #include "lib/scene/Group.h"
 
+#include "framework/rtl/Units.h"
+
 #include "lib/defs/DefTypesTransform.h"
 
 namespace quorvel {
@@ -44,5 +46,18 @@ void TQuorvelGroup::StoreToDefinition(TCustomDef* ADef) {
     g->SetDescr(FDescr);
   }
 }
+
+
+namespace {
+
+void InitUnit() {
+  RegisterClasses({TQuorvelGroup::StaticClass()});
+}
+
+void FinUnit() { UnRegisterClasses({TQuorvelGroup::StaticClass()}); }
+
+const TUnitRegistration Unit{{"Quorvel.Group", {"Quorvel.Transform"}, &InitUnit, &FinUnit}};
+
+}  // namespace
 
 }  // namespace quorvel

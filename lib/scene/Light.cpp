@@ -1,5 +1,7 @@
 #include "lib/scene/Light.h"
 
+#include "framework/rtl/Units.h"
+
 #include <algorithm>
 
 #include "framework/gui3d/Context3D.h"
@@ -73,5 +75,18 @@ void TQuorvelLight::Render() {
   TContext3D* ctx = GetContext();
   if (ctx && ctx->Valid()) TLight::Render();
 }
+
+
+namespace {
+
+void InitUnit() {
+  RegisterClasses({TQuorvelLight::StaticClass()});
+}
+
+void FinUnit() { UnRegisterClasses({TQuorvelLight::StaticClass()}); }
+
+const TUnitRegistration Unit{{"Quorvel.Light", {}, &InitUnit, &FinUnit}};
+
+}  // namespace
 
 }  // namespace quorvel

@@ -1,5 +1,7 @@
 #include "lib/scene/Segment.h"
 
+#include "framework/rtl/Units.h"
+
 #include "framework/rtl/SysUtils.h"
 #include "lib/defs/DefTypesTransform.h"
 
@@ -30,5 +32,18 @@ void TQuorvelSegment::LoadHierarchyFromDefinition(TTransformDef* ADef) {
     segment->LoadFromDefinition(child);
   }
 }
+
+
+namespace {
+
+void InitUnit() {
+  RegisterClasses({TQuorvelSegment::StaticClass()});
+}
+
+void FinUnit() { UnRegisterClasses({TQuorvelSegment::StaticClass()}); }
+
+const TUnitRegistration Unit{{"Quorvel.Segment", {"Quorvel.Transform"}, &InitUnit, &FinUnit}};
+
+}  // namespace
 
 }  // namespace quorvel

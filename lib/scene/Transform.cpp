@@ -1,5 +1,7 @@
 #include "lib/scene/Transform.h"
 
+#include "framework/rtl/Units.h"
+
 #include "lib/defs/DefTypesTransform.h"
 #include "lib/utils/UtilsMath.h"
 
@@ -101,5 +103,18 @@ void TQuorvelTransform::StoreToDefinition(TCustomDef* ADef) {
   p->AddOrSetValue("Height", TValue(GetHeight()));
   p->AddOrSetValue("Depth", TValue(GetDepth()));
 }
+
+
+namespace {
+
+void InitUnit() {
+  RegisterClasses({TQuorvelTransform::StaticClass()});
+}
+
+void FinUnit() { UnRegisterClasses({TQuorvelTransform::StaticClass()}); }
+
+const TUnitRegistration Unit{{"Quorvel.Transform", {"Quorvel.Control"}, &InitUnit, &FinUnit}};
+
+}  // namespace
 
 }  // namespace quorvel

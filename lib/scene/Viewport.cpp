@@ -1,5 +1,7 @@
 #include "lib/scene/Viewport.h"
 
+#include "framework/rtl/Units.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -959,5 +961,19 @@ TFwObject* FindParentOfClass(TFwObject* AObject, const TClass* AClass) {
 TFwObject* FindParentViewport(TFwObject* AObject) {
   return FindParentOfClass(AObject, TQuorvelViewport::StaticClass());
 }
+
+
+namespace {
+
+void InitUnit() {
+  RegisterClasses({TQuorvelViewport::StaticClass()});
+  RegisterContextOpenGLWindows();
+}
+
+void FinUnit() { UnRegisterClasses({TQuorvelViewport::StaticClass()}); }
+
+const TUnitRegistration Unit{{"Quorvel.Viewport", {"Quorvel.Context.GLES.Windows"}, &InitUnit, &FinUnit}};
+
+}  // namespace
 
 }  // namespace quorvel
