@@ -5,6 +5,9 @@
 #include "framework/classes/Filer.h"
 #include "framework/gui3d/Context3D.h"
 #include "framework/math/AlphaColor.h"
+#include "framework/rtl/Finally.h"
+#include "lib/defs/DefTypesLights.h"
+#include "lib/scene/Control.h"
 
 namespace quorvel {
 
@@ -12,6 +15,30 @@ FW_CLASS_IMPL(TQuorvelCamera, "Quorvel.Camera")
 void TQuorvelCamera::Register(ClassBuilder<TQuorvelCamera>& b) { b.Prop("FOV", &Self::GetFOV, &Self::SetFOV); }
 FW_CLASS_IMPL(TQuorvelSmoothCameraController, "Quorvel.Camera")
 FW_CLASS_NO_MEMBERS(TQuorvelSmoothCameraController)
+
+TQuorvelCamera::~TQuorvelCamera() {
+  FDef = nullptr;
+  if (FDefIsStandalone) FreeQuietlyAndNil(FSelfDef, "camera definition");
+  FSelfDef = nullptr;
+}
+
+void TQuorvelCamera::AfterConstruction() {
+  TCamera::AfterConstruction();
+  // A camera inside a mesh's model gets a definition of that model with the mesh objects.
+  if (FDef == nullptr) {
+    FSelfDef = New<TCameraDef>(nullptr);
+    FDefIsStandalone = true;
+    FDef = FSelfDef;
+  }
+}
+
+void TQuorvelCamera::LoadFromDefinition(TCameraDef* ADef) {
+  FDef = ADef;
+  if (GetName().empty()) SetName(ADef->GetQualifiedComponentName());
+  SetTarget(dynamic_cast<TControl3D*>(FindGlobalComponent(ADef->GetTarget())));
+  SetFOV(ADef->GetFOV());
+  SetLocalMatrixEx(this, ADef->GetTransform(), true, true, true, true);
+}
 
 void TQuorvelCamera::DefineProperties(TFiler* Filer) {
   TCamera::DefineProperties(Filer);

@@ -9,12 +9,20 @@
 namespace quorvel {
 
 class TQuorvelViewport;
+class TCameraDef;
 
 class TQuorvelCamera : public TCamera {
   FW_CLASS(TQuorvelCamera, TCamera)
 
 public:
   explicit TQuorvelCamera(TComponent* AOwner) : TCamera(AOwner) {}
+  ~TQuorvelCamera() override;
+  void AfterConstruction() override;
+
+  TCameraDef* GetDef() const { return FDef; }
+  // Name (when empty), target (a global 3D control of the definition's Target, else none),
+  // FOV and the local matrix from the definition; its type, aspect and planes are unused.
+  virtual void LoadFromDefinition(TCameraDef* ADef);
 
   // "NearPlane" and "FarPlane" of older form data: read and dropped, never written.
   void DefineProperties(TFiler* Filer) override;
@@ -36,6 +44,9 @@ public:
   void Render() override;
 
 private:
+  TCameraDef* FDef = nullptr;
+  TCameraDef* FSelfDef = nullptr;
+  bool FDefIsStandalone = false;
   bool FUpdateNeeded = false;
 };
 

@@ -5,6 +5,9 @@
 #include <algorithm>
 
 #include "framework/gui3d/Context3D.h"
+#include "framework/rtl/Finally.h"
+#include "lib/defs/DefTypesLights.h"
+#include "lib/utils/UtilsMath.h"
 
 namespace quorvel {
 
@@ -24,9 +27,21 @@ void TQuorvelLight::Register(ClassBuilder<TQuorvelLight>& b) {
 
 TQuorvelLight::TQuorvelLight(TComponent* AOwner) : TLight(AOwner) {}
 
+TQuorvelLight::~TQuorvelLight() {
+  FDef = nullptr;
+  if (FDefIsStandalone) FreeQuietlyAndNil(FSelfDef, "light definition");
+  FSelfDef = nullptr;
+}
+
 void TQuorvelLight::AfterConstruction() {
   TLight::AfterConstruction();
-  // The light's own definition comes with the light definitions of the model data.
+  // A light inside a mesh's model gets a definition of that model with the mesh objects;
+  // every other light owns a definition of its own.
+  if (FDef == nullptr) {
+    FSelfDef = New<TLightDef>(nullptr);
+    FDefIsStandalone = true;
+    FDef = FSelfDef;
+  }
   FAmbient = {0, 0, 0, 1};
   FSpecular = {1, 1, 1, 1};
   FIntensity = 1;
@@ -34,6 +49,26 @@ void TQuorvelLight::AfterConstruction() {
   FLinearAttenuation = 0;
   FQuadraticAttenuation = 0;
   FScattering = {0.1f, 0.0034f, 1, 0.84f};
+}
+
+void TQuorvelLight::LoadFromDefinition(TLightDef* ADef) {
+  FDef = ADef;
+  if (GetName().empty()) SetName(ADef->GetQualifiedComponentName());
+  SetLightType(ADef->GetLightType());
+  SetColor(ADef->GetDiffuse().ToAlphaColor());
+  SetAmbient(ADef->GetAmbient());
+  SetSpecular(ADef->GetSpecular());
+  SetIntensity(ADef->GetIntensity());
+  SetConstantAttenuation(ADef->GetConstantAttenuation());
+  SetLinearAttenuation(ADef->GetLinearAttenuation());
+  SetQuadraticAttenuation(ADef->GetQuadraticAttenuation());
+  SetScattering(0, ADef->GetScatteringIntensity());
+  SetScattering(1, ADef->GetScatteringExposure());
+  SetScattering(2, ADef->GetScatteringDecay());
+  SetScattering(3, ADef->GetScatteringDensity());
+  GetPosition()->SetPoint(ExtractTranslation(ADef->GetTransform()));
+  // Stored files hold the direction vector here, read as angles in degrees: kept as it is.
+  GetRotationAngle()->SetPoint(ADef->GetDirection());
 }
 
 void TQuorvelLight::SetIntensity(float Value) { FIntensity = std::min(10.0f, std::max(0.0f, Value)); }

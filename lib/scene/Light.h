@@ -8,12 +8,23 @@
 
 namespace quorvel {
 
+class TLightDef;
+
 class TQuorvelLight : public TLight {
   FW_CLASS(TQuorvelLight, TLight)
 
 public:
   explicit TQuorvelLight(TComponent* AOwner);
+  ~TQuorvelLight() override;
   void AfterConstruction() override;
+
+  // The definition in use: the light's own until LoadFromDefinition names another (which
+  // belongs to its model and is never freed by the light).
+  TLightDef* GetDef() const { return FDef; }
+  // Type, colours, intensity, attenuation and scattering through the setters (clamped),
+  // position from the transform and the definition's Direction as RotationAngle degrees;
+  // the light keeps its own cone. An unnamed light takes the definition's component name.
+  virtual void LoadFromDefinition(TLightDef* ADef);
 
   virtual TQuorvelShaderLight GetLightDescriptionEx() const;
   virtual TAlphaColorF GetAmbient() const { return FAmbient; }
@@ -46,6 +57,9 @@ public:
   void Render() override;
 
 private:
+  TLightDef* FDef = nullptr;
+  TLightDef* FSelfDef = nullptr;
+  bool FDefIsStandalone = false;
   TAlphaColorF FAmbient{0, 0, 0, 1};
   TAlphaColorF FSpecular{1, 1, 1, 1};
   float FIntensity = 1;

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "framework/classes/FormText.h"
+#include "lib/defs/DefTypesLights.h"
 #include "lib/scene/Camera.h"
 #include "lib/scene/Light.h"
 
@@ -110,6 +112,85 @@ TEST(QuorvelCamera, AssignFromCopiesTheRotationWithItsOrderOfTurns) {
   EXPECT_EQ(fresh->GetLocalMatrix(), m);
   copy->SetTarget(nullptr);
   src->SetTarget(nullptr);
+}
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+TEST(QuorvelLight, LoadFromDefinitionClampsKeepsTheConeAndTakesDirectionAsAngles) {
+  TOwned<TLightDef> def(New<TLightDef>(nullptr));  // defaults: intensity 100
+  def->SetId("lamp");
+  def->SetLightType(TLightType::Spot);
+  def->SetDiffuse(TAlphaColorF(1, 0, 0, 1));
+  def->SetScatteringExposure(5);
+  def->SetTransform(TMatrix3D::CreateTranslation({1, 2, 3}));
+  def->SetDirection({10, 20, 30});
+  def->SetSpotCutOff(12);
+  TOwned<TQuorvelLight> l(New<TQuorvelLight>(nullptr));
+  ASSERT_NE(l->GetDef(), nullptr);  // its own definition until one is loaded
+  l->SetSpotCutOff(60);
+  l->SetSpotExponent(10);
+  l->LoadFromDefinition(def.get());
+  EXPECT_EQ(l->GetDef(), def.get());
+  EXPECT_EQ(l->GetName(), "lamp");
+  EXPECT_EQ(l->GetLightType(), TLightType::Spot);
+  EXPECT_EQ(l->GetColor(), claRed);
+  EXPECT_EQ(l->GetIntensity(), 10);
+  EXPECT_EQ(l->GetScatteringExposure(), 1);
+  EXPECT_EQ(l->GetSpotCutOff(), 60);
+  EXPECT_EQ(l->GetSpotExponent(), 10);
+  EXPECT_EQ(l->GetPosition()->GetPoint(), TPoint3D(1, 2, 3));
+  EXPECT_EQ(l->GetRotationAngle()->GetPoint(), TPoint3D(10, 20, 30));
+  // A named light keeps its name.
+  TOwned<TQuorvelLight> named(New<TQuorvelLight>(nullptr));
+  named->SetName("Mine");
+  named->LoadFromDefinition(def.get());
+  EXPECT_EQ(named->GetName(), "Mine");
+}
+
+TEST(QuorvelCamera, LoadFromDefinitionNamesTargetsAndPlaces) {
+  TOwned<TCameraDef> def(New<TCameraDef>(nullptr));
+  def->SetId("cam 1");
+  def->SetFOV(30);
+  def->SetTarget("NoSuchComponent");
+  def->SetTransform(TMatrix3D::CreateRotation({0, 0, 1}, 0.5f) * TMatrix3D::CreateTranslation({4, 5, 6}));
+  TOwned<TDummy> stale(New<TDummy>(nullptr));
+  TOwned<TQuorvelCamera> c(New<TQuorvelCamera>(nullptr));
+  ASSERT_NE(c->GetDef(), nullptr);
+  c->SetTarget(stale.get());
+  c->LoadFromDefinition(def.get());
+  EXPECT_EQ(c->GetDef(), def.get());
+  EXPECT_EQ(c->GetName(), "cam_1");
+  EXPECT_EQ(c->GetTarget(), nullptr);  // not found: cleared
+  EXPECT_EQ(c->GetFOV(), 30);
+  EXPECT_EQ(c->GetLocalMatrix(), def->GetTransform());
+  EXPECT_NEAR(c->GetPosition()->GetX(), 4, 1e-6);
+  TOwned<TQuorvelCamera> named(New<TQuorvelCamera>(nullptr));
+  named->SetName("Kept");
+  named->LoadFromDefinition(def.get());
+  EXPECT_EQ(named->GetName(), "Kept");
+}
+
+TEST(QuorvelCamera, ClipPlanesOfOldFormDataAreReadAndDropped) {
+  RegisterClasses({TQuorvelCamera::StaticClass()});
+  TOwned<TComponent> root(New<TComponent>(nullptr));
+  ReadComponentResource(root.get(),
+                        "object Root: TComponent\n"
+                        "  object Camera1: TQuorvelCamera\n"
+                        "    FOV = 30.000000000000000000\n"
+                        "    NearPlane = 0.100000001490116100\n"
+                        "    FarPlane = 1000.000000000000000000\n"
+                        "  end\n"
+                        "end\n");
+  auto* cam = dynamic_cast<TQuorvelCamera*>(root->FindComponent("Camera1"));
+  ASSERT_NE(cam, nullptr);
+  EXPECT_EQ(cam->GetFOV(), 30);
+  const std::string written = WriteComponentResource(root.get());
+  EXPECT_EQ(written.find("NearPlane"), std::string::npos) << written;
+  EXPECT_EQ(written.find("FarPlane"), std::string::npos);
 }
 
 }  // namespace
