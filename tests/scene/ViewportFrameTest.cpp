@@ -5,6 +5,9 @@
 #include "framework/gui/Application.h"
 #include "framework/gui/Canvas.h"
 #include "framework/rtl/Log.h"
+#include "lib/scene/Light.h"
+
+#include <cstring>
 #include "tests/scene/SceneTestSupport.h"
 
 namespace quorvel {
@@ -238,6 +241,124 @@ TEST_F(TViewportTest, FindParentViewport) {
   EXPECT_EQ(FindParentViewport(inner), Viewport);
   TOwned<TControl3D> loose(New<TControl3D>(nullptr));
   EXPECT_EQ(FindParentViewport(loose.get()), nullptr);
+}
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+using testing::NearColor;
+using testing::TViewportTest;
+
+TEST_F(TViewportTest, LightsReachTheContextInRegistrationOrder) {
+  TQuorvelLight* lights[3];
+  const TAlphaColor colours[3] = {claTomato, claLimegreen, claSlateblue};
+  for (int i = 0; i < 3; ++i) {
+    lights[i] = New<TQuorvelLight>(Form.get());
+    lights[i]->SetColor(colours[i]);
+    lights[i]->SetLightType(TLightType::Spot);
+    lights[i]->SetSpotCutOff(60);
+    lights[i]->SetParent(Viewport);
+  }
+  auto* plain = New<TLight>(Form.get());
+  plain->SetParent(Viewport);
+  Tick();
+  auto* ctx = dynamic_cast<TQuorvelContext*>(Viewport->GetContext());
+  ASSERT_NE(ctx, nullptr);
+  const auto& records = ctx->GetShaderLights();
+  ASSERT_EQ(records.size(), 4u);
+  for (int i = 0; i < 3; ++i) {
+    const TQuorvelShaderLight want = lights[i]->GetLightDescriptionEx();
+    EXPECT_EQ(std::memcmp(&records[size_t(i)], &want, sizeof want), 0) << i;
+  }
+  EXPECT_EQ(records[3].Intensity, 1);  // the plain light's description with the record's defaults
+  // A freed light leaves the list.
+  Free(lights[1]);
+  EXPECT_EQ(Viewport->GetLightCount(), 3);
+  Tick();
+  EXPECT_EQ(ctx->GetShaderLights().size(), 3u);
+}
+
+TEST_F(TViewportTest, EditModeSwapsCameraAndCullingAndRestoresThem) {
+  auto* cam = New<TQuorvelCamera>(Form.get());
+  cam->SetParent(Viewport);
+  Viewport->SetCamera(cam);
+  Viewport->SetUsingDesignCamera(false);
+  Viewport->SetFrustumCulling(true);
+  Viewport->ToggleEditMode();
+  EXPECT_TRUE(Viewport->GetEditMode());
+  EXPECT_TRUE(Viewport->IsUsingDesignCamera());
+  EXPECT_FALSE(Viewport->GetFrustumCulling());
+  EXPECT_FALSE(Viewport->GetDesignCamera()->GetLocked());
+  // Assigning the present value again restores the stored values while the mode stays on.
+  Viewport->SetEditMode(true);
+  EXPECT_TRUE(Viewport->GetEditMode());
+  EXPECT_FALSE(Viewport->IsUsingDesignCamera());
+  EXPECT_TRUE(Viewport->GetFrustumCulling());
+  Viewport->SetEditMode(false);
+  Viewport->ToggleEditMode();
+  Viewport->ToggleEditMode();
+  EXPECT_FALSE(Viewport->GetEditMode());
+  EXPECT_FALSE(Viewport->IsUsingDesignCamera());
+  EXPECT_TRUE(Viewport->GetFrustumCulling());
+  EXPECT_TRUE(Viewport->GetDesignCamera()->GetLocked());
+  // Outside edit mode ResetDesignCamera does nothing; inside it moves the design camera.
+  Viewport->GetDesignCamera()->GetPosition()->SetPoint({1, 1, 1});
+  Viewport->ResetDesignCamera();
+  EXPECT_EQ(Viewport->GetDesignCamera()->GetPosition()->GetPoint(), TPoint3D(1, 1, 1));
+  Viewport->SetEditMode(true);
+  Viewport->ResetDesignCamera();
+  EXPECT_EQ(Viewport->GetDesignCamera()->GetPosition()->GetPoint(), TPoint3D(0, -5, -20));
+  EXPECT_EQ(Viewport->GetDesignCamera()->GetName(), "DesignCamera");
+  EXPECT_EQ(Viewport->GetDesignCameraController()->GetName(), "DesignCameraTarget");
+  EXPECT_EQ(Viewport->GetDesignCameraController()->GetTag(), 0xFFFE);
+  EXPECT_FALSE(Viewport->GetDesignCameraController()->GetStored());
+}
+
+TEST_F(TViewportTest, TheOverlaysDrawTextOverTheFrame) {
+  Viewport->SetColor(claBlack);
+  Tick();
+  Application->ProcessMessages();
+  TOwned<TBitmap> plain(New<TBitmap>());
+  ASSERT_TRUE(Form->GetWindowCanvas()->ReadWindowPixels(plain.get()));
+  Viewport->SetDiagnosticsActive(true);
+  Form->GetWindowCanvas()->Fill().Color = claWhite;  // text in white on the black frame
+  Viewport->Repaint();
+  Application->ProcessMessages();
+  TOwned<TBitmap> withText(New<TBitmap>());
+  ASSERT_TRUE(Form->GetWindowCanvas()->ReadWindowPixels(withText.get()));
+  // The diagnostics block starts at (16, 16): some of its pixels changed, none above it.
+  int changed = 0, changedAbove = 0;
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x)
+      if (testing::PixelOf(plain.get(), x, y) != testing::PixelOf(withText.get(), x, y)) {
+        ++changed;
+        if (y < 16 || x < 16) ++changedAbove;
+      }
+  EXPECT_GT(changed, 20);
+  EXPECT_EQ(changedAbove, 0);
+  EXPECT_EQ(Viewport->GetDiagnostics().DrawCycles, 1);
+}
+
+TEST_F(TViewportTest, PaintDrivenAndManualRendering) {
+  auto* cube = AddCube(claRed);
+  Viewport->SetUseFixedFrameRate(false);
+  Viewport->RenderManual();
+  EXPECT_EQ(cube->Renders, 1);
+  EXPECT_TRUE(NearColor(Probe(W / 2, H / 2), claRed));
+  // Manual rendering: ordinary paints render nothing, RenderManual does.
+  Viewport->SetManualRendering(true);
+  Viewport->Repaint();
+  Application->ProcessMessages();
+  EXPECT_EQ(cube->Renders, 1);
+  Viewport->RenderManual();
+  EXPECT_EQ(cube->Renders, 2);
+  // LockRendering skips frames silently.
+  Viewport->SetLockRendering(true);
+  Viewport->RenderManual();
+  EXPECT_EQ(cube->Renders, 2);
 }
 
 }  // namespace
