@@ -6,6 +6,7 @@
 #include "framework/gui/Canvas.h"
 #include "framework/rtl/Log.h"
 #include "lib/scene/Light.h"
+#include "lib/scene/Transform.h"
 
 #include <cstring>
 #include "tests/scene/SceneTestSupport.h"
@@ -359,6 +360,47 @@ TEST_F(TViewportTest, PaintDrivenAndManualRendering) {
   Viewport->SetLockRendering(true);
   Viewport->RenderManual();
   EXPECT_EQ(cube->Renders, 2);
+}
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+using PickTest = testing::TViewportTest;
+
+TEST_F(PickTest, TheLowestIndexedChildThatAnswersWinsAndTheRayIsFilled) {
+  auto* group = New<TQuorvelTransform>(Form.get());
+  group->SetParent(Viewport);
+  group->SetHitTest(true);
+  testing::TFilledCube* cubes[2];
+  for (auto*& c : cubes) {
+    c = New<testing::TFilledCube>(Form.get());
+    c->SetWidth(2);
+    c->SetHeight(2);
+    c->SetDepth(2);
+    c->SetParent(group);
+  }
+  // Children are asked from the last: the nearer cube at index 0 answers after the one at
+  // index 1 and replaces it.
+  cubes[0]->GetPosition()->SetZ(-0.5f);
+  Tick();
+  TControl3D::SetGlobalDistance(65535);
+  TControl3D::SetGlobalProjection(TProjection::Camera);
+  IControl* result = nullptr;
+  TVector3D pos, dir;
+  TPoint3D hit;
+  const TPointF centre = Viewport->LocalToScreen(TPointF(W / 2.0f, H / 2.0f));
+  PickObject(group, result, centre, pos, dir, hit);
+  ASSERT_NE(result, nullptr);
+  EXPECT_EQ(result->GetObject(), cubes[0]);
+  // A control without children is picked itself and fills the ray: the design camera looks
+  // along +Z.
+  TControl3D::SetGlobalDistance(65535);
+  PickObject(cubes[1], result, centre, pos, dir, hit);
+  EXPECT_EQ(result ? result->GetObject() : nullptr, cubes[1]);
+  EXPECT_NEAR(dir.Z, 1, 0.05);
 }
 
 }  // namespace
