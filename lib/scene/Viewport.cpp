@@ -559,11 +559,9 @@ TRenderer* TQuorvelViewport::GetCurrentRenderer() {
 void TQuorvelViewport::SetCurrentRenderer(TRenderer* Value) {
   if (Value == FCurrentRenderer) return;
   FCurrentRenderer = Value;
-  if (Value && Value == FRenderer) {
-    UpdateLightSettings();
-  } else if (Value && FRenderer && Value->GetSharedContext() && Value->GetSharedContext() != FRenderer->GetSharedContext()) {
-    // The pass's context takes the main context's states (the record is process-wide here).
-  }
+  // A pass's renderer needs no copy of the main context's states: the render-state record
+  // is process-wide, all contexts drawing through one GL context.
+  if (Value && Value == FRenderer) UpdateLightSettings();
   UpdateRenderSettings();
 }
 

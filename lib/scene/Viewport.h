@@ -129,6 +129,8 @@ public:
   float GetFogEnd() const { return FFog.FogEnd; }
   void SetFogEnd(float Value);
   TAlphaColorF GetFogColorF() const { return FFog.Color; }
+  TAlphaColor GetFogColor() const { return FFog.Color.ToAlphaColor(); }
+  void SetFogColor(TAlphaColor Value) { SetFogColorF(TAlphaColorF(Value)); }
   void SetFogColorF(const TAlphaColorF& Value);
   const TPoint3D& GetSaturation() const { return FSaturation; }
   void SetSaturation(const TPoint3D& Value);
