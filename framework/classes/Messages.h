@@ -39,6 +39,18 @@ private:
   T FValue;
 };
 
+// Sent when the scale of a form's scene changed; views that size their pictures by it follow.
+class TScaleChangedMessage : public TMessage {
+public:
+  TScaleChangedMessage() = default;
+};
+
+// Sent by the message loop when a display was added, removed or changed its mode.
+class TDisplayChangedMessage : public TMessage {
+public:
+  TDisplayChangedMessage() = default;
+};
+
 using TMessageListener = std::function<void(TObject* Sender, const TMessage& M)>;
 
 class TMessageManager {

@@ -7,6 +7,7 @@
 
 #include "framework/gui/Dialogs.h"
 #include "framework/gui/Form.h"
+#include "framework/classes/Messages.h"
 #include "framework/gui/Timer.h"
 #include "framework/platform/Platform.h"
 #include "framework/platform/SdlWindow.h"
@@ -157,6 +158,8 @@ void TApplication::ProcessMessages() {
       for (const SDL_Event& event : events) {
         if (event.type == SDL_QUIT)
           Terminate();
+        else if (event.type == SDL_DISPLAYEVENT)
+          TMessageManager::DefaultManager().SendMessage(this, TDisplayChangedMessage());
         else if (event.type != SDL_USEREVENT)
           TSdlWindow::DispatchEvent(event);
       }

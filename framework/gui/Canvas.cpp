@@ -181,6 +181,12 @@ void TCanvas::FillRect(const TRectF& ARect, TAlphaColor Color, float AOpacity) {
   }
 }
 
+void TCanvas::BlendPixel(int32_t x, int32_t y, TAlphaColor AColor, float ACover) {
+  if (x < 0 || y < 0 || x >= FTarget.Width || y >= FTarget.Height) return;
+  uint8_t* px = static_cast<uint8_t*>(FTarget.GetScanline(y)) + x * 4;
+  BlendOver(px, BlueOf(AColor), GreenOf(AColor), RedOf(AColor), AlphaOf(AColor) * Clamp01(ACover) * (1.0f / 255));
+}
+
 void TCanvas::DrawBitmap(const TBitmap* ABitmap, const TRectF& SrcRect, const TRectF& DstRect, float AOpacity,
                          bool HighSpeed) {
   CheckScene();

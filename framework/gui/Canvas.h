@@ -13,6 +13,7 @@
 // questions: styles, attributes, bitmap handles.
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "framework/gui/Bitmap.h"
@@ -32,6 +33,24 @@ using TCanvasStyles = TSet<TCanvasStyle>;
 
 enum class TCanvasAttribute : uint8_t { MaxBitmapSize = 0 };
 FW_ENUM(TCanvasAttribute, MaxBitmapSize)
+
+enum class TTextAlign : uint8_t { Center = 0, Leading = 1, Trailing = 2 };
+FW_ENUM(TTextAlign, Center, Leading, Trailing)
+
+enum class TFillTextFlag : uint8_t { RightToLeft = 0 };
+FW_ENUM(TFillTextFlag, RightToLeft)
+using TFillTextFlags = TSet<TFillTextFlag>;
+
+enum class TCorner : uint8_t { TopLeft = 0, TopRight = 1, BottomLeft = 2, BottomRight = 3 };
+FW_ENUM(TCorner, TopLeft, TopRight, BottomLeft, BottomRight)
+using TCorners = TSet<TCorner>;
+inline TCorners AllCorners() { return {TCorner::TopLeft, TCorner::TopRight, TCorner::BottomLeft, TCorner::BottomRight}; }
+
+// What outlines are stroked with (DrawRect) and what text is filled with (FillText).
+struct TCanvasBrush {
+  TAlphaColor Color = TAlphaColor(0xFF000000);
+  float Thickness = 1;
+};
 
 // The class-level side of a canvas implementation. The software canvas is the default; a
 // GPU canvas would answer NeedGPUSurface and make real bitmap handles.
@@ -90,6 +109,24 @@ public:
   void DrawBitmap(const TBitmap* ABitmap, const TRectF& SrcRect, const TRectF& DstRect, float AOpacity,
                   bool HighSpeed = false);
 
+  // Outlines and text (CanvasText.cpp). Corners are square: the radii are accepted only.
+  TCanvasBrush& Stroke() { return FStroke; }
+  TCanvasBrush& Fill() { return FFill; }
+  // The rectangle's outline, Stroke().Thickness wide, centred on its edges, in Stroke().Color.
+  void DrawRect(const TRectF& ARect, float XRadius, float YRadius, const TCorners& ACorners, float AOpacity);
+  // A one-unit outline of dashes (3 on, 3 off) in AColor.
+  void DrawDashRect(const TRectF& ARect, float XRadius, float YRadius, const TCorners& ACorners, float AOpacity,
+                    TAlphaColor AColor);
+  // UTF-8 text in DejaVu Sans of FontSize, filled with Fill().Color. Lines break at CR LF or
+  // LF and, with WordWrap, between words that would pass the rectangle's right edge. Text
+  // outside the rectangle is clipped. Without the font file nothing is drawn (logged once).
+  void FillText(const TRectF& ARect, const std::string& AText, bool WordWrap, float AOpacity,
+                const TFillTextFlags& AFlags, TTextAlign ATextAlign, TTextAlign AVTextAlign = TTextAlign::Center);
+  float GetFontSize() const { return FFontSize; }
+  void SetFontSize(float Value) { FFontSize = Value > 1 ? (Value < 512 ? Value : 512) : 1; }
+  // Width and height of the text laid out on one line per paragraph (canvas units).
+  TSizeF TextExtent(const std::string& AText);
+
 protected:
   TCanvas() = default;
 
@@ -104,7 +141,13 @@ protected:
 
 private:
   void CheckScene() const;
+  // Blends AColor with coverage ACover (0..1) over the target pixel (x, y) in target pixels.
+  void BlendPixel(int32_t x, int32_t y, TAlphaColor AColor, float ACover);
+  void StrokeLine(const TRectF& ARect, TAlphaColor AColor, float AOpacity, float AThickness, bool ADashed);
 
+  TCanvasBrush FStroke;
+  TCanvasBrush FFill;
+  float FFontSize = 12;
   TBitmapData FTarget;
   std::vector<int32_t> FColumnA, FColumnB;  // DrawBitmap's per-column source offsets, reused
   std::vector<float> FColumnF;

@@ -139,7 +139,7 @@ TQuaternion3D TextToQuaternion(std::string_view AText) {
   return {v[0], v[1], v[2], v[3]};
 }
 
-TMatrix3D QuaternionToRotationMatrix(const TQuaternion3D& AValue) { return AValue.ToMatrix3D().Transpose(); }
+TMatrix3D QuaternionToRotationMatrix(const TQuaternion3D& AValue) { return AValue.ToMatrix3D(); }
 
 // ---------------------------------------------------------------------------------------
 

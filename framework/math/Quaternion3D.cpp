@@ -10,7 +10,9 @@ TQuaternion3D::TQuaternion3D(const TPoint3D& AAxis, float AAngle) {
   RealPart = std::cos(half);
 }
 
-TQuaternion3D::TQuaternion3D(const TMatrix3D& m) {
+TQuaternion3D::TQuaternion3D(const TMatrix3D& AMatrix) {
+  // The trace method below reads the column-vector layout: the transpose of a row matrix.
+  const TMatrix3D m = AMatrix.Transpose();
   const float trace = m.m11 + m.m22 + m.m33;
   float x, y, z, w;
   if (trace > 0) {
@@ -56,9 +58,9 @@ TMatrix3D TQuaternion3D::ToMatrix3D() const {
   const float x = ImagPart.X, y = ImagPart.Y, z = ImagPart.Z, w = RealPart;
   const float xx = x * x, yy = y * y, zz = z * z;
   const float xy = x * y, xz = x * z, yz = y * z, xw = x * w, yw = y * w, zw = z * w;
-  return {1 - 2 * (yy + zz), 2 * (xy - zw),     2 * (xz + yw),     0,
-          2 * (xy + zw),     1 - 2 * (xx + zz), 2 * (yz - xw),     0,
-          2 * (xz - yw),     2 * (yz + xw),     1 - 2 * (xx + yy), 0,
+  return {1 - 2 * (yy + zz), 2 * (xy + zw),     2 * (xz - yw),     0,
+          2 * (xy - zw),     1 - 2 * (xx + zz), 2 * (yz + xw),     0,
+          2 * (xz + yw),     2 * (yz - xw),     1 - 2 * (xx + yy), 0,
           0,                 0,                 0,                 1};
 }
 

@@ -1,12 +1,10 @@
 #pragma once
 // Rotation quaternion: imaginary part X, Y, Z, then the real part.
 //
-// The matrix of a quaternion is stored in the column-vector layout (m12 = 2(xy - zw)), so that a
-// quaternion and its matrix convert back and forth with the usual trace method, and the product
-// of two quaternions has the product of their matrices in the same order:
-//   (A * B).ToMatrix3D() == A.ToMatrix3D() * B.ToMatrix3D().
-// Applied to row vectors, the matrix of Create(axis, angle) therefore turns by -angle, the
-// opposite of TMatrix3D::CreateRotation(axis, angle).
+// One rotation convention with TMatrix3D: row vectors, right hand, positive angle. The matrix
+// of Create(axis, a) equals TMatrix3D::CreateRotation(axis, a), the matrix constructor is its
+// exact inverse, and since a row vector meets the left factor first,
+//   (A * B).ToMatrix3D() == B.ToMatrix3D() * A.ToMatrix3D().
 #include "framework/math/Matrix3D.h"
 
 namespace quorvel {
@@ -19,7 +17,7 @@ struct TQuaternion3D {
   constexpr TQuaternion3D(float x, float y, float z, float w) : ImagPart(x, y, z), RealPart(w) {}
   // Rotation by AAngle radians about AAxis (normalised here; a zero axis gives no turn part).
   TQuaternion3D(const TPoint3D& AAxis, float AAngle);
-  // The rotation held by the upper-left 3x3 of AMatrix (the inverse of ToMatrix3D).
+  // The rotation held by the upper-left 3x3 of AMatrix (the exact inverse of ToMatrix3D).
   explicit TQuaternion3D(const TMatrix3D& AMatrix);
 
   static constexpr TQuaternion3D Identity() { return {0, 0, 0, 1}; }

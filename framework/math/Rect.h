@@ -45,6 +45,8 @@ struct TRectF {
     return p.X >= Left && p.X < Right && p.Y >= Top && p.Y < Bottom;
   }
   constexpr void Offset(float dx, float dy) { Left += dx; Right += dx; Top += dy; Bottom += dy; }
+  // Grows by dx on the left and right and dy on the top and bottom (negative: shrinks).
+  constexpr void Inflate(float dx, float dy) { Left -= dx; Right += dx; Top -= dy; Bottom += dy; }
   TRect Round() const {
     return {RoundToInt32(Left), RoundToInt32(Top), RoundToInt32(Right), RoundToInt32(Bottom)};
   }

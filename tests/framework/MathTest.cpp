@@ -170,10 +170,12 @@ TEST(Quaternion3D, MatrixConversionsRoundTripAndProductsFollowMatrixProducts) {
   EXPECT_NEAR(back.ImagPart.Y, a.ImagPart.Y, 1e-6);
   EXPECT_NEAR(back.ImagPart.Z, a.ImagPart.Z, 1e-6);
   EXPECT_NEAR(back.RealPart, a.RealPart, 1e-6);
-  ExpectMatrixNear((a * b).ToMatrix3D(), a.ToMatrix3D() * b.ToMatrix3D());
-  // A quaternion's matrix turns row vectors the opposite way from CreateRotation.
-  ExpectMatrixNear(TQuaternion3D({0, 1, 0}, 0.6f).ToMatrix3D(), TMatrix3D::CreateRotationY(-0.6f));
-  ExpectPointNear(TPoint3D(1, 0, 0).Rotate(TQuaternion3D({0, 0, 1}, kPi / 2)), {0, -1, 0});
+  // Row vectors meet the left factor first: the right quaternion acts first.
+  ExpectMatrixNear((a * b).ToMatrix3D(), b.ToMatrix3D() * a.ToMatrix3D());
+  // A quaternion's matrix turns row vectors the same way as CreateRotation.
+  ExpectMatrixNear(TQuaternion3D({0, 1, 0}, 0.6f).ToMatrix3D(), TMatrix3D::CreateRotationY(0.6f));
+  ExpectMatrixNear(TQuaternion3D({1, 2, 3}, 0.9f).ToMatrix3D(), TMatrix3D::CreateRotation({1, 2, 3}, 0.9f));
+  ExpectPointNear(TPoint3D(1, 0, 0).Rotate(TQuaternion3D({0, 0, 1}, kPi / 2)), {0, 1, 0});
 }
 
 TEST(Quaternion3D, FromMatrixTakesEachTraceBranch) {

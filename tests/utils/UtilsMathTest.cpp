@@ -144,10 +144,13 @@ TEST(UtilsQuat, FromMatrixNormalizeAndSlerp) {
   const TQuat x180 = TQuat::FromMatrix(TMatrix3D::CreateScaling({1, -1, -1}));
   EXPECT_FLOAT_EQ(x180.X, 1);
   EXPECT_FLOAT_EQ(x180.W, 0);
-  // The platform quaternion's matrix comes back unchanged.
+  // Of a platform quaternion's (row-vector) matrix it gives the conjugate: it reads the
+  // column layout, and its callers transpose where they need the quaternion itself.
   const TQuaternion3D q({1, -2, 0.5f}, 1.1f);
   const TQuat back = TQuat::FromMatrix(q.ToMatrix3D());
-  ExpectPointNear({back.X, back.Y, back.Z}, q.ImagPart);
+  ExpectPointNear({back.X, back.Y, back.Z}, -q.ImagPart);
+  const TQuat direct = TQuat::FromMatrix(q.ToMatrix3D().Transpose());
+  ExpectPointNear({direct.X, direct.Y, direct.Z}, q.ImagPart);
   EXPECT_NEAR(back.W, q.RealPart, 1e-5);
 
   const TQuat zero = TQuat(0, 0, 0, 0).Normalize();

@@ -1,0 +1,174 @@
+#pragma once
+// Renderers: the off-screen context a view (or a render pass) draws through, made on a
+// composite texture, and the brackets of a frame's main pass and of its opaque and
+// translucent phases. TLegacyRenderer draws straight into the composite texture;
+// TCompositeRenderer (and TForwardRenderer) keep the settings of the composite step and
+// clamp them.
+//
+// Two phases: the constructor stores its arguments; AfterConstruction sizes the renderer from
+// its owner (a viewport or a pass controller) and makes the context.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "framework/classes/Component.h"
+#include "framework/gui3d/Context3D.h"
+#include "framework/math/AlphaColor.h"
+#include "framework/math/Matrix3D.h"
+#include "framework/math/Point.h"
+#include "framework/math/Point3D.h"
+#include "framework/rtl/Set.h"
+#include "lib/context/ContextTypes.h"
+#include "lib/passes/RenderPassTypes.h"
+
+namespace quorvel {
+
+class TFrameBufferObject;
+class TQuorvelTextureBitmap;
+class TQuorvelContext;
+
+// Ordinals are streamed: keep them.
+enum class TRendererType : uint8_t { ForwardRenderer = 0, LegacyRenderer = 1 };
+FW_ENUM(TRendererType, ForwardRenderer, LegacyRenderer)
+
+enum class TRendererFlag : uint8_t { IgnoreRenderTargets, IgnoreCompositeCtrl, IgnoreEmissiveBlur, IgnoreGlobalIllum };
+using TRendererFlags = TSet<TRendererFlag>;
+
+// Lets a renderer's owner supply the composite texture (stored into ATexture).
+using TOnRendererCreateCompositeTexture =
+    std::function<void(TObject* ASender, TPoint ASize, float AScale, TQuorvelTextureBitmap*& ATexture)>;
+
+class TRenderer : public TObject {
+  FW_CLASS(TRenderer, TObject)
+
+public:
+  TRenderer(const std::string& AId, TComponent* AOwner, const TRendererFlags& AFlags,
+            TOnRendererCreateCompositeTexture ACompositeTextureEvent);
+  ~TRenderer() override;
+  void AfterConstruction() override;
+  void BeforeDestruction() override;
+
+  const std::string& GetId() const { return FId; }
+  const TRendererFlags& GetFlags() const { return FFlags; }
+  TMultisample GetMultisample() const { return FMultisample; }
+  TContext3D* GetSharedContext() const { return FSharedContext; }
+  const TRenderTargets& GetRenderTargets() const { return FRenderTargets; }
+  void SetRenderTargets(const TRenderTargets& Value) { FRenderTargets = Value; }
+  TQuorvelTextureBitmap* GetCompositeTexture() const { return FCompositeTexture; }
+  TComponent* GetOwner() const { return FOwner; }
+  TPoint GetSize() const { return FSize; }
+  virtual void SetSize(const TPoint& Value);
+  float GetScale() const { return FScale; }
+  virtual void SetScale(float Value);
+  const TAlphaColorF& GetColor() const { return FColor; }
+  virtual void SetColor(const TAlphaColorF& Value) { FColor = Value; }
+  TRenderer* GetAttachedRenderer() const { return FAttachedRenderer; }
+  void SetAttachedRenderer(TRenderer* Value) { FAttachedRenderer = Value; }
+  // The context's default and translucent frame buffers; null without an engine context.
+  TFrameBufferObject* GetDefaultFrameBuf() const;
+  TFrameBufferObject* GetTranslucentBuf() const;
+
+  void Resize(const TPoint& ASize, float AScale) { DoResize(ASize, AScale); }
+  virtual void Apply();
+  virtual void Reset();
+  virtual void BeginMainRenderPass(const TMatrix3D& ACamera, float AAngleOfView);
+  virtual void EndMainRenderPass();
+  virtual bool BeginOpaqueRendering();
+  virtual void EndOpaqueRendering();
+  virtual bool BeginTranslucentRendering();
+  virtual void EndTranslucentRendering();
+
+protected:
+  virtual void DoResize(const TPoint& ASize, float AScale);
+  virtual void RecreateContext();
+  virtual TTexture* CreateCompositeTexture();
+  virtual void CreateResources();
+  virtual void ReleaseResources(bool ADestroying) {}
+  virtual void PrepareRenderTargets() {}
+  // The shared context as an engine context, or null.
+  TQuorvelContext* EngineContext() const;
+  void FreeContextAndTexture() noexcept;
+
+  std::string FId;
+  TRendererFlags FFlags;
+  TMultisample FMultisample = TMultisample::TwoSamples;
+  TContext3D* FSharedContext = nullptr;             // owned
+  TRenderTargets FRenderTargets{TRenderTarget::Color_0};
+  TQuorvelTextureBitmap* FCompositeTexture = nullptr;  // owned
+  TComponent* FOwner = nullptr;
+  TPoint FSize{64, 64};
+  float FScale = 1;
+  TAlphaColorF FColor{0, 0, 0, 0};
+  TRenderer* FAttachedRenderer = nullptr;
+  TOnRendererCreateCompositeTexture FOnCreateCompositeTexture;
+};
+
+class TLegacyRenderer : public TRenderer {
+  FW_CLASS(TLegacyRenderer, TRenderer)
+
+public:
+  TLegacyRenderer(const std::string& AId, TComponent* AOwner, const TRendererFlags& AFlags,
+                  TOnRendererCreateCompositeTexture ACompositeTextureEvent);
+
+  bool BeginOpaqueRendering() override;
+  void EndOpaqueRendering() override;
+  bool BeginTranslucentRendering() override;
+  void EndTranslucentRendering() override;
+};
+
+// The composite step's settings; the embedded passes that use them come with the composite
+// pipeline, so here they are kept, clamped and read back.
+class TCompositeRenderer : public TRenderer {
+  FW_CLASS(TCompositeRenderer, TRenderer)
+
+public:
+  TCompositeRenderer(const std::string& AId, TComponent* AOwner, const TRendererFlags& AFlags,
+                     TOnRendererCreateCompositeTexture ACompositeTextureEvent);
+
+  float GetTranslucentDistance() const { return FTranslucentDistance; }
+  void SetTranslucentDistance(float Value);
+  const TPoint3D& GetSaturation() const { return FSaturation; }
+  void SetSaturation(const TPoint3D& Value) { FSaturation = Value; }
+  int32_t GetEmissiveBlur() const { return FEmissiveBlur; }
+  void SetEmissiveBlur(int32_t Value);
+  int32_t GetGlobalIllumDetail() const { return FGlobalIllumDetail; }
+  void SetGlobalIllumDetail(int32_t Value);
+  float GetGlobalIllumSoftness() const { return FGlobalIllumSoftness; }
+  void SetGlobalIllumSoftness(float Value);
+  float GetShadowStrength() const { return FShadowStrength; }
+  void SetShadowStrength(float Value);
+  float GetReflectionStrength() const { return FReflectionStrength; }
+  void SetReflectionStrength(float Value);
+  int32_t GetFXAA() const { return FXAASteps; }
+  void SetFXAA(int32_t Value);
+
+  // Until the five-target composition is in, both phases draw straight into the composite
+  // texture, as the legacy renderer does, and the composite step has nothing to add.
+  bool BeginOpaqueRendering() override;
+  void EndOpaqueRendering() override;
+  bool BeginTranslucentRendering() override;
+  void EndTranslucentRendering() override;
+  virtual void Composite(PRenderContext ARenderContext) {}
+
+protected:
+  void RecreateContext() override;
+
+  float FTranslucentDistance = 10;
+  TPoint3D FSaturation;
+  int32_t FEmissiveBlur = 0;
+  int32_t FGlobalIllumDetail = 0;
+  float FGlobalIllumSoftness = 1;
+  float FShadowStrength = 0.4f;
+  float FReflectionStrength = 0;
+  int32_t FXAASteps = 1;
+};
+
+class TForwardRenderer : public TCompositeRenderer {
+  FW_CLASS(TForwardRenderer, TCompositeRenderer)
+
+public:
+  TForwardRenderer(const std::string& AId, TComponent* AOwner, const TRendererFlags& AFlags,
+                   TOnRendererCreateCompositeTexture ACompositeTextureEvent);
+};
+
+}  // namespace quorvel

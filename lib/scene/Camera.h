@@ -1,0 +1,75 @@
+#pragma once
+// TQuorvelCamera: the engine's camera (a framework camera that tells its viewport when its
+// matrix changed, copies other cameras and drops the clip planes old form data still holds).
+// TQuorvelSmoothCameraController: the target the design camera orbits; here the first slice,
+// a dummy that knows its viewport and camera and can be switched off.
+#include "framework/gui3d/Camera.h"
+#include "framework/gui3d/Dummy.h"
+
+namespace quorvel {
+
+class TQuorvelViewport;
+class TCameraDef;
+
+class TQuorvelCamera : public TCamera {
+  FW_CLASS(TQuorvelCamera, TCamera)
+
+public:
+  explicit TQuorvelCamera(TComponent* AOwner) : TCamera(AOwner) {}
+  ~TQuorvelCamera() override;
+  void AfterConstruction() override;
+
+  TCameraDef* GetDef() const { return FDef; }
+  // Name (when empty), target (a global 3D control of the definition's Target, else none),
+  // FOV and the local matrix from the definition; its type, aspect and planes are unused.
+  virtual void LoadFromDefinition(TCameraDef* ADef);
+
+  // "NearPlane" and "FarPlane" of older form data: read and dropped, never written.
+  void DefineProperties(TFiler* Filer) override;
+  void MatrixChanged(TObject* Sender) override;
+
+  float GetFOV() const { return GetAngleOfView(); }
+  void SetFOV(float Value) { SetAngleOfView(Value); }
+  bool GetUpdateNeeded() const { return FUpdateNeeded; }
+  // Raises an empty Exception: the projection comes from the context.
+  TMatrix3D GetPerspectiveMatrix() const;
+
+  // From another camera: absolute position, rotation (the stored quaternion and the saved
+  // angles too, so the copy looks the same way however it was turned), target and angle of
+  // view; from an engine camera UpdateNeeded as well. Anything else changes nothing.
+  void AssignFrom(TPersistent* Src);
+  virtual void Update() {}
+
+  // The design gizmo, drawn only in the form designer.
+  void Render() override;
+
+private:
+  TCameraDef* FDef = nullptr;
+  TCameraDef* FSelfDef = nullptr;
+  bool FDefIsStandalone = false;
+  bool FUpdateNeeded = false;
+};
+
+class TQuorvelSmoothCameraController : public TDummy {
+  FW_CLASS(TQuorvelSmoothCameraController, TDummy)
+
+public:
+  explicit TQuorvelSmoothCameraController(TComponent* AOwner) : TDummy(AOwner) {}
+
+  // The viewport whose mouse steers the target (nil: none).
+  TQuorvelViewport* GetViewport3D() const { return FViewport; }
+  void SetViewport3D(TQuorvelViewport* Value) { FViewport = Value; }
+  bool GetEnabled() const { return FEnabled; }
+  void SetEnabled(bool Value) { FEnabled = Value; }
+  TCamera* GetCamera() const { return FCamera; }
+  void SetCamera(TCamera* Value) { FCamera = Value; }
+
+  void Notification(TComponent* AComponent, TOperation Operation) override;
+
+private:
+  TQuorvelViewport* FViewport = nullptr;  // not owned
+  TCamera* FCamera = nullptr;             // not owned
+  bool FEnabled = true;
+};
+
+}  // namespace quorvel

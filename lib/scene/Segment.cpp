@@ -1,0 +1,49 @@
+#include "lib/scene/Segment.h"
+
+#include "framework/rtl/Units.h"
+
+#include "framework/rtl/SysUtils.h"
+#include "lib/defs/DefTypesTransform.h"
+
+namespace quorvel {
+
+FW_CLASS_IMPL(TQuorvelSegment, "Quorvel.Segment")
+FW_CLASS_NO_MEMBERS(TQuorvelSegment)
+
+void TQuorvelSegment::LoadFromDefinition(TCustomDef* ADef) {
+  TQuorvelTransform::LoadFromDefinition(ADef);
+  auto* def = ADef->As<TSegmentDef>();
+  SetDef(def);
+  if (GetQualifiedName().empty()) SetQualifiedName(def->GetId());
+  SetName(def->GetQualifiedComponentName());
+  LoadHierarchyFromDefinition(def);
+}
+
+void TQuorvelSegment::LoadHierarchyFromDefinition(TTransformDef* ADef) {
+  if (!ADef->GetChildren()) return;
+  // Mesh and vertex-group children come with the mesh objects.
+  for (int32_t i = 0; i < ADef->ChildCount(); ++i) {
+    TTransformDef* child = ADef->GetChildren()->Items(i);
+    if (!child->Is<TSegmentDef>())
+      throw Exception(Format("todo: %s type not supported yet in hierarchy", {child->ClassName()}));
+    auto* segment = New<TQuorvelSegment>(this);
+    segment->SetStored(false);
+    segment->SetParent(this);
+    segment->LoadFromDefinition(child);
+  }
+}
+
+
+namespace {
+
+void InitUnit() {
+  RegisterClasses({TQuorvelSegment::StaticClass()});
+}
+
+void FinUnit() { UnRegisterClasses({TQuorvelSegment::StaticClass()}); }
+
+const TUnitRegistration Unit{{"Quorvel.Segment", {"Quorvel.Transform"}, &InitUnit, &FinUnit}};
+
+}  // namespace
+
+}  // namespace quorvel
