@@ -198,8 +198,8 @@ void TMeshDef::AddPolygon(const T3DPolygon& APoly, const TPolygon& ATexCoords, c
   const int64_t added = 3 * (int64_t(n) - 2);
   if (!FVertexSource) CreateVertexSource(FVertexFormat);
   if (!FIndexSource) CreateIndexSource(FIndexFormat);
-  TVertexBuffer* vb = FVertexSource;
-  TIndexBuffer* ib = FIndexSource;
+  TVertexBuffer* vb = FVertexSource.get();
+  TIndexBuffer* ib = FIndexSource.get();
   if (int64_t(vb->Length()) + added > std::numeric_limits<int32_t>::max() ||
       int64_t(ib->Length()) + added > std::numeric_limits<int32_t>::max())
     throw Exception("invalid polygon length - mesh buffers would exceed their limit");
