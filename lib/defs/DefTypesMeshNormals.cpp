@@ -2,6 +2,7 @@
 // vertex and index buffers.
 #include <cfenv>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <unordered_map>
 #include <vector>
@@ -38,6 +39,58 @@ int32_t RoundToGrid(float AValue) {
   return int32_t(r);
 }
 
+// Direct access to the components of an interleaved vertex buffer for the loops over every
+// triangle (the checked accessors cost more than the arithmetic). A component the format
+// lacks reads as zero and is not written, as through the accessors.
+struct TRawVertices {
+  explicit TRawVertices(TVertexBuffer* ABuffer)
+      : Base(ABuffer->Buffer()),
+        Stride(ABuffer->VertexSize()),
+        Count(ABuffer->Length()),
+        Pos(ABuffer->OffsetOf(TVertexFormat::Vertex)),
+        Normal(ABuffer->OffsetOf(TVertexFormat::Normal)),
+        Tex(ABuffer->OffsetOf(TVertexFormat::TexCoord0)),
+        Tangent(ABuffer->OffsetOf(TVertexFormat::Tangent)),
+        Binormal(ABuffer->OffsetOf(TVertexFormat::BiNormal)) {}
+
+  TPoint3D Get(int32_t AOffset, uint32_t AIndex) const {
+    TPoint3D p;
+    if (AOffset >= 0) std::memcpy(&p, Base + size_t(AIndex) * size_t(Stride) + size_t(AOffset), 12);
+    return p;
+  }
+  void Set(int32_t AOffset, uint32_t AIndex, const TPoint3D& AValue) const {
+    if (AOffset >= 0) std::memcpy(Base + size_t(AIndex) * size_t(Stride) + size_t(AOffset), &AValue, 12);
+  }
+  TPointF GetTex(uint32_t AIndex) const {
+    TPointF p;
+    if (Tex >= 0) std::memcpy(&p, Base + size_t(AIndex) * size_t(Stride) + size_t(Tex), 8);
+    return p;
+  }
+
+  uint8_t* Base;
+  int32_t Stride, Count, Pos, Normal, Tex, Tangent, Binormal;
+};
+
+// The index buffer as 32-bit values, every one checked against the vertex count (an index
+// outside raises the vertex buffer's range error before anything is read).
+std::vector<uint32_t> CheckedIndices(const TIndexBuffer* AIndices, const TVertexBuffer* AVertices) {
+  std::vector<uint32_t> result(size_t(AIndices->Length()));
+  if (AIndices->Format() == TIndexFormat::UInt32) {
+    if (!result.empty()) std::memcpy(result.data(), AIndices->Buffer(), result.size() * 4);
+  } else {
+    const auto* p = reinterpret_cast<const uint8_t*>(AIndices->Buffer());
+    for (size_t i = 0; i < result.size(); ++i) {
+      uint16_t v;
+      std::memcpy(&v, p + 2 * i, 2);
+      result[i] = v;
+    }
+  }
+  const uint32_t count = uint32_t(AVertices->Length());
+  for (uint32_t i : result)
+    if (i >= count) AVertices->GetVertices(int32_t(i));  // raises the range error
+  return result;
+}
+
 }  // namespace
 
 TPoint3D TMeshDef::GetNormalVectorFromPoints(const TPoint3D& A, const TPoint3D& B, const TPoint3D& C) {
@@ -51,17 +104,18 @@ void TMeshDef::CalcFaceNormals(bool PropagateFaceNormalsToVertices, bool ASubMes
   const TIndexBuffer* ib = GetIndexSource();
   if (!vb || !ib) return;
   const int32_t count = ib->Length();
+  const std::vector<uint32_t> idx = CheckedIndices(ib, vb);
+  const TRawVertices raw(vb);
   FFaceNormals.assign(size_t(count / 3), TPoint3D());
   for (int32_t k = 0; k + 2 < count; k += 3) {
-    const int32_t i0 = int32_t(ib->GetIndices(k)), i1 = int32_t(ib->GetIndices(k + 1)),
-                  i2 = int32_t(ib->GetIndices(k + 2));
-    const TPoint3D v0 = vb->GetVertices(i0), v1 = vb->GetVertices(i1), v2 = vb->GetVertices(i2);
+    const uint32_t i0 = idx[size_t(k)], i1 = idx[size_t(k) + 1], i2 = idx[size_t(k) + 2];
+    const TPoint3D v0 = raw.Get(raw.Pos, i0), v1 = raw.Get(raw.Pos, i1), v2 = raw.Get(raw.Pos, i2);
     const TPoint3D n = (v1 - v0).CrossProduct(v1 - v2).Normalize();
     FFaceNormals[size_t(k / 3)] = n;
     if (PropagateFaceNormalsToVertices) {
-      vb->SetNormals(i0, n);
-      vb->SetNormals(i2, n);
-      vb->SetNormals(i1, n);
+      raw.Set(raw.Normal, i0, n);
+      raw.Set(raw.Normal, i2, n);
+      raw.Set(raw.Normal, i1, n);
     }
   }
 }
@@ -93,14 +147,17 @@ void TMeshDef::CalcSmoothNormals(TMeshDefCalculateNormalMethod Method, float Wel
       break;
     }
     case TMeshDefCalculateNormalMethod::cnmFastest: {
+      // The face normals above checked every index against the vertices.
+      const std::vector<uint32_t> idx = CheckedIndices(ib, vb);
+      const TRawVertices raw(vb);
       std::vector<TPoint3D> sums(static_cast<size_t>(vertexCount), TPoint3D());
-      for (int32_t t = 0; t < triangles; ++t)
-        for (int c = 0; c < 3; ++c) {
-          const int32_t i = corner(t, c);
-          if (i < 0 || i >= vertexCount) vb->GetVertices(i);  // the buffer's range error
-          sums[size_t(i)] += FFaceNormals[size_t(t)];
-        }
-      for (int32_t v = 0; v < vertexCount; ++v) vb->SetNormals(v, sums[size_t(v)].Normalize());
+      for (size_t t = 0; t < size_t(triangles); ++t) {
+        const TPoint3D f = FFaceNormals[t];
+        sums[idx[3 * t]] += f;
+        sums[idx[3 * t + 1]] += f;
+        sums[idx[3 * t + 2]] += f;
+      }
+      for (int32_t v = 0; v < vertexCount; ++v) raw.Set(raw.Normal, uint32_t(v), sums[size_t(v)].Normalize());
       break;
     }
     case TMeshDefCalculateNormalMethod::cnmSlowest: {
@@ -140,24 +197,23 @@ void TMeshDef::CalcTangentBinormals(TVertexBuffer* AVertexBuffer, const TIndexBu
   if (!AVertexBuffer->HasFormat(TVertexFormat::Normal) || !AVertexBuffer->HasFormat(TVertexFormat::Tangent) ||
       !AVertexBuffer->HasFormat(TVertexFormat::BiNormal))
     return;
-  const int32_t triangles = AIndexBuffer->Length() / 3;
-  for (int32_t t = 0; t < triangles; ++t) {
-    const int32_t i0 = int32_t(AIndexBuffer->GetIndices(3 * t)), i1 = int32_t(AIndexBuffer->GetIndices(3 * t + 1)),
-                  i2 = int32_t(AIndexBuffer->GetIndices(3 * t + 2));
-    const TPoint3D p0 = AVertexBuffer->GetVertices(i0), p1 = AVertexBuffer->GetVertices(i1),
-                   p2 = AVertexBuffer->GetVertices(i2);
-    // Without TexCoord0 the buffer answers (0, 0): degenerate, so both vectors are zero.
-    const TPointF t0 = AVertexBuffer->GetTexCoord0(i0), t1 = AVertexBuffer->GetTexCoord0(i1),
-                  t2 = AVertexBuffer->GetTexCoord0(i2);
+  const size_t triangles = size_t(AIndexBuffer->Length() / 3);
+  const std::vector<uint32_t> idx = CheckedIndices(AIndexBuffer, AVertexBuffer);
+  const TRawVertices raw(AVertexBuffer);
+  for (size_t t = 0; t < triangles; ++t) {
+    const uint32_t i0 = idx[3 * t], i1 = idx[3 * t + 1], i2 = idx[3 * t + 2];
+    const TPoint3D p0 = raw.Get(raw.Pos, i0), p1 = raw.Get(raw.Pos, i1), p2 = raw.Get(raw.Pos, i2);
+    // Without TexCoord0 the reader answers (0, 0): degenerate, so both vectors are zero.
+    const TPointF t0 = raw.GetTex(i0), t1 = raw.GetTex(i1), t2 = raw.GetTex(i2);
     const TPoint3D e1 = p1 - p0, e2 = p2 - p0;
     const float du1 = t1.X - t0.X, dv1 = t1.Y - t0.Y, du2 = t2.X - t0.X, dv2 = t2.Y - t0.Y;
     const float det = float(double(du1) * dv2 - double(dv1) * du2);
     const float r = det == 0 ? 0.0f : 1.0f / det;
     const TPoint3D tangent = (e1 * dv2 - e2 * dv1) * r;
     const TPoint3D binormal = (e2 * du1 - e1 * du2) * r;
-    for (int32_t i : {i0, i1, i2}) {
-      AVertexBuffer->SetTangents(i, tangent);
-      AVertexBuffer->SetBiNormals(i, binormal);
+    for (uint32_t i : {i0, i1, i2}) {
+      raw.Set(raw.Tangent, i, tangent);
+      raw.Set(raw.Binormal, i, binormal);
     }
   }
 }
