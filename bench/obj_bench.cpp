@@ -19,7 +19,13 @@ using namespace quorvel;
 
 namespace {
 
-const std::string Source = std::filesystem::path(__FILE__).parent_path().parent_path().string();
+// __FILE__ is relative to the build folder (the parent of this program's folder) with Ninja.
+const std::string Source = [] {
+  namespace fs = std::filesystem;
+  const fs::path root = fs::path(__FILE__).parent_path().parent_path();
+  if (root.is_absolute()) return root.string();
+  return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / root).lexically_normal().string();
+}();
 
 std::string GridFile() {
   static const std::string path = [] {
