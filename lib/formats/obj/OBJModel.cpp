@@ -196,7 +196,16 @@ TAlphaColorF MtlColor(const std::vector<std::string>& AWords) {
 
 // ---- TOBJCache ----
 
-TOBJCache::TOBJCache(uint32_t ADefaultCapacity) : TVertexCache(ADefaultCapacity) { SetUseBuffersAsArray(false); }
+// Only the lists an OBJ file fills get the capacity: reserving all 32 texture and 4 colour
+// layers cost tens of megabytes per read, more than a small file's whole load.
+TOBJCache::TOBJCache(uint32_t ADefaultCapacity) : TVertexCache(0) {
+  SetUseBuffersAsArray(false);
+  FPositionSource.reserve(ADefaultCapacity);
+  FNormalSource.reserve(ADefaultCapacity);
+  FTextureSources[0].reserve(ADefaultCapacity);
+  FVertices.reserve(ADefaultCapacity);
+  FIndices.reserve(ADefaultCapacity);
+}
 
 TMaterialDef* TOBJCache::DoOnCreateDefaultMaterial(TMeshDef*) { return nullptr; }
 TMaterialRefDef* TOBJCache::DoOnCreateMaterialRef(TMeshDef*, TMaterialDef*) { return nullptr; }
