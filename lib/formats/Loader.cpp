@@ -4,8 +4,17 @@
 #include <string>
 #include <unordered_map>
 
+#include <cmath>
+#include <filesystem>
+#include <memory>
+
+#include "framework/gui/Bitmap.h"
+#include "framework/io/Path.h"
+#include "framework/io/Stream.h"
+#include "framework/rtl/Containers.h"
 #include "framework/rtl/SysUtils.h"
 #include "lib/defs/DefTypesMesh.h"
+#include "lib/defs/DefTypesModel.h"
 
 namespace quorvel {
 
@@ -139,6 +148,166 @@ void TQuorvelLoader::AutoCalculateVertexData(TMeshDef* ADef, TVertexCache* ACach
   if (!ACache->GetNormalsAvailable()) ADef->CalcSmoothNormals(TMeshDefCalculateNormalMethod::cnmFastest, 0.001f, true);
   if (!ACache->GetTangentsAvailable()) ADef->CalcTangentBinormals(false);
   if (!ACache->GetTexCoordsAvailable()) ADef->CalcTextureCoordinates();
+}
+
+}  // namespace quorvel
+
+// ---- registry, thread record and dispatch ----
+
+namespace quorvel {
+
+namespace {
+
+// Filled by the format units' initialisations on the main thread, only read afterwards.
+std::unique_ptr<std::unordered_map<std::string, TQuorvelLoader*>>& Registry() {
+  static std::unique_ptr<std::unordered_map<std::string, TQuorvelLoader*>> registry;
+  if (!registry) registry = std::make_unique<std::unordered_map<std::string, TQuorvelLoader*>>();
+  return registry;
+}
+
+thread_local TQuorvelLoaderThreadInfo CurrentThreadInfo;
+
+// Every file road of the dispatch: a local file, or an empty stream for a download.
+std::unique_ptr<TStream, TObjectDeleter> OpenModelFile(const TQuorvelLoadOptions& AOptions, uint16_t AMode,
+                                                       const char* AOperation) {
+  switch (AOptions.FileInfo.OpenFormat) {
+    case TQuorvelFileOpenFormat::fofLocal:
+      return std::unique_ptr<TStream, TObjectDeleter>(New<TFileStream>(AOptions.FileInfo.PathOrUID, AMode));
+    case TQuorvelFileOpenFormat::fofDownload:
+      return std::unique_ptr<TStream, TObjectDeleter>(New<TMemoryStream>());
+  }
+  throw Exception(Format("%s : open format not supported", {std::string(AOperation)}));
+}
+
+}  // namespace
+
+TModelDef* TQuorvelLoader::LoadModelDefFromFile(const TQuorvelLoadOptions& AOptions) {
+  auto stream = OpenModelFile(AOptions, uint16_t(fmOpenReadWrite | fmShareDenyNone),
+                              "TQuorvelLoader.LoadModelDefFromFile");
+  return LoadModelDefFromStream(stream.get(), AOptions);
+}
+
+TModelDef* TQuorvelLoader::LoadModelDefFromStream(TStream* AStream, TObject* APackage, const std::string& APath) {
+  return LoadModelDefFromStream(AStream, TQuorvelLoadOptions::Create(APath, APackage, nullptr));
+}
+
+TModelDef* TQuorvelLoader::LoadModelDefFromFile(TObject* APackage, const std::string& AFilename) {
+  return LoadModelDefFromFile(TQuorvelLoadOptions::Create(AFilename, APackage, nullptr));
+}
+
+TAnimationDef* TQuorvelLoader::LoadAnimationDefFromFile(TModelDef* AModel, const std::string& AFilename) {
+  TOwned<TFileStream> stream(New<TFileStream>(AFilename, uint16_t(fmOpenRead | fmShareDenyNone)));
+  return LoadAnimationDefFromStream(AModel, stream.get(), AFilename);
+}
+
+void TQuorvelLoader::RegisterLoader(const std::string& AExt, TQuorvelLoader* ALoader) {
+  if (!Registry()->try_emplace(LowerCase(AExt), ALoader).second) throw EDuplicateKey("Duplicates not allowed");
+}
+
+void TQuorvelLoader::UnregisterLoader(const std::string& AExt) { Registry()->erase(LowerCase(AExt)); }
+
+TQuorvelLoader* TQuorvelLoader::GetLoaderByExtension(const std::string& AExt) {
+  auto& registry = *Registry();
+  auto it = registry.find(LowerCase(AExt));
+  return it == registry.end() ? nullptr : it->second;
+}
+
+void TQuorvelLoader::SetCurrentThreadLoader(TQuorvelLoader* ALoader, const TQuorvelLoadOptions& AOptions) {
+  CurrentThreadInfo.Loader = ALoader;
+  CurrentThreadInfo.Options = AOptions;
+}
+
+void TQuorvelLoader::UnsetCurrentThreadLoader() { CurrentThreadInfo.Loader = nullptr; }
+
+TQuorvelLoaderThreadInfo TQuorvelLoader::GetCurrentLoaderThreadInfo() { return CurrentThreadInfo; }
+
+void TQuorvelLoader::RejectPackage(const TQuorvelLoadOptions& AOptions) {
+  if (AOptions.Package || AOptions.Asset) throw EQuorvelLoaderException("asset packages are not supported yet");
+}
+
+TModelDef* TQuorvelLoader::LoadUndefinedModelDefFromFile(TObject* APackage, const std::string& AFilename) {
+  return LoadUndefinedModelDefFromFile(TQuorvelLoadOptions::Create(AFilename, APackage, nullptr));
+}
+
+TModelDef* TQuorvelLoader::LoadUndefinedModelDefFromFile(const TQuorvelLoadOptions& AOptions) {
+  RejectPackage(AOptions);
+  auto stream = OpenModelFile(AOptions, uint16_t(fmOpenReadWrite | fmShareDenyNone),
+                              "TQuorvelLoader.LoadUndefinedModelDefFromFile");
+  return LoadUndefinedModelDefFromStream(stream.get(), AOptions);
+}
+
+TModelDef* TQuorvelLoader::LoadUndefinedModelDefFromStream(TStream* AStream, TObject* APackage,
+                                                           const std::string& APath, const std::string& AExt) {
+  return LoadUndefinedModelDefFromStream(AStream, TQuorvelLoadOptions::Create(APath, AExt, APackage, nullptr));
+}
+
+TModelDef* TQuorvelLoader::LoadUndefinedModelDefFromStream(TStream* AStream, const TQuorvelLoadOptions& AOptions) {
+  RejectPackage(AOptions);
+  const std::string ext = AOptions.GetExtension();
+  TQuorvelLoader* loader = GetLoaderByExtension(ext);
+  if (!loader)
+    throw EQuorvelLoaderException(Format("model format not supported: %s - check if unit is included \"Quorvel%s.Loader",
+                                         {AOptions.FileInfo.PathOrUID, ext}));
+  TQuorvelLoadOptions options = AOptions;
+  options.FileInfo.Ext = ext;
+  return loader->LoadModelDefFromStream(AStream, options);
+}
+
+TAnimationDef* TQuorvelLoader::LoadUndefinedAnimationDefFromFile(TModelDef* AModel, const std::string& AFilename) {
+  TQuorvelLoader* loader = GetLoaderByExtension(TPath::GetExtension(AFilename));
+  if (!loader) throw EQuorvelLoaderException(Format("model format not supported: %s", {AFilename}));
+  return loader->LoadAnimationDefFromFile(AModel, AFilename);
+}
+
+TAnimationDef* TQuorvelLoader::LoadUndefinedAnimationDefFromStream(TModelDef* AModel, TStream* AStream,
+                                                                   const std::string& AFileName) {
+  const std::string source = AModel ? AModel->GetFilename() : std::string();
+  TQuorvelLoader* loader = GetLoaderByExtension(TPath::GetExtension(source));
+  if (!loader) throw EQuorvelLoaderException(Format("model format not supported: %s", {source}));
+  return loader->LoadAnimationDefFromStream(AModel, AStream, AFileName);
+}
+
+bool TQuorvelLoader::LimitTextureSize(TBitmap* ABitmap, const TPoint& ALimits) {
+  if (!ABitmap) return false;
+  int32_t width = ABitmap->GetWidth();
+  int32_t height = ABitmap->GetHeight();
+  if (width <= 0 || height <= 0) return false;
+  bool changed = false;
+  // A reduction to the width limit is held to the height limit too.
+  if (ALimits.X > 0 && width > ALimits.X) {
+    const float r = float(double(height) / double(width));
+    height = std::max<int32_t>(1, int32_t(std::floor(double(ALimits.X) * double(r))));
+    width = ALimits.X;
+    changed = true;
+  }
+  if (ALimits.Y > 0 && height > ALimits.Y) {
+    const float r = float(double(width) / double(height));
+    width = std::max<int32_t>(1, int32_t(std::floor(double(ALimits.Y) * double(r))));
+    height = ALimits.Y;
+    changed = true;
+  }
+  if (changed) ABitmap->Resize(width, height);
+  return changed;
+}
+
+bool TQuorvelLoader::LimitTextureSize(const std::string& AFileName, const TPoint& ALimits) {
+  TOwned<TBitmap> bitmap(New<TBitmap>());
+  bitmap->LoadFromFile(AFileName);
+  if (!LimitTextureSize(bitmap.get(), ALimits)) return false;
+  bitmap->SaveToFile(AFileName);
+  return true;
+}
+
+void TQuorvelLoader::LimitTextureSizes(const std::string& ADir, const TPoint& ALimits) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(fs::path(ADir))) {
+    if (!entry.is_regular_file()) continue;
+    const std::string ext = LowerCase(entry.path().extension().string());
+    if (ext == ".jpg" || ext == ".jpeg" || ext == ".png") files.push_back(entry.path().string());
+  }
+  std::sort(files.begin(), files.end());
+  for (const std::string& file : files) LimitTextureSize(file, ALimits);
 }
 
 }  // namespace quorvel

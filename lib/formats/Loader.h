@@ -5,7 +5,10 @@
 // coordinates the file did not deliver. The registry and the load dispatch come later, in
 // this class.
 #include <cstdint>
+#include <string>
 #include <vector>
+
+#include "framework/math/Point.h"
 
 #include "framework/rtl/Exceptions.h"
 #include "framework/rtl/Object.h"
@@ -18,6 +21,15 @@ class TStream;
 class TMeshDef;
 class TModelDef;
 class TAnimationDef;
+class TBitmap;
+class TQuorvelLoader;
+
+// The loader reading on this thread and the options of its load. Texture assets read the
+// options' texture limits from it while Loader is set.
+struct TQuorvelLoaderThreadInfo {
+  TQuorvelLoader* Loader = nullptr;
+  TQuorvelLoadOptions Options;
+};
 
 // Carries the "model format not supported" messages of the dispatch.
 QUORVEL_EXCEPTION(EQuorvelLoaderException, Exception);
@@ -40,6 +52,48 @@ public:
   virtual TModelDef* LoadModelDefFromStream(TStream* AStream, const TQuorvelLoadOptions& AOptions) = 0;
   // Null: no registered format reads animations on their own.
   virtual TAnimationDef* LoadAnimationDefFromStream(TModelDef* AModel, TStream* AStream, const std::string& AFileName);
+
+  // Opens the options' file as LoadUndefinedModelDefFromFile does, then reads the stream.
+  virtual TModelDef* LoadModelDefFromFile(const TQuorvelLoadOptions& AOptions);
+  TModelDef* LoadModelDefFromStream(TStream* AStream, TObject* APackage, const std::string& APath);
+  TModelDef* LoadModelDefFromFile(TObject* APackage, const std::string& AFilename);
+  // Opens AFilename read only and reads it with LoadAnimationDefFromStream.
+  virtual TAnimationDef* LoadAnimationDefFromFile(TModelDef* AModel, const std::string& AFilename);
+
+  // ---- registry: one loader per lower-cased extension with its dot; not owned ----
+  // A second loader for the same extension raises EDuplicateKey.
+  static void RegisterLoader(const std::string& AExt, TQuorvelLoader* ALoader);
+  // Nothing when AExt is not registered.
+  static void UnregisterLoader(const std::string& AExt);
+  static TQuorvelLoader* GetLoaderByExtension(const std::string& AExt);
+
+  // ---- the calling thread's record ----
+  static void SetCurrentThreadLoader(TQuorvelLoader* ALoader, const TQuorvelLoadOptions& AOptions);
+  // Clears Loader; the options stay until the next set.
+  static void UnsetCurrentThreadLoader();
+  static TQuorvelLoaderThreadInfo GetCurrentLoaderThreadInfo();
+
+  // ---- dispatch by extension ----
+  static TModelDef* LoadUndefinedModelDefFromFile(TObject* APackage, const std::string& AFilename);
+  static TModelDef* LoadUndefinedModelDefFromFile(const TQuorvelLoadOptions& AOptions);
+  static TModelDef* LoadUndefinedModelDefFromStream(TStream* AStream, TObject* APackage, const std::string& APath,
+                                                    const std::string& AExt);
+  static TModelDef* LoadUndefinedModelDefFromStream(TStream* AStream, const TQuorvelLoadOptions& AOptions);
+  static TAnimationDef* LoadUndefinedAnimationDefFromFile(TModelDef* AModel, const std::string& AFilename);
+  // The extension comes from the model's own Filename.
+  static TAnimationDef* LoadUndefinedAnimationDefFromStream(TModelDef* AModel, TStream* AStream,
+                                                            const std::string& AFileName);
+  // Raises EQuorvelLoaderException "asset packages are not supported yet" for options that
+  // name a package or an asset.
+  static void RejectPackage(const TQuorvelLoadOptions& AOptions);
+
+  // ---- texture limits: a limit of 0 leaves that axis free ----
+  // Shrinks ABitmap, keeping its aspect, until it fits; whether it changed.
+  static bool LimitTextureSize(TBitmap* ABitmap, const TPoint& ALimits);
+  // Saves the file back when it changed.
+  static bool LimitTextureSize(const std::string& AFileName, const TPoint& ALimits);
+  // Every "*.jpg;*.jpeg;*.png" file (any case) in ADir and its subfolders.
+  static void LimitTextureSizes(const std::string& ADir, const TPoint& ALimits);
 
   // ---- class operations ----
   // Moves the cache's vertices with its point indices (ikPointIndex) or its triangles into

@@ -1,0 +1,49 @@
+#include "lib/formats/obj/OBJLoader.h"
+
+#include <atomic>
+
+#include "framework/rtl/Finally.h"
+#include "framework/rtl/SysUtils.h"
+#include "framework/rtl/Units.h"
+#include "lib/formats/obj/OBJModel.h"
+
+namespace quorvel {
+
+FW_CLASS_IMPL(TQuorvelLoaderOBJ, "Quorvel.OBJ.Loader")
+FW_CLASS_NO_MEMBERS(TQuorvelLoaderOBJ)
+
+namespace {
+
+std::atomic<int32_t> ModelCounter{0};
+TQuorvelLoaderOBJ* Loader = nullptr;
+
+void InitUnit() {
+  ModelCounter = 0;
+  Loader = New<TQuorvelLoaderOBJ>();
+  TQuorvelLoader::RegisterLoader(".obj", Loader);
+}
+
+void FinUnit() {
+  TQuorvelLoader::UnregisterLoader(".obj");
+  FreeAndNil(Loader);
+}
+
+const TUnitRegistration Unit{{"Quorvel.OBJ.Loader", {}, &InitUnit, &FinUnit}};
+
+}  // namespace
+
+int32_t TQuorvelLoaderOBJ::GetModelCounter() { return ModelCounter.load(); }
+
+TModelDef* TQuorvelLoaderOBJ::LoadModelDefFromStream(TStream* AStream, const TQuorvelLoadOptions& AOptions) {
+  SetCurrentThreadLoader(this, AOptions);
+  auto unset = Finally([] { UnsetCurrentThreadLoader(); });
+  RejectPackage(AOptions);
+  TOwned<TOBJModel> def(New<TOBJModel>(nullptr, nullptr));
+  def->ApplyBitmapCache(AOptions.BitmapCache);
+  def->SetFilename(AOptions.FileInfo.PathOrUID);
+  def->SetId(Format("OBJModel%d", {int64_t(++ModelCounter)}));
+  def->LoadFromStream(AStream, AOptions.FileInfo.PathOrUID);
+  return def.release();
+}
+
+}  // namespace quorvel
