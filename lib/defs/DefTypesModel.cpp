@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "framework/rtl/Finally.h"
 #include "lib/defs/DefTypesMaterial.h"
 #include "lib/defs/DefTypesText.h"
 
@@ -34,7 +35,13 @@ TModelDef::TModelDef(TMeshDef* AOwner, TObject* APackage)
 TModelDef::~TModelDef() {
   Free(FMetaData);
   Free(FBehaviours);
-  // Materials look their entry up while they are freed; the dictionary empties itself first.
+  // Sub-materials belong to their layered parents: they leave the dictionary before it frees
+  // what it holds. Materials look their entry up while they are freed; the dictionary empties
+  // itself first.
+  Quietly("sub-materials", [this] {
+    for (const auto& entry : FMaterials->ToArray())
+      if (entry.Value && entry.Value->GetLayeredParent()) ExtractMaterial(entry.Key);
+  });
   FreeAndNil(FMaterials);
   Free(FArmatures);
   Free(FLights);
