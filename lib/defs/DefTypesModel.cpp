@@ -1,6 +1,9 @@
 #include "lib/defs/DefTypesModel.h"
 
 #include <cstdint>
+#include <type_traits>
+
+#include "framework/rtl/Finally.h"
 
 #include "framework/rtl/Finally.h"
 #include "lib/defs/DefTypesMaterial.h"
@@ -44,8 +47,7 @@ TModelDef::~TModelDef() {
   });
   FreeAndNil(FMaterials);
   Free(FArmatures);
-  Free(FLights);
-  Free(FCameras);
+  ReleaseLightsAndCameras();
   Free(FLateResolveList);
 }
 
@@ -139,12 +141,64 @@ void TModelDef::ClearBehaviours() {
 
 // ---- lights, cameras, armatures ----
 
-void TModelDef::AddLight(TLightDef* ALight) {
-  if (!ALight) return;
-  if (!FLights) FLights = new TLightList(true);
-  // An owning list that held a light twice would free it twice.
-  if (!FLights->Contains(ALight)) FLights->Add(ALight);
+namespace {
+
+// Moves AItem into AList (made on first use), out of the list of a model that held it before.
+template <class T>
+void RegisterIn(TModelDef* AModel, TObjectList<T>*& AList, T* AItem) {
+  if (!AItem) return;
+  if (TModelDef* previous = AItem->GetRegisteredModel(); previous && previous != AModel) {
+    if constexpr (std::is_same_v<T, TLightDef>)
+      previous->ExtractLight(AItem);
+    else
+      previous->ExtractCamera(AItem);
+  }
+  if (!AList) AList = new TObjectList<T>(false);
+  if (!AList->Contains(AItem)) AList->Add(AItem);
+  AItem->SetRegisteredModel(AModel);
 }
+
+template <class T>
+T* ExtractFrom(TModelDef* AModel, TObjectList<T>* AList, T* AItem) {
+  if (!AList || !AItem || !AList->Contains(AItem)) return nullptr;
+  AList->Extract(AItem);
+  if (AItem->GetRegisteredModel() == AModel) AItem->SetRegisteredModel(nullptr);
+  return AItem;
+}
+
+}  // namespace
+
+bool TModelDef::IsTreeNode(const TTransformDef* ANode) const {
+  bool found = false;
+  Traverse(true, [&](TTransformDef*, int32_t, TTransformDef* AChild) {
+    found = AChild == ANode;
+    return !found;
+  });
+  return found;
+}
+
+void TModelDef::ReleaseLightsAndCameras() {
+  // Tree nodes are left to their parents (freed with the node tree, after this); the rest
+  // belong to this list alone. Every item is unlinked first, so that its destructor does not
+  // come back into a list that is going.
+  auto release = [this](auto*& AList) {
+    if (!AList) return;
+    auto items = AList->ToArray();
+    FreeAndNil(AList);
+    for (auto* item : items) {
+      item->SetRegisteredModel(nullptr);
+      if (!IsTreeNode(item)) FreeQuietly(item, "model light or camera");
+    }
+  };
+  release(FLights);
+  release(FCameras);
+}
+
+void TModelDef::AddLight(TLightDef* ALight) { RegisterIn(this, FLights, ALight); }
+
+TLightDef* TModelDef::ExtractLight(TLightDef* ALight) { return ExtractFrom(this, FLights, ALight); }
+
+TCameraDef* TModelDef::ExtractCamera(TCameraDef* ACamera) { return ExtractFrom(this, FCameras, ACamera); }
 
 TLightDef* TModelDef::GetLight(int32_t AIndex) const {
   if (!FLights || AIndex < 0 || AIndex >= FLights->Count()) return nullptr;
@@ -153,11 +207,7 @@ TLightDef* TModelDef::GetLight(int32_t AIndex) const {
 
 TLightDef* TModelDef::FindLightById(std::string_view AId) const { return FindInList(FLights, AId); }
 
-void TModelDef::AddCamera(TCameraDef* ACamera) {
-  if (!ACamera) return;
-  if (!FCameras) FCameras = new TCameraList(true);
-  if (!FCameras->Contains(ACamera)) FCameras->Add(ACamera);
-}
+void TModelDef::AddCamera(TCameraDef* ACamera) { RegisterIn(this, FCameras, ACamera); }
 
 TCameraDef* TModelDef::GetCamera(int32_t AIndex) const {
   if (!FCameras || AIndex < 0 || AIndex >= FCameras->Count()) return nullptr;

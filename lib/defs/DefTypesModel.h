@@ -9,6 +9,7 @@
 
 #include "framework/rtl/Containers.h"
 #include "lib/defs/DefTypesBase.h"
+#include "lib/defs/DefTypesLights.h"
 #include "lib/defs/DefTypesMesh.h"
 #include "lib/defs/DefTypesProperties.h"
 #include "lib/defs/DefTypesTransform.h"
@@ -69,15 +70,20 @@ public:
   void ClearBehaviours();
   TBehaviourList* GetBehaviours() const noexcept { return FBehaviours; }
 
-  // ---- lights, cameras, armatures: owning lists made on first use; an item already in its
-  // list is not added again ----
+  // ---- lights, cameras, armatures: lists made on first use; an item already in its list is
+  // not added again. The light and camera lists free, when the model goes, only the items
+  // that are not nodes of its tree (those go with their parent); a light or camera that is
+  // freed leaves its list. ----
   void AddLight(TLightDef* ALight);
+  // Takes a light out of the list without freeing it; null when it is not there.
+  TLightDef* ExtractLight(TLightDef* ALight);
   TLightDef* GetLight(int32_t AIndex) const;
   TLightDef* FindLightById(std::string_view AId) const;
   TLightList* GetLights() const noexcept { return FLights; }
   void AddCamera(TCameraDef* ACamera);
   TCameraDef* GetCamera(int32_t AIndex) const;
   TCameraDef* FindCameraById(std::string_view AId) const;
+  TCameraDef* ExtractCamera(TCameraDef* ACamera);
   TCameraList* GetCameras() const noexcept { return FCameras; }
   // Appends unless the armature is in the list already.
   void AddArmature(TArmatureDef* AArmature);
@@ -97,6 +103,10 @@ public:
   TLateResolveList* GetLateResolveList() const noexcept { return FLateResolveList; }
 
 private:
+  // Whether ANode hangs in this model's node tree.
+  bool IsTreeNode(const TTransformDef* ANode) const;
+  void ReleaseLightsAndCameras();
+
   TLateResolveList* FLateResolveList = nullptr;
   TObject* FPackage = nullptr;  // not owned
   TObject* FAsset = nullptr;    // not owned

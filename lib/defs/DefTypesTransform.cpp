@@ -22,10 +22,6 @@ FW_CLASS_IMPL(TJointDef, "Quorvel.DefTypes")
 FW_CLASS_NO_MEMBERS(TJointDef)
 FW_CLASS_IMPL(TSkinDef, "Quorvel.DefTypes")
 FW_CLASS_NO_MEMBERS(TSkinDef)
-FW_CLASS_IMPL(TLightDef, "Quorvel.DefTypes")
-FW_CLASS_NO_MEMBERS(TLightDef)
-FW_CLASS_IMPL(TCameraDef, "Quorvel.DefTypes")
-FW_CLASS_NO_MEMBERS(TCameraDef)
 
 namespace {
 constexpr const char* GroupTimestampFormat = "yyyy-mm-dd hh:nn:ss";

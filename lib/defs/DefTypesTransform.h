@@ -155,15 +155,5 @@ class TSkinDef : public TTransformDef {
 public:
   using TTransformDef::TTransformDef;
 };
-class TLightDef : public TTransformDef {
-  QUORVEL_DEF_CLASS(TLightDef, TTransformDef)
-public:
-  using TTransformDef::TTransformDef;
-};
-class TCameraDef : public TTransformDef {
-  QUORVEL_DEF_CLASS(TCameraDef, TTransformDef)
-public:
-  using TTransformDef::TTransformDef;
-};
 
 }  // namespace quorvel
