@@ -10,6 +10,7 @@
 #include "lib/defs/DefTypes.h"
 #include "lib/defs/DefTypesTexture.h"
 #include "tests/defs/DefTypesTestUtil.h"
+#include "tests/defs/FakeTextureAsset.h"
 
 namespace quorvel {
 namespace {
@@ -17,35 +18,13 @@ namespace {
 using test::ParseObject;
 using test::TakeText;
 using Wrap = TQuorvelTextureWrap;
+using test::TFakeTextureAsset;
 
 std::vector<std::string> Keys(const TJSONObject* AObject) {
   std::vector<std::string> keys;
   for (const TJSONPair* pair : *AObject) keys.push_back(pair->GetName());
   return keys;
 }
-
-// A texture asset of the tests: a bitmap it owns, its two marks, and a count of frees.
-class TFakeTextureAsset : public TObject, public ITextureAsset {
-public:
-  static inline int Freed = 0;
-  explicit TFakeTextureAsset(TBitmap* ABitmap = nullptr) : FBitmap(ABitmap) {}
-  ~TFakeTextureAsset() override { ++Freed; }
-  TBitmap* GetBitmap() override { return FBitmap.get(); }
-  bool GetCached() const override { return Cached; }
-  bool GetIsStandalone() const override { return Standalone; }
-  void SetIsStandalone(bool AValue) override { Standalone = AValue; }
-  TJSONObject* AssetToJSON() const override {
-    auto* obj = new TJSONObject;
-    obj->AddPair("Type", "Quorvel.AssetsManager.TQuorvelTextureAsset");
-    obj->AddPair("Id", "{00000000-0000-0000-0000-000000000001}");
-    return obj;
-  }
-  bool Cached = false;
-  bool Standalone = false;
-
-private:
-  TOwned<TBitmap> FBitmap;
-};
 
 // A 2x3 texture bitmap whose pixel (x, y) holds 0xFF000000 + 16 * y + x.
 TQuorvelTextureBitmap* NumberedBitmap() {
