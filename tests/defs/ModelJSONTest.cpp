@@ -256,5 +256,66 @@ TEST(ModelJSON, KitchenSinkReadsItsOwnOutput) {
   }
 }
 
+// Every pair at every depth of the kitchen sink's own output. Pairs are visited depth first.
+void CollectPairs(TJSONValue* AValue, std::vector<TJSONPair*>& APairs) {
+  if (auto* obj = dynamic_cast<TJSONObject*>(AValue)) {
+    for (TJSONPair* pair : *obj) {
+      APairs.push_back(pair);
+      CollectPairs(pair->GetJsonValue(), APairs);
+    }
+  } else if (auto* arr = dynamic_cast<TJSONArray*>(AValue)) {
+    for (int i = 0; i < arr->Count(); ++i) CollectPairs(arr->Items(i), APairs);
+  }
+}
+
+// Each pair's value replaced by values of other kinds, and the document cut short: a whole
+// model read either works or raises the run-time's exception, and frees what it made (the
+// sanitizers watch).
+TEST(ModelJSON, MutatedModelsRaiseOrReadNeverCrash) {
+  test::TFakeAssetReaderScope assets;
+  const std::string golden = Write(Read(KitchenSink()).get());
+  const char* replacements[] = {"-1", "\"x,y\"", "[{}]", "{}",
+                                R"({"Type":"Quorvel.AssetsManager.TQuorvelTextureAsset"})"};
+  std::vector<TJSONPair*> pairs;
+  const auto probe = ParseObject(golden);
+  CollectPairs(probe.get(), pairs);
+  const size_t count = pairs.size();
+  ASSERT_GT(count, 300u);
+  int raised = 0;
+  // About 80 pairs, spread over the whole document (a whole read costs milliseconds here).
+  const size_t step = count / 80 + 1;
+  for (size_t k = 0; k < count; k += step) {
+    for (const char* replacement : replacements) {
+      const auto doc = ParseObject(golden);
+      std::vector<TJSONPair*> mine;
+      CollectPairs(doc.get(), mine);
+      mine[k]->SetJsonValue(test::ParseValue(replacement).release());
+      TOwned<TModelDef> model(New<TModelDef>());
+      try {
+        model->FromJSON(doc.get());
+        TakeText(model->ToJSON());
+      } catch (const Exception&) {
+        ++raised;
+      } catch (const std::exception& e) {
+        ADD_FAILURE() << "pair " << k << " = " << replacement << ": " << e.what();
+      }
+      EXPECT_EQ(model->GetLateResolveList(), nullptr);
+    }
+  }
+  EXPECT_GT(raised, 0);
+
+  for (size_t cut = 1; cut < golden.size(); cut += 211) {
+    TJSONValue* parsed = TJSONObject::ParseJSONValue(golden.substr(0, cut) + "}");
+    auto* obj = dynamic_cast<TJSONObject*>(parsed);
+    test::TJSONValuePtr owned(parsed);
+    if (!obj) continue;
+    TOwned<TModelDef> model(New<TModelDef>());
+    try {
+      model->FromJSON(obj);
+    } catch (const Exception&) {
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quorvel
