@@ -126,6 +126,26 @@ TEST_F(MaterialPoolsTest, EachPropertyWriteNotifiesOnceAndBulkSettingsStaySilent
   EXPECT_EQ(Bitmaps->GetCount(), 0);
 }
 
+TEST_F(MaterialPoolsTest, PublishedPropertiesInTheirOrderAndThroughTheirSetters) {
+  std::vector<std::string> names;
+  for (const TPropInfo& p : TQuorvelBitmapPoolEntry::StaticClass()->DeclaredProperties()) names.push_back(p.Name);
+  EXPECT_EQ(names, (std::vector<std::string>{"Name", "TilingX", "TilingY", "IsDynamic", "IgnoreInArray", "ShaderKind",
+                                             "TextureKind", "Format", "InternalFormat", "DataType", "WrapS", "WrapT",
+                                             "WrapR", "MinFilter", "MagFilter", "BorderColor",
+                                             "ProtectFormatSettings", "Bitmap"}));
+  TQuorvelBitmapPoolEntry* e = Bitmaps->Add();
+  Updates.clear();
+  SetPropValue(e, "TilingX", TValue::From(2.5f));
+  SetPropValue(e, "WrapS", TValue::From(Wrap::Repeated));
+  SetPropValue(e, "InternalFormat", TValue::From(PF::RGB8));
+  EXPECT_EQ(Updates.size(), 3u);
+  EXPECT_EQ(e->GetTilingX(), 2.5f);
+  EXPECT_EQ(e->GetBitmap()->GetWrapS(), Wrap::Repeated);
+  EXPECT_EQ(GetPropValue(e, "Format").AsType<PF>(), PF::BGR);
+  EXPECT_EQ(GetPropValue(e, "Bitmap").AsType<TQuorvelTextureBitmap*>(), e->GetBitmap());
+  EXPECT_NE(TQuorvelBitmapPool::StaticClass()->FindProperty("OnUpdate"), nullptr);
+}
+
 TEST_F(MaterialPoolsTest, FormatWritesReachTheBitmapAndBitmapErrorsStillEndTheSetup) {
   TQuorvelBitmapPoolEntry* e = Bitmaps->Add();
   TQuorvelTextureBitmap* bmp = e->GetBitmap();
