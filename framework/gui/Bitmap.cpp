@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string_view>
 
+#include "framework/classes/Filer.h"
 #include "framework/gui/Canvas.h"
 #include "framework/io/Stream.h"
 #include "framework/rtl/SysUtils.h"
@@ -495,6 +496,22 @@ void TBitmap::SaveToFile(const std::string& FileName) const {
   Encode(*this, format, &memory);
   TFileStream file(FileName, fmCreate);
   memory.SaveToStream(&file);
+}
+
+// ---- Form streaming ---------------------------------------------------------------------
+
+void TBitmap::DefineProperties(TFiler* Filer) {
+  TPersistent::DefineProperties(Filer);
+  Filer->DefineBinaryProperty(
+      "Data",
+      [this](TStream* Stream) {
+        // An empty value is an empty image; anything else must decode.
+        if (Stream->GetSize() - Stream->GetPosition() <= 0)
+          SetSize(0, 0);
+        else
+          LoadFromStream(Stream);
+      },
+      [this](TStream* Stream) { SaveToStream(Stream); }, !IsEmpty());
 }
 
 }  // namespace quorvel

@@ -89,6 +89,9 @@ public:
 
   void Assign(TPersistent* Source) override;
   void AssignTo(TPersistent* Dest) override;
+  // Form streaming: the image travels as one binary "Data" property (PNG), so that a bitmap
+  // held by a published property keeps its pixels.
+  void DefineProperties(TFiler* Filer) override;
 
   int32_t GetWidth() const { return FWidth; }
   int32_t GetHeight() const { return FHeight; }

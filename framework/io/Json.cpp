@@ -300,6 +300,30 @@ public:
 
 // ---- tree walks without recursion ----
 
+namespace {
+
+template <class Out>
+void AppendJSONStringTo(Out& out, std::string_view text, bool encodeAbove127);
+
+// Stands in for the output string in a first pass of the writer that only counts its bytes, so
+// that the text is allocated once at its final size: growing it by doubling would hold the old
+// and the new copy at once, up to three times the text's size at the peak.
+struct TJSONSizeCounter {
+  size_t Size = 0;
+  TJSONSizeCounter& operator+=(char) noexcept {
+    ++Size;
+    return *this;
+  }
+  TJSONSizeCounter& operator+=(std::string_view s) noexcept {
+    Size += s.size();
+    return *this;
+  }
+  void append(const char*, size_t n) noexcept { Size += n; }
+  void append(size_t n, char) noexcept { Size += n; }
+};
+
+}  // namespace
+
 class TJSONTreeOps {
 public:
   static bool IsContainer(const TJSONValue* v) noexcept {
@@ -403,8 +427,16 @@ public:
     return root.release();
   }
 
-  // indent < 0 writes compact text.
+  // indent < 0 writes compact text; appends to out at its final size.
   static void Write(const TJSONValue* root, std::string& out, bool encodeAbove127, int indent) {
+    TJSONSizeCounter size;
+    WriteTo(root, size, encodeAbove127, indent);
+    out.reserve(out.size() + size.Size);
+    WriteTo(root, out, encodeAbove127, indent);
+  }
+
+  template <class Out>
+  static void WriteTo(const TJSONValue* root, Out& out, bool encodeAbove127, int indent) {
     struct Frame {
       const TJSONValue* Container;
       size_t Index;
@@ -426,7 +458,7 @@ public:
           out += static_cast<const TJSONNumber*>(v)->Text();
           break;
         case TJSONValue::TKind::String:
-          AppendJSONString(out, static_cast<const TJSONString*>(v)->Text(), encodeAbove127);
+          AppendJSONStringTo(out, static_cast<const TJSONString*>(v)->Text(), encodeAbove127);
           break;
         case TJSONValue::TKind::Object:
           if (ChildCount(v) == 0) {
@@ -462,7 +494,7 @@ public:
       const TJSONValue* child;
       if (isObject) {
         const TJSONPair* p = static_cast<const TJSONObject*>(c)->FPairs[f.Index];
-        AppendJSONString(out, p->FName, encodeAbove127);
+        AppendJSONStringTo(out, p->FName, encodeAbove127);
         out += indent >= 0 ? ": " : ":";
         child = p->FValue;
       } else {
@@ -501,7 +533,8 @@ constexpr auto kEscapes = [] {
 
 constexpr char kHex[] = "0123456789abcdef";
 
-void AppendU16(std::string& out, unsigned unit) {
+template <class Out>
+void AppendU16(Out& out, unsigned unit) {
   char buf[6] = {'\\', 'u', kHex[(unit >> 12) & 15], kHex[(unit >> 8) & 15], kHex[(unit >> 4) & 15],
                  kHex[unit & 15]};
   out.append(buf, 6);
@@ -543,9 +576,8 @@ unsigned DecodeUtf8(std::string_view s, size_t& i) {
   return cp;
 }
 
-}  // namespace
-
-void AppendJSONString(std::string& out, std::string_view text, bool encodeAbove127) {
+template <class Out>
+void AppendJSONStringTo(Out& out, std::string_view text, bool encodeAbove127) {
   out += '"';
   const char* p = text.data();
   const size_t n = text.size();
@@ -580,6 +612,12 @@ void AppendJSONString(std::string& out, std::string_view text, bool encodeAbove1
   }
   out.append(p + run, n - run);
   out += '"';
+}
+
+}  // namespace
+
+void AppendJSONString(std::string& out, std::string_view text, bool encodeAbove127) {
+  AppendJSONStringTo(out, text, encodeAbove127);
 }
 
 // ---- TJSONValue ----

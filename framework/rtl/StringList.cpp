@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/ResourceStrings.h"
 #include "framework/rtl/SysUtils.h"
 #include "framework/rtl/Utf8.h"
@@ -139,6 +140,83 @@ void TStrings::SetText(std::string_view text) {
       start = e + 1;
   }
   EndUpdate();
+}
+
+namespace {
+bool IsBlankOrControl(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u >= 1 && u <= ' ';
+}
+}  // namespace
+
+std::string TStrings::GetDelimitedText() const {
+  const int n = GetCount();
+  if (n == 1 && Get(0).empty()) return std::string(2, FQuoteChar);
+  std::string out;
+  for (int i = 0; i < n; ++i) {
+    const std::string& s = Get(i);
+    // An empty entry between blank delimiters would be skipped as blanks when read back.
+    const bool emptyLost = s.empty() && !FStrictDelimiter && IsBlankOrControl(FDelimiter);
+    const bool quote = emptyLost || std::any_of(s.begin(), s.end(), [&](char c) {
+      return c == '\0' || c == FQuoteChar || c == FDelimiter || (!FStrictDelimiter && IsBlankOrControl(c));
+    });
+    if (i > 0) out += FDelimiter;
+    if (!quote) {
+      out += s;
+      continue;
+    }
+    out += FQuoteChar;
+    for (char c : s) {
+      if (c == FQuoteChar) out += FQuoteChar;
+      out += c;
+    }
+    out += FQuoteChar;
+  }
+  return out;
+}
+
+void TStrings::SetDelimitedText(std::string_view text) {
+  BeginUpdate();
+  auto endUpdate = Finally([this] { EndUpdate(); });
+  Clear();
+  const size_t n = text.size();
+  size_t p = 0;
+  auto skipBlanks = [&] {
+    if (!FStrictDelimiter)
+      while (p < n && IsBlankOrControl(text[p])) ++p;
+  };
+  skipBlanks();
+  while (p < n) {
+    std::string entry;
+    if (text[p] == FQuoteChar) {
+      // A quoted entry runs to the next single quote character; a doubled one stands for
+      // itself; an unclosed quote takes the rest of the text.
+      ++p;
+      while (p < n) {
+        if (text[p] == FQuoteChar) {
+          if (p + 1 < n && text[p + 1] == FQuoteChar) {
+            entry += FQuoteChar;
+            p += 2;
+            continue;
+          }
+          ++p;
+          break;
+        }
+        entry += text[p++];
+      }
+    } else {
+      const size_t start = p;
+      while (p < n && text[p] != FDelimiter && (FStrictDelimiter || !IsBlankOrControl(text[p]))) ++p;
+      entry.assign(text.substr(start, p - start));
+    }
+    Add(std::move(entry));
+    skipBlanks();
+    if (p < n && text[p] == FDelimiter) {
+      if (p + 1 == n) Add(std::string());
+      ++p;
+      skipBlanks();
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -2,6 +2,10 @@
 // TStrings / TStringList: an indexed list of UTF-8 strings, each with an optional object.
 // Text joins the lines with LineBreak (CR LF by default, the product's line break) and
 // splits at CR LF, CR or LF. Case-insensitive comparisons are ASCII-only.
+// DelimitedText joins and splits at Delimiter (',' by default). Without StrictDelimiter, control
+// characters and blanks also separate entries and are trimmed around them; with it only the
+// delimiter separates. An entry that holds a separator or QuoteChar ('"') is written quoted,
+// doubling the quote character inside, and a quoted entry is read back whole.
 #include <functional>
 #include <string>
 #include <string_view>
@@ -54,6 +58,16 @@ public:
   bool GetTrailingLineBreak() const { return FTrailingLineBreak; }
   void SetTrailingLineBreak(bool v) { FTrailingLineBreak = v; }
 
+  char GetDelimiter() const { return FDelimiter; }
+  void SetDelimiter(char v) { FDelimiter = v; }
+  char GetQuoteChar() const { return FQuoteChar; }
+  void SetQuoteChar(char v) { FQuoteChar = v; }
+  bool GetStrictDelimiter() const { return FStrictDelimiter; }
+  void SetStrictDelimiter(bool v) { FStrictDelimiter = v; }
+  std::string GetDelimitedText() const;
+  // Replaces the lines with the entries of text.
+  void SetDelimitedText(std::string_view text);
+
   bool GetCaseSensitive() const { return FCaseSensitive; }
   virtual void SetCaseSensitive(bool v) { FCaseSensitive = v; }
 
@@ -71,6 +85,9 @@ private:
   std::string FLineBreak = "\r\n";
   bool FTrailingLineBreak = true;
   bool FCaseSensitive = false;
+  char FDelimiter = ',';
+  char FQuoteChar = '"';
+  bool FStrictDelimiter = false;
   int FUpdateCount = 0;
 };
 

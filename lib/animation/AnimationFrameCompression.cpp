@@ -41,11 +41,14 @@ void TAnimationFrameCompression::SetSourceStream(TVertexFormat AFormat, const TV
   TVertexFormat stored = AFormat;
   if (AFormat >= TVertexFormat::ColorF0 && AFormat <= TVertexFormat::ColorF3)
     stored = static_cast<TVertexFormat>(static_cast<int>(AFormat) - 4);
+  // Appended at the end whatever the position: the previous call left it at 0, and packing
+  // from there would overwrite (and cut short) what the stream held.
+  const int64_t start = AStream->GetSize();
+  AStream->SetPosition(start);
   if (ABuffer->VertexSize() == size && ABuffer->OffsetOf(stored) == 0) {
     AStream->WriteBuffer(ABuffer->Buffer(), ABuffer->Size());
   } else if (n > 0) {
     // Grow once, then fill the block in place.
-    const int64_t start = AStream->GetPosition();
     AStream->SetSize(start + int64_t(size) * n);
     uint8_t* out = static_cast<uint8_t*>(AStream->GetMemory()) + start;
     const int ch = static_cast<int>(AFormat);

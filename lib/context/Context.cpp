@@ -12,6 +12,7 @@
 #include "framework/math/AlphaColor.h"
 #include "framework/math/Point.h"
 #include "framework/math/Point3D.h"
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/Log.h"
 #include "framework/rtl/Units.h"
 
@@ -277,7 +278,10 @@ bool TQuorvelContext::DoBeginScene() {
       if (!FFBOStack.empty()) FDefaultBufferFallbackBind = true;
     }
   } catch (...) {
-    // The framework counted the scene already; a begin that raises must not leave it open.
+    // The framework counted the scene already; a begin that raises must not leave it open. Its
+    // end step pops a state entry when scenes are nested: give it one of its own, so that the
+    // state stack is as before and the caller's rollback of its own entry is the only one.
+    if (GlobalBeginSceneCount() > 1) PushContextStates();
     TContext3D::DoEndScene();
     throw;
   }
@@ -311,21 +315,26 @@ void TQuorvelContext::DoEndScene() {
 
 bool TQuorvelContext::BeginSceneRendering() {
   TCanvas::Lock();
-  bool result = false;
-  try {
-    if (FBeginSceneCount == 0) {
-      if (GlobalBeginSceneCount() > 1) PushContextStates();
-      result = DoBeginScene();
-      if (!result) TCanvas::Unlock();
-    } else {
-      result = FBeginSceneCount > 0;
-    }
-  } catch (...) {
-    TCanvas::Unlock();
-    throw;
+  if (FBeginSceneCount != 0) {
+    const bool result = FBeginSceneCount > 0;
+    if (result) ++FBeginSceneCount;
+    return result;
   }
-  if (result) ++FBeginSceneCount;
-  return result;
+  // A begin that answers False or raises leaves nothing behind: neither the lock nor the state
+  // entry it pushed, which the next end of an outer scene would restore in place of its own.
+  bool pushed = false;
+  auto rollback = Finally([&] {
+    if (pushed) PopContextStates();
+    TCanvas::Unlock();
+  });
+  if (GlobalBeginSceneCount() > 1) {
+    PushContextStates();
+    pushed = true;
+  }
+  if (!DoBeginScene()) return false;
+  rollback.Dismiss();
+  ++FBeginSceneCount;
+  return true;
 }
 
 void TQuorvelContext::EndSceneRendering() {

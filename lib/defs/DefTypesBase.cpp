@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "framework/rtl/SysUtils.h"
+#include "lib/defs/DefTypesArmature.h"
 #include "lib/defs/DefTypesLights.h"
 #include "lib/defs/DefTypesMesh.h"
 #include "lib/defs/DefTypesTransform.h"

@@ -1,5 +1,7 @@
 #include "lib/defs/DefTypesMesh.h"
 
+#include "lib/defs/DefTypesNormalTransform.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -9,6 +11,7 @@
 #include "framework/rtl/SysUtils.h"
 #include "framework/rtl/Thread.h"
 #include "lib/defs/DefTypesModel.h"
+#include "lib/defs/DefTypesNormalTransform.h"
 #include "lib/defs/DefTypesText.h"
 #include "lib/utils/UtilsMath.h"
 #if __has_include("lib/defs/DefTypesMaterial.h")
@@ -874,11 +877,13 @@ bool TMeshDef::RayCastIntersect(const TPoint3D& ARayPos, const TPoint3D& ARayDir
   TRaycastData ray;
   ray._Set(start, dir, 1000.0f);
   auto toWorld = [&](const TPoint3D& p) { return TransformPoint(TransformPoint(p, AMeshMatrix), AAbsoluteMatrix); };
+  // The hit normal is a direction: it turns by the inverse transpose, never moves.
+  const TMatrix3D normalMatrix = NormalMatrixOf(AMeshMatrix * AAbsoluteMatrix);
   if (FBVH) {
     TRaycastResult hit;
     FBVH->Raycast(ray, hit);
     AIntersection = toWorld(hit.Point);
-    ANormal = toWorld(hit.Normal).Normalize();
+    ANormal = TurnNormal(hit.Normal, normalMatrix);
     return hit.Hit;
   }
   if (TAABB::FromBoundingBox(GetBoundingBox()).Raycast(ray) < 0) return false;
@@ -895,7 +900,7 @@ bool TMeshDef::RayCastIntersect(const TPoint3D& ARayPos, const TPoint3D& ARayDir
     if (hit.T >= 0 && hit.T < best) {
       best = hit.T;
       AIntersection = toWorld(hit.Point);
-      ANormal = toWorld(hit.Normal).Normalize();
+      ANormal = TurnNormal(hit.Normal, normalMatrix);
       result = true;
     }
   }
@@ -914,11 +919,13 @@ void TMeshDef::ApplyTransformationMatrixToVertices(const TMatrix3D& ATransform, 
     const bool normals = vb->HasFormat(TVertexFormat::Normal);
     const bool tangents = vb->HasFormat(TVertexFormat::Tangent);
     const bool binormals = vb->HasFormat(TVertexFormat::BiNormal);
+    // Directions: normals by the inverse transpose, tangents and binormals by the 3x3 part.
+    const TMatrix3D normalMatrix = NormalMatrixOf(m);
     for (int32_t i = 0; i < vb->Length(); ++i) {
       vb->SetVertices(i, TransformPoint(vb->GetVertices(i), m));
-      if (normals) vb->SetNormals(i, TransformPoint(vb->GetNormals(i), m).Normalize());
-      if (tangents) vb->SetTangents(i, TransformPoint(vb->GetTangents(i), m).Normalize());
-      if (binormals) vb->SetBiNormals(i, TransformPoint(vb->GetBiNormals(i), m).Normalize());
+      if (normals) vb->SetNormals(i, TurnNormal(vb->GetNormals(i), normalMatrix));
+      if (tangents) vb->SetTangents(i, TurnDirection(vb->GetTangents(i), m).Normalize());
+      if (binormals) vb->SetBiNormals(i, TurnDirection(vb->GetBiNormals(i), m).Normalize());
     }
   }
   SetTransform(TMatrix3D::Identity());

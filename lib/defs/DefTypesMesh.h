@@ -33,6 +33,22 @@ class TMeshInstanceDef;
 
 enum class TFaceOrientation : uint8_t { FrontFace = 0, BackFace = 1, TwoFace = 2 };
 
+// How CalcSmoothNormals averages: by position within a weld distance (quadratic), by shared
+// index, or each face direction once per vertex.
+enum class TMeshDefCalculateNormalMethod : uint8_t { cnmDefault = 0, cnmFastest = 1, cnmSlowest = 2 };
+
+// Key of the cnmSlowest method: a vertex and a face normal rounded to a grid.
+struct TMeshDefVertexSmoothNormalInfo {
+  int32_t VertexId = 0;
+  int32_t ScaledRoundedX = 0;
+  int32_t ScaledRoundedY = 0;
+  int32_t ScaledRoundedZ = 0;
+  friend bool operator==(const TMeshDefVertexSmoothNormalInfo&, const TMeshDefVertexSmoothNormalInfo&) = default;
+};
+
+using TPolygon = std::vector<TPointF>;
+using T3DPolygon = std::vector<TPoint3D>;
+
 enum class TCopyVertexOption : uint8_t { ExchangeYZ = 0, ExchangeYX = 1, ExchangeXZ = 2 };
 using TCopyVertexOptions = TSet<TCopyVertexOption>;
 
@@ -164,6 +180,30 @@ public:
   virtual void ApplyToMeshDef(TMeshDef* ADef, const TCopyVertexOptions& AOptions);
   // Tangents and binormals of framework mesh data.
   virtual void CalcTangentBinormals(TMeshData* AData);
+
+  // ---- normals, tangents, texture coordinates, polygons (triangles are index triples) ----
+  // One normal per triangle into FaceNormals: Normalize((V1 - V0) x (V1 - V2)), zero for a
+  // degenerate triangle; optionally onto the triangle's vertices. ASubMeshes: children first.
+  virtual void CalcFaceNormals(bool PropagateFaceNormalsToVertices, bool ASubMeshes);
+  virtual void CalcSmoothNormals(TMeshDefCalculateNormalMethod Method, float WeldEpsilon, bool ASubMeshes);
+  virtual void CalcTangentBinormals(bool ASubMeshes);
+  // Raw per-triangle tangent and binormal from TexCoord0 (read as (0, 0) when the format has
+  // none), set on the triangle's three vertices; the last triangle using a vertex wins.
+  // Nothing unless the format holds Normal, Tangent and BiNormal.
+  static void CalcTangentBinormals(TVertexBuffer* AVertexBuffer, const TIndexBuffer* AIndexBuffer);
+  // Spherical TexCoord0 around the box centre for vertices AStartIdx..AStopIdx.
+  static void CalcTextureCoordinates(TVertexBuffer* AVertexBuffer, const TBoundingBox& ABoundingBox,
+                                     int32_t AStartIdx, int32_t AStopIdx);
+  virtual void CalcTextureCoordinates(int32_t AStartIdx, int32_t AStopIdx);
+  virtual void CalcTextureCoordinates();
+  // Fan-triangulates without sharing vertices and appends. Raises before changing anything
+  // for fewer than 3 points or texture coordinates / normals of another count (empty: none).
+  virtual void AddPolygon(const T3DPolygon& APoly, const TPolygon& ATexCoords, const T3DPolygon& ANormals);
+  virtual void AddPolygon(const TPolygon& APoly, const TPolygon& ATexCoords, const T3DPolygon& ANormals);
+  virtual void AddPolygon(const TPolygon& APoly);
+  virtual void AddPolygon(const T3DPolygon& APoly);
+  // Normalize((B - A) x (C - A)): the opposite sign of CalcFaceNormals for the same corners.
+  static TPoint3D GetNormalVectorFromPoints(const TPoint3D& A, const TPoint3D& B, const TPoint3D& C);
   virtual TBoundingBox GetCombinedBoundingBox();
   virtual void AcquireBVH();
   virtual void UpdateBVH();

@@ -5,8 +5,10 @@
 
 #include "framework/rtl/Finally.h"
 
-#include "framework/rtl/Finally.h"
+#include "framework/rtl/SysUtils.h"
+#include "lib/defs/DefTypesBitmapCache.h"
 #include "lib/defs/DefTypesMaterial.h"
+#include "lib/formats/assets/AssetsManager.h"
 #include "lib/defs/DefTypesText.h"
 
 namespace quorvel {
@@ -36,8 +38,8 @@ TModelDef::TModelDef(TMeshDef* AOwner, TObject* APackage)
 }
 
 TModelDef::~TModelDef() {
-  Free(FMetaData);
-  Free(FBehaviours);
+  FreeQuietlyAndNil(FMetaData, "model metadata");
+  FreeQuietlyAndNil(FBehaviours, "model behaviours");
   // Sub-materials belong to their layered parents: they leave the dictionary before it frees
   // what it holds. Materials look their entry up while they are freed; the dictionary empties
   // itself first.
@@ -45,10 +47,13 @@ TModelDef::~TModelDef() {
     for (const auto& entry : FMaterials->ToArray())
       if (entry.Value && entry.Value->GetLayeredParent()) ExtractMaterial(entry.Key);
   });
-  FreeAndNil(FMaterials);
-  Free(FArmatures);
+  FreeQuietlyAndNil(FMaterials, "model materials");
+  ClearTextureAssets();
+  FreeQuietlyAndNil(FControllers, "model controllers");
+  FreeQuietlyAndNil(FArmatures, "model armatures");
+  FreeQuietlyAndNil(FAnimations, "model animations");
   ReleaseLightsAndCameras();
-  Free(FLateResolveList);
+  FreeQuietlyAndNil(FLateResolveList, "late resolution list");
 }
 
 int64_t TModelDef::GetSize() const {
@@ -61,6 +66,14 @@ int64_t TModelDef::GetSize() const {
     size += static_cast<int64_t>(sizeof(TArmatureList));
     for (const TArmatureDef* armature : *FArmatures) size += armature->GetSize();
   }
+  if (FControllers) {
+    size += static_cast<int64_t>(sizeof(TControllerList));
+    for (const TControllerDef* controller : *FControllers) size += controller->GetSize();
+  }
+  if (FAnimations) {
+    size += static_cast<int64_t>(sizeof(TAnimationList));
+    for (const TAnimationDef* animation : *FAnimations) size += animation->GetSize();
+  }
   return size;
 }
 
@@ -69,7 +82,27 @@ TCustomDef* TModelDef::FindDefById(std::string_view AId) const {
   if (TCustomDef* def = FindChildById(AId, false)) return def;
   if (TCustomDef* def = FindLightById(AId)) return def;
   if (TCustomDef* def = FindCameraById(AId)) return def;
-  return FindArmatureById(AId);
+  if (TCustomDef* def = FindAnimationById(AId)) return def;
+  if (TCustomDef* def = FindControllerById(AId, false)) return def;
+  if (TCustomDef* def = FindArmatureById(AId)) return def;
+  return FindJointById(AId);
+}
+
+// ---- model-wide normals ----
+
+void TModelDef::CalcFaceNormals(bool PropagateFaceNormalsToVertices) {
+  for (TTransformDef* child : GetChildren() ? GetChildren()->ToArray() : std::vector<TTransformDef*>())
+    if (auto* mesh = dynamic_cast<TMeshDef*>(child)) mesh->CalcFaceNormals(PropagateFaceNormalsToVertices, true);
+}
+
+void TModelDef::CalcSmoothNormals(TMeshDefCalculateNormalMethod Method, float WeldEpsilon) {
+  for (TTransformDef* child : GetChildren() ? GetChildren()->ToArray() : std::vector<TTransformDef*>())
+    if (auto* mesh = dynamic_cast<TMeshDef*>(child)) mesh->CalcSmoothNormals(Method, WeldEpsilon, true);
+}
+
+void TModelDef::CalcTangentBinormals() {
+  for (TTransformDef* child : GetChildren() ? GetChildren()->ToArray() : std::vector<TTransformDef*>())
+    if (auto* mesh = dynamic_cast<TMeshDef*>(child)) mesh->CalcTangentBinormals(true);
 }
 
 // ---- materials ----
@@ -225,6 +258,164 @@ void TModelDef::AddArmature(TArmatureDef* AArmature) {
 TArmatureDef* TModelDef::FindArmatureById(std::string_view AId) const {
   if (AId.empty()) return nullptr;
   return FindInList(FArmatures, AId);
+}
+
+TArmatureDef* TModelDef::GetArmatureBySkeleton(const TJointDef* ASkeletonJoint) const {
+  if (!ASkeletonJoint || !FArmatures) return nullptr;
+  for (TArmatureDef* armature : *FArmatures)
+    if (armature->GetRoot() == ASkeletonJoint) return armature;
+  return nullptr;
+}
+
+TJointDef* TModelDef::FindJointById(std::string_view AName) const {
+  if (!FArmatures) return nullptr;
+  for (TArmatureDef* armature : *FArmatures)
+    if (TJointDef* joint = armature->FindJointById(AName)) return joint;
+  return nullptr;
+}
+
+// ---- controllers ----
+
+void TModelDef::AddController(TControllerDef* AController) {
+  if (!AController) return;
+  if (!FControllers) FControllers = new TControllerList(true);
+  AController->SetIndex(FControllers->Add(AController));
+}
+
+TControllerDef* TModelDef::FindControllerById(std::string_view AName, bool AThrowException) const {
+  if (FControllers) {
+    for (TControllerDef* ctrl : *FControllers) {
+      const std::string& id = ctrl->GetId();
+      if (SameText(AName, id) || (AName.size() == id.size() + 1 && AName[0] == '#' && SameText(AName.substr(1), id)))
+        return ctrl;
+    }
+  }
+  if (AThrowException) throw Exception(Format("controller with id \"%s\" not found", {std::string(AName)}));
+  return nullptr;
+}
+
+TControllerDef* TModelDef::FindControllerByTransform(const TTransformDef* ATransform, bool AThrowException) const {
+  if (FControllers)
+    for (TControllerDef* ctrl : *FControllers)
+      if (ctrl->GetTarget() == ATransform) return ctrl;
+  if (!AThrowException) return nullptr;
+  const std::string id = ATransform ? ATransform->GetId() : std::string();
+  if (FControllers) throw Exception(Format("controller for mesh \"%s\" not found", {id}));
+  throw Exception(Format("controller for transform \"%s\" not found", {id}));
+}
+
+// ---- animations ----
+
+void TModelDef::AddAnimation(TAnimationDef* AAnimation) {
+  if (!AAnimation) return;
+  if (!FAnimations) FAnimations = new TAnimationList(true);
+  FAnimations->Add(AAnimation);
+}
+
+TAnimationDef* TModelDef::AddEmptyAnimation(const std::string& AId) {
+  TOwned<TAnimationDef> animation(New<TAnimationDef>(this));
+  animation->SetId(AId);
+  AddAnimation(animation.get());
+  return animation.release();
+}
+
+TAnimationDef* TModelDef::FindAnimationById(std::string_view AName) const { return FindInList(FAnimations, AName); }
+
+// ---- texture assets ----
+
+namespace {
+
+// Every "/" becomes "\", then every pair of "\" one (a single left-to-right pass).
+std::string NormalizeAssetPath(std::string_view APath) {
+  std::string back(APath);
+  for (char& c : back)
+    if (c == '/') c = '\\';
+  std::string result;
+  result.reserve(back.size());
+  for (size_t i = 0; i < back.size(); ++i) {
+    result += back[i];
+    if (back[i] == '\\' && i + 1 < back.size() && back[i + 1] == '\\') ++i;
+  }
+  return result;
+}
+
+std::string_view AssetFileNamePart(std::string_view APath) {
+  const size_t pos = APath.find_last_of("\\:");
+  return pos == std::string_view::npos ? APath : APath.substr(pos + 1);
+}
+
+}  // namespace
+
+TQuorvelTextureAsset* TModelDef::TryGetTextureAsset(const TObject* AAsset) const {
+  const auto* asset = dynamic_cast<const TQuorvelTextureAsset*>(AAsset);
+  if (!asset) return nullptr;
+  for (TQuorvelTextureAsset* a : FTextureAssets)
+    if (a == asset) return a;
+  const std::string original = NormalizeAssetPath(asset->GetOriginalFilename());
+  for (TQuorvelTextureAsset* a : FTextureAssets)
+    if (NormalizeAssetPath(a->GetOriginalFilename()) == original) return a;
+  const std::string file = NormalizeAssetPath(asset->GetFilename());
+  const std::string_view name = AssetFileNamePart(file);
+  for (TQuorvelTextureAsset* a : FTextureAssets)
+    if (AssetFileNamePart(NormalizeAssetPath(a->GetFilename())) == name) return a;
+  return nullptr;
+}
+
+bool TModelDef::TextureAssetExists(const TObject* AAsset) const {
+  const auto* asset = dynamic_cast<const TQuorvelTextureAsset*>(AAsset);
+  if (!asset) return false;
+  for (TQuorvelTextureAsset* a : FTextureAssets)
+    if (a == asset) return true;
+  for (TQuorvelTextureAsset* a : FTextureAssets)
+    if (a->GetOriginalFilename() == asset->GetOriginalFilename()) return true;
+  for (TQuorvelTextureAsset* a : FTextureAssets)
+    if (a->GetFilename() == asset->GetFilename()) return true;
+  return false;
+}
+
+void TModelDef::RegisterTextureAsset(TObject* AAsset) {
+  if (!AAsset) return;
+  auto* asset = AAsset->As<TQuorvelTextureAsset>();
+  if (!TextureAssetExists(asset)) FTextureAssets.push_back(asset);
+}
+
+void TModelDef::ClearTextureAssets() {
+  std::vector<TQuorvelTextureAsset*> assets;
+  assets.swap(FTextureAssets);
+  for (TQuorvelTextureAsset* asset : assets)
+    if (asset->GetIsStandalone()) FreeQuietly(asset, "standalone texture asset");
+}
+
+// ---- bitmap cache exchange ----
+
+void TModelDef::RequestBitmapCache(TQuorvelBitmapCache* ACache) {
+  if (!ACache) return;
+  ACache->Clear();
+  for (TQuorvelTextureAsset* asset : FTextureAssets) {
+    TQuorvelBitmapCacheEntry* entry = ACache->AddEntry();
+    entry->SetBitmapReference(asset->GetOriginalFilename(), asset->GetBitmap());
+  }
+}
+
+void TModelDef::ApplyBitmapCache(TQuorvelBitmapCache* ACache) {
+  if (!ACache) return;
+  for (int i = 0; i < ACache->Count(); ++i) {
+    TQuorvelBitmapCacheEntry* entry = ACache->GetEntry(i);
+    TOwned<TQuorvelTextureAsset> asset(New<TQuorvelTextureAsset>(nullptr));
+    // An entry that was a reference already does not own its bitmap: the asset gets a copy,
+    // so that nothing is freed twice.
+    TBitmap* bitmap = entry->GetBitmap();
+    if (entry->GetIsOnlyRef()) {
+      TOwned<TBitmap> copy(New<TBitmap>());
+      if (bitmap) copy->Assign(bitmap);
+      asset->ImportFromCachedBitmap(entry->GetFilename(), copy.get());
+      copy.release();
+    } else {
+      asset->ImportFromCachedBitmap(entry->GetFilename(), bitmap);
+      entry->SetIsOnlyRef(true);
+    }
+    FTextureAssets.push_back(asset.release());
+  }
 }
 
 // ---- late resolution ----

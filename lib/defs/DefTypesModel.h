@@ -7,7 +7,11 @@
 #include <string>
 #include <string_view>
 
+#include <vector>
+
 #include "framework/rtl/Containers.h"
+#include "lib/defs/DefTypesAnimation.h"
+#include "lib/defs/DefTypesArmature.h"
 #include "lib/defs/DefTypesBase.h"
 #include "lib/defs/DefTypesLights.h"
 #include "lib/defs/DefTypesMesh.h"
@@ -17,6 +21,8 @@
 namespace quorvel {
 
 class TMaterialDef;
+class TQuorvelTextureAsset;
+class TQuorvelBitmapCache;
 
 class TModelDef : public TMeshDef {
   QUORVEL_DEF_CLASS(TModelDef, TMeshDef)
@@ -30,6 +36,8 @@ public:
   using TLightList = TObjectList<TLightDef>;
   using TCameraList = TObjectList<TCameraDef>;
   using TArmatureList = TObjectList<TArmatureDef>;
+  using TControllerList = TObjectList<TControllerDef>;
+  using TAnimationList = TObjectList<TAnimationDef>;
 
   // Id "Model_" plus a number unique to the instance.
   explicit TModelDef(TMeshDef* AOwner = nullptr, TObject* APackage = nullptr);
@@ -45,7 +53,8 @@ public:
   void SetFilename(std::string AValue) { FFilename = std::move(AValue); }
   TModelMetaDef* GetMetaData() const noexcept { return FMetaData; }
 
-  // The mesh's estimate plus the file name, the materials (keys included) and the armatures.
+  // The mesh's estimate plus the file name, the materials (keys included), the armatures,
+  // controllers and animations.
   int64_t GetSize() const override;
 
   // ---- the whole model's JSON form (DefTypesModelJSON.cpp) ----
@@ -58,9 +67,19 @@ public:
   void FromJSON(const TJSONObject* AValue);
   using TMeshDef::FromJSON;
 
-  // Any definition by id: the model itself, the node tree ("#" + id and ASCII case ignored),
-  // lights, cameras, armatures; null when none.
+  // Any definition by id, the first hit of: the model itself, the node tree ("#" + id and
+  // ASCII case ignored), lights, cameras, animations, controllers ("#" + id, case ignored),
+  // armatures, joints; null when none.
   virtual TCustomDef* FindDefById(std::string_view AId) const;
+
+  // ---- model-wide normals: each direct child mesh (sub-meshes included), not the model's
+  // own vertices ----
+  using TMeshDef::CalcFaceNormals;
+  using TMeshDef::CalcSmoothNormals;
+  using TMeshDef::CalcTangentBinormals;
+  virtual void CalcFaceNormals(bool PropagateFaceNormalsToVertices);
+  virtual void CalcSmoothNormals(TMeshDefCalculateNormalMethod Method, float WeldEpsilon);
+  virtual void CalcTangentBinormals();
 
   // ---- materials ----
   // Raises EDuplicateKey for an id that is registered already.
@@ -99,6 +118,56 @@ public:
   void AddArmature(TArmatureDef* AArmature);
   TArmatureDef* FindArmatureById(std::string_view AId) const;
   TArmatureList* GetArmatures() const noexcept { return FArmatures; }
+  // Null for null; else the first armature whose root is ASkeletonJoint.
+  TArmatureDef* GetArmatureBySkeleton(const TJointDef* ASkeletonJoint) const;
+  // The same operations under their older names.
+  void AddHumanoid(TArmatureDef* AArmature) { AddArmature(AArmature); }
+  TArmatureDef* FindHumanoidById(std::string_view AId) const { return FindArmatureById(AId); }
+  TArmatureDef* GetHumanoidBySkeleton(const TJointDef* AJoint) const { return GetArmatureBySkeleton(AJoint); }
+  TArmatureList* GetHumanoids() const noexcept { return FArmatures; }
+  // The first answer of the armatures in list order.
+  virtual TJointDef* FindJointById(std::string_view AName) const;
+
+  // ---- controllers: an owning list made on first use ----
+  // Appends and stores the position in the controller's Index.
+  void AddController(TControllerDef* AController);
+  // "#" + id or the id, ASCII case ignored. Raises "controller with id "<AName>" not found"
+  // when none matches and AThrowException is set.
+  virtual TControllerDef* FindControllerById(std::string_view AName, bool AThrowException) const;
+  // The first controller whose target is ATransform. Raises, when none and AThrowException,
+  // "controller for mesh "<id>" not found" (with a list) or "controller for transform "<id>"
+  // not found" (without).
+  virtual TControllerDef* FindControllerByTransform(const TTransformDef* ATransform, bool AThrowException) const;
+  TControllerList* GetControllers() const noexcept { return FControllers; }
+
+  // ---- animations: an owning list made on first use; no duplicate check ----
+  void AddAnimation(TAnimationDef* AAnimation);
+  TAnimationDef* AddEmptyAnimation(const std::string& AId);
+  virtual TAnimationDef* FindAnimationById(std::string_view AName) const;
+  TAnimationList* GetAnimations() const noexcept { return FAnimations; }
+  // A plain reference for the components that play animations.
+  TAnimationDef* GetCurrentAnimation() const noexcept { return FCurrentAnimation; }
+  void SetCurrentAnimation(TAnimationDef* AValue) noexcept { FCurrentAnimation = AValue; }
+
+  // ---- texture assets: a non-owning registry; standalone assets are freed with it ----
+  // The registered asset that is AAsset, else has the same OriginalFilename ("/" and "\"
+  // alike, doubled separators once), else the same file-name part of Filename; null when
+  // none or when AAsset is not a texture asset.
+  TQuorvelTextureAsset* TryGetTextureAsset(const TObject* AAsset) const;
+  // Exact test: the same object, OriginalFilename or Filename.
+  bool TextureAssetExists(const TObject* AAsset) const;
+  // Appends unless it exists; null is ignored; another kind of object raises EInvalidCast.
+  void RegisterTextureAsset(TObject* AAsset);
+  // Frees the standalone assets and empties the registry; package assets stay alive.
+  void ClearTextureAssets();
+  const std::vector<TQuorvelTextureAsset*>& GetTextureAssets() const noexcept { return FTextureAssets; }
+
+  // ---- bitmap cache exchange ----
+  // Refills ACache with reference entries (the assets keep their bitmaps), decoding
+  // textures that are not loaded yet.
+  void RequestBitmapCache(TQuorvelBitmapCache* ACache);
+  // Each entry becomes a new standalone texture asset that takes over the entry's bitmap.
+  void ApplyBitmapCache(TQuorvelBitmapCache* ACache);
 
   // ---- late resolution (the whole-model reader) ----
   // Starts a read: a new, empty list.
@@ -127,6 +196,10 @@ private:
   TLightList* FLights = nullptr;
   TCameraList* FCameras = nullptr;
   TArmatureList* FArmatures = nullptr;
+  TControllerList* FControllers = nullptr;
+  TAnimationList* FAnimations = nullptr;
+  TAnimationDef* FCurrentAnimation = nullptr;  // not owned
+  std::vector<TQuorvelTextureAsset*> FTextureAssets;  // not owned, except standalone ones
   TModelMetaDef* FMetaData;
 };
 

@@ -140,11 +140,6 @@ private:
 
 // Node kinds of the class table whose own members come with their units; until then they are
 // plain nodes that keep their "Type" through a round trip.
-class TArmatureDef : public TTransformDef {
-  QUORVEL_DEF_CLASS(TArmatureDef, TTransformDef)
-public:
-  using TTransformDef::TTransformDef;
-};
 class TJointDef : public TTransformDef {
   QUORVEL_DEF_CLASS(TJointDef, TTransformDef)
 public:

@@ -8,6 +8,7 @@
 #include "framework/io/ZLib.h"
 #include "framework/rtl/SysUtils.h"
 #include "lib/defs/DefTypesBase.h"
+#include "lib/defs/DefTypesNormalTransform.h"
 #include "lib/defs/DefTypesText.h"
 
 namespace quorvel {
@@ -304,7 +305,8 @@ void TVertexCache::SetNormalSource(const std::vector<float>& ASource) { SetPoint
 
 void TVertexCache::SetNormalSource(const std::vector<float>& ASource, const TMatrix3D& ATransform) {
   SetPointSource(FNormalSource, ASource);
-  for (TPoint3D& n : FNormalSource) n = (n * ATransform).Normalize();
+  const TMatrix3D normalMatrix = NormalMatrixOf(ATransform);
+  for (TPoint3D& n : FNormalSource) n = TurnNormal(n, normalMatrix);
 }
 
 void TVertexCache::SetBiNormalSource(const std::vector<float>& ASource) { SetPointSource(FBiNormalSource, ASource); }

@@ -67,6 +67,11 @@ struct TVertexID {
   int32_t Tangent = -1;
   TVertexIDColors Colors;
   int32_t SmoothGroup = 0;
+
+  // A 64-bit hash of the text "<position>;<normal>;<binormal>;<tangent>;<smooth group>;"
+  // followed by each used texture and colour index and ";" (the slots beyond their counts do
+  // not count).
+  uint64_t GetHash() const;
 };
 
 using TTriangleID = std::array<TVertexID, 3>;

@@ -784,10 +784,31 @@ inline bool FastTriangleHit(const TVector3D& plane, const TBVHTriangleHit& h, co
   return true;
 }
 
+// The slab test for the tree's boxes, which only decides where to look: it must never miss a box
+// a triangle inside it could be hit in. A zero direction component leaves its slab to the start
+// alone (the nudged direction of SlabTest misses when the start lies on the box's upper face),
+// and a margin of a few ulps covers rays that graze an edge or a corner.
+inline float TreeSlabTest(const TAABB& ABox, const TPoint3D& AStart, const TPoint3D& ADir) {
+  float tmin = -std::numeric_limits<float>::infinity(), tmax = std::numeric_limits<float>::infinity();
+  for (int i = 0; i < 3; ++i) {
+    const float lo = Coord(ABox.Min, i), hi = Coord(ABox.Max, i), s = Coord(AStart, i), d = Coord(ADir, i);
+    const float margin = 1e-6f * std::max({1.0f, std::fabs(lo), std::fabs(hi)});
+    if (d == 0) {
+      if (s < lo - margin || s > hi + margin) return -1;
+      continue;
+    }
+    float t1 = (lo - margin - s) / d, t2 = (hi + margin - s) / d;
+    if (t1 > t2) std::swap(t1, t2);
+    tmin = std::max(tmin, t1);
+    tmax = std::min(tmax, t2);
+  }
+  if (tmax < 0 || tmin > tmax) return -1;
+  return tmin >= 0 ? tmin : tmax;
+}
+
 struct TRayWalk {
   TPoint3D Start;
   TPoint3D Dir;
-  TPoint3D Nudged;
   const TTriangle* Tris;
   const TVector3D* Planes;      // null when the geometry has no precomputed data
   const TBVHTriangleHit* Hits;
@@ -799,7 +820,7 @@ struct TRayWalk {
 };
 
 void WalkNode(const TBVHNode& node, TRayWalk& w) {
-  if (SlabTest(node.Bounds.Min, node.Bounds.Max, w.Start, w.Nudged) < 0) return;
+  if (TreeSlabTest(node.Bounds, w.Start, w.Dir) < 0) return;
   if (node.Children.empty()) {
     const int32_t n = std::min<int32_t>(node.NumTriangles, int32_t(node.Triangles.size()));
     for (int32_t i = 0; i < n; ++i) {
@@ -860,14 +881,15 @@ TBVHGeometry CreateGeometry(std::span<const TPoint3D> AVertices, std::span<const
 }  // namespace
 
 bool TBVHNode::Raycast(const TRaycastData& ARay, TRaycastResult& ARes) const {
-  if (!Bounds.Raycast(ARay, ARes)) return false;
+  // The box record comes from the plain slab test; whether to look inside, from the tree's own.
+  Bounds.Raycast(ARay, ARes);
   ARes.Hit = false;
+  if (TreeSlabTest(Bounds, ARay.Start, ARay.Dir) < 0) return false;
   if (!Geometry) return false;
   const TBVHGeometry& g = *Geometry;
   TRayWalk w;
   w.Start = ARay.Start;
   w.Dir = ARay.Dir;
-  w.Nudged = NudgeDirection(ARay.Dir);
   w.Tris = g.Triangles.data();
   w.Count = std::min(g.Triangles.size(), size_t(std::max(g.NumTriangles, 0)));
   const bool precomputed = g.HitData.size() == g.Triangles.size() && g.HitPlanes.size() == g.Triangles.size();

@@ -624,8 +624,8 @@ TEST(MeshTreeTest, TransformsAreBakedIntoTheWholeSubtree) {
   EXPECT_EQ(mesh->GetTransform(), TMatrix3D::Identity());
   EXPECT_EQ(mesh->GetVertexSource()->GetVertices(1), TPoint3D(2, 2, 3));
   EXPECT_EQ(child->GetVertexSource()->GetVertices(0), TPoint3D(6, 5, 5));
-  // Normals are multiplied like positions, translation included, then normalised.
-  EXPECT_EQ(mesh->GetVertexSource()->GetNormals(0), TPoint3D(1, 1, 0).Normalize());
+  // Normals are directions: a translation leaves them as they are.
+  EXPECT_EQ(mesh->GetVertexSource()->GetNormals(0), TPoint3D(0, 1, 0));
 
   const TMatrix3D zero;  // all entries 0
   mesh->SetTransform(zero);

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <memory>
 #include <numbers>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include "framework/gui3d/MeshData.h"
@@ -85,21 +87,11 @@ struct RayCheck {
   BruteHit Brute;
 };
 
-void CompareWithBruteForce(const Mesh& mesh, float extent, uint32_t seed) {
-  TBVHGeometry g = TBVHGeometry::Create(mesh.Vertices, mesh.Indices, TMatrix3D::Identity());
-  BuildBVH(&g);
-  ASSERT_NE(g.Accelerator, nullptr);
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<float> pos(-extent, extent), unit(-1, 1);
-  std::vector<RayCheck> checks(10000);
-  for (size_t i = 0; i < checks.size(); ++i) {
-    const TPoint3D start(pos(rng), pos(rng), pos(rng));
-    // Half the rays aim near a random vertex so that many of them hit.
-    const TPoint3D dir = (i % 2) ? TPoint3D(unit(rng), unit(rng), unit(rng))
-                                 : mesh.Vertices[rng() % mesh.Vertices.size()] +
-                                       TPoint3D(unit(rng), unit(rng), unit(rng)) * 0.05f - start;
-    checks[i].Ray._Set(start, dir, 1000);
-  }
+// Casts every ray through the tree and through every triangle; both must give the same answer.
+// Returns the number of hits.
+int CompareRaysWithBruteForce(const TBVHGeometry& g, const std::vector<TRaycastData>& rays) {
+  std::vector<RayCheck> checks(rays.size());
+  for (size_t i = 0; i < rays.size(); ++i) checks[i].Ray = rays[i];
   // The brute force is the slow part: spread the rays over the cores.
   const size_t workers = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
   std::vector<std::thread> threads;
@@ -116,16 +108,85 @@ void CompareWithBruteForce(const Mesh& mesh, float extent, uint32_t seed) {
   int hits = 0;
   for (size_t i = 0; i < checks.size(); ++i) {
     const RayCheck& c = checks[i];
-    ASSERT_EQ(c.TreeHit, c.Brute.Hit) << "ray " << i;
-    ASSERT_EQ(c.Tree.Hit, c.TreeHit);
+    const auto describe = [&] {
+      std::ostringstream out;
+      out << "ray " << i << " from (" << c.Ray.Start.X << ", " << c.Ray.Start.Y << ", " << c.Ray.Start.Z
+          << ") along (" << c.Ray.Dir.X << ", " << c.Ray.Dir.Y << ", " << c.Ray.Dir.Z << ")";
+      return out.str();
+    };
+    EXPECT_EQ(c.TreeHit, c.Brute.Hit) << describe();
+    if (c.TreeHit != c.Brute.Hit) return -1;
+    EXPECT_EQ(c.Tree.Hit, c.TreeHit);
     if (!c.TreeHit) continue;
     ++hits;
-    ASSERT_NEAR(c.Tree.Point.Distance(c.Ray.Start), c.Brute.Distance, 1e-5f) << "ray " << i;
-    ASSERT_NEAR(c.Tree.T, c.Brute.Res.T, 1e-5f);
-    ASSERT_EQ(c.Tree.Normal, c.Brute.Res.Normal);
+    EXPECT_NEAR(c.Tree.Point.Distance(c.Ray.Start), c.Brute.Distance, 1e-5f) << describe();
+    EXPECT_NEAR(c.Tree.T, c.Brute.Res.T, 1e-5f) << describe();
+    EXPECT_EQ(c.Tree.Normal, c.Brute.Res.Normal) << describe();
+    if (::testing::Test::HasFailure()) return -1;
   }
-  EXPECT_GT(hits, int(checks.size()) / 5);
+  return hits;
+}
+
+void CompareWithBruteForce(const Mesh& mesh, float extent, uint32_t seed) {
+  TBVHGeometry g = TBVHGeometry::Create(mesh.Vertices, mesh.Indices, TMatrix3D::Identity());
+  BuildBVH(&g);
+  ASSERT_NE(g.Accelerator, nullptr);
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> pos(-extent, extent), unit(-1, 1);
+  std::vector<TRaycastData> rays(2000);
+  for (size_t i = 0; i < rays.size(); ++i) {
+    const TPoint3D start(pos(rng), pos(rng), pos(rng));
+    // Half the rays aim near a random vertex so that many of them hit.
+    const TPoint3D dir = (i % 2) ? TPoint3D(unit(rng), unit(rng), unit(rng))
+                                 : mesh.Vertices[rng() % mesh.Vertices.size()] +
+                                       TPoint3D(unit(rng), unit(rng), unit(rng)) * 0.05f - start;
+    rays[i]._Set(start, dir, 1000);
+  }
+  EXPECT_GT(CompareRaysWithBruteForce(g, rays), int(rays.size()) / 5);
   FreeBVH(&g);
+}
+
+// The six faces of the cube [-size/2, size/2]^3, each an n x n grid.
+Mesh Cube(int n, float size) {
+  Mesh m;
+  const float h = size / 2;
+  for (int axis = 0; axis < 3; ++axis)
+    for (float side : {-h, h}) {
+      const uint32_t base = uint32_t(m.Vertices.size());
+      for (int i = 0; i <= n; ++i)
+        for (int j = 0; j <= n; ++j) {
+          const float u = size * float(i) / float(n) - h, v = size * float(j) / float(n) - h;
+          m.Vertices.push_back(axis == 0 ? TPoint3D(side, u, v) : axis == 1 ? TPoint3D(u, side, v) : TPoint3D(u, v, side));
+        }
+      for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) {
+          const uint32_t a = base + uint32_t(i * (n + 1) + j), b = a + 1, c = a + uint32_t(n + 1), d = c + 1;
+          // Outward everywhere: the winding flips with the side, and with the axis pair's handedness.
+          if ((side > 0) == (axis == 1)) m.Indices.insert(m.Indices.end(), {a, c, b, b, c, d});
+          else m.Indices.insert(m.Indices.end(), {a, b, c, b, d, c});
+        }
+    }
+  return m;
+}
+
+float Coord(const TPoint3D& p, int a) { return a == 0 ? p.X : a == 1 ? p.Y : p.Z; }
+
+// Every distinct coordinate of every node box along each axis: the planes a boundary ray lies on.
+std::array<std::vector<float>, 3> BoxPlanes(const TBVHNode& root) {
+  std::array<std::vector<float>, 3> planes;
+  auto walk = [&](auto&& self, const TBVHNode& n) -> void {
+    for (int a = 0; a < 3; ++a) {
+      planes[size_t(a)].push_back(Coord(n.Bounds.Min, a));
+      planes[size_t(a)].push_back(Coord(n.Bounds.Max, a));
+    }
+    for (const TBVHNode& c : n.Children) self(self, c);
+  };
+  walk(walk, root);
+  for (std::vector<float>& p : planes) {
+    std::sort(p.begin(), p.end());
+    p.erase(std::unique(p.begin(), p.end()), p.end());
+  }
+  return planes;
 }
 
 }  // namespace
@@ -138,6 +199,99 @@ TEST(BVH, SphereRayCastsMatchBruteForce) {
 
 TEST(BVH, FlatGridRayCastsMatchBruteForce) {
   CompareWithBruteForce(Grid(70, 4), 3, 99);  // 9 800 triangles, zero-height boxes
+}
+
+// Rays parallel to an axis whose fixed coordinates lie exactly on node box faces (a box's upper
+// face included), on the mesh's own vertex coordinates, or anywhere: the tree must give the
+// brute-force answer, whichever way the ray runs and wherever it starts.
+TEST(BVH, AxisAlignedAndBoundaryRaysMatchBruteForce) {
+  const struct {
+    const char* Name;
+    Mesh Shape;
+    float Extent;
+  } meshes[] = {
+      {"grid", Grid(40, 4), 3},   // 3 200 triangles in y = 0
+      {"cube", Cube(16, 2), 2},   // 3 072 triangles on the faces of [-1, 1]^3
+  };
+  for (const auto& m : meshes) {
+    SCOPED_TRACE(m.Name);
+    TBVHGeometry g = TBVHGeometry::Create(m.Shape.Vertices, m.Shape.Indices, TMatrix3D::Identity());
+    BuildBVH(&g);
+    ASSERT_NE(g.Accelerator, nullptr);
+    const std::array<std::vector<float>, 3> planes = BoxPlanes(*g.Accelerator);
+    std::mt19937 rng(2024);
+    std::uniform_real_distribution<float> pos(-m.Extent, m.Extent);
+    std::vector<TRaycastData> rays;
+    for (int i = 0; i < 2000; ++i) {
+      const int axis = i % 3;
+      const float sign = (i / 3) % 2 ? 1.0f : -1.0f;
+      float c[3];
+      for (int a = 0; a < 3; ++a) {
+        if (a == axis) {
+          // Mostly from outside towards the mesh, sometimes from inside it.
+          c[a] = (i % 7 == 0) ? pos(rng) : -sign * (m.Extent + 1);
+          continue;
+        }
+        const std::vector<float>& p = planes[size_t(a)];
+        switch (rng() % 4) {
+          case 0: c[a] = pos(rng); break;
+          case 1: c[a] = Coord(m.Shape.Vertices[rng() % m.Shape.Vertices.size()], a); break;
+          default: c[a] = p[rng() % p.size()]; break;  // a box face, upper ones included
+        }
+      }
+      TPoint3D dir(0, 0, 0);
+      (axis == 0 ? dir.X : axis == 1 ? dir.Y : dir.Z) = sign;
+      TRaycastData ray;
+      ray._Set({c[0], c[1], c[2]}, dir, 1000);
+      rays.push_back(ray);
+    }
+    EXPECT_GT(CompareRaysWithBruteForce(g, rays), int(rays.size()) / 10);
+  }
+}
+
+// Hand-picked rays along the edges and faces of the tree's boxes.
+TEST(BVH, RaysOnTheRootBoxFacesHitWhatTheTrianglesHold) {
+  const Mesh grid = Grid(8, 8);  // cells of 1 x 1 in y = 0, x and z in [-4, 4]
+  TBVHGeometry g = TBVHGeometry::Create(grid.Vertices, grid.Indices, TMatrix3D::Identity());
+  BuildBVH(&g);
+  const Mesh cube = Cube(4, 2);
+  TBVHGeometry c = TBVHGeometry::Create(cube.Vertices, cube.Indices, TMatrix3D::Identity());
+  BuildBVH(&c);
+  const struct {
+    const char* Name;
+    const TBVHGeometry* Geometry;
+    TPoint3D Start, Dir;
+    bool Hit;
+    float T;
+  } cases[] = {
+      {"grid: down onto the upper x edge", &g, {4, 5, 0.5f}, {0, -1, 0}, true, 5},
+      {"grid: down onto the upper corner", &g, {4, 5, 4}, {0, -1, 0}, true, 5},
+      {"grid: down onto the lower corner", &g, {-4, 5, -4}, {0, -1, 0}, true, 5},
+      {"grid: down onto an inner cell edge", &g, {0, 5, 1}, {0, -1, 0}, true, 5},
+      {"grid: down just past the edge", &g, {4.001f, 5, 0}, {0, -1, 0}, false, 0},
+      {"grid: from below, a back face", &g, {4, -5, 0}, {0, 1, 0}, false, 0},
+      {"cube: along -x in the upper y face's plane", &c, {5, 1, 0.3f}, {-1, 0, 0}, true, 4},
+      {"cube: along -x on the upper y, upper z edge", &c, {5, 1, 1}, {-1, 0, 0}, true, 4},
+      {"cube: along -x just above the upper y face", &c, {5, 1.001f, 0.3f}, {-1, 0, 0}, false, 0},
+      {"cube: along -y onto the upper x face's edge", &c, {1, 5, 0.5f}, {0, -1, 0}, true, 4},
+      {"cube: along -z onto the upper corner", &c, {1, 1, 5}, {0, 0, -1}, true, 4},
+      {"cube: along +x onto the lower face at the upper y edge", &c, {-5, 1, 0}, {1, 0, 0}, true, 4},
+      {"cube: along -y through the middle", &c, {0, 5, 0}, {0, -1, 0}, true, 4},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.Name);
+    TRaycastData ray;
+    ray._Set(k.Start, k.Dir, 1000);
+    TRaycastResult res;
+    const BruteHit brute = BruteForce(*k.Geometry, ray);
+    EXPECT_EQ(brute.Hit, k.Hit);  // the case itself is right
+    EXPECT_EQ(k.Geometry->Raycast(ray, res), k.Hit);
+    EXPECT_EQ(res.Hit, k.Hit);
+    if (k.Hit && res.Hit) {
+      EXPECT_FLOAT_EQ(res.T, k.T);
+      EXPECT_EQ(res.Normal, brute.Res.Normal);
+    }
+  }
 }
 
 TEST(BVH, GeometryReversesTheWindingAndSkipsIncompleteTriples) {
