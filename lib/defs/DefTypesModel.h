@@ -60,7 +60,7 @@ public:
   // ---- the whole model's JSON form (DefTypesModelJSON.cpp) ----
   // The mesh's pairs, then "Filename" (URL-encoded), "Behaviours", "Materials" (top-level ones:
   // sub-materials are written inside their parents), "Lights", "Cameras", "Armatures",
-  // "MetaData".
+  // "Controllers", "Animations", "MetaData".
   TJSONObject* ToJSON() const override;
   // Reads a whole model into this one (without clearing it) and resolves forward references in
   // one late pass; the late-resolution list is freed however the read ends.

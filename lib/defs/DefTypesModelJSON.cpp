@@ -45,6 +45,8 @@ TJSONObject* TModelDef::ToJSON() const {
   WriteArray(obj.get(), "Lights", FLights);
   WriteArray(obj.get(), "Cameras", FCameras);
   WriteArray(obj.get(), "Armatures", FArmatures);
+  WriteArray(obj.get(), "Controllers", FControllers);
+  WriteArray(obj.get(), "Animations", FAnimations);
   if (FMetaData) obj->AddPair("MetaData", FMetaData->ToJSON());
   return obj.release();
 }
@@ -129,8 +131,6 @@ void TModelDef::FromJSON(const TJSONObject* AValue) {
     }
   }
 
-  // Controllers need a target node of the tree; the controller definitions themselves come
-  // with the armature slice.
   if (const TJSONArray* controllers = ArrayPair(AValue, "Controllers")) {
     for (const TJSONValue* element : *controllers) {
       const TJSONObject* item = element->As<TJSONObject>();
@@ -138,8 +138,22 @@ void TModelDef::FromJSON(const TJSONObject* AValue) {
       std::string target = ReadJSONString(item, "Target", "");
       if (target.empty()) target = ReadJSONString(item, "Mesh", "");
       if (target.empty()) throw Exception(Format("failed to load controller %s - mesh id not set", {id}));
-      if (!FindChildById(target, false))
-        throw Exception(Format("failed to load controller %s - mesh %s not found", {id, target}));
+      TTransformDef* node = FindChildById(target, false);
+      if (!node) throw Exception(Format("failed to load controller %s - mesh %s not found", {id, target}));
+      TOwned<TControllerDef> controller(New<TControllerDef>(node));
+      controller->FromJSON(this, item);
+      AddController(controller.get());
+      AddLateResolve(controller.release(), item);
+    }
+  }
+
+  if (const TJSONArray* animations = ArrayPair(AValue, "Animations")) {
+    for (const TJSONValue* element : *animations) {
+      const TJSONObject* item = element->As<TJSONObject>();
+      TOwned<TAnimationDef> animation(New<TAnimationDef>(this));
+      animation->FromJSON(this, item);
+      AddAnimation(animation.get());
+      AddLateResolve(animation.release(), item);
     }
   }
 

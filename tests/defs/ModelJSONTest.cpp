@@ -47,13 +47,15 @@ TEST(ModelJSON, WritesItsPairsAfterTheMeshInOrder) {
   New<TCameraDef>(model.get());
   model->AddArmature(New<TArmatureDef>(model.get()));
   New<TMaterialDef>(model.get(), "M");
+  model->AddController(New<TControllerDef>(model.get()));
+  model->AddEmptyAnimation("Walk");
   test::TJSONPtr obj(model->ToJSON());
   std::vector<std::string> keys = Keys(obj.get());
-  ASSERT_GE(keys.size(), 7u);
+  ASSERT_GE(keys.size(), 9u);
   EXPECT_EQ(keys.front(), "Type");
-  EXPECT_EQ(std::vector<std::string>(keys.end() - 7, keys.end()),
+  EXPECT_EQ(std::vector<std::string>(keys.end() - 9, keys.end()),
             (std::vector<std::string>{"Filename", "Behaviours", "Materials", "Lights", "Cameras", "Armatures",
-                                      "MetaData"}));
+                                      "Controllers", "Animations", "MetaData"}));
   EXPECT_EQ(obj->GetValue("Type")->Value(), "Quorvel.DefTypes.TModelDef");
 
   // A fresh model has no light, camera or armature list: no such keys.
@@ -130,6 +132,8 @@ TEST(ModelJSON, ControllersNeedATargetNodeOfTheTree) {
     const auto json = ParseObject("{" + tree + R"(,"Controllers":)" + c.Controllers + "}");
     if (!c.Message) {
       EXPECT_NO_THROW(model->FromJSON(json.get())) << c.Controllers;
+      ASSERT_NE(model->GetControllers(), nullptr);
+      EXPECT_EQ(model->GetControllers()->Items(0)->GetTarget(), model->FindChildById("Wheel", false));
       continue;
     }
     try {
@@ -224,7 +228,7 @@ std::string KitchenSink() {
          materials +
          R"(],"Lights":[{"Id":"TreeLight"},{"Id":"Free","LightType":"Directional"}],)"
          R"("Cameras":[{"Id":"TreeCam","Owner":"Group"},{"Id":"FreeCam"}],)"
-         R"("Armatures":[{"Id":"Rig"}],)"
+         R"("Armatures":[{"Id":"Rig"}],"Controllers":[{"Id":"Ctl","Mesh":"Body"}],"Animations":[{"Id":"Walk"}],)"
          R"("MetaData":{"Title":"Sink"}})";
 }
 
