@@ -223,6 +223,99 @@ void BM_RapidJSONParse(benchmark::State& state) {
 }
 BENCHMARK(BM_RapidJSONParse)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// ---- a whole model: the grid mesh as a node of a model with 200 textured materials --------
+
+TModelDef* MakeModel() {
+  auto* model = New<TModelDef>();
+  model->SetId("model");
+  model->SetFilename("C:\\Models\\grid model.q3m");
+  TMeshDef* grid = MakeMesh();
+  model->AddChild(grid);
+  for (int i = 0; i < 200; ++i) {
+    auto* material = New<TMaterialDef>(model, "material" + std::to_string(i));
+    material->SetKind(i % 2 ? TMaterialDefKind::mkPhong : TMaterialDefKind::mkPBR);
+    material->AddTexture(TColorChannelDef::Diffuse, nullptr, false)->SetTiling(TPointF(2, 2));
+    material->AddTexture(TColorChannelDef::Normal, nullptr, false)->GetSampler()->SetWrapS(TQuorvelTextureWrap::Repeated);
+    material->AddExtension("ext");
+  }
+  grid->SetMaterialReference(model->FindMaterialById("material0"));
+  return model;
+}
+
+TModelDef* Model() {
+  static TModelDef* model = MakeModel();
+  return model;
+}
+
+const std::string& ModelText() {
+  static const std::string text = [] {
+    std::unique_ptr<TJSONObject> json(Model()->ToJSON());
+    return json->ToJSON();
+  }();
+  return text;
+}
+
+void BM_ModelWriteJSON(benchmark::State& state) {
+  TModelDef* model = Model();
+  size_t bytes = 0;
+  const long base = ResetPeak();
+  for (auto _ : state) {
+    std::unique_ptr<TJSONObject> json(model->ToJSON());
+    std::string text = json->ToJSON();
+    bytes = text.size();
+    benchmark::DoNotOptimize(text.data());
+    state.PauseTiming();
+    json.reset();
+    text = std::string();
+    state.ResumeTiming();
+  }
+  ReportPeak(state, base);
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
+  state.counters["text_MB"] = double(bytes) / 1048576.0;
+}
+BENCHMARK(BM_ModelWriteJSON)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_ModelReadJSON(benchmark::State& state) {
+  const std::string& text = ModelText();
+  const long base = ResetPeak();
+  for (auto _ : state) {
+    std::unique_ptr<TJSONValue> doc(ParseJSONValue(text, true));
+    TOwned<TModelDef> model(New<TModelDef>());
+    model->FromJSON(doc->As<TJSONObject>());
+    benchmark::DoNotOptimize(model.get());
+    state.PauseTiming();
+    if (model->GetMaterials().Count() != 200 || !model->FindMaterialById("material199")->GetTexture(TColorChannelDef::Normal)) {
+      state.SkipWithError("read-back lost materials");
+      break;
+    }
+    doc.reset();
+    model.reset();
+    state.ResumeTiming();
+  }
+  ReportPeak(state, base);
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.size()));
+}
+BENCHMARK(BM_ModelReadJSON)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// RapidJSON's DOM parse of the whole model's text: the yardstick of the read.
+void BM_ModelRapidJSONParse(benchmark::State& state) {
+  const std::string& text = ModelText();
+  for (auto _ : state) {
+    auto doc = std::make_unique<rapidjson::Document>();
+    doc->Parse(text.data(), text.size());
+    if (doc->HasParseError()) {
+      state.SkipWithError("RapidJSON parse error");
+      break;
+    }
+    benchmark::DoNotOptimize(doc.get());
+    state.PauseTiming();
+    doc.reset();
+    state.ResumeTiming();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.size()));
+}
+BENCHMARK(BM_ModelRapidJSONParse)->Unit(benchmark::kMillisecond)->Iterations(3);
+
 }  // namespace
 
 BENCHMARK_MAIN();

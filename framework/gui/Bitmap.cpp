@@ -646,6 +646,27 @@ void TBitmap::Resize(int32_t AWidth, int32_t AHeight) {
   SetImage(AWidth, AHeight, scaled->FData);
 }
 
+// --- flips -------------------------------------------------------------------------------------
+
+void TBitmap::FlipVertical() {
+  if (IsEmpty()) return;
+  const size_t row = size_t(FWidth) * 4;
+  for (int32_t top = 0, bottom = FHeight - 1; top < bottom; ++top, --bottom)
+    std::swap_ranges(FData.begin() + std::ptrdiff_t(top * row), FData.begin() + std::ptrdiff_t((top + 1) * row),
+                     FData.begin() + std::ptrdiff_t(bottom * row));
+  BitmapChanged();
+}
+
+void TBitmap::FlipHorizontal() {
+  if (IsEmpty()) return;
+  for (int32_t y = 0; y < FHeight; ++y) {
+    uint8_t* line = FData.data() + size_t(y) * size_t(FWidth) * 4;
+    for (int32_t left = 0, right = FWidth - 1; left < right; ++left, --right)
+      std::swap_ranges(line + size_t(left) * 4, line + size_t(left) * 4 + 4, line + size_t(right) * 4);
+  }
+  BitmapChanged();
+}
+
 TCanvas* TBitmap::GetCanvas() {
   if (!FCanvas) FCanvas.reset(New<TBitmapCanvas>(this));
   return FCanvas.get();

@@ -135,6 +135,10 @@ public:
   void Clear(TAlphaColor Color);
   // Scales the image to the new size (bilinear).
   void Resize(int32_t AWidth, int32_t AHeight);
+
+  // Mirror the image top to bottom / left to right in place (a change, as any pixel write).
+  void FlipVertical();
+  void FlipHorizontal();
   // The pixels (BGRA rows, Width * 4 bytes each).
   const std::vector<uint8_t>& Pixels() const { return FData; }
 

@@ -4,6 +4,8 @@
 #include <limits>
 #include <memory>
 
+#include "framework/rtl/Finally.h"
+#include "framework/rtl/SysUtils.h"
 #include "lib/defs/DefTypesModel.h"
 #include "lib/defs/DefTypesText.h"
 
@@ -109,9 +111,11 @@ TMaterialDef::TMaterialDef(TModelDef* AModel, std::string AId) : FModel(AModel) 
 }
 
 TMaterialDef::~TMaterialDef() {
-  Free(FBehaviourRefs);
-  Free(FExtensions);
-  Free(FMaterials);
+  FreeQuietly(FTextures, "material textures");
+  FreeQuietly(FShaders, "material shaders");
+  FreeQuietly(FBehaviourRefs, "material behaviour references");
+  FreeQuietly(FExtensions, "material extensions");
+  Quietly("layered materials", [this] { ClearLayeredMaterials(); });
   // A material freed by someone else leaves the dictionary that would free it again.
   if (FRegisteredIn && FRegisteredIn->GetMaterial(FRegisteredKey) == this)
     FRegisteredIn->ExtractMaterial(FRegisteredKey);
@@ -124,7 +128,8 @@ void TMaterialDef::RegisterWithModel() {
 }
 
 int64_t TMaterialDef::GetSize() const {
-  return TCustomDef::GetSize() + ListSize(FBehaviourRefs) + ListSize(FExtensions) + ListSize(FMaterials);
+  return TCustomDef::GetSize() + ListSize(FTextures) + ListSize(FShaders) + ListSize(FBehaviourRefs) +
+         ListSize(FExtensions) + ListSize(FMaterials);
 }
 
 TJSONObject* TMaterialDef::ToJSON() const {
@@ -171,8 +176,11 @@ TJSONObject* TMaterialDef::ToJSON() const {
   number("NormalIntensity", FNormalIntensity);
   obj->AddPair("Tonemapping", static_cast<int32_t>(FTonemapping));
   number("TonemappingExposure", FTonemappingExposure);
+  WriteList(obj.get(), "Textures", FTextures);
+  WriteList(obj.get(), "Shaders", FShaders);
   WriteList(obj.get(), "BehaviourRefs", FBehaviourRefs);
   WriteList(obj.get(), "Extensions", FExtensions);
+  WriteList(obj.get(), "Materials", FMaterials);
   return obj.release();
 }
 
@@ -234,6 +242,24 @@ void TMaterialDef::FromJSON(TModelDef* AModel, const TJSONObject* AValue) {
   FTonemapping = static_cast<TQuorvelTonemapping>(static_cast<uint8_t>(ReadJSONInteger(AValue, "Tonemapping", 0)));
   FTonemappingExposure = single("TonemappingExposure", 0);
 
+  if (const TJSONArray* textures = ListPair(AValue, "Textures")) {
+    if (!FTextures) FTextures = new TTextureList(true);
+    for (const TJSONValue* element : *textures) {
+      const TJSONObject* item = element->As<TJSONObject>();
+      TOwned<TTextureDef> texture(New<TTextureDef>(this, TColorChannelDef::Diffuse, nullptr, false));
+      texture->FromJSON(AModel, item);
+      FTextures->Add(texture.release());
+    }
+  }
+  if (const TJSONArray* shaders = ListPair(AValue, "Shaders")) {
+    if (!FShaders) FShaders = new TShaderList(true);
+    for (const TJSONValue* element : *shaders) {
+      const TJSONObject* item = element->As<TJSONObject>();
+      TOwned<TShaderDef> shader(New<TShaderDef>());
+      shader->FromJSON(AModel, item);
+      FShaders->Add(shader.release());
+    }
+  }
   if (const TJSONArray* refs = ListPair(AValue, "BehaviourRefs")) {
     if (!FBehaviourRefs) FBehaviourRefs = new TBehaviourRefList(true);
     for (const TJSONValue* element : *refs) {
@@ -252,7 +278,116 @@ void TMaterialDef::FromJSON(TModelDef* AModel, const TJSONObject* AValue) {
       FExtensions->Add(ext.release());
     }
   }
+  if (const TJSONArray* subs = ListPair(AValue, "Materials")) {
+    for (const TJSONValue* element : *subs) {
+      const TJSONObject* item = element->As<TJSONObject>();
+      TOwned<TMaterialDef> sub(New<TMaterialDef>(FModel, std::string()));
+      sub->FromJSON(AModel, item);
+      // Registered under its id, it is the dictionary's until a parent takes it (also when this
+      // parent refuses it below); otherwise nobody else holds it.
+      TMaterialDef* material = sub->FRegisteredIn ? sub.release() : sub.get();
+      AddLayeredMaterial(material);
+      sub.release();
+    }
+  }
 }
+
+// ---- textures ----
+
+TTextureDef* TMaterialDef::AddTexture(TTextureDef* ATexDef) {
+  if (!FTextures) FTextures = new TTextureList(true);
+  FTextures->Add(ATexDef);
+  return ATexDef;
+}
+
+TTextureDef* TMaterialDef::AddTexture(TColorChannelDef AChannel, TObject* AAsset, bool AIsAssetOwner) {
+  return AddTexture(New<TTextureDef>(this, AChannel, AAsset, AIsAssetOwner));
+}
+
+TTextureDef* TMaterialDef::GetTexture(TColorChannelDef AChannel) const {
+  if (!FTextures) return nullptr;
+  for (TTextureDef* texture : *FTextures)
+    if (texture->GetChannel() == AChannel) return texture;
+  return nullptr;
+}
+
+void TMaterialDef::ClearTextures() {
+  if (FTextures) FTextures->Clear();
+}
+
+// ---- shaders ----
+
+TShaderDef* TMaterialDef::AddShader(const std::string& AId, TContextShaderKindEx AKind, const std::string& ASourceCode,
+                                    TShaderLanguage ALanguage) {
+  TOwned<TShaderDef> shader(New<TShaderDef>());
+  shader->SetId(AId);
+  shader->SetKind(AKind);
+  shader->SetLanguage(ALanguage);
+  shader->GetSourceCode()->SetText(ASourceCode);
+  if (!FShaders) FShaders = new TShaderList(true);
+  FShaders->Add(shader.get());
+  return shader.release();
+}
+
+TShaderDef* TMaterialDef::GetShader(std::string_view AId) const {
+  if (!FShaders) return nullptr;
+  for (TShaderDef* shader : *FShaders)
+    if (shader->GetId() == AId) return shader;
+  return nullptr;
+}
+
+TShaderDef* TMaterialDef::GetShader(TContextShaderKindEx AKind) const {
+  if (!FShaders) return nullptr;
+  for (TShaderDef* shader : *FShaders)
+    if (shader->GetKind() == AKind) return shader;
+  return nullptr;
+}
+
+void TMaterialDef::RemoveShader(std::string_view AId) {
+  RemoveAll(FShaders, [&](const TShaderDef* s) { return s->GetId() == AId; });
+}
+
+void TMaterialDef::RemoveShaders(TContextShaderKindEx AKind) {
+  RemoveAll(FShaders, [&](const TShaderDef* s) { return s->GetKind() == AKind; });
+}
+
+void TMaterialDef::ClearShaders() {
+  if (FShaders) FShaders->Clear();
+}
+
+// ---- layered materials ----
+
+namespace {
+constexpr const char* SCannotAddSubmaterial =
+    "cannot add submaterial to none layered material - set \"<TMaterialDef>.Kind\" at first to "
+    "\"TMaterialDefKind.Layered\"";
+constexpr const char* SCannotGetSubmaterial =
+    "cannot get submaterial of none layered material - set \"<TMaterialDef>.Kind\" at first to "
+    "\"TMaterialDefKind.Layered\"";
+}  // namespace
+
+void TMaterialDef::AddLayeredMaterial(TMaterialDef* AMaterial) {
+  if (FKind != TMaterialDefKind::mkLayered) throw Exception(SCannotAddSubmaterial);
+  if (!FMaterials) FMaterials = new TMaterialList(true);
+  FMaterials->Add(AMaterial);
+  if (AMaterial) AMaterial->FLayeredParent = this;
+}
+
+TMaterialDef* TMaterialDef::GetLayeredMaterial(std::string_view AId) const {
+  if (FKind != TMaterialDefKind::mkLayered) throw Exception(SCannotGetSubmaterial);
+  if (!FMaterials) return nullptr;
+  for (TMaterialDef* m : *FMaterials)
+    if (m && m->GetId() == AId) return m;
+  return nullptr;
+}
+
+TMaterialDef* TMaterialDef::GetLayeredMaterialByIndex(int32_t AIdx) const {
+  if (FKind != TMaterialDefKind::mkLayered) throw Exception(SCannotGetSubmaterial);
+  if (!FMaterials || AIdx < 0 || AIdx >= FMaterials->Count()) return nullptr;
+  return FMaterials->Items(AIdx);
+}
+
+void TMaterialDef::ClearLayeredMaterials() { FreeAndNil(FMaterials); }
 
 // ---- behaviour references ----
 

@@ -12,6 +12,7 @@
 #include "framework/rtl/Enum.h"
 #include "lib/defs/DefTypesBase.h"
 #include "lib/defs/DefTypesProperties.h"
+#include "lib/defs/DefTypesTexture.h"
 
 namespace quorvel {
 
@@ -97,6 +98,8 @@ class TMaterialDef : public TCustomDef {
   QUORVEL_DEF_CLASS(TMaterialDef, TCustomDef)
 
 public:
+  using TTextureList = TObjectList<TTextureDef>;
+  using TShaderList = TObjectList<TShaderDef>;
   using TBehaviourRefList = TObjectList<TBehaviourRefDef>;
   using TMaterialList = TObjectList<TMaterialDef>;
 
@@ -183,9 +186,40 @@ public:
   void SetDoubleSided(bool AValue) { FDoubleSided = AValue; }
 
   // Lists: null until the first add.
+  TTextureList* GetTextures() const noexcept { return FTextures; }
+  TShaderList* GetShaders() const noexcept { return FShaders; }
   TBehaviourRefList* GetBehaviourRefs() const noexcept { return FBehaviourRefs; }
   TExtensionDefList* GetExtensions() const noexcept { return FExtensions; }
   TMaterialList* GetMaterials() const noexcept { return FMaterials; }
+
+  TTextureDef* AddTexture(TTextureDef* ATexDef);
+  TTextureDef* AddTexture(TColorChannelDef AChannel, TObject* AAsset, bool AIsAssetOwner);
+  // The first texture of that channel; null when none.
+  TTextureDef* GetTexture(TColorChannelDef AChannel) const;
+  bool TextureChannelExists(TColorChannelDef AChannel) const { return GetTexture(AChannel) != nullptr; }
+  void ClearTextures();
+
+  // The source text is split into lines.
+  TShaderDef* AddShader(const std::string& AId, TContextShaderKindEx AKind, const std::string& ASourceCode,
+                        TShaderLanguage ALanguage);
+  // The first shader with that id / of that kind; null when none.
+  TShaderDef* GetShader(std::string_view AId) const;
+  TShaderDef* GetShader(TContextShaderKindEx AKind) const;
+  // Remove (and free) every match.
+  void RemoveShader(std::string_view AId);
+  void RemoveShaders(TContextShaderKindEx AKind);
+  void ClearShaders();
+
+  // Layered materials only (others raise). A sub-material is freed by its layered parent; the
+  // model's dictionary still finds it by id.
+  void AddLayeredMaterial(TMaterialDef* AMaterial);
+  TMaterialDef* GetLayeredMaterial(std::string_view AId) const;
+  // Null outside 0 .. count-1.
+  TMaterialDef* GetLayeredMaterialByIndex(int32_t AIdx) const;
+  // Frees the sub-materials and the list (any kind).
+  void ClearLayeredMaterials();
+  // The layered material this one is a sub-material of; null for a top-level material.
+  TMaterialDef* GetLayeredParent() const noexcept { return FLayeredParent; }
 
   // Null (nothing added) for an empty display name or no behaviour.
   TBehaviourRefDef* AddMaterialBehaviourRef(const std::string& ADisplayName, TBehaviourDef* ABehaviour);
@@ -243,7 +277,8 @@ private:
   float FNormalIntensity = 0;
   TQuorvelTonemapping FTonemapping = TQuorvelTonemapping::tmNone;
   float FTonemappingExposure = 0;
-  // The texture and shader lists join here with their definitions.
+  TTextureList* FTextures = nullptr;
+  TShaderList* FShaders = nullptr;
   TBehaviourRefList* FBehaviourRefs = nullptr;
   TExtensionDefList* FExtensions = nullptr;
   TMaterialList* FMaterials = nullptr;  // sub-materials of a layered material
@@ -251,6 +286,7 @@ private:
   float FOpacity = 1.0f;
   bool FDoubleSided = false;
 
+  TMaterialDef* FLayeredParent = nullptr;  // the owner of a sub-material
   // Where the material is entered in a model's dictionary (set by TModelDef).
   TModelDef* FRegisteredIn = nullptr;
   std::string FRegisteredKey;

@@ -42,7 +42,13 @@ TModelDef::~TModelDef() {
   Quietly("late resolution list", [&] { EndLateResolve(); });
   Quietly("model metadata", [&] { FMetaData.reset(); });
   FreeQuietlyAndNil(FBehaviours, "model behaviours");
-  // Materials look their entry up while they are freed; the dictionary empties itself first.
+  // Sub-materials belong to their layered parents: they leave the dictionary before it frees
+  // what it holds. Materials look their entry up while they are freed; the dictionary empties
+  // itself first.
+  Quietly("sub-materials", [this] {
+    for (const auto& entry : FMaterials->ToArray())
+      if (entry.Value && entry.Value->GetLayeredParent()) ExtractMaterial(entry.Key);
+  });
   FreeQuietlyAndNil(FMaterials, "model materials");
   ClearTextureAssets();
   FreeQuietlyAndNil(FControllers, "model controllers");

@@ -57,6 +57,16 @@ public:
   // controllers and animations.
   int64_t GetSize() const override;
 
+  // ---- the whole model's JSON form (DefTypesModelJSON.cpp) ----
+  // The mesh's pairs, then "Filename" (URL-encoded), "Behaviours", "Materials" (top-level ones:
+  // sub-materials are written inside their parents), "Lights", "Cameras", "Armatures",
+  // "Controllers", "Animations", "MetaData".
+  TJSONObject* ToJSON() const override;
+  // Reads a whole model into this one (without clearing it) and resolves forward references in
+  // one late pass; the late-resolution list is freed however the read ends.
+  void FromJSON(const TJSONObject* AValue);
+  using TMeshDef::FromJSON;
+
   // Any definition by id, the first hit of: the model itself, the node tree ("#" + id and
   // ASCII case ignored), lights, cameras, animations, controllers ("#" + id, case ignored),
   // armatures, joints; null when none.

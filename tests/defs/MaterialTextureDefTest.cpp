@@ -1,0 +1,455 @@
+// Materials with textures, shaders and layered sub-materials; sampler, texture and shader
+// definitions: JSON forms, reading tables, list operations, the asset's bitmap with its flips
+// and wraps, and who frees what.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "framework/rtl/SysUtils.h"
+#include "lib/defs/DefTypes.h"
+#include "lib/defs/DefTypesTexture.h"
+#include "tests/defs/DefTypesTestUtil.h"
+#include "tests/defs/FakeTextureAsset.h"
+
+namespace quorvel {
+namespace {
+
+using test::ParseObject;
+using test::TakeText;
+using Wrap = TQuorvelTextureWrap;
+using test::TFakeTextureAsset;
+
+std::vector<std::string> Keys(const TJSONObject* AObject) {
+  std::vector<std::string> keys;
+  for (const TJSONPair* pair : *AObject) keys.push_back(pair->GetName());
+  return keys;
+}
+
+// A 2x3 texture bitmap whose pixel (x, y) holds 0xFF000000 + 16 * y + x.
+TQuorvelTextureBitmap* NumberedBitmap() {
+  TOwned<TQuorvelTextureBitmap> bmp(TQuorvelTextureBitmap::Create(2, 3));
+  TBitmapData data;
+  EXPECT_TRUE(bmp->Map(TMapAccess::Write, data));
+  for (int32_t y = 0; y < 3; ++y)
+    for (int32_t x = 0; x < 2; ++x) data.SetPixel(x, y, TAlphaColor(0xFF000000u + 16u * y + x));
+  bmp->Unmap(data);
+  return bmp.release();
+}
+
+uint32_t Low(TBitmap* ABitmap, int32_t x, int32_t y) {
+  TBitmapData data;
+  EXPECT_TRUE(ABitmap->Map(TMapAccess::Read, data));
+  const uint32_t v = ToCardinal(data.GetPixel(x, y)) & 0xFFu;
+  ABitmap->Unmap(data);
+  return v;
+}
+
+// ---- materials ---------------------------------------------------------------------------
+
+TEST(MaterialDefLists, CustomMaterialWithEveryListWritesItsKeysInOrder) {
+  TOwned<TMaterialDef> m(New<TMaterialDef>(nullptr, "M"));
+  m->SetKind(TMaterialDefKind::mkLayered);
+  m->AddLayeredMaterial(New<TMaterialDef>(nullptr, "sub"));
+  m->SetKind(TMaterialDefKind::mkCustom);
+  m->AddTexture(TColorChannelDef::Normal, nullptr, false);
+  m->AddShader("VS", TContextShaderKindEx::VertexShader, "void main(){}", TShaderLanguage::GLSL);
+  TOwned<TModelDef> model(New<TModelDef>(nullptr, nullptr));
+  m->AddMaterialBehaviourRef("Spin", model->AddNewMaterialBehaviour());
+  m->AddExtension("ext");
+  test::TJSONPtr obj(m->ToJSON());
+  const std::vector<std::string> expected = {
+      "Type", "Id", "Type", "Model", "Kind", "ShadingModel", "UseTexturing", "UseTexture0", "UseLighting",
+      "UseVertexColor", "UseSpecular", "UseOpacity", "Opacity", "DoubleSided", "Diffuse", "Ambient", "Emissive",
+      "Specular", "SpecPow", "Brightness", "ReflectionColor", "ReflectionPower", "UseReflection",
+      "RefractionColor", "RefractionPower", "UseRefraction", "Metallic", "Roughness", "AO", "UseClipping",
+      "Clipping", "UseAlphaCutoff", "AlphaCutoff", "ParallaxOcclusionMapping", "ParallaxLevels",
+      "NormalIntensity", "Tonemapping", "TonemappingExposure", "Textures", "Shaders", "BehaviourRefs",
+      "Extensions", "Materials"};
+  EXPECT_EQ(Keys(obj.get()), expected);
+
+  // An empty list is written as an empty array and read back as an existing, empty list.
+  TOwned<TMaterialDef> empty(New<TMaterialDef>(nullptr, ""));
+  empty->FromJSON(nullptr, ParseObject(R"({"Textures":[]})").get());
+  ASSERT_NE(empty->GetTextures(), nullptr);
+  EXPECT_NE(TakeText(empty->ToJSON()).find(R"("TonemappingExposure":0,"Textures":[]})"), std::string::npos);
+}
+
+TEST(MaterialDefLists, TexturesAndShadersAreFoundFromTheStartAndRemovedEveryMatch) {
+  TOwned<TMaterialDef> m(New<TMaterialDef>(nullptr, ""));
+  EXPECT_EQ(m->GetTexture(TColorChannelDef::Diffuse), nullptr);
+  EXPECT_FALSE(m->TextureChannelExists(TColorChannelDef::Diffuse));
+  TTextureDef* n1 = m->AddTexture(TColorChannelDef::Normal, nullptr, false);
+  TTextureDef* n2 = m->AddTexture(New<TTextureDef>(m.get(), TColorChannelDef::Normal));
+  EXPECT_EQ(n1->GetMaterial(), m.get());
+  EXPECT_EQ(m->GetTexture(TColorChannelDef::Normal), n1);
+  EXPECT_NE(n2, n1);
+  EXPECT_TRUE(m->TextureChannelExists(TColorChannelDef::Normal));
+  EXPECT_FALSE(m->TextureChannelExists(TColorChannelDef::AO));
+
+  TShaderDef* v1 = m->AddShader("VertexShader", TContextShaderKindEx::VertexShader, "a\r\nb\nc", TShaderLanguage::HLSL);
+  m->AddShader("PixelShader", TContextShaderKindEx::PixelShader, "p", TShaderLanguage::GLSL);
+  m->AddShader("VertexShader", TContextShaderKindEx::GeometryShader, "g", TShaderLanguage::GLSL);
+  EXPECT_EQ(v1->GetSourceCode()->Count(), 3);  // split into lines
+  EXPECT_EQ(v1->GetLanguage(), TShaderLanguage::HLSL);
+  EXPECT_EQ(m->GetShader("VertexShader"), v1);
+  EXPECT_EQ(m->GetShader(TContextShaderKindEx::GeometryShader)->GetId(), "VertexShader");
+  m->RemoveShader("VertexShader");
+  ASSERT_EQ(m->GetShaders()->Count(), 1);
+  EXPECT_EQ(m->GetShader("VertexShader"), nullptr);
+  m->AddShader("P2", TContextShaderKindEx::PixelShader, "", TShaderLanguage::GLSL);
+  m->RemoveShaders(TContextShaderKindEx::PixelShader);
+  EXPECT_EQ(m->GetShaders()->Count(), 0);
+  m->ClearTextures();
+  ASSERT_NE(m->GetTextures(), nullptr);  // cleared, not dropped
+  EXPECT_EQ(m->GetTextures()->Count(), 0);
+}
+
+TEST(MaterialDefLists, OnlyLayeredMaterialsTakeSubMaterials) {
+  const std::string addMessage =
+      "cannot add submaterial to none layered material - set \"<TMaterialDef>.Kind\" at first to "
+      "\"TMaterialDefKind.Layered\"";
+  const std::string getMessage =
+      "cannot get submaterial of none layered material - set \"<TMaterialDef>.Kind\" at first to "
+      "\"TMaterialDefKind.Layered\"";
+  TOwned<TMaterialDef> plain(New<TMaterialDef>(nullptr, ""));
+  TOwned<TMaterialDef> sub(New<TMaterialDef>(nullptr, "s"));
+  struct Case {
+    const char* Name;
+    std::function<void()> Call;
+    const std::string& Message;
+  };
+  const Case cases[] = {
+      {"add", [&] { plain->AddLayeredMaterial(sub.get()); }, addMessage},
+      {"by id", [&] { plain->GetLayeredMaterial("s"); }, getMessage},
+      {"by index", [&] { plain->GetLayeredMaterialByIndex(-1); }, getMessage},
+  };
+  for (const Case& c : cases) {
+    try {
+      c.Call();
+      ADD_FAILURE() << c.Name;
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.what(), c.Message) << c.Name;
+    }
+  }
+  EXPECT_EQ(plain->GetMaterials(), nullptr);
+  plain->ClearLayeredMaterials();  // no kind check
+
+  TOwned<TMaterialDef> layered(New<TMaterialDef>(nullptr, ""));
+  layered->SetKind(TMaterialDefKind::mkLayered);
+  EXPECT_EQ(layered->GetLayeredMaterialByIndex(0), nullptr);
+  layered->AddLayeredMaterial(sub.release());
+  EXPECT_EQ(layered->GetLayeredMaterialByIndex(-1), nullptr);
+  EXPECT_EQ(layered->GetLayeredMaterialByIndex(1), nullptr);
+  EXPECT_EQ(layered->GetLayeredMaterial("s"), layered->GetLayeredMaterialByIndex(0));
+  EXPECT_EQ(layered->GetLayeredMaterial("s")->GetLayeredParent(), layered.get());
+  layered->ClearLayeredMaterials();
+  EXPECT_EQ(layered->GetMaterials(), nullptr);
+}
+
+TEST(MaterialDefLists, SubMaterialsAreFoundByIdInTheModelAndFreedOnceByTheirParent) {
+  const char* text = R"({"Id":"L","Kind":7,"Materials":[{"Id":"A","Kind":2},{"Id":"B","Kind":7,
+      "Materials":[{"Id":"C"}]}]})";
+  TOwned<TModelDef> model(New<TModelDef>(nullptr, nullptr));
+  auto* layered = New<TMaterialDef>(model.get(), "");
+  layered->FromJSON(model.get(), ParseObject(text).get());
+  ASSERT_NE(model->FindMaterialById("A"), nullptr);
+  EXPECT_EQ(model->FindMaterialById("A")->GetLayeredParent(), layered);
+  EXPECT_EQ(model->FindMaterialById("C")->GetLayeredParent(), model->FindMaterialById("B"));
+  EXPECT_EQ(model->GetMaterials().Count(), 4);
+  EXPECT_EQ(layered->GetLayeredMaterialByIndex(1)->GetLayeredMaterial("C"), model->FindMaterialById("C"));
+
+  // Written back inside the parent, in the same form.
+  const std::string written = TakeText(layered->ToJSON());
+  TOwned<TModelDef> other(New<TModelDef>(nullptr, nullptr));
+  auto* back = New<TMaterialDef>(other.get(), "");
+  back->FromJSON(other.get(), ParseObject(written).get());
+  EXPECT_EQ(TakeText(back->ToJSON()), StringReplace(written, model->GetId(), other->GetId(), rfReplaceAll));
+  EXPECT_EQ(other->FindMaterialById("C")->GetLayeredParent(), other->FindMaterialById("B"));
+
+  // Clearing frees the sub-materials, which leave the dictionary.
+  layered->ClearLayeredMaterials();
+  EXPECT_EQ(model->FindMaterialById("A"), nullptr);
+  EXPECT_EQ(model->FindMaterialById("C"), nullptr);
+  EXPECT_EQ(model->GetMaterials().Count(), 1);
+  // The other model frees its parents and their sub-materials once (the sanitizers watch).
+}
+
+TEST(MaterialDefLists, ASubMaterialRefusedWhileReadingStaysTheDictionarys) {
+  TOwned<TModelDef> model(New<TModelDef>(nullptr, nullptr));
+  auto* phong = New<TMaterialDef>(model.get(), "");
+  EXPECT_THROW(phong->FromJSON(model.get(), ParseObject(R"({"Id":"P","Kind":3,"Materials":[{"Id":"S"},{"Id":"T"}]})").get()),
+               Exception);
+  TMaterialDef* s = model->FindMaterialById("S");
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->GetLayeredParent(), nullptr);
+  EXPECT_EQ(model->FindMaterialById("T"), nullptr);  // reading stopped at the first element
+  // An unregistered sub-material (no id) is freed at once when refused.
+  TOwned<TMaterialDef> lone(New<TMaterialDef>(nullptr, ""));
+  EXPECT_THROW(lone->FromJSON(nullptr, ParseObject(R"({"Materials":[{"Kind":1}]})").get()), Exception);
+}
+
+// ---- samplers, textures, shaders --------------------------------------------------------
+
+TEST(TextureDefJSON, NewTextureGoldenJSON) {
+  TOwned<TTextureDef> t(New<TTextureDef>());
+  EXPECT_EQ(TakeText(t->ToJSON()),
+            R"({"Type":"Quorvel.DefTypes.TTextureDef","Id":"","Channel":0,"Flipping":"Vertical",)"
+            R"("Tiling":"1.0000000 1.0000000","IsDynamic":false,"IgnoreInArray":false,"Destination":"PixelShader",)"
+            R"("Sampler":{"Type":"Quorvel.DefTypes.TSamplerDef","Id":"","Kind":"Texture2D","InternalFormat":59,)"
+            R"("Format":4,"DataType":1,"BorderColor":"0.0000 0.0000 0.0000 0.0000","MinFilter":"Linear",)"
+            R"("MagFilter":"Linear","WrapS":"ClampToEdge","WrapT":"ClampToEdge","WrapR":"ClampToEdge"},)"
+            R"("Asset":null})");
+}
+
+TEST(TextureDefJSON, ReadingTable) {
+  struct Case {
+    const char* Json;
+    std::function<void(TTextureDef*)> Check;
+  };
+  const Case cases[] = {
+      {R"({})", [](TTextureDef* t) { EXPECT_TRUE(t->GetFlipping().IsEmpty()); }},
+      {R"({"Flipping":""})", [](TTextureDef* t) { EXPECT_TRUE(t->GetFlipping().IsEmpty()); }},
+      {R"({"Flipping":"Vertical,Horizontal"})",
+       [](TTextureDef* t) {
+         EXPECT_EQ(t->GetFlipping(), (TTextureFlippings{TTextureFlipping::Vertical, TTextureFlipping::Horizontal}));
+       }},
+      {R"({"WrapS":"repeat","WrapT":"mirrored_repeat"})",
+       [](TTextureDef* t) {
+         EXPECT_EQ(t->GetWrapS(), Wrap::Repeated);
+         EXPECT_EQ(t->GetWrapT(), Wrap::MirroredRepeat);
+         EXPECT_EQ(t->GetWrapR(), Wrap::ClampToEdge);
+       }},
+      // The sampler is read after the older texture-level keys.
+      {R"({"WrapS":"repeat","Sampler":{"WrapS":"Clamp"}})", [](TTextureDef* t) { EXPECT_EQ(t->GetWrapS(), Wrap::Clamp); }},
+      {R"({"Destination":"VERTEXSHADER"})",
+       [](TTextureDef* t) { EXPECT_EQ(t->GetDestination(), TContextShaderKind::VertexShader); }},
+      {R"({"Destination":"Geometry"})",
+       [](TTextureDef* t) { EXPECT_EQ(t->GetDestination(), TContextShaderKind::PixelShader); }},
+      {R"({"Channel":13,"Tiling":"2 0.5","IsDynamic":true,"IgnoreInArray":true})",
+       [](TTextureDef* t) {
+         EXPECT_EQ(t->GetChannel(), TColorChannelDef::AO);
+         EXPECT_EQ(t->GetTiling(), TPointF(2, 0.5f));
+         EXPECT_TRUE(t->GetIsDynamic());
+         EXPECT_TRUE(t->GetIgnoreInArray());
+       }},
+      {R"({"Tiling":""})", [](TTextureDef* t) { EXPECT_EQ(t->GetTiling(), TPointF(1, 1)); }},
+      {R"({"Asset":null,"Extensions":[{"Id":"x"},{"Id":"x"}]})",
+       [](TTextureDef* t) {
+         EXPECT_EQ(t->GetAssetRef(), nullptr);
+         ASSERT_NE(t->GetExtensions(), nullptr);
+         EXPECT_EQ(t->GetExtensions()->Count(), 2);
+         t->RemoveExtension("x");  // the first match only
+         EXPECT_EQ(t->GetExtensions()->Count(), 1);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Json);
+    TOwned<TTextureDef> t(New<TTextureDef>());
+    t->FromJSON(nullptr, ParseObject(c.Json).get());
+    c.Check(t.get());
+  }
+}
+
+TEST(TextureDefJSON, SamplerReadingTable) {
+  struct Case {
+    const char* Json;
+    TQuorvelTextureKind Kind;
+    TTextureFilter Min;
+    Wrap S, T, R;
+  };
+  const Case cases[] = {
+      {R"({})", TQuorvelTextureKind::Texture2D, TTextureFilter::Linear, Wrap::ClampToEdge, Wrap::ClampToEdge,
+       Wrap::ClampToEdge},
+      {R"({"Kind":"CUBEMAP","MinFilter":"NEAREST","WrapS":"clamp","WrapT":"clamp_to_edge","WrapR":"Repeated"})",
+       TQuorvelTextureKind::CubeMap, TTextureFilter::Nearest, Wrap::Clamp, Wrap::ClampToEdge, Wrap::Repeated},
+      {R"({"Kind":"texture3d","MinFilter":"point","WrapS":"ClampToBorder","WrapT":"MirroredRepeat","WrapR":"repeat"})",
+       TQuorvelTextureKind::Texture3D, TTextureFilter::Linear, Wrap::ClampToBorder, Wrap::MirroredRepeat,
+       Wrap::ClampToEdge},
+      {R"({"Kind":"ImageTexture3D","MinFilter":""})", TQuorvelTextureKind::ImageTexture3D, TTextureFilter::Linear,
+       Wrap::ClampToEdge, Wrap::ClampToEdge, Wrap::ClampToEdge},
+      {R"({"Kind":"Array2D"})", TQuorvelTextureKind::Array2D, TTextureFilter::Linear, Wrap::ClampToEdge,
+       Wrap::ClampToEdge, Wrap::ClampToEdge},
+      {R"({"Kind":"Cube"})", TQuorvelTextureKind::Texture2D, TTextureFilter::Linear, Wrap::ClampToEdge,
+       Wrap::ClampToEdge, Wrap::ClampToEdge},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Json);
+    TOwned<TSamplerDef> s(New<TSamplerDef>());
+    s->SetTextureKind(TQuorvelTextureKind::Array2D);
+    s->FromJSON(nullptr, ParseObject(c.Json).get());
+    EXPECT_EQ(s->GetTextureKind(), c.Kind);
+    EXPECT_EQ(s->GetMinFilter(), c.Min);
+    EXPECT_EQ(s->GetWrapS(), c.S);
+    EXPECT_EQ(s->GetWrapT(), c.T);
+    EXPECT_EQ(s->GetWrapR(), c.R);
+  }
+  // Formats and border colour; a full sampler reads its own output.
+  TOwned<TSamplerDef> s(New<TSamplerDef>());
+  s->FromJSON(nullptr, ParseObject(R"({"InternalFormat":20,"Format":2,"DataType":7,"BorderColor":"1 0 0 0.5",)"
+                                   R"("MagFilter":"Nearest"})").get());
+  EXPECT_EQ(s->GetInternalFormat(), TPixelFormatEx::RGBA16F);
+  EXPECT_EQ(s->GetFormat(), TPixelFormatEx::RGBA);
+  EXPECT_EQ(s->GetDataType(), TQuorvelTextureDataType::dtHalfFloat);
+  EXPECT_EQ(s->GetBorderColor(), TAlphaColorF(1, 0, 0, 0.5f));
+  const std::string text = TakeText(s->ToJSON());
+  TOwned<TSamplerDef> back(New<TSamplerDef>());
+  back->FromJSON(nullptr, ParseObject(text).get());
+  EXPECT_EQ(TakeText(back->ToJSON()), text);
+}
+
+TEST(TextureDefJSON, ShaderKindAndLanguageInAnyCase) {
+  struct Case {
+    const char* Json;
+    TContextShaderKindEx Kind;
+    TShaderLanguage Language;
+  };
+  // Start values: GeometryShader and MSL, to see what an unknown text leaves alone.
+  const Case cases[] = {
+      {R"({"Kind":"pixelshader","Language":"hlsl"})", TContextShaderKindEx::PixelShader, TShaderLanguage::HLSL},
+      {R"({"Kind":"VertexShader","Language":"Glsl"})", TContextShaderKindEx::VertexShader, TShaderLanguage::GLSL},
+      {R"({"Kind":"TessEvalShader","Language":"spirv"})", TContextShaderKindEx::GeometryShader, TShaderLanguage::MSL},
+      {R"({})", TContextShaderKindEx::GeometryShader, TShaderLanguage::GLSL},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Json);
+    TOwned<TShaderDef> s(New<TShaderDef>());
+    s->SetKind(TContextShaderKindEx::GeometryShader);
+    s->SetLanguage(TShaderLanguage::MSL);
+    s->FromJSON(nullptr, ParseObject(c.Json).get());
+    EXPECT_EQ(s->GetKind(), c.Kind);
+    EXPECT_EQ(s->GetLanguage(), c.Language);
+  }
+  // A tessellation stage is written without "Kind" and comes back as a vertex shader.
+  TOwned<TShaderDef> tess(New<TShaderDef>());
+  tess->SetId("T");
+  tess->SetKind(TContextShaderKindEx::TessEvalShader);
+  tess->GetSourceCode()->SetText("line1\r\nline2");
+  const std::string text = TakeText(tess->ToJSON());
+  EXPECT_EQ(text, R"({"Type":"Quorvel.DefTypes.TShaderDef","Id":"T","Language":"GLSL","SourceCode":"line1\r\nline2\r\n"})");
+  TOwned<TShaderDef> back(New<TShaderDef>());
+  back->FromJSON(nullptr, ParseObject(text).get());
+  EXPECT_EQ(back->GetKind(), TContextShaderKindEx::VertexShader);
+  EXPECT_EQ(back->GetSourceCode()->Count(), 2);
+}
+
+TEST(TextureDefJSON, AssetObjectsAreCheckedBeforeAnythingIsLoaded) {
+  TOwned<TMaterialDef> m(New<TMaterialDef>(nullptr, ""));
+  struct Case {
+    const char* Json;
+    bool WithMaterial;
+    const char* Message;
+  };
+  const Case cases[] = {
+      {R"({"Asset":{"Id":"x"}})", true, "failed to load asset - type not set"},
+      {R"({"Asset":{"Type":"Quorvel.AssetsManager.TQuorvelModelAsset"}})", true,
+       "TextureDef contains a not compatible asset: Quorvel.AssetsManager.TQuorvelModelAsset"},
+      {R"({"Asset":{"Type":"TQuorvelTextureAsset"}})", false,
+       "failed to get package - material of TTextureDef not assigned"},
+  };
+  for (const Case& c : cases) {
+    TOwned<TTextureDef> t(New<TTextureDef>(c.WithMaterial ? m.get() : nullptr));
+    try {
+      t->FromJSON(nullptr, ParseObject(c.Json).get());
+      ADD_FAILURE() << c.Json;
+    } catch (const Exception& e) {
+      EXPECT_STREQ(e.what(), c.Message);
+    }
+    EXPECT_EQ(t->GetAssetRef(), nullptr);
+  }
+  // A lists key of another kind is an invalid cast.
+  TOwned<TTextureDef> t(New<TTextureDef>());
+  EXPECT_THROW(t->FromJSON(nullptr, ParseObject(R"({"Extensions":{}})").get()), EInvalidCast);
+}
+
+// ---- the asset's bitmap ------------------------------------------------------------------
+
+TEST(TextureDefAsset, SharedBitmapGetsWrapsAndEachFlipOnce) {
+  TOwned<TMaterialDef> m(New<TMaterialDef>(nullptr, ""));
+  TQuorvelTextureBitmap* bitmap = NumberedBitmap();
+  TOwned<TFakeTextureAsset> asset(New<TFakeTextureAsset>(bitmap));
+  TTextureDef* t = m->AddTexture(TColorChannelDef::Diffuse, asset.get(), false);
+  t->SetWrapS(Wrap::Repeated);
+  t->SetWrapR(Wrap::MirroredRepeat);
+
+  EXPECT_EQ(t->GetAssetBitmapInstance(false), bitmap);
+  EXPECT_EQ(bitmap->GetWrapS(), Wrap::Repeated);
+  EXPECT_EQ(bitmap->GetWrapT(), Wrap::ClampToEdge);
+  EXPECT_EQ(bitmap->GetWrapR(), Wrap::MirroredRepeat);
+  EXPECT_EQ(Low(bitmap, 0, 0), 0x20u);  // flipped vertically: the last row on top
+  EXPECT_EQ(t->GetAssetBitmapInstance(false), bitmap);
+  EXPECT_EQ(Low(bitmap, 0, 0), 0x20u);  // not twice
+  EXPECT_EQ(t->GetFlipState(), TTextureFlippings{TTextureFlipping::Vertical});
+
+  t->SetFlipping({TTextureFlipping::Horizontal});
+  t->GetAssetBitmapInstance(false);  // vertical undone, horizontal added
+  EXPECT_EQ(Low(bitmap, 0, 0), 0x01u);
+  EXPECT_EQ(Low(bitmap, 1, 2), 0x20u);
+  t->SetFlipping({});
+  t->GetAssetBitmapInstance(false);
+  EXPECT_EQ(Low(bitmap, 0, 0), 0x00u);
+  EXPECT_TRUE(t->GetFlipState().IsEmpty());
+
+  // A copy is a new bitmap the caller owns, without flips or wraps.
+  t->SetFlipping({TTextureFlipping::Vertical});
+  t->SetWrapS(Wrap::Clamp);
+  TOwned<TBitmap> copy(t->GetAssetBitmapInstance(true));
+  ASSERT_NE(copy.get(), bitmap);
+  EXPECT_EQ(Low(copy.get(), 0, 0), 0x00u);
+  EXPECT_EQ(Low(bitmap, 0, 0), 0x00u);
+  EXPECT_EQ(dynamic_cast<TQuorvelTextureBitmap*>(copy.get())->GetWrapS(), Wrap::Repeated);  // the image's, not the sampler's
+  EXPECT_EQ(bitmap->GetWrapS(), Wrap::Repeated);
+  EXPECT_TRUE(t->GetFlipState().IsEmpty());
+
+  // A cached stand-alone asset always hands out copies.
+  asset->Cached = true;
+  asset->Standalone = true;
+  TOwned<TBitmap> forced(t->GetAssetBitmapInstance(false));
+  EXPECT_NE(forced.get(), bitmap);
+  EXPECT_EQ(Low(forced.get(), 0, 0), 0x00u);
+}
+
+TEST(TextureDefAsset, NoAssetGivesNilAndAnAssetWithoutImageRaises) {
+  TOwned<TTextureDef> t(New<TTextureDef>());
+  EXPECT_EQ(t->GetAssetBitmapInstance(false), nullptr);
+  TOwned<TFakeTextureAsset> none(New<TFakeTextureAsset>());
+  TOwned<TFakeTextureAsset> empty(New<TFakeTextureAsset>(New<TBitmap>()));
+  for (TFakeTextureAsset* asset : {none.get(), empty.get()}) {
+    TOwned<TTextureDef> u(New<TTextureDef>(nullptr, TColorChannelDef::Diffuse, asset, false));
+    try {
+      u->GetAssetBitmapInstance(false);
+      ADD_FAILURE();
+    } catch (const Exception& e) {
+      EXPECT_STREQ(e.what(),
+                   "failed to request bitmap instance of texture asset - texture was not loaded physically yet");
+    }
+  }
+}
+
+TEST(TextureDefAsset, AnOwnedAssetIsFreedOnceAndABorrowedOneNever) {
+  TFakeTextureAsset::Freed = 0;
+  TOwned<TModelDef> model(New<TModelDef>(nullptr, nullptr));
+  auto* m = New<TMaterialDef>(model.get(), "M");
+  auto* owned = New<TFakeTextureAsset>();
+  TTextureDef* t = m->AddTexture(TColorChannelDef::Diffuse, owned, true);
+  EXPECT_TRUE(t->GetIsAssetOwner());
+  EXPECT_FALSE(owned->Standalone);  // a handed-in asset keeps its own mark
+  // The asset's JSON is written in the texture's.
+  EXPECT_NE(TakeText(t->ToJSON()).find(R"("Asset":{"Type":"Quorvel.AssetsManager.TQuorvelTextureAsset")"),
+            std::string::npos);
+
+  TOwned<TFakeTextureAsset> borrowed(New<TFakeTextureAsset>());
+  m->AddTexture(TColorChannelDef::Normal, borrowed.get(), false);
+  // Replacing an owned asset frees it.
+  t->SetAssetRef(New<TFakeTextureAsset>());
+  EXPECT_EQ(TFakeTextureAsset::Freed, 1);
+  EXPECT_TRUE(t->GetIsAssetOwner());
+  EXPECT_TRUE(dynamic_cast<TFakeTextureAsset*>(t->GetAssetRef())->Standalone);  // owned, with a model
+  model.reset();
+  EXPECT_EQ(TFakeTextureAsset::Freed, 2);
+  borrowed.reset();
+  EXPECT_EQ(TFakeTextureAsset::Freed, 3);
+}
+
+}  // namespace
+}  // namespace quorvel
