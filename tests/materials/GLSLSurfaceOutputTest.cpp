@@ -12,6 +12,7 @@
 
 #include "framework/rtl/Finally.h"
 #include "lib/materials/MaterialDefaultGLSL.h"
+#include "lib/materials/MaterialDefaultShaderData.h"
 #include "tests/context/ShaderTestSupport.h"
 
 using namespace quorvel;
@@ -338,6 +339,229 @@ TEST_F(SurfaceFunctions, BumpedNormalFromMapOrFromTheFrameWhenTheMapIsBlack) {
   EXPECT_NEAR(out[1][0], 1.0, 2e-2);
   EXPECT_NEAR(out[1][1], 0.0, 2e-2);
   EXPECT_NEAR(out[1][2], 0.0, 2e-2);
+}
+
+// --- both generated stages drawing a quad ----------------------------------------------------
+
+// The quad covers the target; with identity matrices its world position equals the clip
+// position, so pixel (i, j) of an N x N target lies at ((2i + 1) / N - 1, (2j + 1) / N - 1, 0).
+constexpr int QuadSize = 8;
+
+struct TPixel {
+  float R, G, B, A;
+};
+
+class GeneratedQuad : public GLSuite {
+protected:
+  // Both stages with ADefines; Texture0 declared where asked. AData goes to binding 0; ATexels
+  // (2 x 2 RGBA) to unit 0 where given.
+  std::vector<TPixel> Draw(std::initializer_list<const char*> ADefines, const TQuorvelShaderData& AData,
+                           const uint8_t* ATexels = nullptr) {
+    TOwned<TQuorvelGLSLVertexShader> vertex(New<TQuorvelGLSLVertexShader>(nullptr));
+    TOwned<TQuorvelGLSLFragmentShader> fragment(New<TQuorvelGLSLFragmentShader>(nullptr));
+    for (TQuorvelNodeBuilder* b : {static_cast<TQuorvelNodeBuilder*>(vertex.get()),
+                                   static_cast<TQuorvelNodeBuilder*>(fragment.get())}) {
+      for (const char* d : ADefines) b->AddDefine(d);
+      b->GetGlobals()->GetUniforms()->GetTextures()->AddNew<TQuorvelGLSLTextureUniformNode>();
+    }
+    std::unique_ptr<TCompiledShader> vs = VertexShader(vertex->ToString());
+    std::unique_ptr<TCompiledShader> ps = PixelShader(fragment->ToString());
+    TOwned<TShaderProgram> program = Link(vs->Get(), ps->Get());
+    const auto prog = static_cast<GLuint>(program->GetProg());
+
+    GLuint fbo = 0, color = 0, vao = 0, vbo = 0, ubo = 0, texture = 0;
+    glGenFramebuffers(1, &fbo);
+    glGenTextures(1, &color);
+    glGenTextures(1, &texture);
+    glGenVertexArrays(1, &vao);
+    glGenBuffers(1, &vbo);
+    glGenBuffers(1, &ubo);
+    GLint previousFbo = 0, viewport[4] = {};
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &previousFbo);
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    auto cleanup = Finally([&] {
+      glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(previousFbo));
+      glViewport(viewport[0], viewport[1], viewport[2], viewport[3]);
+      glUseProgram(0);
+      glBindVertexArray(0);
+      glBindBufferBase(GL_UNIFORM_BUFFER, 0, 0);
+      glBindTexture(GL_TEXTURE_2D, 0);
+      glDeleteBuffers(1, &ubo);
+      glDeleteBuffers(1, &vbo);
+      glDeleteVertexArrays(1, &vao);
+      glDeleteTextures(1, &texture);
+      glDeleteTextures(1, &color);
+      glDeleteFramebuffers(1, &fbo);
+    });
+    glBindTexture(GL_TEXTURE_2D, color);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, QuadSize, QuadSize, 0, GL_RGBA, GL_FLOAT, nullptr);
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, color, 0);
+    EXPECT_EQ(glCheckFramebufferStatus(GL_FRAMEBUFFER), static_cast<GLenum>(GL_FRAMEBUFFER_COMPLETE));
+    const GLenum buffer = GL_COLOR_ATTACHMENT0;
+    glDrawBuffers(1, &buffer);
+    glViewport(0, 0, QuadSize, QuadSize);
+    glDisable(GL_BLEND);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_CULL_FACE);
+    glDisable(GL_SCISSOR_TEST);
+    glClearColor(0, 0, 0, 0);
+    glClear(GL_COLOR_BUFFER_BIT);
+
+    if (ATexels) {
+      glActiveTexture(GL_TEXTURE0);
+      glBindTexture(GL_TEXTURE_2D, texture);
+      glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 2, 2, 0, GL_RGBA, GL_UNSIGNED_BYTE, ATexels);
+      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    }
+    glBindBuffer(GL_UNIFORM_BUFFER, ubo);
+    glBufferData(GL_UNIFORM_BUFFER, sizeof(AData), &AData, GL_STREAM_DRAW);
+    glBindBufferBase(GL_UNIFORM_BUFFER, 0, ubo);
+
+    // Position xyz and texture coordinate uv per vertex, two triangles.
+    const float quad[] = {-1, -1, 0, 0, 0, 1, -1, 0, 1, 0, 1, 1, 0, 1, 1,
+                          -1, -1, 0, 0, 0, 1, 1,  0, 1, 1, -1, 1, 0, 0, 1};
+    glBindVertexArray(vao);
+    glBindBuffer(GL_ARRAY_BUFFER, vbo);
+    glBufferData(GL_ARRAY_BUFFER, sizeof(quad), quad, GL_STATIC_DRAW);
+    glEnableVertexAttribArray(0);
+    glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, 5 * sizeof(float), nullptr);
+    glEnableVertexAttribArray(6);
+    glVertexAttribPointer(6, 2, GL_FLOAT, GL_FALSE, 5 * sizeof(float), reinterpret_cast<void*>(3 * sizeof(float)));
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    // The rest are constant: normal +z, white vertex colour, tangent +x, identity model matrix.
+    glVertexAttrib3f(1, 0, 0, 1);
+    glVertexAttrib4f(2, 1, 1, 1, 1);
+    glVertexAttrib3f(10, 0, 1, 0);
+    glVertexAttrib3f(11, 1, 0, 0);
+    for (GLuint c = 0; c < 4; ++c) glVertexAttrib4f(12 + c, c == 0, c == 1, c == 2, c == 3);
+    glUseProgram(prog);
+    glDrawArrays(GL_TRIANGLES, 0, 6);
+    glDisableVertexAttribArray(0);
+    glDisableVertexAttribArray(6);
+
+    std::vector<TPixel> out(QuadSize * QuadSize);
+    glReadBuffer(GL_COLOR_ATTACHMENT0);
+    glReadPixels(0, 0, QuadSize, QuadSize, GL_RGBA, GL_FLOAT, out.data());
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    return out;
+  }
+
+  static TQuorvelShaderData Block() {
+    TQuorvelShaderData d = TQuorvelShaderData::Create();
+    d.ModelViewProjectionMatrix = TMatrix3D::Identity();
+    d.ViewMatrix = TMatrix3D::Identity();
+    d.ProjectionMatrix = TMatrix3D::Identity();
+    d.Material.Emissive = TAlphaColorF(0, 0, 0, 0);
+    d.Material.Ambient = TAlphaColorF(0, 0, 0, 1);
+    d.Material.Diffuse = TAlphaColorF(0.8f, 0.6f, 0.4f, 1);
+    d.Material.Specular = TAlphaColorF(0, 0, 0, 1);
+    d.Material.Features = TVector3D(1, 0, 0, 0);
+    d.Material.Texture[0].Tiling = TPointF(1, 1);
+    d.FogMode = 0;
+    return d;
+  }
+
+  static double Coordinate(int AIndex) { return (2.0 * AIndex + 1.0) / QuadSize - 1.0; }
+};
+
+struct TVec {
+  double X, Y, Z;
+  TVec operator-(const TVec& A) const { return {X - A.X, Y - A.Y, Z - A.Z}; }
+  TVec operator+(const TVec& A) const { return {X + A.X, Y + A.Y, Z + A.Z}; }
+  double Dot(const TVec& A) const { return X * A.X + Y * A.Y + Z * A.Z; }
+  double Length() const { return std::sqrt(Dot(*this)); }
+  TVec Normalized() const {
+    const double l = Length();
+    return {X / l, Y / l, Z / l};
+  }
+};
+
+TEST_F(GeneratedQuad, PointLightGivesBlinnPhongAndLambertHasNoHighlight) {
+  TQuorvelShaderData d = Block();
+  d.EyePos = TVector3D(0, 0, 3, 1);
+  d.Material.Ambient = TAlphaColorF(0.2f, 0.2f, 0.2f, 1);
+  d.Material.Specular = TAlphaColorF(0.5f, 0.5f, 0.5f, 1);
+  d.Material.Shininess = 16;
+  d.Material.Features = TVector3D(0.5f, 0, 0, 0);  // opacity
+  d.LightsCount = 1;
+  TQuorvelShaderLight& light = d.Lights[0];
+  light.LightType = 1;
+  light.Position = TVector3D(0.3f, 0.2f, 1.5f, 1);
+  light.Ambient = TAlphaColorF(0.1f, 0.1f, 0.1f, 1);
+  light.Diffuse = TAlphaColorF(1, 1, 1, 1);
+  light.Specular = TAlphaColorF(1, 1, 1, 1);
+  light.Intensity = 1;
+  light.ConstantAttenuation = 1;
+  light.LinearAttenuation = 0.25f;
+  light.Enabled = 1;
+  const double diffuse[3] = {0.8, 0.6, 0.4};
+  for (bool blinn : {true, false}) {
+    const std::vector<TPixel> out = blinn ? Draw({"LIGHTING", "BLINNPHONG", "USE_SPECULAR"}, d)
+                                          : Draw({"LIGHTING", "USE_SPECULAR"}, d);
+    if (HasFailure()) return;
+    double highest = 0;
+    for (int j = 0; j < QuadSize; ++j)
+      for (int i = 0; i < QuadSize; ++i) {
+        const TVec p{Coordinate(i), Coordinate(j), 0};
+        const TVec toLight = TVec{0.3, 0.2, 1.5} - p;
+        const TVec l = toLight.Normalized();
+        const TVec v = (TVec{0, 0, 3} - p).Normalized();
+        const TVec n{0, 0, 1};
+        const double att = 1.0 / (1.0 + 0.25 * toLight.Length());
+        const double shadeDiffuse = std::max(0.0, n.Dot(l)) * att;
+        const double shadeSpecular = blinn ? std::pow(std::max(0.0, (v + l).Normalized().Dot(n)), 16.0) * att : 0.0;
+        highest = std::max(highest, shadeSpecular);
+        const TPixel& px = out[static_cast<size_t>(j * QuadSize + i)];
+        const float got[3] = {px.R, px.G, px.B};
+        for (int c = 0; c < 3; ++c) {
+          // Ambient and diffuse by the material, specular by the specular colour, all times the
+          // base colour (the material's diffuse), scaled by the clamped scene attenuation.
+          const double sum = 0.2 * 0.1 + diffuse[c] * shadeDiffuse + 0.5 * shadeSpecular;
+          const double expected = std::clamp(att, 0.0, 1.0) * sum * diffuse[c];
+          EXPECT_NEAR(got[c], expected, 1.0 / 255) << (blinn ? "Blinn" : "Lambert") << " at " << i << "," << j << " channel " << c;
+        }
+        EXPECT_NEAR(px.A, 0.5, 1e-6);
+      }
+    if (blinn) EXPECT_GT(highest, 0.3) << "the light should make a highlight on the quad";
+  }
+}
+
+TEST_F(GeneratedQuad, LinearFogAtThreeHundredUnitsKeepsHalf) {
+  TQuorvelShaderData d = Block();
+  d.EyePos = TVector3D(0, 0, 300, 1);
+  d.FogMode = ShaderDataFogEnabled | ShaderDataFogLinear;  // start 100, end 500
+  d.FogColor = TAlphaColorF(0, 0, 1, 1);
+  d.Material.Features = TVector3D(0.5f, 0, 0, 0);
+  const std::vector<TPixel> out = Draw({}, d);
+  if (HasFailure()) return;
+  const double unlit[3] = {0.8 * 0.8, 0.6 * 0.6, 0.4 * 0.4};
+  const TPixel& px = out[static_cast<size_t>(3 * QuadSize + 3)];
+  const double kept = (500.0 - std::sqrt(300.0 * 300.0 + 2 * Coordinate(3) * Coordinate(3))) / 400.0;
+  EXPECT_NEAR(px.R, unlit[0] * kept, 1e-4);
+  EXPECT_NEAR(px.G, unlit[1] * kept, 1e-4);
+  EXPECT_NEAR(px.B, unlit[2] * kept + (1 - kept), 1e-4);
+  // The fog colour's alpha blends into the opacity.
+  EXPECT_NEAR(px.A, 0.5 * kept + (1 - kept), 1e-4);
+}
+
+TEST_F(GeneratedQuad, TiledTextureRepeatsAcrossTheQuad) {
+  TQuorvelShaderData d = Block();
+  d.Material.Diffuse = TAlphaColorF(1, 1, 1, 1);
+  d.Material.Texture[0].Tiling = TPointF(2, 2);
+  const uint8_t texels[16] = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 255};
+  const std::vector<TPixel> out = Draw({"USE_TEXTURE", "USE_TEXTURE0"}, d, texels);
+  if (HasFailure()) return;
+  for (int j = 0; j < QuadSize; ++j)
+    for (int i = 0; i < QuadSize; ++i) {
+      const double u = std::fmod((i + 0.5) / QuadSize * 2.0, 1.0), v = std::fmod((j + 0.5) / QuadSize * 2.0, 1.0);
+      const int texel = (v < 0.5 ? 0 : 2) + (u < 0.5 ? 0 : 1);
+      const TPixel& px = out[static_cast<size_t>(j * QuadSize + i)];
+      EXPECT_NEAR(px.R, texels[texel * 4] / 255.0, 1e-4) << i << "," << j;
+      EXPECT_NEAR(px.G, texels[texel * 4 + 1] / 255.0, 1e-4) << i << "," << j;
+      EXPECT_NEAR(px.B, texels[texel * 4 + 2] / 255.0, 1e-4) << i << "," << j;
+    }
 }
 
 }  // namespace
