@@ -7,6 +7,7 @@
 #include <array>
 #include <memory>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -362,7 +363,9 @@ protected:
     for (TQuorvelNodeBuilder* b : {static_cast<TQuorvelNodeBuilder*>(vertex.get()),
                                    static_cast<TQuorvelNodeBuilder*>(fragment.get())}) {
       for (const char* d : ADefines) b->AddDefine(d);
-      b->GetGlobals()->GetUniforms()->GetTextures()->AddNew<TQuorvelGLSLTextureUniformNode>();
+      // Both read unit 0.
+      for (const char* sampler : {"Texture0", "ShadowMapTexture0"})
+        b->GetGlobals()->GetUniforms()->GetTextures()->AddNew<TQuorvelGLSLTextureUniformNode>()->SetId(sampler);
     }
     std::unique_ptr<TCompiledShader> vs = VertexShader(vertex->ToString());
     std::unique_ptr<TCompiledShader> ps = PixelShader(fragment->ToString());
@@ -562,6 +565,34 @@ TEST_F(GeneratedQuad, TiledTextureRepeatsAcrossTheQuad) {
       EXPECT_NEAR(px.G, texels[texel * 4 + 1] / 255.0, 1e-4) << i << "," << j;
       EXPECT_NEAR(px.B, texels[texel * 4 + 2] / 255.0, 1e-4) << i << "," << j;
     }
+}
+
+TEST_F(GeneratedQuad, ShadowOfTwoLightsIsAveragedNotClampedAway) {
+  TQuorvelShaderData d = Block();
+  d.EyePos = TVector3D(0, 0, 3, 1);
+  d.Material.Diffuse = TAlphaColorF(1, 1, 1, 1);
+  d.LightsCount = 2;
+  for (int k = 0; k < 2; ++k) {
+    TQuorvelShaderLight& light = d.Lights[k];
+    light.LightType = 0;
+    light.Direction = TVector3D(0, 0, -1, 0);
+    light.Diffuse = TAlphaColorF(0.25f, 0.25f, 0.25f, 1);
+    light.Intensity = 1;
+    light.Enabled = 1;
+  }
+  // Shadow map 0 moves the quad to depth 0.5, behind the stored depth 0: every light's lookup
+  // says "in shadow" (0.5).
+  float shadow[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0.5f, 1};
+  std::memcpy(static_cast<void*>(&d.PassData.ShadowMapMatrix[0]), shadow, sizeof(shadow));
+  const uint8_t depth[16] = {};
+  const std::vector<TPixel> lit = Draw({"LIGHTING", "USE_TEXTURE"}, d, depth);
+  const std::vector<TPixel> shadowed = Draw({"LIGHTING", "USE_TEXTURE", "SHADOW", "SHADOWMAPPING"}, d, depth);
+  if (HasFailure()) return;
+  for (size_t i = 0; i < lit.size(); ++i) {
+    EXPECT_NEAR(lit[i].R, 0.5, 1e-4) << i;
+    // Two lookups of 0.5 sum to 1.0, which clamped alone left no shadow at all.
+    EXPECT_NEAR(shadowed[i].R, 0.25, 1e-4) << i;
+  }
 }
 
 }  // namespace
