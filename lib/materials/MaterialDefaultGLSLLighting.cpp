@@ -2,6 +2,7 @@
 
 #include "framework/math/Point.h"
 #include "framework/math/Point3D.h"
+#include "lib/materials/MaterialDefaultGLSLPBR.h"
 
 namespace quorvel {
 
@@ -141,8 +142,10 @@ void TQuorvelGLSLGetLightShadingNode::AppendText(std::string& AOut) const {
       "    }\r\n"
       "    LOCALS.SceneAttenuation += LOCALS.Attenuation;\r\n"
       "\r\n";
-  // The physically based per-light terms go here; they are not written yet.
-  if (IsDefined("PBR")) return;
+  if (IsDefined("PBR")) {
+    AppendPBRLightTerms(AOut, *this);
+    return;
+  }
 
   AOut +=
       "    LOCALS.Shading.x = lightComputeDiffuse(LOCALS.Normal, LOCALS.LightDir.xyz);\r\n"

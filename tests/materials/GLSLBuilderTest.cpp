@@ -307,7 +307,8 @@ const TGoldenCase GoldenCases[] = {
       "  LOCALS.Specular = vec3(0.00, 0.00, 0.00);\r\n  LOCALS.Emissive = vec3(0.00, 0.00, 0.00);\r\n"
       "  LOCALS.SpecularColor = vec3(0.00, 0.00, 0.00);\r\n  LOCALS.BaseColor = vec4(1.00, 1.00, 1.00, 1.00);\r\n"
       "  LOCALS.SumColor = vec3(1.00, 1.00, 1.00);\r\n  LOCALS.Alpha = 1.0;\r\n  LOCALS.ShadowSum = 0.0;\r\n"
-      "  LOCALS.BumpSum = vec2(1.00, 1.00);\r\n" + LoopHeader},
+      "  LOCALS.BumpSum = vec2(1.00, 1.00);\r\n",
+      LoopHeader},
      // Neither shadow technique: neither the function nor its call.
      {"ShadowCalculation", " TexCoord0;"}},
     {"deferred starts",
@@ -331,11 +332,12 @@ const TGoldenCase GoldenCases[] = {
       "    LOCALS.ShadowSum += ShadowCalculation(_ShadowMapTexture0, _PassData[0]._ShadowMapMatrix[0], "
       "vars.v_ModelMatrix);\r\n  }\r\n"},
      {"mat4 p_ModelMatrix, vec4 p_LightDir){"}},
-    {"physically based lights keep the common part only",
+    {"physically based lights replace the classic terms",
      true,
      {"LIGHTING", "PBR", "BLINNPHONG"},
-     {LoopHeader, "    LOCALS.SceneAttenuation += LOCALS.Attenuation;\r\n\r\n  }\r\n"},
-     {"LOCALS.Shading.x =", "LOCALS.Diffuse +="}},
+     {LoopHeader, "    LOCALS.SceneAttenuation += LOCALS.Attenuation;\r\n\r\n    vec3 L = LOCALS.LightDir.xyz;\r\n",
+      "    LOCALS.Shading *= (vec2(LOCALS.Attenuation) * vec2(l_Falloff));\r\n  }\r\n"},
+     {"LOCALS.Shading.x =", "LOCALS.Shading.y ="}},
 };
 
 TEST(GLSLBuilders, GoldenFragments) {

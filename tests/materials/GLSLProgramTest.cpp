@@ -51,6 +51,22 @@ struct TStages {
       Vertex->AddDefine(d);
       Fragment->AddDefine(d);
     }
+    // The samplers a material's pool would declare in both stages.
+    using enum TQuorvelTextureKind;
+    const std::pair<const char*, TQuorvelTextureKind> samplers[] = {
+        {"Texture0", Texture2D},          {"NormalMapTexture", Texture2D},   {"DisplacementMapTexture", Texture2D},
+        {"SpecularMapTexture", Texture2D}, {"POMTexture", Texture2D},        {"ReflectionTexture", Texture2D},
+        {"RefractionTexture", Texture2D}, {"EnvironmentTexture", CubeMap},   {"ShadowMapTexture0", Texture2D},
+        {"MetalnessTexture", Texture2D},  {"RoughnessTexture", Texture2D},   {"AmbientOcclusionTexture", Texture2D},
+        {"EmissiveTexture", Texture2D},
+    };
+    for (TQuorvelNodeBuilder* b : {static_cast<TQuorvelNodeBuilder*>(Vertex.get()),
+                                   static_cast<TQuorvelNodeBuilder*>(Fragment.get())})
+      for (const auto& [name, kind] : samplers) {
+        auto* node = b->GetGlobals()->GetUniforms()->GetTextures()->AddNew<TQuorvelGLSLTextureUniformNode>();
+        node->SetId(name);
+        node->SetTextureKind(kind);
+      }
   }
 };
 
@@ -99,11 +115,32 @@ TEST_F(GeneratedGLSL, BothStagesCompileAndLinkForEveryDefineSet) {
       {"Blinn-Phong", {"LIGHTING", "BLINNPHONG"}},
       {"Blinn-Phong, specular", {"LIGHTING", "BLINNPHONG", "USE_SPECULAR"}},
       {"clipping plane", {"LIGHTING", "CLIPPINGPLANE"}},
-      {"reflection", {"REFLECTION"}},
+      {"reflection", {"REFLECTION", "USE_TEXTURE"}},
+      {"refraction and environment", {"REFRACTION", "ENVIRONMENT", "USE_TEXTURE"}},
+      {"textured, vertex colour, cut-off, colour clip",
+       {"LIGHTING", "BLINNPHONG", "USE_TEXTURE", "USE_TEXTURE0", "USE_VERTEXCOLOR", "USE_ALPHACUTOFF",
+        "USE_COLORCLIP"}},
+      {"unlit textured, vertex colour", {"USE_TEXTURE", "USE_TEXTURE0", "USE_VERTEXCOLOR"}},
+      {"displacement", {"LIGHTING", "DISPLACEMENT", "USE_TEXTURE"}},
+      {"shadow mapping", {"LIGHTING", "SHADOW", "SHADOWMAPPING", "USE_TEXTURE"}},
+      {"variance shadow mapping", {"LIGHTING", "SHADOW", "VARIANCESHADOWMAPPING", "USE_TEXTURE"}},
+      {"normal map", {"LIGHTING", "NORMALMAP", "BUMP", "USE_TEXTURE", "USE_TEXTURE0"}},
+      {"normal map without coordinates", {"LIGHTING", "NORMALMAP", "BUMP"}},
+      {"parallax occlusion", {"LIGHTING", "NORMALMAP", "BUMP", "POM", "POM_DISCARD", "USE_TEXTURE", "USE_TEXTURE0"}},
+      {"specular map", {"LIGHTING", "PHONG", "USE_SPECULAR", "SPECULARMAP", "USE_TEXTURE"}},
+      {"texture sets 1 to 2", {"USE_TEXTURE", "USE_TEXCOORD1", "USE_TEXCOORD2"}},
+      {"deferred textured", {"LIGHTING", "DEFERRED", "USE_TEXTURE", "USE_TEXTURE0"}},
+      {"packed normals", {"LIGHTING", "PACKED_NORMAL"}},
       {"deferred", {"LIGHTING", "DEFERRED", "USE_SPECULAR"}},
       {"texture sets, sprites, normal map", {"USE_TEXCOORD1", "USE_TEXCOORD2", "USE_TEXCOORD3", "USE_POINTSPRITE",
                                              "NORMALMAP"}},
       {"physically based common part", {"LIGHTING", "PBR"}},
+      {"physically based, all textures, environment",
+       {"LIGHTING", "PBR", "PBR_TEX", "PBR_TEX_ALBEDO", "PBR_TEX_METALLIC", "PBR_TEX_ROUGHNESS", "PBR_TEX_AO",
+        "PBR_TEX_EMISSIVE", "USE_TEXTURE", "USE_TEXTURE0", "ENVIRONMENT", "TONEMAP_ACES_HILL"}},
+      {"physically based specular-glossiness", {"LIGHTING", "PBR", "SpecularMapTexture", "USE_TEXTURE"}},
+      {"physically based bump", {"LIGHTING", "PBR", "NORMALMAP", "BUMP", "USE_TEXTURE", "SHADOW", "SHADOWMAPPING"}},
+      {"physically based unlit", {"PBR", "ENVIRONMENT", "USE_TEXTURE"}},
   };
   for (const TCase& c : cases) {
     TStages stages(c.Defines);
@@ -114,6 +151,25 @@ TEST_F(GeneratedGLSL, BothStagesCompileAndLinkForEveryDefineSet) {
     EXPECT_EQ(glGetAttribLocation(linked.Prog(), "a_ModelMatrix"), 12) << c.Name;
     EXPECT_NE(glGetUniformBlockIndex(linked.Prog(), "ShaderData"), GL_INVALID_INDEX) << c.Name;
   }
+}
+
+TEST_F(GeneratedGLSL, EveryToneMapCompilesWithAndWithoutPhysicalShading) {
+  const char* const toneMaps[] = {
+      "TONEMAP_EXPOSURE",          "TONEMAP_ACES_NARKOWICZ",        "TONEMAP_ACES_HILL",
+      "TONEMAP_ACES_HILL_EXPOSURE_BOOST", "TONEMAP_REINHARD",       "TONEMAP_LUMABASED_REINHARD",
+      "TONEMAP_WP_LUMABASED_REINHARD",    "TONEMAP_ROMBINDAHOUSE",  "TONEMAP_FILMIC",
+      "TONEMAP_UNCHARTED2",
+  };
+  for (const char* toneMap : toneMaps)
+    for (bool pbr : {false, true}) {
+      TStages stages({"LIGHTING", "BLINNPHONG"});
+      stages.Fragment->AddDefine(toneMap);
+      if (pbr) stages.Fragment->AddDefine("PBR");
+      const std::string name = std::string(toneMap) + (pbr ? " PBR" : "");
+      TLinked linked;
+      CompileAndLink(stages.Vertex->ToString(), stages.Fragment->ToString(), name, linked);
+      if (HasFailure()) return;
+    }
 }
 
 TEST_F(GeneratedGLSL, BlocksOfBehavioursTakeTheNextBindings) {
