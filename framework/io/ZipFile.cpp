@@ -10,6 +10,7 @@
 #include <new>
 
 #include "framework/io/Path.h"
+#include "framework/rtl/Finally.h"
 
 namespace quorvel {
 
@@ -176,10 +177,7 @@ TZipFile::TZipFile() = default;
 
 TZipFile::~TZipFile() {
   if (FZip) {
-    try {
-      Close();
-    } catch (...) {  // destructors never throw
-    }
+    Quietly("TZipFile: closing", [&] { Close(); });  // destructors never throw
     if (FZip) zip_discard(FZip);
   }
 }

@@ -2,15 +2,16 @@
 
 #include <algorithm>
 
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/ResourceStrings.h"
 #include "framework/rtl/SysUtils.h"
 #include "framework/rtl/Utf8.h"
 
 namespace quorvel {
 
-FW_CLASS_IMPL(TStrings, "Classes")
+FW_CLASS_IMPL(TStrings, "Fw.Classes")
 FW_CLASS_NO_MEMBERS(TStrings)
-FW_CLASS_IMPL(TStringList, "Classes")
+FW_CLASS_IMPL(TStringList, "Fw.Classes")
 FW_CLASS_NO_MEMBERS(TStringList)
 
 // ---------------------------------------------------------------------------------------------
@@ -146,13 +147,7 @@ void TStrings::SetText(std::string_view text) {
 
 TStringList::~TStringList() {
   if (!FOwnsObjects) return;
-  for (auto& it : FItems) {
-    try {
-      Free(it.Obj);
-    } catch (...) {
-      // a destructor must not throw; the object is deleted all the same
-    }
-  }
+  for (auto& it : FItems) FreeQuietly(it.Obj, "TStringList destructor: object");
 }
 
 void TStringList::FreeObject(TObject* obj) {
