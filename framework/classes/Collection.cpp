@@ -3,16 +3,17 @@
 #include <algorithm>
 #include <exception>
 
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/Log.h"
 #include "framework/rtl/SysUtils.h"
 
 namespace quorvel {
 
-FW_CLASS_IMPL(TCollectionItem, "System.Classes")
+FW_CLASS_IMPL(TCollectionItem, "Fw.Classes")
 FW_CLASS_NO_MEMBERS(TCollectionItem)
-FW_CLASS_IMPL(TCollection, "System.Classes")
+FW_CLASS_IMPL(TCollection, "Fw.Classes")
 FW_CLASS_NO_MEMBERS(TCollection)
-FW_CLASS_IMPL(TOwnedCollection, "System.Classes")
+FW_CLASS_IMPL(TOwnedCollection, "Fw.Classes")
 FW_CLASS_NO_MEMBERS(TOwnedCollection)
 
 namespace {
@@ -91,13 +92,7 @@ TCollection::~TCollection() {
     TCollectionItem* item = FItems.back();
     FItems.pop_back();
     item->FCollection = nullptr;
-    try {
-      Free(item);
-    } catch (const std::exception& e) {
-      Log::d(std::string("TCollection destructor: ") + e.what());
-    } catch (...) {
-      Log::d("TCollection destructor: unknown exception");
-    }
+    FreeQuietly(item, "TCollection destructor: item");
   }
 }
 
@@ -207,14 +202,9 @@ void TCollection::Assign(TPersistent* Source) {
   }
   if (source == this) return;
   BeginUpdate();
-  try {
-    Clear();
-    for (TCollectionItem* item : source->FItems) Add()->Assign(item);
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  auto end = Finally([&] { EndUpdate(); });
+  Clear();
+  for (TCollectionItem* item : source->FItems) Add()->Assign(item);
 }
 
 std::string TCollection::GetNamePath() const {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/classes/Persistent.h"
+#include "framework/rtl/Persistent.h"
 #include "framework/rtl/Containers.h"
 
 namespace quorvel {

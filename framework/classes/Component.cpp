@@ -5,12 +5,13 @@
 #include <mutex>
 #include <utility>
 
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/Log.h"
 #include "framework/rtl/SysUtils.h"
 
 namespace quorvel {
 
-FW_CLASS_IMPL(TComponent, "System.Classes")
+FW_CLASS_IMPL(TComponent, "Fw.Classes")
 
 void TComponent::Register(ClassBuilder<TComponent>& b) {
   b.Prop("Name", &Self::GetName, &Self::SetName).Prop("Tag", &Self::GetTag, &Self::SetTag);
@@ -44,16 +45,6 @@ public:
 private:
   std::exception_ptr FError;
 };
-
-void LogDestructorError(const char* where) {
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    Log::d(std::string(where) + ": " + e.what());
-  } catch (...) {
-    Log::d(std::string(where) + ": unknown exception");
-  }
-}
 
 }  // namespace
 
@@ -156,7 +147,7 @@ void TComponent::UnlinkFreeNotifications() noexcept {
 
 void TComponent::ReleaseInDestructor() noexcept {
   for (std::vector<TComponent*>* set : GFreeSets) std::replace(set->begin(), set->end(), this, static_cast<TComponent*>(nullptr));
-  try {
+  Quietly("TComponent destructor: removal notification", [&] {
     // Deleted without Free: the others still must drop their references. Only pointer
     // identity is safe now, so the notification stays at the TComponent level.
     if (FConstructed && !FRemovalAnnounced) {
@@ -172,17 +163,11 @@ void TComponent::ReleaseInDestructor() noexcept {
         c->Notification(this, opRemove);
       }
     }
-  } catch (...) {
-    LogDestructorError("TComponent destructor");
-  }
+  });
   UnlinkFreeNotifications();
   while (!FComponents.empty()) {
     TComponent* c = FComponents.back();
-    try {
-      Free(c);
-    } catch (...) {
-      LogDestructorError("TComponent destructor");
-    }
+    FreeQuietly(c, "TComponent destructor: owned component");
     if (!FComponents.empty() && FComponents.back() == c) FComponents.pop_back();
   }
   if (FOwner) FOwner->Remove(this);

@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "framework/classes/Persistent.h"
+#include "framework/rtl/Persistent.h"
 #include "framework/rtl/Enum.h"
 #include "framework/rtl/Set.h"
 

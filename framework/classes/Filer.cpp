@@ -10,6 +10,7 @@
 #include "framework/classes/Events.h"
 #include "framework/io/Stream.h"
 #include "framework/math/AlphaColor.h"
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/StringList.h"
 #include "framework/rtl/SysUtils.h"
 
@@ -263,15 +264,10 @@ struct TReaderAccess {
   void ReadStrings(TStrings* strings) {
     P.Expect('(');
     strings->BeginUpdate();
-    try {
-      strings->Clear();
-      while (!P.IsSymbol(')')) strings->Add(R.ReadString());
-      P.Next();
-    } catch (...) {
-      strings->EndUpdate();
-      throw;
-    }
-    strings->EndUpdate();
+    auto end = Finally([&] { strings->EndUpdate(); });
+    strings->Clear();
+    while (!P.IsSymbol(')')) strings->Add(R.ReadString());
+    P.Next();
   }
 
   void ReadPropValue(TObject* target, const TPropInfo* prop) {
@@ -490,12 +486,11 @@ int TReader::Line() const { return FState->Parser.Line(); }
 
 void TReader::ReadRootComponent() {
   TReaderAccess a{*this, *FState, FState->Parser};
-  try {
+  {
+    auto abandon = Finally([&] { a.AbandonLoading(); });
     a.ReadRoot();
     a.ResolveFixups();
-  } catch (...) {
-    a.AbandonLoading();
-    throw;
+    abandon.Dismiss();
   }
   a.FinishLoading();
 }
@@ -623,25 +618,20 @@ void TReader::ReadCollection(TCollection* Collection) {
   });
   const std::string context = FState->Context;
   Collection->BeginUpdate();
-  try {
-    Collection->Clear();
-    while (!p.IsSymbol('>')) {
-      if (!p.IsIdent("item")) p.Error("'item' expected");
-      p.Next();
-      TCollectionItem* item = Collection->Add();
-      const std::string itemPath = Format("%s[%d]", {context, item->GetIndex()});
-      while (!p.IsIdent("end")) {
-        if (p.Token().Kind == TFormTokenKind::EndOfText) p.Error("'end' expected");
-        a.ReadProperty(item, itemPath);
-      }
-      p.Next();
+  auto end = Finally([&] { Collection->EndUpdate(); });
+  Collection->Clear();
+  while (!p.IsSymbol('>')) {
+    if (!p.IsIdent("item")) p.Error("'item' expected");
+    p.Next();
+    TCollectionItem* item = Collection->Add();
+    const std::string itemPath = Format("%s[%d]", {context, item->GetIndex()});
+    while (!p.IsIdent("end")) {
+      if (p.Token().Kind == TFormTokenKind::EndOfText) p.Error("'end' expected");
+      a.ReadProperty(item, itemPath);
     }
     p.Next();
-  } catch (...) {
-    Collection->EndUpdate();
-    throw;
   }
-  Collection->EndUpdate();
+  p.Next();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -822,13 +812,10 @@ TWriter::~TWriter() = default;
 
 std::string TWriter::WriteRootComponent() {
   FRoot->IncludeState(csWriting);
-  try {
+  {
+    auto done = Finally([&] { FRoot->ExcludeState(csWriting); });
     TWriterAccess{*this, *FState, FRoot}.WriteComponent(FRoot);
-  } catch (...) {
-    FRoot->ExcludeState(csWriting);
-    throw;
   }
-  FRoot->ExcludeState(csWriting);
   FState->Out += '\n';
   return std::move(FState->Out);
 }

@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <exception>
 
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/Log.h"
 #include "framework/rtl/SysUtils.h"
 
 namespace quorvel {
 
-FW_CLASS_IMPL(TFwObject, "FMX.Types")
+FW_CLASS_IMPL(TFwObject, "Fw.Types")
 
 void TFwObject::Register(ClassBuilder<TFwObject>& b) {
   b.Prop("StyleName", &Self::GetStyleName, &Self::SetStyleName)
@@ -25,13 +26,7 @@ TFwObject::~TFwObject() {
     TFwObject* child = FChildren.back();
     FChildren.pop_back();
     child->FParent = nullptr;
-    try {
-      Free(child);
-    } catch (const std::exception& e) {
-      Log::d(std::string("TFwObject destructor: ") + e.what());
-    } catch (...) {
-      Log::d("TFwObject destructor: unknown exception");
-    }
+    FreeQuietly(child, "TFwObject destructor: child");
   }
   if (FParent) std::erase(FParent->FChildren, this);
 }

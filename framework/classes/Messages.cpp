@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "framework/rtl/Finally.h"
+
 namespace quorvel {
 
 TMessageManager& TMessageManager::DefaultManager() {
@@ -30,18 +32,10 @@ void TMessageManager::Unsubscribe(std::type_index MessageClass, int Id) {
 
 void TMessageManager::SendMessage(TObject* Sender, TMessage* AMessage, bool ADispose) {
   if (!AMessage) return;
-  struct TDispose {
-    TMessage* Message;
-    bool Dispose;
-    ~TDispose() {
-      if (!Dispose) return;
-      try {
-        Free(Message);
-      } catch (...) {
-        // a message's teardown has nothing to report to the sender
-      }
-    }
-  } dispose{AMessage, ADispose};
+  // A message's teardown has nothing to report to the sender: a failure is only logged.
+  auto dispose = Finally([&] {
+    if (ADispose) FreeQuietly(AMessage, "SendMessage: message");
+  });
   SendMessage(Sender, *AMessage);
 }
 

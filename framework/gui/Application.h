@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "framework/classes/Component.h"
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/Thread.h"
 
 namespace quorvel {
@@ -42,13 +43,12 @@ public:
   void CreateForm(T*& Reference) {
     T* form = new T(this);
     Reference = form;
-    try {
-      form->AfterConstruction();
-    } catch (...) {
+    auto undo = Finally([&] {
       Reference = nullptr;
       delete form;
-      throw;
-    }
+    });
+    form->AfterConstruction();
+    undo.Dismiss();
     FormCreated(form);
   }
   // The same through a class reference; answers the form.

@@ -9,6 +9,7 @@
 #include "framework/classes/Filer.h"
 #include "framework/gui/Canvas.h"
 #include "framework/io/Stream.h"
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/SysUtils.h"
 #include "framework/rtl/Units.h"
 
@@ -545,11 +546,8 @@ TBitmap::TBitmap(int32_t AWidth, int32_t AHeight) {
 TBitmap::~TBitmap() {
   FCanvas.reset();
   if (FHandle != 0) {
-    try {
-      DefaultCanvasClass().FinalizeBitmap(FHandle);
-    } catch (...) {
-      FHandle = 0;
-    }
+    Quietly("TBitmap: finalizing the bitmap", [&] { DefaultCanvasClass().FinalizeBitmap(FHandle); });
+    FHandle = 0;
   }
 }
 

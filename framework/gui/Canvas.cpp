@@ -9,6 +9,7 @@
 
 #include "framework/platform/SdlWindow.h"
 #include "framework/rtl/Exceptions.h"
+#include "framework/rtl/Finally.h"
 
 namespace quorvel {
 
@@ -61,21 +62,16 @@ bool TCanvas::TryLock() { return CanvasMutex().try_lock(); }
 
 bool TCanvas::BeginScene() {
   Lock();
-  try {
-    if (FBeginSceneCount == 0) {
-      TBitmapData target;
-      if (!DoBeginScene(target)) {
-        Unlock();
-        return false;
-      }
-      FTarget = target;
-    }
-    ++FBeginSceneCount;
-    return true;
-  } catch (...) {
-    Unlock();
-    throw;
+  // Held from here to EndScene unless the begin fails.
+  auto unlock = Finally([&] { Unlock(); });
+  if (FBeginSceneCount == 0) {
+    TBitmapData target;
+    if (!DoBeginScene(target)) return false;
+    FTarget = target;
   }
+  ++FBeginSceneCount;
+  unlock.Dismiss();
+  return true;
 }
 
 void TCanvas::EndScene() {

@@ -8,6 +8,7 @@
 
 #include "framework/gui/Canvas.h"
 #include "framework/gui3d/Material.h"
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/Log.h"
 #include "framework/rtl/Units.h"
 
@@ -76,13 +77,6 @@ bool IdentityLike(const TMatrix3D& M) { return M.m41 == 0 && M.m11 == 1; }
 constexpr float kNearPlane = 1;
 constexpr float kFarPlane = 1000;
 
-void LogFailure(const char* AWhere, const std::exception& AError) noexcept {
-  try {
-    Log::d(std::string(AWhere) + ": " + AError.what());
-  } catch (...) {
-  }
-}
-
 void FinUnit() {
   TContextRegistry& r = Registry();
   {
@@ -149,13 +143,7 @@ TContext3D::~TContext3D() {
   auto& stack = Scenes().SceneStack;
   std::erase(stack, this);
   for (; FBeginSceneCount > 0; --FBeginSceneCount) TCanvas::Unlock();
-  TColorMaterial* helper = FHelperMaterial;
-  FHelperMaterial = nullptr;
-  try {
-    Free(helper);
-  } catch (const std::exception& e) {
-    LogFailure("TContext3D.Destroy", e);
-  }
+  FreeQuietlyAndNil(FHelperMaterial, "TContext3D.Destroy: helper material");
 }
 
 void TContext3D::AfterConstruction() {
@@ -164,11 +152,7 @@ void TContext3D::AfterConstruction() {
 }
 
 void TContext3D::BeforeDestruction() {
-  try {
-    DoFreeBuffer();
-  } catch (const std::exception& e) {
-    LogFailure("TContext3D.DoFreeBuffer", e);
-  }
+  Quietly("TContext3D.DoFreeBuffer", [&] { DoFreeBuffer(); });
   TObject::BeforeDestruction();
 }
 
@@ -240,24 +224,17 @@ bool TContext3D::BeginScene() {
   const size_t pushedStates = s.StateStack.size();
   // Undoes what a failed begin left behind, whether DoBeginScene answered False or raised
   // after the inherited step had counted the scene.
-  auto rollback = [&]() noexcept {
+  auto rollback = Finally([&]() noexcept {
     if (s.SceneStack.size() > depth) s.SceneStack.resize(depth);
     if (s.StateStack.size() > pushedStates) s.StateStack.resize(pushedStates);
     TCanvas::Unlock();
-  };
-  try {
-    if (depth > 0) PushContextStates();
-    FRecalcProjectionMatrix = true;
-    FRecalcScreenMatrix = true;
-    FCurrentMatrix = TMatrix3D::Identity();
-    if (!DoBeginScene()) {
-      rollback();
-      return false;
-    }
-  } catch (...) {
-    rollback();
-    throw;
-  }
+  });
+  if (depth > 0) PushContextStates();
+  FRecalcProjectionMatrix = true;
+  FRecalcScreenMatrix = true;
+  FCurrentMatrix = TMatrix3D::Identity();
+  if (!DoBeginScene()) return false;
+  rollback.Dismiss();
   ++FBeginSceneCount;
   return true;
 }
@@ -265,16 +242,15 @@ bool TContext3D::BeginScene() {
 void TContext3D::EndScene() {
   if (FBeginSceneCount <= 0) return;
   const bool outermost = FBeginSceneCount == 1;
-  try {
-    if (outermost) DoEndScene();
-  } catch (...) {
-    if (outermost) EraseLastScene(this);
+  auto release = Finally([&] {
     --FBeginSceneCount;
     TCanvas::Unlock();
-    throw;
-  }
-  --FBeginSceneCount;
-  TCanvas::Unlock();
+  });
+  auto forget = Finally([&] {
+    if (outermost) EraseLastScene(this);
+  });
+  if (outermost) DoEndScene();
+  forget.Dismiss();
 }
 
 bool TContext3D::DoBeginScene() {
@@ -464,18 +440,10 @@ void TContext3D::DrawPrimitives(TPrimitivesKind AKind, const void* Vertices, con
     return;
   }
   AMaterial->Apply(this);
-  try {
-    ApplyMaterialMatrices(AMaterial);
-    DoDrawPrimitives(AKind, Vertices, Indices, VertexDeclaration, VertexSize, VertexCount, IndexSize, IndexCount);
-  } catch (...) {
-    // The draw's error is the one that counts; a reset failing after it is dropped.
-    try {
-      AMaterial->Reset(this);
-    } catch (...) {
-    }
-    throw;
-  }
-  AMaterial->Reset(this);
+  // After a failed draw the draw's error is the one that counts; the reset's is logged.
+  auto reset = Finally([&] { AMaterial->Reset(this); });
+  ApplyMaterialMatrices(AMaterial);
+  DoDrawPrimitives(AKind, Vertices, Indices, VertexDeclaration, VertexSize, VertexCount, IndexSize, IndexCount);
 }
 
 void TContext3D::ApplyMaterialMatrices(TMaterial* AMaterial) {
@@ -536,9 +504,9 @@ void TContext3D::DrawPoints(const TVertexBuffer* Vertices, const TIndexBuffer* I
 }
 
 TColorMaterial* TContext3D::HelperMaterial(TAlphaColor AColor) {
-  if (!FHelperMaterial) FHelperMaterial = New<TColorMaterial>();
+  if (!FHelperMaterial) FHelperMaterial.reset(New<TColorMaterial>());
   FHelperMaterial->SetColor(AColor);
-  return FHelperMaterial;
+  return FHelperMaterial.get();
 }
 
 void TContext3D::DrawHelper(TPrimitivesKind AKind, const TPoint3D* AVertices, int32_t AVertexCount,

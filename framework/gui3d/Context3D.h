@@ -22,7 +22,7 @@
 //     using TContextClassOf::TContextClassOf;
 //     bool Valid() const override { ... }
 //   };
-//   FW_CLASS_IMPL_META(TMyContext, "My.Unit", TMyContextClass)
+//   FW_CLASS_IMPL_META(TMyContext, "Fw.MyUnit", TMyContextClass)
 //
 // and registers TMyContext::StaticMeta() with TContextManager::RegisterContext.
 #include <cstdint>
@@ -384,7 +384,7 @@ private:
   void DrawHelper(TPrimitivesKind AKind, const TPoint3D* AVertices, int32_t AVertexCount, const uint16_t* AIndices,
                   int32_t AIndexCount, float AOpacity, TAlphaColor AColor);
 
-  TColorMaterial* FHelperMaterial = nullptr;  // owned
+  TOwned<TColorMaterial> FHelperMaterial;
   std::vector<uint16_t> FNarrowIndices;       // reused by DoDrawPrimitives
 };
 

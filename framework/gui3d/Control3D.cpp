@@ -145,10 +145,10 @@ TMatrix3D QuaternionToRotationMatrix(const TQuaternion3D& AValue) { return AValu
 
 TControl3D::TControl3D(TComponent* AOwner)
     : TFwObject(AOwner),
-      FPosition(std::make_unique<TControlPosition3D>()),
-      FRotationAngle(std::make_unique<TControlPosition3D>()),
-      FScale(std::make_unique<TControlPosition3D>(TPoint3D(1, 1, 1))),
-      FRotationCenter(std::make_unique<TControlPosition3D>()) {
+      FPosition(New<TControlPosition3D>()),
+      FRotationAngle(New<TControlPosition3D>()),
+      FScale(New<TControlPosition3D>(TPoint3D(1, 1, 1))),
+      FRotationCenter(New<TControlPosition3D>()) {
   auto matrixChanged = [this](TObject* s) { MatrixChanged(s); };
   FPosition->OnChange = matrixChanged;
   FScale->OnChange = matrixChanged;

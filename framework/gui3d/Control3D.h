@@ -276,10 +276,10 @@ private:
   void RotateAxis(int AAxis);
   void ChildAdded(TFwObject* AObject);
 
-  std::unique_ptr<TControlPosition3D> FPosition;
-  std::unique_ptr<TControlPosition3D> FRotationAngle;
-  std::unique_ptr<TControlPosition3D> FScale;
-  std::unique_ptr<TControlPosition3D> FRotationCenter;
+  TOwned<TControlPosition3D> FPosition;
+  TOwned<TControlPosition3D> FRotationAngle;
+  TOwned<TControlPosition3D> FScale;
+  TOwned<TControlPosition3D> FRotationCenter;
   TQuaternion3D FQuaternion;
   TPoint3D FSavedRotationAngle;
   TMatrix3D FLocalMatrix = TMatrix3D::Identity();

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "framework/gui3d/Context3D.h"
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/Log.h"
 #include "framework/rtl/Units.h"
 
@@ -117,14 +118,7 @@ TMaterialSource::~TMaterialSource() {
   FMaterial = nullptr;
   if (!material) return;
   material->FOwnerSource = nullptr;
-  try {
-    Free(material);  // deletes the material even when it raises
-  } catch (const std::exception& e) {
-    try {
-      Log::d(std::string("TMaterialSource: freeing the material failed: ") + e.what());
-    } catch (...) {
-    }
-  }
+  FreeQuietly(material, "TMaterialSource: material");
 }
 
 void TMaterialSource::AfterConstruction() {

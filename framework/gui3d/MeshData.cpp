@@ -207,9 +207,9 @@ void SumDirectionsOnce(const std::vector<uint32_t>& ATri, const std::vector<TPoi
 }  // namespace
 
 TMeshData::TMeshData()
-    : FVertexBuffer(std::make_unique<TVertexBuffer>(
+    : FVertexBuffer(New<TVertexBuffer>(
           TVertexFormats{TVertexFormat::Vertex, TVertexFormat::Normal, TVertexFormat::TexCoord0})),
-      FIndexBuffer(std::make_unique<TIndexBuffer>(0, TIndexFormat::UInt32)) {}
+      FIndexBuffer(New<TIndexBuffer>(0, TIndexFormat::UInt32)) {}
 
 void TMeshData::SetVertexBuffer(const TVertexBuffer* Value) {
   if (Value)

@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "framework/classes/Persistent.h"
+#include "framework/rtl/Persistent.h"
 #include "framework/gui3d/VertexBuffer.h"
 #include "framework/math/BoundingBox.h"
 #include "framework/math/Point3D.h"
@@ -76,8 +76,8 @@ private:
   std::vector<TPoint3D> ReadPositions() const;
   std::vector<uint32_t> ReadTriangles() const;
 
-  std::unique_ptr<TVertexBuffer> FVertexBuffer;
-  std::unique_ptr<TIndexBuffer> FIndexBuffer;
+  TOwned<TVertexBuffer> FVertexBuffer;
+  TOwned<TIndexBuffer> FIndexBuffer;
   std::vector<TPoint3D> FFaceNormals;
   mutable TBoundingBox FBoundingBox;
   mutable bool FBoundingBoxValid = false;

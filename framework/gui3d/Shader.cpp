@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "framework/gui3d/Context3D.h"
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/Log.h"
 #include "framework/rtl/Units.h"
 
@@ -52,14 +53,8 @@ TRegistry& Registry() {
 // being replaced or freed either way.
 void ReleaseHandle(TContextShader* AShader) noexcept {
   if (AShader->GetHandle() == 0) return;
-  try {
-    TContextManager::FinalizeShader(AShader);
-  } catch (const std::exception& e) {
-    try {
-      Log::d("TShaderManager: cannot release shader " + AShader->GetName() + ": " + e.what());
-    } catch (...) {
-    }
-  }
+  Quietly("TShaderManager: releasing shader " + AShader->GetName(),
+          [&] { TContextManager::FinalizeShader(AShader); });
   AShader->SetHandle(0);
 }
 

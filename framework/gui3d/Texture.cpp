@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "framework/gui3d/Context3D.h"
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/Log.h"
 
 namespace quorvel {
@@ -15,14 +16,7 @@ FW_CLASS_NO_MEMBERS(TTextureBitmap)
 
 TTexture::~TTexture() {
   if (FHandle == 0) return;
-  try {
-    TContext3D::FinalizeTexture(this);
-  } catch (const std::exception& e) {
-    try {
-      Log::d(std::string("TTexture: cannot release texture: ") + e.what());
-    } catch (...) {
-    }
-  }
+  Quietly("TTexture: releasing the texture", [&] { TContext3D::FinalizeTexture(this); });
 }
 
 void TTexture::Assign(TPersistent* Source) {
@@ -52,13 +46,8 @@ void TTexture::AssignFromBitmap(TBitmap* ABitmap) {
   if (FHandle == 0 || FStyle.Contains(TTextureStyle::RenderTarget)) return;
   TBitmapData data;
   if (!ABitmap->Map(TMapAccess::Read, data)) return;
-  try {
-    UpdateTexture(data.Data, data.Pitch);
-  } catch (...) {
-    ABitmap->Unmap(data);
-    throw;
-  }
-  ABitmap->Unmap(data);
+  auto unmap = Finally([&] { ABitmap->Unmap(data); });
+  UpdateTexture(data.Data, data.Pitch);
 }
 
 void TTexture::SetSize(int32_t AWidth, int32_t AHeight) {
@@ -98,42 +87,31 @@ TTextureBitmap::~TTextureBitmap() { ReleaseTexture(); }
 
 TTexture* TTextureBitmap::GetTexture() {
   if (!FTexture) {
-    FTexture = TContext3D::BitmapToTexture(this);
-    FOwnsTexture = FTexture != nullptr;
+    if (TTexture* made = TContext3D::BitmapToTexture(this)) FTexture.ResetOwned(made);
   }
-  return FTexture;
+  return FTexture.get();
 }
 
 void TTextureBitmap::DestroyResources() { ReleaseTexture(); }
 
 void TTextureBitmap::SetTextureSlot(TTexture* ATexture, bool AOwned) {
-  if (ATexture == FTexture) {
-    FOwnsTexture = ATexture && AOwned;
-    return;
-  }
-  ReleaseTexture();
-  FTexture = ATexture;
-  FOwnsTexture = ATexture && AOwned;
+  if (ATexture != FTexture.get()) ReleaseTexture();
+  FTexture.Release();
+  if (!ATexture) return;
+  if (AOwned)
+    FTexture.ResetOwned(ATexture);
+  else
+    FTexture.ResetBorrowed(ATexture);
 }
 
 void TTextureBitmap::ReleaseTexture() noexcept {
-  TTexture* tex = FTexture;
-  const bool owned = FOwnsTexture;
-  FTexture = nullptr;
-  FOwnsTexture = false;
-  if (!owned || !tex) return;
-  try {
-    Free(tex);
-  } catch (const std::exception& e) {
-    try {
-      Log::d(std::string("TTextureBitmap: cannot free texture: ") + e.what());
-    } catch (...) {
-    }
-  }
+  const bool owned = FTexture.Owns();
+  TTexture* tex = FTexture.Release();
+  if (owned) FreeQuietly(tex, "TTextureBitmap: texture");
 }
 
 void TTextureBitmap::BitmapChanged() {
-  if (FTexture && FOwnsTexture) {
+  if (FTexture.Owns()) {
     FTexture->SetSize(FWidth, FHeight);
     FTexture->SetTextureScale(FBitmapScale);
     if (!IsEmpty() && !FTexture->GetStyle().Contains(TTextureStyle::RenderTarget)) {

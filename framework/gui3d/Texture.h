@@ -113,7 +113,7 @@ public:
   // (owned by the bitmap).
   TTexture* GetTexture();
   // The texture in the slot, without making one.
-  TTexture* GetTextureSlot() const { return FTexture; }
+  TTexture* GetTextureSlot() const { return FTexture.get(); }
   // Frees the bitmap's texture (when it owns it) and empties the slot; the next GetTexture
   // makes a new one.
   virtual void DestroyResources();
@@ -129,8 +129,7 @@ protected:
 private:
   void ReleaseTexture() noexcept;
 
-  TTexture* FTexture = nullptr;
-  bool FOwnsTexture = false;
+  TMaybeOwned<TTexture> FTexture;
 };
 
 }  // namespace quorvel

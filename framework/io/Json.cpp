@@ -24,6 +24,7 @@
 #include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
 
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/SysUtils.h"
 
 namespace quorvel {
@@ -391,6 +392,7 @@ public:
     } catch (...) {
       // Only the work list's growth can throw; what is left on it leaks rather than
       // letting a destructor throw.
+      LogCurrentException("TJSONValue destructor");
     }
   }
 

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "framework/rtl/Finally.h"
+
 namespace quorvel {
 
 namespace {
@@ -58,10 +60,8 @@ TZCompressionStream::TZCompressionStream(TStream* dest, TCompressionLevel level,
 }
 
 TZCompressionStream::~TZCompressionStream() {
-  try {
-    Finish();
-  } catch (...) {  // destructors never throw; Finish() reports to callers that care
-  }
+  // Destructors never throw; Finish() reports to callers that care.
+  Quietly("TZCompressionStream: finishing", [&] { Finish(); });
   deflateEnd(&FState->Z);
 }
 

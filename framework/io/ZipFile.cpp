@@ -178,10 +178,7 @@ TZipFile::TZipFile() = default;
 
 TZipFile::~TZipFile() {
   if (FZip) {
-    try {
-      Close();
-    } catch (...) {  // destructors never throw
-    }
+    Quietly("TZipFile: closing", [&] { Close(); });  // destructors never throw
     if (FZip) zip_discard(FZip);
   }
 }

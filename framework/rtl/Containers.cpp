@@ -1,5 +1,6 @@
 #include "framework/rtl/Containers.h"
 
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/SysUtils.h"
 
 namespace quorvel {
@@ -11,11 +12,8 @@ void RaiseDuplicateKey() { throw EDuplicateKey("Duplicates not allowed"); }
 void RaiseItemNotFound() { throw EListError("Item not found"); }
 
 void SwallowInDestructor(const std::function<void()>& cleanup) noexcept {
-  try {
-    cleanup();
-  } catch (...) {
-    // A destructor must not throw; the containers' owners log where needed.
-  }
+  // A destructor must not throw.
+  Quietly("container destructor", cleanup);
 }
 
 }  // namespace containers_detail

@@ -69,6 +69,19 @@ void FreeQuietlyAndNil(T*& obj, std::string_view what) noexcept {
   FreeQuietly(p, what);
 }
 
+template <class T>
+void FreeQuietlyAndNil(TOwned<T>& obj, std::string_view what) noexcept {
+  FreeQuietly(obj.release(), what);
+}
+
+// Frees the object when the reference owns it; either way the reference is cleared.
+template <class T>
+void FreeQuietlyAndNil(TMaybeOwned<T>& ref, std::string_view what) noexcept {
+  const bool owns = ref.Owns();
+  T* p = ref.Release();
+  if (owns) FreeQuietly(p, what);
+}
+
 // Runs `action`, logging a failure instead of raising; for release steps that must not stop
 // the steps after them.
 template <class F>

@@ -1,5 +1,7 @@
 #include "framework/rtl/Monitor.h"
 
+#include "framework/rtl/Finally.h"
+
 namespace quorvel {
 
 namespace {
@@ -42,12 +44,9 @@ void TMonitor::Enter(const TObject* AObject) {
     return;
   }
   m.lock();
-  try {
-    NoteEntered(&m);
-  } catch (...) {
-    m.unlock();
-    throw;
-  }
+  auto unlock = Finally([&] { m.unlock(); });
+  NoteEntered(&m);
+  unlock.Dismiss();
 }
 
 bool TMonitor::TryEnter(const TObject* AObject) {
@@ -57,12 +56,9 @@ bool TMonitor::TryEnter(const TObject* AObject) {
     return true;
   }
   if (!m.try_lock()) return false;
-  try {
-    NoteEntered(&m);
-  } catch (...) {
-    m.unlock();
-    throw;
-  }
+  auto unlock = Finally([&] { m.unlock(); });
+  NoteEntered(&m);
+  unlock.Dismiss();
   return true;
 }
 

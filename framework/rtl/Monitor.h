@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "framework/rtl/Exceptions.h"
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/Object.h"
 
 namespace quorvel {
@@ -28,10 +29,7 @@ class TMonitorGuard {
 public:
   explicit TMonitorGuard(const TObject* AObject) : FObject(AObject) { TMonitor::Enter(AObject); }
   ~TMonitorGuard() {
-    try {
-      TMonitor::Exit(FObject);
-    } catch (...) {
-    }
+    Quietly("TMonitorGuard: leaving the monitor", [&] { TMonitor::Exit(FObject); });
   }
   TMonitorGuard(const TMonitorGuard&) = delete;
   TMonitorGuard& operator=(const TMonitorGuard&) = delete;
@@ -63,10 +61,7 @@ class TCriticalSectionGuard {
 public:
   explicit TCriticalSectionGuard(TCriticalSection& cs) : FSection(cs) { cs.Enter(); }
   ~TCriticalSectionGuard() {
-    try {
-      FSection.Leave();
-    } catch (...) {
-    }
+    Quietly("TCriticalSectionGuard: leaving the section", [&] { FSection.Leave(); });
   }
   TCriticalSectionGuard(const TCriticalSectionGuard&) = delete;
   TCriticalSectionGuard& operator=(const TCriticalSectionGuard&) = delete;

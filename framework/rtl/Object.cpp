@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <unordered_map>
 
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/SysUtils.h"
 
 namespace quorvel {
@@ -26,7 +27,7 @@ const TClass* TObject::StaticClass() {
   static const TClass meta([] {
     TClassInit init;
     init.Name = "TObject";
-    init.Unit = "System";
+    init.Unit = "Fw.Rtl";
     init.Type = &typeid(TObject);
     init.Factory = [](TObject*) -> TObject* { return new TObject(); };
     return init;
@@ -60,13 +61,8 @@ int32_t TObject::GetHashCode() const {
 
 void Free(TObject* obj) {
   if (!obj) return;
-  try {
-    obj->BeforeDestruction();
-  } catch (...) {
-    delete obj;
-    throw;
-  }
-  delete obj;
+  auto remove = Finally([&] { delete obj; });
+  obj->BeforeDestruction();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -158,12 +154,9 @@ TObject* TClass::Create(TObject* owner) const {
   EnsureDescribed();
   if (!FFactory) throw EAbstractError("Cannot create an instance of abstract class " + FName);
   TObject* obj = FFactory(owner);
-  try {
-    obj->AfterConstruction();
-  } catch (...) {
-    delete obj;
-    throw;
-  }
+  auto remove = Finally([&] { delete obj; });
+  obj->AfterConstruction();
+  remove.Dismiss();
   return obj;
 }
 

@@ -6,6 +6,18 @@
 // Both accept null (Free(nullptr) does nothing); FreeAndNil(p) clears p
 // before freeing.
 //
+// Ownership, one way for each case:
+//   - a framework object owned by a field or a local is TOwned<T>, made with New<T>(...) (or
+//     a metaclass's Create), so AfterConstruction and BeforeDestruction both run; never a
+//     plain unique_ptr<T> and never a raw pointer marked "owned";
+//   - a field that holds either its own object or one handed in is TMaybeOwned<T>, not a raw
+//     pointer beside a "borrowed" flag;
+//   - a plain pointer never owns: it refers to an object someone else frees;
+//   - byte buffers are std::vector<uint8_t>, never new[] with hand resets;
+//   - destructors free their members one by one with FreeQuietly / FreeQuietlyAndNil
+//     (framework/rtl/Finally.h), so one failure cannot leak the rest; cleanup that must run
+//     on both paths is a Finally scope guard, not catch (...) { undo; throw; } undo;.
+//
 // Metaclasses: one TClass (or subclass) instance per class, made on first use by the class's
 // StaticClass(). It carries the names, the parent, a factory (virtual constructor) and the
 // published properties, methods and fields. A class declares itself with
@@ -147,6 +159,12 @@ struct TObjectDeleter {
 };
 template <class T>
 using TOwned = std::unique_ptr<T, TObjectDeleter>;
+
+// FreeAndNil for an owning field: cleared first, then freed (raising as Free does).
+template <class T>
+void FreeAndNil(TOwned<T>& obj) {
+  Free(obj.release());
+}
 
 // A reference that may or may not own its object: one handed in stays its caller's, one made
 // here is freed here. Replaces "borrowed" flags beside raw pointers.

@@ -9,9 +9,9 @@
 
 namespace quorvel {
 
-FW_CLASS_IMPL(TStrings, "Classes")
+FW_CLASS_IMPL(TStrings, "Fw.Classes")
 FW_CLASS_NO_MEMBERS(TStrings)
-FW_CLASS_IMPL(TStringList, "Classes")
+FW_CLASS_IMPL(TStringList, "Fw.Classes")
 FW_CLASS_NO_MEMBERS(TStringList)
 
 // ---------------------------------------------------------------------------------------------
@@ -224,13 +224,7 @@ void TStrings::SetDelimitedText(std::string_view text) {
 
 TStringList::~TStringList() {
   if (!FOwnsObjects) return;
-  for (auto& it : FItems) {
-    try {
-      Free(it.Obj);
-    } catch (...) {
-      // a destructor must not throw; the object is deleted all the same
-    }
-  }
+  for (auto& it : FItems) FreeQuietly(it.Obj, "TStringList destructor: object");
 }
 
 void TStringList::FreeObject(TObject* obj) {

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "framework/classes/Persistent.h"
+#include "framework/rtl/Persistent.h"
 
 namespace quorvel {
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "framework/rtl/Exceptions.h"
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/Log.h"
 #include "framework/rtl/Stopwatch.h"
 
@@ -130,11 +131,8 @@ void TThread::AfterConstruction() {
 
 void TThread::BeforeDestruction() {
   if (GetStarted() && !GetFinished()) {
-    try {
-      Terminate();
-    } catch (...) {
-      // TerminatedSet failed; the flag is set regardless.
-    }
+    // A failing TerminatedSet is logged; the flag is set regardless.
+    Quietly("TThread: terminating", [&] { Terminate(); });
   }
   Shutdown();
   TObject::BeforeDestruction();
@@ -162,11 +160,9 @@ void TThread::ThreadProc(TThread* self) {
     self->Execute();
   } catch (...) {
     self->FFatalException = std::current_exception();
-    try {
-      Log::d("Thread " + self->ClassName() + " ended by an exception: " +
-             DescribeException(self->FFatalException));
-    } catch (...) {
-    }
+    Quietly("thread end report", [&] {
+      Log::d("Thread " + self->ClassName() + " ended by an exception: " + DescribeException(self->FFatalException));
+    });
   }
   TCurrent = nullptr;
   TMainQueue& q = MainQueue();
@@ -237,11 +233,10 @@ void TThread::Shutdown() noexcept {
           break;
         } catch (...) {
           // A queued call failed while we drained the queue; keep waiting.
-          try {
-            Log::d("Exception while waiting for a thread to end: " +
-                   DescribeException(std::current_exception()));
-          } catch (...) {
-          }
+          const std::exception_ptr error = std::current_exception();
+          Quietly("thread wait report", [&] {
+            Log::d("Exception while waiting for a thread to end: " + DescribeException(error));
+          });
           if (GetFinished()) {
             std::lock_guard lock(FStateMutex);
             if (FThread.joinable()) FThread.detach();
@@ -251,10 +246,7 @@ void TThread::Shutdown() noexcept {
       }
     }
   }
-  try {
-    RemoveQueuedEvents(this);
-  } catch (...) {
-  }
+  Quietly("TThread: removing queued events", [&] { RemoveQueuedEvents(this); });
 }
 
 bool TThread::GetSuspended() const {

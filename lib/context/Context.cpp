@@ -51,8 +51,6 @@ const TUnitRegistration Unit{{"Quorvel.Context", {"Fw.Context3D"}, &InitUnit, &F
 
 int32_t ClampPlaneIndex(int32_t AIndex) { return AIndex < 0 ? 0 : (AIndex > ClipPlaneCount - 1 ? ClipPlaneCount - 1 : AIndex); }
 
-bool IdentityLike(const TMatrix3D& M) { return M.m41 == 0 && M.m11 == 1; }
-
 }  // namespace
 
 TExtensions& SharedExtensions() {
@@ -206,27 +204,17 @@ void TQuorvelContext::AfterConstruction() {
 }
 
 TQuorvelContext::~TQuorvelContext() {
-  auto freeQuietly = [](auto*& AObject) noexcept {
-    try {
-      FreeAndNil(AObject);
-    } catch (const std::exception& e) {
-      try {
-        Log::d(std::string("TQuorvelContext.Destroy: ") + e.what());
-      } catch (...) {
-      }
-    }
-  };
   // Normally freed by DoFreeBuffer already; not when construction failed after making them.
-  freeQuietly(FDefaultMSFrameBuf);
-  freeQuietly(FDefaultFrameBuf);
-  freeQuietly(FTranslucentBuf);
+  FreeQuietlyAndNil(FDefaultMSFrameBuf, "TQuorvelContext.Destroy: multisample frame buffer");
+  FreeQuietlyAndNil(FDefaultFrameBuf, "TQuorvelContext.Destroy: default frame buffer");
+  FreeQuietlyAndNil(FTranslucentBuf, "TQuorvelContext.Destroy: translucent frame buffer");
   FFBOStack.clear();
   FRenderPassStack.clear();
   FIntermediatePasses.clear();
   if (FPasses) FPasses->OnPassFreed = nullptr;
-  freeQuietly(FPasses);
+  FreeQuietlyAndNil(FPasses, "TQuorvelContext.Destroy: render passes");
   // Freed here, not through the virtual FreeInstanceBuffer: no virtual calls in a destructor.
-  freeQuietly(FInstanceVAO);
+  FreeQuietlyAndNil(FInstanceVAO, "TQuorvelContext.Destroy: instance buffer");
 }
 
 void TQuorvelContext::DoInitContext() {
@@ -272,19 +260,18 @@ bool TQuorvelContext::DoBeginScene() {
   if (HasAnyErrors(error)) RaiseContextException(this, &SCannotBeginRenderingScene, {ClassName(), error});
   if (!CanBeginScene()) return false;
   const bool result = TContext3D::DoBeginScene();
-  try {
-    if (FFBOStack.empty()) {
-      BindDefaultBuffer();
-      if (!FFBOStack.empty()) FDefaultBufferFallbackBind = true;
-    }
-  } catch (...) {
-    // The framework counted the scene already; a begin that raises must not leave it open. Its
-    // end step pops a state entry when scenes are nested: give it one of its own, so that the
-    // state stack is as before and the caller's rollback of its own entry is the only one.
+  // The framework counted the scene already; a begin that raises must not leave it open. Its
+  // end step pops a state entry when scenes are nested: give it one of its own, so that the
+  // state stack is as before and the caller's rollback of its own entry is the only one.
+  auto close = Finally([this] {
     if (GlobalBeginSceneCount() > 1) PushContextStates();
     TContext3D::DoEndScene();
-    throw;
+  });
+  if (FFBOStack.empty()) {
+    BindDefaultBuffer();
+    if (!FFBOStack.empty()) FDefaultBufferFallbackBind = true;
   }
+  close.Dismiss();
   return result;
 }
 
@@ -341,13 +328,10 @@ void TQuorvelContext::EndSceneRendering() {
   // Only a matching begin holds the lock; releasing it otherwise would unlock a mutex this
   // thread does not own.
   if (FBeginSceneCount <= 0) return;
-  struct TRelease {
-    int32_t& Count;
-    ~TRelease() {
-      --Count;
-      TCanvas::Unlock();
-    }
-  } release{FBeginSceneCount};
+  auto release = Finally([&] {
+    --FBeginSceneCount;
+    TCanvas::Unlock();
+  });
   if (FBeginSceneCount == 1) DoEndScene();
 }
 
@@ -420,14 +404,11 @@ TPoint3D TQuorvelContext::ScreenToWorld(const TPointF& AScreenPos, TProjection A
 // --- render states -------------------------------------------------------------------------------
 
 void TQuorvelContext::SetContextStates(const TFwContextStates& AStates) {
-  FMultipleSetContextState.fetch_add(1);
-  try {
+  {
+    FMultipleSetContextState.fetch_add(1);
+    auto done = Finally([&] { FMultipleSetContextState.fetch_sub(1); });
     for (TContextState state : AStates) SetContextState(state);
-  } catch (...) {
-    FMultipleSetContextState.fetch_sub(1);
-    throw;
   }
-  FMultipleSetContextState.fetch_sub(1);
   DoSetContextStates(AStates);
 }
 
@@ -512,7 +493,7 @@ void TQuorvelContext::SetFrustum(const TQuorvelFrustum& AFrustum) {
 // --- instancing ----------------------------------------------------------------------------------
 
 void TQuorvelContext::CreateInstanceBuffer() {
-  if (!FInstanceVAO) FInstanceVAO = BufferObjectClass->Create(TBufferUsage::StaticDraw, TBufferBindingTarget::_Array, this);
+  if (!FInstanceVAO) FInstanceVAO.reset(BufferObjectClass->Create(TBufferUsage::StaticDraw, TBufferBindingTarget::_Array, this));
 }
 
 void TQuorvelContext::FreeInstanceBuffer() { FreeAndNil(FInstanceVAO); }
@@ -522,13 +503,8 @@ void TQuorvelContext::SetInstances(int32_t AInstances, const void* AData) {
   if (AInstances < 1) return;
   if (!FInstanceVAO) CreateInstanceBuffer();
   FInstanceVAO->Bind();
-  try {
-    FInstanceVAO->Push(AData, intptr_t(AInstances) * intptr_t(sizeof(TMatrix3D)));
-  } catch (...) {
-    FInstanceVAO->Unbind();
-    throw;
-  }
-  FInstanceVAO->Unbind();
+  auto unbind = Finally([&] { FInstanceVAO->Unbind(); });
+  FInstanceVAO->Push(AData, intptr_t(AInstances) * intptr_t(sizeof(TMatrix3D)));
 }
 
 // --- shader variables ----------------------------------------------------------------------------
@@ -731,14 +707,6 @@ TMaterial* PassMaterial(const TRenderPass* APass) {
   return TMaterialSource::ValidMaterial(dynamic_cast<TMaterialSource*>(APass->GetControllerShader()));
 }
 
-// Resets a material applied for a draw that raised; the draw's error is the one that counts.
-void ResetQuietly(TQuorvelContext* AContext, TMaterial* AMaterial) {
-  try {
-    AContext->ResetMaterial(AMaterial);
-  } catch (...) {
-  }
-}
-
 }  // namespace
 
 void TQuorvelContext::DoDrawPrimitives(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
@@ -754,7 +722,12 @@ void TQuorvelContext::DoDrawPrimitives(TPrimitivesKind AKind, const void* Vertic
         ApplyMaterial(material);
       }
     }
-    try {
+    {
+      // The substituted material must not stay applied, after a failed draw either (then the
+      // draw's error is the one that counts).
+      auto reset = Finally([&] {
+        if (material) ResetMaterial(material);
+      });
       TContext3D::DoDrawPrimitives(AKind, Vertices, Indices, VertexDeclaration, VertexSize, VertexCount, IndexSize,
                                    IndexCount);
       // A copy: a pass's draw may add intermediate passes, which must not disturb this walk.
@@ -763,21 +736,11 @@ void TQuorvelContext::DoDrawPrimitives(TPrimitivesKind AKind, const void* Vertic
         TMaterial* own = PassMaterial(intermediate);
         if (!own) continue;
         ApplyMaterial(own);
-        try {
-          TContext3D::DoDrawPrimitives(AKind, Vertices, Indices, VertexDeclaration, VertexSize, VertexCount,
-                                       IndexSize, IndexCount);
-        } catch (...) {
-          ResetQuietly(this, own);
-          throw;
-        }
-        ResetMaterial(own);
+        auto resetOwn = Finally([&] { ResetMaterial(own); });
+        TContext3D::DoDrawPrimitives(AKind, Vertices, Indices, VertexDeclaration, VertexSize, VertexCount,
+                                     IndexSize, IndexCount);
       }
-    } catch (...) {
-      // The substituted material must not stay applied after a failed draw.
-      if (material) ResetQuietly(this, material);
-      throw;
     }
-    if (material) ResetMaterial(material);
     if (HasAnyErrors()) RaiseContextException(this, &SErrorInContextMethod, {"DoDrawPrimitives"});
     if (IsContextAvailable()) ShaderProgramClass->ActivateDefault();
   } catch (const Exception&) {
@@ -833,7 +796,7 @@ void TQuorvelContext::EndRenderPass() {
 
 void TQuorvelContext::CreateRenderPasses() {
   if (FPasses) return;
-  FPasses = New<TRenderPasses>(this);
+  FPasses.reset(New<TRenderPasses>(this));
   FPasses->OnPassFreed = [this](TRenderPass* APass) { ForgetRenderPass(APass); };
 }
 
@@ -859,24 +822,19 @@ void TQuorvelContext::ExecuteRenderPass(TRenderPass* APass, PRenderContext ARend
                                     ? ARenderContext->ListRenderingProc
                                     : ARenderContext->DefaultRenderingProc;
   if (!APass->BeginScene()) return;
-  try {
-    // 0 counts as one run; a negative count runs none.
-    const int32_t iterations = APass->GetIterations() == 0 ? 1 : APass->GetIterations();
-    for (int32_t i = 0; i < iterations; ++i) {
-      APass->FOnBeginRendering(this, i, APass);
-      if (controller->FMethod == TRenderPassMethod::RenderListToFBO) {
-        if (proc) proc(ARenderContext);
-      } else {
-        controller->RenderToContext(this, controller->GetOutputTexture(), TRect(0, 0, GetWidth(), GetHeight()),
-                                    TPoint(0, 0));
-      }
-      if (APass->FOnEndRendering) APass->FOnEndRendering(this, i, APass);
+  auto end = Finally([&] { APass->EndScene(); });
+  // 0 counts as one run; a negative count runs none.
+  const int32_t iterations = APass->GetIterations() == 0 ? 1 : APass->GetIterations();
+  for (int32_t i = 0; i < iterations; ++i) {
+    APass->FOnBeginRendering(this, i, APass);
+    if (controller->FMethod == TRenderPassMethod::RenderListToFBO) {
+      if (proc) proc(ARenderContext);
+    } else {
+      controller->RenderToContext(this, controller->GetOutputTexture(), TRect(0, 0, GetWidth(), GetHeight()),
+                                  TPoint(0, 0));
     }
-  } catch (...) {
-    APass->EndScene();
-    throw;
+    if (APass->FOnEndRendering) APass->FOnEndRendering(this, i, APass);
   }
-  APass->EndScene();
 }
 
 bool TQuorvelContext::ProcessRenderPasses(TRenderPassType AType, PRenderContext ARenderContext) {

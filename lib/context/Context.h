@@ -163,9 +163,9 @@ public:
   void AttachTextureToDefaultBuffer(TTexture* ATexture, TRenderTarget ATarget);
   void AttachTextureToTranslucentBuffer(TTexture* ATexture, TRenderTarget ATarget);
   void LinkDepthBufferToTranslucentBuffer();
-  TFrameBufferObject* GetDefaultFrameBuf() const { return FDefaultFrameBuf; }
-  TFrameBufferObject* GetDefaultMSFrameBuf() const { return FDefaultMSFrameBuf; }
-  TFrameBufferObject* GetTranslucentBuf() const { return FTranslucentBuf; }
+  TFrameBufferObject* GetDefaultFrameBuf() const { return FDefaultFrameBuf.get(); }
+  TFrameBufferObject* GetDefaultMSFrameBuf() const { return FDefaultMSFrameBuf.get(); }
+  TFrameBufferObject* GetTranslucentBuf() const { return FTranslucentBuf.get(); }
 
   // --- matrices ----------------------------------------------------------------------------
   void SetProjectionMatrix(const TMatrix3D& AMat);
@@ -234,7 +234,7 @@ public:
   virtual void SetInstances(int32_t AInstances, const void* AData);
   virtual void UnsetInstances() { FInstanceCount = 0; }
   int32_t GetInstanceCount() const { return FInstanceCount; }
-  TBufferObject* GetInstanceBuffer() const { return FInstanceVAO; }
+  TBufferObject* GetInstanceBuffer() const { return FInstanceVAO.get(); }
 
   // --- shader variables --------------------------------------------------------------------
   using TContext3D::SetShaderVariable;
@@ -307,7 +307,7 @@ public:
   void SetFog(const TQuorvelFogSettings& AValue) { FFog = AValue; }
   bool GetActivity() const { return FActivity; }
   void SetActivity(bool AValue) { FActivity = AValue; }
-  TRenderPasses* GetRenderPasses() const { return FPasses; }
+  TRenderPasses* GetRenderPasses() const { return FPasses.get(); }
   const std::vector<TRenderPass*>& GetIntermediatePasses() const { return FIntermediatePasses; }
   TRenderPass* GetCurrentPass() const { return FCurrentPass; }
   TMeshBufferObject* GetCurrentCache() const { return FCurrentCache; }
@@ -379,10 +379,10 @@ protected:
   static void LogTextureBinding(const std::string& APrefix, TObject* AProgram, TObject* ATexture, int32_t AIndex);
 
   // --- fields ------------------------------------------------------------------------------
-  TFrameBufferObject* FDefaultFrameBuf = nullptr;    // owned
-  TFrameBufferObject* FDefaultMSFrameBuf = nullptr;  // owned; never made (FSupportMS is False)
+  TOwned<TFrameBufferObject> FDefaultFrameBuf;
+  TOwned<TFrameBufferObject> FDefaultMSFrameBuf;  // never made (FSupportMS is False)
   bool FSupportMS = false;
-  TFrameBufferObject* FTranslucentBuf = nullptr;  // owned
+  TOwned<TFrameBufferObject> FTranslucentBuf;
   bool FTranslucentRendering = false;
   float FTranslucentDistance = 0;
   float FNearPlane = 0.1f;
@@ -397,14 +397,14 @@ protected:
   TQuorvelFogSettings FFog;
   bool FActivity = false;
   std::vector<TQuorvelShaderLight> FShaderLights;
-  TRenderPasses* FPasses = nullptr;  // owned; texture contexts only
+  TOwned<TRenderPasses> FPasses;  // texture contexts only
   TRenderPass* FCurrentPass = nullptr;
   std::vector<TRenderPass*> FIntermediatePasses;  // not owning
   std::vector<TRenderPass*> FRenderPassStack;
   std::vector<TFrameBufferObject*> FFBOStack;  // not owning; innermost last
   bool FDefaultBufferFallbackBind = false;
   TMeshBufferObject* FCurrentCache = nullptr;
-  TBufferObject* FInstanceVAO = nullptr;  // owned
+  TOwned<TBufferObject> FInstanceVAO;
   int32_t FInstanceCount = 0;
   TObject* FCurrentLayeredMaterial = nullptr;
   std::array<TClipPlaneF, ClipPlaneCount> FClippingPlanes{};
@@ -415,7 +415,7 @@ protected:
   std::atomic<int32_t> FMultipleSetContextState{0};
 
 private:
-  TFrameBufferObject* DefaultBuffer() const { return FDefaultMSFrameBuf ? FDefaultMSFrameBuf : FDefaultFrameBuf; }
+  TFrameBufferObject* DefaultBuffer() const { return FDefaultMSFrameBuf ? FDefaultMSFrameBuf.get() : FDefaultFrameBuf.get(); }
   void SceneSize(int32_t& AWidth, int32_t& AHeight) const;
 };
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "framework/io/ZLib.h"
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/Monitor.h"
 #include "framework/rtl/Units.h"
 #include "lib/animation/AnimationFrameCompression.h"
@@ -64,12 +65,9 @@ void TBufferObject::LinkWithShaderProgram(TObject*, const std::string&, const vo
 TMeshBufferObject::TMeshBufferObject(TMeshBufferObject* AStaticBuffer) : FStaticBuffer(AStaticBuffer) {}
 
 TMeshBufferObject::~TMeshBufferObject() {
-  try {
-    ClearAll();
-  } catch (...) {
-  }
+  Quietly("TMeshBufferObject destructor: clearing the buffers", [&] { ClearAll(); });
   FStaticBuffer = nullptr;
-  delete FTempMemStream;
+  FreeQuietlyAndNil(FTempMemStream, "TMeshBufferObject destructor: temporary stream");
 }
 
 size_t TMeshBufferObject::Slot(TMeshBufferComponent AIndex) {
@@ -100,13 +98,8 @@ void TMeshBufferObject::PushData(TMeshBufferComponent AIndex, const void* AData,
   TMonitorGuard lock(this);
   TBufferObject* comp = GetComponent(AIndex);
   comp->Bind();
-  try {
-    comp->Push(AData, ASize);
-  } catch (...) {
-    comp->Unbind();
-    throw;
-  }
-  comp->Unbind();
+  auto unbind = Finally([&] { comp->Unbind(); });
+  comp->Push(AData, ASize);
 }
 
 void TMeshBufferObject::PushData(TMeshBufferComponent AIndex, TVertexBuffer* ABuffer) {
@@ -122,12 +115,12 @@ void TMeshBufferObject::PushData(TMeshBufferComponent AIndex, TVertexBuffer* ABu
       throw Exception("failed to push index data to mesh buffer object");
     default: {
       if (!FTempMemStream) {
-        FTempMemStream = new TMemoryStream();
+        FTempMemStream.ResetOwned(New<TMemoryStream>());
       } else {
         FTempMemStream->SetPosition(0);
         FTempMemStream->SetSize(0);
       }
-      TAnimationFrameCompression::SetSourceStream(static_cast<TVertexFormat>(AIndex), ABuffer, FTempMemStream);
+      TAnimationFrameCompression::SetSourceStream(static_cast<TVertexFormat>(AIndex), ABuffer, FTempMemStream.get());
       PushData(AIndex, FTempMemStream->GetMemory(), static_cast<intptr_t>(FTempMemStream->GetSize()));
       break;
     }
@@ -139,21 +132,16 @@ TMemoryStream* TMeshBufferObject::Decompress(TMeshBufferComponent AIndex) {
   TStream* source = FCompressed[Slot(AIndex)];
   if (!source) throw Exception("failed to decompress mesh buffer component - no compressed data held");
   source->SetPosition(0);
-  auto* result = new TMemoryStream();
-  try {
-    TZDecompressionStream inflater(source);
-    std::vector<uint8_t> chunk(static_cast<size_t>(ChunkSize));
-    for (;;) {
-      const int64_t n = inflater.Read(chunk.data(), ChunkSize);
-      if (n <= 0) break;
-      result->WriteBuffer(chunk.data(), n);
-    }
-    result->SetPosition(0);
-  } catch (...) {
-    delete result;
-    throw;
+  TOwned<TMemoryStream> result(New<TMemoryStream>());
+  TZDecompressionStream inflater(source);
+  std::vector<uint8_t> chunk(static_cast<size_t>(ChunkSize));
+  for (;;) {
+    const int64_t n = inflater.Read(chunk.data(), ChunkSize);
+    if (n <= 0) break;
+    result->WriteBuffer(chunk.data(), n);
   }
-  return result;
+  result->SetPosition(0);
+  return result.release();
 }
 
 intptr_t TMeshBufferObject::BindStaticVertices() {
@@ -200,14 +188,14 @@ void TMeshBufferObject::AssignBufferObject(TMeshBufferObject* ABuffer) {
   FComponents = ABuffer->FComponents;
   FCompressed = ABuffer->FCompressed;
   FStaticBuffer = ABuffer->FStaticBuffer;
-  FTempMemStream = ABuffer->FTempMemStream;
+  FTempMemStream.ResetBorrowed(ABuffer->FTempMemStream.get());
 }
 
 void TMeshBufferObject::ClearAssignedBufferObject() {
   FComponents.fill(nullptr);
   FCompressed.fill(nullptr);
   FStaticBuffer = nullptr;
-  FTempMemStream = nullptr;
+  FTempMemStream.ResetBorrowed(nullptr);
 }
 
 }  // namespace quorvel

@@ -136,7 +136,8 @@ private:
   std::array<TBufferObject*, MeshBufferComponentCount> FComponents{};
   std::array<TStream*, MeshBufferComponentCount> FCompressed{};
   TMeshBufferObject* FStaticBuffer = nullptr;
-  TMemoryStream* FTempMemStream = nullptr;
+  // Made here, or shared with the buffer object assigned to this one.
+  TMaybeOwned<TMemoryStream> FTempMemStream;
 };
 
 }  // namespace quorvel

@@ -1,5 +1,6 @@
 #include "lib/context/ContextBuffersFrameBuffers.h"
 
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/Log.h"
 
 namespace quorvel {
@@ -82,26 +83,23 @@ TFrameBufferObject::TFrameBufferObject(TContext3D* AContext, bool AIsMultisample
 
 void TFrameBufferObject::AfterConstruction() {
   TObject::AfterConstruction();
-  FTextures = FBOTextureMapClass->Create(this);
+  FTextures.reset(FBOTextureMapClass->Create(this));
   CreateHandle();
 }
 
 void TFrameBufferObject::BeforeDestruction() {
   // The GL objects go first; a failure here must not leak the texture map.
-  try {
+  Quietly("TFrameBufferObject: releasing the frame buffer", [&] {
     DestroyRenderBuffer();
     DestroyDepthBuffer();
     DestroyHandle();
-  } catch (const std::exception& e) {
-    try {
-      Log::d(std::string("TFrameBufferObject: cannot release frame buffer: ") + e.what());
-    } catch (...) {
-    }
-  }
+  });
   TObject::BeforeDestruction();
 }
 
-TFrameBufferObject::~TFrameBufferObject() { Free(FTextures); }
+TFrameBufferObject::~TFrameBufferObject() {
+  FreeQuietlyAndNil(FTextures, "TFrameBufferObject destructor: texture map");
+}
 
 bool TFrameBufferObject::CheckStatus() { RaiseAbstract(); }
 void TFrameBufferObject::CreateHandle() { RaiseAbstract(); }

@@ -120,7 +120,7 @@ public:
   bool GetOwnsRenderBuf() const { return FOwnsRenderBuf; }
   TSize GetSize() const { return FSize; }
   int32_t GetMSValue() const { return FMSValue; }
-  TFBOTextureMap* GetTextures() const { return FTextures; }
+  TFBOTextureMap* GetTextures() const { return FTextures.get(); }
 
 protected:
   void* FOwnerContext = nullptr;
@@ -134,7 +134,7 @@ protected:
   bool FOwnsRenderBuf = false;
   bool FIsMultisampleBuffer = false;
   int32_t FMSValue = 0;
-  TFBOTextureMap* FTextures = nullptr;  // owned
+  TOwned<TFBOTextureMap> FTextures;
 };
 
 // The installed classes (the abstract ones until a graphics unit starts).

@@ -1,5 +1,7 @@
 #include "lib/context/ContextExtension.h"
 
+#include "framework/rtl/Finally.h"
+
 namespace quorvel {
 
 FW_CLASS_IMPL_META(TExtensions, "Quorvel.Context.Extension", TExtensionsClassOf<TExtensions>)
@@ -19,7 +21,7 @@ TExtensions* TExtensionsClass::Create() const {
 
 TExtensions::TExtensions() : Extensions(New<TStringList>()) { Extensions->SetCaseSensitive(false); }
 
-TExtensions::~TExtensions() { Free(Extensions); }
+TExtensions::~TExtensions() { FreeQuietlyAndNil(Extensions, "TExtensions destructor: extension list"); }
 
 void TExtensions::AfterConstruction() {
   TObject::AfterConstruction();

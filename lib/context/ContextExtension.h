@@ -39,7 +39,7 @@ protected:
   // Fills Extensions; the base class knows no graphics interface and raises EAbstractError.
   virtual void LoadExtensions();
 
-  TStringList* Extensions = nullptr;  // owned; case-insensitive, sorted once filled
+  TOwned<TStringList> Extensions;  // case-insensitive, sorted once filled
   std::string FRenderer;              // upper case
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/Monitor.h"
 #include "framework/rtl/Units.h"
 #include "lib/context/Context.h"
@@ -30,13 +31,8 @@ const TBufferObjectClass* CurrentBufferClass() {
 // Bind, push, and unbind also when the push fails.
 void UploadBlock(TBufferObject* ABuffer, const void* AData, int64_t ASize) {
   ABuffer->Bind();
-  try {
-    ABuffer->Push(AData, static_cast<intptr_t>(ASize));
-  } catch (...) {
-    ABuffer->Unbind();
-    throw;
-  }
-  ABuffer->Unbind();
+  auto unbind = Finally([&] { ABuffer->Unbind(); });
+  ABuffer->Push(AData, static_cast<intptr_t>(ASize));
 }
 
 }  // namespace
@@ -110,7 +106,7 @@ int32_t TShaderProgram::UniformBufferCount() const {
 PUniformBufferStruct TShaderProgram::RegisterUniformBuffer(const std::string& AName, const void* AData,
                                                            int64_t ASize) {
   if (PUniformBufferStruct existing = GetUniformBufferByName(AName)) return existing;
-  if (!FUniformBuffers) FUniformBuffers = std::make_unique<TUniformBufferList>();
+  if (!FUniformBuffers) FUniformBuffers.reset(New<TUniformBufferList>());
 
   const int32_t count = UniformBufferCount();
   const int32_t maxVertex = TQuorvelContext::MaxVertexShaderUniformBlocks();
@@ -170,12 +166,10 @@ void TShaderProgram::ClearUniformBuffers() {
     while (!items.empty()) {
       std::unique_ptr<TUniformBufferStruct> entry = std::move(items.front());
       items.erase(items.begin());
-      try {
-        FreeUniformBuffer(*entry);
-      } catch (...) {
-        Free(entry->Buffer);
-        throw;
-      }
+      // A release that fails still frees the entry's buffer object.
+      auto freeBuffer = Finally([&] { Free(entry->Buffer); });
+      FreeUniformBuffer(*entry);
+      freeBuffer.Dismiss();
     }
   }
   FUniformBuffers.reset();

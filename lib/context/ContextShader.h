@@ -126,7 +126,7 @@ private:
     std::vector<std::unique_ptr<TUniformBufferStruct>> Items;
   };
 
-  std::unique_ptr<TUniformBufferList> FUniformBuffers;  // made on first registration
+  TOwned<TUniformBufferList> FUniformBuffers;  // made on first registration
   bool FUniformBuffersModified = false;
   // The shaders handed to the constructor, for the link in AfterConstruction only.
   TContextShader* FLinkShaders[5] = {};

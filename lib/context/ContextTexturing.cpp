@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "framework/gui/Canvas.h"
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/Log.h"
 #include "framework/rtl/Monitor.h"
 #include "framework/rtl/SysUtils.h"
@@ -256,9 +257,27 @@ std::string TQuorvelTextureDataTypeHelper::ToString(TQuorvelTextureDataType ATyp
   return i < std::size(DataTypeNames) ? DataTypeNames[i] : "?";
 }
 
+// --- TQuorvelTextureFormat ----------------------------------------------------------------
+
+void TQuorvelTextureFormat::CopyFormatFrom(const TQuorvelTextureFormat& ASource, bool AKeepFormat) {
+  FKind = ASource.FKind;
+  if (!AKeepFormat) {
+    FComponents = ASource.FComponents;
+    FFormat = ASource.FFormat;
+    FDataType = ASource.FDataType;
+  }
+  FWrapS = ASource.FWrapS;
+  FWrapT = ASource.FWrapT;
+  FWrapR = ASource.FWrapR;
+  FBorderColor = ASource.FBorderColor;
+  FDepth = ASource.FDepth;
+  FAttachedCubeMapFace = ASource.FAttachedCubeMapFace;
+  FMipMapLevels = ASource.FMipMapLevels;
+}
+
 // --- TQuorvelTexture ----------------------------------------------------------------------
 
-TQuorvelTexture::TQuorvelTexture() = default;
+TQuorvelTexture::TQuorvelTexture() : TQuorvelTextureFormat(TQuorvelTextureWrap::Repeated) {}
 
 TQuorvelTexture* TQuorvelTexture::Create() { return TextureClass->CreateAs<TQuorvelTexture>(); }
 
@@ -272,18 +291,8 @@ void TQuorvelTexture::GetFormatAndType(uint32_t& AComps, uint32_t& AFormat, uint
 void TQuorvelTexture::Assign(TPersistent* Source) {
   if (Source == this) return;
   if (auto* tex = dynamic_cast<TQuorvelTexture*>(Source)) {
-    FKind = tex->FKind;
+    CopyFormatFrom(*tex);
     FTextureUnit = tex->FTextureUnit;
-    FComponents = tex->FComponents;
-    FFormat = tex->FFormat;
-    FWrapS = tex->FWrapS;
-    FWrapT = tex->FWrapT;
-    FWrapR = tex->FWrapR;
-    FDataType = tex->FDataType;
-    FBorderColor = tex->FBorderColor;
-    FDepth = tex->FDepth;
-    FAttachedCubeMapFace = tex->FAttachedCubeMapFace;
-    FMipMapLevels = tex->FMipMapLevels;
     FStyleEx = tex->GetStyle();
     SetStyle(FStyleEx);
     SetMinFilter(tex->GetMinFilter());
@@ -291,17 +300,7 @@ void TQuorvelTexture::Assign(TPersistent* Source) {
     FBuffer = tex->FBuffer;
     FBufferSize = tex->FBufferSize;
   } else if (auto* bmp = dynamic_cast<TQuorvelTextureBitmap*>(Source)) {
-    FKind = bmp->GetKind();
-    FComponents = bmp->GetComponents();
-    FFormat = bmp->GetFormat();
-    FWrapS = bmp->GetWrapS();
-    FWrapT = bmp->GetWrapT();
-    FWrapR = bmp->GetWrapR();
-    FDataType = bmp->GetDataType();
-    FBorderColor = bmp->GetBorderColor();
-    FDepth = bmp->GetDepth();
-    FAttachedCubeMapFace = bmp->GetAttachedCubeMapFace();
-    FMipMapLevels = bmp->GetMipMapLevels();
+    CopyFormatFrom(bmp->GetFormatSettings());
     FStyleEx = bmp->GetStyle();
     SetStyle(bmp->GetStyle());
     SetMinFilter(bmp->GetMinFilter());
@@ -319,21 +318,19 @@ bool TQuorvelTexture::RequestTextureData(std::vector<uint8_t>&, int64_t&, int32_
 
 // --- TQuorvelTextureBitmap ----------------------------------------------------------------
 
-TQuorvelTextureBitmap::TQuorvelTextureBitmap() { FBitmapStates = {}; }
+TQuorvelTextureBitmap::TQuorvelTextureBitmap() : TQuorvelTextureFormat(TQuorvelTextureWrap::ClampToEdge) {
+  FBitmapStates = {};
+}
 
 TQuorvelTextureBitmap::~TQuorvelTextureBitmap() {
-  delete FCompressedData;
-  delete[] FBuffer;
+  FreeQuietlyAndNil(FCompressedData, "TQuorvelTextureBitmap destructor: compressed data");
 }
 
 void TQuorvelTextureBitmap::BeforeDestruction() {
   FBitmapStates.Include(TQuorvelTextureBitmapState::bsDestroying);
   FIsCompressed = false;
-  delete FCompressedData;
-  FCompressedData = nullptr;
+  FreeAndNil(FCompressedData);
   FreeBuffer();
-  FBuffer = nullptr;
-  FBufferSize = 0;
   TTextureBitmap::BeforeDestruction();
 }
 
@@ -471,13 +468,8 @@ void TQuorvelTextureBitmap::UpdateCubeMapFace(TQuorvelCubeMapFace ASide, TBitmap
   }
   TBitmapData data;
   if (!source->Map(TMapAccess::Read, data)) return;
-  try {
-    UpdateCubeMapFace(ASide, source->GetTexture(), data.Data, data.Pitch);
-  } catch (...) {
-    source->Unmap(data);
-    throw;
-  }
-  source->Unmap(data);
+  auto unmap = Finally([&] { source->Unmap(data); });
+  UpdateCubeMapFace(ASide, source->GetTexture(), data.Data, data.Pitch);
 }
 
 void TQuorvelTextureBitmap::UpdateCubeMapFace(TQuorvelCubeMapFace, TTexture*, const void*, int32_t) {
@@ -492,58 +484,27 @@ void TQuorvelTextureBitmap::Decompress() { TMonitorGuard lock(this); }
 void TQuorvelTextureBitmap::Assign(TPersistent* Source) {
   if (Source == this) return;
   FBitmapStates.Include(TQuorvelTextureBitmapState::bsUpdating);
-  try {
-    if (auto* bmp = dynamic_cast<TQuorvelTextureBitmap*>(Source)) {
-      FKind = bmp->FKind;
-      if (!FProtectFormatSettings) {
-        FComponents = bmp->FComponents;
-        FFormat = bmp->FFormat;
-        FDataType = bmp->FDataType;
-      }
-      FMinFilter = bmp->FMinFilter;
-      FMagFilter = bmp->FMagFilter;
-      FWrapS = bmp->FWrapS;
-      FWrapT = bmp->FWrapT;
-      FWrapR = bmp->FWrapR;
-      FBorderColor = bmp->FBorderColor;
-      FDepth = bmp->FDepth;
-      FAttachedCubeMapFace = bmp->FAttachedCubeMapFace;
-      FStyle = bmp->FStyle;
-      FMipMapLevels = bmp->FMipMapLevels;
-    } else if (auto* tex = dynamic_cast<TQuorvelTexture*>(Source)) {
-      FKind = tex->GetKind();
-      if (!FProtectFormatSettings) {
-        FComponents = tex->GetComponents();
-        FFormat = tex->GetFormat();
-        FDataType = tex->GetDataType();
-      }
-      FMinFilter = tex->GetMinFilter();
-      FMagFilter = tex->GetMagFilter();
-      FWrapS = tex->GetWrapS();
-      FWrapT = tex->GetWrapT();
-      FWrapR = tex->GetWrapR();
-      FBorderColor = tex->GetBorderColor();
-      FDepth = tex->GetDepth();
-      FAttachedCubeMapFace = tex->GetAttachedCubeMapFace();
-      FStyle = tex->GetStyle();
-      FMipMapLevels = tex->GetMipMapLevels();
-    } else if (auto* plain = dynamic_cast<TTexture*>(Source)) {
-      FStyle = plain->GetStyle();
-    }
-    TTextureBitmap::Assign(Source);
-  } catch (...) {
-    FBitmapStates.Exclude(TQuorvelTextureBitmapState::bsUpdating);
-    throw;
+  auto updated = Finally([&] { FBitmapStates.Exclude(TQuorvelTextureBitmapState::bsUpdating); });
+  if (auto* bmp = dynamic_cast<TQuorvelTextureBitmap*>(Source)) {
+    CopyFormatFrom(*bmp, FProtectFormatSettings);
+    FMinFilter = bmp->FMinFilter;
+    FMagFilter = bmp->FMagFilter;
+    FStyle = bmp->FStyle;
+  } else if (auto* tex = dynamic_cast<TQuorvelTexture*>(Source)) {
+    CopyFormatFrom(tex->GetFormatSettings(), FProtectFormatSettings);
+    FMinFilter = tex->GetMinFilter();
+    FMagFilter = tex->GetMagFilter();
+    FStyle = tex->GetStyle();
+  } else if (auto* plain = dynamic_cast<TTexture*>(Source)) {
+    FStyle = plain->GetStyle();
   }
-  FBitmapStates.Exclude(TQuorvelTextureBitmapState::bsUpdating);
+  TTextureBitmap::Assign(Source);
 }
 
 void TQuorvelTextureBitmap::DoValidateBuffer() {
   const int64_t element = TextureDataTypeSize(FDataType);
   if (FKind == TQuorvelTextureKind::Texture3D || FKind == TQuorvelTextureKind::Array2D) {
     FreeBuffer();
-    FBuffer = nullptr;
-    FBufferSize = 0;
     return;
   }
   // Sized by what an upload reads per pixel (packed depth-stencil types are wider than the
@@ -560,23 +521,13 @@ void TQuorvelTextureBitmap::DoValidateBuffer() {
     // The bitmap's own pixels hold the image. A buffer kept from an earlier size would be
     // preferred by the uploads and read past its end, so it goes.
     FreeBuffer();
-    FBuffer = nullptr;
-    FBufferSize = 0;
     return;
   }
-  if (size == FBufferSize) return;
+  if (size == GetBufferSize()) return;
   FreeBuffer();
-  FBuffer = nullptr;
-  FBufferSize = 0;
-  FBuffer = new uint8_t[static_cast<size_t>(size)];
-  FBufferSize = size;
+  FBuffer.resize(static_cast<size_t>(size));
 }
 
-void TQuorvelTextureBitmap::FreeBuffer() {
-  if (FBuffer && FBufferSize > 0) {
-    delete[] FBuffer;
-    FBuffer = nullptr;
-  }
-}
+void TQuorvelTextureBitmap::FreeBuffer() { std::vector<uint8_t>().swap(FBuffer); }
 
 }  // namespace quorvel

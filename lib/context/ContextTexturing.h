@@ -119,7 +119,48 @@ extern const TQuorvelTextureDataTypeHelper* TextureDataTypeHelperClass;
 
 // --------------------------------------------------------------------------------------
 
-class TQuorvelTexture : public TTexture {
+// The format settings a texture and a texture bitmap share, copied between them as one part.
+class TQuorvelTextureFormat {
+public:
+  explicit TQuorvelTextureFormat(TQuorvelTextureWrap AWrap) : FWrapS(AWrap), FWrapT(AWrap), FWrapR(AWrap) {}
+
+  // Copies every shared setting; AKeepFormat keeps components, format and data type.
+  void CopyFormatFrom(const TQuorvelTextureFormat& ASource, bool AKeepFormat = false);
+  const TQuorvelTextureFormat& GetFormatSettings() const { return *this; }
+
+  TQuorvelTextureKind GetKind() const { return FKind; }
+  TPixelFormatEx GetComponents() const { return FComponents; }
+  TPixelFormatEx GetFormat() const { return FFormat; }
+  TQuorvelTextureDataType GetDataType() const { return FDataType; }
+  TQuorvelTextureWrap GetWrapS() const { return FWrapS; }
+  void SetWrapS(TQuorvelTextureWrap Value) { FWrapS = Value; }
+  TQuorvelTextureWrap GetWrapT() const { return FWrapT; }
+  void SetWrapT(TQuorvelTextureWrap Value) { FWrapT = Value; }
+  TQuorvelTextureWrap GetWrapR() const { return FWrapR; }
+  void SetWrapR(TQuorvelTextureWrap Value) { FWrapR = Value; }
+  TAlphaColorF GetBorderColor() const { return FBorderColor; }
+  void SetBorderColor(const TAlphaColorF& Value) { FBorderColor = Value; }
+  int32_t GetDepth() const { return FDepth; }
+  void SetDepth(int32_t Value) { FDepth = Value; }
+  TQuorvelCubeMapFace GetAttachedCubeMapFace() const { return FAttachedCubeMapFace; }
+  int32_t GetMipMapLevels() const { return FMipMapLevels; }
+  void SetMipMapLevels(int32_t Value) { FMipMapLevels = Value; }
+
+protected:
+  TQuorvelTextureKind FKind = TQuorvelTextureKind::Texture2D;
+  TPixelFormatEx FComponents = TPixelFormatEx::RGBA8;
+  TPixelFormatEx FFormat = TPixelFormatEx::BGRA;
+  TQuorvelTextureDataType FDataType = TQuorvelTextureDataType::dtUnsignedByte;
+  TQuorvelTextureWrap FWrapS;
+  TQuorvelTextureWrap FWrapT;
+  TQuorvelTextureWrap FWrapR;
+  TAlphaColorF FBorderColor{0, 0, 0, 0};
+  int32_t FDepth = 0;
+  TQuorvelCubeMapFace FAttachedCubeMapFace = TQuorvelCubeMapFace::PositiveX;
+  int32_t FMipMapLevels = 0;
+};
+
+class TQuorvelTexture : public TTexture, public TQuorvelTextureFormat {
   FW_CLASS(TQuorvelTexture, TTexture)
 
 public:
@@ -140,35 +181,18 @@ public:
   virtual void GenerateMipMap();
   virtual bool RequestTextureData(std::vector<uint8_t>& ABytes, int64_t& ASize, int32_t ALevel);
 
-  TQuorvelTextureKind GetKind() const { return FKind; }
   void SetKind(TQuorvelTextureKind Value) { FKind = Value; }
   int32_t GetTextureUnit() const { return FTextureUnit; }
   void SetTextureUnit(int32_t Value) { FTextureUnit = Value; }
-  TPixelFormatEx GetComponents() const { return FComponents; }
   void SetComponents(TPixelFormatEx Value) { FComponents = Value; }
-  TPixelFormatEx GetFormat() const { return FFormat; }
   void SetFormat(TPixelFormatEx Value) { FFormat = Value; }
-  TQuorvelTextureDataType GetDataType() const { return FDataType; }
   void SetDataType(TQuorvelTextureDataType Value) { FDataType = Value; }
-  TQuorvelTextureWrap GetWrapS() const { return FWrapS; }
-  void SetWrapS(TQuorvelTextureWrap Value) { FWrapS = Value; }
-  TQuorvelTextureWrap GetWrapT() const { return FWrapT; }
-  void SetWrapT(TQuorvelTextureWrap Value) { FWrapT = Value; }
-  TQuorvelTextureWrap GetWrapR() const { return FWrapR; }
-  void SetWrapR(TQuorvelTextureWrap Value) { FWrapR = Value; }
-  TAlphaColorF GetBorderColor() const { return FBorderColor; }
-  void SetBorderColor(const TAlphaColorF& Value) { FBorderColor = Value; }
-  int32_t GetDepth() const { return FDepth; }
-  void SetDepth(int32_t Value) { FDepth = Value; }
   TTextureStyles GetStyleEx() const { return FStyleEx; }
   void SetStyleEx(const TTextureStyles& Value) { FStyleEx = Value; }
   bool GetImageAccessable() const { return FImageAccessable; }
   void SetImageAccessable(bool Value) { FImageAccessable = Value; }
-  int32_t GetMipMapLevels() const { return FMipMapLevels; }
-  void SetMipMapLevels(int32_t Value) { FMipMapLevels = Value; }
   int32_t GetCurrentMipMapLevel() const { return FCurrentMipMapLevel; }
   void SetCurrentMipMapLevel(int32_t Value) { FCurrentMipMapLevel = Value; }
-  TQuorvelCubeMapFace GetAttachedCubeMapFace() const { return FAttachedCubeMapFace; }
   void SetAttachedCubeMapFace(TQuorvelCubeMapFace Value) { FAttachedCubeMapFace = Value; }
   bool GetIsCompressed() const { return FIsCompressed; }
   void SetIsCompressed(bool Value) { FIsCompressed = Value; }
@@ -179,27 +203,16 @@ public:
   void SetBufferSize(int64_t Value) { FBufferSize = Value; }
 
 protected:
-  TQuorvelTextureKind FKind = TQuorvelTextureKind::Texture2D;
   int32_t FTextureUnit = -1;
-  TPixelFormatEx FComponents = TPixelFormatEx::RGBA8;
-  TPixelFormatEx FFormat = TPixelFormatEx::BGRA;
-  TQuorvelTextureDataType FDataType = TQuorvelTextureDataType::dtUnsignedByte;
-  TQuorvelTextureWrap FWrapS = TQuorvelTextureWrap::Repeated;
-  TQuorvelTextureWrap FWrapT = TQuorvelTextureWrap::Repeated;
-  TQuorvelTextureWrap FWrapR = TQuorvelTextureWrap::Repeated;
-  TAlphaColorF FBorderColor{0, 0, 0, 0};
-  int32_t FDepth = 0;
   TTextureStyles FStyleEx;
   bool FImageAccessable = false;
-  int32_t FMipMapLevels = 0;
   int32_t FCurrentMipMapLevel = 0;
-  TQuorvelCubeMapFace FAttachedCubeMapFace = TQuorvelCubeMapFace::PositiveX;
   bool FIsCompressed = false;
   void* FBuffer = nullptr;
   int64_t FBufferSize = 0;
 };
 
-class TQuorvelTextureBitmap : public TTextureBitmap {
+class TQuorvelTextureBitmap : public TTextureBitmap, public TQuorvelTextureFormat {
   FW_CLASS(TQuorvelTextureBitmap, TTextureBitmap)
 
 public:
@@ -252,36 +265,21 @@ public:
   void Decompress();
 
   TQuorvelTextureBitmapStates GetBitmapStates() const { return FBitmapStates; }
-  TQuorvelTextureKind GetKind() const { return FKind; }
-  TPixelFormatEx GetFormat() const { return FFormat; }
-  TPixelFormatEx GetComponents() const { return FComponents; }
-  TQuorvelTextureDataType GetDataType() const { return FDataType; }
   TTextureFilter GetMinFilter() const { return FMinFilter; }
   void SetMinFilter(TTextureFilter Value) { FMinFilter = Value; }
   TTextureFilter GetMagFilter() const { return FMagFilter; }
   void SetMagFilter(TTextureFilter Value) { FMagFilter = Value; }
-  TQuorvelTextureWrap GetWrapS() const { return FWrapS; }
-  void SetWrapS(TQuorvelTextureWrap Value) { FWrapS = Value; }
-  TQuorvelTextureWrap GetWrapT() const { return FWrapT; }
-  void SetWrapT(TQuorvelTextureWrap Value) { FWrapT = Value; }
-  TQuorvelTextureWrap GetWrapR() const { return FWrapR; }
-  void SetWrapR(TQuorvelTextureWrap Value) { FWrapR = Value; }
-  TAlphaColorF GetBorderColor() const { return FBorderColor; }
-  void SetBorderColor(const TAlphaColorF& Value) { FBorderColor = Value; }
-  int32_t GetDepth() const { return FDepth; }
-  void SetDepth(int32_t Value) { FDepth = Value; }
   TTextureStyles GetStyle() const { return FStyle; }
   void SetStyle(const TTextureStyles& Value) { FStyle = Value; }
-  TQuorvelCubeMapFace GetAttachedCubeMapFace() const { return FAttachedCubeMapFace; }
   bool GetProtectFormatSettings() const { return FProtectFormatSettings; }
   void SetProtectFormatSettings(bool Value) { FProtectFormatSettings = Value; }
   bool GetIsCompressed() const { return FIsCompressed; }
   void SetIsCompressed(bool) {}
-  TMemoryStream* GetCompressedData() const { return FCompressedData; }
-  uint8_t* GetBuffer() const { return FBuffer; }
-  int64_t GetBufferSize() const { return FBufferSize; }
-  int32_t GetMipMapLevels() const { return FMipMapLevels; }
-  void SetMipMapLevels(int32_t Value) { FMipMapLevels = Value; }
+  TMemoryStream* GetCompressedData() const { return FCompressedData.get(); }
+  // The upload buffer when the bitmap's own pixels cannot hold the image; null when none.
+  uint8_t* GetBuffer() { return FBuffer.empty() ? nullptr : FBuffer.data(); }
+  const uint8_t* GetBuffer() const { return FBuffer.empty() ? nullptr : FBuffer.data(); }
+  int64_t GetBufferSize() const { return int64_t(FBuffer.size()); }
 
 protected:
   void BitmapChanged() override;
@@ -291,27 +289,15 @@ protected:
   virtual void CreateBitmapHandle(TPixelFormat APixelFormat);
   virtual void FreeBitmapHandle();
 
-  TQuorvelTextureKind FKind = TQuorvelTextureKind::Texture2D;
-  TPixelFormatEx FComponents = TPixelFormatEx::RGBA8;
-  TPixelFormatEx FFormat = TPixelFormatEx::BGRA;
   TTextureFilter FMinFilter = TTextureFilter::Linear;
   TTextureFilter FMagFilter = TTextureFilter::Linear;
-  TQuorvelTextureWrap FWrapS = TQuorvelTextureWrap::ClampToEdge;
-  TQuorvelTextureWrap FWrapT = TQuorvelTextureWrap::ClampToEdge;
-  TQuorvelTextureWrap FWrapR = TQuorvelTextureWrap::ClampToEdge;
-  TQuorvelTextureDataType FDataType = TQuorvelTextureDataType::dtUnsignedByte;
   TTextureStyles FStyle;
-  TAlphaColorF FBorderColor{0, 0, 0, 0};
-  int32_t FDepth = 0;
-  TQuorvelCubeMapFace FAttachedCubeMapFace = TQuorvelCubeMapFace::PositiveX;
   bool FProtectFormatSettings = false;
   int32_t FSettingUp = 0;
   bool FIsCompressed = false;
-  TMemoryStream* FCompressedData = nullptr;  // owned
+  TOwned<TMemoryStream> FCompressedData;
   int32_t FIsDecompressing = 0;
-  int32_t FMipMapLevels = 0;
-  uint8_t* FBuffer = nullptr;  // owned
-  int64_t FBufferSize = 0;
+  std::vector<uint8_t> FBuffer;
 
 private:
   TQuorvelTextureBitmapStates FBitmapStates;

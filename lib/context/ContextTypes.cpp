@@ -1,7 +1,5 @@
 #include "lib/context/ContextTypes.h"
 
-#include <epoxy/gl.h>
-
 #include <vector>
 
 #include "lib/context/Context.h"
@@ -52,8 +50,6 @@ std::vector<std::string> Split(const std::string& AText, char ASeparator) {
     start = end + 1;
   }
 }
-
-uint32_t RealGLGetError() { return glGetError(); }
 
 std::atomic<TGLGetErrorFunc> GetErrorFunc{&RealGLGetError};
 
@@ -127,34 +123,6 @@ uint32_t DrainGLErrors() {
 bool HasGLError() { return DrainGLErrors() != 0; }
 
 // --- blending --------------------------------------------------------------------------------
-
-uint32_t BlendFactorToGL(TBlendFactor AFactor) {
-  switch (AFactor) {
-    case TBlendFactor::bfZero: return GL_ZERO;
-    case TBlendFactor::bfOne: return GL_ONE;
-    case TBlendFactor::bfSrcColor: return GL_SRC_COLOR;
-    case TBlendFactor::bfOneMinusSrcColor: return GL_ONE_MINUS_SRC_COLOR;
-    case TBlendFactor::bfSrcAlpha: return GL_SRC_ALPHA;
-    case TBlendFactor::bfOneMinusSrcAlpha: return GL_ONE_MINUS_SRC_ALPHA;
-    case TBlendFactor::bfDstAlpha: return GL_DST_ALPHA;
-    case TBlendFactor::bfOneMinusDstAlpha: return GL_ONE_MINUS_DST_ALPHA;
-    case TBlendFactor::bfDstColor: return GL_DST_COLOR;
-    case TBlendFactor::bfOneMinusDstColor: return GL_ONE_MINUS_DST_COLOR;
-    case TBlendFactor::bfSrcAlphaSaturate: return GL_SRC_ALPHA_SATURATE;
-  }
-  return GL_ONE;
-}
-
-uint32_t BlendEquationToGL(TBlendEquationFunc AFunc) {
-  switch (AFunc) {
-    case TBlendEquationFunc::befAdd: return GL_FUNC_ADD;
-    case TBlendEquationFunc::befSubtract: return GL_FUNC_SUBTRACT;
-    case TBlendEquationFunc::befReverseSubtract: return GL_FUNC_REVERSE_SUBTRACT;
-    case TBlendEquationFunc::befMin: return GL_MIN;
-    case TBlendEquationFunc::befMax: return GL_MAX;
-  }
-  return GL_FUNC_ADD;
-}
 
 TBlendSetting TBlendSetting::Create(bool AEnabled) {
   using F = TBlendFactor;

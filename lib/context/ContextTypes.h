@@ -95,6 +95,8 @@ inline constexpr int MaxDrainedGLErrors = 16;
 using TGLGetErrorFunc = uint32_t (*)();
 TGLGetErrorFunc SetGLGetErrorFunc(TGLGetErrorFunc AFunc);
 uint32_t GLGetError();
+// glGetError itself (the OpenGL side of this unit).
+uint32_t RealGLGetError();
 
 // The OR of the pending GL error codes; at most 16 are taken per call.
 uint32_t DrainGLErrors();

@@ -1,6 +1,7 @@
 #include "lib/passes/RenderPassTypes.h"
 
 #include "framework/rtl/Exceptions.h"
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/SysUtils.h"
 #include "lib/context/Context.h"
 
@@ -70,16 +71,14 @@ void TRenderPass::EndScene() {
   if (!context || !FInScene) return;
   FInScene = false;
   const bool failed = TQuorvelContext::HasAnyErrors();
-  try {
+  {
+    auto restore = Finally([&] {
+      context->SetContextSize(FOldViewport);
+      context->EndRenderPass();
+    });
     if (TQuorvelRenderPassController* controller = ControllerOf(FController))
       controller->EndRenderPassRendering(context);
-  } catch (...) {
-    context->SetContextSize(FOldViewport);
-    context->EndRenderPass();
-    throw;
   }
-  context->SetContextSize(FOldViewport);
-  context->EndRenderPass();
   if (failed) RaiseContextException(this, &SFailedToEndRenderingScene, {ClassName()});
 }
 

@@ -179,10 +179,10 @@ void TQuorvelFrustum::ToGeometry(TVertexBuffer*& AVertexBuffer, TIndexBuffer*& A
   if (AIndexBuffer && AIndexBuffer->Length() < 48)
     throw EArgumentException("TQuorvelFrustum.ToGeometry: the index buffer holds " +
                              std::to_string(AIndexBuffer->Length()) + " indices, 48 needed");
-  std::unique_ptr<TVertexBuffer> newVertices;
-  std::unique_ptr<TIndexBuffer> newIndices;
-  if (!AVertexBuffer) newVertices = std::make_unique<TVertexBuffer>(TVertexFormats{TVertexFormat::Vertex}, 8);
-  if (!AIndexBuffer) newIndices = std::make_unique<TIndexBuffer>(48, TIndexFormat::UInt16);
+  TOwned<TVertexBuffer> newVertices;
+  TOwned<TIndexBuffer> newIndices;
+  if (!AVertexBuffer) newVertices.reset(New<TVertexBuffer>(TVertexFormats{TVertexFormat::Vertex}, 8));
+  if (!AIndexBuffer) newIndices.reset(New<TIndexBuffer>(48, TIndexFormat::UInt16));
   TVertexBuffer& vb = newVertices ? *newVertices : *AVertexBuffer;
   TIndexBuffer& ib = newIndices ? *newIndices : *AIndexBuffer;
   for (int32_t i = 0; i < 8; ++i) vb.SetVertices(i, FCorners[kVertexCorners[i]]);

@@ -72,7 +72,7 @@ inline void UseSharedContext() {
   }
 }
 
-class TSharedGLTest : public ::testing::Test {
+class TSharedGLTest : public ::testing::Test, protected TGLErrorCheck {
 protected:
   void SetUp() override {
     UseSharedContext();
@@ -85,8 +85,7 @@ protected:
     Target.reset();
     Context.reset();
     TContext3D::ResetCurrentStates();
-    while (glGetError() != GL_NO_ERROR) {
-    }
+    CheckGLErrorsLeft();
   }
 
   TOwned<TProbeContext> Context;

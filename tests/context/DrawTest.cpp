@@ -158,7 +158,7 @@ struct TCounters {
 constexpr TRGBA8 Black{0, 0, 0, 255};
 constexpr TRGBA8 Red{255, 0, 0, 255};
 
-class DrawTest : public ::testing::Test {
+class DrawTest : public ::testing::Test, protected TGLErrorCheck {
 protected:
   void SetUp() override {
     testing::UseSharedContext();
@@ -177,8 +177,7 @@ protected:
     Context.reset();
     TContext3D::ResetCurrentStates();
     glUseProgram(0);
-    while (glGetError() != GL_NO_ERROR) {
-    }
+    CheckGLErrorsLeft();
   }
   static void TearDownTestSuite() { TShaderProgramCache::Clear(); }
 

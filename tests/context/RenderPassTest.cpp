@@ -115,7 +115,7 @@ constexpr TRGBA8 Red{255, 0, 0, 255};
 constexpr TRGBA8 Green{0, 255, 0, 255};
 constexpr TRGBA8 Blue{0, 0, 255, 255};
 
-class RenderPassTest : public ::testing::Test {
+class RenderPassTest : public ::testing::Test, protected TGLErrorCheck {
 protected:
   void SetUp() override {
     testing::UseSharedContext();
@@ -140,8 +140,7 @@ protected:
     Target.reset();
     TContext3D::ResetCurrentStates();
     glUseProgram(0);
-    while (glGetError() != GL_NO_ERROR) {
-    }
+    CheckGLErrorsLeft();
   }
   static void TearDownTestSuite() { TShaderProgramCache::Clear(); }
 

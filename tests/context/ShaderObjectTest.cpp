@@ -251,8 +251,7 @@ protected:
   void TearDown() override {
     glUseProgram(0);
     for (GLuint point = 0; point < 3; ++point) glBindBufferBase(GL_UNIFORM_BUFFER, point, 0);
-    while (glGetError() != GL_NO_ERROR) {
-    }
+    GLSuite::TearDown();
   }
   static GLuint Bound(GLuint APoint) { return static_cast<GLuint>(GLIndexed(GL_UNIFORM_BUFFER_BINDING, APoint)); }
   static GLuint Handle(PUniformBufferStruct AEntry) { return AEntry->Buffer->GetHandle(); }

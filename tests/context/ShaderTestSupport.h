@@ -49,9 +49,10 @@ inline std::unique_ptr<TCompiledShader> PixelShader(const std::string& AText, TC
 }
 
 // On the engine's shared GL context, as the engine's own programs are.
-class GLSuite : public ::testing::Test {
+class GLSuite : public ::testing::Test, protected TGLErrorCheck {
 protected:
   void SetUp() override { quorvel::testing::UseSharedContext(); }
+  void TearDown() override { CheckGLErrorsLeft(); }
   static void TearDownTestSuite() { TShaderProgramCache::Clear(); }
 };
 
@@ -86,8 +87,7 @@ protected:
   void TearDown() override {
     TShaderProgramCache::Remove(Program);
     Context.reset();
-    while (glGetError() != GL_NO_ERROR) {
-    }
+    GLSuite::TearDown();
   }
   std::array<float, 16> Read(const char* AName) const { return UniformFloats(Prog, AName); }
   int32_t ReadInt(const char* AName) const { return UniformInt(Prog, AName); }

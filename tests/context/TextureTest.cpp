@@ -198,7 +198,7 @@ TEST(QuorvelTexture, AssignCopiesEngineSettings) {
 
 // --- GL -----------------------------------------------------------------------------------------
 
-class TextureGL : public ::testing::Test {
+class TextureGL : public ::testing::Test, protected TGLErrorCheck {
 protected:
   void SetUp() override {
     testing::UseSharedContext();
@@ -210,8 +210,7 @@ protected:
     SystemFolders::Reset(TSystemFolder::Public);
     std::error_code ec;
     std::filesystem::remove_all(Folder, ec);
-    while (glGetError() != GL_NO_ERROR) {
-    }
+    CheckGLErrorsLeft();
   }
   std::string ReportPath() const { return TPath::Combine(Folder, "quorvel3d.context.log"); }
 

@@ -18,6 +18,7 @@
 #include "framework/gui3d/Light.h"
 #include "framework/rtl/Exceptions.h"
 #include "tests/framework/Viewport3DDouble.h"
+#include "tests/support/MathExpect.h"
 
 using namespace quorvel;
 using quorvel::testing3d::TC3dViewport;
@@ -25,25 +26,6 @@ using quorvel::testing3d::TC3dViewport;
 namespace {
 
 constexpr float kPi = std::numbers::pi_v<float>;
-
-void ExpectMatrixNear(const TMatrix3D& actual, const TMatrix3D& expected, float tol = 1e-5f) {
-  for (int r = 0; r < 4; ++r)
-    for (int c = 0; c < 4; ++c)
-      EXPECT_NEAR(actual.Get(r, c), expected.Get(r, c), tol) << "m" << r + 1 << c + 1;
-}
-
-void ExpectPointNear(const TPoint3D& actual, const TPoint3D& expected, float tol = 1e-5f) {
-  EXPECT_NEAR(actual.X, expected.X, tol);
-  EXPECT_NEAR(actual.Y, expected.Y, tol);
-  EXPECT_NEAR(actual.Z, expected.Z, tol);
-}
-
-void ExpectQuaternionNear(const TQuaternion3D& actual, const TQuaternion3D& expected, float tol = 1e-6f) {
-  EXPECT_NEAR(actual.ImagPart.X, expected.ImagPart.X, tol);
-  EXPECT_NEAR(actual.ImagPart.Y, expected.ImagPart.Y, tol);
-  EXPECT_NEAR(actual.ImagPart.Z, expected.ImagPart.Z, tol);
-  EXPECT_NEAR(actual.RealPart, expected.RealPart, tol);
-}
 
 TQuaternion3D Turn(TPoint3D axis, float degrees) { return TQuaternion3D(axis, degrees * kPi / 180); }
 

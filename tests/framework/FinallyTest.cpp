@@ -102,5 +102,35 @@ TEST(MaybeOwnedTest, FreesOnlyWhatItOwns) {
   EXPECT_EQ(frees, 2);
 }
 
+// The owning fields' free helpers: the field is cleared first, an owned object freed (quietly
+// in destructors), a borrowed one left to its owner.
+TEST(MaybeOwnedTest, FreeHelpersClearTheFieldAndFreeOnlyWhatIsOwned) {
+  int frees = 0;
+  TOwned<TCounted> owned(New<TCounted>(frees));
+  FreeAndNil(owned);
+  EXPECT_FALSE(owned);
+  EXPECT_EQ(frees, 1);
+  owned.reset(New<TCounted>(frees));
+  FreeQuietlyAndNil(owned, "owned");
+  EXPECT_FALSE(owned);
+  EXPECT_EQ(frees, 2);
+
+  TCounted borrowed(frees);
+  auto ref = TMaybeOwned<TCounted>::Borrowed(&borrowed);
+  FreeQuietlyAndNil(ref, "borrowed");
+  EXPECT_FALSE(ref);
+  EXPECT_EQ(frees, 2);
+  ref.ResetOwned(New<TCounted>(frees));
+  FreeQuietlyAndNil(ref, "owned");
+  EXPECT_FALSE(ref);
+  EXPECT_EQ(frees, 3);
+
+  TLogCapture log;
+  TOwned<TObject> raising(new TRaisingOnFree());
+  FreeQuietlyAndNil(raising, "raising field");
+  EXPECT_FALSE(raising);
+  EXPECT_TRUE(log.Contains("<ERROR> failed to free raising field: boom"));
+}
+
 }  // namespace
 }  // namespace quorvel

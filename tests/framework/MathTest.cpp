@@ -7,24 +7,13 @@
 
 #include "framework/math/Position3D.h"
 #include "framework/math/Vector.h"
+#include "tests/support/MathExpect.h"
 
 using namespace quorvel;
 
 namespace {
 
 constexpr float kPi = std::numbers::pi_v<float>;
-
-void ExpectMatrixNear(const TMatrix3D& actual, const TMatrix3D& expected, float tol = 1e-5f) {
-  for (int r = 0; r < 4; ++r)
-    for (int c = 0; c < 4; ++c)
-      EXPECT_NEAR(actual.Get(r, c), expected.Get(r, c), tol) << "m" << r + 1 << c + 1;
-}
-
-void ExpectPointNear(const TPoint3D& a, const TPoint3D& b, float tol = 1e-5f) {
-  EXPECT_NEAR(a.X, b.X, tol);
-  EXPECT_NEAR(a.Y, b.Y, tol);
-  EXPECT_NEAR(a.Z, b.Z, tol);
-}
 
 }  // namespace
 

@@ -8,18 +8,13 @@
 #include "framework/gui3d/Context3D.h"
 #include "framework/gui3d/MeshData.h"
 #include "framework/rtl/Exceptions.h"
+#include "tests/support/MathExpect.h"
 
 using namespace quorvel;
 
 namespace {
 
 constexpr float kPi = std::numbers::pi_v<float>;
-
-void ExpectPointNear(const TPoint3D& actual, const TPoint3D& expected, float tol = 1e-5f) {
-  EXPECT_NEAR(actual.X, expected.X, tol);
-  EXPECT_NEAR(actual.Y, expected.Y, tol);
-  EXPECT_NEAR(actual.Z, expected.Z, tol);
-}
 
 // Fills a mesh; triangles are turned where needed so that their face normal points away
 // from the origin (the shapes below are star-shaped around it).

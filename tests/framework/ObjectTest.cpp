@@ -175,7 +175,7 @@ TEST_F(ObjectTest, ClassNamesAndInheritance) {
   EXPECT_EQ(dog->ClassType()->ClassParent(), TAnimal::StaticClass());
   EXPECT_EQ(TAnimal::StaticClass()->ClassParent(), TObject::StaticClass());
   EXPECT_EQ(TObject::StaticClass()->ClassParent(), nullptr);
-  EXPECT_EQ(TObject::StaticClass()->QualifiedClassName(), "System.TObject");
+  EXPECT_EQ(TObject::StaticClass()->QualifiedClassName(), "Fw.Rtl.TObject");
   EXPECT_TRUE(dog->InheritsFrom(TAnimal::StaticClass()));
   EXPECT_TRUE(dog->InheritsFrom(TObject::StaticClass()));
   EXPECT_FALSE(dog->InheritsFrom(other::TDog::StaticClass()));

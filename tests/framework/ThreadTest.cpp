@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <memory>
 #include <string>
@@ -39,10 +40,16 @@ TThreadPtr MakeThread(TLambdaThread::TBody body, bool suspended = true) {
   return TThreadPtr(New<TLambdaThread>(std::move(body), suspended));
 }
 
-// Spins (yielding) until `cond` holds; the tests use it only for events that must come.
+// Spins (yielding) until `cond` holds; the tests use it only for events that must come, so
+// one that does not come within `limit` fails the test instead of hanging it.
 template <typename F>
-void SpinUntil(F cond) {
-  while (!cond()) std::this_thread::yield();
+[[nodiscard]] bool SpinUntil(F cond, std::chrono::milliseconds limit = std::chrono::seconds(30)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!cond()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::yield();
+  }
+  return true;
 }
 
 void LoopUntilTerminated(TLambdaThread& self) {
@@ -50,6 +57,13 @@ void LoopUntilTerminated(TLambdaThread& self) {
 }
 
 }  // namespace
+
+TEST(ThreadTest, SpinUntilGivesUpAtItsDeadline) {
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(SpinUntil([] { return false; }, std::chrono::milliseconds(20)));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
+  EXPECT_TRUE(SpinUntil([] { return true; }, std::chrono::milliseconds(0)));
+}
 
 TEST(ThreadTest, CreatedSuspendedThreadRunsOnlyAfterStartAndWaitForGivesItsReturnValue) {
   std::atomic<bool> ran{false};
@@ -112,7 +126,7 @@ TEST(ThreadTest, TerminateEndsALoopThatPollsTerminatedAndCallsTerminatedSet) {
     self.SetResult(TThread::CheckTerminated() ? 1 : 0);
   });
   t->Start();
-  SpinUntil([&] { return running.load(); });
+  ASSERT_TRUE(SpinUntil([&] { return running.load(); }));
   EXPECT_FALSE(t->GetTerminated());
   t->Terminate();
   EXPECT_TRUE(t->GetTerminated());
@@ -154,7 +168,7 @@ TEST(ThreadTest, FreeingEndsTheThreadWhateverItsState) {
     });
     if (c.Start) {
       t->Start();
-      SpinUntil([&] { return running.load(); });
+      ASSERT_TRUE(SpinUntil([&] { return running.load(); }));
     }
     if (c.SuspendAfterStart) t->SetSuspended(true);
     t.reset();  // must return: terminates, releases the suspension gate, joins
@@ -170,14 +184,14 @@ TEST(ThreadTest, DeletingWithoutBeforeDestructionStillStopsTheThread) {
       },
       true);
   t->Start();
-  SpinUntil([&] { return running.load(); });
+  ASSERT_TRUE(SpinUntil([&] { return running.load(); }));
   delete t;
 }
 
 TEST(ThreadTest, SuspendedThreadStopsAtYieldUntilResumed) {
   std::atomic<bool> atGate{false}, passed{false}, go{false};
   auto t = MakeThread([&](TLambdaThread&) {
-    SpinUntil([&] { return go.load(); });
+    ASSERT_TRUE(SpinUntil([&] { return go.load(); }));
     atGate = true;
     TThread::Yield();
     passed = true;
@@ -186,7 +200,7 @@ TEST(ThreadTest, SuspendedThreadStopsAtYieldUntilResumed) {
   t->SetSuspended(true);
   EXPECT_TRUE(t->GetSuspended());
   go = true;
-  SpinUntil([&] { return atGate.load(); });
+  ASSERT_TRUE(SpinUntil([&] { return atGate.load(); }));
   for (int i = 0; i < 100; ++i) std::this_thread::yield();
   EXPECT_FALSE(passed);  // Yield cannot return while the thread is suspended
   EXPECT_THROW(t->WaitFor(), EThread);  // it could never finish
@@ -203,7 +217,7 @@ TEST(ThreadTest, TerminatedSuspendedThreadCanBeWaitedFor) {
     self.SetResult(9);
   });
   t->Start();
-  SpinUntil([&] { return running.load(); });
+  ASSERT_TRUE(SpinUntil([&] { return running.load(); }));
   t->SetSuspended(true);
   t->Terminate();
   EXPECT_EQ(t->WaitFor(), 9);
@@ -238,7 +252,7 @@ TEST(ThreadTest, FreeingAThreadBlockedInSynchronizeServesItFirst) {
     TThread::Synchronize(nullptr, [&] { served = true; });
   });
   t->Start();
-  SpinUntil([&] { return posting.load(); });
+  ASSERT_TRUE(SpinUntil([&] { return posting.load(); }));
   t.reset();
   EXPECT_TRUE(served);
 }
@@ -316,7 +330,7 @@ TEST(ThreadTest, CallsQueuedWithAThreadAreDroppedWhenItIsFreed) {
   });
   t->Start();
   queued.get_future().wait();
-  SpinUntil([&] { return t->GetFinished(); });  // so that freeing has no wait to serve the queue in
+  ASSERT_TRUE(SpinUntil([&] { return t->GetFinished(); }));  // so that freeing has no wait to serve the queue in
   t.reset();
   EXPECT_TRUE(CheckSynchronize());
   EXPECT_EQ(ran, (std::vector<std::string>{"untagged"}));
@@ -378,7 +392,7 @@ TEST(ThreadTest, SleepWaitsForTheClockAndEndsEarlyOnTerminate) {
     TThread::Sleep(1'000'000);
   });
   terminated->Start();
-  SpinUntil([&] { return sleeping.load(); });
+  ASSERT_TRUE(SpinUntil([&] { return sleeping.load(); }));
   terminated->Terminate();
   terminated->WaitFor();
   EXPECT_EQ(clock.Now100ns(), before);  // nobody advanced the clock
@@ -518,7 +532,7 @@ TEST(MonitorTest, ThreadListIgnoresDuplicatesAndLocksAcrossThreads) {
     adding = true;
     list.Add(5);
   });
-  SpinUntil([&] { return adding.load(); });
+  EXPECT_TRUE(SpinUntil([&] { return adding.load(); }));
   list.LockList().push_back(3);  // re-entrant for the holder
   list.UnlockList();
   EXPECT_EQ(held, (std::vector<int>{2, 3}));  // the other thread cannot add meanwhile

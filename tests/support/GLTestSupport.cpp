@@ -2,7 +2,11 @@
 
 #include <epoxy/gl.h>
 
+#include <gtest/gtest.h>
+
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "framework/platform/Platform.h"
 #include "framework/rtl/Exceptions.h"
@@ -81,6 +85,20 @@ TRGBA8 TGLTestFramebuffer::Pixel(int32_t x, int32_t y) const {
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
   glReadPixels(x, y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, &pixel);
   return pixel;
+}
+
+void TGLErrorCheck::CheckGLErrorsLeft() {
+  std::string codes;
+  // Bounded: a lost context can answer an error on every call.
+  for (int i = 0; i < 32; ++i) {
+    const GLenum e = glGetError();
+    if (e == GL_NO_ERROR) break;
+    char text[16];
+    std::snprintf(text, sizeof text, " 0x%04X", e);
+    codes += text;
+  }
+  if (!codes.empty() && !FAllowed) ADD_FAILURE() << "GL error(s) left at teardown:" << codes;
+  FAllowed = false;
 }
 
 bool NearColor(TRGBA8 a, TRGBA8 b, int tolerance) {

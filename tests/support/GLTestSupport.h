@@ -50,6 +50,18 @@ private:
   uint32_t FFramebuffer = 0, FColor = 0, FDepthStencil = 0;
 };
 
+// GL errors a test leaves behind fail it at teardown. A test of an error path that leaves
+// errors on purpose says so with AllowGLErrorsLeft(). Fixtures call CheckGLErrorsLeft() last
+// in TearDown; it also clears the errors, so the next test starts clean.
+class TGLErrorCheck {
+public:
+  void AllowGLErrorsLeft() { FAllowed = true; }
+  void CheckGLErrorsLeft();
+
+private:
+  bool FAllowed = false;
+};
+
 // True when every channel differs by at most `tolerance`.
 bool NearColor(TRGBA8 a, TRGBA8 b, int tolerance = 2);
 

@@ -10,10 +10,14 @@
 #include "framework/gui3d/VertexBuffer.h"
 #include "framework/rtl/Exceptions.h"
 #include "lib/utils/ContextFrustum.h"
+#include "tests/support/MathExpect.h"
 
 using namespace quorvel;
 
 namespace {
+
+// Frustum points come out of a projection and its inverse: float error adds up.
+constexpr float kTol = 1e-4f;
 
 constexpr float kPi = std::numbers::pi_v<float>;
 
@@ -24,12 +28,6 @@ protected:
   const TQuorvelFrustum F{Proj, TMatrix3D::Identity(), TPoint3D(0, 0, 0)};
   const float NearH = 2 * std::tan(22.5f * kPi / 180);
 };
-
-void ExpectPointNear(const TPoint3D& a, const TPoint3D& b, float tol = 1e-4f) {
-  EXPECT_NEAR(a.X, b.X, tol);
-  EXPECT_NEAR(a.Y, b.Y, tol);
-  EXPECT_NEAR(a.Z, b.Z, tol);
-}
 
 }  // namespace
 
@@ -42,15 +40,15 @@ TEST_F(Frustum45, ScalarsComeBackFromTheProjection) {
   EXPECT_NEAR(F.GetFarDistance(), 100, 1e-2);
   EXPECT_NEAR(F.GetNearHeight(), 0.8284271f, 1e-5);
   EXPECT_NEAR(F.GetNearWidth(), F.GetNearHeight() * 4 / 3, 1e-5);
-  ExpectPointNear(F.GetDirection(), {0, 0, -1});
-  ExpectPointNear(F.GetUp(), {0, -1, 0});
-  ExpectPointNear(F.GetRight(), {-1, 0, 0});
+  ExpectPointNear(F.GetDirection(), {0, 0, -1}, kTol);
+  ExpectPointNear(F.GetUp(), {0, -1, 0}, kTol);
+  ExpectPointNear(F.GetRight(), {-1, 0, 0}, kTol);
 }
 
 TEST_F(Frustum45, CornersAndPlanes) {
   const float nw = NearH * 4 / 3;
-  ExpectPointNear(F.GetCorner(4), {nw / 2, -NearH / 2, -1});                 // near top left
-  ExpectPointNear(F.GetCorner(7), {-nw / 2, NearH / 2, -1});                 // near bottom right
+  ExpectPointNear(F.GetCorner(4), {nw / 2, -NearH / 2, -1}, kTol);                 // near top left
+  ExpectPointNear(F.GetCorner(7), {-nw / 2, NearH / 2, -1}, kTol);                 // near bottom right
   ExpectPointNear(F.GetCorner(0), {50 * nw, -50 * NearH, -100}, 2e-3f);      // far top left
   const TVector3D nearPlane = F.GetPlane(4), farPlane = F.GetPlane(5);
   EXPECT_NEAR(nearPlane.X, 0, 1e-6);
@@ -112,14 +110,14 @@ TEST(Frustum, ExplicitAxesAndMatrixForms) {
   const TMatrix3D proj = TMatrix3D::CreatePerspectiveFovRH(60 * kPi / 180, 2, 0.5f, 50);
   TQuorvelFrustum f;
   f.Calculate(proj, view);
-  ExpectPointNear(f.GetPosition(), {10, 0, 0});
-  ExpectPointNear(f.GetDirection(), {1, 0, 0});
+  ExpectPointNear(f.GetPosition(), {10, 0, 0}, kTol);
+  ExpectPointNear(f.GetDirection(), {1, 0, 0}, kTol);
   EXPECT_NEAR(f.GetFOV(), 60, 1e-3);
   EXPECT_TRUE(f.IsPointInFrustum({30, 0, 0}));
   EXPECT_FALSE(f.IsPointInFrustum({5, 0, 0}));
 
   TPoint3D dir(1, 0, 0), up(0, -1, 0), right = up.CrossProduct(dir) * -1;  // Up = Right x Dir
-  ExpectPointNear(right.CrossProduct(dir), up);
+  ExpectPointNear(right.CrossProduct(dir), up, kTol);
   const TQuorvelFrustum g(60, 2, 0.5f, 50, {10, 0, 0}, dir, up, right);
   for (int k = 0; k < 6; ++k) {
     const TVector3D a = g.GetPlane(k), b = f.GetPlane(k);
@@ -163,8 +161,8 @@ TEST_F(Frustum45, ToGeometryCreatesALineModel) {
   EXPECT_EQ(ib->Format(), TIndexFormat::UInt16);
   for (int32_t i = 0; i < 8; ++i) EXPECT_EQ(vb->GetVertices(i), F.GetCorner(kModelCorners[i])) << i;
   const float nw = NearH * 4 / 3;
-  ExpectPointNear(vb->GetVertices(0), {nw / 2, -NearH / 2, -1});  // near top left
-  ExpectPointNear(vb->GetVertices(2), {-nw / 2, NearH / 2, -1});  // near bottom right
+  ExpectPointNear(vb->GetVertices(0), {nw / 2, -NearH / 2, -1}, kTol);  // near top left
+  ExpectPointNear(vb->GetVertices(2), {-nw / 2, NearH / 2, -1}, kTol);  // near bottom right
   for (int32_t i = 0; i < 48; ++i) EXPECT_EQ(ib->GetIndices(i), kFrustumLines[i]) << i;
 
   // The segments cover exactly the frustum's twelve edges: each joins two corners that differ

@@ -7,18 +7,13 @@
 #include "framework/gui3d/MeshData.h"
 #include "framework/rtl/Exceptions.h"
 #include "lib/utils/UtilsGeometry.h"
+#include "tests/support/MathExpect.h"
 
 using namespace quorvel;
 
 namespace {
 
 constexpr float kPi = std::numbers::pi_v<float>;
-
-void ExpectPointNear(const TPoint3D& a, const TPoint3D& b, float tol = 1e-5f) {
-  EXPECT_NEAR(a.X, b.X, tol);
-  EXPECT_NEAR(a.Y, b.Y, tol);
-  EXPECT_NEAR(a.Z, b.Z, tol);
-}
 
 TRaycastData Ray(const TPoint3D& start, const TPoint3D& dir) {
   TRaycastData r;

@@ -8,23 +8,13 @@
 #include "lib/utils/UtilsMatrices.h"
 #include "lib/utils/UtilsQuaternions.h"
 #include "lib/utils/UtilsVectors.h"
+#include "tests/support/MathExpect.h"
 
 using namespace quorvel;
 
 namespace {
 
 constexpr float kPi = std::numbers::pi_v<float>;
-
-void ExpectPointNear(const TPoint3D& a, const TPoint3D& b, float tol = 1e-5f) {
-  EXPECT_NEAR(a.X, b.X, tol);
-  EXPECT_NEAR(a.Y, b.Y, tol);
-  EXPECT_NEAR(a.Z, b.Z, tol);
-}
-
-void ExpectMatrixNear(const TMatrix& a, const TMatrix& b, float tol = 1e-5f) {
-  for (int r = 0; r < 3; ++r)
-    for (int c = 0; c < 3; ++c) EXPECT_NEAR(a.Get(r, c), b.Get(r, c), tol) << "m" << r + 1 << c + 1;
-}
 
 }  // namespace
 

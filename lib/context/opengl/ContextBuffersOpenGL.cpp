@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "framework/platform/Windows.h"
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/Log.h"
 #include "framework/rtl/ResourceStrings.h"
 #include "framework/rtl/SysUtils.h"
@@ -114,10 +115,7 @@ class TBoundScope {
 public:
   explicit TBoundScope(TFrameBufferObject* AFBO) : FFBO(AFBO) { FFBO->Bind(FFBO->GetContext()); }
   ~TBoundScope() {
-    try {
-      FFBO->Unbind(FFBO->GetContext());
-    } catch (...) {
-    }
+    Quietly("frame buffer unbind", [&] { FFBO->Unbind(FFBO->GetContext()); });
   }
   TBoundScope(const TBoundScope&) = delete;
   TBoundScope& operator=(const TBoundScope&) = delete;
@@ -182,7 +180,8 @@ void TOpenGLBufferObject::AfterConstruction() {
 TOpenGLBufferObject::~TOpenGLBufferObject() {
   if (FHandle == 0 || !GLIsCurrent()) return;
   GLuint name = FHandle;
-  glInvalidateBufferData(name);
+  // A name never bound has no buffer object yet: invalidating it would leave GL_INVALID_VALUE.
+  if (glIsBuffer(name)) glInvalidateBufferData(name);
   glDeleteBuffers(1, &name);
 }
 

@@ -65,6 +65,8 @@ void FreeReadBackBuffer();
 // The client-attribute stack depth recorded when the pixel state was pushed (0 at start).
 extern int32_t ClientAttribStackDepth;
 
+class TQuorvelLayeredMaterial;
+
 class TQuorvelContextOpenGLES : public TQuorvelContext {
   FW_CLASS_META(TQuorvelContextOpenGLES, TQuorvelContext, TQuorvelContextOpenGLESClass)
 
@@ -124,6 +126,15 @@ protected:
   void DoDrawPrimitivesBatch(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
                              const TVertexDeclaration& VertexDeclaration, int32_t VertexSize, int32_t VertexCount,
                              int32_t IndexSize, int32_t IndexCount) override;
+  // The layered material set for this draw; EInvalidCast (and forgotten) when it is not one.
+  TQuorvelLayeredMaterial* CurrentLayeredMaterial();
+  // Every pass of one batched draw (one per layer of a layered material) with the arrays set.
+  void DrawBatchPasses(TMeshBufferObject* ACache, TQuorvelPrimitivesKind AKind, float ALineWidth, const void* AIndices,
+                       int32_t AIndexSize, int32_t AIndexCount, int32_t AVertexCount);
+  // One draw call, instanced when instances are set; AMode is a GL primitive mode.
+  void DrawBatchElements(uint32_t AMode, int32_t AIndexSize, int32_t AIndexCount, const void* AIndices,
+                         int32_t AVertexCount);
+  void DrawBatchInstanced(uint32_t AMode, int32_t AIndexSize, int32_t AIndexCount, const void* AIndices);
 
   // --- copies (ContextGLESTextures.cpp) -----------------------------------------------------------
   void DoCopyToBitmap(TBitmap* Dest, const TRect& ARect) override;

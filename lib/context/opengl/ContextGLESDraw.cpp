@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "framework/io/Stream.h"
+#include "framework/rtl/Finally.h"
 #include "lib/context/opengl/ContextGLES.h"
 #include "lib/materials/MaterialLayered.h"
 
@@ -104,7 +105,278 @@ void ApplyLayerMaterial(TQuorvelContext* AContext, TMaterial* AMaterial) {
   }
 }
 
+// The vertex arrays of one batched draw, pointed at the caller's memory, a decompressed copy
+// of the cache or the cache's buffers. Whatever way the draw ends, no array stays enabled and
+// no vertex buffer bound: an array left pointing at this caller's memory would be read by the
+// next draw.
+class TBatchVertices {
+public:
+  TBatchVertices(TMeshBufferObject* ACache, const TVertexDeclaration& ADeclaration, int32_t AVertexSize)
+      : FCache(ACache), FDeclaration(ADeclaration), FPositionStride(AVertexSize), FVertexSize(AVertexSize) {}
+  TBatchVertices(const TBatchVertices&) = delete;
+  TBatchVertices& operator=(const TBatchVertices&) = delete;
+  ~TBatchVertices() {
+    Quietly("DoDrawPrimitivesBatch: releasing the vertex arrays", [&] { ReleaseArrays(); });
+  }
+
+  // Points the arrays at the caller's vertices (no cache); false when there are none.
+  bool BindClientVertices(const void* AVertices) {
+    if (!AVertices) return false;
+    FPositionBase = FAttributeBase = AVertices;
+    BindPositions();
+    BindAttributes();
+    return true;
+  }
+
+  // Points the arrays at what the cache holds: a compressed copy of the positions or of the
+  // whole vertices, a position buffer beside the static vertices, or the static vertices.
+  void BindCacheVertices(const void* AVertices) {
+    if (FCache->GetIsCompressed(TMeshBufferComponent::Vertex)) {
+      FStream.reset(FCache->Decompress(TMeshBufferComponent::Vertex));
+      FPositionBase = FStream->GetMemory();
+      FPositionOffset = 0;
+      FPositionStride = 12;
+      BindPositions();
+      BindStaticVertices(AVertices);
+      BindAttributes();
+    } else if (FCache->GetIsCompressed(TMeshBufferComponent::All)) {
+      FStream.reset(FCache->Decompress(TMeshBufferComponent::All));
+      FPositionBase = FAttributeBase = FStream->GetMemory();
+      BindPositions();
+      BindAttributes();
+    } else if (FCache->ComponentAvailable(TMeshBufferComponent::Vertex)) {
+      FPositionBuffer = FCache->GetComponent(TMeshBufferComponent::Vertex);
+      FPositionStride = 12;
+      if (!FPositionBuffer) throw Exception("uncompressed vertex position framebuffer not available");
+      if (FPositionBuffer->Bind() < 1) throw Exception("failed to draw buffer - buffer object empty");
+      BindPositions();
+      BindStaticVertices(AVertices);
+      BindAttributes();
+    } else if (FCache->ComponentAvailable(TMeshBufferComponent::All)) {
+      BindStaticVertices(AVertices);
+      BindPositions();
+      BindAttributes();
+    } else {
+      throw Exception("cache used, but no meshbuffer object found ...");
+    }
+  }
+
+  // The release of a draw that went well: the first GL error of unbinding the cache's
+  // buffers is reported (GL_NO_ERROR when none).
+  GLenum Release() {
+    DisableArrays();
+    FStream.reset();
+    GLenum error = GL_NO_ERROR;
+    if (FStaticVerticesBound) {
+      FStaticVerticesBound = false;
+      FCache->UnbindStaticVertices();
+      error = glGetError();
+    }
+    if (FPositionBuffer && FPositionBuffer->GetBinded()) {
+      FPositionBuffer->Unbind();
+      if (error == GL_NO_ERROR) error = glGetError();
+    }
+    return error;
+  }
+
+private:
+  void BindPositions() {
+    FAttributesSet = true;
+    auto it = std::find_if(FDeclaration.begin(), FDeclaration.end(),
+                           [](const TVertexElement& e) { return e.Format == TVertexFormat::Vertex; });
+    if (it == FDeclaration.end()) return;
+    if (FPositionOffset == -1) FPositionOffset = it->Offset;
+    glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, FPositionStride, At(FPositionBase, FPositionOffset));
+    glEnableVertexAttribArray(0);
+  }
+  void BindStaticVertices(const void* AVertices) {
+    if (FCache->IsStaticBufferAvailable()) {
+      FCache->BindStaticVertices();
+      FStaticVerticesBound = true;
+    } else {
+      FAttributeBase = FPositionBase = AVertices;
+      FPositionOffset = -1;
+    }
+  }
+  void BindAttributes() {
+    FAttributesSet = true;
+    for (const TVertexElement& e : FDeclaration) {
+      if (e.Format == TVertexFormat::Vertex) continue;
+      const TAttributeFormat a = AttributeOf(e.Format);
+      glVertexAttribPointer(a.Location, a.Components, a.Type, a.Normalized, FVertexSize, At(FAttributeBase, e.Offset));
+      glEnableVertexAttribArray(a.Location);
+    }
+  }
+  // Disables the arrays and unbinds the vertex buffers this draw bound (also after a failure).
+  void DisableArrays() {
+    if (!FAttributesSet) return;
+    FAttributesSet = false;
+    for (GLuint i = 0; i < AttributeCount; ++i) glDisableVertexAttribArray(i);
+  }
+  void ReleaseArrays() {
+    DisableArrays();
+    if (FStaticVerticesBound) {
+      FStaticVerticesBound = false;
+      FCache->UnbindStaticVertices();
+    }
+    if (FPositionBuffer && FPositionBuffer->GetBinded()) FPositionBuffer->Unbind();
+  }
+
+  TMeshBufferObject* const FCache;
+  const TVertexDeclaration& FDeclaration;
+  int32_t FPositionStride;
+  const int32_t FVertexSize;
+  const void* FPositionBase = nullptr;
+  const void* FAttributeBase = nullptr;
+  intptr_t FPositionOffset = -1;
+  TOwned<TMemoryStream> FStream;
+  TBufferObject* FPositionBuffer = nullptr;
+  bool FStaticVerticesBound = false;
+  bool FAttributesSet = false;
+};
+
+// The layered material of a draw: its first pass draws as it is, every later pass draws one
+// layer blended on top without depth test. Restore undoes the layers' state changes through
+// the context's state record, so the record and GL agree afterwards.
+class TLayerPasses {
+public:
+  TLayerPasses(TQuorvelContext* AContext, TQuorvelLayeredMaterial* ALayered)
+      : FContext(AContext), FLayered(ALayered), FSavedBlendings(AContext->GetBlendings()) {}
+
+  int32_t Count() const { return FLayered ? FLayered->GetMaterialsCount() + 1 : 1; }
+
+  void Begin() {
+    if (!FLayered) return;
+    FBlendWasOn = FContext->GetCurrentState(TContextState::csAlphaBlendOn);
+    FDepthWasOn = FContext->GetCurrentState(TContextState::csZTestOn) ||
+                  (!FContext->GetCurrentState(TContextState::csZTestOff) && glIsEnabled(GL_DEPTH_TEST));
+    if (!FBlendWasOn) FContext->SetContextState(TContextState::csAlphaBlendOff);
+    FContext->SetBlendings(TBlendSettings{});
+  }
+
+  // The state and material of pass APass (0: none); null when the pass has no layer to draw.
+  bool Apply(int32_t APass, TMaterial*& AMaterial) {
+    AMaterial = nullptr;
+    if (APass < 1) return true;
+    if (!FBlendWasOn) FContext->SetContextState(TContextState::csAlphaBlendOn);
+    if (APass == 1) {
+      FDepthChanged = true;
+      FContext->SetContextState(TContextState::csZTestOff);
+      TBlendSettings additive;
+      additive.fill(TBlendSetting::Create(true, TBlendEquationFunc::befAdd, TBlendFactor::bfOne,
+                                          TBlendFactor::bfOneMinusSrcColor, TBlendFactor::bfOne,
+                                          TBlendFactor::bfOneMinusSrcAlpha));
+      FContext->SetBlendings(additive);
+    }
+    TQuorvelLayeredMaterialItem* item = FLayered->GetMaterialItem(FContext, APass - 1);
+    if (!item || !item->GetMaterial()) return false;
+    AMaterial = TMaterialSource::ValidMaterial(item->GetMaterial());
+    ApplyLayerMaterial(FContext, AMaterial);
+    return true;
+  }
+
+  void Restore() {
+    if (!FLayered) return;
+    FContext->SetCurrentLayeredMaterial(nullptr);
+    if (!FBlendWasOn) FContext->SetContextState(TContextState::csAlphaBlendOff);
+    FContext->SetBlendings(FSavedBlendings);
+    if (FDepthChanged && FDepthWasOn) FContext->SetContextState(TContextState::csZTestOn);
+  }
+
+private:
+  TQuorvelContext* const FContext;
+  TQuorvelLayeredMaterial* const FLayered;
+  const TBlendSettings FSavedBlendings;
+  bool FBlendWasOn = false;
+  bool FDepthWasOn = false;
+  bool FDepthChanged = false;
+};
+
 }  // namespace
+
+TQuorvelLayeredMaterial* TQuorvelContextOpenGLES::CurrentLayeredMaterial() {
+  if (!FCurrentLayeredMaterial) return nullptr;
+  auto* layered = dynamic_cast<TQuorvelLayeredMaterial*>(FCurrentLayeredMaterial);
+  if (!layered) {
+    // Forgotten, or every later draw would fail on it too.
+    FCurrentLayeredMaterial = nullptr;
+    throw EInvalidCast("Invalid class typecast");
+  }
+  return layered;
+}
+
+void TQuorvelContextOpenGLES::DrawBatchElements(uint32_t AMode, int32_t AIndexSize, int32_t AIndexCount,
+                                                const void* AIndices, int32_t AVertexCount) {
+  GlobalDrawCalls.fetch_add(1, std::memory_order_relaxed);
+  const int64_t instances = FInstanceCount >= 1 ? FInstanceCount : 1;
+  GlobalVertexCount.fetch_add(int64_t(AVertexCount) * instances, std::memory_order_relaxed);
+  GlobalIndexCount.fetch_add(int64_t(AIndexCount) * instances, std::memory_order_relaxed);
+  if (FInstanceCount >= 1) {
+    DrawBatchInstanced(AMode, AIndexSize, AIndexCount, AIndices);
+    return;
+  }
+  GlobalDrawInstances.fetch_add(1, std::memory_order_relaxed);
+  if (AIndexSize == 2) {
+    if (AIndexCount > 0)
+      glDrawElements(AMode, AIndexCount, GL_UNSIGNED_SHORT, AIndices);
+    else
+      glDrawArrays(AMode, 0, AVertexCount);
+  } else if (AIndexSize == 4) {
+    glDrawElements(AMode, AIndexCount, GL_UNSIGNED_INT, AIndices);
+  } else {
+    throw Exception("DrawElements(2): invalid index size");
+  }
+}
+
+void TQuorvelContextOpenGLES::DrawBatchInstanced(uint32_t AMode, int32_t AIndexSize, int32_t AIndexCount,
+                                                 const void* AIndices) {
+  GlobalDrawInstances.fetch_add(FInstanceCount, std::memory_order_relaxed);
+  if (!FInstanceVAO) CreateInstanceBuffer();
+  FInstanceVAO->Bind();
+  // The instances are spent by this draw, also by a failed one.
+  auto done = Finally([&] {
+    FInstanceVAO->Unbind();
+    UnsetInstances();
+  });
+  for (GLuint k = 0; k < 4; ++k) {
+    glEnableVertexAttribArray(InstanceMatrixLocation + k);
+    glVertexAttribPointer(InstanceMatrixLocation + k, 4, GL_FLOAT, GL_FALSE, 64, At(nullptr, intptr_t(16) * k));
+  }
+  for (GLuint k = 0; k < 4; ++k) glVertexAttribDivisor(InstanceMatrixLocation + k, 1);
+  GLenum type;
+  if (AIndexSize == 2)
+    type = GL_UNSIGNED_SHORT;
+  else if (AIndexSize == 4)
+    type = GL_UNSIGNED_INT;
+  else
+    throw Exception("DrawElements(1): invalid index size");
+  glDrawElementsInstanced(AMode, AIndexCount, type, AIndices, FInstanceCount);
+}
+
+void TQuorvelContextOpenGLES::DrawBatchPasses(TMeshBufferObject* ACache, TQuorvelPrimitivesKind AKind,
+                                              float ALineWidth, const void* AIndices, int32_t AIndexSize,
+                                              int32_t AIndexCount, int32_t AVertexCount) {
+  const GLenum mode = ModeOf(AKind);
+  if (IsLineMode(mode)) glLineWidth(ALineWidth);
+  TLayerPasses layers(this, CurrentLayeredMaterial());
+  layers.Begin();
+  {
+    auto restore = Finally([&] { layers.Restore(); });
+    for (int32_t p = 0; p < layers.Count(); ++p) {
+      TMaterial* material = nullptr;
+      if (!layers.Apply(p, material)) continue;
+      if (ACache) {
+        const intptr_t bytes = ACache->BindStaticIndices();
+        auto unbind = Finally([&] { ACache->UnbindStaticIndices(); });
+        if (bytes > 0) DrawBatchElements(mode, AIndexSize, static_cast<int32_t>(bytes / AIndexSize), nullptr, AVertexCount);
+      } else {
+        DrawBatchElements(mode, AIndexSize, AIndexCount, AIndices, AVertexCount);
+      }
+      if (material) material->Reset(this);
+    }
+  }
+  if (mode == GL_LINES) glLineWidth(1.0f);
+}
 
 void TQuorvelContextOpenGLES::DoDrawPrimitivesBatch(TPrimitivesKind AKind, const void* Vertices, const void* Indices,
                                                     const TVertexDeclaration& VertexDeclaration, int32_t VertexSize,
@@ -113,254 +385,29 @@ void TQuorvelContextOpenGLES::DoDrawPrimitivesBatch(TPrimitivesKind AKind, const
   // The cache is a one-shot for this draw: forgotten on every way out, also a failed one, so
   // the next object never draws a stale (or freed) cache.
   FCurrentCache = nullptr;
-  const TBlendSettings savedBlendings = GetBlendings();
-
-  // State this draw changes, restored on every way out.
-  TOwned<TMemoryStream> stream;
-  TBufferObject* positionBuffer = nullptr;
-  bool staticVerticesBound = false;
-  bool attributesSet = false;
-
-  auto drawOnce = [&](GLenum AMode, int32_t ASize, int32_t ACount, const void* AIndices) {
-    GlobalDrawCalls.fetch_add(1, std::memory_order_relaxed);
-    const int64_t instances = FInstanceCount >= 1 ? FInstanceCount : 1;
-    GlobalVertexCount.fetch_add(int64_t(VertexCount) * instances, std::memory_order_relaxed);
-    GlobalIndexCount.fetch_add(int64_t(ACount) * instances, std::memory_order_relaxed);
-    if (FInstanceCount >= 1) {
-      GlobalDrawInstances.fetch_add(FInstanceCount, std::memory_order_relaxed);
-      if (!FInstanceVAO) CreateInstanceBuffer();
-      FInstanceVAO->Bind();
-      try {
-        for (GLuint k = 0; k < 4; ++k) {
-          glEnableVertexAttribArray(InstanceMatrixLocation + k);
-          glVertexAttribPointer(InstanceMatrixLocation + k, 4, GL_FLOAT, GL_FALSE, 64,
-                                At(nullptr, intptr_t(16) * k));
-        }
-        for (GLuint k = 0; k < 4; ++k) glVertexAttribDivisor(InstanceMatrixLocation + k, 1);
-        GLenum type;
-        if (ASize == 2)
-          type = GL_UNSIGNED_SHORT;
-        else if (ASize == 4)
-          type = GL_UNSIGNED_INT;
-        else
-          throw Exception("DrawElements(1): invalid index size");
-        glDrawElementsInstanced(AMode, ACount, type, AIndices, FInstanceCount);
-      } catch (...) {
-        FInstanceVAO->Unbind();
-        UnsetInstances();
-        throw;
-      }
-      FInstanceVAO->Unbind();
-      UnsetInstances();
-      return;
-    }
-    GlobalDrawInstances.fetch_add(1, std::memory_order_relaxed);
-    if (ASize == 2) {
-      if (ACount > 0)
-        glDrawElements(AMode, ACount, GL_UNSIGNED_SHORT, AIndices);
-      else
-        glDrawArrays(AMode, 0, VertexCount);
-    } else if (ASize == 4) {
-      glDrawElements(AMode, ACount, GL_UNSIGNED_INT, AIndices);
-    } else {
-      throw Exception("DrawElements(2): invalid index size");
-    }
-  };
-
-  // Leaves no attribute array enabled and no vertex buffer bound: an array left pointing at
-  // this caller's memory would be read by the next draw.
-  auto releaseVertexState = [&]() noexcept {
-    try {
-      if (attributesSet)
-        for (GLuint i = 0; i < AttributeCount; ++i) glDisableVertexAttribArray(i);
-      if (staticVerticesBound) {
-        staticVerticesBound = false;
-        cache->UnbindStaticVertices();
-      }
-      if (positionBuffer && positionBuffer->GetBinded()) positionBuffer->Unbind();
-    } catch (...) {
-    }
-  };
-
   try {
     if (!Valid()) return;
-    const TQuorvelPrimitivesKind requestedKind = static_cast<TQuorvelPrimitivesKind>(AKind);
-    try {
-      int32_t positionStride = VertexSize;
-      const void* positionBase = nullptr;
-      const void* attributeBase = nullptr;
-      intptr_t positionOffset = -1;
-      float lineWidth = 1.0f;
-      TQuorvelPrimitivesKind kind = requestedKind;
-
-      auto stepP = [&] {
-        attributesSet = true;
-        auto it = std::find_if(VertexDeclaration.begin(), VertexDeclaration.end(),
-                               [](const TVertexElement& e) { return e.Format == TVertexFormat::Vertex; });
-        if (it == VertexDeclaration.end()) return;
-        if (positionOffset == -1) positionOffset = it->Offset;
-        glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, positionStride, At(positionBase, positionOffset));
-        glEnableVertexAttribArray(0);
-      };
-      auto stepS = [&] {
-        if (cache->IsStaticBufferAvailable()) {
-          cache->BindStaticVertices();
-          staticVerticesBound = true;
-        } else {
-          attributeBase = positionBase = Vertices;
-          positionOffset = -1;
-        }
-      };
-      auto stepA = [&] {
-        attributesSet = true;
-        for (const TVertexElement& e : VertexDeclaration) {
-          if (e.Format == TVertexFormat::Vertex) continue;
-          const TAttributeFormat a = AttributeOf(e.Format);
-          glVertexAttribPointer(a.Location, a.Components, a.Type, a.Normalized, VertexSize,
-                                At(attributeBase, e.Offset));
-          glEnableVertexAttribArray(a.Location);
-        }
-      };
-
-      if (!cache) {
-        if (!Vertices) return;
-        CheckClientIndices(Indices, IndexSize, IndexCount, VertexCount);
-        positionBase = attributeBase = Vertices;
-        stepP();
-        stepA();
-      } else {
-        if (cache->GetIsCompressed(TMeshBufferComponent::Vertex)) {
-          stream.reset(cache->Decompress(TMeshBufferComponent::Vertex));
-          positionBase = stream->GetMemory();
-          positionOffset = 0;
-          positionStride = 12;
-          stepP();
-          stepS();
-          stepA();
-        } else if (cache->GetIsCompressed(TMeshBufferComponent::All)) {
-          stream.reset(cache->Decompress(TMeshBufferComponent::All));
-          positionBase = attributeBase = stream->GetMemory();
-          stepP();
-          stepA();
-        } else if (cache->ComponentAvailable(TMeshBufferComponent::Vertex)) {
-          positionBuffer = cache->GetComponent(TMeshBufferComponent::Vertex);
-          positionStride = 12;
-          if (!positionBuffer) throw Exception("uncompressed vertex position framebuffer not available");
-          if (positionBuffer->Bind() < 1) throw Exception("failed to draw buffer - buffer object empty");
-          stepP();
-          stepS();
-          stepA();
-        } else if (cache->ComponentAvailable(TMeshBufferComponent::All)) {
-          stepS();
-          stepP();
-          stepA();
-        } else {
-          throw Exception("cache used, but no meshbuffer object found ...");
-        }
-        kind = cache->GetKind();
-        lineWidth = cache->GetLineWidth();
-        // The element count below is the buffer size divided by the index size; other bad
-        // sizes are refused by the draw itself.
-        if (IndexSize <= 0)
-          throw Exception(FInstanceCount >= 1 ? "DrawElements(1): invalid index size"
-                                              : "DrawElements(2): invalid index size");
-      }
-
-      const GLenum mode = ModeOf(kind);
-      if (IsLineMode(mode)) glLineWidth(lineWidth);
-
-      TQuorvelLayeredMaterial* layered = nullptr;
-      if (FCurrentLayeredMaterial) {
-        layered = dynamic_cast<TQuorvelLayeredMaterial*>(FCurrentLayeredMaterial);
-        if (!layered) {
-          // Forgotten, or every later draw would fail on it too.
-          FCurrentLayeredMaterial = nullptr;
-          throw EInvalidCast("Invalid class typecast");
-        }
-      }
-      const int32_t passes = layered ? layered->GetMaterialsCount() + 1 : 1;
-      bool blendWasOn = false;
-      bool depthWasOn = false;
-      bool depthChanged = false;
-      if (layered) {
-        blendWasOn = GetCurrentState(TContextState::csAlphaBlendOn);
-        depthWasOn = GetCurrentState(TContextState::csZTestOn) ||
-                     (!GetCurrentState(TContextState::csZTestOff) && glIsEnabled(GL_DEPTH_TEST));
-        if (!blendWasOn) SetContextState(TContextState::csAlphaBlendOff);
-        SetBlendings(TBlendSettings{});
-      }
-      // Undoes the layers' state changes through the context's state record, so the record
-      // and GL agree afterwards; also when a layer fails.
-      auto restoreLayerState = [&] {
-        if (!layered) return;
-        FCurrentLayeredMaterial = nullptr;
-        if (!blendWasOn) SetContextState(TContextState::csAlphaBlendOff);
-        SetBlendings(savedBlendings);
-        if (depthChanged && depthWasOn) SetContextState(TContextState::csZTestOn);
-      };
-
-      try {
-        for (int32_t p = 0; p < passes; ++p) {
-          TMaterial* material = nullptr;
-          if (p >= 1) {
-            if (!blendWasOn) SetContextState(TContextState::csAlphaBlendOn);
-            if (p == 1) {
-              depthChanged = true;
-              SetContextState(TContextState::csZTestOff);
-              TBlendSettings additive;
-              additive.fill(TBlendSetting::Create(true, TBlendEquationFunc::befAdd, TBlendFactor::bfOne,
-                                                  TBlendFactor::bfOneMinusSrcColor, TBlendFactor::bfOne,
-                                                  TBlendFactor::bfOneMinusSrcAlpha));
-              SetBlendings(additive);
-            }
-            TQuorvelLayeredMaterialItem* item = layered->GetMaterialItem(this, p - 1);
-            if (!item || !item->GetMaterial()) continue;
-            material = TMaterialSource::ValidMaterial(item->GetMaterial());
-            ApplyLayerMaterial(this, material);
-          }
-          if (cache) {
-            const intptr_t bytes = cache->BindStaticIndices();
-            try {
-              if (bytes > 0) drawOnce(mode, IndexSize, static_cast<int32_t>(bytes / IndexSize), nullptr);
-            } catch (...) {
-              cache->UnbindStaticIndices();
-              throw;
-            }
-            cache->UnbindStaticIndices();
-          } else {
-            drawOnce(mode, IndexSize, IndexCount, Indices);
-          }
-          if (material) material->Reset(this);
-        }
-      } catch (...) {
-        restoreLayerState();
-        throw;
-      }
-      restoreLayerState();
-      if (mode == GL_LINES) glLineWidth(1.0f);
-    } catch (...) {
-      releaseVertexState();
-      throw;
+    TBatchVertices vertices(cache, VertexDeclaration, VertexSize);
+    TQuorvelPrimitivesKind kind = static_cast<TQuorvelPrimitivesKind>(AKind);
+    float lineWidth = 1.0f;
+    if (!cache) {
+      if (!Vertices) return;
+      CheckClientIndices(Indices, IndexSize, IndexCount, VertexCount);
+      vertices.BindClientVertices(Vertices);
+    } else {
+      vertices.BindCacheVertices(Vertices);
+      kind = cache->GetKind();
+      lineWidth = cache->GetLineWidth();
+      // The element count is the buffer size divided by the index size; other bad sizes are
+      // refused by the draw itself.
+      if (IndexSize <= 0)
+        throw Exception(FInstanceCount >= 1 ? "DrawElements(1): invalid index size"
+                                            : "DrawElements(2): invalid index size");
     }
-
-    for (GLuint i = 0; i < AttributeCount; ++i) glDisableVertexAttribArray(i);
-    attributesSet = false;
-    if (cache) {
-      stream.reset();
-      GLenum error = GL_NO_ERROR;
-      if (staticVerticesBound) {
-        staticVerticesBound = false;
-        cache->UnbindStaticVertices();
-        error = glGetError();
-      }
-      if (positionBuffer && positionBuffer->GetBinded()) {
-        positionBuffer->Unbind();
-        if (error == GL_NO_ERROR) error = glGetError();
-      }
-      if (error != GL_NO_ERROR)
-        RaiseContextException(this, &SErrorInContextMethod,
-                              {Format("DoDrawPrimitivesBatch: Error = %d", int64_t(error))});
-    }
+    DrawBatchPasses(cache, kind, lineWidth, Indices, IndexSize, IndexCount, VertexCount);
+    const GLenum error = vertices.Release();
+    if (cache && error != GL_NO_ERROR)
+      RaiseContextException(this, &SErrorInContextMethod, {Format("DoDrawPrimitivesBatch: Error = %d", int64_t(error))});
   } catch (const std::exception& e) {
     throw Exception(std::string("Exception in TQuorvelContextOpenGLES.DoDrawPrimitivesBatch(): ") + e.what());
   }

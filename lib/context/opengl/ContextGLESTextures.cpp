@@ -8,6 +8,7 @@
 #include "framework/io/Path.h"
 #include "framework/platform/Windows.h"
 #include "framework/rtl/Encoding.h"
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/Log.h"
 #include "framework/rtl/ResourceStrings.h"
 #include "lib/context/ContextBuffersFrameBuffers.h"
@@ -22,6 +23,14 @@ namespace {
 constexpr const char* ReportFileName = "quorvel3d.context.log";
 
 bool GLIsCurrent() { return wglGetCurrentContext() != nullptr; }
+
+void SetCubeMapLevels(GLuint AName) {
+  glTexParameteri(GL_TEXTURE_CUBE_MAP, GL_TEXTURE_BASE_LEVEL, 0);
+  glTexParameteri(GL_TEXTURE_CUBE_MAP, GL_TEXTURE_MAX_LEVEL, 9);
+  if (const uint32_t error = DrainGLErrors(); error != 0)
+    throw EContext3DException(Format("failed to create texture storage for cubemap @%d (error = %d)",
+                                     static_cast<int32_t>(AName), static_cast<int32_t>(error)));
+}
 
 // What the operations read of a texture; a plain TTexture gets the defaults of a 2D RGBA8
 // texture uploaded as BGRA bytes.
@@ -63,14 +72,29 @@ struct TTextureSetup {
     }
   }
 
+  // Binds the texture and sets its parameters: wraps, border colour, filtering and, for a
+  // cube map, its levels. Reads the formats on the way.
+  void BindWithParameters(TTexture* ATexture, GLuint AName) {
+    glBindTexture(Target, AName);
+    SetWraps();
+    ReadFormats();
+    if (Engine) {
+      const TAlphaColorF border = Engine->GetBorderColor();
+      const GLfloat color[4] = {border.R, border.G, border.B, border.A};
+      glTexParameterfv(Target, GL_TEXTURE_BORDER_COLOR, color);
+    }
+    TQuorvelContext::DoSetTextureFiltering(ATexture, Styles, Target, Comps);
+    if (Kind == TQuorvelTextureKind::CubeMap) SetCubeMapLevels(AName);
+  }
+
   void SetWraps() const {
-    const auto wrap = [this](TQuorvelTextureWrap (TQuorvelTexture::*get)() const) {
-      return static_cast<GLint>(TQuorvelTextureWrapHelper::ToValue(Engine ? (Engine->*get)()
-                                                                          : TQuorvelTextureWrap::Repeated));
+    const auto wrap = [this](TQuorvelTextureWrap AEngineWrap) {
+      return static_cast<GLint>(TQuorvelTextureWrapHelper::ToValue(Engine ? AEngineWrap : TQuorvelTextureWrap::Repeated));
     };
-    glTexParameteri(Target, GL_TEXTURE_WRAP_S, wrap(&TQuorvelTexture::GetWrapS));
-    glTexParameteri(Target, GL_TEXTURE_WRAP_T, wrap(&TQuorvelTexture::GetWrapT));
-    if (IsVolumeTextureKind(Kind)) glTexParameteri(Target, GL_TEXTURE_WRAP_R, wrap(&TQuorvelTexture::GetWrapR));
+    const TQuorvelTextureWrap none = TQuorvelTextureWrap::Repeated;
+    glTexParameteri(Target, GL_TEXTURE_WRAP_S, wrap(Engine ? Engine->GetWrapS() : none));
+    glTexParameteri(Target, GL_TEXTURE_WRAP_T, wrap(Engine ? Engine->GetWrapT() : none));
+    if (IsVolumeTextureKind(Kind)) glTexParameteri(Target, GL_TEXTURE_WRAP_R, wrap(Engine ? Engine->GetWrapR() : none));
   }
 
   // The argument of the cannot-create / cannot-upload messages.
@@ -86,28 +110,6 @@ struct TTextureSetup {
   }
 };
 
-// SetPixelState for a scope; UnsetPixelState in every case.
-struct TPixelStateScope {
-  TPixelStateScope(int32_t AWidth, int32_t AHeight, int32_t ADepth, int32_t ABytesPerPixel, int32_t APitch) {
-    TQuorvelContext::SetPixelState(AWidth, AHeight, ADepth, ABytesPerPixel, APitch);
-  }
-  ~TPixelStateScope() {
-    try {
-      TQuorvelContext::UnsetPixelState();
-    } catch (...) {
-    }
-  }
-  TPixelStateScope(const TPixelStateScope&) = delete;
-  TPixelStateScope& operator=(const TPixelStateScope&) = delete;
-};
-
-void SetCubeMapLevels(GLuint AName) {
-  glTexParameteri(GL_TEXTURE_CUBE_MAP, GL_TEXTURE_BASE_LEVEL, 0);
-  glTexParameteri(GL_TEXTURE_CUBE_MAP, GL_TEXTURE_MAX_LEVEL, 9);
-  if (const uint32_t error = DrainGLErrors(); error != 0)
-    throw EContext3DException(Format("failed to create texture storage for cubemap @%d (error = %d)",
-                                     static_cast<int32_t>(AName), static_cast<int32_t>(error)));
-}
 
 // Level-0 storage of a 3D or array texture: the mipmap chain of an image texture halves
 // every size down to 1 and ends at MAX_LEVEL = levels - 1, so the texture is complete.
@@ -160,20 +162,16 @@ void CreateTexture(const TQuorvelContextOpenGLESClass* AClass, TTexture* Texture
   const bool generated = Texture->GetHandle() == 0;
   GLuint name = static_cast<GLuint>(Texture->GetHandle());
   if (generated) glGenTextures(1, &name);
-  try {
-    glBindTexture(setup.Target, name);
-    setup.SetWraps();
-    setup.ReadFormats();
-    if (setup.Engine) {
-      const TAlphaColorF border = setup.Engine->GetBorderColor();
-      const GLfloat color[4] = {border.R, border.G, border.B, border.A};
-      glTexParameterfv(setup.Target, GL_TEXTURE_BORDER_COLOR, color);
-    }
-    TQuorvelContext::DoSetTextureFiltering(Texture, setup.Styles, setup.Target, setup.Comps);
-    if (setup.Kind == TQuorvelTextureKind::CubeMap) SetCubeMapLevels(name);
+  {
+    auto undo = Finally([&] {
+      saved.Restore();
+      // A name made here for a texture that could not be created would only leak.
+      if (generated) glDeleteTextures(1, &name);
+    });
+    setup.BindWithParameters(Texture, name);
     const int32_t width = Texture->GetWidth(), height = Texture->GetHeight();
     {
-      TPixelStateScope pixelState(width, height, setup.Depth, setup.BytesPerPixel, 0);
+      TGLPixelStateScope pixelState(width, height, setup.Depth, setup.BytesPerPixel, 0);
       if (IsVolumeTextureKind(setup.Kind)) {
         Specify3DStorage(setup, width, height);
       } else if (setup.Kind == TQuorvelTextureKind::CubeMap) {
@@ -192,11 +190,7 @@ void CreateTexture(const TQuorvelContextOpenGLESClass* AClass, TTexture* Texture
     if (const uint32_t error = DrainGLErrors(); error != 0)
       RaiseContextException(nullptr, &SCannotCreateTexture,
                             {Format("%s (Error = %d)", AClass->ClassName(), static_cast<int32_t>(error))});
-  } catch (...) {
-    saved.Restore();
-    // A name made here for a texture that could not be created would only leak.
-    if (generated) glDeleteTextures(1, &name);
-    throw;
+    undo.Dismiss();
   }
   if (auto* access = dynamic_cast<ITextureAccess*>(Texture)) access->SetHandle(name);
 }
@@ -252,38 +246,24 @@ void TQuorvelContextOpenGLESClass::DoInitializeTexture(TTexture* ATexture) const
 
 void TQuorvelContextOpenGLESClass::DoFinalizeTexture(TTexture* ATexture) const {
   if (!ATexture) return;
-  auto clearHandle = [ATexture] {
+  auto clearHandle = Finally([ATexture] {
     if (auto* access = dynamic_cast<ITextureAccess*>(ATexture)) access->SetHandle(0);
-  };
-  try {
-    if (GLIsCurrent()) {
-      const auto name = static_cast<GLuint>(ATexture->GetHandle());
-      if (name != 0) glDeleteTextures(1, &name);
-      if (TQuorvelContext::HasAnyErrors()) RaiseContextException(nullptr, &SErrorInContextMethod, {"DoFinalizeTexture"});
-    }
-  } catch (...) {
-    clearHandle();
-    throw;
+  });
+  if (GLIsCurrent()) {
+    const auto name = static_cast<GLuint>(ATexture->GetHandle());
+    if (name != 0) glDeleteTextures(1, &name);
+    if (TQuorvelContext::HasAnyErrors()) RaiseContextException(nullptr, &SErrorInContextMethod, {"DoFinalizeTexture"});
   }
-  clearHandle();
 }
 
 void TQuorvelContextOpenGLESClass::DoUpdateTexture(TTexture* ATexture, const void* ABits, int32_t APitch) const {
   if (!GLIsCurrent() || !ATexture) return;
   TTextureSetup setup(ATexture);
-  TGLTextureBindingRestore saved(setup.Binding, setup.Target);
-  try {
+  {
+    // Restored when the block ends, on every way out.
+    TGLTextureBindingRestore saved(setup.Binding, setup.Target);
     glActiveTexture(static_cast<GLenum>(GetTextureByTextureIndex(setup.Unit)));
-    glBindTexture(setup.Target, static_cast<GLuint>(ATexture->GetHandle()));
-    setup.SetWraps();
-    setup.ReadFormats();
-    if (setup.Engine) {
-      const TAlphaColorF border = setup.Engine->GetBorderColor();
-      const GLfloat color[4] = {border.R, border.G, border.B, border.A};
-      glTexParameterfv(setup.Target, GL_TEXTURE_BORDER_COLOR, color);
-    }
-    TQuorvelContext::DoSetTextureFiltering(ATexture, setup.Styles, setup.Target, setup.Comps);
-    if (setup.Kind == TQuorvelTextureKind::CubeMap) SetCubeMapLevels(static_cast<GLuint>(ATexture->GetHandle()));
+    setup.BindWithParameters(ATexture, static_cast<GLuint>(ATexture->GetHandle()));
     const int32_t width = ATexture->GetWidth(), height = ATexture->GetHeight();
     if (!setup.Styles.Contains(TTextureStyle::RenderTarget)) {
       const int64_t needed =
@@ -296,7 +276,7 @@ void TQuorvelContextOpenGLESClass::DoUpdateTexture(TTexture* ATexture, const voi
         const int32_t transferBytes =
             setup.Engine ? static_cast<int32_t>(TPixelFormatExHelper::TransferPixelSize(setup.Format, setup.Type))
                          : setup.BytesPerPixel;
-        TPixelStateScope pixelState(width, height, setup.Depth, transferBytes, APitch);
+        TGLPixelStateScope pixelState(width, height, setup.Depth, transferBytes, APitch);
         switch (setup.Kind) {
           case TQuorvelTextureKind::CubeMap:
             for (GLenum face = 0; face < 6; ++face)
@@ -318,11 +298,7 @@ void TQuorvelContextOpenGLESClass::DoUpdateTexture(TTexture* ATexture, const voi
         RaiseContextException(nullptr, &SCannotUploadTexture, {setup.Describe(this, error, ATexture)});
     }
     if (setup.Styles.Contains(TTextureStyle::MipMaps)) glGenerateMipmap(setup.Target);
-  } catch (...) {
-    saved.Restore();
-    throw;
   }
-  saved.Restore();
   if (TQuorvelContext::HasAnyErrors()) RaiseContextException(nullptr, &SCannotUploadTexture, {ClassName()});
 }
 
@@ -360,8 +336,9 @@ void TQuorvelContextOpenGLES::DoCopyToBits(void* Bits, int32_t Pitch, const TRec
     const size_t rowBytes = static_cast<size_t>(size.Width) * PixelFormatExBytes(TPixelFormatEx::RGBA8);
     const size_t total = rowBytes * static_cast<size_t>(size.Height);
     uint8_t* buffer = ReadBackBuffer(total);
-    FDefaultFrameBuf->Bind(this);
-    try {
+    {
+      FDefaultFrameBuf->Bind(this);
+      auto unbind = Finally([&] { FDefaultFrameBuf->Unbind(this); });
       TGLTightPixelStore store(true);
       glReadPixels(0, 0, size.Width, size.Height, static_cast<GLenum>(TPixelFormatExHelper::ToValue(TPixelFormatEx::BGRA)),
                    GL_UNSIGNED_BYTE, buffer);
@@ -371,11 +348,7 @@ void TQuorvelContextOpenGLES::DoCopyToBits(void* Bits, int32_t Pitch, const TRec
       for (int32_t i = 0; i < rows; ++i)
         std::memcpy(dest + static_cast<ptrdiff_t>(rows - 1 - i) * Pitch, buffer + static_cast<size_t>(i) * rowBytes,
                     copy);
-    } catch (...) {
-      FDefaultFrameBuf->Unbind(this);
-      throw;
     }
-    FDefaultFrameBuf->Unbind(this);
     if (HasAnyErrors()) RaiseContextException(this, &SErrorInContextMethod, {"DoCopyToBits"});
   } catch (const std::exception& e) {
     Log::d(Format("TQuorvelContextOpenGLES.DoCopyToBits: %s", std::string(e.what())));

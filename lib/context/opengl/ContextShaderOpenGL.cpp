@@ -7,6 +7,7 @@
 
 #include "framework/platform/Windows.h"
 #include "framework/rtl/Containers.h"
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/Log.h"
 #include "framework/rtl/SysUtils.h"
 #include "framework/rtl/Units.h"
@@ -241,14 +242,11 @@ int32_t TOpenGLShaderProgram::BuildShader(int32_t AType, const TContextShaderCod
       glGetShaderInfoLog(shader, logLength, &written, buffer.data());
       const std::string log(buffer.data(), static_cast<size_t>(written > 0 ? written : 0));
       Log::d(LogWithSourceLines(log, source));
-      try {
-        RaiseShaderCompileException(nullptr, AIsInDesignTime, CompileMessage(AType),
-                                    {ClassNameOfProgram(), log, source});
-      } catch (...) {
-        // Raised (design time): nobody receives the name, so the shader object goes here.
-        glDeleteShader(shader);
-        throw;
-      }
+      // Raised (design time): nobody receives the name, so the shader object goes here.
+      auto remove = Finally([&] { glDeleteShader(shader); });
+      RaiseShaderCompileException(nullptr, AIsInDesignTime, CompileMessage(AType),
+                                  {ClassNameOfProgram(), log, source});
+      remove.Dismiss();
     }
   }
   return static_cast<int32_t>(shader);

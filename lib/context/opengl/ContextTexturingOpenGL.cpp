@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "framework/rtl/Exceptions.h"
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/SysUtils.h"
 #include "framework/rtl/Units.h"
 #include "lib/context/Context.h"
@@ -56,20 +57,6 @@ GLenum GLTextureUnit(int32_t AUnit) {
   return static_cast<GLenum>(TQuorvelContext::PlatformClass()->GetTextureByTextureIndex(AUnit));
 }
 
-// SetPixelState for a scope; UnsetPixelState also when the upload raises.
-struct TGLPixelState {
-  TGLPixelState(int32_t AWidth, int32_t AHeight, int32_t ADepth, int32_t ABytesPerPixel, int32_t APitch) {
-    TQuorvelContext::SetPixelState(AWidth, AHeight, ADepth, ABytesPerPixel, APitch);
-  }
-  ~TGLPixelState() {
-    try {
-      TQuorvelContext::UnsetPixelState();
-    } catch (...) {
-    }
-  }
-  TGLPixelState(const TGLPixelState&) = delete;
-  TGLPixelState& operator=(const TGLPixelState&) = delete;
-};
 
 void InitializeUnit() {
   PixelFormatExHelperClass = TOpenGLPixelFormatExHelper::Instance();
@@ -207,6 +194,15 @@ intptr_t TOpenGLQuorvelTextureDataTypeHelper::DoToValue(TQuorvelTextureDataType 
 bool IsVolumeTextureKind(TQuorvelTextureKind AKind) {
   return AKind == TQuorvelTextureKind::Texture3D || AKind == TQuorvelTextureKind::ImageTexture3D ||
          AKind == TQuorvelTextureKind::Array2D;
+}
+
+TGLPixelStateScope::TGLPixelStateScope(int32_t AWidth, int32_t AHeight, int32_t ADepth, int32_t ABytesPerPixel,
+                                       int32_t APitch) {
+  TQuorvelContext::SetPixelState(AWidth, AHeight, ADepth, ABytesPerPixel, APitch);
+}
+
+TGLPixelStateScope::~TGLPixelStateScope() {
+  Quietly("pixel store reset", [] { TQuorvelContext::UnsetPixelState(); });
 }
 
 TGLTextureBindingRestore::TGLTextureBindingRestore(uint32_t ABinding, uint32_t ATarget) : FTarget(ATarget) {
@@ -410,7 +406,7 @@ void TOpenGLQuorvelTextureBitmap::UpdateBuffer(const void* ABuffer, int64_t ASiz
   TGLTextureBindingRestore restore(binding, target);
   glActiveTexture(GLTextureUnit(std::max(tex->GetTextureUnit(), 0)));
   glBindTexture(target, static_cast<GLuint>(tex->GetHandle()));
-  TGLPixelState pixelState(tex->GetWidth(), tex->GetHeight(), depth, PixelFormatExBytes(tex->GetComponents()), 0);
+  TGLPixelStateScope pixelState(tex->GetWidth(), tex->GetHeight(), depth, PixelFormatExBytes(tex->GetComponents()), 0);
   // The buffer holds tight rows whatever the pixel state chose (alignment 4 would read past
   // the end of odd-width RGB rows).
   TGLTightPixelStore store(false);

@@ -77,6 +77,15 @@ bool IsVolumeTextureKind(TQuorvelTextureKind AKind);
 
 // Reads the texture bound to a target (through its binding query) and binds it again at the
 // end of the scope, or earlier through Restore.
+// SetPixelState for a scope; UnsetPixelState in every case (a failure there is logged).
+class TGLPixelStateScope {
+public:
+  TGLPixelStateScope(int32_t AWidth, int32_t AHeight, int32_t ADepth, int32_t ABytesPerPixel, int32_t APitch);
+  ~TGLPixelStateScope();
+  TGLPixelStateScope(const TGLPixelStateScope&) = delete;
+  TGLPixelStateScope& operator=(const TGLPixelStateScope&) = delete;
+};
+
 class TGLTextureBindingRestore {
 public:
   TGLTextureBindingRestore(uint32_t ABinding, uint32_t ATarget);

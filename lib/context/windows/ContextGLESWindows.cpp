@@ -326,10 +326,10 @@ void TContextOpenGLWindows::AfterConstruction() {
 void TContextOpenGLWindows::DoCreateBuffer() {
   if (!GShared || !FTexture) return;
   // FSupportMS is never set, so the multisample default frame buffer is never made.
-  FDefaultFrameBuf = FrameBufferObjectClass->Create(this, false, TMultisample::None, nullptr);
+  FDefaultFrameBuf.reset(FrameBufferObjectClass->Create(this, false, TMultisample::None, nullptr));
   FDefaultFrameBuf->AttachTexture(this, FTexture, TRenderTarget::Color_0);
   if (FDepthStencil) FDefaultFrameBuf->CreateDepthBuffer(FWidth, FHeight);
-  FTranslucentBuf = FrameBufferObjectClass->Create(this, false, TMultisample::None, nullptr);
+  FTranslucentBuf.reset(FrameBufferObjectClass->Create(this, false, TMultisample::None, nullptr));
   if (HasAnyErrors()) throw EContext3DException(Format("error: cannot create render buffers %s", ClassName()));
 }
 

@@ -1,10 +1,10 @@
-#include "framework/classes/Persistent.h"
+#include "framework/rtl/Persistent.h"
 
 #include "framework/rtl/SysUtils.h"
 
 namespace quorvel {
 
-FW_CLASS_IMPL(TPersistent, "System.Classes")
+FW_CLASS_IMPL(TPersistent, "Fw.Classes")
 FW_CLASS_NO_MEMBERS(TPersistent)
 
 void TPersistent::Assign(TPersistent* Source) {
