@@ -157,7 +157,7 @@ void TModelDef::FromJSON(const TJSONObject* AValue) {
     }
   }
 
-  if (!FMetaData) FMetaData = New<TModelMetaDef>();
+  if (!FMetaData) FMetaData.reset(New<TModelMetaDef>());
   if (const TJSONValue* meta = AValue->GetValue("MetaData")) FMetaData->FromJSON(this, meta->As<TJSONObject>());
 
   LateResolve();
