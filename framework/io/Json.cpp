@@ -1118,6 +1118,12 @@ private:
 bool IsJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 [[noreturn]] void RaiseParseError(std::string_view text, size_t offset, const std::string& what) {
+  throw EJSONParseException(what + JsonPositionText(text, offset));
+}
+
+}  // namespace
+
+std::string JsonPositionText(std::string_view text, size_t offset) {
   size_t line = 1, column = 1;
   for (size_t i = 0; i < offset && i < text.size(); ++i) {
     if (text[i] == '\n') {
@@ -1127,11 +1133,9 @@ bool IsJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r
       ++column;
     }
   }
-  throw EJSONParseException(what + " at offset " + std::to_string(offset) + " (line " +
-                            std::to_string(line) + ", column " + std::to_string(column) + ")");
+  return " at offset " + std::to_string(offset) + " (line " + std::to_string(line) + ", column " +
+         std::to_string(column) + ")";
 }
-
-}  // namespace
 
 TJSONValue* TJSONObject::ParseJSONValue(std::string_view text, bool raiseExc) {
   const size_t bom = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;

@@ -35,6 +35,9 @@ namespace quorvel {
 // Containers nested deeper than this make a parse fail.
 inline constexpr int JSONMaxDepth = 10000;
 
+// " at offset N (line L, column C)": where a parse error stands in `text`, for messages.
+std::string JsonPositionText(std::string_view text, size_t offset);
+
 enum class TJSONOutputOptions : uint8_t {
   None = 0,
   // Write every character above 127 as a \u escape (UTF-16 surrogate pairs above U+FFFF),

@@ -804,19 +804,6 @@ private:
   bool FDepthExceeded = false;
 };
 
-std::string PositionText(std::string_view text, size_t offset) {
-  size_t line = 1, column = 1;
-  for (size_t i = 0; i < offset && i < text.size(); ++i) {
-    if (text[i] == '\n') {
-      ++line;
-      column = 1;
-    } else {
-      ++column;
-    }
-  }
-  return " at offset " + std::to_string(offset) + " (line " + std::to_string(line) + ", column " +
-         std::to_string(column) + ")";
-}
 
 }  // namespace
 
@@ -839,13 +826,13 @@ void TJsonTextReader::Tokenize() {
     const size_t offset = bom + result.Offset();
     FError = (collector.DepthExceeded() ? "JSON nested deeper than " + std::to_string(JSONMaxDepth) + " levels"
                                         : "Invalid JSON: " + ParseErrorText(result.Code())) +
-             PositionText(FText, offset);
+             JsonPositionText(FText, offset);
     return;
   }
   size_t rest = bom + stream.Tell();
   while (rest < FText.size() && (FText[rest] == ' ' || FText[rest] == '\t' || FText[rest] == '\n' || FText[rest] == '\r'))
     ++rest;
-  if (rest != FText.size()) FError = "Invalid JSON: unexpected text after the value" + PositionText(FText, rest);
+  if (rest != FText.size()) FError = "Invalid JSON: unexpected text after the value" + JsonPositionText(FText, rest);
 }
 
 bool TJsonTextReader::Read() {

@@ -763,7 +763,9 @@ TEST(MeshTreeTest, RayCastPathsAgreeUnderTransforms) {
       const bool x = brute->RayCastIntersect(a, b - a, row.MeshMatrix, TMatrix3D::Identity(), h1, n1);
       const bool y = tree->RayCastIntersect(a, b - a, row.MeshMatrix, TMatrix3D::Identity(), h2, n2);
       ASSERT_EQ(x, y) << r;
-      if (x) EXPECT_NEAR(h1.Distance(h2), 0.0f, 1e-3f);
+      if (x) {
+        EXPECT_NEAR(h1.Distance(h2), 0.0f, 1e-3f);
+      }
     }
   }
   // A triangle naming a vertex that does not exist is left out by both paths alike.
@@ -775,7 +777,9 @@ TEST(MeshTreeTest, RayCastPathsAgreeUnderTransforms) {
     const TPoint3D dir(0, 0, from.Z > 0 ? -1.0f : 1.0f);
     const bool x = holes->RayCastIntersect(from, dir, TMatrix3D::Identity(), TMatrix3D::Identity(), h1, n1);
     EXPECT_EQ(holesTree->RayCastIntersect(from, dir, TMatrix3D::Identity(), TMatrix3D::Identity(), h2, n2), x);
-    if (x) EXPECT_EQ(h1, h2);
+    if (x) {
+      EXPECT_EQ(h1, h2);
+    }
   }
   // A vertex group casts over its parent's vertices without a tree as well.
   auto parent = MakeMesh({{-1, -1, 0}, {1, -1, 0}, {0, 1, 0}}, {0, 2, 1});

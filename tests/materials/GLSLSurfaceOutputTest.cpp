@@ -527,7 +527,9 @@ TEST_F(GeneratedQuad, PointLightGivesBlinnPhongAndLambertHasNoHighlight) {
         }
         EXPECT_NEAR(px.A, 0.5, 1e-6);
       }
-    if (blinn) EXPECT_GT(highest, 0.3) << "the light should make a highlight on the quad";
+    if (blinn) {
+      EXPECT_GT(highest, 0.3) << "the light should make a highlight on the quad";
+    }
   }
 }
 

@@ -68,7 +68,9 @@ TEST_F(TFrameRateTest, DiagnosticsAverageEveryThirtyFramesAndShowTheirOverlay) {
   Form->SetClientWidth(W);  // the forward renderer has the size already; no change
   for (int i = 1; i <= 30; ++i) {
     Tick();
-    if (i < 30) EXPECT_EQ(Viewport->GetDiagnostics().AverageFrameTime, 0) << i;
+    if (i < 30) {
+      EXPECT_EQ(Viewport->GetDiagnostics().AverageFrameTime, 0) << i;
+    }
   }
   const TRenderingDiagnostics& d = Viewport->GetDiagnostics();
   EXPECT_EQ(d.TotalFrames, 30);
@@ -101,7 +103,9 @@ TEST(RenderingDiagnostics, DrawCycleAveragesEveryThousandPaints) {
     d.DrawCycleWatch.Start();
     clock.AdvanceMs(2);
     d.AccountDrawCycle();
-    if (i < 1000) EXPECT_EQ(d.AverageDrawCycleTime, 0);
+    if (i < 1000) {
+      EXPECT_EQ(d.AverageDrawCycleTime, 0);
+    }
   }
   EXPECT_FLOAT_EQ(d.AverageDrawCycleTime, 2);
   EXPECT_FLOAT_EQ(d.AverageDrawCycleTicks, 20000);
