@@ -16,6 +16,7 @@
 #include "lib/materials/MaterialDefaultGLSL.h"
 #include "lib/materials/MaterialDefaultShaderData.h"
 #include "tests/context/ShaderTestSupport.h"
+#include "tests/materials/FloatRowTarget.h"
 
 using namespace quorvel;
 using namespace quorvel::shader_test;
@@ -473,45 +474,7 @@ std::vector<std::array<float, 4>> Evaluate(const std::string& AFragment) {
   TLinked linked;
   CompileAndLink(FullScreenVS, AFragment, "evaluation", linked);
   if (::testing::Test::HasFailure()) return {};
-  const GLsizei width = static_cast<GLsizei>(std::size(LightCases));
-  GLuint fbo = 0, color = 0, vao = 0;
-  glGenFramebuffers(1, &fbo);
-  glGenTextures(1, &color);
-  glGenVertexArrays(1, &vao);
-  GLint previousFbo = 0, viewport[4] = {};
-  glGetIntegerv(GL_FRAMEBUFFER_BINDING, &previousFbo);
-  glGetIntegerv(GL_VIEWPORT, viewport);
-  auto cleanup = Finally([&] {
-    glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(previousFbo));
-    glViewport(viewport[0], viewport[1], viewport[2], viewport[3]);
-    glUseProgram(0);
-    glDeleteVertexArrays(1, &vao);
-    glDeleteTextures(1, &color);
-    glDeleteFramebuffers(1, &fbo);
-  });
-  glBindTexture(GL_TEXTURE_2D, color);
-  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, width, 1, 0, GL_RGBA, GL_FLOAT, nullptr);
-  glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-  glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, color, 0);
-  EXPECT_EQ(glCheckFramebufferStatus(GL_FRAMEBUFFER), static_cast<GLenum>(GL_FRAMEBUFFER_COMPLETE));
-  const GLenum buffer = GL_COLOR_ATTACHMENT0;
-  glDrawBuffers(1, &buffer);
-  glViewport(0, 0, width, 1);
-  glDisable(GL_BLEND);
-  glDisable(GL_DEPTH_TEST);
-  glDisable(GL_CULL_FACE);
-  glDisable(GL_SCISSOR_TEST);
-  glUseProgram(linked.Prog());
-  const std::vector<float> in = Inputs();
-  glUniform4fv(glGetUniformLocation(linked.Prog(), "u_In"), static_cast<GLsizei>(in.size() / 4), in.data());
-  glBindVertexArray(vao);
-  glDrawArrays(GL_TRIANGLES, 0, 3);
-  glBindVertexArray(0);
-  std::vector<std::array<float, 4>> out(static_cast<size_t>(width));
-  glReadBuffer(GL_COLOR_ATTACHMENT0);
-  glReadPixels(0, 0, width, 1, GL_RGBA, GL_FLOAT, out.data());
-  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
-  return out;
+  return DrawFloatRow(linked.Prog(), static_cast<GLsizei>(std::size(LightCases)), Inputs());
 }
 
 TEST_F(GeneratedGLSL, LightFunctionsComputeTheirFormulas) {

@@ -15,6 +15,7 @@
 #include "lib/materials/MaterialDefaultGLSL.h"
 #include "lib/materials/MaterialDefaultShaderData.h"
 #include "tests/context/ShaderTestSupport.h"
+#include "tests/materials/FloatRowTarget.h"
 
 using namespace quorvel;
 using namespace quorvel::shader_test;
@@ -171,44 +172,7 @@ protected:
     std::unique_ptr<TCompiledShader> ps = PixelShader(AFragment);
     TOwned<TShaderProgram> program = Link(vs->Get(), ps->Get());
     const auto prog = static_cast<GLuint>(program->GetProg());
-    const auto width = static_cast<GLsizei>(AIn.size() / 8);
-    GLuint fbo = 0, color = 0, vao = 0;
-    glGenFramebuffers(1, &fbo);
-    glGenTextures(1, &color);
-    glGenVertexArrays(1, &vao);
-    GLint previousFbo = 0, viewport[4] = {};
-    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &previousFbo);
-    glGetIntegerv(GL_VIEWPORT, viewport);
-    auto cleanup = Finally([&] {
-      glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(previousFbo));
-      glViewport(viewport[0], viewport[1], viewport[2], viewport[3]);
-      glUseProgram(0);
-      glDeleteVertexArrays(1, &vao);
-      glDeleteTextures(1, &color);
-      glDeleteFramebuffers(1, &fbo);
-    });
-    glBindTexture(GL_TEXTURE_2D, color);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, width, 1, 0, GL_RGBA, GL_FLOAT, nullptr);
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, color, 0);
-    EXPECT_EQ(glCheckFramebufferStatus(GL_FRAMEBUFFER), static_cast<GLenum>(GL_FRAMEBUFFER_COMPLETE));
-    const GLenum buffer = GL_COLOR_ATTACHMENT0;
-    glDrawBuffers(1, &buffer);
-    glViewport(0, 0, width, 1);
-    glDisable(GL_BLEND);
-    glDisable(GL_DEPTH_TEST);
-    glDisable(GL_CULL_FACE);
-    glDisable(GL_SCISSOR_TEST);
-    glUseProgram(prog);
-    glUniform4fv(glGetUniformLocation(prog, "u_In"), static_cast<GLsizei>(AIn.size() / 4), AIn.data());
-    glBindVertexArray(vao);
-    glDrawArrays(GL_TRIANGLES, 0, 3);
-    glBindVertexArray(0);
-    std::vector<std::array<float, 4>> out(static_cast<size_t>(width));
-    glReadBuffer(GL_COLOR_ATTACHMENT0);
-    glReadPixels(0, 0, width, 1, GL_RGBA, GL_FLOAT, out.data());
-    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
-    return out;
+    return DrawFloatRow(prog, static_cast<GLsizei>(AIn.size() / 8), AIn);
   }
 };
 
