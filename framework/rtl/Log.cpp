@@ -41,7 +41,9 @@ void Log::d(const std::string& msg) {
     try {
       Sink()(msg);
     } catch (...) {
-      // A failing capture must not turn a log call into an error of the caller.
+      // A failing capture must not turn a log call into an error of the caller; the line is
+      // not lost, it goes where it would have gone without a capture.
+      if (!GQuiet.load(std::memory_order_relaxed)) WriteStderr(msg + " (log capture failed)");
     }
     TInSink = false;
   } else if (!GQuiet.load(std::memory_order_relaxed)) {

@@ -33,7 +33,7 @@ bool DefaultBlendingInitialized = false;
 
 namespace {
 
-TExtensions* GSharedExtensions = nullptr;
+TOwned<TExtensions> GSharedExtensions;  // freed at unit finalisation
 
 void InitUnit() {
   DefaultNearPlane = 0.1f;
@@ -54,15 +54,11 @@ int32_t ClampPlaneIndex(int32_t AIndex) { return AIndex < 0 ? 0 : (AIndex > Clip
 }  // namespace
 
 TExtensions& SharedExtensions() {
-  if (!GSharedExtensions) GSharedExtensions = ExtensionsClass->Create();
+  if (!GSharedExtensions) GSharedExtensions.reset(ExtensionsClass->Create());
   return *GSharedExtensions;
 }
 
-void FreeSharedExtensions() {
-  TExtensions* list = GSharedExtensions;
-  GSharedExtensions = nullptr;
-  Free(list);
-}
+void FreeSharedExtensions() { FreeAndNil(GSharedExtensions); }
 
 // --- TQuorvelContextClass ----------------------------------------------------------------------
 

@@ -78,20 +78,19 @@ size_t TMeshBufferObject::Slot(TMeshBufferComponent AIndex) {
 }
 
 TBufferObject* TMeshBufferObject::GetComponent(TMeshBufferComponent AIndex) {
-  TBufferObject*& comp = FComponents[Slot(AIndex)];
+  TMaybeOwned<TBufferObject>& comp = FComponents[Slot(AIndex)];
   if (!comp) {
     const TBufferBindingTarget target =
         AIndex == TMeshBufferComponent::Indices ? TBufferBindingTarget::ElementArray : TBufferBindingTarget::_Array;
-    comp = CurrentBufferObjectClass()->Create(TBufferUsage::StaticDraw, target, nullptr);
+    comp.ResetOwned(CurrentBufferObjectClass()->Create(TBufferUsage::StaticDraw, target, nullptr));
   }
-  return comp;
+  return comp.get();
 }
 
 void TMeshBufferObject::SetCompressed(TMeshBufferComponent AIndex, TStream* AValue) {
-  TStream*& slot = FCompressed[Slot(AIndex)];
-  if (slot == AValue) return;
-  delete slot;
-  slot = AValue;
+  TMaybeOwned<TStream>& slot = FCompressed[Slot(AIndex)];
+  if (slot.get() == AValue) return;
+  slot.ResetOwned(AValue);
 }
 
 void TMeshBufferObject::PushData(TMeshBufferComponent AIndex, const void* AData, intptr_t ASize) {
@@ -129,7 +128,7 @@ void TMeshBufferObject::PushData(TMeshBufferComponent AIndex, TVertexBuffer* ABu
 
 TMemoryStream* TMeshBufferObject::Decompress(TMeshBufferComponent AIndex) {
   TMonitorGuard lock(this);
-  TStream* source = FCompressed[Slot(AIndex)];
+  TStream* source = FCompressed[Slot(AIndex)].get();
   if (!source) throw Exception("failed to decompress mesh buffer component - no compressed data held");
   source->SetPosition(0);
   TOwned<TMemoryStream> result(New<TMemoryStream>());
@@ -170,30 +169,27 @@ void TMeshBufferObject::UnbindStaticIndices() {
 
 void TMeshBufferObject::ClearAll() {
   TMonitorGuard lock(this);
-  for (TBufferObject*& comp : FComponents) {
-    TBufferObject* p = comp;
-    comp = nullptr;
-    Free(p);
-  }
-  for (TStream*& stream : FCompressed) {
-    delete stream;
-    stream = nullptr;
-  }
+  for (TMaybeOwned<TBufferObject>& comp : FComponents) comp.Reset();
+  for (TMaybeOwned<TStream>& stream : FCompressed) stream.Reset();
 }
 
 void TMeshBufferObject::AssignBufferObject(TMeshBufferObject* ABuffer) {
   if (!ABuffer || ABuffer == this) return;
   FKind = ABuffer->FKind;
   FLineWidth = ABuffer->FLineWidth;
-  FComponents = ABuffer->FComponents;
-  FCompressed = ABuffer->FCompressed;
+  for (size_t i = 0; i < MeshBufferComponentCount; ++i) {
+    // A slot that already holds the same object keeps it (and its owner).
+    if (FComponents[i].get() != ABuffer->FComponents[i].get())
+      FComponents[i].ResetBorrowed(ABuffer->FComponents[i].get());
+    if (FCompressed[i].get() != ABuffer->FCompressed[i].get())
+      FCompressed[i].ResetBorrowed(ABuffer->FCompressed[i].get());
+  }
   FStaticBuffer = ABuffer->FStaticBuffer;
-  FTempMemStream.ResetBorrowed(ABuffer->FTempMemStream.get());
+  if (FTempMemStream.get() != ABuffer->FTempMemStream.get()) FTempMemStream.ResetBorrowed(ABuffer->FTempMemStream.get());
 }
 
 void TMeshBufferObject::ClearAssignedBufferObject() {
-  FComponents.fill(nullptr);
-  FCompressed.fill(nullptr);
+  ClearAll();
   FStaticBuffer = nullptr;
   FTempMemStream.ResetBorrowed(nullptr);
 }

@@ -105,9 +105,9 @@ public:
 
   // Created through BufferObjectClass on first use.
   TBufferObject* GetComponent(TMeshBufferComponent AIndex);
-  bool ComponentAvailable(TMeshBufferComponent AIndex) const { return FComponents[Slot(AIndex)] != nullptr; }
-  bool GetIsCompressed(TMeshBufferComponent AIndex) const { return FCompressed[Slot(AIndex)] != nullptr; }
-  TStream* GetCompressed(TMeshBufferComponent AIndex) const { return FCompressed[Slot(AIndex)]; }
+  bool ComponentAvailable(TMeshBufferComponent AIndex) const { return bool(FComponents[Slot(AIndex)]); }
+  bool GetIsCompressed(TMeshBufferComponent AIndex) const { return bool(FCompressed[Slot(AIndex)]); }
+  TStream* GetCompressed(TMeshBufferComponent AIndex) const { return FCompressed[Slot(AIndex)].get(); }
   // Takes ownership of AValue (nullptr clears); the stream held before is freed.
   void SetCompressed(TMeshBufferComponent AIndex, TStream* AValue);
 
@@ -123,9 +123,10 @@ public:
   bool IsStaticBufferAvailable() const { return FStaticBuffer != nullptr; }
 
   void ClearAll();
-  // Shares ABuffer's buffers and streams; ClearAssignedBufferObject must run before this
-  // object is freed, or the shared objects are freed twice.
+  // Shares ABuffer's buffers and streams (they stay ABuffer's); the ones this object made
+  // itself are freed first.
   void AssignBufferObject(TMeshBufferObject* ABuffer);
+  // Drops the shared buffers and streams (and frees any made here since).
   void ClearAssignedBufferObject();
 
 private:
@@ -133,8 +134,9 @@ private:
 
   TQuorvelPrimitivesKind FKind = TQuorvelPrimitivesKind::Triangles;
   float FLineWidth = 1.0f;
-  std::array<TBufferObject*, MeshBufferComponentCount> FComponents{};
-  std::array<TStream*, MeshBufferComponentCount> FCompressed{};
+  // Made here, or shared with the buffer object assigned to this one.
+  std::array<TMaybeOwned<TBufferObject>, MeshBufferComponentCount> FComponents;
+  std::array<TMaybeOwned<TStream>, MeshBufferComponentCount> FCompressed;
   TMeshBufferObject* FStaticBuffer = nullptr;
   // Made here, or shared with the buffer object assigned to this one.
   TMaybeOwned<TMemoryStream> FTempMemStream;

@@ -445,7 +445,11 @@ void TQuorvelTextureBitmap::DestroyResources() {
   TTextureBitmap::DestroyResources();
 }
 
-void TQuorvelTextureBitmap::BitmapChanged() { TTextureBitmap::BitmapChanged(); }
+void TQuorvelTextureBitmap::BitmapChanged() {
+  // The upload buffer follows the image's size; a setup validates once, at its end.
+  if (FSettingUp == 0) DoValidateBuffer();
+  TTextureBitmap::BitmapChanged();
+}
 
 void TQuorvelTextureBitmap::GetFormatAndType(TTexture* ATexture, uint32_t& AComps, uint32_t& AFormat,
                                              uint32_t& ADataType) const {

@@ -61,7 +61,9 @@ int64_t TModelDef::GetSize() const {
   int64_t size = TMeshDef::GetSize() + GetStringSize(FFilename);
   if (FMaterials) {
     size += static_cast<int64_t>(sizeof(TMaterialDictionary));
-    for (const auto& entry : *FMaterials) size += GetStringSize(entry.Key) + entry.Value->GetSize();
+    // A sub-material is counted inside its layered parent; the dictionary only finds it.
+    for (const auto& entry : *FMaterials)
+      size += GetStringSize(entry.Key) + (entry.Value->GetLayeredParent() ? 0 : entry.Value->GetSize());
   }
   if (FArmatures) {
     size += static_cast<int64_t>(sizeof(TArmatureList));
@@ -378,6 +380,10 @@ void TModelDef::RegisterTextureAsset(TObject* AAsset) {
   if (!AAsset) return;
   auto* asset = AAsset->As<TQuorvelTextureAsset>();
   if (!TextureAssetExists(asset)) FTextureAssets.push_back(asset);
+}
+
+void TModelDef::UnregisterTextureAsset(const TObject* AAsset) {
+  std::erase_if(FTextureAssets, [AAsset](const TQuorvelTextureAsset* a) { return a == AAsset; });
 }
 
 void TModelDef::ClearTextureAssets() {

@@ -158,6 +158,8 @@ public:
   bool TextureAssetExists(const TObject* AAsset) const;
   // Appends unless it exists; null is ignored; another kind of object raises EInvalidCast.
   void RegisterTextureAsset(TObject* AAsset);
+  // Takes exactly that asset out of the registry (not freed); anything else is ignored.
+  void UnregisterTextureAsset(const TObject* AAsset);
   // Frees the standalone assets and empties the registry; package assets stay alive.
   void ClearTextureAssets();
   const std::vector<TQuorvelTextureAsset*>& GetTextureAssets() const noexcept { return FTextureAssets; }

@@ -1,12 +1,14 @@
 #include "lib/defs/DefTypesTexture.h"
 
-#include <atomic>
+#include <algorithm>
 #include <memory>
 
+#include "framework/io/Path.h"
 #include "framework/rtl/Finally.h"
 #include "framework/rtl/SysUtils.h"
 #include "lib/defs/DefTypesMaterial.h"
 #include "lib/defs/DefTypesModel.h"
+#include "lib/formats/assets/AssetsManager.h"
 
 namespace quorvel {
 
@@ -18,8 +20,6 @@ FW_CLASS_IMPL(TShaderDef, "Quorvel.DefTypes")
 FW_CLASS_NO_MEMBERS(TShaderDef)
 
 namespace {
-
-std::atomic<TTextureAssetReader> GTextureAssetReader{nullptr};
 
 // The lower-cased text of a pair that is present and not empty; empty otherwise.
 std::string LowerValue(const TJSONObject* AValue, std::string_view AName) {
@@ -47,8 +47,6 @@ E ByteOrdinal(int32_t AValue) {
 }
 
 }  // namespace
-
-TTextureAssetReader SetTextureAssetReader(TTextureAssetReader AReader) { return GTextureAssetReader.exchange(AReader); }
 
 // ---------------------------------------------------------------------------------------
 // TSamplerDef
@@ -107,19 +105,30 @@ TTextureDef::~TTextureDef() { ReleaseAsset(); }
 
 void TTextureDef::ReleaseAsset() {
   TObject* asset = FAssetRef;
-  const bool owned = FIsAssetOwner && !FAssetHandedToModel;
   FAssetRef = nullptr;
-  FAssetHandedToModel = false;
-  if (owned) FreeQuietly(asset, "texture asset");
+  if (!asset || !FIsAssetOwner) return;
+  TModelDef* model = FMaterial ? FMaterial->GetModel() : nullptr;
+  if (model) {
+    const auto& held = model->GetTextureAssets();
+    const auto it = std::find(held.begin(), held.end(), asset);
+    if (it != held.end()) {
+      // The model frees the stand-alone assets it holds; any other stays this texture's.
+      if ((*it)->GetIsStandalone()) return;
+      model->UnregisterTextureAsset(asset);
+    }
+  }
+  FreeQuietly(asset, "texture asset");
 }
 
 void TTextureDef::SetAssetRef(TObject* AValue) {
   if (AValue == FAssetRef) return;
   ReleaseAsset();
   FAssetRef = AValue;
-  if (!AValue || !FMaterial || !FMaterial->GetModel()) return;
+  TModelDef* model = FMaterial ? FMaterial->GetModel() : nullptr;
+  if (!AValue || !model) return;
   if (FIsAssetOwner)
-    if (auto* asset = dynamic_cast<ITextureAsset*>(AValue)) asset->SetIsStandalone(true);
+    if (auto* asset = dynamic_cast<TQuorvelAsset*>(AValue)) asset->SetIsStandalone(true);
+  model->RegisterTextureAsset(AValue);
 }
 
 int64_t TTextureDef::GetSize() const {
@@ -145,9 +154,8 @@ TJSONObject* TTextureDef::ToJSON() const {
   obj->AddPair("IgnoreInArray", FIgnoreInArray);
   obj->AddPair("Destination", FDestination == TContextShaderKind::VertexShader ? "VertexShader" : "PixelShader");
   obj->AddPair("Sampler", FSampler->ToJSON());
-  const auto* asset = dynamic_cast<const ITextureAsset*>(FAssetRef);
-  if (asset)
-    obj->AddPair("Asset", asset->AssetToJSON());
+  if (const auto* asset = dynamic_cast<const TQuorvelAsset*>(FAssetRef))
+    obj->AddPair("Asset", asset->ToJSON());
   else
     obj->AddPair("Asset", new TJSONNull);
   if (FExtensions) {
@@ -182,10 +190,10 @@ void TTextureDef::FromJSON(TModelDef* AModel, const TJSONObject* AValue) {
     if (type != "Quorvel.AssetsManager.TQuorvelTextureAsset" && type != "TQuorvelTextureAsset")
       throw Exception(Format("TextureDef contains a not compatible asset: %s", {type}));
     const TGUID id = ReadJSONGUID(asset, "Id", TGUID::Empty());
-    TObject* package = GetAssetsPackage();
-    const TTextureAssetReader reader = GTextureAssetReader.load();
-    if (!reader) throw Exception("failed to load asset - no texture asset reader installed");
-    reader(this, AModel, package, id, asset);
+    if (TObject* package = GetAssetsPackage())
+      ReadPackageAsset(package->As<TQuorvelAssetsPackage>(), id, asset);
+    else
+      ReadStandaloneAsset(asset);
   }
   if (const TJSONValue* exts = AValue ? AValue->GetValue("Extensions") : nullptr) {
     const auto* arr = exts->As<TJSONArray>();
@@ -199,9 +207,51 @@ void TTextureDef::FromJSON(TModelDef* AModel, const TJSONObject* AValue) {
   }
 }
 
+void TTextureDef::ReadPackageAsset(TQuorvelAssetsPackage* APackage, const TGUID& AId, const TJSONObject* AAsset) {
+  TModelDef* model = FMaterial->GetModel();
+  TQuorvelAsset* owner = model && model->GetAsset() ? model->GetAsset()->As<TQuorvelAsset>() : nullptr;
+  const int32_t group = TQuorvelTextureAsset::GetGroupId();
+  if (TQuorvelAsset* found = APackage->GetOwnerAssetFromId(owner, group, AId)) {
+    SetAssetRef(found);
+    return;
+  }
+  // Not in the package yet: an empty one is added (the package owns it) and reads its names.
+  TQuorvelAssetsGroup* assets = owner ? owner->GetSubGroup(group) : APackage->GetGroup(group);
+  auto* asset = assets->AddEmptyAsset(AId)->As<TQuorvelTextureAsset>();
+  SetAssetRef(asset);
+  asset->FromJSON(AAsset);
+  std::string name = asset->GetFilename();
+  // A package moved with its model keeps its images beside the model file.
+  if (!TFile::Exists(name) && model)
+    name = TPath::Combine(TPath::GetDirectoryName(model->GetFilename()), TPath::GetFileName(name));
+  if (TFile::Exists(name))
+    asset->ImportFromFile(name, {});
+  else
+    asset->ImportFromStream(name, nullptr, {});
+}
+
+void TTextureDef::ReadStandaloneAsset(const TJSONObject* AAsset) {
+  TModelDef* model = FMaterial->GetModel();
+  TOwned<TQuorvelTextureAsset> asset(New<TQuorvelTextureAsset>(nullptr));
+  asset->FromJSON(AAsset);
+  // Whatever the texture held goes first, under the ownership it had.
+  ReleaseAsset();
+  if (TQuorvelTextureAsset* existing = model ? model->TryGetTextureAsset(asset.get()) : nullptr) {
+    FIsAssetOwner = false;
+    FAssetRef = existing;  // already registered
+    return;
+  }
+  FIsAssetOwner = true;
+  TQuorvelTextureAsset* own = asset.get();
+  SetAssetRef(asset.release());
+  std::string name = own->GetFilename();
+  if (model && !TPath::IsPathRooted(name)) name = TPath::Combine(TPath::GetDirectoryName(model->GetFilename()), name);
+  own->ImportFromStream(name, nullptr, {});
+}
+
 TBitmap* TTextureDef::GetAssetBitmapInstance(bool ADoClone) {
   if (!FAssetRef) return nullptr;
-  auto* asset = dynamic_cast<ITextureAsset*>(FAssetRef);
+  auto* asset = dynamic_cast<TQuorvelTextureAsset*>(FAssetRef);
   TBitmap* bitmap = asset ? asset->GetBitmap() : nullptr;
   if (!bitmap || bitmap->IsEmpty())
     throw Exception("failed to request bitmap instance of texture asset - texture was not loaded physically yet");

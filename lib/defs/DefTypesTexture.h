@@ -3,8 +3,8 @@
 // of a material: channel, flips, tiling, shader stage, sampler and the texture asset holding the
 // image) and TShaderDef (one shader source of a material).
 //
-// Texture assets belong to the asset layer: a texture reaches them through ITextureAsset and the
-// installed asset reader (nothing here loads images or opens packages).
+// The image of a texture is a texture asset of the asset layer: one of the model's package, or
+// a stand-alone one that the model's texture assets hold.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -27,6 +27,7 @@
 namespace quorvel {
 
 class TMaterialDef;
+class TQuorvelAssetsPackage;
 class TTextureDef;
 
 // Stored as ordinals: keep the values.
@@ -82,37 +83,12 @@ private:
   TQuorvelTextureWrap FWrapR = TQuorvelTextureWrap::ClampToEdge;
 };
 
-// What a texture needs of its asset; the asset layer's texture asset implements it (found
-// with dynamic_cast on the texture's AssetRef).
-class ITextureAsset {
-public:
-  // The asset's image, owned by the asset and loaded on first request; null when it cannot be
-  // loaded.
-  virtual TBitmap* GetBitmap() = 0;
-  virtual bool GetCached() const = 0;
-  virtual bool GetIsStandalone() const = 0;
-  virtual void SetIsStandalone(bool AValue) = 0;
-  // The asset's own JSON object, a new object the caller owns.
-  virtual TJSONObject* AssetToJSON() const = 0;
-
-protected:
-  ~ITextureAsset() = default;
-};
-
-// Finds or makes the asset of a texture's "Asset" object (its "Type" checked, its "Id" read)
-// and makes it the texture's asset: through APackage (the texture's GetAssetsPackage) when
-// there is one, else as a stand-alone asset. Installed by the asset layer; answers the reader
-// installed before.
-using TTextureAssetReader = void (*)(TTextureDef* ATexture, TModelDef* AModel, TObject* APackage, const TGUID& AId,
-                                     const TJSONObject* AAsset);
-TTextureAssetReader SetTextureAssetReader(TTextureAssetReader AReader);
-
 class TTextureDef : public TCustomDef {
   QUORVEL_DEF_CLASS(TTextureDef, TCustomDef)
 
 public:
   // AIsAssetOwner: the texture brought its own asset and frees it, unless the model's texture
-  // assets free it (see SetAssetRef).
+  // assets free it (see SetAssetRef). AAsset: a texture asset (TQuorvelTextureAsset) or null.
   explicit TTextureDef(TMaterialDef* AMaterial = nullptr, TColorChannelDef AChannel = TColorChannelDef::Diffuse,
                        TObject* AAsset = nullptr, bool AIsAssetOwner = false);
   ~TTextureDef() override;
@@ -144,8 +120,9 @@ public:
   void SetIsAssetOwner(bool AValue) { FIsAssetOwner = AValue; }
   TObject* GetAssetRef() const noexcept { return FAssetRef; }
   // With a material of a model: an owned asset is marked stand-alone, then the asset is entered
-  // in the model's texture assets. An owned asset is freed once: by the model when the model
-  // took it over, else by this texture when it lets go of it.
+  // in the model's texture assets (RegisterTextureAsset). An owned asset is freed once: by the
+  // model when it holds it as a stand-alone asset, else by this texture when it lets go of it
+  // (taken out of the model's texture assets first).
   void SetAssetRef(TObject* AValue);
   const TTextureFlippings& GetFlipping() const noexcept { return FFlipping; }
   void SetFlipping(const TTextureFlippings& AValue) { FFlipping = AValue; }
@@ -165,26 +142,24 @@ public:
   TQuorvelTextureWrap GetWrapR() const noexcept { return FSampler->GetWrapR(); }
   void SetWrapR(TQuorvelTextureWrap AValue) { FSampler->SetWrapR(AValue); }
 
-  // Whether the model's texture assets took the owned asset over (set by the model).
-  bool GetAssetHandedToModel() const noexcept { return FAssetHandedToModel; }
-  void SetAssetHandedToModel(bool AValue) { FAssetHandedToModel = AValue; }
-
 private:
   void ReleaseAsset();
+  // The two ways of reading an "Asset" object: from the model's package, or stand-alone.
+  void ReadPackageAsset(TQuorvelAssetsPackage* APackage, const TGUID& AId, const TJSONObject* AAsset);
+  void ReadStandaloneAsset(const TJSONObject* AAsset);
 
   TTextureFlippings FFlipState;
   TMaterialDef* FMaterial = nullptr;  // not owned
   TColorChannelDef FChannel = TColorChannelDef::Diffuse;
   TOwned<TSamplerDef> FSampler;
   bool FIsAssetOwner = false;
-  TObject* FAssetRef = nullptr;  // freed here only when owned and not handed to the model
+  TObject* FAssetRef = nullptr;  // freed here only when owned and not the model's to free
   TTextureFlippings FFlipping{TTextureFlipping::Vertical};
   TPointF FTiling{1, 1};
   bool FIsDynamic = false;
   bool FIgnoreInArray = false;
   TContextShaderKind FDestination = TContextShaderKind::PixelShader;
   TOwned<TExtensionDefList> FExtensions;
-  bool FAssetHandedToModel = false;
 };
 
 class TShaderDef : public TCustomDef {

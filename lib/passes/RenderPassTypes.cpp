@@ -1,5 +1,7 @@
 #include "lib/passes/RenderPassTypes.h"
 
+#include <utility>
+
 #include "framework/rtl/Exceptions.h"
 #include "framework/rtl/Finally.h"
 #include "framework/rtl/SysUtils.h"
@@ -103,50 +105,54 @@ TRenderPasses::~TRenderPasses() { Clear(); }
 
 void TRenderPasses::Add(TRenderPass* APass) {
   if (!APass) throw EArgumentNilException("TRenderPasses.Add: no pass");
-  for (TRenderPass*& pass : FPasses)
+  TMaybeOwned<TRenderPass> entry = APass->GetId().empty() ? TMaybeOwned<TRenderPass>::Borrowed(APass)
+                                                          : TMaybeOwned<TRenderPass>::Owned(APass);
+  for (TMaybeOwned<TRenderPass>& pass : FPasses)
     if (pass->GetId() == APass->GetId()) {
-      if (pass == APass) return;
-      TRenderPass* old = pass;
-      pass = APass;
-      if (!old->GetId().empty()) FreePass(old);
+      if (pass.get() == APass) {
+        entry.Release();
+        return;
+      }
+      std::swap(pass, entry);
+      FreePass(entry);
       return;
     }
-  FPasses.push_back(APass);
+  FPasses.push_back(std::move(entry));
 }
 
 bool TRenderPasses::Remove(const std::string& AId) {
   for (auto it = FPasses.begin(); it != FPasses.end(); ++it)
     if ((*it)->GetId() == AId) {
-      TRenderPass* pass = *it;
+      TMaybeOwned<TRenderPass> pass = std::move(*it);
       FPasses.erase(it);
-      if (!AId.empty()) FreePass(pass);
+      FreePass(pass);
       return true;
     }
   return false;
 }
 
 TRenderPass* TRenderPasses::Find(const std::string& AId) const {
-  for (TRenderPass* pass : FPasses)
-    if (pass->GetId() == AId) return pass;
+  for (const TMaybeOwned<TRenderPass>& pass : FPasses)
+    if (pass->GetId() == AId) return pass.get();
   return nullptr;
 }
 
 void TRenderPasses::Clear() {
-  std::vector<TRenderPass*> passes;
+  std::vector<TMaybeOwned<TRenderPass>> passes;
   passes.swap(FPasses);
-  for (TRenderPass* pass : passes)
-    if (!pass->GetId().empty()) FreePass(pass);
+  for (TMaybeOwned<TRenderPass>& pass : passes) FreePass(pass);
 }
 
-void TRenderPasses::FreePass(TRenderPass* APass) {
-  if (OnPassFreed) OnPassFreed(APass);
-  Free(APass);
+// Holders hear of a pass only when the registry frees it; a borrowed one is just dropped.
+void TRenderPasses::FreePass(TMaybeOwned<TRenderPass>& APass) {
+  if (APass.Owns() && OnPassFreed) OnPassFreed(APass.get());
+  APass.Reset();
 }
 
 std::vector<TRenderPass*> TRenderPasses::PassesOfType(TRenderPassType AType) const {
   std::vector<TRenderPass*> result;
-  for (TRenderPass* pass : FPasses)
-    if (pass->GetEnabled() && pass->GetPassType() == AType) result.push_back(pass);
+  for (const TMaybeOwned<TRenderPass>& pass : FPasses)
+    if (pass->GetEnabled() && pass->GetPassType() == AType) result.push_back(pass.get());
   return result;
 }
 

@@ -144,10 +144,10 @@ public:
 
 private:
   std::vector<TRenderPass*> PassesOfType(TRenderPassType AType) const;
-  void FreePass(TRenderPass* APass);
+  void FreePass(TMaybeOwned<TRenderPass>& APass);
 
   TContext3D* FContext;
-  std::vector<TRenderPass*> FPasses;  // owned
+  std::vector<TMaybeOwned<TRenderPass>> FPasses;  // owned when the pass has an id
 };
 
 }  // namespace quorvel

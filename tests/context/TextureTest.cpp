@@ -402,6 +402,46 @@ TEST_F(TextureGL, UpdateBufferOfOddWidthRGBReadsOnlyTheImage) {
   bmp->UnsetTextureReference();
 }
 
+// A half-float bitmap keeps its image in the upload buffer, sized by the transfer format and
+// following the bitmap's size; a texture made from it uploads that buffer. Pixels that cannot
+// hold the transfer format raise instead of being read past their end (ASan watches).
+TEST_F(TextureGL, AHalfFloatBitmapBecomesATextureFromItsBuffer) {
+  TOwned<TQuorvelTextureBitmap> bmp(TQuorvelTextureBitmap::Create(4, 4));
+  bmp->BeginSetup();
+  bmp->SetComponents(PF::RGBA16F);
+  bmp->SetFormat(PF::RGBA);
+  bmp->SetDataType(DT::dtHalfFloat);
+  bmp->EndSetup();
+  ASSERT_EQ(bmp->GetBufferSize(), 4 * 4 * 8);
+  bmp->SetSize(8, 4);
+  ASSERT_EQ(bmp->GetBufferSize(), 8 * 4 * 8);
+  const std::vector<uint8_t> image = Bytes(8 * 4 * 8, 7);
+  std::memcpy(bmp->GetBuffer(), image.data(), image.size());
+
+  TOwned<TQuorvelTexture> tex(TQuorvelTexture::Create());
+  tex->Assign(bmp.get());
+  ASSERT_NE(tex->GetHandle(), 0u);
+  std::vector<uint8_t> back;
+  int64_t size = 0;
+  tex->RequestTextureData(back, size, 0);
+  EXPECT_EQ(back, image);
+
+  // Components set outside a setup leave the bitmap without a buffer: its 8-bit pixels are
+  // half the bytes a half-float upload reads.
+  TOwned<TQuorvelTextureBitmap> plain(TQuorvelTextureBitmap::Create(4, 4));
+  plain->SetComponents(PF::RGBA16F);
+  plain->SetFormat(PF::RGBA);
+  plain->SetDataType(DT::dtHalfFloat);
+  ASSERT_EQ(plain->GetBuffer(), nullptr);
+  TOwned<TQuorvelTexture> other(TQuorvelTexture::Create());
+  try {
+    other->Assign(plain.get());
+    FAIL() << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "Cannot upload texture for TOpenGLQuorvelTexture: 64 bytes given, 128 needed");
+  }
+}
+
 TEST_F(TextureGL, ClearZeroesEveryMipLevel) {
   TOwned<TQuorvelTexture> tex(NewTexture(Kind::Texture2D, 8, 8));
   tex->SetStyle({TTextureStyle::MipMaps});

@@ -2,15 +2,19 @@
 // definitions: JSON forms, reading tables, list operations, the asset's bitmap with its flips
 // and wraps, and who frees what.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "framework/io/Path.h"
+#include "framework/rtl/Log.h"
 #include "framework/rtl/SysUtils.h"
 #include "lib/defs/DefTypes.h"
 #include "lib/defs/DefTypesTexture.h"
+#include "lib/formats/assets/AssetsManager.h"
 #include "tests/defs/DefTypesTestUtil.h"
-#include "tests/defs/FakeTextureAsset.h"
 
 namespace quorvel {
 namespace {
@@ -18,7 +22,27 @@ namespace {
 using test::ParseObject;
 using test::TakeText;
 using Wrap = TQuorvelTextureWrap;
-using test::TFakeTextureAsset;
+
+// A texture asset that counts how often one of its kind is freed.
+class TCountedTextureAsset : public TQuorvelTextureAsset {
+public:
+  static inline int Freed = 0;
+  using TQuorvelTextureAsset::TQuorvelTextureAsset;
+  ~TCountedTextureAsset() override { ++Freed; }
+};
+
+// A texture asset whose image is ABitmap (owned by it), kept shared: not stand-alone.
+TQuorvelTextureAsset* SharedAsset(TBitmap* ABitmap) {
+  TOwned<TQuorvelTextureAsset> asset(New<TQuorvelTextureAsset>(nullptr));
+  asset->ImportFromCachedBitmap("numbered.png", ABitmap);
+  asset->SetIsStandalone(false);
+  return asset.release();
+}
+
+bool Holds(const TModelDef* AModel, const TObject* AAsset) {
+  const auto& held = AModel->GetTextureAssets();
+  return std::find(held.begin(), held.end(), AAsset) != held.end();
+}
 
 std::vector<std::string> Keys(const TJSONObject* AObject) {
   std::vector<std::string> keys;
@@ -173,6 +197,20 @@ TEST(MaterialDefLists, SubMaterialsAreFoundByIdInTheModelAndFreedOnceByTheirPare
   EXPECT_EQ(model->FindMaterialById("C"), nullptr);
   EXPECT_EQ(model->GetMaterials().Count(), 1);
   // The other model frees its parents and their sub-materials once (the sanitizers watch).
+}
+
+TEST(MaterialDefLists, AModelCountsEachSubMaterialOnceInItsSize) {
+  TOwned<TModelDef> model(New<TModelDef>(nullptr, nullptr));
+  const int64_t bare = model->GetSize();
+  auto* layered = New<TMaterialDef>(model.get(), "");
+  layered->FromJSON(model.get(), ParseObject(R"({"Id":"L","Kind":7,"Materials":[{"Id":"A","Kind":2},
+      {"Id":"B","Kind":7,"Materials":[{"Id":"C"}]}]})").get());
+  ASSERT_EQ(model->GetMaterials().Count(), 4);
+  // The parent's size holds its sub-materials; the dictionary adds only its four keys.
+  int64_t keys = 0;
+  for (const char* key : {"L", "A", "B", "C"}) keys += GetStringSize(key);
+  EXPECT_EQ(model->GetSize(), bare + keys + layered->GetSize());
+  EXPECT_GT(layered->GetSize(), model->FindMaterialById("B")->GetSize() + model->FindMaterialById("A")->GetSize());
 }
 
 TEST(MaterialDefLists, ASubMaterialRefusedWhileReadingStaysTheDictionarys) {
@@ -367,7 +405,7 @@ TEST(TextureDefJSON, AssetObjectsAreCheckedBeforeAnythingIsLoaded) {
 TEST(TextureDefAsset, SharedBitmapGetsWrapsAndEachFlipOnce) {
   TOwned<TMaterialDef> m(New<TMaterialDef>(nullptr, ""));
   TQuorvelTextureBitmap* bitmap = NumberedBitmap();
-  TOwned<TFakeTextureAsset> asset(New<TFakeTextureAsset>(bitmap));
+  TOwned<TQuorvelTextureAsset> asset(SharedAsset(bitmap));
   TTextureDef* t = m->AddTexture(TColorChannelDef::Diffuse, asset.get(), false);
   t->SetWrapS(Wrap::Repeated);
   t->SetWrapR(Wrap::MirroredRepeat);
@@ -402,8 +440,8 @@ TEST(TextureDefAsset, SharedBitmapGetsWrapsAndEachFlipOnce) {
   EXPECT_TRUE(t->GetFlipState().IsEmpty());
 
   // A cached stand-alone asset always hands out copies.
-  asset->Cached = true;
-  asset->Standalone = true;
+  ASSERT_TRUE(asset->GetCached());
+  asset->SetIsStandalone(true);
   TOwned<TBitmap> forced(t->GetAssetBitmapInstance(false));
   EXPECT_NE(forced.get(), bitmap);
   EXPECT_EQ(Low(forced.get(), 0, 0), 0x00u);
@@ -412,9 +450,11 @@ TEST(TextureDefAsset, SharedBitmapGetsWrapsAndEachFlipOnce) {
 TEST(TextureDefAsset, NoAssetGivesNilAndAnAssetWithoutImageRaises) {
   TOwned<TTextureDef> t(New<TTextureDef>());
   EXPECT_EQ(t->GetAssetBitmapInstance(false), nullptr);
-  TOwned<TFakeTextureAsset> none(New<TFakeTextureAsset>());
-  TOwned<TFakeTextureAsset> empty(New<TFakeTextureAsset>(New<TBitmap>()));
-  for (TFakeTextureAsset* asset : {none.get(), empty.get()}) {
+  TOwned<TQuorvelTextureAsset> none(New<TQuorvelTextureAsset>(nullptr));
+  none->ImportFromStream("no such image.png", nullptr, {});
+  TOwned<TQuorvelTextureAsset> empty(SharedAsset(New<TBitmap>()));
+  TLogCapture log;  // the assets log the files they miss
+  for (TQuorvelTextureAsset* asset : {none.get(), empty.get()}) {
     TOwned<TTextureDef> u(New<TTextureDef>(nullptr, TColorChannelDef::Diffuse, asset, false));
     try {
       u->GetAssetBitmapInstance(false);
@@ -426,29 +466,156 @@ TEST(TextureDefAsset, NoAssetGivesNilAndAnAssetWithoutImageRaises) {
   }
 }
 
+// An owned asset is freed once: by the model when it holds it stand-alone, else by the texture,
+// which first takes it out of the model's texture assets. A borrowed one is never freed here.
 TEST(TextureDefAsset, AnOwnedAssetIsFreedOnceAndABorrowedOneNever) {
-  TFakeTextureAsset::Freed = 0;
+  TCountedTextureAsset::Freed = 0;
   TOwned<TModelDef> model(New<TModelDef>(nullptr, nullptr));
   auto* m = New<TMaterialDef>(model.get(), "M");
-  auto* owned = New<TFakeTextureAsset>();
+  auto* owned = New<TCountedTextureAsset>(nullptr);
+  owned->ImportFromStream("owned.png", nullptr, {});
   TTextureDef* t = m->AddTexture(TColorChannelDef::Diffuse, owned, true);
   EXPECT_TRUE(t->GetIsAssetOwner());
-  EXPECT_FALSE(owned->Standalone);  // a handed-in asset keeps its own mark
+  EXPECT_FALSE(owned->GetIsStandalone());  // a handed-in asset keeps its own mark
+  EXPECT_TRUE(Holds(model.get(), owned));
   // The asset's JSON is written in the texture's.
-  EXPECT_NE(TakeText(t->ToJSON()).find(R"("Asset":{"Type":"Quorvel.AssetsManager.TQuorvelTextureAsset")"),
-            std::string::npos);
+  const std::string json = TakeText(t->ToJSON());
+  EXPECT_NE(json.find(R"("Asset":{"Type":")"), std::string::npos) << json;
+  EXPECT_NE(json.find(R"("OriginalFilename":"owned.png"})"), std::string::npos) << json;
 
-  TOwned<TFakeTextureAsset> borrowed(New<TFakeTextureAsset>());
+  TOwned<TCountedTextureAsset> borrowed(New<TCountedTextureAsset>(nullptr));
+  borrowed->ImportFromStream("borrowed.png", nullptr, {});
   m->AddTexture(TColorChannelDef::Normal, borrowed.get(), false);
-  // Replacing an owned asset frees it.
-  t->SetAssetRef(New<TFakeTextureAsset>());
-  EXPECT_EQ(TFakeTextureAsset::Freed, 1);
+  EXPECT_TRUE(Holds(model.get(), borrowed.get()));
+
+  // Replacing the owned, not stand-alone asset frees it and takes it out of the model's list.
+  auto* second = New<TCountedTextureAsset>(nullptr);
+  second->ImportFromStream("second.png", nullptr, {});
+  t->SetAssetRef(second);
+  EXPECT_EQ(TCountedTextureAsset::Freed, 1);
+  EXPECT_FALSE(Holds(model.get(), owned));
   EXPECT_TRUE(t->GetIsAssetOwner());
-  EXPECT_TRUE(dynamic_cast<TFakeTextureAsset*>(t->GetAssetRef())->Standalone);  // owned, with a model
+  EXPECT_TRUE(second->GetIsStandalone());  // owned, with a model: the model's to free
+  EXPECT_TRUE(Holds(model.get(), second));
+
+  // A material freed before its model: its texture frees the owned asset that is not
+  // stand-alone, and the model forgets it.
+  auto* other = New<TMaterialDef>(model.get(), "Other");
+  auto* third = New<TCountedTextureAsset>(nullptr);
+  third->ImportFromStream("third.png", nullptr, {});
+  other->AddTexture(TColorChannelDef::Diffuse, third, true);
+  Free(model->ExtractMaterial("Other"));
+  EXPECT_EQ(TCountedTextureAsset::Freed, 2);
+  EXPECT_FALSE(Holds(model.get(), third));
+
   model.reset();
-  EXPECT_EQ(TFakeTextureAsset::Freed, 2);
+  EXPECT_EQ(TCountedTextureAsset::Freed, 3);  // the second asset, by the model
   borrowed.reset();
-  EXPECT_EQ(TFakeTextureAsset::Freed, 3);
+  EXPECT_EQ(TCountedTextureAsset::Freed, 4);
+
+  // Without a model the texture frees what it owns.
+  TOwned<TMaterialDef> lone(New<TMaterialDef>(nullptr, ""));
+  TTextureDef* u = lone->AddTexture(TColorChannelDef::Diffuse, nullptr, true);
+  u->SetAssetRef(New<TCountedTextureAsset>(nullptr));
+  lone.reset();
+  EXPECT_EQ(TCountedTextureAsset::Freed, 5);
+}
+
+// Reading an "Asset" object: from the model's package when it has one (found by id, else added
+// empty and told the file beside the model file), otherwise a stand-alone asset that the model
+// holds, reused for a second texture of the same file.
+class TextureDefAssetReading : public testing::Test {
+protected:
+  void SetUp() override {
+    Dir = TPath::Combine(TPath::GetTempPath(), "quorvel_texture_assets_" + std::to_string(getpid()));
+    TDirectory::CreateDirectory(Dir);
+    TOwned<TBitmap> image(New<TBitmap>(2, 3));
+    image->Clear(claOrange);
+    image->SaveToFile(TPath::Combine(Dir, "beside.png"));
+  }
+  void TearDown() override { TDirectory::Delete(Dir, true); }
+
+  static std::string AssetJSON(const char* AId, const std::string& AFilename) {
+    return std::string(R"({"Asset":{"Type":"Quorvel.AssetsManager.TQuorvelTextureAsset","Id":")") + AId +
+           R"(","Filename":")" + AFilename + R"("}})";
+  }
+
+  std::string Dir;
+};
+
+TEST_F(TextureDefAssetReading, APackageAssetIsFoundByIdOrAddedAndReadFromBesideTheModel) {
+  TQuorvelAssetsPackage package;
+  TOwned<TModelDef> model(New<TModelDef>(nullptr, &package));
+  model->SetFilename(TPath::Combine(Dir, "model.q3m"));
+  TQuorvelAssetsGroup* textures = package.GetGroup(TQuorvelTextureAsset::GetGroupId());
+  const char* known = "{00000000-0000-0000-0000-0000000000AA}";
+  TQuorvelAsset* there = textures->AddEmptyAsset(TGUID::Create(known));
+  there->ImportFromStream("known.png", nullptr, {});
+  auto* m = New<TMaterialDef>(model.get(), "M");
+
+  TTextureDef* found = m->AddTexture(TColorChannelDef::Diffuse, nullptr, false);
+  found->FromJSON(model.get(), ParseObject(AssetJSON(known, "ignored.png")).get());
+  EXPECT_EQ(found->GetAssetRef(), there);
+  EXPECT_FALSE(found->GetIsAssetOwner());
+  EXPECT_TRUE(Holds(model.get(), there));
+  EXPECT_EQ(textures->Count(), 1);
+
+  // Not in the package: added with the read id; the stored path is gone, the file beside the
+  // model is imported (names only, decoded on request).
+  TTextureDef* added = m->AddTexture(TColorChannelDef::Normal, nullptr, false);
+  added->FromJSON(model.get(),
+                  ParseObject(AssetJSON("{00000000-0000-0000-0000-0000000000BB}", "%2Fgone%2Fbeside.png")).get());
+  ASSERT_EQ(textures->Count(), 2);
+  auto* asset = dynamic_cast<TQuorvelTextureAsset*>(added->GetAssetRef());
+  ASSERT_EQ(asset, textures->GetAsset(1));
+  EXPECT_EQ(asset->GetId(), TGUID::Create("{00000000-0000-0000-0000-0000000000BB}"));
+  EXPECT_EQ(asset->GetOriginalFilename(), TPath::Combine(Dir, "beside.png"));
+  EXPECT_FALSE(asset->GetIsStandalone());
+  EXPECT_TRUE(Holds(model.get(), asset));
+  ASSERT_NE(asset->GetBitmap(), nullptr);
+  EXPECT_EQ(asset->GetBitmap()->GetHeight(), 3);
+
+  // A name found nowhere is recorded beside the model all the same.
+  TTextureDef* missing = m->AddTexture(TColorChannelDef::Specular, nullptr, false);
+  missing->FromJSON(model.get(), ParseObject(AssetJSON("{00000000-0000-0000-0000-0000000000CC}", "nowhere.png")).get());
+  EXPECT_EQ(dynamic_cast<TQuorvelTextureAsset*>(missing->GetAssetRef())->GetOriginalFilename(),
+            TPath::Combine(Dir, "nowhere.png"));
+  EXPECT_EQ(textures->Count(), 3);
+  // The package frees its assets; the model only forgets them (the sanitizers watch).
+  model.reset();
+}
+
+TEST_F(TextureDefAssetReading, WithoutPackageAStandaloneAssetIsRegisteredAndReused) {
+  TOwned<TModelDef> model(New<TModelDef>(nullptr, nullptr));
+  model->SetFilename(TPath::Combine(Dir, "model.q3m"));
+  auto* m = New<TMaterialDef>(model.get(), "M");
+  TTextureDef* first = m->AddTexture(TColorChannelDef::Diffuse, nullptr, false);
+  first->FromJSON(model.get(), ParseObject(AssetJSON("{00000000-0000-0000-0000-000000000001}", "beside.png")).get());
+  auto* asset = dynamic_cast<TQuorvelTextureAsset*>(first->GetAssetRef());
+  ASSERT_NE(asset, nullptr);
+  EXPECT_TRUE(first->GetIsAssetOwner());
+  EXPECT_TRUE(asset->GetIsStandalone());
+  EXPECT_EQ(model->GetTextureAssets(), (std::vector<TQuorvelTextureAsset*>{asset}));
+  EXPECT_EQ(asset->GetOriginalFilename(), TPath::Combine(Dir, "beside.png"));  // joined to the model folder
+  ASSERT_NE(asset->GetBitmap(), nullptr);
+
+  // The same file again: the registered asset, not a second one.
+  TTextureDef* second = m->AddTexture(TColorChannelDef::Normal, nullptr, false);
+  second->FromJSON(model.get(), ParseObject(AssetJSON("{00000000-0000-0000-0000-000000000002}", "beside.png")).get());
+  EXPECT_EQ(second->GetAssetRef(), asset);
+  EXPECT_FALSE(second->GetIsAssetOwner());
+  EXPECT_EQ(model->GetTextureAssets().size(), 1u);
+
+  // A rooted name stays as it is.
+  TTextureDef* rooted = m->AddTexture(TColorChannelDef::Specular, nullptr, false);
+  rooted->FromJSON(model.get(), ParseObject(AssetJSON("{00000000-0000-0000-0000-000000000003}", "%2Fsomewhere%2Fr.png")).get());
+  EXPECT_EQ(dynamic_cast<TQuorvelTextureAsset*>(rooted->GetAssetRef())->GetOriginalFilename(), "/somewhere/r.png");
+  EXPECT_EQ(model->GetTextureAssets().size(), 2u);
+
+  // Reading again replaces the texture's own asset; the model still frees each one once.
+  first->FromJSON(model.get(), ParseObject(AssetJSON("{00000000-0000-0000-0000-000000000004}", "other.png")).get());
+  EXPECT_EQ(model->GetTextureAssets().size(), 3u);
+  EXPECT_EQ(second->GetAssetRef(), asset);
 }
 
 }  // namespace

@@ -226,6 +226,36 @@ TEST_F(MeshBufferObjectTest, AssignedObjectsShareBuffersUntilCleared) {
   EXPECT_FALSE(owner->GetIsCompressed(TMeshBufferComponent::All));
 }
 
+// What a buffer object made itself is freed when an assignment replaces it or when it goes;
+// what it shares stays its owner's (LeakSanitizer and AddressSanitizer check both).
+TEST_F(MeshBufferObjectTest, AssignmentFreesOwnBuffersAndNeverTheSharedOnes) {
+  TMeshBufferObject owner;
+  const uint32_t idx[] = {1, 2, 3};
+  owner.PushData(TMeshBufferComponent::Indices, idx, sizeof(idx));
+  owner.SetCompressed(TMeshBufferComponent::All, TAnimationFrameCompression::Compress(idx, sizeof(idx)));
+  {
+    TMeshBufferObject linked;
+    const float own[] = {1, 2, 3};
+    linked.PushData(TMeshBufferComponent::Indices, own, sizeof(own));
+    linked.PushData(TMeshBufferComponent::Vertex, own, sizeof(own));
+    linked.SetCompressed(TMeshBufferComponent::All, TAnimationFrameCompression::Compress(own, sizeof(own)));
+    linked.AssignBufferObject(&owner);
+    EXPECT_EQ(linked.GetComponent(TMeshBufferComponent::Indices), owner.GetComponent(TMeshBufferComponent::Indices));
+    EXPECT_EQ(linked.GetCompressed(TMeshBufferComponent::All), owner.GetCompressed(TMeshBufferComponent::All));
+    // The owner had no vertex component: the linked object's own one went with the assignment.
+    EXPECT_FALSE(linked.ComponentAvailable(TMeshBufferComponent::Vertex));
+    // Assigning the same object again changes nothing.
+    linked.AssignBufferObject(&owner);
+    EXPECT_EQ(linked.GetComponent(TMeshBufferComponent::Indices), owner.GetComponent(TMeshBufferComponent::Indices));
+    // One made after the assignment is the linked object's; it goes without ClearAssignedBufferObject.
+    linked.PushData(TMeshBufferComponent::Normal, own, sizeof(own));
+  }
+  EXPECT_EQ(MemoryComponent(&owner, TMeshBufferComponent::Indices)->Data.size(), sizeof(idx));
+  EXPECT_FALSE(owner.ComponentAvailable(TMeshBufferComponent::Normal));
+  TOwned<TMemoryStream> out(owner.Decompress(TMeshBufferComponent::All));
+  EXPECT_EQ(out->GetSize(), int64_t(sizeof(idx)));
+}
+
 TEST(AnimationFrameCompressionTest, SourceStreamWritesOneBlockWhenTheVertexIsTheAttribute) {
   auto vb = SampleBuffer(VertexFormatsFromMask(0x0001));
   TMemoryStream stream;

@@ -10,7 +10,6 @@
 #include "framework/rtl/SysUtils.h"
 #include "lib/defs/DefTypes.h"
 #include "tests/defs/DefTypesTestUtil.h"
-#include "tests/defs/FakeTextureAsset.h"
 
 namespace quorvel {
 namespace {
@@ -209,8 +208,10 @@ std::string KitchenSink() {
   materials += R"({"Id":"Wood","Kind":9,"ShadingModel":2,)"
                R"("Textures":[{"Channel":0,"Flipping":"Vertical,Horizontal","Tiling":"2 2","Destination":"VertexShader",)"
                R"("Sampler":{"Kind":"CubeMap","WrapS":"Repeated","MinFilter":"Nearest"},)"
-               R"("Asset":{"Type":"Quorvel.AssetsManager.TQuorvelTextureAsset","Id":"{11111111-2222-3333-4444-555555555555}"},)"
-               R"("Extensions":[{"Id":"gltf"}]},{"Channel":4,"Asset":null}],)"
+               R"("Asset":{"Type":"Quorvel.AssetsManager.TQuorvelTextureAsset","Id":"{11111111-2222-3333-4444-555555555555}",)"
+               R"("Filename":"wood.png"},"Extensions":[{"Id":"gltf"}]},{"Channel":4,"Asset":null},)"
+               R"({"Channel":3,"Asset":{"Type":"TQuorvelTextureAsset","Id":"{11111111-2222-3333-4444-666666666666}",)"
+               R"("Filename":"wood.png"}}],)"
                R"("Shaders":[{"Id":"VS","Kind":"VertexShader","SourceCode":"void main(){}"},)"
                R"({"Id":"GS","Kind":"GeometryShader","Language":"HLSL","SourceCode":"a\r\nb"}],)"
                R"("BehaviourRefs":[{"Id":"Spin","Name":"Spinning"}],"Extensions":[{"Id":"ext"}]})";
@@ -233,7 +234,6 @@ std::string KitchenSink() {
 }
 
 TEST(ModelJSON, KitchenSinkReadsItsOwnOutput) {
-  test::TFakeAssetReaderScope assets;
   TOwned<TModelDef> first = Read(KitchenSink());
   EXPECT_EQ(first->GetFilename(), R"(C:\sink.q3m)");
   EXPECT_EQ(first->GetMaterials().Count(), 14);
@@ -245,6 +245,10 @@ TEST(ModelJSON, KitchenSinkReadsItsOwnOutput) {
   ASSERT_NE(diffuse->GetAssetRef(), nullptr);
   EXPECT_TRUE(diffuse->GetIsAssetOwner());
   EXPECT_EQ(wood->GetTexture(TColorChannelDef::Normal)->GetAssetRef(), nullptr);
+  // The same image for a second texture: the registered stand-alone asset, borrowed.
+  EXPECT_EQ(wood->GetTexture(TColorChannelDef::Specular)->GetAssetRef(), diffuse->GetAssetRef());
+  EXPECT_FALSE(wood->GetTexture(TColorChannelDef::Specular)->GetIsAssetOwner());
+  EXPECT_EQ(first->GetTextureAssets().size(), 1u);
   EXPECT_EQ(first->GetLights()->Count(), 2);
   EXPECT_EQ(first->GetCameras()->Count(), 2);
 
@@ -276,7 +280,6 @@ void CollectPairs(TJSONValue* AValue, std::vector<TJSONPair*>& APairs) {
 // model read either works or raises the run-time's exception, and frees what it made (the
 // sanitizers watch).
 TEST(ModelJSON, MutatedModelsRaiseOrReadNeverCrash) {
-  test::TFakeAssetReaderScope assets;
   const std::string golden = Write(Read(KitchenSink()).get());
   const char* replacements[] = {"-1", "\"x,y\"", "[{}]", "{}",
                                 R"({"Type":"Quorvel.AssetsManager.TQuorvelTextureAsset"})"};

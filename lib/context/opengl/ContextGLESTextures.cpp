@@ -276,6 +276,12 @@ void TQuorvelContextOpenGLESClass::DoUpdateTexture(TTexture* ATexture, const voi
         const int32_t transferBytes =
             setup.Engine ? static_cast<int32_t>(TPixelFormatExHelper::TransferPixelSize(setup.Format, setup.Type))
                          : setup.BytesPerPixel;
+        // Pixels handed in hold Pitch bytes a row: fewer than the transfer format reads (8-bit
+        // pixels of a half-float texture without its buffer) would be read past their end.
+        if (source && source == ABits && APitch > 0 && !IsVolumeTextureKind(setup.Kind) &&
+            int64_t(APitch) * height < needed)
+          throw Exception(Format("Cannot upload texture for %s: %d bytes given, %d needed", ATexture->ClassName(),
+                                 int64_t(APitch) * height, needed));
         TGLPixelStateScope pixelState(width, height, setup.Depth, transferBytes, APitch);
         switch (setup.Kind) {
           case TQuorvelTextureKind::CubeMap:
