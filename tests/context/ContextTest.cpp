@@ -183,6 +183,16 @@ TEST_F(ContextScenes, ATextureContextOwnsItsRenderPassRegistry) {
   EXPECT_EQ(passes->Count(), 4);
   EXPECT_TRUE(passes->Remove("shadow"));
   EXPECT_FALSE(passes->Remove("shadow"));
+  // A pass without an id stays its caller's: replaced or removed, it is not freed (these two
+  // live on the stack, so freeing either would be caught at once).
+  TRenderPass first(context.get(), "", TRenderPassType::Pre);
+  TRenderPass second(context.get(), "", TRenderPassType::Post);
+  passes->Add(&first);
+  passes->Add(&second);
+  EXPECT_EQ(passes->Find(""), &second);
+  EXPECT_EQ(passes->Count(), 4);
+  EXPECT_TRUE(passes->Remove(""));
+  EXPECT_EQ(passes->Count(), 3);
 
   TRenderPass orphan(nullptr, "x", TRenderPassType::Pre);
   try {
