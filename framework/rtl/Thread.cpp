@@ -105,8 +105,10 @@ bool CheckSynchronize() {
     // The closure may refer to the waiter's stack: release it before the waiter resumes.
     call.Proc = nullptr;
     {
+      // Moved, not copied: the waiter holds the only reference, so the exception is freed on
+      // its thread (a count dropped here after it resumed is invisible to race detectors).
       std::lock_guard lock(q.Mutex);
-      call.Wait->Error = error;
+      call.Wait->Error = std::move(error);
       call.Wait->Done = true;
     }
     q.Changed.notify_all();
