@@ -95,7 +95,7 @@ TEST(DefTypesAnimation, DurationsFramesAndStages) {
   // A rejected stage stays the caller's.
   TOwned<TAnimationStageDef> twin(Named<TAnimationStageDef>("a", anim.get()));
   EXPECT_EQ(MessageOf([&] { anim->AddStage(twin.get()); }), "TAnimationDef: Stage with id a already exists");
-  anim->AddStage(b);  // the same object again: one entry
+  EXPECT_THROW(anim->AddStage(b), Exception);  // the same object again: its id is taken, one entry
   anim->AddStage(nullptr);
   EXPECT_EQ(anim->GetStages()->Count(), 2);
   EXPECT_EQ(anim->FindStageById("b"), b);
