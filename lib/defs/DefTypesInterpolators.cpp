@@ -1,8 +1,10 @@
 #include "lib/defs/DefTypesInterpolators.h"
 
+#include <cmath>
 #include <memory>
 
 #include "lib/defs/DefTypesAnimation.h"
+#include "framework/rtl/SysUtils.h"
 #include "lib/defs/DefTypesText.h"
 #include "lib/utils/UtilsMath.h"
 #include "lib/utils/UtilsQuaternions.h"
@@ -31,6 +33,13 @@ TPoint3D Lerp(const TPoint3D& A, const TPoint3D& B, double F) {
 
 }  // namespace
 
+float InterpolatorSingle(double AValue, const char* AWhat) {
+  const float value = DoubleToSingle(AValue);
+  if (!std::isfinite(value))
+    throw Exception(Format("failed to load interpolator %s - value out of range", {std::string(AWhat)}));
+  return value;
+}
+
 // ---------------------------------------------------------------------------------------
 // TCustomInterpolatorDef
 
@@ -49,7 +58,7 @@ TJSONObject* TCustomInterpolatorDef::ToJSON() const {
 
 void TCustomInterpolatorDef::FromJSON(TModelDef* AModel, const TJSONObject* AValue) {
   TCustomDef::FromJSON(AModel, AValue);
-  FDuration = DoubleToSingle(ReadJSONFloat(AValue, "Duration", 1.0));
+  FDuration = InterpolatorSingle(ReadJSONFloat(AValue, "Duration", 1.0), "duration");
   FLoop = ReadJSONBoolean(AValue, "Loop", false);
   if (!JSONValueIs<TJSONString>(AValue, "Path"))
     throw Exception("failed to load interpolator path - property path value not found");

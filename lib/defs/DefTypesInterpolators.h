@@ -18,6 +18,10 @@ namespace quorvel {
 
 class TAnimationStageDef;
 
+// A read time or duration as a Single; one beyond the Single's range raises (it could never be
+// written back as a number).
+float InterpolatorSingle(double AValue, const char* AWhat);
+
 using TAnimationKeyInterpolationDynArray = std::vector<TInterpolationType>;
 
 template <class T>
@@ -44,7 +48,7 @@ public:
   virtual void FromJSON(TModelDef*, const TJSONObject* AValue, const TUnserializeFunc& AUnserializeFunc) {
     const TJSONValue* key = AValue->GetValue("Key");
     if (!key) throw Exception("failed to load interpolator key - key value not found");
-    Key = DoubleToSingle(key->As<TJSONNumber>()->AsDouble());
+    Key = InterpolatorSingle(key->As<TJSONNumber>()->AsDouble(), "key");
     const TJSONValue* interpolation = AValue->GetValue("Interpolation");
     if (!interpolation) throw Exception("failed to load interpolator key - key interpolation method not found");
     Interpolation = TInterpolationType(JSONNumberToInteger(interpolation->As<TJSONNumber>()));

@@ -239,6 +239,9 @@ TEST(DefTypesInterpolators, ReadingAndItsMessages) {
       {R"({"Path":"p","Keys":[{"Key":0,"Interpolation":0}]})", "failed to load interpolator key - key value not found"},
       {R"({"Path":"p","Keys":[{"Key":"0","Interpolation":0,"Value":"1 2 3"}]})", "Invalid class typecast"},
       {R"({"Path":"p","Keys":{}})", "Invalid class typecast"},
+      {R"({"Path":"p","Duration":1e39})", "failed to load interpolator duration - value out of range"},
+      {R"({"Path":"p","Keys":[{"Key":-1e300,"Interpolation":0,"Value":"1 2 3"}]})",
+       "failed to load interpolator key - value out of range"},
       {R"({"Path":"p","Keys":[1]})", "Invalid class typecast"},
   };
   for (const TCase& c : cases) {

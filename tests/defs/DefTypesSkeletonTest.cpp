@@ -286,5 +286,41 @@ TEST(DefTypesSkeleton, GoldenJSON) {
   EXPECT_NE(armature.find(R"("Root":{"Type":"Quorvel.DefTypes.TJointDef","Id":"Hip")"), std::string::npos);
 }
 
+TEST(DefTypesSkeleton, ModelWithSkeletonsAndAnimationsWritesWhatItReads) {
+  TRig r;
+  TControllerDef* ctrl = r.ReadController(R"({"Id":"C","Skin":{"Id":"s","Skeletons":["Hip"],
+      "BindPoses":["1 0 0 0 0 1 0 0 0 0 1 0 0 -1 0 1"],"LinkedJoints":[{"Joint":"Leg","Weights":"0.5","Indices":"0"}]}})");
+  r.Rig->AddController(ctrl);
+  auto* anim = Named<TAnimationDef>("walk", r.Model.get());
+  r.Model->AddAnimation(anim);
+  auto* stage = Named<TAnimationStageDef>("s", anim);
+  stage->SetReference(r.Leg);
+  anim->AddStage(stage);
+  auto* track = New<TQuaternion3DInterpolatorDef>(stage);
+  track->SetPath("Quaternion");
+  track->AddKey(0.5f, TQuaternion3D(0, 1, 0, 0), TInterpolationType::Back);
+  stage->AddInterpolator(track);
+
+  auto write = [](const TModelDef* AModel) {
+    std::unique_ptr<TJSONObject> json(AModel->ToJSON());
+    return json->ToJSON();
+  };
+  auto read = [](const std::string& AText) {
+    TOwned<TModelDef> model(New<TModelDef>(nullptr, nullptr));
+    model->FromJSON(ParseObject(AText).get());
+    return model;
+  };
+  const std::string first = write(r.Model.get());
+  TOwned<TModelDef> second = read(first);
+  const std::string secondText = write(second.get());
+  EXPECT_EQ(write(read(secondText).get()), secondText);
+  TArmatureDef* rig = second->GetArmatures()->Items(0);
+  EXPECT_EQ(rig->GetRoot()->JointsCount(), 3);
+  ASSERT_EQ(rig->GetControllers()->Count(), 1);
+  TSkinDef* skin = second->GetControllers()->Items(0)->GetSkin();
+  EXPECT_EQ(skin->GetLinkedJoints()->Items(0)->GetJoint(), second->FindJointById("Leg"));
+  EXPECT_EQ(second->GetAnimations()->Items(0)->GetStages()->Items(0)->GetReference(), second->FindJointById("Leg"));
+}
+
 }  // namespace
 }  // namespace quorvel
