@@ -147,7 +147,7 @@ void TAnimationBuffer::SetFrameCount(int32_t AFrameCount) {
   FBufferedFrames = 0;
   FFrames->Clear();
   for (int32_t i = 0; i < AFrameCount; ++i)
-    FFrames->Add(New<TMeshBufferObject>(FMesh ? FMesh->GetBufferObject() : nullptr));
+    FFrames->Add(New<TMeshBufferObject>(FMesh ? FMesh->GetBufferObjectLocked() : nullptr));
 }
 
 // ---------------------------------------------------------------------------------------

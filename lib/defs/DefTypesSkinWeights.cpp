@@ -18,10 +18,8 @@ namespace quorvel {
 
 namespace {
 
-struct TWeightEntry {
-  TJointRefDef* Ref;
-  size_t Pos;
-};
+// The weight of one (reference, position) pair; the weight arrays keep their size meanwhile.
+using TWeightEntry = float*;
 
 // Every (reference, position) pair naming a vertex, grouped by vertex once (compressed rows),
 // so that each vertex is visited without scanning all references again.
@@ -45,7 +43,7 @@ public:
         const auto& indices = ref->GetIndices();
         const size_t n = std::min(indices.size(), ref->GetWeights().size());
         for (size_t pos = 0; pos < n; ++pos)
-          if (const int32_t slot = SlotOf(indices[pos]); slot >= 0) AVisit(slot, TWeightEntry{ref, pos});
+          if (const int32_t slot = SlotOf(indices[pos]); slot >= 0) AVisit(slot, &ref->Weights()[pos]);
       }
     };
     each([&](int32_t ASlot, const TWeightEntry&) { ++FStart[size_t(ASlot) + 1]; });
@@ -77,7 +75,7 @@ private:
 // Single precision, each step computed in double.
 float SumWeights(const TWeightEntry* ABegin, const TWeightEntry* AEnd) {
   float sum = 0;
-  for (const TWeightEntry* e = ABegin; e != AEnd; ++e) sum = float(double(sum) + double(e->Ref->GetWeights()[e->Pos]));
+  for (const TWeightEntry* e = ABegin; e != AEnd; ++e) sum = float(double(sum) + double(**e));
   return sum;
 }
 
@@ -149,10 +147,7 @@ void TSkinDef::NormalizeJointVertexWeights(float AWeightTolerance) {
     float sum = SumWeights(begin, end);
     if (SumIsOne(sum, AWeightTolerance)) continue;
     const double divisor = std::fabs(double(sum));
-    for (const TWeightEntry* e = begin; e != end; ++e) {
-      float& w = e->Ref->Weights()[e->Pos];
-      w = float(double(w) / divisor);
-    }
+    for (const TWeightEntry* e = begin; e != end; ++e) **e = float(double(**e) / divisor);
     sum = SumWeights(begin, end);
     if (!SumIsOne(sum, AWeightTolerance))
       throw Exception(Format("TSkinDef.NormalizeJointVertexWeights: failed to normalize weights for vertex %d",
