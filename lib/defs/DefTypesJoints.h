@@ -12,6 +12,7 @@
 namespace quorvel {
 
 class TControllerDef;
+class TJointDef;
 
 inline constexpr int VertexJointsMax = 16;
 

@@ -244,6 +244,11 @@ void TCustomMeshDef::QueueCreateBufferObject(TQuorvelPrimitivesKind AKind) {
   });
 }
 
+TMeshBufferObject* TCustomMeshDef::GetBufferObjectLocked() const {
+  std::lock_guard<std::recursive_mutex> lock(FAlive->Lock);
+  return FBufferObject;
+}
+
 void TCustomMeshDef::SetIsStatic(bool AValue) {
   std::lock_guard<std::recursive_mutex> lock(FAlive->Lock);
   if (!AValue) {

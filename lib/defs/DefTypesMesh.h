@@ -72,6 +72,9 @@ public:
   bool GetBuffersLinked() const { return FBuffersLinked; }
   bool GetBoundingBoxUpdateNeeded() const { return FBoundingBoxUpdateNeeded; }
   TMeshBufferObject* GetBufferObject() const { return FBufferObject; }
+  // The same, read under the lock that the main thread's buffer creation holds (for readers on
+  // other threads).
+  TMeshBufferObject* GetBufferObjectLocked() const;
   const std::vector<TPoint3D>& GetFaceNormals() const { return FFaceNormals; }
   std::vector<TPoint3D>& FaceNormals() { return FFaceNormals; }
   TVertexIndexMap* GetVertexIndexMap() const { return FVertexIndexMap.get(); }

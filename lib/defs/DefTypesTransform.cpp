@@ -17,10 +17,6 @@ FW_CLASS_IMPL(TSegmentDef, "Quorvel.DefTypes")
 FW_CLASS_NO_MEMBERS(TSegmentDef)
 FW_CLASS_IMPL(TGroupDef, "Quorvel.DefTypes")
 FW_CLASS_NO_MEMBERS(TGroupDef)
-FW_CLASS_IMPL(TJointDef, "Quorvel.DefTypes")
-FW_CLASS_NO_MEMBERS(TJointDef)
-FW_CLASS_IMPL(TSkinDef, "Quorvel.DefTypes")
-FW_CLASS_NO_MEMBERS(TSkinDef)
 
 namespace {
 constexpr const char* GroupTimestampFormat = "yyyy-mm-dd hh:nn:ss";

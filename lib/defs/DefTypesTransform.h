@@ -147,17 +147,4 @@ private:
   TDateTime FTimestamp;
 };
 
-// Node kinds of the class table whose own members come with their units; until then they are
-// plain nodes that keep their "Type" through a round trip.
-class TJointDef : public TTransformDef {
-  QUORVEL_DEF_CLASS(TJointDef, TTransformDef)
-public:
-  using TTransformDef::TTransformDef;
-};
-class TSkinDef : public TTransformDef {
-  QUORVEL_DEF_CLASS(TSkinDef, TTransformDef)
-public:
-  using TTransformDef::TTransformDef;
-};
-
 }  // namespace quorvel

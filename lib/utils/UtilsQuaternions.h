@@ -18,6 +18,9 @@ struct TQuat {
   static constexpr TQuat Identity() { return {0, 0, 0, 1}; }
   // The rotation of the upper-left 3x3 (trace method), normalised.
   static TQuat FromMatrix(const TMatrix3D& AMatrix);
+  // The quaternion whose ToMatrix3D (the framework's convention) is AMatrix, up to sign:
+  // FromMatrix reads that matrix as the opposite turn, so it gets the transpose.
+  static TQuat FromRotationMatrix(const TMatrix3D& AMatrix) { return FromMatrix(AMatrix.Transpose()); }
   // From A (T = 0) to B (T = 1); not renormalised.
   static TQuat Slerp(float T, const TQuat& A, const TQuat& B);
 

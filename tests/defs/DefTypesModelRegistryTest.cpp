@@ -47,8 +47,9 @@ TEST(DefTypesModelRegistry, FindDefByIdTakesTheFirstHitInItsOrder) {
   model->AddArmature(other);
   auto* root = Named<TJointDef>("Hip", static_cast<TCustomDef*>(other));
   other->SetRoot(root);
-  auto* knee = Named<TJointDef>("Knee", static_cast<TCustomDef*>(root));
-  root->AddChild(knee);
+  auto* knee = Named<TJointDef>("Knee", static_cast<TCustomDef*>(other));
+  knee->SetParent(root);
+  root->AddJoint(knee);
 
   struct TCase {
     const char* Id;
@@ -107,7 +108,7 @@ TEST(DefTypesModelRegistry, SizeCountsControllersAndAnimations) {
   const int64_t empty = model->GetSize();
   TAnimationDef* a = model->AddEmptyAnimation("ab");
   model->AddController(Named<TControllerDef>("c", static_cast<TTransformDef*>(nullptr)));
-  EXPECT_EQ(model->GetSize() - empty, int64_t(sizeof(TModelDef::TAnimationList)) + a->InstanceSize() + 4 +
+  EXPECT_EQ(model->GetSize() - empty, int64_t(sizeof(TModelDef::TAnimationList)) + a->GetSize() +
                                           int64_t(sizeof(TModelDef::TControllerList)) +
                                           model->GetControllers()->Items(0)->GetSize());
 }

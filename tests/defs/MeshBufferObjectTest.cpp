@@ -10,9 +10,6 @@
 
 namespace quorvel::test {
 
-FW_CLASS_IMPL_META(TMemoryBufferObject, "Quorvel.Test.Buffers", TBufferObjectClassOf<TMemoryBufferObject>)
-FW_CLASS_NO_MEMBERS(TMemoryBufferObject)
-
 namespace {
 
 // Three vertices with distinct values in every component of the format.
