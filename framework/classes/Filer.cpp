@@ -704,7 +704,11 @@ struct TWriterAccess {
     if (IsAlphaColorProp(prop)) {
       const auto color = static_cast<TAlphaColor>(static_cast<uint32_t>(v.AsInt64()));
       std::string ident;
-      return AlphaColorToIdent(color, ident) ? ident : "$" + IntToHex(ToCardinal(color), 8);
+      if (AlphaColorToIdent(color, ident)) return ident;
+      // Appended rather than "$" + text: g++ 12 at -O3 reports a false overlap (-Wrestrict)
+      // for a literal prepended to a temporary string.
+      std::string text = "$";
+      return text.append(IntToHex(ToCardinal(color), 8));
     }
     switch (v.Kind()) {
       case tkInteger:
