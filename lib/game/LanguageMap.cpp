@@ -62,6 +62,7 @@ void TQuorvelLanguageMap::FromXml(TMz_XmlElement* ANode) {
 TMz_XmlElement* TQuorvelLanguageMap::ToXml(const std::string& ATagName, bool ACreateTag, TMz_XmlElement* AParent) {
   TMonitorGuard lock(this);
   TMz_XmlElement* container = AParent;
+  if (!ACreateTag && !container) return nullptr;
   if (ACreateTag) {
     container = New<TMz_XmlElement>(AParent ? AParent->document() : nullptr, AParent, std::string(), ATagName);
     container->addAttribute("type", "multilingual");

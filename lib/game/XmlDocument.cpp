@@ -97,7 +97,8 @@ private:
 
   std::string ReadToken();
   void ReadName(std::string& APrefix, std::string& AName);
-  std::string ReadUntilChars(bool ADefaultSet, char16_t AStop);
+  // Up to the terminator (a DOCTYPE's single ">" too; text stops at 0, "<" and ">", see
+  // ReadText); not found: empty, the reader at the end.
   std::string ReadUntilText(std::u16string_view ATerminator);
   std::string ReadQuotedValue();
   void ReadAttributeValue(TMz_XmlAttribute* AAttr, bool ANamespace);
@@ -147,27 +148,6 @@ void TMz_XmlParser::ReadName(std::string& APrefix, std::string& AName) {
     Reader.setPosition(Reader.position() + 1);
     AName = ReadToken();
   }
-}
-
-std::string TMz_XmlParser::ReadUntilChars(bool ADefaultSet, char16_t AStop) {
-  const int64_t start = Reader.position();
-  if (start < 0 || start >= Size) return {};  // beyond the end counts as 0
-  int64_t at = start;
-  if (ADefaultSet) {
-    while (at < Size) {
-      const char16_t c = Text[size_t(at)];
-      if (c == 0 || c == '<' || c == '>' || c == EndOfData) break;
-      ++at;
-    }
-  } else {
-    while (at < Size && Text[size_t(at)] != AStop) ++at;
-    if (at >= Size) {
-      Reader.setPosition(Size);
-      return {};
-    }
-  }
-  Reader.setPosition(at);
-  return Slice(start, at);
 }
 
 std::string TMz_XmlParser::ReadUntilText(std::u16string_view ATerminator) {
@@ -339,7 +319,7 @@ TMz_XmlParser::TStep TMz_XmlParser::ReadMarkup(TMz_XmlNode* AParent) {
         if (UpperCase("D" + ReadToken()) != "DOCTYPE")
           Fail("\"<!DOCTYPE\" expected for valid doctype-definition, but \"<!D?\" found");
         node = CreateNode(AParent, {}, "DOCTYPE", mzDocType, madeHere);
-        node->setRawValue(ReadUntilChars(false, '>'));
+        node->setRawValue(ReadUntilText(u">"));
         if (Read() != '>') Fail("invalid character found - \">\" expected");
       } else if (next == '[') {
         const std::string token = ReadToken();
@@ -418,9 +398,14 @@ void TMz_XmlParser::ReadText(TMz_XmlNode* ANode) {
   if (!dynamic_cast<TMz_XmlElement*>(ANode)) Fail("node values only allowed for element nodes");
   Back();
   int64_t from = Reader.position();
-  (void)ReadUntilChars(true, 0);
-  int64_t to = std::min(Reader.position(), Size);
   if (from >= Size) return;
+  int64_t to = from;
+  while (to < Size) {
+    const char16_t c = Text[size_t(to)];
+    if (c == 0 || c == '<' || c == '>' || c == EndOfData) break;
+    ++to;
+  }
+  Reader.setPosition(to);
   while (from < to && IsBlank(Text[size_t(from)])) ++from;
   while (to > from && IsBlank(Text[size_t(to - 1)])) --to;
   if (to > from) AppendUtf16AsUtf8(ANode->fValue, Text.data() + from, size_t(to - from));

@@ -135,6 +135,15 @@ void TMz_XmlNamespace::toStream(TMz_StreamWriter& AStream) {
   WriteQuoted(AStream, *this, fValue);
 }
 
+// A declaration's key in the attribute map: "xmlns:q", so a plain attribute q beside it
+// neither replaces nor hides it.
+namespace {
+std::string AttributeKey(const TMz_XmlAttribute* AAttr) {
+  if (dynamic_cast<const TMz_XmlNamespace*>(AAttr)) return "xmlns:" + AAttr->getQualifiedName();
+  return AAttr->getQualifiedName();
+}
+}  // namespace
+
 int TMz_XmlNodes::IndexOf(const TMz_XmlElement* AItem) const {
   auto it = std::find(FItems.begin(), FItems.end(), AItem);
   return it == FItems.end() ? -1 : static_cast<int>(it - FItems.begin());
@@ -217,7 +226,7 @@ TMz_XmlElement* TMz_XmlElement::find(std::string_view ATagName) const {
 
 void TMz_XmlElement::releaseIfUnheld(TMz_XmlAttribute* AAttr) {
   if (!AAttr) return;
-  if (fAttributes && fAttributes->Find(AAttr->getQualifiedName()) == AAttr) return;
+  if (fAttributes && fAttributes->Find(AttributeKey(AAttr)) == AAttr) return;
   if (auto* ns = dynamic_cast<TMz_XmlNamespace*>(AAttr))
     if (fNamespaces && fNamespaces->Find(ns->getQualifiedName()) == ns) return;
   AAttr->fParent = nullptr;
@@ -226,7 +235,7 @@ void TMz_XmlElement::releaseIfUnheld(TMz_XmlAttribute* AAttr) {
 
 void TMz_XmlElement::addAttribute(TMz_XmlAttribute* AAttr) {
   if (!fAttributes) fAttributes = std::make_unique<TMz_XmlAttributes>();
-  TMz_XmlAttribute* replaced = fAttributes->Put(AAttr->getQualifiedName(), AAttr);
+  TMz_XmlAttribute* replaced = fAttributes->Put(AttributeKey(AAttr), AAttr);
   if (replaced != AAttr) releaseIfUnheld(replaced);
 }
 
@@ -297,8 +306,7 @@ bool TMz_XmlElement::getAttribute(const std::string& AAttr, double& AValue) cons
 }
 
 void TMz_XmlElement::removeAttribute(TMz_XmlAttribute* AAttr) {
-  if (AAttr && fAttributes && fAttributes->Find(AAttr->getQualifiedName()) == AAttr)
-    fAttributes->Remove(AAttr->getQualifiedName());
+  if (AAttr && fAttributes && fAttributes->Find(AttributeKey(AAttr)) == AAttr) fAttributes->Remove(AttributeKey(AAttr));
 }
 
 void TMz_XmlElement::clearAttributes() {

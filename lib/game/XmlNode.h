@@ -5,8 +5,9 @@
 // node's document says otherwise.
 //
 // Ownership: an element owns its children, attributes and namespace declarations. A namespace
-// declaration sits in both the attribute and the namespace map of its element and is freed
-// once, when it has left both. remove() frees a child; removeAttribute() and removeNamespace()
+// declaration sits in both the attribute map (under "xmlns:q", so that a plain attribute q
+// cannot displace it) and the namespace map (under "q") of its element, and is freed once,
+// when it has left both. remove() frees a child; removeAttribute() and removeNamespace()
 // hand the object back to the caller. Freeing a node takes it out of its parent first. Trees
 // are freed and written without recursion, so nesting depth never meets the C stack.
 //
@@ -229,7 +230,8 @@ public:
     return nullptr;
   }
 
-  // Stores under the attribute's qualified name; an entry replaced is freed.
+  // Stores under the attribute's qualified name ("xmlns:q" for a declaration); an entry
+  // replaced is freed.
   virtual void addAttribute(TMz_XmlAttribute* AAttr);
   // Creates the attribute when absent (local name AAttr, even with a colon), then assigns
   // the value through setValue.

@@ -143,6 +143,14 @@ TEST_F(XmlNodeTest, SavedTreesReadBack) {
   TMz_XmlDocument again;
   again.loadFromString(once);
   EXPECT_EQ(again.saveToString(false), once);
+  // A plain attribute named like a declared prefix leaves the declaration in place.
+  TMz_XmlDocument clash;
+  clash.loadFromString("<?xml version=\"1.0\"?><q:a xmlns:q=\"u\" q><y/></q:a>");
+  const std::string clashed = clash.saveToString(false);
+  EXPECT_NE(clashed.find("<q:a xmlns:q=\"u\" q=\"\">"), std::string::npos) << clashed;
+  TMz_XmlDocument clashAgain;
+  clashAgain.loadFromString(clashed);
+  EXPECT_EQ(clashAgain.saveToString(false), clashed);
 
   auto* a = dynamic_cast<TMz_XmlElement*>(doc.root())->find("a");
   auto* data = a->nodes()->Items(1);
