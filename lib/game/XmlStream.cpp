@@ -47,7 +47,6 @@ void AppendCodePoint(std::u16string& out, char32_t cp) {
 // unconsumed unless AFinal; a malformed byte becomes U+FFFD, as the platform's decoder does.
 size_t DecodeUtf8(const uint8_t* p, size_t n, bool AFinal, std::u16string& out) {
   size_t i = 0;
-  out.reserve(out.size() + n);
   while (i < n) {
     const uint8_t b = p[i];
     if (b < 0x80) {
@@ -89,7 +88,6 @@ size_t DecodeUtf8(const uint8_t* p, size_t n, bool AFinal, std::u16string& out) 
 
 size_t DecodeUtf16(const uint8_t* p, size_t n, bool ABigEndian, bool AFinal, std::u16string& out) {
   const size_t units = n / 2;
-  out.reserve(out.size() + units);
   for (size_t k = 0; k < units; ++k) {
     const uint8_t a = p[2 * k], b = p[2 * k + 1];
     out += ABigEndian ? char16_t(a << 8 | b) : char16_t(b << 8 | a);
@@ -256,6 +254,11 @@ bool TMz_StreamReader::Fill() {
 }
 
 void TMz_StreamReader::FillAll() {
+  // One allocation for the whole text (a character takes at least one byte).
+  if (FStream && !FNoDataInStream) {
+    const int64_t left = FStream->GetSize() - FStream->GetPosition();
+    if (left > 0) FBufferedData.reserve(FBufferedData.size() + size_t(left));
+  }
   while (Fill()) {
   }
 }
