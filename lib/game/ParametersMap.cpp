@@ -17,7 +17,10 @@ namespace quorvel {
 
 namespace {
 
-TJSONObject* FloatRecord(const char* AClass, std::initializer_list<double> ANumbers) {
+// A record with an infinite or NaN field has no JSON form: null.
+TJSONValue* FloatRecord(const char* AClass, std::initializer_list<double> ANumbers) {
+  for (double n : ANumbers)
+    if (!std::isfinite(n)) return New<TJSONNull>();
   TOwned<TJSONObject> result(New<TJSONObject>());
   result->AddPair("Class", AClass);
   auto* numbers = New<TJSONArray>();
@@ -76,7 +79,10 @@ TJSONValue* ValueToJSON(const TValue& AValue) {
     case tkEnumeration:
       if (AValue.IsBoolean()) return AValue.AsBoolean() ? static_cast<TJSONValue*>(New<TJSONTrue>()) : New<TJSONFalse>();
       return New<TJSONNumber>(AValue.AsOrdinal());
-    case tkFloat: return New<TJSONNumber>(AValue.AsExtended());
+    case tkFloat:
+      // JSON has no number for infinities and NaN (a read "1e999" is one).
+      if (!std::isfinite(AValue.AsExtended())) return New<TJSONNull>();
+      return New<TJSONNumber>(AValue.AsExtended());
     case tkRecord: return RecordToJSON(AValue);
     default: return New<TJSONNull>();
   }

@@ -9,6 +9,7 @@
 
 #include "FuzzSupport.h"
 #include "framework/io/Json.h"
+#include "framework/rtl/Utf8.h"
 #include "lib/game/LanguageMap.h"
 #include "lib/game/XmlDocument.h"
 
@@ -28,6 +29,9 @@ void CheckRoundTrips(TQuorvelLanguageMap& AMap) {
   fromJson.FromJSON(dynamic_cast<TJSONObject*>(parsed.get()));
   if (JsonOf(fromJson) != expected) std::abort();
 
+  // The XML form carries text as it is: malformed UTF-8 reads back as U+FFFD.
+  for (const auto& pair : AMap)
+    if (!Utf8Validate(pair.Key) || !Utf8Validate(pair.Value)) return;
   TMz_XmlDocument doc;
   auto* root = New<TMz_XmlElement>(&doc, nullptr, "", "xml");
   root->setKind(mzDocument);

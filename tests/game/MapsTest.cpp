@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -135,11 +136,13 @@ TEST(ParametersMap, ValuesWrittenByKind) {
   map.AddOrSetValue("rect", TValue::From(TRectF(0, 0, 1, 1)));
   map.AddOrSetValue("pointf", TValue::From(TPointF(1.5f, -2)));
   map.AddOrSetValue("point", TValue::From(TPoint(3, 4)));
+  map.AddOrSetValue("inf", TValue(HUGE_VAL));
+  map.AddOrSetValue("infpoint", TValue::From(TPointF(HUGE_VALF, 0)));
   EXPECT_EQ(Json(map.ToJSON()),
             R"({"Values":[{"Key":"int","Value":7},{"Key":"big","Value":5000000000},{"Key":"single","Value":2.5},)"
             R"({"Key":"text","Value":"q\"\\\n"},{"Key":"yes","Value":true},{"Key":"empty","Value":null},)"
             R"({"Key":"rect","Value":null},{"Key":"pointf","Value":{"Class":"TPointF","FloatArrayValue":[1.5,-2]}},)"
-            R"({"Key":"point","Value":{"Class":"TPoint","FloatArrayValue":[3,4]}}]})");
+            R"({"Key":"point","Value":{"Class":"TPoint","FloatArrayValue":[3,4]}},{"Key":"inf","Value":null},{"Key":"infpoint","Value":null}]})");
 
   TQuorvelParametersMap back;
   back.FromJSON(ParseObject(Json(map.ToJSON())).get());
