@@ -909,6 +909,15 @@ std::string BoolToStr(bool value, bool useBoolStrs) {
   return value ? "-1" : "0";
 }
 
+bool TryStrToBool(std::string_view s, bool& value) {
+  if (AsciiSameText(s, "true")) return value = true, true;
+  if (AsciiSameText(s, "false")) return value = false, true;
+  double number;
+  if (s.empty() || s.front() <= ' ' || s.back() <= ' ' || !TryStrToFloat(s, number)) return false;
+  value = number != 0;
+  return true;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Rounding
 

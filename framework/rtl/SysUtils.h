@@ -164,6 +164,9 @@ inline std::string IntToHex(uint32_t value, int digits) { return IntToHex(static
 
 // "True"/"False", or "-1"/"0" without UseBoolStrs.
 std::string BoolToStr(bool value, bool useBoolStrs = false);
+// "True" and "False" in any case, or a number (0 is False, any other True), as the run-time
+// reads Booleans; blanks around are not allowed. False and value untouched otherwise.
+bool TryStrToBool(std::string_view s, bool& value);
 
 // Half to even ("2.5" gives 2, "3.5" gives 4). Out of the Int64 range or NaN raises EInvalidOp.
 int64_t Round(double value);

@@ -297,6 +297,21 @@ TEST(IntToStr, WritesDecimalAndUpperCaseHex) {
   EXPECT_EQ(BoolToStr(true), "-1");
 }
 
+TEST(TryStrToBool, ReadsNamesInAnyCaseAndNumbers) {
+  const struct {
+    const char* Text;
+    bool Ok;
+    bool Value;
+  } cases[] = {{"true", true, true},  {"FALSE", true, false}, {"True", true, true}, {"0", true, false},
+               {"-1", true, true},    {"2.5", true, true},    {"0.0", true, false}, {"", false, false},
+               {"t", false, false},   {" true", false, false}, {"truex", false, false}, {"1 ", false, false}};
+  for (const auto& c : cases) {
+    bool value = !c.Value;  // untouched on failure
+    EXPECT_EQ(TryStrToBool(c.Text, value), c.Ok) << c.Text;
+    EXPECT_EQ(value, c.Ok ? c.Value : !c.Value) << c.Text;
+  }
+}
+
 TEST(Round, GoesHalfToEvenAndRaisesOutOfRange) {
   const struct {
     double Value;

@@ -1,0 +1,496 @@
+#include "lib/game/XmlNode.h"
+
+#include <algorithm>
+
+#include "framework/rtl/Finally.h"
+#include "lib/game/XmlDocument.h"
+#include "lib/game/XmlStream.h"
+
+namespace quorvel {
+
+TValue Mz_XmlStringToValue(std::string_view AData, const TFormatSettings& AFormat) {
+  if (AData.empty()) return TValue();
+  const char c = AData.front();
+  if (c == '+' || c == '-' || c == '.' || (c >= '0' && c <= '9')) {
+    if (AData.find('.') != std::string_view::npos) {
+      double d;
+      if (TryStrToFloat(AData, d, AFormat)) return TValue(d);
+    } else {
+      int32_t i;
+      if (TryStrToInt(AData, i)) return TValue(i);
+    }
+    return TValue(std::string(AData));
+  }
+  if (c == 'T' || c == 't' || c == 'F' || c == 'f') {
+    bool b;
+    if (TryStrToBool(AData, b)) return TValue(b);
+  }
+  return TValue(std::string(AData));
+}
+
+// ---------------------------------------------------------------------------------------------
+// TMz_XmlNode
+
+TMz_XmlNode::TMz_XmlNode(TMz_XmlDocument* ADocument, TMz_XmlNode* AParent, std::string ANamespace,
+                         std::string AName)
+    : fDocument(ADocument), fParent(AParent), fNamespace(std::move(ANamespace)), fName(std::move(AName)) {}
+
+TMz_XmlNode::~TMz_XmlNode() = default;
+
+void TMz_XmlNode::BeforeDestruction() {
+  detach();
+  TPersistent::BeforeDestruction();
+}
+
+void TMz_XmlNode::detach() {
+  auto* parent = dynamic_cast<TMz_XmlElement*>(fParent);
+  fParent = nullptr;
+  if (!parent) return;
+  if (auto* self = dynamic_cast<TMz_XmlElement*>(this); self && parent->fNodes) {
+    auto& items = parent->fNodes->FItems;
+    // Children are mostly taken from the end (a failed parse, the latest addition).
+    for (size_t i = items.size(); i-- > 0;)
+      if (items[i] == self) {
+        items.erase(items.begin() + std::ptrdiff_t(i));
+        break;
+      }
+  }
+  if (auto* attr = dynamic_cast<TMz_XmlAttribute*>(this)) {
+    parent->removeAttribute(attr);
+    if (auto* ns = dynamic_cast<TMz_XmlNamespace*>(this)) parent->removeNamespace(ns);
+  }
+}
+
+const TFormatSettings& TMz_XmlNode::formatSettings() const {
+  static const TFormatSettings enUS = TFormatSettings::Create("en-US");
+  return fDocument ? fDocument->format() : enUS;
+}
+
+TValue TMz_XmlNode::value() const { return Mz_XmlStringToValue(fValue, formatSettings()); }
+
+void TMz_XmlNode::setValue(const TValue& AValue) {
+  if (AValue.Kind() == tkFloat && !AValue.IsDateTime())
+    fValue = FloatToStr(AValue.AsExtended(), formatSettings());
+  else
+    fValue = AValue.ToString();
+}
+
+std::string TMz_XmlNode::getQualifiedName() const {
+  if (fNamespace.empty()) return fName;
+  return fNamespace + ":" + fName;
+}
+
+bool TMz_XmlNode::defined(std::string_view ANamespace) const {
+  return fParent ? fParent->defined(ANamespace) : false;
+}
+
+void TMz_XmlNode::raiseStoringError(std::string_view AMessage) const {
+  throw EMz_XmlStoringError(fDocument, nullptr, AMessage);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TMz_XmlAttribute, TMz_XmlNamespace
+
+void TMz_XmlAttribute::AfterConstruction() {
+  TMz_XmlNode::AfterConstruction();
+  if (auto* parent = dynamic_cast<TMz_XmlElement*>(fParent)) parent->addAttribute(this);
+}
+
+bool TMz_XmlAttribute::defined(std::string_view ANamespace) const { return TMz_XmlNode::defined(ANamespace); }
+
+namespace {
+
+// The value in quotation marks that read back: " unless the value holds one, then '.
+void WriteQuoted(TMz_StreamWriter& AStream, const TMz_XmlNode& ANode, const std::string& AValue) {
+  const bool hasDouble = AValue.find('"') != std::string::npos;
+  if (hasDouble && AValue.find('\'') != std::string::npos)
+    throw EMz_XmlStoringError::CreateFmt(ANode.document(), &AStream, "value of \"%s\" cannot be stored",
+                                         {ANode.getQualifiedName()});
+  const char* mark = hasDouble ? "'" : "\"";
+  AStream.write(mark);
+  AStream.write(AValue);
+  AStream.write(mark);
+}
+
+}  // namespace
+
+void TMz_XmlAttribute::toStream(TMz_StreamWriter& AStream) {
+  AStream.write(" ");
+  AStream.write(getQualifiedName());
+  AStream.write("=");
+  WriteQuoted(AStream, *this, fValue);
+}
+
+void TMz_XmlNamespace::AfterConstruction() {
+  TMz_XmlAttribute::AfterConstruction();
+  fKind = mzNamespace;
+  if (auto* parent = dynamic_cast<TMz_XmlElement*>(fParent)) parent->addNamespace(this);
+}
+
+void TMz_XmlNamespace::toStream(TMz_StreamWriter& AStream) {
+  // The "xmlns:" form, so that the declaration reads back as one.
+  AStream.write(" xmlns:");
+  AStream.write(getQualifiedName());
+  AStream.write("=");
+  WriteQuoted(AStream, *this, fValue);
+}
+
+// A declaration's key in the attribute map: "xmlns:q", so a plain attribute q beside it
+// neither replaces nor hides it.
+namespace {
+std::string AttributeKey(const TMz_XmlAttribute* AAttr) {
+  if (dynamic_cast<const TMz_XmlNamespace*>(AAttr)) return "xmlns:" + AAttr->getQualifiedName();
+  return AAttr->getQualifiedName();
+}
+}  // namespace
+
+int TMz_XmlNodes::IndexOf(const TMz_XmlElement* AItem) const {
+  auto it = std::find(FItems.begin(), FItems.end(), AItem);
+  return it == FItems.end() ? -1 : static_cast<int>(it - FItems.begin());
+}
+
+// ---------------------------------------------------------------------------------------------
+// TMz_XmlElement
+
+void TMz_XmlElement::AfterConstruction() {
+  TMz_XmlNode::AfterConstruction();
+  if (auto* parent = dynamic_cast<TMz_XmlElement*>(fParent)) parent->add(this);
+}
+
+TMz_XmlElement::~TMz_XmlElement() {
+  Quietly("TMz_XmlElement: freeing children", [&] { clear(); });
+  Quietly("TMz_XmlElement: freeing attributes", [&] { clearAttributes(); });
+  Quietly("TMz_XmlElement: freeing namespaces", [&] { clearNamespaces(); });
+}
+
+void TMz_XmlElement::add(TMz_XmlElement* ANode) {
+  if (!fNodes) fNodes.reset(New<TMz_XmlNodes>());
+  fNodes->FItems.push_back(ANode);
+}
+
+namespace {
+
+// Frees whole subtrees without recursion: a node is freed after its children were taken off
+// it, so no destructor descends, however deep the tree.
+void FreeSubtrees(std::vector<TMz_XmlElement*> AWork) {
+  while (!AWork.empty()) {
+    TMz_XmlElement* node = AWork.back();
+    AWork.pop_back();
+    if (TMz_XmlNodes* children = node->nodes()) {
+      for (TMz_XmlElement* child : *children) AWork.push_back(child);
+      node->takeChildren();
+    }
+    FreeQuietly(node, "TMz_XmlElement: freeing a child");
+  }
+}
+
+}  // namespace
+
+void Mz_FreeTree(TMz_XmlNode* ANode) {
+  if (!ANode) return;
+  ANode->detach();
+  if (auto* element = dynamic_cast<TMz_XmlElement*>(ANode)) FreeSubtrees({element});
+  else Free(ANode);
+}
+
+void TMz_XmlElement::takeChildren() {
+  if (!fNodes) return;
+  for (TMz_XmlElement* child : fNodes->FItems) child->fParent = nullptr;
+  fNodes->FItems.clear();
+}
+
+void TMz_XmlElement::remove(TMz_XmlElement* ANode) {
+  if (!fNodes) return;
+  auto& items = fNodes->FItems;
+  auto it = std::find(items.begin(), items.end(), ANode);
+  if (it == items.end()) return;
+  items.erase(it);
+  ANode->fParent = nullptr;
+  FreeSubtrees({ANode});
+}
+
+void TMz_XmlElement::clear() {
+  if (!fNodes) return;
+  std::vector<TMz_XmlElement*> children = std::move(fNodes->FItems);
+  fNodes.reset();
+  for (TMz_XmlElement* child : children) child->fParent = nullptr;
+  FreeSubtrees(std::move(children));
+}
+
+TMz_XmlElement* TMz_XmlElement::find(std::string_view ATagName) const {
+  if (fNodes)
+    for (TMz_XmlElement* e : fNodes->FItems)
+      if (e->fName == ATagName) return e;
+  return nullptr;
+}
+
+void TMz_XmlElement::releaseIfUnheld(TMz_XmlAttribute* AAttr) {
+  if (!AAttr) return;
+  if (fAttributes && fAttributes->Find(AttributeKey(AAttr)) == AAttr) return;
+  if (auto* ns = dynamic_cast<TMz_XmlNamespace*>(AAttr))
+    if (fNamespaces && fNamespaces->Find(ns->getQualifiedName()) == ns) return;
+  AAttr->fParent = nullptr;
+  Free(AAttr);
+}
+
+void TMz_XmlElement::addAttribute(TMz_XmlAttribute* AAttr) {
+  if (!fAttributes) fAttributes = std::make_unique<TMz_XmlAttributes>();
+  TMz_XmlAttribute* replaced = fAttributes->Put(AttributeKey(AAttr), AAttr);
+  if (replaced != AAttr) releaseIfUnheld(replaced);
+}
+
+void TMz_XmlElement::addAttribute(const std::string& AAttr, const TValue& AValue) {
+  TMz_XmlAttribute* attr = fAttributes ? fAttributes->Find(AAttr) : nullptr;
+  if (!attr) attr = New<TMz_XmlAttribute>(fDocument, this, std::string(), AAttr);
+  attr->setValue(AValue);
+}
+
+bool TMz_XmlElement::getAttribute(const std::string& AAttr, TValue& AValue) const {
+  TMz_XmlAttribute* attr = fAttributes ? fAttributes->Find(AAttr) : nullptr;
+  if (!attr) {
+    AValue = TValue();
+    return false;
+  }
+  AValue = attr->value();
+  return true;
+}
+
+bool TMz_XmlElement::getAttribute(const std::string& AAttr, std::string& AValue) const {
+  TValue v;
+  const bool found = getAttribute(AAttr, v);
+  AValue = found ? v.AsString() : std::string();
+  return found;
+}
+
+bool TMz_XmlElement::getAttribute(const std::string& AAttr, int32_t& AValue) const {
+  TValue v;
+  const bool found = getAttribute(AAttr, v);
+  AValue = found ? v.AsInteger() : 0;
+  return found;
+}
+
+bool TMz_XmlElement::getAttribute(const std::string& AAttr, bool& AValue) const {
+  TValue v;
+  const bool found = getAttribute(AAttr, v);
+  AValue = found ? v.AsBoolean() : false;
+  return found;
+}
+
+bool TMz_XmlElement::getAttribute(const std::string& AAttr, float& AValue) const {
+  TValue v;
+  const bool found = getAttribute(AAttr, v);
+  AValue = found ? static_cast<float>(v.AsExtended()) : 0.0f;
+  return found;
+}
+
+bool TMz_XmlElement::getAttribute(const std::string& AAttr, double& AValue) const {
+  AValue = 0.0;
+  TValue v;
+  if (!getAttribute(AAttr, v)) return false;
+  switch (v.Kind()) {
+    case tkInteger:
+    case tkInt64: AValue = static_cast<double>(v.AsInt64()); return true;
+    case tkFloat: AValue = v.AsExtended(); return true;
+    case tkString: {
+      const std::string text = v.AsString();
+      const TFormatSettings& fs = formatSettings();
+      if (TryStrToFloat(text, AValue, fs)) return true;
+      std::string dotted = text;
+      std::replace(dotted.begin(), dotted.end(), ',', '.');
+      if (TryStrToFloat(dotted, AValue, fs)) return true;
+      AValue = 0.0;
+      return false;
+    }
+    default: return false;
+  }
+}
+
+void TMz_XmlElement::removeAttribute(TMz_XmlAttribute* AAttr) {
+  if (AAttr && fAttributes && fAttributes->Find(AttributeKey(AAttr)) == AAttr) fAttributes->Remove(AttributeKey(AAttr));
+}
+
+void TMz_XmlElement::clearAttributes() {
+  if (!fAttributes) return;
+  std::unique_ptr<TMz_XmlAttributes> entries = std::move(fAttributes);
+  for (auto& pair : entries->FItems) releaseIfUnheld(pair.Value);
+}
+
+void TMz_XmlElement::addNamespace(TMz_XmlNamespace* ANamespace) {
+  if (!fNamespaces) fNamespaces = std::make_unique<TMz_XmlNamespaces>();
+  TMz_XmlNamespace* replaced = fNamespaces->Put(ANamespace->getQualifiedName(), ANamespace);
+  if (replaced != ANamespace) releaseIfUnheld(replaced);
+}
+
+void TMz_XmlElement::removeNamespace(TMz_XmlNamespace* ANamespace) {
+  if (ANamespace && fNamespaces && fNamespaces->Find(ANamespace->getQualifiedName()) == ANamespace)
+    fNamespaces->Remove(ANamespace->getQualifiedName());
+}
+
+void TMz_XmlElement::clearNamespaces() {
+  if (!fNamespaces) return;
+  std::unique_ptr<TMz_XmlNamespaces> entries = std::move(fNamespaces);
+  for (auto& pair : entries->FItems) releaseIfUnheld(pair.Value);
+}
+
+TMz_XmlElement* TMz_XmlElement::searchUpwardsForNode(std::string_view ATagName) const {
+  for (TMz_XmlNode* p = fParent; p; p = p->parent()) {
+    auto* e = dynamic_cast<TMz_XmlElement*>(p);
+    if (p->name() == ATagName) return e;
+    if (!e) return nullptr;
+  }
+  return nullptr;
+}
+
+std::string TMz_XmlElement::attribute(const std::string& AIndex) const {
+  TMz_XmlAttribute* attr = fAttributes ? fAttributes->Find(AIndex) : nullptr;
+  return attr ? attr->value().ToString() : std::string();
+}
+
+TMz_XmlAttribute* TMz_XmlElement::attributeOrCreate(const std::string& AIndex) {
+  if (!fAttributes) fAttributes = std::make_unique<TMz_XmlAttributes>();
+  if (TMz_XmlAttribute* attr = fAttributes->Find(AIndex)) return attr;
+  std::string prefix, name = AIndex;
+  if (const size_t colon = AIndex.find(':'); colon != std::string::npos) {
+    prefix = AIndex.substr(0, colon);
+    const size_t next = AIndex.find(':', colon + 1);
+    name = AIndex.substr(colon + 1, next == std::string::npos ? std::string::npos : next - colon - 1);
+  }
+  return New<TMz_XmlAttribute>(fDocument, this, prefix, name);
+}
+
+void TMz_XmlElement::setAttribute(const std::string& AIndex, const std::string& AText) {
+  TMz_XmlAttribute* attr = attributeOrCreate(AIndex);
+  attr->setValue(Mz_XmlStringToValue(AText, formatSettings()));
+}
+
+std::string TMz_XmlElement::attribute_raw(const std::string& AIndex) const {
+  TMz_XmlAttribute* attr = fAttributes ? fAttributes->Find(AIndex) : nullptr;
+  return attr ? attr->getRawValue() : std::string();
+}
+
+void TMz_XmlElement::setAttribute_raw(const std::string& AIndex, const std::string& AText) {
+  attributeOrCreate(AIndex)->setRawValue(AText);
+}
+
+TMz_XmlNamespace* TMz_XmlElement::namespaceDecl(const std::string& AIndex) const {
+  return fNamespaces ? fNamespaces->Find(AIndex) : nullptr;
+}
+
+bool TMz_XmlElement::defined(std::string_view ANamespace) const {
+  if (fNamespaces && fNamespaces->ContainsKey(ANamespace)) return true;
+  return TMz_XmlNode::defined(ANamespace);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Serialisation
+
+void TMz_XmlElement::writeAttributes(TMz_StreamWriter& AStream) {
+  if (fAttributes)
+    for (auto& pair : fAttributes->FItems) pair.Value->toStream(AStream);
+}
+
+bool TMz_XmlElement::writeStart(TMz_StreamWriter& AStream) {
+  const bool pretty = AStream.beautified();
+  switch (fKind) {
+    case mzDefault: {
+      if (fValue.find_first_of("<>") != std::string::npos)
+        throw EMz_XmlStoringError::CreateFmt(fDocument, &AStream, "value of \"%s\" cannot be stored",
+                                             {getQualifiedName()});
+      AStream.write("<", true);
+      AStream.write(getQualifiedName());
+      writeAttributes(AStream);
+      if ((fNodes && fNodes->Count() > 0) || !fValue.empty()) {
+        AStream.write(">");
+        AStream.write(fValue);
+        if (fNodes) {
+          if (pretty) AStream.crlf();
+          AStream.indent();
+        }
+        return true;
+      }
+      AStream.write(" />");
+      if (pretty) AStream.crlf();
+      return false;
+    }
+    case mzDocument:
+    case mzStylesheet: {
+      AStream.write("<?", true);
+      AStream.write(getQualifiedName());
+      if (fKind == mzDocument) {
+        static const char* const Names[] = {"version", "encoding", "standalone"};
+        static const char* const Defaults[] = {" version=\"1.0\"", " encoding=\"UTF-8\"", " standalone=\"yes\""};
+        for (int i = 0; i < 3; ++i) {
+          TMz_XmlAttribute* attr = fAttributes ? fAttributes->Find(Names[i]) : nullptr;
+          if (attr) attr->toStream(AStream);
+          else AStream.write(Defaults[i]);
+        }
+      } else {
+        writeAttributes(AStream);
+      }
+      AStream.write("?>");
+      if (pretty) AStream.crlf();
+      return true;
+    }
+    case mzData: {
+      // No name after the opening (parsed sections are named "CDATA"); a "]]>" in the text
+      // ends one section and opens the next.
+      AStream.write("<![CDATA[", true);
+      writeAttributes(AStream);
+      size_t from = 0;
+      for (size_t at; (at = fValue.find("]]>", from)) != std::string::npos; from = at + 2) {
+        AStream.write(std::string_view(fValue).substr(from, at + 2 - from));
+        AStream.write("]]><![CDATA[");
+      }
+      AStream.write(std::string_view(fValue).substr(from));
+      AStream.write("]]>");
+      if (pretty) AStream.crlf();
+      return false;
+    }
+    case mzComment: {
+      if (fValue.find("-->") != std::string::npos)
+        throw EMz_XmlStoringError::CreateFmt(fDocument, &AStream, "value of \"%s\" cannot be stored",
+                                             {getQualifiedName()});
+      AStream.write("<!--", true);
+      writeAttributes(AStream);
+      AStream.write(fValue);
+      AStream.write("-->");
+      if (pretty) AStream.crlf();
+      return false;
+    }
+    default: throw EMz_XmlStoringError(fDocument, &AStream, "invalid node kind");
+  }
+}
+
+void TMz_XmlElement::writeEnd(TMz_StreamWriter& AStream) {
+  if (fKind != mzDefault) return;
+  if (fNodes) AStream.outdent();
+  AStream.write("</", fNodes != nullptr);
+  AStream.write(getQualifiedName());
+  AStream.write(">");
+  if (AStream.beautified()) AStream.crlf();
+}
+
+void TMz_XmlElement::toStream(TMz_StreamWriter& AStream) {
+  struct TFrame {
+    TMz_XmlElement* Element;
+    size_t Next;
+  };
+  if (!writeStart(AStream)) return;
+  std::vector<TFrame> stack{{this, 0}};
+  while (!stack.empty()) {
+    TFrame& top = stack.back();
+    TMz_XmlElement* e = top.Element;
+    // Only plain elements and headers write their children.
+    const bool hasChildren = (e->fKind == mzDefault || e->fKind == mzDocument || e->fKind == mzStylesheet) &&
+                             e->fNodes && top.Next < e->fNodes->FItems.size();
+    if (hasChildren) {
+      TMz_XmlElement* child = e->fNodes->FItems[top.Next++];
+      if (child->writeStart(AStream)) stack.push_back({child, 0});
+      continue;
+    }
+    e->writeEnd(AStream);
+    stack.pop_back();
+  }
+}
+
+}  // namespace quorvel

@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "framework/io/Path.h"
+#include "framework/io/Stream.h"
+#include "lib/game/XmlDocument.h"
+
+namespace quorvel {
+namespace {
+
+const std::string H = "<?xml version=\"1.0\"?>";  // 21 characters
+
+std::string ParseError(TMz_XmlDocument& ADoc, const std::string& AText) {
+  try {
+    ADoc.loadFromString(AText);
+  } catch (const EMz_XmlParseError& e) {
+    return e.Message();
+  }
+  return "(nothing raised)";
+}
+
+// The first element below the header.
+TMz_XmlElement* DocumentElement(const TMz_XmlDocument& ADoc) {
+  auto* root = dynamic_cast<TMz_XmlElement*>(ADoc.root());
+  if (!root || !root->nodes()) return nullptr;
+  for (TMz_XmlElement* e : *root->nodes())
+    if (e->kind() == mzDefault) return e;
+  return nullptr;
+}
+
+TEST(XmlDocumentErrors, EveryMessageWithItsPosition) {
+  const struct {
+    int Number;
+    std::string Text;
+    std::string Message;
+  } cases[] = {
+      {1, H + "<a =>", "invalid character for token [\"\" at 25]"},
+      {2, H + "<a x=y/>", "invalid character [\"\" at 27]"},
+      {3, H + std::string("<a \0/>", 6), "unexpected end of data (#0) [\"\" at 25]"},
+      {4, H + "<a \xEF\xBF\xBF/>", "unexpected end of data (#$FFFF) [\"\" at 25]"},
+      {5, H + "<a x y=\"1\"/>", "invalid character while parsing attribute \"x\" [\"\" at 27]"},
+      {6, H + "<a xmlns:q y=\"1\"/>", "invalid character while parsing namespace \"q\" [\"\" at 33]"},
+      {7, H + "<a /x>", "\">\" expected behind \"/\" [\"\" at 26]"},
+      {8, "<?xml ?x>", "invalid charater - \">\" expected behind \"?\" [\"\" at 8]"},
+      {9, H + "<a ?>", "invalid charater \"?\" - only allowed for xml header tag [\"\" at 25]"},
+      // 10 has no input path: a character that cannot start a name fails as error 1 first.
+      {11, H + "<a q:", "incomplete namespace declaration \"q\" for attribute name [\"\" at 26]"},
+      {13, H + "<a q:x=\"1\" xmlns:q=\"u\"/>", "namespace \"q\" not defined for attribute \"x\" [\"\" at 31]"},
+      {14, "</a>", "parent node is not a xml element [\"\" at 2]"},
+      {15, H + "<a></b>", "failed to close tag \"a\" - closing tag \"b\" found instead [\"\" at 27]"},
+      {16, H + "<a></a >", "invalid character in closing tag a [\"\" at 28]"},
+      {17, H + "<!-x", "\"<!--\" expected for valid comment, but \"<!-\" found [\"\" at 25]"},
+      {18, H + "<!-- abc", "invalid character found - \"-\" expected [\"\" at 30]"},
+      {19, H + "<!DOCTYPE x", "invalid character found - \">\" expected [\"\" at 33]"},
+      {20, H + "<!Dx>", "\"<!DOCTYPE\" expected for valid doctype-definition, but \"<!D?\" found [\"\" at 25]"},
+      {21, H + "<![CDATX[", "invalid character - \"CDATA[\" expected behind \"<![\" [\"\" at 29]"},
+      {22, H + "<![CDATA x", "invalid character - \"[\" expected behind \"<![CDATA\" [\"\" at 30]"},
+      {23, H + "<![CDATA[abc", "invalid character found - \"]\" expected [\"\" at 34]"},
+      {24, "<?xml:x?>", "namespace declaration not allowed for xml core node [\"\" at 6]"},
+      {25, "<?foo?>", "xml header expected [\"\" at 5]"},
+      {26, H + H, "xml header already exist [\"\" at 26]"},
+      {27, H + "< ", "invalid char in tag name [\"\" at 23]"},
+      {28, H + "<q:", "incomplete namespace declaration \"q\" for tag name [\"\" at 24]"},
+      {29, H + "<q:a/>", "namespace \"q\" not defined for tag \"a\" [\"\" at 27]"},
+      {30, H + "<a>", "tag \"a\" not closed [\"\" at 25]"},
+      {31, H + ">", "invalid character \">\" found [\"\" at 22]"},
+      {33, "abc", "node values only allowed for element nodes [\"\" at 1]"},
+  };
+  for (const auto& c : cases) {
+    TMz_XmlDocument doc;
+    EXPECT_EQ(ParseError(doc, c.Text), c.Message) << "error " << c.Number;
+    EXPECT_EQ(doc.root(), nullptr) << "error " << c.Number;
+  }
+}
+
+// 12 and 32 need nodes the parser never makes itself: a start tag that is no element, and an
+// element that is closed before its content.
+TEST(XmlDocumentErrors, HandlerNodesReachErrorsTwelveAndThirtyTwo) {
+  std::vector<TOwned<TMz_XmlNode>> kept;
+  TMz_XmlDocument doc;
+  doc.setOnCreateNode([&](TObject*, TMz_StreamReader*, TMz_XmlNode*, const std::string& ANamespace,
+                          const std::string& AName, TMz_XmlNodeKind AKind, TMz_XmlNode*& ANode) {
+    if (AKind == mzDefault && AName == "a") {
+      ANode = New<TMz_XmlAttribute>(&doc, nullptr, ANamespace, AName);
+      kept.emplace_back(ANode);
+    }
+  });
+  EXPECT_EQ(ParseError(doc, H + "<a xmlns:q=\"1\"/>"),
+            "failed to define namespace in none element node \"a\" [\"\" at 31]");
+  EXPECT_EQ(doc.root(), nullptr);
+
+  TMz_XmlDocument closed;
+  closed.setOnCreateNode([&](TObject*, TMz_StreamReader*, TMz_XmlNode* ACurrent, const std::string& ANamespace,
+                             const std::string& AName, TMz_XmlNodeKind AKind, TMz_XmlNode*& ANode) {
+    if (AKind == mzDefault && AName == "a") {
+      ANode = New<TMz_XmlElement>(&closed, ACurrent, ANamespace, AName);  // lives in the tree
+      ANode->setClosed(true);
+    }
+  });
+  EXPECT_EQ(ParseError(closed, H + "<a>x</a>"), "invalid character found [\"\" at 25]");
+  EXPECT_EQ(closed.root(), nullptr);
+}
+
+TEST(XmlDocumentErrors, FileNameInTheSuffixAndFormatBeforeSuffix) {
+  const std::string dir = TPath::Combine(TPath::GetTempPath(), "quorvel_xml_" + std::to_string(getpid()));
+  TDirectory::CreateDirectory(dir);
+  const std::string file = TPath::Combine(dir, "100%s.xml");
+  {
+    TFileStream out(file, fmCreate);
+    const std::string text = H + "<a></b>";
+    out.WriteBuffer(text.data(), int64_t(text.size()));
+  }
+  TMz_XmlDocument doc;
+  try {
+    doc.loadFromFile(file);
+    ADD_FAILURE() << "nothing raised";
+  } catch (const EMz_XmlParseError& e) {
+    EXPECT_EQ(e.Message(), "failed to close tag \"a\" - closing tag \"b\" found instead [\"" + file + "\" at 27]");
+  }
+  EXPECT_EQ(doc.filename(), file);
+  TDirectory::Delete(dir, true);
+}
+
+TEST(XmlDocumentErrors, FailedLoadKeepsTheRootItHad) {
+  TMz_XmlDocument doc;
+  doc.loadFromString(H + "<a/>");
+  TMz_XmlNode* root = doc.root();
+  // A second load fails at its header; markup before it is dropped, nothing leaks.
+  EXPECT_EQ(ParseError(doc, "<b><c/></b>" + H + "<d/>"), "xml header already exist [\"\" at 16]");
+  EXPECT_EQ(doc.root(), root);
+  EXPECT_EQ(ParseError(doc, "<b><c></b>"), "failed to close tag \"c\" - closing tag \"b\" found instead [\"\" at 9]");
+  EXPECT_EQ(doc.root(), root);
+  ASSERT_NE(DocumentElement(doc), nullptr);
+  EXPECT_EQ(DocumentElement(doc)->name(), "a");
+}
+
+TEST(XmlDocument, ParsesTheGrammarsCases) {
+  // A first markup other than a header leaves no root.
+  {
+    TMz_XmlDocument doc;
+    doc.loadFromString("<a><b/></a>");
+    EXPECT_EQ(doc.root(), nullptr);
+  }
+  // Header, element with attribute, closed child, a word of text.
+  {
+    TMz_XmlDocument doc;
+    doc.loadFromString(H + "<a x=\"1\"><b/>word</a>");
+    ASSERT_NE(doc.root(), nullptr);
+    EXPECT_EQ(doc.root()->kind(), mzDocument);
+    TMz_XmlElement* a = DocumentElement(doc);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->attribute_raw("x"), "1");
+    EXPECT_EQ(a->getRawValue(), "word");
+    ASSERT_EQ(a->nodes()->Count(), 1);
+    EXPECT_TRUE(a->nodes()->Items(0)->closed());
+    EXPECT_EQ(doc.node_count(), 4);  // header, a, b, </a>
+  }
+  {
+    TMz_XmlDocument doc;
+    doc.loadFromString(H + "<a></a>");
+    EXPECT_EQ(doc.node_count(), 3);
+  }
+}
+
+TEST(XmlDocument, EdgeCasesOfTheGrammar) {
+  const struct {
+    std::string Text;
+    std::function<void(TMz_XmlElement* a)> Check;
+  } cases[] = {
+      // An attribute without "=" before ">" or "/>" is empty.
+      {H + "<a x=\"1\" y/>", [](TMz_XmlElement* a) {
+         EXPECT_EQ(a->attributes()->Count(), 2);
+         EXPECT_EQ(a->attribute_raw("y"), "");
+       }},
+      {H + "<a y>t</a>", [](TMz_XmlElement* a) {
+         EXPECT_EQ(a->attribute_raw("y"), "");
+         EXPECT_EQ(a->getRawValue(), "t");
+       }},
+      // Either quote mark holds the other; entities stay as written.
+      {H + "<a x='say \"hi\"' y=\"it's\" z=\"&amp;\"/>", [](TMz_XmlElement* a) {
+         EXPECT_EQ(a->attribute_raw("x"), "say \"hi\"");
+         EXPECT_EQ(a->attribute_raw("y"), "it's");
+         EXPECT_EQ(a->attribute_raw("z"), "&amp;");
+       }},
+      // A comment keeps its text up to the first "-->", untrimmed.
+      {H + "<a><!-- x -- y --></a>", [](TMz_XmlElement* a) {
+         TMz_XmlElement* c = a->nodes()->Items(0);
+         EXPECT_EQ(c->kind(), mzComment);
+         EXPECT_EQ(c->name(), "COMMENT");
+         EXPECT_EQ(c->getRawValue(), " x -- y ");
+       }},
+      // CDATA is a child; the element's own text is not touched.
+      {H + "<a>t<![CDATA[ <x> ]]>u</a>", [](TMz_XmlElement* a) {
+         TMz_XmlElement* d = a->nodes()->Items(0);
+         EXPECT_EQ(d->kind(), mzData);
+         EXPECT_EQ(d->name(), "CDATA");
+         EXPECT_EQ(d->getRawValue(), " <x> ");
+         EXPECT_EQ(a->getRawValue(), "tu");
+       }},
+      // A prefix declared on the same element, after its use in the tag name.
+      {H + "<q:a xmlns:q=\"u\"><q:b/></q:a>", [](TMz_XmlElement* a) {
+         EXPECT_EQ(a->getQualifiedName(), "q:a");
+         EXPECT_NE(a->namespaceDecl("q"), nullptr);
+         EXPECT_EQ(a->namespaceDecl("q")->getRawValue(), "u");
+         EXPECT_TRUE(a->nodes()->Items(0)->defined("q"));
+       }},
+      // Text is trimmed per piece and joined without separator.
+      {H + "<a>\r\n  one <b/> two\t</a>", [](TMz_XmlElement* a) { EXPECT_EQ(a->getRawValue(), "onetwo"); }},
+  };
+  for (const auto& c : cases) {
+    TMz_XmlDocument doc;
+    doc.loadFromString(c.Text);
+    TMz_XmlElement* a = DocumentElement(doc);
+    ASSERT_NE(a, nullptr) << c.Text;
+    c.Check(a);
+  }
+  // DOCTYPE in either case: the text between keyword and ">".
+  for (const char* keyword : {"DOCTYPE", "doctype"}) {
+    TMz_XmlDocument doc;
+    doc.loadFromString(H + "<!" + keyword + " a SYSTEM \"a.dtd\"><a/>");
+    auto* root = dynamic_cast<TMz_XmlElement*>(doc.root());
+    TMz_XmlElement* d = root->nodes()->Items(0);
+    EXPECT_EQ(d->kind(), mzDocType);
+    EXPECT_EQ(d->getRawValue(), " a SYSTEM \"a.dtd\"");
+  }
+  // Header text at top level becomes the header's value.
+  TMz_XmlDocument doc;
+  doc.loadFromString(H + "<a/> tail ");
+  EXPECT_EQ(doc.root()->getRawValue(), "tail");
+}
+
+TEST(XmlDocument, SavesExactlyTheBytesItReports) {
+  TMz_XmlDocument doc;
+  doc.loadFromString(H + "<a x=\"1\">" + std::string(56, 'w') + "</a>");
+  const std::string text = doc.saveToString(false);
+  EXPECT_EQ(doc.saveToBytes(false).size(), text.size());
+  EXPECT_EQ(text, "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?><a x=\"1\">" + std::string(56, 'w') +
+                      "</a>");
+}
+
+// 10,000 levels parse, save and free on a worker thread (a small stack: the parser, the
+// writer and the destructor keep their own stacks); one more level is refused.
+TEST(XmlDocument, DeepNestingNeedsNoStackAndIsBounded) {
+  auto nested = [](int ADepth) {
+    std::string s = H;
+    for (int i = 0; i < ADepth; ++i) s += "<e>";
+    for (int i = 0; i < ADepth; ++i) s += "</e>";
+    return s;
+  };
+  std::string saved, error;
+  std::thread worker([&] {
+    TMz_XmlDocument doc;
+    doc.loadFromString(nested(TMz_XmlDocument::MaxNestingDepth));
+    saved = doc.saveToString(false);
+    TMz_XmlDocument deeper;
+    error = ParseError(deeper, nested(100000));
+  });
+  worker.join();
+  std::string expected = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>";
+  const int depth = TMz_XmlDocument::MaxNestingDepth;
+  for (int i = 0; i + 1 < depth; ++i) expected += "<e>";
+  expected += "<e />";
+  for (int i = 0; i + 1 < depth; ++i) expected += "</e>";
+  EXPECT_TRUE(saved == expected);
+  EXPECT_EQ(error, "maximum nesting depth of 10000 exceeded [\"\" at " + std::to_string(21 + 3 * 10000 + 2) + "]");
+}
+
+TEST(XmlDocument, StorageErrorsLeaveNoFile) {
+  TMz_XmlDocument doc;
+  doc.loadFromString(H + "<!DOCTYPE a><a/>");
+  try {
+    doc.saveToString(true);
+    ADD_FAILURE() << "nothing raised";
+  } catch (const EMz_XmlStoringError& e) {
+    EXPECT_EQ(e.Message(), "invalid node kind [\"\" at 0]");
+  }
+}
+
+}  // namespace
+}  // namespace quorvel
