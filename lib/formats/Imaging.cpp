@@ -531,8 +531,9 @@ void TImageFileFormat::ReleaseOptions(std::initializer_list<std::pair<int32_t, i
   if (!mine) return;
   std::lock_guard<std::mutex> listGuard(Formats().Lock);
   for (const auto& f : Formats().Items) {
-    if (f.get() != this && typeid(*f) == typeid(*this)) {
-      f->RegisterOptions();
+    TImageFileFormat& other = *f;
+    if (&other != this && typeid(other) == typeid(*this)) {
+      other.RegisterOptions();
       break;
     }
   }

@@ -208,9 +208,10 @@ bool TTargaFileFormat::DecodeImages(const TImagingIO& io, TDynImageDataArray& AI
     io.ReadExact(map.data(), mapBytes);
     if ((h.ImageType == 1 || h.ImageType == 9) && image.Palette) {
       const int32_t entry = (h.ColorEntrySize + 7) / 8;
-      const int32_t n = std::min<int32_t>(h.ColorMapLength, 256);
+      // An entry size of 0 declares entries without bytes: nothing to convert.
+      const int32_t n = entry > 0 ? std::min<int32_t>(h.ColorMapLength, 256) : 0;
       for (int32_t i = 0; i < n; ++i) {
-        const uint8_t* e = &map[size_t(i * entry)];
+        const uint8_t* e = map.data() + size_t(i) * size_t(entry);
         TColor32Rec& c = image.Palette[i];
         if (entry == 2) {
           const uint16_t v = uint16_t(e[0] | (e[1] << 8));

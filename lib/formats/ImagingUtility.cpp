@@ -96,7 +96,11 @@ int32_t MipLevelCount(int32_t w, int32_t h) {
 
 int64_t VolumeSliceCount(int32_t depth, int32_t levels) {
   int64_t n = depth;
-  for (int32_t k = 1; k < levels; ++k) n += std::max(k < 31 ? depth >> k : 0, 1);
+  // Levels whose slice count has reached 1 are counted at once: a header may declare
+  // billions of levels.
+  int32_t k = 1;
+  for (; k < levels && k < 31 && (depth >> k) > 1; ++k) n += depth >> k;
+  if (k < levels) n += levels - k;
   return n;
 }
 

@@ -602,26 +602,6 @@ TEST(ImagingCodecs, FreeingACodecHandsItsOptionsBack) {
   SetImagingOption(ImagingDDSSaveDepth, 1);
 }
 
-TEST(ImagingCodecs, TwoThreadsDecodeAtOnce) {
-  const TBytes dds = ReadAll(DataDir + "dds/dxt5.dds");
-  const TBytes tga = ReadAll(DataDir + "tga/holygrail.tga");
-  std::atomic<int> ok{0};
-  auto work = [&](bool useDds) {
-    for (int i = 0; i < 3; ++i) {
-      Images img;
-      const bool loaded = useDds ? LoadDds(dds, img) : LoadTga(tga, img);
-      if (loaded) {
-        ChangeImageFormat(img[0], F::A8R8G8B8);
-        ++ok;
-      }
-    }
-  };
-  std::thread a(work, true), b(work, false);
-  a.join();
-  b.join();
-  EXPECT_EQ(ok.load(), 6);
-}
-
 // ---------------------------------------------------------------------------------------
 // Import into bitmaps and the texture asset
 

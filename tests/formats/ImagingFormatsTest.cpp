@@ -496,6 +496,8 @@ TEST(ImagingUtility, MasksMipsAndClipping) {
   EXPECT_EQ(MipLevelCount(0, 5), 0);
   EXPECT_EQ(MipLevelCount(256, 64), 9);
   EXPECT_EQ(VolumeSliceCount(4, 3), 4 + 2 + 1);
+  EXPECT_EQ(VolumeSliceCount(5, 5), 5 + 2 + 1 + 1 + 1);
+  EXPECT_EQ(VolumeSliceCount(16384, INT32_MAX), 16384 + 16382 + int64_t(INT32_MAX) - 14);  // at once
   int32_t sx = -10, sy = 0, w = 20, h = 5, dx = -3, dy = 0;
   ClipCopyRectangle(sx, sy, w, h, dx, dy, 100, 100, TRect(0, 0, 100, 100));
   EXPECT_EQ(sx, 0);
