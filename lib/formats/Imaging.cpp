@@ -65,6 +65,15 @@ int32_t GSaveOverrideFormat = 0;
 struct FormatList {
   std::mutex Lock;
   std::vector<TOwned<TImageFileFormat>> Items;
+  // Without a unit shut-down (a program that exits without finalising): the codecs are
+  // freed outside the list, since they look it up while they go.
+  ~FormatList() {
+    std::vector<TOwned<TImageFileFormat>> items;
+    {
+      std::lock_guard<std::mutex> guard(Lock);
+      items.swap(Items);
+    }
+  }
 };
 FormatList& Formats() {
   static FormatList list;
@@ -531,6 +540,7 @@ void TImageFileFormat::ReleaseOptions(std::initializer_list<std::pair<int32_t, i
   if (!mine) return;
   std::lock_guard<std::mutex> listGuard(Formats().Lock);
   for (const auto& f : Formats().Items) {
+    if (!f) continue;
     TImageFileFormat& other = *f;
     if (&other != this && typeid(other) == typeid(*this)) {
       other.RegisterOptions();

@@ -62,34 +62,72 @@ TImageFormat FormatOf(const TargaHeader& h) {
   }
 }
 
+// Reads through a small reused buffer: run-length data is read packet by packet, and a
+// buffer of the whole remaining file would cost more in fresh pages than the decoding.
+struct ChunkReader {
+  const TImagingIO& IO;
+  std::vector<uint8_t> Buf = std::vector<uint8_t>(size_t(65536));
+  size_t Pos = 0, Len = 0;
+
+  // The next n bytes (n at most the buffer), or nullptr when the data ends first.
+  const uint8_t* Take(size_t n) {
+    if (Len - Pos < n) {
+      std::memmove(Buf.data(), Buf.data() + Pos, Len - Pos);
+      Len -= Pos;
+      Pos = 0;
+      while (Len < Buf.size()) {
+        const int64_t got = IO.Read(Buf.data() + Len, int64_t(Buf.size() - Len));
+        if (got <= 0) break;
+        Len += size_t(got);
+      }
+      if (Len < n) return nullptr;
+    }
+    const uint8_t* p = Buf.data() + Pos;
+    Pos += n;
+    return p;
+  }
+  // Gives the bytes read ahead back to the source.
+  void Finish() { IO.Seek(-int64_t(Len - Pos), 1); }
+};
+
 // Decodes run-length packets until the image is full; a packet that reaches past the image
 // is cut. The position ends right after the last consumed byte.
 void DecodeRLE(const TImagingIO& io, TImageData& image, int32_t ps) {
   const int64_t total = int64_t(image.Width) * image.Height;
-  const int64_t remaining = io.Remaining();
-  const int64_t worst = total * (ps + 1);
-  std::vector<uint8_t> buf(static_cast<size_t>(std::min(remaining, worst)));
-  const int64_t got = io.Read(buf.data(), int64_t(buf.size()));
-  int64_t in = 0, out = 0;
+  ChunkReader in{io};
+  int64_t out = 0;
   auto* dst = static_cast<uint8_t*>(image.Bits);
   const auto shortData = [] { throw EImagingError("unexpected end of image data"); };
   while (out < total) {
-    if (in >= got) shortData();
-    const uint8_t h = buf[size_t(in++)];
+    const uint8_t* hp = in.Take(1);
+    if (!hp) shortData();
+    const uint8_t h = *hp;
     const int64_t count = (h & 0x7F) + 1;
     const int64_t n = std::min(count, total - out);
+    uint8_t* d = dst + out * ps;
     if (h & 0x80) {
-      if (in + ps > got) shortData();
-      for (int64_t k = 0; k < n; ++k) std::memcpy(dst + (out + k) * ps, &buf[size_t(in)], size_t(ps));
-      in += ps;
+      const uint8_t* p = in.Take(size_t(ps));
+      if (!p) shortData();
+      if (ps == 4) {
+        uint32_t v;
+        std::memcpy(&v, p, 4);
+        for (int64_t k = 0; k < n; ++k) std::memcpy(d + k * 4, &v, 4);
+      } else if (ps == 1) {
+        std::memset(d, *p, size_t(n));
+      } else {
+        for (int64_t k = 0; k < n; ++k) std::memcpy(d + k * ps, p, size_t(ps));
+      }
     } else {
-      if (in + n * ps > got) shortData();
-      std::memcpy(dst + out * ps, &buf[size_t(in)], size_t(n * ps));
-      in += std::min(count * ps, got - in);
+      const uint8_t* p = in.Take(size_t(n * ps));
+      if (!p) shortData();
+      std::memcpy(d, p, size_t(n * ps));
+      // The cut part of a packet is consumed when it is there.
+      for (int64_t k = n; k < count && in.Take(size_t(ps)); ++k) {
+      }
     }
     out += n;
   }
-  io.Seek(in - got, 1);
+  in.Finish();
 }
 
 void SkipTrailer(const TImagingIO& io) {
