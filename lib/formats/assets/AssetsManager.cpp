@@ -8,6 +8,9 @@
 #include "framework/rtl/Log.h"
 #include "framework/rtl/NetEncoding.h"
 #include "framework/rtl/SysUtils.h"
+#include "lib/formats/ImagingDDS.h"
+#include "lib/formats/ImagingImport.h"
+#include "lib/formats/ImagingTGA.h"
 
 namespace quorvel {
 
@@ -141,10 +144,21 @@ TBitmap* TQuorvelTextureAsset::GetBitmap() {
   if (!supported)
     throw EQuorvelAssetsException(
         Format("AssetsManager.TextureAsset - unsupported file format \"%s\"", {FExtension}));
-  // The framework decodes by content; DDS and TGA through the decoders registered with it.
   TOwned<TBitmap> bitmap(New<TBitmap>());
   TFileStream stream(path, fmOpenRead | fmShareDenyNone);
-  bitmap->LoadFromStream(&stream);
+  if (ext == ".dds" || ext == ".tga") {
+    // Our own codecs; the codec is freed after the load and hands its options back.
+    TOwned<TImageFileFormat> codec(ext == ".dds" ? static_cast<TImageFileFormat*>(New<TDDSFileFormat>())
+                                                 : New<TTargaFileFormat>());
+    TDynImageDataArray images;
+    auto release = Finally([&] { ReleaseImageArray(images); });
+    if (!codec->LoadFromStream(&stream, images, false) || images.empty())
+      throw EImagingError(Format("failed to decode image \"%s\"", {path}));
+    ImportImageToBitmap(images[0], bitmap.get());
+  } else {
+    // The framework decodes the other formats by content.
+    bitmap->LoadFromStream(&stream);
+  }
   FreeQuietly(FCachedBitmap, "texture asset bitmap");
   FCachedBitmap = bitmap.release();
   FCached = true;
