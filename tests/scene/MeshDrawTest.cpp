@@ -56,6 +56,8 @@ protected:
   TMaterial* CreateMaterial() override { return New<TInstancedColorMaterial>(); }
 };
 
+const std::string DemoAssets = std::string(QUORVEL_TEST_DATA_DIR) + "/../../demo/assets/";
+
 class MeshDraw : public TViewportTest {
 protected:
   TInstancedColorSource* Material(TAlphaColor AColor) {
@@ -159,6 +161,32 @@ TEST_F(MeshDraw, AFailedDrawIsWrappedTwiceAndRestoresFlatShading) {
   cube->GetMeshData()->GetIndexBuffer()->SetIndices(0, 0);
   Tick();
   EXPECT_TRUE(NearColor(Probe(W / 2, H / 2), claRed, 8));
+}
+
+TEST_F(MeshDraw, TheDemoMonkeyLoadsFromItsFileAndCoversTheMiddle) {
+  int made = 0;
+  TQuorvelMesh::MaterialFactory() = [&](TQuorvelMesh* AMesh, TModelDef*, TMaterialRefDef*) -> TMaterialSource* {
+    ++made;
+    auto* source = New<TInstancedColorSource>(AMesh);
+    source->SetColor(claYellow);
+    return source;
+  };
+  auto* model = New<TQuorvelModel>(Form.get());
+  model->SetParent(Viewport);
+  model->LoadFromFile(DemoAssets + "monkey.obj");
+  TQuorvelMesh::MaterialFactory() = nullptr;
+  EXPECT_EQ(model->GetName(), model->GetDef()->GetId());
+  ASSERT_FALSE(model->GetMeshes().empty());
+  EXPECT_GT(made, 0);
+  for (TQuorvelMesh* mesh : model->GetMeshes()) mesh->SetWrapMode(TMeshWrapMode::Resize);
+  Tick();
+  EXPECT_TRUE(NearColor(Probe(W / 2, H / 2), claYellow, 8)) << std::hex << uint32_t(Probe(W / 2, H / 2));
+  EXPECT_TRUE(NearColor(Probe(1, 1), claBlue));
+  // The model owns what it loaded: Clear frees it, and loading again works.
+  model->Clear();
+  EXPECT_EQ(model->GetChildrenCount(), 0);
+  model->LoadFromFile(DemoAssets + "monkey.obj");
+  EXPECT_FALSE(model->GetMeshes().empty());
 }
 
 // As while a form streams its primitives before its viewport made the shared context. The
