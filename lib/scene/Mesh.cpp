@@ -197,7 +197,7 @@ void TQuorvelMesh::DoInsertObject(int Index, TFwObject* AObject) {
 void TQuorvelMesh::DoRemoveObject(TFwObject* AObject) {
   WrapErrors("DoRemoveObject", [&] {
     // The child still has this mesh as parent while it leaves the list.
-    std::erase(FMeshes, static_cast<TQuorvelMesh*>(dynamic_cast<TQuorvelMesh*>(AObject)));
+    if (auto* mesh = dynamic_cast<TQuorvelMesh*>(AObject)) std::erase(FMeshes, mesh);
     TQuorvelTransform::DoRemoveObject(AObject);
     if (!GetComponentState().Contains(csDestroying)) ChildrenChanged();
   });

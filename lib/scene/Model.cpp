@@ -56,12 +56,12 @@ void TQuorvelModel::BeforeDestruction() {
 }
 
 void TQuorvelModel::ReleaseDef() {
-  // Only a definition this model loaded itself is looked at: a caller's may be gone already.
-  TModelDef* def = FOwnsModelDef && GetDef() ? GetDef()->As<TModelDef>() : nullptr;
-  const bool free = def && !def->GetPackage() && !def->GetIsStandalone();
+  // Only definitions this model loaded itself are looked at: a caller's may be gone already.
+  std::vector<TModelDef*> owned = std::move(FOwnedDefs);
+  FOwnedDefs.clear();
   UnlinkDefs();
-  FOwnsModelDef = false;
-  if (free) Free(def);
+  for (TModelDef* def : owned)
+    if (!def->GetPackage() && !def->GetIsStandalone()) Free(def);
 }
 
 TModelDef* TQuorvelModel::GetModelDef() const { return dynamic_cast<TModelDef*>(GetDef()); }
@@ -135,28 +135,21 @@ void TQuorvelModel::Clear() {
   UpdateListings();
 }
 
+void TQuorvelModel::LoadFromOwnedDefinition(TModelDef* ADef) {
+  if (!ADef) return;
+  // Owned from here on, also when the build fails half way (the children built so far keep
+  // pointing into it).
+  FOwnedDefs.push_back(ADef);
+  LoadFromDefinition(ADef);
+}
+
 void TQuorvelModel::LoadFromFile(const std::string& AFilename) {
-  TModelDef* def = TQuorvelLoader::LoadUndefinedModelDefFromFile(nullptr, AFilename);
-  try {
-    LoadFromDefinition(def);
-  } catch (...) {
-    if (GetDef() != def) Free(def);
-    else FOwnsModelDef = true;
-    throw;
-  }
-  FOwnsModelDef = true;
+  LoadFromOwnedDefinition(TQuorvelLoader::LoadUndefinedModelDefFromFile(nullptr, AFilename));
 }
 
 void TQuorvelModel::LoadFromStream(TStream* AStream, const std::string& APath) {
-  TModelDef* def = TQuorvelLoader::LoadUndefinedModelDefFromStream(AStream, nullptr, APath, TPath::GetExtension(APath));
-  try {
-    LoadFromDefinition(def);
-  } catch (...) {
-    if (GetDef() != def) Free(def);
-    else FOwnsModelDef = true;
-    throw;
-  }
-  FOwnsModelDef = true;
+  LoadFromOwnedDefinition(
+      TQuorvelLoader::LoadUndefinedModelDefFromStream(AStream, nullptr, APath, TPath::GetExtension(APath)));
 }
 
 void TQuorvelModel::LoadFromDefinition(TCustomDef* ADef) {
@@ -166,9 +159,7 @@ void TQuorvelModel::LoadFromDefinition(TCustomDef* ADef) {
 
 void TQuorvelModel::LoadFromDefinition(TModelDef* ADef) {
   if (!ADef) return;
-  // A definition held before stays where it is (loading again adds children again); only
-  // its ownership mark moves on.
-  FOwnsModelDef = false;
+  // A definition held before stays where it is (loading again adds children again).
   SetDef(ADef);
   if (GetQualifiedName().empty()) SetQualifiedName(ADef->GetId());
   if (GetName().empty()) SetName(ADef->GetQualifiedComponentName());

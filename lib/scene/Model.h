@@ -69,6 +69,8 @@ public:
   // definition it gets. Does not clear first.
   void LoadFromFile(const std::string& AFilename);
   void LoadFromStream(TStream* AStream, const std::string& APath);
+  // Builds from ADef and takes it over (as the loaders hand it).
+  void LoadFromOwnedDefinition(TModelDef* ADef);
   // A definition given here stays its caller's.
   virtual void LoadFromDefinition(TModelDef* ADef);
   void LoadFromDefinition(TCustomDef* ADef) override;
@@ -100,8 +102,9 @@ protected:
   std::string FSource;
   TOwned<TBytesStream> FBinaryData;
   TOwned<TQuorvelBitmapCache> FTextureCache;
-  // The definition came from a file or stream through this model: freed with it.
-  bool FOwnsModelDef = false;
+  // Definitions this model loaded from files or streams (loading again without Clear keeps
+  // the earlier ones alive for the children built from them): freed by Clear and with it.
+  std::vector<TModelDef*> FOwnedDefs;
 };
 
 }  // namespace quorvel

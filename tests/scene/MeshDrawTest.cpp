@@ -187,6 +187,14 @@ TEST_F(MeshDraw, TheDemoMonkeyLoadsFromItsFileAndCoversTheMiddle) {
   EXPECT_EQ(model->GetChildrenCount(), 0);
   model->LoadFromFile(DemoAssets + "monkey.obj");
   EXPECT_FALSE(model->GetMeshes().empty());
+  // Once more without Clear: the children come again (until a registered name is met) and
+  // both definitions stay alive until the model goes.
+  try {
+    model->LoadFromFile(DemoAssets + "monkey.obj");
+  } catch (const Exception& e) {
+    EXPECT_NE(std::string(e.what()).find("already exists"), std::string::npos) << e.what();
+  }
+  EXPECT_GE(model->GetChildrenCount(), 1);
 }
 
 // As while a form streams its primitives before its viewport made the shared context. The
