@@ -10,6 +10,7 @@
 #include "lib/defs/DefTypesMesh.h"
 #include "lib/defs/DefTypesModel.h"
 #include "lib/scene/Model.h"
+#include "lib/scene/Plane.h"
 #include "lib/scene/Segment.h"
 
 namespace quorvel {
@@ -446,6 +447,30 @@ TEST(Model, EmptyBinaryDataInAFormClearsTheModel) {
   const std::string written = WriteComponentResource(root.get());
   EXPECT_NE(written.find("BinaryData"), std::string::npos) << written;
   EXPECT_NE(written.find("Source = 'monkey.obj'"), std::string::npos) << written;
+}
+
+TEST(Model, APlaneAndItsMaterialStreamFromAForm) {
+  TOwned<TComponent> root(New<TComponent>(nullptr));
+  ReadComponentResource(root.get(),
+                        "object Root: TComponent\n"
+                        "  object Floor: TColorMaterialSource\n"
+                        "  end\n"
+                        "  object Plane1: TQuorvelPlane\n"
+                        "    Width = 100.000000000000000000\n"
+                        "    Height = 100.000000000000000000\n"
+                        "    SubdivisionsWidth = 2\n"
+                        "    MaterialSource = Floor\n"
+                        "  end\n"
+                        "end\n");
+  auto* plane = dynamic_cast<TQuorvelPlane*>(root->FindComponent("Plane1"));
+  ASSERT_NE(plane, nullptr);
+  EXPECT_EQ(plane->GetSubdivisionsWidth(), 2);
+  EXPECT_EQ(plane->GetWidth(), 100);
+  EXPECT_EQ(plane->GetMaterialSource(), root->FindComponent("Floor"));
+  EXPECT_EQ(plane->GetMeshDef()->GetVertexSource()->Length(), 12);
+  const std::string written = WriteComponentResource(root.get());
+  EXPECT_NE(written.find("SubdivisionsWidth = 2"), std::string::npos) << written;
+  EXPECT_NE(written.find("MaterialSource = Floor"), std::string::npos) << written;
 }
 
 TEST(AnimationManager, DictionaryCurrentAndPlay) {
