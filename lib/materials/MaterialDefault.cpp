@@ -11,7 +11,14 @@
 #include "lib/context/Context.h"
 #include "lib/context/ContextShader.h"
 #include "lib/formats/LoggingForm.h"
-#include "lib/passes/RenderPassTypes.h"
+#include "lib/passes/Controller.h"
+#include "lib/passes/ControllerPassesCustomDepth.h"
+#include "lib/passes/ControllerPassesEnvironment.h"
+#include "lib/passes/ControllerPassesReflection.h"
+#include "lib/passes/ControllerPassesRefraction.h"
+#include "lib/passes/ControllerPassesSMStoreDepth.h"
+#include "lib/passes/ControllerPassesVSMBlur.h"
+#include "lib/passes/ControllerPassesVSMStoreDepth.h"
 
 namespace quorvel {
 
@@ -688,11 +695,66 @@ void TQuorvelDefaultMaterial::DoApplyInputs(TQuorvelContext* C) {
   }
 }
 
-void TQuorvelDefaultMaterial::DoApplyShadowMaps(TQuorvelContext* /*C*/) {}
-void TQuorvelDefaultMaterial::DoApplyReflection(TQuorvelContext* /*C*/) {}
-void TQuorvelDefaultMaterial::DoApplyRefraction(TQuorvelContext* /*C*/) {}
-void TQuorvelDefaultMaterial::DoApplyDepth(TQuorvelContext* /*C*/) {}
-void TQuorvelDefaultMaterial::DoApplyEnvironment(TQuorvelContext* /*C*/) {}
+void TQuorvelDefaultMaterial::DoApplyShadowMaps(TQuorvelContext* C) {
+  if (!FSource || !FShadows) return;
+  static constexpr std::string_view prefix = "ShadowMapTexture";
+  for (const auto& [key, pass] : FSource->GetInputs()) {
+    if (!key.starts_with(prefix)) continue;
+    const std::string rest = key.substr(prefix.size());
+    int32_t n = 0;
+    if (!TryStrToInt(rest, n) || n < 0 || n >= ShaderDataShadowMapCount) continue;
+    TMatrix3D matrix;
+    TTexture* texture;
+    if (quorvel::As<TQuorvelRenderPassSMStoreDepth>(pass) || quorvel::As<TQuorvelRenderPassVSMStoreDepth>(pass)) {
+      matrix = pass->GetTextureMatrix(C, true);
+      texture = pass->GetOutputTexture();
+    } else if (quorvel::As<TQuorvelRenderPassVSMBlur>(pass) &&
+               quorvel::As<TQuorvelRenderPassVSMStoreDepth>(pass->GetInputPass())) {
+      matrix = pass->GetInputPass()->GetTextureMatrix(C, true);
+      texture = pass->GetOutputTexture();
+    } else {
+      continue;
+    }
+    FShaderData.PassData.ShadowMapMatrix[n] = matrix;
+    C->SetShaderVariable(key, texture);
+  }
+}
+
+void TQuorvelDefaultMaterial::DoApplyReflection(TQuorvelContext* C) {
+  if (!FFSNode->Defined("REFLECTION") || !FSource || !FReflections) return;
+  TQuorvelRenderPassController* pass = FSource->GetReflectionPass();
+  if (!pass || !pass->GetEnabled() || GetReflectionPower() <= 0) return;
+  if (quorvel::As<TQuorvelRenderPassReflection>(pass))
+    FShaderData.PassData.ReflectTextureMatrix = pass->GetTextureMatrix(C, true);
+  else if (TQuorvelRenderPassController* input = pass->GetInputPass();
+           input && quorvel::As<TQuorvelRenderPassReflection>(input))
+    FShaderData.PassData.ReflectTextureMatrix = input->GetTextureMatrix(C, true);
+}
+
+void TQuorvelDefaultMaterial::DoApplyRefraction(TQuorvelContext* C) {
+  if (!FFSNode->Defined("REFRACTION") || !FSource || !FRefractions) return;
+  TQuorvelRenderPassController* pass = FSource->GetRefractionPass();
+  if (!pass || !pass->GetEnabled() || !quorvel::As<TQuorvelRenderPassRefraction>(pass) || GetRefractionPower() <= 0)
+    return;
+  FShaderData.PassData.RefractTextureMatrix = pass->GetTextureMatrix(C, false);
+}
+
+void TQuorvelDefaultMaterial::DoApplyDepth(TQuorvelContext* C) {
+  if (!FFSNode->Defined("DEPTH") || !FSource) return;
+  TQuorvelRenderPassController* pass = FSource->GetDepthPass();
+  if (!pass || !pass->GetEnabled() || !quorvel::As<TQuorvelRenderPassCustomDepth>(pass)) return;
+  if (TTexture* texture = pass->GetOutputTexture()) C->SetShaderVariable("DepthTexture", texture);
+}
+
+void TQuorvelDefaultMaterial::DoApplyEnvironment(TQuorvelContext* /*C*/) {
+  if (!FFSNode->Defined("ENVIRONMENT") || !FSource || !FEnvironment) return;
+  TQuorvelRenderPassController* pass = FSource->GetEnvironmentPass();
+  if (!pass || !pass->GetEnabled() || !quorvel::As<TQuorvelRenderPassEnvironment>(pass)) return;
+  TMatrix3D bias = TMatrix3D::Identity();
+  bias.m11 = bias.m22 = bias.m33 = 0.5f;
+  bias.m41 = bias.m42 = bias.m43 = 0.5f;
+  FShaderData.PassData.ReflectTextureMatrix = bias;
+}
 
 void TQuorvelDefaultMaterial::DoApplyLights(TQuorvelContext* C) {
   int32_t n = 0;

@@ -28,6 +28,7 @@ class TContext3D;
 class TQuorvelContext;
 class TShaderProgram;
 class TQuorvelRenderPassController;
+class TCustomDef;
 class TQuorvelDefaultMaterial;
 class TQuorvelDefaultMaterialSource;
 
@@ -453,6 +454,19 @@ public:
   void SetVertexShader(TStrings* Value);
   TStrings* GetSurfaceShader() const;
   void SetSurfaceShader(TStrings* Value);
+
+  // --- definitions ----------------------------------------------------------------------
+  // A new default source owned by AOwner, loaded from ADef; nil (nothing made) when ADef is
+  // not a material definition.
+  static TQuorvelDefaultMaterialSource* CreateFromDefinition(TComponent* AOwner, TCustomDef* ADef);
+  // Both do nothing unless ADef is a TMaterialDef.
+  virtual void LoadFromDefinition(TCustomDef* ADef);
+  virtual void StoreToDefinition(TCustomDef* ADef);
+  // The pool name of a texture channel; beyond Depth "Texture%d" with AIndex + 1 (one name per
+  // texture, never a channel's).
+  static std::string ChannelEntryName(TColorChannelDef AChannel, int32_t AIndex);
+  // The channel of a pool name; UserSpecific for a name of no channel.
+  static TColorChannelDef EntryChannel(const std::string& AName);
 
   // Runs on TContextResetMessage: the texture pool is made anew.
   virtual void DoContextReset();

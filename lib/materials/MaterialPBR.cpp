@@ -1,5 +1,7 @@
 #include "lib/materials/MaterialPBR.h"
 
+#include "lib/defs/DefTypesMaterial.h"
+
 namespace quorvel {
 
 FW_CLASS_IMPL(TQuorvelPBRMaterial, "Quorvel.Material.PBR")
@@ -69,5 +71,59 @@ QUORVEL_PBR_BITMAP(AmbientOcclusionTexture, "AmbientOcclusionTexture", "AmbientO
 QUORVEL_PBR_BITMAP(EmissiveTexture, "EmissiveTexture", "EmissiveTexture")
 QUORVEL_PBR_BITMAP(SpecularMap, "SpecularMapTexture", "GetSpecularMap")
 #undef QUORVEL_PBR_BITMAP
+
+namespace {
+
+using TSwitchSet = void (TQuorvelDefaultMaterialSource::*)(bool);
+using TSwitchGet = bool (TQuorvelDefaultMaterialSource::*)() const;
+const struct {
+  const char* Key;
+  TSwitchGet Get;
+  TSwitchSet Set;
+} PBRSwitches[] = {
+    {"UsePBRAlbedoTexture", &TQuorvelDefaultMaterialSource::GetUsePBRAlbedoTexture,
+     &TQuorvelDefaultMaterialSource::SetUsePBRAlbedoTexture},
+    {"UsePBRMetallicTexture", &TQuorvelDefaultMaterialSource::GetUsePBRMetallicTexture,
+     &TQuorvelDefaultMaterialSource::SetUsePBRMetallicTexture},
+    {"UsePBRRoughnessTexture", &TQuorvelDefaultMaterialSource::GetUsePBRRoughnessTexture,
+     &TQuorvelDefaultMaterialSource::SetUsePBRRoughnessTexture},
+    {"UsePBRAOTexture", &TQuorvelDefaultMaterialSource::GetUsePBRAOTexture,
+     &TQuorvelDefaultMaterialSource::SetUsePBRAOTexture},
+    {"UsePBREmissiveTexture", &TQuorvelDefaultMaterialSource::GetUsePBREmissiveTexture,
+     &TQuorvelDefaultMaterialSource::SetUsePBREmissiveTexture},
+    {"UsePBRSpecularTexture", &TQuorvelDefaultMaterialSource::GetUsePBRSpecularTexture,
+     &TQuorvelDefaultMaterialSource::SetUsePBRSpecularTexture},
+};
+
+}  // namespace
+
+void TQuorvelPBRMaterialSource::LoadFromDefinition(TCustomDef* ADef) {
+  TQuorvelPOMMaterialSource::LoadFromDefinition(ADef);
+  auto* def = dynamic_cast<TMaterialDef*>(ADef);
+  TExtensionDef* e = def ? def->GetExtension("PBR") : nullptr;
+  if (!e) return;
+  TValue v;
+  for (const auto& s : PBRSwitches)
+    if (e->GetProperties()->TryGetValue(s.Key, v)) (this->*s.Set)(v.AsBoolean());
+}
+
+void TQuorvelPBRMaterialSource::StoreToDefinition(TCustomDef* ADef) {
+  TQuorvelPOMMaterialSource::StoreToDefinition(ADef);
+  auto* def = dynamic_cast<TMaterialDef*>(ADef);
+  if (!def) return;
+  TExtensionDef* e = def->GetExtension("PBR");
+  if (!e) e = def->AddExtension("PBR");
+  TProperties* p = e->GetProperties();
+  for (const auto& s : PBRSwitches) p->AddOrSetValue(s.Key, TValue::From((this->*s.Get)()));
+  // By name: a missing entry is left out rather than raising at run time.
+  const std::pair<const char*, const char*> maps[] = {{"NormalMap", "NormalMapTexture"},
+                                                      {"SpecularMap", "SpecularMapTexture"},
+                                                      {"MetalnessTexture", "MetalnessTexture"},
+                                                      {"RoughnessTexture", "RoughnessTexture"},
+                                                      {"AmbientOcclusionTexture", "AmbientOcclusionTexture"},
+                                                      {"EmissiveTexture", "EmissiveTexture"}};
+  for (const auto& [key, entry] : maps)
+    if (TBitmap* map = FindBitmapByName(entry)) p->AddOrSetValue(key, TValue::From(!map->IsEmpty()));
+}
 
 }  // namespace quorvel

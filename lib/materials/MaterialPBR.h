@@ -31,6 +31,10 @@ public:
   TBitmap* GetEmissiveTexture() const;
   void SetEmissiveTexture(TBitmap* Value);
 
+  // The default mapping, then the extension "PBR".
+  void LoadFromDefinition(TCustomDef* ADef) override;
+  void StoreToDefinition(TCustomDef* ADef) override;
+
 protected:
   TMaterial* CreateMaterial() override;
   // The parallax-occlusion entries, then the five PBR maps.

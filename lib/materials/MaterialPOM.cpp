@@ -1,5 +1,6 @@
 #include "lib/materials/MaterialPOM.h"
 
+#include "lib/defs/DefTypesMaterial.h"
 #include "lib/materials/MaterialPresetProperties.h"
 
 namespace quorvel {
@@ -73,6 +74,28 @@ bool TQuorvelPOMMaterialSource::GetParallaxDiscardEdges() const {
 
 void TQuorvelPOMMaterialSource::SetParallaxDiscardEdges(bool Value) {
   if (auto* m = dynamic_cast<TQuorvelPOMMaterial*>(FMaterial)) m->SetParallaxDiscardEdges(Value);
+}
+
+void TQuorvelPOMMaterialSource::LoadFromDefinition(TCustomDef* ADef) {
+  TQuorvelDefaultMaterialSource::LoadFromDefinition(ADef);
+  auto* def = dynamic_cast<TMaterialDef*>(ADef);
+  TExtensionDef* e = def ? def->GetExtension("ParallaxOcclusionMapping") : nullptr;
+  if (!e) return;
+  TValue v;
+  if (e->GetProperties()->TryGetValue("ParallaxLevels", v)) SetParallaxLevels(v.AsInteger());
+  if (e->GetProperties()->TryGetValue("UseParallaxOcclusion", v)) SetUseParallaxOcclusion(v.AsBoolean());
+}
+
+void TQuorvelPOMMaterialSource::StoreToDefinition(TCustomDef* ADef) {
+  TQuorvelDefaultMaterialSource::StoreToDefinition(ADef);
+  auto* def = dynamic_cast<TMaterialDef*>(ADef);
+  if (!def) return;
+  TExtensionDef* e = def->GetExtension("ParallaxOcclusionMapping");
+  if (!e) e = def->AddExtension("ParallaxOcclusionMapping");
+  TProperties* p = e->GetProperties();
+  p->AddOrSetValue("UseParallaxOcclusion", TValue::From(GetUseParallaxOcclusion()));
+  p->AddOrSetValue("ParallaxLevels", TValue::From(GetParallaxLevels()));
+  if (TBitmap* map = FindBitmapByName("POMTexture")) p->AddOrSetValue("ParallaxOcclusionMap", TValue::From(!map->IsEmpty()));
 }
 
 }  // namespace quorvel

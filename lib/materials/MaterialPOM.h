@@ -38,6 +38,10 @@ public:
   virtual bool GetParallaxDiscardEdges() const;
   virtual void SetParallaxDiscardEdges(bool Value);
 
+  // The default mapping, then the extension "ParallaxOcclusionMapping".
+  void LoadFromDefinition(TCustomDef* ADef) override;
+  void StoreToDefinition(TCustomDef* ADef) override;
+
 protected:
   TMaterial* CreateMaterial() override;
   // The default entries, then "POMTexture".

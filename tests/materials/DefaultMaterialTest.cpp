@@ -16,7 +16,9 @@
 #include "lib/context/ContextShader.h"
 #include "lib/formats/LoggingForm.h"
 #include "lib/materials/MaterialDefault.h"
-#include "lib/passes/RenderPassTypes.h"
+#include "lib/passes/ContextRendering.h"
+#include "lib/passes/ControllerPassesReflection.h"
+#include "lib/passes/ControllerPassesSMStoreDepth.h"
 #include "tests/context/ContextTestFixture.h"
 #include "tests/materials/PointLightExpect.h"
 
@@ -494,6 +496,58 @@ TEST_F(DefaultMaterial, InputsKeepKeysWithNilAndDepthPassSwitchesDepthMapping) {
   EXPECT_EQ(Source->GetDepthPass(), nullptr);
   EXPECT_FALSE(Material()->GetFragmentShaderNode()->Defined("DEPTH"));
   EXPECT_EQ(Source->GetShadowMapPass(5), nullptr);
+}
+
+TEST_F(DefaultMaterial, ShadowInputsWriteTheirSlotAndSkipBadKeys) {
+  TQuorvelDefaultMaterial* m = Material();
+  Source->SetShadows(true);
+  TOwned<TQuorvelRenderPassSMStoreDepth> pass(New<TQuorvelRenderPassSMStoreDepth>(nullptr));
+  Source->SetShadowMapPass(3, pass.get());
+  Source->SetInput("ShadowMapTexture8", pass.get());
+  Source->SetInput("ShadowMapTextureX", pass.get());
+  TMatrix3D marker = TMatrix3D::Identity();
+  marker.m11 = 42;
+  for (TMatrix3D& slot : m->ShaderData().PassData.ShadowMapMatrix) slot = marker;
+  Apply();
+  const TQuorvelShaderData& d = m->GetShaderData();
+  EXPECT_EQ(d.PassData.ShadowMapMatrix[3], pass->GetTextureMatrix(Context.get(), true));
+  EXPECT_NE(d.PassData.ShadowMapMatrix[3], marker);
+  for (int i : {0, 1, 2, 4, 7}) EXPECT_EQ(d.PassData.ShadowMapMatrix[i], marker) << i;
+}
+
+TEST_F(DefaultMaterial, AFreedPassLeavesEveryInputItFilledNil) {
+  // Not only the main shadow map: the shadow feeder walks every key, so a pass stored at
+  // index 5 must not stay behind once freed.
+  Source->SetShadows(true);
+  TOwned<TQuorvelRenderPassSMStoreDepth> pass(New<TQuorvelRenderPassSMStoreDepth>(nullptr));
+  Source->SetShadowMapPass(5, pass.get());
+  Source->SetMainShadowMapPass(pass.get());
+  Source->SetReflectionPass(pass.get());
+  pass.reset();
+  ASSERT_EQ(Source->GetInputs().count("ShadowMapTexture5"), 1u);
+  EXPECT_EQ(Source->GetShadowMapPass(5), nullptr);
+  EXPECT_EQ(Source->GetMainShadowMapPass(), nullptr);
+  EXPECT_EQ(Source->GetReflectionPass(), nullptr);
+  EXPECT_NO_THROW(Apply());  // under AddressSanitizer: nothing freed is read
+}
+
+TEST_F(DefaultMaterial, ReflectionMatrixNeedsAnEnabledPassAndPower) {
+  TQuorvelDefaultMaterial* m = Material();
+  Source->SetReflections(true);
+  TOwned<TQuorvelRenderPassReflection> pass(New<TQuorvelRenderPassReflection>(nullptr));
+  Source->SetReflectionPass(pass.get());
+  TMatrix3D marker = TMatrix3D::Identity();
+  marker.m44 = 7;
+  m->ShaderData().PassData.ReflectTextureMatrix = marker;
+  Apply();  // power 0
+  EXPECT_EQ(m->GetShaderData().PassData.ReflectTextureMatrix, marker);
+  Source->SetReflectionPower(0.5f);
+  pass->SetEnabled(false);
+  Apply();
+  EXPECT_EQ(m->GetShaderData().PassData.ReflectTextureMatrix, marker);
+  pass->SetEnabled(true);
+  Apply();
+  EXPECT_EQ(m->GetShaderData().PassData.ReflectTextureMatrix, pass->GetTextureMatrix(Context.get(), true));
 }
 
 // ---- pixels --------------------------------------------------------------------------------------------
