@@ -19,6 +19,7 @@
 #include "lib/context/ContextBuffersFrameBuffers.h"
 #include "lib/context/ContextShader.h"
 #include "lib/context/ContextTexturing.h"
+#include "lib/passes/Controller.h"
 #include "framework/rtl/ResourceStrings.h"
 
 namespace quorvel {
@@ -814,7 +815,7 @@ void TQuorvelContext::ExecuteRenderPass(TRenderPass* APass, PRenderContext ARend
   // null dereference.
   if (!APass || !APass->FOnBeginRendering || !ARenderContext || !APass->FController) return;
   TQuorvelRenderPassController* controller = APass->FController->As<TQuorvelRenderPassController>();
-  const TRenderListProc& proc = controller->FRenderProc == TRenderPassRenderingProc::ListRendering
+  const TRenderListProc& proc = controller->GetRenderProc() == TRenderPassRenderingProc::ListRendering
                                     ? ARenderContext->ListRenderingProc
                                     : ARenderContext->DefaultRenderingProc;
   if (!APass->BeginScene()) return;
@@ -823,7 +824,7 @@ void TQuorvelContext::ExecuteRenderPass(TRenderPass* APass, PRenderContext ARend
   const int32_t iterations = APass->GetIterations() == 0 ? 1 : APass->GetIterations();
   for (int32_t i = 0; i < iterations; ++i) {
     APass->FOnBeginRendering(this, i, APass);
-    if (controller->FMethod == TRenderPassMethod::RenderListToFBO) {
+    if (controller->GetMethod() == TRenderPassMethod::RenderListToFBO) {
       if (proc) proc(ARenderContext);
     } else {
       controller->RenderToContext(this, controller->GetOutputTexture(), TRect(0, 0, GetWidth(), GetHeight()),

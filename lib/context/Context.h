@@ -21,7 +21,7 @@
 #include "lib/context/ContextExtension.h"
 #include "lib/context/ContextTypes.h"
 #include "lib/context/ContextTypesLights.h"
-#include "lib/passes/RenderPassTypes.h"
+#include "lib/passes/ContextRendering.h"
 #include "lib/utils/ContextFrustum.h"
 
 namespace quorvel {

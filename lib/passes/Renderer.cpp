@@ -7,6 +7,7 @@
 #include "lib/context/Context.h"
 #include "lib/context/ContextBuffersFrameBuffers.h"
 #include "lib/context/ContextTexturing.h"
+#include "lib/passes/Controller.h"
 #include "lib/scene/Viewport.h"
 
 namespace quorvel {
@@ -50,8 +51,11 @@ void TRenderer::AfterConstruction() {
     FSize = TPoint(int32_t(Round(viewport->GetWidth())), int32_t(Round(viewport->GetHeight())));
     FScale = viewport->GetViewportScale();
     RecreateContext();
+  } else if (auto* pass = dynamic_cast<TQuorvelRenderPassController*>(FOwner)) {
+    FSize = pass->GetViewportSize();
+    FScale = pass->GetViewportScale();
+    RecreateContext();
   }
-  // Pass controllers size their renderers themselves once they exist (they come with the passes).
 }
 
 void TRenderer::BeforeDestruction() {

@@ -19,7 +19,7 @@
 #include "framework/math/Point3D.h"
 #include "framework/rtl/Set.h"
 #include "lib/context/ContextTypes.h"
-#include "lib/passes/RenderPassTypes.h"
+#include "lib/passes/ContextRendering.h"
 
 namespace quorvel {
 

@@ -18,6 +18,7 @@
 #include "lib/context/Context.h"
 #include "lib/context/ContextTexturing.h"
 #include "lib/context/windows/ContextGLESWindows.h"
+#include "lib/passes/Controller.h"
 #include "lib/scene/Camera.h"
 #include "lib/scene/Control.h"
 #include "lib/scene/Light.h"
@@ -752,9 +753,18 @@ void TQuorvelViewport::RemoveRenderPass(TObject* AController) {
   if (it != FRenderPasses.end()) FRenderPasses.erase(it);
 }
 
-// The controllers register their passes once the passes exist; the list is kept meanwhile.
-void TQuorvelViewport::UpdateRenderPasses() {}
-void TQuorvelViewport::UpdateRenderPassesOnResize() {}
+void TQuorvelViewport::UpdateRenderPasses() {
+  // A pass's update may add or remove passes: walk a copy.
+  const std::vector<TObject*> passes = FRenderPasses;
+  for (TObject* pass : passes)
+    if (auto* controller = dynamic_cast<TQuorvelRenderPassController*>(pass)) controller->UpdateRenderPass();
+}
+
+void TQuorvelViewport::UpdateRenderPassesOnResize() {
+  const std::vector<TObject*> passes = FRenderPasses;
+  for (TObject* pass : passes)
+    if (auto* controller = dynamic_cast<TQuorvelRenderPassController*>(pass)) controller->UpdateOnResize();
+}
 
 void TQuorvelViewport::CleanupRenderPasses(TObject* AController) {
   if (!FRenderPasses.empty()) RemoveRenderPass(AController);

@@ -24,7 +24,7 @@
 #include "framework/gui3d/Light.h"
 #include "framework/math/BoundingBox.h"
 #include "framework/math/Position3D.h"
-#include "lib/passes/RenderPassTypes.h"
+#include "lib/passes/ContextRendering.h"
 #include "lib/passes/Renderer.h"
 #include "lib/scene/ViewportDiagnostics.h"
 #include "lib/utils/ContextFrustum.h"

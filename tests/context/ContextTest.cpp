@@ -7,10 +7,20 @@
 
 #include "framework/gui/Canvas.h"
 #include "framework/rtl/Log.h"
+#include "lib/passes/Controller.h"
 #include "tests/context/ContextTestFixture.h"
 
 namespace quorvel {
 namespace {
+
+// A controller with nothing of its own: no viewport, no renderer, no material.
+class TPlainController : public TQuorvelRenderPassController {
+public:
+  TPlainController() : TQuorvelRenderPassController(nullptr, "") {}
+
+protected:
+  TQuorvelRenderPassMaterialSource* CreateMaterialSource() override { return nullptr; }
+};
 
 using testing::GLInt;
 using testing::TFakeGLErrors;
@@ -170,31 +180,48 @@ TEST_F(ContextScenes, ATextureContextOwnsItsRenderPassRegistry) {
   TRenderPasses* passes = context->GetRenderPasses();
   ASSERT_NE(passes, nullptr);
   EXPECT_EQ(passes->GetContext(), context.get());
-  auto* post = New<TRenderPass>(context.get(), "post", TRenderPassType::Post);
-  auto* pre1 = New<TRenderPass>(context.get(), "shadow", TRenderPassType::Pre);
-  auto* pre2 = New<TRenderPass>(context.get(), "reflection", TRenderPassType::Pre);
-  auto* off = New<TRenderPass>(context.get(), "off", TRenderPassType::Pre);
+  // Each pass has its own controller, whose Enabled the pass reports.
+  std::vector<TOwned<TPlainController>> controllers;
+  auto add = [&](const std::string& AId, TRenderPassType AType) {
+    controllers.emplace_back(New<TPlainController>());
+    auto* pass = New<TRenderPass>(context.get(), controllers.back().get());
+    pass->SetId(AId);
+    pass->SetPassType(AType);
+    return pass;
+  };
+  auto* post = add("post", TRenderPassType::Post);
+  auto* pre1 = add("shadow", TRenderPassType::Pre);
+  auto* pre2 = add("reflection", TRenderPassType::Pre);
+  auto* off = add("off", TRenderPassType::Pre);
   off->SetEnabled(false);
+  EXPECT_FALSE(controllers.back()->GetEnabled());
   for (TRenderPass* pass : {post, pre1, pre2, off}) passes->Add(pass);
   EXPECT_EQ(passes->GetPreProcessingPasses(), (std::vector<TRenderPass*>{pre1, pre2}));
   EXPECT_EQ(passes->GetPostProcessingPasses(), (std::vector<TRenderPass*>{post}));
+  // Enabled again, it is back in its list without registering anew.
+  off->SetEnabled(true);
+  EXPECT_EQ(passes->GetPreProcessingPasses(), (std::vector<TRenderPass*>{pre1, pre2, off}));
   // Replacing a pass frees the old one; the rest go with the context (LeakSanitizer checks).
-  passes->Add(New<TRenderPass>(context.get(), "post", TRenderPassType::Post));
+  passes->Add(add("post", TRenderPassType::Post));
   EXPECT_EQ(passes->Count(), 4);
   EXPECT_TRUE(passes->Remove("shadow"));
   EXPECT_FALSE(passes->Remove("shadow"));
   // A pass without an id stays its caller's: replaced or removed, it is not freed (these two
   // live on the stack, so freeing either would be caught at once).
-  TRenderPass first(context.get(), "", TRenderPassType::Pre);
-  TRenderPass second(context.get(), "", TRenderPassType::Post);
+  TRenderPass first(context.get(), nullptr);
+  TRenderPass second(context.get(), nullptr);
   passes->Add(&first);
   passes->Add(&second);
   EXPECT_EQ(passes->Find(""), &second);
   EXPECT_EQ(passes->Count(), 4);
   EXPECT_TRUE(passes->Remove(""));
   EXPECT_EQ(passes->Count(), 3);
+  // Without a controller a pass is disabled, and enabling it does nothing.
+  TRenderPass bare(context.get(), nullptr);
+  bare.SetEnabled(true);
+  EXPECT_FALSE(bare.GetEnabled());
 
-  TRenderPass orphan(nullptr, "x", TRenderPassType::Pre);
+  TRenderPass orphan(nullptr, nullptr);
   try {
     orphan.BeginScene();
     ADD_FAILURE();

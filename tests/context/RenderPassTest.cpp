@@ -5,6 +5,7 @@
 #include "framework/gui3d/Material.h"
 #include "framework/rtl/Exceptions.h"
 #include "lib/context/ContextShader.h"
+#include "lib/passes/Controller.h"
 #include "tests/context/ContextTestFixture.h"
 
 namespace quorvel {
@@ -64,29 +65,39 @@ FW_CLASS_IMPL(TPassBlueMaterial, "Tests.Context")
 FW_CLASS_NO_MEMBERS(TPassBlueMaterial)
 
 template <class M>
-class TPassMaterialSource : public TMaterialSource {
+class TPassMaterialSource : public TQuorvelRenderPassMaterialSource {
 public:
-  using TMaterialSource::TMaterialSource;
+  using TQuorvelRenderPassMaterialSource::TQuorvelRenderPassMaterialSource;
 
 protected:
   TMaterial* CreateMaterial() override { return New<M>(); }
+  void DoPassesChanged(TObject*) override {}
 };
 
 namespace {
 
-// A controller that takes only the kinds it is told to.
+// A controller that takes only the kinds it is told to. Without a viewport it has no renderer,
+// so it renders at the context's size.
 class TTestController : public TQuorvelRenderPassController {
 public:
+  explicit TTestController(TComponent* AOwner = nullptr) : TQuorvelRenderPassController(AOwner, "") {}
   bool TakesTriangles = true;
   bool IsPrimitivesKindSupported(TPrimitivesKind AKind) const override {
     return AKind != TPrimitivesKind::Triangles || TakesTriangles;
   }
+  TPoint ComputeRenderingSize(TContext3D*, int32_t AWidth, int32_t AHeight) override { return TPoint(AWidth, AHeight); }
+
+protected:
+  TQuorvelRenderPassMaterialSource* CreateMaterialSource() override { return nullptr; }
 };
 
 // A pass that counts how often its scene is ended.
 class TTestPass : public TRenderPass {
 public:
-  using TRenderPass::TRenderPass;
+  TTestPass(TContext3D* AContext, const std::string& AId, TRenderPassType AType) : TRenderPass(AContext, nullptr) {
+    SetId(AId);
+    SetPassType(AType);
+  }
   int Ends = 0;
 
   void EndScene() override {
@@ -147,7 +158,7 @@ protected:
   // A pass owned by the registry, with its own controller.
   TTestPass* AddPass(const std::string& AId, TRenderPassType AType, TTestController** AController = nullptr) {
     auto* pass = New<TTestPass>(Context.get(), AId, AType);
-    Controllers.push_back(std::make_unique<TTestController>());
+    Controllers.emplace_back(New<TTestController>());
     pass->FController = Controllers.back().get();
     if (AController) *AController = Controllers.back().get();
     Context->GetRenderPasses()->Add(pass);
@@ -162,9 +173,9 @@ protected:
   TOwned<TPassContext> Context;
   std::unique_ptr<TGLTestFramebuffer> Target;
   TOwned<TPassColorMaterial> Red_;
-  TOwned<TMaterialSource> GreenSource;
-  TOwned<TMaterialSource> BlueSource;
-  std::vector<std::unique_ptr<TTestController>> Controllers;
+  TOwned<TQuorvelRenderPassMaterialSource> GreenSource;
+  TOwned<TQuorvelRenderPassMaterialSource> BlueSource;
+  std::vector<TOwned<TTestController>> Controllers;
 };
 
 // --- the draw path ---------------------------------------------------------------------------
@@ -173,7 +184,7 @@ TEST_F(RenderPassTest, ACurrentPassThatRejectsTheKindVetoesTheDrawAndTouchesNoMa
   TTestController* controller = nullptr;
   TTestPass* pass = AddPass("veto", TRenderPassType::Pre, &controller);
   controller->TakesTriangles = false;
-  controller->FShader = GreenSource.get();
+  controller->SetShader(GreenSource.get());
   int applied = 0;
   pass->FOnApplyMaterial = [&](TMaterial*, TMaterial*) { ++applied; };
   Context->BeginRenderPass(pass);
@@ -192,7 +203,7 @@ TEST_F(RenderPassTest, ACurrentPassThatRejectsTheKindVetoesTheDrawAndTouchesNoMa
 TEST_F(RenderPassTest, ACurrentPassWithAMaterialDrawsWithItAndAnnouncesIt) {
   TTestController* controller = nullptr;
   TTestPass* pass = AddPass("green", TRenderPassType::Pre, &controller);
-  controller->FShader = GreenSource.get();
+  controller->SetShader(GreenSource.get());
   std::vector<std::pair<TMaterial*, TMaterial*>> announced;
   pass->FOnApplyMaterial = [&](TMaterial* AOld, TMaterial* ANew) { announced.emplace_back(AOld, ANew); };
   Context->BeginRenderPass(pass);
@@ -220,8 +231,8 @@ TEST_F(RenderPassTest, EveryIntermediatePassRedrawsThePrimitivesWithItsMaterial)
   TTestPass* greenPass = AddPass("green", TRenderPassType::Intermediate, &green);
   TTestPass* bluePass = AddPass("blue", TRenderPassType::Intermediate, &blue);
   TTestPass* nonePass = AddPass("none", TRenderPassType::Intermediate, &none);
-  green->FShader = GreenSource.get();
-  blue->FShader = BlueSource.get();
+  green->SetShader(GreenSource.get());
+  blue->SetShader(BlueSource.get());
   // Intermediate passes are not asked about the kind.
   green->TakesTriangles = false;
   Context->AddIntermediatePass(greenPass);
@@ -243,7 +254,7 @@ TEST_F(RenderPassTest, EveryIntermediatePassRedrawsThePrimitivesWithItsMaterial)
 TEST_F(RenderPassTest, ADirectDrawSkipsTheFrameworkMaterialButKeepsThePassFilter) {
   TTestController* controller = nullptr;
   TTestPass* pass = AddPass("green", TRenderPassType::Pre, &controller);
-  controller->FShader = GreenSource.get();
+  controller->SetShader(GreenSource.get());
   Context->BeginRenderPass(pass);
   Context->DirectDrawPrimitives(TPrimitivesKind::Triangles, LowerLeft, nullptr, PositionDeclaration, sizeof(TVertex),
                                 3, 2, 0);
@@ -258,7 +269,7 @@ TEST_F(RenderPassTest, ADirectDrawSkipsTheFrameworkMaterialButKeepsThePassFilter
 TEST_F(RenderPassTest, ADirectDrawWithAnEngineKindDrawsThatKind) {
   TTestController* controller = nullptr;
   TTestPass* pass = AddPass("green", TRenderPassType::Pre, &controller);
-  controller->FShader = GreenSource.get();
+  controller->SetShader(GreenSource.get());
   Context->BeginRenderPass(pass);
   // Four corners: as a fan they fill the target; read as triangles they would make one.
   const TVertex quad[4] = {{-1, -1, 0}, {1, -1, 0}, {1, 1, 0}, {-1, 1, 0}};
@@ -330,7 +341,7 @@ TEST_F(RenderPassTest, AVetoedPassDrawsNothingAndIsNotEnded) {
   EXPECT_EQ(began, 1);
   EXPECT_EQ(pass->Ends, 1);
   EXPECT_TRUE(NearColor(At(8, 8), Red));
-  EXPECT_EQ(controller->FFrameCount, 2u);
+  EXPECT_EQ(controller->GetFrameCount(), 2u);
   EXPECT_FALSE(controller->GetRenderingSkipped());
 }
 
@@ -348,15 +359,15 @@ public:
 
 TEST_F(RenderPassTest, TheSceneBracketBindsThePassAndRestoresTheViewport) {
   auto* pass = New<TTestPass>(Context.get(), "bracket", TRenderPassType::Pre);
-  TBracketController controller;
-  pass->FController = &controller;
+  TOwned<TBracketController> controller(New<TBracketController>());
+  pass->FController = controller.get();
   Context->GetRenderPasses()->Add(pass);
   Context->SetContextSize(1, 2, 11, 12);
 
   ASSERT_TRUE(pass->BeginScene());
   EXPECT_EQ(Context->GetCurrentRenderPass(), pass);
-  EXPECT_EQ(controller.Calls, (std::vector<std::string>{"begin 1 0"}));
-  EXPECT_EQ(controller.Fill, claBlue);
+  EXPECT_EQ(controller->Calls, (std::vector<std::string>{"begin 1 0"}));
+  EXPECT_EQ(controller->Fill, claBlue);
   TQuorvelContextSize viewport{};
   Context->GetContextSize(viewport);
   EXPECT_EQ(viewport, (TQuorvelContextSize{0, 0, 16, 16}));
@@ -364,19 +375,19 @@ TEST_F(RenderPassTest, TheSceneBracketBindsThePassAndRestoresTheViewport) {
   pass->SetEnabled(false);
   pass->EndScene();
   EXPECT_EQ(Context->GetCurrentRenderPass(), nullptr);
-  EXPECT_EQ(controller.Calls.back(), "end");
+  EXPECT_EQ(controller->Calls.back(), "end");
   Context->GetContextSize(viewport);
   EXPECT_EQ(viewport, (TQuorvelContextSize{1, 2, 11, 12}));
   // Disabled: not begun, and an end without a begin does nothing.
   EXPECT_FALSE(pass->BeginScene());
   pass->EndScene();
-  EXPECT_EQ(controller.Calls.size(), 2u);
+  EXPECT_EQ(controller->Calls.size(), 2u);
 }
 
 TEST_F(RenderPassTest, PendingGLErrorsFailTheBracketWithoutLeavingItOpen) {
   auto* pass = New<TTestPass>(Context.get(), "bracket", TRenderPassType::Pre);
-  TBracketController controller;
-  pass->FController = &controller;
+  TOwned<TBracketController> controller(New<TBracketController>());
+  pass->FController = controller.get();
   Context->GetRenderPasses()->Add(pass);
   Context->SetContextSize(1, 2, 11, 12);
   // The step fails on a pending GL error, and leaves the pass not current and the viewport back.
@@ -391,7 +402,7 @@ TEST_F(RenderPassTest, PendingGLErrorsFailTheBracketWithoutLeavingItOpen) {
       EXPECT_EQ(e.Message(), AMessage);
     }
     EXPECT_EQ(Context->GetCurrentRenderPass(), nullptr);
-    EXPECT_EQ(controller.Calls.back(), "end");
+    EXPECT_EQ(controller->Calls.back(), "end");
     TQuorvelContextSize viewport{};
     Context->GetContextSize(viewport);
     EXPECT_EQ(viewport, (TQuorvelContextSize{1, 2, 11, 12}));
@@ -404,7 +415,7 @@ TEST_F(RenderPassTest, PendingGLErrorsFailTheBracketWithoutLeavingItOpen) {
 TEST_F(RenderPassTest, IterationsRepeatTheRenderingAndZeroCountsAsOne) {
   TTestController* controller = nullptr;
   TTestPass* pass = AddPass("pre", TRenderPassType::Pre, &controller);
-  controller->FRenderProc = TRenderPassRenderingProc::ListRendering;
+  controller->SetRenderProc(TRenderPassRenderingProc::ListRendering);
   std::vector<int32_t> begun, ended;
   pass->FOnBeginRendering = [&](TContext3D* AContext, int32_t I, TRenderPass* APass) {
     EXPECT_EQ(AContext, Context.get());
@@ -424,7 +435,7 @@ TEST_F(RenderPassTest, IterationsRepeatTheRenderingAndZeroCountsAsOne) {
     Draw(quad, 6, Red_.get());
   };
 
-  controller->FIterations = 3;
+  controller->SetIterations(3);
   Context->ExecuteRenderPass(pass, &frame);
   EXPECT_EQ(begun, (std::vector<int32_t>{0, 1, 2}));
   EXPECT_EQ(ended, (std::vector<int32_t>{0, 1, 2}));
@@ -439,7 +450,7 @@ TEST_F(RenderPassTest, IterationsRepeatTheRenderingAndZeroCountsAsOne) {
   begun.clear();
   ended.clear();
   pass->FOnEndRendering = nullptr;
-  controller->FIterations = 0;
+  controller->SetIterations(0);
   glClear(GL_COLOR_BUFFER_BIT);
   Context->ExecuteRenderPass(pass, &frame);
   EXPECT_EQ(begun, (std::vector<int32_t>{0}));
@@ -448,7 +459,7 @@ TEST_F(RenderPassTest, IterationsRepeatTheRenderingAndZeroCountsAsOne) {
 
   // A negative count runs nothing, but the scene is still begun and ended.
   begun.clear();
-  controller->FIterations = -2;
+  controller->SetIterations(-2);
   Context->ExecuteRenderPass(pass, &frame);
   EXPECT_TRUE(begun.empty());
   EXPECT_EQ(pass->Ends, 3);
@@ -462,18 +473,18 @@ TEST_F(RenderPassTest, ARectPassRendersItsOutputOverTheWholeContext) {
     }
   };
   auto* pass = New<TTestPass>(Context.get(), "rect", TRenderPassType::Post);
-  TRectController controller;
-  controller.FMethod = TRenderPassMethod::RectToFBO;
-  pass->FController = &controller;
+  TOwned<TRectController> controller(New<TRectController>());
+  controller->SetMethod(TRenderPassMethod::RectToFBO);
+  pass->FController = controller.get();
   Context->GetRenderPasses()->Add(pass);
   pass->FOnBeginRendering = [](TContext3D*, int32_t, TRenderPass*) {};
   TRenderContext frame;
   int lists = 0;
   frame.DefaultRenderingProc = [&](PRenderContext) { ++lists; };
   EXPECT_TRUE(Context->PostProcessing(&frame));
-  ASSERT_EQ(controller.Calls.size(), 1u);
-  EXPECT_EQ(controller.Calls[0].first, TRect(0, 0, 16, 16));
-  EXPECT_EQ(controller.Calls[0].second, TPoint(0, 0));
+  ASSERT_EQ(controller->Calls.size(), 1u);
+  EXPECT_EQ(controller->Calls[0].first, TRect(0, 0, 16, 16));
+  EXPECT_EQ(controller->Calls[0].second, TPoint(0, 0));
   EXPECT_EQ(lists, 0);
 }
 
@@ -516,7 +527,7 @@ TEST_F(RenderPassTest, APassFreedByTheRegistryIsNoLongerDrawnWithOrCurrent) {
   TTestController* green = nullptr;
   TTestPass* outerPass = AddPass("outer", TRenderPassType::Pre, &outer);
   TTestPass* greenPass = AddPass("green", TRenderPassType::Intermediate, &green);
-  green->FShader = GreenSource.get();
+  green->SetShader(GreenSource.get());
   Context->AddIntermediatePass(greenPass);
   Context->BeginRenderPass(outerPass);
   Context->BeginRenderPass(greenPass);
@@ -546,8 +557,8 @@ TEST(RenderPassStack, NestedPassesRestoreTheOuterOneAndResetLeavesTheStack) {
   testing::UseSharedContext();
   if (::testing::Test::HasFatalFailure()) return;
   TOwned<testing::TProbeContext> context(New<testing::TProbeContext>(nullptr, 16, 16, TMultisample::None, true));
-  TRenderPass a(context.get(), "", TRenderPassType::Pre);
-  TRenderPass b(context.get(), "", TRenderPassType::Pre);
+  TRenderPass a(context.get(), nullptr);
+  TRenderPass b(context.get(), nullptr);
   context->BeginRenderPass(&a);
   context->BeginRenderPass(&b);
   EXPECT_EQ(context->GetCurrentRenderPass(), &b);

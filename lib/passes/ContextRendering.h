@@ -35,60 +35,33 @@ struct TRenderContext {
 
 struct TQuorvelFogSettings {
   bool Enabled = false;
-  float Mode = 0;
+  uint8_t Mode = 0;  // bits 2 linear, 4 exponential, 8 squared exponential
   float Density = 0;
   float FogStart = 0;
   float FogEnd = 0;
   TAlphaColorF Color;
 };
 
-class TTexture;
-class TMaterialSource;
+class TQuorvelRenderPassController;
 
-// What a pass's controller answers the context: how the pass renders, how often, with which
-// material and which primitive kinds it takes. The renderer's controllers derive from it.
-class TQuorvelRenderPassController : public TObject {
-  FW_CLASS(TQuorvelRenderPassController, TObject)
-public:
-  TRenderPassRenderingProc FRenderProc = TRenderPassRenderingProc::DefaultRendering;
-  TRenderPassMethod FMethod = TRenderPassMethod::RenderListToFBO;
-  int32_t FIterations = 0;
-  TMaterialSource* FShader = nullptr;  // not owned
-
-  uint64_t FFrameCount = 0;         // frames in which the pass was begun
-  bool FDoSkipRendering = false;    // skip the next run once
-
-  virtual bool IsPrimitivesKindSupported(TPrimitivesKind) const { return true; }
-  // The texture the pass renders into; none here.
-  virtual TTexture* GetOutputTexture() { return nullptr; }
-  // Draws ARect textured through the pass's material into the context's current target.
-  virtual void RenderToContext(TContext3D*, TTexture*, const TRect&, const TPoint&) {}
-  // Make the pass's own target current around its iterations; nothing here.
-  virtual void BeginRenderPassRendering(TContext3D* /*AContext*/, TAlphaColor /*AFill*/, float /*ADepth*/,
-                                        uint32_t /*AStencil*/) {}
-  virtual void EndRenderPassRendering(TContext3D* /*AContext*/) {}
-  // The next run of the pass is skipped (its frame still counts).
-  virtual void SkipRendering() { FDoSkipRendering = true; }
-
-  bool GetRenderingSkipped() const { return FDoSkipRendering; }
-  void ResetSkippedRendering() { FDoSkipRendering = false; }
-  void IncFrameCount() { ++FFrameCount; }
-  // The size the pass renders at: AWidth x AHeight when both are positive, else the context's.
-  TPoint ComputeRenderingSize(TContext3D* AContext, int32_t AWidth, int32_t AHeight) const;
-};
-
-// One pass of a context. The renderer's passes derive from it and fill in the frame work;
-// this base has no controller, so it never renders.
+// One run of a pass on a context: the controller (TQuorvelRenderPassController) says how it
+// renders; the id, type and method are copied from it by whoever makes the instance.
 class TRenderPass : public TObject {
   FW_CLASS(TRenderPass, TObject)
 public:
-  TRenderPass(TContext3D* AContext, const std::string& AId, TRenderPassType AType);
+  TRenderPass(TContext3D* AContext, TObject* AController);
 
   TContext3D* GetContext() const { return FContext; }
+  TObject* GetController() const { return FController; }
   const std::string& GetId() const { return FId; }
+  void SetId(const std::string& Value) { FId = Value; }
   TRenderPassType GetPassType() const { return FPassType; }
-  bool GetEnabled() const { return FEnabled; }
-  void SetEnabled(bool AValue) { FEnabled = AValue; }
+  void SetPassType(TRenderPassType Value) { FPassType = Value; }
+  TRenderPassMethod GetMethod() const { return FMethod; }
+  void SetMethod(TRenderPassMethod Value) { FMethod = Value; }
+  // The controller's Enabled: False without a controller, and writing then does nothing.
+  bool GetEnabled() const;
+  void SetEnabled(bool AValue);
 
   // Without a context raises "Cannot begin with rendering scene: %s" (class name). False for a
   // context that is not an engine context, a disabled pass or a run the controller skips;
@@ -113,8 +86,8 @@ public:
 protected:
   TContext3D* FContext;
   std::string FId;
-  TRenderPassType FPassType;
-  bool FEnabled = true;
+  TRenderPassType FPassType = TRenderPassType::Pre;
+  TRenderPassMethod FMethod = TRenderPassMethod::RenderListToFBO;
   std::array<int32_t, 4> FOldViewport{};  // x, y, width, height saved by BeginScene
   bool FInScene = false;
 };

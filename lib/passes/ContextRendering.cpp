@@ -1,4 +1,4 @@
-#include "lib/passes/RenderPassTypes.h"
+#include "lib/passes/ContextRendering.h"
 
 #include <utility>
 
@@ -6,18 +6,17 @@
 #include "framework/rtl/Finally.h"
 #include "framework/rtl/SysUtils.h"
 #include "lib/context/Context.h"
+#include "lib/passes/Controller.h"
 
 namespace quorvel {
 
-FW_CLASS_IMPL(TRenderPass, "Quorvel.RenderPass.Types")
+FW_CLASS_IMPL(TRenderPass, "Quorvel.Context.Rendering")
 FW_CLASS_NO_MEMBERS(TRenderPass)
-FW_CLASS_IMPL(TQuorvelRenderPassController, "Quorvel.RenderPass.Types")
-FW_CLASS_NO_MEMBERS(TQuorvelRenderPassController)
-FW_CLASS_IMPL(TRenderPasses, "Quorvel.RenderPass.Types")
+FW_CLASS_IMPL(TRenderPasses, "Quorvel.Context.Rendering")
 FW_CLASS_NO_MEMBERS(TRenderPasses)
 
-TRenderPass::TRenderPass(TContext3D* AContext, const std::string& AId, TRenderPassType AType)
-    : FContext(AContext), FId(AId), FPassType(AType) {}
+TRenderPass::TRenderPass(TContext3D* AContext, TObject* AController)
+    : FController(AController), FContext(AContext) {}
 
 namespace {
 
@@ -32,16 +31,19 @@ TQuorvelRenderPassController* ControllerOf(TObject* AController) {
 
 }  // namespace
 
-TPoint TQuorvelRenderPassController::ComputeRenderingSize(TContext3D* AContext, int32_t AWidth,
-                                                          int32_t AHeight) const {
-  if (AWidth > 0 && AHeight > 0) return TPoint(AWidth, AHeight);
-  return AContext ? TPoint(AContext->GetWidth(), AContext->GetHeight()) : TPoint(0, 0);
+bool TRenderPass::GetEnabled() const {
+  TQuorvelRenderPassController* controller = ControllerOf(FController);
+  return controller && controller->GetEnabled();
+}
+
+void TRenderPass::SetEnabled(bool AValue) {
+  if (TQuorvelRenderPassController* controller = ControllerOf(FController)) controller->SetEnabled(AValue);
 }
 
 bool TRenderPass::BeginScene() {
   if (!FContext) RaiseContextException(this, &SCannotBeginWithRenderingScene, {ClassName()});
   auto* context = dynamic_cast<TQuorvelContext*>(FContext);
-  if (!context || !FEnabled) return false;
+  if (!context || !GetEnabled()) return false;
   TQuorvelRenderPassController* controller = ControllerOf(FController);
   if (controller) {
     controller->IncFrameCount();
@@ -91,12 +93,12 @@ bool TRenderPass::IsPrimitivesKindSupported(TPrimitivesKind AKind) const {
 
 int32_t TRenderPass::GetIterations() const {
   TQuorvelRenderPassController* controller = ControllerOf(FController);
-  return controller ? controller->FIterations : 0;
+  return controller ? controller->GetIterations() : 0;
 }
 
 TObject* TRenderPass::GetControllerShader() const {
   TQuorvelRenderPassController* controller = ControllerOf(FController);
-  return controller ? controller->FShader : nullptr;
+  return controller ? controller->GetShader() : nullptr;
 }
 
 TRenderPasses::TRenderPasses(TContext3D* AContext) : FContext(AContext) {}

@@ -1,0 +1,92 @@
+#pragma once
+// Passes for the tests: a controller that counts its runs and draws nothing of its own, and a
+// RectToFBO pass whose material fills the rectangle with one colour.
+#include <string>
+#include <vector>
+
+#include "framework/gui3d/Shader.h"
+#include "lib/context/ContextShader.h"
+#include "lib/passes/Controller.h"
+#include "tests/scene/SceneTestSupport.h"
+
+namespace quorvel::testing {
+
+// A flat colour over the pass's rectangle (the rectangle's corners are in pixels of the
+// renderer's context, mapped to clip space here).
+class TSolidPassMaterial : public TQuorvelRenderPassMaterial {
+public:
+  using TQuorvelRenderPassMaterial::TQuorvelRenderPassMaterial;
+  TAlphaColorF Color{1, 0, 0, 1};
+
+protected:
+  void DoInitialize() override {
+    FVertexShader = TShaderManager::RegisterShaderFromData(
+        "Tests.SolidPass.fvs", TContextShaderKind::VertexShader, "",
+        {TContextShaderSource(TContextShaderArch::GLSL,
+                              TContextShaderSource::CodeFromText(
+                                  "#version 430\nin vec3 a_Position;\nin vec2 a_TexCoord0;\n"
+                                  "void main() { gl_Position = vec4(a_TexCoord0 * 2.0 - 1.0, 0.0, 1.0); }\n"))});
+    FPixelShader = TShaderManager::RegisterShaderFromData(
+        "Tests.SolidPass.fps", TContextShaderKind::PixelShader, "",
+        {TContextShaderSource(TContextShaderArch::GLSL,
+                              TContextShaderSource::CodeFromText("#version 430\nuniform vec4 _Color;\n"
+                                                                 "out vec4 o_Color;\n"
+                                                                 "void main() { o_Color = _Color; }\n"),
+                              {TContextShaderVariable("Color", TContextShaderVariableKind::Vector, 0, 1)})});
+  }
+  void DoApply(TContext3D* AContext) override {
+    TQuorvelRenderPassMaterial::DoApply(AContext);
+    const TVector3D color(Color.R, Color.G, Color.B, Color.A);
+    AContext->SetShaderVariable("Color", std::span<const TVector3D>(&color, 1));
+  }
+};
+
+class TSolidPassSource : public TQuorvelRenderPassMaterialSource {
+public:
+  using TQuorvelRenderPassMaterialSource::TQuorvelRenderPassMaterialSource;
+  TSolidPassMaterial* Solid() const { return static_cast<TSolidPassMaterial*>(GetMaterial()); }
+
+protected:
+  TMaterial* CreateMaterial() override {
+    FHasMaterial = true;
+    return New<TSolidPassMaterial>(this);
+  }
+  void DoPassesChanged(TObject*) override {}
+};
+
+// Counts its iterations; its source is its own.
+class TCountingPass : public TQuorvelRenderPassController {
+public:
+  explicit TCountingPass(TComponent* AOwner, const std::string& AId = "") : TQuorvelRenderPassController(AOwner, AId) {}
+  std::vector<int32_t> Begins, Ends;
+  std::function<void(int32_t)> OnIteration;
+  bool Internal = false;
+  bool IsInternalRenderPass() const override { return Internal; }
+  void BeforeDestruction() override {
+    TQuorvelRenderPassController::BeforeDestruction();
+    TQuorvelRenderPassMaterialSource* shader = GetShader();
+    SetShader(nullptr);
+    Free(shader);
+  }
+  TSolidPassSource* Source() const { return static_cast<TSolidPassSource*>(GetShader()); }
+  using TQuorvelRenderPassController::GetBlendings;
+  using TQuorvelRenderPassController::SetType;
+
+protected:
+  void DoOnRenderPass(int32_t ACount, TRenderPass* APass) override {
+    TQuorvelRenderPassController::DoOnRenderPass(ACount, APass);
+    Begins.push_back(ACount);
+    if (OnIteration) OnIteration(ACount);
+  }
+  void DoOnEndRenderPass(int32_t ACount, TRenderPass* APass) override {
+    Ends.push_back(ACount);
+    TQuorvelRenderPassController::DoOnEndRenderPass(ACount, APass);
+  }
+  TQuorvelRenderPassMaterialSource* CreateMaterialSource() override { return New<TSolidPassSource>(this); }
+  void InitializeRenderPass() override {
+    TQuorvelRenderPassController::InitializeRenderPass();
+    SetShader(CreateMaterialSource());
+  }
+};
+
+}  // namespace quorvel::testing
