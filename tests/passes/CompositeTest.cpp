@@ -131,8 +131,8 @@ protected:
     Pass = New<TQuorvelRenderPassFXAA>(Viewport, "fxaa");
     ASSERT_NE(Pass->GetRenderer(), nullptr);
     Input.reset(TQuorvelTexture::Create());
-    Input->SetStyle({TTextureStyle::RenderTarget});
     Input->SetSize(W, H);
+    Input->Initialize();
     // Black on the left of a slanted edge (x < y / 2 + 16), white on the right, no blending.
     Pixels.resize(size_t(W) * H);
     for (int32_t y = 0; y < H; ++y)
@@ -155,7 +155,7 @@ protected:
     Pass->GetRenderer()->GetSharedContext()->CopyToBitmap(bitmap.get(), TRect(0, 0, W, H));
     std::vector<uint32_t> out(size_t(W) * H);
     for (int32_t y = 0; y < H; ++y)
-      for (int32_t x = 0; x < W; ++x) out[size_t(y) * W + x] = uint32_t(PixelOf(bitmap.get(), x, H - 1 - y));
+      for (int32_t x = 0; x < W; ++x) out[size_t(y) * W + x] = uint32_t(PixelOf(bitmap.get(), x, y));
     return out;
   }
   TQuorvelContext* Context = nullptr;
@@ -164,6 +164,8 @@ protected:
   TOwned<TRenderPass> Instance;
   std::vector<uint32_t> Pixels;
 };
+
+
 
 
 
