@@ -8,6 +8,8 @@
 #include "lib/context/ContextBuffersFrameBuffers.h"
 #include "lib/context/ContextTexturing.h"
 #include "lib/passes/Controller.h"
+#include "lib/passes/ControllerPassesDeferredComposite.h"
+#include "lib/passes/ControllerPassesFXAA.h"
 #include "lib/scene/Viewport.h"
 
 namespace quorvel {
@@ -168,7 +170,11 @@ bool TRenderer::BeginOpaqueRendering() {
   if (!ctx) return false;
   ctx->SetContextStates({TContextState::csZTestOn, TContextState::csZWriteOn, TContextState::csFrontFace});
   ctx->BindDefaultBuffer();
-  const bool result = ctx->BeginSceneRendering();
+  // A refused begin leaves nothing bound: the viewport skips the phase's end.
+  if (!ctx->BeginSceneRendering()) {
+    ctx->UnbindDefaultBuffer();
+    return false;
+  }
   ctx->DisableBlendingBuffers();
   TFrameBufferObject* fbo = ctx->GetDefaultFrameBuf();
   TRenderTargets targets = FRenderTargets;
@@ -177,7 +183,7 @@ bool TRenderer::BeginOpaqueRendering() {
   for (TRenderTarget t : {TRenderTarget::Color_2, TRenderTarget::Color_3, TRenderTarget::Color_4})
     fbo->Clear(t, TAlphaColorF(0, 0, 0, 0), 1.0f, 0, false);
   fbo->Prepare(FRenderTargets);
-  return result;
+  return true;
 }
 
 void TRenderer::EndOpaqueRendering() {
@@ -195,7 +201,11 @@ bool TRenderer::BeginTranslucentRendering() {
   TFrameBufferObject* fbo = ctx->GetTranslucentBuf();
   ctx->PushFBO(fbo);
   fbo->Clear(TRenderTargets{TRenderTarget::Color_0, TRenderTarget::Color_1}, TAlphaColorF(0, 0, 0, 0), 1.0f, 0, false);
-  const bool result = ctx->BeginSceneRendering();
+  if (!ctx->BeginSceneRendering()) {
+    ctx->PopFBO();
+    ctx->SetTranslucentRendering(false);
+    return false;
+  }
   ctx->SetMemoryBarrierBit(TMemoryBarrierFlag::FrameBufferBarrierBit);
   ctx->EnableBlendingBuffers();
   using F = TBlendFactor;
@@ -206,7 +216,7 @@ bool TRenderer::BeginTranslucentRendering() {
   for (uint32_t i = 2; i <= 4; ++i)
     ctx->SetBlendingByIndex(i, TBlendSetting::Create(true, add, F::bfOne, F::bfOne, F::bfOne, F::bfOne));
   fbo->Prepare(FRenderTargets);
-  return result;
+  return true;
 }
 
 void TRenderer::EndTranslucentRendering() {
@@ -235,7 +245,10 @@ bool DirectBeginOpaque(TRenderer& R) {
   if (!ctx) return false;
   ctx->SetContextStates({TContextState::csZTestOn, TContextState::csZWriteOn, TContextState::csFrontFace});
   ctx->BindDefaultBuffer();
-  const bool result = ctx->BeginSceneRendering();
+  if (!ctx->BeginSceneRendering()) {
+    ctx->UnbindDefaultBuffer();
+    return false;
+  }
   ctx->DisableBlendingBuffers();
   TFrameBufferObject* fbo = ctx->GetDefaultFrameBuf();
   TRenderTargets targets = R.GetRenderTargets();
@@ -244,7 +257,7 @@ bool DirectBeginOpaque(TRenderer& R) {
   if (R.GetCompositeTexture())
     ctx->AttachTextureToDefaultBuffer(R.GetCompositeTexture()->GetTexture(), TRenderTarget::Color_0);
   fbo->Prepare(R.GetRenderTargets());
-  return result;
+  return true;
 }
 
 void DirectEndOpaque(TRenderer& R) {
@@ -260,13 +273,17 @@ bool DirectBeginTranslucent(TRenderer& R) {
   ctx->SetTranslucentRendering(true);
   ctx->SetContextStates({TContextState::csZTestOn, TContextState::csZWriteOn, TContextState::csFrontFace});
   ctx->BindDefaultBuffer();
-  const bool result = ctx->BeginSceneRendering();
+  if (!ctx->BeginSceneRendering()) {
+    ctx->UnbindDefaultBuffer();
+    ctx->SetTranslucentRendering(false);
+    return false;
+  }
   ctx->EnableBlendingBuffers();
   using F = TBlendFactor;
   ctx->SetBlendingByIndex(0, TBlendSetting::Create(true, TBlendEquationFunc::befAdd, F::bfOne, F::bfOneMinusSrcColor,
                                                    F::bfOne, F::bfOneMinusSrcAlpha));
   ctx->GetDefaultFrameBuf()->Prepare(R.GetRenderTargets());
-  return result;
+  return true;
 }
 
 void DirectEndTranslucent(TRenderer& R) {
@@ -289,15 +306,9 @@ void TLegacyRenderer::EndTranslucentRendering() { DirectEndTranslucent(*this); }
 TCompositeRenderer::TCompositeRenderer(const std::string& AId, TComponent* AOwner, const TRendererFlags& AFlags,
                                        TOnRendererCreateCompositeTexture ACompositeTextureEvent)
     : TRenderer(AId, AOwner, AFlags, std::move(ACompositeTextureEvent)) {
-  // One colour target until the five-target composition is in: the opaque and translucent
-  // phases then draw straight into the composite texture.
-  FRenderTargets = kColor0;
+  FRenderTargets = TRenderTargets{TRenderTarget::Color_0, TRenderTarget::Color_1, TRenderTarget::Color_2,
+                                  TRenderTarget::Color_3, TRenderTarget::Color_4};
 }
-
-bool TCompositeRenderer::BeginOpaqueRendering() { return DirectBeginOpaque(*this); }
-void TCompositeRenderer::EndOpaqueRendering() { DirectEndOpaque(*this); }
-bool TCompositeRenderer::BeginTranslucentRendering() { return DirectBeginTranslucent(*this); }
-void TCompositeRenderer::EndTranslucentRendering() { DirectEndTranslucent(*this); }
 
 void TCompositeRenderer::RecreateContext() {
   TRenderer::RecreateContext();
@@ -309,15 +320,227 @@ void TCompositeRenderer::SetTranslucentDistance(float Value) {
   if (TQuorvelContext* ctx = EngineContext()) ctx->SetTranslucentDistance(FTranslucentDistance);
 }
 
-void TCompositeRenderer::SetEmissiveBlur(int32_t Value) { FEmissiveBlur = std::clamp(Value, 0, 15); }
+void TCompositeRenderer::SetSaturation(const TPoint3D& Value) {
+  FSaturation = TPoint3D(std::clamp(Value.X, 0.0f, 10.0f), std::clamp(Value.Y, 0.0f, 10.0f),
+                         std::clamp(Value.Z, 0.0f, 10.0f));
+  if (FDeferredCompositeCtrl) FDeferredCompositeCtrl->SetSaturation(FSaturation);
+}
+
+void TCompositeRenderer::SetEmissiveBlur(int32_t Value) {
+  FEmissiveBlur = std::clamp(Value, 0, 15);
+  if (FDeferredCompositeCtrl) FDeferredCompositeCtrl->SetEmissiveBlur(FEmissiveBlur);
+}
+
 void TCompositeRenderer::SetGlobalIllumDetail(int32_t Value) { FGlobalIllumDetail = std::clamp(Value, 0, 7); }
 void TCompositeRenderer::SetGlobalIllumSoftness(float Value) { FGlobalIllumSoftness = std::clamp(Value, 0.0f, 5.0f); }
 void TCompositeRenderer::SetShadowStrength(float Value) { FShadowStrength = std::clamp(Value, 0.0f, 10.0f); }
 void TCompositeRenderer::SetReflectionStrength(float Value) { FReflectionStrength = std::clamp(Value, 0.0f, 10.0f); }
-void TCompositeRenderer::SetFXAA(int32_t Value) { FXAASteps = std::clamp(Value, 0, 8); }
+
+void TCompositeRenderer::SetFXAA(int32_t Value) {
+  FXAASteps = std::clamp(Value, 0, 8);
+  if (FFXAACtrl) FFXAACtrl->SetIterations(FXAASteps);
+}
+
+TRendererFlags TCompositeRenderer::EffectiveFlags() const {
+  TRendererFlags flags = FFlags;
+  flags.Include(TRendererFlag::IgnoreEmissiveBlur);
+  flags.Include(TRendererFlag::IgnoreGlobalIllum);
+  return flags;
+}
+
+namespace {
+
+TQuorvelTexture* MakeTarget(const TPoint& ASize, TPixelFormatEx AComponents, TPixelFormatEx AFormat,
+                     TQuorvelTextureDataType AType, float ATextureScale) {
+  TQuorvelTexture* texture = TQuorvelTexture::Create();
+  texture->SetStyle({TTextureStyle::RenderTarget});
+  texture->SetComponents(AComponents);
+  texture->SetFormat(AFormat);
+  texture->SetDataType(AType);
+  texture->SetSize(std::max(ASize.X, 1), std::max(ASize.Y, 1));
+  texture->SetTextureScale(ATextureScale);
+  return texture;
+}
+
+}  // namespace
+
+void TCompositeRenderer::CreateResources() {
+  TRenderer::CreateResources();
+  CreateDeferredCompositePass();
+  CreateFXAAPass();
+  if (FFlags.Contains(TRendererFlag::IgnoreRenderTargets)) return;
+  using P = TPixelFormatEx;
+  using D = TQuorvelTextureDataType;
+  FAlbedoTexture.reset(MakeTarget(FSize, P::RGBA8, P::BGRA, D::dtUnsignedByte, FScale));
+  FTranslucentAlbedoTexture.reset(MakeTarget(FSize, P::RGBA16F, P::BGRA, D::dtHalfFloat, FScale));
+  FAlphaTexture.reset(MakeTarget(FSize, P::R16F, P::Alpha, D::dtHalfFloat, FScale));
+  TQuorvelTexture* position = MakeTarget(FSize, P::RGBA16F, P::BGRA, D::dtHalfFloat, FScale);
+  FPositionTexture.reset(position);
+  position->SetWrapS(TQuorvelTextureWrap::ClampToEdge);
+  position->SetWrapT(TQuorvelTextureWrap::ClampToEdge);
+  FNormalsTexture.reset(MakeTarget(FSize, P::RGB16F, P::BGR, D::dtHalfFloat, FScale));
+  FEmissiveTexture.reset(MakeTarget(FSize, P::RGB8, P::BGR, D::dtUnsignedByte, 0.25f));
+}
+
+void TCompositeRenderer::ReleaseResources(bool ADestroying) {
+  TRenderer::ReleaseResources(ADestroying);
+  DestroyDeferredCompositePass(ADestroying);
+  DestroyFXAAPass(ADestroying);
+  FreeQuietlyAndNil(FEmissiveTexture, "emissive target");
+  FreeQuietlyAndNil(FNormalsTexture, "normals target");
+  FreeQuietlyAndNil(FPositionTexture, "position target");
+  FreeQuietlyAndNil(FAlphaTexture, "alpha target");
+  FreeQuietlyAndNil(FAlbedoTexture, "albedo target");
+  FreeQuietlyAndNil(FTranslucentAlbedoTexture, "translucent albedo target");
+}
+
+void TCompositeRenderer::Embed(TQuorvelRenderPassController* AController) {
+  TComponent* viewport = dynamic_cast<TQuorvelViewport*>(FOwner);
+  if (!viewport)
+    if (auto* pass = dynamic_cast<TQuorvelRenderPassController*>(FOwner)) viewport = pass->GetViewport();
+  AController->SetViewportSizeAndScaleWithoutResize(viewport, FSize, FScale);
+}
+
+void TCompositeRenderer::FreeEmbedded(TQuorvelRenderPassController* AController, bool ADestroying) {
+  // While destroying, the owner frees its components itself.
+  if (!AController || ADestroying) return;
+  if (TQuorvelViewport* viewport = AController->GetViewport())
+    if (!viewport->GetComponentState().Contains(csDestroying)) viewport->RemoveRenderPass(AController);
+  Free(AController);
+}
+
+namespace {
+std::string EmbeddedId(const std::string& ARendererId, const char* AKind, const void* ARenderer) {
+  return ARendererId + AKind + std::to_string(uint64_t(reinterpret_cast<uintptr_t>(ARenderer)));
+}
+}  // namespace
+
+void TCompositeRenderer::CreateDeferredCompositePass() {
+  if (FFlags.Contains(TRendererFlag::IgnoreCompositeCtrl)) return;
+  DestroyDeferredCompositePass(false);
+  FDeferredCompositeCtrl =
+      New<TQuorvelRenderPassDeferredComposite>(FOwner, EmbeddedId(FId, "_DeferredComposite_", this));
+  FDeferredCompositeCtrl->SetRenderer(this);
+  FDeferredCompositeCtrl->SetSaturation(FSaturation);
+  FDeferredCompositeCtrl->SetEmissiveBlur(FEmissiveBlur);
+  Embed(FDeferredCompositeCtrl);
+}
+
+void TCompositeRenderer::CreateFXAAPass() {
+  DestroyFXAAPass(false);
+  if (!FDeferredCompositeCtrl) return;
+  FFXAACtrl = New<TQuorvelRenderPassFXAA>(FOwner, EmbeddedId(FId, "_FXAA_", this));
+  FFXAACtrl->SetIterations(FXAASteps);
+  FFXAACtrl->SetInputPass(FDeferredCompositeCtrl);
+  Embed(FFXAACtrl);
+}
+
+void TCompositeRenderer::DestroyDeferredCompositePass(bool ADestroying) {
+  FreeQuietlyAndNil(FDeferredCompositePass, "composition run");
+  TQuorvelRenderPassController* ctrl = FDeferredCompositeCtrl;
+  FDeferredCompositeCtrl = nullptr;
+  FreeEmbedded(ctrl, ADestroying);
+}
+
+void TCompositeRenderer::DestroyFXAAPass(bool ADestroying) {
+  FreeQuietlyAndNil(FFXAAPass, "FXAA run");
+  TQuorvelRenderPassController* ctrl = FFXAACtrl;
+  FFXAACtrl = nullptr;
+  FreeEmbedded(ctrl, ADestroying);
+}
+
+bool TCompositeRenderer::BeginOpaqueRendering() {
+  if (!FComposeTargets) return DirectBeginOpaque(*this);
+  TQuorvelContext* ctx = EngineContext();
+  if (!ctx) return false;
+  if (FAlbedoTexture) ctx->AttachTextureToDefaultBuffer(FAlbedoTexture.get(), TRenderTarget::Color_0);
+  return TRenderer::BeginOpaqueRendering();
+}
+
+void TCompositeRenderer::EndOpaqueRendering() {
+  if (!FComposeTargets) return DirectEndOpaque(*this);
+  TRenderer::EndOpaqueRendering();
+}
+
+bool TCompositeRenderer::BeginTranslucentRendering() {
+  if (!FComposeTargets) return DirectBeginTranslucent(*this);
+  return TRenderer::BeginTranslucentRendering();
+}
+
+void TCompositeRenderer::EndTranslucentRendering() {
+  if (!FComposeTargets) return DirectEndTranslucent(*this);
+  TRenderer::EndTranslucentRendering();
+}
+
+TTexture* TCompositeRenderer::RenderEmissiveBlur(PRenderContext /*ARenderContext*/) {
+  if (!EngineContext()) return nullptr;
+  // No blur pass yet: the unblurred target, which the composition adds when EmissiveBlur > 0.
+  return FEmissiveTexture.get();
+}
+
+void TCompositeRenderer::Composite(PRenderContext ARenderContext) {
+  TQuorvelContext* ctx = EngineContext();
+  if (!ctx || !FComposeTargets) return;
+  ctx->SetMemoryBarrierBits(TMemoryBarrierFlags::FromBits((uint64_t(1) << (int(TMemoryBarrierFlag::ShaderStorageBarrierBit) + 1)) - 1));
+  TTexture* emissive = RenderEmissiveBlur(ARenderContext);
+  if (!FDeferredCompositePass) {
+    if (!FDeferredCompositeCtrl) throw Exception("renderer do not contain composite render-pass");
+    FDeferredCompositePass.reset(FDeferredCompositeCtrl->CreateRenderPassInstance(ctx));
+  }
+  if (FCompositeTexture) ctx->AttachTextureToDefaultBuffer(FCompositeTexture->GetTexture(), TRenderTarget::Color_0);
+  TQuorvelRenderPassDeferredComposite* c = FDeferredCompositeCtrl;
+  c->SetAlbedo(FAlbedoTexture.get());
+  c->SetTranslucentAlbedo(FTranslucentAlbedoTexture.get());
+  c->SetAlpha(FAlphaTexture.get());
+  c->SetPosition(FPositionTexture.get());
+  c->SetNormals(FNormalsTexture.get());
+  c->SetEmissive(emissive);
+  c->SetEmissiveBlur(FEmissiveBlur);
+  c->SetGlobalIllumPass(nullptr);
+  ctx->ExecuteRenderPass(FDeferredCompositePass.get(), ARenderContext);
+  RenderFXAA(ARenderContext);
+}
+
+void TCompositeRenderer::RenderFXAA(PRenderContext ARenderContext) {
+  TQuorvelContext* ctx = EngineContext();
+  if (!ctx || FXAASteps == 0) return;
+  if (!FFXAAPass) {
+    if (!FFXAACtrl) throw Exception("renderer do not contain fxaa render-pass");
+    FFXAAPass.reset(FFXAACtrl->CreateRenderPassInstance(ctx));
+    FFXAACtrl->SetIterations(FXAASteps);
+    FFXAACtrl->SetCompositeInputTexture(FDeferredCompositeCtrl->GetOutputTexture());
+  }
+  if (FFXAAPass) ctx->ExecuteRenderPass(FFXAAPass.get(), ARenderContext);
+}
+
+// ---- TForwardRenderer -----------------------------------------------------------------------
 
 TForwardRenderer::TForwardRenderer(const std::string& AId, TComponent* AOwner, const TRendererFlags& AFlags,
                                    TOnRendererCreateCompositeTexture ACompositeTextureEvent)
     : TCompositeRenderer(AId, AOwner, AFlags, std::move(ACompositeTextureEvent)) {}
+
+void TForwardRenderer::PrepareRenderTargets() {
+  if (!FSharedContext) RecreateContext();
+  TQuorvelContext* ctx = EngineContext();
+  if (!ctx) return;
+  if (!FAlphaTexture || !FAlbedoTexture || !FTranslucentAlbedoTexture) CreateResources();
+  if (FFlags.Contains(TRendererFlag::IgnoreRenderTargets) && FFlags.Contains(TRendererFlag::IgnoreCompositeCtrl)) {
+    TTexture* composite = FCompositeTexture ? FCompositeTexture->GetTexture() : nullptr;
+    ctx->AttachTextureToDefaultBuffer(composite, TRenderTarget::Color_0);
+    ctx->AttachTextureToTranslucentBuffer(composite, TRenderTarget::Color_0);
+    return;
+  }
+  if (!FComposeTargets) return;
+  ctx->AttachTextureToDefaultBuffer(FAlbedoTexture.get(), TRenderTarget::Color_0);
+  ctx->AttachTextureToDefaultBuffer(FAlphaTexture.get(), TRenderTarget::Color_1);
+  ctx->AttachTextureToDefaultBuffer(FPositionTexture.get(), TRenderTarget::Color_2);
+  ctx->AttachTextureToDefaultBuffer(FNormalsTexture.get(), TRenderTarget::Color_3);
+  ctx->AttachTextureToDefaultBuffer(FEmissiveTexture.get(), TRenderTarget::Color_4);
+  ctx->AttachTextureToTranslucentBuffer(FTranslucentAlbedoTexture.get(), TRenderTarget::Color_0);
+  ctx->AttachTextureToTranslucentBuffer(FAlphaTexture.get(), TRenderTarget::Color_1);
+  ctx->AttachTextureToTranslucentBuffer(FPositionTexture.get(), TRenderTarget::Color_2);
+  ctx->AttachTextureToTranslucentBuffer(FNormalsTexture.get(), TRenderTarget::Color_3);
+  ctx->AttachTextureToTranslucentBuffer(FEmissiveTexture.get(), TRenderTarget::Color_4);
+}
 
 }  // namespace quorvel

@@ -26,6 +26,9 @@ namespace quorvel {
 class TFrameBufferObject;
 class TQuorvelTextureBitmap;
 class TQuorvelContext;
+class TQuorvelRenderPassController;
+class TQuorvelRenderPassDeferredComposite;
+class TQuorvelRenderPassFXAA;
 
 // Ordinals are streamed: keep them.
 enum class TRendererType : uint8_t { ForwardRenderer = 0, LegacyRenderer = 1 };
@@ -116,8 +119,12 @@ public:
   void EndTranslucentRendering() override;
 };
 
-// The composite step's settings; the embedded passes that use them come with the composite
-// pipeline, so here they are kept, clamped and read back.
+// Draws the opaque objects into five targets (albedo, alpha, position, normals, emissive) and
+// the translucent ones, accumulated, into a second frame buffer; its composite step merges
+// them into the composite texture (deferred composition) and smooths the edges (FXAA). The
+// passes of that step are embedded controllers owned by the renderer's owner and run by the
+// renderer only. Until the blur and global-illumination passes exist the renderer composes as
+// if IgnoreEmissiveBlur and IgnoreGlobalIllum were set: emissive unblurred, no GI.
 class TCompositeRenderer : public TRenderer {
   FW_CLASS(TCompositeRenderer, TRenderer)
 
@@ -128,7 +135,7 @@ public:
   float GetTranslucentDistance() const { return FTranslucentDistance; }
   void SetTranslucentDistance(float Value);
   const TPoint3D& GetSaturation() const { return FSaturation; }
-  void SetSaturation(const TPoint3D& Value) { FSaturation = Value; }
+  void SetSaturation(const TPoint3D& Value);
   int32_t GetEmissiveBlur() const { return FEmissiveBlur; }
   void SetEmissiveBlur(int32_t Value);
   int32_t GetGlobalIllumDetail() const { return FGlobalIllumDetail; }
@@ -142,17 +149,55 @@ public:
   int32_t GetFXAA() const { return FXAASteps; }
   void SetFXAA(int32_t Value);
 
-  // Until the five-target composition is in, both phases draw straight into the composite
-  // texture, as the legacy renderer does, and the composite step has nothing to add.
+  TTexture* GetAlbedoTexture() const { return FAlbedoTexture.get(); }
+  TTexture* GetTranslucentAlbedoTexture() const { return FTranslucentAlbedoTexture.get(); }
+  TTexture* GetAlphaTexture() const { return FAlphaTexture.get(); }
+  TTexture* GetPositionTexture() const { return FPositionTexture.get(); }
+  TTexture* GetNormalsTexture() const { return FNormalsTexture.get(); }
+  TTexture* GetEmissiveTexture() const { return FEmissiveTexture.get(); }
+  TQuorvelRenderPassDeferredComposite* GetDeferredCompositeCtrl() const { return FDeferredCompositeCtrl; }
+  TQuorvelRenderPassFXAA* GetFXAACtrl() const { return FFXAACtrl; }
+  TQuorvelRenderPassController* GetEmissiveBlurCtrl() const { return nullptr; }
+  TQuorvelRenderPassController* GetGlobalIllumCtrl() const { return nullptr; }
+
   bool BeginOpaqueRendering() override;
   void EndOpaqueRendering() override;
   bool BeginTranslucentRendering() override;
   void EndTranslucentRendering() override;
-  virtual void Composite(PRenderContext ARenderContext) {}
+  // The composite step: deferred composition into the composite texture, then FXAA.
+  virtual void Composite(PRenderContext ARenderContext);
+  // Whether frames go through the five targets and the composite step; until that path shows
+  // right pictures the phases draw straight into the composite texture, as the legacy
+  // renderer does, and the step adds nothing.
+  bool GetComposeTargets() const { return FComposeTargets; }
+  void SetComposeTargets(bool Value) { FComposeTargets = Value; }
 
 protected:
   void RecreateContext() override;
+  void CreateResources() override;
+  void ReleaseResources(bool ADestroying) override;
+  // The flags as the renderer acts on them (the blur and GI passes do not exist yet).
+  TRendererFlags EffectiveFlags() const;
+  void CreateDeferredCompositePass();
+  void CreateFXAAPass();
+  void DestroyDeferredCompositePass(bool ADestroying);
+  void DestroyFXAAPass(bool ADestroying);
+  // A controller of this renderer's composite step, sized and linked like the renderer.
+  void Embed(TQuorvelRenderPassController* AController);
+  void FreeEmbedded(TQuorvelRenderPassController* AController, bool ADestroying);
+  TTexture* RenderEmissiveBlur(PRenderContext ARenderContext);
+  void RenderFXAA(PRenderContext ARenderContext);
 
+  TOwned<TTexture> FAlbedoTexture;
+  TOwned<TTexture> FTranslucentAlbedoTexture;
+  TOwned<TTexture> FAlphaTexture;
+  TOwned<TTexture> FPositionTexture;
+  TOwned<TTexture> FNormalsTexture;
+  TOwned<TTexture> FEmissiveTexture;
+  TQuorvelRenderPassDeferredComposite* FDeferredCompositeCtrl = nullptr;  // owned by FOwner
+  TOwned<TRenderPass> FDeferredCompositePass;
+  TQuorvelRenderPassFXAA* FFXAACtrl = nullptr;  // owned by FOwner
+  TOwned<TRenderPass> FFXAAPass;
   float FTranslucentDistance = 10;
   TPoint3D FSaturation;
   int32_t FEmissiveBlur = 0;
@@ -161,6 +206,7 @@ protected:
   float FShadowStrength = 0.4f;
   float FReflectionStrength = 0;
   int32_t FXAASteps = 1;
+  bool FComposeTargets = false;
 };
 
 class TForwardRenderer : public TCompositeRenderer {
@@ -169,6 +215,9 @@ class TForwardRenderer : public TCompositeRenderer {
 public:
   TForwardRenderer(const std::string& AId, TComponent* AOwner, const TRendererFlags& AFlags,
                    TOnRendererCreateCompositeTexture ACompositeTextureEvent);
+
+protected:
+  void PrepareRenderTargets() override;
 };
 
 }  // namespace quorvel

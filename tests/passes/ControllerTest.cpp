@@ -31,7 +31,8 @@ TEST(ControllerDetached, DefaultsAndTheBiasedTextureMatrix) {
   EXPECT_EQ(pass->GetType(), TRenderPassType::Pre);
   EXPECT_EQ(pass->GetMethod(), TRenderPassMethod::RenderListToFBO);
   EXPECT_EQ(pass->GetIterations(), 1);
-  EXPECT_EQ(pass->GetRendererFlags(),
+  TOwned<TQuorvelRenderPassCustomDepth> plain(New<TQuorvelRenderPassCustomDepth>(nullptr, "plain"));
+  EXPECT_EQ(plain->GetRendererFlags(),
             (TRendererFlags{TRendererFlag::IgnoreEmissiveBlur, TRendererFlag::IgnoreGlobalIllum}));
   // Without a viewport there is neither renderer nor output, and no warning is due.
   EXPECT_EQ(pass->GetViewport(), nullptr);
@@ -124,6 +125,205 @@ TEST_F(ControllerTest, APassOwnedByTheViewportFindsItAndRegistersUnderItsId) {
   Free(pass);
   EXPECT_EQ(Registry()->Count(), 0);
   EXPECT_TRUE(Viewport->GetRenderPasses().empty());
+}
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+using testing::NearColor;
+using testing::TCountingPass;
+using testing::TFilledCube;
+using testing::TViewportTest;
+
+class PassRunTest : public TViewportTest {
+protected:
+  void SetUp() override {
+    TViewportTest::SetUp();
+    Context = dynamic_cast<TQuorvelContext*>(Viewport->GetContext());
+    ASSERT_NE(Context, nullptr);
+  }
+  TCountingPass* AddPass(const std::string& AId) {
+    auto* pass = New<TCountingPass>(Viewport, AId);
+    pass->SetViewport(Viewport);
+    return pass;
+  }
+  TRenderPass* Registered(const std::string& AId) const { return Context->GetRenderPasses()->Find(AId); }
+  TQuorvelContext* Context = nullptr;
+};
+
+TEST_F(PassRunTest, IterationsRunInOneSceneAndASkippedRunStillCounts) {
+  TCountingPass* pass = AddPass("pre");
+  pass->SetIterations(3);
+  Tick();
+  EXPECT_EQ(pass->Begins, (std::vector<int32_t>{0, 1, 2}));
+  EXPECT_EQ(pass->Ends, (std::vector<int32_t>{0, 1, 2}));
+  EXPECT_EQ(pass->GetFrameCount(), 1u);
+  // The main pass drew into the viewport's renderer again: the pass did not stay current.
+  EXPECT_EQ(Viewport->GetCurrentRenderer(), Viewport->GetMainPassRenderer());
+  EXPECT_EQ(Context->GetCurrentRenderPass(), nullptr);
+
+  pass->SkipRendering();
+  EXPECT_TRUE(pass->GetRenderingSkipped());
+  Tick();
+  EXPECT_EQ(pass->Begins.size(), 3u);
+  EXPECT_EQ(pass->GetFrameCount(), 2u);
+  EXPECT_FALSE(pass->GetRenderingSkipped());
+  Tick();
+  EXPECT_EQ(pass->Begins.size(), 6u);
+  EXPECT_EQ(pass->GetFrameCount(), 3u);
+
+  // Iterations 0 is kept as 0 and runs once.
+  pass->SetIterations(0);
+  EXPECT_EQ(pass->GetIterations(), 0);
+  Tick();
+  EXPECT_EQ(pass->Begins.size(), 7u);
+}
+
+TEST_F(PassRunTest, AThrowingIterationStillEndsTheSceneAndRestoresTheRectangle) {
+  TCountingPass* pass = AddPass("pre");
+  pass->SetIterations(3);
+  pass->OnIteration = [](int32_t ACount) {
+    if (ACount == 1) throw Exception("iteration failed");
+  };
+  TRenderPass* instance = Registered("pre");
+  ASSERT_NE(instance, nullptr);
+  TContext3D* passContext = pass->GetRenderer()->GetSharedContext();
+  auto* engine = dynamic_cast<TQuorvelContext*>(passContext);
+  ASSERT_NE(engine, nullptr);
+  engine->SetContextSize(1, 2, 30, 20);
+  TRenderContext frame;
+  frame.Viewport = Viewport;
+  frame.DefaultRenderingProc = [](PRenderContext) {};
+  try {
+    Context->ExecuteRenderPass(instance, &frame);
+    ADD_FAILURE() << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "iteration failed");
+  }
+  EXPECT_EQ(pass->Begins, (std::vector<int32_t>{0, 1}));
+  EXPECT_EQ(engine->GetCurrentRenderPass(), nullptr);
+  EXPECT_EQ(Viewport->GetCurrentRenderer(), pass->GetPreviousRenderer());
+  TQuorvelContextSize size{};
+  engine->GetContextSize(size);
+  EXPECT_EQ(size, (TQuorvelContextSize{1, 2, 30, 20}));
+  EXPECT_EQ(engine->GetBeginSceneCount(), 0);
+}
+
+TEST_F(PassRunTest, RegistrationFollowsEnabledTypeAndRemoval) {
+  TCountingPass* pre = AddPass("pre");
+  TCountingPass* post = AddPass("post");
+  post->SetType(TRenderPassType::Post);
+  TRenderPasses* passes = Context->GetRenderPasses();
+  EXPECT_EQ(passes->GetPreProcessingPasses(), (std::vector<TRenderPass*>{Registered("pre")}));
+  EXPECT_EQ(passes->GetPostProcessingPasses(), (std::vector<TRenderPass*>{Registered("post")}));
+  pre->SetEnabled(false);
+  post->SetEnabled(false);
+  EXPECT_TRUE(passes->GetPreProcessingPasses().empty());
+  EXPECT_TRUE(passes->GetPostProcessingPasses().empty());
+  Tick();
+  EXPECT_TRUE(pre->Begins.empty());
+  pre->SetEnabled(true);
+  EXPECT_EQ(passes->GetPreProcessingPasses(), (std::vector<TRenderPass*>{Registered("pre")}));
+  // Removing the id frees the instance (LeakSanitizer and ASan watch); the next update makes a new one.
+  EXPECT_TRUE(passes->Remove("pre"));
+  EXPECT_EQ(Registered("pre"), nullptr);
+  Viewport->UpdateRenderPasses();
+  ASSERT_NE(Registered("pre"), nullptr);
+  EXPECT_EQ(Registered("pre")->GetController(), pre);
+  // An internal pass is never entered.
+  auto* internal = New<TCountingPass>(Viewport, "internal");
+  internal->Internal = true;
+  internal->SetViewport(Viewport);
+  internal->UpdateRenderPass();
+  EXPECT_EQ(Registered("internal"), nullptr);
+}
+
+TEST_F(PassRunTest, ARectPassFillsItsTargetAndBecomesTheFrameThroughThePreviousRenderer) {
+  TCountingPass* pass = AddPass("post");
+  pass->SetType(TRenderPassType::Post);
+  pass->SetMethod(TRenderPassMethod::RectToFBO);
+  pass->Source()->Solid()->Color = TAlphaColorF(0, 1, 0, 1);
+  AddCube(claRed);
+  Tick();
+  // The viewport copied the pass's picture: green everywhere, the cube drawn under it.
+  for (auto [x, y] : {std::pair{1, 1}, {W / 2, H / 2}, {W - 2, H - 2}})
+    EXPECT_TRUE(NearColor(Probe(x, y), claLime)) << x << "," << y << " " << std::hex << uint32_t(Probe(x, y));
+  EXPECT_EQ(Viewport->GetMainPassRenderer()->GetAttachedRenderer(), nullptr);  // cleared by the copy
+  const TVertexBuffer* rect = pass->RectVertices();
+  ASSERT_NE(rect, nullptr);
+  // A rectangle of the same size, elsewhere, reuses the buffers.
+  pass->RenderToContext(Context, pass->GetOutputTexture(), TRect(5, 5, 5 + W, 5 + H), TPoint(0, 0));
+  EXPECT_EQ(pass->RectVertices(), rect);
+  pass->RenderToContext(Context, pass->GetOutputTexture(), TRect(0, 0, 8, 8), TPoint(0, 0));
+  EXPECT_NE(pass->RectVertices(), rect);
+}
+
+TEST_F(PassRunTest, RenderToContextRefusesWrongCallsExceptWhileDesigning) {
+  TCountingPass* pass = AddPass("post");
+  TTexture* out = pass->GetOutputTexture();
+  ASSERT_NE(out, nullptr);
+  const TRect rect(0, 0, W, H);
+  auto message = [&](const std::function<void()>& AStep) -> std::string {
+    try {
+      AStep();
+    } catch (const Exception& e) {
+      return e.Message();
+    }
+    return "";
+  };
+  EXPECT_EQ(message([&] { pass->RenderToContext(Context, out, rect, {}); }),
+            "TRenderPassMethod.RenderListToFBO failed - unsupported for rendering branch");
+  pass->SetMethod(TRenderPassMethod(7));
+  EXPECT_EQ(message([&] { pass->RenderToContext(Context, out, rect, {}); }),
+            "TRenderPassMethod.<unknown> failed - unsupported for rendering branch");
+  pass->SetMethod(TRenderPassMethod::RectToFBO);
+  EXPECT_EQ(message([&] { pass->RenderToContext(Context, nullptr, rect, {}); }),
+            "RenderToContext failed - invalid destination texture");
+  TQuorvelRenderPassMaterialSource* source = pass->GetShader();
+  pass->SetShader(nullptr);
+  EXPECT_EQ(message([&] { pass->RenderToContext(Context, out, rect, {}); }),
+            "pass-controller: failed to render to context - missing material shader");
+  // Nothing stays open after the failures.
+  EXPECT_EQ(pass->GetRenderer()->GetSharedContext()->GetBeginSceneCount(), 0);
+  pass->SetDesigning(true);
+  EXPECT_EQ(message([&] { pass->RenderToContext(Context, out, rect, {}); }), "");
+  pass->SetMethod(TRenderPassMethod::RenderListToFBO);
+  EXPECT_EQ(message([&] { pass->RenderToContext(Context, nullptr, rect, {}); }), "");
+  pass->SetShader(source);
+}
+
+TEST_F(PassRunTest, ControlFilters) {
+  TCountingPass* pass = AddPass("pre");
+  TFilledCube* a = AddCube(claRed);
+  TFilledCube* b = AddCube(claRed);
+  // A control owning another brings it along, once.
+  auto* child = New<TFilledCube>(a);
+  child->SetParent(a);
+  EXPECT_FALSE(pass->IsControlIgnored(a));
+  EXPECT_TRUE(pass->IsControlIgnored(nullptr));
+  pass->IgnoreControl(b);
+  EXPECT_TRUE(pass->IsControlIgnored(b));
+  EXPECT_FALSE(pass->IsControlIgnored(a));
+  pass->AllowControl(a);
+  pass->AllowControl(a);
+  EXPECT_EQ(pass->GetAllowedControls()->Count(), 2);
+  EXPECT_TRUE(pass->GetAllowedControls()->Contains(child));
+  struct TCase {
+    TFilledCube* Control;
+    bool Ignored;
+  };
+  for (const TCase& c : {TCase{a, false}, TCase{child, false}, TCase{b, true}})
+    EXPECT_EQ(pass->IsControlIgnored(c.Control), c.Ignored);
+  // Allowed and ignored at once: ignored.
+  pass->IgnoreControl(child);
+  EXPECT_TRUE(pass->IsControlIgnored(child));
+  // A freed control leaves an empty item.
+  Free(child);
+  EXPECT_EQ(pass->GetAllowedControls()->Item(1)->GetControl(), nullptr);
+  EXPECT_EQ(pass->GetIgnoredControls()->Item(1)->GetControl(), nullptr);
 }
 
 }  // namespace

@@ -69,8 +69,7 @@ public:
     Free(shader);
   }
   TSolidPassSource* Source() const { return static_cast<TSolidPassSource*>(GetShader()); }
-  using TQuorvelRenderPassController::GetBlendings;
-  using TQuorvelRenderPassController::SetType;
+  const TVertexBuffer* RectVertices() const { return FRectVBuffer.get(); }
 
 protected:
   void DoOnRenderPass(int32_t ACount, TRenderPass* APass) override {
@@ -85,6 +84,11 @@ protected:
   TQuorvelRenderPassMaterialSource* CreateMaterialSource() override { return New<TSolidPassSource>(this); }
   void InitializeRenderPass() override {
     TQuorvelRenderPassController::InitializeRenderPass();
+    // A plain target: the composite texture, without targets or embedded passes.
+    FRendererFlags = TRendererFlags{TRendererFlag::IgnoreRenderTargets, TRendererFlag::IgnoreCompositeCtrl,
+                                    TRendererFlag::IgnoreEmissiveBlur, TRendererFlag::IgnoreGlobalIllum};
+    // The render list itself, not the viewport's phases and composite step.
+    FRenderProc = TRenderPassRenderingProc::ListRendering;
     SetShader(CreateMaterialSource());
   }
 };

@@ -1,0 +1,235 @@
+// The composite step of the forward renderer: the deferred composition from targets filled
+// here, FXAA on a synthetic edge, and whole frames through a headless viewport.
+#include <gtest/gtest.h>
+
+#include <epoxy/gl.h>
+
+#include <cmath>
+
+#include "lib/context/ContextBuffersFrameBuffers.h"
+#include "lib/context/ContextShader.h"
+#include "lib/context/ContextTexturing.h"
+#include "lib/passes/ControllerPassesDeferredComposite.h"
+#include "lib/passes/ControllerPassesFXAA.h"
+#include "tests/passes/PassTestSupport.h"
+
+namespace quorvel {
+namespace {
+
+using testing::NearColor;
+using testing::PixelOf;
+using testing::TViewportTest;
+
+struct TRGB {
+  double R, G, B;
+};
+
+class CompositeTest : public TViewportTest {
+protected:
+  void SetUp() override {
+    TViewportTest::SetUp();
+    Viewport->SetRendererType(TRendererType::ForwardRenderer);
+    Renderer = dynamic_cast<TForwardRenderer*>(Viewport->GetMainPassRenderer());
+    ASSERT_NE(Renderer, nullptr);
+    Renderer->Apply();
+    Context = dynamic_cast<TQuorvelContext*>(Renderer->GetSharedContext());
+    ASSERT_NE(Context, nullptr);
+    ASSERT_NE(Renderer->GetDeferredCompositeCtrl(), nullptr);
+  }
+  // Fills the targets with one value each and runs the composition alone.
+  void Compose(const TAlphaColorF& AAlbedo, const TAlphaColorF& AAccum, float AAlpha, const TAlphaColorF& AEmissive) {
+    Renderer->SetFXAA(0);
+    TFrameBufferObject* fbo = Context->GetDefaultFrameBuf();
+    Context->AttachTextureToDefaultBuffer(Renderer->GetAlbedoTexture(), TRenderTarget::Color_0);
+    Context->BindDefaultBuffer();
+    fbo->Clear(TRenderTarget::Color_0, AAlbedo, 1, 0, true);
+    fbo->Clear(TRenderTarget::Color_1, TAlphaColorF(AAlpha, 0, 0, 0), 1, 0, true);
+    fbo->Clear(TRenderTarget::Color_4, AEmissive, 1, 0, true);
+    Context->UnbindDefaultBuffer();
+    Context->PushFBO(Context->GetTranslucentBuf());
+    Context->GetTranslucentBuf()->Clear(TRenderTarget::Color_0, AAccum, 1, 0, true);
+    Context->PopFBO();
+    TRenderContext frame;
+    frame.Viewport = Viewport;
+    Renderer->Composite(&frame);
+  }
+  TRGB Read(int32_t x, int32_t y) {
+    TOwned<TBitmap> bitmap(New<TBitmap>(W, H));
+    Context->CopyToBitmap(bitmap.get(), TRect(0, 0, W, H));
+    const TAlphaColor c = PixelOf(bitmap.get(), x, y);
+    auto ch = [&](int s) { return ((uint32_t(c) >> s) & 0xFF) / 255.0; };
+    return {ch(16), ch(8), ch(0)};
+  }
+  static TRGB Saturate(TRGB c, double s) {
+    const double luma = c.R * 0.2125 + c.G * 0.7154 + c.B * 0.0721;
+    return {luma + (c.R - luma) * s, luma + (c.G - luma) * s, luma + (c.B - luma) * s};
+  }
+  static void ExpectRGB(TRGB AActual, TRGB AExpected) {
+    const double tol = 2.0 / 255 + 1e-9;
+    EXPECT_NEAR(AActual.R, AExpected.R, tol);
+    EXPECT_NEAR(AActual.G, AExpected.G, tol);
+    EXPECT_NEAR(AActual.B, AExpected.B, tol);
+  }
+
+  TForwardRenderer* Renderer = nullptr;
+  TQuorvelContext* Context = nullptr;
+};
+
+
+
+
+TEST_F(CompositeTest, TheShaderBlockHasTheRecordsLayoutAndTakesTheFirstEightEnabledLights) {
+  TDeferredCompositeMaterial* material = Renderer->GetDeferredCompositeCtrl()->Material();
+  ASSERT_NE(material, nullptr);
+  Context->ClearLights();
+  for (int i = 0; i < 10; ++i) {
+    TQuorvelShaderLight light;
+    light.Enabled = i == 3 ? 0 : 1;  // the fourth is off
+    light.Intensity = float(i);
+    Context->AddLight(light);
+  }
+  ASSERT_TRUE(Context->BeginSceneRendering());
+  material->Apply(Context);
+  const TCompositeShaderData& data = material->GetShaderData();
+  EXPECT_EQ(data.NumberOfLights, 8);
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(data.Lights[i].Intensity, float(i < 3 ? i : i + 1)) << i;
+  EXPECT_FLOAT_EQ(data.ShadowLimit, 0.1f);
+  EXPECT_FLOAT_EQ(data.Reflection, 1.0f);
+  EXPECT_EQ(data.GlobalIllum, 0);
+
+  // GL's own layout of the block.
+  GLint program = 0;
+  glGetIntegerv(GL_CURRENT_PROGRAM, &program);
+  ASSERT_NE(program, 0);
+  const GLuint block = glGetUniformBlockIndex(GLuint(program), "CompositeShaderData");
+  ASSERT_NE(block, GL_INVALID_INDEX);
+  GLint size = 0;
+  glGetActiveUniformBlockiv(GLuint(program), block, GL_UNIFORM_BLOCK_DATA_SIZE, &size);
+  EXPECT_EQ(size, GLint(sizeof(TCompositeShaderData)));
+  const char* names[] = {"_VoxelCenter", "_GlobalIllum", "_Saturation", "_EmissiveBlur", "_VoxelSize",
+                         "_ShadowLimit", "_Reflection", "_NumberOfLights", "_Lights[0]._LightType",
+                         "_Lights[0]._Enabled", "_Lights[1]._LightType"};
+  const GLint expected[] = {0, 12, 16, 28, 32, 36, 40, 44, 48, 48 + 140, 48 + 144};
+  GLuint indices[11];
+  glGetUniformIndices(GLuint(program), 11, names, indices);
+  GLint offsets[11];
+  glGetActiveUniformsiv(GLuint(program), 11, indices, GL_UNIFORM_OFFSET, offsets);
+  for (int i = 0; i < 11; ++i) EXPECT_EQ(offsets[i], expected[i]) << names[i];
+  material->Reset(Context);
+  Context->EndSceneRendering();
+  EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+}
+
+// ---- FXAA -----------------------------------------------------------------------------------
+
+class FXAATest : public TViewportTest {
+protected:
+  void SetUp() override {
+    TViewportTest::SetUp();
+    Context = dynamic_cast<TQuorvelContext*>(Viewport->GetContext());
+    ASSERT_NE(Context, nullptr);
+    Pass = New<TQuorvelRenderPassFXAA>(Viewport, "fxaa");
+    ASSERT_NE(Pass->GetRenderer(), nullptr);
+    Input.reset(TQuorvelTexture::Create());
+    Input->SetSize(W, H);
+    Input->Initialize();
+    // Black on the left of a slanted edge (x < y / 2 + 16), white on the right, no blending.
+    Pixels.resize(size_t(W) * H);
+    for (int32_t y = 0; y < H; ++y)
+      for (int32_t x = 0; x < W; ++x) Pixels[size_t(y) * W + x] = x < y / 2 + 16 ? 0xFF000000u : 0xFFFFFFFFu;
+    Input->UpdateTexture(Pixels.data(), W * 4);
+  }
+  void TearDown() override {
+    Instance.reset();
+    Input.reset();
+    TViewportTest::TearDown();
+  }
+  void Run() {
+    if (!Instance) Instance.reset(Pass->CreateRenderPassInstance(Context));
+    TRenderContext frame;
+    frame.Viewport = Viewport;
+    Context->ExecuteRenderPass(Instance.get(), &frame);
+  }
+  std::vector<uint32_t> Output() {
+    TOwned<TBitmap> bitmap(New<TBitmap>(W, H));
+    Pass->GetRenderer()->GetSharedContext()->CopyToBitmap(bitmap.get(), TRect(0, 0, W, H));
+    std::vector<uint32_t> out(size_t(W) * H);
+    for (int32_t y = 0; y < H; ++y)
+      for (int32_t x = 0; x < W; ++x) out[size_t(y) * W + x] = uint32_t(PixelOf(bitmap.get(), x, y));
+    return out;
+  }
+  TQuorvelContext* Context = nullptr;
+  TQuorvelRenderPassFXAA* Pass = nullptr;  // owned by the viewport
+  TOwned<TQuorvelTexture> Input;
+  TOwned<TRenderPass> Instance;
+  std::vector<uint32_t> Pixels;
+};
+
+
+
+
+
+TEST_F(FXAATest, WithoutInputItRefusesToDraw) {
+  auto* source = New<testing::TCountingPass>(nullptr, "nothing");  // no viewport: no output
+  Pass->SetInputPass(source);
+  Pass->SetCompositeInputTexture(nullptr);
+  try {
+    Run();
+    ADD_FAILURE() << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "fxaa pass - input texture empty");
+  }
+  EXPECT_EQ(Pass->GetRenderer()->GetSharedContext()->GetBeginSceneCount(), 0);
+  Free(source);
+}
+
+// ---- whole frames -----------------------------------------------------------------------------
+
+
+TEST_F(CompositeTest, SettingsAreClampedAndReachTheEmbeddedPasses) {
+  Renderer->SetFXAA(9);
+  EXPECT_EQ(Renderer->GetFXAA(), 8);
+  EXPECT_EQ(Renderer->GetFXAACtrl()->GetIterations(), 8);
+  Renderer->SetGlobalIllumDetail(9);
+  EXPECT_EQ(Renderer->GetGlobalIllumDetail(), 7);
+  Renderer->SetGlobalIllumDetail(-1);
+  EXPECT_EQ(Renderer->GetGlobalIllumDetail(), 0);
+  Renderer->SetShadowStrength(25);
+  EXPECT_EQ(Renderer->GetShadowStrength(), 10);
+  Renderer->SetEmissiveBlur(20);
+  EXPECT_EQ(Renderer->GetDeferredCompositeCtrl()->GetEmissiveBlur(), 15);
+  // Embedded passes are internal and owned by the viewport, never registered.
+  EXPECT_EQ(Renderer->GetDeferredCompositeCtrl()->Owner(), Viewport);
+  EXPECT_EQ(Context->GetRenderPasses()->Count(), 0);
+}
+
+TEST_F(CompositeTest, AResizeRecreatesTheEmbeddedPassesUnderTheSameIds) {
+  const std::string composite = Renderer->GetDeferredCompositeCtrl()->GetId();
+  const std::string fxaa = Renderer->GetFXAACtrl()->GetId();
+  EXPECT_EQ(composite.rfind(Renderer->GetId() + "_DeferredComposite_", 0), 0u) << composite;
+  EXPECT_EQ(fxaa.rfind(Renderer->GetId() + "_FXAA_", 0), 0u) << fxaa;
+  Tick();
+  Form->SetClientWidth(W + 8);
+  Viewport->SetWidth(W + 8);
+  EXPECT_EQ(Renderer->GetDeferredCompositeCtrl()->GetId(), composite);
+  EXPECT_EQ(Renderer->GetFXAACtrl()->GetId(), fxaa);
+}
+
+TEST_F(CompositeTest, WithoutACompositionControllerTheStepFails) {
+  TOwned<TForwardRenderer> plain(
+      New<TForwardRenderer>("plain", Viewport, TRendererFlags{TRendererFlag::IgnoreCompositeCtrl}, nullptr));
+  plain->SetComposeTargets(true);
+  plain->Apply();
+  EXPECT_EQ(plain->GetDeferredCompositeCtrl(), nullptr);
+  EXPECT_EQ(plain->GetFXAACtrl(), nullptr);
+  TRenderContext frame;
+  try {
+    plain->Composite(&frame);
+    ADD_FAILURE() << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "renderer do not contain composite render-pass");
+  }
+}
+
+}  // namespace
+}  // namespace quorvel
