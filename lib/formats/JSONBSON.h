@@ -1,0 +1,127 @@
+#pragma once
+// BSON (version 1.1) in the JSON token model: TBsonWriter receives tokens like any TJsonWriter
+// and writes one BSON document per root container; TBsonReader delivers a BSON document as
+// tokens, which TJsonObjectWriter turns into a tree.
+//
+// The writer builds the document in memory and hands it to the stream when the root closes,
+// so lengths are patched in place and nothing recurses per nesting level. The reader reads
+// the declared length of the root in bounded chunks before parsing, and checks every length
+// against the bytes its container has left before it allocates anything.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "framework/io/JsonReaderWriter.h"
+#include "framework/io/Stream.h"
+
+namespace quorvel {
+
+class TBsonWriter : public TJsonWriter {
+public:
+  // Writes to stream (not owned), which must outlive the writer.
+  explicit TBsonWriter(TStream* stream);
+  ~TBsonWriter() override;
+
+  using TJsonWriter::WriteValue;
+  void WriteStartObject() override;
+  void WriteEndObject() override;
+  void WriteStartArray() override;
+  void WriteEndArray() override;
+  void WriteStartConstructor(const std::string& name) override;
+  void WritePropertyName(const std::string& name) override;
+  void WriteNull() override;
+  void WriteUndefined() override;
+  void WriteMinKey() override;
+  void WriteMaxKey() override;
+  void WriteRaw(const std::string& json) override;
+  void WriteRawValue(const std::string& json) override;
+  void WriteComment(const std::string& comment) override;
+  void WriteValue(const std::string& value) override;
+  void WriteValue(int32_t value) override;
+  void WriteValue(uint32_t value) override;
+  void WriteValue(int64_t value) override;
+  void WriteValue(uint64_t value) override;
+  void WriteValue(uint8_t value) override;
+  void WriteValue(float value) override;
+  void WriteValue(double value) override;
+  void WriteValue(bool value) override;
+  void WriteValue(char32_t value) override;
+  void WriteValue(TDateTime value) override;
+  void WriteValue(const TGUID& value) override;
+  void WriteValue(const TBytes& value, TJsonBinaryType binaryType = TJsonBinaryType::Generic) override;
+  void WriteValue(const TJsonOid& value) override;
+  void WriteValue(const TJsonRegEx& value) override;
+  void WriteValue(const TJsonDBRef& value) override;
+  void WriteValue(const TJsonCodeWScope& value) override;
+  // A JavaScript code element (0D).
+  void WriteCode(const std::string& code);
+
+  // With containers open: writes a null for a pending name, closes them and writes the
+  // document out.
+  void Flush() override;
+  void Close() override;
+  void Rewind() override;
+
+private:
+  struct TContainer {
+    size_t Position;  // of its length field in FBuffer
+    bool IsArray;
+    uint32_t Index;  // arrays: the next element's name
+  };
+  // Type byte and name of the next element; false when the writer is at the root (no element).
+  void ElementHeader(uint8_t type);
+  void Start(bool isArray);
+  void End();
+  void PutInt32(int32_t v);
+  void PutInt64(int64_t v);
+  void PutCString(const std::string& s);
+  void PutString(const std::string& s);
+  bool IgnoreEmpty(size_t size) const;
+
+  TStream* FStream;
+  std::string FBuffer;
+  std::vector<TContainer> FStack;
+  std::string FPropertyName;
+};
+
+class TBsonReader : public TJsonReader {
+public:
+  // Reads from stream (not owned) at its current position; with readRootAsArray the root
+  // document is delivered as an array.
+  explicit TBsonReader(TStream* stream, bool readRootAsArray = false);
+  ~TBsonReader() override = default;
+
+  bool Read() override;
+  void Rewind() override;
+  void Close() override;
+
+  bool GetReadRootValueAsArray() const noexcept { return FReadRootValueAsArray; }
+  void SetReadRootValueAsArray(bool v) noexcept { FReadRootValueAsArray = v; }
+
+private:
+  struct TContext {
+    size_t End;  // offset of the byte after the container in FDoc
+    bool IsArray;
+  };
+  void ReadRoot();
+  void ReadValue();
+  [[noreturn]] void Fail(const std::string& message) const;
+  void Need(size_t count, size_t limit, const char* what) const;
+  int32_t GetInt32(size_t limit, const char* what);
+  int64_t GetInt64(size_t limit, const char* what);
+  std::string GetCString(size_t limit, const char* what);
+  std::string GetString(size_t limit, const char* what);
+  size_t Limit() const { return FStack.back().End - 1; }
+
+  TStream* FStream;
+  int64_t FStart;
+  bool FReadRootValueAsArray;
+  std::string FDoc;
+  size_t FPos = 0;
+  std::vector<TContext> FStack;
+  uint8_t FPendingType = 0;  // the type of the value after a delivered property name
+  bool FStarted = false;
+  bool FDone = false;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,288 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/io/Json.h"
+#include "framework/io/JsonReaderWriter.h"
+#include "framework/io/Stream.h"
+#include "framework/rtl/Exceptions.h"
+#include "lib/formats/BSONWriter.h"
+#include "lib/formats/JSONBSON.h"
+
+namespace quorvel {
+namespace {
+
+std::string Bytes(TBytesStream& s) {
+  return std::string(reinterpret_cast<const char*>(s.GetMemory()), static_cast<size_t>(s.GetSize()));
+}
+
+std::string ToBson(const std::string& json) {
+  std::unique_ptr<TJSONValue> v(TJSONObject::ParseJSONValue(json, true));
+  TBytesStream out;
+  {
+    TQuorvelBSONWriter w(&out);
+    w.WriteJsonValue(v.get());
+  }
+  return Bytes(out);
+}
+
+std::unique_ptr<TJSONValue> FromBson(const std::string& bson, bool asArray = false) {
+  TBytesStream in(TBytes(bson.begin(), bson.end()));
+  TBsonReader r(&in, asArray);
+  TJsonObjectWriter w;
+  w.WriteToken(r);
+  EXPECT_FALSE(r.Read());
+  return std::unique_ptr<TJSONValue>(w.ReleaseJSON());
+}
+
+std::string Hex(const std::string& s) {
+  static const char* d = "0123456789abcdef";
+  std::string h;
+  for (unsigned char c : s) {
+    h += d[c >> 4];
+    h += d[c & 15];
+  }
+  return h;
+}
+
+TEST(BSONTest, GoldenDocuments) {
+  // {"a":1}: length 16, double element "a" = 1.0, closing zero
+  EXPECT_EQ(Hex(ToBson(R"({"a":1})")), "10000000" "01" "6100" "000000000000f03f" "00");
+  EXPECT_EQ(Hex(ToBson(R"({"a":[true,null]})")),
+            "14000000" "04" "6100" "0c000000" "08" "3000" "01" "0a" "3100" "00" "00");
+  EXPECT_EQ(Hex(ToBson(R"({"a":""})")), "0d000000" "02" "6100" "01000000" "00" "00");
+  // 2^53 + 1 becomes 2^53 as a double
+  EXPECT_EQ(Hex(ToBson(R"({"a":9007199254740993})")), "10000000" "01" "6100" "0000000000004043" "00");
+}
+
+TEST(BSONTest, WriteValueOverloads) {
+  struct TRow {
+    const char* Name;
+    void (*Write)(TBsonWriter&);
+    const char* ElementHex;  // type byte, name "x", value
+  };
+  const TRow rows[] = {
+      {"string", [](TBsonWriter& w) { w.WriteValue(std::string("hi")); }, "02780003000000686900"},
+      {"int32", [](TBsonWriter& w) { w.WriteValue(int32_t{-2}); }, "107800feffffff"},
+      {"uint32", [](TBsonWriter& w) { w.WriteValue(uint32_t{0xFFFFFFFF}); }, "107800ffffffff"},
+      {"byte", [](TBsonWriter& w) { w.WriteValue(uint8_t{7}); }, "10780007000000"},
+      {"int64", [](TBsonWriter& w) { w.WriteValue(int64_t{-1}); }, "127800ffffffffffffffff"},
+      {"uint64", [](TBsonWriter& w) { w.WriteValue(uint64_t{1}); }, "1278000100000000000000"},
+      {"float", [](TBsonWriter& w) { w.WriteValue(0.5f); }, "017800000000000000e03f"},
+      {"bool", [](TBsonWriter& w) { w.WriteValue(true); }, "08780001"},
+      {"char", [](TBsonWriter& w) { w.WriteValue(U'\u00e9'); }, "02780003000000c3a900"},
+      {"date", [](TBsonWriter& w) { w.WriteValue(UnixToDateTime(2)); }, "097800d007000000000000"},
+      {"guid", [](TBsonWriter& w) {
+         TGUID g;
+         g.D1 = 0x01020304; g.D2 = 0x0506; g.D3 = 0x0708;
+         for (int i = 0; i < 8; ++i) g.D4[i] = static_cast<uint8_t>(9 + i);
+         w.WriteValue(g);
+       }, "0578001000000004" "04030201" "0605" "0807" "090a0b0c0d0e0f10"},
+      {"binary", [](TBsonWriter& w) { w.WriteValue(TBytes{1, 2}, TJsonBinaryType::MD5); }, "057800020000000501" "02"},
+      {"binary old", [](TBsonWriter& w) { w.WriteValue(TBytes{1}, TJsonBinaryType::BinaryOld); },
+       "057800050000000201000000" "01"},
+      {"oid", [](TBsonWriter& w) { w.WriteValue(TJsonOid("0102030405060708090a0b0c")); }, "0778000102030405060708090a0b0c"},
+      {"regex", [](TBsonWriter& w) { w.WriteValue(TJsonRegEx{"a+", "i"}); }, "0b7800612b006900"},
+      {"dbref", [](TBsonWriter& w) { w.WriteValue(TJsonDBRef{"c", TJsonOid("0102030405060708090a0b0c")}); },
+       "0c780002000000630001020304050607" "08090a0b0c"},
+      {"code w scope", [](TBsonWriter& w) { w.WriteValue(TJsonCodeWScope{"f", {{"v", "1"}}}); },
+       "0f780018000000" "020000006600" "0e000000" "02" "7600" "020000003100" "00"},
+      {"code", [](TBsonWriter& w) { w.WriteCode("f"); }, "0d7800020000006600"},
+      {"null", [](TBsonWriter& w) { w.WriteNull(); }, "0a7800"},
+      {"undefined", [](TBsonWriter& w) { w.WriteUndefined(); }, "067800"},
+      {"min key", [](TBsonWriter& w) { w.WriteMinKey(); }, "ff7800"},
+      {"max key", [](TBsonWriter& w) { w.WriteMaxKey(); }, "7f7800"},
+  };
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.Name);
+    TBytesStream out;
+    TBsonWriter w(&out);
+    w.WriteStartObject();
+    w.WritePropertyName("x");
+    row.Write(w);
+    w.WriteEndObject();
+    const std::string bytes = Bytes(out);
+    ASSERT_GE(bytes.size(), 5u);
+    EXPECT_EQ(Hex(bytes.substr(4, bytes.size() - 5)), row.ElementHex);
+    EXPECT_EQ(static_cast<size_t>(static_cast<uint8_t>(bytes[0]) | static_cast<uint8_t>(bytes[1]) << 8), bytes.size());
+    // and the reader delivers a token for it, written back to the same bytes
+    TBytesStream in(TBytes(bytes.begin(), bytes.end()));
+    TBsonReader r(&in);
+    TBytesStream again;
+    {
+      TBsonWriter w2(&again);
+      w2.WriteToken(r);
+    }
+    const std::string b2 = Bytes(again);
+    if (std::string(row.Name) != "uint32" && std::string(row.Name) != "byte" && std::string(row.Name) != "guid" &&
+        std::string(row.Name) != "code" && std::string(row.Name) != "char" && std::string(row.Name) != "float" &&
+        std::string(row.Name) != "int32" && std::string(row.Name) != "binary" &&
+        std::string(row.Name) != "binary old") {
+      EXPECT_EQ(Hex(b2), Hex(bytes));
+    }
+  }
+}
+
+TEST(BSONTest, EmptyValuesLeftOutWhenAsked) {
+  TBytesStream out;
+  TBsonWriter w(&out);
+  w.SetEmptyValueHandling(TJsonEmptyValueHandling::Ignore);
+  w.WriteStartObject();
+  w.WritePropertyName("s");
+  w.WriteValue(std::string());
+  w.WritePropertyName("b");
+  w.WriteValue(TBytes{});
+  w.WritePropertyName("a");
+  w.WriteStartArray();
+  w.WriteValue(std::string());
+  w.WriteValue(true);
+  w.WriteEndArray();
+  w.WriteEndObject();
+  EXPECT_EQ(Hex(Bytes(out)), "11000000" "04" "6100" "09000000" "08" "3000" "01" "00" "00");
+}
+
+TEST(BSONTest, WriterRefusals) {
+  TBytesStream out;
+  TBsonWriter w(&out);
+  w.WriteStartObject();
+  EXPECT_THROW(w.WritePropertyName(std::string("a\0b", 3)), EJsonWriterException);
+  EXPECT_THROW(w.WriteComment("c"), EJsonWriterException);
+  EXPECT_THROW(w.WriteRawValue("1"), EJsonWriterException);
+  EXPECT_THROW(w.WriteStartConstructor("Date"), EJsonWriterException);
+  // Flush closes what is open: a pending name gets a null
+  w.WritePropertyName("n");
+  w.Flush();
+  EXPECT_EQ(Hex(Bytes(out)), "08000000" "0a6e00" "00");
+  TBytesStream out2;
+  TBsonWriter scalar(&out2);
+  EXPECT_THROW(scalar.WriteValue(1.0), EJsonWriterException);
+}
+
+TEST(BSONTest, QuorvelWriterErrors) {
+  TBytesStream out;
+  TQuorvelBSONWriter w(&out);
+  std::unique_ptr<TJSONValue> obj(TJSONObject::ParseJSONValue(R"({"a":{"b":1e999}})", false));
+  if (obj) {
+    EXPECT_THROW(w.WriteJsonValue(obj.get()), Exception);
+    EXPECT_EQ(w.GetTop(), 0);  // closed also on failure
+  }
+  TBytesStream raw;
+  std::unique_ptr<TJSONValue> arr(TJSONObject::ParseJSONValue("[1]", true));
+  EXPECT_THROW(w.WriteRawJsonValue(arr.get(), &raw), Exception);
+  std::unique_ptr<TJSONValue> s(TJSONObject::ParseJSONValue(R"("ab")", true));
+  w.WriteRawJsonValue(s.get(), &raw);
+  EXPECT_EQ(Hex(Bytes(raw)), "03000000616200");
+}
+
+// Every JSON kind, empty containers, non-ASCII names and deep nesting round-trip byte for byte.
+TEST(BSONTest, TreeRoundTrip) {
+  std::string json = R"({"s":"x","é名":"ü","n":1.5,"i":-3,"t":true,"f":false,"z":null,"o":{},"a":[],)"
+                     R"("m":[1,"2",[3,{"k":[]}]],"deep":)";
+  for (int i = 0; i < 5000; ++i) json += "[";
+  for (int i = 0; i < 5000; ++i) json += "]";
+  json += "}";
+  const std::string b1 = ToBson(json);
+  std::unique_ptr<TJSONValue> tree = FromBson(b1);
+  ASSERT_TRUE(tree);
+  TBytesStream out;
+  {
+    TQuorvelBSONWriter w(&out);
+    w.WriteJsonValue(tree.get());
+  }
+  EXPECT_EQ(Bytes(out), b1);
+  EXPECT_EQ(tree->GetValue<std::string>("s"), "x");
+  // the root read as an array
+  std::unique_ptr<TJSONValue> asArray = FromBson(ToBson(R"({"a":1,"b":2})"), true);
+  ASSERT_TRUE(asArray);
+  EXPECT_EQ(asArray->ToJSON(), "[1,2]");
+}
+
+TEST(BSONTest, ReaderTokensAndSkip) {
+  // symbol (0E), timestamp (11) and old binary (02) too
+  const std::string doc = std::string("\x29\x00\x00\x00", 4) + std::string("\x0e" "s\0" "\x02\x00\x00\x00" "y\0", 9) +
+                          std::string("\x11" "t\0" "\x05\0\0\0\0\0\0\0", 11) +
+                          std::string("\x05" "b\0" "\x05\0\0\0" "\x02" "\x01\0\0\0" "\x09", 13) +
+                          std::string("\x0a" "q\0", 3) + std::string("\0", 1);
+  ASSERT_EQ(doc.size(), 0x29u);
+  TBytesStream in(TBytes(doc.begin(), doc.end()));
+  TBsonReader r(&in);
+  std::vector<TJsonToken> tokens;
+  while (r.Read()) tokens.push_back(r.GetTokenType());
+  const std::vector<TJsonToken> expected = {TJsonToken::StartObject, TJsonToken::PropertyName, TJsonToken::String,
+                                            TJsonToken::PropertyName, TJsonToken::Integer, TJsonToken::PropertyName,
+                                            TJsonToken::Bytes, TJsonToken::PropertyName, TJsonToken::Null,
+                                            TJsonToken::EndObject};
+  EXPECT_EQ(tokens, expected);
+  r.Rewind();
+  ASSERT_TRUE(r.Read());
+  ASSERT_TRUE(r.Read());  // "s"
+  EXPECT_EQ(r.GetTokenType(), TJsonToken::PropertyName);
+  r.Skip();
+  EXPECT_EQ(r.GetTokenType(), TJsonToken::String);
+  ASSERT_TRUE(r.Read());
+  EXPECT_EQ(r.GetValue().AsType<std::string>(), "t");
+  ASSERT_TRUE(r.Read());
+  EXPECT_EQ(r.GetValue().AsType<int64_t>(), 5);
+  ASSERT_TRUE(r.Read());
+  ASSERT_TRUE(r.Read());
+  EXPECT_EQ(r.GetValue().AsType<TBytes>(), TBytes{9});
+}
+
+TEST(BSONTest, BadDocumentsRaise) {
+  const std::string good = ToBson(R"({"a":"xy","b":[1,{"c":true}]})");
+  struct TCase {
+    const char* Name;
+    std::string Bytes;
+  };
+  std::string deep;
+  {
+    // 100,000 nested arrays, each declared long enough
+    const int n = 100000;
+    for (int i = 0; i < n; ++i) {
+      const int32_t len = 5 + 8 * (n - 1 - i) + 0;
+      deep += std::string(reinterpret_cast<const char*>(&len), 4);
+      if (i + 1 < n) deep += std::string("\x04" "0\0", 3);
+    }
+    deep += std::string(static_cast<size_t>(n), '\0');
+  }
+  const TCase cases[] = {
+      {"closing byte", good.substr(0, good.size() - 1) + "\x01"},
+      {"length 0", std::string("\0\0\0\0\0", 5)},
+      {"length 4", std::string("\x04\0\0\0\0", 5)},
+      {"huge length", std::string("\xff\xff\xff\x7f\0", 5)},
+      {"past the parent", std::string("\x0d\0\0\0" "\x03" "a\0" "\x09\0\0\0\0" "\0", 13)},
+      {"string without terminator", std::string("\x0e\0\0\0" "\x02" "a\0" "\x02\0\0\0" "xy" "\0", 14)},
+      {"name without terminator", std::string("\x07\0\0\0" "\x0a" "ab", 7)},
+      {"type 0x13", std::string("\x08\0\0\0" "\x13" "a\0" "\0", 8)},
+      {"binary inner length", std::string("\x12\0\0\0" "\x05" "b\0" "\x05\0\0\0" "\x02" "\x09\0\0\0" "\x01" "\0", 18)},
+      {"100,000 levels", deep},
+      {"empty", std::string()},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TBytesStream in(TBytes(c.Bytes.begin(), c.Bytes.end()));
+    TBsonReader r(&in);
+    EXPECT_THROW(
+        {
+          while (r.Read()) {
+          }
+        },
+        EJsonReaderException);
+  }
+  for (size_t n = 0; n < good.size(); ++n) {
+    SCOPED_TRACE(n);
+    TBytesStream in(TBytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(n)));
+    TBsonReader r(&in);
+    EXPECT_THROW(
+        {
+          while (r.Read()) {
+          }
+        },
+        EJsonReaderException);
+  }
+}
+
+}  // namespace
+}  // namespace quorvel
