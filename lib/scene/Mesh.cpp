@@ -1,4 +1,5 @@
 #include "lib/scene/Mesh.h"
+#include "lib/scene/MaterialFactory.h"
 
 #include <cmath>
 
@@ -56,11 +57,6 @@ void WrapErrors(const char* AOperation, F&& AFunc) {
 bool InDesign(const TComponent* c) { return c->GetComponentState().Contains(csDesigning); }
 
 }  // namespace
-
-TQuorvelMesh::TMaterialFactory& TQuorvelMesh::MaterialFactory() {
-  static TMaterialFactory factory;
-  return factory;
-}
 
 TQuorvelMesh::TQuorvelMesh(TComponent* AOwner) : TQuorvelTransform(AOwner) {
   FData.reset(New<TMeshData>());
@@ -564,9 +560,7 @@ void TQuorvelMesh::LoadFromDefinition(TCustomDef* ADef) {
     if (FInstances->Count() > 0) FInstances->InstancesChanged();
     if (TMaterialRefDef* ref = def->GetMaterial()) {
       TThread::Synchronize(nullptr, [&] {
-        TMaterialSource* source = nullptr;
-        if (MaterialFactory()) source = MaterialFactory()(this, def->GetModel(), ref);
-        if (source) SetMaterialSource(source);
+        if (TMaterialSource* source = TQuorvelMaterial::CreateMaterial(this, def->GetModel(), ref)) SetMaterialSource(source);
         if (TMaterialDef* material = ref->GetReference()) {
           if (material->GetUseOpacity()) {
             SetOpaque(false);

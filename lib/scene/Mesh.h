@@ -202,12 +202,6 @@ class TQuorvelMesh : public TQuorvelTransform {
   FW_CLASS(TQuorvelMesh, TQuorvelTransform)
 
 public:
-  // Makes a mesh's material source for its definition's material reference (owned by the
-  // mesh or shared within the model); installed by the material factory's unit.
-  using TMaterialFactory = std::function<TMaterialSource*(TQuorvelMesh* AMesh, TModelDef* AModel,
-                                                          TMaterialRefDef* AMaterial)>;
-  static TMaterialFactory& MaterialFactory();
-
   explicit TQuorvelMesh(TComponent* AOwner);
   ~TQuorvelMesh() override;
   void AfterConstruction() override;

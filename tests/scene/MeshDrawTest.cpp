@@ -1,6 +1,8 @@
 // Meshes drawn through the viewport on llvmpipe and read back from the frame bitmap.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "lib/animation/Animation.h"
 #include "lib/context/ContextTypes.h"
 #include "lib/defs/DefTypesMesh.h"
@@ -164,19 +166,25 @@ TEST_F(MeshDraw, AFailedDrawIsWrappedTwiceAndRestoresFlatShading) {
 }
 
 TEST_F(MeshDraw, TheDemoMonkeyLoadsFromItsFileAndCoversTheMiddle) {
-  int made = 0;
-  TQuorvelMesh::MaterialFactory() = [&](TQuorvelMesh* AMesh, TModelDef*, TMaterialRefDef*) -> TMaterialSource* {
-    ++made;
-    auto* source = New<TInstancedColorSource>(AMesh);
-    source->SetColor(claYellow);
-    return source;
-  };
   auto* model = New<TQuorvelModel>(Form.get());
   model->SetParent(Viewport);
   model->LoadFromFile(DemoAssets + "monkey.obj");
-  TQuorvelMesh::MaterialFactory() = nullptr;
   EXPECT_EQ(model->GetName(), model->GetDef()->GetId());
   ASSERT_FALSE(model->GetMeshes().empty());
+  // Every mesh got the factory's source for its material; a flat colour makes the probe plain.
+  auto* yellow = New<TInstancedColorSource>(model);
+  yellow->SetColor(claYellow);
+  int made = 0;
+  std::function<void(TComponent*)> paint = [&](TComponent* AOwner) {
+    for (TComponent* c : AOwner->ComponentList()) {
+      if (auto* mesh = dynamic_cast<TQuorvelMesh*>(c)) {
+        if (TMaterialSource* source = mesh->GetMaterialSource(); source && source->GetTagObject()) ++made;
+        mesh->SetMaterialSource(yellow);
+      }
+      paint(c);
+    }
+  };
+  paint(model);
   EXPECT_GT(made, 0);
   for (TQuorvelMesh* mesh : model->GetMeshes()) mesh->SetWrapMode(TMeshWrapMode::Resize);
   Tick();

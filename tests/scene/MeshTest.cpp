@@ -9,6 +9,7 @@
 #include "lib/defs/DefTypesMaterial.h"
 #include "lib/defs/DefTypesMesh.h"
 #include "lib/defs/DefTypesModel.h"
+#include "lib/materials/MaterialLambert.h"
 #include "lib/scene/Model.h"
 #include "lib/scene/Plane.h"
 #include "lib/scene/Segment.h"
@@ -346,28 +347,22 @@ TEST(Model, FactoryMaterialsOpacityAndTwoFaceAndTheWrappedTodo) {
   auto* ref = New<TMaterialRefDef>();
   ref->SetReference(material);
   glass->SetMaterial(ref);
-  TOwned<TColorMaterialSource> made;
-  int calls = 0;
-  TQuorvelMesh::MaterialFactory() = [&](TQuorvelMesh* AMesh, TModelDef* AModel, TMaterialRefDef* ARef) {
-    ++calls;
-    EXPECT_EQ(AModel, def.get());
-    EXPECT_EQ(ARef, ref);
-    made.reset(New<TColorMaterialSource>(nullptr));
-    return made.get();
-  };
   TOwned<TQuorvelModel> model(New<TQuorvelModel>(nullptr));
   model->LoadFromDefinition(def.get());
-  TQuorvelMesh::MaterialFactory() = nullptr;
   TQuorvelMesh* mesh = model->GetMeshes().at(0);
-  EXPECT_EQ(calls, 1);
-  EXPECT_EQ(mesh->GetMaterialSource(), made.get());
+  // The factory made the source from the definition, owned by the mesh and not stored.
+  auto* made = dynamic_cast<TQuorvelLambertMaterialSource*>(mesh->GetMaterialSource());
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(made->GetTagObject(), material);
+  EXPECT_EQ(made->GetOwner(), mesh);
+  EXPECT_FALSE(made->GetStored());
   EXPECT_FALSE(mesh->GetOpaque());
   EXPECT_EQ(mesh->GetOpacity(), 0.5f);
   EXPECT_EQ(glass->GetFaceOrientation(), TFaceOrientation::TwoFace);
   EXPECT_TRUE(mesh->GetTwoSide());
   EXPECT_EQ(mesh->GetMaterials()->Count(), 1);
   // The source goes: the mesh forgets it.
-  made.reset();
+  Free(made);
   EXPECT_EQ(mesh->GetMaterialSource(), nullptr);
 
   // A child of a kind the hierarchy cannot build.
