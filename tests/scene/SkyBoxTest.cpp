@@ -1,6 +1,8 @@
 // The skybox: its record, its face checks and its three looks drawn on llvmpipe.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "lib/scene/SkyBox.h"
 #include "tests/scene/SceneTestSupport.h"
 
@@ -134,6 +136,36 @@ TEST_F(SkyBox, TheProceduralSkyDrawsAnOpaqueBlueishDaySky) {
   EXPECT_EQ(top.A, 255);
   EXPECT_GT(int(top.B), int(top.R)) << std::hex << uint32_t(Probe(W / 2, 1));
   EXPECT_FALSE(NearColor(Probe(W / 2, 1), claBlue, 8)) << "the viewport's own colour shows through";
+}
+
+TEST_F(SkyBox, SkyBoxesGoFirstInTheRenderingListAndStayOutOfTheSceneBounds) {
+  auto* cube = AddCube(claRed, 1);
+  auto* group = AddCube(claLime, 1);
+  auto* first = AddSky();
+  auto* second = New<TQuorvelSkyBox>(Form.get());
+  second->SetParent(group);
+  Viewport->UpdateRenderingList();
+  const auto& list = Viewport->GetRenderingList();
+  ASSERT_GE(list.size(), 4u);
+  EXPECT_EQ(list[0], first) << "met after the one inside the group, so first";
+  EXPECT_EQ(list[1], second);
+  EXPECT_NE(std::find(list.begin() + 2, list.end(), cube), list.end());
+  TBoundingBox bounds = TBoundingBox::Empty();
+  TQuorvelRenderingHelper::UpdateSceneBounds(first, Viewport->GetComponentState(), bounds);
+  EXPECT_TRUE(bounds.IsEmpty());
+  Viewport->RebuildRenderingList();
+  EXPECT_EQ(Viewport->GetRenderingList()[0], first);
+}
+
+TEST_F(SkyBox, AFreedMaterialTakesItsShaderNamesWithIt) {
+  auto* sky = AddSky();
+  const std::string name = Format("SkyBoxProc-%d.fps", {static_cast<int64_t>(reinterpret_cast<intptr_t>(sky->SkyMaterial()))});
+  Tick();
+  EXPECT_NE(TShaderManager::FindShader(name), nullptr);
+  const size_t count = TShaderManager::ShaderCount();
+  Free(sky);
+  EXPECT_EQ(TShaderManager::FindShader(name), nullptr);
+  EXPECT_EQ(TShaderManager::ShaderCount(), count - 5);
 }
 
 }  // namespace
