@@ -22,6 +22,7 @@
 #include "lib/scene/Camera.h"
 #include "lib/scene/Control.h"
 #include "lib/scene/Light.h"
+#include "lib/scene/SkyBox.h"
 #include "lib/utils/UtilsTimer.h"
 
 namespace quorvel {
@@ -78,8 +79,8 @@ TQuorvelContext* AsEngine(TContext3D* AContext) { return dynamic_cast<TQuorvelCo
 namespace {
 
 bool Exempt(TControl3D* ACtrl) {
-  // The skybox joins these once it exists.
-  return ACtrl->Is<TLight>() || ACtrl->Is<TDummy>() || ACtrl->Is<TCamera>();
+  // The skybox is far outside any scene: it would swell the bounds and is never culled.
+  return ACtrl->Is<TLight>() || ACtrl->Is<TDummy>() || ACtrl->Is<TCamera>() || ACtrl->Is<TQuorvelSkyBox>();
 }
 
 // The visibility rule of both helpers.
@@ -266,7 +267,7 @@ void TQuorvelViewport::CollectRenderingList(TFwObject* AObject) {
   for (TFwObject* child : std::vector<TFwObject*>(AObject->Children())) {
     auto* c3 = dynamic_cast<TControl3D*>(child);
     if (!c3) continue;
-    FRenderingList.push_back(c3);
+    AddToRenderingList(c3);
     c3->ClearRenderingList();
     if (c3->GetVisible()) CollectRenderingList(c3);
   }
@@ -285,7 +286,15 @@ void TQuorvelViewport::RebuildRenderingList() {
   if (GetChildrenCount() == 0 || GetUpdateCount() != 0) return;
   FRenderingList.clear();
   for (TFwObject* child : Children())
-    if (auto* c3 = dynamic_cast<TControl3D*>(child)) FRenderingList.push_back(c3);
+    if (auto* c3 = dynamic_cast<TControl3D*>(child)) AddToRenderingList(c3);
+}
+
+void TQuorvelViewport::AddToRenderingList(TControl3D* AControl) {
+  // A skybox is drawn before everything else; the last one met goes first.
+  if (AControl->Is<TQuorvelSkyBox>())
+    FRenderingList.insert(FRenderingList.begin(), AControl);
+  else
+    FRenderingList.push_back(AControl);
 }
 
 void TQuorvelViewport::RenderList(bool AFilter, bool AOpaque) {

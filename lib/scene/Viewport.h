@@ -215,6 +215,7 @@ protected:
 
 private:
   void CollectRenderingList(TFwObject* AObject);
+  void AddToRenderingList(TControl3D* AControl);
   void RenderList(bool AFilter, bool AOpaque);
   void DrawFrameBitmap();
   void PushCompositeSettings();

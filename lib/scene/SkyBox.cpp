@@ -1,0 +1,466 @@
+#include "lib/scene/SkyBox.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "framework/rtl/SysUtils.h"
+#include "framework/rtl/Units.h"
+#include "lib/context/Context.h"
+#include "lib/context/ContextShader.h"
+#include "lib/passes/ContextRendering.h"
+
+namespace quorvel {
+
+FW_CLASS_IMPL(TQuorvelSkyBoxMaterial, "Quorvel.SkyBox")
+void TQuorvelSkyBoxMaterial::Register(ClassBuilder<TQuorvelSkyBoxMaterial>&) {}
+FW_CLASS_IMPL(TQuorvelSkyBoxMaterialSource, "Quorvel.SkyBox")
+void TQuorvelSkyBoxMaterialSource::Register(ClassBuilder<TQuorvelSkyBoxMaterialSource>&) {}
+FW_CLASS_IMPL(TQuorvelSkyBox, "Quorvel.SkyBox")
+void TQuorvelSkyBox::Register(ClassBuilder<TQuorvelSkyBox>&) {}
+
+void TSkyBoxShaderData::Reset(int32_t AStyle) {
+  std::memset(static_cast<void*>(this), 0, sizeof(*this));
+  Diffuse = TAlphaColorF(1, 1, 1, 1);
+  Emissive = TAlphaColorF(0.2f, 0.2f, 1, 0);
+  CrescentOfs = TPointF(-0.5f, 0);
+  CrescentMoon = 0.03f;
+  MoonSurface = 0.5f;
+  DepolarizationFactor = 0.01f;
+  Luminance = 1.1735f;
+  MieCoefficient = 0.0191f;
+  MieDirectionalG = 0.793f;
+  MieV = 4.042f;
+  MieZenithLength = 1600;
+  MieKCoefficient = TVector3D(0.686f, 0.678f, 0.666f, 1.0f);
+  Primaries = TPoint3D(4.5e-7f, 5.5e-7f, 6.8e-7f);
+  NumMolecules = 2.542e25f;
+  Rayleigh = 6.77f;
+  RayleighZenithLength = 1425;
+  RefractiveIndex = 1.000633f;
+  SunAngularDiameterDegrees = AStyle == 0 ? 0.1f : 0.05f;
+  SunIntensityFactor = 2069;
+  SunIntensityFalloffSteepness = 2.26f;
+  TonemapWeighting = 10;
+  Turbidity = 4.75f;
+  Inclination = 0.4f;
+  Azimuth = 0.22f;
+  StarDensity = 100;
+  StarProbe = 32;
+  StarSize = 120;
+  StarSpark = 0.2f;
+  StarBrightness = 3;
+  StarColor = TAlphaColorF(1, 1, 1, 1);
+  CloudColor = TAlphaColorF(1, 1, 1, 1);
+  CloudIterations = 4;
+  CloudFrequency = 0.02f;
+  CloudAmplitude = 4;
+}
+
+namespace {
+
+#define NL "\r\n"
+const char* const Version = "#version 430" NL NL NL;
+
+const char* const UniformBlock =
+    "layout (binding=0, std140) uniform SkyBoxShaderData{" NL
+    "  mat4 _ModelViewProjMatrix;" NL "  mat4 _ModelMatrix;" NL "  mat4 _ViewMatrix;" NL "  mat4 _ProjMatrix;" NL
+    "  vec4 _TimeInfo;" NL "  vec4 _EyePos;" NL "  vec4 _Diffuse;" NL "  vec4 _Emissive;" NL "  vec4 _Resolution;" NL
+    "  vec2 _CrescentOfs;" NL "  float _CrescentMoon;" NL "  float _MoonSurface;" NL
+    "  float _DepolarizationFactor;" NL "  float _Luminance;" NL "  float _MieCoefficient;" NL
+    "  float _MieDirectionalG;" NL "  float _MieV;" NL "  float _MieZenithLength;" NL "  vec2 _Reserve1;" NL
+    "  vec4 _MieKCoefficient;" NL "  vec3 _Primaries;" NL "  float _NumMolecules;" NL "  float _Rayleigh;" NL
+    "  float _RayleighZenithLength;" NL "  float _RefractiveIndex;" NL "  float _SunAngularDiameterDegrees;" NL
+    "  float _SunIntensityFactor;" NL "  float _SunIntensityFalloffSteepness;" NL "  float _TonemapWeighting;" NL
+    "  float _Turbidity;" NL "  float _Inclination;" NL "  float _Azimuth;" NL "  float _StarDensity;" NL
+    "  float _StarProbe;" NL "  float _StarSize;" NL "  float _StarSpark;" NL "  float _StarBrightness;" NL
+    "  float _Reserve2;" NL "  vec4 _StarColor;" NL "  vec4 _CloudColor;" NL "  int _CloudIterations;" NL
+    "  float _CloudFrequency;" NL "  float _CloudAmplitude;" NL "  int _FogMode;" NL "  float _FogDensity;" NL
+    "  float _FogStart;" NL "  float _FogEnd;" NL "  float _Reserve3;" NL "  vec4 _FogColor;" NL
+    "  vec4 _Settings;" NL "};" NL NL;
+
+const char* const FogDefines =
+    "#define GLI_FOG_ENABLED 1" NL "#define GLI_FOG_MODE_LINEAR 2" NL "#define GLI_FOG_MODE_EXP 4" NL
+    "#define GLI_FOG_MODE_EXP2 8" NL NL;
+
+const char* const TextureHelpers =
+    "vec4 tex2D(sampler2D s, vec2 c) { return texture(s, c); }" NL
+    "vec4 tex2DProj(sampler2D s, vec4 c) { return textureProj(s, c); }" NL
+    "vec4 tex3D(sampler3D s, vec3 c) { return texture(s, c); }" NL
+    "vec4 texCube(samplerCube s, vec3 c) { return texture(s, c); }" NL NL;
+
+const char* const FogFunction =
+    "float computeFog(int p_FogMode, float p_FogStart, float p_FogEnd, float p_FogDensity, vec4 p_VertPos, "
+    "vec4 p_EyePos) {" NL
+    "  if ((p_FogMode & GLI_FOG_ENABLED) == 0) return 1.0;" NL
+    "  float d = distance(p_VertPos.xyz, p_EyePos.xyz);" NL
+    "  float f;" NL
+    "  if ((p_FogMode & GLI_FOG_MODE_LINEAR) != 0) f = (p_FogEnd - d) / (p_FogEnd - p_FogStart);" NL
+    "  else if ((p_FogMode & GLI_FOG_MODE_EXP) != 0) f = exp(-d * p_FogDensity);" NL
+    "  else f = exp(-(d * p_FogDensity) * (d * p_FogDensity));" NL
+    "  return clamp(f, 0.0, 1.0);" NL "}" NL NL;
+
+const char* const CubeMapVertex =
+    "layout(location = 0) in vec3 a_Position;" NL "layout(location = 1) in vec3 a_Normal;" NL
+    "out vec3 v_TexCoord0;" NL "out vec4 v_Position;" NL "out vec4 v_EyeVertPos;" NL "out vec3 v_Normal;" NL NL;
+const char* const ProceduralVertex =
+    "layout(location = 0) in vec3 a_Position;" NL "layout(location = 1) in vec3 a_Normal;" NL
+    "layout(location = 3) in vec2 a_TexCoord0;" NL
+    "out vec3 v_TexCoord0;" NL "out vec4 v_Position;" NL "out vec4 v_EyeVertPos;" NL "out vec3 v_Normal;" NL NL;
+const char* const CubeMapVertexMain =
+    "void main() {" NL "  vec4 p = vec4(a_Position, 1.0);" NL "  v_TexCoord0 = a_Position;" NL
+    "  v_Position = _ModelViewProjMatrix * p;" NL "  v_EyeVertPos = _ModelMatrix * p;" NL
+    "  v_Normal = (_ModelMatrix * vec4(a_Normal, 1.0)).xyz;" NL "  gl_Position = v_Position;" NL "}" NL;
+const char* const ProceduralVertexMain =
+    "void main() {" NL "  vec4 p = vec4(a_Position, 1.0);" NL "  v_TexCoord0 = vec3(a_TexCoord0, 1.0);" NL
+    "  v_Position = _ModelViewProjMatrix * p;" NL "  v_EyeVertPos = _ModelMatrix * p;" NL
+    "  v_Normal = normalize((_ModelMatrix * vec4(a_Normal, 1.0)).xyz);" NL "  gl_Position = v_Position;" NL "}" NL;
+
+const char* const FragmentInterface =
+    "in vec3 v_TexCoord0;" NL "in vec4 v_Position;" NL "in vec4 v_EyeVertPos;" NL "in vec3 v_Normal;" NL
+    "layout(location = 0) out vec4 o_Albedo;" NL "layout(location = 1) out float o_Alpha;" NL
+    "layout(location = 2) out vec4 o_Position;" NL "layout(location = 3) out vec3 o_Normals;" NL
+    "layout(location = 4) out vec3 o_Emissive;" NL NL;
+// Every main ends alike: fog, then the other targets.
+#define FRAGMENT_TAIL                                                                                        \
+  "  float fog = computeFog(_FogMode, _FogStart, _FogEnd, _FogDensity, v_EyeVertPos, _EyePos);" NL          \
+  "  o_Albedo = mix(_FogColor, color, 1.0 - (1.0 - fog));" NL "  o_Alpha = 0.0;" NL                         \
+  "  o_Position = vec4(v_EyeVertPos.xyz, v_Position.z);" NL "  o_Normals = v_Normal;" NL "}" NL
+const char* const CubeMapFragmentMain =
+    "void main() {" NL "  vec4 color = texCube(_CubeMap, v_TexCoord0) * _Diffuse;" NL
+    "  o_Emissive = color.rgb * (_Emissive.rgb * _Emissive.a);" NL FRAGMENT_TAIL;
+const char* const BlankFragmentMain =
+    "void main() {" NL "  vec4 color = _Diffuse;" NL "  o_Emissive = vec3(0.0);" NL FRAGMENT_TAIL;
+
+// The scattering sky with its sun disc and tone mapping.
+const char* const ProceduralSky =
+    "const float SB_PI = 3.141592653589793238462643383279502884197169;" NL
+    "const vec3 UP = vec3(0.0, -1.0, 0.0);" NL
+    "const float SunCoeff = 450000.0;" NL
+    "vec3 totalRayleigh(vec3 l, float n, float pn, float N) {" NL
+    "  return (8.0 * pow(SB_PI, 3.0) * pow(n * n - 1.0, 2.0) * (6.0 + 3.0 * pn)) /" NL
+    "         (3.0 * N * pow(l, vec3(4.0)) * (6.0 - 7.0 * pn));" NL "}" NL
+    "vec3 totalMie(vec3 l, vec3 K, float T, float v) {" NL
+    "  float c = 0.2 * T * 10e-18;" NL
+    "  return 0.434 * c * SB_PI * pow((2.0 * SB_PI) / l, vec3(v - 2.0)) * K;" NL "}" NL
+    "float rayleighPhase(float c) { return (3.0 / (16.0 * SB_PI)) * (1.0 + c * c); }" NL
+    "float henyeyGreensteinPhase(float c, float g) {" NL
+    "  return (1.0 / (4.0 * SB_PI)) * ((1.0 - g * g) / pow(1.0 - 2.0 * g * c + g * g, 1.5));" NL "}" NL
+    "float sunIntensity(float z, float f, float s) {" NL
+    "  return f * max(0.0, 1.0 - exp(-((SB_PI / 1.95) - acos(z)) / s));" NL "}" NL
+    "vec3 Uncharted2Tonemap(vec3 W) {" NL
+    "  const float A = 0.15, B = 0.50, C = 0.10, D = 0.20, E = 0.02, F = 0.30;" NL
+    "  return ((W * (A * W + C * B) + D * E) / (W * (A * W + B) + D * F)) - E / F;" NL "}" NL
+    "vec3 ProceduralSky(inout vec3 emissive) {" NL
+    "  vec3 view = normalize(v_EyeVertPos.xyz - _EyePos.xyz);" NL
+    "  float theta = SB_PI * (_Inclination - _EyePos.y / _Resolution.y - 0.5);" NL
+    "  float phi = 2.0 * SB_PI * (_Azimuth - _EyePos.x / _Resolution.x - 0.5);" NL
+    "  float d = 400000.0;" NL
+    "  vec3 sun = vec3(d * cos(phi), -d * sin(phi) * sin(theta), -d * sin(phi) * cos(theta));" NL
+    "  float sunfade = 1.0 - clamp(1.0 - exp(sun.y / SunCoeff), 0.0, 1.0);" NL
+    "  float rc = _Rayleigh - (1.0 - sunfade);" NL
+    "  vec3 bR = totalRayleigh(_Primaries, _RefractiveIndex, _DepolarizationFactor, _NumMolecules) * rc;" NL
+    "  vec3 bM = totalMie(_Primaries, _MieKCoefficient.xyz, _Turbidity, _MieV) * _MieCoefficient;" NL
+    "  float zenith = acos(max(0.0, dot(UP, view)));" NL
+    "  float den = cos(zenith) + 0.15 * pow(93.885 - ((zenith * 180.0) / SB_PI), -1.253);" NL
+    "  vec3 Fex = exp(-(bR * (_RayleighZenithLength / den) + bM * (_MieZenithLength / den)));" NL
+    "  vec3 sunDir = normalize(sun);" NL
+    "  float cosT = dot(view, sunDir);" NL
+    "  vec3 bRt = bR * rayleighPhase(cosT * 0.5 + 0.5);" NL
+    "  vec3 bMt = bM * henyeyGreensteinPhase(cosT, _MieDirectionalG);" NL
+    "  float sunE = sunIntensity(dot(sunDir, UP), _SunIntensityFactor, _SunIntensityFalloffSteepness);" NL
+    "  vec3 ratio = (bRt + bMt) / (bR + bM);" NL
+    "  vec3 Lin = pow(sunE * ratio * (1.0 - Fex), vec3(1.5));" NL
+    "  Lin *= mix(vec3(1.0), pow(sunE * ratio * Fex, vec3(0.5)), clamp(pow(1.0 - dot(UP, sunDir), 5.0), 0.0, "
+    "1.0));" NL
+    "  float c0 = cos(_SunAngularDiameterDegrees);" NL
+    "  float disc = smoothstep(c0, c0 + 0.00002, cosT);" NL
+    "  vec3 L0 = 0.1 * Fex + sunE * 19000.0 * Fex * disc;" NL
+    "  vec3 color = (Lin + L0) * 0.04 + vec3(0.0, 0.001, 0.0025) * 0.3;" NL
+    "  vec3 white = Uncharted2Tonemap(vec3(_TonemapWeighting));" NL
+    "  vec3 mapped = Uncharted2Tonemap(log2(2.0 / pow(_Luminance, 4.0)) * color) / white;" NL
+    "  return pow(max(mapped, vec3(0.0)), vec3(1.0 / (1.2 + 1.2 * sunfade)));" NL "}" NL NL;
+const char* const ProceduralFragmentMain =
+    "void main() {" NL "  vec3 emissive = vec3(0.0);" NL
+    "  vec4 color = vec4(ProceduralSky(emissive), 1.0) * _Diffuse;" NL
+    "  o_Emissive = emissive * (_Emissive.rgb * _Emissive.a);" NL FRAGMENT_TAIL;
+#undef FRAGMENT_TAIL
+#undef NL
+
+std::string Join(std::initializer_list<const char*> APieces) {
+  std::string r;
+  for (const char* p : APieces) r += p;
+  return r;
+}
+
+std::string ShaderName(const char* APattern, const void* AMaterial) {
+  return Format(APattern, {static_cast<int64_t>(reinterpret_cast<intptr_t>(AMaterial))});
+}
+
+const char* const ShaderPatterns[] = {"SkyBox-%d.fvs", "SkyBoxProc-%d.fvs", "SkyBox-%d.fps", "SkyBoxProc-%d.fps",
+                                      "SkyBoxBlank-%d.fps"};
+
+TContextShader* RegisterSkyShader(const char* APattern, const void* AMaterial, TContextShaderKind AKind,
+                         const std::string& ACode, std::vector<TContextShaderVariable> AVariables = {}) {
+  return TShaderManager::RegisterShaderFromData(
+      ShaderName(APattern, AMaterial), AKind, "",
+      {TContextShaderSource(TContextShaderArch::GLSL, TContextShaderSource::CodeFromText(ACode),
+                            std::move(AVariables))});
+}
+
+}  // namespace
+
+// ---- material ----
+
+TQuorvelSkyBoxMaterial::TQuorvelSkyBoxMaterial(TQuorvelSkyBoxMaterialSource* ASource) : FSource(ASource) {
+  FStopWatch.Start();
+}
+
+TQuorvelSkyBoxMaterial::~TQuorvelSkyBoxMaterial() {
+  for (TContextShader* vs : {FVertexShader, FVertexShader2})
+    for (TContextShader* ps : {FPixelShader, FPixelShader2, FPixelShader3})
+      if (vs && ps) TQuorvelContext::RemoveProgram(vs, ps);
+  for (const char* pattern : ShaderPatterns) TShaderManager::UnregisterShader(ShaderName(pattern, this));
+}
+
+void TQuorvelSkyBoxMaterial::DoInitialize() {
+  using K = TContextShaderKind;
+  FVertexShader = RegisterSkyShader(ShaderPatterns[0], this, K::VertexShader,
+                           Join({Version, CubeMapVertex, UniformBlock, CubeMapVertexMain}));
+  FVertexShader2 = RegisterSkyShader(ShaderPatterns[1], this, K::VertexShader,
+                            Join({Version, ProceduralVertex, UniformBlock, ProceduralVertexMain}));
+  FPixelShader = RegisterSkyShader(ShaderPatterns[2], this, K::PixelShader,
+                          Join({Version, FogDefines, TextureHelpers, UniformBlock,
+                                "uniform samplerCube _CubeMap;\r\n", FogFunction, FragmentInterface,
+                                CubeMapFragmentMain}),
+                          {{"CubeMap", TContextShaderVariableKind::Texture, 0, 0}});
+  FPixelShader2 = RegisterSkyShader(ShaderPatterns[3], this, K::PixelShader,
+                           Join({Version, FogDefines, TextureHelpers, UniformBlock, FogFunction, FragmentInterface,
+                                 ProceduralSky, ProceduralFragmentMain}));
+  FPixelShader3 = RegisterSkyShader(ShaderPatterns[4], this, K::PixelShader,
+                           Join({Version, FogDefines, TextureHelpers, UniformBlock, FogFunction, FragmentInterface,
+                                 BlankFragmentMain}));
+}
+
+void TQuorvelSkyBoxMaterial::DoApply(TContext3D* AContext) {
+  TContextShader* vs = FVertexShader;
+  TContextShader* ps = FPixelShader;
+  if (FMode == TQuorvelSkyBoxMode::ProceduralSkyBox) {
+    vs = FVertexShader2;
+    ps = FPixelShader2;
+  } else if (FMode == TQuorvelSkyBoxMode::Blank) {
+    vs = FVertexShader2;
+    ps = FPixelShader3;
+  }
+  auto* context = quorvel::As<TQuorvelContext>(AContext);
+  if (vs != FPrevVS || ps != FPrevFS) {
+    // Only the previous program of this material loses its blocks, never another material's.
+    if (context && FPrevVS && FPrevFS)
+      if (TShaderProgram* prev = TShaderProgramCache::Find(FPrevVS, FPrevFS)) prev->ClearUniformBuffers();
+    FShaderDataRegistered = false;
+    FPrevVS = vs;
+    FPrevFS = ps;
+  }
+  AContext->SetShaders(vs, ps);
+  if (!context) return;
+  FShaderData.ModelViewProjMatrix = context->GetCurrentModelViewProjectionMatrix();
+  FShaderData.ModelMatrix = context->GetCurrentMatrix();
+  FShaderData.ViewMatrix = context->GetCurrentCameraMatrix();
+  FShaderData.ProjMatrix = context->GetCurrentProjectionMatrix();
+  FShaderData.Resolution =
+      TVector3D(static_cast<float>(context->GetWidth()), static_cast<float>(context->GetHeight()), 0, 0);
+  FShaderData.TimeInfo = TVector3D(static_cast<float>(FStopWatch.GetElapsedMilliseconds()) / 1000.0f, 0, 0, 0);
+  if (FMode == TQuorvelSkyBoxMode::CubeMapSkyBox) context->SetShaderVariable("CubeMap", FCubeMap);
+  const TPoint3D eye = FShaderData.ViewMatrix.EyePosition();
+  FShaderData.EyePos = TVector3D(eye.X, eye.Y, eye.Z, 1);
+  const TQuorvelFogSettings& fog = context->GetFog();
+  FShaderData.FogMode = FAllowFog ? ((fog.Enabled ? 1 : 0) | fog.Mode) : 0;
+  FShaderData.FogDensity = fog.Density;
+  FShaderData.FogStart = std::clamp(fog.FogStart, 0.01f, 1000.0f);
+  FShaderData.FogEnd = std::clamp(fog.FogEnd, 1.0f, 100000.0f);
+  FShaderData.FogColor = fog.Color;
+  FShaderData.Settings = TVector3D(FStarsEnabled ? 1.0f : 0.0f, FCloudsEnabled ? 1.0f : 0.0f, 0, 0);
+  if (TShaderProgram* program = TQuorvelContext::GetCurrentProgram()) {
+    if (!FShaderDataRegistered || program->IndexOfUniformBuffer("SkyBoxShaderData") < 0) {
+      program->RegisterUniformBuffer("SkyBoxShaderData", &FShaderData, sizeof(FShaderData));
+      FShaderDataRegistered = true;
+    }
+    program->PushUniformBuffers();
+  }
+}
+
+void TQuorvelSkyBoxMaterial::AssignCubeMapTexture(TTexture* Value) {
+  if (FCubeMap != Value) FCubeMap = Value;
+  DoChange();
+}
+
+namespace {
+struct TClamp {
+  float TSkyBoxShaderData::*Field;
+  float Min, Max;
+};
+const TClamp Clamps[] = {
+    {&TSkyBoxShaderData::CrescentMoon, 0, 1},
+    {&TSkyBoxShaderData::MoonSurface, 0, 1},
+    {&TSkyBoxShaderData::DepolarizationFactor, 0, 1},
+    {&TSkyBoxShaderData::Luminance, 0, 10},
+    {&TSkyBoxShaderData::MieCoefficient, 0, 1},
+    {&TSkyBoxShaderData::MieDirectionalG, 0, 2},
+    {&TSkyBoxShaderData::MieV, 0, 10},
+    {&TSkyBoxShaderData::MieZenithLength, 0, 10000},
+    {&TSkyBoxShaderData::NumMolecules, 100000, std::numeric_limits<float>::max()},
+    {&TSkyBoxShaderData::Rayleigh, 0, 100},
+    {&TSkyBoxShaderData::RayleighZenithLength, 0, 10000},
+    {&TSkyBoxShaderData::RefractiveIndex, 0, 2},
+    {&TSkyBoxShaderData::SunAngularDiameterDegrees, 0, 1},
+    {&TSkyBoxShaderData::SunIntensityFactor, 0, 10000},
+    {&TSkyBoxShaderData::SunIntensityFalloffSteepness, 0, 10},
+    {&TSkyBoxShaderData::TonemapWeighting, 0, 100},
+    {&TSkyBoxShaderData::Turbidity, 0, 100},
+    {&TSkyBoxShaderData::Inclination, -1, 1},
+    {&TSkyBoxShaderData::Azimuth, -1, 1},
+    {&TSkyBoxShaderData::StarDensity, 0, 1000},
+    {&TSkyBoxShaderData::StarProbe, 0, 100},
+    {&TSkyBoxShaderData::StarSize, 0, 1000},
+    {&TSkyBoxShaderData::StarSpark, 0, 1},
+    {&TSkyBoxShaderData::StarBrightness, 0, 10},
+    {&TSkyBoxShaderData::CloudFrequency, 0, 1},
+    {&TSkyBoxShaderData::CloudAmplitude, -10, 10},
+};
+}  // namespace
+
+void TQuorvelSkyBoxMaterial::SetSingle(float TSkyBoxShaderData::*AField, float AValue) {
+  for (const TClamp& c : Clamps)
+    if (c.Field == AField) {
+      FShaderData.*AField = std::clamp(AValue, c.Min, c.Max);
+      return;
+    }
+  FShaderData.*AField = AValue;
+}
+
+void TQuorvelSkyBoxMaterial::SetCloudIterations(int32_t AValue) {
+  FShaderData.CloudIterations = std::clamp(AValue, 0, 16);
+}
+
+void TQuorvelSkyBoxMaterial::SetMieKCoefficient(const TVector3D& AValue) {
+  FShaderData.MieKCoefficient = TVector3D(std::clamp(AValue.X, 0.0f, 1.0f), std::clamp(AValue.Y, 0.0f, 1.0f),
+                                          std::clamp(AValue.Z, 0.0f, 1.0f), std::clamp(AValue.W, 0.0f, 1.0f));
+}
+
+void TQuorvelSkyBoxMaterial::SetPrimaries(const TPoint3D& AValue) {
+  FShaderData.Primaries = TPoint3D(std::clamp(AValue.X, 1e-9f, 1.0f), std::clamp(AValue.Y, 1e-9f, 1.0f),
+                                   std::clamp(AValue.Z, 1e-9f, 1.0f));
+}
+
+void TQuorvelSkyBoxMaterial::SetCrescent(bool AValue) {
+  const float m = std::fabs(FShaderData.CrescentMoon);
+  FShaderData.CrescentMoon = AValue ? m : -m;
+}
+
+// ---- source ----
+
+TQuorvelSkyBoxMaterialSource::TQuorvelSkyBoxMaterialSource(TComponent* AOwner) : TMaterialSource(AOwner) {}
+
+void TQuorvelSkyBoxMaterialSource::AfterConstruction() {
+  TMaterialSource::AfterConstruction();
+  FCubeMap = TQuorvelTextureBitmap::Create();
+  FCubeMap->BeginSetup();
+  FCubeMap->SetKind(TQuorvelTextureKind::CubeMap);
+  FCubeMap->OnChange = [this](TObject*) { CubeMapChanged(); };
+  FCubeMap->EndSetup();
+}
+
+TQuorvelSkyBoxMaterialSource::~TQuorvelSkyBoxMaterialSource() { Free(FCubeMap); }
+
+TMaterial* TQuorvelSkyBoxMaterialSource::CreateMaterial() { return New<TQuorvelSkyBoxMaterial>(this); }
+
+void TQuorvelSkyBoxMaterialSource::CubeMapChanged() {
+  if (auto* m = SkyMaterial()) m->AssignCubeMapTexture(FCubeMap->IsEmpty() ? nullptr : FCubeMap->GetTexture());
+}
+
+// ---- skybox ----
+
+TQuorvelSkyBox::TQuorvelSkyBox(TComponent* AOwner) : TQuorvelCube(AOwner) {}
+
+void TQuorvelSkyBox::AfterConstruction() {
+  TQuorvelCube::AfterConstruction();
+  SetDesignLocked(true);
+  SetHitTest(false);
+  SetOpaque(true);
+  SetTwoSide(false);
+  SetWidth(500);
+  SetHeight(500);
+  SetDepth(500);
+  GetScale()->SetPoint({1, -1, 1});
+  SetFrustumCullingCheck(false);
+  CreateFaceBitmaps();
+  FMaterial = New<TQuorvelSkyBoxMaterialSource>(this);
+  FMaterial->SetStored(false);
+  SetMaterialSource(FMaterial);
+}
+
+TQuorvelSkyBox::~TQuorvelSkyBox() {
+  FreeFaceBitmaps();
+  SetMaterialSource(nullptr);
+}
+
+void TQuorvelSkyBox::CreateFaceBitmaps() {
+  for (auto& face : FTextures)
+    if (!face) {
+      face = TQuorvelTextureBitmap::Create();
+      face->OnChange = [this](TObject*) { FDoUpdateCubeMap = true; };
+    }
+}
+
+void TQuorvelSkyBox::FreeFaceBitmaps() {
+  for (auto& face : FTextures) {
+    Free(face);
+    face = nullptr;
+  }
+}
+
+void TQuorvelSkyBox::SetTexture(TQuorvelCubeMapFace AIndex, TBitmap* AValue) {
+  // A 0 x 0 image takes the size message too: log2 of 0 has no fraction to test.
+  const int32_t w = AValue ? AValue->GetWidth() : 0;
+  const bool ok = AValue && w > 0 && w == AValue->GetHeight() && (w & (w - 1)) == 0;
+  if (!ok)
+    throw Exception(
+        "Invalid skybox texture size! Skybox texture needs to be even and dimension must be a power of 2 (2^x).");
+  FTextures[size_t(AIndex)]->Assign(AValue);
+}
+
+void TQuorvelSkyBox::SetMode(TQuorvelSkyBoxMode Value) {
+  SkyMaterial()->SetMode(Value);
+  RebuildMesh(true);
+}
+
+void TQuorvelSkyBox::UpdateCubeMap() {
+  if (!FDoUpdateCubeMap || !FMaterial) return;
+  FDoUpdateCubeMap = false;
+  int32_t w = 0, h = 0;
+  for (size_t i = 0; i < FTextures.size(); ++i) {
+    TQuorvelTextureBitmap* face = FTextures[i];
+    if (w != 0 && face->GetWidth() != 0 && (face->GetWidth() != w || face->GetHeight() != h))
+      throw Exception(Format("All cubemap textures must have equal dimensions! (width %d <> %d or height %d <> %d)",
+                             {w, face->GetWidth(), h, face->GetHeight()}));
+    FMaterial->GetCubeMap()->UpdateCubeMapFace(static_cast<TQuorvelCubeMapFace>(i), face);
+    if (face->GetWidth() > 0) {
+      w = face->GetWidth();
+      h = face->GetHeight();
+    }
+  }
+}
+
+void TQuorvelSkyBox::Render() {
+  UpdateCubeMap();
+  TQuorvelCube::Render();
+}
+
+namespace {
+void InitUnit() { RegisterFwClasses({TQuorvelSkyBox::StaticClass()}); }
+void FinUnit() { UnRegisterClasses({TQuorvelSkyBox::StaticClass()}); }
+const TUnitRegistration Unit{{"Quorvel.SkyBox", {"Quorvel.Cube"}, &InitUnit, &FinUnit}};
+}  // namespace
+
+}  // namespace quorvel
