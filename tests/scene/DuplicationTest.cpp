@@ -2,9 +2,13 @@
 // constructor sub-objects paired, ignored classes, parents outside the tree, its log lines.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "framework/classes/FwObject.h"
+#include "framework/gui3d/Dummy.h"
 #include "framework/gui3d/Material.h"
 #include "framework/rtl/Log.h"
+#include "lib/scene/Control.h"
 #include "lib/scene/Duplication.h"
 
 namespace quorvel {
@@ -177,6 +181,38 @@ TEST(QuorvelDuplicator, MapsIgnoredClassesLookupsAndTwiceMapped) {
   EXPECT_EQ(FindComponentByExactClass(form.get(), TDupNode::StaticClass()), node);
   EXPECT_EQ(FindComponentByExactClass(ex, TDupNode::StaticClass()), nullptr);  // no descendants
   EXPECT_EQ(FindComponentByExactClass(nullptr, TDupNode::StaticClass()), nullptr);
+}
+
+TEST(QuorvelDuplicator, ControlCopyRefillsItsRegistryAndLeavesTheSourceAlone) {
+  TOwned<TComponent> form(New<TComponent>(nullptr));
+  TOwned<TComponent> target(New<TComponent>(nullptr));
+  auto* root = New<TQuorvelControl>(form.get());
+  root->SetName("Root");
+  root->SetFrustumCullingCheck(false);
+  auto* sub = New<TQuorvelControl>(root);
+  sub->SetName("Sub");
+  sub->SetParent(root);
+  root->AddControl("sub", sub);
+  root->AddControl("gone", New<TQuorvelControl>(form.get()));  // outside the copied tree
+  root->GetPosition()->SetX(2);
+  const TMatrix3D before = root->GetLocalMatrix();
+
+  TLogCapture log;
+  auto* clone = dynamic_cast<TQuorvelControl*>(root->Duplicate(target.get()));
+  ASSERT_NE(clone, nullptr);
+  EXPECT_FALSE(clone->GetFrustumCullingCheck());
+  ASSERT_EQ(clone->GetControls().size(), 1u);
+  auto* csub = clone->GetControls().at("sub");
+  EXPECT_NE(csub, sub);
+  EXPECT_EQ(csub->Owner(), clone);
+  EXPECT_EQ(csub->GetParent(), clone);
+  EXPECT_TRUE(log.Contains("<WARNING> TQuorvelControl.DoDuplicate - cannot find duplicated control gone"));
+  EXPECT_EQ(root->GetControls().at("sub"), sub);
+  EXPECT_EQ(0, std::memcmp(&before, &root->GetLocalMatrix(), sizeof before));
+
+  auto* proxy = dynamic_cast<TProxyObject*>(root->Duplicate(target.get(), true));
+  ASSERT_NE(proxy, nullptr);
+  EXPECT_EQ(proxy->GetSourceObject(), root);
 }
 
 }  // namespace
