@@ -11,6 +11,7 @@
 #include "framework/rtl/Log.h"
 #include "framework/rtl/SysUtils.h"
 #include "lib/context/Context.h"
+#include "lib/defs/DefTypesBase.h"
 #include "lib/utils/UtilsGeometry.h"
 #include "lib/utils/UtilsMath.h"
 
@@ -18,7 +19,11 @@ namespace quorvel {
 
 FW_CLASS_IMPL(TQuorvelControl, "Quorvel.Control")
 void TQuorvelControl::Register(ClassBuilder<TQuorvelControl>& b) {
-  b.Prop("QualifiedName", &Self::GetQualifiedName, &Self::SetQualifiedName);
+  b.Prop("QualifiedName", &Self::GetQualifiedName, &Self::SetQualifiedName)
+      .Field("FDef", &Self::FDef, Reference)
+      .Field("FFrustumCullingCheck", &Self::FFrustumCullingCheck)
+      .Field("FCursor", &Self::FCursor)
+      .Field("FVisibleContextMenu", &Self::FVisibleContextMenu);
 }
 
 namespace {
@@ -263,5 +268,28 @@ void FinUnit() { UnRegisterClasses({TQuorvelControl::StaticClass()}); }
 const TUnitRegistration Unit{{"Quorvel.Control", {}, &InitUnit, &FinUnit}};
 
 }  // namespace
+
+TComponent* TQuorvelControl::Duplicate(TComponent* AOwner, bool AAsProxy) {
+  if (AAsProxy) {
+    auto* proxy = New<TProxyObject>(AOwner);
+    proxy->SetSourceObject(this);
+    return proxy;
+  }
+  TOwned<TQuorvelDuplicator> duplicator(New<TQuorvelDuplicator>());
+  return duplicator->Duplicate(this, AOwner, {dfIgnoreMaterials});
+}
+
+void TQuorvelControl::DoDuplicate(TComponent* ASource, TQuorvelDuplicator* ADuplicator) {
+  auto* source = dynamic_cast<TQuorvelControl*>(ASource);
+  if (!source) return;
+  for (const auto& [key, control] : source->FControls) {
+    auto it = ADuplicator->ObjectMap().find(control);
+    auto* clone = it == ADuplicator->ObjectMap().end() ? nullptr : dynamic_cast<TQuorvelControl*>(it->second);
+    if (clone)
+      AddControl(key, clone);
+    else
+      Log::d("<WARNING> TQuorvelControl.DoDuplicate - cannot find duplicated control %s", key);
+  }
+}
 
 }  // namespace quorvel

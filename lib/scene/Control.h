@@ -16,6 +16,7 @@
 
 #include "framework/gui3d/Control3D.h"
 #include "lib/scene/ControlComponents.h"
+#include "lib/scene/Duplication.h"
 
 namespace quorvel {
 
@@ -25,7 +26,7 @@ class TCustomDef;
 enum class TDragMode : uint8_t { dmManual = 0, dmAutomatic = 1 };
 FW_ENUM(TDragMode, dmManual, dmAutomatic)
 
-class TQuorvelControl : public TControl3D {
+class TQuorvelControl : public TControl3D, public IDuplicatable {
   FW_CLASS(TQuorvelControl, TControl3D)
 
 public:
@@ -79,6 +80,12 @@ public:
   virtual TBoundingBox GetAbsoluteBoundingBox();
 
   // Frees the owned components whose class is none of AClasses (nor a descendant).
+  // A deep copy owned by AOwner (material sources stay shared), or with AAsProxy a proxy that
+  // draws this control.
+  TComponent* Duplicate(TComponent* AOwner, bool AAsProxy = false);
+  // On the clone: refills the registry with the clones of the source's controls.
+  void DoDuplicate(TComponent* ASource, TQuorvelDuplicator* ADuplicator) override;
+
   void DestroyComponentsButIgnoreClass(std::initializer_list<const TClass*> AClasses);
 
   void Render() override;
