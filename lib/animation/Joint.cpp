@@ -149,26 +149,7 @@ void TQuorvelJoint::ApplyJointInfoToArmature(const TControllerDef* ACtrl, TVerte
              def ? def->GetId() : std::string());
       return;
     }
-    if (auto* mesh = dynamic_cast<TMeshDef*>(target)) {
-      const TVertexIndexMap* map = mesh->GetVertexIndexMap();
-      const bool direct = !map || map->Count() == 0;
-      // A weight list shorter than the index list: the indices without weight are not read.
-      const size_t n = std::min(ref->GetIndices().size(), ref->GetWeights().size());
-      for (size_t k = 0; k < n; ++k) {
-        const float w = ref->GetWeights()[k];
-        const int32_t i = ref->GetIndices()[k];
-        if (direct) {
-          if (i < 0 || i >= AVertices->Count())
-            throw Exception(
-                Format("invalid index on TVertexJointsList (%d / %d", {int32_t(k), AVertices->Count()}));
-          AVertices->GetItemPtr(i)->Add(def, w);
-        } else if (i >= 0) {
-          if (const std::vector<uint32_t>* copies = map->Find(uint32_t(i)))
-            for (uint32_t c : *copies)
-              if (int64_t(c) < AVertices->Count()) AVertices->GetItemPtr(int32_t(c))->Add(def, w);
-        }
-      }
-    }
+    if (auto* mesh = dynamic_cast<TMeshDef*>(target)) ref->ApplyToVertices(def, mesh, AVertices, "");
   }
   for (TQuorvelJoint* j : FJoints) {
     if (!j) throw Exception("failed to ApplyJointInfoToArmature - joint is empty");
