@@ -18,6 +18,7 @@ class TArmatureDef;
 class TControllerDef;
 class TJointRefDef;
 class TVertexJointsList;
+class TMeshDef;
 class TBitmap;
 
 class TJointDef : public TTransformDef {
@@ -174,6 +175,12 @@ public:
   void AdjustLengthOfWeightsAndIndices(int32_t ALength);
   // The skin's bind pose of this link as inverse bind matrix; null resets to the identity.
   void ApplyBindPose(const TSkinDef* ASkin);
+  // Adds AJoint with this reference's weights to the records of the vertices it names in
+  // AMesh (through its vertex index map when it has one, copies beyond the list skipped); a
+  // direct index outside the list raises AErrorPrefix + "invalid index on TVertexJointsList
+  // (%d / %d". Indices without a weight are not read.
+  void ApplyToVertices(TJointDef* AJoint, const TMeshDef* AMesh, TVertexJointsList* AVertices,
+                       const std::string& AErrorPrefix) const;
 
   int64_t GetSize() const override;
   TJSONObject* ToJSON() const override;

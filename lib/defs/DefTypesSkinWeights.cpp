@@ -115,23 +115,27 @@ void TSkinDef::ApplyVertexJointsRelation(TVertexJointsList* AVertices) {
     }
     auto* mesh = dynamic_cast<TMeshDef*>(target);
     if (!mesh) continue;
-    const TVertexIndexMap* map = mesh->GetVertexIndexMap();
-    const bool direct = !map || map->Count() == 0;
-    // Weights shorter than indices: the positions without a weight are not read.
-    const size_t n = std::min(ref->GetIndices().size(), ref->GetWeights().size());
-    for (size_t pos = 0; pos < n; ++pos) {
-      const float w = ref->GetWeights()[pos];
-      const int32_t v = ref->GetIndices()[pos];
-      if (direct) {
-        if (v < 0 || v >= AVertices->Count())
-          throw Exception(Format("TSkinDef.ApplyVertexJointsRelation - invalid index on TVertexJointsList (%d / %d",
-                                 {int32_t(pos), AVertices->Count()}));
-        AVertices->GetItemPtr(v)->Add(ref->GetJoint(), w);
-      } else if (v >= 0) {
-        if (const std::vector<uint32_t>* copies = map->Find(uint32_t(v)))
-          for (uint32_t c : *copies)
-            if (int64_t(c) < AVertices->Count()) AVertices->GetItemPtr(int32_t(c))->Add(ref->GetJoint(), w);
-      }
+    ref->ApplyToVertices(ref->GetJoint(), mesh, AVertices, "TSkinDef.ApplyVertexJointsRelation - ");
+  }
+}
+
+void TJointRefDef::ApplyToVertices(TJointDef* AJoint, const TMeshDef* AMesh, TVertexJointsList* AVertices,
+                                   const std::string& AErrorPrefix) const {
+  const TVertexIndexMap* map = AMesh->GetVertexIndexMap();
+  const bool direct = !map || map->Count() == 0;
+  const size_t n = std::min(FIndices.size(), FWeights.size());
+  for (size_t pos = 0; pos < n; ++pos) {
+    const float w = FWeights[pos];
+    const int32_t v = FIndices[pos];
+    if (direct) {
+      if (v < 0 || v >= AVertices->Count())
+        throw Exception(AErrorPrefix + Format("invalid index on TVertexJointsList (%d / %d",
+                                              {int32_t(pos), AVertices->Count()}));
+      AVertices->GetItemPtr(v)->Add(AJoint, w);
+    } else if (v >= 0) {
+      if (const std::vector<uint32_t>* copies = map->Find(uint32_t(v)))
+        for (uint32_t c : *copies)
+          if (int64_t(c) < AVertices->Count()) AVertices->GetItemPtr(int32_t(c))->Add(AJoint, w);
     }
   }
 }

@@ -11,6 +11,7 @@
 #include "lib/animation/Animation.h"
 #include "lib/context/Context.h"
 #include "lib/context/windows/ContextGLESWindows.h"
+#include "lib/defs/DefTypesArmature.h"
 #include "lib/defs/DefTypesMaterial.h"
 #include "lib/defs/DefTypesMesh.h"
 #include "lib/defs/DefTypesModel.h"
@@ -756,6 +757,11 @@ void TQuorvelMesh::SetVertices(const std::map<uint32_t, TVertexData>& Value) {
   }
   FData->BoundingBoxNeedsUpdate();
   Repaint();
+}
+
+void TQuorvelMesh::GenerateVertexJoints(TControllerDef* AController, const TMatrix3D& ABindShapeMatrix) {
+  if (FVertexJoints || !AController || !AController->GetSkin()) return;
+  FVertexJoints = AController->GetSkin()->GenerateVertexJoints(ABindShapeMatrix, GetMeshDef());
 }
 
 void TQuorvelMesh::ClearVertexJoints() {

@@ -26,6 +26,7 @@ class TMeshDef;
 class TModelDef;
 class TMaterialRefDef;
 class TVertexJointsList;
+class TControllerDef;
 
 // Ordinals are stored in definitions ("WrapMode"): keep them.
 enum class TMeshWrapMode : uint8_t { Original = 0, Fit = 1, Stretch = 2, Resize = 3 };
@@ -286,6 +287,9 @@ public:
   void SetCoordinates(const std::vector<TPoint3D>& Value);
   void SetVertices(const std::map<uint32_t, TVertexData>& Value);
 
+  // Made by AController's skin for this mesh's definition when none exists yet (may stay nil
+  // without vertex or index data); an existing list stays.
+  void GenerateVertexJoints(TControllerDef* AController, const TMatrix3D& ABindShapeMatrix);
   bool VertexJointsExist() const { return FVertexJoints != nullptr; }
   void ClearVertexJoints();
 

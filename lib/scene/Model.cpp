@@ -6,7 +6,9 @@
 #include "framework/rtl/SysUtils.h"
 #include "framework/rtl/Units.h"
 #include "lib/animation/Animation.h"
+#include "lib/animation/Armature.h"
 #include "lib/defs/DefTypesAnimation.h"
+#include "lib/defs/DefTypesArmature.h"
 #include "lib/defs/DefTypesBitmapCache.h"
 #include "lib/defs/DefTypesLights.h"
 #include "lib/defs/DefTypesModel.h"
@@ -195,10 +197,44 @@ void TQuorvelModel::LoadFromDefinition(TModelDef* ADef) {
   };
   for (size_t i = 0; i < cameras.size(); ++i) reparent(cameras[i], cameraDefs[i]);
   for (size_t i = 0; i < lights.size(); ++i) reparent(lights[i], lightDefs[i]);
+  // Armatures after the node tree: the meshes their controllers target exist by now.
+  if (ADef->GetArmatures())
+    for (TArmatureDef* d : *ADef->GetArmatures()) {
+      auto* armature = New<TQuorvelArmature>(this);
+      armature->SetStored(false);
+      armature->SetParent(this);
+      armature->LoadFromDefinition(d);
+    }
   if (ADef->GetAnimations() && FAnimationManager)
     for (TAnimationDef* a : *ADef->GetAnimations()) CreateAnimationFromDef(a);
   LoadPropertiesFromDefinition(ADef);
   UpdateListings();
+}
+
+TQuorvelArmature* TQuorvelModel::GetFirstArmature() const {
+  for (int i = 0; i < GetComponentCount(); ++i)
+    if (auto* armature = dynamic_cast<TQuorvelArmature*>(GetComponents(i))) return armature;
+  return nullptr;
+}
+
+bool TQuorvelModel::GetShowJoints() const {
+  TQuorvelArmature* armature = GetFirstArmature();
+  return armature && armature->GetShowJoints();
+}
+
+void TQuorvelModel::SetShowJoints(bool Value) {
+  for (int i = 0; i < GetComponentCount(); ++i)
+    if (auto* armature = dynamic_cast<TQuorvelArmature*>(GetComponents(i))) armature->SetShowJoints(Value);
+}
+
+TAlphaColor TQuorvelModel::GetJointsColor() const {
+  TQuorvelArmature* armature = GetFirstArmature();
+  return armature ? armature->GetJointsRenderColor() : MakeAlphaColor(0xFFFFFFFF);
+}
+
+void TQuorvelModel::SetJointsColor(TAlphaColor Value) {
+  for (int i = 0; i < GetComponentCount(); ++i)
+    if (auto* armature = dynamic_cast<TQuorvelArmature*>(GetComponents(i))) armature->SetJointsRenderColor(Value);
 }
 
 TQuorvelAnimation* TQuorvelModel::CreateAnimationFromDef(TAnimationDef* ADef) {

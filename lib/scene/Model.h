@@ -18,6 +18,7 @@ class TModelDef;
 class TModelMetaDef;
 class TQuorvelAnimation;
 class TQuorvelAnimationManager;
+class TQuorvelArmature;
 class TQuorvelBitmapCache;
 class TAnimationDef;
 
@@ -83,8 +84,12 @@ public:
   TComponent* FindControlByDeepSearch(const std::string& AName) override;
   void FindControlsByDeepSearch(const std::string& AName, std::map<TComponent*, bool>* AResult) override;
 
-  bool GetShowJoints() const { return false; }
-  TAlphaColor GetJointsColor() const { return TAlphaColor(0); }
+  // Through the armatures: read from the first, written to all.
+  TQuorvelArmature* GetFirstArmature() const;
+  bool GetShowJoints() const;
+  void SetShowJoints(bool Value);
+  TAlphaColor GetJointsColor() const;
+  void SetJointsColor(TAlphaColor Value);
   // Diagnostics into the debug log: the owned-component tree, or the children tree with the
   // absolute matrices.
   void DebugOut(bool ACompHierarchy);

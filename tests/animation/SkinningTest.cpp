@@ -1,0 +1,257 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "framework/gui3d/MeshData.h"
+#include "lib/animation/Armature.h"
+#include "lib/animation/Joint.h"
+#include "lib/defs/DefTypes.h"
+#include "lib/scene/Model.h"
+
+namespace quorvel {
+namespace {
+
+std::string MessageOf(const std::function<void()>& AFunc) {
+  try {
+    AFunc();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(nothing raised)";
+}
+
+void ExpectNear(const TPoint3D& a, const TPoint3D& b, const std::string& what) {
+  EXPECT_NEAR(a.X, b.X, 1e-5) << what;
+  EXPECT_NEAR(a.Y, b.Y, 1e-5) << what;
+  EXPECT_NEAR(a.Z, b.Z, 1e-5) << what;
+}
+
+// A model with the strip "Strip" (x = -1 and 1, y = 0..3; vertex 2 * row + (x > 0)) skinned by
+// the armature "Rig": "Root" at the origin and its child "Bone" at (0, 2, 0). Root weights by
+// row 1, 1, 0.5, 0; the rest of each vertex on Bone.
+struct TStrip {
+  TOwned<TModelDef> Def{New<TModelDef>(nullptr, nullptr)};
+  TMeshDef* Strip;
+  TArmatureDef* Rig;
+  TJointDef *Root, *Bone;
+  TControllerDef* Ctrl;
+  TJointRefDef *RootRef, *BoneRef;
+
+  TStrip() {
+    Def->SetId("M");
+    Strip = New<TMeshDef>(Def.get());
+    Strip->SetId("Strip");
+    const auto formats = VertexFormatsFromMask(DefaultMeshVertexFormatMask);
+    Strip->CreateVertexSource(formats);
+    TVertexBuffer vb(formats, 8);
+    for (int i = 0; i < 8; ++i) vb.SetVertices(i, Bind(i));
+    Strip->SetVertices(&vb);
+    Strip->AddIndices(std::vector<uint32_t>{0, 1, 2, 1, 3, 2, 2, 3, 4, 3, 5, 4, 4, 5, 6, 5, 7, 6}, 0, 18, 0);
+    Def->AddChild(Strip);
+    Rig = New<TArmatureDef>(Def.get());
+    Rig->SetId("Rig");
+    Def->AddArmature(Rig);
+    Root = New<TJointDef>(Rig);
+    Root->SetId("Root");
+    Rig->SetRoot(Root);
+    Bone = New<TJointDef>(Rig);
+    Bone->SetId("Bone");
+    Bone->SetParent(Root);
+    Bone->SetTransform(TMatrix3D::CreateTranslation({0, 2, 0}));
+    Root->AddJoint(Bone);
+    Ctrl = New<TControllerDef>(Strip);
+    Ctrl->SetId("C");
+    Def->AddController(Ctrl);
+    Rig->AddController(Ctrl);
+    auto* skin = New<TSkinDef>(Ctrl);
+    Ctrl->SetSkin(skin);
+    RootRef = skin->LinkJoint(Root);
+    BoneRef = skin->LinkJoint(Bone);
+    skin->GetSkeletons()->Add(RootRef);
+    const float rootWeights[4] = {1, 1, 0.5f, 0};
+    for (int i = 0; i < 8; ++i) {
+      const float w = rootWeights[i / 2];
+      if (w > 0) {
+        RootRef->Indices().push_back(i);
+        RootRef->Weights().push_back(w);
+      }
+      if (w < 1) {
+        BoneRef->Indices().push_back(i);
+        BoneRef->Weights().push_back(1 - w);
+      }
+    }
+  }
+  static TPoint3D Bind(int i) { return {i % 2 ? 1.0f : -1.0f, float(i / 2), 0}; }
+};
+
+TQuorvelArmature* ArmatureOf(TQuorvelModel* AModel) {
+  TQuorvelArmature* armature = AModel->GetFirstArmature();
+  EXPECT_NE(armature, nullptr);
+  return armature;
+}
+
+TEST(Skinning, StripBendsAtTheChildBoneAsComputedByHand) {
+  TStrip s;
+  TOwned<TQuorvelModel> model(New<TQuorvelModel>(nullptr));
+  model->LoadFromDefinition(s.Def.get());
+  TQuorvelArmature* armature = ArmatureOf(model.get());
+  ASSERT_EQ(armature->GetMeshes().size(), 1u);
+  TQuorvelMesh* mesh = armature->GetMeshes()[0];
+  ASSERT_TRUE(mesh->VertexJointsExist());
+  TQuorvelJoint* bone = armature->FindJoint(s.Bone);
+  ASSERT_NE(bone, nullptr);
+  EXPECT_EQ(armature->FindJoint(s.Root)->FindJoint(s.Bone), bone);
+  EXPECT_TRUE(static_cast<TQuorvelJoint*>(armature->GetSkeletons()[0])->IsSkeletonRoot());
+  EXPECT_FALSE(bone->IsSkeletonRoot());
+
+  // At the bind pose nothing moves.
+  armature->AnimateSkin(nullptr);
+  TVertexBuffer* vb = mesh->GetMeshData()->GetVertexBuffer();
+  for (int i = 0; i < 8; ++i) ExpectNear(vb->GetVertices(i), TStrip::Bind(i), "bind " + std::to_string(i));
+
+  bone->SetTransformMatrix(TMatrix3D::CreateRotationZ(float(M_PI / 2)) * TMatrix3D::CreateTranslation({0, 2, 0}));
+  armature->AnimateSkin(nullptr);
+  const TPoint3D expected[8] = {{-1, 0, 0}, {1, 0, 0},      {-1, 1, 0}, {1, 1, 0},
+                                {-0.5f, 1.5f, 0}, {0.5f, 2.5f, 0}, {-1, 1, 0}, {-1, 3, 0}};
+  for (int i = 0; i < 8; ++i) ExpectNear(vb->GetVertices(i), expected[i], "bent " + std::to_string(i));
+}
+
+TEST(Skinning, StoredInverseBindsAreUsedOnlyWithAnIdentityBindShape) {
+  for (bool identityShape : {true, false}) {
+    TStrip s;
+    // A stored inverse bind that disagrees with the local bind pose: visible in the slot.
+    const TMatrix3D stored = TMatrix3D::CreateTranslation({0, -5, 0});
+    s.BoneRef->SetInvBindMatrix(stored);
+    if (!identityShape) s.Ctrl->GetSkin()->SetBindShapeMatrix(TMatrix3D::CreateScaling({1, 1, 1.0001f}));
+    TOwned<TQuorvelModel> model(New<TQuorvelModel>(nullptr));
+    model->LoadFromDefinition(s.Def.get());
+    TQuorvelJoint* bone = ArmatureOf(model.get())->FindJoint(s.Bone);
+    const TMatrix3D computed = TMatrix3D::CreateTranslation({0, -2, 0});
+    EXPECT_TRUE(bone->GetInverseBindTransform(s.Ctrl) == (identityShape ? stored : computed)) << identityShape;
+  }
+}
+
+TEST(Skinning, RestOfTheWeightStaysAtTheBindPosition) {
+  const TMatrix3D identity = TMatrix3D::Identity();
+  const TMatrix3D shift = TMatrix3D::CreateTranslation({2, 0, 0});
+  struct TCase {
+    std::vector<float> Weights;
+    const TMatrix3D* Offset;
+    TPoint3D Expected;
+  } cases[] = {
+      {{}, &shift, {1, 2, 3}},               // no joints: bind position
+      {{0.5f}, &identity, {1, 2, 3}},        // bind pose: sum 0.5 in place
+      {{0.5f, 0.5f}, &identity, {1, 2, 3}},  // sum 1
+      {{0.6f, 0.6f}, &identity, {1, 2, 3}},  // sum 1.2
+      {{0.5f}, &shift, {2, 2, 3}},           // half the shift, no division by w
+      {{0.25f, 0.75f}, &shift, {3, 2, 3}},
+  };
+  for (const TCase& c : cases) {
+    TVertexJoints r = TVertexJoints::Create(0);
+    r.Position = {1, 2, 3};
+    const TMatrix3D* offsets[VertexJointsMax];
+    for (size_t k = 0; k < c.Weights.size(); ++k) {
+      r.JointsArray[k] = reinterpret_cast<TJointDef*>(k + 1);
+      r.WeightsArray[k] = c.Weights[k];
+      offsets[k] = c.Offset;
+    }
+    r.JointsCount = uint8_t(c.Weights.size());
+    ExpectNear(SkinVertex(r, offsets, nullptr), c.Expected, "weights " + std::to_string(c.Weights.size()));
+  }
+  TVertexJoints r = TVertexJoints::Create(0);
+  r.Position = {1, 0, 0};
+  const TMatrix3D turn = TMatrix3D::CreateRotationZ(float(M_PI / 2));
+  ExpectNear(SkinVertex(r, nullptr, &turn), {0, 1, 0}, "final transform");
+}
+
+TEST(Joints, SlotsOutsideTheSixteenReadIdentityAndRaiseOnStore) {
+  TStrip s;
+  TOwned<TQuorvelModel> model(New<TQuorvelModel>(nullptr));
+  model->LoadFromDefinition(s.Def.get());
+  TQuorvelJoint* bone = ArmatureOf(model.get())->FindJoint(s.Bone);
+  EXPECT_TRUE(bone->GetLocalBindTransform(s.Ctrl) == TMatrix3D::CreateTranslation({0, 2, 0}));
+  TOwned<TControllerDef> far(New<TControllerDef>(nullptr));
+  far->SetIndex(16);
+  EXPECT_TRUE(bone->GetLocalBindTransform(far.get()) == TMatrix3D::Identity());
+  EXPECT_TRUE(bone->GetCurrentOffsetMatrix(far.get()) == TMatrix3D::Identity());
+  EXPECT_EQ(MessageOf([&] { bone->SetLocalBindTransformMatrix(far.get(), TMatrix3D::Identity()); }),
+            "invalid controller index to set LocalBindTransform in HAnim joint - max. 16 controllers allowed");
+  EXPECT_EQ(MessageOf([&] { bone->CalculateInverseBindTransformMatrix(far.get(), TMatrix3D::Identity()); }),
+            "invalid controller index to set InverseBindTransform in HAnim joint - max. 16 controllers allowed");
+  EXPECT_EQ(MessageOf([&] { bone->PrepareSkinAnimationStep(far.get()); }),
+            "invalid controller index to set CurrentOffsetMatrix in HAnim joint - max. 16 controllers allowed");
+}
+
+TEST(Joints, VertexIndexMapSpreadsAReferenceAndSkipsRecordsBeyondTheList) {
+  TStrip s;
+  TOwned<TQuorvelModel> model(New<TQuorvelModel>(nullptr));
+  model->LoadFromDefinition(s.Def.get());
+  TQuorvelJoint* bone = ArmatureOf(model.get())->FindJoint(s.Bone);
+  TVertexIndexMap map;
+  map.Add(7, {7, 12, 30, 40});
+  s.Strip->AddVertexIndexMap(&map, 0);
+  s.BoneRef->Indices() = {7, 7};
+  s.BoneRef->Weights() = {0.25f, 0.5f};
+  TOwned<TVertexJointsList> records(New<TVertexJointsList>(s.Ctrl, 31));
+  bone->ApplyJointInfoToArmature(s.Ctrl, records.get(), s.Strip);
+  for (int i = 0; i < 31; ++i) {
+    const TVertexJoints r = records->GetItem(i);
+    const bool hit = i == 7 || i == 12 || i == 30;
+    ASSERT_EQ(r.JointsCount, hit ? 1 : 0) << i;
+    if (hit) {
+      EXPECT_EQ(r.JointsArray[0], s.Bone);
+      EXPECT_EQ(r.WeightsArray[0], 0.25f);  // listed twice: the first stays
+    }
+  }
+  // Without a map an index beyond the list raises and keeps what was filled.
+  s.Strip->GetVertexIndexMap()->Clear();
+  s.BoneRef->Indices() = {3, 31};
+  TOwned<TVertexJointsList> plain(New<TVertexJointsList>(s.Ctrl, 31));
+  EXPECT_EQ(MessageOf([&] { bone->ApplyJointInfoToArmature(s.Ctrl, plain.get(), s.Strip); }),
+            "invalid index on TVertexJointsList (1 / 31");
+  EXPECT_EQ(plain->GetItem(3).JointsCount, 1);
+}
+
+TEST(Joints, ShowJointAndColourPropagateSizeDoesNot) {
+  TStrip s;
+  TOwned<TQuorvelModel> model(New<TQuorvelModel>(nullptr));
+  model->LoadFromDefinition(s.Def.get());
+  TQuorvelArmature* armature = ArmatureOf(model.get());
+  TQuorvelJoint* root = armature->FindJoint(s.Root);
+  TQuorvelJoint* bone = armature->FindJoint(s.Bone);
+  EXPECT_FALSE(model->GetShowJoints());
+  model->SetShowJoints(true);
+  EXPECT_TRUE(bone->GetShowJoint());
+  EXPECT_TRUE(model->GetShowJoints());
+  model->SetJointsColor(MakeAlphaColor(0xFF00FF00));
+  EXPECT_EQ(bone->GetJointRenderColor(), MakeAlphaColor(0xFF00FF00));
+  root->JointRenderSize = {1, 1, 1};
+  EXPECT_EQ(bone->JointRenderSize, TPoint3D(0.25f, 0.25f, 0.25f));
+}
+
+TEST(Armature, PackedPositionsGetTwelveBytesPerVertexAndNoneBeyond) {
+  TStrip s;
+  TOwned<TQuorvelModel> model(New<TQuorvelModel>(nullptr));
+  model->LoadFromDefinition(s.Def.get());
+  TQuorvelArmature* armature = ArmatureOf(model.get());
+  // A positions-only buffer of the baker: a vertex of 12 bytes, bytes beyond guarded.
+  TVertexBuffer packed(TVertexFormats{TVertexFormat::Vertex}, 8);
+  ASSERT_EQ(packed.VertexSize(), 12);
+  std::memset(packed.Buffer(), 0xAB, size_t(packed.Size()));
+  TQuorvelArmature::TMeshBuffers buffers{{armature->GetMeshes()[0]->GetMeshDef(), &packed}};
+  armature->FindJoint(s.Bone)->SetTransformMatrix(TMatrix3D::CreateRotationZ(float(M_PI / 2)) *
+                                                  TMatrix3D::CreateTranslation({0, 2, 0}));
+  armature->AnimateSkin(&buffers);
+  TPoint3D p7;
+  std::memcpy(&p7, packed.Buffer() + 7 * 12, 12);
+  ExpectNear(p7, {-1, 3, 0}, "packed 7");
+  // The mesh's own buffer stays at the bind pose.
+  ExpectNear(armature->GetMeshes()[0]->GetMeshData()->GetVertexBuffer()->GetVertices(7), {1, 3, 0}, "own 7");
+}
+
+}  // namespace
+}  // namespace quorvel
