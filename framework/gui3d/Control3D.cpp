@@ -208,17 +208,43 @@ void TControl3D::SetLocalMatrix(const TMatrix3D& Value) {
 
 // --- rotation -----------------------------------------------------------------------------
 
-void TControl3D::RotateAxis(int a) {
-  TPoint3D angles = FRotationAngle->GetPoint();
-  const float set = Axis(angles, a);
-  const double d = NormalizeAngle(double(set) - double(Axis(FSavedRotationAngle, a)));
+bool AccumulateAxisRotation(TQuaternion3D& AQuaternion, TPoint3D& ASaved, TPosition3D& AAngles, int AAxis,
+                            const std::function<void()>& AMatrixChanged) {
+  TPoint3D angles = AAngles.GetPoint();
+  const float set = Axis(angles, AAxis);
+  const double d = NormalizeAngle(double(set) - double(Axis(ASaved, AAxis)));
   // A non-finite angle would poison the stored rotation for good: it turns nothing.
-  if (d == 0 || !std::isfinite(d)) return;
-  FQuaternion = FQuaternion * TQuaternion3D(UnitAxis(a), static_cast<float>(d * kDegToRad));
-  MatrixChanged(this);
-  Axis(FSavedRotationAngle, a) = set;
-  Axis(angles, a) = static_cast<float>(NormalizeAngle(set));
-  FRotationAngle->SetPointNoChange(angles);
+  if (d == 0 || !std::isfinite(d)) return false;
+  AQuaternion = AQuaternion * TQuaternion3D(UnitAxis(AAxis), static_cast<float>(d * kDegToRad));
+  AMatrixChanged();
+  Axis(ASaved, AAxis) = set;
+  Axis(angles, AAxis) = static_cast<float>(NormalizeAngle(set));
+  AAngles.SetPointNoChange(angles);
+  return true;
+}
+
+bool AccumulateRotation(TQuaternion3D& AQuaternion, TPoint3D& ASaved, TPosition3D& AAngles,
+                        const std::function<void()>& AMatrixChanged) {
+  const TPoint3D angles = AAngles.GetPoint();
+  TPoint3D noted = angles;
+  bool changed = false;
+  for (int a = 0; a < 3; ++a) {
+    const double d = NormalizeAngle(double(Axis(angles, a)) - double(Axis(ASaved, a)));
+    if (d == 0 || !std::isfinite(d)) continue;
+    AQuaternion = AQuaternion * TQuaternion3D(UnitAxis(a), static_cast<float>(d * kDegToRad));
+    Axis(noted, a) = static_cast<float>(NormalizeAngle(Axis(angles, a)));
+    changed = true;
+  }
+  if (!changed) return false;
+  for (int a = 0; a < 3; ++a)
+    if (std::isfinite(Axis(angles, a))) Axis(ASaved, a) = Axis(angles, a);
+  AAngles.SetPointNoChange(noted);
+  AMatrixChanged();
+  return true;
+}
+
+void TControl3D::RotateAxis(int a) {
+  AccumulateAxisRotation(FQuaternion, FSavedRotationAngle, *FRotationAngle, a, [this] { MatrixChanged(this); });
 }
 
 void TControl3D::RotationXChanged(TObject*) { RotateAxis(0); }
@@ -226,21 +252,7 @@ void TControl3D::RotationYChanged(TObject*) { RotateAxis(1); }
 void TControl3D::RotationZChanged(TObject*) { RotateAxis(2); }
 
 void TControl3D::RotationChanged(TObject*) {
-  const TPoint3D angles = FRotationAngle->GetPoint();
-  TPoint3D noted = angles;
-  bool changed = false;
-  for (int a = 0; a < 3; ++a) {
-    const double d = NormalizeAngle(double(Axis(angles, a)) - double(Axis(FSavedRotationAngle, a)));
-    if (d == 0 || !std::isfinite(d)) continue;
-    FQuaternion = FQuaternion * TQuaternion3D(UnitAxis(a), static_cast<float>(d * kDegToRad));
-    Axis(noted, a) = static_cast<float>(NormalizeAngle(Axis(angles, a)));
-    changed = true;
-  }
-  if (!changed) return;
-  for (int a = 0; a < 3; ++a)
-    if (std::isfinite(Axis(angles, a))) Axis(FSavedRotationAngle, a) = Axis(angles, a);
-  FRotationAngle->SetPointNoChange(noted);
-  MatrixChanged(this);
+  AccumulateRotation(FQuaternion, FSavedRotationAngle, *FRotationAngle, [this] { MatrixChanged(this); });
 }
 
 void TControl3D::ResetRotationAngle() {

@@ -34,6 +34,8 @@
 #include "framework/math/Point.h"
 #include "framework/math/Point3D.h"
 #include "framework/math/Position3D.h"
+#include <functional>
+
 #include "framework/math/Quaternion3D.h"
 #include "framework/rtl/Enum.h"
 
@@ -86,6 +88,15 @@ std::string QuaternionToText(const TQuaternion3D& AValue);
 TQuaternion3D TextToQuaternion(std::string_view AText);
 // The row-vector rotation matrix of a quaternion: Create(axis, a) turns by +a about axis.
 TMatrix3D QuaternionToRotationMatrix(const TQuaternion3D& AValue);
+
+// The rotation step of RotationAngle: the change of an angle since ASaved, wrapped into
+// [0, 360), turns AQuaternion about that axis (composed in the order applied); the angle is
+// then read back wrapped. A whole-point change turns X, Y, Z in this order and calls
+// AMatrixChanged once at the end. False when nothing turned.
+bool AccumulateAxisRotation(TQuaternion3D& AQuaternion, TPoint3D& ASaved, TPosition3D& AAngles, int AAxis,
+                            const std::function<void()>& AMatrixChanged);
+bool AccumulateRotation(TQuaternion3D& AQuaternion, TPoint3D& ASaved, TPosition3D& AAngles,
+                        const std::function<void()>& AMatrixChanged);
 
 using TRenderEvent = TEvent<void(TObject* Sender, TContext3D* Context)>;
 // Mouse events of 3D controls: X, Y local to the viewport, and the absolute pick ray.

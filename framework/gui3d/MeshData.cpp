@@ -245,6 +245,13 @@ void TMeshData::Assign(TPersistent* Source) {
   TPersistent::Assign(Source);
 }
 
+TVertexBuffer* TMeshData::ExchangeVertexBuffer(TVertexBuffer* AValue) {
+  TVertexBuffer* old = FVertexBuffer.release();
+  FVertexBuffer.reset(AValue);
+  BoundingBoxNeedsUpdate();
+  return old;
+}
+
 void TMeshData::Render(TContext3D* AContext, TMaterial* AMaterial, float AOpacity) const {
   if (!AContext || FVertexBuffer->Length() == 0 || FIndexBuffer->Length() < 3) return;
   AContext->DrawTriangles(FVertexBuffer.get(), FIndexBuffer.get(), AMaterial, AOpacity);

@@ -35,6 +35,10 @@ public:
   // Copy format, length and data (null empties the buffer, keeping its format).
   void SetVertexBuffer(const TVertexBuffer* Value);
   void SetIndexBuffer(const TIndexBuffer* Value);
+  // Installs AValue as the vertex buffer without copying and hands back the one held before:
+  // the caller owns what it gets back and keeps AValue alive while installed (a vertex group
+  // draws over its parent's vertices this way).
+  [[nodiscard]] TVertexBuffer* ExchangeVertexBuffer(TVertexBuffer* AValue);
   // Empties both buffers.
   void Clear();
 

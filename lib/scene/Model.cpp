@@ -1,0 +1,367 @@
+#include "lib/scene/Model.h"
+
+#include "framework/classes/Filer.h"
+#include "framework/io/Path.h"
+#include "framework/rtl/Log.h"
+#include "framework/rtl/SysUtils.h"
+#include "framework/rtl/Units.h"
+#include "lib/animation/Animation.h"
+#include "lib/defs/DefTypesAnimation.h"
+#include "lib/defs/DefTypesBitmapCache.h"
+#include "lib/defs/DefTypesLights.h"
+#include "lib/defs/DefTypesModel.h"
+#include "lib/defs/DefTypesText.h"
+#include "lib/formats/Loader.h"
+#include "lib/scene/Camera.h"
+#include "lib/scene/Light.h"
+
+namespace quorvel {
+
+FW_CLASS_IMPL(TQuorvelModel, "Quorvel.Model")
+void TQuorvelModel::Register(ClassBuilder<TQuorvelModel>& b) {
+  b.Prop("PackageName", &Self::GetPackageName, &Self::SetPackageName)
+      .Prop("Source", &Self::GetSource, &Self::SetSourceValue)
+      .Field("FWireframe", &Self::FWireframe)
+      .Field("FPackageName", &Self::FPackageName)
+      .Field("FSource", &Self::FSource);
+}
+
+namespace {
+
+constexpr int64_t kCopyBufferSize = 1048576;
+
+constexpr TAlphaColor kWireframeColor = MakeAlphaColor(0xFFFFFF00);
+
+}  // namespace
+
+TQuorvelModel::TQuorvelModel(TComponent* AOwner) : TQuorvelMesh(AOwner) {}
+
+TQuorvelModel::~TQuorvelModel() = default;
+
+void TQuorvelModel::AfterConstruction() {
+  TQuorvelMesh::AfterConstruction();
+  FWireframe = false;
+  CreateModelComponents();
+  SetHitTest(false);
+}
+
+void TQuorvelModel::BeforeDestruction() {
+  FBinaryData.reset();
+  FTextureCache.reset();
+  FreeAnimationManager();
+  FreeInterpolators();
+  FreeWireframeMaterial();
+  ReleaseDef();
+  TQuorvelMesh::BeforeDestruction();
+}
+
+void TQuorvelModel::ReleaseDef() {
+  TModelDef* def = GetDef() ? GetDef()->As<TModelDef>() : nullptr;
+  const bool free = def && FOwnsModelDef && !def->GetPackage() && !def->GetIsStandalone();
+  UnlinkDefs();
+  FOwnsModelDef = false;
+  if (free) Free(def);
+}
+
+TModelDef* TQuorvelModel::GetModelDef() const { return dynamic_cast<TModelDef*>(GetDef()); }
+
+TModelMetaDef* TQuorvelModel::GetMetaData() const {
+  TModelDef* def = GetModelDef();
+  return def ? def->GetMetaData() : nullptr;
+}
+
+void TQuorvelModel::Notification(TComponent* AComponent, TOperation Operation) {
+  TQuorvelMesh::Notification(AComponent, Operation);
+  if (Operation != opRemove) return;
+  if (AComponent == FWireframeMat) FWireframeMat = nullptr;
+  if (AComponent == FAnimationManager) ResetAnimationManager();
+}
+
+// ---- owned helpers ------------------------------------------------------------------------------
+
+void TQuorvelModel::FreeAnimationManager() {
+  TQuorvelAnimationManager* manager = FAnimationManager;
+  FAnimationManager = nullptr;
+  Free(manager);
+}
+
+void TQuorvelModel::FreeWireframeMaterial() {
+  TMaterialSource* material = FWireframeMat;
+  FWireframeMat = nullptr;
+  if (material) {
+    material->RemoveFreeNotification(this);
+    Free(material);
+  }
+}
+
+void TQuorvelModel::CreateAnimationManager() {
+  if (FAnimationManager) {
+    FAnimationManager->Clear();
+    return;
+  }
+  FAnimationManager = New<TQuorvelAnimationManager>(this);
+  FAnimationManager->SetSubComponent(true);
+}
+
+void TQuorvelModel::CreateWireframeMaterial() {
+  if (FWireframeMat) return;
+  auto* material = New<TColorMaterialSource>(nullptr);
+  material->SetStored(false);
+  material->SetColor(kWireframeColor);
+  material->FreeNotification(this);
+  FWireframeMat = material;
+}
+
+void TQuorvelModel::CreateModelComponents() {
+  CreateInterpolators();
+  CreateAnimationManager();
+  CreateWireframeMaterial();
+}
+
+// ---- clear and load -------------------------------------------------------------------------------
+
+void TQuorvelModel::Clear() {
+  // Every link over the whole children tree goes before the definition: meshes built under
+  // segments are in no Meshes list but hold nodes of it all the same.
+  ReleaseDef();
+  if (FAnimationManager) FAnimationManager->Clear();
+  FInterpolators.clear();
+  FMeshes.clear();
+  for (const auto& [key, control] : TControls(GetControls())) RemoveControl(key);
+  DeleteChildren();
+  DestroyComponentsButIgnoreClass({TQuorvelAnimationManager::StaticClass(), TQuorvelAnimation::StaticClass()});
+  CreateModelComponents();
+  UpdateListings();
+}
+
+void TQuorvelModel::LoadFromFile(const std::string& AFilename) {
+  TModelDef* def = TQuorvelLoader::LoadUndefinedModelDefFromFile(nullptr, AFilename);
+  try {
+    LoadFromDefinition(def);
+  } catch (...) {
+    if (GetDef() != def) Free(def);
+    else FOwnsModelDef = true;
+    throw;
+  }
+  FOwnsModelDef = true;
+}
+
+void TQuorvelModel::LoadFromStream(TStream* AStream, const std::string& APath) {
+  TModelDef* def = TQuorvelLoader::LoadUndefinedModelDefFromStream(AStream, nullptr, APath, TPath::GetExtension(APath));
+  try {
+    LoadFromDefinition(def);
+  } catch (...) {
+    if (GetDef() != def) Free(def);
+    else FOwnsModelDef = true;
+    throw;
+  }
+  FOwnsModelDef = true;
+}
+
+void TQuorvelModel::LoadFromDefinition(TCustomDef* ADef) {
+  if (!ADef) return;
+  LoadFromDefinition(ADef->As<TModelDef>());
+}
+
+void TQuorvelModel::LoadFromDefinition(TModelDef* ADef) {
+  if (!ADef) return;
+  // A definition held before stays where it is (loading again adds children again); only
+  // its ownership mark moves on.
+  FOwnsModelDef = false;
+  SetDef(ADef);
+  if (GetQualifiedName().empty()) SetQualifiedName(ADef->GetId());
+  if (GetName().empty()) SetName(ADef->GetQualifiedComponentName());
+  ADef->IncCopyCount();
+  // Snapshots: a camera or light made here must not change the lists while they are walked.
+  std::vector<TCameraDef*> cameraDefs;
+  if (ADef->GetCameras())
+    for (TCameraDef* d : *ADef->GetCameras()) cameraDefs.push_back(d);
+  std::vector<TLightDef*> lightDefs;
+  if (ADef->GetLights())
+    for (TLightDef* d : *ADef->GetLights()) lightDefs.push_back(d);
+  std::vector<TQuorvelCamera*> cameras;
+  for (TCameraDef* d : cameraDefs) {
+    auto* camera = New<TQuorvelCamera>(this);
+    camera->SetStored(false);
+    camera->SetParent(this);
+    camera->LoadFromDefinition(d);
+    cameras.push_back(camera);
+  }
+  std::vector<TQuorvelLight*> lights;
+  for (TLightDef* d : lightDefs) {
+    auto* light = New<TQuorvelLight>(this);
+    light->SetStored(false);
+    light->SetParent(this);
+    light->LoadFromDefinition(d);
+    lights.push_back(light);
+  }
+  LoadHierarchyFromDefinition(ADef);
+  auto reparent = [&](TControl3D* AControl, TTransformDef* ADefOf) {
+    TCustomDef* owner = ADefOf->GetOwnerRef();
+    if (!owner || owner == ADef) return;
+    if (auto* target = dynamic_cast<TControl3D*>(FindGlobalComponent(owner->GetId()))) AControl->SetParent(target);
+  };
+  for (size_t i = 0; i < cameras.size(); ++i) reparent(cameras[i], cameraDefs[i]);
+  for (size_t i = 0; i < lights.size(); ++i) reparent(lights[i], lightDefs[i]);
+  if (ADef->GetAnimations() && FAnimationManager)
+    for (TAnimationDef* a : *ADef->GetAnimations()) CreateAnimationFromDef(a);
+  LoadPropertiesFromDefinition(ADef);
+  UpdateListings();
+}
+
+TQuorvelAnimation* TQuorvelModel::CreateAnimationFromDef(TAnimationDef* ADef) {
+  if (!ADef || !FAnimationManager) return nullptr;
+  TQuorvelAnimation* animation = TQuorvelAnimation::CreateEx(FAnimationManager);
+  animation->SetParent(this);
+  animation->SetDef(ADef);
+  if (FAnimationManager->AddAnimation(ADef->GetId(), animation)) {
+    // The id is taken: the manager keeps the first.
+    Free(animation);
+    return nullptr;
+  }
+  return animation;
+}
+
+// ---- keys and streaming -------------------------------------------------------------------------
+
+void TQuorvelModel::LoadPropertiesFromDefinition(TTransformDef* ADef) {
+  TQuorvelMesh::LoadPropertiesFromDefinition(ADef);
+  FreeWireframeMaterial();
+  TProperties* props = ADef->GetProperties();
+  if (!props) return;
+  TValue v;
+  if (props->TryGetValue("Wireframe", v)) FWireframe = v.AsType<bool>();
+  if (FWireframe && props->TryGetValue("WireframeMaterial", v)) {
+    // The default material source comes with the materials' unit; until then only the
+    // colour kind is made.
+    if (v.AsType<std::string>() == "Color") {
+      CreateWireframeMaterial();
+      if (props->TryGetValue("WireframeColor", v))
+        static_cast<TColorMaterialSource*>(FWireframeMat)->SetColor(v.AsType<TAlphaColorF>().ToAlphaColor());
+    }
+  }
+  if (props->TryGetValue("PackageName", v)) FPackageName = v.AsType<std::string>();
+  if (props->TryGetValue("Source", v)) FSource = v.AsType<std::string>();
+  if (props->TryGetValue("CurrentAnimation", v) && FAnimationManager && FAnimationManager->AnimationCount() > 0)
+    FAnimationManager->PlayAnimation(v.AsType<std::string>());
+}
+
+void TQuorvelModel::StoreToDefinition(TCustomDef* ADef) {
+  TQuorvelMesh::StoreToDefinition(ADef);
+  auto* def = dynamic_cast<TTransformDef*>(ADef);
+  TProperties* p = def ? def->GetProperties() : nullptr;
+  if (!p) return;
+  p->AddOrSetValue("Wireframe", TValue(FWireframe));
+  if (auto* color = dynamic_cast<TColorMaterialSource*>(FWireframeMat)) {
+    p->AddOrSetValue("WireframeMaterial", TValue(std::string("Color")));
+    p->AddOrSetValue("WireframeColor", TValue(TAlphaColorF::Create(color->GetColor())));
+  }
+  p->AddOrSetValue("ShowJoints", TValue(GetShowJoints()));
+  p->AddOrSetValue("JointsColor", TValue(TAlphaColorF::Create(GetJointsColor())));
+  if (FAnimationManager) p->AddOrSetValue("AnimationManager", TValue(FAnimationManager->GetName()));
+  TQuorvelAnimation* current = FAnimationManager ? FAnimationManager->GetCurrent() : nullptr;
+  p->AddOrSetValue("CurrentAnimation", TValue(current ? current->GetId() : std::string()));
+  p->AddOrSetValue("PackageName", TValue(FPackageName));
+  p->AddOrSetValue("Source", TValue(FSource));
+}
+
+void TQuorvelModel::SetBinaryData(TStream* AValue) {
+  if (!FBinaryData) FBinaryData.reset(new TBytesStream());
+  FBinaryData->SetSize(0);
+  if (AValue && AValue->GetSize() > 0) {
+    const int64_t position = AValue->GetPosition();
+    struct Restore {
+      TStream* S;
+      int64_t P;
+      ~Restore() { S->SetPosition(P); }
+    } restore{AValue, position};
+    AValue->SetPosition(0);
+    FBinaryData->CopyFrom(AValue, AValue->GetSize(), kCopyBufferSize);
+    FBinaryData->SetPosition(0);
+  }
+  if (FBinaryData->GetSize() == 0) Clear();
+}
+
+void TQuorvelModel::DefineProperties(TFiler* Filer) {
+  TQuorvelMesh::DefineProperties(Filer);
+  Filer->DefineProperty(
+      "TextureCache",
+      [this](TReader* r) {
+        if (!FTextureCache) FTextureCache.reset(New<TQuorvelBitmapCache>(this));
+        r->ReadCollection(FTextureCache.get());
+      },
+      [this](TWriter* w) { w->WriteCollection(FTextureCache.get()); }, FTextureCache != nullptr);
+  Filer->DefineBinaryProperty(
+      "BinaryData",
+      [this](TStream* s) {
+        if (!FBinaryData) FBinaryData.reset(new TBytesStream());
+        FBinaryData->SetSize(0);
+        if (s->GetSize() > s->GetPosition()) FBinaryData->CopyFrom(s, s->GetSize() - s->GetPosition(), kCopyBufferSize);
+        FBinaryData->SetPosition(0);
+        // The Q3M reader that rebuilds the model from these bytes comes with the storage
+        // formats; no bytes leave the model cleared.
+        Clear();
+      },
+      [this](TStream* s) {
+        FBinaryData->SetPosition(0);
+        s->CopyFrom(FBinaryData.get(), FBinaryData->GetSize(), kCopyBufferSize);
+        FBinaryData->SetPosition(0);
+      },
+      FBinaryData != nullptr);
+}
+
+// ---- interpolators and searches -----------------------------------------------------------------
+
+void TQuorvelModel::AddInterpolator(const std::string& AName, TComponent* AInterpolator) {
+  if (FInterpolators.count(AName))
+    throw Exception(Format("interpolator %s already exists in %s", {AName, GetQualifiedName()}));
+  FInterpolators.emplace(AName, AInterpolator);
+}
+
+TComponent* TQuorvelModel::FindInterpolator(const std::string& AName) const {
+  auto it = FInterpolators.find(AName);
+  return it == FInterpolators.end() ? nullptr : it->second;
+}
+
+TComponent* TQuorvelModel::FindControlByDeepSearch(const std::string& AName) {
+  if (auto* found = FindInterpolator(AName)) return found;
+  return TQuorvelMesh::FindControlByDeepSearch(AName);
+}
+
+void TQuorvelModel::FindControlsByDeepSearch(const std::string& AName, std::map<TComponent*, bool>* AResult) {
+  if (AName.empty()) return;
+  if (!AResult) throw Exception("result list not assigned");
+  if (auto* found = FindInterpolator(AName)) AResult->emplace(found, false);
+  TQuorvelMesh::FindControlsByDeepSearch(AName, AResult);
+}
+
+void TQuorvelModel::DebugOut(bool ACompHierarchy) {
+  std::function<void(TComponent*, const std::string&)> components = [&](TComponent* c, const std::string& indent) {
+    Log::d(Format("%s[%d]%s (%s)", {indent, int64_t(reinterpret_cast<intptr_t>(c)), c->GetName(), c->ClassName()}));
+    for (int i = 0; i < c->GetComponentCount(); ++i) components(c->GetComponents(i), indent + "    ");
+  };
+  std::function<void(TFwObject*, const std::string&)> children = [&](TFwObject* o, const std::string& indent) {
+    const int64_t address = int64_t(reinterpret_cast<intptr_t>(o));
+    if (auto* c3 = dynamic_cast<TControl3D*>(o)) {
+      const std::string text = Matrix3DToStr(c3->GetAbsoluteMatrix());
+      Log::d(Format("%s[%d]%s (%s) [%s]", {indent, address, o->GetName(), o->ClassName(), text}));
+    } else {
+      Log::d(Format("%s[%d]%s (%s)", {indent, address, o->GetName(), o->ClassName()}));
+    }
+    for (int i = 0; i < o->GetChildrenCount(); ++i) children(o->GetChild(i), indent + "    ");
+  };
+  if (ACompHierarchy)
+    components(this, "");
+  else
+    children(this, "");
+}
+
+namespace {
+
+void InitUnit() { RegisterFwClasses({TQuorvelModel::StaticClass()}); }
+void FinUnit() { UnRegisterClasses({TQuorvelModel::StaticClass()}); }
+const TUnitRegistration Unit{{"Quorvel.Model", {"Quorvel.Mesh"}, &InitUnit, &FinUnit}};
+
+}  // namespace
+
+}  // namespace quorvel

@@ -1,0 +1,107 @@
+#pragma once
+// Unit Quorvel.Model: TQuorvelModel, the scene component of one loaded model. It draws nothing
+// of its own; from its model definition it builds, as children it owns, the cameras, lights,
+// meshes, segments and groups of the model, and one animation per animation definition under
+// its animation manager. It owns its definition unless a package holds it.
+//
+// Stored with the form: the published settings, "TextureCache" and "BinaryData" (the embedded
+// model data; an empty one clears the model).
+#include <map>
+#include <string>
+
+#include "framework/io/Stream.h"
+#include "lib/scene/Mesh.h"
+
+namespace quorvel {
+
+class TModelDef;
+class TModelMetaDef;
+class TQuorvelAnimation;
+class TQuorvelAnimationManager;
+class TQuorvelBitmapCache;
+class TAnimationDef;
+
+class TQuorvelModel : public TQuorvelMesh {
+  FW_CLASS(TQuorvelModel, TQuorvelMesh)
+
+public:
+  // Named key animations (the framework's property animations), not owned.
+  using TInterpolators = std::map<std::string, TComponent*>;
+
+  explicit TQuorvelModel(TComponent* AOwner);
+  ~TQuorvelModel() override;
+  void AfterConstruction() override;
+  void BeforeDestruction() override;
+  void DefineProperties(TFiler* Filer) override;
+  void Notification(TComponent* AComponent, TOperation Operation) override;
+
+  bool GetWireframe() const { return FWireframe; }
+  void SetWireframe(bool Value) { FWireframe = Value; }
+  TMaterialSource* GetWireframeMaterial() const { return FWireframeMat; }
+  TQuorvelAnimationManager* GetAnimationManager() const { return FAnimationManager; }
+  const TInterpolators& GetInterpolators() const { return FInterpolators; }
+  const std::string& GetSource() const { return FSource; }
+  void SetSourceValue(const std::string& Value) { FSource = Value; }
+  const std::string& GetPackageName() const { return FPackageName; }
+  void SetPackageName(const std::string& Value) { FPackageName = Value; }
+  TModelMetaDef* GetMetaData() const;
+  TModelDef* GetModelDef() const;
+  TBytesStream* GetBinaryData() const { return FBinaryData.get(); }
+  // Takes a copy of AValue's bytes; empty bytes clear the model (the loaders that fill it
+  // from the bytes come with the model storage formats).
+  void SetBinaryData(TStream* AValue);
+  TQuorvelBitmapCache* GetTextureCache() const { return FTextureCache.get(); }
+
+  void ResetWireframeMaterial() { FWireframeMat = nullptr; }
+  void ResetInterpolators() { FInterpolators.clear(); }
+  void ResetAnimationManager() { FAnimationManager = nullptr; }
+  void FreeAnimationManager();
+  void FreeInterpolators() { FInterpolators.clear(); }
+  void FreeWireframeMaterial();
+  void CreateAnimationManager();
+  void CreateInterpolators() { FInterpolators.clear(); }
+  void CreateWireframeMaterial();
+  void CreateModelComponents();
+
+  // Drops everything built from the definition; the settings, sources and caches stay.
+  virtual void Clear();
+  // Through the loader registry (the format by the file extension); the model owns the
+  // definition it gets. Does not clear first.
+  void LoadFromFile(const std::string& AFilename);
+  void LoadFromStream(TStream* AStream, const std::string& APath);
+  // A definition given here stays its caller's.
+  virtual void LoadFromDefinition(TModelDef* ADef);
+  void LoadFromDefinition(TCustomDef* ADef) override;
+  void StoreToDefinition(TCustomDef* ADef) override;
+  void LoadPropertiesFromDefinition(TTransformDef* ADef) override;
+
+  // Raises "interpolator %s already exists in %s" for a taken name.
+  void AddInterpolator(const std::string& AName, TComponent* AInterpolator);
+  TComponent* FindInterpolator(const std::string& AName) const;
+  TComponent* FindControlByDeepSearch(const std::string& AName) override;
+  void FindControlsByDeepSearch(const std::string& AName, std::map<TComponent*, bool>* AResult) override;
+
+  bool GetShowJoints() const { return false; }
+  TAlphaColor GetJointsColor() const { return TAlphaColor(0); }
+  // Diagnostics into the debug log: the owned-component tree, or the children tree with the
+  // absolute matrices.
+  void DebugOut(bool ACompHierarchy);
+
+protected:
+  TQuorvelAnimation* CreateAnimationFromDef(TAnimationDef* ADef);
+  // Frees or unlinks the definition as ownership says; the links over the children tree go.
+  void ReleaseDef();
+
+  bool FWireframe = false;
+  TMaterialSource* FWireframeMat = nullptr;  // owned while it has no owner
+  TInterpolators FInterpolators;
+  TQuorvelAnimationManager* FAnimationManager = nullptr;  // owned as a component
+  std::string FPackageName;
+  std::string FSource;
+  TOwned<TBytesStream> FBinaryData;
+  TOwned<TQuorvelBitmapCache> FTextureCache;
+  // The definition came from a file or stream through this model: freed with it.
+  bool FOwnsModelDef = false;
+};
+
+}  // namespace quorvel
