@@ -56,8 +56,9 @@ void TQuorvelModel::BeforeDestruction() {
 }
 
 void TQuorvelModel::ReleaseDef() {
-  TModelDef* def = GetDef() ? GetDef()->As<TModelDef>() : nullptr;
-  const bool free = def && FOwnsModelDef && !def->GetPackage() && !def->GetIsStandalone();
+  // Only a definition this model loaded itself is looked at: a caller's may be gone already.
+  TModelDef* def = FOwnsModelDef && GetDef() ? GetDef()->As<TModelDef>() : nullptr;
+  const bool free = def && !def->GetPackage() && !def->GetIsStandalone();
   UnlinkDefs();
   FOwnsModelDef = false;
   if (free) Free(def);
