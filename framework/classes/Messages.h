@@ -51,6 +51,12 @@ public:
   TDisplayChangedMessage() = default;
 };
 
+// Sent when the 3D context lost its GPU objects; holders of textures make them anew.
+class TContextResetMessage : public TMessage {
+public:
+  TContextResetMessage() = default;
+};
+
 using TMessageListener = std::function<void(TObject* Sender, const TMessage& M)>;
 
 class TMessageManager {

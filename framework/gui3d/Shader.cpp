@@ -94,6 +94,15 @@ TContextShader* TShaderManager::FindShader(std::string_view AName) {
   return it == r.Shaders.end() ? nullptr : it->second.get();
 }
 
+void TShaderManager::UnregisterShader(std::string_view AName) {
+  TRegistry& r = Registry();
+  std::lock_guard lock(r.Mutex);
+  auto it = r.Shaders.find(AName);
+  if (it == r.Shaders.end()) return;
+  ReleaseHandle(it->second.get());
+  r.Shaders.erase(it);
+}
+
 size_t TShaderManager::ShaderCount() {
   TRegistry& r = Registry();
   std::lock_guard lock(r.Mutex);

@@ -115,6 +115,9 @@ public:
                                                 const std::string& AOriginalSource,
                                                 const TContextShaderSources& ASources);
   static TContextShader* FindShader(std::string_view AName);
+  // Releases the GPU object and frees the shader of that name; an unknown name does nothing.
+  // Callers' pointers to it become invalid.
+  static void UnregisterShader(std::string_view AName);
   static size_t ShaderCount();
   // Releases the GPU handles (through the context manager) and frees every shader; callers'
   // pointers become invalid. Run at unit finalisation.

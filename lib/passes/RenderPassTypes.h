@@ -35,7 +35,7 @@ struct TRenderContext {
 
 struct TQuorvelFogSettings {
   bool Enabled = false;
-  float Mode = 0;
+  uint8_t Mode = 0;  // bits 2 linear, 4 exponential, 8 squared exponential
   float Density = 0;
   float FogStart = 0;
   float FogEnd = 0;

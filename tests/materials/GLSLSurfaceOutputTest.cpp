@@ -16,6 +16,7 @@
 #include "lib/materials/MaterialDefaultShaderData.h"
 #include "tests/context/ShaderTestSupport.h"
 #include "tests/materials/FloatRowTarget.h"
+#include "tests/materials/PointLightExpect.h"
 
 using namespace quorvel;
 using namespace quorvel::shader_test;
@@ -433,18 +434,6 @@ protected:
   static double Coordinate(int AIndex) { return (2.0 * AIndex + 1.0) / QuadSize - 1.0; }
 };
 
-struct TVec {
-  double X, Y, Z;
-  TVec operator-(const TVec& A) const { return {X - A.X, Y - A.Y, Z - A.Z}; }
-  TVec operator+(const TVec& A) const { return {X + A.X, Y + A.Y, Z + A.Z}; }
-  double Dot(const TVec& A) const { return X * A.X + Y * A.Y + Z * A.Z; }
-  double Length() const { return std::sqrt(Dot(*this)); }
-  TVec Normalized() const {
-    const double l = Length();
-    return {X / l, Y / l, Z / l};
-  }
-};
-
 TEST_F(GeneratedQuad, PointLightGivesBlinnPhongAndLambertHasNoHighlight) {
   TQuorvelShaderData d = Block();
   d.EyePos = TVector3D(0, 0, 3, 1);
@@ -463,7 +452,6 @@ TEST_F(GeneratedQuad, PointLightGivesBlinnPhongAndLambertHasNoHighlight) {
   light.ConstantAttenuation = 1;
   light.LinearAttenuation = 0.25f;
   light.Enabled = 1;
-  const double diffuse[3] = {0.8, 0.6, 0.4};
   for (bool blinn : {true, false}) {
     const std::vector<TPixel> out = blinn ? Draw({"LIGHTING", "BLINNPHONG", "USE_SPECULAR"}, d)
                                           : Draw({"LIGHTING", "USE_SPECULAR"}, d);
@@ -471,24 +459,12 @@ TEST_F(GeneratedQuad, PointLightGivesBlinnPhongAndLambertHasNoHighlight) {
     double highest = 0;
     for (int j = 0; j < QuadSize; ++j)
       for (int i = 0; i < QuadSize; ++i) {
-        const TVec p{Coordinate(i), Coordinate(j), 0};
-        const TVec toLight = TVec{0.3, 0.2, 1.5} - p;
-        const TVec l = toLight.Normalized();
-        const TVec v = (TVec{0, 0, 3} - p).Normalized();
-        const TVec n{0, 0, 1};
-        const double att = 1.0 / (1.0 + 0.25 * toLight.Length());
-        const double shadeDiffuse = std::max(0.0, n.Dot(l)) * att;
-        const double shadeSpecular = blinn ? std::pow(std::max(0.0, (v + l).Normalized().Dot(n)), 16.0) * att : 0.0;
-        highest = std::max(highest, shadeSpecular);
+        highest = std::max(highest, point_light::Specular(Coordinate(i), Coordinate(j), blinn));
         const TPixel& px = out[static_cast<size_t>(j * QuadSize + i)];
         const float got[3] = {px.R, px.G, px.B};
-        for (int c = 0; c < 3; ++c) {
-          // Ambient and diffuse by the material, specular by the specular colour, all times the
-          // base colour (the material's diffuse), scaled by the clamped scene attenuation.
-          const double sum = 0.2 * 0.1 + diffuse[c] * shadeDiffuse + 0.5 * shadeSpecular;
-          const double expected = std::clamp(att, 0.0, 1.0) * sum * diffuse[c];
-          EXPECT_NEAR(got[c], expected, 1.0 / 255) << (blinn ? "Blinn" : "Lambert") << " at " << i << "," << j << " channel " << c;
-        }
+        for (int c = 0; c < 3; ++c)
+          EXPECT_NEAR(got[c], point_light::Expected(Coordinate(i), Coordinate(j), blinn, c), 1.0 / 255)
+              << (blinn ? "Blinn" : "Lambert") << " at " << i << "," << j << " channel " << c;
         EXPECT_NEAR(px.A, 0.5, 1e-6);
       }
     if (blinn) {

@@ -1,0 +1,38 @@
+#include "lib/materials/MaterialBumpMap.h"
+
+#include "lib/materials/MaterialPresetProperties.h"
+
+namespace quorvel {
+
+FW_CLASS_IMPL(TQuorvelBumpMapMaterial, "Quorvel.Material.BumpMap")
+FW_CLASS_NO_MEMBERS(TQuorvelBumpMapMaterial)
+FW_CLASS_IMPL(TQuorvelBumpMapMaterialSource, "Quorvel.Material.BumpMap")
+FW_CLASS_NO_MEMBERS(TQuorvelBumpMapMaterialSource)
+
+void TQuorvelBumpMapMaterial::DoCreateVertexShaderNode() {
+  TQuorvelNormalMapMaterial::DoCreateVertexShaderNode();
+  FVSNode->AddDefine("SPECULARMAP");
+}
+
+void TQuorvelBumpMapMaterial::DoCreateFragmentShaderNode() {
+  TQuorvelNormalMapMaterial::DoCreateFragmentShaderNode();
+  FFSNode->AddDefine("SPECULARMAP");
+}
+
+TMaterial* TQuorvelBumpMapMaterialSource::CreateMaterial() { return New<TQuorvelBumpMapMaterial>(this); }
+
+void TQuorvelBumpMapMaterialSource::UpdateDefaultBitmapEntries() {
+  AddBitmap("SpecularMapTexture", TPixelFormatEx::RGBA8, TPixelFormatEx::BGRA, TQuorvelTextureDataType::dtUnsignedByte,
+            false, true, true, TContextShaderKind::PixelShader, TQuorvelTextureKind::Texture2D);
+  TQuorvelNormalMapMaterialSource::UpdateDefaultBitmapEntries();
+}
+
+TBitmap* TQuorvelBumpMapMaterialSource::GetSpecularMap() const {
+  return GetEntryBitmap("SpecularMapTexture", "TQuorvelBumpMapMaterialSource.GetSpecularMap not activated in material");
+}
+
+void TQuorvelBumpMapMaterialSource::SetSpecularMap(TBitmap* Value) {
+  if (TBitmap* bitmap = GetSpecularMap()) bitmap->Assign(Value);
+}
+
+}  // namespace quorvel
