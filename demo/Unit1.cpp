@@ -5,11 +5,6 @@
 #include "framework/rtl/Finally.h"
 #include "framework/rtl/Units.h"
 
-#if __has_include("lib/scene/Model.h")
-#include "lib/scene/Model.h"
-#define PELLUMAR_HAS_MODEL 1
-#endif
-
 namespace quorvel {
 
 FW_CLASS_IMPL(TForm1, "Unit1")
@@ -30,11 +25,8 @@ void TForm1::Register(ClassBuilder<TForm1>& b) {
 
 void TForm1::FormCreate(TObject* Sender) {
   FLightMove = 0;
-#ifdef PELLUMAR_HAS_MODEL
-  QuorvelModel1->As<TQuorvelModel>()->LoadFromFile(DemoModelFile);
-#else
-  throw Exception("the model component is not built yet");
-#endif
+  // No asset package, no animation caching: the model finds the OBJ loader by the extension.
+  QuorvelModel1->LoadFromFile(DemoModelFile);
 }
 
 void TForm1::Timer1Timer(TObject* Sender) {
@@ -52,7 +44,7 @@ void TForm1::Timer1Timer(TObject* Sender) {
 namespace {
 void InitUnit() { RegisterClass(TForm1::StaticClass()); }
 void FinUnit() { UnRegisterClass(TForm1::StaticClass()); }
-const TUnitRegistration Unit{{"Unit1", {"Quorvel.Viewport", "Quorvel.Light", "Quorvel.Camera"}, &InitUnit, &FinUnit}};
+const TUnitRegistration Unit{{"Unit1", {"Quorvel.Viewport", "Quorvel.Light", "Quorvel.Camera", "Quorvel.Model", "Quorvel.Plane"}, &InitUnit, &FinUnit}};
 }  // namespace
 
 }  // namespace quorvel

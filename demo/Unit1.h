@@ -5,9 +5,11 @@
 #include "framework/gui/Form.h"
 #include "framework/gui/Timer.h"
 #include "framework/gui3d/Dummy.h"
-#include "framework/gui3d/Material.h"
+#include "lib/materials/MaterialBlinn.h"
 #include "lib/scene/Camera.h"
 #include "lib/scene/Light.h"
+#include "lib/scene/Model.h"
+#include "lib/scene/Plane.h"
 #include "lib/scene/Viewport.h"
 
 namespace quorvel {
@@ -25,10 +27,10 @@ public:
   TQuorvelLight* QuorvelLight3 = nullptr;
   TQuorvelCamera* QuorvelCamera1 = nullptr;
   TDummy* Dummy1 = nullptr;
-  TControl3D* QuorvelPlane1 = nullptr;
-  TMaterialSource* QuorvelBlinnMaterialSource1 = nullptr;
+  TQuorvelPlane* QuorvelPlane1 = nullptr;
+  TQuorvelBlinnMaterialSource* QuorvelBlinnMaterialSource1 = nullptr;
   TTimer* Timer1 = nullptr;
-  TControl3D* QuorvelModel1 = nullptr;
+  TQuorvelModel* QuorvelModel1 = nullptr;
 
   // Loads the model ".\assets\monkey.obj" relative to the current folder; a load error
   // passes on to the form's creation.

@@ -2,11 +2,12 @@
 // value, the handlers bound by name, and the light paths and model turn of the timer's ticks
 // (injected clock advanced by 16 ms, one message pass).
 //
-// Components whose classes are not part of the engine yet are read as plain 3D dummies with
-// their placement only (the tick handler turns the model through that), and listed.
+// Components whose classes are not part of the engine yet are left out of the text read (and
+// listed); everything else is checked.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,6 +15,8 @@
 #include "demo/Unit1.h"
 #include "framework/classes/FormText.h"
 #include "framework/gui/Application.h"
+#include "framework/rtl/Finally.h"
+#include "lib/defs/DefTypes.h"
 #include "framework/rtl/Stopwatch.h"
 #include "lib/context/windows/ContextGLESWindows.h"
 #include "lib/passes/Renderer.h"
@@ -21,44 +24,60 @@
 namespace quorvel {
 namespace {
 
-// The resource text with every object of an unregistered class replaced by a TDummy that
-// keeps only its placement (objects inside it are dropped). AMissing receives the classes.
-std::string WithStandIns(const std::string& AText, std::vector<std::string>& AMissing) {
+// The resource text without the objects of unregistered classes (and what they hold) and
+// without the properties that name them. AMissing receives the classes.
+std::string WithoutMissingClasses(const std::string& AText, std::vector<std::string>& AMissing) {
+  std::vector<std::string> lines, dropped;
   std::istringstream in(AText);
-  std::string line, out;
-  size_t skipIndent = std::string::npos;  // inside a replaced object: its indentation
-  bool dropNested = false;
-  size_t nestedIndent = 0;
-  while (std::getline(in, line)) {
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  std::vector<std::string> kept;
+  size_t dropIndent = std::string::npos;
+  for (const std::string& line : lines) {
     const size_t indent = line.find_first_not_of(' ');
     const std::string body = indent == std::string::npos ? "" : line.substr(indent);
-    if (dropNested) {
-      if (indent == nestedIndent && body == "end") dropNested = false;
-      continue;
-    }
-    if (skipIndent != std::string::npos) {
-      if (indent == skipIndent && body == "end") {
-        skipIndent = std::string::npos;
-        out += line + "\n";
-        continue;
-      }
-      if (body.rfind("object ", 0) == 0) {
-        dropNested = true;
-        nestedIndent = indent;
-        continue;
-      }
-      for (const char* keep : {"Position.", "RotationAngle.", "Width =", "Height =", "Depth =", "Quanternion ="})
-        if (body.rfind(keep, 0) == 0) out += line + "\n";
+    if (dropIndent != std::string::npos) {
+      if (indent == dropIndent && body == "end") dropIndent = std::string::npos;
       continue;
     }
     if (body.rfind("object ", 0) == 0) {
       const std::string cls = body.substr(body.find(':') + 2);
       if (!GetClass(cls)) {
         AMissing.push_back(cls);
-        skipIndent = indent;
-        out += line.substr(0, line.find(':') + 1) + " TDummy\n";
+        dropped.push_back(body.substr(7, body.find(':') - 7));
+        dropIndent = indent;
         continue;
       }
+    }
+    kept.push_back(line);
+  }
+  std::string out;
+  for (const std::string& line : kept) {
+    bool names = false;
+    for (const std::string& name : dropped)
+      if (line.size() > name.size() + 3 && line.compare(line.size() - name.size() - 3, std::string::npos, " = " + name) == 0)
+        names = true;
+    if (!names) out += line + "\n";
+  }
+  return out;
+}
+
+// AText without its line ALine (1-based) and, when that line opens a list "(" or a collection
+// "<" that it does not close, without the lines up to the closing one.
+std::string WithoutLine(const std::string& AText, int ALine) {
+  std::istringstream in(AText);
+  std::string out, line;
+  char closing = 0;
+  for (int n = 1; std::getline(in, line); ++n) {
+    if (closing) {
+      if (!line.empty() && line.back() == closing) closing = 0;
+      continue;
+    }
+    if (n == ALine) {
+      const size_t eq = line.find(" = ");
+      const char open = eq == std::string::npos || eq + 3 >= line.size() ? 0 : line[eq + 3];
+      if (open == '(' && line.back() != ')') closing = ')';
+      if (open == '<' && line.back() != '>') closing = '>';
+      continue;
     }
     out += line + "\n";
   }
@@ -73,11 +92,22 @@ protected:
     Scoped = std::make_unique<TScopedClock>(Time);
     const std::string* text = FindFormResource("TFORM1");
     ASSERT_NE(text, nullptr);
-    Text = WithStandIns(*text, Missing);
-    // Read as the form's creation reads it, without OnCreate (the model load needs the model
-    // component).
-    Form.reset(new TForm1(nullptr));
-    ReadComponentResource(Form.get(), Text);
+    Text = WithoutMissingClasses(*text, Missing);
+    // Read as the form's creation reads it, without OnCreate (the tests call it themselves).
+    // A property the engine does not publish yet is left out and listed.
+    for (int attempt = 0;; ++attempt) {
+      Form.reset(new TForm1(nullptr));
+      try {
+        ReadComponentResource(Form.get(), Text);
+        break;
+      } catch (const EReadError& e) {
+        const std::string message = e.what();
+        const size_t what = message.find("Property "), line = message.rfind(" on line ");
+        ASSERT_TRUE(what != std::string::npos && line != std::string::npos && attempt < 40) << message << "\n" << Text;
+        Missing.push_back(message.substr(what, line - what));
+        Text = WithoutLine(Text, std::stoi(message.substr(line + 9)));
+      }
+    }
   }
   void TearDown() override {
     Form.reset();
@@ -105,7 +135,7 @@ TEST_F(DemoFormTest, TheResourceIsCompiledInAndNamesTheClassesItNeeds) {
                           "TQuorvelBlinnMaterialSource", "TQuorvelModel", "TTimer"})
     EXPECT_NE(text.find(std::string(": ") + cls + "\n"), std::string::npos) << cls;
   // What the engine does not build yet (read as stand-ins below).
-  for (const std::string& cls : Missing) std::cout << "[ waiting  ] " << cls << " is not registered yet\n";
+  for (const std::string& what : Missing) std::cout << "[ waiting  ] " << what << " (not built yet)\n";
 }
 
 TEST_F(DemoFormTest, EveryComponentWithItsClassParentAndOwner) {
@@ -129,14 +159,13 @@ TEST_F(DemoFormTest, EveryComponentWithItsClassParentAndOwner) {
   EXPECT_EQ(Form->GetName(), "Form1");
   EXPECT_EQ(Form->ClassName(), "TForm1");
   for (const TRow& r : rows) {
-    const bool built = GetClass(r.Class) != nullptr;
     auto* c = dynamic_cast<TFwObject*>(Form->FindComponent(r.Name));
-    if (!built && std::string(r.Parent) != "QuorvelViewport1") {
-      EXPECT_EQ(c, nullptr) << r.Name << " (inside a stand-in)";
+    if (!GetClass(r.Class)) {
+      EXPECT_EQ(c, nullptr) << r.Name << " (its class is not built yet)";
       continue;
     }
     ASSERT_NE(c, nullptr) << r.Name;
-    EXPECT_EQ(c->ClassName(), built ? r.Class : "TDummy") << r.Name;
+    EXPECT_EQ(c->ClassName(), r.Class) << r.Name;
     EXPECT_EQ(c->Owner(), Form.get()) << r.Name;
     EXPECT_EQ(NameOf(c->GetParent()), r.Parent) << r.Name;
   }
@@ -262,16 +291,104 @@ TEST_F(DemoFormTest, LightsDummyCameraAndPlacements) {
   EXPECT_EQ(cam->GetPosition()->GetZ(), -10.0f);
   EXPECT_EQ(cam->GetWidth(), 1.0f);
 
-  // The plane and the model: their placement (the rest with their classes).
-  ASSERT_NE(Form->QuorvelPlane1, nullptr);
-  EXPECT_EQ(Form->QuorvelPlane1->GetRotationAngle()->GetX(), 270.0f);
-  EXPECT_EQ(Form->QuorvelPlane1->GetWidth(), 100.0f);
-  EXPECT_EQ(Form->QuorvelPlane1->GetHeight(), 100.0f);
-  ExpectQuaternion(Form->QuorvelPlane1, TQuaternion3D(0.707106709480286f, 0, 0, -0.707106828689575f));
-  ASSERT_NE(Form->QuorvelModel1, nullptr);
+  // The floor plane and the model.
+  TQuorvelPlane* plane = Form->QuorvelPlane1;
+  ASSERT_NE(plane, nullptr);
+  EXPECT_FALSE(plane->GetHitTest());
+  EXPECT_EQ(plane->GetRotationAngle()->GetX(), 270.0f);
+  EXPECT_EQ(plane->GetWidth(), 100.0f);
+  EXPECT_EQ(plane->GetHeight(), 100.0f);
+  EXPECT_EQ(plane->GetDepth(), 1.0f);
+  EXPECT_TRUE(plane->GetOpaque());
+  EXPECT_TRUE(plane->GetFrustumCullingCheck());
+  EXPECT_EQ(plane->GetWrapMode(), TMeshWrapMode::Original);
+  EXPECT_EQ(plane->GetMaterialSource(), Form->QuorvelBlinnMaterialSource1);
+  TQuorvelModel* model = Form->QuorvelModel1;
+  ASSERT_NE(model, nullptr);
+  EXPECT_TRUE(model->GetOpaque());
+  EXPECT_TRUE(model->GetFrustumCullingCheck());
+  EXPECT_EQ(model->GetWrapMode(), TMeshWrapMode::Original);
+  EXPECT_EQ(model->GetWidth(), 1.0f);
+  EXPECT_EQ(model->GetModelDef(), nullptr);  // empty BinaryData: nothing loaded with the form
   EXPECT_EQ(Form->QuorvelModel1->GetPosition()->GetY(), -1.0f);
   EXPECT_EQ(Form->QuorvelModel1->GetRotationAngle()->GetY(), 180.0f);
   ExpectQuaternion(Form->QuorvelModel1, TQuaternion3D(0, 1, 0, -4.37113882867379E-8f));
+  // The plane's Blinn material source.
+  TQuorvelBlinnMaterialSource* m = Form->QuorvelBlinnMaterialSource1;
+  if (!GetClass("TQuorvelBlinnMaterialSource")) {
+    EXPECT_EQ(m, nullptr);  // not registered for forms yet: left out of the text read
+    return;
+  }
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(m->GetShadingModel(), TQuorvelShadingModel::smBlinnPhong);
+  EXPECT_EQ(m->GetShadingIntensity(), 1.0f);
+  EXPECT_EQ(m->GetBrightness(), 1.0f);
+  EXPECT_FALSE(m->GetMeasureTime());
+  EXPECT_EQ(m->GetColor(), claWhite);
+  EXPECT_EQ(m->GetDiffuse(), claWhite);
+  EXPECT_EQ(m->GetEmissive(), claBlack);
+  EXPECT_EQ(m->GetAmbient(), claGray);
+  EXPECT_EQ(uint32_t(m->GetSpecular()), 0xFFBFBFBFu);
+  EXPECT_EQ(m->GetShininess(), 50.0f);
+  EXPECT_EQ(m->GetClippingColor(), claNull);
+  EXPECT_EQ(m->GetNormalIntensity(), 1.0f);
+  EXPECT_FALSE(m->GetInverseNormalMapping());
+  EXPECT_EQ(m->GetParallaxLevels(), 16);
+  EXPECT_EQ(m->GetMetallicBias(), 0.25f);
+  EXPECT_EQ(m->GetRoughnessBias(), 0.75f);
+  EXPECT_EQ(m->GetAOBias(), 1.0f);
+  EXPECT_EQ(m->GetNearLimit(), 0.1f);
+  EXPECT_EQ(m->GetFarLimit(), 10000.0f);
+  EXPECT_FALSE(m->GetShadows());
+  EXPECT_FALSE(m->GetReflections());
+  EXPECT_TRUE(m->GetUseLighting());
+  EXPECT_TRUE(m->GetUseSpecular());
+  EXPECT_FALSE(m->GetUseTexturing());
+  EXPECT_FALSE(m->GetUseTexture0());
+  EXPECT_FALSE(m->GetUseVertexColor());
+  EXPECT_FALSE(m->GetUseColorClipping());
+  ExpectQuaternion(Form->QuorvelPlane1, TQuaternion3D(0.707106709480286f, 0, 0, -0.707106828689575f));
+}
+
+// The demo's folder: FormCreate opens .\assets\monkey.obj relative to the current folder.
+const std::filesystem::path DemoFolder = std::filesystem::path(QUORVEL_TEST_DATA_DIR) / ".." / ".." / "demo";
+
+TEST_F(DemoFormTest, FormCreateLoadsTheMonkeyWithItsLibrarysMaterial) {
+  const std::filesystem::path cwd = std::filesystem::current_path();
+  std::filesystem::current_path(DemoFolder);
+  auto back = Finally([&] { std::filesystem::current_path(cwd); });
+  Form->FormCreate(Form.get());
+  EXPECT_EQ(Form->GetLightMove(), 0.0f);
+  const TModelDef* def = Form->QuorvelModel1->GetModelDef();
+  ASSERT_NE(def, nullptr);
+  const TMaterialDef* material = def->GetMaterial("Material");
+  ASSERT_NE(material, nullptr);
+  EXPECT_EQ(material->GetKind(), TMaterialDefKind::mkColor);
+  ASSERT_EQ(def->ChildCount(), 1);
+  const auto* mesh = static_cast<const TMeshDef*>(def->GetChildren()->Items(0));
+  ASSERT_EQ(mesh->ChildCount(), 1);
+  const auto* monkey = static_cast<const TMeshDef*>(mesh->GetChildren()->Items(0));
+  ASSERT_NE(monkey->GetMaterial(), nullptr);
+  EXPECT_EQ(monkey->GetMaterial()->GetId(), "Material");
+  EXPECT_EQ(monkey->GetVertexSource()->Length(), 11808);
+  EXPECT_EQ(monkey->GetIndexSource()->Length(), 3 * 3936);
+  // The model built its meshes from the definition as its own children.
+  bool built = false;
+  for (TFwObject* child : Form->QuorvelModel1->Children())
+    if (dynamic_cast<TQuorvelMesh*>(child)) built = true;
+  EXPECT_TRUE(built);
+}
+
+TEST_F(DemoFormTest, WithoutTheModelFileFormCreateRaisesTheFileOpenError) {
+  const std::filesystem::path cwd = std::filesystem::current_path();
+  std::filesystem::current_path(std::filesystem::temp_directory_path());
+  auto back = Finally([&] { std::filesystem::current_path(cwd); });
+  try {
+    Form->FormCreate(Form.get());
+    FAIL() << "no error";
+  } catch (const std::exception& e) {
+    EXPECT_NE(std::string(e.what()).find("monkey.obj"), std::string::npos) << e.what();
+  }
 }
 
 void ExpectAt(const TControl3D* AControl, float X, float Y, float Z, float ATolerance) {

@@ -15,6 +15,7 @@
 #include "framework/gui/Application.h"
 #include "framework/rtl/Stopwatch.h"
 #include "lib/context/windows/ContextGLESWindows.h"
+#include "tests/demo/DemoSupport.h"
 
 namespace quorvel {
 namespace {
@@ -28,8 +29,8 @@ struct TRGB {
 class DemoFrameTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    for (const char* cls : {"TQuorvelPlane", "TQuorvelBlinnMaterialSource", "TQuorvelModel"})
-      if (!GetClass(cls)) GTEST_SKIP() << "the form needs " << cls;
+    if (const std::string missing = testing::DemoFormReadError(); !missing.empty())
+      GTEST_SKIP() << "the form does not read yet: " << missing;
     TCustomContextWindows::SetWindowHandle(nullptr);
     TCustomContextWindows::CreateSharedContext();
     Scoped = std::make_unique<TScopedClock>(Time);

@@ -15,22 +15,13 @@
 #include <string>
 #include <thread>
 
-#include "framework/rtl/Object.h"
+#include "tests/demo/DemoSupport.h"
 #include "tests/support/ChildRun.h"
 
 namespace quorvel {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The classes the form resource names that the engine does not build yet; empty when the
-// program can run.
-std::string MissingClasses() {
-  std::string missing;
-  for (const char* cls : {"TQuorvelPlane", "TQuorvelBlinnMaterialSource", "TQuorvelModel"})
-    if (!GetClass(cls)) missing += std::string(missing.empty() ? "" : ", ") + cls;
-  return missing;
-}
 
 struct TProcess {
   pid_t Pid = -1;
@@ -105,8 +96,8 @@ void RunsUntilSigterm(const char* AVideoDriver) {
 }
 
 TEST(DemoProgram, RunsHeadlessUntilSigtermEndsItWithExitCodeZero) {
-  if (const std::string missing = MissingClasses(); !missing.empty())
-    GTEST_SKIP() << "the form needs " << missing;
+  if (const std::string missing = testing::DemoFormReadError(); !missing.empty())
+    GTEST_SKIP() << "the form does not read yet: " << missing;
   RunsUntilSigterm("offscreen");
 }
 
@@ -114,16 +105,16 @@ TEST(DemoProgram, RunsHeadlessUntilSigtermEndsItWithExitCodeZero) {
 TEST(DemoProgram, DISABLED_InAnX11Window) { RunsUntilSigterm("x11"); }
 
 TEST(DemoProgram, RunsInAnXvfbWindowUntilSigterm) {
-  if (const std::string missing = MissingClasses(); !missing.empty())
-    GTEST_SKIP() << "the form needs " << missing;
+  if (const std::string missing = testing::DemoFormReadError(); !missing.empty())
+    GTEST_SKIP() << "the form does not read yet: " << missing;
   if (!testing::HasCommand("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
   const testing::TChildRun run = testing::RunSelf("xvfb-run -a", "DemoProgram.DISABLED_InAnX11Window --gtest_also_run_disabled_tests");
   EXPECT_TRUE(WIFEXITED(run.Status) && WEXITSTATUS(run.Status) == 0) << run.Output;
 }
 
 TEST(DemoProgram, WithoutItsAssetsItFailsWithTheFileOpenError) {
-  if (const std::string missing = MissingClasses(); !missing.empty())
-    GTEST_SKIP() << "the form needs " << missing;
+  if (const std::string missing = testing::DemoFormReadError(); !missing.empty())
+    GTEST_SKIP() << "the form does not read yet: " << missing;
   const fs::path dir = MakeFolder(false);
   const TProcess p = Start(dir, "offscreen");
   ASSERT_GT(p.Pid, 0);
