@@ -109,8 +109,6 @@ TEST(MTL, TexturesJoinTheirMaterials) {
     const TTextureDef* tb = b->GetTexture(channel);
     ASSERT_TRUE(ta && tb) << statement;
     EXPECT_TRUE(ta->GetIsAssetOwner() && tb->GetIsAssetOwner()) << statement;
-    EXPECT_TRUE(ta->GetAssetHandedToModel()) << statement;
-    EXPECT_FALSE(tb->GetAssetHandedToModel()) << statement;
     ASSERT_EQ(model->GetTextureAssets().size(), 1u) << statement;
     EXPECT_EQ(model->GetTextureAssets()[0], ta->GetAssetRef()) << statement;
     const auto* asset = dynamic_cast<const TQuorvelTextureAsset*>(tb->GetAssetRef());

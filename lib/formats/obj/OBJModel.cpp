@@ -579,14 +579,10 @@ void TOBJModel::ReadTextureMap(TMaterialDef* AMaterial, const std::string& ALine
   TOwned<TQuorvelTextureAsset> asset(New<TQuorvelTextureAsset>(nullptr));
   asset->ImportFromFile(path, {});
   asset->SetIsStandalone(true);
-  TTextureDef* texture = AMaterial->AddTexture(mapping.CD, asset.get(), true);
-  TQuorvelTextureAsset* owned = asset.release();
-  // The model's registry frees its stand-alone assets: it takes the first asset of a file
-  // over; a second one of the same file stays the texture's own.
-  if (!TextureAssetExists(owned)) {
-    RegisterTextureAsset(owned);
-    texture->SetAssetHandedToModel(true);
-  }
+  // The texture owns the asset; the model's texture assets take the first asset of a file over
+  // and free it, a second one of the same file stays the texture's own.
+  AMaterial->AddTexture(mapping.CD, asset.get(), true);
+  asset.release();
   if (mapping.MK > AMaterial->GetKind() || AMaterial->GetKind() == TMaterialDefKind::mkColor)
     AMaterial->SetKind(mapping.MK);
 }
