@@ -177,12 +177,13 @@ bool TRenderer::BeginOpaqueRendering() {
   }
   ctx->DisableBlendingBuffers();
   TFrameBufferObject* fbo = ctx->GetDefaultFrameBuf();
+  // Draw buffers first: a clear reaches only the targets that are drawn to.
+  fbo->Prepare(FRenderTargets);
   TRenderTargets targets = FRenderTargets;
   targets.Include(TRenderTarget::Depth);
   fbo->Clear(targets, FColor, 1.0f, 0, false);
   for (TRenderTarget t : {TRenderTarget::Color_2, TRenderTarget::Color_3, TRenderTarget::Color_4})
     fbo->Clear(t, TAlphaColorF(0, 0, 0, 0), 1.0f, 0, false);
-  fbo->Prepare(FRenderTargets);
   return true;
 }
 
@@ -199,10 +200,11 @@ bool TRenderer::BeginTranslucentRendering() {
   ctx->SetTranslucentRendering(true);
   ctx->SetContextState(TContextState::csZTestOn);
   TFrameBufferObject* fbo = ctx->GetTranslucentBuf();
-  ctx->PushFBO(fbo);
-  fbo->Clear(TRenderTargets{TRenderTarget::Color_0, TRenderTarget::Color_1}, TAlphaColorF(0, 0, 0, 0), 1.0f, 0, false);
+  // Bound in GL too: pushing it alone would leave the draws in whatever frame buffer is bound.
+  fbo->Bind(ctx);
+  fbo->Clear(TRenderTargets{TRenderTarget::Color_0, TRenderTarget::Color_1}, TAlphaColorF(0, 0, 0, 0), 1.0f, 0, true);
   if (!ctx->BeginSceneRendering()) {
-    ctx->PopFBO();
+    fbo->Unbind(ctx);
     ctx->SetTranslucentRendering(false);
     return false;
   }
@@ -223,7 +225,7 @@ void TRenderer::EndTranslucentRendering() {
   TQuorvelContext* ctx = EngineContext();
   if (!ctx) return;
   ctx->EndSceneRendering();
-  ctx->PopFBO();
+  if (TFrameBufferObject* fbo = ctx->GetTranslucentBuf()) fbo->Unbind(ctx);
   ctx->SetTranslucentRendering(false);
   ctx->SetMemoryBarrierBit(TMemoryBarrierFlag::TextureFetchBarrierBit);
   ctx->SetContextState(TContextState::csAlphaBlendOff);
@@ -450,7 +452,6 @@ void TCompositeRenderer::DestroyFXAAPass(bool ADestroying) {
 }
 
 bool TCompositeRenderer::BeginOpaqueRendering() {
-  if (!FComposeTargets) return DirectBeginOpaque(*this);
   TQuorvelContext* ctx = EngineContext();
   if (!ctx) return false;
   if (FAlbedoTexture) ctx->AttachTextureToDefaultBuffer(FAlbedoTexture.get(), TRenderTarget::Color_0);
@@ -458,17 +459,14 @@ bool TCompositeRenderer::BeginOpaqueRendering() {
 }
 
 void TCompositeRenderer::EndOpaqueRendering() {
-  if (!FComposeTargets) return DirectEndOpaque(*this);
   TRenderer::EndOpaqueRendering();
 }
 
 bool TCompositeRenderer::BeginTranslucentRendering() {
-  if (!FComposeTargets) return DirectBeginTranslucent(*this);
   return TRenderer::BeginTranslucentRendering();
 }
 
 void TCompositeRenderer::EndTranslucentRendering() {
-  if (!FComposeTargets) return DirectEndTranslucent(*this);
   TRenderer::EndTranslucentRendering();
 }
 
@@ -480,7 +478,7 @@ TTexture* TCompositeRenderer::RenderEmissiveBlur(PRenderContext /*ARenderContext
 
 void TCompositeRenderer::Composite(PRenderContext ARenderContext) {
   TQuorvelContext* ctx = EngineContext();
-  if (!ctx || !FComposeTargets) return;
+  if (!ctx) return;
   ctx->SetMemoryBarrierBits(TMemoryBarrierFlags::FromBits((uint64_t(1) << (int(TMemoryBarrierFlag::ShaderStorageBarrierBit) + 1)) - 1));
   TTexture* emissive = RenderEmissiveBlur(ARenderContext);
   if (!FDeferredCompositePass) {
@@ -530,7 +528,6 @@ void TForwardRenderer::PrepareRenderTargets() {
     ctx->AttachTextureToTranslucentBuffer(composite, TRenderTarget::Color_0);
     return;
   }
-  if (!FComposeTargets) return;
   ctx->AttachTextureToDefaultBuffer(FAlbedoTexture.get(), TRenderTarget::Color_0);
   ctx->AttachTextureToDefaultBuffer(FAlphaTexture.get(), TRenderTarget::Color_1);
   ctx->AttachTextureToDefaultBuffer(FPositionTexture.get(), TRenderTarget::Color_2);

@@ -166,11 +166,6 @@ public:
   void EndTranslucentRendering() override;
   // The composite step: deferred composition into the composite texture, then FXAA.
   virtual void Composite(PRenderContext ARenderContext);
-  // Whether frames go through the five targets and the composite step; until that path shows
-  // right pictures the phases draw straight into the composite texture, as the legacy
-  // renderer does, and the step adds nothing.
-  bool GetComposeTargets() const { return FComposeTargets; }
-  void SetComposeTargets(bool Value) { FComposeTargets = Value; }
 
 protected:
   void RecreateContext() override;
@@ -206,7 +201,6 @@ protected:
   float FShadowStrength = 0.4f;
   float FReflectionStrength = 0;
   int32_t FXAASteps = 1;
-  bool FComposeTargets = false;
 };
 
 class TForwardRenderer : public TCompositeRenderer {

@@ -4,6 +4,7 @@
 
 #include <epoxy/gl.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "lib/context/ContextBuffersFrameBuffers.h"
@@ -42,13 +43,13 @@ protected:
     TFrameBufferObject* fbo = Context->GetDefaultFrameBuf();
     Context->AttachTextureToDefaultBuffer(Renderer->GetAlbedoTexture(), TRenderTarget::Color_0);
     Context->BindDefaultBuffer();
-    fbo->Clear(TRenderTarget::Color_0, AAlbedo, 1, 0, true);
+        fbo->Clear(TRenderTarget::Color_0, AAlbedo, 1, 0, true);
     fbo->Clear(TRenderTarget::Color_1, TAlphaColorF(AAlpha, 0, 0, 0), 1, 0, true);
     fbo->Clear(TRenderTarget::Color_4, AEmissive, 1, 0, true);
     Context->UnbindDefaultBuffer();
-    Context->PushFBO(Context->GetTranslucentBuf());
+    Context->GetTranslucentBuf()->Bind(Context);
     Context->GetTranslucentBuf()->Clear(TRenderTarget::Color_0, AAccum, 1, 0, true);
-    Context->PopFBO();
+    Context->GetTranslucentBuf()->Unbind(Context);
     TRenderContext frame;
     frame.Viewport = Viewport;
     Renderer->Composite(&frame);
@@ -77,6 +78,16 @@ protected:
 
 
 
+
+TEST_F(CompositeTest, SaturationZeroAndOneKeepTheAlbedoAndAHalfMixesWithTheLuma) {
+  const TRGB albedo{0.8, 0.4, 0.2};
+  for (double s : {0.0, 1.0, 0.5}) {
+    SCOPED_TRACE(s);
+    Renderer->SetSaturation(TPoint3D(float(s), float(s), float(s)));
+    Compose(TAlphaColorF(0.8f, 0.4f, 0.2f, 1), TAlphaColorF(0, 0, 0, 0), 1, TAlphaColorF(0, 0, 0, 0));
+    ExpectRGB(Read(W / 2, H / 2), s == 0 ? albedo : Saturate(albedo, s));
+  }
+}
 
 TEST_F(CompositeTest, TheShaderBlockHasTheRecordsLayoutAndTakesTheFirstEightEnabledLights) {
   TDeferredCompositeMaterial* material = Renderer->GetDeferredCompositeCtrl()->Material();
@@ -132,6 +143,9 @@ protected:
     ASSERT_NE(Pass->GetRenderer(), nullptr);
     Input.reset(TQuorvelTexture::Create());
     Input->SetSize(W, H);
+    // Clamped: a repeating texture would carry the far border's edge into rows 0 and H - 1.
+    Input->SetWrapS(TQuorvelTextureWrap::ClampToEdge);
+    Input->SetWrapT(TQuorvelTextureWrap::ClampToEdge);
     Input->Initialize();
     // Black on the left of a slanted edge (x < y / 2 + 16), white on the right, no blending.
     Pixels.resize(size_t(W) * H);
@@ -155,7 +169,8 @@ protected:
     Pass->GetRenderer()->GetSharedContext()->CopyToBitmap(bitmap.get(), TRect(0, 0, W, H));
     std::vector<uint32_t> out(size_t(W) * H);
     for (int32_t y = 0; y < H; ++y)
-      for (int32_t x = 0; x < W; ++x) out[size_t(y) * W + x] = uint32_t(PixelOf(bitmap.get(), x, y));
+      // The input's first row is the texture's bottom one, the bitmap's last.
+      for (int32_t x = 0; x < W; ++x) out[size_t(y) * W + x] = uint32_t(PixelOf(bitmap.get(), x, H - 1 - y));
     return out;
   }
   TQuorvelContext* Context = nullptr;
@@ -168,6 +183,35 @@ protected:
 
 
 
+
+TEST_F(FXAATest, ASlantedEdgeIsSmoothedOnlyNearTheEdge) {
+  Pass->SetCompositeInputTexture(Input.get());
+  Pass->SetIterations(1);
+  Run();
+  const std::vector<uint32_t> once = Output();
+  int32_t changed = 0;
+  for (int32_t y = 0; y < H; ++y)
+    for (int32_t x = 0; x < W; ++x) {
+      const uint32_t in = Pixels[size_t(y) * W + x], out = once[size_t(y) * W + x];
+      const double edge = y / 2 + 15.5;  // between the last black and the first white pixel
+      if (std::abs(x - edge) > 2) {
+        EXPECT_EQ(out & 0xFFFFFF, in & 0xFFFFFF) << x << "," << y;
+      } else if ((out & 0xFFFFFF) != (in & 0xFFFFFF)) {
+        ++changed;
+        // Between both sides: a grey, never a colour cast.
+        const uint32_t r = (out >> 16) & 0xFF, g = (out >> 8) & 0xFF, b = out & 0xFF;
+        EXPECT_LE(std::max({r, g, b}) - std::min({r, g, b}), 2u) << x << "," << y;
+      }
+    }
+  EXPECT_GT(changed, 0);
+  Pass->SetIterations(2);
+  Run();
+  EXPECT_NE(Output(), once);
+  // The next frame starts from the input again.
+  Pass->SetIterations(1);
+  Run();
+  EXPECT_EQ(Output(), once);
+}
 
 TEST_F(FXAATest, WithoutInputItRefusesToDraw) {
   auto* source = New<testing::TCountingPass>(nullptr, "nothing");  // no viewport: no output
@@ -185,6 +229,19 @@ TEST_F(FXAATest, WithoutInputItRefusesToDraw) {
 
 // ---- whole frames -----------------------------------------------------------------------------
 
+
+TEST_F(CompositeTest, AnEmptySceneComposesToTheViewportColourEverywhere) {
+  for (int32_t fxaa : {1, 0}) {
+    SCOPED_TRACE(fxaa);
+    Renderer->SetFXAA(fxaa);
+    Tick();
+    Tick();
+    int32_t wrong = 0;
+    for (int32_t y = 0; y < H; ++y)
+      for (int32_t x = 0; x < W; ++x) wrong += Probe(x, y) != claBlue;
+    EXPECT_EQ(wrong, 0) << std::hex << uint32_t(Probe(W / 2, H / 2));
+  }
+}
 
 TEST_F(CompositeTest, SettingsAreClampedAndReachTheEmbeddedPasses) {
   Renderer->SetFXAA(9);
@@ -218,7 +275,6 @@ TEST_F(CompositeTest, AResizeRecreatesTheEmbeddedPassesUnderTheSameIds) {
 TEST_F(CompositeTest, WithoutACompositionControllerTheStepFails) {
   TOwned<TForwardRenderer> plain(
       New<TForwardRenderer>("plain", Viewport, TRendererFlags{TRendererFlag::IgnoreCompositeCtrl}, nullptr));
-  plain->SetComposeTargets(true);
   plain->Apply();
   EXPECT_EQ(plain->GetDeferredCompositeCtrl(), nullptr);
   EXPECT_EQ(plain->GetFXAACtrl(), nullptr);
