@@ -1,5 +1,6 @@
 #include "lib/materials/MaterialBlinn.h"
 
+#include "framework/rtl/Units.h"
 #include "lib/materials/MaterialPresetProperties.h"
 
 namespace quorvel {
@@ -21,5 +22,12 @@ void TQuorvelBlinnMaterial::AfterConstruction() {
 }
 
 TMaterial* TQuorvelBlinnMaterialSource::CreateMaterial() { return New<TQuorvelBlinnMaterial>(this); }
+
+namespace {
+// A form resource creates the source by its class name.
+void InitUnit() { RegisterFwClasses({TQuorvelBlinnMaterialSource::StaticClass()}); }
+void FinUnit() { UnRegisterClasses({TQuorvelBlinnMaterialSource::StaticClass()}); }
+const TUnitRegistration Unit{{"Quorvel.Material.Blinn", {}, &InitUnit, &FinUnit}};
+}  // namespace
 
 }  // namespace quorvel

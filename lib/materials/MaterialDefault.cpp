@@ -7,6 +7,7 @@
 #include "framework/classes/Messages.h"
 #include "framework/gui3d/Context3D.h"
 #include "framework/rtl/Exceptions.h"
+#include "framework/rtl/StringList.h"
 #include "framework/rtl/SysUtils.h"
 #include "lib/context/Context.h"
 #include "lib/context/ContextShader.h"
@@ -26,6 +27,10 @@ FW_CLASS_IMPL(TQuorvelDefaultMaterialRef, "Quorvel.Material.Default")
 FW_CLASS_NO_MEMBERS(TQuorvelDefaultMaterialRef)
 FW_CLASS_IMPL(TQuorvelDefaultMaterial, "Quorvel.Material.Default")
 FW_CLASS_NO_MEMBERS(TQuorvelDefaultMaterial)
+FW_CLASS_IMPL(TQuorvelMaterialBehaviourItem, "Quorvel.Material.Default")
+FW_CLASS_NO_MEMBERS(TQuorvelMaterialBehaviourItem)
+FW_CLASS_IMPL(TQuorvelMaterialBehaviourCollection, "Quorvel.Material.Default")
+FW_CLASS_NO_MEMBERS(TQuorvelMaterialBehaviourCollection)
 FW_CLASS_IMPL(TQuorvelDefaultMaterialSource, "Quorvel.Material.Default")
 
 void TQuorvelDefaultMaterialSource::Register(ClassBuilder<TQuorvelDefaultMaterialSource>& b) {
@@ -54,7 +59,11 @@ void TQuorvelDefaultMaterialSource::Register(ClassBuilder<TQuorvelDefaultMateria
       .Prop("Refractions", &Self::GetRefractions, &Self::SetRefractions)
       .Prop("Environment", &Self::GetEnvironment, &Self::SetEnvironment)
       .Prop("ReflectionPower", &Self::GetReflectionPower, &Self::SetReflectionPower)
-      .Prop("RefractionPower", &Self::GetRefractionPower, &Self::SetRefractionPower);
+      .Prop("RefractionPower", &Self::GetRefractionPower, &Self::SetRefractionPower)
+      .Prop("VertexShader", &Self::GetVertexShader, &Self::SetVertexShader)
+      .Prop("SurfaceShader", &Self::GetSurfaceShader, &Self::SetSurfaceShader)
+      .Prop("Behaviours", &Self::GetBehaviours, &Self::SetBehaviours)
+      .Prop("Bitmaps", &Self::GetBitmaps, &Self::SetBitmaps);
 }
 
 const char* const TonemappingDefines[11] = {nullptr,
@@ -789,7 +798,8 @@ struct TDefaultEntry {
 
 }  // namespace
 
-TQuorvelDefaultMaterialSource::TQuorvelDefaultMaterialSource(TComponent* AOwner) : TMaterialSource(AOwner) {}
+TQuorvelDefaultMaterialSource::TQuorvelDefaultMaterialSource(TComponent* AOwner)
+    : TMaterialSource(AOwner), FBehaviours(New<TQuorvelMaterialBehaviourCollection>(this)) {}
 
 TQuorvelDefaultMaterialSource::~TQuorvelDefaultMaterialSource() = default;
 

@@ -277,6 +277,23 @@ protected:
 // Pass inputs by sampler name; ordered so that the feeders walk them the same way each time.
 using TQuorvelRenderPassInputs = std::map<std::string, TQuorvelRenderPassController*>;
 
+// The behaviour items of a material source, as a form stores them ("Behaviours = <>"). The
+// items attach no behaviour yet.
+class TQuorvelMaterialBehaviourItem : public TCollectionItem {
+  FW_CLASS(TQuorvelMaterialBehaviourItem, TCollectionItem)
+
+public:
+  using TCollectionItem::TCollectionItem;
+};
+
+class TQuorvelMaterialBehaviourCollection : public TOwnedCollection {
+  FW_CLASS(TQuorvelMaterialBehaviourCollection, TOwnedCollection)
+
+public:
+  explicit TQuorvelMaterialBehaviourCollection(TPersistent* AOwner)
+      : TOwnedCollection(AOwner, TQuorvelMaterialBehaviourItem::StaticClass()) {}
+};
+
 class TQuorvelDefaultMaterialSource : public TMaterialSource {
   FW_CLASS(TQuorvelDefaultMaterialSource, TMaterialSource)
 
@@ -449,6 +466,9 @@ public:
   TVector3D GetDisplacement() const;
   void SetDisplacement(const TVector3D& Value);
 
+  TQuorvelMaterialBehaviourCollection* GetBehaviours() const { return FBehaviours.get(); }
+  void SetBehaviours(TQuorvelMaterialBehaviourCollection* Value) { FBehaviours->Assign(Value); }
+
   // --- user snippets --------------------------------------------------------------------
   TStrings* GetVertexShader() const;
   void SetVertexShader(TStrings* Value);
@@ -495,6 +515,7 @@ protected:
   void SetDisplacementDir(float Value) { SetDisplacementComponent(3, Value); }
 
   TOwned<TQuorvelBitmapPool> FBitmaps;
+  TOwned<TQuorvelMaterialBehaviourCollection> FBehaviours;
   TQuorvelRenderPassInputs FInputs;
   int32_t FContextResetOvrId = -1;
 };

@@ -72,6 +72,9 @@ void WriteAlphaColorFField(TComponent*, const TAlphaColorF& F, TWriter* W) {
   W->WriteString(AlphaColorFFieldText(F));
 }
 
+void ReadPlaneFField(TComponent*, TPlaneF& F, TReader* R) { ReadPlaneFText(R->ReadString(), F); }
+void WritePlaneFField(TComponent*, const TPlaneF& F, TWriter* W) { W->WriteString(PlaneFFieldText(F)); }
+
 void EnableDesigning(TComponent* AComponent) { AComponent->SetDesigning(true, true); }
 void DisableDesigning(TComponent* AComponent) { AComponent->SetDesigning(false, true); }
 

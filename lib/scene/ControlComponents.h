@@ -17,6 +17,7 @@
 #include "framework/math/Point.h"
 #include "framework/math/Point3D.h"
 #include "framework/math/Quaternion3D.h"
+#include "lib/context/ContextTypes.h"
 #include "lib/utils/UtilsMath.h"
 
 namespace quorvel {
@@ -39,6 +40,7 @@ std::string Size3DFieldText(const TSize3D& AField);
 std::string Vector3DFieldText(const TVector3D& AField);
 std::string QuaternionFieldText(const TQuaternion3D& AField);
 std::string AlphaColorFFieldText(const TAlphaColorF& AField);
+std::string PlaneFFieldText(const TPlaneF& AField);
 void ReadPointText(std::string AText, TPoint& AField);
 void ReadPointFText(std::string AText, TPointF& AField);
 void ReadPoint3DText(std::string AText, TPoint3D& AField);
@@ -46,6 +48,7 @@ void ReadSize3DText(std::string AText, TSize3D& AField);
 void ReadVector3DText(std::string AText, TVector3D& AField);
 void ReadQuaternionText(std::string AText, TQuaternion3D& AField);
 void ReadAlphaColorFText(std::string AText, TAlphaColorF& AField);
+void ReadPlaneFText(std::string AText, TPlaneF& AField);
 
 // Stream readers and writers (the component argument is not used).
 void ReadPointField(TComponent*, TPoint& AField, TReader* Reader);
@@ -62,6 +65,8 @@ void ReadQuaternionField(TComponent*, TQuaternion3D& AField, TReader* Reader);
 void WriteQuaternionField(TComponent*, const TQuaternion3D& AField, TWriter* Writer);
 void ReadAlphaColorFField(TComponent*, TAlphaColorF& AField, TReader* Reader);
 void WriteAlphaColorFField(TComponent*, const TAlphaColorF& AField, TWriter* Writer);
+void ReadPlaneFField(TComponent*, TPlaneF& AField, TReader* Reader);
+void WritePlaneFField(TComponent*, const TPlaneF& AField, TWriter* Writer);
 
 void EnableDesigning(TComponent* AComponent);
 void DisableDesigning(TComponent* AComponent);

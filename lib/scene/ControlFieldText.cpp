@@ -64,6 +64,10 @@ std::string AlphaColorFFieldText(const TAlphaColorF& F) {
   return Join({FloatText(F.R), FloatText(F.G), FloatText(F.B), FloatText(F.A)});
 }
 
+std::string PlaneFFieldText(const TPlaneF& F) {
+  return Join({FloatText(F.NX), FloatText(F.NY), FloatText(F.NZ), FloatText(F.D)});
+}
+
 void ReadPointText(std::string T, TPoint& F) {
   ReadTokens(std::move(T), {[&](const std::string& s) { F.X = StrToInt(s); },
                             [&](const std::string& s) { F.Y = StrToInt(s); }});
@@ -99,6 +103,13 @@ void ReadAlphaColorFText(std::string T, TAlphaColorF& F) {
                             [&](const std::string& s) { F.G = ToFloat(s); },
                             [&](const std::string& s) { F.B = ToFloat(s); },
                             [&](const std::string& s) { F.A = ToFloat(s); }});
+}
+
+void ReadPlaneFText(std::string T, TPlaneF& F) {
+  ReadTokens(std::move(T), {[&](const std::string& s) { F.NX = ToFloat(s); },
+                            [&](const std::string& s) { F.NY = ToFloat(s); },
+                            [&](const std::string& s) { F.NZ = ToFloat(s); },
+                            [&](const std::string& s) { F.D = ToFloat(s); }});
 }
 
 }  // namespace quorvel

@@ -29,6 +29,7 @@ void TQuorvelMesh::Register(ClassBuilder<TQuorvelMesh>& b) {
   b.Prop("WrapMode", &Self::GetWrapMode, &Self::SetWrapMode)
       .Prop("MaterialSource", &Self::GetMaterialSource, &Self::SetMaterialSource)
       .Prop("FrustumCullingCheck", &Self::GetFrustumCullingCheck, &Self::SetFrustumCullingCheck)
+      .Prop("Instances", &Self::GetInstances, &Self::SetInstances)
       .Field("FModel", &Self::FModel, Reference)
       .Field("FMaterialSource", &Self::FMaterialSource, Reference)
       .Field("FWrapMode", &Self::FWrapMode)

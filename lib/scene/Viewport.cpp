@@ -42,6 +42,14 @@ void TQuorvelViewport::Register(ClassBuilder<TQuorvelViewport>& b) {
       .Prop("FogDensity", &Self::GetFogDensity, &Self::SetFogDensity)
       .Prop("FogStart", &Self::GetFogStart, &Self::SetFogStart)
       .Prop("FogEnd", &Self::GetFogEnd, &Self::SetFogEnd)
+      .Prop("FogColorF", &Self::GetFogColorF, &Self::SetFogColorF)
+      .Prop("FogColor", &Self::GetFogColor, &Self::SetFogColor)
+      .Prop("OpaqueSaturation", [](const Self* v) { return v->GetSaturationValue(0); },
+            [](Self* v, float a) { v->SetSaturationValue(0, a); })
+      .Prop("TranslucentSaturation", [](const Self* v) { return v->GetSaturationValue(1); },
+            [](Self* v, float a) { v->SetSaturationValue(1, a); })
+      .Prop("CompositeSaturation", [](const Self* v) { return v->GetSaturationValue(2); },
+            [](Self* v, float a) { v->SetSaturationValue(2, a); })
       .Prop("EmissiveBlur", &Self::GetEmissiveBlur, &Self::SetEmissiveBlur)
       .Prop("GlobalIllumDetail", &Self::GetGlobalIllumDetail, &Self::SetGlobalIllumDetail)
       .Prop("GlobalIllumSoftness", &Self::GetGlobalIllumSoftness, &Self::SetGlobalIllumSoftness)
@@ -50,6 +58,7 @@ void TQuorvelViewport::Register(ClassBuilder<TQuorvelViewport>& b) {
       .Prop("FXAA", &Self::GetFXAA, &Self::SetFXAA)
       .Prop("DiagnosticsActive", &Self::GetDiagnosticsActive, &Self::SetDiagnosticsActive)
       .Prop("Color", &Self::GetColor, &Self::SetColor)
+      .Prop("Camera", &Self::GetCamera, &Self::SetCamera)
       .Prop("Multisample", &Self::GetMultisample, &Self::SetMultisample)
       .Prop("UsingDesignCamera", &Self::IsUsingDesignCamera, &Self::SetUsingDesignCamera);
 }
@@ -617,6 +626,17 @@ void TQuorvelViewport::SetColor(TAlphaColor Value) {
   FFill = Value;
   if (FRenderer) FRenderer->SetColor(TAlphaColorF(Value));
   Repaint();
+}
+
+bool TQuorvelViewport::GetSmooth() {
+  TQuorvelContext* ctx = AsEngine(GetContext());
+  return ctx && !ctx->GetSmoothTargets().IsEmpty();
+}
+
+void TQuorvelViewport::SetSmooth(bool Value) {
+  TQuorvelContext* ctx = AsEngine(GetContext());
+  if (!ctx) return;
+  ctx->SetSmoothMode(Value ? TSmoothSetting::Create() : TSmoothSetting{});
 }
 
 void TQuorvelViewport::SetHighRes(bool Value) {

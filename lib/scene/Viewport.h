@@ -115,6 +115,10 @@ public:
   TMultisample GetMultisample() const { return TMultisample::TwoSamples; }
   void SetMultisample(TMultisample) {}
   bool GetHighRes() const { return FHighRes; }
+  // Anti-aliased points, lines and polygons in the context: True turns all three on, False
+  // off; reads whether any is on. False without an engine context.
+  bool GetSmooth();
+  void SetSmooth(bool Value);
   void SetHighRes(bool Value);
   float GetNearPlane() const { return FNearPlane; }
   void SetNearPlane(float Value);

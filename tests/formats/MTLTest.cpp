@@ -3,6 +3,7 @@
 #include <string>
 
 #include "OBJSupport.h"
+#include "lib/formats/assets/AssetsManager.h"
 
 namespace quorvel {
 namespace {
@@ -77,6 +78,42 @@ TEST(MTL, MaterialsAndErrors) {
       EXPECT_EQ(error.rfind("Cannot open file", 0), 0u) << c.Name << ": " << error;
     else
       EXPECT_EQ(error.empty() ? got : error, c.Expected) << c.Name;
+  }
+}
+
+// Each map statement gives its material a texture of the row's channel, owned by the material;
+// the model's registry takes over the first asset of each file, a repeated file stays the
+// texture's own (ASan checks both are freed once).
+TEST(MTL, TexturesJoinTheirMaterials) {
+  const std::pair<const char*, TColorChannelDef> rows[] = {
+      {"map_Kd", TColorChannelDef::Diffuse},   {"map_Ka", TColorChannelDef::Ambient},
+      {"map_Ks", TColorChannelDef::Specular},  {"map_Ke", TColorChannelDef::Emissive},
+      {"map_Ns", TColorChannelDef::Specular},  {"map_d", TColorChannelDef::Opacity},
+      {"map_Bump", TColorChannelDef::Normal},  {"bump", TColorChannelDef::Normal},
+      {"disp", TColorChannelDef::Displacement}, {"refl", TColorChannelDef::Reflection},
+      {"MAP_PM", TColorChannelDef::Metalness}, {"map_Pr", TColorChannelDef::Roughness},
+  };
+  for (const auto& [statement, channel] : rows) {
+    testing::TScratchDir dir;
+    dir.Write("tex/wood.png", "not decoded");
+    dir.Write("lib.mtl", std::string("newmtl A\n") + statement + " -o 1 1 1 tex\\wood.png\nnewmtl B\n" + statement +
+                             " tex/wood.png\n");
+    TOwned<TOBJModel> model(New<TOBJModel>(nullptr, nullptr));
+    model->LoadFromFile(dir.Write("model.obj", UseLib));
+    const TMaterialDef* a = model->GetMaterial("A");
+    const TMaterialDef* b = model->GetMaterial("B");
+    ASSERT_TRUE(a && b) << statement;
+    ASSERT_TRUE(a->GetTextures() && b->GetTextures()) << statement;
+    ASSERT_EQ(a->GetTextures()->Count(), 1) << statement;
+    const TTextureDef* ta = a->GetTexture(channel);
+    const TTextureDef* tb = b->GetTexture(channel);
+    ASSERT_TRUE(ta && tb) << statement;
+    EXPECT_TRUE(ta->GetIsAssetOwner() && tb->GetIsAssetOwner()) << statement;
+    ASSERT_EQ(model->GetTextureAssets().size(), 1u) << statement;
+    EXPECT_EQ(model->GetTextureAssets()[0], ta->GetAssetRef()) << statement;
+    const auto* asset = dynamic_cast<const TQuorvelTextureAsset*>(tb->GetAssetRef());
+    ASSERT_NE(asset, nullptr) << statement;
+    EXPECT_EQ(asset->GetOriginalFilename(), (dir.Path() / "tex/wood.png").string()) << statement;
   }
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -7,6 +8,7 @@
 #include "framework/io/Path.h"
 #include "framework/io/Stream.h"
 #include "framework/rtl/Log.h"
+#include "lib/formats/assets/AssetsManager.h"
 #include "lib/formats/obj/OBJLoader.h"
 
 namespace quorvel {
@@ -68,6 +70,13 @@ TEST(OBJFiles, SpiderMaterialsTakeTheirBackslashTextures) {
   for (const auto& [id, material] : model->GetMaterials())
     if (id != "obj_default_material") {
       EXPECT_EQ(material->GetKind(), TMaterialDefKind::mkDefault) << id;
+      const TTextureDef* texture = material->GetTexture(TColorChannelDef::Diffuse);
+      ASSERT_NE(texture, nullptr) << id;
+      EXPECT_TRUE(texture->GetIsAssetOwner()) << id;
+      const auto& assets = model->GetTextureAssets();
+      EXPECT_TRUE(std::any_of(assets.begin(), assets.end(),
+                              [&](const TQuorvelTextureAsset* a) { return a == texture->GetAssetRef(); }))
+          << id;
       ++textured;
     }
   EXPECT_GT(textured, 0);

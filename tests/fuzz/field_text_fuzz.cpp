@@ -1,4 +1,4 @@
-// libFuzzer target for the short stream texts of points, vectors, quaternions and colours
+// libFuzzer target for the short stream texts of points, vectors, quaternions, colours and planes
 // ("(1,0.5,-2.25)"): whatever the text, reading never raises, crashes or hangs, and a value
 // that was read writes a text that reads back to the same value.
 #include <cstddef>
@@ -36,6 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ReadQuaternionText(text, q);
   TAlphaColorF c{0.1f, 0.2f, 0.3f, 0.4f};
   ReadAlphaColorFText(text, c);
+  TPlaneF plane{1, 2, 3, 4};
+  ReadPlaneFText(text, plane);
 
   // Written texts read back exactly (finite values only: NaN never equals itself).
   TPoint p2{};
@@ -48,6 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TVector3D back{};
     ReadVector3DText(Vector3DFieldText(v), back);
     if (back.X != v.X || back.Y != v.Y || back.Z != v.Z || back.W != v.W) std::abort();
+  }
+  if (std::isfinite(plane.NX) && std::isfinite(plane.NY) && std::isfinite(plane.NZ) && std::isfinite(plane.D)) {
+    TPlaneF back{};
+    ReadPlaneFText(PlaneFFieldText(plane), back);
+    if (back.NX != plane.NX || back.NY != plane.NY || back.NZ != plane.NZ || back.D != plane.D) std::abort();
   }
   return 0;
 }

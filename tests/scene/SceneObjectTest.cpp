@@ -160,6 +160,18 @@ TEST(ComponentRoutines, FieldTextsAndTheirReaders) {
   TQuaternion3D q{5, 5, 5, 5};
   ReadQuaternionText("(0,0,0,1)", q);
   EXPECT_EQ(q, TQuaternion3D::Identity());
+  // Planes: normal, then distance; a bad number stops the reading as for the other types.
+  EXPECT_EQ(PlaneFFieldText(TPlaneF{0, -1, 0, 2.5f}), "(0,-1,0,2.5)");
+  EXPECT_EQ(PlaneFFieldText(TPlaneF{0.1f, 0, 0, 1e-6f}), "(0.100000001490116,0,0,9.99999997475243E-7)");
+  TPlaneF plane{9, 9, 9, 9};
+  ReadPlaneFText("(0,1,0,-3)", plane);
+  EXPECT_EQ(plane.NY, 1);
+  EXPECT_EQ(plane.D, -3);
+  plane = {9, 9, 9, 9};
+  ReadPlaneFText("(1,x,0,-3)", plane);
+  EXPECT_EQ(plane.NX, 1);
+  EXPECT_EQ(plane.NY, 9);
+  EXPECT_EQ(plane.D, 9);
 }
 
 TEST(ComponentRoutines, SearchesAndHierarchyDump) {

@@ -141,23 +141,23 @@ TClassified Classify(const std::string& ALower) {
 struct TTextureMappingType {
   const char* N;
   const char* NLC;
-  const char* CD;  // colour channel (material textures are not part of the definitions yet)
+  TColorChannelDef CD;
   TMaterialDefKind MK;
 };
 
 const TTextureMappingType TextureMappings[] = {
-    {"map_Kd", "map_kd", "Diffuse", TMaterialDefKind::mkDefault},
-    {"map_Ka", "map_ka", "Ambient", TMaterialDefKind::mkDefault},
-    {"map_Ks", "map_ks", "Specular", TMaterialDefKind::mkDefault},
-    {"map_Ke", "map_ke", "Emissive", TMaterialDefKind::mkDefault},
-    {"map_Ns", "map_ns", "Specular", TMaterialDefKind::mkDefault},
-    {"map_d", "map_d", "Opacity", TMaterialDefKind::mkDefault},
-    {"map_Bump", "map_bump", "Normal", TMaterialDefKind::mkNormalMap},
-    {"bump", "bump", "Normal", TMaterialDefKind::mkBumpMap},
-    {"disp", "disp", "Displacement", TMaterialDefKind::mkDefault},
-    {"refl", "refl", "Reflection", TMaterialDefKind::mkDefault},
-    {"map_Pm", "map_pm", "Metalness", TMaterialDefKind::mkPBR},
-    {"map_Pr", "map_pr", "Roughness", TMaterialDefKind::mkPBR},
+    {"map_Kd", "map_kd", TColorChannelDef::Diffuse, TMaterialDefKind::mkDefault},
+    {"map_Ka", "map_ka", TColorChannelDef::Ambient, TMaterialDefKind::mkDefault},
+    {"map_Ks", "map_ks", TColorChannelDef::Specular, TMaterialDefKind::mkDefault},
+    {"map_Ke", "map_ke", TColorChannelDef::Emissive, TMaterialDefKind::mkDefault},
+    {"map_Ns", "map_ns", TColorChannelDef::Specular, TMaterialDefKind::mkDefault},
+    {"map_d", "map_d", TColorChannelDef::Opacity, TMaterialDefKind::mkDefault},
+    {"map_Bump", "map_bump", TColorChannelDef::Normal, TMaterialDefKind::mkNormalMap},
+    {"bump", "bump", TColorChannelDef::Normal, TMaterialDefKind::mkBumpMap},
+    {"disp", "disp", TColorChannelDef::Displacement, TMaterialDefKind::mkDefault},
+    {"refl", "refl", TColorChannelDef::Reflection, TMaterialDefKind::mkDefault},
+    {"map_Pm", "map_pm", TColorChannelDef::Metalness, TMaterialDefKind::mkPBR},
+    {"map_Pr", "map_pr", TColorChannelDef::Roughness, TMaterialDefKind::mkPBR},
 };
 
 struct TTextureOption {
@@ -579,7 +579,10 @@ void TOBJModel::ReadTextureMap(TMaterialDef* AMaterial, const std::string& ALine
   TOwned<TQuorvelTextureAsset> asset(New<TQuorvelTextureAsset>(nullptr));
   asset->ImportFromFile(path, {});
   asset->SetIsStandalone(true);
-  if (!TextureAssetExists(asset.get())) RegisterTextureAsset(asset.release());
+  // The texture owns the asset; the model's texture assets take the first asset of a file over
+  // and free it, a second one of the same file stays the texture's own.
+  AMaterial->AddTexture(mapping.CD, asset.get(), true);
+  asset.release();
   if (mapping.MK > AMaterial->GetKind() || AMaterial->GetKind() == TMaterialDefKind::mkColor)
     AMaterial->SetKind(mapping.MK);
 }

@@ -1,0 +1,107 @@
+// The viewport's projection of world points, its high-resolution frame size and its smoothing
+// switch, on real frames (llvmpipe).
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "tests/scene/SceneTestSupport.h"
+
+namespace quorvel {
+namespace {
+
+using testing::NearColor;
+using testing::TViewportTest;
+
+TEST_F(TViewportTest, WorldToScreenFollowsTheCameraInUseAndMatchesThePicture) {
+  auto* cube = AddCube(claRed, 1);
+  cube->GetPosition()->SetPoint({2, 0, 0});
+  Tick();
+  // The cube's centre, projected through the design camera, is where the picture shows it.
+  const TPointF design = Viewport->WorldToScreen({2, 0, 0});
+  ASSERT_GT(design.X, W / 2 + 2);  // +X is to the right of the centre
+  EXPECT_NEAR(design.Y, H / 2, 1);
+  EXPECT_TRUE(NearColor(Probe(int32_t(std::lround(design.X)), int32_t(std::lround(design.Y))), claRed))
+      << design.X << "," << design.Y;
+  EXPECT_TRUE(NearColor(Probe(W / 2, H / 2), claBlue));
+  const TPointF origin = Viewport->WorldToScreen({0, 0, 0});
+  EXPECT_NEAR(origin.X, W / 2, 0.5);
+  EXPECT_NEAR(origin.Y, H / 2, 0.5);
+
+  // A camera of its own: used only once the design camera is off.
+  auto* cam = New<TQuorvelCamera>(Form.get());
+  cam->SetParent(Viewport);
+  cam->GetPosition()->SetPoint({2, 0, -10});  // looks along +Z at the cube
+  Viewport->SetCamera(cam);
+  const TPointF still = Viewport->WorldToScreen({2, 0, 0});
+  EXPECT_FLOAT_EQ(still.X, design.X);
+  EXPECT_FLOAT_EQ(still.Y, design.Y);
+  Viewport->SetUsingDesignCamera(false);
+  Tick();
+  const TPointF own = Viewport->WorldToScreen({2, 0, 0});
+  EXPECT_NEAR(own.X, W / 2, 0.5);
+  EXPECT_NEAR(own.Y, H / 2, 0.5);
+  EXPECT_TRUE(NearColor(Probe(W / 2, H / 2), claRed));
+
+  // Without the camera it needs: (0, 0).
+  Viewport->SetCamera(nullptr);
+  const TPointF none = Viewport->WorldToScreen({2, 0, 0});
+  EXPECT_EQ(none.X, 0);
+  EXPECT_EQ(none.Y, 0);
+}
+
+// A form whose scene is drawn at twice its logical size (a high-density display).
+class TScaledForm : public TForm {
+public:
+  explicit TScaledForm(TComponent* AOwner) : TForm(AOwner) {}
+  float GetSceneScale() const override { return 2; }
+};
+
+TEST_F(TViewportTest, AHighResViewportRendersAtTheFormsScale) {
+  TOwned<TScaledForm> form(New<TScaledForm>(nullptr));
+  form->SetClientWidth(W);
+  form->SetClientHeight(H);
+  auto* viewport = New<TQuorvelViewport>(form.get());
+  viewport->SetRendererType(TRendererType::LegacyRenderer);
+  viewport->SetColor(claBlue);
+  viewport->SetWidth(W);
+  viewport->SetHeight(H);
+  auto* cube = New<testing::TFilledCube>(form.get());
+  cube->SetParent(viewport);
+  EXPECT_FLOAT_EQ(viewport->GetViewportScale(), 1);
+  viewport->DoFixedIntervalTimer(nullptr);
+  EXPECT_EQ(viewport->GetFrameBitmap()->GetWidth(), W);
+
+  viewport->SetHighRes(true);
+  EXPECT_TRUE(viewport->GetHighRes());
+  EXPECT_FLOAT_EQ(viewport->GetViewportScale(), 2);
+  viewport->DoFixedIntervalTimer(nullptr);
+  const TBitmap* frame = viewport->GetFrameBitmap();
+  ASSERT_EQ(frame->GetWidth(), 2 * W);
+  ASSERT_EQ(frame->GetHeight(), 2 * H);
+  // The same picture, twice as fine: the cube in the middle, the clear colour at the corners.
+  EXPECT_TRUE(NearColor(testing::PixelOf(frame, W, H), claRed));
+  EXPECT_TRUE(NearColor(testing::PixelOf(frame, 2, 2), claBlue));
+  EXPECT_TRUE(NearColor(testing::PixelOf(frame, 2 * W - 3, 2 * H - 3), claBlue));
+
+  viewport->SetHighRes(false);
+  viewport->DoFixedIntervalTimer(nullptr);
+  EXPECT_EQ(viewport->GetFrameBitmap()->GetWidth(), W);
+}
+
+TEST_F(TViewportTest, SmoothSwitchesTheContextsSmoothingOnAndOff) {
+  Tick();
+  auto* ctx = dynamic_cast<TQuorvelContext*>(Viewport->GetContext());
+  ASSERT_NE(ctx, nullptr);
+  EXPECT_FALSE(Viewport->GetSmooth());
+  Viewport->SetSmooth(true);
+  EXPECT_TRUE(Viewport->GetSmooth());
+  EXPECT_EQ(ctx->GetSmoothTargets(), TSmoothSetting::Create().Targets);
+  Tick();  // a frame with smoothing on still draws
+  EXPECT_TRUE(NearColor(Probe(1, 1), claBlue));
+  Viewport->SetSmooth(false);
+  EXPECT_FALSE(Viewport->GetSmooth());
+  EXPECT_TRUE(ctx->GetSmoothTargets().IsEmpty());
+}
+
+}  // namespace
+}  // namespace quorvel
