@@ -482,6 +482,12 @@ void TCompositeRenderer::Composite(PRenderContext ARenderContext) {
   ctx->SetMemoryBarrierBits(TMemoryBarrierFlags::FromBits((uint64_t(1) << (int(TMemoryBarrierFlag::ShaderStorageBarrierBit) + 1)) - 1));
   TTexture* emissive = RenderEmissiveBlur(ARenderContext);
   if (!FDeferredCompositePass) {
+    // The embedded passes come with the targets; a renderer whose targets were made before a
+    // reset of its passes makes them again here, like PrepareRenderTargets does the targets.
+    if (!FDeferredCompositeCtrl && !FFlags.Contains(TRendererFlag::IgnoreCompositeCtrl)) {
+      CreateDeferredCompositePass();
+      CreateFXAAPass();
+    }
     if (!FDeferredCompositeCtrl) throw Exception("renderer do not contain composite render-pass");
     FDeferredCompositePass.reset(FDeferredCompositeCtrl->CreateRenderPassInstance(ctx));
   }
