@@ -1,5 +1,7 @@
 #include "lib/formats/q3m/Q3MExporter.h"
 
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <unistd.h>
 
@@ -62,7 +64,8 @@ void TQuorvelQ3MExporter::SaveToStream(TModelDef* AModel, TStream* AStream) {
 
 void TQuorvelQ3MExporter::SaveToFile(TModelDef* AModel, const std::string& AFileName) {
   // A failed export must leave the previous file as it was: write beside it, then replace it.
-  std::string temp = AFileName + ".tmp" + std::to_string(::getpid());
+  static std::atomic<uint32_t> serial{0};
+  std::string temp = AFileName + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
   bool done = false;
   auto cleanup = Finally([&] {
     if (!done) std::remove(temp.c_str());
