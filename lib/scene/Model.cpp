@@ -311,10 +311,7 @@ void TQuorvelModel::SetSource(const std::string& Value) {
     FTextureCache.reset();
   }
   FSource = Value;
-  if (!FPackageName.empty()) {
-    if (!FSource.empty()) throw EQuorvelLoaderException("asset packages are not supported yet");
-    return;
-  }
+  if (!FPackageName.empty()) return;  // models from asset packages are not loaded yet
   if (FBinaryData && FBinaryData->GetSize() > 0) {
     LoadFromBinaryData();
     return;
