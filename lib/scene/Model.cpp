@@ -1,6 +1,7 @@
 #include "lib/scene/Model.h"
 
 #include "framework/classes/Filer.h"
+#include "framework/gui/Dialogs.h"
 #include "framework/io/Path.h"
 #include "framework/rtl/Log.h"
 #include "framework/rtl/SysUtils.h"
@@ -14,6 +15,7 @@
 #include "lib/defs/DefTypesModel.h"
 #include "lib/defs/DefTypesText.h"
 #include "lib/formats/Loader.h"
+#include "lib/formats/q3m/Q3MExporter.h"
 #include "lib/scene/Camera.h"
 #include "lib/scene/Light.h"
 
@@ -22,7 +24,7 @@ namespace quorvel {
 FW_CLASS_IMPL(TQuorvelModel, "Quorvel.Model")
 void TQuorvelModel::Register(ClassBuilder<TQuorvelModel>& b) {
   b.Prop("PackageName", &Self::GetPackageName, &Self::SetPackageName)
-      .Prop("Source", &Self::GetSource, &Self::SetSourceValue)
+      .Prop("Source", &Self::GetSource, &Self::SetSource)
       .Field("FWireframe", &Self::FWireframe)
       .Field("FPackageName", &Self::FPackageName)
       .Field("FSource", &Self::FSource);
@@ -307,7 +309,62 @@ void TQuorvelModel::SetBinaryData(TStream* AValue) {
     FBinaryData->CopyFrom(AValue, AValue->GetSize(), kCopyBufferSize);
     FBinaryData->SetPosition(0);
   }
-  if (FBinaryData->GetSize() == 0) Clear();
+  if (FBinaryData->GetSize() == 0)
+    Clear();
+  else if (!FSource.empty())
+    LoadFromBinaryData();
+}
+
+void TQuorvelModel::LoadFromBinaryData() {
+  Clear();
+  if (!FBinaryData || FBinaryData->GetSize() == 0) return;
+  FBinaryData->SetPosition(0);
+  TQuorvelLoadOptions options = TQuorvelLoadOptions::Create(FSource, ".q3m", nullptr, nullptr);
+  options.BitmapCache = FTextureCache.get();
+  LoadFromOwnedDefinition(TQuorvelLoader::LoadUndefinedModelDefFromStream(FBinaryData.get(), options));
+}
+
+void TQuorvelModel::UpdateBinaryData() {
+  auto* def = GetModelDef();
+  if (!def) return;
+  if (!FTextureCache) FTextureCache.reset(New<TQuorvelBitmapCache>(this));
+  def->RequestBitmapCache(FTextureCache.get());
+  TOwned<TQuorvelQ3MExporter> exporter(New<TQuorvelQ3MExporter>());
+  if (!FBinaryData) FBinaryData.reset(new TBytesStream());
+  FBinaryData->SetSize(0);
+  exporter->SetFormat(TQuorvelQ3MFormat::BSONFormat);
+  exporter->SetBeautified(false);
+  exporter->SetZipped(true);
+  exporter->SaveToStream(def, FBinaryData.get());
+  FBinaryData->SetPosition(0);
+}
+
+void TQuorvelModel::SetSource(const std::string& Value) {
+  Clear();
+  if (Value != FSource) {
+    // A new source makes the embedded copy stale.
+    FBinaryData.reset();
+    FTextureCache.reset();
+  }
+  FSource = Value;
+  if (!FPackageName.empty()) return;  // models from asset packages are not loaded yet
+  if (FBinaryData && FBinaryData->GetSize() > 0) {
+    LoadFromBinaryData();
+    return;
+  }
+  if (GetComponentState().Contains(csReading) || FSource.empty()) return;
+  try {
+    TQuorvelLoadOptions options = TQuorvelLoadOptions::Create(FSource, nullptr, nullptr);
+    options.FileInfo.StrictFilename = true;
+    LoadFromOwnedDefinition(TQuorvelLoader::LoadUndefinedModelDefFromFile(options));
+  } catch (const std::exception& e) {
+    ShowMessage(std::string("Failed to load model data: ") + e.what());
+  }
+  try {
+    UpdateBinaryData();
+  } catch (const std::exception& e) {
+    ShowMessage(std::string("Failed to store model data in binary storage: ") + e.what());
+  }
 }
 
 void TQuorvelModel::DefineProperties(TFiler* Filer) {
@@ -326,9 +383,7 @@ void TQuorvelModel::DefineProperties(TFiler* Filer) {
         FBinaryData->SetSize(0);
         if (s->GetSize() > s->GetPosition()) FBinaryData->CopyFrom(s, s->GetSize() - s->GetPosition(), kCopyBufferSize);
         FBinaryData->SetPosition(0);
-        // The Q3M reader that rebuilds the model from these bytes comes with the storage
-        // formats; no bytes leave the model cleared.
-        Clear();
+        LoadFromBinaryData();
       },
       [this](TStream* s) {
         FBinaryData->SetPosition(0);

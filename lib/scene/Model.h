@@ -43,6 +43,9 @@ public:
   const TInterpolators& GetInterpolators() const { return FInterpolators; }
   const std::string& GetSource() const { return FSource; }
   void SetSourceValue(const std::string& Value) { FSource = Value; }
+  // Reloads: from the embedded copy when it holds bytes, else (outside form reading) from the
+  // file, then embeds a zipped copy. A failure shows in a message box.
+  void SetSource(const std::string& Value);
   const std::string& GetPackageName() const { return FPackageName; }
   void SetPackageName(const std::string& Value) { FPackageName = Value; }
   TModelMetaDef* GetMetaData() const;
@@ -51,6 +54,10 @@ public:
   // Takes a copy of AValue's bytes; empty bytes clear the model (the loaders that fill it
   // from the bytes come with the model storage formats).
   void SetBinaryData(TStream* AValue);
+  // Clears, then rebuilds the model from the embedded copy when it holds bytes.
+  void LoadFromBinaryData();
+  // Embeds the current definition (and its texture bitmaps); failures reach the caller.
+  void UpdateBinaryData();
   TQuorvelBitmapCache* GetTextureCache() const { return FTextureCache.get(); }
 
   void ResetWireframeMaterial() { FWireframeMat = nullptr; }

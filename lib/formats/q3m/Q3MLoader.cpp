@@ -1,0 +1,115 @@
+#include "lib/formats/q3m/Q3MLoader.h"
+
+#include <atomic>
+#include <string>
+
+#include "framework/io/Json.h"
+#include "framework/io/JsonReaderWriter.h"
+#include "framework/io/Stream.h"
+#include "framework/io/ZLib.h"
+#include "framework/io/ZipFile.h"
+#include "framework/rtl/Finally.h"
+#include "framework/rtl/SysUtils.h"
+#include "framework/rtl/Units.h"
+#include "lib/defs/DefTypesModel.h"
+#include "lib/formats/JSONBSON.h"
+#include "lib/formats/q3m/Q3MTypes.h"
+
+namespace quorvel {
+
+FW_CLASS_IMPL(TQuorvelLoaderQ3M, "Quorvel.Q3M.Loader")
+FW_CLASS_NO_MEMBERS(TQuorvelLoaderQ3M)
+
+namespace {
+
+std::atomic<int32_t> ModelCounter{0};
+std::atomic<uint64_t> MaxInflated{TZipFile::DefaultMaxEntrySize};
+TQuorvelLoaderQ3M* Loader = nullptr;
+
+void InitUnit() {
+  ModelCounter = 0;
+  Loader = New<TQuorvelLoaderQ3M>();
+  TQuorvelLoader::RegisterLoader(".q3m", Loader);
+}
+
+void FinUnit() {
+  TQuorvelLoader::UnregisterLoader(".q3m");
+  FreeAndNil(Loader);
+}
+
+const TUnitRegistration Unit{{"Quorvel.Q3M.Loader", {}, &InitUnit, &FinUnit}};
+
+constexpr int64_t BlockSize = 1 << 20;
+
+std::string ReadBody(TStream* AStream, bool AZipped) {
+  std::string body;
+  if (AZipped) {
+    TZDecompressionStream zip(AStream);
+    const uint64_t cap = MaxInflated.load();
+    for (;;) {
+      size_t old = body.size();
+      body.resize(old + BlockSize);
+      int64_t n = zip.Read(body.data() + old, BlockSize);
+      body.resize(old + size_t(n));
+      if (n == 0) break;
+      if (body.size() > cap) throw EZDecompressionError("Q3M body inflates past its size limit");
+    }
+  } else {
+    int64_t left = AStream->GetSize() - AStream->GetPosition();
+    if (left > 0) {
+      body.resize(size_t(left));
+      AStream->ReadBuffer(body.data(), left);
+    }
+  }
+  return body;
+}
+
+}  // namespace
+
+int32_t TQuorvelLoaderQ3M::GetModelCounter() { return ModelCounter.load(); }
+uint64_t TQuorvelLoaderQ3M::GetMaxInflatedSize() { return MaxInflated.load(); }
+void TQuorvelLoaderQ3M::SetMaxInflatedSize(uint64_t AValue) { MaxInflated = AValue; }
+
+TModelDef* TQuorvelLoaderQ3M::LoadModelDefFromStream(TStream* AStream, const TQuorvelLoadOptions& AOptions) {
+  SetCurrentThreadLoader(this, AOptions);
+  auto unset = Finally([] { UnsetCurrentThreadLoader(); });
+  RejectPackage(AOptions);
+
+  TQuorvelQ3MHeader header;
+  header.ReadFrom(AStream);
+  std::string body = ReadBody(AStream, header.Options.Has(TQuorvelQ3MOption::Zipped));
+
+  TOwned<TJSONValue> json;
+  switch (header.Format) {
+    case TQuorvelQ3MFormat::BSONFormat: {
+      if (!body.empty()) {
+        TBytesStream source(TBytes(body.begin(), body.end()));
+        TBsonReader reader(&source);
+        TJsonObjectWriter writer;
+        while (reader.Read()) writer.WriteToken(reader, false);
+        json.reset(writer.ReleaseJSON());
+      }
+      if (!json) throw Exception("failed to read bson data");
+      break;
+    }
+    case TQuorvelQ3MFormat::JSONFormat:
+      json.reset(ParseJSONValue(body));
+      if (!json) throw Exception("failed to read json data");
+      break;
+    default:
+      throw Exception("invalid Q3M format set");
+  }
+  auto* object = dynamic_cast<TJSONObject*>(json.get());
+  if (!object) throw EInvalidCast("Invalid class typecast");
+  body.clear();
+  body.shrink_to_fit();
+
+  TOwned<TModelDef> def(New<TModelDef>(nullptr, nullptr));
+  def->ApplyBitmapCache(AOptions.BitmapCache);
+  def->SetFilename(AOptions.FileInfo.PathOrUID);
+  def->SetId(Format("Q3MModel%d", {int64_t(++ModelCounter)}));
+  def->FromJSON(object);
+  return def.release();
+}
+
+}  // namespace quorvel

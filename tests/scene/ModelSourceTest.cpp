@@ -1,0 +1,102 @@
+// A model with a file as its source keeps a zipped copy of the model that travels with the
+// form, so that the form rebuilds the model without the file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "framework/classes/FormText.h"
+#include "framework/gui/Dialogs.h"
+#include "framework/rtl/Finally.h"
+#include "lib/defs/DefTypesModel.h"
+#include "lib/scene/Model.h"
+
+namespace quorvel {
+namespace {
+
+const std::string DataDir = std::string(QUORVEL_TEST_DATA_DIR);
+
+// Component class names and names of the children tree, depth first.
+std::string Tree(const TFwObject* AObject) {
+  std::string out;
+  for (const TFwObject* child : AObject->Children()) {
+    auto* component = dynamic_cast<const TComponent*>(child);
+    out += std::string(child->ClassName()) + ":" + (component ? component->GetName() : "") + "(" + Tree(child) + ")";
+  }
+  return out;
+}
+
+class ModelSource : public ::testing::Test {
+protected:
+  void SetUp() override {
+    FDir = std::filesystem::temp_directory_path() / ("quorvel-model-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(FDir);
+    std::filesystem::copy_file(DataDir + "/../../demo/assets/monkey.obj", FDir / "monkey.obj");
+    std::filesystem::copy_file(DataDir + "/obj/box.obj", FDir / "box.obj");
+    FOldHandler = SetShowMessageHandler([this](const std::string& AMsg) { FMessages += AMsg + "\n"; });
+  }
+  void TearDown() override {
+    SetShowMessageHandler(FOldHandler);
+    std::filesystem::remove_all(FDir);
+  }
+  std::string Path(const char* AName) const { return (FDir / AName).string(); }
+
+  std::filesystem::path FDir;
+  std::string FMessages;
+  TShowMessageHandler FOldHandler;
+};
+
+TEST_F(ModelSource, EmbedsAZippedCopyThatRebuildsWithoutTheFile) {
+  TOwned<TComponent> root(New<TComponent>(nullptr));
+  auto* model = New<TQuorvelModel>(root.get());
+  model->SetName("Model1");
+  model->SetSource(Path("monkey.obj"));
+  EXPECT_EQ(FMessages, "");
+  ASSERT_NE(model->GetModelDef(), nullptr);
+  const std::string tree = Tree(model);
+  EXPECT_NE(tree.find("TQuorvelMesh"), std::string::npos) << tree;
+  ASSERT_NE(model->GetBinaryData(), nullptr);
+  const TBytes& bytes = model->GetBinaryData()->GetBytes();
+  ASSERT_GT(model->GetBinaryData()->GetSize(), 34);
+  EXPECT_EQ(bytes[24], 0);     // BSON
+  EXPECT_EQ(bytes[28], 0x02);  // zipped only
+  EXPECT_EQ(bytes[32], 0x78);
+
+  const std::string form = WriteComponentResource(root.get());
+  std::filesystem::remove(Path("monkey.obj"));
+
+  TOwned<TComponent> back(New<TComponent>(nullptr));
+  ReadComponentResource(back.get(), form);
+  auto* again = dynamic_cast<TQuorvelModel*>(back->FindComponent("Model1"));
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(again->GetSource(), Path("monkey.obj"));
+  EXPECT_EQ(Tree(again), tree);
+  EXPECT_EQ(FMessages, "");
+
+  // The same source rebuilds from the copy; the file is still gone.
+  again->SetSource(Path("monkey.obj"));
+  EXPECT_EQ(Tree(again), tree);
+  EXPECT_EQ(FMessages, "");
+
+  // Another source reloads from its file and embeds that.
+  const int64_t oldSize = again->GetBinaryData()->GetSize();
+  again->SetSource(Path("box.obj"));
+  EXPECT_EQ(FMessages, "");
+  EXPECT_NE(Tree(again), tree);
+  ASSERT_NE(again->GetBinaryData(), nullptr);
+  EXPECT_NE(again->GetBinaryData()->GetSize(), oldSize);
+  EXPECT_GT(again->GetBinaryData()->GetSize(), 32);
+
+  // A missing file says so in a message box and leaves the model empty.
+  again->SetSource(Path("monkey.obj"));
+  EXPECT_EQ(FMessages.rfind("Failed to load model data: ", 0), 0u) << FMessages;
+  EXPECT_EQ(again->GetChildrenCount() == 0 || Tree(again).find("TQuorvelMesh") == std::string::npos, true);
+
+  // Empty bytes clear.
+  TBytesStream empty;
+  again->SetBinaryData(&empty);
+  EXPECT_EQ(again->GetModelDef(), nullptr);
+}
+
+}  // namespace
+}  // namespace quorvel
