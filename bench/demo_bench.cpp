@@ -126,8 +126,8 @@ void main() {
     if (spot < cos(radians(60.0))) continue;
     float att = pow(spot, 10.0);
     float diff = max(dot(n, l), 0.0);
-    float spec = pow(max(dot(n, normalize(l + v)), 0.0), 50.0);
-    c += att * LightColor[i] * (diff + 0.75 * spec);
+    float highlight = pow(max(dot(n, normalize(l + v)), 0.0), 50.0);
+    c += att * LightColor[i] * (diff + 0.75 * highlight);
   }
   o_Color = vec4(c, 1.0);
 })";
