@@ -316,7 +316,10 @@ TMz_XmlParser::TStep TMz_XmlParser::ReadMarkup(TMz_XmlNode* AParent) {
         if (Read() != '-') Fail("invalid character found - \"-\" expected");
         if (Read() != '>') Fail("invalid character found - \">\" expected");
       } else if (next == 'D' || next == 'd') {
-        if (UpperCase("D" + ReadToken()) != "DOCTYPE")
+        // Appended, not prepended: GCC 12 at -O3 warns falsely (-Wrestrict) on "D" + temporary.
+        std::string token = "D";
+        token += ReadToken();
+        if (UpperCase(token) != "DOCTYPE")
           Fail("\"<!DOCTYPE\" expected for valid doctype-definition, but \"<!D?\" found");
         node = CreateNode(AParent, {}, "DOCTYPE", mzDocType, madeHere);
         node->setRawValue(ReadUntilText(u">"));
