@@ -78,6 +78,20 @@ bool GLIsCurrent() { return wglGetCurrentContext() != nullptr; }
 
 // glClearBuffer addresses a draw-buffer slot, not an attachment: the slot that holds the
 // attachment now (after a forced draw buffer that is slot 0), else k itself.
+// The current draw-buffer list, up to its last entry that is not GL_NONE.
+std::vector<GLenum> DrawBuffers() {
+  GLint count = 0;
+  glGetIntegerv(GL_MAX_DRAW_BUFFERS, &count);
+  std::vector<GLenum> list;
+  for (GLint i = 0; i < count; ++i) {
+    GLint buffer = 0;
+    glGetIntegerv(GL_DRAW_BUFFER0 + static_cast<GLenum>(i), &buffer);
+    list.push_back(static_cast<GLenum>(buffer));
+  }
+  while (list.size() > 1 && list.back() == GL_NONE) list.pop_back();
+  return list;
+}
+
 GLint DrawBufferIndexOf(GLenum AAttachment, int32_t AFallback) {
   GLint count = 0;
   glGetIntegerv(GL_MAX_DRAW_BUFFERS, &count);
@@ -494,12 +508,20 @@ void TOpenGLFrameBufferObject::Clear(const TRenderTargets& ATargets, const TAlph
                               {"TFrameBufferObject.Clear() - clearing stencil"});
     } else {
       const int32_t k = ColorIndex(target);
-      if (AForceDraw) {
-        const GLenum buffer = GL_COLOR_ATTACHMENT0 + static_cast<GLenum>(k);
-        glDrawBuffers(1, &buffer);
-      }
+      const GLenum buffer = GL_COLOR_ATTACHMENT0 + static_cast<GLenum>(k);
+      if (AForceDraw) glDrawBuffers(1, &buffer);
       const GLfloat color[4] = {AColor.R, AColor.G, AColor.B, AColor.A};
-      glClearBufferfv(GL_COLOR, DrawBufferIndexOf(GL_COLOR_ATTACHMENT0 + static_cast<GLenum>(k), k), color);
+      const GLint index = DrawBufferIndexOf(buffer, -1);
+      if (index >= 0) {
+        glClearBufferfv(GL_COLOR, index, color);
+      } else {
+        // Not drawn to now: slot k holds another target or none. The target is cleared as
+        // the only draw buffer, and the list is put back.
+        std::vector<GLenum> previous = DrawBuffers();
+        glDrawBuffers(1, &buffer);
+        glClearBufferfv(GL_COLOR, 0, color);
+        glDrawBuffers(static_cast<GLsizei>(previous.size()), previous.data());
+      }
       if (TQuorvelContext::HasAnyErrors())
         RaiseContextException(FContext, &SFBOErrorInContextMethod,
                               {"TFrameBufferObject.Clear() - activating render target"});
