@@ -9,6 +9,7 @@
 #include "framework/rtl/SysUtils.h"
 #include "lib/context/Context.h"
 #include "lib/context/ContextTexturing.h"
+#include "lib/passes/PassShaders.h"
 #include "lib/scene/ControlComponents.h"
 #include "lib/scene/Mesh.h"
 #include "lib/scene/Viewport.h"
@@ -56,6 +57,19 @@ bool IsDesigning(const TComponent* AComponent) { return AComponent->GetComponent
 TQuorvelController::TQuorvelController(TComponent* AOwner) : TFwObject(AOwner) {}
 
 // ---- materials ------------------------------------------------------------------------------
+
+void TQuorvelRenderPassMaterial::DoApply(TContext3D* AContext) {
+  SharePassShaders({FVertexShader, FPixelShader});
+  TCustomMaterial::DoApply(AContext);
+  RememberPassShaders({FVertexShader, FPixelShader});
+}
+
+void TQuorvelRenderPassMaterial::BeforeDestruction() {
+  ReleasePassShaders(this);
+  FVertexShader = nullptr;
+  FPixelShader = nullptr;
+  TCustomMaterial::BeforeDestruction();
+}
 
 TTexture* TQuorvelRenderPassMaterial::GetPreviousRenderTexture(TContext3D* AContext) {
   auto* ctx = dynamic_cast<TQuorvelContext*>(AContext);

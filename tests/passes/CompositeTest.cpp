@@ -343,10 +343,26 @@ TEST_F(CompositeTest, AResizeRecreatesTheEmbeddedPassesUnderTheSameIds) {
   EXPECT_EQ(composite.rfind(Renderer->GetId() + "_DeferredComposite_", 0), 0u) << composite;
   EXPECT_EQ(fxaa.rfind(Renderer->GetId() + "_FXAA_", 0), 0u) << fxaa;
   Tick();
-  Form->SetClientWidth(W + 8);
-  Viewport->SetWidth(W + 8);
-  EXPECT_EQ(Renderer->GetDeferredCompositeCtrl()->GetId(), composite);
-  EXPECT_EQ(Renderer->GetFXAACtrl()->GetId(), fxaa);
+  const int32_t programs = TShaderProgramCache::Count();
+  const size_t shaders = TShaderManager::ShaderCount();
+  TDeferredCompositeMaterial* before = Renderer->GetDeferredCompositeCtrl()->Material();
+  const TContextShaderHandle vs = before->GetVertexShader()->GetHandle(), ps = before->GetPixelShader()->GetHandle();
+  ASSERT_NE(vs, 0u);
+  for (int32_t width : {W + 8, W + 16}) {
+    Form->SetClientWidth(width);
+    Viewport->SetWidth(width);
+    EXPECT_EQ(Renderer->GetDeferredCompositeCtrl()->GetId(), composite);
+    EXPECT_EQ(Renderer->GetFXAACtrl()->GetId(), fxaa);
+    Tick();
+    EXPECT_EQ(Probe(width / 2, H / 2), claBlue);
+    // Equal texts reached GL once: the new materials use the same shaders and program, and
+    // the freed ones took their registrations along.
+    TDeferredCompositeMaterial* after = Renderer->GetDeferredCompositeCtrl()->Material();
+    EXPECT_EQ(after->GetVertexShader()->GetHandle(), vs);
+    EXPECT_EQ(after->GetPixelShader()->GetHandle(), ps);
+    EXPECT_EQ(TShaderProgramCache::Count(), programs);
+    EXPECT_EQ(TShaderManager::ShaderCount(), shaders);
+  }
 }
 
 TEST_F(CompositeTest, AReplacedRendererTakesItsEmbeddedPassesAlong) {
