@@ -9,7 +9,9 @@
 #include "framework/rtl/SysUtils.h"
 #include "lib/context/Context.h"
 #include "lib/context/ContextTexturing.h"
+#include "lib/passes/PassShaders.h"
 #include "lib/scene/ControlComponents.h"
+#include "lib/scene/Mesh.h"
 #include "lib/scene/Viewport.h"
 
 namespace quorvel {
@@ -55,6 +57,19 @@ bool IsDesigning(const TComponent* AComponent) { return AComponent->GetComponent
 TQuorvelController::TQuorvelController(TComponent* AOwner) : TFwObject(AOwner) {}
 
 // ---- materials ------------------------------------------------------------------------------
+
+void TQuorvelRenderPassMaterial::DoApply(TContext3D* AContext) {
+  SharePassShaders({FVertexShader, FPixelShader});
+  TCustomMaterial::DoApply(AContext);
+  RememberPassShaders({FVertexShader, FPixelShader});
+}
+
+void TQuorvelRenderPassMaterial::BeforeDestruction() {
+  ReleasePassShaders(this);
+  FVertexShader = nullptr;
+  FPixelShader = nullptr;
+  TCustomMaterial::BeforeDestruction();
+}
 
 TTexture* TQuorvelRenderPassMaterial::GetPreviousRenderTexture(TContext3D* AContext) {
   auto* ctx = dynamic_cast<TQuorvelContext*>(AContext);
@@ -643,11 +658,14 @@ void TQuorvelRenderPassController::SetIgnoredControls(TQuorvelManagedControls* V
 
 namespace {
 
-// Adds ACtrl and, once each, every 3D control it owns (sub-meshes are owned by their mesh).
+// Adds ACtrl and, once each, a mesh's sub-meshes and every 3D control ACtrl owns. Sub-meshes
+// are the mesh's children, usually owned by the form that streamed them, not by the mesh.
 void ManageControl(TQuorvelManagedControls* AList, TComponent* AListener, TControl3D* ACtrl) {
   if (!ACtrl || AList->Contains(ACtrl)) return;
   AList->Add()->As<TQuorvelManagedControl>()->SetControl(ACtrl);
   ACtrl->FreeNotification(AListener);
+  if (auto* mesh = dynamic_cast<TQuorvelMesh*>(ACtrl))
+    for (TQuorvelMesh* sub : mesh->GetMeshes()) ManageControl(AList, AListener, sub);
   for (TComponent* owned : ACtrl->ComponentList())
     if (auto* ctrl = dynamic_cast<TControl3D*>(owned)) ManageControl(AList, AListener, ctrl);
 }

@@ -59,8 +59,13 @@ public:
   // renderer that was current before the pass, or of the viewport's main renderer. Raises
   // EInvalidCast for a context that is not an engine context.
   virtual TTexture* GetPreviousRenderTexture(TContext3D* AContext);
+  // Takes the shaders registered for this material out of the shader manager.
+  void BeforeDestruction() override;
 
 protected:
+  // Makes the shaders current, sharing the GL shaders of equal texts with earlier materials.
+  void DoApply(TContext3D* AContext) override;
+
   TQuorvelRenderPassMaterialSource* FSource;  // not owned
 };
 

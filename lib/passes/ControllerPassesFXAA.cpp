@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "framework/classes/Messages.h"
 #include "framework/gui3d/Camera.h"
 #include "framework/rtl/Finally.h"
 #include "lib/context/Context.h"
@@ -110,9 +111,15 @@ void TFXAAMaterial::DoApply(TContext3D* AContext) {
 }
 
 TFXAAMaterialSource::TFXAAMaterialSource(TQuorvelRenderPassController* AOwnerPass)
-    : TQuorvelRenderPassMaterialSource(AOwnerPass) {}
+    : TQuorvelRenderPassMaterialSource(AOwnerPass) {
+  // A reset context made the input pass's output texture anew: the material takes it again.
+  FContextResetOvrId = TMessageManager::DefaultManager().SubscribeToMessage<TContextResetMessage>(
+      [this](TObject* ASender, const TMessage&) { DoPassesChanged(ASender); });
+}
 
-TFXAAMaterialSource::~TFXAAMaterialSource() = default;
+TFXAAMaterialSource::~TFXAAMaterialSource() {
+  TMessageManager::DefaultManager().Unsubscribe<TContextResetMessage>(FContextResetOvrId);
+}
 
 TMaterial* TFXAAMaterialSource::CreateMaterial() {
   FHasMaterial = true;

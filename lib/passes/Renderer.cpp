@@ -404,8 +404,11 @@ void TCompositeRenderer::Embed(TQuorvelRenderPassController* AController) {
 }
 
 void TCompositeRenderer::FreeEmbedded(TQuorvelRenderPassController* AController, bool ADestroying) {
-  // While destroying, the owner frees its components itself.
-  if (!AController || ADestroying) return;
+  if (!AController) return;
+  // An owner being destroyed frees its components itself (some may be gone already). A
+  // renderer replaced while its owner lives frees them here: left behind, they would pile up
+  // on the owner with a dangling renderer that a context reset still reaches.
+  if (ADestroying && FOwner && FOwner->GetComponentState().Contains(csDestroying)) return;
   if (TQuorvelViewport* viewport = AController->GetViewport())
     if (!viewport->GetComponentState().Contains(csDestroying)) viewport->RemoveRenderPass(AController);
   Free(AController);

@@ -114,6 +114,24 @@ TEST_F(FrameBufferTest, ColourAttachmentsAreDrawnIntoAndCleared) {
   EXPECT_TRUE(Near(TexturePixel(first.get(), 1, 4), 0, 0, 255));
 }
 
+TEST_F(FrameBufferTest, ClearingATargetThatIsNotDrawnToLeavesTheOthersAlone) {
+  TOwned<TQuorvelTexture> first = NewTarget(8, 8), fifth = NewTarget(8, 8);
+  TOwned<TFrameBufferObject> fbo = NewFBO(Context.get());
+  fbo->AttachTexture(Context.get(), first.get(), TRenderTarget::Color_0);
+  fbo->AttachTexture(Context.get(), fifth.get(), TRenderTarget::Color_4);
+  fbo->Bind(Context.get());
+  fbo->Clear(TRenderTarget::Color_0, TAlphaColorF(0, 0, 1, 1), 1, 0, true);
+  fbo->Clear(TRenderTarget::Color_4, TAlphaColorF(0, 1, 0, 1), 1, 0, true);
+  // Only Color_4 is drawn to, in slot 0: clearing Color_0 must not reach it.
+  fbo->Prepare({TRenderTarget::Color_4});
+  fbo->Clear(TRenderTarget::Color_0, TAlphaColorF(1, 0, 0, 1), 1, 0, false);
+  EXPECT_EQ(GLInt(GL_DRAW_BUFFER0), GL_COLOR_ATTACHMENT4);
+  EXPECT_EQ(GLInt(GL_DRAW_BUFFER1), GL_NONE);
+  fbo->Unbind(Context.get());
+  EXPECT_TRUE(Near(TexturePixel(first.get(), 4, 4), 255, 0, 0));
+  EXPECT_TRUE(Near(TexturePixel(fifth.get(), 4, 4), 0, 255, 0));
+}
+
 TEST_F(FrameBufferTest, RenderAndDepthBuffersKeepTheNearerSurface) {
   TOwned<TFrameBufferObject> fbo = NewFBO(Context.get());
   fbo->Resize(8, 8);

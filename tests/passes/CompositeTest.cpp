@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "framework/classes/Messages.h"
 #include "lib/context/ContextBuffersFrameBuffers.h"
 #include "lib/context/ContextShader.h"
 #include "lib/context/ContextTexturing.h"
@@ -87,6 +88,64 @@ TEST_F(CompositeTest, SaturationZeroAndOneKeepTheAlbedoAndAHalfMixesWithTheLuma)
     Compose(TAlphaColorF(0.8f, 0.4f, 0.2f, 1), TAlphaColorF(0, 0, 0, 0), 1, TAlphaColorF(0, 0, 0, 0));
     ExpectRGB(Read(W / 2, H / 2), s == 0 ? albedo : Saturate(albedo, s));
   }
+}
+
+TEST_F(CompositeTest, TranslucencyMergesByItsCoverageAndWeightZeroKeepsTheOpaqueColour) {
+  const TRGB albedo{0.8, 0.4, 0.2};
+  // Accumulated (0.4, 0.2, 1.0) over a weight of 2: the average translucent colour is
+  // (0.2, 0.1, 0.5); a coverage of 0.25 lays a quarter of it over the albedo.
+  const TRGB average{0.2, 0.1, 0.5};
+  auto merge = [](TRGB c, TRGB t, double a) {
+    return TRGB{c.R * (1 - a) + t.R * a, c.G * (1 - a) + t.G * a, c.B * (1 - a) + t.B * a};
+  };
+  struct TCase {
+    TPoint3D Saturation;
+    float Weight;
+    TRGB Expected;
+  };
+  const TCase cases[] = {
+      {TPoint3D(0, 0, 0), 2, merge(albedo, average, 0.25)},
+      // Translucent, then composed saturation.
+      {TPoint3D(0, 0.5f, 0), 2, merge(albedo, Saturate(average, 0.5), 0.25)},
+      {TPoint3D(0, 0, 0.5f), 2, Saturate(merge(albedo, average, 0.25), 0.5)},
+      {TPoint3D(0.5f, 0.5f, 0.5f), 2, Saturate(merge(Saturate(albedo, 0.5), Saturate(average, 0.5), 0.25), 0.5)},
+      // No weight: the opaque colour, however much was accumulated and covered; the
+      // composed saturation belongs to the merge and stays away too.
+      {TPoint3D(0, 0, 0), 0, albedo},
+      {TPoint3D(0, 0, 0.5f), 0, albedo},
+      {TPoint3D(0.5f, 0, 0), 0, Saturate(albedo, 0.5)},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.Saturation.X << "," << c.Saturation.Y << "," << c.Saturation.Z
+                                      << " weight " << c.Weight);
+    Renderer->SetSaturation(c.Saturation);
+    Compose(TAlphaColorF(0.8f, 0.4f, 0.2f, 1), TAlphaColorF(0.4f, 0.2f, 1.0f, c.Weight), c.Weight > 0 ? 0.25f : 1.0f,
+            TAlphaColorF(0, 0, 0, 0));
+    ExpectRGB(Read(W / 2, H / 2), c.Expected);
+  }
+}
+
+TEST_F(CompositeTest, TheEmissiveTargetCountsOnlyWithAnEmissiveBlur) {
+  const TAlphaColorF emissive(0.4f, 0.2f, 0, 1);
+  Renderer->SetEmissiveBlur(0);
+  Compose(TAlphaColorF(0.2f, 0.4f, 0.2f, 1), TAlphaColorF(0, 0, 0, 0), 0, emissive);
+  ExpectRGB(Read(W / 2, H / 2), {0.2, 0.4, 0.2});
+  // Until a blur pass exists the target is added as it is.
+  Renderer->SetEmissiveBlur(3);
+  {
+    TFrameBufferObject* fbo = Context->GetDefaultFrameBuf();
+    Context->BindDefaultBuffer();
+    fbo->Clear(TRenderTarget::Color_4, TAlphaColorF(0.4f, 0.2f, 0, 1), 1, 0, true);
+    GLint att=0; glGetFramebufferAttachmentParameteriv(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT4, GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME, &att);
+    GLint fb=0; glGetIntegerv(GL_FRAMEBUFFER_BINDING, &fb);
+    printf("fb %d att4 %d status %x\n", fb, att, glCheckFramebufferStatus(GL_FRAMEBUFFER));
+    GLboolean mask[4]; glGetBooleani_v(GL_COLOR_WRITEMASK, 0, mask); printf("mask %d%d%d%d scissor %d\n", mask[0],mask[1],mask[2],mask[3], glIsEnabled(GL_SCISSOR_TEST));
+    GLint sc[4]; glGetIntegerv(GL_SCISSOR_BOX, sc); printf("box %d %d %d %d\n", sc[0],sc[1],sc[2],sc[3]);
+    uint8_t q[64*48*4]; glBindTexture(GL_TEXTURE_2D, 27); glGetTexImage(GL_TEXTURE_2D,0,GL_RGBA,GL_UNSIGNED_BYTE,q); printf("now %d %d %d at centre %d\n", q[0],q[1],q[2], q[(24*64+32)*4]);
+    Context->UnbindDefaultBuffer();
+  }
+  Compose(TAlphaColorF(0.2f, 0.4f, 0.2f, 1), TAlphaColorF(0, 0, 0, 0), 0, emissive);
+  ExpectRGB(Read(W / 2, H / 2), {0.6, 0.6, 0.2});
 }
 
 TEST_F(CompositeTest, TheShaderBlockHasTheRecordsLayoutAndTakesTheFirstEightEnabledLights) {
@@ -213,6 +272,24 @@ TEST_F(FXAATest, ASlantedEdgeIsSmoothedOnlyNearTheEdge) {
   EXPECT_EQ(Output(), once);
 }
 
+TEST_F(FXAATest, AContextResetHandsTheInputPasssOutputToTheMaterialAgain) {
+  auto* input = New<testing::TCountingPass>(Viewport, "input");
+  input->SetViewport(Viewport);
+  ASSERT_NE(input->GetOutputTexture(), nullptr);
+  const int32_t listeners = TMessageManager::DefaultManager().ListenerCount(typeid(TContextResetMessage));
+  Pass->SetInputPass(input);
+  EXPECT_EQ(Pass->Material()->GetInputTexture(), input->GetOutputTexture());
+  Pass->SetCompositeInputTexture(Input.get());
+  TMessageManager::DefaultManager().SendMessage(nullptr, TContextResetMessage());
+  EXPECT_EQ(Pass->Material()->GetInputTexture(), input->GetOutputTexture());
+  // A freed pass hears no more resets (its source unsubscribed).
+  Free(Pass);
+  Pass = nullptr;
+  EXPECT_EQ(TMessageManager::DefaultManager().ListenerCount(typeid(TContextResetMessage)), listeners - 1);
+  TMessageManager::DefaultManager().SendMessage(nullptr, TContextResetMessage());
+  Free(input);
+}
+
 TEST_F(FXAATest, WithoutInputItRefusesToDraw) {
   auto* source = New<testing::TCountingPass>(nullptr, "nothing");  // no viewport: no output
   Pass->SetInputPass(source);
@@ -266,10 +343,42 @@ TEST_F(CompositeTest, AResizeRecreatesTheEmbeddedPassesUnderTheSameIds) {
   EXPECT_EQ(composite.rfind(Renderer->GetId() + "_DeferredComposite_", 0), 0u) << composite;
   EXPECT_EQ(fxaa.rfind(Renderer->GetId() + "_FXAA_", 0), 0u) << fxaa;
   Tick();
-  Form->SetClientWidth(W + 8);
-  Viewport->SetWidth(W + 8);
-  EXPECT_EQ(Renderer->GetDeferredCompositeCtrl()->GetId(), composite);
-  EXPECT_EQ(Renderer->GetFXAACtrl()->GetId(), fxaa);
+  const int32_t programs = TShaderProgramCache::Count();
+  const size_t shaders = TShaderManager::ShaderCount();
+  TDeferredCompositeMaterial* before = Renderer->GetDeferredCompositeCtrl()->Material();
+  const TContextShaderHandle vs = before->GetVertexShader()->GetHandle(), ps = before->GetPixelShader()->GetHandle();
+  ASSERT_NE(vs, 0u);
+  for (int32_t width : {W + 8, W + 16}) {
+    Form->SetClientWidth(width);
+    Viewport->SetWidth(width);
+    EXPECT_EQ(Renderer->GetDeferredCompositeCtrl()->GetId(), composite);
+    EXPECT_EQ(Renderer->GetFXAACtrl()->GetId(), fxaa);
+    Tick();
+    EXPECT_EQ(Probe(width / 2, H / 2), claBlue);
+    // Equal texts reached GL once: the new materials use the same shaders and program, and
+    // the freed ones took their registrations along.
+    TDeferredCompositeMaterial* after = Renderer->GetDeferredCompositeCtrl()->Material();
+    EXPECT_EQ(after->GetVertexShader()->GetHandle(), vs);
+    EXPECT_EQ(after->GetPixelShader()->GetHandle(), ps);
+    EXPECT_EQ(TShaderProgramCache::Count(), programs);
+    EXPECT_EQ(TShaderManager::ShaderCount(), shaders);
+  }
+}
+
+TEST_F(CompositeTest, AReplacedRendererTakesItsEmbeddedPassesAlong) {
+  auto embedded = [&] {
+    int32_t n = 0;
+    for (TComponent* c : Viewport->ComponentList()) n += dynamic_cast<TQuorvelRenderPassController*>(c) != nullptr;
+    return n;
+  };
+  EXPECT_EQ(embedded(), 2);  // composition and FXAA
+  Viewport->SetRendererType(TRendererType::ForwardRenderer);
+  Viewport->GetMainPassRenderer()->Apply();
+  EXPECT_EQ(embedded(), 2);
+  Viewport->SetRendererType(TRendererType::LegacyRenderer);
+  EXPECT_EQ(embedded(), 0);
+  // What a left-behind FXAA pass would hear, reaching its freed renderer.
+  TMessageManager::DefaultManager().SendMessage(nullptr, TContextResetMessage());
 }
 
 TEST_F(CompositeTest, WithoutACompositionControllerTheStepFails) {

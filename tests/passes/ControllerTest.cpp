@@ -9,6 +9,7 @@
 #include "lib/passes/ControllerPassesSMStoreDepth.h"
 #include "lib/passes/ControllerPassesVSMBlur.h"
 #include "lib/passes/ControllerPassesVSMStoreDepth.h"
+#include "lib/scene/Mesh.h"
 #include "tests/passes/PassTestSupport.h"
 
 namespace quorvel {
@@ -324,6 +325,31 @@ TEST_F(PassRunTest, ControlFilters) {
   Free(child);
   EXPECT_EQ(pass->GetAllowedControls()->Item(1)->GetControl(), nullptr);
   EXPECT_EQ(pass->GetIgnoredControls()->Item(1)->GetControl(), nullptr);
+}
+
+TEST_F(PassRunTest, AllowingAMeshBringsItsSubMeshesOnce) {
+  TCountingPass* pass = AddPass("pre");
+  // Streamed models own their meshes through the form; the tree is the parent relation.
+  auto* mesh = New<TQuorvelMesh>(Form.get());
+  mesh->SetParent(Viewport);
+  auto* sub = New<TQuorvelMesh>(Form.get());
+  sub->SetParent(mesh);
+  auto* leaf = New<TQuorvelMesh>(Form.get());
+  leaf->SetParent(sub);
+  auto* owned = New<TQuorvelMesh>(sub);  // owned by and under sub: reached both ways, added once
+  owned->SetParent(sub);
+  auto* other = New<TQuorvelMesh>(Form.get());
+  other->SetParent(Viewport);
+  ASSERT_EQ(mesh->GetMeshes(), std::vector<TQuorvelMesh*>{sub});
+  pass->AllowControl(mesh);
+  EXPECT_EQ(pass->GetAllowedControls()->Count(), 4);
+  for (TQuorvelMesh* m : {mesh, sub, leaf, owned}) EXPECT_FALSE(pass->IsControlIgnored(m));
+  EXPECT_TRUE(pass->IsControlIgnored(other));
+  // Ignoring a sub-mesh ignores its own sub-meshes, not the mesh above.
+  pass->IgnoreControl(sub);
+  EXPECT_EQ(pass->GetIgnoredControls()->Count(), 3);
+  EXPECT_FALSE(pass->IsControlIgnored(mesh));
+  EXPECT_TRUE(pass->IsControlIgnored(leaf));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <epoxy/gl.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "framework/platform/Windows.h"
@@ -76,17 +77,25 @@ GLenum TargetBindingQuery(GLenum ATarget) {
 // GPU objects freed after their GL context is gone have nothing left to delete.
 bool GLIsCurrent() { return wglGetCurrentContext() != nullptr; }
 
-// glClearBuffer addresses a draw-buffer slot, not an attachment: the slot that holds the
-// attachment now (after a forced draw buffer that is slot 0), else k itself.
-GLint DrawBufferIndexOf(GLenum AAttachment, int32_t AFallback) {
+// The current draw-buffer list, up to its last entry that is not GL_NONE.
+std::vector<GLenum> DrawBuffers() {
   GLint count = 0;
   glGetIntegerv(GL_MAX_DRAW_BUFFERS, &count);
+  std::vector<GLenum> list;
   for (GLint i = 0; i < count; ++i) {
     GLint buffer = 0;
     glGetIntegerv(GL_DRAW_BUFFER0 + static_cast<GLenum>(i), &buffer);
-    if (static_cast<GLenum>(buffer) == AAttachment) return i;
+    list.push_back(static_cast<GLenum>(buffer));
   }
-  return AFallback;
+  while (list.size() > 1 && list.back() == GL_NONE) list.pop_back();
+  return list;
+}
+
+// glClearBuffer addresses a draw-buffer slot, not an attachment: the slot that holds the
+// attachment in ABuffers (after a forced draw buffer that is slot 0), or -1.
+GLint DrawBufferIndexOf(const std::vector<GLenum>& ABuffers, GLenum AAttachment) {
+  const auto it = std::find(ABuffers.begin(), ABuffers.end(), AAttachment);
+  return it == ABuffers.end() ? -1 : static_cast<GLint>(it - ABuffers.begin());
 }
 
 // The GL texture target a texture attaches with (face targets for cube maps), and the
@@ -494,12 +503,20 @@ void TOpenGLFrameBufferObject::Clear(const TRenderTargets& ATargets, const TAlph
                               {"TFrameBufferObject.Clear() - clearing stencil"});
     } else {
       const int32_t k = ColorIndex(target);
-      if (AForceDraw) {
-        const GLenum buffer = GL_COLOR_ATTACHMENT0 + static_cast<GLenum>(k);
-        glDrawBuffers(1, &buffer);
-      }
+      const GLenum buffer = GL_COLOR_ATTACHMENT0 + static_cast<GLenum>(k);
+      if (AForceDraw) glDrawBuffers(1, &buffer);
       const GLfloat color[4] = {AColor.R, AColor.G, AColor.B, AColor.A};
-      glClearBufferfv(GL_COLOR, DrawBufferIndexOf(GL_COLOR_ATTACHMENT0 + static_cast<GLenum>(k), k), color);
+      const std::vector<GLenum> buffers = DrawBuffers();
+      const GLint index = DrawBufferIndexOf(buffers, buffer);
+      if (index >= 0) {
+        glClearBufferfv(GL_COLOR, index, color);
+      } else {
+        // Not drawn to now: slot k holds another target or none. The target is cleared as
+        // the only draw buffer, and the list is put back.
+        glDrawBuffers(1, &buffer);
+        glClearBufferfv(GL_COLOR, 0, color);
+        glDrawBuffers(static_cast<GLsizei>(buffers.size()), buffers.data());
+      }
       if (TQuorvelContext::HasAnyErrors())
         RaiseContextException(FContext, &SFBOErrorInContextMethod,
                               {"TFrameBufferObject.Clear() - activating render target"});
