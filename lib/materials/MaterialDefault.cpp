@@ -20,6 +20,7 @@
 #include "lib/passes/ControllerPassesSMStoreDepth.h"
 #include "lib/passes/ControllerPassesVSMBlur.h"
 #include "lib/passes/ControllerPassesVSMStoreDepth.h"
+#include "lib/scene/ControlComponents.h"
 
 namespace quorvel {
 
@@ -27,10 +28,6 @@ FW_CLASS_IMPL(TQuorvelDefaultMaterialRef, "Quorvel.Material.Default")
 FW_CLASS_NO_MEMBERS(TQuorvelDefaultMaterialRef)
 FW_CLASS_IMPL(TQuorvelDefaultMaterial, "Quorvel.Material.Default")
 FW_CLASS_NO_MEMBERS(TQuorvelDefaultMaterial)
-FW_CLASS_IMPL(TQuorvelMaterialBehaviourItem, "Quorvel.Material.Default")
-FW_CLASS_NO_MEMBERS(TQuorvelMaterialBehaviourItem)
-FW_CLASS_IMPL(TQuorvelMaterialBehaviourCollection, "Quorvel.Material.Default")
-FW_CLASS_NO_MEMBERS(TQuorvelMaterialBehaviourCollection)
 FW_CLASS_IMPL(TQuorvelDefaultMaterialSource, "Quorvel.Material.Default")
 
 void TQuorvelDefaultMaterialSource::Register(ClassBuilder<TQuorvelDefaultMaterialSource>& b) {
@@ -121,6 +118,8 @@ void TQuorvelDefaultMaterial::BeforeDestruction() {
   FPixelShader = nullptr;
   TShaderManager::UnregisterShader(ShaderName(TContextShaderKind::VertexShader));
   TShaderManager::UnregisterShader(ShaderName(TContextShaderKind::PixelShader));
+  if (FBehaviours) FBehaviours->SetDestroying();
+  FBehaviours.reset();
   FTextures.reset();
   FVSNode.reset();
   FFSNode.reset();
@@ -137,6 +136,8 @@ std::string TQuorvelDefaultMaterial::ShaderName(TContextShaderKind AKind) const 
 void TQuorvelDefaultMaterial::DoInitialize() {
   FBuilding = true;
   DoCreateTexturePool();
+  if (!FBehaviours) FBehaviours.reset(New<TQuorvelMaterialBehaviourCollection>(this));
+  FBehaviours->SetMaterial(this);
   DoCreateVertexShaderNode();
   DoUpdateVertexShader();
   DoCreateFragmentShaderNode();
@@ -207,12 +208,30 @@ void TQuorvelDefaultMaterial::DoBuildFragmentShaderSource() {
 
 void TQuorvelDefaultMaterial::DoUpdateVertexShader() {
   DoBuildVertexShaderSource();
+  UpdateBehaviourShaders(FVSNode.get(), TContextShaderKind::VertexShader);
   FUpdateShaderProgram = true;
 }
 
 void TQuorvelDefaultMaterial::DoUpdateFragmentShader() {
   DoBuildFragmentShaderSource();
+  UpdateBehaviourShaders(FFSNode.get(), TContextShaderKind::PixelShader);
   FUpdateShaderProgram = true;
+}
+
+void TQuorvelDefaultMaterial::UpdateBehaviourShaders(TQuorvelNodeBuilder* ABuilder, TContextShaderKind AKind) {
+  if (!FBehaviours) return;
+  for (int i = 0; i < FBehaviours->GetCount(); ++i) FBehaviours->Items(i)->OnUpdateShader(ABuilder, AKind);
+}
+
+void TQuorvelDefaultMaterial::RegisterBehaviourUniformBuffers(TContext3D* AContext, TShaderProgram* AProgram) {
+  if (!FBehaviours) return;
+  for (int i = 0; i < FBehaviours->GetCount(); ++i)
+    FBehaviours->Items(i)->OnRegisterUniformBuffer(this, AContext, AProgram);
+}
+
+void TQuorvelDefaultMaterial::SetBehaviours(TQuorvelMaterialBehaviourCollection* Value) {
+  // The items' AssignTo attaches each behaviour through SetBehaviour.
+  if (FBehaviours) FBehaviours->Assign(Value);
 }
 
 TQuorvelGLSLTextureUniformNode* TQuorvelDefaultMaterial::DoCreateTextureUniformNode(TQuorvelNodeBuilder* ABuilder,
@@ -288,9 +307,10 @@ void TQuorvelDefaultMaterial::DoRegisterShaderProgram() {
   FUpdateShaderProgram = false;
 }
 
-void TQuorvelDefaultMaterial::DoRegisterUniformBuffers(TContext3D* /*AContext*/, TShaderProgram* AProgram) {
+void TQuorvelDefaultMaterial::DoRegisterUniformBuffers(TContext3D* AContext, TShaderProgram* AProgram) {
   if (!AProgram) return;
   AProgram->RegisterUniformBuffer("ShaderData", &FShaderData, sizeof(FShaderData));
+  RegisterBehaviourUniformBuffers(AContext, AProgram);
 }
 
 void TQuorvelDefaultMaterial::DoApply(TContext3D* AContext) {
@@ -630,7 +650,10 @@ void TQuorvelDefaultMaterial::SetEnvironment(bool Value) {
 
 // ---- feeders ---------------------------------------------------------------------------------
 
-void TQuorvelDefaultMaterial::DoApplyBehaviours(TQuorvelContext* /*AContext*/) {}
+void TQuorvelDefaultMaterial::DoApplyBehaviours(TQuorvelContext* AContext) {
+  if (!FBehaviours) return;
+  for (int i = 0; i < FBehaviours->GetCount(); ++i) FBehaviours->Items(i)->Apply(this, AContext);
+}
 
 void TQuorvelDefaultMaterial::DoApplyTimeInfo(TQuorvelContext* /*AContext*/) {
   FShaderData.TimeInfo.Z = FShaderData.TimeInfo.Y;
@@ -798,8 +821,7 @@ struct TDefaultEntry {
 
 }  // namespace
 
-TQuorvelDefaultMaterialSource::TQuorvelDefaultMaterialSource(TComponent* AOwner)
-    : TMaterialSource(AOwner), FBehaviours(New<TQuorvelMaterialBehaviourCollection>(this)) {}
+TQuorvelDefaultMaterialSource::TQuorvelDefaultMaterialSource(TComponent* AOwner) : TMaterialSource(AOwner) {}
 
 TQuorvelDefaultMaterialSource::~TQuorvelDefaultMaterialSource() = default;
 
@@ -832,6 +854,9 @@ void TQuorvelDefaultMaterialSource::Loaded() {
 void TQuorvelDefaultMaterialSource::Notification(TComponent* AComponent, TOperation Operation) {
   TMaterialSource::Notification(AComponent, Operation);
   if (Operation != opRemove) return;
+  if (TQuorvelDefaultMaterial* m = DefaultMaterial())
+    if (TQuorvelMaterialBehaviourCollection* behaviours = m->GetBehaviours())
+      behaviours->Notification(AComponent, Operation);
   // Every input that is the freed pass, not only the main shadow map: the shadow feeder
   // walks all keys. Keys stay, as with a nil assignment.
   for (auto& [key, pass] : FInputs)
@@ -1072,6 +1097,46 @@ TVector3D TQuorvelDefaultMaterialSource::GetDisplacement() const {
 void TQuorvelDefaultMaterialSource::SetDisplacement(const TVector3D& Value) {
   if (TQuorvelDefaultMaterial* m = DefaultMaterial()) m->SetDisplacement(Value);
 }
+
+// ---- behaviours -------------------------------------------------------------------------------
+
+TQuorvelMaterialBehaviourCollection* TQuorvelDefaultMaterialSource::GetBehaviours() const {
+  if (GetComponentState().Contains(csDestroying)) return nullptr;
+  TQuorvelDefaultMaterial* m = DefaultMaterial();
+  return m ? m->GetBehaviours() : nullptr;
+}
+
+void TQuorvelDefaultMaterialSource::SetBehaviours(TQuorvelMaterialBehaviourCollection* Value) {
+  if (GetComponentState().Contains(csDestroying)) return;
+  if (TQuorvelDefaultMaterial* m = DefaultMaterial()) m->SetBehaviours(Value);
+}
+
+int32_t TQuorvelDefaultMaterialSource::IndexOfMaterialBehaviour(TQuorvelMaterialBehaviour* ABehaviour) const {
+  TQuorvelMaterialBehaviourCollection* behaviours = GetBehaviours();
+  if (!behaviours) return -1;
+  for (int i = 0; i < behaviours->GetCount(); ++i)
+    if (behaviours->Items(i)->GetBehaviour() == ABehaviour) return i;
+  return -1;
+}
+
+void TQuorvelDefaultMaterialSource::AttachMaterialBehaviour(TQuorvelMaterialBehaviour* ABehaviour) {
+  TQuorvelMaterialBehaviourCollection* behaviours = GetBehaviours();
+  if (!ABehaviour || !behaviours || MaterialBehaviourAttached(ABehaviour)) return;
+  auto* item = behaviours->AddItem<TQuorvelMaterialBehaviourItem>();
+  item->SetDisplayName(Format("%s_%s", {GetName(), ABehaviour->GetName()}));
+  item->SetBehaviour(ABehaviour);
+}
+
+void TQuorvelDefaultMaterialSource::DetachMaterialBehaviour(TQuorvelMaterialBehaviour* ABehaviour) {
+  const int32_t index = IndexOfMaterialBehaviour(ABehaviour);
+  if (index >= 0) GetBehaviours()->Delete(index);
+}
+
+void TQuorvelDefaultMaterialSource::ClearMaterialsBehaviours() {
+  if (TQuorvelMaterialBehaviourCollection* behaviours = GetBehaviours()) behaviours->Clear();
+}
+
+TFwObject* TQuorvelDefaultMaterialSource::FindModel() { return FindComponentUpwards(this, "Quorvel.Model.TQuorvelModel"); }
 
 // ---- user snippets ----------------------------------------------------------------------------
 

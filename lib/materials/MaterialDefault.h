@@ -19,6 +19,7 @@
 #include "framework/rtl/Stopwatch.h"
 #include "lib/context/MaterialTypes.h"
 #include "lib/defs/DefTypesMaterial.h"
+#include "lib/materials/MaterialBehaviour.h"
 #include "lib/materials/MaterialDefaultGLSL.h"
 #include "lib/materials/MaterialDefaultShaderData.h"
 
@@ -66,6 +67,10 @@ public:
   TQuorvelDefaultMaterialRef* GetRef() const { return FRef.get(); }
   TQuorvelDefaultMaterialSource* GetSource() const { return FSource; }
   TQuorvelTexturePool* GetTextures() const { return FTextures.get(); }
+  TQuorvelMaterialBehaviourCollection* GetBehaviours() const { return FBehaviours.get(); }
+  // The given collection's items into this material's own, each behaviour attached through
+  // its item's SetBehaviour.
+  void SetBehaviours(TQuorvelMaterialBehaviourCollection* Value);
   TQuorvelGLSLVertexShader* GetVertexShaderNode() const { return FVSNode.get(); }
   TQuorvelGLSLFragmentShader* GetFragmentShaderNode() const { return FFSNode.get(); }
   const TQuorvelShaderData& GetShaderData() const { return FShaderData; }
@@ -228,6 +233,10 @@ public:
   virtual void DoCreateTexturePool();
   virtual void DoCopyTexturePool(TCollection* ABitmapPool);
 
+  // Each behaviour item's block after "ShaderData", and its stage update, in collection order.
+  void RegisterBehaviourUniformBuffers(TContext3D* AContext, TShaderProgram* AProgram);
+  void UpdateBehaviourShaders(TQuorvelNodeBuilder* ABuilder, TContextShaderKind AKind);
+
   // The shader names of this material ("default-" + 16 upper-case hex digits of the address).
   std::string ShaderName(TContextShaderKind AKind) const;
 
@@ -266,6 +275,7 @@ protected:
   TStopwatch FStopWatch;
   bool FMeasureTime = false;
   TOwned<TQuorvelTexturePool> FTextures;
+  TOwned<TQuorvelMaterialBehaviourCollection> FBehaviours;
   bool FShadows = false;
   TQuorvelShadowMethod FShadowMethod = TQuorvelShadowMethod::ShadowMapping;
   TQuorvelTonemapping FTonemapping = TQuorvelTonemapping::tmNone;
@@ -276,23 +286,6 @@ protected:
 
 // Pass inputs by sampler name; ordered so that the feeders walk them the same way each time.
 using TQuorvelRenderPassInputs = std::map<std::string, TQuorvelRenderPassController*>;
-
-// The behaviour items of a material source, as a form stores them ("Behaviours = <>"). The
-// items attach no behaviour yet.
-class TQuorvelMaterialBehaviourItem : public TCollectionItem {
-  FW_CLASS(TQuorvelMaterialBehaviourItem, TCollectionItem)
-
-public:
-  using TCollectionItem::TCollectionItem;
-};
-
-class TQuorvelMaterialBehaviourCollection : public TOwnedCollection {
-  FW_CLASS(TQuorvelMaterialBehaviourCollection, TOwnedCollection)
-
-public:
-  explicit TQuorvelMaterialBehaviourCollection(TPersistent* AOwner)
-      : TOwnedCollection(AOwner, TQuorvelMaterialBehaviourItem::StaticClass()) {}
-};
 
 class TQuorvelDefaultMaterialSource : public TMaterialSource {
   FW_CLASS(TQuorvelDefaultMaterialSource, TMaterialSource)
@@ -466,8 +459,21 @@ public:
   TVector3D GetDisplacement() const;
   void SetDisplacement(const TVector3D& Value);
 
-  TQuorvelMaterialBehaviourCollection* GetBehaviours() const { return FBehaviours.get(); }
-  void SetBehaviours(TQuorvelMaterialBehaviourCollection* Value) { FBehaviours->Assign(Value); }
+  // --- behaviours -----------------------------------------------------------------------
+  // The material's collection; nil while the source is destroyed or has no material.
+  TQuorvelMaterialBehaviourCollection* GetBehaviours() const;
+  void SetBehaviours(TQuorvelMaterialBehaviourCollection* Value);
+  // The first item holding ABehaviour; -1 when none or without a collection.
+  int32_t IndexOfMaterialBehaviour(TQuorvelMaterialBehaviour* ABehaviour) const;
+  bool MaterialBehaviourAttached(TQuorvelMaterialBehaviour* ABehaviour) const {
+    return IndexOfMaterialBehaviour(ABehaviour) >= 0;
+  }
+  // A new item "<source>_<behaviour>" holding ABehaviour, unless it is attached already.
+  void AttachMaterialBehaviour(TQuorvelMaterialBehaviour* ABehaviour);
+  void DetachMaterialBehaviour(TQuorvelMaterialBehaviour* ABehaviour);
+  void ClearMaterialsBehaviours();
+  // The nearest model up the parent chain (found by its class name), or nil.
+  TFwObject* FindModel();
 
   // --- user snippets --------------------------------------------------------------------
   TStrings* GetVertexShader() const;
@@ -515,7 +521,6 @@ protected:
   void SetDisplacementDir(float Value) { SetDisplacementComponent(3, Value); }
 
   TOwned<TQuorvelBitmapPool> FBitmaps;
-  TOwned<TQuorvelMaterialBehaviourCollection> FBehaviours;
   TQuorvelRenderPassInputs FInputs;
   int32_t FContextResetOvrId = -1;
 };

@@ -2,10 +2,12 @@
 #include <cmath>
 
 #include "framework/rtl/Exceptions.h"
+#include "framework/rtl/Log.h"
 #include "framework/rtl/SysUtils.h"
 #include "lib/defs/DefTypesMaterial.h"
 #include "lib/formats/assets/AssetsManager.h"
 #include "lib/materials/MaterialDefault.h"
+#include "lib/scene/ControlComponents.h"
 
 namespace quorvel {
 
@@ -203,6 +205,21 @@ void TQuorvelDefaultMaterialSource::LoadFromDefinition(TCustomDef* ADef) {
     UpdateDefaultBitmaps();
   }
 
+  if (const TMaterialDef::TBehaviourRefList* refs = def->GetBehaviourRefs())
+    if (TFwObject* model = FindModel())
+      for (TBehaviourRefDef* ref : *refs) {
+        if (!ref) continue;
+        if (!ref->GetReference())
+          Log::d("failed to find material behaviour reference \"%s\" (\"%s\") on loading material from definition",
+                 ref->GetId(), ref->GetDisplayName());
+        const std::string id = ref->GetId();
+        TComponent* found = FindComponentDeepSearchByFilter(model, [&](TComponent* c) {
+          auto* behaviour = dynamic_cast<TQuorvelMaterialBehaviour*>(c);
+          return behaviour && behaviour->GetDef() && behaviour->GetDef()->GetId() == id;
+        });
+        if (found) AttachMaterialBehaviour(static_cast<TQuorvelMaterialBehaviour*>(found));
+      }
+
   if (TExtensionDef* e = def->GetExtension("Shading")) {
     TProperties* p = e->GetProperties();
     TValue v;
@@ -282,6 +299,13 @@ void TQuorvelDefaultMaterialSource::StoreToDefinition(TCustomDef* ADef) {
       asset->SetIsStandalone(true);
       TTextureDef* texture = def->AddTexture(EntryChannel(entry->GetDisplayName()), asset, true);
       entry->StoreToDefinition(texture);
+    }
+
+  if (TQuorvelMaterialBehaviourCollection* behaviours = GetBehaviours())
+    for (int i = 0; i < behaviours->GetCount(); ++i) {
+      TQuorvelMaterialBehaviourItem* item = behaviours->Items(i);
+      if (TQuorvelMaterialBehaviour* behaviour = item->GetBehaviour())
+        def->AddMaterialBehaviourRef(item->GetDisplayName(), behaviour->GetDef());
     }
 
   TProperties* shading = Extension(def, "Shading")->GetProperties();

@@ -4,6 +4,7 @@
 
 #include "lib/defs/DefTypesModel.h"
 #include "lib/defs/DefTypesTexture.h"
+#include "lib/formats/assets/AssetsManager.h"
 #include "lib/materials/MaterialBlinn.h"
 #include "lib/materials/MaterialBumpMap.h"
 #include "lib/materials/MaterialLambert.h"
@@ -30,10 +31,22 @@ TMaterialSource* FindByTag(TComponent* ARoot, TObject* ATag) {
   return nullptr;
 }
 
-// The texture's asset bitmap, shared with the asset (null without a texture).
-TBitmap* Bitmap(TMaterialDef* ADef, TColorChannelDef AChannel) {
+// The texture's asset bitmap (null without a texture). A cached standalone asset hands out a
+// copy even when none is asked for; the copy is freed once the source has taken its pixels.
+struct TAssetBitmap {
+  TBitmap* Bitmap = nullptr;
+  TOwned<TBitmap> Copy;
+  operator TBitmap*() const { return Bitmap; }
+};
+
+TAssetBitmap Bitmap(TMaterialDef* ADef, TColorChannelDef AChannel) {
+  TAssetBitmap result;
   TTextureDef* texture = ADef->GetTexture(AChannel);
-  return texture ? texture->GetAssetBitmapInstance(false) : nullptr;
+  if (!texture) return result;
+  result.Bitmap = texture->GetAssetBitmapInstance(false);
+  auto* asset = dynamic_cast<TQuorvelTextureAsset*>(texture->GetAssetRef());
+  if (!asset || result.Bitmap != asset->GetBitmap()) result.Copy.reset(result.Bitmap);
+  return result;
 }
 
 void CutOff(TSource* S, TMaterialDef* D) {

@@ -408,8 +408,8 @@ protected:
     // A known blend table (the first read sets the platform's default blending).
     Context->GetBlendings();
     Context->SetBlendings(TBlendSettings{});
+    // The base pass writes zero colour and alpha: what shows is the layers' sum.
     Layered.reset(New<TQuorvelLayeredMaterialSource>(nullptr));
-    Layered->SetColor(claRed);
   }
   void TearDown() override {
     Layered.reset();
@@ -441,8 +441,8 @@ protected:
 };
 
 TEST_F(LayeredDrawTest, ThreeLayersDrawFourTimesAndRestoreTheStates) {
-  AddLayer(claLime);   // red + green
-  AddLayer(claBlue);   // + blue: white
+  AddLayer(claLime);   // green over the zero base
+  AddLayer(claBlue);   // + blue: cyan
   AddLayer(claBlack);  // adds nothing
   Context->SetContextState(TContextState::csZTestOn);
   Context->SetContextState(TContextState::csAlphaBlendOff);
@@ -450,7 +450,7 @@ TEST_F(LayeredDrawTest, ThreeLayersDrawFourTimesAndRestoreTheStates) {
   const TCounters start = TCounters::Now();
   DrawBase();
   EXPECT_EQ(TCounters::Now().Since(start).Calls, 4);
-  EXPECT_TRUE(NearColor(Target->Pixel(2, 2), TRGBA8{255, 255, 255, 255}, 3));
+  EXPECT_TRUE(NearColor(Target->Pixel(2, 2), TRGBA8{0, 255, 255, 255}, 3));
   EXPECT_TRUE(NearColor(Target->Pixel(13, 13), Black));
   EXPECT_EQ(Context->GetCurrentLayeredMaterial(), nullptr);
   EXPECT_TRUE(TContext3D::GetCurrentState(TContextState::csZTestOn));
@@ -469,7 +469,7 @@ TEST_F(LayeredDrawTest, ALayerStreamedByItsPublishedPropertiesDraws) {
   EXPECT_EQ(GetPropValue(item, "DisplayName").AsString(), "Glow");
   EXPECT_EQ(GetPropValue(item, "Material").AsObject(), lime.get());
   DrawBase();
-  EXPECT_TRUE(NearColor(Target->Pixel(2, 2), TRGBA8{255, 255, 0, 255}, 3));
+  EXPECT_TRUE(NearColor(Target->Pixel(2, 2), TRGBA8{0, 255, 0, 255}, 3));
 }
 
 TEST_F(LayeredDrawTest, ALayerWithoutMaterialIsSkipped) {
@@ -478,7 +478,7 @@ TEST_F(LayeredDrawTest, ALayerWithoutMaterialIsSkipped) {
   const TCounters start = TCounters::Now();
   DrawBase();
   EXPECT_EQ(TCounters::Now().Since(start).Calls, 2);
-  EXPECT_TRUE(NearColor(Target->Pixel(2, 2), TRGBA8{255, 255, 0, 255}, 3));
+  EXPECT_TRUE(NearColor(Target->Pixel(2, 2), TRGBA8{0, 255, 0, 255}, 3));
 }
 
 // A failing layer used to leave the depth test off (and the record saying so) for every

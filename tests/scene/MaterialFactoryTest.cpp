@@ -1,9 +1,15 @@
 // Material sources made for the meshes of a model from its material definitions.
 #include <gtest/gtest.h>
 
+#include <array>
+
+#include "framework/rtl/Exceptions.h"
+
 #include "lib/defs/DefTypesMaterial.h"
 #include "lib/defs/DefTypesMesh.h"
 #include "lib/defs/DefTypesModel.h"
+#include "lib/defs/DefTypesTexture.h"
+#include "lib/formats/assets/AssetsManager.h"
 #include "lib/materials/MaterialBlinn.h"
 #include "lib/materials/MaterialBumpMap.h"
 #include "lib/materials/MaterialLambert.h"
@@ -135,6 +141,104 @@ TEST(MaterialFactory, ReferencesReuseTheSourceTaggedWithTheirDefinitionUnderTheM
   TMaterialSource* made = TQuorvelMaterial::CreateMaterial(owner.get(), model.get(), byId.get());
   ASSERT_NE(made, nullptr);
   EXPECT_EQ(made->GetTagObject(), def);
+}
+
+// ---- textures with loaded assets --------------------------------------------------------------
+
+// A texture on AChannel whose asset holds a loaded 2 x 2 bitmap of AColour. A standalone asset
+// hands out copies of its bitmap; a package's asset its own bitmap.
+TTextureDef* AddLoadedTexture(TMaterialDef* ADef, TColorChannelDef AChannel, TAlphaColor AColour, bool AStandalone) {
+  auto* bitmap = New<TBitmap>(2, 2);
+  bitmap->Clear(AColour);
+  auto* asset = New<TQuorvelTextureAsset>(nullptr);
+  asset->ImportFromCachedBitmap("texel.png", bitmap);
+  asset->SetIsStandalone(AStandalone);
+  return ADef->AddTexture(AChannel, asset, true);
+}
+
+TAlphaColor Texel(TBitmap* ABitmap) {
+  if (!ABitmap || ABitmap->IsEmpty()) return TAlphaColor(0);
+  TBitmapData data;
+  if (!ABitmap->Map(TMapAccess::Read, data)) return TAlphaColor(0);
+  const TAlphaColor texel = data.GetPixel(1, 1);
+  ABitmap->Unmap(data);
+  return texel;
+}
+
+// Each channel the factory copies reaches the source's bitmap of that channel, from either
+// kind of asset. A standalone asset hands out copies, which the factory used to leave
+// behind, one per texture (LeakSanitizer).
+TEST(MaterialFactory, LoadedTexturesReachTheBitmapsOfTheirChannels) {
+  using C = TColorChannelDef;
+  for (bool standalone : {false, true}) {
+    SCOPED_TRACE(standalone ? "standalone assets" : "package assets");
+    TOwned<TModelDef> model(New<TModelDef>(nullptr, nullptr));
+    TOwned<TQuorvelModel> owner(New<TQuorvelModel>(nullptr));
+
+    TMaterialDef* blinn = Material(model.get(), "Blinn", TMaterialDefKind::mkBlinnPhong);
+    AddLoadedTexture(blinn, C::Diffuse, claRed, standalone);
+    auto* b = dynamic_cast<TQuorvelBlinnMaterialSource*>(TQuorvelMaterial::CreateMaterial(owner.get(), blinn));
+    ASSERT_NE(b, nullptr);
+    EXPECT_TRUE(b->GetUseTexturing());
+    EXPECT_TRUE(b->GetUseTexture0());
+    EXPECT_EQ(Texel(b->GetTexture()), claRed);
+
+    TMaterialDef* bump = Material(model.get(), "Bump", TMaterialDefKind::mkBumpMap);
+    AddLoadedTexture(bump, C::Diffuse, claRed, standalone);
+    AddLoadedTexture(bump, C::Normal, claBlue, standalone);
+    AddLoadedTexture(bump, C::Specular, claWhite, standalone);
+    auto* u = dynamic_cast<TQuorvelBumpMapMaterialSource*>(TQuorvelMaterial::CreateMaterial(owner.get(), bump));
+    ASSERT_NE(u, nullptr);
+    EXPECT_TRUE(u->GetUseTexturing());
+    EXPECT_EQ(Texel(u->GetTexture()), claRed);
+    EXPECT_EQ(Texel(u->GetNormalMap()), claBlue);
+    EXPECT_EQ(Texel(u->GetSpecularMap()), claWhite);
+
+    TMaterialDef* normal = Material(model.get(), "Normal", TMaterialDefKind::mkNormalMap);
+    AddLoadedTexture(normal, C::Normal, claBlue, standalone);
+    auto* n = dynamic_cast<TQuorvelNormalMapMaterialSource*>(TQuorvelMaterial::CreateMaterial(owner.get(), normal));
+    ASSERT_NE(n, nullptr);
+    EXPECT_FALSE(n->GetUseTexture0());
+    EXPECT_EQ(Texel(n->GetNormalMap()), claBlue);
+
+    TMaterialDef* pbr = Material(model.get(), "PBR", TMaterialDefKind::mkPBR);
+    pbr->SetEmissive(TAlphaColorF(0.1f, 0.2f, 0.3f, 1));
+    AddLoadedTexture(pbr, C::Diffuse, claRed, standalone);
+    AddLoadedTexture(pbr, C::Metalness, claLime, standalone);
+    AddLoadedTexture(pbr, C::Emissive, claYellow, standalone);
+    auto* p = dynamic_cast<TQuorvelPBRMaterialSource*>(TQuorvelMaterial::CreateMaterial(owner.get(), pbr));
+    ASSERT_NE(p, nullptr);
+    EXPECT_TRUE(p->GetUsePBRAlbedoTexture());
+    EXPECT_TRUE(p->GetUsePBRMetallicTexture());
+    EXPECT_FALSE(p->GetUsePBRRoughnessTexture());
+    EXPECT_FALSE(p->GetUsePBRAOTexture());
+    EXPECT_TRUE(p->GetUsePBREmissiveTexture());
+    EXPECT_FALSE(p->GetUsePBRSpecularTexture());
+    EXPECT_EQ(Texel(p->GetTexture()), claRed);
+    EXPECT_EQ(Texel(p->GetMetalnessTexture()), claLime);
+    EXPECT_EQ(Texel(p->GetEmissiveTexture()), claYellow);
+    // The emissive texture overrides the definition's colour with opaque white.
+    const TAlphaColorF emissive = p->GetEmissiveF();
+    EXPECT_EQ((std::array<float, 4>{emissive.R, emissive.G, emissive.B, emissive.A}),
+              (std::array<float, 4>{1, 1, 1, 1}));
+  }
+}
+
+TEST(MaterialFactory, ATextureWhoseAssetIsNotLoadedRaisesAndTheSourceStaysWithItsOwner) {
+  TOwned<TModelDef> model(New<TModelDef>(nullptr, nullptr));
+  TOwned<TQuorvelModel> owner(New<TQuorvelModel>(nullptr));
+  TMaterialDef* def = Material(model.get(), "Unloaded", TMaterialDefKind::mkLambert);
+  auto* asset = New<TQuorvelTextureAsset>(nullptr);
+  asset->ImportFromStream("nowhere.png", nullptr, {});  // names only: nothing decoded
+  def->AddTexture(TColorChannelDef::Diffuse, asset, true);
+  const int before = owner->GetComponentCount();
+  try {
+    TQuorvelMaterial::CreateMaterial(owner.get(), def);
+    ADD_FAILURE() << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "failed to request bitmap instance of texture asset - texture was not loaded physically yet");
+  }
+  EXPECT_EQ(owner->GetComponentCount(), before + 1);
 }
 
 }  // namespace
