@@ -4,6 +4,7 @@
 
 #include "lib/defs/DefTypesModel.h"
 #include "lib/defs/DefTypesTexture.h"
+#include "lib/formats/assets/AssetsManager.h"
 #include "lib/materials/MaterialBlinn.h"
 #include "lib/materials/MaterialBumpMap.h"
 #include "lib/materials/MaterialLambert.h"
@@ -30,10 +31,21 @@ TMaterialSource* FindByTag(TComponent* ARoot, TObject* ATag) {
   return nullptr;
 }
 
-// The texture's asset bitmap, shared with the asset (null without a texture).
-TBitmap* Bitmap(TMaterialDef* ADef, TColorChannelDef AChannel) {
+// The texture's asset bitmap (null without a texture), for a setter that copies it. Usually
+// the asset's own; a cached stand-alone asset (a model rebuilt from its stored form) hands out
+// a copy of its own, freed here once the full expression that set it has ended.
+struct TAssetBitmap {
+  TMaybeOwned<TBitmap> Bitmap;
+  operator TBitmap*() const { return Bitmap.get(); }
+};
+
+TAssetBitmap Bitmap(TMaterialDef* ADef, TColorChannelDef AChannel) {
   TTextureDef* texture = ADef->GetTexture(AChannel);
-  return texture ? texture->GetAssetBitmapInstance(false) : nullptr;
+  if (!texture) return {};
+  TBitmap* bitmap = texture->GetAssetBitmapInstance(false);
+  auto* asset = dynamic_cast<TQuorvelTextureAsset*>(texture->GetAssetRef());
+  if (bitmap && (!asset || bitmap != asset->GetBitmap())) return {TMaybeOwned<TBitmap>::Owned(bitmap)};
+  return {TMaybeOwned<TBitmap>::Borrowed(bitmap)};
 }
 
 void CutOff(TSource* S, TMaterialDef* D) {

@@ -16,6 +16,7 @@
 #include "lib/formats/JSON.h"
 #include "lib/formats/q3m/Q3MExporter.h"
 #include "lib/formats/q3m/Q3MLoader.h"
+#include "tests/support/KitchenSinkModel.h"
 
 namespace quorvel {
 namespace {
@@ -131,6 +132,8 @@ void ExpectRoundTrips(TModelDef* AModel, const std::string& AWhat) {
 TEST(Q3M, VariantsReadBackWithoutLoss) {
   TOwned<TModelDef> small = ModelFromText(SmallModel);
   ExpectRoundTrips(small.get(), "accented");
+  TOwned<TModelDef> sink = ModelFromText(testing::KitchenSinkModel());
+  ExpectRoundTrips(sink.get(), "kitchen sink");
   TOwned<TModelDef> back = Read(Write(small.get(), TQuorvelQ3MFormat::JSONFormat, Opts({})));
   EXPECT_EQ(back->GetMaterials().begin()->Key, "Écorce d'érable");
 
