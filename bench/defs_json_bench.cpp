@@ -18,45 +18,15 @@
 
 #include <rapidjson/document.h>
 
+#include "bench/GridMesh.h"
 #include "lib/defs/DefTypes.h"
 
 using namespace quorvel;
 
 namespace {
 
-constexpr int GridSide = 1000;
-
-TMeshDef* MakeMesh() {
-  auto* mesh = New<TMeshDef>();
-  mesh->SetId("grid");
-  mesh->CreateVertexSource(VertexFormatsFromMask(DefaultMeshVertexFormatMask));
-  TVertexBuffer* vb = mesh->GetVertexSource();
-  vb->SetLength(GridSide * GridSide);
-  for (int y = 0; y < GridSide; ++y)
-    for (int x = 0; x < GridSide; ++x) {
-      const int i = y * GridSide + x;
-      const float fx = x * 0.013f, fy = y * 0.017f;
-      vb->SetVertices(i, {fx, fy, 0.25f * fx * fy});
-      vb->SetNormals(i, TPoint3D(-0.25f * fy, -0.25f * fx, 1).Normalize());
-      vb->SetTexCoord(0, i, {x / float(GridSide), y / float(GridSide)});
-      vb->SetBiNormals(i, {0, 1, 0.25f * fx});
-      vb->SetTangents(i, {1, 0, 0.25f * fy});
-      // 8-bit channels: the stored form keeps colours as 32-bit values.
-      vb->SetColor(0, i, MakeAlphaColor(uint8_t(x), uint8_t(y), 128, 255));
-    }
-  std::vector<uint32_t> idx;
-  idx.reserve(size_t(GridSide - 1) * (GridSide - 1) * 6);
-  for (uint32_t y = 0; y + 1 < GridSide; ++y)
-    for (uint32_t x = 0; x + 1 < GridSide; ++x) {
-      const uint32_t a = y * GridSide + x, b = a + 1, c = a + GridSide, d = c + 1;
-      idx.insert(idx.end(), {a, b, d, a, d, c});
-    }
-  mesh->AddIndices(idx, 0, int32_t(idx.size()), 0);
-  return mesh;
-}
-
 TMeshDef* Mesh() {
-  static TMeshDef* mesh = MakeMesh();
+  static TMeshDef* mesh = MakeGridMesh();
   return mesh;
 }
 
@@ -229,7 +199,7 @@ TModelDef* MakeModel() {
   auto* model = New<TModelDef>();
   model->SetId("model");
   model->SetFilename("C:\\Models\\grid model.q3m");
-  TMeshDef* grid = MakeMesh();
+  TMeshDef* grid = MakeGridMesh();
   model->AddChild(grid);
   for (int i = 0; i < 200; ++i) {
     auto* material = New<TMaterialDef>(model, "material" + std::to_string(i));

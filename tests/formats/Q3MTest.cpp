@@ -16,6 +16,7 @@
 #include "lib/formats/JSON.h"
 #include "lib/formats/q3m/Q3MExporter.h"
 #include "lib/formats/q3m/Q3MLoader.h"
+#include "tests/support/KitchenSinkModel.h"
 
 namespace quorvel {
 namespace {
@@ -74,6 +75,29 @@ const char* const SmallModel =
     R"({"Id":"Small","Materials":[{"Id":"Écorce d'érable","Kind":2}],)"
     R"("Children":[{"Type":"Quorvel.DefTypes.TMeshDef","Id":"Böx","Material":"Écorce d'érable"}]})";
 
+TEST(Q3M, LargeStringBuilderGrowsByWholeBlocksOfTheWholeNeed) {
+  TLargeStringBuilder b;
+  struct TStep {
+    size_t Length;
+    int64_t Position, Capacity;
+  } steps[] = {{0, 0, 0}, {10, 10, 4096}, {4086, 4096, 4096}, {914, 5010, 4096 + 8192}, {7278, 12288, 12288},
+               {1, 12289, 12288 + 16384}};
+  std::string all;
+  for (const TStep& step : steps) {
+    const std::string piece(step.Length, char('a' + all.size() % 26));
+    b.Append(piece);
+    all += piece;
+    EXPECT_EQ(b.GetPosition(), step.Position);
+    EXPECT_EQ(b.GetCapacity(), step.Capacity);
+  }
+  EXPECT_EQ(b.ToString(), all);
+  b.Clear();
+  EXPECT_EQ(b.GetPosition(), 0);
+  EXPECT_EQ(b.GetCapacity(), 0);
+  b.Append("Écorce");  // UTF-8 bytes as they are
+  EXPECT_EQ(b.ToString(), "Écorce");
+}
+
 TEST(Q3M, HeaderBytes) {
   TOwned<TModelDef> model = ModelFromText(SmallModel);
   TQuorvelQ3MExporter exporter;  // defaults: JSON, Beautified
@@ -131,6 +155,8 @@ void ExpectRoundTrips(TModelDef* AModel, const std::string& AWhat) {
 TEST(Q3M, VariantsReadBackWithoutLoss) {
   TOwned<TModelDef> small = ModelFromText(SmallModel);
   ExpectRoundTrips(small.get(), "accented");
+  TOwned<TModelDef> sink = ModelFromText(testing::KitchenSinkModel());
+  ExpectRoundTrips(sink.get(), "kitchen sink");
   TOwned<TModelDef> back = Read(Write(small.get(), TQuorvelQ3MFormat::JSONFormat, Opts({})));
   EXPECT_EQ(back->GetMaterials().begin()->Key, "Écorce d'érable");
 

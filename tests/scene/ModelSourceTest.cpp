@@ -2,12 +2,14 @@
 // form, so that the form rebuilds the model without the file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
 #include "framework/classes/FormText.h"
 #include "framework/gui/Dialogs.h"
 #include "framework/rtl/Finally.h"
+#include "lib/defs/DefTypesBitmapCache.h"
 #include "lib/defs/DefTypesModel.h"
 #include "lib/scene/Model.h"
 
@@ -96,6 +98,47 @@ TEST_F(ModelSource, EmbedsAZippedCopyThatRebuildsWithoutTheFile) {
   TBytesStream empty;
   again->SetBinaryData(&empty);
   EXPECT_EQ(again->GetModelDef(), nullptr);
+}
+
+TEST_F(ModelSource, TexturesComeBackThroughTheCacheWithTheirPixels) {
+  // spider.obj's library names three JPEG maps; the form carries their decoded pixels.
+  for (const char* name : {"spider.obj", "spider.mtl", "wal67ar_small.jpg", "wal69ar_small.jpg", "SpiderTex.jpg",
+                           "drkwood2.jpg", "engineflare1.jpg"})
+    std::filesystem::copy_file(DataDir + "/obj/" + name, FDir / name);
+  TOwned<TComponent> root(New<TComponent>(nullptr));
+  auto* model = New<TQuorvelModel>(root.get());
+  model->SetName("Model1");
+  model->SetSource(Path("spider.obj"));
+  EXPECT_EQ(FMessages, "");
+  TQuorvelBitmapCache* cache = model->GetTextureCache();
+  ASSERT_NE(cache, nullptr);
+  ASSERT_GE(cache->Count(), 3);
+  const std::string form = WriteComponentResource(root.get());
+  for (const char* name : {"spider.obj", "spider.mtl", "wal67ar_small.jpg", "wal69ar_small.jpg", "SpiderTex.jpg",
+                           "drkwood2.jpg", "engineflare1.jpg"})
+    std::filesystem::remove(FDir / name);
+
+  TOwned<TComponent> back(New<TComponent>(nullptr));
+  ReadComponentResource(back.get(), form);
+  auto* again = dynamic_cast<TQuorvelModel*>(back->FindComponent("Model1"));
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(FMessages, "");
+  TQuorvelBitmapCache* read = again->GetTextureCache();
+  ASSERT_NE(read, nullptr);
+  ASSERT_EQ(read->Count(), cache->Count());
+  for (int i = 0; i < cache->Count(); ++i) {
+    const TQuorvelBitmapCacheEntry* want = cache->GetEntry(i);
+    const TQuorvelBitmapCacheEntry* got = read->FindBitmap(want->GetFilename());
+    ASSERT_NE(got, nullptr) << want->GetFilename();
+    // The pixels are those of the image file as the image decoder reads it.
+    TOwned<TBitmap> file(New<TBitmap>());
+    file->LoadFromFile(DataDir + "/obj/" + std::string(BitmapCacheFileNamePart(want->GetFilename())));
+    ASSERT_EQ(got->GetBitmap()->GetWidth(), file->GetWidth()) << want->GetFilename();
+    ASSERT_EQ(got->GetBitmap()->GetHeight(), file->GetHeight());
+    EXPECT_TRUE(std::equal(file->Pixels().begin(), file->Pixels().end(), got->GetBitmap()->Pixels().begin()))
+        << want->GetFilename();
+  }
+  EXPECT_NE(Tree(again).find("TQuorvelMesh"), std::string::npos);
 }
 
 }  // namespace

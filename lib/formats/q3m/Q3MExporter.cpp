@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 #include "framework/io/Stream.h"
@@ -18,6 +19,24 @@ namespace quorvel {
 
 FW_CLASS_IMPL(TQuorvelQ3MExporter, "Quorvel.Q3M.Exporter")
 FW_CLASS_NO_MEMBERS(TQuorvelQ3MExporter)
+FW_CLASS_IMPL(TLargeStringBuilder, "Quorvel.Q3M.Exporter")
+FW_CLASS_NO_MEMBERS(TLargeStringBuilder)
+
+void TLargeStringBuilder::Clear() {
+  std::vector<uint8_t>().swap(FBuffer);
+  FPosition = 0;
+  FCapacity = 0;
+}
+
+void TLargeStringBuilder::Append(std::string_view AString) {
+  const int64_t needed = FPosition + int64_t(AString.size());
+  if (FCapacity < needed) {
+    FCapacity += (needed + FBlockSize - 1) / FBlockSize * FBlockSize;
+    FBuffer.resize(size_t(FCapacity));
+  }
+  if (!AString.empty()) std::memcpy(FBuffer.data() + FPosition, AString.data(), AString.size());
+  FPosition = needed;
+}
 
 namespace {
 void InitUnit() { TQuorvelExporter::RegisterExporter<TQuorvelQ3MExporter>(".q3m"); }
@@ -31,6 +50,7 @@ TQuorvelQ3MExporter::TQuorvelQ3MExporter() {
 }
 
 void TQuorvelQ3MExporter::WriteBody(TModelDef* AModel, TStream* ATarget) {
+  FBuffer.Clear();
   TOwned<TJSONObject> json(AModel->ToJSON());
   switch (FHeader.Format) {
     case TQuorvelQ3MFormat::BSONFormat: {
@@ -40,7 +60,10 @@ void TQuorvelQ3MExporter::WriteBody(TModelDef* AModel, TStream* ATarget) {
     }
     case TQuorvelQ3MFormat::JSONFormat: {
       std::string text = GetBeautified() ? JSONToIndentedString(json.get()) : json->ToJSON();
-      if (!text.empty()) ATarget->WriteBuffer(text.data(), int64_t(text.size()));
+      if (!text.empty()) FBuffer.Append(text);
+      text = std::string();
+      if (FBuffer.GetPosition() > 0) ATarget->WriteBuffer(FBuffer.GetData(), FBuffer.GetPosition());
+      FBuffer.Clear();
       break;
     }
   }
