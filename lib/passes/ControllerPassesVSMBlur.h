@@ -3,7 +3,7 @@
 // So far the class only: it registers and renders as its base does, without a material.
 #include <string>
 
-#include "lib/passes/ControllerPassesBlur.h"
+#include "lib/passes/ControllerPassesCustomBlur.h"
 
 namespace quorvel {
 
