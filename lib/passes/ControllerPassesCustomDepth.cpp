@@ -187,27 +187,33 @@ void TQuorvelRenderPassCustomDepth::DepthTextureFormat(TPixelFormatEx& AComponen
   AFormat = TPixelFormatEx::R;
 }
 
+TQuorvelTextureBitmap* CreateDepthTexture(const TPoint& ASize, float AScale, TPixelFormatEx AComponents,
+                                          TPixelFormatEx AFormat) {
+  TQuorvelTextureBitmap* texture = TQuorvelTextureBitmap::Create();
+  {
+    texture->BeginSetup();
+    auto done = Finally([&] { texture->EndSetup(); });
+    texture->SetStyle({TTextureStyle::RenderTarget});
+    texture->SetDataType(TQuorvelTextureDataType::dtHalfFloat);
+    texture->SetComponents(AComponents);
+    texture->SetFormat(AFormat);
+    texture->SetMinFilter(TTextureFilter::Linear);
+    texture->SetMagFilter(TTextureFilter::Linear);
+    texture->SetWrapS(TQuorvelTextureWrap::ClampToBorder);
+    texture->SetWrapT(TQuorvelTextureWrap::ClampToBorder);
+    texture->SetBorderColor(TAlphaColorF(1, 1, 1, 1));
+    texture->SetSize(std::max(ASize.X, 1), std::max(ASize.Y, 1));
+    texture->SetBitmapScale(AScale);
+  }
+  texture->GetTexture()->SetTextureScale(AScale);
+  return texture;
+}
+
 void TQuorvelRenderPassCustomDepth::DoOnCreateCompositeTexture(TObject*, TPoint ASize, float AScale,
                                                                TQuorvelTextureBitmap*& ATexture) {
   TPixelFormatEx components, format;
   DepthTextureFormat(components, format);
-  ATexture = TQuorvelTextureBitmap::Create();
-  {
-  ATexture->BeginSetup();
-  auto done = Finally([&] { ATexture->EndSetup(); });
-  ATexture->SetStyle({TTextureStyle::RenderTarget});
-  ATexture->SetDataType(TQuorvelTextureDataType::dtHalfFloat);
-  ATexture->SetComponents(components);
-  ATexture->SetFormat(format);
-  ATexture->SetMinFilter(TTextureFilter::Linear);
-  ATexture->SetMagFilter(TTextureFilter::Linear);
-  ATexture->SetWrapS(TQuorvelTextureWrap::ClampToBorder);
-  ATexture->SetWrapT(TQuorvelTextureWrap::ClampToBorder);
-  ATexture->SetBorderColor(TAlphaColorF(1, 1, 1, 1));
-  ATexture->SetSize(std::max(ASize.X, 1), std::max(ASize.Y, 1));
-  ATexture->SetBitmapScale(AScale);
-  }
-  ATexture->GetTexture()->SetTextureScale(AScale);
+  ATexture = CreateDepthTexture(ASize, AScale, components, format);
 }
 
 void TQuorvelRenderPassCustomDepth::SetupMatrices(TContext3D* AContext) {
@@ -237,11 +243,24 @@ TMatrix3D TQuorvelRenderPassCustomDepth::LightView(TLight* ALight, TContext3D* A
   return FViewMatrix;
 }
 
-void TQuorvelRenderPassCustomDepth::StoreLight(TLight*& AField, TLight* Value) {
-  if (AField == Value) return;
-  if (AField) AField->RemoveFreeNotification(this);
-  AField = Value;
+TLight* TQuorvelRenderPassCustomDepth::SourceLight() const {
+  auto* source = dynamic_cast<IDepthLightSource*>(GetShader());
+  return source ? source->LightField() : nullptr;
+}
+
+void TQuorvelRenderPassCustomDepth::SetSourceLight(TLight* Value) {
+  auto* source = dynamic_cast<IDepthLightSource*>(GetShader());
+  if (!source || source->LightField() == Value) return;
+  if (TLight* old = source->LightField()) old->RemoveFreeNotification(this);
+  source->LightField() = Value;
   if (Value) Value->FreeNotification(this);
+}
+
+void TQuorvelRenderPassCustomDepth::Notification(TComponent* AComponent, TOperation Operation) {
+  TQuorvelRenderPassController::Notification(AComponent, Operation);
+  if (Operation != opRemove || !AComponent) return;
+  if (auto* source = dynamic_cast<IDepthLightSource*>(GetShader()))
+    if (source->LightField() == AComponent) source->LightField() = nullptr;
 }
 
 namespace {

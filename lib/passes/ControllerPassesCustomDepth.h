@@ -14,6 +14,18 @@ namespace quorvel {
 enum class TDepthMethod : uint8_t { dmDefault = 0, dmMVPPosZ = 1, dmModelViewPosZ = 2 };
 FW_ENUM(TDepthMethod, dmDefault, dmMVPPosZ, dmModelViewPosZ)
 
+// A half-float render target with linear filters and a white border (farthest depth), for
+// depth and moment maps.
+TQuorvelTextureBitmap* CreateDepthTexture(const TPoint& ASize, float AScale, TPixelFormatEx AComponents,
+                                          TPixelFormatEx AFormat);
+
+// The material source of a pass that draws from a light keeps the light.
+class IDepthLightSource {
+public:
+  virtual ~IDepthLightSource() = default;
+  virtual TLight*& LightField() = 0;
+};
+
 class TCustomDepthMaterial : public TQuorvelRenderPassMaterial {
   FW_CLASS(TCustomDepthMaterial, TQuorvelRenderPassMaterial)
 
@@ -54,6 +66,8 @@ class TQuorvelRenderPassCustomDepth : public TQuorvelRenderPassController {
 public:
   explicit TQuorvelRenderPassCustomDepth(TComponent* AOwner, const std::string& AId = "");
   void BeforeDestruction() override;
+  // A removed light leaves the material source that kept it.
+  void Notification(TComponent* AComponent, TOperation Operation) override;
 
   // dmDefault while there is no material source, which also ignores writes.
   TDepthMethod GetDepthMethod() const;
@@ -82,8 +96,9 @@ protected:
   // For the passes that draw from a light: the light's view (moved onto the camera's frustum
   // when outside it), or this pass's own without a light.
   TMatrix3D LightView(TLight* ALight, TContext3D* AContext);
-  // Stores Value in AField, following its removal.
-  void StoreLight(TLight*& AField, TLight* Value);
+  // The light kept by the material source (null without one; writes then ignored).
+  TLight* SourceLight() const;
+  void SetSourceLight(TLight* Value);
 
   TAlphaColor FDefaultColor = claBlack;
   float FDefaultDepth = 1.0f;

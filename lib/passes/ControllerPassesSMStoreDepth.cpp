@@ -27,21 +27,6 @@ TQuorvelRenderPassMaterialSource* TQuorvelRenderPassSMStoreDepth::CreateMaterial
   return New<TSMStoreDepthMaterialSource>(this);
 }
 
-TLight* TQuorvelRenderPassSMStoreDepth::GetLight() const {
-  auto* source = dynamic_cast<TSMStoreDepthMaterialSource*>(GetShader());
-  return source ? source->GetLight() : nullptr;
-}
-
-void TQuorvelRenderPassSMStoreDepth::SetLight(TLight* Value) {
-  if (auto* source = dynamic_cast<TSMStoreDepthMaterialSource*>(GetShader())) StoreLight(source->LightField(), Value);
-}
-
 TMatrix3D TQuorvelRenderPassSMStoreDepth::GetViewMatrix(TContext3D* AContext) { return LightView(GetLight(), AContext); }
-
-void TQuorvelRenderPassSMStoreDepth::Notification(TComponent* AComponent, TOperation Operation) {
-  TQuorvelRenderPassCustomDepth::Notification(AComponent, Operation);
-  if (Operation == opRemove && AComponent && AComponent == GetLight())
-    static_cast<TSMStoreDepthMaterialSource*>(GetShader())->LightField() = nullptr;
-}
 
 }  // namespace quorvel

@@ -14,13 +14,13 @@ public:
   using TCustomDepthMaterial::TCustomDepthMaterial;
 };
 
-class TSMStoreDepthMaterialSource : public TCustomDepthMaterialSource {
+class TSMStoreDepthMaterialSource : public TCustomDepthMaterialSource, public IDepthLightSource {
   FW_CLASS(TSMStoreDepthMaterialSource, TCustomDepthMaterialSource)
 
 public:
   using TCustomDepthMaterialSource::TCustomDepthMaterialSource;
   TLight* GetLight() const { return FLight; }
-  TLight*& LightField() { return FLight; }
+  TLight*& LightField() override { return FLight; }
 
 protected:
   TMaterial* CreateMaterial() override;
@@ -35,11 +35,9 @@ class TQuorvelRenderPassSMStoreDepth : public TQuorvelRenderPassCustomDepth {
 public:
   explicit TQuorvelRenderPassSMStoreDepth(TComponent* AOwner, const std::string& AId = "")
       : TQuorvelRenderPassCustomDepth(AOwner, AId) {}
-  void Notification(TComponent* AComponent, TOperation Operation) override;
-
   // Null, and writes ignored, while there is no material source.
-  TLight* GetLight() const;
-  void SetLight(TLight* Value);
+  TLight* GetLight() const { return SourceLight(); }
+  void SetLight(TLight* Value) { SetSourceLight(Value); }
   // A shadow map has no input pass.
   void SetInputPass(TQuorvelRenderPassController* APass) override {}
   // The light's view, computed anew at every call; the camera's without a light.
