@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 #include <epoxy/gl.h>
 
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <string>
@@ -68,6 +69,8 @@ void BM_DemoFrame(benchmark::State& state) {
   TOwned<TForm1> owned(form);
   form->Show();
   TQuorvelViewport* viewport = form->QuorvelViewport1;
+  // Frames from RenderManual alone (with the fixed-rate loop on it only redraws the last frame).
+  viewport->SetUseFixedFrameRate(false);
   viewport->SetManualRendering(true);
   form->Timer1Timer(form->Timer1);
   for (auto _ : state) viewport->RenderManual();
@@ -298,6 +301,30 @@ void BM_RawGLDemoFrame(benchmark::State& state) {
   glDeleteProgram(fxaa);
 }
 BENCHMARK(BM_RawGLDemoFrame)->Unit(benchmark::kMillisecond);
+
+// From the GL context's creation to the first frame in the bitmap: run it alone in a fresh
+// process, once with MESA_SHADER_CACHE_DIR pointing at an empty folder (a cold start) and
+// once more with the same folder (Mesa's shader cache warm).
+void BM_DemoStartToFirstFrame(benchmark::State& state) {
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    Setup();
+    TManualClock clock;
+    TScopedClock scoped(clock);
+    const std::filesystem::path cwd = std::filesystem::current_path();
+    std::filesystem::current_path(Source + "/demo");
+    TForm1* form = nullptr;
+    Application->CreateForm(form);
+    std::filesystem::current_path(cwd);
+    TOwned<TForm1> owned(form);
+    form->Show();
+    form->QuorvelViewport1->SetUseFixedFrameRate(false);
+    form->QuorvelViewport1->SetManualRendering(true);
+    form->QuorvelViewport1->RenderManual();
+    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+}
+BENCHMARK(BM_DemoStartToFirstFrame)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace quorvel
