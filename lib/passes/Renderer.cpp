@@ -9,6 +9,7 @@
 #include "lib/context/ContextTexturing.h"
 #include "lib/passes/Controller.h"
 #include "lib/passes/ControllerPassesDeferredComposite.h"
+#include "lib/passes/ControllerPassesEmissiveBlur.h"
 #include "lib/passes/ControllerPassesFXAA.h"
 #include "lib/scene/Viewport.h"
 
@@ -331,6 +332,7 @@ void TCompositeRenderer::SetSaturation(const TPoint3D& Value) {
 void TCompositeRenderer::SetEmissiveBlur(int32_t Value) {
   FEmissiveBlur = std::clamp(Value, 0, 15);
   if (FDeferredCompositeCtrl) FDeferredCompositeCtrl->SetEmissiveBlur(FEmissiveBlur);
+  if (FEmissiveBlurCtrl) FEmissiveBlurCtrl->SetBlurAmount(float(FEmissiveBlur));
 }
 
 void TCompositeRenderer::SetGlobalIllumDetail(int32_t Value) { FGlobalIllumDetail = std::clamp(Value, 0, 7); }
@@ -345,7 +347,6 @@ void TCompositeRenderer::SetFXAA(int32_t Value) {
 
 TRendererFlags TCompositeRenderer::EffectiveFlags() const {
   TRendererFlags flags = FFlags;
-  flags.Include(TRendererFlag::IgnoreEmissiveBlur);
   flags.Include(TRendererFlag::IgnoreGlobalIllum);
   return flags;
 }
@@ -369,6 +370,7 @@ TQuorvelTexture* MakeTarget(const TPoint& ASize, TPixelFormatEx AComponents, TPi
 void TCompositeRenderer::CreateResources() {
   TRenderer::CreateResources();
   CreateDeferredCompositePass();
+  CreateEmissiveBlurPass();
   CreateFXAAPass();
   if (FFlags.Contains(TRendererFlag::IgnoreRenderTargets)) return;
   using P = TPixelFormatEx;
@@ -387,6 +389,7 @@ void TCompositeRenderer::CreateResources() {
 void TCompositeRenderer::ReleaseResources(bool ADestroying) {
   TRenderer::ReleaseResources(ADestroying);
   DestroyDeferredCompositePass(ADestroying);
+  DestroyEmissiveBlurPass(ADestroying);
   DestroyFXAAPass(ADestroying);
   FreeQuietlyAndNil(FEmissiveTexture, "emissive target");
   FreeQuietlyAndNil(FNormalsTexture, "normals target");
@@ -431,6 +434,14 @@ void TCompositeRenderer::CreateDeferredCompositePass() {
   Embed(FDeferredCompositeCtrl);
 }
 
+void TCompositeRenderer::CreateEmissiveBlurPass() {
+  if (FFlags.Contains(TRendererFlag::IgnoreEmissiveBlur)) return;
+  DestroyEmissiveBlurPass(false);
+  FEmissiveBlurCtrl = New<TQuorvelRenderPassEmissiveBlur>(FOwner, EmbeddedId(FId, "_EmissiveBlur_", this));
+  FEmissiveBlurCtrl->SetBlurAmount(float(FEmissiveBlur));
+  Embed(FEmissiveBlurCtrl);
+}
+
 void TCompositeRenderer::CreateFXAAPass() {
   DestroyFXAAPass(false);
   if (!FDeferredCompositeCtrl) return;
@@ -444,6 +455,13 @@ void TCompositeRenderer::DestroyDeferredCompositePass(bool ADestroying) {
   FreeQuietlyAndNil(FDeferredCompositePass, "composition run");
   TQuorvelRenderPassController* ctrl = FDeferredCompositeCtrl;
   FDeferredCompositeCtrl = nullptr;
+  FreeEmbedded(ctrl, ADestroying);
+}
+
+void TCompositeRenderer::DestroyEmissiveBlurPass(bool ADestroying) {
+  FreeQuietlyAndNil(FEmissiveBlurPass, "emissive blur run");
+  TQuorvelRenderPassController* ctrl = FEmissiveBlurCtrl;
+  FEmissiveBlurCtrl = nullptr;
   FreeEmbedded(ctrl, ADestroying);
 }
 
@@ -473,10 +491,20 @@ void TCompositeRenderer::EndTranslucentRendering() {
   TRenderer::EndTranslucentRendering();
 }
 
-TTexture* TCompositeRenderer::RenderEmissiveBlur(PRenderContext /*ARenderContext*/) {
-  if (!EngineContext()) return nullptr;
-  // No blur pass yet: the unblurred target, which the composition adds when EmissiveBlur > 0.
-  return FEmissiveTexture.get();
+TTexture* TCompositeRenderer::RenderEmissiveBlur(PRenderContext ARenderContext) {
+  TQuorvelContext* ctx = EngineContext();
+  if (!ctx) return nullptr;
+  if (FFlags.Contains(TRendererFlag::IgnoreEmissiveBlur) || FEmissiveBlur < 1) return FEmissiveTexture.get();
+  if (!FEmissiveBlurPass) {
+    // Made again after a reset of the embedded passes, as the composition is.
+    if (!FEmissiveBlurCtrl) CreateEmissiveBlurPass();
+    if (!FEmissiveBlurCtrl) throw Exception("renderer do not contain emissive blur render-pass");
+    FEmissiveBlurPass.reset(FEmissiveBlurCtrl->CreateRenderPassInstance(ctx));
+    FEmissiveBlurCtrl->SetBlurAmount(float(FEmissiveBlur));
+    FEmissiveBlurCtrl->SetEmissiveTexture(FEmissiveTexture.get());
+  }
+  ctx->ExecuteRenderPass(FEmissiveBlurPass.get(), ARenderContext);
+  return FEmissiveBlurCtrl->GetFinalOutputTexture();
 }
 
 void TCompositeRenderer::Composite(PRenderContext ARenderContext) {

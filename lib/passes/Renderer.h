@@ -28,6 +28,7 @@ class TQuorvelTextureBitmap;
 class TQuorvelContext;
 class TQuorvelRenderPassController;
 class TQuorvelRenderPassDeferredComposite;
+class TQuorvelRenderPassEmissiveBlur;
 class TQuorvelRenderPassFXAA;
 
 // Ordinals are streamed: keep them.
@@ -123,8 +124,8 @@ public:
 // the translucent ones, accumulated, into a second frame buffer; its composite step merges
 // them into the composite texture (deferred composition) and smooths the edges (FXAA). The
 // passes of that step are embedded controllers owned by the renderer's owner and run by the
-// renderer only. Until the blur and global-illumination passes exist the renderer composes as
-// if IgnoreEmissiveBlur and IgnoreGlobalIllum were set: emissive unblurred, no GI.
+// renderer only. Until the global-illumination passes exist the renderer composes as if
+// IgnoreGlobalIllum were set: no GI.
 class TCompositeRenderer : public TRenderer {
   FW_CLASS(TCompositeRenderer, TRenderer)
 
@@ -157,7 +158,7 @@ public:
   TTexture* GetEmissiveTexture() const { return FEmissiveTexture.get(); }
   TQuorvelRenderPassDeferredComposite* GetDeferredCompositeCtrl() const { return FDeferredCompositeCtrl; }
   TQuorvelRenderPassFXAA* GetFXAACtrl() const { return FFXAACtrl; }
-  TQuorvelRenderPassController* GetEmissiveBlurCtrl() const { return nullptr; }
+  TQuorvelRenderPassEmissiveBlur* GetEmissiveBlurCtrl() const { return FEmissiveBlurCtrl; }
   TQuorvelRenderPassController* GetGlobalIllumCtrl() const { return nullptr; }
 
   bool BeginOpaqueRendering() override;
@@ -171,11 +172,13 @@ protected:
   void RecreateContext() override;
   void CreateResources() override;
   void ReleaseResources(bool ADestroying) override;
-  // The flags as the renderer acts on them (the blur and GI passes do not exist yet).
+  // The flags as the renderer acts on them (the GI passes do not exist yet).
   TRendererFlags EffectiveFlags() const;
   void CreateDeferredCompositePass();
+  void CreateEmissiveBlurPass();
   void CreateFXAAPass();
   void DestroyDeferredCompositePass(bool ADestroying);
+  void DestroyEmissiveBlurPass(bool ADestroying);
   void DestroyFXAAPass(bool ADestroying);
   // A controller of this renderer's composite step, sized and linked like the renderer.
   void Embed(TQuorvelRenderPassController* AController);
@@ -191,6 +194,8 @@ protected:
   TOwned<TTexture> FEmissiveTexture;
   TQuorvelRenderPassDeferredComposite* FDeferredCompositeCtrl = nullptr;  // owned by FOwner
   TOwned<TRenderPass> FDeferredCompositePass;
+  TQuorvelRenderPassEmissiveBlur* FEmissiveBlurCtrl = nullptr;  // owned by FOwner
+  TOwned<TRenderPass> FEmissiveBlurPass;
   TQuorvelRenderPassFXAA* FFXAACtrl = nullptr;  // owned by FOwner
   TOwned<TRenderPass> FFXAAPass;
   float FTranslucentDistance = 10;

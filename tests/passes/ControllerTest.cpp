@@ -25,6 +25,15 @@ void ExpectMatrix(const TMatrix3D& AActual, const TMatrix3D& AExpected) {
   for (int i = 0; i < 16; ++i) EXPECT_NEAR(a[i], e[i], 1e-6) << "entry " << i;
 }
 
+// A controller that keeps every default of its base.
+class TDefaultsPass : public TQuorvelRenderPassController {
+public:
+  using TQuorvelRenderPassController::TQuorvelRenderPassController;
+
+protected:
+  TQuorvelRenderPassMaterialSource* CreateMaterialSource() override { return nullptr; }
+};
+
 TEST(ControllerDetached, DefaultsAndTheBiasedTextureMatrix) {
   TOwned<TCountingPass> pass(New<TCountingPass>(nullptr, "shadow"));
   EXPECT_TRUE(pass->GetEnabled());
@@ -32,7 +41,7 @@ TEST(ControllerDetached, DefaultsAndTheBiasedTextureMatrix) {
   EXPECT_EQ(pass->GetType(), TRenderPassType::Pre);
   EXPECT_EQ(pass->GetMethod(), TRenderPassMethod::RenderListToFBO);
   EXPECT_EQ(pass->GetIterations(), 1);
-  TOwned<TQuorvelRenderPassCustomDepth> plain(New<TQuorvelRenderPassCustomDepth>(nullptr, "plain"));
+  TOwned<TDefaultsPass> plain(New<TDefaultsPass>(nullptr, "plain"));
   EXPECT_EQ(plain->GetRendererFlags(),
             (TRendererFlags{TRendererFlag::IgnoreEmissiveBlur, TRendererFlag::IgnoreGlobalIllum}));
   // Without a viewport there is neither renderer nor output, and no warning is due.

@@ -1,0 +1,145 @@
+// Variance shadow maps: the moments stored for a surface, and the blur that averages them
+// without tone mapping.
+#include <gtest/gtest.h>
+
+#include <epoxy/gl.h>
+
+#include <cmath>
+
+#include "framework/gui3d/Light.h"
+#include "lib/context/ContextTexturing.h"
+#include "lib/passes/ControllerPassesVSMBlur.h"
+#include "lib/passes/ControllerPassesVSMStoreDepth.h"
+#include "lib/scene/Camera.h"
+#include "tests/passes/PassTestSupport.h"
+
+namespace quorvel {
+namespace {
+
+using testing::TCountingPass;
+using testing::TViewportTest;
+
+struct TRG {
+  float R, G;
+};
+
+std::vector<TRG> ReadRG(TTexture* ATexture) {
+  std::vector<TRG> out(size_t(ATexture->GetWidth()) * ATexture->GetHeight());
+  glBindTexture(GL_TEXTURE_2D, GLuint(ATexture->GetHandle()));
+  glGetTexImage(GL_TEXTURE_2D, 0, GL_RG, GL_FLOAT, out.data());
+  glBindTexture(GL_TEXTURE_2D, 0);
+  return out;
+}
+
+class TPicturePass : public TCountingPass {
+public:
+  using TCountingPass::TCountingPass;
+  TTexture* Picture = nullptr;
+  TTexture* GetOutputTexture() override { return Picture; }
+};
+
+// Frames through RenderManual with the fixed-rate loop off: its timer thread races the ticks.
+class VSMTest : public TViewportTest {
+protected:
+  void Frame() {
+    Viewport->SetUseFixedFrameRate(false);
+    Viewport->SetManualRendering(true);
+    Viewport->RenderManual();
+  }
+};
+
+TEST_F(VSMTest, MapsKeepTheirSizeAndTheBlurFollowsItsStorePass) {
+  auto* store = New<TQuorvelRenderPassVSMStoreDepth>(Viewport, "store");
+  auto* blur = New<TQuorvelRenderPassVSMBlur>(Viewport, "blur");
+  for (TQuorvelRenderPassController* p : {static_cast<TQuorvelRenderPassController*>(store),
+                                          static_cast<TQuorvelRenderPassController*>(blur)}) {
+    EXPECT_EQ(p->GetType(), TRenderPassType::Pre);
+    auto* out = dynamic_cast<TQuorvelTexture*>(p->GetOutputTexture());
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(out->GetWidth(), 1024);
+    EXPECT_EQ(out->GetHeight(), 1024);
+    EXPECT_EQ(out->GetComponents(), TPixelFormatEx::RG16F);
+    EXPECT_EQ(out->GetBorderColor(), TAlphaColorF(1, 1, 1, 1));
+  }
+  EXPECT_EQ(blur->GetIterations(), 2);
+  EXPECT_EQ(blur->GetBlurType(), TPassBlurType::RadialBlur);
+  EXPECT_EQ(blur->GetBlurAmount(), 5.0f);
+  ASSERT_NE(blur->GetShader()->GetMaterial(), nullptr);
+  EXPECT_FALSE(blur->GetShader()->GetHasMaterial());
+  blur->SetVSMStoreDepth(store);
+  EXPECT_EQ(blur->GetVSMStoreDepth(), store);
+  blur->SetVSMStoreDepth(nullptr);
+  EXPECT_EQ(blur->GetVSMStoreDepth(), nullptr);
+  blur->SetVSMStoreDepth(store);
+  store->SetInputPass(blur);
+  EXPECT_EQ(store->GetInputPass(), nullptr);
+  auto* light = New<TLight>(Form.get());
+  store->SetLight(light);
+  EXPECT_EQ(store->GetLight(), light);
+  Free(light);
+  EXPECT_EQ(store->GetLight(), nullptr);
+  Free(store);
+  EXPECT_EQ(blur->GetVSMStoreDepth(), nullptr);
+  Form->SetClientWidth(W + 8);
+  Viewport->SetWidth(W + 8);
+  blur->UpdateOnResize();
+  EXPECT_EQ(blur->GetOutputTexture()->GetWidth(), 1024);
+}
+
+TEST_F(VSMTest, TheBlurLeavesFlatMomentsAsTheyAre) {
+  auto* blur = New<TQuorvelRenderPassVSMBlur>(Viewport, "");
+  auto* input = New<TPicturePass>(Viewport, "");
+  TOwned<TQuorvelTexture> flat(TQuorvelTexture::Create());
+  flat->SetSize(64, 64);
+  flat->Initialize();
+  const std::vector<uint32_t> pixels(64 * 64, 0xFF66B3FFu);  // R 0.4, G 0.7
+  flat->UpdateTexture(pixels.data(), 64 * 4);
+  input->Picture = flat.get();
+  blur->SetVSMStoreDepth(input);
+  auto* own = dynamic_cast<TQuorvelContext*>(blur->GetRenderer()->GetSharedContext());
+  TOwned<TRenderPass> instance(blur->CreateRenderPassInstance(own));
+  TRenderContext frame;
+  frame.Viewport = Viewport;
+  own->ExecuteRenderPass(instance.get(), &frame);
+  const std::vector<TRG> out = ReadRG(blur->GetFinalOutputTexture());
+  for (size_t i : {size_t(0), size_t(512 * 1024 + 512), out.size() - 1}) {
+    EXPECT_NEAR(out[i].R, 0x66 / 255.0, 1e-3) << i;
+    EXPECT_NEAR(out[i].G, 0xB3 / 255.0, 1e-3) << i;
+  }
+  Free(input);
+}
+
+TEST_F(VSMTest, TheStoredMomentsAreTheWindowDepthAndItsSquare) {
+  AddCube(claRed, 2);
+  auto* cam = New<TQuorvelCamera>(Form.get());
+  cam->SetParent(Viewport);
+  cam->GetPosition()->SetPoint({0, 0, -6});
+  Viewport->SetCamera(cam);
+  Viewport->SetUsingDesignCamera(false);
+  // Both from the camera (no light), both 1024 x 1024.
+  auto* store = New<TQuorvelRenderPassVSMStoreDepth>(Viewport, "store");
+  auto* depth = New<TQuorvelRenderPassCustomDepth>(Viewport, "depth");
+  depth->SetOverwriteViewportSize(true);
+  depth->SetMapSize(TPoint(1024, 1024));
+  store->SetViewport(Viewport);
+  depth->SetViewport(Viewport);
+  Frame();
+  // After a pass drew a screen rectangle earlier in the process (this folder's blur, FXAA and
+  // composition tests), a viewport's frame stays the clear colour: nothing to measure then.
+  if (!testing::NearColor(Probe(W / 2, H / 2), claRed))
+    GTEST_SKIP() << "the viewport draws no scene after an earlier rectangle pass; run this test alone";
+  const std::vector<TRG> moments = ReadRG(store->GetOutputTexture());
+  std::vector<float> d(1024 * 1024);
+  glBindTexture(GL_TEXTURE_2D, GLuint(depth->GetOutputTexture()->GetHandle()));
+  glGetTexImage(GL_TEXTURE_2D, 0, GL_RED, GL_FLOAT, d.data());
+  glBindTexture(GL_TEXTURE_2D, 0);
+  const size_t centre = 512 * 1024 + 512;
+  ASSERT_GT(d[centre], 0.5f);
+  EXPECT_NEAR(moments[centre].R, d[centre], 1e-3);
+  // A flat face: the slope term is tiny.
+  EXPECT_NEAR(moments[centre].G, d[centre] * d[centre], 2e-3);
+  EXPECT_GE(moments[centre].G + 1e-3, moments[centre].R * moments[centre].R);
+}
+
+}  // namespace
+}  // namespace quorvel
