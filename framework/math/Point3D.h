@@ -102,6 +102,18 @@ constexpr TPoint3D::TPoint3D(const TVector3D& v) : X(v.X), Y(v.Y), Z(v.Z) {
   }
 }
 
+// Where the ray from RayPos along RayDir meets the plane through PlanePoint with normal
+// PlaneNormal. False for a ray parallel to the plane or a plane behind the ray's start.
+inline bool RayCastPlaneIntersect(const TPoint3D& RayPos, const TPoint3D& RayDir, const TPoint3D& PlanePoint,
+                                  const TPoint3D& PlaneNormal, TPoint3D& Intersection) {
+  const float facing = RayDir.DotProduct(PlaneNormal);
+  if (std::fabs(facing) < 1e-6f) return false;
+  const float t = (PlanePoint - RayPos).DotProduct(PlaneNormal) / facing;
+  if (!(t >= 0)) return false;
+  Intersection = RayPos + RayDir * t;
+  return true;
+}
+
 QUORVEL_TYPE_NAME(TPoint3D)
 QUORVEL_TYPE_NAME(TVector3D)
 

@@ -286,7 +286,9 @@ TRenderPass* TQuorvelRenderPassController::CreateRenderPassInstance(TContext3D* 
 void TQuorvelRenderPassController::UpdateOnResize() {
   InvalidateMatrices();
   if (!FViewport) return;
-  FViewportSize = TPoint(int32_t(Round(FViewport->GetWidth())), int32_t(Round(FViewport->GetHeight())));
+  // A pass with a size of its own (a shadow map, an environment map) keeps it.
+  if (!FOverwriteViewportSize)
+    FViewportSize = TPoint(int32_t(Round(FViewport->GetWidth())), int32_t(Round(FViewport->GetHeight())));
   FViewportScale = FViewport->GetViewportScale();
   ResetRenderer();
 }

@@ -19,21 +19,7 @@ FW_CLASS_NO_MEMBERS(TFXAAMaterialSource)
 FW_CLASS_IMPL(TQuorvelRenderPassFXAA, "Quorvel.Controller.Passes.FXAA")
 FW_CLASS_NO_MEMBERS(TQuorvelRenderPassFXAA)
 
-const char* const TFXAAMaterial::VertexShaderText = R"(#version 430
-in vec3 a_Position;
-in vec2 a_TexCoord0;
-// The matrix arrives as four rows (the context's matrix convention).
-uniform vec4 _ModelViewProjMatrix[4];
-out vec4 v_Position;
-out vec4 TEX0;
-void main() {
-  v_Position = vec4(a_Position, 1.0);
-  TEX0 = vec4(a_TexCoord0, 0.0, 0.0);
-  vec4 p = vec4(a_Position, 1.0);
-  gl_Position = vec4(dot(_ModelViewProjMatrix[0], p), dot(_ModelViewProjMatrix[1], p), dot(_ModelViewProjMatrix[2], p),
-                     dot(_ModelViewProjMatrix[3], p));
-}
-)";
+const char* const TFXAAMaterial::VertexShaderText = QUORVEL_PASS_RECT_VERTEX;
 
 const char* const TFXAAMaterial::PixelShaderText = R"(#version 430
 uniform sampler2D _Input;
@@ -176,26 +162,8 @@ TTexture* TQuorvelRenderPassFXAA::GetFinalOutputTexture() {
 
 TTexture* TQuorvelRenderPassFXAA::ScratchTexture() {
   TRenderer* renderer = GetRenderer();
-  TTexture* composite = renderer && renderer->GetCompositeTexture() ? renderer->GetCompositeTexture()->GetTexture()
-                                                                     : nullptr;
-  if (!composite) return nullptr;
-  if (FScratch && FScratch->GetWidth() == composite->GetWidth() && FScratch->GetHeight() == composite->GetHeight())
-    return FScratch.get();
-  auto* texture = TQuorvelTexture::Create();
-  FScratch.reset(texture);
-  texture->SetStyle({TTextureStyle::RenderTarget});
-  texture->SetComponents(TPixelFormatEx::RGBA8);
-  texture->SetFormat(TPixelFormatEx::BGRA);
-  texture->SetDataType(TQuorvelTextureDataType::dtUnsignedByte);
-  texture->SetSize(composite->GetWidth(), composite->GetHeight());
-  return texture;
-}
-
-void TQuorvelRenderPassFXAA::AttachTarget(TTexture* ATexture) {
-  if (auto* ctx = dynamic_cast<TQuorvelContext*>(RendererContext())) {
-    ctx->AttachTextureToDefaultBuffer(ATexture, TRenderTarget::Color_0);
-    if (TFrameBufferObject* fbo = GetFBO()) fbo->Prepare(TRenderTargets{TRenderTarget::Color_0});
-  }
+  return FScratch.For(renderer && renderer->GetCompositeTexture() ? renderer->GetCompositeTexture()->GetTexture()
+                                                                  : nullptr);
 }
 
 void TQuorvelRenderPassFXAA::DoOnRenderPass(int32_t ACount, TRenderPass* APass) {
@@ -222,7 +190,7 @@ void TQuorvelRenderPassFXAA::DoOnRenderPass(int32_t ACount, TRenderPass* APass) 
     else
       FBaseTexture = Material()->GetInputTexture();
   }
-  AttachTarget(target);
+  TPassScratch::AttachTarget(this, target);
   if (ACount == 0)
     if (TFrameBufferObject* fbo = GetFBO())
       fbo->Clear(TRenderTargets{TRenderTarget::Color_0}, TAlphaColorF(0, 0, 0, 0), 1.0f, 0, true);
@@ -241,7 +209,7 @@ void TQuorvelRenderPassFXAA::BeforeDestruction() {
   TQuorvelRenderPassMaterialSource* shader = GetShader();
   SetShader(nullptr);
   FreeQuietly(shader, "FXAA material source");
-  FreeQuietlyAndNil(FScratch, "FXAA scratch texture");
+  FScratch.Release();
   TQuorvelRenderPassController::BeforeDestruction();
 }
 

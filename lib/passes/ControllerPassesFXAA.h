@@ -5,6 +5,7 @@
 #include <string>
 
 #include "lib/passes/Controller.h"
+#include "lib/passes/PassScratch.h"
 
 namespace quorvel {
 
@@ -69,10 +70,9 @@ protected:
 private:
   // Intermediate iterations draw here, so that no iteration samples the texture it draws into.
   TTexture* ScratchTexture();
-  void AttachTarget(TTexture* ATexture);
 
   TTexture* FBaseTexture = nullptr;  // not owned
-  TOwned<TTexture> FScratch;
+  TPassScratch FScratch;
   int32_t FIteration = 0;
 };
 

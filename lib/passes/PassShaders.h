@@ -67,4 +67,19 @@ TContextShader* RegisterPassShader(const std::string& ABase, const TObject* AMat
   "    a *= s < l._SpotCosCutoff ? 0.0 : pow(s, l._SpotExponent);\n"                            \
   "  }\n"                                                                                       \
   "  return a;\n"                                                                               \
+// The vertex shader of a pass's screen rectangle: the matrix arrives as four rows (the
+// context's matrix convention); TEX0.xy is the rectangle's texture coordinate.
+#define QUORVEL_PASS_RECT_VERTEX                                                                     \
+  "#version 430\n"                                                                                   \
+  "in vec3 a_Position;\n"                                                                            \
+  "in vec2 a_TexCoord0;\n"                                                                           \
+  "uniform vec4 _ModelViewProjMatrix[4];\n"                                                          \
+  "out vec4 v_Position;\n"                                                                           \
+  "out vec4 TEX0;\n"                                                                                 \
+  "void main() {\n"                                                                                  \
+  "  v_Position = vec4(a_Position, 1.0);\n"                                                          \
+  "  TEX0 = vec4(a_TexCoord0, 0.0, 0.0);\n"                                                          \
+  "  vec4 p = vec4(a_Position, 1.0);\n"                                                              \
+  "  gl_Position = vec4(dot(_ModelViewProjMatrix[0], p), dot(_ModelViewProjMatrix[1], p),\n"         \
+  "                     dot(_ModelViewProjMatrix[2], p), dot(_ModelViewProjMatrix[3], p));\n"        \
   "}\n"

@@ -319,3 +319,28 @@ TEST(Position3D, AxisEventsFallBackToTheWholeChangeEvent) {
   pos.SetPointNoChange({1, 2, 3});
   EXPECT_TRUE(pos.IsDefault());
 }
+
+TEST(RayCastPlaneIntersect, MeetsThePlaneAheadAndRefusesParallelOrBehind) {
+  struct Case {
+    TPoint3D Pos, Dir, PlanePoint, Normal;
+    bool Hit;
+    TPoint3D Expected;
+  };
+  const Case cases[] = {
+      {{0, 5, 0}, {0, -1, 0}, {0, 0, 0}, {0, 1, 0}, true, {0, 0, 0}},
+      {{1, 5, 2}, {0, -2, 0}, {7, 1, 9}, {0, -1, 0}, true, {1, 1, 2}},  // either side of the normal
+      {{0, 0, 0}, {1, 1, 0}, {3, 0, 0}, {1, 0, 0}, true, {3, 3, 0}},
+      {{0, 5, 0}, {1, 0, 0}, {0, 0, 0}, {0, 1, 0}, false, {}},          // parallel
+      {{0, 5, 0}, {0, 1, 0}, {0, 0, 0}, {0, 1, 0}, false, {}},          // plane behind
+      {{0, 0, 0}, {0, 0, 1}, {0, 0, 0}, {0, 0, 1}, true, {0, 0, 0}},    // starts on the plane
+  };
+  for (const Case& c : cases) {
+    TPoint3D hit{-9, -9, -9};
+    EXPECT_EQ(RayCastPlaneIntersect(c.Pos, c.Dir, c.PlanePoint, c.Normal, hit), c.Hit);
+    if (c.Hit) {
+      EXPECT_EQ(hit, c.Expected);
+    } else {
+      EXPECT_EQ(hit, TPoint3D(-9, -9, -9));
+    }
+  }
+}
