@@ -67,6 +67,8 @@ TContextShader* RegisterPassShader(const std::string& ABase, const TObject* AMat
   "    a *= s < l._SpotCosCutoff ? 0.0 : pow(s, l._SpotExponent);\n"                            \
   "  }\n"                                                                                       \
   "  return a;\n"                                                                               \
+  "}\n"
+
 // The vertex shader of a pass's screen rectangle: the matrix arrives as four rows (the
 // context's matrix convention); TEX0.xy is the rectangle's texture coordinate.
 #define QUORVEL_PASS_RECT_VERTEX                                                                     \
