@@ -222,11 +222,13 @@ bool Compiled(const TContextShader* AShader) { return AShader && AShader->GetHan
 
 }  // namespace
 
-TShaderProgram* TShaderProgramCache::Find(uintptr_t AVS, uintptr_t APS) {
+TShaderProgram* TShaderProgramCache::Find(uintptr_t AVS, uintptr_t APS, uintptr_t AGS, uintptr_t ATSE,
+                                          uintptr_t ATSC) {
   const TProgramCacheState& state = CacheState();
   if (!state.Programs) return nullptr;
   for (TShaderProgram* p : *state.Programs)
-    if (p->GetVS() == AVS && p->GetPS() == APS) return p;
+    if (p->GetVS() == AVS && p->GetPS() == APS && p->GetGS() == AGS && p->GetTSE() == ATSE && p->GetTSC() == ATSC)
+      return p;
   return nullptr;
 }
 
@@ -239,7 +241,9 @@ TShaderProgram* TShaderProgramCache::GetOrCreate(const TClass* AContextClass, TC
                                                  TContextShader* GS, TContextShader* TSE, TContextShader* TSC,
                                                  TContextShader* PS) {
   if (!TQuorvelContext::IsContextAvailable() || !Compiled(VS) || !Compiled(PS)) return nullptr;
-  if (TShaderProgram* cached = Find(VS->GetHandle(), PS->GetHandle())) return cached;
+  const auto handle = [](const TContextShader* AShader) { return AShader ? AShader->GetHandle() : 0; };
+  if (TShaderProgram* cached = Find(VS->GetHandle(), PS->GetHandle(), handle(GS), handle(TSE), handle(TSC)))
+    return cached;
   TShaderProgram* program = CurrentShaderProgramClass()->Create(AContextClass, VS, GS, TSE, TSC, PS);
   TProgramCacheState& state = CacheState();
   if (!state.Programs) state.Programs = std::make_unique<std::vector<TShaderProgram*>>();

@@ -137,15 +137,18 @@ extern const TShaderProgramClass* ShaderProgramClass;
 // Installs a class (null: TShaderProgram) and answers the one installed before.
 const TShaderProgramClass* SetShaderProgramClass(const TShaderProgramClass* AClass);
 
-// The process-wide cache of linked programs, one per (vertex shader, pixel shader) pair
-// (geometry and tessellation shaders take no part in the lookup), and the program made
-// current last. The cache owns its programs: removing one frees it. Main thread only.
+// The process-wide cache of linked programs, one per combination of stages (vertex, geometry,
+// both tessellation stages and pixel: a pair with a geometry stage is another program than the
+// pair alone), and the program made current last. The cache owns its programs: removing one
+// frees it. Main thread only.
 class TShaderProgramCache {
 public:
-  // The first cached program with these handles, or null.
-  static TShaderProgram* Find(uintptr_t AVS, uintptr_t APS);
+  // The first cached program with exactly these handles (0: no such stage), or null.
+  static TShaderProgram* Find(uintptr_t AVS, uintptr_t APS, uintptr_t AGS = 0, uintptr_t ATSE = 0,
+                              uintptr_t ATSC = 0);
+  // The program of VS and PS alone (no further stage).
   static TShaderProgram* Find(const TContextShader* VS, const TContextShader* PS);
-  // The cached program for VS and PS, linked and added on a miss (through the installed
+  // The cached program for these stages, linked and added on a miss (through the installed
   // program class, with AContextClass as its context class). Null without a current GL
   // context or without both shaders compiled. A GL error after the link raises the
   // cannot-activate message (the program stays cached).

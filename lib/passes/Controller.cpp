@@ -274,6 +274,12 @@ void TQuorvelRenderPassController::UpdateRenderPass() {
   if (IsInternalRenderPass() || FId.empty()) return;
   TRenderPasses* passes = ctx->GetRenderPasses();
   TRenderPass* pass = passes->Find(FId);
+  // A renderer made again (a new size) has a new context: the instance made for the old one
+  // would draw on a freed context.
+  if (pass && pass->GetController() == this && pass->GetContext() != RendererContext()) {
+    passes->Remove(FId);
+    pass = nullptr;
+  }
   if (!pass) {
     pass = New<TRenderPass>(RendererContext(), this);
     pass->SetId(FId);

@@ -86,4 +86,14 @@ void ReleasePassShaders(const TObject* AMaterial) {
   }
 }
 
+int32_t CopyEnabledShaderLights(const std::vector<TQuorvelShaderLight>& AFrom, TQuorvelShaderLight* ATo,
+                                int32_t ACapacity) {
+  int32_t count = 0;
+  for (const TQuorvelShaderLight& light : AFrom) {
+    if (count == ACapacity) break;
+    if (light.IsEnabled()) ATo[count++] = light;
+  }
+  return count;
+}
+
 }  // namespace quorvel

@@ -105,7 +105,7 @@ TEST_F(ShaderVariableTest, AGLErrorRaisesTheVariableMessageExceptAtDesignTime) {
 
 class ShaderProgramCacheTest : public GLSuite {};
 
-TEST_F(ShaderProgramCacheTest, OneProgramPerVertexAndPixelShaderPair) {
+TEST_F(ShaderProgramCacheTest, OneProgramPerCombinationOfStages) {
   auto vs = VertexShader(std::string(PassThroughVS));
   auto ps = PixelShader("#version 430\nout vec4 o_Color;\nvoid main() { o_Color = vec4(1.0); }\n");
   auto gs = std::make_unique<TCompiledShader>(
@@ -116,10 +116,19 @@ TEST_F(ShaderProgramCacheTest, OneProgramPerVertexAndPixelShaderPair) {
   const int32_t before = TShaderProgramCache::Count();
   TShaderProgram* first = TShaderProgramCache::GetOrCreate(contextClass, *vs, nullptr, nullptr, nullptr, *ps);
   ASSERT_NE(first, nullptr);
-  // Another geometry shader does not take part in the lookup.
-  EXPECT_EQ(TShaderProgramCache::GetOrCreate(contextClass, *vs, *gs, nullptr, nullptr, *ps), first);
-  EXPECT_EQ(TShaderProgramCache::Count(), before + 1);
+  // The pair with a geometry stage is a program of its own (before, the pair's program was
+  // answered and the geometry stage silently dropped), found again by all its stages.
+  TShaderProgram* withGeometry = TShaderProgramCache::GetOrCreate(contextClass, *vs, *gs, nullptr, nullptr, *ps);
+  ASSERT_NE(withGeometry, nullptr);
+  EXPECT_NE(withGeometry, first);
+  EXPECT_EQ(withGeometry->GetGS(), gs->Get()->GetHandle());
+  GLint attached = 0;
+  glGetProgramiv(GLuint(withGeometry->GetProg()), GL_ATTACHED_SHADERS, &attached);
+  EXPECT_EQ(attached, 3);
+  EXPECT_EQ(TShaderProgramCache::GetOrCreate(contextClass, *vs, *gs, nullptr, nullptr, *ps), withGeometry);
+  EXPECT_EQ(TShaderProgramCache::Count(), before + 2);
   EXPECT_EQ(TShaderProgramCache::Find(vs->Get(), ps->Get()), first);
+  TShaderProgramCache::Remove(withGeometry);
   EXPECT_EQ(first->GetContextClass(), contextClass);
 
   TShaderProgramCache::DoSetShaders(contextClass, *vs, nullptr, nullptr, nullptr, *ps);

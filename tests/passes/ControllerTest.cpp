@@ -84,7 +84,9 @@ TEST(ControllerDetached, ThePassClassesTheMaterialsReadExist) {
   passes.emplace_back(New<TQuorvelRenderPassEnvironment>(nullptr, "environment"));
   for (auto& pass : passes) {
     EXPECT_TRUE(pass->GetEnabled()) << pass->ClassName();
-    ExpectMatrix(pass->GetTextureMatrix(nullptr, false), TMatrix3D::Identity());
+    // Refraction is looked up through the bias matrix alone.
+    ExpectMatrix(pass->GetTextureMatrix(nullptr, false),
+                 pass->Is<TQuorvelRenderPassRefraction>() ? pass->GetBiasMatrix() : TMatrix3D::Identity());
     EXPECT_EQ(pass->GetInputPass(), nullptr);
   }
   EXPECT_TRUE(passes[1]->InheritsFrom(TQuorvelRenderPassCustomDepth::StaticClass()));

@@ -345,7 +345,10 @@ void TOpenGLFrameBufferObject::AttachTexture(TContext3D* AContext, TTexture* ATe
     else
       TContext3D::InitializeTexture(ATexture);
   }
-  if (FTextures->TextureExists(ATarget, ATexture)) return;
+  // A cube map attaches one face: with another face chosen since, it is attached again.
+  auto* engineTexture = dynamic_cast<TQuorvelTexture*>(ATexture);
+  const bool cubeMap = engineTexture && engineTexture->GetKind() == TQuorvelTextureKind::CubeMap;
+  if (FTextures->TextureExists(ATarget, ATexture) && !cubeMap) return;
   if (!FContext) FContext = AContext;
   GLenum bindTarget, binding, attachTarget;
   TextureTargets(ATexture, bindTarget, binding, attachTarget);

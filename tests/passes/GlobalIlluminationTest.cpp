@@ -1,0 +1,137 @@
+// The global illumination pass: its settings, its voxel source and its uniform block against
+// GL's layout, drawn once on llvmpipe over small position and normal textures.
+#include <gtest/gtest.h>
+
+#include <epoxy/gl.h>
+
+#include "lib/context/ContextShader.h"
+#include "lib/context/ContextTexturing.h"
+#include "lib/passes/ControllerPassesGlobalIllumination.h"
+#include "lib/passes/ControllerPassesVoxelize.h"
+#include "lib/scene/Light.h"
+#include "tests/passes/PassTestSupport.h"
+
+namespace quorvel {
+namespace {
+
+using testing::TViewportTest;
+
+class GlobalIllumTest : public TViewportTest {
+protected:
+  void SetUp() override {
+    TViewportTest::SetUp();
+    Context = dynamic_cast<TQuorvelContext*>(Viewport->GetContext());
+    ASSERT_NE(Context, nullptr);
+    Pass = New<TQuorvelRenderPassGlobalIllum>(Viewport, "gi");
+    ASSERT_NE(Pass->GetRenderer(), nullptr);
+    for (auto* t : {&Position, &Normals}) {
+      t->reset(TQuorvelTexture::Create());
+      (*t)->SetSize(W, H);
+      (*t)->Initialize();
+    }
+  }
+  void TearDown() override {
+    Instance.reset();
+    Position.reset();
+    Normals.reset();
+    TViewportTest::TearDown();
+  }
+  void Run() {
+    if (!Instance) Instance.reset(Pass->CreateRenderPassInstance(Context));
+    TRenderContext frame;
+    frame.Viewport = Viewport;
+    Context->ExecuteRenderPass(Instance.get(), &frame);
+  }
+  TQuorvelContext* Context = nullptr;
+  TQuorvelRenderPassGlobalIllum* Pass = nullptr;  // owned by the viewport
+  TOwned<TQuorvelTexture> Position, Normals;
+  TOwned<TRenderPass> Instance;
+};
+
+TEST_F(GlobalIllumTest, SettingsAndTheVoxelSource) {
+  EXPECT_FLOAT_EQ(Pass->GetShadowStrength(), 0.4f);
+  EXPECT_FLOAT_EQ(Pass->GetReflectionStrength(), 0);
+  EXPECT_EQ(Pass->GetType(), TRenderPassType::Post);
+  EXPECT_EQ(Pass->GetMethod(), TRenderPassMethod::RectToFBO);
+  EXPECT_TRUE(Pass->IsInternalRenderPass());
+  Pass->SetShadowStrength(25);  // unclamped on the pass itself
+  EXPECT_FLOAT_EQ(Pass->GetShadowStrength(), 25);
+  auto* other = New<TQuorvelRenderPassGlobalIllum>(Viewport, "other");
+  Pass->SetVoxelGeometry(other);
+  EXPECT_EQ(Pass->GetVoxelGeometry(), nullptr);
+  auto* voxels = New<TQuorvelRenderPassVoxelize>(Viewport, "voxels");
+  voxels->SetVoxelSize(32);
+  Pass->SetVoxelGeometry(voxels);
+  EXPECT_EQ(Pass->GetVoxelGeometry(), voxels);
+  Free(voxels);
+  EXPECT_EQ(Pass->GetVoxelGeometry(), nullptr);
+}
+
+TEST_F(GlobalIllumTest, TheBlockHasGLsLayoutAndWithoutVoxelsTheOutputIsUnshadowed) {
+  Pass->SetPosition(Position.get());
+  Pass->SetNormals(Normals.get());
+  Run();
+  ASSERT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+  TGlobalIllumMaterial* material = Pass->Material();
+  ASSERT_NE(material, nullptr);
+  EXPECT_EQ(material->ShaderData().GlobalIllum, 0);
+  TShaderProgram* program =
+      TShaderProgramCache::Find(material->GetVertexShader()->GetHandle(), material->GetPixelShader()->GetHandle());
+  ASSERT_NE(program, nullptr);
+  const GLuint prog = GLuint(program->GetProg());
+  const GLuint block = glGetUniformBlockIndex(prog, "GlobalIllumShaderData");
+  ASSERT_NE(block, GL_INVALID_INDEX);
+  GLint size = 0;
+  glGetActiveUniformBlockiv(prog, block, GL_UNIFORM_BLOCK_DATA_SIZE, &size);
+  EXPECT_EQ(size, GLint(sizeof(TGlobalIllumShaderData)));
+  const char* names[] = {"_ProjMatrix", "_VoxelCenter", "_VoxelSize", "_Reflection", "_NumberOfLights",
+                         "_Lights[0]._LightType"};
+  const GLint expected[] = {64, 144, 160, 168, 172, 176};
+  GLuint indices[6];
+  glGetUniformIndices(prog, 6, names, indices);
+  GLint offsets[6];
+  glGetActiveUniformsiv(prog, 6, indices, GL_UNIFORM_OFFSET, offsets);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(offsets[i], expected[i]) << names[i];
+  // No lights and no reflection: nothing added and nothing shadowed.
+  TOwned<TBitmap> bitmap(New<TBitmap>(W, H));
+  Pass->GetRenderer()->GetSharedContext()->CopyToBitmap(bitmap.get(), TRect(0, 0, W, H));
+  EXPECT_EQ(uint32_t(testing::PixelOf(bitmap.get(), W / 2, H / 2)) & 0xFFFFFFu, 0u);
+}
+
+// Occupied voxels between a point and its light shadow it; empty ones do not.
+TEST_F(GlobalIllumTest, OccupiedVoxelsTowardsTheLightGiveAlphaEmptyOnesNone) {
+  auto* light = New<TQuorvelLight>(Form.get());
+  light->SetParent(Viewport);
+  light->SetLightType(TLightType::Point);
+  light->GetPosition()->SetPoint({0, -5, 0});
+  auto* voxels = New<TQuorvelRenderPassVoxelize>(Viewport, "voxels");
+  voxels->SetVoxelSize(32);
+  Pass->SetVoxelGeometry(voxels);
+  Pass->SetPosition(Position.get());  // every pixel at the origin
+  Pass->SetNormals(Normals.get());
+  std::vector<uint32_t> zeros(size_t(W) * H, 0);
+  Position->UpdateTexture(zeros.data(), W * 4);
+  Normals->UpdateTexture(zeros.data(), W * 4);
+  TTexture* volume = voxels->GetTexture3D();
+  ASSERT_NE(volume, nullptr);
+  if (volume->GetHandle() == 0) volume->Initialize();
+  const auto alphaAfter = [&](uint8_t AFill) {
+    std::vector<uint8_t> bytes(size_t(32) * 32 * 256 * 4, AFill);
+    glBindTexture(GL_TEXTURE_3D, GLuint(volume->GetHandle()));
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexSubImage3D(GL_TEXTURE_3D, 0, 0, 0, 0, 32, 32, 256, GL_RGBA, GL_UNSIGNED_BYTE, bytes.data());
+    glBindTexture(GL_TEXTURE_3D, 0);
+    Run();
+    TOwned<TBitmap> bitmap(New<TBitmap>(W, H));
+    Pass->GetRenderer()->GetSharedContext()->CopyToBitmap(bitmap.get(), TRect(0, 0, W, H));
+    return int((uint32_t(testing::PixelOf(bitmap.get(), W / 2, H / 2)) >> 24) & 0xFF);
+  };
+  ASSERT_NE(Pass->Material(), nullptr);
+  const int open = alphaAfter(0);
+  const int blocked = alphaAfter(255);
+  EXPECT_LE(open, 1);
+  EXPECT_GT(blocked, 10);
+}
+
+}  // namespace
+}  // namespace quorvel

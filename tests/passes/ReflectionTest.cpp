@@ -1,0 +1,169 @@
+// The reflection pass: the mirror camera's place, angle of view and fallbacks, the viewport's
+// camera around each iteration, and the projection the picture and the texture matrix share.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "framework/classes/Filer.h"
+#include "lib/passes/ControllerPassesReflection.h"
+#include "tests/passes/PassTestSupport.h"
+
+namespace quorvel {
+namespace {
+
+using testing::TFilledCube;
+using testing::TViewportTest;
+
+void ExpectNearMatrix(const TMatrix3D& a, const TMatrix3D& b, float tol = 1e-5f) {
+  const float* x = &a.m11;
+  const float* y = &b.m11;
+  for (int i = 0; i < 16; ++i) EXPECT_NEAR(x[i], y[i], tol) << i;
+}
+
+class ReflectionTest : public TViewportTest {
+protected:
+  void SetUp() override {
+    TViewportTest::SetUp();
+    Pass = New<TQuorvelRenderPassReflection>(Viewport, "mirror");
+    Pass->SetViewport(Viewport);
+    Cube = AddCube(claRed, 1);
+    Camera = New<TQuorvelCamera>(Form.get());
+    Camera->SetParent(Viewport);
+    Camera->SetTarget(Cube);  // looks at the origin, where the mirror is
+    Viewport->SetCamera(Camera);
+    Viewport->SetUsingDesignCamera(false);
+  }
+  TQuorvelRenderPassReflection* Pass = nullptr;
+  TFilledCube* Cube = nullptr;
+  TQuorvelCamera* Camera = nullptr;
+};
+
+TEST_F(ReflectionTest, Defaults) {
+  EXPECT_EQ(Pass->GetMirrorNormal()->GetPoint(), TPoint3D(0, -1, 0));
+  EXPECT_EQ(Pass->GetMirrorPosition()->GetPoint(), TPoint3D(0, 0, 0));
+  EXPECT_FLOAT_EQ(Pass->GetMirrorSize(), 10);
+  EXPECT_FLOAT_EQ(Pass->GetAngleOfView(), 45);
+  EXPECT_EQ(Pass->GetType(), TRenderPassType::Pre);
+  EXPECT_EQ(Pass->GetShader(), nullptr);
+  ASSERT_NE(Pass->GetPassCamera(), nullptr);
+  Pass->SetMirrorNormal(TPoint3D(0, -3, 0));
+  EXPECT_EQ(Pass->GetMirrorNormal()->GetPoint(), TPoint3D(0, -1, 0));
+}
+
+TEST_F(ReflectionTest, TheMirrorCameraStandsAtTheMirroredPlaceWithTheMirrorsAngleOfView) {
+  // Above the mirror (y points down), looking at it from 10 units straight on: the mirrored
+  // camera stands 10 below and looks straight up, the vertical look-at keeps finite.
+  Camera->GetPosition()->SetPoint({0, -10, 0});
+  Tick();
+  EXPECT_NEAR(Pass->GetAngleOfView(), 2 * std::atan(0.5) * 180 / M_PI, 1e-3);
+  const TPoint3D eye(Pass->GetPassCamera()->GetAbsolutePosition());
+  EXPECT_NEAR(eye.X, 0, 1e-4);
+  EXPECT_NEAR(eye.Y, 10, 1e-4);
+  EXPECT_NEAR(eye.Z, 0, 1e-4);
+  // The view (asked again it would mirror the moved pass camera once more): the texture matrix
+  // holds it, finite although it looks straight along the vertical.
+  const TMatrix3D texture = Pass->GetTextureMatrix(nullptr, false);
+  for (const float* v = &texture.m11; v != &texture.m11 + 16; ++v) EXPECT_TRUE(std::isfinite(*v));
+
+  // Obliquely: mirrored in the plane y = 0.
+  Camera->GetPosition()->SetPoint({0, -10, -10});
+  Tick();
+  const TPoint3D oblique(Pass->GetPassCamera()->GetAbsolutePosition());
+  EXPECT_NEAR(oblique.Y, 10, 1e-3);
+  EXPECT_NEAR(oblique.Z, -10, 1e-3);
+  EXPECT_NEAR(Pass->GetAngleOfView(), 2 * std::atan(5 / std::sqrt(200.0)) * 180 / M_PI, 1e-3);
+}
+
+TEST_F(ReflectionTest, ACameraLookingAwayFallsBackToTheFlippedMainView) {
+  Camera->GetPosition()->SetPoint({0, 10, 0});  // below the mirror, facing its back
+  Camera->SetAngleOfView(30);
+  TMatrix3D original;
+  Cube->OnDraw = [&] {
+    if (auto* ctx = dynamic_cast<TQuorvelContext*>(Cube->GetContext()); ctx == Pass->RendererContext())
+      original = ctx->GetOriginalCameraMatrix();
+  };
+  Tick();
+  EXPECT_FLOAT_EQ(Pass->GetAngleOfView(), 30);
+  ExpectNearMatrix(Pass->GetViewMatrix(nullptr), TMatrix3D::CreateScaling(TPoint3D(1, -1, 1)) * original);
+}
+
+TEST_F(ReflectionTest, WhileDrawingTheProjectionIsTheOneTheTextureMatrixUses) {
+  Camera->GetPosition()->SetPoint({0, -10, -4});
+  int draws = 0;
+  TMatrix3D view;
+  Cube->OnDraw = [&] {
+    auto* ctx = dynamic_cast<TQuorvelContext*>(Cube->GetContext());
+    if (ctx != Pass->RendererContext()) return;
+    ++draws;
+    view = ctx->GetCurrentCameraMatrix();
+    // Before, ProjMatrix was taken with the camera's angle of view and the picture drawn with
+    // the mirror's.
+    ExpectNearMatrix(ctx->GetCurrentProjectionMatrix(), Pass->GetProjectionMatrix(nullptr));
+    EXPECT_TRUE(ctx->IsClippingPlaneActive(0));
+  };
+  Tick();
+  EXPECT_GT(draws, 0);
+  const TMatrix3D texture = Pass->GetTextureMatrix(nullptr, false);
+  ExpectNearMatrix(texture, view * Pass->GetProjectionMatrix(nullptr), 1e-4f);
+  EXPECT_FALSE(dynamic_cast<TQuorvelContext*>(Pass->RendererContext())->IsClippingPlaneActive(0));
+}
+
+TEST_F(ReflectionTest, TheViewportsCameraIsRestoredAlsoAfterASwitch) {
+  Camera->GetPosition()->SetPoint({0, -10, -4});
+  TCamera* during = nullptr;
+  Cube->OnDraw = [&] {
+    if (Cube->GetContext() == Pass->RendererContext()) during = Viewport->GetCamera();
+  };
+  Tick();
+  EXPECT_EQ(during, Pass->GetPassCamera());
+  EXPECT_EQ(Viewport->GetCamera(), Camera);
+  EXPECT_EQ(Pass->GetCamera(), Camera);
+  // Another camera: the pass keeps mirroring the first, and the viewport keeps the second
+  // (before, the stored camera was put back and undid the switch).
+  auto* other = New<TQuorvelCamera>(Form.get());
+  other->SetParent(Viewport);
+  other->GetPosition()->SetPoint({0, -5, -5});
+  Viewport->SetCamera(other);
+  Tick();
+  EXPECT_EQ(Viewport->GetCamera(), other);
+  EXPECT_EQ(Pass->GetCamera(), Camera);
+  // Removing cameras and targets clears the references.
+  Pass->SetTarget(Cube);
+  Free(Camera);
+  EXPECT_EQ(Pass->GetCamera(), nullptr);
+  Free(Cube);
+  EXPECT_EQ(Pass->GetTarget(), nullptr);
+  Tick();
+}
+
+TEST_F(ReflectionTest, TheMirrorFollowsItsTarget) {
+  auto* target = AddCube(claBlue, 1);
+  target->GetPosition()->SetPoint({0, 2, 0});
+  Pass->SetTarget(target);
+  Camera->GetPosition()->SetPoint({0, -10, 0});
+  Tick();
+  EXPECT_EQ(Pass->GetMirrorPosition()->GetPoint(), TPoint3D(0, 2, 0));
+  target->GetPosition()->SetPoint({0, 3, 0});
+  Tick();
+  EXPECT_EQ(Pass->GetMirrorPosition()->GetPoint(), TPoint3D(0, 3, 0));
+}
+
+TEST(ReflectionStreaming, OlderFormsPointStringsAreRead) {
+  TOwned<TComponent> root(New<TComponent>(nullptr));
+  ReadComponentResource(root.get(),
+                        "object Root: TComponent\n"
+                        "  object Mirror1: TQuorvelRenderPassReflection\n"
+                        "    MirrorPositionPoint = '(1,2,3)'\n"
+                        "    MirrorNormalVector = '(0,-2,0)'\n"
+                        "    MirrorSize = 4\n"
+                        "  end\n"
+                        "end\n");
+  auto* pass = dynamic_cast<TQuorvelRenderPassReflection*>(root->FindComponent("Mirror1"));
+  ASSERT_NE(pass, nullptr);
+  EXPECT_EQ(pass->GetMirrorPosition()->GetPoint(), TPoint3D(1, 2, 3));
+  EXPECT_EQ(pass->GetMirrorNormal()->GetPoint(), TPoint3D(0, -1, 0));
+  EXPECT_FLOAT_EQ(pass->GetMirrorSize(), 4);
+}
+
+}  // namespace
+}  // namespace quorvel
