@@ -28,7 +28,10 @@
 namespace quorvel {
 
 class TTimer;
+class TStream;
+class TMz_XmlElement;
 class TQuorvelInventory;
+class TQuorvelInventoryLoadingCache;
 class TQuorvelInventoryItemTemplate;
 class TQuorvelInventoryCollectable;
 class TQuorvelInventoryGroup;
@@ -84,6 +87,11 @@ public:
   void Clear() { FItems.clear(); }
   // New entries with the source's templates and quantities (nil empties).
   void Assign(const TQuorvelInventoryCustomIngredientList* ASource);
+  // One "in" element per entry; reading appends every element child.
+  void ToXml(TMz_XmlElement* AParent) const;
+  void FromXml(TMz_XmlElement* ANode, TQuorvelInventoryLoadingCache* ACache);
+  // Appends the entry one "in" element describes.
+  TQuorvelInventoryIngredient* EntryFromXml(TMz_XmlElement* ANode, TQuorvelInventoryLoadingCache* ACache);
 
 private:
   std::vector<TOwned<TQuorvelInventoryIngredient>> FItems;
@@ -136,6 +144,9 @@ public:
   virtual std::string GetIdentifier() const = 0;
   // The name for the inventory's language, or empty.
   virtual std::string GetCurrentName() const;
+  // Appends the entry's element to AParent and answers it; reads the entry from its element.
+  virtual TMz_XmlElement* ToXml(TMz_XmlElement* AParent);
+  virtual void FromXml(TMz_XmlElement* ANode, TQuorvelInventoryLoadingCache* ACache);
 
 protected:
   void AssignTo(TPersistent* Dest) override;
@@ -157,6 +168,8 @@ public:
   TQuorvelInventoryParameters* Parameters() const { return FParameters; }
   virtual void SetParameters(const TQuorvelInventoryParameters* AValue) { FParameters->Assign(AValue); }
   std::string GetIdentifier() const override { return "item"; }
+  TMz_XmlElement* ToXml(TMz_XmlElement* AParent) override;
+  void FromXml(TMz_XmlElement* ANode, TQuorvelInventoryLoadingCache* ACache) override;
 
 protected:
   void AssignTo(TPersistent* Dest) override;
@@ -202,6 +215,8 @@ public:
   virtual void RemoveDependency(TQuorvelInventoryItemTemplate* ATemplate);
   virtual void ClearDependencies();
   std::string GetIdentifier() const override { return "template"; }
+  TMz_XmlElement* ToXml(TMz_XmlElement* AParent) override;
+  void FromXml(TMz_XmlElement* ANode, TQuorvelInventoryLoadingCache* ACache) override;
 
 protected:
   void AssignTo(TPersistent* Dest) override;
@@ -236,6 +251,8 @@ public:
   virtual bool IsUpgradable();
   virtual bool IsDowngradable();
   std::string GetIdentifier() const override { return "collectable"; }
+  TMz_XmlElement* ToXml(TMz_XmlElement* AParent) override;
+  void FromXml(TMz_XmlElement* ANode, TQuorvelInventoryLoadingCache* ACache) override;
 
 protected:
   // "TemplateID" when set; resolved by Loaded.
@@ -259,6 +276,8 @@ public:
   // Collected items (not quantities) whose template is in this group.
   virtual int CountCollectables();
   std::string GetIdentifier() const override { return "group"; }
+  TMz_XmlElement* ToXml(TMz_XmlElement* AParent) override;
+  void FromXml(TMz_XmlElement* ANode, TQuorvelInventoryLoadingCache* ACache) override;
 
 protected:
   void AssignTo(TPersistent* Dest) override;
@@ -356,6 +375,8 @@ public:
   // "id: a(2) + b(1) => (c(1))".
   virtual std::string GetDescriptionString();
   std::string GetIdentifier() const override { return "manufacturer"; }
+  TMz_XmlElement* ToXml(TMz_XmlElement* AParent) override;
+  void FromXml(TMz_XmlElement* ANode, TQuorvelInventoryLoadingCache* ACache) override;
 
   TOnManufacturingNotify OnNotify;
   TOnManufacturingProduced OnProduced;
@@ -437,6 +458,14 @@ public:
 
   // Empties manufacturers, collected items, templates and groups (freeing their entries).
   virtual void Clear();
+  // A new inventory with the same owner, copied through the XML form (handlers are not).
+  virtual TQuorvelInventory* Clone();
+  // The XML file: no processes, no handlers. Loading starts from an empty inventory.
+  virtual void SaveToStream(TStream* AStream);
+  virtual void LoadFromStream(TStream* AStream);
+  virtual void SaveToFile(const std::string& AFilename);
+  // FileName becomes AFilename, or the file's stored "path" when that is not empty.
+  virtual void LoadFromFile(const std::string& AFilename);
   void Loaded() override;
   // Records a reference read from a stream, set by Loaded.
   void AddToLateResolve(const TClass* AClass, const std::string& AId, std::function<void(TObject*)> ASetter);
@@ -473,6 +502,27 @@ private:
   int32_t FLanguage = 0;
   std::vector<TLateResolve> FLateResolveList;
   std::vector<TCollectionItem*> FDetached;
+};
+
+// References to templates read before the template itself, filled in when loading ends.
+class TQuorvelInventoryLoadingCache : public TObject {
+public:
+  explicit TQuorvelInventoryLoadingCache(TQuorvelInventory* AInventory) : FInventory(AInventory) {}
+  TQuorvelInventory* Inventory() const { return FInventory; }
+  // Template setters of collectables and ingredients, and of upgrade and downgrade items.
+  void AddReference(const std::string& AId, std::function<void(TQuorvelInventoryItemTemplate*)> ASet);
+  void AddUpgrade(TQuorvelInventoryItemTemplate* ATemplate, const std::string& AId);
+  void AddDowngrade(TQuorvelInventoryItemTemplate* ATemplate, const std::string& AId);
+  // Identifiers not found leave the references nil.
+  void Resolve();
+
+private:
+  struct TEntry {
+    std::string Id;
+    std::function<void(TQuorvelInventoryItemTemplate*)> Set;
+  };
+  TQuorvelInventory* FInventory;
+  std::vector<TEntry> FReferences, FUpgrade, FDowngrade;
 };
 
 }  // namespace quorvel
