@@ -4,6 +4,7 @@
 #include <map>
 
 #include "framework/classes/Filer.h"
+#include "framework/gui/ImageList.h"
 #include "framework/gui/Timer.h"
 #include "framework/io/Json.h"
 #include "framework/rtl/Finally.h"
@@ -49,6 +50,7 @@ void TQuorvelInventoryManufacturer::Register(ClassBuilder<TQuorvelInventoryManuf
 }
 void TQuorvelInventory::Register(ClassBuilder<TQuorvelInventory>& b) {
   b.Prop("Language", &Self::Language, &Self::SetLanguage)
+      .Prop("VisualItems", [](const Self* s) { return s->VisualItems(); })
       .Prop("Groups", [](const Self* s) { return s->Groups(); })
       .Prop("ItemTemplates", [](const Self* s) { return static_cast<TQuorvelInventoryCustomCollection*>(s->ItemTemplates()); })
       .Prop("Manufacturers", [](const Self* s) { return s->Manufacturers(); })
@@ -675,7 +677,8 @@ TQuorvelInventory::TQuorvelInventory(TComponent* AOwner)
       FItemTemplates(New<TQuorvelInventoryItemCollection>(this, TQuorvelInventoryItemTemplate::StaticClass())),
       FGroups(New<TQuorvelInventoryCustomCollection>(this, TQuorvelInventoryGroup::StaticClass())),
       FManufacturers(New<TQuorvelInventoryCustomCollection>(this, TQuorvelInventoryManufacturer::StaticClass())),
-      FCollectedItems(New<TQuorvelInventoryCollectablesCollection>(this)) {}
+      FCollectedItems(New<TQuorvelInventoryCollectablesCollection>(this)),
+      FVisualItems(New<TQuorvelInventoryVisualItemCollection>(this)) {}
 
 void TQuorvelInventory::BeforeDestruction() {
   TComponent::BeforeDestruction();
@@ -696,7 +699,9 @@ TQuorvelInventory::~TQuorvelInventory() {
   FreeQuietly(FCollectedItems, "collected items");
   FreeQuietly(FItemTemplates, "item templates");
   FreeQuietly(FGroups, "groups");
+  FreeQuietly(FVisualItems, "visual items");
   for (TCollectionItem* item : FDetached) FreeQuietly(item, "removed inventory entry");
+  for (TImageList* list : FImageLists) FreeQuietly(list, "image list");
 }
 
 std::string TQuorvelInventory::GetCurrentLanguageName() const { return LanguageIdToCode(FLanguage); }
@@ -976,6 +981,8 @@ void TQuorvelInventory::Clear() {
   FCollectedItems->Clear();
   FItemTemplates->Clear();
   FGroups->Clear();
+  SetImageListsModified();
+  FVisualItems->Clear();
 }
 
 void TQuorvelInventory::AddToLateResolve(const TClass* AClass, const std::string& AId,

@@ -10,6 +10,7 @@
 //
 // Locking: every object here carries its monitor; the inventory's operations hold the
 // inventory's, item operations the item's. Handlers run inside those locks.
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -21,6 +22,8 @@
 #include "framework/classes/Events.h"
 #include "framework/rtl/Containers.h"
 #include "framework/rtl/Enum.h"
+#include "framework/gui/Bitmap.h"
+#include "framework/math/Point.h"
 #include "framework/rtl/Value.h"
 #include "lib/game/LanguageMap.h"
 #include "lib/game/ParametersMap.h"
@@ -29,6 +32,8 @@ namespace quorvel {
 
 class TTimer;
 class TStream;
+class TImageList;
+class TQuorvelInventoryVisualItem;
 class TMz_XmlElement;
 class TQuorvelInventory;
 class TQuorvelInventoryLoadingCache;
@@ -52,6 +57,8 @@ using TOnInventoryItemNotify =
     TEvent<void(TQuorvelInventory* AInventory, TQuorvelInventoryCollectable* AItem, TCollectionNotification AAction)>;
 using TOnInventoryAddManufacturing =
     TEvent<void(TQuorvelInventory* AInventory, TQuorvelInventoryManufacturingProcess* AProcess)>;
+using TOnInventoryLoadResource = TEvent<void(TQuorvelInventory* AInventory, int AResIdx, const std::string& AResource,
+                                             TQuorvelInventoryVisualItem* AItem, TBitmap* ADestBitmap)>;
 using TOnManufacturingNotify = TEvent<void(TQuorvelInventoryManufacturer* AManufacturer,
                                            TQuorvelInventoryManufacturingProcess* AProcess,
                                            TManufacturingNotificationType AType)>;
@@ -397,6 +404,46 @@ private:
   std::vector<TOwned<TQuorvelInventoryManufacturingProcess>> FProcesses;
 };
 
+// --- visual items ------------------------------------------------------------------------
+
+// Pictures of an item at three levels of detail, and its model file.
+class TQuorvelInventoryVisualItem : public TCollectionItem {
+  FW_CLASS(TQuorvelInventoryVisualItem, TCollectionItem)
+public:
+  using TCollectionItem::TCollectionItem;
+  std::string GetDisplayName() const override { return FName; }
+  void SetDisplayName(const std::string& Value) override { FName = Value; }
+  // 0 to 2: the image paths per level of detail; 3: the model file.
+  virtual std::string GetResource(int AIndex) const { return FResources.at(size_t(AIndex)); }
+  virtual void SetResource(int AIndex, const std::string& AValue) { FResources.at(size_t(AIndex)) = AValue; }
+  // A "view" element with "id" and the four paths as child texts.
+  virtual TMz_XmlElement* ToXml(TMz_XmlElement* AParent);
+  virtual void FromXml(TMz_XmlElement* ANode, TQuorvelInventoryLoadingCache* ACache);
+
+protected:
+  void AssignTo(TPersistent* Dest) override;
+
+private:
+  std::string FName;
+  std::array<std::string, 4> FResources;
+};
+
+class TQuorvelInventoryVisualItemCollection : public TOwnedCollection {
+  FW_CLASS(TQuorvelInventoryVisualItemCollection, TOwnedCollection)
+public:
+  explicit TQuorvelInventoryVisualItemCollection(TPersistent* AOwner);
+  TQuorvelInventoryVisualItem* Items(int AIndex) const { return static_cast<TQuorvelInventoryVisualItem*>(GetItem(AIndex)); }
+  // Reading while level 0 is (0, 0) first sets the defaults 24, 64 and 128 square.
+  virtual TPoint GetImageLODSize(int AIndex);
+  virtual void SetImageLODSize(int AIndex, TPoint AValue);
+  virtual void ToXml(TMz_XmlElement* AParent);
+  // Replaces the items by the element children of ANode.
+  virtual void FromXml(TMz_XmlElement* ANode, TQuorvelInventoryLoadingCache* ACache);
+
+private:
+  std::array<TPoint, 3> FImageLODSizes{};
+};
+
 // --- the inventory -------------------------------------------------------------------------
 
 class TQuorvelInventory : public TComponent {
@@ -410,6 +457,27 @@ public:
   TQuorvelInventoryCustomCollection* Groups() const { return FGroups; }
   TQuorvelInventoryCustomCollection* Manufacturers() const { return FManufacturers; }
   TQuorvelInventoryCollectablesCollection* CollectedItems() const { return FCollectedItems; }
+  TQuorvelInventoryVisualItemCollection* VisualItems() const { return FVisualItems; }
+  // Copies the items and marks the image lists modified.
+  void SetVisualItems(TQuorvelInventoryVisualItemCollection* AValue);
+
+  // AIndex -1 appends; otherwise the item moves to that position.
+  virtual TQuorvelInventoryVisualItem* AddVisualItem(int AIndex, const std::string& AName, const std::string& ALOD0,
+                                                     const std::string& ALOD1, const std::string& ALOD2,
+                                                     const std::string& AModelFile);
+  virtual void RemoveVisualItem(const std::string& AName);
+  virtual void ClearVisualItems();
+  virtual TQuorvelInventoryVisualItem* GetVisualItemByName(const std::string& AName) const;
+  // Level of detail 0 to 2, built on first use and rebuilt after a change; the inventory owns
+  // the lists. Main thread only.
+  virtual TImageList* GetImageList(int AIndex);
+  TImageList* ImageListLOD0() { return GetImageList(0); }
+  TImageList* ImageListLOD1() { return GetImageList(1); }
+  TImageList* ImageListLOD2() { return GetImageList(2); }
+  void SetImageListsModified() { FImageListsModified = {true, true, true}; }
+  void UnsetImageListsModified() { FImageListsModified = {false, false, false}; }
+  void SetImageListModified(int AIndex) { FImageListsModified.at(size_t(AIndex)) = true; }
+  void UnsetImageListModified(int AIndex) { FImageListsModified.at(size_t(AIndex)) = false; }
   const std::string& FileName() const { return FFileName; }
   void SetFileName(std::string AValue) { FFileName = std::move(AValue); }
   int32_t Language() const { return FLanguage; }
@@ -475,6 +543,7 @@ public:
 
   TOnInventoryItemNotify OnItemNotify;
   TOnInventoryAddManufacturing OnAddManufacturing;
+  TOnInventoryLoadResource OnLoadResource;
 
 protected:
   virtual TQuorvelInventoryManufacturingProcess* DoManufacture(TQuorvelInventoryManufacturer* AManufacturer,
@@ -498,7 +567,10 @@ private:
   TQuorvelInventoryCustomCollection* FGroups;
   TQuorvelInventoryCustomCollection* FManufacturers;
   TQuorvelInventoryCollectablesCollection* FCollectedItems;
+  TQuorvelInventoryVisualItemCollection* FVisualItems;
   std::string FFileName;
+  std::array<TImageList*, 3> FImageLists{};
+  std::array<bool, 3> FImageListsModified{};
   int32_t FLanguage = 0;
   std::vector<TLateResolve> FLateResolveList;
   std::vector<TCollectionItem*> FDetached;

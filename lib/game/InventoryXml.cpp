@@ -240,6 +240,40 @@ TQuorvelInventoryIngredient* TQuorvelInventoryCustomIngredientList::EntryFromXml
   return entry;
 }
 
+// --- visual items --------------------------------------------------------------------------
+
+namespace {
+const char* const ResourceTags[] = {"image_lod_0", "image_lod_1", "image_lod_2", "model_file"};
+}  // namespace
+
+TMz_XmlElement* TQuorvelInventoryVisualItem::ToXml(TMz_XmlElement* AParent) {
+  TMonitorGuard lock(this);
+  TMz_XmlElement* node = Element(AParent, "view");
+  node->setAttribute_raw("id", FName);
+  for (int i = 0; i < 4; ++i) Element(node, ResourceTags[i])->setRawValue(FResources[size_t(i)]);
+  return node;
+}
+
+void TQuorvelInventoryVisualItem::FromXml(TMz_XmlElement* ANode, TQuorvelInventoryLoadingCache*) {
+  TMonitorGuard lock(this);
+  FName = ANode->attribute_raw("id");
+  for (int i = 0; i < 4; ++i)
+    if (TMz_XmlElement* child = ANode->find(ResourceTags[i])) FResources[size_t(i)] = child->getRawValue();
+}
+
+void TQuorvelInventoryVisualItemCollection::ToXml(TMz_XmlElement* AParent) {
+  TMonitorGuard lock(this);
+  for (TCollectionItem* item : ItemList()) static_cast<TQuorvelInventoryVisualItem*>(item)->ToXml(AParent);
+}
+
+void TQuorvelInventoryVisualItemCollection::FromXml(TMz_XmlElement* ANode, TQuorvelInventoryLoadingCache* ACache) {
+  TMonitorGuard lock(this);
+  Clear();
+  if (!ANode->nodes()) return;
+  for (TMz_XmlElement* child : *ANode->nodes())
+    if (child->kind() == mzDefault) AddItem<TQuorvelInventoryVisualItem>()->FromXml(child, ACache);
+}
+
 // --- loading cache -------------------------------------------------------------------------
 
 void TQuorvelInventoryLoadingCache::AddReference(const std::string& AId,
@@ -276,7 +310,7 @@ void TQuorvelInventory::SaveToStream(TStream* AStream) {
   TMz_XmlElement* inventory = Element(header, "inventory");
   const size_t slash = FFileName.find_last_of('/');
   inventory->setAttribute_raw("path", slash == std::string::npos ? std::string() : FFileName.substr(0, slash + 1));
-  Element(inventory, "visual_items");
+  FVisualItems->ToXml(Element(inventory, "visual_items"));
   CollectionToXml<TQuorvelInventoryGroup>(FGroups, Element(inventory, "groups"));
   CollectionToXml<TQuorvelInventoryItemTemplate>(FItemTemplates, Element(inventory, "templates"));
   CollectionToXml<TQuorvelInventoryManufacturer>(FManufacturers, Element(inventory, "manufacturers"));
@@ -295,6 +329,8 @@ void TQuorvelInventory::LoadFromStream(TStream* AStream) {
     TMz_XmlElement* inventory = root ? root->find("inventory") : nullptr;
     if (!inventory) throw Exception("missing \"inventory\" tag in xml");
     if (const std::string path = inventory->attribute_raw("path"); !path.empty()) FFileName = path;
+    if (TMz_XmlElement* visuals = inventory->find("visual_items")) FVisualItems->FromXml(visuals, cache.get());
+    SetImageListsModified();
     CollectionFromXml(FGroups, inventory->find("groups"), cache.get());
     CollectionFromXml(FItemTemplates, inventory->find("templates"), cache.get());
     CollectionFromXml(FManufacturers, inventory->find("manufacturers"), cache.get());
