@@ -28,6 +28,8 @@
 
 namespace quorvel {
 
+class TStream;
+class TMz_XmlElement;
 class TQuorvelSkillSystem;
 class TQuorvelSkillGroup;
 class TQuorvelSkill;
@@ -46,6 +48,12 @@ class TQuorvelCustomSkillCollection : public TOwnedCollection {
 public:
   using TOwnedCollection::TOwnedCollection;
   virtual TQuorvelSkillSystem* SkillSystem() const = 0;
+  static constexpr int MaxNestingDepth = 256;
+  // Every child of ANode becomes a new item (the collection is not cleared). Nesting deeper
+  // than MaxNestingDepth raises.
+  virtual void FromXml(TMz_XmlElement* ANode);
+  // Creates the container ATagName under AParent, writes the items into it, answers it.
+  virtual TMz_XmlElement* ToXml(const std::string& ATagName, TMz_XmlElement* AParent);
 };
 
 class TQuorvelSkillGroupCollection : public TQuorvelCustomSkillCollection {
@@ -91,6 +99,9 @@ public:
   std::string GetDisplayName() const override { return ClassName(); }
   void SetDisplayName(const std::string&) override {}
   virtual std::string GetIdentifier() const = 0;
+  virtual void ReadXmlChild(TMz_XmlElement* ANode);
+  virtual void FromXml(TMz_XmlElement* ANode);
+  virtual TMz_XmlElement* ToXml(TMz_XmlElement* AParent);
 
 protected:
   void AssignTo(TPersistent* Dest) override;
@@ -121,6 +132,8 @@ public:
   // The activated skills directly in Skills under their current names (add or replace).
   virtual void GetActivatedSkills(TDictionary<std::string, TQuorvelSkill*>& AMap) const;
   std::string GetIdentifier() const override { return "group"; }
+  void ReadXmlChild(TMz_XmlElement* ANode) override;
+  TMz_XmlElement* ToXml(TMz_XmlElement* AParent) override;
 
 protected:
   void AssignTo(TPersistent* Dest) override;
@@ -167,6 +180,8 @@ public:
   virtual TQuorvelSkillProcess* StartLevelingUp();
   virtual TQuorvelSkillProcess* StartLevelingUp(TQuorvelSkill* ADest);
   std::string GetIdentifier() const override { return "skill"; }
+  void ReadXmlChild(TMz_XmlElement* ANode) override;
+  TMz_XmlElement* ToXml(TMz_XmlElement* AParent) override;
 
 protected:
   void AssignTo(TPersistent* Dest) override;
@@ -200,6 +215,11 @@ public:
   virtual void Start();
   // For a process read back from a file: started at AStartTime.
   void Restore(bool AStarted, int64_t AStartTime);
+  // Skills are found by GUID at any depth; an element without "skill" leaves the process
+  // without one (the caller skips it).
+  virtual void FromXml(TQuorvelSkillSystem* ASkillSystem, TMz_XmlElement* ANode);
+  // "progress" is the time elapsed, 0 for a process not started yet.
+  virtual TMz_XmlElement* ToXml(TMz_XmlElement* AParent) const;
 
 private:
   friend class TQuorvelSkillProcessThread;
@@ -260,6 +280,15 @@ public:
   // Takes the group out; the system keeps it alive until it goes.
   virtual void RemoveGroup(TQuorvelSkillGroup* AGroup);
   virtual TQuorvelSkill* FindSkillByGUID(const TGUID& AGUID) const;
+  // At any depth (for the processes of a file).
+  TQuorvelSkill* FindNestedSkillByGUID(const TGUID& AGUID) const;
+
+  virtual void SaveToStream(TStream* AStream);
+  // Adds the document's groups and processes to those present.
+  virtual void LoadFromStream(TStream* AStream);
+  virtual void SaveToFile(const std::string& AFilename);
+  // A missing file is left alone.
+  virtual void LoadFromFile(const std::string& AFilename);
 
 private:
   int32_t FLanguage = 0;
