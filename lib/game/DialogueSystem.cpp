@@ -1,6 +1,8 @@
 #include "lib/game/DialogueSystem.h"
 
+#include "framework/classes/Filer.h"
 #include "framework/gui/Timer.h"
+#include "framework/io/Json.h"
 #include "framework/rtl/Log.h"
 #include "framework/rtl/Random.h"
 #include "framework/rtl/SysUtils.h"
@@ -20,23 +22,70 @@ FW_CLASS_NO_MEMBERS(TQuorvelDialogueItemEventCollection)
 FW_CLASS_IMPL(TQuorvelDialogueCharacterCollection, "Quorvel.Utils.Dialogue.System")
 FW_CLASS_NO_MEMBERS(TQuorvelDialogueCharacterCollection)
 FW_CLASS_IMPL(TQuorvelDialogueCustomItem, "Quorvel.Utils.Dialogue.System")
-FW_CLASS_NO_MEMBERS(TQuorvelDialogueCustomItem)
 FW_CLASS_IMPL(TQuorvelDialogueParameterizedItem, "Quorvel.Utils.Dialogue.System")
 FW_CLASS_NO_MEMBERS(TQuorvelDialogueParameterizedItem)
 FW_CLASS_IMPL(TQuorvelDialogueParentItem, "Quorvel.Utils.Dialogue.System")
-FW_CLASS_NO_MEMBERS(TQuorvelDialogueParentItem)
 FW_CLASS_IMPL(TQuorvelDialogueItemEvent, "Quorvel.Utils.Dialogue.System")
-FW_CLASS_NO_MEMBERS(TQuorvelDialogueItemEvent)
 FW_CLASS_IMPL(TQuorvelDialogueItem, "Quorvel.Utils.Dialogue.System")
-FW_CLASS_NO_MEMBERS(TQuorvelDialogueItem)
 FW_CLASS_IMPL(TQuorvelDialogue, "Quorvel.Utils.Dialogue.System")
-FW_CLASS_NO_MEMBERS(TQuorvelDialogue)
 FW_CLASS_IMPL(TQuorvelDialogueCharacter, "Quorvel.Utils.Dialogue.System")
-FW_CLASS_NO_MEMBERS(TQuorvelDialogueCharacter)
 FW_CLASS_IMPL(TQuorvelDialogueSystem, "Quorvel.Utils.Dialogue.System")
-FW_CLASS_NO_MEMBERS(TQuorvelDialogueSystem)
+
+// Published for form streaming; the maps and the position travel as defined properties.
+void TQuorvelDialogueCustomItem::Register(ClassBuilder<TQuorvelDialogueCustomItem>& b) {
+  b.Prop("Ident", &Self::Ident, &Self::SetIdent).Prop("Enabled", &Self::Enabled, &Self::SetEnabled);
+}
+void TQuorvelDialogueParentItem::Register(ClassBuilder<TQuorvelDialogueParentItem>& b) {
+  b.Prop("Items", [](const Self* s) { return s->Items(); });
+}
+void TQuorvelDialogueItemEvent::Register(ClassBuilder<TQuorvelDialogueItemEvent>& b) {
+  b.Prop("OwnerEvent", &Self::OwnerEvent, &Self::SetOwnerEvent)
+      .Prop("Kind", &Self::Kind, &Self::SetKind)
+      .Prop("Trigger", &Self::Trigger, &Self::SetTrigger)
+      .Prop("Scope", &Self::Scope, &Self::SetScope)
+      .Prop("Iterations", &Self::Iterations, &Self::SetIterations);
+}
+void TQuorvelDialogueItem::Register(ClassBuilder<TQuorvelDialogueItem>& b) {
+  // The stored display name: the read fallbacks are not the item's own.
+  b.Prop("Kind", &Self::Kind, &Self::SetKind)
+      .Prop("DisplayName", &Self::StoredDisplayName, [](Self* s, std::string v) { s->SetDisplayName(v); })
+      .Prop("Reference", &Self::Reference, &Self::SetReference)
+      .Prop("DisplayTime", &Self::DisplayTime, &Self::SetDisplayTime)
+      .Prop("Character", &Self::Character, [](Self* s, std::string v) { s->SetCharacter(v); })
+      .Prop("Events", [](const Self* s) { return s->Events(); });
+}
+void TQuorvelDialogue::Register(ClassBuilder<TQuorvelDialogue>& b) {
+  b.Prop("Characters", [](const Self* s) { return s->Characters(); });
+}
+void TQuorvelDialogueCharacter::Register(ClassBuilder<TQuorvelDialogueCharacter>& b) {
+  b.Prop("Name", &Self::Name, &Self::SetName);
+}
+void TQuorvelDialogueSystem::Register(ClassBuilder<TQuorvelDialogueSystem>& b) {
+  b.Prop("Id", &Self::Id, &Self::SetId)
+      .Prop("Language", &Self::Language, &Self::SetLanguage)
+      .Prop("Dialogues", [](const Self* s) { return s->Dialogues(); });
+}
 
 namespace {
+
+// A map's JSON text as a defined property: reading replaces the content; a text that is no
+// JSON object leaves the map empty.
+template <class Map>
+void DefineMapProperty(TFiler* AFiler, const char* AName, Map* AMap) {
+  AFiler->DefineProperty(
+      AName,
+      [AMap](TReader* r) {
+        const std::string text = r->ReadString();
+        AMap->Clear();
+        TOwned<TJSONValue> value(TJSONObject::ParseJSONValue(text));
+        if (auto* object = dynamic_cast<TJSONObject*>(value.get())) AMap->FromJSON(object);
+      },
+      [AMap](TWriter* w) {
+        TOwned<TJSONObject> json(AMap->ToJSON());
+        w->WriteString(json->ToJSON());
+      },
+      true);
+}
 
 const TFormatSettings& EnUs() {
   static const TFormatSettings fs = TFormatSettings::Create("en-US");
@@ -202,6 +251,13 @@ void TQuorvelDialogueCustomItem::AssignTo(TPersistent* Dest) {
   dest->FPosition = FPosition;
 }
 
+void TQuorvelDialogueCustomItem::DefineProperties(TFiler* Filer) {
+  TCollectionItem::DefineProperties(Filer);
+  Filer->DefineProperty(
+      "Position", [this](TReader* r) { SetPositionText(r->ReadString()); },
+      [this](TWriter* w) { w->WriteString(PositionText()); }, true);
+}
+
 // --- parameterised item --------------------------------------------------------------------
 
 TQuorvelDialogueParameterizedItem::TQuorvelDialogueParameterizedItem(TCollection* Collection)
@@ -219,6 +275,11 @@ void TQuorvelDialogueParameterizedItem::AssignTo(TPersistent* Dest) {
   TQuorvelDialogueCustomItem::AssignTo(Dest);
   if (auto* dest = dynamic_cast<TQuorvelDialogueParameterizedItem*>(Dest))
     for (const auto& pair : *FParameters) dest->FParameters->AddOrSetValue(pair.Key, pair.Value);
+}
+
+void TQuorvelDialogueParameterizedItem::DefineProperties(TFiler* Filer) {
+  TQuorvelDialogueCustomItem::DefineProperties(Filer);
+  DefineMapProperty(Filer, "ParameterMap", FParameters);
 }
 
 // --- parent item ---------------------------------------------------------------------------
@@ -366,6 +427,11 @@ void TQuorvelDialogueItemEvent::Execute() {
     default:
       return;
   }
+}
+
+void TQuorvelDialogueItemEvent::DefineProperties(TFiler* Filer) {
+  TQuorvelDialogueParameterizedItem::DefineProperties(Filer);
+  DefineMapProperty(Filer, "DataMap", FData);
 }
 
 TQuorvelDialogueCustomItem* TQuorvelDialogueItemEvent::Clone(TCollection* ACollection) const {
@@ -563,6 +629,11 @@ TQuorvelDialogueCustomItem* TQuorvelDialogueItem::Clone(TCollection* ACollection
   auto* copy = New<TQuorvelDialogueItem>(ACollection);
   copy->Assign(const_cast<TQuorvelDialogueItem*>(this));
   return copy;
+}
+
+void TQuorvelDialogueItem::DefineProperties(TFiler* Filer) {
+  TQuorvelDialogueParentItem::DefineProperties(Filer);
+  DefineMapProperty(Filer, "TextMap", FText);
 }
 
 void TQuorvelDialogueItem::AssignTo(TPersistent* Dest) {

@@ -15,6 +15,7 @@
 #include "framework/classes/Component.h"
 #include "framework/classes/Events.h"
 #include "framework/math/Point.h"
+#include "framework/rtl/Enum.h"
 #include "framework/rtl/Containers.h"
 #include "lib/game/LanguageMap.h"
 #include "lib/game/ParametersMap.h"
@@ -22,6 +23,7 @@
 namespace quorvel {
 
 class TTimer;
+class TStream;
 class TQuorvelDialogueSystem;
 class TQuorvelDialogue;
 class TQuorvelDialogueItem;
@@ -31,12 +33,24 @@ class TQuorvelDialogueCharacter;
 enum class TQuorvelDialogueItemKind : uint8_t { None, Question, Answer, Flow, Reference };
 enum class TQuorvelDialogueEventKind : uint8_t { Text, Image, Audio, Video, Animation, Method, ObjProperty, Redirect, Timer, Misc };
 enum class TQuorvelDialogueEventTrigger : uint8_t { Undefined, OnBegin, OnEnd, OnTimeout };
+FW_ENUM(TQuorvelDialogueItemKind, None, Question, Answer, Flow, Reference)
+FW_ENUM(TQuorvelDialogueEventKind, Text, Image, Audio, Video, Animation, Method, ObjProperty, Redirect, Timer, Misc)
+FW_ENUM(TQuorvelDialogueEventTrigger, Undefined, OnBegin, OnEnd, OnTimeout)
 
 // Name to object; the objects are not owned.
 class TQuorvelDialogueVariables : public TDictionary<std::string, TObject*> {
 public:
   void Assign(const TQuorvelDialogueVariables* ASource);
 };
+
+// The texts of the dialogue file; reading lowers the case first, anything else is the fallback
+// (None, Misc, Undefined).
+TQuorvelDialogueItemKind StringToDialogueItemKind(const std::string& AText);
+std::string DialogueItemKindToString(TQuorvelDialogueItemKind AKind);
+TQuorvelDialogueEventKind StringToDialogueEventKind(const std::string& AText);
+std::string DialogueEventKindToString(TQuorvelDialogueEventKind AKind);
+TQuorvelDialogueEventTrigger StringToDialogueEventTrigger(const std::string& AText);
+std::string DialogueEventTriggerToString(TQuorvelDialogueEventTrigger ATrigger);
 
 using TQuorvelDialogueParameters = TQuorvelParametersMap;
 using TQuorvelDialogueItems = std::vector<TQuorvelDialogueItem*>;
@@ -125,6 +139,8 @@ public:
 
 protected:
   void AssignTo(TPersistent* Dest) override;
+  // "Position" as "(X,Y)".
+  void DefineProperties(TFiler* Filer) override;
 
 private:
   std::string FIdent;
@@ -147,6 +163,8 @@ public:
 
 protected:
   void AssignTo(TPersistent* Dest) override;
+  // "ParameterMap" as the map's JSON text.
+  void DefineProperties(TFiler* Filer) override;
 
 private:
   TQuorvelDialogueParameters* FParameters;
@@ -200,6 +218,8 @@ public:
 
 protected:
   void AssignTo(TPersistent* Dest) override;
+  // "DataMap" as the map's JSON text.
+  void DefineProperties(TFiler* Filer) override;
 
 private:
   std::string FOwnerEvent;
@@ -250,6 +270,8 @@ public:
 
 protected:
   void AssignTo(TPersistent* Dest) override;
+  // "TextMap" as the map's JSON text.
+  void DefineProperties(TFiler* Filer) override;
   void DoTimeout(TObject* Sender);
   void ExecuteEvents(TQuorvelDialogueEventTrigger ATrigger);
 
@@ -358,6 +380,11 @@ public:
   virtual void UnrefCharacter(TQuorvelDialogueCharacter* ACharacter);
   TQuorvelDialogueSystem* Clone(TComponent* AOwner) const;
   void AssignTo(TPersistent* Dest) override;
+  // The dialogue file: loading adds dialogues to those present and overwrites Id and Language.
+  void LoadFromStream(TStream* AStream);
+  void LoadFromFile(const std::string& AFileName);
+  void SaveToStream(TStream* AStream);
+  void SaveToFile(const std::string& AFileName);
 
   TOnBeginDialogueItemEvent OnBeginDialogueItemEvent;
   TOnEndDialogueItemEvent OnEndDialogueItemEvent;

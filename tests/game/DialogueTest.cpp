@@ -5,7 +5,9 @@
 #include <utility>
 #include <vector>
 
+#include "framework/classes/Filer.h"
 #include "framework/gui/Timer.h"
+#include "framework/rtl/Finally.h"
 #include "framework/rtl/Log.h"
 #include "framework/rtl/Random.h"
 #include "framework/rtl/Stopwatch.h"
@@ -215,6 +217,97 @@ TEST_F(DialogueTest, CloneGivesEqualTreesWithUnresolvedCharacters) {
   EXPECT_TRUE(static_cast<bool>(copy->OnStopDialogue));
   EXPECT_EQ(a2->CharacterRef(), d->Characters()->Items(0));  // resolved in the copy's own dialogue
   Free(copy);
+}
+
+TEST_F(DialogueTest, FormStreamingCarriesTheTreeAndItsFourExtraProperties) {
+  System->SetId("sys");
+  System->SetLanguage(2);
+  Dialogue->SetIdent("d");
+  Dialogue->SetPosition({-3, 0.25f});
+  auto* c = Dialogue->Characters()->AddCharacter();
+  c->SetIdent("c");
+  c->SetName("Ann");
+  c->AddParameter("mood", TValue(std::string("calm")));
+  auto* q = Add(Dialogue, "q", Kind::Question, 1500);
+  q->SetPosition({12.5f, -3});
+  q->Text()->AddOrSetValue("en-us", "Hello, 'you'");
+  q->Text()->AddOrSetValue("de-de", "Hallo");
+  q->SetCharacter("c");
+  q->AddParameter("n", TValue::From<int>(3));
+  q->AddParameter("f", TValue(1.5));
+  auto* a = Add(q, "a", Kind::Answer);
+  a->SetEnabled(false);
+  a->SetDisplayName("Yes");
+  auto* r = Add(a, "r", Kind::Reference);
+  r->SetReference("q");
+  auto* e = AddEvent(a, "e", EKind::ObjProperty, Trig::OnTimeout);
+  e->SetScope("UI");
+  e->SetOwnerEvent("o");
+  e->SetIterations(3);
+  e->Data()->AddOrSetValue("*", "payload");
+  e->AddParameter("Caption", TValue(std::string("x")));
+
+  const std::string text = TWriter(System).WriteRootComponent();
+  for (const char* needle : {"Position = '(12.5,-3)'", "Position = '(-3,0.25)'", "TextMap = ", "DataMap = ",
+                             "ParameterMap = ", "Kind = Question", "Trigger = OnTimeout"})
+    EXPECT_NE(text.find(needle), std::string::npos) << needle << "\n" << text;
+
+  TQuorvelDialogueSystem* back = New<TQuorvelDialogueSystem>(nullptr);
+  auto freeBack = Finally([&] { Free(back); });
+  TReader(back, text).ReadRootComponent();
+  EXPECT_EQ(back->Id(), "sys");
+  EXPECT_EQ(back->Language(), 2);
+  ASSERT_EQ(back->Dialogues()->Count(), 1);
+  TQuorvelDialogue* d = back->Dialogues()->Items(0);
+  EXPECT_EQ(d->PositionText(), "(-3,0.25)");
+  ASSERT_EQ(d->Characters()->Count(), 1);
+  EXPECT_EQ(d->Characters()->Items(0)->Name(), "Ann");
+  EXPECT_EQ(d->Characters()->Items(0)->GetParameter("mood").AsString(), "calm");
+  TQuorvelDialogueItem* q2 = d->FindItem("q");
+  ASSERT_NE(q2, nullptr);
+  EXPECT_EQ(q2->Kind(), Kind::Question);
+  EXPECT_EQ(q2->DisplayTime(), 1500);
+  EXPECT_EQ(q2->PositionText(), "(12.5,-3)");
+  EXPECT_EQ(q2->Text()->Items("en-us"), "Hello, 'you'");
+  EXPECT_EQ(q2->Text()->Items("de-de"), "Hallo");
+  EXPECT_EQ(q2->CharacterRef(), d->Characters()->Items(0));
+  EXPECT_EQ(q2->GetDisplayName(), "Ann");  // the fallback is not stored as the item's own
+  EXPECT_EQ(q2->GetParameter("n").AsInteger(), 3);
+  EXPECT_DOUBLE_EQ(q2->GetParameter("f").AsExtended(), 1.5);
+  TQuorvelDialogueItem* a2 = d->FindItem("a");
+  ASSERT_NE(a2, nullptr);
+  EXPECT_FALSE(a2->Enabled());
+  EXPECT_EQ(a2->GetDisplayName(), "Yes");
+  EXPECT_EQ(d->FindItem("r")->Reference(), "q");
+  ASSERT_EQ(a2->Events()->Count(), 1);
+  TQuorvelDialogueItemEvent* e2 = a2->Events()->Items(0);
+  EXPECT_EQ(e2->Kind(), EKind::ObjProperty);
+  EXPECT_EQ(e2->Trigger(), Trig::OnTimeout);
+  EXPECT_EQ(e2->Scope(), "UI");
+  EXPECT_EQ(e2->OwnerEvent(), "o");
+  EXPECT_EQ(e2->Iterations(), 3);
+  EXPECT_EQ(e2->Data()->Items("*"), "payload");
+  EXPECT_EQ(e2->GetParameter("Caption").AsString(), "x");
+  // Written again, the copy gives the same text.
+  EXPECT_EQ(TWriter(back).WriteRootComponent(), text);
+}
+
+TEST_F(DialogueTest, FormStreamingReplacesMapsAndToleratesBadMapText) {
+  auto* q = Add(Dialogue, "q", Kind::Question);
+  q->Text()->AddOrSetValue("en-us", "old");
+  q->AddParameter("old", TValue::From<int>(1));
+  const std::string text = TWriter(System).WriteRootComponent();
+  std::string bad = text;
+  const size_t at = bad.find("TextMap = ");
+  ASSERT_NE(at, std::string::npos);
+  bad.replace(at, bad.find('\n', at) - at, "TextMap = 'not json'");
+  TQuorvelDialogueSystem* back = New<TQuorvelDialogueSystem>(nullptr);
+  auto freeBack = Finally([&] { Free(back); });
+  TReader(back, bad).ReadRootComponent();
+  TQuorvelDialogueItem* q2 = back->Dialogues()->Items(0)->FindItem("q");
+  ASSERT_NE(q2, nullptr);
+  EXPECT_EQ(q2->Text()->Count(), 0);
+  EXPECT_EQ(q2->Parameters()->Count(), 1);
 }
 
 TEST_F(DialogueTest, PositionTextIgnoresBadNumbers) {
