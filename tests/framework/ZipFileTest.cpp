@@ -684,5 +684,34 @@ TEST_F(ZipFiles, DamagedArchivesNeverOpenForWriting) {
   EXPECT_EQ(z.GetMode(), zmClosed);
 }
 
+
+// Counts what reaches the stream.
+class TCountingStream : public TMemoryStream {
+public:
+  int64_t Written = 0;
+  int64_t Write(const void* buffer, int64_t count) override {
+    Written += count;
+    return TMemoryStream::Write(buffer, count);
+  }
+};
+
+TEST_F(ZipFiles, EachAddWritesItsEntryAndTheDirectoryNotTheArchive) {
+  TCountingStream archive;
+  std::mt19937 random(7);
+  TBytes data(10000);
+  for (int i = 0; i < 150; ++i) {
+    for (uint8_t& b : data) b = static_cast<uint8_t>(random());  // incompressible
+    const int64_t before = archive.Written;
+    TZipFile z;
+    z.Open(&archive, zmReadWrite);
+    z.Add(data, "entries/" + std::to_string(i) + ".bin");
+    z.Close();
+    const int64_t written = archive.Written - before;
+    // The entry (headers and a little deflate overhead) and the directory of i + 1 records.
+    EXPECT_LT(written, int64_t(data.size()) + 200 + (i + 1) * 80) << i;
+  }
+  EXPECT_EQ(CheckedEntries(Bytes(archive)).size(), 150u);
+}
+
 }  // namespace
 }  // namespace quorvel
