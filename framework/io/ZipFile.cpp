@@ -1,5 +1,6 @@
 #include "framework/io/ZipFile.h"
 
+#include <minizip/zip.h>  // writes; libzip reads
 #include <zip.h>
 
 #include <algorithm>
@@ -36,15 +37,11 @@ uint32_t DosDateTime(time_t t) {
 
 }  // namespace
 
-// A libzip source over a TStream. Reads go straight to the stream; a write session builds
-// the new archive in memory and copies it over the stream only on commit, because libzip
-// still reads the old entries while it writes the new archive.
+// A read-only libzip source over a TStream.
 struct TZipFile::Source {
   TStream* Stream = nullptr;
   zip_error_t Error{};
   uint64_t ReadPos = 0;
-  TBytes Out;
-  uint64_t WritePos = 0;
   std::string LastMessage;  // text of a stream exception caught inside a callback
 
   Source() { zip_error_init(&Error); }
@@ -54,12 +51,6 @@ struct TZipFile::Source {
     LastMessage = e.Message();
     zip_error_set(&Error, code, EIO);
     return -1;
-  }
-
-  void WriteEmptyArchive() {
-    Stream->SetPosition(0);
-    Stream->WriteBuffer(kEmptyArchive, sizeof kEmptyArchive);
-    Stream->SetSize(sizeof kEmptyArchive);
   }
 
   static zip_int64_t Callback(void* state, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
@@ -115,58 +106,10 @@ struct TZipFile::Source {
       }
       case ZIP_SOURCE_TELL:
         return static_cast<zip_int64_t>(ReadPos);
-      case ZIP_SOURCE_BEGIN_WRITE:
-        Out.clear();
-        WritePos = 0;
-        return 0;
-      case ZIP_SOURCE_WRITE: {
-        const auto* p = static_cast<const uint8_t*>(data);
-        try {
-          if (WritePos + len > Out.size()) Out.resize(static_cast<size_t>(WritePos + len));
-        } catch (const std::bad_alloc&) {
-          zip_error_set(&Error, ZIP_ER_MEMORY, 0);
-          return -1;
-        }
-        std::memcpy(Out.data() + WritePos, p, static_cast<size_t>(len));
-        WritePos += len;
-        return static_cast<zip_int64_t>(len);
-      }
-      case ZIP_SOURCE_SEEK_WRITE: {
-        const zip_int64_t pos = zip_source_seek_compute_offset(WritePos, Out.size(), data, len, &Error);
-        if (pos < 0) return -1;
-        WritePos = static_cast<uint64_t>(pos);
-        return 0;
-      }
-      case ZIP_SOURCE_TELL_WRITE:
-        return static_cast<zip_int64_t>(WritePos);
-      case ZIP_SOURCE_COMMIT_WRITE:
-        try {
-          Stream->SetPosition(0);
-          Stream->WriteBuffer(Out.data(), static_cast<int64_t>(Out.size()));
-          Stream->SetSize(static_cast<int64_t>(Out.size()));
-          Stream->SetPosition(0);
-        } catch (const Exception& e) {
-          return Fail(ZIP_ER_WRITE, e);
-        }
-        TBytes().swap(Out);
-        return 0;
-      case ZIP_SOURCE_ROLLBACK_WRITE:
-        TBytes().swap(Out);
-        return 0;
-      case ZIP_SOURCE_REMOVE:
-        // libzip removes archives that end up empty; a stream keeps a valid empty archive.
-        try {
-          WriteEmptyArchive();
-        } catch (const Exception& e) {
-          return Fail(ZIP_ER_REMOVE, e);
-        }
-        return 0;
       case ZIP_SOURCE_SUPPORTS:
         return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
                                               ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL,
-                                              ZIP_SOURCE_BEGIN_WRITE, ZIP_SOURCE_WRITE, ZIP_SOURCE_SEEK_WRITE,
-                                              ZIP_SOURCE_TELL_WRITE, ZIP_SOURCE_COMMIT_WRITE,
-                                              ZIP_SOURCE_ROLLBACK_WRITE, ZIP_SOURCE_REMOVE, ZIP_SOURCE_SUPPORTS, -1);
+                                              ZIP_SOURCE_SUPPORTS, -1);
       default:
         zip_error_set(&Error, ZIP_ER_OPNOTSUPP, 0);
         return -1;
@@ -204,49 +147,63 @@ void TZipFile::Open(const std::string& fileName, TZipMode mode) {
 void TZipFile::Open(TStream* stream, TZipMode mode) {
   if (!stream) throw EArgumentNilException("Stream");
   if (FMode != zmClosed) Close();
-  int flags = 0;
-  switch (mode) {
-    case zmRead: flags = ZIP_RDONLY; break;
-    case zmReadWrite: flags = ZIP_CREATE; break;
-    case zmWrite: flags = ZIP_CREATE | ZIP_TRUNCATE; break;
-    default: throw EZipException("Invalid zip file mode");
+  if (mode != zmRead && mode != zmReadWrite && mode != zmWrite) throw EZipException("Invalid zip file mode");
+  FStream = stream;
+  FMode = mode;
+  // zmWrite starts a new archive over whatever the stream holds; an empty stream is one too.
+  if (mode == zmWrite || stream->GetSize() == 0) {
+    FChanged = mode != zmRead;  // closes as the 22-byte end record
+    return;
   }
   auto source = std::make_unique<Source>();
   source->Stream = stream;
   zip_error_t error;
   zip_error_init(&error);
   zip_source_t* src = zip_source_function_create(&Source::Callback, source.get(), &error);
-  zip_t* za = src ? zip_open_from_source(src, flags, &error) : nullptr;
+  zip_t* za = src ? zip_open_from_source(src, ZIP_RDONLY, &error) : nullptr;
   if (!za) {
     std::string msg = "Invalid zip archive: " + std::string(zip_error_strerror(&error));
     if (!source->LastMessage.empty()) msg += " (" + source->LastMessage + ")";
     zip_error_fini(&error);
     if (src) zip_source_free(src);
+    ResetState();
     throw EZipException(msg);
   }
   zip_error_fini(&error);
   FZip = za;
   FSource = std::move(source);
-  FStream = stream;
-  FMode = mode;
-  Refresh();
-  if (mode != zmWrite) {
+  try {
+    Refresh();
     ReadDirectoryOffsets();
-    try {
-      CheckOverlappingRecords();
-    } catch (const EZipException&) {
-      zip_discard(FZip);
-      FZip = nullptr;
-      FSource.reset();
-      FStream = nullptr;
-      FMode = zmClosed;
-      FLive.clear();
-      FNames.clear();
-      FOffsets.clear();
-      FSpans.clear();
-      throw;
+    CheckOverlappingRecords();
+    // Writing works on the directory as read here: it must be the one libzip reads.
+    if (mode == zmReadWrite) {
+      bool same = FDirectory.size() == FEntries.size();
+      for (size_t i = 0; same && i < FEntries.size(); ++i) same = FDirectory[i].Name == FEntries[i].Name;
+      if (!same) throw EZipException("Invalid zip archive: its central directory cannot be read for writing");
     }
+  } catch (const EZipException&) {
+    zip_discard(FZip);
+    FZip = nullptr;
+    ResetState();
+    throw;
   }
+}
+
+void TZipFile::ResetState() {
+  FSource.reset();
+  FStream = nullptr;
+  FOwnedStream.reset();
+  FMode = zmClosed;
+  FEntries.clear();
+  FOffsets.clear();
+  FSpans.clear();
+  FDirectory.clear();
+  FDataEnd = 0;
+  FComment.clear();
+  FZip64 = false;
+  FDeleted.clear();
+  FChanged = false;
 }
 
 // Entries are read once per record: records that point into each other's data let a small
@@ -263,61 +220,47 @@ void TZipFile::CheckOverlappingRecords() {
   }
 }
 
+
 void TZipFile::Close() {
   if (FMode == zmClosed) return;
-  const bool writing = FMode != zmRead;
-  const bool empty = FLive.empty();
-  zip_t* za = FZip;
-  int rc = 0;
-  std::string error;
-  if (writing) {
-    rc = zip_close(za);
-    if (rc != 0) {
-      error = "Cannot write the zip archive: " + std::string(zip_strerror(za));
-      if (!FSource->LastMessage.empty()) error += " (" + FSource->LastMessage + ")";
-      zip_discard(za);
-    } else {
-      try {
-        // With no change libzip writes nothing; the stream may still be zero bytes.
-        if (empty) FSource->WriteEmptyArchive();
-        FStream->SetPosition(0);
-      } catch (const Exception& e) {
-        rc = -1;
-        error = "Cannot write the zip archive: " + e.Message();
-      }
-    }
-  } else {
-    zip_discard(za);
-  }
+  if (FZip) zip_discard(FZip);  // libzip only ever read: nothing of it is written back
   FZip = nullptr;
-  FSource.reset();
-  FStream = nullptr;
-  FOwnedStream.reset();
-  FMode = zmClosed;
-  FLive.clear();
-  FNames.clear();
-  FOffsets.clear();
-  FSpans.clear();
-  if (rc != 0) throw EZipException(error);
+  std::string error;
+  if (FMode != zmRead && FChanged) {
+    try {
+      WriteChanges();
+    } catch (const Exception& e) {
+      error = "Cannot write the zip archive: " + e.Message();
+    }
+  }
+  try {
+    if (error.empty() && FMode != zmRead) FStream->SetPosition(0);
+  } catch (const Exception& e) {
+    error = "Cannot write the zip archive: " + e.Message();
+  }
+  ResetState();
+  if (!error.empty()) throw EZipException(error);
 }
 
 void TZipFile::Refresh() {
-  FLive.clear();
-  FNames.clear();
+  FEntries.clear();
   const zip_int64_t n = zip_get_num_entries(FZip, 0);
   for (zip_int64_t i = 0; i < n; ++i) {
     const char* name = zip_get_name(FZip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS);
-    if (!name) continue;  // deleted
-    FLive.push_back(static_cast<uint64_t>(i));
-    FNames.emplace_back(name);
+    if (!name) continue;
+    TEntry entry;
+    entry.Name = name;
+    entry.ZipIndex = i;
+    FEntries.push_back(std::move(entry));
   }
 }
 
-// libzip keeps local-header offsets to itself; read them from the central directory.
-// Anything unexpected leaves the table empty (headers then report offset 0).
+// The directory is also kept raw, record by record, for writing in place. Anything
+// unexpected leaves it empty (headers then report offset 0; writing refuses to open).
 void TZipFile::ReadDirectoryOffsets() {
   FOffsets.clear();
   FSpans.clear();
+  FDirectory.clear();
   try {
     const int64_t size = FStream->GetSize();
     if (size < 22) return;
@@ -335,7 +278,11 @@ void TZipFile::ReadDirectoryOffsets() {
     const uint8_t* e = &buf[static_cast<size_t>(eocd)];
     const uint32_t cdSize = Get32(e + 12);
     const uint32_t cdOffset = Get32(e + 16);
+    const uint16_t commentLen = std::min<uint16_t>(Get16(e + 20), static_cast<uint16_t>(tail - eocd - 22));
+    FComment.assign(e + 22, e + 22 + commentLen);
+    if (cdOffset == 0xFFFFFFFF || Get16(e + 10) == 0xFFFF) FZip64 = true;
     if (cdOffset == 0xFFFFFFFF || static_cast<int64_t>(cdOffset) + cdSize > size) return;
+    FDataEnd = cdOffset;
     TBytes cd(cdSize);
     FStream->SetPosition(cdOffset);
     FStream->ReadBuffer(cd.data(), cdSize);
@@ -344,10 +291,14 @@ void TZipFile::ReadDirectoryOffsets() {
       const uint16_t nameLen = Get16(&cd[p + 28]);
       const uint16_t extraLen = Get16(&cd[p + 30]);
       const uint16_t commentLen = Get16(&cd[p + 32]);
-      if (p + 46 + nameLen + extraLen + commentLen > cd.size()) break;
-      FOffsets.emplace_back(std::string(reinterpret_cast<const char*>(&cd[p + 46]), nameLen), Get32(&cd[p + 42]));
+      const size_t recordLen = 46 + size_t(nameLen) + extraLen + commentLen;
+      if (p + recordLen > cd.size()) break;
+      std::string name(reinterpret_cast<const char*>(&cd[p + 46]), nameLen);
+      FOffsets.emplace_back(name, Get32(&cd[p + 42]));
+      FDirectory.push_back({name, TBytes(cd.begin() + static_cast<ptrdiff_t>(p), cd.begin() + static_cast<ptrdiff_t>(p + recordLen))});
       uint64_t compressed = Get32(&cd[p + 20]);
       uint64_t offset = Get32(&cd[p + 42]);
+      if (compressed == 0xFFFFFFFF || offset == 0xFFFFFFFF || Get32(&cd[p + 24]) == 0xFFFFFFFF) FZip64 = true;
       // Zip64: the values saturated in the record follow in its extra field, in this order.
       if (compressed == 0xFFFFFFFF || offset == 0xFFFFFFFF) {
         const uint8_t* x = &cd[p + 46 + nameLen];
@@ -371,10 +322,11 @@ void TZipFile::ReadDirectoryOffsets() {
         }
       }
       FSpans.push_back({offset, compressed, static_cast<int32_t>(FSpans.size())});
-      p += 46 + nameLen + extraLen + commentLen;
+      p += recordLen;
     }
   } catch (const Exception&) {
     FOffsets.clear();
+    FDirectory.clear();
   }
 }
 
@@ -388,48 +340,55 @@ void TZipFile::RequireWritable() const {
 }
 
 uint64_t TZipFile::ZipIndex(int32_t index) const {
-  if (index < 0 || static_cast<size_t>(index) >= FLive.size())
+  if (index < 0 || static_cast<size_t>(index) >= FEntries.size())
     throw EZipException("Zip entry index out of range (" + std::to_string(index) + ")");
-  return FLive[static_cast<size_t>(index)];
+  return static_cast<uint64_t>(index);
 }
 
-int32_t TZipFile::GetFileCount() const { return static_cast<int32_t>(FLive.size()); }
+int32_t TZipFile::GetFileCount() const { return static_cast<int32_t>(FEntries.size()); }
 
-std::vector<std::string> TZipFile::GetFileNames() const { return FNames; }
-
-std::string TZipFile::GetFileName(int32_t index) const {
-  ZipIndex(index);
-  return FNames[static_cast<size_t>(index)];
+std::vector<std::string> TZipFile::GetFileNames() const {
+  std::vector<std::string> names;
+  names.reserve(FEntries.size());
+  for (const TEntry& entry : FEntries) names.push_back(entry.Name);
+  return names;
 }
+
+std::string TZipFile::GetFileName(int32_t index) const { return FEntries[ZipIndex(index)].Name; }
 
 int32_t TZipFile::IndexOf(std::string_view name) const {
-  for (size_t i = 0; i < FNames.size(); ++i)
-    if (FNames[i] == name) return static_cast<int32_t>(i);
+  for (size_t i = 0; i < FEntries.size(); ++i)
+    if (FEntries[i].Name == name) return static_cast<int32_t>(i);
   return -1;
 }
 
-void TZipFile::Add(const void* data, size_t size, const std::string& name, TZipCompression compression) {
+void TZipFile::RequireChangeable() const {
   RequireWritable();
+  if (FZip64) throw EZipException("Archives with zip64 fields cannot be changed");
+}
+
+void TZipFile::Add(const void* data, size_t size, const std::string& name, TZipCompression compression) {
+  RequireChangeable();
   if (name.empty()) throw EZipException("A zip entry needs a name");
+  if (name.size() > 0xFFFF) throw EZipException("A zip entry name is limited to 65535 bytes");
   if (compression != zcStored && compression != zcDeflate)
     throw EZipException("Unsupported zip compression method " + std::to_string(static_cast<int>(compression)));
-  void* copy = std::malloc(size ? size : 1);
-  if (!copy) throw EZipException("Out of memory adding \"" + name + "\"");
-  if (size) std::memcpy(copy, data, size);
-  zip_source_t* src = zip_source_buffer(FZip, copy, size, 1);
-  if (!src) {
-    std::free(copy);
-    RaiseZip("Cannot add \"" + name + "\"");
+  // Offsets and sizes stay 32-bit (no zip64): deflate may grow data by a little.
+  uint64_t total = FDataEnd + size + size / 100 + 1024;
+  for (const TEntry& entry : FEntries)
+    if (entry.ZipIndex < 0) total += entry.Data.size() + entry.Data.size() / 100 + 1024;
+  if (total >= 0xFFFFFFFFu) throw EZipException("Cannot add \"" + name + "\": the archive would need zip64 fields");
+  TEntry entry;
+  entry.Name = name;
+  entry.Compression = compression;
+  try {
+    entry.Data.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
+  } catch (const std::bad_alloc&) {
+    throw EZipException("Out of memory adding \"" + name + "\"");
   }
-  const zip_int64_t idx = zip_file_add(FZip, name.c_str(), src, ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8);
-  if (idx < 0) {
-    zip_source_free(src);
-    RaiseZip("Cannot add \"" + name + "\"");
-  }
-  const zip_int32_t method = compression == zcStored ? ZIP_CM_STORE : ZIP_CM_DEFLATE;
-  if (zip_set_file_compression(FZip, static_cast<zip_uint64_t>(idx), method, 0) != 0)
-    RaiseZip("Cannot set the compression of \"" + name + "\"");
-  Refresh();
+  Delete(name);  // a replaced entry goes, the new one comes last
+  FEntries.push_back(std::move(entry));
+  FChanged = true;
 }
 
 void TZipFile::Add(const TBytes& data, const std::string& name, TZipCompression compression) {
@@ -438,7 +397,7 @@ void TZipFile::Add(const TBytes& data, const std::string& name, TZipCompression 
 
 void TZipFile::Add(TStream* data, const std::string& name, TZipCompression compression) {
   if (!data) throw EArgumentNilException("Data");
-  RequireWritable();
+  RequireChangeable();
   const int64_t count = std::max<int64_t>(0, data->GetSize() - data->GetPosition());
   TBytes bytes(static_cast<size_t>(count));
   data->ReadBuffer(bytes.data(), count);
@@ -452,12 +411,28 @@ void TZipFile::AddFile(const std::string& fileName, const std::string& name, TZi
 
 TZipHeader TZipFile::GetHeader(int32_t index) const {
   RequireOpen("Read");
-  const uint64_t zi = ZipIndex(index);
+  const TEntry& entry = FEntries[ZipIndex(index)];
+  if (entry.ZipIndex < 0) {  // added since opening: what Close will write
+    TZipHeader h;
+    h.FileName = entry.Name;
+    h.FileNameLength = static_cast<uint16_t>(entry.Name.size());
+    h.CompressionMethod = static_cast<uint16_t>(entry.Compression);
+    h.RequiredVersion = entry.Compression == zcDeflate ? 20 : 10;
+    h.UncompressedSize = static_cast<uint32_t>(entry.Data.size());
+    h.CRC32 = static_cast<uint32_t>(crc32(0, entry.Data.data(), static_cast<uInt>(entry.Data.size())));
+    h.ModifiedDateTime = DosDateTime(time(nullptr));
+    return h;
+  }
+  return LibzipHeader(index);
+}
+
+TZipHeader TZipFile::LibzipHeader(int32_t index) const {
+  const uint64_t zi = static_cast<uint64_t>(FEntries[ZipIndex(index)].ZipIndex);
   zip_stat_t st;
   zip_stat_init(&st);
   if (zip_stat_index(FZip, zi, 0, &st) != 0) RaiseZip("Cannot read the header of entry " + std::to_string(index));
   TZipHeader h;
-  h.FileName = FNames[static_cast<size_t>(index)];
+  h.FileName = FEntries[static_cast<size_t>(index)].Name;
   h.FileNameLength = static_cast<uint16_t>(std::min<size_t>(h.FileName.size(), 0xFFFF));
   if (st.valid & ZIP_STAT_COMP_METHOD) h.CompressionMethod = st.comp_method == static_cast<zip_uint16_t>(ZIP_CM_DEFAULT) ? 8 : st.comp_method;
   if (st.valid & ZIP_STAT_CRC) h.CRC32 = st.crc;
@@ -488,6 +463,7 @@ TZipHeader TZipFile::GetHeader(int32_t index) const {
   return h;
 }
 
+
 void TZipFile::SetMaxEntrySize(uint64_t value) {
   if (value > MaxEntrySizeLimit)
     throw EArgumentOutOfRangeException(Format("Zip entry size limit %d is out of range (at most %d)",
@@ -498,8 +474,13 @@ void TZipFile::SetMaxEntrySize(uint64_t value) {
 void TZipFile::Read(int32_t index, TBytes& bytes, TZipHeader& header) {
   RequireOpen("Read");
   header = GetHeader(index);
-  const uint64_t zi = ZipIndex(index);
-  const std::string& name = FNames[static_cast<size_t>(index)];
+  const TEntry& entry = FEntries[ZipIndex(index)];
+  if (entry.ZipIndex < 0) {
+    bytes = entry.Data;
+    return;
+  }
+  const uint64_t zi = static_cast<uint64_t>(entry.ZipIndex);
+  const std::string& name = entry.Name;
   zip_stat_t st;
   zip_stat_init(&st);
   if (zip_stat_index(FZip, zi, 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE))
@@ -573,16 +554,221 @@ void TZipFile::Read(std::string_view name, TStream*& stream, TZipHeader& header)
 }
 
 void TZipFile::Delete(int32_t index) {
-  RequireWritable();
-  const uint64_t zi = ZipIndex(index);
-  if (zip_delete(FZip, zi) != 0) RaiseZip("Cannot delete \"" + FNames[static_cast<size_t>(index)] + "\"");
-  Refresh();
+  RequireChangeable();
+  const size_t i = ZipIndex(index);
+  if (FEntries[i].ZipIndex >= 0) FDeleted.push_back(FEntries[i].Name);
+  FEntries.erase(FEntries.begin() + static_cast<ptrdiff_t>(i));
+  FChanged = true;
 }
 
 void TZipFile::Delete(std::string_view name) {
-  RequireWritable();
+  RequireChangeable();
   const int32_t i = IndexOf(name);
   if (i >= 0) Delete(i);
+}
+
+namespace {
+
+void Put16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+void Put32(uint8_t* p, uint32_t v) {
+  Put16(p, v & 0xFFFF);
+  Put16(p + 2, v >> 16);
+}
+
+// The file minizip sees: the stream's data up to DataEnd followed by Buf, which starts as
+// the directory and end record and takes what minizip writes. Writing into memory keeps
+// minizip's error paths (which leak) out of reach; the new bytes reach the stream at once.
+struct TAppendView {
+  TStream* Stream = nullptr;
+  uint64_t DataEnd = 0;
+  TBytes Buf;
+  uint64_t Pos = 0;
+  uint64_t End = 0;  // behind the last byte written
+  bool Failed = false;
+  std::string Message;
+
+  uint64_t Size() const { return DataEnd + Buf.size(); }
+
+  static voidpf Open(voidpf opaque, const void*, int) { return opaque; }
+  static uLong Read(voidpf opaque, voidpf, void* buf, uLong size) {
+    auto* v = static_cast<TAppendView*>(opaque);
+    try {
+      auto* out = static_cast<uint8_t*>(buf);
+      uLong done = 0;
+      if (v->Pos < v->DataEnd) {
+        done = static_cast<uLong>(std::min<uint64_t>(size, v->DataEnd - v->Pos));
+        v->Stream->SetPosition(static_cast<int64_t>(v->Pos));
+        v->Stream->ReadBuffer(out, static_cast<int64_t>(done));
+      }
+      const uint64_t at = v->Pos + done - v->DataEnd;
+      if (done < size && at < v->Buf.size()) {
+        const uLong n = static_cast<uLong>(std::min<uint64_t>(size - done, v->Buf.size() - at));
+        std::memcpy(out + done, v->Buf.data() + at, n);
+        done += n;
+      }
+      v->Pos += done;
+      return done;
+    } catch (const Exception& e) {
+      return v->Fail(e.Message());
+    }
+  }
+  static uLong Write(voidpf opaque, voidpf, const void* buf, uLong size) {
+    auto* v = static_cast<TAppendView*>(opaque);
+    if (v->Pos < v->DataEnd) return v->Fail("write inside the file data");
+    try {
+      const size_t at = static_cast<size_t>(v->Pos - v->DataEnd);
+      if (at + size > v->Buf.size()) v->Buf.resize(at + size);
+      std::memcpy(v->Buf.data() + at, buf, size);
+    } catch (const std::bad_alloc&) {
+      return v->Fail("out of memory");
+    }
+    v->Pos += size;
+    v->End = std::max(v->End, v->Pos);
+    return size;
+  }
+  static ZPOS64_T Tell(voidpf opaque, voidpf) { return static_cast<TAppendView*>(opaque)->Pos; }
+  static long Seek(voidpf opaque, voidpf, ZPOS64_T offset, int origin) {
+    auto* v = static_cast<TAppendView*>(opaque);
+    try {
+      uint64_t base = 0;
+      if (origin == ZLIB_FILEFUNC_SEEK_CUR) base = v->Pos;
+      else if (origin == ZLIB_FILEFUNC_SEEK_END) base = v->Size();
+      v->Pos = base + offset;
+      return 0;
+    } catch (const Exception& e) {
+      v->Fail(e.Message());
+      return -1;
+    }
+  }
+  static int Close(voidpf, voidpf) { return 0; }
+  static int Error(voidpf opaque, voidpf) { return static_cast<TAppendView*>(opaque)->Failed ? 1 : 0; }
+
+  uLong Fail(const std::string& message) {
+    if (!Failed) Message = message;
+    Failed = true;
+    return 0;
+  }
+};
+
+}  // namespace
+
+// The end record and the directory records as they stand, which minizip reads back.
+TBytes TZipFile::DirectoryTail() const {
+  TBytes tail;
+  for (const TDirRecord& record : FDirectory) tail.insert(tail.end(), record.Raw.begin(), record.Raw.end());
+  const size_t cdSize = tail.size();
+  tail.resize(cdSize + 22);
+  uint8_t* e = tail.data() + cdSize;
+  Put32(e, 0x06054B50);
+  Put16(e + 8, static_cast<uint32_t>(FDirectory.size()));
+  Put16(e + 10, static_cast<uint32_t>(FDirectory.size()));
+  Put32(e + 12, static_cast<uint32_t>(cdSize));
+  Put32(e + 16, static_cast<uint32_t>(FDataEnd));
+  Put16(e + 20, static_cast<uint32_t>(FComment.size()));
+  tail.insert(tail.end(), FComment.begin(), FComment.end());
+  return tail;
+}
+
+// Takes an entry out of the data: the later entries move down by its span (its local header
+// and data, up to the next entry or the end of the data) and their offsets with them.
+void TZipFile::RemoveRecord(const std::string& name) {
+  auto it = std::find_if(FDirectory.begin(), FDirectory.end(), [&](const TDirRecord& r) { return r.Name == name; });
+  if (it == FDirectory.end()) return;
+  const uint32_t d = Get32(it->Raw.data() + 42);
+  uint32_t n = static_cast<uint32_t>(FDataEnd);
+  for (const TDirRecord& r : FDirectory) {
+    const uint32_t offset = Get32(r.Raw.data() + 42);
+    if (offset > d && offset <= n) n = offset;
+  }
+  if (n < d) throw EZipException("Invalid zip archive: \"" + name + "\" lies behind the end of the file data");
+  const uint32_t span = n - d;
+  // The data moves first: should that fail, the directory still describes what lies before D.
+  TBytes later(static_cast<size_t>(FDataEnd - n));
+  FStream->SetPosition(n);
+  FStream->ReadBuffer(later.data(), static_cast<int64_t>(later.size()));
+  FStream->SetPosition(d);
+  FStream->WriteBuffer(later.data(), static_cast<int64_t>(later.size()));
+  FDirectory.erase(it);
+  for (TDirRecord& r : FDirectory) {
+    const uint32_t offset = Get32(r.Raw.data() + 42);
+    if (offset > d) Put32(r.Raw.data() + 42, offset - span);
+  }
+  FDataEnd = d + later.size();
+}
+
+void TZipFile::WriteChanges() {
+  bool touched = false;  // the stream changed: the old directory must come back on failure
+  try {
+    touched = !FDeleted.empty();
+    for (const std::string& name : FDeleted) RemoveRecord(name);
+    FDeleted.clear();
+    TAppendView view;
+    view.Stream = FStream;
+    view.DataEnd = FDataEnd;
+    view.Buf = DirectoryTail();
+    zlib_filefunc64_def io{};
+    io.zopen64_file = &TAppendView::Open;
+    io.zread_file = &TAppendView::Read;
+    io.zwrite_file = &TAppendView::Write;
+    io.ztell64_file = &TAppendView::Tell;
+    io.zseek64_file = &TAppendView::Seek;
+    io.zclose_file = &TAppendView::Close;
+    io.zerror_file = &TAppendView::Error;
+    io.opaque = &view;
+    auto fail = [&](const std::string& what) {
+      throw EZipException(what + (view.Message.empty() ? std::string() : " (" + view.Message + ")"));
+    };
+    zipFile zf = zipOpen2_64("", APPEND_STATUS_ADDINZIP, nullptr, &io);
+    if (!zf) fail("minizip cannot open the archive for appending");
+    bool closed = false;
+    auto discard = Finally([&] {
+      if (!closed) zipClose(zf, nullptr);
+    });
+    const time_t now = time(nullptr);
+    tm lt{};
+    localtime_r(&now, &lt);
+    zip_fileinfo info{};
+    info.tmz_date.tm_sec = static_cast<uInt>(lt.tm_sec);
+    info.tmz_date.tm_min = static_cast<uInt>(lt.tm_min);
+    info.tmz_date.tm_hour = static_cast<uInt>(lt.tm_hour);
+    info.tmz_date.tm_mday = static_cast<uInt>(lt.tm_mday);
+    info.tmz_date.tm_mon = static_cast<uInt>(lt.tm_mon);
+    info.tmz_date.tm_year = static_cast<uInt>(lt.tm_year + 1900);
+    for (const TEntry& entry : FEntries) {
+      if (entry.ZipIndex >= 0) continue;
+      const int method = entry.Compression == zcStored ? 0 : Z_DEFLATED;
+      // Bit 11: the name is UTF-8. No zip64 fields.
+      if (zipOpenNewFileInZip4_64(zf, entry.Name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, method,
+                                  Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
+                                  0, 1 << 11, 0) != ZIP_OK)
+        fail("cannot add \"" + entry.Name + "\"");
+      for (size_t at = 0; at < entry.Data.size() || at == 0; at += 1 << 20) {
+        const unsigned len = static_cast<unsigned>(std::min<size_t>(entry.Data.size() - at, 1 << 20));
+        if (zipWriteInFileInZip(zf, entry.Data.data() + at, len) != ZIP_OK) fail("cannot write \"" + entry.Name + "\"");
+        if (entry.Data.empty()) break;
+      }
+      if (zipCloseFileInZip(zf) != ZIP_OK) fail("cannot write \"" + entry.Name + "\"");
+    }
+    closed = true;
+    if (zipClose(zf, nullptr) != ZIP_OK || view.Failed) fail("cannot write the directory");
+    touched = true;
+    FStream->SetPosition(static_cast<int64_t>(FDataEnd));
+    FStream->WriteBuffer(view.Buf.data(), static_cast<int64_t>(view.End - FDataEnd));
+    FStream->SetSize(static_cast<int64_t>(view.End));
+  } catch (const Exception&) {
+    // The directory of the data as it now stands (the old one unless a delete went through)
+    // goes back behind it.
+    if (touched) Quietly("TZipFile: restoring the directory", [&] {
+      const TBytes tail = DirectoryTail();
+      FStream->SetPosition(static_cast<int64_t>(FDataEnd));
+      FStream->WriteBuffer(tail.data(), static_cast<int64_t>(tail.size()));
+      FStream->SetSize(static_cast<int64_t>(FDataEnd + tail.size()));
+    });
+    throw;
+  }
 }
 
 bool TZipFile::IsValid(TStream* stream) {

@@ -2,12 +2,16 @@
 // Zip archives over libzip, read and written through a TStream (a file the archive opens
 // itself, or the caller's stream). Indices count the live entries in directory order.
 //
-// Close() writes the central directory back into the stream (the whole archive is rebuilt
-// in memory and then copied over the stream, which is cut to its new size). An archive left
-// without entries is kept as the 22-byte end-of-central-directory record: libzip would
-// delete it, which for a stream means nothing valid is left. A zero-byte stream opens as a
-// new, empty archive. Damaged archives, missing entries and failing streams raise
-// EZipException with libzip's description.
+// Reading goes through libzip; writing changes the archive in place. Added entries are kept
+// until Close, which removes deleted entries by moving the later data down over them, then
+// appends the new entries behind the file data and writes the directory after them through
+// minizip's add-in-zip mode, so a change costs the moved and added bytes, not a copy of the
+// archive. A close without changes writes nothing; a close that fails puts the directory
+// that was valid before it back (the stream is never left without one). An archive left
+// without entries is the 22-byte end-of-central-directory record. A zero-byte stream opens
+// as a new, empty archive; a damaged one (also one whose directory disagrees with libzip's
+// reading of it) never opens. Archives needing zip64 fields are read but not changed.
+// Errors raise EZipException.
 //
 // Reading trusts no size in the archive: an entry is read up to the size its directory
 // record declares (an entry that inflates to more is corrupt), declared sizes past
@@ -116,6 +120,7 @@ private:
   void RequireOpen(const char* what) const;
   void RequireWritable() const;
   uint64_t ZipIndex(int32_t index) const;
+  TZipHeader LibzipHeader(int32_t index) const;
   void Refresh();
   void ReadDirectoryOffsets();
   void CheckOverlappingRecords();
@@ -126,8 +131,30 @@ private:
   TStream* FStream = nullptr;
   std::unique_ptr<TStream> FOwnedStream;
   TZipMode FMode = zmClosed;
-  std::vector<uint64_t> FLive;       // libzip index of each live entry
-  std::vector<std::string> FNames;   // name of each live entry
+  struct TEntry {
+    std::string Name;
+    int64_t ZipIndex = -1;  // libzip's index; -1 for an entry added since the archive opened
+    TBytes Data;            // the added entry's data
+    TZipCompression Compression = zcDeflate;
+  };
+  std::vector<TEntry> FEntries;  // live entries, in directory order
+  // The central directory as read (one raw record per entry), where the file data ends and
+  // the archive comment: what in-place writing works on.
+  struct TDirRecord {
+    std::string Name;
+    TBytes Raw;
+  };
+  std::vector<TDirRecord> FDirectory;
+  uint64_t FDataEnd = 0;
+  TBytes FComment;
+  bool FZip64 = false;                  // some record needs zip64 fields
+  std::vector<std::string> FDeleted;    // entries of the opened archive to remove at Close
+  bool FChanged = false;
+  void RequireChangeable() const;
+  void WriteChanges();
+  void RemoveRecord(const std::string& name);
+  TBytes DirectoryTail() const;
+  void ResetState();
   std::vector<std::pair<std::string, uint32_t>> FOffsets;  // local-header offsets at open
   struct TRecordSpan {
     uint64_t Offset;          // of the local header

@@ -10,6 +10,9 @@
 #include "framework/io/ZLib.h"
 #include "framework/io/ZipFile.h"
 
+#include <sys/stat.h>
+#include <zip.h>
+
 namespace quorvel {
 namespace {
 
@@ -493,6 +496,221 @@ TEST_F(ZipFiles, MisuseRaisesClearErrors) {
     EXPECT_EQ(w.GetMode(), zmClosed);
   }
   EXPECT_EQ(TFile::ReadAllBytes(path), before);
+}
+
+
+// libzip's strict consistency check, and the entries it reads.
+std::vector<std::pair<std::string, TBytes>> CheckedEntries(const TBytes& archive) {
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* src = zip_source_buffer_create(archive.data(), archive.size(), 0, &error);
+  zip_t* za = zip_open_from_source(src, ZIP_RDONLY | ZIP_CHECKCONS, &error);
+  std::vector<std::pair<std::string, TBytes>> out;
+  if (!za) {
+    ADD_FAILURE() << "ZIP_CHECKCONS: " << zip_error_strerror(&error);
+    zip_source_free(src);
+    zip_error_fini(&error);
+    return out;
+  }
+  for (zip_int64_t i = 0; i < zip_get_num_entries(za, 0); ++i) {
+    zip_stat_t st;
+    zip_stat_index(za, static_cast<zip_uint64_t>(i), 0, &st);
+    TBytes data(st.size);
+    zip_file_t* f = zip_fopen_index(za, static_cast<zip_uint64_t>(i), 0);
+    EXPECT_EQ(zip_fread(f, data.data(), st.size), static_cast<zip_int64_t>(st.size));
+    zip_fclose(f);
+    out.emplace_back(st.name, std::move(data));
+  }
+  zip_close(za);
+  zip_error_fini(&error);
+  return out;
+}
+
+// A memory stream whose write fails once, when a byte budget is spent (a full disk that
+// someone then clears).
+class TBudgetStream : public TMemoryStream {
+public:
+  int64_t Budget = INT64_MAX;
+  int64_t Write(const void* buffer, int64_t count) override {
+    if (count > Budget) {
+      Budget = INT64_MAX;
+      throw EWriteError("write budget spent");
+    }
+    Budget -= count;
+    return TMemoryStream::Write(buffer, count);
+  }
+};
+
+TBytes Bytes(TMemoryStream& s) {
+  const auto* p = static_cast<const uint8_t*>(s.GetMemory());
+  return TBytes(p, p + s.GetSize());
+}
+
+TEST_F(ZipFiles, ChangesAreWrittenInPlaceBehindTheUntouchedData) {
+  TMemoryStream archive;
+  std::vector<std::pair<std::string, TBytes>> expected;
+  TBytes before;
+  uint32_t dataEnd = 0;
+  for (int i = 0; i < 6; ++i) {
+    TZipFile z;
+    z.Open(&archive, zmReadWrite);
+    const std::string name = "g/" + std::to_string(i) + (i == 3 ? " ä.bin" : ".bin");
+    z.Add(Text(3000 + i, static_cast<char>(i)), name, i % 2 ? zcStored : zcDeflate);
+    z.Close();
+    const TBytes after = Bytes(archive);
+    // Everything up to the old directory is kept byte for byte.
+    ASSERT_GE(after.size(), dataEnd);
+    EXPECT_TRUE(std::equal(before.begin(), before.begin() + dataEnd, after.begin())) << i;
+    expected.emplace_back(name, Text(3000 + i, static_cast<char>(i)));
+    EXPECT_EQ(CheckedEntries(after), expected);
+    before = after;
+    const size_t e = after.size() - 22;
+    dataEnd = after[e + 16] | after[e + 17] << 8 | after[e + 18] << 16 | uint32_t(after[e + 19]) << 24;
+  }
+}
+
+TEST_F(ZipFiles, AnUnchangedCloseWritesNothing) {
+  const std::string path = PathOf("same.zip");
+  WriteThree(path);
+  const TBytes bytes = TFile::ReadAllBytes(path);
+  struct stat st0 {};
+  ASSERT_EQ(stat(path.c_str(), &st0), 0);
+  usleep(20000);
+  TZipFile z;
+  z.Open(path, zmReadWrite);
+  TBytes out;
+  z.Read("c.txt", out);
+  z.Delete("absent");
+  z.Close();
+  struct stat st1 {};
+  ASSERT_EQ(stat(path.c_str(), &st1), 0);
+  EXPECT_EQ(TFile::ReadAllBytes(path), bytes);
+  EXPECT_EQ(st1.st_mtim.tv_sec, st0.st_mtim.tv_sec);
+  EXPECT_EQ(st1.st_mtim.tv_nsec, st0.st_mtim.tv_nsec);
+}
+
+TEST_F(ZipFiles, DeletingMovesTheLaterEntriesDownBySpan) {
+  const std::string path = PathOf("three.zip");
+  WriteThree(path);
+  std::vector<uint32_t> offsets;
+  {
+    TZipFile z;
+    z.Open(path, zmRead);
+    for (int i = 0; i < 3; ++i) offsets.push_back(z.GetHeader(i).LocalHeaderOffset);
+  }
+  const TBytes good = TFile::ReadAllBytes(path);
+  const struct {
+    const char* Victim;
+    std::vector<std::string> Left;
+    std::vector<uint32_t> Offsets;
+    uint32_t DataEnd;
+  } cases[] = {
+      {"c.txt", {"models/a.json", "textures/b.png"}, {offsets[0], offsets[1]}, offsets[2]},
+      {"models/a.json", {"textures/b.png", "c.txt"}, {0, offsets[2] - offsets[1]}, 0},
+      {"absent", {"models/a.json", "textures/b.png", "c.txt"}, offsets, 0},
+  };
+  for (const auto& c : cases) {
+    TMemoryStream s;
+    s.WriteBuffer(good.data(), static_cast<int64_t>(good.size()));
+    {
+      TZipFile z;
+      z.Open(&s, zmReadWrite);
+      z.Delete(c.Victim);
+      z.Close();
+    }
+    const TBytes after = Bytes(s);
+    const auto entries = CheckedEntries(after);
+    ASSERT_EQ(entries.size(), c.Left.size()) << c.Victim;
+    TZipFile z;
+    z.Open(&s, zmRead);
+    for (size_t i = 0; i < c.Left.size(); ++i) {
+      EXPECT_EQ(entries[i].first, c.Left[i]);
+      EXPECT_EQ(z.GetHeader(static_cast<int32_t>(i)).LocalHeaderOffset, c.Offsets[i]) << c.Victim << " " << i;
+    }
+    const size_t e = after.size() - 22;
+    const uint32_t cd = after[e + 16] | after[e + 17] << 8 | after[e + 18] << 16 | uint32_t(after[e + 19]) << 24;
+    if (c.DataEnd) {
+      EXPECT_EQ(cd, c.DataEnd) << "the last entry's data ends where its header began";
+    }
+    if (std::string(c.Victim) == "absent") {
+      EXPECT_EQ(after, good);
+    }
+  }
+}
+
+TEST_F(ZipFiles, AStreamFailingMidWriteLeavesTheOldArchive) {
+  const std::string path = PathOf("three.zip");
+  WriteThree(path);
+  const TBytes good = TFile::ReadAllBytes(path);
+  const struct {
+    bool Delete;
+    int64_t Budget;
+    size_t Left;
+  } cases[] = {{false, 0, 3}, {false, 100, 3}, {false, 5000, 3},
+               // The delete's move goes through, the append fails: the shorter archive stays whole.
+               {true, int64_t(good.size()), 2}};
+  for (const auto& c : cases) {
+    TBudgetStream s;
+    s.WriteBuffer(good.data(), static_cast<int64_t>(good.size()));
+    s.Budget = c.Budget;
+    TZipFile z;
+    z.Open(&s, zmReadWrite);
+    if (c.Delete) z.Delete("models/a.json");
+    z.Add(Text(20000, 5), "big.bin", zcStored);
+    EXPECT_THROW(z.Close(), EZipException) << c.Budget;
+    const TBytes after = Bytes(s);
+    const auto entries = CheckedEntries(after);
+    EXPECT_EQ(entries.size(), c.Left) << c.Budget;
+    if (!c.Delete) {
+      EXPECT_EQ(after, good) << c.Budget;
+    }
+  }
+}
+
+TEST_F(ZipFiles, DamagedArchivesNeverOpenForWriting) {
+  const std::string path = PathOf("three.zip");
+  WriteThree(path);
+  TBytes bad = TFile::ReadAllBytes(path);
+  const size_t e = bad.size() - 22;
+  bad[e + 8] = 2;  // two entries claimed, three records present
+  bad[e + 10] = 2;
+  TBytesStream s(bad);
+  TZipFile z;
+  try {
+    z.Open(&s, zmReadWrite);
+    ADD_FAILURE() << "a damaged archive opened for writing";
+  } catch (const EZipException&) {
+  }
+  EXPECT_EQ(z.GetMode(), zmClosed);
+}
+
+
+// Counts what reaches the stream.
+class TCountingStream : public TMemoryStream {
+public:
+  int64_t Written = 0;
+  int64_t Write(const void* buffer, int64_t count) override {
+    Written += count;
+    return TMemoryStream::Write(buffer, count);
+  }
+};
+
+TEST_F(ZipFiles, EachAddWritesItsEntryAndTheDirectoryNotTheArchive) {
+  TCountingStream archive;
+  std::mt19937 random(7);
+  TBytes data(10000);
+  for (int i = 0; i < 150; ++i) {
+    for (uint8_t& b : data) b = static_cast<uint8_t>(random());  // incompressible
+    const int64_t before = archive.Written;
+    TZipFile z;
+    z.Open(&archive, zmReadWrite);
+    z.Add(data, "entries/" + std::to_string(i) + ".bin");
+    z.Close();
+    const int64_t written = archive.Written - before;
+    // The entry (headers and a little deflate overhead) and the directory of i + 1 records.
+    EXPECT_LT(written, int64_t(data.size()) + 200 + (i + 1) * 80) << i;
+  }
+  EXPECT_EQ(CheckedEntries(Bytes(archive)).size(), 150u);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // libFuzzer target for zip archives, opened from a memory stream and from a file: every
 // entry is read (names, headers, data), and damaged archives raise EZipException. Both ways
-// of opening see the same entries and the same data.
+// of opening see the same entries and the same data. Then the archive is changed in place.
 #include <unistd.h>
 
 #include <cstdio>
@@ -90,6 +90,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const EZipException&) {
   }
   std::remove(path.c_str());
+
+  // Changing it in place: a damaged archive refuses to open for writing; one that opens ends
+  // as an archive with the first entry gone and the new one last.
+  try {
+    TBytesStream stream(TBytes(data, data + size));
+    TZipFile zip;
+    zip.Open(&stream, zmReadWrite);
+    const int32_t count = zip.GetFileCount();
+    if (count > 0) zip.Delete(0);
+    const bool replaces = zip.IndexOf("fuzz-added.bin") >= 0;
+    zip.Add(TBytes{1, 2, 3}, "fuzz-added.bin");
+    zip.Close();
+    TZipFile back;
+    back.Open(&stream, zmRead);
+    const std::vector<std::string> names = back.GetFileNames();
+    if (names.empty() || names.back() != "fuzz-added.bin") std::abort();
+    if (static_cast<int32_t>(names.size()) != std::max(count - 1, 0) + 1 - (replaces ? 1 : 0)) std::abort();
+    TBytes added;
+    back.Read("fuzz-added.bin", added);
+    if (added != TBytes{1, 2, 3}) std::abort();
+  } catch (const EZipException&) {
+  }
 
   if (fromMemory.Opened != fromFile.Opened || fromMemory.Names != fromFile.Names ||
       fromMemory.Failed != fromFile.Failed || fromMemory.Data != fromFile.Data)

@@ -156,8 +156,29 @@ public:
   // Fired after an asset was added to one of the package's groups.
   std::function<void(TQuorvelAsset* AAsset)> OnModified;
 
+  // The name as set, placeholders kept.
+  const std::string& GetFilename() const noexcept { return FFilename; }
+  // Filename resolved to the absolute path the package reads and writes.
+  const std::string& GetResolvedFilename() const noexcept { return FResolvedFilename; }
+  // Stores AValue; a non-empty name is resolved (relative names against the executable's
+  // folder) and its folder must pass the write probe, else Filename is cleared and
+  // "Failed to read/write package - missing write-access in folder: <folder>" raised.
+  virtual void SetFilename(const std::string& AValue);
+
+  // Placeholders ("{HOME}", "{ASSETS}", "{DOCS}", "{DOWNLOADS}", "{LIB}", "{PUBLIC}",
+  // "{SHARED_DOCS}", "{SHARED_DOWNLOADS}", any letter case) replaced by their folders and
+  // every "\" turned into "/". An unknown token, or a "{" without "}", stays in upper case.
+  static std::string ResolveFilename(std::string_view APath);
+  // One token's folder with a trailing "/"; an unknown token upper-cased.
+  static std::string ResolvePlaceholder(std::string_view AToken);
+  // Whether a probe file "chk.tmp" can be created (and removed) in ADir; an existing probe
+  // file or a missing folder fails.
+  static bool HasWriteAccess(const std::string& ADir);
+
 private:
   friend class TQuorvelAssetsGroup;
+  std::string FFilename;
+  std::string FResolvedFilename;
   std::vector<TQuorvelAssetsGroup*> FGroups;  // owned
 };
 
