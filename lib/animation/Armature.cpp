@@ -196,8 +196,9 @@ void TQuorvelArmature::AnimateSkin(const TMeshBuffers* AMeshBuffers) {
     const int32_t slot = records->GetController() ? records->GetController()->GetIndex() : -1;
     if (slot < 0 || slot >= JointSlotCount)
       throw Exception("invalid controller index to set CurrentOffsetMatrix in HAnim joint - max. 16 controllers allowed");
-    // Writes stop at the shorter of records and buffer.
-    if (positionsOnly && buffer->Size() > 0) {
+    // Writes stop at the shorter of records and buffer. Packed only into a buffer of packed
+    // positions: a mesh's own buffer (a bake that failed, a cache not ready) keeps its layout.
+    if (positionsOnly && buffer->Size() > 0 && buffer->VertexSize() == 12) {
       const int32_t n = int32_t(std::min<int64_t>(records->Count(), buffer->Size() / 12));
       for (int32_t i = 0; i < n; ++i) {
         const TVertexJoints& r = *records->GetItemPtr(i);
