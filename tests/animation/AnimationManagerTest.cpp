@@ -297,5 +297,31 @@ TEST(AnimationComponent, DuplicationRegistersTheCopyWithItsManager) {
             "failed to duplicate animation - missing animation manager reference");
 }
 
+TEST(AnimationManager, FreeingAPlayingModelOrClearingDuringPlayLeavesNothingBehind) {
+  TAniThread& thread = TAniThread::Instance();
+  const int32_t before = thread.Count();
+  {
+    TAnimatedStrip m({"A", "B"});
+    thread.Step(1000);
+    m.Manager()->PlayAnimation("A");
+    thread.Step(1000.1);
+    EXPECT_GT(thread.Count(), before);
+    m.Manager()->Clear();  // during play
+    EXPECT_EQ(thread.Count(), before);
+    thread.Step(1000.2);
+  }
+  {
+    auto* model = New<TQuorvelModel>(nullptr);
+    TStrip s;
+    s.AddBend();
+    model->LoadFromDefinition(s.Def.get());
+    model->GetAnimationManager()->PlayAnimation("Bend");
+    thread.Step(1000.3);
+    Free(model);  // while playing
+    EXPECT_EQ(thread.Count(), before);
+    thread.Step(1000.4);
+  }
+}
+
 }  // namespace
 }  // namespace quorvel
