@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "framework/gui/TimerService.h"
+#include "framework/rtl/SysUtils.h"
 
 namespace quorvel {
 
@@ -205,6 +206,54 @@ void TAnimation::ProcessTick(float, float ADeltaTime) {
   }
 }
 
+// ---- property animation ------------------------------------------------------------------------
+
+TPropertyTarget ResolvePropertyPath(TObject* ARoot, std::string_view APath) {
+  if (!ARoot || APath.empty()) return {};
+  TObject* current = ARoot;
+  std::string_view rest = APath;
+  for (size_t dot = rest.find('.'); dot != std::string_view::npos; dot = rest.find('.')) {
+    const std::string_view token = rest.substr(0, dot);
+    rest = rest.substr(dot + 1);
+    const TPropInfo* prop = current->ClassType()->FindProperty(token);
+    if (prop && prop->Kind == tkClass && prop->IsReadable()) {
+      if (TObject* held = prop->GetValue(current).AsObject()) {
+        current = held;
+        continue;
+      }
+      return {};
+    }
+    if (auto* fw = dynamic_cast<TFwObject*>(current)) {
+      for (TFwObject* child : fw->Children())
+        if (SameText(child->GetName(), token) && child->ClassType()->FindProperty(rest.substr(0, rest.find('.')))) {
+          current = child;
+          break;
+        }
+    }
+  }
+  const TPropInfo* prop = current->ClassType()->FindProperty(rest);
+  if (!prop) return {};
+  return {current, prop};
+}
+
+bool IsRecordProperty(const TPropInfo* AProp, std::string_view ATypeName) {
+  return AProp && AProp->Kind == tkRecord && AProp->TypeName == ATypeName;
+}
+
+bool TCustomPropertyAnimation::FindProperty() {
+  FTarget = ResolvePropertyPath(GetParent(), PropertyName);
+  return bool(FTarget);
+}
+
+void TCustomPropertyAnimation::Start() {
+  if (!FindProperty()) return;
+  TAnimation::Start();
+}
+
+void TCustomPropertyAnimation::Stop() {
+  TAnimation::Stop();
+}
+
 // ---- keys ---------------------------------------------------------------------------------------
 
 TKey* TKeys::Add(TKey* AKey) {
@@ -250,14 +299,23 @@ bool TAniThread::Contains(const TAnimation* AAnimation) const {
 }
 
 void TAniThread::Step(double ATick) {
-  if (!Enabled) return;
+  if (Enabled) ProcessStep(ATick);
+}
+
+void TAniThread::ProcessStep(double ATick) {
   const double delta = FLastTick < 0 ? 0 : ATick - FLastTick;
   FLastTick = ATick;
+  FDeltaTime = delta;
   if (delta <= 0) return;
-  // A copy: a tick may stop (and so remove) animations.
-  const std::vector<TAnimation*> running = FAnimations;
-  for (TAnimation* a : running)
-    if (Contains(a)) a->ProcessTick(float(ATick), float(delta));
+  for (int i = int(FAnimations.size()) - 1; i >= 0; i = std::min(i - 1, int(FAnimations.size()) - 1)) {
+    TAnimation* a = FAnimations[size_t(i)];
+    if (!a->GetRunning()) continue;
+    if (SameText(a->GetStyleName(), "caret")) {
+      a->SetTag(a->GetTag() + 1);
+      if (a->GetTag() % 12 != 0) continue;
+    }
+    a->ProcessTick(float(ATick), float(delta));
+  }
 }
 
 void TAniThread::Tick() {

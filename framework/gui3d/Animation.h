@@ -77,6 +77,14 @@ public:
   void ProcessExplicitTick(float ADeltaTime);
   int32_t GetTickCount() const { return FTickCount; }
   float GetDelayTime() const { return FDelayTime; }
+  // For a clock that drives other animations: its tick count, remaining delay and time taken
+  // over, then one process step of this animation.
+  void CopyClockFrom(const TAnimation& AClock) {
+    FTickCount = AClock.FTickCount;
+    FDelayTime = AClock.FDelayTime;
+    FTime = AClock.FTime;
+  }
+  void StepProcess() { ProcessAnimation(); }
 
 protected:
   virtual void FirstFrame() {}
@@ -95,12 +103,37 @@ private:
   bool AdvanceTime(float ADeltaTime);
 };
 
+// A property reached by a path, and the object that carries it.
+struct TPropertyTarget {
+  TObject* Instance = nullptr;
+  const TPropInfo* Prop = nullptr;
+  explicit operator bool() const { return Instance && Prop; }
+};
+
+// Resolves APath ("Position.Point", "TransformMatrix", "Child.Position.Point") from ARoot: each
+// token before a "." moves to the object a class-typed property holds or, on a TFwObject, to
+// the child named like the token (any case) whose class has the next token as a property; a
+// token that leads nowhere is skipped. Empty for an empty path or no property.
+TPropertyTarget ResolvePropertyPath(TObject* ARoot, std::string_view APath);
+
+// Whether AProp holds a record of type ATypeName ("TPoint3D", ...).
+bool IsRecordProperty(const TPropInfo* AProp, std::string_view ATypeName);
+
 class TCustomPropertyAnimation : public TAnimation {
   FW_CLASS(TCustomPropertyAnimation, TAnimation)
 
 public:
   explicit TCustomPropertyAnimation(TComponent* AOwner) : TAnimation(AOwner) {}
   std::string PropertyName;
+
+  // Resolves PropertyName against the parent and keeps what it found.
+  bool FindProperty();
+  // Starts only when the property is found.
+  void Start() override;
+  void Stop() override;
+
+protected:
+  TPropertyTarget FTarget;  // of the last FindProperty
 };
 
 class TKey : public TObject {
@@ -144,11 +177,19 @@ public:
   void Step(double ATick);
   // Step with the timer service's tick.
   void Tick();
+  // One step whether enabled or not: running animations ticked from the last to the first
+  // (a tick may remove animations); an animation styled "caret" counts its Tag up and is
+  // ticked on every twelfth step only.
+  void ProcessStep(double ATick);
+  double GetTime() const { return FLastTick < 0 ? 0 : FLastTick; }
+  double GetDeltaTime() const { return FDeltaTime; }
+  int32_t Count() const { return int32_t(FAnimations.size()); }
 
 private:
   TAniThread() = default;
   std::vector<TAnimation*> FAnimations;  // not owned
   double FLastTick = -1;
+  double FDeltaTime = 0;
 };
 
 }  // namespace quorvel

@@ -22,13 +22,15 @@ void TControlPosition3D::Register(ClassBuilder<TControlPosition3D>& b) {
   b.Prop("X", &Self::GetX, &Self::SetX)
       .Prop("Y", &Self::GetY, &Self::SetY)
       .Prop("Z", &Self::GetZ, &Self::SetZ)
-      .Prop("Point", &Self::GetPoint, &Self::SetPoint);
+      .Prop("Point", &Self::GetPoint, &Self::SetPoint)
+      .Prop("Vector", &Self::GetVector, &Self::SetVector);
 }
 
 void TControl3D::Register(ClassBuilder<TControl3D>& b) {
   b.Prop("Position", &Self::GetPosition, &Self::SetPosition)
       .Prop("RotationAngle", &Self::GetRotationAngle, &Self::SetRotationAngle)
       .Prop("Scale", &Self::GetScale, &Self::SetScale)
+      .Prop("Quaternion", &Self::GetQuaternion, &Self::SetQuaternion)
       .Prop("RotationCenter", &Self::GetRotationCenter, &Self::SetRotationCenter)
       .Prop("Width", &Self::GetWidth, &Self::SetWidth)
       .Prop("Height", &Self::GetHeight, &Self::SetHeight)

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
+#include <vector>
 
 #include "framework/io/ZLib.h"
 
@@ -87,14 +87,43 @@ void TAnimationFrameCompression::SetSourceStream(TVertexFormat AFormat, const TV
   AStream->SetPosition(0);
 }
 
+void TAnimationFrameCompression::SetSourceStream(const void* AData, int64_t ASize, TMemoryStream* AStream) {
+  if (!AStream) return;
+  AStream->SetPosition(AStream->GetSize());
+  if (AData && ASize > 0) AStream->WriteBuffer(AData, ASize);
+  AStream->SetPosition(0);
+}
+
+TMemoryStream* TAnimationFrameCompression::GetSourceStream(TVertexFormat AFormat, const TVertexBuffer* ABuffer) {
+  TOwned<TMemoryStream> result(New<TMemoryStream>());
+  SetSourceStream(AFormat, ABuffer, result.get());
+  return result.release();
+}
+
+TMemoryStream* TAnimationFrameCompression::GetSourceStream(const void* AData, int64_t ASize) {
+  TOwned<TMemoryStream> result(New<TMemoryStream>());
+  SetSourceStream(AData, ASize, result.get());
+  return result.release();
+}
+
 TMemoryStream* TAnimationFrameCompression::Compress(TVertexFormat AFormat, const TVertexBuffer* ABuffer) {
-  TMemoryStream source;
-  SetSourceStream(AFormat, ABuffer, &source);
-  return Compress(source.GetMemory(), source.GetSize());
+  const TOwned<TMemoryStream> source(GetSourceStream(AFormat, ABuffer));
+  return Compress(source->GetMemory(), source->GetSize());
+}
+
+TMemoryStream* TAnimationFrameCompression::Decompress(TStream* AStream) {
+  TOwned<TMemoryStream> result(New<TMemoryStream>());
+  if (!AStream) return result.release();
+  AStream->SetPosition(0);
+  TZDecompressionStream inflater(AStream);
+  std::vector<uint8_t> chunk(static_cast<size_t>(ChunkSize));
+  for (int64_t n; (n = inflater.Read(chunk.data(), ChunkSize)) > 0;) result->WriteBuffer(chunk.data(), n);
+  result->SetPosition(0);
+  return result.release();
 }
 
 TMemoryStream* TAnimationFrameCompression::Compress(const void* AData, int64_t ASize) {
-  auto result = std::make_unique<TMemoryStream>();
+  TOwned<TMemoryStream> result(New<TMemoryStream>());
   {
     TZCompressionStream deflater(result.get(), clMax);
     const auto* p = static_cast<const uint8_t*>(AData);

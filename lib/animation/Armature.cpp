@@ -186,6 +186,23 @@ void TQuorvelArmature::AnimateSkin(const TMeshBuffers* AMeshBuffers) {
   const bool positionsOnly = adef && adef->GetCachingFlags().Contains(TAnimationCachingFlag::VertexPosition);
   const TMatrix3D* final = nullptr;  // the identity without a current animation
   const TMatrix3D* offsets[VertexJointsMax];
+  // Joint definitions resolved once per pass: a direct-mapped memo in front of the joint map
+  // (a miss, or another definition in the slot, asks the map).
+  struct TMemo {
+    const TJointDef* Def;
+    const TMatrix3D* Matrix;
+  };
+  TMemo memo[256] = {};
+  int32_t memoSlot = -1;
+  auto resolve = [&](const TJointDef* ADef, int32_t ASlot) -> const TMatrix3D* {
+    if (ASlot != memoSlot) {
+      std::fill(std::begin(memo), std::end(memo), TMemo{});
+      memoSlot = ASlot;
+    }
+    TMemo& m = memo[(reinterpret_cast<uintptr_t>(ADef) >> 4) & 255];
+    if (m.Def != ADef || !m.Matrix) m = {ADef, &OffsetOf(ADef, ASlot)};
+    return m.Matrix;
+  };
   for (TQuorvelMesh* mesh : FMeshes) {
     TVertexBuffer* buffer = nullptr;
     if (AMeshBuffers)
@@ -196,12 +213,13 @@ void TQuorvelArmature::AnimateSkin(const TMeshBuffers* AMeshBuffers) {
     const int32_t slot = records->GetController() ? records->GetController()->GetIndex() : -1;
     if (slot < 0 || slot >= JointSlotCount)
       throw Exception("invalid controller index to set CurrentOffsetMatrix in HAnim joint - max. 16 controllers allowed");
-    // Writes stop at the shorter of records and buffer.
-    if (positionsOnly && buffer->Size() > 0) {
+    // Writes stop at the shorter of records and buffer. Packed only into a buffer of packed
+    // positions: a mesh's own buffer (a bake that failed, a cache not ready) keeps its layout.
+    if (positionsOnly && buffer->Size() > 0 && buffer->VertexSize() == 12) {
       const int32_t n = int32_t(std::min<int64_t>(records->Count(), buffer->Size() / 12));
       for (int32_t i = 0; i < n; ++i) {
         const TVertexJoints& r = *records->GetItemPtr(i);
-        for (int k = 0; k < r.JointsCount; ++k) offsets[k] = &OffsetOf(r.JointsArray[size_t(k)], slot);
+        for (int k = 0; k < r.JointsCount; ++k) offsets[k] = resolve(r.JointsArray[size_t(k)], slot);
         const TPoint3D v = SkinVertex(r, offsets, final);
         std::memcpy(buffer->Buffer() + size_t(i) * 12, &v, 12);
       }
@@ -210,7 +228,7 @@ void TQuorvelArmature::AnimateSkin(const TMeshBuffers* AMeshBuffers) {
       const int32_t position = std::max(0, buffer->OffsetOf(TVertexFormat::Vertex));
       for (int32_t i = 0; i < n; ++i) {
         const TVertexJoints& r = *records->GetItemPtr(i);
-        for (int k = 0; k < r.JointsCount; ++k) offsets[k] = &OffsetOf(r.JointsArray[size_t(k)], slot);
+        for (int k = 0; k < r.JointsCount; ++k) offsets[k] = resolve(r.JointsArray[size_t(k)], slot);
         const TPoint3D v = SkinVertex(r, offsets, final);
         std::memcpy(buffer->VerticesPtr(i) + position, &v, 12);
       }

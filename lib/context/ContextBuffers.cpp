@@ -3,7 +3,6 @@
 #include <atomic>
 #include <vector>
 
-#include "framework/io/ZLib.h"
 #include "framework/rtl/Finally.h"
 #include "framework/rtl/Monitor.h"
 #include "framework/rtl/Units.h"
@@ -29,8 +28,6 @@ const TBufferObjectClass* CurrentBufferObjectClass() {
 void InitUnit() { BufferObjectClass = TBufferObject::StaticMeta(); }
 
 const TUnitRegistration Unit{{"Quorvel.Context.Buffers", {}, &InitUnit, &InitUnit}};
-
-constexpr int64_t ChunkSize = 1048576;
 
 }  // namespace
 
@@ -130,17 +127,7 @@ TMemoryStream* TMeshBufferObject::Decompress(TMeshBufferComponent AIndex) {
   TMonitorGuard lock(this);
   TStream* source = FCompressed[Slot(AIndex)].get();
   if (!source) throw Exception("failed to decompress mesh buffer component - no compressed data held");
-  source->SetPosition(0);
-  TOwned<TMemoryStream> result(New<TMemoryStream>());
-  TZDecompressionStream inflater(source);
-  std::vector<uint8_t> chunk(static_cast<size_t>(ChunkSize));
-  for (;;) {
-    const int64_t n = inflater.Read(chunk.data(), ChunkSize);
-    if (n <= 0) break;
-    result->WriteBuffer(chunk.data(), n);
-  }
-  result->SetPosition(0);
-  return result.release();
+  return TAnimationFrameCompression::Decompress(source);
 }
 
 intptr_t TMeshBufferObject::BindStaticVertices() {

@@ -5,7 +5,10 @@
 
 #include "framework/rtl/Finally.h"
 
+#include "framework/rtl/Log.h"
+#include "framework/rtl/Stopwatch.h"
 #include "framework/rtl/SysUtils.h"
+#include "lib/animation/DefTypesCache.h"
 #include "lib/defs/DefTypesBitmapCache.h"
 #include "lib/defs/DefTypesMaterial.h"
 #include "lib/formats/assets/AssetsManager.h"
@@ -461,6 +464,25 @@ void TModelDef::EndLateResolve() {
   for (const auto& entry : *FLateResolveList)
     if (entry.Key->FLateResolveIn == this) entry.Key->FLateResolveIn = nullptr;
   FreeAndNil(FLateResolveList);
+}
+
+int32_t TModelDef::CacheAnimations(const std::vector<TValue>& ASelected, TAnimationCachingFlags AFlags,
+                                   TComponent* AModel) {
+  const TStopwatch watch = TStopwatch::StartNew();
+  if (!FAnimations || FAnimations->Count() == 0) return 0;
+  TOwned<TAnimationCaching> baker(New<TAnimationCaching>(this, AFlags, AModel));
+  int32_t count = 0;
+  for (TAnimationDef* anim : *FAnimations) {
+    bool selected = ASelected.empty();
+    for (const TValue& v : ASelected)
+      if (v.Kind() == tkString && v.AsString() == anim->GetId()) selected = true;
+    if (!selected || anim->GetBufferingState() != TAnimationBufferingState::None) continue;
+    anim->Cache(baker.get());
+    ++count;
+  }
+  baker.reset();
+  Log::d("Caching %d animations: elapsed time %n ms", count, double(watch.GetElapsedTicks()) * 1000.0 / TStopwatch::Frequency);
+  return count;
 }
 
 }  // namespace quorvel

@@ -148,6 +148,11 @@ public:
   // A plain reference for the components that play animations.
   TAnimationDef* GetCurrentAnimation() const noexcept { return FCurrentAnimation; }
   void SetCurrentAnimation(TAnimationDef* AValue) noexcept { FCurrentAnimation = AValue; }
+  // Bakes every selected animation that is not cached yet (ASelected empty: all; else the ids
+  // among its string values) into AModel (a model of the baker's own when nil) and logs the
+  // count and the time taken; answers the count. Errors of baking propagate.
+  int32_t CacheAnimations(const std::vector<TValue>& ASelected, TAnimationCachingFlags AFlags,
+                          TComponent* AModel = nullptr);
 
   // ---- texture assets: a non-owning registry; standalone assets are freed with it ----
   // The registered asset that is AAsset, else has the same OriginalFilename ("/" and "\"

@@ -30,6 +30,11 @@ void TQuorvelMesh::Register(ClassBuilder<TQuorvelMesh>& b) {
       .Prop("MaterialSource", &Self::GetMaterialSource, &Self::SetMaterialSource)
       .Prop("FrustumCullingCheck", &Self::GetFrustumCullingCheck, &Self::SetFrustumCullingCheck)
       .Prop("Instances", &Self::GetInstances, &Self::SetInstances)
+      // The vertex positions for vertex-array key animations; "Vertices" is the name a
+      // skeleton animation finds on its model (it never writes it).
+      .Prop("Coordinates", [](const TQuorvelMesh* m) { return const_cast<TQuorvelMesh*>(m)->GetCoordinates(); },
+            &Self::SetCoordinates)
+      .Prop("Vertices", [](const TQuorvelMesh* m) { return const_cast<TQuorvelMesh*>(m)->GetCoordinates(); })
       .Field("FModel", &Self::FModel, Reference)
       .Field("FMaterialSource", &Self::FMaterialSource, Reference)
       .Field("FWrapMode", &Self::FWrapMode)

@@ -243,12 +243,12 @@ TQuorvelAnimation* TQuorvelModel::CreateAnimationFromDef(TAnimationDef* ADef) {
   if (!ADef || !FAnimationManager) return nullptr;
   TQuorvelAnimation* animation = TQuorvelAnimation::CreateEx(FAnimationManager);
   animation->SetParent(this);
-  animation->SetDef(ADef);
   if (FAnimationManager->AddAnimation(ADef->GetId(), animation)) {
     // The id is taken: the manager keeps the first.
     Free(animation);
     return nullptr;
   }
+  animation->LoadFromAnimationDef(ADef);
   return animation;
 }
 

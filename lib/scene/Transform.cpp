@@ -9,8 +9,16 @@ namespace quorvel {
 
 FW_CLASS_IMPL(TQuorvelTransform, "Quorvel.Transform")
 void TQuorvelTransform::Register(ClassBuilder<TQuorvelTransform>& b) {
-  // Not streamed: these three are views of RotationAngle and the local matrix.
-  (void)b;
+  // Views of RotationAngle and the local matrix for property paths; records are never
+  // written into forms.
+  b.Prop("Rotation", &Self::GetRotation, &Self::SetRotation)
+      // The framework's quaternion rebuilt from the angles would drop a set value: the
+      // rotation road keeps it.
+      .Prop("Quaternion", &Self::GetQuaternion,
+            [](TQuorvelTransform* t, const TQuaternion3D& q) {
+              t->SetRotation({q.ImagPart.X, q.ImagPart.Y, q.ImagPart.Z, q.RealPart});
+            })
+      .Prop("TransformMatrix", &Self::GetTransformMatrix, &Self::SetTransformMatrix);
 }
 
 TQuorvelTransform::TQuorvelTransform(TComponent* AOwner) : TQuorvelControl(AOwner) { SetHitTest(false); }

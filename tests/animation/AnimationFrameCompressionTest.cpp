@@ -193,5 +193,30 @@ TEST(AnimationFrameCompression, CompressedStreamsInflateToTheValues) {
   EXPECT_TRUE(Inflated(*none).empty());
 }
 
+TEST(AnimationFrameCompression, DecompressGivesBackEveryAttributeAndSourceStreamsStartAtZero) {
+  const auto vb = Filled({F::Vertex, F::Normal, F::BiNormal, F::Tangent, F::Color0, F::TexCoord0, F::TexCoord3,
+                          F::ColorF1});
+  for (int f = 0; f < 16; ++f) {
+    SCOPED_TRACE(kNames[f]);
+    const std::unique_ptr<TMemoryStream> source(TAnimationFrameCompression::GetSourceStream(F(f), vb.get()));
+    EXPECT_EQ(source->GetPosition(), 0);
+    const auto* p = static_cast<const uint8_t*>(source->GetMemory());
+    EXPECT_EQ(Bytes(p, p + source->GetSize()), Expected(F(f), *vb));
+    const std::unique_ptr<TMemoryStream> z(TAnimationFrameCompression::Compress(F(f), vb.get()));
+    const std::unique_ptr<TMemoryStream> back(TAnimationFrameCompression::Decompress(z.get()));
+    EXPECT_EQ(back->GetPosition(), 0);
+    const auto* q = static_cast<const uint8_t*>(back->GetMemory());
+    EXPECT_EQ(Bytes(q, q + back->GetSize()), Expected(F(f), *vb));
+  }
+  const Bytes raw{1, 2, 3, 250};
+  const std::unique_ptr<TMemoryStream> bytes(TAnimationFrameCompression::GetSourceStream(raw.data(), 4));
+  EXPECT_EQ(bytes->GetPosition(), 0);
+  EXPECT_EQ(bytes->GetSize(), 4);
+  // Damaged data raises instead of handing out garbage.
+  TMemoryStream junk;
+  junk.WriteBuffer(raw.data(), 4);
+  EXPECT_THROW(std::unique_ptr<TMemoryStream>(TAnimationFrameCompression::Decompress(&junk)), Exception);
+}
+
 }  // namespace
 }  // namespace quorvel

@@ -11,88 +11,10 @@
 #include "lib/animation/Joint.h"
 #include "lib/defs/DefTypes.h"
 #include "lib/scene/Model.h"
+#include "tests/animation/StripRig.h"
 
 namespace quorvel {
 namespace {
-
-std::string MessageOf(const std::function<void()>& AFunc) {
-  try {
-    AFunc();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(nothing raised)";
-}
-
-void ExpectNear(const TPoint3D& a, const TPoint3D& b, const std::string& what) {
-  EXPECT_NEAR(a.X, b.X, 1e-5) << what;
-  EXPECT_NEAR(a.Y, b.Y, 1e-5) << what;
-  EXPECT_NEAR(a.Z, b.Z, 1e-5) << what;
-}
-
-// A model with the strip "Strip" (x = -1 and 1, y = 0..3; vertex 2 * row + (x > 0)) skinned by
-// the armature "Rig": "Root" at the origin and its child "Bone" at (0, 2, 0). Root weights by
-// row 1, 1, 0.5, 0; the rest of each vertex on Bone.
-struct TStrip {
-  TOwned<TModelDef> Def{New<TModelDef>(nullptr, nullptr)};
-  TMeshDef* Strip;
-  TArmatureDef* Rig;
-  TJointDef *Root, *Bone;
-  TControllerDef* Ctrl;
-  TJointRefDef *RootRef, *BoneRef;
-
-  TStrip() {
-    Def->SetId("M");
-    Strip = New<TMeshDef>(Def.get());
-    Strip->SetId("Strip");
-    const auto formats = VertexFormatsFromMask(DefaultMeshVertexFormatMask);
-    Strip->CreateVertexSource(formats);
-    TVertexBuffer vb(formats, 8);
-    for (int i = 0; i < 8; ++i) vb.SetVertices(i, Bind(i));
-    Strip->SetVertices(&vb);
-    Strip->AddIndices(std::vector<uint32_t>{0, 1, 2, 1, 3, 2, 2, 3, 4, 3, 5, 4, 4, 5, 6, 5, 7, 6}, 0, 18, 0);
-    Def->AddChild(Strip);
-    Rig = New<TArmatureDef>(Def.get());
-    Rig->SetId("Rig");
-    Def->AddArmature(Rig);
-    Root = New<TJointDef>(Rig);
-    Root->SetId("Root");
-    Rig->SetRoot(Root);
-    Bone = New<TJointDef>(Rig);
-    Bone->SetId("Bone");
-    Bone->SetParent(Root);
-    Bone->SetTransform(TMatrix3D::CreateTranslation({0, 2, 0}));
-    Root->AddJoint(Bone);
-    Ctrl = New<TControllerDef>(Strip);
-    Ctrl->SetId("C");
-    Def->AddController(Ctrl);
-    Rig->AddController(Ctrl);
-    auto* skin = New<TSkinDef>(Ctrl);
-    Ctrl->SetSkin(skin);
-    RootRef = skin->LinkJoint(Root);
-    BoneRef = skin->LinkJoint(Bone);
-    skin->GetSkeletons()->Add(RootRef);
-    const float rootWeights[4] = {1, 1, 0.5f, 0};
-    for (int i = 0; i < 8; ++i) {
-      const float w = rootWeights[i / 2];
-      if (w > 0) {
-        RootRef->Indices().push_back(i);
-        RootRef->Weights().push_back(w);
-      }
-      if (w < 1) {
-        BoneRef->Indices().push_back(i);
-        BoneRef->Weights().push_back(1 - w);
-      }
-    }
-  }
-  static TPoint3D Bind(int i) { return {i % 2 ? 1.0f : -1.0f, float(i / 2), 0}; }
-};
-
-TQuorvelArmature* ArmatureOf(TQuorvelModel* AModel) {
-  TQuorvelArmature* armature = AModel->GetFirstArmature();
-  EXPECT_NE(armature, nullptr);
-  return armature;
-}
 
 TEST(Skinning, StripBendsAtTheChildBoneAsComputedByHand) {
   TStrip s;

@@ -11,7 +11,7 @@
 #include "lib/animation/DefTypesCache.h"
 #include "lib/context/ContextBuffers.h"
 #include "lib/defs/DefTypes.h"
-#include "tests/defs/MemoryBufferObject.h"
+#include "tests/support/MemoryBufferObject.h"
 
 namespace quorvel {
 namespace {

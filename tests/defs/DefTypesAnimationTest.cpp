@@ -13,7 +13,7 @@
 #include "lib/defs/DefTypes.h"
 #include "tests/defs/DefTypesTestUtil.h"
 #include "lib/utils/UtilsMath.h"
-#include "tests/defs/MemoryBufferObject.h"
+#include "tests/support/MemoryBufferObject.h"
 
 namespace quorvel {
 namespace {

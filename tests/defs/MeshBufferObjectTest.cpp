@@ -6,7 +6,7 @@
 
 #include "lib/animation/AnimationFrameCompression.h"
 #include "lib/context/ContextBuffers.h"
-#include "tests/defs/MemoryBufferObject.h"
+#include "tests/support/MemoryBufferObject.h"
 
 namespace quorvel::test {
 

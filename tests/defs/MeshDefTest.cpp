@@ -14,7 +14,7 @@
 #include "framework/rtl/Thread.h"
 #include "lib/defs/DefTypes.h"
 #include "tests/defs/DefTypesTestUtil.h"
-#include "tests/defs/MemoryBufferObject.h"
+#include "tests/support/MemoryBufferObject.h"
 
 namespace quorvel {
 namespace {

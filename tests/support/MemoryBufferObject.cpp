@@ -1,5 +1,5 @@
-// The memory buffer class's metaclass, on its own so that the threaded tests link it too.
-#include "tests/defs/MemoryBufferObject.h"
+// The memory buffer class's metaclass, in the support library so that every test folder links it.
+#include "tests/support/MemoryBufferObject.h"
 
 namespace quorvel::test {
 
