@@ -8,7 +8,9 @@ FW_CLASS_IMPL(TCamera, "Fw.Controls3D")
 
 void TCamera::Register(ClassBuilder<TCamera>& b) {
   b.Prop("AngleOfView", &Self::GetAngleOfView, &Self::SetAngleOfView)
-      .Prop("Target", &Self::GetTarget, &Self::SetTarget);
+      .Prop("Target", &Self::GetTarget, &Self::SetTarget)
+      // The target is left to the engine camera's copy, which keeps its free notification.
+      .Field("FAngleOfView", &Self::FAngleOfView);
 }
 
 TCamera::TCamera(TComponent* AOwner) : TControl3D(AOwner) {

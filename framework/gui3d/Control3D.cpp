@@ -23,7 +23,12 @@ void TControlPosition3D::Register(ClassBuilder<TControlPosition3D>& b) {
       .Prop("Y", &Self::GetY, &Self::SetY)
       .Prop("Z", &Self::GetZ, &Self::SetZ)
       .Prop("Point", &Self::GetPoint, &Self::SetPoint)
-      .Prop("Vector", &Self::GetVector, &Self::SetVector);
+      .Prop("Vector", &Self::GetVector, &Self::SetVector)
+      .Method("Assign", [](TControlPosition3D* self, TObject* ASource) {
+        auto* source = dynamic_cast<TPosition3D*>(ASource);
+        if (!source) throw EConvertError("Cannot assign to a TControlPosition3D");
+        self->Assign(*source);
+      });
 }
 
 void TControl3D::Register(ClassBuilder<TControl3D>& b) {
@@ -46,7 +51,33 @@ void TControl3D::Register(ClassBuilder<TControl3D>& b) {
       .Prop("OnRender", &Self::GetOnRender, &Self::SetOnRender)
       .PropField("OnMouseDown", &Self::OnMouseDown)
       .PropField("OnMouseMove", &Self::OnMouseMove)
-      .PropField("OnMouseUp", &Self::OnMouseUp);
+      .PropField("OnMouseUp", &Self::OnMouseUp)
+      // Copied by the duplicator: the position objects through their Assign (which rebuilds
+      // the clone's matrix), then the rotation state and the matrix exactly as the source has
+      // them. The viewport link, the absolute matrices and the rendering list are the clone's.
+      .Field("FPosition", &Self::FPosition)
+      .Field("FRotationAngle", &Self::FRotationAngle)
+      .Field("FScale", &Self::FScale)
+      .Field("FRotationCenter", &Self::FRotationCenter)
+      .Field("FQuaternion", &Self::FQuaternion)
+      .Field("FSavedRotationAngle", &Self::FSavedRotationAngle)
+      .Field("FLocalMatrix", &Self::FLocalMatrix)
+      .Field("FWidth", &Self::FWidth)
+      .Field("FHeight", &Self::FHeight)
+      .Field("FDepth", &Self::FDepth)
+      .Field("FOpaque", &Self::FOpaque)
+      .Field("FOpacity", &Self::FOpacity)
+      .Field("FVisible", &Self::FVisible)
+      .Field("FHitTest", &Self::FHitTest)
+      .Field("FLocked", &Self::FLocked)
+      .Field("FDesignLocked", &Self::FDesignLocked)
+      .Field("FProjection", &Self::FProjection)
+      .Field("FTwoSide", &Self::FTwoSide)
+      .Field("FZWrite", &Self::FZWrite)
+      .Field("FOnRender", &Self::FOnRender)
+      .Field("OnMouseDown", &Self::OnMouseDown)
+      .Field("OnMouseMove", &Self::OnMouseMove)
+      .Field("OnMouseUp", &Self::OnMouseUp);
 }
 
 namespace {

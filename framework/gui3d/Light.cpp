@@ -9,7 +9,12 @@ void TLight::Register(ClassBuilder<TLight>& b) {
       .Prop("Color", &Self::GetColor, &Self::SetColor)
       .Prop("Enabled", &Self::GetEnabled, &Self::SetEnabled)
       .Prop("SpotCutOff", &Self::GetSpotCutOff, &Self::SetSpotCutOff)
-      .Prop("SpotExponent", &Self::GetSpotExponent, &Self::SetSpotExponent);
+      .Prop("SpotExponent", &Self::GetSpotExponent, &Self::SetSpotExponent)
+      .Field("FLightType", &Self::FLightType)
+      .Field("FColor", &Self::FColor)
+      .Field("FEnabled", &Self::FEnabled)
+      .Field("FSpotCutOff", &Self::FSpotCutOff)
+      .Field("FSpotExponent", &Self::FSpotExponent);
 }
 
 TLight::TLight(TComponent* AOwner) : TControl3D(AOwner) {}

@@ -12,7 +12,11 @@
 namespace quorvel {
 
 FW_CLASS_IMPL(TQuorvelCamera, "Quorvel.Camera")
-void TQuorvelCamera::Register(ClassBuilder<TQuorvelCamera>& b) { b.Prop("FOV", &Self::GetFOV, &Self::SetFOV); }
+void TQuorvelCamera::Register(ClassBuilder<TQuorvelCamera>& b) {
+  b.Prop("FOV", &Self::GetFOV, &Self::SetFOV)
+      .Field("FDef", &Self::FDef, Reference)
+      .Field("FSelfDef", &Self::FSelfDef, Reference);
+}
 FW_CLASS_IMPL(TQuorvelSmoothCameraController, "Quorvel.Camera")
 FW_CLASS_NO_MEMBERS(TQuorvelSmoothCameraController)
 
@@ -30,6 +34,16 @@ void TQuorvelCamera::AfterConstruction() {
     FDefIsStandalone = true;
     FDef = FSelfDef;
   }
+}
+
+void TQuorvelCamera::DoDuplicate(TComponent* ASource, TQuorvelDuplicator* ADuplicator) {
+  auto* source = dynamic_cast<TQuorvelCamera*>(ASource);
+  if (!source) return;
+  if (source->FDef == source->FSelfDef) FDef = FSelfDef;
+  TControl3D* target = nullptr;
+  if (auto it = ADuplicator->ObjectMap().find(source->GetTarget()); it != ADuplicator->ObjectMap().end())
+    target = dynamic_cast<TControl3D*>(it->second);
+  SetTarget(target);
 }
 
 void TQuorvelCamera::LoadFromDefinition(TCameraDef* ADef) {

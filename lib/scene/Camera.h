@@ -5,13 +5,14 @@
 // a dummy that knows its viewport and camera and can be switched off.
 #include "framework/gui3d/Camera.h"
 #include "framework/gui3d/Dummy.h"
+#include "lib/scene/Duplication.h"
 
 namespace quorvel {
 
 class TQuorvelViewport;
 class TCameraDef;
 
-class TQuorvelCamera : public TCamera {
+class TQuorvelCamera : public TCamera, public IDuplicatable {
   FW_CLASS(TQuorvelCamera, TCamera)
 
 public:
@@ -39,6 +40,10 @@ public:
   // view; from an engine camera UpdateNeeded as well. Anything else changes nothing.
   void AssignFrom(TPersistent* Src);
   virtual void Update() {}
+
+  // On a copy: its own definition when the source used its own; the target's copy when the
+  // target was copied too, else none.
+  void DoDuplicate(TComponent* ASource, TQuorvelDuplicator* ADuplicator) override;
 
   // The design gizmo, drawn only in the form designer.
   void Render() override;

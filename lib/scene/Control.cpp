@@ -20,9 +20,11 @@ namespace quorvel {
 FW_CLASS_IMPL(TQuorvelControl, "Quorvel.Control")
 void TQuorvelControl::Register(ClassBuilder<TQuorvelControl>& b) {
   b.Prop("QualifiedName", &Self::GetQualifiedName, &Self::SetQualifiedName)
+      .Field("FQualifiedName", &Self::FQualifiedName)
       .Field("FDef", &Self::FDef, Reference)
       .Field("FFrustumCullingCheck", &Self::FFrustumCullingCheck)
       .Field("FCursor", &Self::FCursor)
+      .Field("FDragMode", &Self::FDragMode)
       .Field("FVisibleContextMenu", &Self::FVisibleContextMenu);
 }
 

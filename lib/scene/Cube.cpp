@@ -17,6 +17,11 @@ void TQuorvelCube::Register(ClassBuilder<TQuorvelCube>& b) {
 
 TQuorvelCube::TQuorvelCube(TComponent* AOwner) : TQuorvelMesh(AOwner) {}
 
+void TQuorvelCube::DoDuplicate(TComponent* ASource, TQuorvelDuplicator* ADuplicator) {
+  TQuorvelMesh::DoDuplicate(ASource, ADuplicator);
+  if (GetOwnsDef()) RebuildMesh(true);
+}
+
 void TQuorvelCube::AfterConstruction() {
   TQuorvelMesh::AfterConstruction();
   AdoptOwnDef(New<TMeshDef>(nullptr));

@@ -156,10 +156,16 @@ void TQuorvelDuplicator::CopyFields(TComponent* AClone, TComponent* ASource) {
           }
           TObject* current = f.GetObject(AClone);
           if (key && !IsReferenceField(f) && current && current != key && f.DeclaredClass &&
-              !ClassIgnored(f.DeclaredClass) && f.TypeName.find('<') == std::string::npos &&
-              f.DeclaredClass->InheritsFrom(TPersistent::StaticClass())) {
-            static_cast<TPersistent*>(current)->Assign(static_cast<TPersistent*>(key));
-            continue;
+              !ClassIgnored(f.DeclaredClass) && f.TypeName.find('<') == std::string::npos) {
+            // Persistent classes assign through Assign; others may publish a method of that name.
+            if (f.DeclaredClass->InheritsFrom(TPersistent::StaticClass())) {
+              static_cast<TPersistent*>(current)->Assign(static_cast<TPersistent*>(key));
+              continue;
+            }
+            if (f.DeclaredClass->FindMethod("Assign")) {
+              InvokeMethod(current, "Assign", {TValue::From(key)});
+              continue;
+            }
           }
           if (key) AddLateResolve(key, &f, AClone);
           break;

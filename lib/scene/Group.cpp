@@ -13,7 +13,15 @@ void TQuorvelGroup::Register(ClassBuilder<TQuorvelGroup>& b) {
       .Prop("Version", &Self::GetVersion, &Self::SetVersion)
       .Prop("License", &Self::GetLicense, &Self::SetLicense)
       .Prop("Link", &Self::GetLink, &Self::SetLink)
-      .Prop("Descr", &Self::GetDescr, &Self::SetDescr);
+      .Prop("Descr", &Self::GetDescr, &Self::SetDescr)
+      .Field("FAuthor", &Self::FAuthor)
+      .Field("FTimestamp", &Self::FTimestamp)
+      .Field("FVersion", &Self::FVersion)
+      .Field("FLicense", &Self::FLicense)
+      .Field("FLink", &Self::FLink)
+      .Field("FDescr", &Self::FDescr)
+      .Field("OnPrefabLoaded", &Self::OnPrefabLoaded)
+      .Field("OnPrefabStored", &Self::OnPrefabStored);
 }
 
 std::string TQuorvelGroup::GetTimestamp() const { return FormatDateTime("yyyy-mm-dd hh:nn:ss", FTimestamp); }

@@ -22,7 +22,16 @@ void TQuorvelLight::Register(ClassBuilder<TQuorvelLight>& b) {
       .Prop("ScatteringIntensity", &Self::GetScatteringIntensity, &Self::SetScatteringIntensity)
       .Prop("ScatteringExposure", &Self::GetScatteringExposure, &Self::SetScatteringExposure)
       .Prop("ScatteringDecay", &Self::GetScatteringDecay, &Self::SetScatteringDecay)
-      .Prop("ScatteringDensity", &Self::GetScatteringDensity, &Self::SetScatteringDensity);
+      .Prop("ScatteringDensity", &Self::GetScatteringDensity, &Self::SetScatteringDensity)
+      .Field("FDef", &Self::FDef, Reference)
+      .Field("FSelfDef", &Self::FSelfDef, Reference)
+      .Field("FAmbient", &Self::FAmbient)
+      .Field("FSpecular", &Self::FSpecular)
+      .Field("FIntensity", &Self::FIntensity)
+      .Field("FConstantAttenuation", &Self::FConstantAttenuation)
+      .Field("FLinearAttenuation", &Self::FLinearAttenuation)
+      .Field("FQuadraticAttenuation", &Self::FQuadraticAttenuation)
+      .Field("FScattering", &Self::FScattering);
 }
 
 TQuorvelLight::TQuorvelLight(TComponent* AOwner) : TLight(AOwner) {}
@@ -69,6 +78,12 @@ void TQuorvelLight::LoadFromDefinition(TLightDef* ADef) {
   GetPosition()->SetPoint(ExtractTranslation(ADef->GetTransform()));
   // Stored files hold the direction vector here, read as angles in degrees: kept as it is.
   GetRotationAngle()->SetPoint(ADef->GetDirection());
+}
+
+void TQuorvelLight::DoDuplicate(TComponent* ASource, TQuorvelDuplicator*) {
+  // The copied link would outlive the source, which frees its own definition.
+  auto* source = dynamic_cast<TQuorvelLight*>(ASource);
+  if (source && source->FDef == source->FSelfDef) FDef = FSelfDef;
 }
 
 void TQuorvelLight::SetIntensity(float Value) { FIntensity = std::min(10.0f, std::max(0.0f, Value)); }

@@ -5,12 +5,13 @@
 // materials (LightDescriptionEx).
 #include "framework/gui3d/Light.h"
 #include "lib/context/ContextTypesLights.h"
+#include "lib/scene/Duplication.h"
 
 namespace quorvel {
 
 class TLightDef;
 
-class TQuorvelLight : public TLight {
+class TQuorvelLight : public TLight, public IDuplicatable {
   FW_CLASS(TQuorvelLight, TLight)
 
 public:
@@ -52,6 +53,9 @@ public:
   void SetScatteringDecay(float V) { SetScattering(2, V); }
   float GetScatteringDensity() const { return GetScattering(3); }
   void SetScatteringDensity(float V) { SetScattering(3, V); }
+
+  // On a copy: a light that used its own definition uses the copy's own, never the source's.
+  void DoDuplicate(TComponent* ASource, TQuorvelDuplicator* ADuplicator) override;
 
   // Drawn (the framework's light gizmo) only with a valid context.
   void Render() override;

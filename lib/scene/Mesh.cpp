@@ -16,6 +16,8 @@
 #include "lib/defs/DefTypesMesh.h"
 #include "lib/defs/DefTypesModel.h"
 #include "lib/defs/DefTypesText.h"
+#include "lib/materials/MaterialDefault.h"
+#include "lib/passes/Controller.h"
 #include "lib/scene/Group.h"
 #include "lib/scene/Model.h"
 #include "lib/scene/Segment.h"
@@ -36,6 +38,7 @@ void TQuorvelMesh::Register(ClassBuilder<TQuorvelMesh>& b) {
             &Self::SetCoordinates)
       .Prop("Vertices", [](const TQuorvelMesh* m) { return const_cast<TQuorvelMesh*>(m)->GetCoordinates(); })
       .Field("FModel", &Self::FModel, Reference)
+      .Field("FInstances", &Self::FInstances)
       .Field("FMaterialSource", &Self::FMaterialSource, Reference)
       .Field("FWrapMode", &Self::FWrapMode)
       .Field("FShowNormals", &Self::FShowNormals)
@@ -63,6 +66,13 @@ void WrapErrors(const char* AOperation, F&& AFunc) {
 
 bool InDesign(const TComponent* c) { return c->GetComponentState().Contains(csDesigning); }
 
+// The mesh's own OnRender handler, recognisable so that a copy does not draw its source's
+// helpers.
+struct TRenderHelpersHook {
+  TQuorvelMesh* Mesh;
+  void operator()(TObject* ASender, TContext3D* AContext) const { Mesh->DoRenderHelpers(ASender, AContext); }
+};
+
 }  // namespace
 
 TQuorvelMesh::TQuorvelMesh(TComponent* AOwner) : TQuorvelTransform(AOwner) {
@@ -83,7 +93,7 @@ void TQuorvelMesh::AfterConstruction() {
     if (!FData) throw EAbort("internal TMeshData not set");
     TOwned<TVertexBuffer> vb(CreateVertexBuffer());
     DirtyHackApplyMeshDataBuffers(FData.get(), vb.get(), nullptr);
-    SetOnRender(TRenderEvent([this](TObject* s, TContext3D* c) { DoRenderHelpers(s, c); }));
+    SetOnRender(TRenderEvent(TRenderHelpersHook{this}));
   });
 }
 
@@ -105,27 +115,54 @@ void TQuorvelMesh::BeforeDestruction() {
   ClearVertexJoints();
   // Only a definition this mesh made is its own; one handed to LoadFromDefinition, or one of
   // a model definition, belongs to its caller or its model.
-  if (FOwnsDef) {
-    TCustomDef* def = GetDef();
-    FOwnsDef = false;
-    UnlinkDefs();
-    Free(def);
+  if (TMeshDef* own = FOwnDef) {
+    FOwnDef = nullptr;
+    if (GetDef() == own) UnlinkDefs();
+    Free(own);
   }
   TQuorvelTransform::BeforeDestruction();
 }
 
 void TQuorvelMesh::AdoptOwnDef(TMeshDef* ADef) {
   SetDef(ADef);
-  FOwnsDef = ADef != nullptr;
+  FOwnDef = ADef;
 }
+
+void TQuorvelMesh::DoDuplicate(TComponent* ASource, TQuorvelDuplicator* ADuplicator) {
+  TQuorvelTransform::DoDuplicate(ASource, ADuplicator);
+  auto* source = dynamic_cast<TQuorvelMesh*>(ASource);
+  if (!source) return;
+  auto* parent = dynamic_cast<TQuorvelMesh*>(GetParent());
+  if (!parent && !GetParent()) parent = dynamic_cast<TQuorvelMesh*>(Owner());
+  if (parent && std::find(parent->FMeshes.begin(), parent->FMeshes.end(), this) == parent->FMeshes.end())
+    parent->FMeshes.push_back(this);
+  FData->Assign(source->FData.get());
+  // The source frees a definition it made: the copy draws from its own instead.
+  if (source->FOwnDef && source->GetDef() == source->FOwnDef) SetDef(FOwnDef);
+  // The copied links were written without the notices that clear them when their target goes.
+  if (TMaterialSource* material = FMaterialSource) {
+    FMaterialSource = nullptr;
+    SetMaterialSource(material);
+  }
+  if (FModel) FModel->FreeNotification(this);
+  if (const auto* hook = GetOnRender().Function().target<TRenderHelpersHook>(); hook && hook->Mesh == source)
+    SetOnRender(TRenderEvent(TRenderHelpersHook{this}));
+  UpdateListings();
+}
+
+bool TQuorvelMesh::GetOwnsDef() const { return FOwnDef && GetDef() == FOwnDef; }
 
 TMeshDef* TQuorvelMesh::GetMeshDef() const { return dynamic_cast<TMeshDef*>(GetDef()); }
 
 TQuorvelControl* TQuorvelMesh::GetModel() {
   if (FModel) return FModel;
-  if (auto* model = dynamic_cast<TQuorvelModel*>(GetParent()))
+  // Asked on every draw: a parent that is no mesh (the viewport, mostly) is told by its class
+  // without the failed casts.
+  TFwObject* parent = GetParent();
+  if (!parent || !parent->ClassType()->InheritsFrom(TQuorvelMesh::StaticClass())) return nullptr;
+  if (auto* model = dynamic_cast<TQuorvelModel*>(parent))
     FModel = model;
-  else if (auto* mesh = dynamic_cast<TQuorvelMesh*>(GetParent()))
+  else if (auto* mesh = dynamic_cast<TQuorvelMesh*>(parent))
     FModel = mesh->GetModel();
   if (FModel) FModel->FreeNotification(this);
   return FModel;
@@ -785,6 +822,60 @@ void TQuorvelMesh::ApplyMaterialToAll(TMaterialSource* AMaterial) {
   for (TQuorvelMesh* m : FMeshes) m->ApplyMaterialToAll(AMaterial);
 }
 
+void TQuorvelMesh::ForEachDefaultSource(const std::function<void(TQuorvelDefaultMaterialSource*)>& AApply) {
+  if (auto* source = dynamic_cast<TQuorvelDefaultMaterialSource*>(GetMaterialSource())) AApply(source);
+  for (TQuorvelMesh* m : FMeshes) m->ForEachDefaultSource(AApply);
+}
+
+namespace {
+
+void ResetEnvironment(TQuorvelDefaultMaterialSource* ASource) {
+  ASource->SetEnvironmentPass(nullptr);
+  ASource->SetEnvironment(false);
+  ASource->SetReflectionPower(0);
+  ASource->SetReflections(false);
+  ASource->SetRefractionPower(0);
+  ASource->SetRefractions(false);
+}
+
+}  // namespace
+
+void TQuorvelMesh::SetEnvironmentMapping(TComponent* ARenderPass, float AReflections, float ARefractions) {
+  auto* pass = dynamic_cast<TQuorvelRenderPassController*>(ARenderPass);
+  if (!pass) return;
+  ForEachDefaultSource([&](TQuorvelDefaultMaterialSource* source) {
+    source->SetEnvironmentPass(pass);
+    source->SetEnvironment(true);
+    source->SetReflectionPower(AReflections);
+    source->SetReflections(false);
+    source->SetRefractionPower(ARefractions);
+    source->SetRefractions(false);
+  });
+}
+
+void TQuorvelMesh::UnsetEnvironmentMapping(TComponent* ARenderPass) {
+  auto* pass = dynamic_cast<TQuorvelRenderPassController*>(ARenderPass);
+  if (!pass) return;
+  ForEachDefaultSource([&](TQuorvelDefaultMaterialSource* source) {
+    if (source->GetEnvironmentPass() == pass) ResetEnvironment(source);
+  });
+}
+
+void TQuorvelMesh::UnsetAllEnvironmentMappings() { ForEachDefaultSource(ResetEnvironment); }
+
+void TQuorvelMesh::SetPBRProperties(float AReflections, float ARefractions, float AAOBias, float ARoughness,
+                                    float AMetalness) {
+  ForEachDefaultSource([&](TQuorvelDefaultMaterialSource* source) {
+    source->SetReflectionPower(AReflections);
+    source->SetReflections(false);
+    source->SetRefractionPower(ARefractions);
+    source->SetRefractions(false);
+    source->SetAOBias(AAOBias);
+    source->SetRoughnessBias(ARoughness);
+    source->SetMetallicBias(AMetalness);
+  });
+}
+
 // =============================================================================================
 // TQuorvelVertexGroup
 
@@ -798,6 +889,16 @@ void TQuorvelVertexGroup::BeforeDestruction() {
     FStoredVertexBuffer = nullptr;
   }
   TQuorvelMesh::BeforeDestruction();
+}
+
+void TQuorvelVertexGroup::DoDuplicate(TComponent* ASource, TQuorvelDuplicator* ADuplicator) {
+  TQuorvelMesh::DoDuplicate(ASource, ADuplicator);
+  auto* source = dynamic_cast<TQuorvelVertexGroup*>(ASource);
+  auto* parent = dynamic_cast<TQuorvelMesh*>(GetParent());
+  if (!source || !source->FStoredVertexBuffer || !parent) return;
+  // The parent copy fills its buffer in place after its children are done.
+  TVertexBuffer* previous = FData->ExchangeVertexBuffer(parent->GetMeshData()->GetVertexBuffer());
+  if (!FStoredVertexBuffer) FStoredVertexBuffer = previous;
 }
 
 void TQuorvelVertexGroup::LoadMeshDataFromDefinition(TMeshDef* ADef, TMeshData* AData) {

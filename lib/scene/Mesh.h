@@ -27,6 +27,7 @@ class TModelDef;
 class TMaterialRefDef;
 class TVertexJointsList;
 class TControllerDef;
+class TQuorvelDefaultMaterialSource;
 
 // Ordinals are stored in definitions ("WrapMode"): keep them.
 enum class TMeshWrapMode : uint8_t { Original = 0, Fit = 1, Stretch = 2, Resize = 3 };
@@ -223,8 +224,8 @@ public:
   void SetReferencedName(const std::string& Value) { FReferencedName = Value; }
   std::string GetReferencedName() const override { return FReferencedName; }
   TMeshDef* GetMeshDef() const;
-  // Whether this mesh made (and so frees) its definition.
-  bool GetOwnsDef() const { return FOwnsDef; }
+  // Whether the definition in use is one this mesh made (and so frees).
+  bool GetOwnsDef() const;
 
   TMeshWrapMode GetWrapMode() const { return FWrapMode; }
   virtual void SetWrapMode(TMeshWrapMode Value);
@@ -277,6 +278,9 @@ public:
   virtual void LoadMeshDataFromDefinition(TMeshDef* ADef, TMeshData* AData);
   // Takes ADef as a definition this mesh made: freed with the mesh (never copied by duplication).
   void AdoptOwnDef(TMeshDef* ADef);
+  // On a copy: the copy's registry, its place in the parent mesh's Meshes, the source's mesh
+  // data, its own definition where the source drew from one it made, and its own helper hook.
+  void DoDuplicate(TComponent* ASource, TQuorvelDuplicator* ADuplicator) override;
 
   void ComputeTangentsAndBinormals();
   void ComputeAllNormalsAndTangents();
@@ -295,6 +299,13 @@ public:
 
   void ApplyMaterialSource(TMaterialSource* ASource);
   void ApplyMaterialToAll(TMaterialSource* AMaterial);
+  // On the default material sources of the subtree. ARenderPass must be a render pass
+  // controller; anything else changes nothing anywhere.
+  void SetEnvironmentMapping(TComponent* ARenderPass, float AReflections, float ARefractions);
+  // Only sources whose environment pass is ARenderPass are reset.
+  void UnsetEnvironmentMapping(TComponent* ARenderPass);
+  void UnsetAllEnvironmentMappings();
+  void SetPBRProperties(float AReflections, float ARefractions, float AAOBias, float ARoughness, float AMetalness);
 
   void Render() override;
   virtual void DoRenderHelpers(TObject* ASender, TContext3D* AContext);
@@ -314,6 +325,8 @@ protected:
   // Clears Def on this control and every TQuorvelControl below it.
   void UnlinkDefs();
   void ChildrenChanged();
+  // AApply on the default material source of every mesh of the subtree, depth first.
+  void ForEachDefaultSource(const std::function<void(TQuorvelDefaultMaterialSource*)>& AApply);
 
   TQuorvelControl* FModel = nullptr;  // cache, not owned
   TOwned<TMeshData> FData;
@@ -328,7 +341,8 @@ protected:
   bool FFlatShading = false;
   TOwned<TQuorvelMeshMaterialCollection> FMaterials;
   TOwned<TQuorvelMeshCollection> FMeshCollection;
-  bool FOwnsDef = false;
+  // The definition this mesh made (primitives): freed with the mesh; not copied.
+  TMeshDef* FOwnDef = nullptr;
   // Built into the definition while no GL context existed: made static at the first draw.
   bool FStaticPending = false;
 };
@@ -339,6 +353,8 @@ class TQuorvelVertexGroup : public TQuorvelMesh {
 public:
   explicit TQuorvelVertexGroup(TComponent* AOwner);
   void BeforeDestruction() override;
+  // A copy of a group that draws over its parent's vertices draws over its parent copy's.
+  void DoDuplicate(TComponent* ASource, TQuorvelDuplicator* ADuplicator) override;
   // The group's own indices; the vertex buffer is the parent mesh's (EInvalidCast without a
   // mesh parent).
   void LoadMeshDataFromDefinition(TMeshDef* ADef, TMeshData* AData) override;

@@ -26,6 +26,8 @@ void TQuorvelModel::Register(ClassBuilder<TQuorvelModel>& b) {
   b.Prop("PackageName", &Self::GetPackageName, &Self::SetPackageName)
       .Prop("Source", &Self::GetSource, &Self::SetSource)
       .Field("FWireframe", &Self::FWireframe)
+      .Field("FWireframeMat", &Self::FWireframeMat, Reference)
+      .Field("FAnimationManager", &Self::FAnimationManager, Reference)
       .Field("FPackageName", &Self::FPackageName)
       .Field("FSource", &Self::FSource);
 }
@@ -35,6 +37,13 @@ namespace {
 constexpr int64_t kCopyBufferSize = 1048576;
 
 constexpr TAlphaColor kWireframeColor = MakeAlphaColor(0xFFFFFF00);
+
+// Loaded definitions held by more than one model (a model and its copies): the number of
+// holders beyond the first. Main thread only, as duplication and destruction are.
+std::map<TModelDef*, int>& SharedDefHolders() {
+  static std::map<TModelDef*, int> holders;
+  return holders;
+}
 
 }  // namespace
 
@@ -64,8 +73,32 @@ void TQuorvelModel::ReleaseDef() {
   std::vector<TModelDef*> owned = std::move(FOwnedDefs);
   FOwnedDefs.clear();
   UnlinkDefs();
-  for (TModelDef* def : owned)
+  for (TModelDef* def : owned) {
+    if (auto it = SharedDefHolders().find(def); it != SharedDefHolders().end()) {
+      if (--it->second == 0) SharedDefHolders().erase(it);
+      continue;
+    }
     if (!def->GetPackage() && !def->GetIsStandalone()) Free(def);
+  }
+}
+
+void TQuorvelModel::DoDuplicate(TComponent* ASource, TQuorvelDuplicator* ADuplicator) {
+  TQuorvelMesh::DoDuplicate(ASource, ADuplicator);
+  auto* source = dynamic_cast<TQuorvelModel*>(ASource);
+  if (!source) return;
+  // The copy's meshes draw from the source's definitions: whichever model goes last frees them.
+  for (TModelDef* def : source->FOwnedDefs) {
+    FOwnedDefs.push_back(def);
+    ++SharedDefHolders()[def];
+  }
+  if (!source->FAnimationManager || !FAnimationManager || FAnimationManager == source->FAnimationManager) return;
+  for (const auto& [id, animation] : source->FAnimationManager->GetAnimations()) {
+    auto it = ADuplicator->ObjectMap().find(animation);
+    auto* copy = it == ADuplicator->ObjectMap().end() ? nullptr : dynamic_cast<TQuorvelAnimation*>(it->second);
+    if (!copy || copy == animation) continue;
+    copy->SetDef(animation->GetDef());
+    if (FAnimationManager->AddAnimation(id, copy)) Free(copy);
+  }
 }
 
 TModelDef* TQuorvelModel::GetModelDef() const { return dynamic_cast<TModelDef*>(GetDef()); }

@@ -35,6 +35,9 @@ public:
   void BeforeDestruction() override;
   void DefineProperties(TFiler* Filer) override;
   void Notification(TComponent* AComponent, TOperation Operation) override;
+  // On a copy: the source's loaded definitions are shared (the last model holding one frees
+  // it) and the copied animations join the copy's animation manager under their ids.
+  void DoDuplicate(TComponent* ASource, TQuorvelDuplicator* ADuplicator) override;
 
   bool GetWireframe() const { return FWireframe; }
   void SetWireframe(bool Value) { FWireframe = Value; }

@@ -15,6 +15,11 @@ void TQuorvelPlane::Register(ClassBuilder<TQuorvelPlane>& b) {
 
 TQuorvelPlane::TQuorvelPlane(TComponent* AOwner) : TQuorvelMesh(AOwner) {}
 
+void TQuorvelPlane::DoDuplicate(TComponent* ASource, TQuorvelDuplicator* ADuplicator) {
+  TQuorvelMesh::DoDuplicate(ASource, ADuplicator);
+  if (GetOwnsDef()) RebuildMesh();
+}
+
 void TQuorvelPlane::AfterConstruction() {
   TQuorvelMesh::AfterConstruction();
   AdoptOwnDef(New<TMeshDef>(nullptr));

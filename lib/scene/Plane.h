@@ -11,6 +11,8 @@ class TQuorvelPlane : public TQuorvelMesh {
 public:
   explicit TQuorvelPlane(TComponent* AOwner);
   void AfterConstruction() override;
+  // A copy builds its geometry into its own definition, never into its source's.
+  void DoDuplicate(TComponent* ASource, TQuorvelDuplicator* ADuplicator) override;
 
   int32_t GetSubdivisionsWidth() const { return FSubdivisionsWidth; }
   void SetSubdivisionsWidth(int32_t Value);

@@ -23,6 +23,11 @@ void TQuorvelTorus::Register(ClassBuilder<TQuorvelTorus>& b) {
 
 TQuorvelTorus::TQuorvelTorus(TComponent* AOwner) : TQuorvelMesh(AOwner) {}
 
+void TQuorvelTorus::DoDuplicate(TComponent* ASource, TQuorvelDuplicator* ADuplicator) {
+  TQuorvelMesh::DoDuplicate(ASource, ADuplicator);
+  if (GetOwnsDef()) RebuildMesh();
+}
+
 void TQuorvelTorus::AfterConstruction() {
   TQuorvelMesh::AfterConstruction();
   AdoptOwnDef(New<TMeshDef>(nullptr));

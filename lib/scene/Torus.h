@@ -11,6 +11,8 @@ class TQuorvelTorus : public TQuorvelMesh {
 public:
   explicit TQuorvelTorus(TComponent* AOwner);
   void AfterConstruction() override;
+  // A copy builds its geometry into its own definition, never into its source's.
+  void DoDuplicate(TComponent* ASource, TQuorvelDuplicator* ADuplicator) override;
 
   float GetRadius1() const { return FRadius1; }
   void SetRadius1(float Value) { SetRadius(FRadius1, Value); }

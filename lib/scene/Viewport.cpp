@@ -89,7 +89,13 @@ namespace {
 
 bool Exempt(TControl3D* ACtrl) {
   // The skybox is far outside any scene: it would swell the bounds and is never culled.
-  return ACtrl->Is<TLight>() || ACtrl->Is<TDummy>() || ACtrl->Is<TCamera>() || ACtrl->Is<TQuorvelSkyBox>();
+  // One walk up the class chain: four failed dynamic casts per control and pass showed in the
+  // frame's profile.
+  static const TClass* const exempt[] = {TLight::StaticClass(), TDummy::StaticClass(), TCamera::StaticClass(),
+                                         TQuorvelSkyBox::StaticClass()};
+  for (const TClass* c = ACtrl->ClassType(); c; c = c->ClassParent())
+    if (std::find(std::begin(exempt), std::end(exempt), c) != std::end(exempt)) return true;
+  return false;
 }
 
 // The visibility rule of both helpers.

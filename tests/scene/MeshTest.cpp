@@ -9,7 +9,9 @@
 #include "lib/defs/DefTypesMaterial.h"
 #include "lib/defs/DefTypesMesh.h"
 #include "lib/defs/DefTypesModel.h"
+#include "lib/materials/MaterialDefault.h"
 #include "lib/materials/MaterialLambert.h"
+#include "lib/passes/ControllerPassesEnvironment.h"
 #include "lib/scene/Model.h"
 #include "lib/scene/Plane.h"
 #include "lib/scene/Segment.h"
@@ -489,6 +491,72 @@ TEST(AnimationManager, DictionaryCurrentAndPlay) {
   manager->Clear();
   EXPECT_EQ(manager->AnimationCount(), 0);
   EXPECT_EQ(manager->GetCurrent(), nullptr);
+}
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+TEST(MeshMaterialHelpers, EnvironmentAndPBRValuesReachEveryDefaultSourceOfTheTree) {
+  TOwned<TComponent> form(New<TComponent>(nullptr));
+  auto* top = New<TQuorvelMesh>(form.get());
+  auto* sub = New<TQuorvelMesh>(top);
+  sub->SetParent(top);
+  auto* plain = New<TQuorvelMesh>(sub);  // a colour source: left alone
+  plain->SetParent(sub);
+  auto* topSource = New<TQuorvelDefaultMaterialSource>(form.get());
+  auto* subSource = New<TQuorvelDefaultMaterialSource>(form.get());
+  auto* colour = New<TColorMaterialSource>(form.get());
+  top->SetMaterialSource(topSource);
+  sub->SetMaterialSource(subSource);
+  plain->SetMaterialSource(colour);
+  auto* pass = New<TQuorvelRenderPassEnvironment>(form.get(), "Env");
+  auto* other = New<TQuorvelRenderPassEnvironment>(form.get(), "Other");
+
+  // Not a render pass: nothing anywhere.
+  top->SetEnvironmentMapping(colour, 0.5f, 0.25f);
+  for (auto* s : {topSource, subSource}) {
+    EXPECT_FALSE(s->GetEnvironment());
+    EXPECT_EQ(s->GetEnvironmentPass(), nullptr);
+  }
+  top->SetEnvironmentMapping(pass, 0.5f, 0.25f);
+  for (auto* s : {topSource, subSource}) {
+    EXPECT_TRUE(s->GetEnvironment());
+    EXPECT_EQ(s->GetEnvironmentPass(), pass);
+    EXPECT_FLOAT_EQ(s->GetReflectionPower(), 0.5f);
+    EXPECT_FLOAT_EQ(s->GetRefractionPower(), 0.25f);
+    EXPECT_FALSE(s->GetReflections());
+    EXPECT_FALSE(s->GetRefractions());
+  }
+  // Another pass's unset leaves them; the right one resets them.
+  top->UnsetEnvironmentMapping(other);
+  EXPECT_EQ(subSource->GetEnvironmentPass(), pass);
+  sub->UnsetEnvironmentMapping(pass);
+  EXPECT_EQ(subSource->GetEnvironmentPass(), nullptr);
+  EXPECT_FALSE(subSource->GetEnvironment());
+  EXPECT_FLOAT_EQ(subSource->GetReflectionPower(), 0);
+  EXPECT_EQ(topSource->GetEnvironmentPass(), pass) << "only the subtree it was called on";
+  subSource->SetEnvironmentPass(other);
+  top->UnsetAllEnvironmentMappings();
+  for (auto* s : {topSource, subSource}) {
+    EXPECT_EQ(s->GetEnvironmentPass(), nullptr);
+    EXPECT_FALSE(s->GetEnvironment());
+  }
+
+  top->SetPBRProperties(0.1f, 0.2f, 0.3f, 0.4f, 0.5f);
+  for (auto* s : {topSource, subSource}) {
+    EXPECT_FLOAT_EQ(s->GetReflectionPower(), 0.1f);
+    EXPECT_FLOAT_EQ(s->GetRefractionPower(), 0.2f);
+    EXPECT_FLOAT_EQ(s->GetAOBias(), 0.3f);
+    EXPECT_FLOAT_EQ(s->GetRoughnessBias(), 0.4f);
+    EXPECT_FLOAT_EQ(s->GetMetallicBias(), 0.5f);
+  }
+  // The pass goes first: the source forgets it.
+  top->SetEnvironmentMapping(pass, 1, 1);
+  Free(pass);
+  EXPECT_EQ(topSource->GetEnvironmentPass(), nullptr);
 }
 
 }  // namespace
