@@ -242,7 +242,18 @@ void TQuorvelAnimation::DoDuplicate(TComponent* ASource, TQuorvelDuplicator* ADu
     if (auto it = map.find(source->FSkeleton->GetParent()); it != map.end())
       if (auto* parent = dynamic_cast<TFwObject*>(it->second)) FSkeleton->SetParent(parent);
   }
+  // A copy without a manager takes the copy of its source's manager.
+  if (!FManager && source && source->FManager && ADuplicator) {
+    const auto& map = ADuplicator->ObjectMap();
+    if (auto it = map.find(source->FManager); it != map.end())
+      if (auto* manager = dynamic_cast<TQuorvelAnimationManager*>(it->second)) {
+        FManager = manager;
+        FManager->FreeNotification(this);
+      }
+  }
   if (!FManager) throw Exception("failed to duplicate animation - missing animation manager reference");
+  for (const auto& entry : FManager->GetAnimations())
+    if (entry.second == this) return;  // already listed (the model's duplication step)
   FManager->AddAnimation(GetId(), this);
 }
 

@@ -32,6 +32,8 @@ public:
   // The definition's id; empty without one.
   std::string GetId() const;
   TAnimationDef* GetDef() const { return FDef; }
+  // The definition a copy shares with its source (the duplicator's step).
+  void SetDef(TAnimationDef* Value) { FDef = Value; }
   TQuorvelAnimationManager* GetManager() const { return FManager; }
   // Moves the animation's entry (under its source key) from the old manager to the new one.
   void SetManager(TQuorvelAnimationManager* Value);

@@ -97,7 +97,12 @@ void TQuorvelModel::DoDuplicate(TComponent* ASource, TQuorvelDuplicator* ADuplic
     auto* copy = it == ADuplicator->ObjectMap().end() ? nullptr : dynamic_cast<TQuorvelAnimation*>(it->second);
     if (!copy || copy == animation) continue;
     copy->SetDef(animation->GetDef());
-    if (FAnimationManager->AddAnimation(id, copy)) Free(copy);
+    // The copy may have listed itself already (its own duplication step); another animation
+    // under that id keeps its place and the copy goes.
+    bool listed = false;
+    for (const auto& entry : FAnimationManager->GetAnimations()) listed = listed || entry.second == copy;
+    if (listed) continue;
+    if (TQuorvelAnimation* existing = FAnimationManager->AddAnimation(id, copy); existing && existing != copy) Free(copy);
   }
 }
 
