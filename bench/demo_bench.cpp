@@ -49,6 +49,22 @@ void Setup() {
   (void)done;
 }
 
+// The demo's form as the program makes it (from the demo's folder, so that it finds its model),
+// shown, with frames coming from RenderManual alone: with the fixed-rate loop on, RenderManual
+// only redraws the last frame of the loop.
+TOwned<TForm1> ShowDemoForm() {
+  const std::filesystem::path cwd = std::filesystem::current_path();
+  std::filesystem::current_path(Source + "/demo");
+  TForm1* form = nullptr;
+  Application->CreateForm(form);
+  std::filesystem::current_path(cwd);
+  TOwned<TForm1> owned(form);
+  form->Show();
+  form->QuorvelViewport1->SetUseFixedFrameRate(false);
+  form->QuorvelViewport1->SetManualRendering(true);
+  return owned;
+}
+
 // The demo itself: its form from the resource, frames through the viewport's manual render.
 void BM_DemoFrame(benchmark::State& state) {
   Setup();
@@ -61,17 +77,8 @@ void BM_DemoFrame(benchmark::State& state) {
   }
   TManualClock clock;
   TScopedClock scoped(clock);
-  const std::filesystem::path cwd = std::filesystem::current_path();
-  std::filesystem::current_path(Source + "/demo");
-  TForm1* form = nullptr;
-  Application->CreateForm(form);
-  std::filesystem::current_path(cwd);
-  TOwned<TForm1> owned(form);
-  form->Show();
+  TOwned<TForm1> form = ShowDemoForm();
   TQuorvelViewport* viewport = form->QuorvelViewport1;
-  // Frames from RenderManual alone (with the fixed-rate loop on it only redraws the last frame).
-  viewport->SetUseFixedFrameRate(false);
-  viewport->SetManualRendering(true);
   form->Timer1Timer(form->Timer1);
   for (auto _ : state) viewport->RenderManual();
 }
@@ -311,15 +318,7 @@ void BM_DemoStartToFirstFrame(benchmark::State& state) {
     Setup();
     TManualClock clock;
     TScopedClock scoped(clock);
-    const std::filesystem::path cwd = std::filesystem::current_path();
-    std::filesystem::current_path(Source + "/demo");
-    TForm1* form = nullptr;
-    Application->CreateForm(form);
-    std::filesystem::current_path(cwd);
-    TOwned<TForm1> owned(form);
-    form->Show();
-    form->QuorvelViewport1->SetUseFixedFrameRate(false);
-    form->QuorvelViewport1->SetManualRendering(true);
+    TOwned<TForm1> form = ShowDemoForm();
     form->QuorvelViewport1->RenderManual();
     state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
