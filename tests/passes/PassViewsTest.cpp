@@ -37,7 +37,7 @@ TEST(PassViews, LookAtFallsBackToAnotherUpAlongTheVertical) {
   EXPECT_EQ(PassLookAtDirRH(eye, {1, 0, 0}), TMatrix3D::CreateLookAtDirRH(eye, {1, 0, 0}, {0, -1, 0}));
   EXPECT_EQ(PassViewCeiling({0, 2, 0}, {0, -1, 0}), TPoint3D(0, 0, 1));
   EXPECT_EQ(PassViewCeiling({0, 0, 1}, {0, 0, 1}), TPoint3D(0, -1, 0));
-  // The point light of the specification's own case, looking at the origin from below.
+  // A point light straight below the origin, looking at it.
   ExpectLooks(PassLookAtRH({0, -10, 0}, {0, 0, 0}), {0, -10, 0}, {0, 1, 0});
 }
 
