@@ -211,68 +211,72 @@ void BM_LibbsonWrite(benchmark::State& state) {
 }
 BENCHMARK(BM_LibbsonWrite)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
-// ---- reading tokens -----------------------------------------------------------------------------
+// ---- reading ------------------------------------------------------------------------------------
 
-void BM_OurReadTokens(benchmark::State& state) {
+// Runs ARead over the chosen document's bytes once per iteration.
+template <class F>
+void ReadRun(benchmark::State& state, F ARead) {
   const int which = int(state.range(0));
   const std::string& bytes = Bson(which);
-  for (auto _ : state) {
-    TBytesStream in(TBytes(bytes.begin(), bytes.end()));
-    TBsonReader r(&in);
-    size_t n = 0;
-    while (r.Read()) ++n;
-    benchmark::DoNotOptimize(n);
-  }
+  for (auto _ : state) ARead(bytes);
   Label(state, which);
+}
+
+// Ours reads from a stream holding its own copy of the bytes; libbson gets the same copy.
+template <class F>
+void OverOurReader(const std::string& ABytes, F AUse) {
+  TBytesStream in(TBytes(ABytes.begin(), ABytes.end()));
+  TBsonReader r(&in);
+  AUse(r);
+}
+
+template <class F>
+void OverLibbsonIterator(const std::string& ABytes, F AUse) {
+  std::string copy = ABytes;
+  bson_t doc;
+  bson_init_static(&doc, reinterpret_cast<const uint8_t*>(copy.data()), copy.size());
+  bson_iter_t it;
+  bson_iter_init(&it, &doc);
+  AUse(&it);
+}
+
+void BM_OurReadTokens(benchmark::State& state) {
+  ReadRun(state, [](const std::string& ABytes) {
+    OverOurReader(ABytes, [](TBsonReader& r) {
+      size_t n = 0;
+      while (r.Read()) ++n;
+      benchmark::DoNotOptimize(n);
+    });
+  });
 }
 BENCHMARK(BM_OurReadTokens)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
 void BM_LibbsonIterate(benchmark::State& state) {
-  const int which = int(state.range(0));
-  const std::string& bytes = Bson(which);
-  for (auto _ : state) {
-    // The same copy of the bytes as ours takes into its stream.
-    std::string copy = bytes;
-    bson_t doc;
-    bson_init_static(&doc, reinterpret_cast<const uint8_t*>(copy.data()), copy.size());
-    bson_iter_t it;
-    bson_iter_init(&it, &doc);
-    benchmark::DoNotOptimize(Touch(&it));
-  }
-  Label(state, which);
+  ReadRun(state, [](const std::string& ABytes) {
+    OverLibbsonIterator(ABytes, [](bson_iter_t* it) { benchmark::DoNotOptimize(Touch(it)); });
+  });
 }
 BENCHMARK(BM_LibbsonIterate)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
-// ---- reading into the DOM -----------------------------------------------------------------------
-
 void BM_OurReadDom(benchmark::State& state) {
-  const int which = int(state.range(0));
-  const std::string& bytes = Bson(which);
-  for (auto _ : state) {
-    TBytesStream in(TBytes(bytes.begin(), bytes.end()));
-    TBsonReader r(&in);
-    TJsonObjectWriter w;
-    w.WriteToken(r);
-    std::unique_ptr<TJSONValue> dom(w.ReleaseJSON());
-    benchmark::DoNotOptimize(dom.get());
-  }
-  Label(state, which);
+  ReadRun(state, [](const std::string& ABytes) {
+    OverOurReader(ABytes, [](TBsonReader& r) {
+      TJsonObjectWriter w;
+      w.WriteToken(r);
+      std::unique_ptr<TJSONValue> dom(w.ReleaseJSON());
+      benchmark::DoNotOptimize(dom.get());
+    });
+  });
 }
 BENCHMARK(BM_OurReadDom)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
 void BM_LibbsonReadDom(benchmark::State& state) {
-  const int which = int(state.range(0));
-  const std::string& bytes = Bson(which);
-  for (auto _ : state) {
-    std::string copy = bytes;
-    bson_t doc;
-    bson_init_static(&doc, reinterpret_cast<const uint8_t*>(copy.data()), copy.size());
-    bson_iter_t it;
-    bson_iter_init(&it, &doc);
-    std::unique_ptr<TJSONValue> dom(ToDom(&it, false));
-    benchmark::DoNotOptimize(dom.get());
-  }
-  Label(state, which);
+  ReadRun(state, [](const std::string& ABytes) {
+    OverLibbsonIterator(ABytes, [](bson_iter_t* it) {
+      std::unique_ptr<TJSONValue> dom(ToDom(it, false));
+      benchmark::DoNotOptimize(dom.get());
+    });
+  });
 }
 BENCHMARK(BM_LibbsonReadDom)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
