@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench/RawGL.h"
 #include "framework/gui/Form.h"
 #include "framework/platform/Platform.h"
 #include "framework/rtl/Log.h"
@@ -101,24 +102,8 @@ void BM_EngineCompositeStep(benchmark::State& state) {
 }
 BENCHMARK(BM_EngineCompositeStep)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-GLuint Compile(GLenum AType, const char* AText) {
-  const GLuint s = glCreateShader(AType);
-  glShaderSource(s, 1, &AText, nullptr);
-  glCompileShader(s);
-  return s;
-}
-
 GLuint Program(const char* AVertex, const char* APixel) {
-  const GLuint prog = glCreateProgram();
-  const GLuint vs = Compile(GL_VERTEX_SHADER, AVertex), ps = Compile(GL_FRAGMENT_SHADER, APixel);
-  glAttachShader(prog, vs);
-  glAttachShader(prog, ps);
-  glBindAttribLocation(prog, 0, "a_Position");
-  glBindAttribLocation(prog, 1, "a_TexCoord0");
-  glLinkProgram(prog);
-  glDeleteShader(vs);
-  glDeleteShader(ps);
-  return prog;
+  return bench::LinkProgram(AVertex, APixel, {{0, "a_Position"}, {1, "a_TexCoord0"}});
 }
 
 GLuint Texture(GLenum AInternal, GLenum AFormat, GLenum AType) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/RawGL.h"
 #include "demo/Unit1.h"
 #include "framework/classes/FormText.h"
 #include "framework/gui/Application.h"
@@ -84,31 +85,8 @@ void BM_DemoFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_DemoFrame)->Unit(benchmark::kMillisecond);
 
-GLuint Compile(GLenum AType, const char* AText) {
-  const GLuint s = glCreateShader(AType);
-  glShaderSource(s, 1, &AText, nullptr);
-  glCompileShader(s);
-  GLint ok = 0;
-  glGetShaderiv(s, GL_COMPILE_STATUS, &ok);
-  if (!ok) {
-    char log[2048];
-    glGetShaderInfoLog(s, sizeof log, nullptr, log);
-    throw Exception(std::string("raw GL shader: ") + log);
-  }
-  return s;
-}
-
 GLuint Program(const char* AVertex, const char* APixel) {
-  const GLuint prog = glCreateProgram();
-  const GLuint vs = Compile(GL_VERTEX_SHADER, AVertex), ps = Compile(GL_FRAGMENT_SHADER, APixel);
-  glAttachShader(prog, vs);
-  glAttachShader(prog, ps);
-  glBindAttribLocation(prog, 0, "a_Position");
-  glBindAttribLocation(prog, 1, "a_Normal");
-  glLinkProgram(prog);
-  glDeleteShader(vs);
-  glDeleteShader(ps);
-  return prog;
+  return bench::LinkProgram(AVertex, APixel, {{0, "a_Position"}, {1, "a_Normal"}});
 }
 
 const char* const SceneVS = R"(#version 430

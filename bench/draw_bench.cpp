@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "bench/RawGL.h"
 #include "framework/gui3d/Material.h"
 #include "framework/platform/Platform.h"
 #include "framework/rtl/Thread.h"
@@ -149,16 +150,9 @@ void BM_EngineDrawPath(benchmark::State& state) {
 // stays current between draws.
 BENCHMARK(BM_EngineDrawPath)->Arg(1)->Arg(0);
 
-GLuint Compile(GLenum AType, const char* AText) {
-  GLuint s = glCreateShader(AType);
-  glShaderSource(s, 1, &AText, nullptr);
-  glCompileShader(s);
-  return s;
-}
-
 void BM_RawGLDraw(benchmark::State& state) {
   Setup();
-  const GLuint vs = Compile(GL_VERTEX_SHADER, VertexText), ps = Compile(GL_FRAGMENT_SHADER, PixelText);
+  const GLuint vs = bench::CompileShader(GL_VERTEX_SHADER, VertexText), ps = bench::CompileShader(GL_FRAGMENT_SHADER, PixelText);
   const GLuint prog = glCreateProgram();
   glAttachShader(prog, vs);
   glAttachShader(prog, ps);

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/RawGL.h"
 #include "framework/platform/Platform.h"
 #include "framework/rtl/Thread.h"
 #include "framework/rtl/Units.h"
@@ -194,21 +195,13 @@ void BM_EngineApplyAndDraw(benchmark::State& state) {
 }
 BENCHMARK(BM_EngineApplyAndDraw);
 
-GLuint Compile(GLenum AType, const std::string& AText) {
-  GLuint s = glCreateShader(AType);
-  const char* text = AText.c_str();
-  glShaderSource(s, 1, &text, nullptr);
-  glCompileShader(s);
-  return s;
-}
-
 // The Blinn preset's own texts and block, drawn with plain GL calls.
 void BM_RawGLApplyAndDraw(benchmark::State& state) {
   Setup();
   TOwned<TQuorvelDefaultMaterialSource> source(MakePreset(false));
   auto* material = source->DefaultMaterial();
-  const GLuint vs = Compile(GL_VERTEX_SHADER, material->GetVSShaderSource().CodeAsText());
-  const GLuint ps = Compile(GL_FRAGMENT_SHADER, material->GetFSShaderSource().CodeAsText());
+  const GLuint vs = bench::CompileShader(GL_VERTEX_SHADER, material->GetVSShaderSource().CodeAsText());
+  const GLuint ps = bench::CompileShader(GL_FRAGMENT_SHADER, material->GetFSShaderSource().CodeAsText());
   const GLuint prog = glCreateProgram();
   glAttachShader(prog, vs);
   glAttachShader(prog, ps);

@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "bench/RawGL.h"
 #include "framework/gui/Canvas.h"
 #include "framework/gui/Form.h"
 #include "framework/gui3d/Material.h"
@@ -72,13 +73,6 @@ void BM_MeshSceneFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_MeshSceneFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-GLuint Compile(GLenum AType, const char* AText) {
-  const GLuint s = glCreateShader(AType);
-  glShaderSource(s, 1, &AText, nullptr);
-  glCompileShader(s);
-  return s;
-}
-
 void BM_RawGLFrame(benchmark::State& state) {
   Setup();
   TCustomContextWindows* shared = TCustomContextWindows::SharedContext();
@@ -94,11 +88,11 @@ void BM_RawGLFrame(benchmark::State& state) {
   glBindFramebuffer(GL_FRAMEBUFFER, fbo);
   glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, color, 0);
   glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, depth);
-  const GLuint vs = Compile(GL_VERTEX_SHADER,
+  const GLuint vs = bench::CompileShader(GL_VERTEX_SHADER,
                             "#version 430\nlayout(location = 0) in vec3 a_Position;\n"
                             "layout(location = 12) in mat4 a_Model; uniform mat4 VP;\n"
                             "void main() { gl_Position = VP * (a_Model * vec4(a_Position, 1.0)); }\n");
-  const GLuint ps = Compile(GL_FRAGMENT_SHADER,
+  const GLuint ps = bench::CompileShader(GL_FRAGMENT_SHADER,
                             "#version 430\nout vec4 o_Color; void main() { o_Color = vec4(1, 0, 0, 1); }\n");
   const GLuint prog = glCreateProgram();
   glAttachShader(prog, vs);

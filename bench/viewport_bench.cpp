@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "bench/RawGL.h"
 #include "framework/gui/Canvas.h"
 #include "framework/gui/Form.h"
 #include "framework/platform/Platform.h"
@@ -76,13 +77,6 @@ void BM_ViewportFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_ViewportFrame)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 
-GLuint Compile(GLenum AType, const char* AText) {
-  const GLuint s = glCreateShader(AType);
-  glShaderSource(s, 1, &AText, nullptr);
-  glCompileShader(s);
-  return s;
-}
-
 void BM_RawGLFrame(benchmark::State& state) {
   Setup();
   TCustomContextWindows* shared = TCustomContextWindows::SharedContext();
@@ -98,10 +92,10 @@ void BM_RawGLFrame(benchmark::State& state) {
   glBindFramebuffer(GL_FRAMEBUFFER, fbo);
   glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, color, 0);
   glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, depth);
-  const GLuint vs = Compile(GL_VERTEX_SHADER,
+  const GLuint vs = bench::CompileShader(GL_VERTEX_SHADER,
                             "#version 430\nin vec3 a_Position; uniform mat4 MVP;\n"
                             "void main() { gl_Position = MVP * vec4(a_Position, 1.0); }\n");
-  const GLuint ps = Compile(GL_FRAGMENT_SHADER,
+  const GLuint ps = bench::CompileShader(GL_FRAGMENT_SHADER,
                             "#version 430\nout vec4 o_Color; void main() { o_Color = vec4(1, 0, 0, 1); }\n");
   const GLuint prog = glCreateProgram();
   glAttachShader(prog, vs);

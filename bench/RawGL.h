@@ -1,0 +1,45 @@
+#pragma once
+// What the raw-GL peers of the benchmarks share: shaders compiled and programs linked with
+// plain GL calls, without the engine.
+#include <epoxy/gl.h>
+
+#include <initializer_list>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace quorvel::bench {
+
+// Raises with GL's log when the text does not compile: a peer drawing nothing times nothing.
+inline GLuint CompileShader(GLenum AType, const std::string& AText) {
+  const GLuint s = glCreateShader(AType);
+  const char* text = AText.c_str();
+  glShaderSource(s, 1, &text, nullptr);
+  glCompileShader(s);
+  GLint ok = 0;
+  glGetShaderiv(s, GL_COMPILE_STATUS, &ok);
+  if (!ok) {
+    char log[2048];
+    glGetShaderInfoLog(s, sizeof log, nullptr, log);
+    glDeleteShader(s);
+    throw std::runtime_error(std::string("raw GL shader: ") + log);
+  }
+  return s;
+}
+
+// A vertex and a pixel stage linked, with the attributes bound to the locations given.
+inline GLuint LinkProgram(const std::string& AVertex, const std::string& APixel,
+                          std::initializer_list<std::pair<GLuint, const char*>> AAttributes) {
+  const GLuint prog = glCreateProgram();
+  const GLuint vs = CompileShader(GL_VERTEX_SHADER, AVertex);
+  const GLuint ps = CompileShader(GL_FRAGMENT_SHADER, APixel);
+  glAttachShader(prog, vs);
+  glAttachShader(prog, ps);
+  for (const auto& [location, name] : AAttributes) glBindAttribLocation(prog, location, name);
+  glLinkProgram(prog);
+  glDeleteShader(vs);
+  glDeleteShader(ps);
+  return prog;
+}
+
+}  // namespace quorvel::bench
