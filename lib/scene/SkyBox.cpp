@@ -3,8 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
+#include <vector>
 
+#include "framework/classes/Messages.h"
+#include "framework/io/Json.h"
+#include "framework/io/Stream.h"
+#include "framework/rtl/Encoding.h"
 #include "framework/rtl/SysUtils.h"
 #include "framework/rtl/Units.h"
 #include "lib/context/Context.h"
@@ -16,9 +22,58 @@ namespace quorvel {
 FW_CLASS_IMPL(TQuorvelSkyBoxMaterial, "Quorvel.SkyBox")
 void TQuorvelSkyBoxMaterial::Register(ClassBuilder<TQuorvelSkyBoxMaterial>&) {}
 FW_CLASS_IMPL(TQuorvelSkyBoxMaterialSource, "Quorvel.SkyBox")
-void TQuorvelSkyBoxMaterialSource::Register(ClassBuilder<TQuorvelSkyBoxMaterialSource>&) {}
+void TQuorvelSkyBoxMaterialSource::Register(ClassBuilder<TQuorvelSkyBoxMaterialSource>& b) {
+  b.Prop("Mode", &Self::GetMode, &Self::SetMode)
+      .Prop("CubeMap", &Self::GetCubeMap, &Self::SetCubeMap)
+      .Prop("AllowFog", &Self::GetAllowFog, &Self::SetAllowFog)
+      .Prop("Diffuse", &Self::GetDiffuse, &Self::SetDiffuse)
+      .Prop("Emissive", &Self::GetEmissive, &Self::SetEmissive);
+}
 FW_CLASS_IMPL(TQuorvelSkyBox, "Quorvel.SkyBox")
-void TQuorvelSkyBox::Register(ClassBuilder<TQuorvelSkyBox>&) {}
+void TQuorvelSkyBox::Register(ClassBuilder<TQuorvelSkyBox>& b) {
+  using F = TQuorvelCubeMapFace;
+  b.Prop("Mode", &Self::GetMode, &Self::SetMode)
+      .Prop("AllowFog", &Self::GetAllowFog, &Self::SetAllowFog)
+      .Prop("RightSide", [](const Self* s) { return s->GetTexture(F::PositiveX); },
+            [](Self* s, TBitmap* v) { s->SetTexture(F::PositiveX, v); })
+      .Prop("LeftSide", [](const Self* s) { return s->GetTexture(F::NegativeX); },
+            [](Self* s, TBitmap* v) { s->SetTexture(F::NegativeX, v); })
+      .Prop("TopSide", [](const Self* s) { return s->GetTexture(F::PositiveY); },
+            [](Self* s, TBitmap* v) { s->SetTexture(F::PositiveY, v); })
+      .Prop("BottomSide", [](const Self* s) { return s->GetTexture(F::NegativeY); },
+            [](Self* s, TBitmap* v) { s->SetTexture(F::NegativeY, v); })
+      .Prop("BackSide", [](const Self* s) { return s->GetTexture(F::PositiveZ); },
+            [](Self* s, TBitmap* v) { s->SetTexture(F::PositiveZ, v); })
+      .Prop("FrontSide", [](const Self* s) { return s->GetTexture(F::NegativeZ); },
+            [](Self* s, TBitmap* v) { s->SetTexture(F::NegativeZ, v); })
+      .Prop("Diffuse", &Self::GetDiffuse, &Self::SetDiffuse)
+      .Prop("Emissive", &Self::GetEmissive, &Self::SetEmissive)
+      .Prop("StarColor", &Self::GetStarColor, &Self::SetStarColor)
+      .Prop("CloudColor", &Self::GetCloudColor, &Self::SetCloudColor);
+#define QUORVEL_SKYBOX_SINGLE_PROP(N) b.Prop(#N, &Self::Get##N, &Self::Set##N);
+  QUORVEL_SKYBOX_SINGLES(QUORVEL_SKYBOX_SINGLE_PROP)
+#undef QUORVEL_SKYBOX_SINGLE_PROP
+  b.Prop("CrescentOfsX", &Self::GetCrescentOfsX, &Self::SetCrescentOfsX)
+      .Prop("CrescentOfsY", &Self::GetCrescentOfsY, &Self::SetCrescentOfsY)
+      .Prop("MieKCoefficientX", [](const Self* s) { return s->GetMieKCoefficientAt(0); },
+            [](Self* s, float v) { s->SetMieKCoefficientAt(0, v); })
+      .Prop("MieKCoefficientY", [](const Self* s) { return s->GetMieKCoefficientAt(1); },
+            [](Self* s, float v) { s->SetMieKCoefficientAt(1, v); })
+      .Prop("MieKCoefficientZ", [](const Self* s) { return s->GetMieKCoefficientAt(2); },
+            [](Self* s, float v) { s->SetMieKCoefficientAt(2, v); })
+      .Prop("MieKCoefficientW", [](const Self* s) { return s->GetMieKCoefficientAt(3); },
+            [](Self* s, float v) { s->SetMieKCoefficientAt(3, v); })
+      .Prop("PrimariesA", [](const Self* s) { return s->GetPrimariesAt(0); },
+            [](Self* s, float v) { s->SetPrimariesAt(0, v); })
+      .Prop("PrimariesB", [](const Self* s) { return s->GetPrimariesAt(1); },
+            [](Self* s, float v) { s->SetPrimariesAt(1, v); })
+      .Prop("PrimariesC", [](const Self* s) { return s->GetPrimariesAt(2); },
+            [](Self* s, float v) { s->SetPrimariesAt(2, v); })
+      .Prop("Crescent", &Self::GetCrescent, &Self::SetCrescent)
+      .Prop("StarsEnabled", &Self::GetStarsEnabled, &Self::SetStarsEnabled)
+      .Prop("CloudsEnabled", &Self::GetCloudsEnabled, &Self::SetCloudsEnabled)
+      .Prop("CloudIterations", &Self::GetCloudIterations, &Self::SetCloudIterations);
+}
 
 void TSkyBoxShaderData::Reset(int32_t AStyle) {
   std::memset(static_cast<void*>(this), 0, sizeof(*this));
@@ -56,6 +111,86 @@ void TSkyBoxShaderData::Reset(int32_t AStyle) {
   CloudIterations = 4;
   CloudFrequency = 0.02f;
   CloudAmplitude = 4;
+}
+
+namespace {
+
+// The JSON keys in the order they are written, with the record's floats behind each.
+struct TJsonKey {
+  const char* Name;
+  size_t Offset;
+  int Count;  // 0: the one integer field; 1: a number; more: an array
+};
+#define KEY(N, C) {#N, offsetof(TSkyBoxShaderData, N), C}
+const TJsonKey JsonKeys[] = {
+    KEY(Diffuse, 4), KEY(Emissive, 4), KEY(CrescentMoon, 1), KEY(MoonSurface, 1), KEY(CrescentOfs, 2),
+    KEY(DepolarizationFactor, 1), KEY(Luminance, 1), KEY(MieCoefficient, 1), KEY(MieDirectionalG, 1),
+    KEY(MieV, 1), KEY(MieZenithLength, 1), KEY(MieKCoefficient, 4), KEY(Primaries, 3), KEY(NumMolecules, 1),
+    KEY(Rayleigh, 1), KEY(RayleighZenithLength, 1), KEY(RefractiveIndex, 1), KEY(SunAngularDiameterDegrees, 1),
+    KEY(SunIntensityFactor, 1), KEY(SunIntensityFalloffSteepness, 1), KEY(TonemapWeighting, 1),
+    KEY(Turbidity, 1), KEY(Inclination, 1), KEY(Azimuth, 1), KEY(StarDensity, 1), KEY(StarProbe, 1),
+    KEY(StarSize, 1), KEY(StarSpark, 1), KEY(StarBrightness, 1), KEY(StarColor, 4), KEY(CloudColor, 4),
+    KEY(CloudIterations, 0), KEY(CloudFrequency, 1), KEY(CloudAmplitude, 1)};
+#undef KEY
+static_assert(std::size(JsonKeys) == 34);
+
+float ComponentOf(const TSkyBoxShaderData& AData, size_t AOffset, int AIndex) {
+  float v;
+  std::memcpy(&v, reinterpret_cast<const uint8_t*>(&AData) + AOffset + size_t(AIndex) * sizeof(float), sizeof v);
+  return v;
+}
+
+void SetComponent(TSkyBoxShaderData& AData, size_t AOffset, int AIndex, const TJSONNumber* ANumber,
+                  const char* AKey) {
+  double d = ANumber->AsDouble();
+  // Converting a double beyond a Single's range is undefined: refuse it. The largest Single
+  // written with 15 digits lies just above it and must read back.
+  const double largest = std::numeric_limits<float>::max();
+  if (!(std::fabs(d) < largest + std::ldexp(1.0, 103)))
+    throw EConvertError(Format("'%s' of \"%s\" is out of the range of a Single", {ANumber->Value(), AKey}));
+  d = std::clamp(d, -largest, largest);
+  const float v = static_cast<float>(d);
+  std::memcpy(reinterpret_cast<uint8_t*>(&AData) + AOffset + size_t(AIndex) * sizeof(float), &v, sizeof v);
+}
+
+}  // namespace
+
+TJSONObject* TSkyBoxShaderData::ToJSON() const {
+  TOwned<TJSONObject> r(new TJSONObject());
+  for (const TJsonKey& k : JsonKeys) {
+    if (k.Count == 0) {
+      r->AddPair(k.Name, new TJSONNumber(CloudIterations));
+    } else if (k.Count == 1) {
+      r->AddPair(k.Name, new TJSONNumber(double(ComponentOf(*this, k.Offset, 0))));
+    } else {
+      auto* a = new TJSONArray();
+      r->AddPair(k.Name, a);
+      for (int i = 0; i < k.Count; ++i) a->Add(double(ComponentOf(*this, k.Offset, i)));
+    }
+  }
+  return r.release();
+}
+
+void TSkyBoxShaderData::FromJSON(const TJSONObject* AJSON) {
+  Reset(0);
+  if (!AJSON) return;
+  for (const TJsonKey& k : JsonKeys) {
+    TJSONValue* v = AJSON->GetValue(k.Name);
+    if (!v) continue;
+    if (k.Count <= 1) {
+      auto* n = dynamic_cast<TJSONNumber*>(v);
+      if (!n) continue;
+      if (k.Count == 0)
+        CloudIterations = n->AsInt();
+      else
+        SetComponent(*this, k.Offset, 0, n, k.Name);
+      continue;
+    }
+    auto* a = dynamic_cast<TJSONArray*>(v);
+    if (!a) continue;
+    for (int i = 0; i < std::min(a->Count(), k.Count); ++i)
+      if (auto* n = dynamic_cast<TJSONNumber*>(a->Items(i))) SetComponent(*this, k.Offset, i, n, k.Name);
+  }
 }
 
 namespace {
@@ -369,9 +504,20 @@ void TQuorvelSkyBoxMaterialSource::AfterConstruction() {
   FCubeMap->SetKind(TQuorvelTextureKind::CubeMap);
   FCubeMap->OnChange = [this](TObject*) { CubeMapChanged(); };
   FCubeMap->EndSetup();
+  // A new context makes new textures: the material must sample the one made for it.
+  FContextResetOvrId = TMessageManager::DefaultManager().SubscribeToMessage<TContextResetMessage>(
+      [this](TObject*, const TMessage&) { CubeMapChanged(); });
+}
+
+void TQuorvelSkyBoxMaterialSource::BeforeDestruction() {
+  if (FContextResetOvrId >= 0) TMessageManager::DefaultManager().Unsubscribe<TContextResetMessage>(FContextResetOvrId);
+  FContextResetOvrId = -1;
+  TMaterialSource::BeforeDestruction();
 }
 
 TQuorvelSkyBoxMaterialSource::~TQuorvelSkyBoxMaterialSource() { Free(FCubeMap); }
+
+void TQuorvelSkyBoxMaterialSource::SetCubeMap(TQuorvelTextureBitmap* Value) { FCubeMap->Assign(Value); }
 
 TMaterial* TQuorvelSkyBoxMaterialSource::CreateMaterial() { return New<TQuorvelSkyBoxMaterial>(this); }
 
@@ -450,6 +596,92 @@ void TQuorvelSkyBox::UpdateCubeMap() {
       h = face->GetHeight();
     }
   }
+}
+
+void TQuorvelSkyBox::SetSize(const TPoint3D& Value) {
+  SetWidth(Value.X);
+  SetHeight(Value.Y);
+  SetDepth(Value.Z);
+  UpdateParent(GetParent());
+}
+
+namespace {
+float& ComponentAt(TVector3D& AVector, int32_t AIndex) {
+  return AIndex == 0 ? AVector.X : AIndex == 1 ? AVector.Y : AIndex == 2 ? AVector.Z : AVector.W;
+}
+}  // namespace
+
+float TQuorvelSkyBox::GetMieKCoefficientAt(int32_t AIndex) const {
+  TVector3D v = Data().MieKCoefficient;
+  return ComponentAt(v, AIndex);
+}
+
+void TQuorvelSkyBox::SetMieKCoefficientAt(int32_t AIndex, float Value) {
+  TVector3D v = Data().MieKCoefficient;
+  ComponentAt(v, AIndex) = Value;
+  SkyMaterial()->SetMieKCoefficient(v);
+}
+
+float TQuorvelSkyBox::GetPrimariesAt(int32_t AIndex) const {
+  const TPoint3D& p = Data().Primaries;
+  return AIndex == 0 ? p.X : AIndex == 1 ? p.Y : p.Z;
+}
+
+void TQuorvelSkyBox::SetPrimariesAt(int32_t AIndex, float Value) {
+  TPoint3D p = Data().Primaries;
+  (AIndex == 0 ? p.X : AIndex == 1 ? p.Y : p.Z) = Value;
+  SkyMaterial()->SetPrimaries(p);
+}
+
+void TQuorvelSkyBox::LoadCubeMapFacesFromPath(const std::string& APath, const std::string& AFileExt) {
+  using F = TQuorvelCubeMapFace;
+  static const std::pair<const char*, F> order[] = {{"negz", F::NegativeZ}, {"posz", F::PositiveZ},
+                                                    {"posy", F::PositiveY}, {"negy", F::NegativeY},
+                                                    {"negx", F::NegativeX}, {"posx", F::PositiveX}};
+  TOwned<TBitmap> bitmap(New<TBitmap>());
+  for (const auto& [word, face] : order) {
+    bitmap->LoadFromFile(APath + word + AFileExt);
+    SetTexture(face, bitmap.get());
+  }
+}
+
+void TQuorvelSkyBox::FromJSON(const TJSONObject* AJSON) {
+  TSkyBoxShaderData props = TSkyBoxShaderData::Create(0);
+  props.FromJSON(AJSON);
+  SetConfiguration(props);
+}
+
+void TQuorvelSkyBox::WriteConfiguration(const TSkyBoxShaderData& AData, TStream* AStream) {
+  TOwned<TJSONObject> json(AData.ToJSON());
+  const std::string text = json->ToJSON();
+  AStream->WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
+}
+
+TSkyBoxShaderData TQuorvelSkyBox::ReadConfiguration(TStream* AStream) {
+  // From the position on: a buffer of the whole size read from the middle came up short.
+  const int64_t count = std::max<int64_t>(AStream->GetSize() - AStream->GetPosition(), 0);
+  std::vector<uint8_t> bytes(static_cast<size_t>(count));
+  if (count > 0) AStream->ReadBuffer(bytes.data(), count);
+  const std::string text = TEncoding::UTF8().GetString(bytes);
+  // Unparsable text raises here rather than leaving a reset configuration behind.
+  TOwned<TJSONValue> value(ParseJSONValue(text, true));
+  TSkyBoxShaderData r = TSkyBoxShaderData::Create(0);
+  r.FromJSON(value->As<TJSONObject>());
+  return r;
+}
+
+void TQuorvelSkyBox::SaveToStream(TStream* AStream) const { WriteConfiguration(Data(), AStream); }
+
+void TQuorvelSkyBox::LoadFromStream(TStream* AStream) { SetConfiguration(ReadConfiguration(AStream)); }
+
+void TQuorvelSkyBox::SaveToFile(const std::string& AFileName) const {
+  TOwned<TFileStream> stream(New<TFileStream>(AFileName, fmCreate));
+  SaveToStream(stream.get());
+}
+
+void TQuorvelSkyBox::LoadFromFile(const std::string& AFileName) {
+  TOwned<TFileStream> stream(New<TFileStream>(AFileName, uint16_t(fmOpenRead | fmShareDenyNone)));
+  LoadFromStream(stream.get());
 }
 
 void TQuorvelSkyBox::Render() {
