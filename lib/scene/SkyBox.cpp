@@ -213,7 +213,12 @@ const char* const UniformBlock =
     "  float _Reserve2;" NL "  vec4 _StarColor;" NL "  vec4 _CloudColor;" NL "  int _CloudIterations;" NL
     "  float _CloudFrequency;" NL "  float _CloudAmplitude;" NL "  int _FogMode;" NL "  float _FogDensity;" NL
     "  float _FogStart;" NL "  float _FogEnd;" NL "  float _Reserve3;" NL "  vec4 _FogColor;" NL
-    "  vec4 _Settings;" NL "};" NL NL;
+    "  vec4 _Settings;" NL "};" NL
+    "struct TCloudParams {" NL "  vec3 EyeVertPos;" NL "  vec3 Fade;" NL "  vec4 CloudColor;" NL
+    "  int CloudIterations;" NL "  float CloudFrequency;" NL "  float CloudAmplitude;" NL "};" NL
+    "struct TStarsParams {" NL "  vec3 EyeVertPos;" NL "  vec2 TexCoord;" NL "  float TimeInfo;" NL
+    "  float StarDensity;" NL "  float StarProbe;" NL "  float StarSize;" NL "  float StarSpark;" NL
+    "  float StarBrightness;" NL "  vec4 StarColor;" NL "};" NL NL;
 
 const char* const FogDefines =
     "#define GLI_FOG_ENABLED 1" NL "#define GLI_FOG_MODE_LINEAR 2" NL "#define GLI_FOG_MODE_EXP 4" NL
@@ -260,7 +265,7 @@ const char* const FragmentInterface =
 // Every main ends alike: fog, then the other targets.
 #define FRAGMENT_TAIL                                                                                        \
   "  float fog = computeFog(_FogMode, _FogStart, _FogEnd, _FogDensity, v_EyeVertPos, _EyePos);" NL          \
-  "  o_Albedo = mix(_FogColor, color, 1.0 - (1.0 - fog));" NL "  o_Alpha = 0.0;" NL                         \
+  "  o_Albedo = mix(color, _FogColor, 1.0 - fog);" NL "  o_Alpha = 0.0;" NL                         \
   "  o_Position = vec4(v_EyeVertPos.xyz, v_Position.z);" NL "  o_Normals = v_Normal;" NL "}" NL
 const char* const CubeMapFragmentMain =
     "void main() {" NL "  vec4 color = texCube(_CubeMap, v_TexCoord0) * _Diffuse;" NL
@@ -268,10 +273,74 @@ const char* const CubeMapFragmentMain =
 const char* const BlankFragmentMain =
     "void main() {" NL "  vec4 color = _Diffuse;" NL "  o_Emissive = vec3(0.0);" NL FRAGMENT_TAIL;
 
-// The scattering sky with its sun disc and tone mapping.
-const char* const ProceduralSky =
+const char* const ProceduralConstants =
     "const float SB_PI = 3.141592653589793238462643383279502884197169;" NL
-    "const vec3 UP = vec3(0.0, -1.0, 0.0);" NL
+    "const vec3 UP = vec3(0.0, -1.0, 0.0);" NL NL;
+
+const char* const RandomHashes =
+    "float hash(vec3 p) {" NL
+    "  return fract(sin(p.x * 15.32758341 + p.y * 39.786792357 + p.z * 59.4583127 + 7.5312) * 43758.236237153) - 0.5;" NL
+    "}" NL
+    "vec3 hash3(vec3 p) {" NL
+    "  return fract(sin(vec3(dot(p, vec3(1.0, 57.0, 113.0)), dot(p, vec3(57.0, 113.0, 1.0)), dot(p, vec3(113.0, 1.0, "
+    "57.0)))) * 43758.5453);" NL
+    "}" NL
+    "float rand(vec2 st) { return fract(sin(dot(st, vec2(12.9898, 78.233))) * 43758.5453123); }" NL
+    "vec2 rhash(vec2 uv) {" NL
+    "  const mat2 t = mat2(.12121212, .13131313, -.13131313, .12121212);" NL
+    "  const vec2 s = vec2(1e4, 1e6);" NL
+    "  uv = t * uv * s;" NL
+    "  return fract(fract(uv / s) * uv);" NL "}" NL NL;
+
+const char* const CellNoise =
+    "vec3 voronoi3(vec3 x, float density, float probe, float size) {" NL
+    "  vec3 p = floor(x);" NL "  vec3 f = fract(x);" NL
+    "  float id = 0.0;" NL "  vec2 res = vec2(100.0);" NL
+    "  for (int k = -1; k <= 1; k++)" NL "    for (int j = -1; j <= 1; j++)" NL
+    "      for (int i = -1; i <= 1; i++) {" NL
+    "        vec3 b = vec3(float(i), float(j), float(k));" NL
+    "        vec3 r = b - f + hash3(p + b);" NL
+    "        float d = dot(r, r) * density;" NL
+    "        if (d < res.x) {" NL "          id = dot(p + b, vec3(1.0, 57.0, 113.0));" NL
+    "          res = vec2(d, res.x);" NL "        } else if (d < res.y) {" NL "          res.y = d;" NL "        }" NL
+    "      }" NL
+    "  return vec3(pow(1.0 / sqrt(res.x), size * probe), sqrt(res.y), abs(id));" NL "}" NL NL;
+
+// The octave loop stops at the setter's largest count: a count given through the whole record
+// must not keep the GPU looping for every pixel.
+const char* const GradientNoiseAndClouds =
+    "float fade(float t) { return t * t * t * (t * (t * 6.0 - 15.0) + 10.0); }" NL
+    "float grad3D(float hash, vec3 pos) {" NL
+    "  int h = int(1e4 * hash) & 15;" NL
+    "  float u = h < 8 ? pos.x : pos.y;" NL
+    "  float v = h < 4 ? pos.y : ((h == 12 || h == 14) ? pos.x : pos.z);" NL
+    "  return ((h & 1) == 0 ? u : -u) + ((h & 2) == 0 ? v : -v);" NL "}" NL
+    "float perlinNoise3D(vec3 pos) {" NL
+    "  vec3 pi = floor(pos);" NL "  vec3 pf = pos - pi;" NL
+    "  float u = fade(pf.x), v = fade(pf.y), w = fade(pf.z);" NL
+    "  float n000 = grad3D(hash(pi), pf);" NL
+    "  float n100 = grad3D(hash(pi + vec3(1.0, 0.0, 0.0)), pf - vec3(1.0, 0.0, 0.0));" NL
+    "  float n010 = grad3D(hash(pi + vec3(0.0, 1.0, 0.0)), pf - vec3(0.0, 1.0, 0.0));" NL
+    "  float n110 = grad3D(hash(pi + vec3(1.0, 1.0, 0.0)), pf - vec3(1.0, 1.0, 0.0));" NL
+    "  float n001 = grad3D(hash(pi + vec3(0.0, 0.0, 1.0)), pf - vec3(0.0, 0.0, 1.0));" NL
+    "  float n101 = grad3D(hash(pi + vec3(1.0, 0.0, 1.0)), pf - vec3(1.0, 0.0, 1.0));" NL
+    "  float n011 = grad3D(hash(pi + vec3(0.0, 1.0, 1.0)), pf - vec3(0.0, 1.0, 1.0));" NL
+    "  float n111 = grad3D(hash(pi + vec3(1.0, 1.0, 1.0)), pf - vec3(1.0, 1.0, 1.0));" NL
+    "  float y0 = mix(mix(n000, n100, u), mix(n010, n110, u), v);" NL
+    "  float y1 = mix(mix(n001, n101, u), mix(n011, n111, u), v);" NL
+    "  return mix(y0, y1, w);" NL "}" NL
+    "float fbm(vec3 p, int iterations, float frequency, float amplitude) {" NL
+    "  float sum = 0.0;" NL
+    "  for (int i = 0; i < min(iterations, 16); i++) {" NL
+    "    sum += perlinNoise3D(p * frequency) * amplitude;" NL
+    "    amplitude *= 0.5;" NL "    frequency *= 2.0;" NL "  }" NL
+    "  return sum;" NL "}" NL
+    "vec3 clouds(TCloudParams params) {" NL
+    "  if (params.CloudIterations <= 0 || params.CloudColor.a <= 0.0001) return vec3(0.0);" NL
+    "  float n = fbm(params.EyeVertPos, params.CloudIterations, params.CloudFrequency, params.CloudAmplitude);" NL
+    "  return params.CloudColor.rgb * n * params.Fade * params.CloudColor.a;" NL "}" NL NL;
+
+const char* const ScatteringFunctions =
     "const float SunCoeff = 450000.0;" NL
     "vec3 totalRayleigh(vec3 l, float n, float pn, float N) {" NL
     "  return (8.0 * pow(SB_PI, 3.0) * pow(n * n - 1.0, 2.0) * (6.0 + 3.0 * pn)) /" NL
@@ -286,7 +355,18 @@ const char* const ProceduralSky =
     "  return f * max(0.0, 1.0 - exp(-((SB_PI / 1.95) - acos(z)) / s));" NL "}" NL
     "vec3 Uncharted2Tonemap(vec3 W) {" NL
     "  const float A = 0.15, B = 0.50, C = 0.10, D = 0.20, E = 0.02, F = 0.30;" NL
-    "  return ((W * (A * W + C * B) + D * E) / (W * (A * W + B) + D * F)) - E / F;" NL "}" NL
+    "  return ((W * (A * W + C * B) + D * E) / (W * (A * W + B) + D * F)) - E / F;" NL "}" NL NL;
+
+const char* const Stars =
+    "vec3 stars(TStarsParams params) {" NL
+    "  if (params.StarDensity < 1.0 || params.StarSize < 0.0001) return vec3(0.0);" NL
+    "  float sparkle = max(sin((params.TimeInfo * params.StarSpark + hash(params.EyeVertPos)) * 4.0), 0.1);" NL
+    "  vec3 intensity = voronoi3(params.EyeVertPos / (params.StarSize * 0.1), 1000.0 - params.StarDensity," NL
+    "                            params.StarProbe, sparkle);" NL
+    "  return params.StarColor.rgb * intensity.x * params.StarBrightness;" NL "}" NL NL;
+
+// The scattering sky with its sun and moon discs.
+const char* const SkyFunction1 =
     "vec3 ProceduralSky(inout vec3 emissive) {" NL
     "  vec3 view = normalize(v_EyeVertPos.xyz - _EyePos.xyz);" NL
     "  float theta = SB_PI * (_Inclination - _EyePos.y / _Resolution.y - 0.5);" NL
@@ -309,10 +389,30 @@ const char* const ProceduralSky =
     "  vec3 Lin = pow(sunE * ratio * (1.0 - Fex), vec3(1.5));" NL
     "  Lin *= mix(vec3(1.0), pow(sunE * ratio * Fex, vec3(0.5)), clamp(pow(1.0 - dot(UP, sunDir), 5.0), 0.0, "
     "1.0));" NL
+    // The diameter goes to cos() as it is: a value in degrees taken as radians.
     "  float c0 = cos(_SunAngularDiameterDegrees);" NL
     "  float disc = smoothstep(c0, c0 + 0.00002, cosT);" NL
+    "  if (abs(_CrescentMoon) > 0.0001) {" NL
+    "    if (_MoonSurface > 0.0) {" NL
+    "      float s = perlinNoise3D(v_EyeVertPos.xyz);" NL
+    "      disc *= 1.0 - clamp(smoothstep(s, s + 1.0, _MoonSurface), 0.0, 1.0);" NL "    }" NL
+    "    vec3 shadowDir = normalize(sun + vec3((400000.0 / 10.0) * _CrescentOfs, 0.0));" NL
+    "    float c1 = cos(0.98 * _SunAngularDiameterDegrees);" NL
+    "    float shadow = smoothstep(c1, c1 + 0.00002, dot(view, shadowDir));" NL
+    "    float shadowTerm = disc * _CrescentMoon * 0.005;" NL
+    "    disc *= _CrescentMoon > 0.0 ? 1.0 - shadow : shadow;" NL
+    "    disc += shadowTerm;" NL "  }" NL;
+const char* const SkyFunction2 =
     "  vec3 L0 = 0.1 * Fex + sunE * 19000.0 * Fex * disc;" NL
     "  vec3 color = (Lin + L0) * 0.04 + vec3(0.0, 0.001, 0.0025) * 0.3;" NL
+    "  if (_Settings.x > 0.1) {" NL
+    "    TStarsParams sp = TStarsParams(v_EyeVertPos.xyz, v_TexCoord0.xy, _TimeInfo.x, _StarDensity, _StarProbe," NL
+    "                                   _StarSize, _StarSpark, _StarBrightness, _StarColor);" NL
+    "    emissive = stars(sp);" NL "    color += emissive;" NL "  }" NL
+    "  if (_Settings.y > 0.1) {" NL
+    "    TCloudParams cp = TCloudParams(v_EyeVertPos.xyz, vec3(1.0 - sunfade), _CloudColor, _CloudIterations," NL
+    "                                   _CloudFrequency, _CloudAmplitude);" NL
+    "    color += clouds(cp);" NL "  }" NL
     "  vec3 white = Uncharted2Tonemap(vec3(_TonemapWeighting));" NL
     "  vec3 mapped = Uncharted2Tonemap(log2(2.0 / pow(_Luminance, 4.0)) * color) / white;" NL
     "  return pow(max(mapped, vec3(0.0)), vec3(1.0 / (1.2 + 1.2 * sunfade)));" NL "}" NL NL;
@@ -371,8 +471,9 @@ void TQuorvelSkyBoxMaterial::DoInitialize() {
                                 CubeMapFragmentMain}),
                           {{"CubeMap", TContextShaderVariableKind::Texture, 0, 0}});
   FPixelShader2 = RegisterSkyShader(ShaderPatterns[3], this, K::PixelShader,
-                           Join({Version, FogDefines, TextureHelpers, UniformBlock, FogFunction, FragmentInterface,
-                                 ProceduralSky, ProceduralFragmentMain}));
+                           Join({Version, FogDefines, TextureHelpers, UniformBlock, FogFunction, ProceduralConstants,
+                                 FragmentInterface, RandomHashes, CellNoise, GradientNoiseAndClouds,
+                                 ScatteringFunctions, Stars, SkyFunction1, SkyFunction2, ProceduralFragmentMain}));
   FPixelShader3 = RegisterSkyShader(ShaderPatterns[4], this, K::PixelShader,
                            Join({Version, FogDefines, TextureHelpers, UniformBlock, FogFunction, FragmentInterface,
                                  BlankFragmentMain}));
