@@ -1,8 +1,13 @@
 // The skybox: its record, its face checks and its three looks drawn on llvmpipe.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <epoxy/gl.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+#include "lib/context/ContextShader.h"
 #include "lib/scene/SkyBox.h"
 #include "tests/scene/SceneTestSupport.h"
 
@@ -24,7 +29,74 @@ protected:
     if (AWidth > 0 && AHeight > 0) b->Clear(AColor);
     return b;
   }
+  // A square frame seen from the sky's centre through a camera of 90 degrees.
+  TQuorvelCamera* CentredCamera() {
+    Form->SetClientWidth(H);
+    Viewport->SetWidth(H);
+    auto* cam = New<TQuorvelCamera>(Form.get());
+    cam->SetParent(Viewport);
+    cam->SetAngleOfView(90);
+    cam->GetPosition()->SetPoint({0, 0, 0});
+    Viewport->SetCamera(cam);
+    Viewport->SetUsingDesignCamera(false);
+    return cam;
+  }
+  static TShaderProgram* ProgramOf(TQuorvelSkyBoxMaterial* AMaterial, TQuorvelSkyBoxMode AMode) {
+    switch (AMode) {
+      case TQuorvelSkyBoxMode::ProceduralSkyBox:
+        return TShaderProgramCache::Find(AMaterial->ProceduralVertexShader(), AMaterial->ProceduralPixelShader());
+      case TQuorvelSkyBoxMode::Blank:
+        return TShaderProgramCache::Find(AMaterial->ProceduralVertexShader(), AMaterial->BlankPixelShader());
+      default:
+        return TShaderProgramCache::Find(AMaterial->GetVertexShader(), AMaterial->GetPixelShader());
+    }
+  }
 };
+
+// The six faces in enumeration order, the direction each one shows in the engine's world
+// (the sky's (1, -1, 1) scale turns GL's +Y, its top, into the engine's up, -Y), and the
+// camera turn that looks there.
+struct TFaceView {
+  TQuorvelCubeMapFace Face;
+  TPoint3D Direction;
+  float RotX, RotY;
+  TAlphaColor Color;
+};
+const TFaceView FaceViews[6] = {
+    {TQuorvelCubeMapFace::PositiveX, {1, 0, 0}, 0, 90, claRed},
+    {TQuorvelCubeMapFace::NegativeX, {-1, 0, 0}, 0, -90, claLime},
+    {TQuorvelCubeMapFace::PositiveY, {0, -1, 0}, 90, 0, claBlue},
+    {TQuorvelCubeMapFace::NegativeY, {0, 1, 0}, -90, 0, claYellow},
+    {TQuorvelCubeMapFace::PositiveZ, {0, 0, 1}, 0, 0, claFuchsia},
+    {TQuorvelCubeMapFace::NegativeZ, {0, 0, -1}, 0, 180, claAqua},
+};
+
+// GL's cube-map rule backwards: the direction (in the cube's own space) that samples the face
+// at (s, t), t = 0 being the face image's first (top) row.
+TPoint3D GLDirection(TQuorvelCubeMapFace AFace, float s, float t) {
+  const float sc = 2 * s - 1, tc = 2 * t - 1;
+  switch (AFace) {
+    case TQuorvelCubeMapFace::PositiveX: return {1, -tc, -sc};
+    case TQuorvelCubeMapFace::NegativeX: return {-1, -tc, sc};
+    case TQuorvelCubeMapFace::PositiveY: return {sc, 1, tc};
+    case TQuorvelCubeMapFace::NegativeY: return {sc, -1, -tc};
+    case TQuorvelCubeMapFace::PositiveZ: return {sc, -tc, 1};
+    default: return {-sc, -tc, -1};
+  }
+}
+
+// Each face of the sky in its own colour, with a black marker at its first texel.
+void PaintMarkedFaces(TQuorvelSkyBox* ASky) {
+  for (const TFaceView& v : FaceViews) {
+    TOwned<TBitmap> b(New<TBitmap>(4, 4));
+    b->Clear(v.Color);
+    TBitmapData data;
+    ASSERT_TRUE(b->Map(TMapAccess::Write, data));
+    data.SetPixel(0, 0, claBlack);
+    b->Unmap(data);
+    ASky->SetTexture(v.Face, b.get());
+  }
+}
 
 TEST_F(SkyBox, ANewSkyBoxIsAProceduralUnhittableCubeOf500) {
   auto* sky = AddSky();
@@ -155,6 +227,213 @@ TEST_F(SkyBox, SkyBoxesGoFirstInTheRenderingListAndStayOutOfTheSceneBounds) {
   EXPECT_TRUE(bounds.IsEmpty());
   Viewport->RebuildRenderingList();
   EXPECT_EQ(Viewport->GetRenderingList()[0], first);
+}
+
+TEST_F(SkyBox, EveryProgramLinksCleanAndLaysTheBlockOutAsTheRecord) {
+  auto* sky = AddSky();
+  PaintMarkedFaces(sky);
+#define MEMBER(N) {"_" #N, offsetof(TSkyBoxShaderData, N)}
+  const std::pair<const char*, size_t> members[] = {
+      MEMBER(ModelViewProjMatrix), MEMBER(ModelMatrix), MEMBER(ViewMatrix), MEMBER(ProjMatrix),
+      MEMBER(TimeInfo), MEMBER(EyePos), MEMBER(Diffuse), MEMBER(Emissive), MEMBER(Resolution),
+      MEMBER(CrescentOfs), MEMBER(CrescentMoon), MEMBER(MoonSurface), MEMBER(DepolarizationFactor),
+      MEMBER(Luminance), MEMBER(MieCoefficient), MEMBER(MieDirectionalG), MEMBER(MieV), MEMBER(MieZenithLength),
+      MEMBER(Reserve1), MEMBER(MieKCoefficient), MEMBER(Primaries), MEMBER(NumMolecules), MEMBER(Rayleigh),
+      MEMBER(RayleighZenithLength), MEMBER(RefractiveIndex), MEMBER(SunAngularDiameterDegrees),
+      MEMBER(SunIntensityFactor), MEMBER(SunIntensityFalloffSteepness), MEMBER(TonemapWeighting),
+      MEMBER(Turbidity), MEMBER(Inclination), MEMBER(Azimuth), MEMBER(StarDensity), MEMBER(StarProbe),
+      MEMBER(StarSize), MEMBER(StarSpark), MEMBER(StarBrightness), MEMBER(Reserve2), MEMBER(StarColor),
+      MEMBER(CloudColor), MEMBER(CloudIterations), MEMBER(CloudFrequency), MEMBER(CloudAmplitude),
+      MEMBER(FogMode), MEMBER(FogDensity), MEMBER(FogStart), MEMBER(FogEnd), MEMBER(Reserve3),
+      MEMBER(FogColor), MEMBER(Settings)};
+#undef MEMBER
+  for (TQuorvelSkyBoxMode mode :
+       {TQuorvelSkyBoxMode::ProceduralSkyBox, TQuorvelSkyBoxMode::Blank, TQuorvelSkyBoxMode::CubeMapSkyBox}) {
+    sky->SetMode(mode);
+    Tick();
+    TShaderProgram* program = ProgramOf(sky->SkyMaterial(), mode);
+    ASSERT_NE(program, nullptr) << int(mode);
+    const GLuint prog = GLuint(program->GetProg());
+    GLint linked = 0, logLength = 0;
+    glGetProgramiv(prog, GL_LINK_STATUS, &linked);
+    glGetProgramiv(prog, GL_INFO_LOG_LENGTH, &logLength);
+    EXPECT_EQ(linked, GL_TRUE);
+    std::string log(size_t(std::max(logLength, 1)), '\0');
+    glGetProgramInfoLog(prog, GLsizei(log.size()), nullptr, log.data());
+    EXPECT_EQ(log.find_first_not_of('\0'), std::string::npos) << log;
+
+    const GLuint block = glGetUniformBlockIndex(prog, "SkyBoxShaderData");
+    ASSERT_NE(block, GL_INVALID_INDEX);
+    GLint size = 0;
+    glGetActiveUniformBlockiv(prog, block, GL_UNIFORM_BLOCK_DATA_SIZE, &size);
+    EXPECT_EQ(size, GLint(sizeof(TSkyBoxShaderData)));
+    for (const auto& [name, offset] : members) {
+      GLuint index = GL_INVALID_INDEX;
+      glGetUniformIndices(prog, 1, &name, &index);
+      ASSERT_NE(index, GL_INVALID_INDEX) << name;
+      GLint glOffset = -1;
+      glGetActiveUniformsiv(prog, 1, &index, GL_UNIFORM_OFFSET, &glOffset);
+      EXPECT_EQ(size_t(glOffset), offset) << name << " in mode " << int(mode);
+    }
+    EXPECT_GE(program->IndexOfUniformBuffer("SkyBoxShaderData"), 0);
+  }
+}
+
+TEST_F(SkyBox, TheFogFieldsFollowTheViewportUnlessTheSkyForbidsFog) {
+  auto* sky = AddSky();
+  sky->SetMode(TQuorvelSkyBoxMode::Blank);
+  Viewport->SetFogStart(0);
+  Viewport->SetFogEnd(0);
+  Viewport->SetFogDensity(0.25f);
+  const TSkyBoxShaderData& d = sky->SkyMaterial()->ShaderData();
+  struct TCase {
+    bool Fog, AllowFog;
+    int32_t Mode;
+  } cases[] = {{true, true, 3}, {true, false, 0}, {false, true, 2}, {false, false, 0}};
+  for (const TCase& c : cases) {
+    Viewport->SetFog(c.Fog);
+    sky->SetAllowFog(c.AllowFog);
+    Tick();
+    EXPECT_EQ(d.FogMode, c.Mode) << c.Fog << c.AllowFog;
+  }
+  // The ranges the shader divides by.
+  EXPECT_FLOAT_EQ(d.FogStart, 0.01f);
+  EXPECT_FLOAT_EQ(d.FogEnd, 1);
+  EXPECT_FLOAT_EQ(d.FogDensity, 0.25f);
+  Viewport->SetFogStart(5000);
+  Viewport->SetFogEnd(1e6f);
+  Tick();
+  EXPECT_FLOAT_EQ(d.FogStart, 1000);
+  EXPECT_FLOAT_EQ(d.FogEnd, 100000);
+}
+
+TEST_F(SkyBox, TimeInfoCountsTheClocksSecondsSinceTheMaterialWasMade) {
+  auto* sky = AddSky();
+  sky->SetStarsEnabled(false);
+  Time.AdvanceMs(2500);
+  Tick();
+  const TSkyBoxShaderData& d = sky->SkyMaterial()->ShaderData();
+  EXPECT_FLOAT_EQ(d.TimeInfo.X, 2.5f);
+  EXPECT_FLOAT_EQ(d.Settings.X, 0);
+  EXPECT_FLOAT_EQ(d.Settings.Y, 1);
+  EXPECT_FLOAT_EQ(d.Resolution.X, float(W));
+  EXPECT_FLOAT_EQ(d.Resolution.Y, float(H));
+}
+
+TEST_F(SkyBox, ANewModeRegistersTheBlockOnItsProgramAndClearsOnlyTheSkysOwn) {
+  // The other sky is drawn last, so its program is the current one when the first switches.
+  auto* other = AddSky();
+  auto* sky = AddSky();
+  Viewport->RebuildRenderingList();
+  Tick();
+  TShaderProgram* procedural = ProgramOf(sky->SkyMaterial(), TQuorvelSkyBoxMode::ProceduralSkyBox);
+  TShaderProgram* others = ProgramOf(other->SkyMaterial(), TQuorvelSkyBoxMode::ProceduralSkyBox);
+  ASSERT_NE(procedural, nullptr);
+  ASSERT_NE(others, nullptr);
+  ASSERT_NE(procedural, others);
+  ASSERT_EQ(TQuorvelContext::GetCurrentProgram(), others);
+  ASSERT_GE(others->IndexOfUniformBuffer("SkyBoxShaderData"), 0);
+  // Hidden, the other sky cannot register its block again in the next frame.
+  other->SetVisible(false);
+  sky->SetMode(TQuorvelSkyBoxMode::Blank);
+  Tick();
+  EXPECT_GE(others->IndexOfUniformBuffer("SkyBoxShaderData"), 0) << "another material's program was cleared";
+  EXPECT_LT(procedural->IndexOfUniformBuffer("SkyBoxShaderData"), 0) << "the sky's previous program keeps its block";
+  TShaderProgram* blank = ProgramOf(sky->SkyMaterial(), TQuorvelSkyBoxMode::Blank);
+  ASSERT_NE(blank, nullptr);
+  EXPECT_GE(blank->IndexOfUniformBuffer("SkyBoxShaderData"), 0);
+}
+
+TEST_F(SkyBox, AFreedMaterialLeavesNoProgramBehind) {
+  auto* sky = AddSky();
+  Tick();
+  sky->SetMode(TQuorvelSkyBoxMode::Blank);
+  Tick();
+  std::vector<std::pair<uintptr_t, uintptr_t>> names;
+  for (TQuorvelSkyBoxMode mode : {TQuorvelSkyBoxMode::ProceduralSkyBox, TQuorvelSkyBoxMode::Blank}) {
+    TShaderProgram* program = ProgramOf(sky->SkyMaterial(), mode);
+    ASSERT_NE(program, nullptr);
+    names.emplace_back(program->GetVS(), program->GetPS());
+  }
+  Free(sky);
+  // By the GL names: a later material must link programs of its own, not find these.
+  for (const auto& [vs, ps] : names) EXPECT_EQ(TShaderProgramCache::Find(vs, ps), nullptr);
+}
+
+TEST_F(SkyBox, LinearFogBlendsTheFaceAtItsDistanceByTheFormula) {
+  auto* sky = AddSky();
+  sky->SetMode(TQuorvelSkyBoxMode::Blank);
+  sky->SetDiffuse(claRed);
+  CentredCamera();
+  Viewport->SetFogColor(claBlue);
+  Viewport->SetFogStart(100);
+  Viewport->SetFogEnd(400);
+  Tick();
+  EXPECT_TRUE(NearColor(Probe(H / 2, H / 2), claRed, 2)) << "no fog: the Diffuse colour";
+  Viewport->SetFog(true);
+  Tick();
+  // The face's middle lies 250 ahead: (end - 250) / (end - start) of the sky's own colour.
+  const float f = (400.0f - 250.0f) / (400.0f - 100.0f);
+  const TAlphaColorRec got(Probe(H / 2, H / 2));
+  EXPECT_NEAR(got.R, 255 * f, 3);
+  EXPECT_NEAR(got.B, 255 * (1 - f), 3);
+  EXPECT_EQ(got.G, 0);
+  // Further out, towards a corner, more fog.
+  EXPECT_LT(TAlphaColorRec(Probe(1, 1)).R, got.R);
+  sky->SetAllowFog(false);
+  Tick();
+  EXPECT_TRUE(NearColor(Probe(H / 2, H / 2), claRed, 2));
+}
+
+TEST_F(SkyBox, FromTheCentreEachDirectionShowsItsFaceWithTheMarkerWhereGLPutsIt) {
+  auto* sky = AddSky();
+  sky->SetMode(TQuorvelSkyBoxMode::CubeMapSkyBox);
+  PaintMarkedFaces(sky);
+  TQuorvelCamera* cam = CentredCamera();
+  for (const TFaceView& v : FaceViews) {
+    cam->ResetRotationAngle();
+    cam->GetRotationAngle()->SetX(v.RotX);
+    cam->GetRotationAngle()->SetY(v.RotY);
+    const TVector3D look = cam->GetAbsoluteDirection();
+    ASSERT_NEAR(look.X, v.Direction.X, 1e-4) << int(v.Face);
+    ASSERT_NEAR(look.Y, v.Direction.Y, 1e-4) << int(v.Face);
+    ASSERT_NEAR(look.Z, v.Direction.Z, 1e-4) << int(v.Face);
+    Tick();
+    ASSERT_EQ(Viewport->GetFrameBitmap()->GetWidth(), H);
+    EXPECT_TRUE(NearColor(Probe(H / 2, H / 2), v.Color, 4))
+        << int(v.Face) << ": " << std::hex << uint32_t(Probe(H / 2, H / 2));
+    // The marker texel's middle, through GL's rule and the scale, into the world and onto the screen.
+    const TPoint3D local = GLDirection(v.Face, 0.125f, 0.125f);
+    const TPointF at = Viewport->WorldToScreen(TPoint3D(local.X, -local.Y, local.Z) * 250.0f);
+    ASSERT_TRUE(at.X >= 0 && at.X < H && at.Y >= 0 && at.Y < H) << int(v.Face);
+    // Linear filtering lets the face colour in by the pixel's offset from the texel's middle.
+    EXPECT_TRUE(NearColor(Probe(int32_t(at.X), int32_t(at.Y)), claBlack, 40))
+        << int(v.Face) << " at " << at.X << ", " << at.Y << ": " << std::hex
+        << uint32_t(Probe(int32_t(at.X), int32_t(at.Y)));
+  }
+}
+
+TEST_F(SkyBox, TheProceduralSkyIsNearWhiteTowardsItsSun) {
+  auto* sky = AddSky();
+  sky->SetStarsEnabled(false);
+  sky->SetCloudsEnabled(false);
+  sky->SetCrescentMoon(0);
+  // With the eye at the centre: Azimuth 0.25 turns the sun into the Y-Z plane, Inclination 1/3
+  // lifts it 30 degrees above the horizon ahead, (0, -1/2, sqrt(3)/2).
+  sky->SetAzimuth(0.25f);
+  sky->SetInclination(1.0f / 3.0f);
+  CentredCamera();
+  Tick();
+  const TPointF sun = Viewport->WorldToScreen(TPoint3D(0, -0.5f, std::sqrt(3.0f) / 2) * 250.0f);
+  const TAlphaColorRec bright(Probe(int32_t(sun.X), int32_t(sun.Y)));
+  EXPECT_GE(std::min({bright.R, bright.G, bright.B}), 235) << std::hex << uint32_t(Probe(int32_t(sun.X), int32_t(sun.Y)));
+  // At the sun's height, far to its side: the disc and its glow are gone.
+  const int32_t side = int32_t(sun.X) > H / 2 ? 1 : H - 2;
+  const TAlphaColorRec aside(Probe(side, int32_t(sun.Y)));
+  EXPECT_LT(std::min({aside.R, aside.G, aside.B}), 200) << std::hex << uint32_t(Probe(side, int32_t(sun.Y)));
+  // Below the horizon, away from the sun: far from white.
+  const TAlphaColorRec low(Probe(H / 2, H - 2));
+  EXPECT_LT(int(low.R) + low.G + low.B, 3 * 200) << std::hex << uint32_t(Probe(H / 2, H - 2));
 }
 
 TEST_F(SkyBox, AFreedMaterialTakesItsShaderNamesWithIt) {
