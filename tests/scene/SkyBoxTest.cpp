@@ -413,6 +413,33 @@ TEST_F(SkyBox, FromTheCentreEachDirectionShowsItsFaceWithTheMarkerWhereGLPutsIt)
   }
 }
 
+TEST_F(SkyBox, AfterAMismatchTheFacesBeforeItShowAndAChangedFaceUploadsAgain) {
+  auto* sky = AddSky();
+  sky->SetMode(TQuorvelSkyBoxMode::CubeMapSkyBox);
+  TQuorvelCamera* cam = CentredCamera();
+  auto look = [&](const TFaceView& AView) {
+    cam->ResetRotationAngle();
+    cam->GetRotationAngle()->SetX(AView.RotX);
+    cam->GetRotationAngle()->SetY(AView.RotY);
+    Tick();
+    return Probe(H / 2, H / 2);
+  };
+  // NegativeX and PositiveY stay empty: handed over without a size check.
+  sky->SetTexture(TQuorvelCubeMapFace::PositiveX, Square(8, 8, claRed).get());
+  sky->SetTexture(TQuorvelCubeMapFace::NegativeY, Square(4, 4, claYellow).get());
+  try {
+    sky->Render();
+    ADD_FAILURE() << "no error";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "All cubemap textures must have equal dimensions! (width 8 <> 4 or height 8 <> 4)");
+  }
+  EXPECT_TRUE(NearColor(look(FaceViews[0]), claRed, 4)) << "the face before the mismatch was uploaded";
+  EXPECT_FALSE(NearColor(look(FaceViews[3]), claYellow, 4)) << "the mismatching face was not";
+  sky->SetTexture(TQuorvelCubeMapFace::NegativeY, Square(8, 8, claYellow).get());
+  EXPECT_TRUE(NearColor(look(FaceViews[3]), claYellow, 4)) << std::hex << uint32_t(Probe(H / 2, H / 2));
+  EXPECT_TRUE(NearColor(look(FaceViews[0]), claRed, 4));
+}
+
 TEST_F(SkyBox, TheProceduralSkyIsNearWhiteTowardsItsSun) {
   auto* sky = AddSky();
   sky->SetStarsEnabled(false);
