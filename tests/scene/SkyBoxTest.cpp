@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstddef>
 
+#include "framework/classes/Messages.h"
 #include "lib/context/ContextShader.h"
 #include "lib/scene/SkyBox.h"
 #include "tests/scene/SceneTestSupport.h"
@@ -438,6 +439,24 @@ TEST_F(SkyBox, AfterAMismatchTheFacesBeforeItShowAndAChangedFaceUploadsAgain) {
   sky->SetTexture(TQuorvelCubeMapFace::NegativeY, Square(8, 8, claYellow).get());
   EXPECT_TRUE(NearColor(look(FaceViews[3]), claYellow, 4)) << std::hex << uint32_t(Probe(H / 2, H / 2));
   EXPECT_TRUE(NearColor(look(FaceViews[0]), claRed, 4));
+}
+
+TEST_F(SkyBox, AContextResetHandsTheCubeMapToTheMaterialAgain) {
+  const int32_t listeners = TMessageManager::DefaultManager().ListenerCount(typeid(TContextResetMessage));
+  auto* sky = AddSky();
+  EXPECT_EQ(TMessageManager::DefaultManager().ListenerCount(typeid(TContextResetMessage)), listeners + 1);
+  sky->SetMode(TQuorvelSkyBoxMode::CubeMapSkyBox);
+  PaintMarkedFaces(sky);
+  Tick();
+  TQuorvelSkyBoxMaterial* m = sky->SkyMaterial();
+  TTexture* texture = sky->GetSkyMaterialSource()->GetCubeMap()->GetTexture();
+  ASSERT_NE(texture, nullptr);
+  EXPECT_EQ(m->GetCubeMap(), texture);
+  m->AssignCubeMapTexture(nullptr);
+  TMessageManager::DefaultManager().SendMessage(nullptr, TContextResetMessage());
+  EXPECT_EQ(m->GetCubeMap(), sky->GetSkyMaterialSource()->GetCubeMap()->GetTexture());
+  Free(sky);
+  EXPECT_EQ(TMessageManager::DefaultManager().ListenerCount(typeid(TContextResetMessage)), listeners);
 }
 
 TEST_F(SkyBox, TheProceduralSkyIsNearWhiteTowardsItsSun) {
