@@ -77,7 +77,8 @@ void TControl::Register(ClassBuilder<TControl>& b) {
       .Prop("OnClick", &Self::GetOnClick, &Self::SetOnClick)
       .Prop("OnMouseDown", &Self::GetOnMouseDown, &Self::SetOnMouseDown)
       .Prop("OnMouseMove", &Self::GetOnMouseMove, &Self::SetOnMouseMove)
-      .Prop("OnMouseUp", &Self::GetOnMouseUp, &Self::SetOnMouseUp);
+      .Prop("OnMouseUp", &Self::GetOnMouseUp, &Self::SetOnMouseUp)
+      .Prop("OnMouseWheel", &Self::GetOnMouseWheel, &Self::SetOnMouseWheel);
 }
 
 TControl::TControl(TComponent* AOwner) : TFwObject(AOwner) {
@@ -275,7 +276,9 @@ void TControl::MouseUp(TMouseButton Button, TShiftState Shift, float X, float Y)
   OnMouseUp(this, Button, Shift, X, Y);
 }
 
-void TControl::MouseWheel(TShiftState, int32_t, bool&) {}
+void TControl::MouseWheel(TShiftState Shift, int32_t WheelDelta, bool& Handled) {
+  OnMouseWheel(this, Shift, WheelDelta, Handled);
+}
 
 void TControl::MouseClick(TMouseButton Button, TShiftState, float, float) {
   if (Button == mbLeft) Click();

@@ -58,6 +58,9 @@ using TShiftState = TSet<TShiftStateItem>;
 
 using TMouseEvent = TEvent<void(TObject* Sender, TMouseButton Button, TShiftState Shift, float X, float Y)>;
 using TMouseMoveEvent = TEvent<void(TObject* Sender, TShiftState Shift, float X, float Y)>;
+// WheelDelta: 120 per notch, positive away from the user. A handler sets Handled to keep the
+// wheel from the control's parents.
+using TMouseWheelEvent = TEvent<void(TObject* Sender, TShiftState Shift, int32_t WheelDelta, bool& Handled)>;
 
 // What receives the mouse: 2D controls and (in the 3D layer) 3D controls. Not reference
 // counted; found with dynamic_cast.
@@ -216,6 +219,7 @@ public:
   TMouseEvent OnMouseDown;
   TMouseMoveEvent OnMouseMove;
   TMouseEvent OnMouseUp;
+  TMouseWheelEvent OnMouseWheel;
 
   const TNotifyEvent& GetOnResize() const { return OnResize; }
   void SetOnResize(const TNotifyEvent& Value) { OnResize = Value; }
@@ -227,6 +231,8 @@ public:
   void SetOnMouseMove(const TMouseMoveEvent& Value) { OnMouseMove = Value; }
   const TMouseEvent& GetOnMouseUp() const { return OnMouseUp; }
   void SetOnMouseUp(const TMouseEvent& Value) { OnMouseUp = Value; }
+  const TMouseWheelEvent& GetOnMouseWheel() const { return OnMouseWheel; }
+  void SetOnMouseWheel(const TMouseWheelEvent& Value) { OnMouseWheel = Value; }
 
 protected:
   // Draws the control on GetCanvas() in local coordinates; the default draws nothing.
