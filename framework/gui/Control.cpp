@@ -266,6 +266,17 @@ IControl* TControl::ObjectAtPoint(const TPointF& AScreenPoint) {
   return nullptr;
 }
 
+IControl* TControl::FindTarget(const TPointF& AScreenPoint, const TDragObject& AData) {
+  if (!FVisible) return nullptr;
+  const auto& children = Children();
+  for (auto it = children.rbegin(); it != children.rend(); ++it) {
+    if (auto* control = dynamic_cast<TControl*>(*it))
+      if (IControl* hit = control->FindTarget(AScreenPoint, AData)) return hit;
+  }
+  if (CheckHitTest(FHitTest) && GetAbsoluteRect().Contains(AScreenPoint)) return this;
+  return nullptr;
+}
+
 void TControl::MouseDown(TMouseButton Button, TShiftState Shift, float X, float Y) {
   OnMouseDown(this, Button, Shift, X, Y);
 }

@@ -12,12 +12,14 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "framework/classes/Events.h"
 #include "framework/classes/FwObject.h"
 #include "framework/math/Point.h"
 #include "framework/math/Rect.h"
 #include "framework/rtl/Set.h"
+#include "framework/rtl/Value.h"
 
 namespace quorvel {
 
@@ -62,6 +64,13 @@ using TMouseMoveEvent = TEvent<void(TObject* Sender, TShiftState Shift, float X,
 // wheel from the control's parents.
 using TMouseWheelEvent = TEvent<void(TObject* Sender, TShiftState Shift, int32_t WheelDelta, bool& Handled)>;
 
+// What is being dragged: the object it comes from, files, and any data.
+struct TDragObject {
+  TObject* Source = nullptr;
+  std::vector<std::string> Files;
+  TValue Data;
+};
+
 // What receives the mouse: 2D controls and (in the 3D layer) 3D controls. Not reference
 // counted; found with dynamic_cast.
 class IControl {
@@ -71,6 +80,8 @@ public:
   virtual bool GetVisible() const = 0;
   // The control under the point (form client coordinates), or null.
   virtual IControl* ObjectAtPoint(const TPointF& AScreenPoint) = 0;
+  // The control a drag of AData would drop on at the point, or null.
+  virtual IControl* FindTarget(const TPointF& AScreenPoint, const TDragObject& AData) = 0;
   virtual TPointF ScreenToLocal(const TPointF& AScreenPoint) const = 0;
   virtual void MouseDown(TMouseButton Button, TShiftState Shift, float X, float Y) = 0;
   virtual void MouseMove(TShiftState Shift, float X, float Y) = 0;
@@ -207,6 +218,8 @@ public:
   // ---- Mouse
   TFwObject* GetObject() override { return this; }
   IControl* ObjectAtPoint(const TPointF& AScreenPoint) override;
+  // The visible children, last first, then this control as ObjectAtPoint would hit it.
+  IControl* FindTarget(const TPointF& AScreenPoint, const TDragObject& AData) override;
   void MouseDown(TMouseButton Button, TShiftState Shift, float X, float Y) override;
   void MouseMove(TShiftState Shift, float X, float Y) override;
   void MouseUp(TMouseButton Button, TShiftState Shift, float X, float Y) override;
