@@ -114,6 +114,9 @@ public:
   TCanvasBrush& Fill() { return FFill; }
   // The rectangle's outline, Stroke().Thickness wide, centred on its edges, in Stroke().Color.
   void DrawRect(const TRectF& ARect, float XRadius, float YRadius, const TCorners& ACorners, float AOpacity);
+  // The same with a brush of its own: the canvas's stroke stays as it is.
+  void DrawRect(const TRectF& ARect, float XRadius, float YRadius, const TCorners& ACorners, float AOpacity,
+                const TCanvasBrush& ABrush);
   // A one-unit outline of dashes (3 on, 3 off) in AColor.
   void DrawDashRect(const TRectF& ARect, float XRadius, float YRadius, const TCorners& ACorners, float AOpacity,
                     TAlphaColor AColor);

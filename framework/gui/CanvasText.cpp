@@ -141,8 +141,12 @@ void TCanvas::StrokeLine(const TRectF& ARect, TAlphaColor AColor, float AOpacity
   }
 }
 
-void TCanvas::DrawRect(const TRectF& ARect, float, float, const TCorners&, float AOpacity) {
-  StrokeLine(ARect, FStroke.Color, AOpacity, FStroke.Thickness, false);
+void TCanvas::DrawRect(const TRectF& ARect, float XRadius, float YRadius, const TCorners& ACorners, float AOpacity) {
+  DrawRect(ARect, XRadius, YRadius, ACorners, AOpacity, FStroke);
+}
+
+void TCanvas::DrawRect(const TRectF& ARect, float, float, const TCorners&, float AOpacity, const TCanvasBrush& ABrush) {
+  StrokeLine(ARect, ABrush.Color, AOpacity, ABrush.Thickness, false);
 }
 
 void TCanvas::DrawDashRect(const TRectF& ARect, float, float, const TCorners&, float AOpacity, TAlphaColor AColor) {

@@ -77,7 +77,8 @@ void TControl::Register(ClassBuilder<TControl>& b) {
       .Prop("OnClick", &Self::GetOnClick, &Self::SetOnClick)
       .Prop("OnMouseDown", &Self::GetOnMouseDown, &Self::SetOnMouseDown)
       .Prop("OnMouseMove", &Self::GetOnMouseMove, &Self::SetOnMouseMove)
-      .Prop("OnMouseUp", &Self::GetOnMouseUp, &Self::SetOnMouseUp);
+      .Prop("OnMouseUp", &Self::GetOnMouseUp, &Self::SetOnMouseUp)
+      .Prop("OnMouseWheel", &Self::GetOnMouseWheel, &Self::SetOnMouseWheel);
 }
 
 TControl::TControl(TComponent* AOwner) : TFwObject(AOwner) {
@@ -265,6 +266,17 @@ IControl* TControl::ObjectAtPoint(const TPointF& AScreenPoint) {
   return nullptr;
 }
 
+IControl* TControl::FindTarget(const TPointF& AScreenPoint, const TDragObject& AData) {
+  if (!FVisible) return nullptr;
+  const auto& children = Children();
+  for (auto it = children.rbegin(); it != children.rend(); ++it) {
+    if (auto* control = dynamic_cast<TControl*>(*it))
+      if (IControl* hit = control->FindTarget(AScreenPoint, AData)) return hit;
+  }
+  if (CheckHitTest(FHitTest) && GetAbsoluteRect().Contains(AScreenPoint)) return this;
+  return nullptr;
+}
+
 void TControl::MouseDown(TMouseButton Button, TShiftState Shift, float X, float Y) {
   OnMouseDown(this, Button, Shift, X, Y);
 }
@@ -275,7 +287,9 @@ void TControl::MouseUp(TMouseButton Button, TShiftState Shift, float X, float Y)
   OnMouseUp(this, Button, Shift, X, Y);
 }
 
-void TControl::MouseWheel(TShiftState, int32_t, bool&) {}
+void TControl::MouseWheel(TShiftState Shift, int32_t WheelDelta, bool& Handled) {
+  OnMouseWheel(this, Shift, WheelDelta, Handled);
+}
 
 void TControl::MouseClick(TMouseButton Button, TShiftState, float, float) {
   if (Button == mbLeft) Click();

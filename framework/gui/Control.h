@@ -12,12 +12,14 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "framework/classes/Events.h"
 #include "framework/classes/FwObject.h"
 #include "framework/math/Point.h"
 #include "framework/math/Rect.h"
 #include "framework/rtl/Set.h"
+#include "framework/rtl/Value.h"
 
 namespace quorvel {
 
@@ -58,6 +60,16 @@ using TShiftState = TSet<TShiftStateItem>;
 
 using TMouseEvent = TEvent<void(TObject* Sender, TMouseButton Button, TShiftState Shift, float X, float Y)>;
 using TMouseMoveEvent = TEvent<void(TObject* Sender, TShiftState Shift, float X, float Y)>;
+// WheelDelta: 120 per notch, positive away from the user. A handler sets Handled to keep the
+// wheel from the control's parents.
+using TMouseWheelEvent = TEvent<void(TObject* Sender, TShiftState Shift, int32_t WheelDelta, bool& Handled)>;
+
+// What is being dragged: the object it comes from, files, and any data.
+struct TDragObject {
+  TObject* Source = nullptr;
+  std::vector<std::string> Files;
+  TValue Data;
+};
 
 // What receives the mouse: 2D controls and (in the 3D layer) 3D controls. Not reference
 // counted; found with dynamic_cast.
@@ -68,6 +80,8 @@ public:
   virtual bool GetVisible() const = 0;
   // The control under the point (form client coordinates), or null.
   virtual IControl* ObjectAtPoint(const TPointF& AScreenPoint) = 0;
+  // The control a drag of AData would drop on at the point, or null.
+  virtual IControl* FindTarget(const TPointF& AScreenPoint, const TDragObject& AData) = 0;
   virtual TPointF ScreenToLocal(const TPointF& AScreenPoint) const = 0;
   virtual void MouseDown(TMouseButton Button, TShiftState Shift, float X, float Y) = 0;
   virtual void MouseMove(TShiftState Shift, float X, float Y) = 0;
@@ -204,6 +218,8 @@ public:
   // ---- Mouse
   TFwObject* GetObject() override { return this; }
   IControl* ObjectAtPoint(const TPointF& AScreenPoint) override;
+  // The visible children, last first, then this control as ObjectAtPoint would hit it.
+  IControl* FindTarget(const TPointF& AScreenPoint, const TDragObject& AData) override;
   void MouseDown(TMouseButton Button, TShiftState Shift, float X, float Y) override;
   void MouseMove(TShiftState Shift, float X, float Y) override;
   void MouseUp(TMouseButton Button, TShiftState Shift, float X, float Y) override;
@@ -216,6 +232,7 @@ public:
   TMouseEvent OnMouseDown;
   TMouseMoveEvent OnMouseMove;
   TMouseEvent OnMouseUp;
+  TMouseWheelEvent OnMouseWheel;
 
   const TNotifyEvent& GetOnResize() const { return OnResize; }
   void SetOnResize(const TNotifyEvent& Value) { OnResize = Value; }
@@ -227,6 +244,8 @@ public:
   void SetOnMouseMove(const TMouseMoveEvent& Value) { OnMouseMove = Value; }
   const TMouseEvent& GetOnMouseUp() const { return OnMouseUp; }
   void SetOnMouseUp(const TMouseEvent& Value) { OnMouseUp = Value; }
+  const TMouseWheelEvent& GetOnMouseWheel() const { return OnMouseWheel; }
+  void SetOnMouseWheel(const TMouseWheelEvent& Value) { OnMouseWheel = Value; }
 
 protected:
   // Draws the control on GetCanvas() in local coordinates; the default draws nothing.

@@ -256,8 +256,11 @@ void TForm::HandleMouse(const SDL_Event& Event) {
     case SDL_MOUSEWHEEL: {
       IControl* target = ObjectAtPoint(FMousePos);
       if (target == nullptr) return;
+      // Unhandled, the wheel goes on to the parents (a list scrolls when its item does not).
+      const TShiftState shift = ShiftFromSdl(SDL_GetMouseState(nullptr, nullptr));
       bool handled = false;
-      target->MouseWheel(ShiftFromSdl(SDL_GetMouseState(nullptr, nullptr)), Event.wheel.y * 120, handled);
+      for (TFwObject* o = target->GetObject(); o != nullptr && !handled; o = o->GetParent())
+        if (auto* control = dynamic_cast<IControl*>(o)) control->MouseWheel(shift, Event.wheel.y * 120, handled);
       break;
     }
   }

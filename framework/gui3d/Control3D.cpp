@@ -599,12 +599,20 @@ void TControl3D::MouseUp(TMouseButton Button, TShiftState Shift, float X, float 
 }
 
 IControl* TControl3D::ObjectAtPoint(const TPointF& P) {
+  return PickChildrenOrSelf(P, [&P](IControl* c) { return c->ObjectAtPoint(P); });
+}
+
+IControl* TControl3D::FindTarget(const TPointF& P, const TDragObject& AData) {
+  return PickChildrenOrSelf(P, [&P, &AData](IControl* c) { return c->FindTarget(P, AData); });
+}
+
+IControl* TControl3D::PickChildrenOrSelf(const TPointF& P, const std::function<IControl*(IControl*)>& AAskChild) {
   IControl* result = nullptr;
   const auto& children = Children();
   for (size_t i = children.size(); i-- > 0;) {
     auto* control = dynamic_cast<IControl*>(children[i]);
     if (!control || !control->GetVisible()) continue;
-    if (IControl* hit = control->ObjectAtPoint(P)) result = hit;
+    if (IControl* hit = AAskChild(control)) result = hit;
   }
   if (result) return result;
   if (!GetContext() || !FVisible || FProjection != GGlobalProjection || !CheckHitTest(FHitTest)) return nullptr;

@@ -121,6 +121,8 @@ public:
   TFwObject* GetObject() override { return this; }
   bool GetVisible() const override { return FVisible; }
   IControl* ObjectAtPoint(const TPointF& P) override;
+  // As ObjectAtPoint, asking the children for their drop targets.
+  IControl* FindTarget(const TPointF& P, const TDragObject& AData) override;
   TPointF ScreenToLocal(const TPointF& P) const override;
   void MouseDown(TMouseButton Button, TShiftState Shift, float X, float Y) override;
   void MouseMove(TShiftState Shift, float X, float Y) override;
@@ -284,6 +286,7 @@ private:
   friend class TProxyObject;
 
   TMatrix3D BuildLocalMatrix();
+  IControl* PickChildrenOrSelf(const TPointF& P, const std::function<IControl*(IControl*)>& AAskChild);
   void RotateAxis(int AAxis);
   void ChildAdded(TFwObject* AObject);
 

@@ -131,6 +131,17 @@ TEST(CanvasOutlines, DashedAndStrokedRectangles) {
   EXPECT_EQ(at(4, 10), claLime);
   EXPECT_EQ(at(6, 10), claLime);
   EXPECT_EQ(at(10, 10), claBlack);
+  // A brush of its own: five pixels wide around x = 10, the canvas's stroke untouched.
+  ASSERT_TRUE(canvas.BeginScene());
+  canvas.Clear(claBlack);
+  canvas.DrawRect(TRectF(10, 10, 18, 18), 0, 0, AllCorners(), 1, TCanvasBrush{claRed, 5});
+  canvas.EndScene();
+  EXPECT_EQ(at(7, 14), claBlack);
+  EXPECT_EQ(at(8, 14), claRed);
+  EXPECT_EQ(at(12, 14), claRed);
+  EXPECT_EQ(at(13, 14), claBlack);
+  EXPECT_EQ(canvas.Stroke().Color, claLime);
+  EXPECT_EQ(canvas.Stroke().Thickness, 3);
 }
 
 TEST(TimerService, TicksInSecondsOnTheInstalledClock) {

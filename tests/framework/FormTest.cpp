@@ -342,6 +342,60 @@ TEST_F(FormTest, MouseGoesToTheControlUnderItWithCaptureAndClick) {
   Application->ProcessMessages();
 }
 
+TEST_F(FormTest, TheWheelGoesToTheControlUnderTheMouseAndUpItsParentsUntilHandled) {
+  TOwned<TForm> form(New<TForm>(nullptr));
+  form->SetClientWidth(100);
+  form->SetClientHeight(100);
+  form->Show();
+  auto* panel = New<TGuiProbe>(form.get());
+  panel->SetParent(form.get());
+  panel->SetBounds(10, 10, 60, 60);
+  auto* button = New<TGuiProbe>(form.get());
+  button->SetParent(panel);
+  button->SetBounds(20, 20, 20, 10);
+  bool buttonHandles = false;
+  auto record = [&buttonHandles](TGuiProbe* p, const std::string& name) {
+    p->OnMouseWheel = [p, name, &buttonHandles](TObject* sender, TShiftState shift, int32_t delta, bool& handled) {
+      p->Mouse.push_back(name + " wheel " + std::to_string(delta) + (shift.Contains(ssShift) ? " shift" : "") +
+                         (sender == p ? "" : " (other sender)"));
+      if (name == "button") handled = buttonHandles;
+    };
+  };
+  record(panel, "panel");
+  record(button, "button");
+  auto wheel = [&](int notches) {
+    SDL_Event e{};
+    e.type = SDL_MOUSEWHEEL;
+    e.wheel.windowID = form->GetWindow()->WindowID();
+    e.wheel.y = notches;
+    Push(e);
+  };
+
+  struct Case {
+    bool handles;
+    SDL_Keymod mod;
+    int notches;
+    std::vector<std::string> button, panel;
+  };
+  const Case cases[] = {
+      {false, KMOD_NONE, 1, {"button wheel 120"}, {"panel wheel 120"}},
+      {true, KMOD_NONE, -2, {"button wheel -240"}, {}},
+      {true, KMOD_LSHIFT, 1, {"button wheel 120 shift"}, {}},
+  };
+  Push(Motion(*form, 35, 35));
+  for (const Case& c : cases) {
+    button->Mouse.clear();
+    panel->Mouse.clear();
+    buttonHandles = c.handles;
+    SDL_SetModState(c.mod);
+    wheel(c.notches);
+    Application->ProcessMessages();
+    SDL_SetModState(KMOD_NONE);
+    EXPECT_EQ(button->Mouse, c.button) << c.notches;
+    EXPECT_EQ(panel->Mouse, c.panel) << c.notches;
+  }
+}
+
 TEST_F(FormTest, ClosingTheMainFormEndsRunAndOtherFormsFollowOnClose) {
   TOwned<TApplication> app(New<TApplication>(nullptr));
   TForm* main = nullptr;
