@@ -17,6 +17,7 @@
 namespace quorvel {
 namespace {
 
+using testing::AddMaterialCube;
 using testing::NearColor;
 using testing::TFilledCube;
 using testing::TViewportTest;
@@ -80,6 +81,35 @@ TEST_F(RefractionTest, TheSurfacePlaneClipsWhileThePassDrawsAndIsDroppedAfterwar
   ASSERT_GT(PassDraws, 0);
   EXPECT_FALSE(PlaneActive);
   EXPECT_TRUE(ctx->IsClippingPlaneActive(1));
+}
+
+// Pixels of AColor in the pass's output.
+int CountColor(TQuorvelRenderPassController* APass, TAlphaColor AColor) {
+  auto* texture = dynamic_cast<TQuorvelTexture*>(APass->GetOutputTexture());
+  if (!texture) return -1;
+  std::vector<uint8_t> bytes;
+  int64_t size = 0;
+  texture->RequestTextureData(bytes, size, 0);
+  int count = 0;
+  for (size_t i = 0; i + 3 < bytes.size(); i += 4)  // BGRA
+    count += NearColor(MakeAlphaColor(bytes[i + 2], bytes[i + 1], bytes[i], bytes[i + 3]), AColor) ? 1 : 0;
+  return count;
+}
+
+TEST_F(RefractionTest, WithClippingOnlyWhatLiesBelowTheSurfaceIsDrawn) {
+  // y points down: the red cube is above the surface y = 0, the blue one below it.
+  Viewport->SetColor(claBlack);
+  Cube->SetVisible(false);
+  AddMaterialCube(Form.get(), Viewport, claRed, {-2, -2, 0}, 2);
+  AddMaterialCube(Form.get(), Viewport, claBlue, {2, 2, 0}, 2);
+  Tick();
+  EXPECT_EQ(CountColor(Pass, claRed), 0);
+  EXPECT_GT(CountColor(Pass, claBlue), 0);
+  // The main view has both.
+  Pass->SetClippingEnabled(false);
+  Tick();
+  EXPECT_GT(CountColor(Pass, claRed), 0);
+  EXPECT_GT(CountColor(Pass, claBlue), 0);
 }
 
 TEST_F(RefractionTest, ALegacyRendererHasNoDepthTexture) {
