@@ -6,7 +6,9 @@
 
 #include "framework/gui3d/Shader.h"
 #include "lib/context/ContextShader.h"
+#include "lib/materials/MaterialDefault.h"
 #include "lib/passes/Controller.h"
+#include "lib/scene/Cube.h"
 #include "tests/scene/SceneTestSupport.h"
 
 namespace quorvel::testing {
@@ -53,6 +55,22 @@ protected:
   }
   void DoPassesChanged(TObject*) override {}
 };
+
+// A cube mesh with the engine's unlit default material (which, unlike the context's colour
+// helper, honours the clipping plane).
+inline TQuorvelCube* AddMaterialCube(TComponent* AOwner, TQuorvelViewport* AViewport, TAlphaColor AColor,
+                                     const TPoint3D& APosition, float ASize = 1) {
+  auto* source = New<TQuorvelDefaultMaterialSource>(AOwner);
+  source->SetDiffuseF(TAlphaColorF(AColor));
+  auto* cube = New<TQuorvelCube>(AOwner);
+  cube->SetWidth(ASize);
+  cube->SetHeight(ASize);
+  cube->SetDepth(ASize);
+  cube->SetMaterialSource(source);
+  cube->GetPosition()->SetPoint(APosition);
+  cube->SetParent(AViewport);
+  return cube;
+}
 
 // Counts its iterations; its source is its own.
 class TCountingPass : public TQuorvelRenderPassController {

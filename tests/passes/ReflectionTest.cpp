@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "framework/classes/Filer.h"
 #include "lib/passes/ControllerPassesReflection.h"
@@ -11,6 +12,8 @@
 namespace quorvel {
 namespace {
 
+using testing::AddMaterialCube;
+using testing::NearColor;
 using testing::TFilledCube;
 using testing::TViewportTest;
 
@@ -146,6 +149,45 @@ TEST_F(ReflectionTest, TheMirrorFollowsItsTarget) {
   target->GetPosition()->SetPoint({0, 3, 0});
   Tick();
   EXPECT_EQ(Pass->GetMirrorPosition()->GetPoint(), TPoint3D(0, 3, 0));
+}
+
+class MirrorPixels : public ReflectionTest {
+protected:
+  void SetUp() override {
+    ReflectionTest::SetUp();
+    Viewport->SetColor(claBlack);
+    Cube->SetVisible(false);  // the camera's target only
+    Camera->GetPosition()->SetPoint({0, -10, -4});
+    // y points down: the red cube is above the mirror plane y = 0, the blue one below it.
+    AddMaterialCube(Form.get(), Viewport, claRed, Above);
+    AddMaterialCube(Form.get(), Viewport, claBlue, {-2, 2, 0});
+  }
+  const TPoint3D Above{2, -1.5f, 0};
+};
+
+TEST_F(MirrorPixels, TheTextureMatrixFindsTheCubeAboveAndTheCubeBelowIsClipped) {
+  Tick();
+  auto* texture = dynamic_cast<TQuorvelTexture*>(Pass->GetOutputTexture());
+  ASSERT_NE(texture, nullptr);
+  std::vector<uint8_t> bytes;
+  int64_t size = 0;
+  texture->RequestTextureData(bytes, size, 0);
+  const int32_t w = texture->GetWidth(), h = texture->GetHeight();
+  const auto texel = [&](int32_t x, int32_t y) {
+    const uint8_t* p = bytes.data() + (size_t(y) * size_t(w) + size_t(x)) * 4;  // BGRA
+    return MakeAlphaColor(p[2], p[1], p[0], p[3]);
+  };
+  // Where a material sampling through the texture matrix (with bias) reads the cube's centre.
+  const TVector3D t = TVector3D(Above, 1) * Pass->GetTextureMatrix(nullptr, true);
+  ASSERT_GT(t.W, 0);
+  const int32_t x = int32_t(t.X / t.W * float(w)), y = int32_t(t.Y / t.W * float(h));
+  ASSERT_TRUE(x >= 0 && x < w && y >= 0 && y < h) << x << "," << y;
+  EXPECT_TRUE(NearColor(texel(x, y), claRed, 8)) << std::hex << uint32_t(texel(x, y)) << " at " << std::dec << x
+                                                 << "," << y;
+  int blue = 0;
+  for (int32_t j = 0; j < h; ++j)
+    for (int32_t i = 0; i < w; ++i) blue += NearColor(texel(i, j), claBlue, 8) ? 1 : 0;
+  EXPECT_EQ(blue, 0);
 }
 
 TEST(ReflectionStreaming, OlderFormsPointStringsAreRead) {

@@ -2,6 +2,7 @@
 // (clipped at a surface) and the environment cube map (six faces around a point).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -16,6 +17,7 @@
 namespace quorvel {
 namespace {
 
+using testing::AddMaterialCube;
 using testing::NearColor;
 using testing::TFilledCube;
 using testing::TViewportTest;
@@ -79,6 +81,35 @@ TEST_F(RefractionTest, TheSurfacePlaneClipsWhileThePassDrawsAndIsDroppedAfterwar
   ASSERT_GT(PassDraws, 0);
   EXPECT_FALSE(PlaneActive);
   EXPECT_TRUE(ctx->IsClippingPlaneActive(1));
+}
+
+// Pixels of AColor in the pass's output.
+int CountColor(TQuorvelRenderPassController* APass, TAlphaColor AColor) {
+  auto* texture = dynamic_cast<TQuorvelTexture*>(APass->GetOutputTexture());
+  if (!texture) return -1;
+  std::vector<uint8_t> bytes;
+  int64_t size = 0;
+  texture->RequestTextureData(bytes, size, 0);
+  int count = 0;
+  for (size_t i = 0; i + 3 < bytes.size(); i += 4)  // BGRA
+    count += NearColor(MakeAlphaColor(bytes[i + 2], bytes[i + 1], bytes[i], bytes[i + 3]), AColor) ? 1 : 0;
+  return count;
+}
+
+TEST_F(RefractionTest, WithClippingOnlyWhatLiesBelowTheSurfaceIsDrawn) {
+  // y points down: the red cube is above the surface y = 0, the blue one below it.
+  Viewport->SetColor(claBlack);
+  Cube->SetVisible(false);
+  AddMaterialCube(Form.get(), Viewport, claRed, {-2, -2, 0}, 2);
+  AddMaterialCube(Form.get(), Viewport, claBlue, {2, 2, 0}, 2);
+  Tick();
+  EXPECT_EQ(CountColor(Pass, claRed), 0);
+  EXPECT_GT(CountColor(Pass, claBlue), 0);
+  // The main view has both.
+  Pass->SetClippingEnabled(false);
+  Tick();
+  EXPECT_GT(CountColor(Pass, claRed), 0);
+  EXPECT_GT(CountColor(Pass, claBlue), 0);
 }
 
 TEST_F(RefractionTest, ALegacyRendererHasNoDepthTexture) {
@@ -254,6 +285,69 @@ TEST_F(EnvironmentTest, TheEmbeddedLightTakesPartInTheDrawingAndIsRemovedAfterwa
   Tick();
   EXPECT_GT(passDraws, 0);
   EXPECT_EQ(drawsWithLight, 0);
+}
+
+// The face and texel GL's cube-map convention gives a direction (rows from t = 0, as read).
+struct TCubeTexel {
+  int Face, X, Y;
+};
+TCubeTexel CubeTexelOf(const TPoint3D& d, int32_t ASize) {
+  const float ax = std::fabs(d.X), ay = std::fabs(d.Y), az = std::fabs(d.Z);
+  int face;
+  float sc, tc, ma;
+  if (ax >= ay && ax >= az) {
+    face = d.X > 0 ? 0 : 1, ma = ax, sc = d.X > 0 ? -d.Z : d.Z, tc = -d.Y;
+  } else if (ay >= az) {
+    face = d.Y > 0 ? 2 : 3, ma = ay, sc = d.X, tc = d.Y > 0 ? d.Z : -d.Z;
+  } else {
+    face = d.Z > 0 ? 4 : 5, ma = az, sc = d.Z > 0 ? d.X : -d.X, tc = -d.Y;
+  }
+  const auto texel = [&](float c) { return std::clamp(int((c / ma + 1) / 2 * float(ASize)), 0, ASize - 1); };
+  return {face, texel(sc), texel(tc)};
+}
+
+TEST_F(EnvironmentTest, EachFaceShowsTheSceneInItsDirectionAsGLAddressesIt) {
+  constexpr int32_t N = 32;
+  Pass->SetMapSize(N);
+  // A cube in each axis direction (the clear colour, blue, is none of them) and a small black
+  // marker off each face's centre.
+  struct TCase {
+    TPoint3D Direction, MarkerOffset;
+    TAlphaColor Fill;
+  };
+  const TCase cases[6] = {{{1, 0, 0}, {0, 2, 0}, claRed},     {{-1, 0, 0}, {0, 0, 2}, claLime},
+                          {{0, 1, 0}, {2, 0, 0}, claWhite},   {{0, -1, 0}, {0, 0, 2}, claYellow},
+                          {{0, 0, 1}, {2, 0, 0}, claFuchsia}, {{0, 0, -1}, {2, 0, 0}, claAqua}};
+  for (const TCase& c : cases) {
+    AddCube(c.Fill, 2)->GetPosition()->SetPoint(c.Direction * 5);
+    AddCube(claBlack, 1)->GetPosition()->SetPoint(c.Direction * 4 + c.MarkerOffset);
+  }
+  Tick();
+  auto* cube = dynamic_cast<TQuorvelTexture*>(Pass->GetOutputTexture());
+  ASSERT_NE(cube, nullptr);
+  std::vector<uint8_t> level0, level1;
+  int64_t size = 0;
+  cube->RequestTextureData(level0, size, 0);
+  cube->RequestTextureData(level1, size, 1);
+  // Each face's image starts where the base level's would (the read sizes faces by it).
+  const auto texelOf = [](const std::vector<uint8_t>& bytes, int32_t n, int face, int x, int y) {
+    const uint8_t* p = bytes.data() + (size_t(face) * N * N + size_t(y) * size_t(n) + size_t(x)) * 4;
+    return MakeAlphaColor(p[2], p[1], p[0], p[3]);  // BGRA
+  };
+  for (const TCase& c : cases) {
+    const TCubeTexel centre = CubeTexelOf(c.Direction, N);
+    EXPECT_TRUE(NearColor(texelOf(level0, N, centre.Face, centre.X, centre.Y), c.Fill)) << centre.Face;
+    // Before, only the first face drawn had the scene: a screen rectangle of its composition
+    // left the later faces' objects in 2D.
+    const TCubeTexel half = CubeTexelOf(c.Direction, N / 2);
+    EXPECT_TRUE(NearColor(texelOf(level1, N / 2, half.Face, half.X, half.Y), c.Fill)) << "mip 1, face " << half.Face;
+    const TCubeTexel marker = CubeTexelOf(c.Direction * 4 + c.MarkerOffset, N);
+    EXPECT_EQ(marker.Face, centre.Face);
+    EXPECT_TRUE(NearColor(texelOf(level0, N, marker.Face, marker.X, marker.Y), claBlack))
+        << "marker of face " << marker.Face << " at " << marker.X << "," << marker.Y;
+  }
+  // The main frame is the viewport's own again.
+  EXPECT_EQ(Viewport->GetCurrentRenderer(), Viewport->GetMainPassRenderer());
 }
 
 TEST(EnvironmentStreaming, ThePositionStreamsAsAPointString) {
