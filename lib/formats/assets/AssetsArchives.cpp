@@ -3,6 +3,7 @@
 #include "framework/io/Path.h"
 #include "framework/rtl/Finally.h"
 #include "framework/rtl/Monitor.h"
+#include "lib/formats/assets/AssetsManager.h"
 #include "lib/formats/assets/UtilsZip.h"
 
 namespace quorvel {
@@ -133,9 +134,15 @@ std::vector<std::string> TQuorvelArchiveReference::GetFileNames() {
   return FArchive ? FArchive->GetFileNames() : std::vector<std::string>();
 }
 
-void TQuorvelArchiveReference::SaveToFile(TQuorvelAssetsPackage*, const std::string&) {}
+void TQuorvelArchiveReference::StoreGroups(TQuorvelAssetsPackage* APckg) {
+  if (!APckg) return;
+  TMonitorGuard lock(this);
+  for (int32_t i = 0; i < APckg->GroupCount(); ++i) APckg->GetGroups()->Group(i)->StoreToArchive(this);
+}
 
-void TQuorvelArchiveReference::SaveToStream(TQuorvelAssetsPackage*, TStream*) {}
+void TQuorvelArchiveReference::SaveToFile(TQuorvelAssetsPackage* APckg, const std::string&) { StoreGroups(APckg); }
+
+void TQuorvelArchiveReference::SaveToStream(TQuorvelAssetsPackage* APckg, TStream*) { StoreGroups(APckg); }
 
 // ---------------------------------------------------------------------------------------
 // TQuorvelFileArchiveReference
