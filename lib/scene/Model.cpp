@@ -194,6 +194,11 @@ void TQuorvelModel::Clear() {
 
 void TQuorvelModel::LoadFromOwnedDefinition(TModelDef* ADef) {
   if (!ADef) return;
+  if (ADef->GetPackage()) {
+    // A package's definition stays its model asset's.
+    LoadFromDefinition(ADef);
+    return;
+  }
   // Owned from here on, also when the build fails half way (the children built so far keep
   // pointing into it).
   FOwnedDefs.push_back(ADef);

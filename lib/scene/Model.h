@@ -92,7 +92,8 @@ public:
   void LoadFromStream(TStream* AStream, const std::string& APath);
   // Through the loader registry with AOptions (a package's asset answers without reading).
   void LoadFromFile(const TQuorvelLoadOptions& AOptions);
-  // Builds from ADef and takes it over (as the loaders hand it).
+  // Builds from ADef and takes it over (as the loaders hand it); a package's definition stays
+  // its model asset's.
   void LoadFromOwnedDefinition(TModelDef* ADef);
   // A definition given here stays its caller's.
   virtual void LoadFromDefinition(TModelDef* ADef);

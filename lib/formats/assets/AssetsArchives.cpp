@@ -189,6 +189,7 @@ void TQuorvelFileArchiveReference::SaveToFile(TQuorvelAssetsPackage* APckg, cons
 
 void TQuorvelFileArchiveReference::SaveToStream(TQuorvelAssetsPackage* APckg, TStream* AStream) {
   TQuorvelArchiveReference::SaveToStream(APckg, AStream);
+  if (!AStream) return;
   TMonitorGuard lock(this);
   TOwned<TFileStream> source(CreateFileStream());
   CopyStream(source.get(), AStream);
@@ -250,7 +251,7 @@ void TQuorvelInMemoryArchiveReference::SaveToFile(TQuorvelAssetsPackage* APckg, 
 void TQuorvelInMemoryArchiveReference::SaveToStream(TQuorvelAssetsPackage* APckg, TStream* AStream) {
   TQuorvelArchiveReference::SaveToStream(APckg, AStream);
   TMonitorGuard lock(this);
-  if (!FStream) return;
+  if (!FStream || !AStream) return;
   auto rewind = Finally([&] { FStream->SetPosition(0); });
   FStream->SetPosition(0);
   CopyStream(FStream, AStream);

@@ -343,9 +343,10 @@ TQuorvelAssetsManager::~TQuorvelAssetsManager() {
 }
 
 void TQuorvelAssetsManager::BeforeDestruction() {
-  // Packages go first: each gives its archive back before the registry goes.
-  Quietly("assets manager: clearing packages", [&] { ClearPackages(); });
+  // Models that show a package's definitions hear of the removal while those still exist;
+  // then the packages go, each giving its archive back before the registry goes.
   TComponent::BeforeDestruction();
+  Quietly("assets manager: clearing packages", [&] { ClearPackages(); });
 }
 
 void TQuorvelAssetsManager::SetPackages(TQuorvelAssetsPackageCollection* AValue) { FPackages->Assign(AValue); }
