@@ -15,6 +15,7 @@
 #include "framework/rtl/SysUtils.h"
 #include "lib/defs/DefTypesMesh.h"
 #include "lib/defs/DefTypesModel.h"
+#include "lib/formats/assets/AssetsManager.h"
 
 namespace quorvel {
 
@@ -221,8 +222,39 @@ void TQuorvelLoader::UnsetCurrentThreadLoader() { CurrentThreadInfo.Loader = nul
 
 TQuorvelLoaderThreadInfo TQuorvelLoader::GetCurrentLoaderThreadInfo() { return CurrentThreadInfo; }
 
-void TQuorvelLoader::RejectPackage(const TQuorvelLoadOptions& AOptions) {
-  if (AOptions.Package || AOptions.Asset) throw EQuorvelLoaderException("asset packages are not supported yet");
+TQuorvelModelAsset* TQuorvelLoader::FindExistingAssetInPackage(const TQuorvelLoadOptions& AOptions) {
+  if (auto* asset = dynamic_cast<TQuorvelModelAsset*>(AOptions.Asset)) return asset;
+  auto* package = dynamic_cast<TQuorvelAssetsPackage*>(AOptions.Package);
+  if (!package) return nullptr;
+  if (!package->HasArchive()) package->Refresh();
+  return dynamic_cast<TQuorvelModelAsset*>(package->FindAsset(AOptions.FileInfo.PathOrUID, AOptions.FileInfo.StrictFilename));
+}
+
+TQuorvelAssetsPackage* TQuorvelLoader::ReaderPackage(const TQuorvelLoadOptions& AOptions) {
+  return quorvel::As<TQuorvelAssetsPackage>(AOptions.Package);
+}
+
+TQuorvelModelAsset* TQuorvelLoader::ReaderAsset(const TQuorvelLoadOptions& AOptions, TQuorvelAssetsPackage* APackage) {
+  if (!APackage) return nullptr;
+  if (auto* asset = dynamic_cast<TQuorvelModelAsset*>(AOptions.Asset)) return asset;
+  TQuorvelAssetsGroup* models = APackage->GetGroup(0);
+  return models ? dynamic_cast<TQuorvelModelAsset*>(
+                      models->FindAssetByFilename(AOptions.FileInfo.PathOrUID, AOptions.FileInfo.StrictFilename))
+                : nullptr;
+}
+
+TQuorvelModelAsset* TQuorvelLoader::AddReaderAsset(const TQuorvelLoadOptions& AOptions, TQuorvelAssetsPackage* APackage) {
+  TQuorvelAssetsGroup* models = APackage ? APackage->GetGroup(0) : nullptr;
+  return models ? dynamic_cast<TQuorvelModelAsset*>(
+                      models->AddEmptyAsset(AOptions.FileInfo.PathOrUID, AOptions.FileInfo.StrictFilename))
+                : nullptr;
+}
+
+TModelDef* TQuorvelLoader::HandToAsset(TModelDef* ADef, TQuorvelAssetsPackage* APackage, TQuorvelModelAsset* AAsset) {
+  if (!APackage) return ADef;
+  ADef->SetPackage(APackage);
+  if (AAsset) AAsset->SetModel(ADef);
+  return ADef;
 }
 
 TModelDef* TQuorvelLoader::LoadUndefinedModelDefFromFile(TObject* APackage, const std::string& AFilename) {
@@ -230,7 +262,9 @@ TModelDef* TQuorvelLoader::LoadUndefinedModelDefFromFile(TObject* APackage, cons
 }
 
 TModelDef* TQuorvelLoader::LoadUndefinedModelDefFromFile(const TQuorvelLoadOptions& AOptions) {
-  RejectPackage(AOptions);
+  // A package's asset that holds its definition answers without opening the file.
+  if (TQuorvelModelAsset* asset = FindExistingAssetInPackage(AOptions); asset && asset->GetModel())
+    return quorvel::As<TModelDef>(asset->GetModel());
   auto stream = OpenModelFile(AOptions, uint16_t(fmOpenReadWrite | fmShareDenyNone),
                               "TQuorvelLoader.LoadUndefinedModelDefFromFile");
   return LoadUndefinedModelDefFromStream(stream.get(), AOptions);
@@ -242,7 +276,8 @@ TModelDef* TQuorvelLoader::LoadUndefinedModelDefFromStream(TStream* AStream, TOb
 }
 
 TModelDef* TQuorvelLoader::LoadUndefinedModelDefFromStream(TStream* AStream, const TQuorvelLoadOptions& AOptions) {
-  RejectPackage(AOptions);
+  TQuorvelModelAsset* asset = FindExistingAssetInPackage(AOptions);
+  if (asset && asset->GetModel()) return quorvel::As<TModelDef>(asset->GetModel());
   const std::string ext = AOptions.GetExtension();
   TQuorvelLoader* loader = GetLoaderByExtension(ext);
   if (!loader)
@@ -250,7 +285,11 @@ TModelDef* TQuorvelLoader::LoadUndefinedModelDefFromStream(TStream* AStream, con
                                          {AOptions.FileInfo.PathOrUID, ext}));
   TQuorvelLoadOptions options = AOptions;
   options.FileInfo.Ext = ext;
-  return loader->LoadModelDefFromStream(AStream, options);
+  TModelDef* def = loader->LoadModelDefFromStream(AStream, options);
+  // The reader hands its definition to the package's asset of its own finding; the asset
+  // found here may be another one still without a definition.
+  if (asset && def && !asset->GetModel()) asset->SetModel(def);
+  return def;
 }
 
 TAnimationDef* TQuorvelLoader::LoadUndefinedAnimationDefFromFile(TModelDef* AModel, const std::string& AFilename) {

@@ -1,9 +1,10 @@
 #pragma once
-// Unit Quorvel.Loader, first slice: the base class of model loaders with what every format
-// reader shares for meshes: the transfer of a vertex cache into a mesh definition (with an
-// optional split of large meshes) and the calculation of the normals, tangents and texture
-// coordinates the file did not deliver. The registry and the load dispatch come later, in
-// this class.
+// Unit Quorvel.Loader: the base class of model loaders, their registry by extension and the
+// load dispatch (a package's model asset that holds a definition answers without reading),
+// and what every format reader shares: the per-thread record of the running loader, the
+// transfer of a vertex cache into a mesh definition (with an optional split of large meshes),
+// the calculation of the normals, tangents and texture coordinates the file did not deliver,
+// and the package steps of a read.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -23,6 +24,8 @@ class TModelDef;
 class TAnimationDef;
 class TBitmap;
 class TQuorvelLoader;
+class TQuorvelAssetsPackage;
+class TQuorvelModelAsset;
 
 // The loader reading on this thread and the options of its load. Texture assets read the
 // options' texture limits from it while Loader is set.
@@ -83,9 +86,9 @@ public:
   // The extension comes from the model's own Filename.
   static TAnimationDef* LoadUndefinedAnimationDefFromStream(TModelDef* AModel, TStream* AStream,
                                                             const std::string& AFileName);
-  // Raises EQuorvelLoaderException "asset packages are not supported yet" for options that
-  // name a package or an asset.
-  static void RejectPackage(const TQuorvelLoadOptions& AOptions);
+  // The options' model asset, else the package's model asset for the options' file (a
+  // package without archive is refreshed first); null when neither.
+  static TQuorvelModelAsset* FindExistingAssetInPackage(const TQuorvelLoadOptions& AOptions);
 
   // ---- texture limits: a limit of 0 leaves that axis free ----
   // Shrinks ABitmap, keeping its aspect, until it fits; whether it changed.
@@ -109,6 +112,17 @@ public:
   static void AutoCalculateVertexData(TMeshDef* ADef, TVertexCache* ACache);
 
 protected:
+  // What a format reader does with a package. The options' package (another class raises
+  // EInvalidCast), or null.
+  static TQuorvelAssetsPackage* ReaderPackage(const TQuorvelLoadOptions& AOptions);
+  // The model asset that takes the reader's definition: the options' asset, else the one of
+  // the options' file in the package's model group; null without a package.
+  static TQuorvelModelAsset* ReaderAsset(const TQuorvelLoadOptions& AOptions, TQuorvelAssetsPackage* APackage);
+  // A new empty model asset for the options' file in the package's model group.
+  static TQuorvelModelAsset* AddReaderAsset(const TQuorvelLoadOptions& AOptions, TQuorvelAssetsPackage* APackage);
+  // With a package, the asset takes the definition over (and stores it); ADef is returned.
+  static TModelDef* HandToAsset(TModelDef* ADef, TQuorvelAssetsPackage* APackage, TQuorvelModelAsset* AAsset);
+
   bool FLoadFromStreamAllowed = true;
 };
 

@@ -15,19 +15,24 @@
 #include "lib/defs/DefTypesModel.h"
 #include "lib/defs/DefTypesText.h"
 #include "lib/formats/Loader.h"
+#include "lib/formats/assets/AssetsManager.h"
 #include "lib/formats/q3m/Q3MExporter.h"
 #include "lib/scene/Camera.h"
+#include "lib/scene/Duplication.h"
 #include "lib/scene/Light.h"
 
 namespace quorvel {
 
 FW_CLASS_IMPL(TQuorvelModel, "Quorvel.Model")
 void TQuorvelModel::Register(ClassBuilder<TQuorvelModel>& b) {
-  b.Prop("PackageName", &Self::GetPackageName, &Self::SetPackageName)
+  b.Prop("AssetsManager", &Self::GetAssetsManager, &Self::SetAssetsManager)
+      .Prop("PackageName", &Self::GetPackageName, &Self::SetPackageName)
       .Prop("Source", &Self::GetSource, &Self::SetSource)
       .Field("FWireframe", &Self::FWireframe)
       .Field("FWireframeMat", &Self::FWireframeMat, Reference)
       .Field("FAnimationManager", &Self::FAnimationManager, Reference)
+      .Field("FAssetsManager", &Self::FAssetsManager, Reference)
+      .Field("FPackage", &Self::FPackage, Reference)
       .Field("FPackageName", &Self::FPackageName)
       .Field("FSource", &Self::FSource);
 }
@@ -118,6 +123,16 @@ void TQuorvelModel::Notification(TComponent* AComponent, TOperation Operation) {
   if (Operation != opRemove) return;
   if (AComponent == FWireframeMat) FWireframeMat = nullptr;
   if (AComponent == FAnimationManager) ResetAnimationManager();
+  if (!FPackageName.empty() && FAssetsManager && AComponent != FAssetsManager &&
+      FAssetsManager->GetPackage(FPackageName) != FPackage) {
+    FPackage = nullptr;
+    FPackageName.clear();
+  }
+  if (AComponent == FAssetsManager) {
+    FPackage = nullptr;
+    FPackageName.clear();
+    SetAssetsManager(nullptr);
+  }
 }
 
 // ---- owned helpers ------------------------------------------------------------------------------
@@ -179,6 +194,11 @@ void TQuorvelModel::Clear() {
 
 void TQuorvelModel::LoadFromOwnedDefinition(TModelDef* ADef) {
   if (!ADef) return;
+  if (ADef->GetPackage()) {
+    // A package's definition stays its model asset's.
+    LoadFromDefinition(ADef);
+    return;
+  }
   // Owned from here on, also when the build fails half way (the children built so far keep
   // pointing into it).
   FOwnedDefs.push_back(ADef);
@@ -187,6 +207,10 @@ void TQuorvelModel::LoadFromOwnedDefinition(TModelDef* ADef) {
 
 void TQuorvelModel::LoadFromFile(const std::string& AFilename) {
   LoadFromOwnedDefinition(TQuorvelLoader::LoadUndefinedModelDefFromFile(nullptr, AFilename));
+}
+
+void TQuorvelModel::LoadFromFile(const TQuorvelLoadOptions& AOptions) {
+  LoadFromOwnedDefinition(TQuorvelLoader::LoadUndefinedModelDefFromFile(AOptions));
 }
 
 void TQuorvelModel::LoadFromStream(TStream* AStream, const std::string& APath) {
@@ -308,6 +332,14 @@ void TQuorvelModel::LoadPropertiesFromDefinition(TTransformDef* ADef) {
         static_cast<TColorMaterialSource*>(FWireframeMat)->SetColor(v.AsType<TAlphaColorF>().ToAlphaColor());
     }
   }
+  auto* owner = dynamic_cast<TComponent*>(GetOwner());
+  if (!FAssetsManager && owner && props->TryGetValue("AssetsManager", v)) {
+    if (TComponent* found = owner->FindComponent(v.AsType<std::string>()))
+      SetAssetsManager(found->As<TQuorvelAssetsManager>());
+    else
+      SetAssetsManager(static_cast<TQuorvelAssetsManager*>(
+          FindComponentByExactClass(owner, TQuorvelAssetsManager::StaticClass())));
+  }
   if (props->TryGetValue("PackageName", v)) FPackageName = v.AsType<std::string>();
   if (props->TryGetValue("Source", v)) FSource = v.AsType<std::string>();
   if (props->TryGetValue("CurrentAnimation", v) && FAnimationManager && FAnimationManager->AnimationCount() > 0)
@@ -329,6 +361,7 @@ void TQuorvelModel::StoreToDefinition(TCustomDef* ADef) {
   if (FAnimationManager) p->AddOrSetValue("AnimationManager", TValue(FAnimationManager->GetName()));
   TQuorvelAnimation* current = FAnimationManager ? FAnimationManager->GetCurrent() : nullptr;
   p->AddOrSetValue("CurrentAnimation", TValue(current ? current->GetId() : std::string()));
+  if (FAssetsManager) p->AddOrSetValue("AssetsManager", TValue(FAssetsManager->GetName()));
   p->AddOrSetValue("PackageName", TValue(FPackageName));
   p->AddOrSetValue("Source", TValue(FSource));
 }
@@ -385,7 +418,10 @@ void TQuorvelModel::SetSource(const std::string& Value) {
     FTextureCache.reset();
   }
   FSource = Value;
-  if (!FPackageName.empty()) return;  // models from asset packages are not loaded yet
+  if (!FPackageName.empty()) {
+    LoadFromPackage();
+    return;
+  }
   if (FBinaryData && FBinaryData->GetSize() > 0) {
     LoadFromBinaryData();
     return;
@@ -394,7 +430,9 @@ void TQuorvelModel::SetSource(const std::string& Value) {
   try {
     TQuorvelLoadOptions options = TQuorvelLoadOptions::Create(FSource, nullptr, nullptr);
     options.FileInfo.StrictFilename = true;
-    LoadFromOwnedDefinition(TQuorvelLoader::LoadUndefinedModelDefFromFile(options));
+    // The design-time options dialog and progress window hook in here; without them the
+    // options pass unchanged and the load runs directly.
+    LoadFromFile(options);
   } catch (const std::exception& e) {
     ShowMessage(std::string("Failed to load model data: ") + e.what());
   }
@@ -403,6 +441,62 @@ void TQuorvelModel::SetSource(const std::string& Value) {
   } catch (const std::exception& e) {
     ShowMessage(std::string("Failed to store model data in binary storage: ") + e.what());
   }
+}
+
+void TQuorvelModel::LoadFromPackage() {
+  if (!FAssetsManager || FSource.empty()) return;
+  TQuorvelAssetsPackage* package = GetPackage();
+  if (!package) return;
+  TQuorvelLoadOptions options = TQuorvelLoadOptions::Create(FSource, TAnimationCachingFlags(), package, nullptr);
+  options.FileInfo.StrictFilename = true;
+  options.FileInfo.Ext = ".q3m";
+  options.Asset = TQuorvelLoader::FindExistingAssetInPackage(options);
+  // The design-time options dialog may change the options of an asset not found yet.
+  LoadFromFile(options);
+}
+
+TQuorvelAssetsPackage* TQuorvelModel::GetPackage() {
+  if (TModelDef* def = GetModelDef(); def && def->GetPackage()) FPackage = def->GetPackage()->As<TQuorvelAssetsPackage>();
+  if (!FPackage && FAssetsManager && !FPackageName.empty()) FPackage = FAssetsManager->GetPackage(FPackageName);
+  return FPackage;
+}
+
+void TQuorvelModel::ReloadFromPackage() {
+  GetPackage();
+  if (FAssetsManager && FPackage && !FSource.empty())
+    SetSource(FSource);
+  else if (!FPackage)
+    Clear();
+}
+
+void TQuorvelModel::SetAssetsManager(TQuorvelAssetsManager* Value) {
+  if (FAssetsManager && !Value) {
+    FAssetsManager->RemoveFreeNotification(this);
+    FAssetsManager = nullptr;
+    FPackageName.clear();
+    FPackage = nullptr;
+    Clear();
+    return;
+  }
+  if (Value != FAssetsManager) {
+    FPackage = nullptr;
+    if (FAssetsManager) FAssetsManager->RemoveFreeNotification(this);
+    if (Value) Value->FreeNotification(this);
+  }
+  FAssetsManager = Value;
+  ReloadFromPackage();
+}
+
+void TQuorvelModel::SetPackageName(const std::string& Value) {
+  if (!FPackageName.empty() && Value.empty()) {
+    FPackage = nullptr;
+    FPackageName = Value;
+    Clear();
+    return;
+  }
+  FPackage = nullptr;
+  FPackageName = Value;
+  ReloadFromPackage();
 }
 
 void TQuorvelModel::DefineProperties(TFiler* Filer) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "framework/io/Stream.h"
+#include "lib/defs/DefTypesLoadOptions.h"
 #include "lib/scene/Mesh.h"
 
 namespace quorvel {
@@ -21,6 +22,8 @@ class TQuorvelAnimationManager;
 class TQuorvelArmature;
 class TQuorvelBitmapCache;
 class TAnimationDef;
+class TQuorvelAssetsManager;
+class TQuorvelAssetsPackage;
 
 class TQuorvelModel : public TQuorvelMesh {
   FW_CLASS(TQuorvelModel, TQuorvelMesh)
@@ -46,11 +49,18 @@ public:
   const TInterpolators& GetInterpolators() const { return FInterpolators; }
   const std::string& GetSource() const { return FSource; }
   void SetSourceValue(const std::string& Value) { FSource = Value; }
-  // Reloads: from the embedded copy when it holds bytes, else (outside form reading) from the
-  // file, then embeds a zipped copy. A failure shows in a message box.
+  // Reloads. Without a package name: from the embedded copy when it holds bytes, else
+  // (outside form reading) from the file, then embeds a zipped copy; a failure shows in a
+  // message box. With one: from the package's model asset once the manager, the package and
+  // the source are known (failures reach the caller).
   void SetSource(const std::string& Value);
   const std::string& GetPackageName() const { return FPackageName; }
-  void SetPackageName(const std::string& Value) { FPackageName = Value; }
+  // Each of the three package setters reloads when all three are known, else clears.
+  void SetPackageName(const std::string& Value);
+  TQuorvelAssetsManager* GetAssetsManager() const { return FAssetsManager; }
+  void SetAssetsManager(TQuorvelAssetsManager* Value);
+  // The definition's package, else the manager's package of PackageName; null when neither.
+  TQuorvelAssetsPackage* GetPackage();
   TModelMetaDef* GetMetaData() const;
   TModelDef* GetModelDef() const;
   TBytesStream* GetBinaryData() const { return FBinaryData.get(); }
@@ -80,7 +90,10 @@ public:
   // definition it gets. Does not clear first.
   void LoadFromFile(const std::string& AFilename);
   void LoadFromStream(TStream* AStream, const std::string& APath);
-  // Builds from ADef and takes it over (as the loaders hand it).
+  // Through the loader registry with AOptions (a package's asset answers without reading).
+  void LoadFromFile(const TQuorvelLoadOptions& AOptions);
+  // Builds from ADef and takes it over (as the loaders hand it); a package's definition stays
+  // its model asset's.
   void LoadFromOwnedDefinition(TModelDef* ADef);
   // A definition given here stays its caller's.
   virtual void LoadFromDefinition(TModelDef* ADef);
@@ -106,6 +119,10 @@ public:
 
 protected:
   TQuorvelAnimation* CreateAnimationFromDef(TAnimationDef* ADef);
+  // Source step with a package: the package's asset answers, else its file is read.
+  void LoadFromPackage();
+  // Reload when manager, package and source are known; clear when no package is.
+  void ReloadFromPackage();
   // Frees or unlinks the definition as ownership says; the links over the children tree go.
   void ReleaseDef();
 
@@ -113,6 +130,8 @@ protected:
   TMaterialSource* FWireframeMat = nullptr;  // owned while it has no owner
   TInterpolators FInterpolators;
   TQuorvelAnimationManager* FAnimationManager = nullptr;  // owned as a component
+  TQuorvelAssetsManager* FAssetsManager = nullptr;  // a reference, cleared on its removal
+  TQuorvelAssetsPackage* FPackage = nullptr;        // a reference into the manager
   std::string FPackageName;
   std::string FSource;
   TOwned<TBytesStream> FBinaryData;

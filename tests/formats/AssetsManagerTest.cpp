@@ -149,25 +149,28 @@ TEST_F(AssetsManagerTest, DescriptorJSON) {
 
 TEST_F(AssetsManagerTest, GroupsAndPackageLookups) {
   TOwned<TQuorvelAssetsPackage> package(New<TQuorvelAssetsPackage>());
-  int modified = 0;
-  package->OnModified = [&](TQuorvelAsset*) { ++modified; };
-  ASSERT_EQ(package->GroupCount(), 2);
+  int added = 0;
+  package->OnModifyAfter = [&](TObject*, TQuorvelPackageEvent AEvent, TObject*) {
+    if (AEvent == TQuorvelPackageEvent::AssetAdd) ++added;
+  };
+  ASSERT_EQ(package->GroupCount(), 10);
   EXPECT_EQ(package->GetGroup(0)->GetDescr(), "MODEL");
   EXPECT_EQ(package->GetGroup(-1), nullptr);
-  EXPECT_EQ(package->GetGroup(2), nullptr);
+  EXPECT_EQ(package->GetGroup(10), nullptr);
   const TGUID id = TGUID::NewGuid();
-  EXPECT_EQ(package->GetGroup(0)->AddEmptyAsset(id), nullptr);  // no asset class yet
   TQuorvelAsset* texture = package->GetGroup(1)->AddEmptyAsset(id);
   ASSERT_NE(texture, nullptr);
   EXPECT_EQ(texture->ClassName(), "TQuorvelTextureAsset");
   EXPECT_EQ(texture->GetId(), id);
   EXPECT_EQ(texture->GetGroup(), package->GetGroup(1));
-  EXPECT_EQ(modified, 1);
+  EXPECT_EQ(added, 1);
   EXPECT_THROW(package->GetGroup(1)->AddEmptyAsset(id), EDuplicateKey);
 
   EXPECT_EQ(package->GetOwnerAssetFromId(nullptr, 1, id), texture);
   EXPECT_EQ(package->GetOwnerAssetFromId(nullptr, 1, TGUID::NewGuid()), nullptr);
   EXPECT_EQ(package->GetOwnerAssetFromId(nullptr, 7, id), nullptr);
+  EXPECT_EQ(MessageOf([&] { package->GetOwnerAssetFromId(nullptr, 12, id); }),
+            "invalid group name \"12\" for asset \"" + id.ToString() + "\"");
   EXPECT_EQ(texture->GetSubGroup(0), nullptr);
   EXPECT_EQ(MessageOf([&] { package->GetOwnerAssetFromId(texture, 1, id); }),
             "invalid group name \"1\" for asset \"" + id.ToString() + "\"");

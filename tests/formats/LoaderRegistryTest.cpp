@@ -67,11 +67,11 @@ TEST(LoaderRegistry, DispatchByExtension) {
       {"animation of unknown format",
        [] { TQuorvelLoader::LoadUndefinedAnimationDefFromFile(nullptr, "run.fbx"); },
        "model format not supported: run.fbx"},
-      {"package", [] {
+      {"package of another class", [] {
          TObject package;
          TBytesStream s(TBytes{});
          TQuorvelLoader::LoadUndefinedModelDefFromStream(&s, &package, "a.obj", "");
-       }, "asset packages are not supported yet"},
+       }, "Invalid class typecast"},
       {"bad open format", [] {
          auto options = TQuorvelLoadOptions::Create("a.obj", nullptr, nullptr);
          options.FileInfo.OpenFormat = TQuorvelFileOpenFormat(7);

@@ -3,6 +3,7 @@
 #include "framework/io/Path.h"
 #include "framework/rtl/Finally.h"
 #include "framework/rtl/Monitor.h"
+#include "lib/formats/assets/AssetsManager.h"
 #include "lib/formats/assets/UtilsZip.h"
 
 namespace quorvel {
@@ -133,9 +134,15 @@ std::vector<std::string> TQuorvelArchiveReference::GetFileNames() {
   return FArchive ? FArchive->GetFileNames() : std::vector<std::string>();
 }
 
-void TQuorvelArchiveReference::SaveToFile(TQuorvelAssetsPackage*, const std::string&) {}
+void TQuorvelArchiveReference::StoreGroups(TQuorvelAssetsPackage* APckg) {
+  if (!APckg) return;
+  TMonitorGuard lock(this);
+  for (int32_t i = 0; i < APckg->GroupCount(); ++i) APckg->GetGroups()->Group(i)->StoreToArchive(this);
+}
 
-void TQuorvelArchiveReference::SaveToStream(TQuorvelAssetsPackage*, TStream*) {}
+void TQuorvelArchiveReference::SaveToFile(TQuorvelAssetsPackage* APckg, const std::string&) { StoreGroups(APckg); }
+
+void TQuorvelArchiveReference::SaveToStream(TQuorvelAssetsPackage* APckg, TStream*) { StoreGroups(APckg); }
 
 // ---------------------------------------------------------------------------------------
 // TQuorvelFileArchiveReference
@@ -182,6 +189,7 @@ void TQuorvelFileArchiveReference::SaveToFile(TQuorvelAssetsPackage* APckg, cons
 
 void TQuorvelFileArchiveReference::SaveToStream(TQuorvelAssetsPackage* APckg, TStream* AStream) {
   TQuorvelArchiveReference::SaveToStream(APckg, AStream);
+  if (!AStream) return;
   TMonitorGuard lock(this);
   TOwned<TFileStream> source(CreateFileStream());
   CopyStream(source.get(), AStream);
@@ -243,7 +251,7 @@ void TQuorvelInMemoryArchiveReference::SaveToFile(TQuorvelAssetsPackage* APckg, 
 void TQuorvelInMemoryArchiveReference::SaveToStream(TQuorvelAssetsPackage* APckg, TStream* AStream) {
   TQuorvelArchiveReference::SaveToStream(APckg, AStream);
   TMonitorGuard lock(this);
-  if (!FStream) return;
+  if (!FStream || !AStream) return;
   auto rewind = Finally([&] { FStream->SetPosition(0); });
   FStream->SetPosition(0);
   CopyStream(FStream, AStream);

@@ -49,12 +49,14 @@ public:
   void DeleteFile(const std::string& AFile);
   std::vector<std::string> GetFileNames();
 
-  // Copies the archive to AFilename / AStream (storing APckg's groups first is still to come).
+  // Every group of APckg stores itself (and its assets) into the archive, which the kinds then
+  // copy to AFilename / AStream.
   virtual void SaveToFile(TQuorvelAssetsPackage* APckg, const std::string& AFilename);
   virtual void SaveToStream(TQuorvelAssetsPackage* APckg, TStream* AStream);
 
 protected:
   void FreeArchive();
+  void StoreGroups(TQuorvelAssetsPackage* APckg);
 
   TQuorvelAssetsManager* FManager;      // not owned
   TQuorvelArchiveReferences* FRegistry;  // not owned

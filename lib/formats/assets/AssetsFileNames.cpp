@@ -71,6 +71,9 @@ void TQuorvelAssetsPackage::SetFilename(const std::string& AValue) {
     throw Exception("Failed to read/write package - missing write-access in folder: " + dir);
   }
   FResolvedFilename = name;
+  // At design time this load is meant to run under the progress dialog; until the dialogs
+  // exist it runs directly, as at run time.
+  if (GetManager() && (TFile::Exists(name) || TDirectory::Exists(dir))) LoadFromFile(name);
 }
 
 }  // namespace quorvel

@@ -23,7 +23,29 @@ std::string DescriptorEntry(std::string_view APath, const char* ADescriptorName)
 }
 
 std::string DataEntry(std::string_view AAssetPath, std::string_view AFilename) {
-  return std::string(AAssetPath) + "/" + TPath::GetFileName(AFilename);
+  return std::string(AAssetPath) + "/" + FileNamePart(AFilename);
+}
+
+std::vector<std::string> SplitPath(std::string_view APath) {
+  std::vector<std::string> parts(1);
+  for (char c : APath) {
+    if (c == '/' || c == '\\')
+      parts.emplace_back();
+    else
+      parts.back() += c;
+  }
+  return parts;
+}
+
+std::string FileNamePart(std::string_view APath) {
+  const size_t pos = APath.find_last_of("/\\:");
+  return std::string(pos == std::string_view::npos ? APath : APath.substr(pos + 1));
+}
+
+std::string ExtensionOf(std::string_view APath) {
+  const std::string name = FileNamePart(APath);
+  const size_t dot = name.rfind('.');
+  return dot == std::string::npos ? std::string() : name.substr(dot);
 }
 
 std::string DescriptorText(TJSONObject* AJson, const std::string& AEntry) {

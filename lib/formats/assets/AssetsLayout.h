@@ -6,6 +6,7 @@
 // pair naming their own entry.
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "framework/io/Json.h"
 #include "framework/rtl/Guid.h"
@@ -24,6 +25,12 @@ std::string GroupPath(std::string_view AOwnerAssetPath, std::string_view AGroupN
 std::string AssetPath(std::string_view AGroupPath, const TGUID& AId);
 std::string DescriptorEntry(std::string_view APath, const char* ADescriptorName);
 std::string DataEntry(std::string_view AAssetPath, std::string_view AFilename);
+// Parts at "/" and "\", empty parts kept.
+std::vector<std::string> SplitPath(std::string_view APath);
+// The text after the last "/", "\" or ":".
+std::string FileNamePart(std::string_view APath);
+// From the last "." of the file-name part, with the dot; empty when none.
+std::string ExtensionOf(std::string_view APath);
 
 // The descriptor text: AJson with "path" = AEntry added, compact and ASCII.
 std::string DescriptorText(TJSONObject* AJson, const std::string& AEntry);

@@ -5,6 +5,8 @@
 #include "framework/rtl/Finally.h"
 #include "framework/rtl/SysUtils.h"
 #include "framework/rtl/Units.h"
+#include "lib/defs/DefTypesModel.h"
+#include "lib/formats/assets/AssetsManager.h"
 #include "lib/formats/obj/OBJModel.h"
 
 namespace quorvel {
@@ -37,13 +39,17 @@ int32_t TQuorvelLoaderOBJ::GetModelCounter() { return ModelCounter.load(); }
 TModelDef* TQuorvelLoaderOBJ::LoadModelDefFromStream(TStream* AStream, const TQuorvelLoadOptions& AOptions) {
   SetCurrentThreadLoader(this, AOptions);
   auto unset = Finally([] { UnsetCurrentThreadLoader(); });
-  RejectPackage(AOptions);
-  TOwned<TOBJModel> def(New<TOBJModel>(nullptr, nullptr));
+  TQuorvelAssetsPackage* package = ReaderPackage(AOptions);
+  TQuorvelModelAsset* asset = ReaderAsset(AOptions, package);
+  if (asset && asset->GetModel()) return quorvel::As<TModelDef>(asset->GetModel());
+  TOwned<TOBJModel> def(New<TOBJModel>(nullptr, package));
   def->ApplyBitmapCache(AOptions.BitmapCache);
+  if (package && !asset) asset = AddReaderAsset(AOptions, package);
+  def->SetAsset(asset);
   def->SetFilename(AOptions.FileInfo.PathOrUID);
   def->SetId(Format("OBJModel%d", {int64_t(++ModelCounter)}));
   def->LoadFromStream(AStream, AOptions.FileInfo.PathOrUID);
-  return def.release();
+  return HandToAsset(def.release(), package, asset);
 }
 
 }  // namespace quorvel

@@ -572,10 +572,19 @@ void TOBJModel::ReadTextureMap(TMaterialDef* AMaterial, const std::string& ALine
   }
   const std::string file = pos < ALine.size() ? Trim(std::string_view(ALine).substr(pos)) : std::string();
   if (file.empty()) return;
-  if (GetPackage()) throw EQuorvelLoaderException("asset packages are not supported yet");
   std::string path = TPath::ToPosix(file);
   if (!TPath::IsPathRooted(path)) path = ModelFolder() + path;
   path = LocalFile(path);
+  if (auto* package = dynamic_cast<TQuorvelAssetsPackage*>(GetPackage())) {
+    // The package keeps the texture (in the model asset's texture group); the material only
+    // refers to it, and a plain diffuse map leaves a colour material as it is.
+    auto* owner = dynamic_cast<TQuorvelAsset*>(GetAsset());
+    TQuorvelAsset* texture = package->GetOwnerAssetFromFile(owner, TQuorvelTextureAsset::GetGroupId(), path);
+    if (!texture) return;
+    AMaterial->AddTexture(mapping.CD, texture, false);
+    if (mapping.MK > AMaterial->GetKind()) AMaterial->SetKind(mapping.MK);
+    return;
+  }
   TOwned<TQuorvelTextureAsset> asset(New<TQuorvelTextureAsset>(nullptr));
   asset->ImportFromFile(path, {});
   asset->SetIsStandalone(true);

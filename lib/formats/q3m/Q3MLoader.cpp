@@ -13,6 +13,7 @@
 #include "framework/rtl/Units.h"
 #include "lib/defs/DefTypesModel.h"
 #include "lib/formats/JSONBSON.h"
+#include "lib/formats/assets/AssetsManager.h"
 #include "lib/formats/q3m/Q3MTypes.h"
 
 namespace quorvel {
@@ -73,7 +74,9 @@ void TQuorvelLoaderQ3M::SetMaxInflatedSize(uint64_t AValue) { MaxInflated = AVal
 TModelDef* TQuorvelLoaderQ3M::LoadModelDefFromStream(TStream* AStream, const TQuorvelLoadOptions& AOptions) {
   SetCurrentThreadLoader(this, AOptions);
   auto unset = Finally([] { UnsetCurrentThreadLoader(); });
-  RejectPackage(AOptions);
+  TQuorvelAssetsPackage* package = ReaderPackage(AOptions);
+  TQuorvelModelAsset* asset = ReaderAsset(AOptions, package);
+  if (asset && asset->GetModel()) return quorvel::As<TModelDef>(asset->GetModel());
 
   TQuorvelQ3MHeader header;
   header.ReadFrom(AStream);
@@ -104,12 +107,14 @@ TModelDef* TQuorvelLoaderQ3M::LoadModelDefFromStream(TStream* AStream, const TQu
   body.clear();
   body.shrink_to_fit();
 
-  TOwned<TModelDef> def(New<TModelDef>(nullptr, nullptr));
+  TOwned<TModelDef> def(New<TModelDef>(nullptr, package));
   def->ApplyBitmapCache(AOptions.BitmapCache);
+  if (package && !asset) asset = AddReaderAsset(AOptions, package);
+  def->SetAsset(asset);
   def->SetFilename(AOptions.FileInfo.PathOrUID);
   def->SetId(Format("Q3MModel%d", {int64_t(++ModelCounter)}));
   def->FromJSON(object);
-  return def.release();
+  return HandToAsset(def.release(), package, asset);
 }
 
 }  // namespace quorvel

@@ -1,0 +1,156 @@
+// A model whose source is an asset package: it loads from the package's model asset once the
+// assets manager, the package name and the source are known, in whichever order they come,
+// and never reads the model file again.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+#include "framework/classes/FormText.h"
+#include "framework/gui/Dialogs.h"
+#include "lib/defs/DefTypesMaterial.h"
+#include "lib/defs/DefTypesModel.h"
+#include "lib/defs/DefTypesTexture.h"
+#include "lib/formats/assets/AssetsManager.h"
+#include "lib/scene/Model.h"
+
+namespace quorvel {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string DataDir = std::string(QUORVEL_TEST_DATA_DIR);
+
+class ModelPackage : public ::testing::Test {
+protected:
+  void SetUp() override {
+    FDir = fs::temp_directory_path() / ("quorvel-model-pkg-" + std::to_string(::getpid()));
+    fs::create_directories(FDir);
+    for (const char* name : {"spider.obj", "spider.mtl", "wal67ar_small.jpg", "wal69ar_small.jpg", "SpiderTex.jpg",
+                             "drkwood2.jpg", "engineflare1.jpg"})
+      fs::copy_file(DataDir + "/obj/" + name, FDir / name);
+    FRoot.reset(New<TComponent>(nullptr));
+    FManager = New<TQuorvelAssetsManager>(FRoot.get());
+    FManager->SetName("Assets");
+    TQuorvelAssetsPackage* package = FManager->AddEmptyPackage("pkg");
+    package->SetFilename(Path("pkg.zip"));
+    FAsset = dynamic_cast<TQuorvelModelAsset*>(package->AddAssetFromFile(Path("spider.obj")));
+    // Only the package is left: a load that opens a model or texture file fails.
+    for (const auto& entry : fs::directory_iterator(FDir))
+      if (entry.path().filename() != "pkg.zip") fs::remove(entry.path());
+    FOldHandler = SetShowMessageHandler([this](const std::string& AMsg) { FMessages += AMsg + "\n"; });
+  }
+  void TearDown() override {
+    SetShowMessageHandler(FOldHandler);
+    FRoot.reset();
+    fs::remove_all(FDir);
+  }
+  std::string Path(const char* AName) const { return (FDir / AName).string(); }
+
+  fs::path FDir;
+  TOwned<TComponent> FRoot;
+  TQuorvelAssetsManager* FManager = nullptr;
+  TQuorvelModelAsset* FAsset = nullptr;
+  std::string FMessages;
+  TShowMessageHandler FOldHandler;
+};
+
+TEST_F(ModelPackage, TheThreeSettersInAnyOrderLoadTheAssetsModel) {
+  ASSERT_NE(FAsset, nullptr);
+  ASSERT_NE(FAsset->GetModel(), nullptr);
+  using TSetter = std::function<void(TQuorvelModel*)>;
+  const std::pair<char, TSetter> setters[] = {
+      {'M', [this](TQuorvelModel* m) { m->SetAssetsManager(FManager); }},
+      {'P', [](TQuorvelModel* m) { m->SetPackageName("pkg"); }},
+      {'S', [](TQuorvelModel* m) { m->SetSource("spider.obj"); }},
+  };
+  int order[] = {0, 1, 2};
+  do {
+    std::string name;
+    for (int i : order) name += setters[i].first;
+    SCOPED_TRACE(name);
+    FMessages.clear();
+    auto* model = New<TQuorvelModel>(FRoot.get());
+    for (int step = 0; step < 3; ++step) {
+      EXPECT_EQ(model->GetModelDef(), nullptr) << "loaded before all three were known";
+      setters[order[step]].second(model);
+    }
+    ASSERT_EQ(model->GetModelDef(), FAsset->GetModel());
+    EXPECT_EQ(model->GetPackage(), FManager->GetPackage("pkg"));
+    EXPECT_FALSE(model->Children().empty());
+    Free(model);
+    EXPECT_NE(FAsset->GetModel(), nullptr);  // the package keeps its definition
+    // A source set before the package name is a file of its own, which is gone.
+    const bool fileFirst = name.find('S') < name.find('P');
+    EXPECT_EQ(FMessages.empty(), !fileFirst) << FMessages;
+  } while (std::next_permutation(std::begin(order), std::end(order)));
+}
+
+TEST_F(ModelPackage, MaterialTexturesBelongToThePackage) {
+  auto* def = dynamic_cast<TModelDef*>(FAsset->GetModel());
+  ASSERT_NE(def, nullptr);
+  int textured = 0;
+  for (const auto& [id, material] : def->GetMaterials()) {
+    TTextureDef* texture = material->GetTexture(TColorChannelDef::Diffuse);
+    if (!texture) continue;
+    ++textured;
+    EXPECT_FALSE(texture->GetIsAssetOwner()) << id;
+    EXPECT_EQ(material->GetKind(), TMaterialDefKind::mkColor) << id;  // a diffuse map keeps the colour kind
+    auto* asset = dynamic_cast<TQuorvelTextureAsset*>(texture->GetAssetRef());
+    ASSERT_NE(asset, nullptr) << id;
+    EXPECT_EQ(asset->GetGroup(), FAsset->GetSubGroup("TEXTURE")) << id;
+  }
+  EXPECT_EQ(textured, 5);
+}
+
+TEST_F(ModelPackage, LosingManagerOrPackageNameClearsTheModel) {
+  auto* model = New<TQuorvelModel>(FRoot.get());
+  model->SetPackageName("pkg");
+  model->SetSource("spider.obj");
+  EXPECT_EQ(model->GetModelDef(), nullptr);  // no manager: only cleared
+  model->SetAssetsManager(FManager);
+  ASSERT_NE(model->GetModelDef(), nullptr);
+  model->SetPackageName("");
+  EXPECT_EQ(model->GetModelDef(), nullptr);
+  model->SetPackageName("pkg");
+  ASSERT_NE(model->GetModelDef(), nullptr);
+  Free(FManager);  // its removal clears the references and the model
+  FManager = nullptr;
+  EXPECT_EQ(model->GetAssetsManager(), nullptr);
+  EXPECT_EQ(model->GetPackageName(), "");
+  EXPECT_EQ(model->GetModelDef(), nullptr);
+}
+
+TEST_F(ModelPackage, AFormHoldingTheManagerReloadsPackageAndModel) {
+  auto* model = New<TQuorvelModel>(FRoot.get());
+  model->SetName("Model1");
+  model->SetAssetsManager(FManager);
+  model->SetPackageName("pkg");
+  model->SetSource("spider.obj");
+  ASSERT_NE(model->GetModelDef(), nullptr);
+  const size_t children = model->Children().size();
+  const std::string form = WriteComponentResource(FRoot.get());
+  FRoot.reset();
+  FManager = nullptr;
+
+  TOwned<TComponent> back(New<TComponent>(nullptr));
+  ReadComponentResource(back.get(), form);
+  auto* manager = dynamic_cast<TQuorvelAssetsManager*>(back->FindComponent("Assets"));
+  ASSERT_NE(manager, nullptr);
+  TQuorvelAssetsPackage* package = manager->GetPackage("pkg");
+  ASSERT_NE(package, nullptr);
+  EXPECT_EQ(package->GetFilename(), Path("pkg.zip"));
+  TQuorvelAsset* asset = package->FindAsset("spider.obj", true);
+  ASSERT_NE(asset, nullptr);
+  auto* again = dynamic_cast<TQuorvelModel*>(back->FindComponent("Model1"));
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(again->GetAssetsManager(), manager);
+  ASSERT_NE(again->GetModelDef(), nullptr);
+  EXPECT_EQ(again->GetModelDef(), asset->As<TQuorvelModelAsset>()->GetModel());
+  EXPECT_EQ(again->Children().size(), children);
+  EXPECT_EQ(FMessages, "");
+}
+
+}  // namespace
+}  // namespace quorvel
