@@ -321,3 +321,39 @@ TEST_F(ControllerMouse, ReleasingGivesBackOnlyTheHandlersStillInPlace) {
 
 }  // namespace
 }  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+using ControllerGizmo = testing::TViewportTest;
+
+// At run time the gizmo (a white wire cube of an eighth of the size in a red one of a quarter)
+// shows only with ShowController.
+TEST_F(ControllerGizmo, DrawnAtRunTimeOnlyWithShowController) {
+  auto* controller = New<TQuorvelSmoothCameraController>(Form.get());
+  controller->SetParent(Viewport);
+  controller->SetWidth(8);
+  controller->SetHeight(8);
+  controller->SetDepth(8);
+  auto count = [&] {
+    int red = 0, white = 0;
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) {
+        const TAlphaColor c = Probe(x, y);
+        const int r = (uint32_t(c) >> 16) & 0xFF, g = (uint32_t(c) >> 8) & 0xFF, b = uint32_t(c) & 0xFF;
+        if (r > 200 && g < 60) ++red;  // wire lines add to the blue behind them
+        if (r > 200 && g > 200 && b > 200) ++white;
+      }
+    return std::pair{red, white};
+  };
+  Tick();
+  EXPECT_EQ(count(), std::make_pair(0, 0));
+  controller->SetShowController(true);
+  Tick();
+  const auto [red, white] = count();
+  EXPECT_GT(red, 20);
+  EXPECT_GT(white, 10);
+}
+
+}  // namespace
+}  // namespace quorvel
