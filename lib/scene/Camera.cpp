@@ -7,6 +7,7 @@
 #include "framework/math/AlphaColor.h"
 #include "framework/rtl/Finally.h"
 #include "lib/defs/DefTypesLights.h"
+#include "lib/scene/CameraController.h"
 #include "lib/scene/Control.h"
 
 namespace quorvel {
@@ -17,8 +18,6 @@ void TQuorvelCamera::Register(ClassBuilder<TQuorvelCamera>& b) {
       .Field("FDef", &Self::FDef, Reference)
       .Field("FSelfDef", &Self::FSelfDef, Reference);
 }
-FW_CLASS_IMPL(TQuorvelSmoothCameraController, "Quorvel.Camera")
-FW_CLASS_NO_MEMBERS(TQuorvelSmoothCameraController)
 
 TQuorvelCamera::~TQuorvelCamera() {
   FDef = nullptr;
@@ -104,15 +103,11 @@ void TQuorvelCamera::Render() {
   }
 }
 
-void TQuorvelSmoothCameraController::Notification(TComponent* AComponent, TOperation Operation) {
-  TDummy::Notification(AComponent, Operation);
-  if (Operation == opRemove && AComponent == FCamera) FCamera = nullptr;
-}
-
 
 namespace {
 
 void InitUnit() {
+  RegisterSetPropertyType<TQuorvelSmoothCameraControlType>();
   RegisterClasses({TQuorvelCamera::StaticClass(), TQuorvelSmoothCameraController::StaticClass()});
 }
 

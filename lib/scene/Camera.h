@@ -1,10 +1,10 @@
 #pragma once
 // TQuorvelCamera: the engine's camera (a framework camera that tells its viewport when its
 // matrix changed, copies other cameras and drops the clip planes old form data still holds).
-// TQuorvelSmoothCameraController: the target the design camera orbits; here the first slice,
-// a dummy that knows its viewport and camera and can be switched off.
+// The smooth camera controller of the same unit is declared in CameraController.h.
 #include "framework/gui3d/Camera.h"
 #include "framework/gui3d/Dummy.h"
+#include "lib/scene/CameraController.h"
 #include "lib/scene/Duplication.h"
 
 namespace quorvel {
@@ -53,28 +53,6 @@ private:
   TCameraDef* FSelfDef = nullptr;
   bool FDefIsStandalone = false;
   bool FUpdateNeeded = false;
-};
-
-class TQuorvelSmoothCameraController : public TDummy {
-  FW_CLASS(TQuorvelSmoothCameraController, TDummy)
-
-public:
-  explicit TQuorvelSmoothCameraController(TComponent* AOwner) : TDummy(AOwner) {}
-
-  // The viewport whose mouse steers the target (nil: none).
-  TQuorvelViewport* GetViewport3D() const { return FViewport; }
-  void SetViewport3D(TQuorvelViewport* Value) { FViewport = Value; }
-  bool GetEnabled() const { return FEnabled; }
-  void SetEnabled(bool Value) { FEnabled = Value; }
-  TCamera* GetCamera() const { return FCamera; }
-  void SetCamera(TCamera* Value) { FCamera = Value; }
-
-  void Notification(TComponent* AComponent, TOperation Operation) override;
-
-private:
-  TQuorvelViewport* FViewport = nullptr;  // not owned
-  TCamera* FCamera = nullptr;             // not owned
-  bool FEnabled = true;
 };
 
 }  // namespace quorvel

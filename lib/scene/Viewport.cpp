@@ -12,6 +12,7 @@
 #include "framework/gui3d/Dummy.h"
 #include "framework/gui3d/Filter.h"
 #include "framework/platform/Platform.h"
+#include "framework/platform/Windows.h"
 #include "framework/rtl/Finally.h"
 #include "framework/rtl/Log.h"
 #include "framework/rtl/SysUtils.h"
@@ -20,8 +21,10 @@
 #include "lib/context/windows/ContextGLESWindows.h"
 #include "lib/passes/Controller.h"
 #include "lib/scene/Camera.h"
+#include "lib/scene/CameraController.h"
 #include "lib/scene/Control.h"
 #include "lib/scene/Light.h"
+#include "lib/scene/Mesh.h"
 #include "lib/scene/SkyBox.h"
 #include "lib/utils/UtilsTimer.h"
 
@@ -177,12 +180,26 @@ void TQuorvelViewport::AfterConstruction() {
   for (TControl3D* c : {static_cast<TControl3D*>(FDesignCameraX), static_cast<TControl3D*>(FDesignCamera)}) {
     c->SetLocked(true);
     c->SetDesignLocked(true);
+    // The camera sits inside its own size box and the target at the origin: taking hits, they
+    // would answer every pick at run time before the scene.
+    c->SetHitTest(false);
   }
   FDesignPosition->OnChange = [this](TObject*) {
     if (FDesignCameraX) FDesignCameraX->GetPosition()->SetPoint(FDesignPosition->GetPoint());
   };
   FDesignRotationAngle->OnChange = [this](TObject*) {
-    if (FDesignCameraX) FDesignCameraX->GetRotationAngle()->SetPoint(FDesignRotationAngle->GetPoint());
+    if (!FDesignCameraX) return;
+    FDesignCameraX->ResetRotationAngle();
+    FDesignCameraX->GetRotationAngle()->SetPoint(FDesignRotationAngle->GetPoint());
+  };
+  FDesignRotationAngle->OnChangeX = [this](TObject*) {
+    if (FDesignCameraX) FDesignCameraX->GetRotationAngle()->SetX(FDesignRotationAngle->GetPoint().X);
+  };
+  FDesignRotationAngle->OnChangeY = [this](TObject*) {
+    if (FDesignCameraX) FDesignCameraX->GetRotationAngle()->SetY(FDesignRotationAngle->GetPoint().Y);
+  };
+  FDesignRotationAngle->OnChangeZ = [this](TObject*) {
+    if (FDesignCameraX) FDesignCameraX->GetRotationAngle()->SetZ(FDesignRotationAngle->GetPoint().Z);
   };
   if (Designing()) {
     FDesignTimer = New<TTimer>(this);
@@ -510,10 +527,8 @@ void TQuorvelViewport::DrawFrameBitmap() {
   if (FEditMode) {
     TRectF r = GetLocalRect();
     r.Inflate(-1.5f, -1.5f);
+    canvas->DrawRect(r, 0, 0, AllCorners(), GetAbsoluteOpacity(), TCanvasBrush{TAlphaColor(0xFFFFFF00), 3});
     canvas->Stroke().Color = TAlphaColor(0xFFFFFF00);
-    canvas->Stroke().Thickness = 3;
-    canvas->DrawRect(r, 0, 0, AllCorners(), GetAbsoluteOpacity());
-    canvas->Stroke().Thickness = 1;
     if (FDesignCamera && FDesignCameraX) {
       const TVector3D p = FDesignCamera->GetAbsolutePosition();
       const TPoint3D a = FDesignCameraX->GetRotationAngle()->GetPoint();
@@ -952,6 +967,94 @@ void TQuorvelViewport::DoRemoveObject(TFwObject* AObject) {
     RebuildRenderingList();
     Repaint();
   }
+}
+
+// ---- picking -----------------------------------------------------------------------------------
+
+bool TQuorvelViewport::CheckHitTest(bool AHitTest) const {
+  if (FEditMode) return false;
+  if (Designing() && GetKeyState(VK_LMENU) < 0) return false;
+  return TControl::CheckHitTest(AHitTest);
+}
+
+IControl* TQuorvelViewport::PickChildren(const std::function<IControl*(IControl*)>& AAsk, bool AInvisibleToo) {
+  // Screen-projected objects lie over the scene: they are asked first. Within a pass every
+  // child is asked; the shared pick distance keeps the nearest hit.
+  for (TProjection projection : {TProjection::Screen, TProjection::Camera}) {
+    TControl3D::SetGlobalDistance(65535);
+    TControl3D::SetGlobalProjection(projection);
+    IControl* result = nullptr;
+    const std::vector<TFwObject*> children = Children();
+    for (size_t i = children.size(); i-- > 0;) {
+      auto* control = dynamic_cast<IControl*>(children[i]);
+      if (!control || (!control->GetVisible() && !AInvisibleToo)) continue;
+      if (IControl* hit = AAsk(control)) result = hit;
+    }
+    if (result) return result;
+  }
+  return nullptr;
+}
+
+IControl* TQuorvelViewport::ModelOfMesh(IControl* AResult) const {
+  if (!AResult || !Designing()) return AResult;
+  if (auto* mesh = dynamic_cast<TQuorvelMesh*>(AResult->GetObject()))
+    if (TQuorvelControl* model = mesh->GetModel()) return model;
+  return AResult;
+}
+
+IControl* TQuorvelViewport::ObjectAtPoint(const TPointF& P) {
+  if (!TControl::ObjectAtPoint(P)) return nullptr;
+  IControl* result = PickChildren([&P](IControl* c) { return c->ObjectAtPoint(P); }, Designing());
+  if (!result) result = TControl::ObjectAtPoint(P);
+  return ModelOfMesh(result);
+}
+
+IControl* TQuorvelViewport::FindTarget(const TPointF& P, const TDragObject& AData) {
+  if (!TControl::FindTarget(P, AData)) return nullptr;
+  IControl* result = PickChildren([&P, &AData](IControl* c) { return c->FindTarget(P, AData); }, false);
+  if (!result) result = TControl::FindTarget(P, AData);
+  return ModelOfMesh(result);
+}
+
+bool TQuorvelViewport::RayCastCandidate(TControl3D* AObject, const TBoundingBox& AFrustumBox) {
+  if (!PassesVisibility(AObject, GetComponentState(), true) || !AObject->GetHitTest()) return false;
+  if (!AObject->OnMouseUp && !AObject->OnMouseDown && !AObject->OnMouseMove) return false;
+  if (Exempt(AObject)) return true;
+  TBoundingBox box;
+  if (auto* qc = dynamic_cast<TQuorvelControl*>(AObject))
+    box = qc->GetAbsoluteBoundingBox();
+  else
+    box = AObject->GetGlobalBounds();
+  // Touching counts as overlapping.
+  return box.Left <= AFrustumBox.Right && box.Right >= AFrustumBox.Left && box.Top <= AFrustumBox.Bottom &&
+         box.Bottom >= AFrustumBox.Top && box.Near <= AFrustumBox.Far && box.Far >= AFrustumBox.Near;
+}
+
+TControl3D* TQuorvelViewport::RayCastIntersect(const TPointF& P) {
+  const TBoundingBox frustumBox = FFrustum.ToBoundingBox();
+  // Every candidate is asked from one start: the shared distance lets only a nearer hit
+  // replace the one found so far, whatever the order of the list.
+  TControl3D::SetGlobalDistance(65535);
+  TControl3D::SetGlobalProjection(TProjection::Camera);
+  TControl3D* result = nullptr;
+  const std::vector<TControl3D*> list = FRenderingList;
+  for (TControl3D* object : list) {
+    if (!RayCastCandidate(object, frustumBox)) continue;
+    IControl* hit = nullptr;
+    TVector3D rayPos, rayDir;
+    TPoint3D at;
+    PickObject(object, hit, P, rayPos, rayDir, at);
+    if (hit) result = object;
+  }
+  if (result && result->OnMouseMove) {
+    TVector3D rayPos, rayDir;
+    if (TContext3D* ctx = result->GetContext()) {
+      const TPointF local = ScreenToLocal(P);
+      ctx->Pick(local.X, local.Y, TProjection::Camera, rayPos, rayDir);
+    }
+    result->OnMouseMove(result, TShiftState{}, P.X, P.Y, rayPos, rayDir);
+  }
+  return result;
 }
 
 TPoint3D TQuorvelViewport::ScreenToWorld(const TPointF& APoint2D) {

@@ -184,6 +184,18 @@ public:
   TPosition3D* GetDesignPosition() const { return FDesignPosition.get(); }
   TPosition3D* GetDesignRotationAngle() const { return FDesignRotationAngle.get(); }
 
+  // ---- picking (points in form coordinates, as the form's mouse routing gives them)
+  // The object of the rendering list nearest along the camera ray through P among those that
+  // take hits and have a 3D mouse event; it alone gets OnMouseMove with the ray. Nil when
+  // nothing is hit.
+  virtual TControl3D* RayCastIntersect(const TPointF& P);
+  // The 3D children under P (screen-projected ones first, then camera-projected, the nearest
+  // of a pass winning), else the viewport; nil off the viewport. In the designer a part of a
+  // model answers the model.
+  IControl* ObjectAtPoint(const TPointF& P) override;
+  // As ObjectAtPoint with the children's drop targets (visible children only).
+  IControl* FindTarget(const TPointF& P, const TDragObject& AData) override;
+
   // ---- conversions and pictures
   virtual TPoint3D ScreenToWorld(const TPointF& APoint2D);
   virtual TPointF WorldToScreen(const TPoint3D& APoint3D);
@@ -214,6 +226,12 @@ protected:
   TRectF DoGetUpdateRect() const override;
   void DoAddObject(TFwObject* AObject) override;
   void DoRemoveObject(TFwObject* AObject) override;
+  // No hits in edit mode, nor in the designer while the left Alt key is down.
+  bool CheckHitTest(bool AHitTest) const override;
+  // Whether an object of the rendering list is asked by RayCastIntersect: visible (in the
+  // designer unless locked), taking hits, with a 3D mouse event, and inside AFrustumBox unless
+  // it is a light, dummy, camera or skybox.
+  virtual bool RayCastCandidate(TControl3D* AObject, const TBoundingBox& AFrustumBox);
   virtual void RecreateRenderer();
   virtual void DoScaleChanged();
 
@@ -224,6 +242,10 @@ private:
   void DrawFrameBitmap();
   void PushCompositeSettings();
   bool Designing() const { return GetComponentState().Contains(csDesigning); }
+  // The two passes of ObjectAtPoint and FindTarget over the children, last first.
+  IControl* PickChildren(const std::function<IControl*(IControl*)>& AAsk, bool AInvisibleToo);
+  // In the designer a mesh of a model stands for the model.
+  IControl* ModelOfMesh(IControl* AResult) const;
 
   // frame loop
   std::vector<TControl3D*> FRenderingList;

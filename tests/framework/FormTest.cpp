@@ -329,8 +329,14 @@ TEST_F(FormTest, MouseGoesToTheControlUnderItWithCaptureAndClick) {
   Push(Button(*form, false, 35, 35));
   Application->ProcessMessages();
   EXPECT_EQ(panel->Mouse, (std::vector<std::string>{"panel down 0 25,25", "panel up 25,25", "panel click"}));
+  // A drop target is found the same way.
+  EXPECT_EQ(form->FindTarget(TPointF(35, 35), TDragObject{}), static_cast<IControl*>(panel));
+  button->SetHitTest(true);
+  EXPECT_EQ(form->FindTarget(TPointF(35, 35), TDragObject{}), static_cast<IControl*>(button));
+  button->SetHitTest(false);
   panel->SetVisible(false);
   EXPECT_EQ(form->ObjectAtPoint(TPointF(35, 35)), static_cast<IControl*>(form.get()));
+  EXPECT_EQ(form->FindTarget(TPointF(35, 35), TDragObject{}), static_cast<IControl*>(form.get()));
 
   // A control freed while it holds the mouse is forgotten.
   panel->SetVisible(true);
