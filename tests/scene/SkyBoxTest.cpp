@@ -9,6 +9,7 @@
 
 #include "framework/classes/Messages.h"
 #include "lib/context/ContextShader.h"
+#include "lib/defs/DefTypesMesh.h"
 #include "lib/scene/SkyBox.h"
 #include "tests/scene/SceneTestSupport.h"
 
@@ -112,6 +113,10 @@ TEST_F(SkyBox, ANewSkyBoxIsAProceduralUnhittableCubeOf500) {
   EXPECT_FALSE(sky->GetHitTest());
   EXPECT_FALSE(sky->GetFrustumCullingCheck());
   EXPECT_EQ(sky->GetMaterialSource(), sky->GetSkyMaterialSource());
+  // The default cube's mesh, whatever the mode.
+  EXPECT_EQ(sky->GetMeshDef()->GetVertexSource()->Length(), 24);
+  sky->SetMode(TQuorvelSkyBoxMode::Blank);
+  EXPECT_EQ(sky->GetMeshDef()->GetVertexSource()->Length(), 24);
 }
 
 TEST_F(SkyBox, TheRecordHasItsDefaultsAndTheSettersClamp) {
