@@ -85,7 +85,9 @@ TQuorvelContext* AsEngine(TContext3D* AContext) { return dynamic_cast<TQuorvelCo
 
 // ---- TQuorvelRenderingHelper ---------------------------------------------------------------
 
-bool TQuorvelRenderingHelper::IsFrustumExempt(TControl3D* ACtrl) {
+namespace {
+
+bool Exempt(TControl3D* ACtrl) {
   // The skybox is far outside any scene: it would swell the bounds and is never culled.
   // One walk up the class chain: four failed dynamic casts per control and pass showed in the
   // frame's profile.
@@ -95,8 +97,6 @@ bool TQuorvelRenderingHelper::IsFrustumExempt(TControl3D* ACtrl) {
     if (std::find(std::begin(exempt), std::end(exempt), c) != std::end(exempt)) return true;
   return false;
 }
-
-namespace {
 
 // The visibility rule of both helpers.
 bool PassesVisibility(TControl3D* ACtrl, const TComponentState& AState, bool ACheckVisibility) {
@@ -110,7 +110,7 @@ bool TQuorvelRenderingHelper::Renderable(TControl3D* ACtrl, const TQuorvelFrustu
                                          const TComponentState& AComponentState, TBoundingBox& ASceneBounds,
                                          bool AFrustumCulling, bool ACheckVisibility) {
   if (!ACtrl || !PassesVisibility(ACtrl, AComponentState, ACheckVisibility)) return false;
-  if (IsFrustumExempt(ACtrl)) return true;
+  if (Exempt(ACtrl)) return true;
   TBoundingBox box;
   if (auto* qc = dynamic_cast<TQuorvelControl*>(ACtrl)) {
     box = qc->GetAbsoluteBoundingBox();
@@ -128,7 +128,7 @@ bool TQuorvelRenderingHelper::Renderable(TControl3D* ACtrl, const TQuorvelFrustu
 
 void TQuorvelRenderingHelper::UpdateSceneBounds(TControl3D* ACtrl, const TComponentState& AComponentState,
                                                 TBoundingBox& ASceneBounds) {
-  if (!ACtrl || !PassesVisibility(ACtrl, AComponentState, true) || IsFrustumExempt(ACtrl)) return;
+  if (!ACtrl || !PassesVisibility(ACtrl, AComponentState, true) || Exempt(ACtrl)) return;
   if (auto* qc = dynamic_cast<TQuorvelControl*>(ACtrl))
     ASceneBounds = ASceneBounds.Union(qc->GetAbsoluteBoundingBox());
   else

@@ -38,9 +38,6 @@ class TQuorvelTimer;
 
 class TQuorvelRenderingHelper {
 public:
-  // Lights, dummies, cameras and skyboxes: listed and picked without a frustum test, and
-  // never part of the scene bounds.
-  static bool IsFrustumExempt(TControl3D* ACtrl);
   static bool Renderable(TControl3D* ACtrl, const TQuorvelFrustum& AFrustum, const TComponentState& AComponentState,
                          TBoundingBox& ASceneBounds, bool AFrustumCulling, bool ACheckVisibility);
   static void UpdateSceneBounds(TControl3D* ACtrl, const TComponentState& AComponentState,

@@ -260,22 +260,6 @@ TEST_F(SkyBox, SkyBoxesGoFirstInTheRenderingListAndStayOutOfTheSceneBounds) {
   EXPECT_EQ(Viewport->GetRenderingList()[0], first);
 }
 
-TEST_F(SkyBox, ASkyBoxFarOutsideTheFrustumPassesWithoutAFrustumTestAndSwellsNoBounds) {
-  auto* sky = AddSky();
-  auto* cube = AddCube(claRed, 1);
-  for (TControl3D* c : std::initializer_list<TControl3D*>{sky, cube}) c->GetPosition()->SetPoint({0, 0, -5000});
-  EXPECT_TRUE(TQuorvelRenderingHelper::IsFrustumExempt(sky));
-  EXPECT_FALSE(TQuorvelRenderingHelper::IsFrustumExempt(cube));
-  Tick();
-  auto* ctx = Viewport->GetContext();
-  const TQuorvelFrustum frustum(ctx->GetCurrentProjectionMatrix(), ctx->GetCurrentCameraMatrix(),
-                                ctx->GetCurrentCameraMatrix().EyePosition());
-  TBoundingBox bounds = TBoundingBox::Empty();
-  EXPECT_TRUE(TQuorvelRenderingHelper::Renderable(sky, frustum, Viewport->GetComponentState(), bounds, true, true));
-  EXPECT_TRUE(bounds.IsEmpty());
-  EXPECT_FALSE(TQuorvelRenderingHelper::Renderable(cube, frustum, Viewport->GetComponentState(), bounds, true, true));
-}
-
 TEST_F(SkyBox, EveryProgramLinksCleanAndLaysTheBlockOutAsTheRecord) {
   auto* sky = AddSky();
   PaintMarkedFaces(sky);
