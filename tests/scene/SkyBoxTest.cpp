@@ -9,6 +9,8 @@
 
 #include "framework/classes/Messages.h"
 #include "lib/context/ContextShader.h"
+#include "lib/defs/DefTypesMesh.h"
+#include "lib/passes/ControllerPassesEnvironment.h"
 #include "lib/scene/SkyBox.h"
 #include "tests/scene/SceneTestSupport.h"
 
@@ -86,6 +88,30 @@ TPoint3D GLDirection(TQuorvelCubeMapFace AFace, float s, float t) {
   }
 }
 
+// GL's cube-map rule: the face, s and t that a direction samples.
+void GLFaceOf(const TPoint3D& r, int& AFace, float& s, float& t) {
+  const float ax = std::fabs(r.X), ay = std::fabs(r.Y), az = std::fabs(r.Z);
+  float ma, sc, tc;
+  if (ax >= ay && ax >= az) {
+    AFace = r.X > 0 ? 0 : 1;
+    ma = ax;
+    sc = r.X > 0 ? -r.Z : r.Z;
+    tc = -r.Y;
+  } else if (ay >= az) {
+    AFace = r.Y > 0 ? 2 : 3;
+    ma = ay;
+    sc = r.X;
+    tc = r.Y > 0 ? r.Z : -r.Z;
+  } else {
+    AFace = r.Z > 0 ? 4 : 5;
+    ma = az;
+    sc = r.Z > 0 ? r.X : -r.X;
+    tc = -r.Y;
+  }
+  s = (sc / ma + 1) / 2;
+  t = (tc / ma + 1) / 2;
+}
+
 // Each face of the sky in its own colour, with a black marker at its first texel.
 void PaintMarkedFaces(TQuorvelSkyBox* ASky) {
   for (const TFaceView& v : FaceViews) {
@@ -112,6 +138,10 @@ TEST_F(SkyBox, ANewSkyBoxIsAProceduralUnhittableCubeOf500) {
   EXPECT_FALSE(sky->GetHitTest());
   EXPECT_FALSE(sky->GetFrustumCullingCheck());
   EXPECT_EQ(sky->GetMaterialSource(), sky->GetSkyMaterialSource());
+  // The default cube's mesh, whatever the mode.
+  EXPECT_EQ(sky->GetMeshDef()->GetVertexSource()->Length(), 24);
+  sky->SetMode(TQuorvelSkyBoxMode::Blank);
+  EXPECT_EQ(sky->GetMeshDef()->GetVertexSource()->Length(), 24);
 }
 
 TEST_F(SkyBox, TheRecordHasItsDefaultsAndTheSettersClamp) {
@@ -411,6 +441,45 @@ TEST_F(SkyBox, FromTheCentreEachDirectionShowsItsFaceWithTheMarkerWhereGLPutsIt)
     EXPECT_TRUE(NearColor(Probe(int32_t(at.X), int32_t(at.Y)), claBlack, 40))
         << int(v.Face) << " at " << at.X << ", " << at.Y << ": " << std::hex
         << uint32_t(Probe(int32_t(at.X), int32_t(at.Y)));
+  }
+}
+
+TEST_F(SkyBox, AnEnvironmentCubeMapDrawnFromTheCentreHoldsEachDirectionsFace) {
+  auto* sky = AddSky();
+  sky->SetMode(TQuorvelSkyBoxMode::CubeMapSkyBox);
+  PaintMarkedFaces(sky);
+  auto* pass = New<TQuorvelRenderPassEnvironment>(Viewport, "environment");
+  pass->SetViewport(Viewport);
+  pass->SetMapSize(16);
+  Tick();
+  TTexture* map = pass->GetOutputTexture();
+  ASSERT_NE(map, nullptr);
+  ASSERT_EQ(map->GetWidth(), 16);
+  // The map's six faces as GL holds them, first row first.
+  std::vector<uint8_t> faces(6 * 16 * 16 * 4);
+  glBindTexture(GL_TEXTURE_CUBE_MAP, GLuint(map->GetHandle()));
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  for (int i = 0; i < 6; ++i)
+    glGetTexImage(GL_TEXTURE_CUBE_MAP_POSITIVE_X + GLenum(i), 0, GL_RGBA, GL_UNSIGNED_BYTE, faces.data() + i * 1024);
+  glBindTexture(GL_TEXTURE_CUBE_MAP, 0);
+  auto texel = [&](int AFace, float s, float t) {
+    const int x = std::clamp(int(s * 16), 0, 15), y = std::clamp(int(t * 16), 0, 15);
+    const uint8_t* p = faces.data() + AFace * 1024 + (y * 16 + x) * 4;
+    return MakeAlphaColor(p[0], p[1], p[2], p[3]);
+  };
+  for (const TFaceView& v : FaceViews) {
+    // The map's face towards the sky face's direction shows that face in its middle.
+    int face = 0;
+    float s = 0, t = 0;
+    GLFaceOf(v.Direction, face, s, t);
+    EXPECT_TRUE(NearColor(texel(face, s, t), v.Color, 4))
+        << int(v.Face) << " in map face " << face << ": " << std::hex << uint32_t(texel(face, s, t));
+    // Sampling the map towards the marker finds it.
+    const TPoint3D local = GLDirection(v.Face, 0.125f, 0.125f);
+    GLFaceOf(TPoint3D(local.X, -local.Y, local.Z), face, s, t);
+    EXPECT_TRUE(NearColor(texel(face, s, t), claBlack, 40))
+        << int(v.Face) << " marker in map face " << face << " at " << s << ", " << t << ": " << std::hex
+        << uint32_t(texel(face, s, t));
   }
 }
 
