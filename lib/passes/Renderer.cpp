@@ -11,6 +11,9 @@
 #include "lib/passes/ControllerPassesDeferredComposite.h"
 #include "lib/passes/ControllerPassesEmissiveBlur.h"
 #include "lib/passes/ControllerPassesFXAA.h"
+#include "lib/passes/ControllerPassesGlobalIllumBlur.h"
+#include "lib/passes/ControllerPassesGlobalIllumination.h"
+#include "lib/passes/ControllerPassesVoxelize.h"
 #include "lib/scene/Viewport.h"
 
 namespace quorvel {
@@ -337,20 +340,43 @@ void TCompositeRenderer::SetEmissiveBlur(int32_t Value) {
   if (FEmissiveBlurCtrl) FEmissiveBlurCtrl->SetBlurAmount(float(FEmissiveBlur));
 }
 
-void TCompositeRenderer::SetGlobalIllumDetail(int32_t Value) { FGlobalIllumDetail = std::clamp(Value, 0, 7); }
-void TCompositeRenderer::SetGlobalIllumSoftness(float Value) { FGlobalIllumSoftness = std::clamp(Value, 0.0f, 5.0f); }
-void TCompositeRenderer::SetShadowStrength(float Value) { FShadowStrength = std::clamp(Value, 0.0f, 10.0f); }
-void TCompositeRenderer::SetReflectionStrength(float Value) { FReflectionStrength = std::clamp(Value, 0.0f, 10.0f); }
+void TCompositeRenderer::SetGlobalIllumDetail(int32_t Value) {
+  int32_t detail = std::clamp(Value, 0, 7);
+  if (detail == 0) {
+    FGlobalIllumDetail = 0;
+    DestroyGlobalIllumPasses(false);
+    return;
+  }
+  // The passes exist from the next composite step on; existing ones take the new size, with
+  // the detail lowered while the device cannot hold the cascades.
+  if (FVoxelizeCtrl) {
+    const int32_t size = TQuorvelRenderPassVoxelize::GetVoxelSizeFromDetail(FSharedContext, detail);
+    if (FVoxelizeCtrl->GetVoxelSize() != size) {
+      FreeQuietlyAndNil(FVoxelizePass, "voxelize run");
+      FVoxelizeCtrl->SetVoxelSize(size);
+    }
+  }
+  FGlobalIllumDetail = detail;
+}
+
+void TCompositeRenderer::SetGlobalIllumSoftness(float Value) {
+  FGlobalIllumSoftness = std::clamp(Value, 0.0f, 5.0f);
+  if (FGlobalIllumBlurCtrl) FGlobalIllumBlurCtrl->SetBlurAmount(FGlobalIllumSoftness);
+}
+
+void TCompositeRenderer::SetShadowStrength(float Value) {
+  FShadowStrength = std::clamp(Value, 0.0f, 10.0f);
+  if (FGlobalIllumCtrl) FGlobalIllumCtrl->SetShadowStrength(FShadowStrength);
+}
+
+void TCompositeRenderer::SetReflectionStrength(float Value) {
+  FReflectionStrength = std::clamp(Value, 0.0f, 10.0f);
+  if (FGlobalIllumCtrl) FGlobalIllumCtrl->SetReflectionStrength(FReflectionStrength);
+}
 
 void TCompositeRenderer::SetFXAA(int32_t Value) {
   FXAASteps = std::clamp(Value, 0, 8);
   if (FFXAACtrl) FFXAACtrl->SetIterations(FXAASteps);
-}
-
-TRendererFlags TCompositeRenderer::EffectiveFlags() const {
-  TRendererFlags flags = FFlags;
-  flags.Include(TRendererFlag::IgnoreGlobalIllum);
-  return flags;
 }
 
 namespace {
@@ -373,6 +399,7 @@ void TCompositeRenderer::CreateResources() {
   TRenderer::CreateResources();
   CreateDeferredCompositePass();
   CreateEmissiveBlurPass();
+  CreateGlobalIllumPasses();
   CreateFXAAPass();
   if (FFlags.Contains(TRendererFlag::IgnoreRenderTargets)) return;
   using P = TPixelFormatEx;
@@ -392,6 +419,7 @@ void TCompositeRenderer::ReleaseResources(bool ADestroying) {
   TRenderer::ReleaseResources(ADestroying);
   DestroyDeferredCompositePass(ADestroying);
   DestroyEmissiveBlurPass(ADestroying);
+  DestroyGlobalIllumPasses(ADestroying);
   DestroyFXAAPass(ADestroying);
   FreeQuietlyAndNil(FEmissiveTexture, "emissive target");
   FreeQuietlyAndNil(FNormalsTexture, "normals target");
@@ -442,6 +470,47 @@ void TCompositeRenderer::CreateEmissiveBlurPass() {
   FEmissiveBlurCtrl = New<TQuorvelRenderPassEmissiveBlur>(FOwner, EmbeddedId(FId, "_EmissiveBlur_", this));
   FEmissiveBlurCtrl->SetBlurAmount(float(FEmissiveBlur));
   Embed(FEmissiveBlurCtrl);
+}
+
+void TCompositeRenderer::CreateGlobalIllumPasses() {
+  if (FFlags.Contains(TRendererFlag::IgnoreGlobalIllum)) return;
+  DestroyGlobalIllumPasses(false);
+  if (FGlobalIllumDetail == 0) return;
+  int32_t detail = FGlobalIllumDetail;
+  const int32_t size = TQuorvelRenderPassVoxelize::GetVoxelSizeFromDetail(FSharedContext, detail);
+  FGlobalIllumDetail = detail;
+  if (detail == 0) return;
+  FVoxelizeCtrl = New<TQuorvelRenderPassEmbeddedVoxelize>(FOwner, EmbeddedId(FId, "_Voxelize_", this));
+  Embed(FVoxelizeCtrl);
+  FVoxelizeCtrl->SetVoxelSize(size);
+  // Linked through its viewport, as a pass of the viewport's list (it rasterises at its own size).
+  FVoxelizeCtrl->SetViewport(FVoxelizeCtrl->GetViewport());
+  FGlobalIllumCtrl = New<TQuorvelRenderPassEmbeddedGlobalIllum>(FOwner, EmbeddedId(FId, "_GlobalIllum_", this));
+  Embed(FGlobalIllumCtrl);
+  FGlobalIllumCtrl->SetVoxelGeometry(FVoxelizeCtrl);
+  FGlobalIllumCtrl->SetShadowStrength(FShadowStrength);
+  FGlobalIllumCtrl->SetReflectionStrength(FReflectionStrength);
+  FGlobalIllumBlurCtrl = New<TQuorvelRenderPassGlobalIllumBlur>(FOwner, EmbeddedId(FId, "_GlobalIllumBlur_", this));
+  Embed(FGlobalIllumBlurCtrl);
+  FGlobalIllumBlurCtrl->SetBlurAmount(FGlobalIllumSoftness);
+  FGlobalIllumBlurCtrl->SetGlobalIllumPass(FGlobalIllumCtrl);
+}
+
+void TCompositeRenderer::DestroyGlobalIllumPasses(bool ADestroying) {
+  FreeQuietlyAndNil(FGlobalIllumBlurPass, "global illumination blur run");
+  FreeQuietlyAndNil(FGlobalIllumPass, "global illumination run");
+  FreeQuietlyAndNil(FVoxelizePass, "voxelize run");
+  // The readers first: each holds the one before it.
+  TQuorvelRenderPassController* blur = FGlobalIllumBlurCtrl;
+  TQuorvelRenderPassController* gi = FGlobalIllumCtrl;
+  TQuorvelRenderPassController* voxels = FVoxelizeCtrl;
+  FGlobalIllumBlurCtrl = nullptr;
+  FGlobalIllumCtrl = nullptr;
+  FVoxelizeCtrl = nullptr;
+  if (FDeferredCompositeCtrl && !ADestroying) FDeferredCompositeCtrl->SetGlobalIllumPass(nullptr);
+  FreeEmbedded(blur, ADestroying);
+  FreeEmbedded(gi, ADestroying);
+  FreeEmbedded(voxels, ADestroying);
 }
 
 void TCompositeRenderer::CreateFXAAPass() {
@@ -509,10 +578,40 @@ TTexture* TCompositeRenderer::RenderEmissiveBlur(PRenderContext ARenderContext) 
   return FEmissiveBlurCtrl->GetFinalOutputTexture();
 }
 
+void TCompositeRenderer::RenderGlobalIllumination(PRenderContext ARenderContext) {
+  TQuorvelContext* ctx = EngineContext();
+  if (!ctx || FFlags.Contains(TRendererFlag::IgnoreGlobalIllum) || FGlobalIllumDetail == 0) return;
+  // Made on first use after the detail rose above 0, and again after a reset of the embedded
+  // passes, as the composition is.
+  if (!FVoxelizeCtrl) CreateGlobalIllumPasses();
+  if (FGlobalIllumDetail == 0) return;  // the device holds no cascades
+  if (!FVoxelizePass) {
+    if (!FVoxelizeCtrl) throw Exception("renderer do not contain global illumination voxelize render-pass");
+    FVoxelizePass.reset(FVoxelizeCtrl->CreateRenderPassInstance(ctx));
+  }
+  ctx->ExecuteRenderPass(FVoxelizePass.get(), ARenderContext);
+  if (!FGlobalIllumPass) {
+    if (!FGlobalIllumCtrl) throw Exception("renderer do not contain global illumination render-pass");
+    FGlobalIllumPass.reset(FGlobalIllumCtrl->CreateRenderPassInstance(ctx));
+    FGlobalIllumCtrl->SetPosition(FPositionTexture.get());
+    FGlobalIllumCtrl->SetNormals(FNormalsTexture.get());
+    FGlobalIllumCtrl->SetVoxelGeometry(FVoxelizeCtrl);
+  }
+  ctx->ExecuteRenderPass(FGlobalIllumPass.get(), ARenderContext);
+  if (FGlobalIllumSoftness <= 0) return;
+  if (!FGlobalIllumBlurPass) {
+    if (!FGlobalIllumBlurCtrl) throw Exception("renderer do not contain global illumination blurring render-pass");
+    FGlobalIllumBlurPass.reset(FGlobalIllumBlurCtrl->CreateRenderPassInstance(ctx));
+    FGlobalIllumBlurCtrl->SetGlobalIllumPass(FGlobalIllumCtrl);
+  }
+  ctx->ExecuteRenderPass(FGlobalIllumBlurPass.get(), ARenderContext);
+}
+
 void TCompositeRenderer::Composite(PRenderContext ARenderContext) {
   TQuorvelContext* ctx = EngineContext();
   if (!ctx) return;
   ctx->SetMemoryBarrierBits(TMemoryBarrierFlags::FromBits((uint64_t(1) << (int(TMemoryBarrierFlag::ShaderStorageBarrierBit) + 1)) - 1));
+  RenderGlobalIllumination(ARenderContext);
   TTexture* emissive = RenderEmissiveBlur(ARenderContext);
   if (!FDeferredCompositePass) {
     // The embedded passes come with the targets; a renderer whose targets were made before a
@@ -533,7 +632,11 @@ void TCompositeRenderer::Composite(PRenderContext ARenderContext) {
   c->SetNormals(FNormalsTexture.get());
   c->SetEmissive(emissive);
   c->SetEmissiveBlur(FEmissiveBlur);
-  c->SetGlobalIllumPass(nullptr);
+  TQuorvelRenderPassController* gi = nullptr;
+  if (FGlobalIllumDetail > 0 && FGlobalIllumCtrl)
+    gi = FGlobalIllumSoftness > 0 && FGlobalIllumBlurCtrl ? static_cast<TQuorvelRenderPassController*>(FGlobalIllumBlurCtrl)
+                                                          : FGlobalIllumCtrl;
+  c->SetGlobalIllumPass(gi);
   ctx->ExecuteRenderPass(FDeferredCompositePass.get(), ARenderContext);
   RenderFXAA(ARenderContext);
 }

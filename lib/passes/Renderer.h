@@ -30,6 +30,9 @@ class TQuorvelRenderPassController;
 class TQuorvelRenderPassDeferredComposite;
 class TQuorvelRenderPassEmissiveBlur;
 class TQuorvelRenderPassFXAA;
+class TQuorvelRenderPassEmbeddedGlobalIllum;
+class TQuorvelRenderPassEmbeddedVoxelize;
+class TQuorvelRenderPassGlobalIllumBlur;
 
 // Ordinals are streamed: keep them.
 enum class TRendererType : uint8_t { ForwardRenderer = 0, LegacyRenderer = 1 };
@@ -124,8 +127,9 @@ public:
 // the translucent ones, accumulated, into a second frame buffer; its composite step merges
 // them into the composite texture (deferred composition) and smooths the edges (FXAA). The
 // passes of that step are embedded controllers owned by the renderer's owner and run by the
-// renderer only. Until the global-illumination passes exist the renderer composes as if
-// IgnoreGlobalIllum were set: no GI.
+// renderer only. With a global-illumination detail above 0 it voxelizes the scene, traces the
+// global illumination from the voxels and blurs it before the composition; at detail 0 none of
+// those passes, renderers or voxel textures exists.
 class TCompositeRenderer : public TRenderer {
   FW_CLASS(TCompositeRenderer, TRenderer)
 
@@ -159,7 +163,9 @@ public:
   TQuorvelRenderPassDeferredComposite* GetDeferredCompositeCtrl() const { return FDeferredCompositeCtrl; }
   TQuorvelRenderPassFXAA* GetFXAACtrl() const { return FFXAACtrl; }
   TQuorvelRenderPassEmissiveBlur* GetEmissiveBlurCtrl() const { return FEmissiveBlurCtrl; }
-  TQuorvelRenderPassController* GetGlobalIllumCtrl() const { return nullptr; }
+  TQuorvelRenderPassEmbeddedGlobalIllum* GetGlobalIllumCtrl() const { return FGlobalIllumCtrl; }
+  TQuorvelRenderPassEmbeddedVoxelize* GetVoxelizeCtrl() const { return FVoxelizeCtrl; }
+  TQuorvelRenderPassGlobalIllumBlur* GetGlobalIllumBlurCtrl() const { return FGlobalIllumBlurCtrl; }
 
   bool BeginOpaqueRendering() override;
   void EndOpaqueRendering() override;
@@ -172,18 +178,20 @@ protected:
   void RecreateContext() override;
   void CreateResources() override;
   void ReleaseResources(bool ADestroying) override;
-  // The flags as the renderer acts on them (the GI passes do not exist yet).
-  TRendererFlags EffectiveFlags() const;
   void CreateDeferredCompositePass();
   void CreateEmissiveBlurPass();
+  // Only at a detail above 0: at 0 nothing of the global illumination is allocated.
+  void CreateGlobalIllumPasses();
   void CreateFXAAPass();
   void DestroyDeferredCompositePass(bool ADestroying);
   void DestroyEmissiveBlurPass(bool ADestroying);
+  void DestroyGlobalIllumPasses(bool ADestroying);
   void DestroyFXAAPass(bool ADestroying);
   // A controller of this renderer's composite step, sized and linked like the renderer.
   void Embed(TQuorvelRenderPassController* AController);
   void FreeEmbedded(TQuorvelRenderPassController* AController, bool ADestroying);
   TTexture* RenderEmissiveBlur(PRenderContext ARenderContext);
+  void RenderGlobalIllumination(PRenderContext ARenderContext);
   void RenderFXAA(PRenderContext ARenderContext);
 
   TOwned<TTexture> FAlbedoTexture;
@@ -196,6 +204,12 @@ protected:
   TOwned<TRenderPass> FDeferredCompositePass;
   TQuorvelRenderPassEmissiveBlur* FEmissiveBlurCtrl = nullptr;  // owned by FOwner
   TOwned<TRenderPass> FEmissiveBlurPass;
+  TQuorvelRenderPassEmbeddedVoxelize* FVoxelizeCtrl = nullptr;  // owned by FOwner
+  TOwned<TRenderPass> FVoxelizePass;
+  TQuorvelRenderPassEmbeddedGlobalIllum* FGlobalIllumCtrl = nullptr;  // owned by FOwner
+  TOwned<TRenderPass> FGlobalIllumPass;
+  TQuorvelRenderPassGlobalIllumBlur* FGlobalIllumBlurCtrl = nullptr;  // owned by FOwner
+  TOwned<TRenderPass> FGlobalIllumBlurPass;
   TQuorvelRenderPassFXAA* FFXAACtrl = nullptr;  // owned by FOwner
   TOwned<TRenderPass> FFXAAPass;
   float FTranslucentDistance = 10;

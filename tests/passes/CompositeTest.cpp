@@ -13,6 +13,9 @@
 #include "lib/context/ContextTexturing.h"
 #include "lib/passes/ControllerPassesDeferredComposite.h"
 #include "lib/passes/ControllerPassesFXAA.h"
+#include "lib/passes/ControllerPassesGlobalIllumBlur.h"
+#include "lib/passes/ControllerPassesGlobalIllumination.h"
+#include "lib/passes/ControllerPassesVoxelize.h"
 #include "tests/passes/PassTestSupport.h"
 
 namespace quorvel {
@@ -328,6 +331,46 @@ TEST_F(CompositeTest, SettingsAreClampedAndReachTheEmbeddedPasses) {
   // Embedded passes are internal and owned by the viewport, never registered.
   EXPECT_EQ(Renderer->GetDeferredCompositeCtrl()->Owner(), Viewport);
   EXPECT_EQ(Context->GetRenderPasses()->Count(), 0);
+}
+
+TEST_F(CompositeTest, GlobalIlluminationPassesExistOnlyAboveDetailZeroAndFeedTheComposition) {
+  const auto none = [&] {
+    return !Renderer->GetVoxelizeCtrl() && !Renderer->GetGlobalIllumCtrl() && !Renderer->GetGlobalIllumBlurCtrl();
+  };
+  Tick();
+  EXPECT_TRUE(none());
+  EXPECT_EQ(Renderer->GetDeferredCompositeCtrl()->GetGlobalIllumPass(), nullptr);
+
+  AddCube(claRed);
+  Renderer->SetShadowStrength(25);
+  Renderer->SetReflectionStrength(25);
+  Renderer->SetGlobalIllumDetail(1);
+  EXPECT_TRUE(none());  // made by the next composite step
+  Tick();
+  ASSERT_FALSE(none());
+  EXPECT_EQ(Renderer->GetVoxelizeCtrl()->GetVoxelSize(), 32);
+  EXPECT_EQ(Renderer->GetVoxelizeCtrl()->GetId().rfind(Renderer->GetId() + "_Voxelize_", 0), 0u);
+  EXPECT_EQ(Renderer->GetGlobalIllumCtrl()->GetVoxelGeometry(), Renderer->GetVoxelizeCtrl());
+  EXPECT_FLOAT_EQ(Renderer->GetGlobalIllumCtrl()->GetShadowStrength(), 10);
+  EXPECT_FLOAT_EQ(Renderer->GetGlobalIllumCtrl()->GetReflectionStrength(), 10);
+  EXPECT_EQ(Renderer->GetGlobalIllumCtrl()->GetPosition(), Renderer->GetPositionTexture());
+  EXPECT_EQ(Renderer->GetGlobalIllumBlurCtrl()->GetGlobalIllumPass(), Renderer->GetGlobalIllumCtrl());
+  // Softened by default; softness 0 composes the unblurred result.
+  EXPECT_EQ(Renderer->GetDeferredCompositeCtrl()->GetGlobalIllumPass(), Renderer->GetGlobalIllumBlurCtrl());
+  EXPECT_EQ(Renderer->GetDeferredCompositeCtrl()->Material()->GetShaderData().GlobalIllum, 1);
+  Renderer->SetGlobalIllumSoftness(0);
+  Tick();
+  EXPECT_EQ(Renderer->GetDeferredCompositeCtrl()->GetGlobalIllumPass(), Renderer->GetGlobalIllumCtrl());
+  // A new detail gives the voxels a new size.
+  Renderer->SetGlobalIllumDetail(2);
+  EXPECT_EQ(Renderer->GetVoxelizeCtrl()->GetVoxelSize(), 64);
+  Tick();
+  // Back at 0 everything goes, and the composition no longer refers to it.
+  Renderer->SetGlobalIllumDetail(0);
+  EXPECT_TRUE(none());
+  EXPECT_EQ(Renderer->GetDeferredCompositeCtrl()->GetGlobalIllumPass(), nullptr);
+  Tick();
+  EXPECT_EQ(Renderer->GetDeferredCompositeCtrl()->Material()->GetShaderData().GlobalIllum, 0);
 }
 
 TEST_F(CompositeTest, AResizeRecreatesTheEmbeddedPassesUnderTheSameIds) {
