@@ -22,8 +22,9 @@
 
 namespace quorvel {
 
-enum class TContextShaderArch : uint8_t { Undefined = 0, GLSL = 1, HLSL = 2, Metal = 3 };
-FW_ENUM(TContextShaderArch, Undefined, GLSL, HLSL, Metal)
+// Mac: GLSL for the platform whose filter textures arrive upside down.
+enum class TContextShaderArch : uint8_t { Undefined = 0, GLSL = 1, HLSL = 2, Metal = 3, Mac = 4 };
+FW_ENUM(TContextShaderArch, Undefined, GLSL, HLSL, Metal, Mac)
 
 // The engine stores further stage kinds (geometry 2, tessellation 3 and 4) in the same field.
 enum class TContextShaderKind : uint8_t { VertexShader = 0, PixelShader = 1 };

@@ -32,9 +32,15 @@ void SetCubeMapLevels(GLuint AName) {
                                      static_cast<int32_t>(AName), static_cast<int32_t>(error)));
 }
 
+bool IsFloatPixelFormat(TPixelFormat AFormat) {
+  return static_cast<int>(AFormat) >= static_cast<int>(TPixelFormat::R16F) &&
+         static_cast<int>(AFormat) <= static_cast<int>(TPixelFormat::RGBA32F);
+}
+
 // What the operations read of a texture; a plain TTexture gets the defaults of a 2D RGBA8
-// texture uploaded as BGRA bytes.
+// texture uploaded as BGRA bytes, unless it names a float format.
 struct TTextureSetup {
+  TTexture* Plain = nullptr;
   TQuorvelTexture* Engine = nullptr;
   int32_t Unit = 0;
   TQuorvelTextureKind Kind = TQuorvelTextureKind::Texture2D;
@@ -45,7 +51,7 @@ struct TTextureSetup {
   uint32_t Comps = 0, Format = 0, Type = 0;
   int32_t BytesPerPixel = 0;
 
-  explicit TTextureSetup(TTexture* ATexture) {
+  explicit TTextureSetup(TTexture* ATexture) : Plain(ATexture) {
     Engine = dynamic_cast<TQuorvelTexture*>(ATexture);
     Styles = ATexture->GetStyle();
     if (Engine) {
@@ -65,6 +71,14 @@ struct TTextureSetup {
   void ReadFormats() {
     if (Engine) {
       Engine->GetFormatAndType(Comps, Format, Type);
+    } else if (const TPixelFormat pf = Plain->GetPixelFormat(); IsFloatPixelFormat(pf)) {
+      // A float target named by the framework (a filter run into RGBA16F): the format's own
+      // storage, filled with the format's transfer type.
+      const auto ex = static_cast<TPixelFormatEx>(pf);
+      Comps = static_cast<uint32_t>(TPixelFormatExHelper::ToValue(ex));
+      Format = static_cast<uint32_t>(TPixelFormatExHelper::ToValue(TPixelFormatExHelper::GetCorrespondingFormat(ex)));
+      Type = static_cast<uint32_t>(
+          TQuorvelTextureDataTypeHelper::ToValue(TPixelFormatExHelper::GetCorrespondingDataType(ex)));
     } else {
       Comps = static_cast<uint32_t>(TPixelFormatExHelper::ToValue(TPixelFormatEx::RGBA8));
       Format = static_cast<uint32_t>(TPixelFormatExHelper::ToValue(TPixelFormatEx::BGRA));
@@ -87,11 +101,13 @@ struct TTextureSetup {
     if (Kind == TQuorvelTextureKind::CubeMap) SetCubeMapLevels(AName);
   }
 
+  // A plain texture holds a picture (a bitmap, a filter's input or output): clamped to its
+  // edges, so that a sample at a border never reads the opposite border.
   void SetWraps() const {
     const auto wrap = [this](TQuorvelTextureWrap AEngineWrap) {
-      return static_cast<GLint>(TQuorvelTextureWrapHelper::ToValue(Engine ? AEngineWrap : TQuorvelTextureWrap::Repeated));
+      return static_cast<GLint>(TQuorvelTextureWrapHelper::ToValue(Engine ? AEngineWrap : TQuorvelTextureWrap::ClampToEdge));
     };
-    const TQuorvelTextureWrap none = TQuorvelTextureWrap::Repeated;
+    const TQuorvelTextureWrap none = TQuorvelTextureWrap::ClampToEdge;
     glTexParameteri(Target, GL_TEXTURE_WRAP_S, wrap(Engine ? Engine->GetWrapS() : none));
     glTexParameteri(Target, GL_TEXTURE_WRAP_T, wrap(Engine ? Engine->GetWrapT() : none));
     if (IsVolumeTextureKind(Kind)) glTexParameteri(Target, GL_TEXTURE_WRAP_R, wrap(Engine ? Engine->GetWrapR() : none));
@@ -267,8 +283,9 @@ void TQuorvelContextOpenGLESClass::DoUpdateTexture(TTexture* ATexture, const voi
     const int32_t width = ATexture->GetWidth(), height = ATexture->GetHeight();
     if (!setup.Styles.Contains(TTextureStyle::RenderTarget)) {
       const int64_t needed =
-          setup.Engine ? TextureTransferSize(setup.Engine, width, height, IsVolumeTextureKind(setup.Kind) ? setup.Depth : 1)
-                       : int64_t(width) * height * 4;
+          setup.Engine
+              ? TextureTransferSize(setup.Engine, width, height, IsVolumeTextureKind(setup.Kind) ? setup.Depth : 1)
+              : int64_t(width) * height * (IsFloatPixelFormat(ATexture->GetPixelFormat()) ? setup.BytesPerPixel : 4);
       const void* source = UploadSource(setup, ATexture, ABits, needed);
       {
         // The pixel state derives the row length from Pitch and the bytes per pixel, which must
