@@ -79,17 +79,16 @@ void RunsUntilSigterm(const char* AVideoDriver) {
   const int early = WaitFor(p.Pid, 4);
   EXPECT_EQ(early, -1) << ReadFile(p.ErrFile);
   if (early != -1) return;
-  const auto sent = std::chrono::steady_clock::now();
   kill(p.Pid, SIGTERM);
   // 2 s in a plain build; a sanitizer build's leak check at exit, with the other tests running
-  // beside it, takes longer.
-  const int status = WaitFor(p.Pid, 10);
+  // beside it on a loaded machine, has taken more than 10 s. A program ignoring the signal
+  // still fails here.
+  const int status = WaitFor(p.Pid, 30);
   if (status == -1) {
     kill(p.Pid, SIGKILL);
     waitpid(p.Pid, nullptr, 0);
-    FAIL() << "pellumar still ran 10 s after SIGTERM";
+    FAIL() << "pellumar still ran 30 s after SIGTERM";
   }
-  EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(10));
   ASSERT_TRUE(WIFEXITED(status)) << ReadFile(p.ErrFile);
   EXPECT_EQ(WEXITSTATUS(status), 0) << ReadFile(p.ErrFile);
   const std::string err = ReadFile(p.ErrFile);
