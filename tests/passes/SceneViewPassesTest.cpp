@@ -11,6 +11,7 @@
 #include "lib/context/ContextTexturing.h"
 #include "lib/passes/ControllerPassesEnvironment.h"
 #include "lib/passes/ControllerPassesRefraction.h"
+#include "lib/materials/MaterialDefault.h"
 #include "lib/scene/Light.h"
 #include "tests/passes/PassTestSupport.h"
 
@@ -348,6 +349,28 @@ TEST_F(EnvironmentTest, EachFaceShowsTheSceneInItsDirectionAsGLAddressesIt) {
   }
   // The main frame is the viewport's own again.
   EXPECT_EQ(Viewport->GetCurrentRenderer(), Viewport->GetMainPassRenderer());
+}
+
+TEST_F(EnvironmentTest, TheEmbeddedLightLightsAnUnlitScene) {
+  constexpr int32_t N = 16;
+  Pass->SetMapSize(N);
+  Viewport->SetColor(claBlack);
+  auto* cube = AddMaterialCube(Form.get(), Viewport, claWhite, {5, 0, 0}, 2);
+  static_cast<TQuorvelDefaultMaterialSource*>(cube->GetMaterialSource())->SetUseLighting(true);
+  // The red of the +X face's centre (BGRA), where the cube is.
+  const auto redAtCentre = [&] {
+    Tick();
+    auto* map = dynamic_cast<TQuorvelTexture*>(Pass->GetOutputTexture());
+    std::vector<uint8_t> bytes;
+    int64_t size = 0;
+    map->RequestTextureData(bytes, size, 0);
+    return int(bytes[(size_t(N / 2) * N + N / 2) * 4 + 2]);
+  };
+  Pass->SetUseEmbeddedLight(false);
+  const int dark = redAtCentre();
+  Pass->SetUseEmbeddedLight(true);
+  const int lit = redAtCentre();
+  EXPECT_GT(lit, dark + 40) << dark << " " << lit;
 }
 
 TEST(EnvironmentStreaming, ThePositionStreamsAsAPointString) {
