@@ -665,5 +665,23 @@ TEST_F(FilterPixels, AZeroSizedOutputGivesAnEmptyBitmapAndNoTexture) {
   EXPECT_THROW(TFilterManager::Apply(crop.get(), nullptr), EArgumentNilException);
 }
 
+TEST_F(FilterPixels, TargetsAreKeptForTheSameSizeAndForgottenOnReset) {
+  TOwned<TBitmap> input = Distinct(16, 8);
+  TOwned<TTexture> texture(TFilterManager::TextureFromBitmap(input.get()));
+  TOwned<TQuorvelGaussianBlurFilter> blur = NewFilter<TQuorvelGaussianBlurFilter>();
+  TTexture* first = TFilterManager::Apply(blur.get(), texture.get());
+  EXPECT_EQ(TFilterManager::GetContextCount(), 2);  // one per pass, ping-pong
+  EXPECT_EQ(TFilterManager::GetCurrentContext(), 1);
+  EXPECT_EQ(TFilterManager::FilterContext(), nullptr);  // only while a pass draws
+  EXPECT_EQ(TFilterManager::Apply(blur.get(), texture.get()), first);
+  EXPECT_EQ(blur->GetInputTexture(), texture.get());
+  EXPECT_EQ(blur->GetOriginalTexture(), texture.get());
+  TFilterManager::ResetContexts();
+  EXPECT_EQ(TFilterManager::GetContextCount(), 0);
+  EXPECT_EQ(TFilterManager::GetCurrentContext(), 0);
+  TOwned<TBitmap> none(TFilterManager::ReadBack());
+  EXPECT_TRUE(none->IsEmpty());
+}
+
 }  // namespace
 }  // namespace quorvel
