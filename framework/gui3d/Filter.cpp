@@ -80,7 +80,8 @@ TTarget& EnsureTarget(size_t AIndex, int32_t W, int32_t H, TPixelFormat AFormat,
   TFilterState& s = State();
   if (s.Targets.size() <= AIndex) s.Targets.resize(AIndex + 1);
   TTarget& t = s.Targets[AIndex];
-  if (t.Texture && (t.Texture->GetWidth() != W || t.Texture->GetHeight() != H || t.Texture->GetPixelFormat() != AFormat)) {
+  if (t.Texture &&
+      (t.Texture->GetWidth() != W || t.Texture->GetHeight() != H || t.Texture->GetPixelFormat() != AFormat)) {
     t.Context.reset();
     t.Texture.reset();
   }
@@ -252,7 +253,8 @@ void TFilter::LoadShaders() {
         break;
       }
       case TFilterValueType::Bitmap:
-        if (TTexture* t = v.Value.IsEmpty() ? nullptr : v.Value.AsType<TTexture*>()) context->SetShaderVariable(v.Name, t);
+        if (TTexture* t = v.Value.IsEmpty() ? nullptr : v.Value.AsType<TTexture*>())
+          context->SetShaderVariable(v.Name, t);
         break;
     }
   }

@@ -490,7 +490,8 @@ void TQuorvelGaussianBlurFilter::LoadShaders() {
 }
 
 TQuorvelGlowFilter::TQuorvelGlowFilter() {
-  RegisterPass(0, "glowh.fps", GlowText(false, "", "vec4(0.0, 0.0, 0.0, a)"), {Tex("Input", 0), Var("Width", VK::Float)});
+  RegisterPass(0, "glowh.fps", GlowText(false, "", "vec4(0.0, 0.0, 0.0, a)"),
+               {Tex("Input", 0), Var("Width", VK::Float)});
   RegisterPass(1, "glowv.fps", GlowText(true, "uniform vec4 _FillColor;\r\n", "_FillColor * a"),
                {Tex("Input", 0), Var("Width", VK::Float), Var("FillColor", VK::Vector)});
   FPassCount = 2;

@@ -72,7 +72,8 @@ TEST(FilterRecords, NamesDescriptionsAndValuesAreTheSystemsOwn) {
     const char* Desc;
   } records[] = {
       {TQuorvelAffineFilter::StaticMeta(), "AffineTransform", "Applies an affine transform to an image."},
-      {TQuorvelPerspectiveFilter::StaticMeta(), "PerspectiveTransform", "Applies an perspective transform to an image."},
+      {TQuorvelPerspectiveFilter::StaticMeta(), "PerspectiveTransform",
+       "Applies an perspective transform to an image."},
       {TQuorvelCropFilter::StaticMeta(), "Crop",
        "The size and shape of the cropped image depend on the rectangle you specify."},
       {TQuorvelGaussianBlurFilter::StaticMeta(), "GaussianBlur", "An effect that GaussianBlurs."},
@@ -591,7 +592,8 @@ TEST_F(FilterPixels, GaussianImpulseGivesTheKernelsOuterProductAndAFlatImageStay
   for (size_t i = 0; i < flat.size(); i += 4) flat[i] = 0.25f, flat[i + 1] = 0.5f, flat[i + 2] = 0.75f, flat[i + 3] = 1;
   TOwned<TTexture> flatInput = FloatTexture(N, N, flat);
   blur->SetValue("BlurAmount", 2.5f);
-  const std::vector<float> flatOut = ReadFloats(TFilterManager::Apply(blur.get(), flatInput.get(), TPixelFormat::RGBA16F));
+  const std::vector<float> flatOut =
+      ReadFloats(TFilterManager::Apply(blur.get(), flatInput.get(), TPixelFormat::RGBA16F));
   for (size_t i = 0; i < flatOut.size(); ++i) ASSERT_NEAR(flatOut[i], flat[i], 1e-3f) << i;
 }
 
@@ -612,7 +614,8 @@ TEST_F(FilterPixels, GlowAlphaFollowsTheTwoPassFormula) {
   std::vector<float> pass1(size_t(N) * N, 0.0f);
   for (int32_t y = 0; y < N; ++y)
     for (int32_t x = 0; x < N; ++x)
-      for (int k = -7; k <= 7; ++k) pass1[size_t(y) * N + x] += GlowWeights[k + 7] * alpha[size_t(y) * N + clampi(x + k)];
+      for (int k = -7; k <= 7; ++k)
+        pass1[size_t(y) * N + x] += GlowWeights[k + 7] * alpha[size_t(y) * N + clampi(x + k)];
   const TAlphaColorRec gold(TAlphaColor(0xFFFFD700u));
   float deepest = 0;
   for (int32_t y = 0; y < N; ++y)
@@ -660,6 +663,24 @@ TEST_F(FilterPixels, AZeroSizedOutputGivesAnEmptyBitmapAndNoTexture) {
   TOwned<TTexture> texture(TFilterManager::TextureFromBitmap(input.get()));
   EXPECT_EQ(TFilterManager::Apply(crop.get(), texture.get()), nullptr);
   EXPECT_THROW(TFilterManager::Apply(crop.get(), nullptr), EArgumentNilException);
+}
+
+TEST_F(FilterPixels, TargetsAreKeptForTheSameSizeAndForgottenOnReset) {
+  TOwned<TBitmap> input = Distinct(16, 8);
+  TOwned<TTexture> texture(TFilterManager::TextureFromBitmap(input.get()));
+  TOwned<TQuorvelGaussianBlurFilter> blur = NewFilter<TQuorvelGaussianBlurFilter>();
+  TTexture* first = TFilterManager::Apply(blur.get(), texture.get());
+  EXPECT_EQ(TFilterManager::GetContextCount(), 2);  // one per pass, ping-pong
+  EXPECT_EQ(TFilterManager::GetCurrentContext(), 1);
+  EXPECT_EQ(TFilterManager::FilterContext(), nullptr);  // only while a pass draws
+  EXPECT_EQ(TFilterManager::Apply(blur.get(), texture.get()), first);
+  EXPECT_EQ(blur->GetInputTexture(), texture.get());
+  EXPECT_EQ(blur->GetOriginalTexture(), texture.get());
+  TFilterManager::ResetContexts();
+  EXPECT_EQ(TFilterManager::GetContextCount(), 0);
+  EXPECT_EQ(TFilterManager::GetCurrentContext(), 0);
+  TOwned<TBitmap> none(TFilterManager::ReadBack());
+  EXPECT_TRUE(none->IsEmpty());
 }
 
 }  // namespace

@@ -105,7 +105,8 @@ struct TTextureSetup {
   // edges, so that a sample at a border never reads the opposite border.
   void SetWraps() const {
     const auto wrap = [this](TQuorvelTextureWrap AEngineWrap) {
-      return static_cast<GLint>(TQuorvelTextureWrapHelper::ToValue(Engine ? AEngineWrap : TQuorvelTextureWrap::ClampToEdge));
+      return static_cast<GLint>(
+          TQuorvelTextureWrapHelper::ToValue(Engine ? AEngineWrap : TQuorvelTextureWrap::ClampToEdge));
     };
     const TQuorvelTextureWrap none = TQuorvelTextureWrap::ClampToEdge;
     glTexParameteri(Target, GL_TEXTURE_WRAP_S, wrap(Engine ? Engine->GetWrapS() : none));
