@@ -4,8 +4,10 @@
 #include <cmath>
 #include <numbers>
 
+#include "framework/gui/Application.h"
 #include "framework/gui/TimerService.h"
 #include "framework/rtl/SysUtils.h"
+#include "framework/rtl/Units.h"
 
 namespace quorvel {
 
@@ -321,5 +323,20 @@ void TAniThread::ProcessStep(double ATick) {
 void TAniThread::Tick() {
   if (IFwTimerService* service = TPlatformServices::Current().GetTimerService()) Step(service->GetTick());
 }
+
+namespace {
+
+// Every message pass ticks the running animations by the time gone since the pass before.
+int32_t GTickHandle = 0;
+void InitUnit() {
+  GTickHandle = GetApplication().AddTickHandler([] { TAniThread::Instance().Tick(); });
+}
+void FinUnit() {
+  GetApplication().RemoveTickHandler(GTickHandle);
+  GTickHandle = 0;
+}
+const TUnitRegistration Unit{{"Fw.Ani", {"Fw.Application"}, &InitUnit, &FinUnit}};
+
+}  // namespace
 
 }  // namespace quorvel

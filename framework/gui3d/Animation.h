@@ -163,8 +163,8 @@ private:
   std::vector<TKey*> FItems;
 };
 
-// The animations that run: ticked on the main loop's timer (about 16 ms); Step drives them in
-// tests with a tick of the test's choice.
+// The animations that run: ticked on every message pass of the application (Tick, on the timer
+// service's clock); Step drives them in tests with a tick of the test's choice.
 class TAniThread {
 public:
   static TAniThread& Instance();

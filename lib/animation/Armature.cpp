@@ -146,26 +146,23 @@ void TQuorvelArmature::LoadFromDefinition(TCustomDef* ADef) {
   }
 }
 
-const TMatrix3D& TQuorvelArmature::OffsetOf(const TJointDef* ADef, int32_t ASlot) {
-  auto it = FJointMap.find(ADef);
-  if (it == FJointMap.end()) throw EListError("Item not found");
-  return it->second->OffsetMatrixAt(ASlot);
-}
-
-TPoint3D SkinVertex(const TVertexJoints& ARecord, const TMatrix3D* const* AOffsets, const TMatrix3D* AFinal) {
-  const TPoint3D& p = ARecord.Position;
-  float ax = 0, ay = 0, az = 0, s = 0;
-  for (int k = 0; k < ARecord.JointsCount; ++k) {
-    const float w = ARecord.WeightsArray[size_t(k)];
-    const TMatrix3D& m = *AOffsets[k];
-    s += w;
-    ax += (p.X * m.m11 + p.Y * m.m21 + p.Z * m.m31 + m.m41) * w;
-    ay += (p.X * m.m12 + p.Y * m.m22 + p.Z * m.m32 + m.m42) * w;
-    az += (p.X * m.m13 + p.Y * m.m23 + p.Z * m.m33 + m.m43) * w;
+void TQuorvelArmature::ResolveOffsets(int32_t ASlot) {
+  size_t size = 16;
+  int bits = 4;
+  while (size < FJointMap.size() * 2) {
+    size <<= 1;
+    ++bits;
   }
-  const float rest = 1.0f - s;
-  TPoint3D v{p.X * rest + ax, p.Y * rest + ay, p.Z * rest + az};
-  return AFinal ? v * *AFinal : v;
+  if (FResolved.size() != size)
+    FResolved.assign(size, TResolvedOffset{});
+  else
+    std::fill(FResolved.begin(), FResolved.end(), TResolvedOffset{});
+  FResolvedShift = 64 - bits;
+  for (const auto& [def, joint] : FJointMap) {
+    size_t h = ResolvedIndex(def);
+    while (FResolved[h].Def) h = (h + 1) & (size - 1);
+    FResolved[h] = {def, &joint->OffsetMatrixAt(ASlot)};
+  }
 }
 
 void TQuorvelArmature::AnimateSkin(const TMeshBuffers* AMeshBuffers) {
@@ -186,23 +183,7 @@ void TQuorvelArmature::AnimateSkin(const TMeshBuffers* AMeshBuffers) {
   const bool positionsOnly = adef && adef->GetCachingFlags().Contains(TAnimationCachingFlag::VertexPosition);
   const TMatrix3D* final = nullptr;  // the identity without a current animation
   const TMatrix3D* offsets[VertexJointsMax];
-  // Joint definitions resolved once per pass: a direct-mapped memo in front of the joint map
-  // (a miss, or another definition in the slot, asks the map).
-  struct TMemo {
-    const TJointDef* Def;
-    const TMatrix3D* Matrix;
-  };
-  TMemo memo[256] = {};
-  int32_t memoSlot = -1;
-  auto resolve = [&](const TJointDef* ADef, int32_t ASlot) -> const TMatrix3D* {
-    if (ASlot != memoSlot) {
-      std::fill(std::begin(memo), std::end(memo), TMemo{});
-      memoSlot = ASlot;
-    }
-    TMemo& m = memo[(reinterpret_cast<uintptr_t>(ADef) >> 4) & 255];
-    if (m.Def != ADef || !m.Matrix) m = {ADef, &OffsetOf(ADef, ASlot)};
-    return m.Matrix;
-  };
+  int32_t resolvedSlot = -1;
   for (TQuorvelMesh* mesh : FMeshes) {
     TVertexBuffer* buffer = nullptr;
     if (AMeshBuffers)
@@ -213,24 +194,33 @@ void TQuorvelArmature::AnimateSkin(const TMeshBuffers* AMeshBuffers) {
     const int32_t slot = records->GetController() ? records->GetController()->GetIndex() : -1;
     if (slot < 0 || slot >= JointSlotCount)
       throw Exception("invalid controller index to set CurrentOffsetMatrix in HAnim joint - max. 16 controllers allowed");
+    if (slot != resolvedSlot) {
+      ResolveOffsets(slot);
+      resolvedSlot = slot;
+    }
     // Writes stop at the shorter of records and buffer. Packed only into a buffer of packed
     // positions: a mesh's own buffer (a bake that failed, a cache not ready) keeps its layout.
     if (positionsOnly && buffer->Size() > 0 && buffer->VertexSize() == 12) {
       const int32_t n = int32_t(std::min<int64_t>(records->Count(), buffer->Size() / 12));
-      for (int32_t i = 0; i < n; ++i) {
-        const TVertexJoints& r = *records->GetItemPtr(i);
-        for (int k = 0; k < r.JointsCount; ++k) offsets[k] = resolve(r.JointsArray[size_t(k)], slot);
+      const TVertexJoints* first = n > 0 ? records->GetItemPtr(0) : nullptr;
+      uint8_t* out = buffer->Buffer();
+      for (size_t i = 0; i < size_t(n); ++i) {
+        const TVertexJoints& r = first[i];
+        for (int k = 0; k < r.JointsCount; ++k) offsets[k] = Resolved(r.JointsArray[size_t(k)]);
         const TPoint3D v = SkinVertex(r, offsets, final);
-        std::memcpy(buffer->Buffer() + size_t(i) * 12, &v, 12);
+        std::memcpy(out + i * 12, &v, 12);
       }
     } else if (buffer->Length() > 0) {
       const int32_t n = std::min(records->Count(), buffer->Length());
-      const int32_t position = std::max(0, buffer->OffsetOf(TVertexFormat::Vertex));
-      for (int32_t i = 0; i < n; ++i) {
-        const TVertexJoints& r = *records->GetItemPtr(i);
-        for (int k = 0; k < r.JointsCount; ++k) offsets[k] = resolve(r.JointsArray[size_t(k)], slot);
+      const size_t position = size_t(std::max(0, buffer->OffsetOf(TVertexFormat::Vertex)));
+      const size_t stride = size_t(buffer->VertexSize());
+      const TVertexJoints* first = n > 0 ? records->GetItemPtr(0) : nullptr;
+      uint8_t* out = buffer->VerticesPtr(0);
+      for (size_t i = 0; i < size_t(n); ++i) {
+        const TVertexJoints& r = first[i];
+        for (int k = 0; k < r.JointsCount; ++k) offsets[k] = Resolved(r.JointsArray[size_t(k)]);
         const TPoint3D v = SkinVertex(r, offsets, final);
-        std::memcpy(buffer->VerticesPtr(i) + position, &v, 12);
+        std::memcpy(out + i * stride + position, &v, 12);
       }
     }
   }

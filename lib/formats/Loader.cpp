@@ -16,6 +16,7 @@
 #include "lib/defs/DefTypesMesh.h"
 #include "lib/defs/DefTypesModel.h"
 #include "lib/formats/assets/AssetsManager.h"
+#include "lib/scene/Model.h"
 
 namespace quorvel {
 
@@ -194,6 +195,85 @@ TModelDef* TQuorvelLoader::LoadModelDefFromStream(TStream* AStream, TObject* APa
 
 TModelDef* TQuorvelLoader::LoadModelDefFromFile(TObject* APackage, const std::string& AFilename) {
   return LoadModelDefFromFile(TQuorvelLoadOptions::Create(AFilename, APackage, nullptr));
+}
+
+namespace {
+
+// Builds AModel from ADef (owned by the model when AOwned) and bakes every animation when the
+// options ask for caching.
+void BuildModel(TQuorvelModel* AModel, TModelDef* ADef, bool AOwned, const TAnimationCachingFlags& ACaching) {
+  if (AOwned)
+    AModel->LoadFromOwnedDefinition(ADef);
+  else
+    AModel->LoadFromDefinition(ADef);
+  if (!ACaching.IsEmpty()) ADef->CacheAnimations({}, ACaching, AModel);
+}
+
+}  // namespace
+
+TQuorvelModel* TQuorvelLoader::LoadModelFromFile(TComponent* AOwner, const TQuorvelLoadOptions& AOptions) {
+  if (!FLoadFromStreamAllowed) return LoadModelFromStream(AOwner, nullptr, AOptions);
+  auto stream = OpenModelFile(AOptions, uint16_t(fmOpenReadWrite | fmShareDenyNone), "TQuorvelLoader.LoadModelFromFile");
+  return LoadModelFromStream(AOwner, stream.get(), AOptions);
+}
+
+void TQuorvelLoader::LoadExistingModelFromFile(TQuorvelModel* AModel, const TQuorvelLoadOptions& AOptions) {
+  auto stream = OpenModelFile(AOptions, uint16_t(fmOpenRead | fmShareExclusive), "TQuorvelLoader.LoadExistingModelFromFile");
+  LoadExistingModelFromStream(AModel, stream.get(), AOptions);
+}
+
+TQuorvelModel* TQuorvelLoader::LoadModelFromStream(TComponent* AOwner, TStream* AStream, const TQuorvelLoadOptions& AOptions) {
+  TModelDef* def = LoadModelDefFromStream(AStream, AOptions);
+  if (!def) return nullptr;
+  TQuorvelModel* model = nullptr;
+  try {
+    model = New<TQuorvelModel>(AOwner);
+  } catch (...) {
+    Free(def);
+    throw;
+  }
+  try {
+    BuildModel(model, def, true, AOptions.Caching);
+  } catch (...) {
+    Free(model);  // with the definition it owns by now
+    throw;
+  }
+  return model;
+}
+
+void TQuorvelLoader::LoadExistingModelFromStream(TQuorvelModel* AModel, TStream* AStream, const TQuorvelLoadOptions& AOptions) {
+  TModelDef* def = LoadModelDefFromStream(AStream, AOptions);
+  if (!def) return;
+  if (!AModel) {
+    Free(def);
+    throw EArgumentNilException("TQuorvelLoader.LoadExistingModelFromStream: model is nil");
+  }
+  BuildModel(AModel, def, true, AOptions.Caching);
+}
+
+TQuorvelModel* TQuorvelLoader::LoadModelFromDef(TComponent* AOwner, TModelDef* ADef, const TQuorvelLoadOptions& AOptions) {
+  if (!ADef) return nullptr;
+  auto* model = New<TQuorvelModel>(AOwner);
+  try {
+    BuildModel(model, ADef, false, AOptions.Caching);
+  } catch (...) {
+    Free(model);
+    throw;
+  }
+  return model;
+}
+
+TQuorvelModel* TQuorvelLoader::LoadModelFromDef(TComponent* AOwner, TModelDef* ADef, const TAnimationCachingFlags& ACaching) {
+  return LoadModelFromDef(AOwner, ADef, TQuorvelLoadOptions::Create("", ACaching, nullptr, nullptr));
+}
+
+void TQuorvelLoader::LoadExistingModelFromDef(TQuorvelModel* AModel, TModelDef* ADef, const TQuorvelLoadOptions& AOptions) {
+  if (!ADef || !AModel) return;
+  BuildModel(AModel, ADef, false, AOptions.Caching);
+}
+
+void TQuorvelLoader::LoadExistingModelFromDef(TQuorvelModel* AModel, TModelDef* ADef, const TAnimationCachingFlags& ACaching) {
+  LoadExistingModelFromDef(AModel, ADef, TQuorvelLoadOptions::Create("", ACaching, nullptr, nullptr));
 }
 
 TAnimationDef* TQuorvelLoader::LoadAnimationDefFromFile(TModelDef* AModel, const std::string& AFilename) {

@@ -23,9 +23,11 @@ class TMeshDef;
 class TModelDef;
 class TAnimationDef;
 class TBitmap;
+class TComponent;
 class TQuorvelLoader;
 class TQuorvelAssetsPackage;
 class TQuorvelModelAsset;
+class TQuorvelModel;
 
 // The loader reading on this thread and the options of its load. Texture assets read the
 // options' texture limits from it while Loader is set.
@@ -62,6 +64,21 @@ public:
   TModelDef* LoadModelDefFromFile(TObject* APackage, const std::string& AFilename);
   // Opens AFilename read only and reads it with LoadAnimationDefFromStream.
   virtual TAnimationDef* LoadAnimationDefFromFile(TModelDef* AModel, const std::string& AFilename);
+
+  // ---- models: a definition read as above, built into a model component that frees it, and
+  // with the options' Caching set every animation baked into that model ----
+  // Opens the file read-write and shared (nothing is opened, a nil stream read, for a loader
+  // that reads its files itself).
+  virtual TQuorvelModel* LoadModelFromFile(TComponent* AOwner, const TQuorvelLoadOptions& AOptions);
+  // Opens the file read only, not shared.
+  virtual void LoadExistingModelFromFile(TQuorvelModel* AModel, const TQuorvelLoadOptions& AOptions);
+  virtual TQuorvelModel* LoadModelFromStream(TComponent* AOwner, TStream* AStream, const TQuorvelLoadOptions& AOptions);
+  virtual void LoadExistingModelFromStream(TQuorvelModel* AModel, TStream* AStream, const TQuorvelLoadOptions& AOptions);
+  // The caller keeps ADef; nil (nothing) for a nil ADef.
+  static TQuorvelModel* LoadModelFromDef(TComponent* AOwner, TModelDef* ADef, const TQuorvelLoadOptions& AOptions);
+  static TQuorvelModel* LoadModelFromDef(TComponent* AOwner, TModelDef* ADef, const TAnimationCachingFlags& ACaching);
+  static void LoadExistingModelFromDef(TQuorvelModel* AModel, TModelDef* ADef, const TQuorvelLoadOptions& AOptions);
+  static void LoadExistingModelFromDef(TQuorvelModel* AModel, TModelDef* ADef, const TAnimationCachingFlags& ACaching);
 
   // ---- registry: one loader per lower-cased extension with its dot; not owned ----
   // A second loader for the same extension raises EDuplicateKey.

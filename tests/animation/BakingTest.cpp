@@ -11,6 +11,7 @@
 #include "lib/animation/DefTypesCache.h"
 #include "lib/animation/KeyAnimation.h"
 #include "lib/context/ContextBuffers.h"
+#include "lib/formats/Loader.h"
 #include "tests/animation/StripRig.h"
 #include "tests/support/MemoryBufferObject.h"
 
@@ -152,26 +153,60 @@ TEST(Baking, ModelDefinitionBakesTheSelectedAnimationsNotCachedYet) {
   EXPECT_EQ(t.Def->FindAnimationById("Bend")->GetBufferingState(), TAnimationBufferingState::Ready);
 }
 
-// The frames CPU skinning writes into an unbaked model stepped as the baker steps: after frame
-// c, c + 1 steps of Duration / (FrameCount - 1).
+// A format whose every read gives the strip with the animations "Walk" and "Run".
+class TStripLoader : public TQuorvelLoader {
+public:
+  TModelDef* LoadModelDefFromStream(TStream*, const TQuorvelLoadOptions&) override {
+    TStrip s;
+    s.AddBend(0.25f)->SetId("Walk");
+    s.AddBend(0.25f)->SetId("Run");
+    return s.Def.release();
+  }
+};
+
+TEST(Baking, ALoadedModelBakesEveryAnimationWhenItsOptionsAskForCaching) {
+  test::TMemoryBufferClassScope memory;
+  const TAnimationCachingFlags compressed{TAnimationCachingFlag::Compressed, TAnimationCachingFlag::VertexPosition};
+  const struct {
+    TAnimationCachingFlags Caching;
+    TAnimationBufferingState State;
+  } cases[] = {{{}, TAnimationBufferingState::None}, {compressed, TAnimationBufferingState::Ready}};
+  TStripLoader loader;
+  auto expectStates = [](TQuorvelModel* AModel, TAnimationBufferingState AState) {
+    ASSERT_NE(AModel, nullptr);
+    ASSERT_NE(AModel->GetModelDef(), nullptr);
+    for (const char* id : {"Walk", "Run"}) EXPECT_EQ(AModel->GetModelDef()->FindAnimationById(id)->GetBufferingState(), AState) << id;
+    EXPECT_NE(AModel->GetAnimationManager()->GetAnimation("Walk"), nullptr);
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Caching.IsEmpty() ? "no caching" : "caching");
+    const TQuorvelLoadOptions options = TQuorvelLoadOptions::Create("strip.strip", c.Caching, nullptr, nullptr);
+    TLogCapture log;
+    TOwned<TQuorvelModel> model(loader.LoadModelFromStream(nullptr, nullptr, options));
+    expectStates(model.get(), c.State);
+    EXPECT_EQ(log.Contains("Caching 2 animations: elapsed time "), !c.Caching.IsEmpty());
+    TOwned<TQuorvelModel> existing(New<TQuorvelModel>(nullptr));
+    loader.LoadExistingModelFromStream(existing.get(), nullptr, options);
+    expectStates(existing.get(), c.State);
+  }
+  // From a definition the caller keeps.
+  TStrip s;
+  s.AddBend(0.25f)->SetId("Walk");
+  s.AddBend(0.25f)->SetId("Run");
+  TOwned<TQuorvelModel> model(TQuorvelLoader::LoadModelFromDef(nullptr, s.Def.get(), compressed));
+  expectStates(model.get(), TAnimationBufferingState::Ready);
+  EXPECT_EQ(TQuorvelLoader::LoadModelFromDef(nullptr, nullptr, compressed), nullptr);
+  TOwned<TQuorvelModel> existing(New<TQuorvelModel>(nullptr));
+  TQuorvelLoader::LoadExistingModelFromDef(existing.get(), s.Def.get(), compressed);  // cached already: kept
+  expectStates(existing.get(), TAnimationBufferingState::Ready);
+}
+
+// The frames CPU skinning writes into an unbaked model stepped as the baker steps.
 std::vector<Bytes> SkinnedFrames(float ADuration, bool APositionsOnly) {
   TBakeRig r(ADuration);
-  TAnimationDef* def = r.Bend;
-  def->PrepareAnimationData();
-  const int32_t frames = def->GetFrameCount();
-  const double step = def->GetDuration() / (frames - 1);
-  TAniThread& thread = TAniThread::Instance();
-  thread.Enabled = false;
-  auto restore = Finally([&] { thread.Enabled = true; });
-  TQuorvelAnimation* a = r.Animation();
-  a->Start();
-  for (TPropertyKeyAnimation* i : a->GetSkeleton()->GetInterpolators()) i->ResetCaching();
   std::vector<Bytes> out;
-  double time = 0;
-  for (int32_t c = 0; c < frames; ++c) {
-    a->GetSkeleton()->ProcessAnimationRemote(float(time), float(step));
+  StepAsTheBaker(r.Animation(), [&](int32_t) {
     r.Model->GetFirstArmature()->AnimateSkin(nullptr);
-    time += step;
     const TVertexBuffer* vb = r.Own();
     if (APositionsOnly) {
       Bytes p;
@@ -184,8 +219,7 @@ std::vector<Bytes> SkinnedFrames(float ADuration, bool APositionsOnly) {
     } else {
       out.push_back(BytesOf(vb->Buffer(), size_t(vb->Size())));
     }
-  }
-  a->Stop();
+  });
   return out;
 }
 

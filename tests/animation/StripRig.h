@@ -9,8 +9,11 @@
 #include <vector>
 
 #include "framework/gui3d/MeshData.h"
+#include "framework/rtl/Finally.h"
+#include "lib/animation/Animation.h"
 #include "lib/animation/Armature.h"
 #include "lib/animation/Joint.h"
+#include "lib/animation/KeyAnimation.h"
 #include "lib/defs/DefTypes.h"
 #include "lib/scene/Model.h"
 
@@ -111,6 +114,31 @@ struct TStrip {
   }
   static TPoint3D Bind(int i) { return {i % 2 ? 1.0f : -1.0f, float(i / 2), 0}; }
 };
+
+// Plays AAnimation as the baker samples it, with the animation thread held off: frame c is the
+// pose after c + 1 steps of Duration / (FrameCount - 1) from 0. AOnFrame(c) runs after each
+// step; the animation is stopped at the end.
+inline void StepAsTheBaker(TQuorvelAnimation* AAnimation, const std::function<void(int32_t)>& AOnFrame) {
+  TAnimationDef* def = AAnimation->GetDef();
+  def->PrepareAnimationData();
+  const int32_t frames = def->GetFrameCount();
+  const double step = frames > 1 ? def->GetDuration() / (frames - 1) : def->GetDuration();
+  TAniThread& thread = TAniThread::Instance();
+  const bool enabled = thread.Enabled;
+  thread.Enabled = false;
+  auto restore = Finally([&] {
+    thread.Enabled = enabled;
+    AAnimation->Stop();
+  });
+  AAnimation->Start();
+  for (TPropertyKeyAnimation* i : AAnimation->GetSkeleton()->GetInterpolators()) i->ResetCaching();
+  double time = 0;
+  for (int32_t c = 0; c < frames; ++c) {
+    AAnimation->GetSkeleton()->ProcessAnimationRemote(float(time), float(step));
+    time += step;
+    AOnFrame(c);
+  }
+}
 
 inline TQuorvelArmature* ArmatureOf(TQuorvelModel* AModel) {
   TQuorvelArmature* armature = AModel->GetFirstArmature();

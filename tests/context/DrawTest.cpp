@@ -283,6 +283,27 @@ TEST_F(DrawTest, AMeshCacheDrawsFromItsGPUBuffersAndIsUsedOnce) {
   EXPECT_EQ(buffer, 0);
 }
 
+// A baked frame holds whole vertices of its own beside the mesh's static buffer (which keeps
+// the indices and the mesh at rest): the frame's vertices are drawn, not the rest pose.
+TEST_F(DrawTest, ACacheWithVerticesOfItsOwnDrawsThemOverItsStaticBuffer) {
+  const uint32_t indices[3] = {0, 1, 2};
+  const TColorVertex greenOpposite[3] = {{1, 1, 0, 0, 1, 0, 1}, {-1, 1, 0, 0, 1, 0, 1}, {1, -1, 0, 0, 1, 0, 1}};
+  TOwned<TMeshBufferObject> rest(New<TMeshBufferObject>());
+  rest->SetStaticBuffer(rest.get());
+  rest->PushData(TMeshBufferComponent::All, RedTriangle, sizeof(RedTriangle));
+  rest->PushData(TMeshBufferComponent::Indices, indices, sizeof(indices));
+  TOwned<TMeshBufferObject> frame(New<TMeshBufferObject>(rest.get()));
+  frame->PushData(TMeshBufferComponent::All, greenOpposite, sizeof(greenOpposite));
+  Context->SetCurrentCache(frame.get());
+  DrawTriangle(ColorFDeclaration, nullptr, sizeof(TColorVertex), nullptr, 4, 0, Material.get());
+  EXPECT_TRUE(NearColor(Target->Pixel(13, 13), TRGBA8{0, 255, 0, 255}));
+  EXPECT_TRUE(NearColor(Target->Pixel(2, 2), Black));
+  GLint buffer = -1;
+  glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &buffer);
+  EXPECT_EQ(buffer, 0);
+  EXPECT_TRUE(NoAttributeArrayEnabled());
+}
+
 // Every failure leaves as one exception with the batch prefix; none leaves a cache, an
 // attribute array or a bound buffer behind for the next draw.
 TEST_F(DrawTest, FailedDrawsRaiseWithThePrefixAndLeaveNothingBehind) {

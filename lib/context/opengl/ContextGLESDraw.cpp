@@ -129,7 +129,8 @@ public:
   }
 
   // Points the arrays at what the cache holds: a compressed copy of the positions or of the
-  // whole vertices, a position buffer beside the static vertices, or the static vertices.
+  // whole vertices, a position buffer beside the static vertices, whole vertices of its own, or
+  // the static vertices.
   void BindCacheVertices(const void* AVertices) {
     if (FCache->GetIsCompressed(TMeshBufferComponent::Vertex)) {
       FStream.reset(FCache->Decompress(TMeshBufferComponent::Vertex));
@@ -151,6 +152,13 @@ public:
       if (FPositionBuffer->Bind() < 1) throw Exception("failed to draw buffer - buffer object empty");
       BindPositions();
       BindStaticVertices(AVertices);
+      BindAttributes();
+    } else if (FCache->ComponentAvailable(TMeshBufferComponent::All) && FCache->GetStaticBuffer() != FCache) {
+      // Whole vertices of their own (a baked animation frame): the static buffer beside them
+      // holds the mesh at rest and would hide the frame.
+      FPositionBuffer = FCache->GetComponent(TMeshBufferComponent::All);
+      if (FPositionBuffer->Bind() < 1) throw Exception("failed to draw buffer - buffer object empty");
+      BindPositions();
       BindAttributes();
     } else if (FCache->ComponentAvailable(TMeshBufferComponent::All)) {
       BindStaticVertices(AVertices);
