@@ -140,6 +140,7 @@ TEST_F(AssetsPackages, EveryKindRoundTripsThroughFileAndStreamIntoAnotherManager
   package->SaveToStream(&saved);
   EXPECT_EQ(Bytes(&saved), FileText(Path("level.zip")));
 
+  const std::string copyBytes = FileText(Path("copy.zip"));
   TOwned<TQuorvelAssetsManager> other(New<TQuorvelAssetsManager>(nullptr));
   TQuorvelAssetsPackage* fromFile = other->LoadPackageFromFile(Path("copy.zip"));
   EXPECT_EQ(fromFile->GetDisplayName(), "copy.zip");
@@ -169,6 +170,7 @@ TEST_F(AssetsPackages, EveryKindRoundTripsThroughFileAndStreamIntoAnotherManager
     ASSERT_NE(texture->GetBitmap(), nullptr);
     EXPECT_GT(texture->GetBitmap()->GetWidth(), 0);
   }
+  EXPECT_EQ(FileText(Path("copy.zip")), copyBytes);  // loading and reading write nothing back
   // The game kinds build their systems from their bytes.
   auto* dialogue = dynamic_cast<TQuorvelDialogueAsset*>(fromFile->FindAsset("talk.dlg", false));
   ASSERT_NE(dialogue, nullptr);

@@ -67,13 +67,16 @@ void TQuorvelArchiveReference::Open() { ++FOpenCount; }
 
 void TQuorvelArchiveReference::Close() {
   TMonitorGuard lock(this);
+  // Inside an outer Open (a session of several operations) the archive stays open: its
+  // directory is written once, when the outermost Close comes.
+  if (--FOpenCount > 0) return;
+  FOpenCount = 0;
   if (FArchive) {
     TZipFile* archive = FArchive;
     FArchive = nullptr;
     auto free = Finally([&] { FreeQuietly(archive, "archive"); });
     archive->Close();
   }
-  --FOpenCount;
 }
 
 void TQuorvelArchiveReference::CloseArchive() {
@@ -137,7 +140,9 @@ std::vector<std::string> TQuorvelArchiveReference::GetFileNames() {
 void TQuorvelArchiveReference::StoreGroups(TQuorvelAssetsPackage* APckg) {
   if (!APckg) return;
   TMonitorGuard lock(this);
-  for (int32_t i = 0; i < APckg->GroupCount(); ++i) APckg->GetGroups()->Group(i)->StoreToArchive(this);
+  InSession(this, [&] {
+    for (int32_t i = 0; i < APckg->GroupCount(); ++i) APckg->GetGroups()->Group(i)->StoreToArchive(this);
+  });
 }
 
 void TQuorvelArchiveReference::SaveToFile(TQuorvelAssetsPackage* APckg, const std::string&) { StoreGroups(APckg); }
@@ -165,6 +170,7 @@ void TQuorvelFileArchiveReference::Open() {
   try {
     FArchive->Open(FStream, zmReadWrite);
   } catch (...) {
+    --FOpenCount;  // no Close follows a failed Open
     FreeQuietlyAndNil(FArchive, "archive");
     FreeQuietlyAndNil(FStream, "archive file");
     throw;
@@ -174,7 +180,7 @@ void TQuorvelFileArchiveReference::Open() {
 void TQuorvelFileArchiveReference::Close() {
   auto free = Finally([&] {
     TMonitorGuard lock(this);
-    FreeQuietlyAndNil(FStream, "archive file");
+    if (!FArchive) FreeQuietlyAndNil(FStream, "archive file");
   });
   TQuorvelArchiveReference::Close();
 }
@@ -218,6 +224,7 @@ void TQuorvelInMemoryArchiveReference::Open() {
   try {
     FArchive->Open(FStream, zmReadWrite);
   } catch (...) {
+    --FOpenCount;  // no Close follows a failed Open
     FreeQuietlyAndNil(FArchive, "archive");
     throw;
   }

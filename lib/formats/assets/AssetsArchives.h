@@ -34,8 +34,10 @@ public:
   // The last hold removes the reference from its registry, which frees it.
   void DecRef();
 
+  // Counted: operations inside an Open ... Close bracket share one open archive.
   virtual void Open();
-  // Closes (writing the directory of a changed archive) and frees the archive.
+  // The outermost Close closes (writing the directory of a changed archive) and frees the
+  // archive; an inner one only counts down.
   virtual void Close();
   // Closes the archive but keeps the object.
   void CloseArchive();
@@ -68,6 +70,27 @@ protected:
 private:
   friend class TQuorvelArchiveReferences;
 };
+
+// Runs AWork with the archive held open, so its operations write the directory once, at the
+// end. A failure closes quietly and passes on; a failing final write raises.
+template <class F>
+void InSession(TQuorvelArchiveReference* AArchive, F&& AWork) {
+  if (!AArchive) {
+    AWork();
+    return;
+  }
+  AArchive->Open();
+  try {
+    AWork();
+  } catch (...) {
+    try {
+      AArchive->Close();
+    } catch (...) {
+    }
+    throw;
+  }
+  AArchive->Close();
+}
 
 class TQuorvelFileArchiveReference : public TQuorvelArchiveReference {
 public:

@@ -203,9 +203,7 @@ void TQuorvelAsset::UpdateInArchive() {
   if (!FGroup) return;
   TQuorvelArchiveReference* archive = (FGroup ? FGroup->StoreArchive() : nullptr);
   if (!archive) return;
-  archive->Open();
-  auto close = Finally([&] { Quietly("asset: closing the archive", [&] { archive->Close(); }); });
-  StoreToArchive(archive, FGroup->GetArchivePath());
+  InSession(archive, [&] { StoreToArchive(archive, FGroup->GetArchivePath()); });
 }
 
 TQuorvelAssetsGroup* TQuorvelAsset::AddSubGroup(const TQuorvelAssetClass* AClass) {
@@ -348,7 +346,8 @@ void TQuorvelStreamAsset::ImportFromStream(const std::string& AFilename, TStream
   }
   FStream->SetSize(count);  // the bytes held before must not leave a tail
   FCached = true;
-  if (TQuorvelArchiveReference* archive = (FGroup ? FGroup->StoreArchive() : nullptr)) StoreToArchive(archive, FGroup->GetArchivePath());
+  if (TQuorvelArchiveReference* archive = FGroup ? FGroup->StoreArchive() : nullptr)
+    InSession(archive, [&] { StoreToArchive(archive, FGroup->GetArchivePath()); });
 }
 
 void TQuorvelStreamAsset::LoadDataFromArchive(TQuorvelArchiveReference* AArchive, const std::string& APath) {

@@ -242,13 +242,15 @@ void TQuorvelAssetsGroup::Clear(bool ADeleteInArchive) {
   TQuorvelAssetsPackage* package = groups ? groups->FindPackage() : nullptr;
   if (ADeleteInArchive && package && package->HasArchive()) {
     TQuorvelArchiveReference* archive = package->GetArchive();
-    for (TQuorvelAsset* asset : FAssets) {
-      for (int32_t i = 0; i < asset->SubGroupCount(); ++i) asset->GetSubGroup(i)->Clear(true);
-      asset->GetSubGroups()->Clear();
-      archive->DeleteFile(TQuorvelAsset::GetDescriptorPath(asset->GetArchivePath()));
-      archive->DeleteFile(DataEntry(asset->GetArchivePath(), asset->GetFilename()));
-    }
-    archive->DeleteFile(GetDescriptorPath(GetArchivePath()));
+    InSession(archive, [&] {
+      for (TQuorvelAsset* asset : FAssets) {
+        for (int32_t i = 0; i < asset->SubGroupCount(); ++i) asset->GetSubGroup(i)->Clear(true);
+        asset->GetSubGroups()->Clear();
+        archive->DeleteFile(TQuorvelAsset::GetDescriptorPath(asset->GetArchivePath()));
+        archive->DeleteFile(DataEntry(asset->GetArchivePath(), asset->GetFilename()));
+      }
+      archive->DeleteFile(GetDescriptorPath(GetArchivePath()));
+    });
   }
   RemoveAll();
   ModifyAfter(TQuorvelPackageEvent::GroupClear, this);

@@ -15,6 +15,7 @@
 #include "framework/classes/Events.h"
 #include "framework/gui/Bitmap.h"
 #include "framework/io/Json.h"
+#include "framework/io/Stream.h"
 #include "framework/rtl/Exceptions.h"
 #include "framework/rtl/Guid.h"
 #include "framework/rtl/Object.h"
@@ -23,7 +24,6 @@
 
 namespace quorvel {
 
-class TStream;
 class TQuorvelAsset;
 class TQuorvelAssetsGroup;
 class TQuorvelAssetsPackage;
@@ -502,8 +502,8 @@ public:
   // Assets.
   TQuorvelAsset* FindAsset(const std::string& AFilename, bool AStrictFilename) const;
   bool AssetExists(const std::string& AFilename) const { return FindAsset(AFilename, false) != nullptr; }
-  // "[group]/[id]" and deeper ("[group]/[id]/[sub-group]/[id]/..."); an entry name below an
-  // asset ("[group]/[id]/asset.json") finds that asset.
+  // An entry path below an asset ("[group]/[id]/asset.json", "[group]/[id]/[file]") finds it;
+  // pairs of sub-group and id after it lead to sub-assets. Fewer than three parts: null.
   TQuorvelAsset* FindAssetByArchivePath(const std::string& APath) const;
   TQuorvelAsset* AddAssetFromFile(const std::string& AFilename);
   TQuorvelAsset* GetAssetFromId(int32_t AGroup, const TGUID& AId) const;

@@ -26,12 +26,16 @@ struct TModelAssetClass : TQuorvelAssetKindClass<TQuorvelModelAsset> {
     TQuorvelAssetsPackage* package = groups ? groups->FindPackage() : nullptr;
     if (!package || package->GetGroup(0) != AGroup)
       throw Exception(Format("autocreated asset not found for %s", {AFilename}));
-    TModelDef* def = TQuorvelLoader::LoadUndefinedModelDefFromStream(AStream, package, AFilename, "");
-    if (def && !def->GetAsset()) Free(def);  // nobody took it
-    TQuorvelAsset* asset =
-        AGroup->FindAssetByFilename(FileNamePart(AFilename), AFlags.Contains(TAssetImportFlag::StrictFileName));
-    if (!asset) throw Exception(Format("autocreated asset not found for %s", {AFilename}));
-    asset->StoreToArchive(AGroup->StoreArchive(), AGroup->GetArchivePath());
+    TQuorvelAsset* asset = nullptr;
+    // One session: the reader's textures and the model's stores write the directory once.
+    TQuorvelArchiveReference* archive = AGroup->StoreArchive();
+    InSession(archive, [&] {
+      TModelDef* def = TQuorvelLoader::LoadUndefinedModelDefFromStream(AStream, package, AFilename, "");
+      if (def && !def->GetAsset()) Free(def);  // nobody took it
+      asset = AGroup->FindAssetByFilename(FileNamePart(AFilename), AFlags.Contains(TAssetImportFlag::StrictFileName));
+      if (!asset) throw Exception(Format("autocreated asset not found for %s", {AFilename}));
+      asset->StoreToArchive(archive, AGroup->GetArchivePath());
+    });
     return asset;
   }
 };
@@ -94,11 +98,14 @@ void TQuorvelModelAsset::ImportFromStream(const std::string& AFilename, TStream*
   // The options name this asset, so the reader hands the definition here (a held one would
   // be handed back unread: it goes first).
   ReplaceModel(nullptr);
-  TModelDef* def = TQuorvelLoader::LoadUndefinedModelDefFromStream(
-      AStream, TQuorvelLoadOptions::Create(AFilename, "", package, this));
-  ReplaceModel(def);
-  if (def) def->SetAsset(this);
-  if (package) StoreToArchive(FGroup->StoreArchive(), FGroup->GetArchivePath());
+  TQuorvelArchiveReference* archive = package ? FGroup->StoreArchive() : nullptr;
+  InSession(archive, [&] {
+    TModelDef* def = TQuorvelLoader::LoadUndefinedModelDefFromStream(
+        AStream, TQuorvelLoadOptions::Create(AFilename, "", package, this));
+    ReplaceModel(def);
+    if (def) def->SetAsset(this);
+    if (package) StoreToArchive(archive, FGroup->GetArchivePath());
+  });
 }
 
 void TQuorvelModelAsset::LoadDataFromArchive(TQuorvelArchiveReference* AArchive, const std::string& APath) {

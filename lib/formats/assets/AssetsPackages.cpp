@@ -180,7 +180,9 @@ void TQuorvelAssetsPackage::ClearGroup(int32_t AIdx, bool ADeleteInArchive) {
 void TQuorvelAssetsPackage::Clear(bool ADeleteInArchive) {
   DoModifyBefore(TQuorvelPackageEvent::PackageClear, this);
   if (ADeleteInArchive && FArchive)
-    for (const std::string& name : FArchive->GetFileNames()) FArchive->DeleteFile(name);
+    InSession(FArchive, [&] {
+      for (const std::string& name : FArchive->GetFileNames()) FArchive->DeleteFile(name);
+    });
   if (FGroups) FGroups->Clear();
   DoModifyAfter(TQuorvelPackageEvent::PackageClear, this);
 }
@@ -264,14 +266,17 @@ void TQuorvelAssetsPackage::LoadFromArchive() {
   if (!FArchive) return;
   ++FLoading;
   auto done = Finally([&] { --FLoading; });
-  for (const std::string& name : FArchive->GetFileNames()) {
-    const std::vector<std::string> parts = SplitPath(name);
-    TQuorvelAssetsGroup* group = GetGroup(parts[0]);
-    if (!group && parts.size() > 1 && FArchive->FileExists(TQuorvelAssetsGroup::GetDescriptorPath(parts[0])))
-      group = TQuorvelAssetsGroup::LoadFromArchive(FGroups.get(), FArchive, parts[0]);
-    if (group && parts.size() == 3 && parts[2] == AssetDescriptorName)
-      TQuorvelAsset::LoadFromArchive(FArchive, group, parts[0] + "/" + parts[1]);
-  }
+  // One session: the archive's directory is read once, not once per entry.
+  InSession(FArchive, [&] {
+    for (const std::string& name : FArchive->GetFileNames()) {
+      const std::vector<std::string> parts = SplitPath(name);
+      TQuorvelAssetsGroup* group = GetGroup(parts[0]);
+      if (!group && parts.size() > 1 && FArchive->FileExists(TQuorvelAssetsGroup::GetDescriptorPath(parts[0])))
+        group = TQuorvelAssetsGroup::LoadFromArchive(FGroups.get(), FArchive, parts[0]);
+      if (group && parts.size() == 3 && parts[2] == AssetDescriptorName)
+        TQuorvelAsset::LoadFromArchive(FArchive, group, parts[0] + "/" + parts[1]);
+    }
+  });
 }
 
 // ---- assets ---------------------------------------------------------------------------------------

@@ -90,7 +90,7 @@ void TQuorvelTextureAsset::ImportFromStream(const std::string& AFilename, TStrea
   if (FGroup) {
     TQuorvelArchiveReference* archive = (FGroup ? FGroup->StoreArchive() : nullptr);
     if (archive && !archive->FileExists(GetDescriptorPath(GetArchivePath())))
-      StoreToArchive(archive, FGroup->GetArchivePath());
+      InSession(archive, [&] { StoreToArchive(archive, FGroup->GetArchivePath()); });
   } else if (FExtension.empty()) {
     FExtension = ExtensionOf(AFilename);
   }
