@@ -280,6 +280,9 @@ void TContext3D::PopContextStates() {
     return;
   }
   for (TContextState state : saved) context->SetContextState(state);
+  // A group the outer scene had not set is unknown to it again: a state the inner scene set
+  // there (cs2DScene of a screen rectangle) would otherwise go on ruling the outer drawing.
+  s.Current = saved;
 }
 
 // --- states ---------------------------------------------------------------------------------

@@ -828,6 +828,10 @@ void TQuorvelContext::ExecuteRenderPass(TRenderPass* APass, PRenderContext ARend
   for (int32_t i = 0; i < iterations; ++i) {
     APass->FOnBeginRendering(this, i, APass);
     if (controller->GetMethod() == TRenderPassMethod::RenderListToFBO) {
+      // The states record is process-wide: a screen rectangle drawn before (this pass's own
+      // composition of the iteration before, or another pass's) left cs2DScene in it, and the
+      // list would go through the screen matrix.
+      SetContextState(TContextState::cs3DScene);
       if (proc) proc(ARenderContext);
     } else {
       controller->RenderToContext(this, controller->GetOutputTexture(), TRect(0, 0, GetWidth(), GetHeight()),

@@ -158,6 +158,8 @@ void TRenderer::BeginMainRenderPass(const TMatrix3D& ACamera, float AAngleOfView
   if (!ctx) return;
   ctx->BeginSceneRendering();
   ctx->SetContextState(TContextState::csScissorOff);
+  // The scene is 3D whatever screen rectangle another renderer drew last.
+  ctx->SetContextState(TContextState::cs3DScene);
   ctx->SetCameraMatrix(ACamera);
   ctx->SetCameraAngleOfView(AAngleOfView);
 }

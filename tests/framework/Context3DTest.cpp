@@ -343,11 +343,16 @@ TEST_F(Context3DTest, AnInnerSceneOfAnotherContextRestoresTheOuterStatesWhenItEn
   ASSERT_TRUE(inner->BeginScene());
   EXPECT_EQ(TContext3D::GlobalBeginSceneCount(), 2);
   inner->SetContextState(CS::csZTestOff);
+  inner->SetContextState(CS::cs2DScene);
   inner->EndScene();
   // csZTestOn came back through the inner context (still the scene context when it ends);
   // csAlphaBlendOn was never changed, so it is not sent again.
-  EXPECT_EQ(inner->States, (std::vector<CS>{CS::csZTestOff, CS::csZTestOn}));
+  EXPECT_EQ(inner->States, (std::vector<CS>{CS::csZTestOff, CS::cs2DScene, CS::csZTestOn}));
   EXPECT_TRUE(TContext3D::GetCurrentState(CS::csZTestOn));
+  EXPECT_TRUE(TContext3D::GetCurrentState(CS::csAlphaBlendOn));
+  // The outer scene never chose between 2D and 3D: the inner 2D rectangle's choice does not
+  // stay (before, the outer scene's next objects went through the screen matrix).
+  EXPECT_FALSE(TContext3D::GetCurrentState(CS::cs2DScene));
   EXPECT_EQ(TContext3D::CurrentSceneContext(), outer.get());
   outer->EndScene();
   EXPECT_EQ(TContext3D::GlobalBeginSceneCount(), 0);
