@@ -315,9 +315,6 @@ bool TQuorvelContext::BeginSceneRendering() {
     PushContextStates();
     pushed = true;
   }
-  // The scene kind is process-wide: a frame opened with no scene open anywhere starts in 3D,
-  // whatever another viewport's last drawing left.
-  if (GlobalBeginSceneCount() == 0) SetContextState(TContextState::cs3DScene);
   if (!DoBeginScene()) return false;
   rollback.Dismiss();
   ++FBeginSceneCount;

@@ -501,18 +501,11 @@ void TQuorvelRenderPassController::RenderToContext(TContext3D* /*AContext*/, TTe
     throw Exception("pass-controller: failed to render to context - missing material shader");
   }
   ctx->SetMatrix(TMatrix3D::Identity());
-  // The scene kind is process-wide: left at 2D, every later scene of any viewport would draw
-  // through the screen matrix.
-  const TContextState sceneKind =
-      ctx->GetCurrentState(TContextState::cs2DScene) ? TContextState::cs2DScene : TContextState::cs3DScene;
   ctx->SetContextStates({TContextState::cs2DScene, TContextState::csZTestOff, TContextState::csZWriteOff,
                          TContextState::csScissorOff, TContextState::csFrontFace});
   const TBlendSettings saved = ctx->GetBlendings();
   ctx->SetBlendings(FBlendings);
-  auto restore = Finally([&] {
-    ctx->SetBlendings(saved);
-    ctx->SetContextState(sceneKind);
-  });
+  auto restore = Finally([&] { ctx->SetBlendings(saved); });
   ctx->ApplyMaterial(material);
   ctx->DirectDrawPrimitives(TQuorvelPrimitivesKind::TriangleStrip, FRectVBuffer->Buffer(), FRectIBuffer->Buffer(),
                             FRectVBuffer->GetVertexDeclarations(), FRectVBuffer->VertexSize(), 4,
