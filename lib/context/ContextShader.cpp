@@ -302,6 +302,19 @@ void TShaderProgramCache::Remove(TShaderProgram* AProgram) {
   Free(AProgram);
 }
 
+void TShaderProgramCache::RemoveUsing(uintptr_t AHandle) {
+  TProgramCacheState& state = CacheState();
+  if (AHandle == 0 || !state.Programs) return;
+  const auto uses = [AHandle](const TShaderProgram* p) {
+    return p->GetVS() == AHandle || p->GetPS() == AHandle || p->GetGS() == AHandle || p->GetTSE() == AHandle ||
+           p->GetTSC() == AHandle;
+  };
+  std::vector<TShaderProgram*> stale;
+  for (TShaderProgram* p : *state.Programs)
+    if (uses(p)) stale.push_back(p);
+  for (TShaderProgram* p : stale) Remove(p);
+}
+
 void TShaderProgramCache::Clear() {
   TProgramCacheState& state = CacheState();
   state.Current = nullptr;

@@ -166,6 +166,10 @@ public:
   static int32_t BuildShader(const TClass* AContextClass, int32_t AType, const TContextShaderCode& ACode);
   // Removes (and frees) the program; a program not in the cache is left alone.
   static void Remove(TShaderProgram* AProgram);
+  // Removes (and frees) every program linked from the shader with this handle. Called before
+  // the shader is deleted: GL hands its name to the next shader compiled, and a lookup by
+  // handles would then answer the old program, drawing with another material's code.
+  static void RemoveUsing(uintptr_t AHandle);
   // Frees every program and the cache.
   static void Clear();
   static int32_t Count();

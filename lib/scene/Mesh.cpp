@@ -1,6 +1,7 @@
 #include "lib/scene/Mesh.h"
 #include "lib/scene/MaterialFactory.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "framework/gui3d/Context3D.h"
@@ -80,6 +81,7 @@ TQuorvelMesh::TQuorvelMesh(TComponent* AOwner) : TQuorvelTransform(AOwner) {
   FInstances.reset(New<TQuorvelMeshInstances>(this, TQuorvelMeshInstance::StaticClass()));
   FMaterials.reset(New<TQuorvelMeshMaterialCollection>(this, TQuorvelMeshMaterialCollectionItem::StaticClass()));
   FMeshCollection.reset(New<TQuorvelMeshCollection>(this, TQuorvelMeshCollectionItem::StaticClass()));
+  FBehaviours.reset(New<TQuorvelMeshBehaviourCollection>(this, TQuorvelMeshBehaviourCollectionItem::StaticClass()));
 }
 
 TQuorvelMesh::~TQuorvelMesh() = default;
@@ -183,6 +185,7 @@ void TQuorvelMesh::Notification(TComponent* AComponent, TOperation Operation) {
   if (GetComponentState().Contains(csDestroying)) return;
   if (FMaterials) FMaterials->Notification(AComponent, Operation);
   if (FMeshCollection) FMeshCollection->Notification(AComponent, Operation);
+  if (FBehaviours) FBehaviours->Notification(AComponent, Operation);
   UpdateListings();
 }
 
@@ -257,9 +260,18 @@ void TQuorvelMesh::UpdateMeshCollection() {
   TQuorvelMeshCollection::Update(FMeshCollection.get(), this);
 }
 
+void TQuorvelMesh::UpdateBehavioursCollection() {
+  if (!FBehaviours) return;
+  FBehaviours->Clear();
+  if (!FBehaviours->BeginUpdateEx()) return;
+  auto end = Finally([&] { FBehaviours->EndUpdateEx(); });
+  TQuorvelMeshBehaviourCollection::Update(FBehaviours.get(), this);
+}
+
 void TQuorvelMesh::UpdateListings() {
   UpdateMaterialsCollection();
   UpdateMeshCollection();
+  UpdateBehavioursCollection();
 }
 
 // ---- subtree setters --------------------------------------------------------------------------
@@ -874,6 +886,22 @@ void TQuorvelMesh::SetPBRProperties(float AReflections, float ARefractions, floa
     source->SetRoughnessBias(ARoughness);
     source->SetMetallicBias(AMetalness);
   });
+}
+
+void TQuorvelMesh::AttachMaterialBehaviour(TQuorvelMaterialBehaviour* ABehaviour) {
+  ForEachDefaultSource([&](TQuorvelDefaultMaterialSource* source) { source->AttachMaterialBehaviour(ABehaviour); });
+}
+
+void TQuorvelMesh::DetachMaterialBehaviour(TQuorvelMaterialBehaviour* ABehaviour) {
+  ForEachDefaultSource([&](TQuorvelDefaultMaterialSource* source) { source->DetachMaterialBehaviour(ABehaviour); });
+}
+
+bool TQuorvelMesh::MaterialBehaviourAttached(TQuorvelMaterialBehaviour* ABehaviour) const {
+  if (auto* source = dynamic_cast<TQuorvelDefaultMaterialSource*>(GetMaterialSource());
+      source && source->MaterialBehaviourAttached(ABehaviour))
+    return true;
+  return std::any_of(FMeshes.begin(), FMeshes.end(),
+                     [&](const TQuorvelMesh* m) { return m->MaterialBehaviourAttached(ABehaviour); });
 }
 
 // =============================================================================================

@@ -17,6 +17,7 @@
 #include "framework/math/Position3D.h"
 #include "lib/defs/DefTypesJoints.h"
 #include "lib/defs/DefTypesVertexCache.h"
+#include "lib/materials/MaterialBehaviour.h"
 #include "lib/scene/Transform.h"
 
 namespace quorvel {
@@ -198,6 +199,43 @@ private:
   int32_t FUpdating = 0;
 };
 
+class TQuorvelMeshBehaviourCollectionItem : public TCollectionItem {
+  FW_CLASS(TQuorvelMeshBehaviourCollectionItem, TCollectionItem)
+
+public:
+  using TCollectionItem::TCollectionItem;
+  TQuorvelMaterialBehaviour* GetBehaviour() const { return FBehaviour; }
+  // Detaches the old behaviour from the owning mesh's tree and attaches the new one.
+  void SetBehaviour(TQuorvelMaterialBehaviour* Value);
+  std::string GetDisplayName() const override;
+  void SetDisplayName(const std::string&) override {}
+  void AssignTo(TPersistent* Dest) override;
+
+private:
+  friend class TQuorvelMeshBehaviourCollection;
+  TQuorvelMaterialBehaviour* FBehaviour = nullptr;  // weak
+};
+
+class TQuorvelMeshBehaviourCollection : public TQuorvelReadOnlyCollection {
+  FW_CLASS(TQuorvelMeshBehaviourCollection, TQuorvelReadOnlyCollection)
+
+public:
+  using TQuorvelReadOnlyCollection::TQuorvelReadOnlyCollection;
+  // The behaviours of the default material sources of AMesh's tree, each once.
+  static void Update(TQuorvelMeshBehaviourCollection* ACollection, TQuorvelMesh* AMesh);
+  bool BehaviourExists(const TQuorvelMaterialBehaviour* ABehaviour) const { return Lists(ABehaviour); }
+  // Always enters the framework bracket; False when already inside an update.
+  bool BeginUpdateEx();
+  void EndUpdateEx();
+
+protected:
+  TObject* Referenced(TCollectionItem* AItem) const override;
+  void ClearReference(TCollectionItem* AItem) override;
+
+private:
+  int32_t FUpdating = 0;
+};
+
 // ---- mesh -------------------------------------------------------------------------------------
 
 class TQuorvelMesh : public TQuorvelTransform {
@@ -219,6 +257,7 @@ public:
   const std::vector<TQuorvelMesh*>& GetMeshes() const { return FMeshes; }
   TQuorvelMeshMaterialCollection* GetMaterials() const { return FMaterials.get(); }
   TQuorvelMeshCollection* GetMeshCollection() const { return FMeshCollection.get(); }
+  TQuorvelMeshBehaviourCollection* GetBehaviours() const { return FBehaviours.get(); }
   TVertexJointsList* GetVertexJoints() const { return FVertexJoints; }
   const std::string& GetReferencedNameValue() const { return FReferencedName; }
   void SetReferencedName(const std::string& Value) { FReferencedName = Value; }
@@ -306,6 +345,10 @@ public:
   void UnsetEnvironmentMapping(TComponent* ARenderPass);
   void UnsetAllEnvironmentMappings();
   void SetPBRProperties(float AReflections, float ARefractions, float AAOBias, float ARoughness, float AMetalness);
+  void AttachMaterialBehaviour(TQuorvelMaterialBehaviour* ABehaviour);
+  void DetachMaterialBehaviour(TQuorvelMaterialBehaviour* ABehaviour);
+  // Whether the default material source of this mesh or of any mesh below it holds ABehaviour.
+  bool MaterialBehaviourAttached(TQuorvelMaterialBehaviour* ABehaviour) const;
 
   void Render() override;
   virtual void DoRenderHelpers(TObject* ASender, TContext3D* AContext);
@@ -321,6 +364,7 @@ protected:
   void HandOverToDefinition();
   void UpdateMaterialsCollection();
   void UpdateMeshCollection();
+  void UpdateBehavioursCollection();
   void UpdateListings();
   // Clears Def on this control and every TQuorvelControl below it.
   void UnlinkDefs();
@@ -341,6 +385,7 @@ protected:
   bool FFlatShading = false;
   TOwned<TQuorvelMeshMaterialCollection> FMaterials;
   TOwned<TQuorvelMeshCollection> FMeshCollection;
+  TOwned<TQuorvelMeshBehaviourCollection> FBehaviours;
   // The definition this mesh made (primitives): freed with the mesh; not copied.
   TMeshDef* FOwnDef = nullptr;
   // Built into the definition while no GL context existed: made static at the first draw.

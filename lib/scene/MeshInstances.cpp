@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "framework/rtl/SysUtils.h"
+#include "lib/materials/MaterialDefault.h"
 #include "lib/scene/Mesh.h"
 
 namespace quorvel {
@@ -30,6 +31,12 @@ void TQuorvelMeshCollectionItem::Register(ClassBuilder<TQuorvelMeshCollectionIte
 }
 FW_CLASS_IMPL(TQuorvelMeshCollection, "Quorvel.Mesh")
 FW_CLASS_NO_MEMBERS(TQuorvelMeshCollection)
+FW_CLASS_IMPL(TQuorvelMeshBehaviourCollectionItem, "Quorvel.Mesh")
+void TQuorvelMeshBehaviourCollectionItem::Register(ClassBuilder<TQuorvelMeshBehaviourCollectionItem>& b) {
+  b.Field("FBehaviour", &Self::FBehaviour, Reference);
+}
+FW_CLASS_IMPL(TQuorvelMeshBehaviourCollection, "Quorvel.Mesh")
+FW_CLASS_NO_MEMBERS(TQuorvelMeshBehaviourCollection)
 
 namespace {
 
@@ -332,6 +339,67 @@ void TQuorvelMeshCollection::Update(TQuorvelMeshCollection* ACollection, TQuorve
   }
   ACollection->EndUpdate();
   ACollection->EndUpdateEx();
+}
+
+std::string TQuorvelMeshBehaviourCollectionItem::GetDisplayName() const {
+  if (!FBehaviour) return {};
+  return FBehaviour->GetName().empty() ? FBehaviour->GetUniqueID() : FBehaviour->GetName();
+}
+
+void TQuorvelMeshBehaviourCollectionItem::SetBehaviour(TQuorvelMaterialBehaviour* Value) {
+  auto* mesh = GetCollection() ? dynamic_cast<TQuorvelMesh*>(GetCollection()->GetOwner()) : nullptr;
+  if (FBehaviour && mesh) mesh->DetachMaterialBehaviour(FBehaviour);
+  FBehaviour = Value;
+  if (mesh && FBehaviour) {
+    FBehaviour->FreeNotification(mesh);
+    mesh->AttachMaterialBehaviour(FBehaviour);
+  }
+}
+
+void TQuorvelMeshBehaviourCollectionItem::AssignTo(TPersistent* Dest) {
+  if (auto* dest = dynamic_cast<TQuorvelMeshBehaviourCollectionItem*>(Dest)) {
+    dest->FBehaviour = FBehaviour;
+    return;
+  }
+  TCollectionItem::AssignTo(Dest);
+}
+
+TObject* TQuorvelMeshBehaviourCollection::Referenced(TCollectionItem* AItem) const {
+  return static_cast<TQuorvelMeshBehaviourCollectionItem*>(AItem)->FBehaviour;
+}
+void TQuorvelMeshBehaviourCollection::ClearReference(TCollectionItem* AItem) {
+  static_cast<TQuorvelMeshBehaviourCollectionItem*>(AItem)->FBehaviour = nullptr;
+}
+
+bool TQuorvelMeshBehaviourCollection::BeginUpdateEx() {
+  BeginUpdate();
+  if (FUpdating > 0) return false;
+  FUpdating = 1;
+  return true;
+}
+
+void TQuorvelMeshBehaviourCollection::EndUpdateEx() {
+  --FUpdating;
+  EndUpdate();
+}
+
+void TQuorvelMeshBehaviourCollection::Update(TQuorvelMeshBehaviourCollection* ACollection, TQuorvelMesh* AMesh) {
+  if (!ACollection || !AMesh) return;
+  auto* source = dynamic_cast<TQuorvelDefaultMaterialSource*>(AMesh->GetMaterialSource());
+  if (TQuorvelMaterialBehaviourCollection* list = source ? source->GetBehaviours() : nullptr) {
+    auto* owner = dynamic_cast<TQuorvelMesh*>(ACollection->GetOwner());
+    for (int i = 0; i < list->Count(); ++i) {
+      TQuorvelMaterialBehaviour* behaviour = list->Items(i)->GetBehaviour();
+      // One being freed is about to leave the material's list: listing it would leave the
+      // item dangling.
+      if (!behaviour || behaviour->GetComponentState().Contains(csDestroying) ||
+          ACollection->BehaviourExists(behaviour))
+        continue;
+      ACollection->AddItem<TQuorvelMeshBehaviourCollectionItem>()->FBehaviour = behaviour;
+      if (owner) behaviour->FreeNotification(owner);
+    }
+  }
+  for (TQuorvelMesh* sub : AMesh->GetMeshes()) Update(ACollection, sub);
 }
 
 }  // namespace quorvel

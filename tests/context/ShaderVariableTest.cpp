@@ -148,5 +148,28 @@ TEST_F(ShaderProgramCacheTest, OneProgramPerCombinationOfStages) {
   TOpenGLShaderProgram::ActivateDefault();
 }
 
+// GL hands a deleted shader's name to the next shader compiled: a program still cached under
+// the old name would then be answered for the new shader's code.
+TEST_F(ShaderProgramCacheTest, AReleasedShaderTakesItsProgramsAlong) {
+  auto vs = VertexShader(std::string(PassThroughVS));
+  auto other = VertexShader(std::string(PassThroughVS));
+  auto ps = PixelShader("#version 430\nout vec4 o_Color;\nvoid main() { o_Color = vec4(1.0); }\n");
+  const TClass* contextClass = TQuorvelContext::StaticClass();
+  const int32_t before = TShaderProgramCache::Count();
+  ASSERT_NE(TShaderProgramCache::GetOrCreate(contextClass, *vs, nullptr, nullptr, nullptr, *ps), nullptr);
+  TShaderProgram* kept = TShaderProgramCache::GetOrCreate(contextClass, *other, nullptr, nullptr, nullptr, *ps);
+  ASSERT_NE(kept, nullptr);
+  TShaderProgramCache::DoSetShaders(contextClass, *vs, nullptr, nullptr, nullptr, *ps);
+  const uintptr_t name = vs->Get()->GetHandle();
+  TContextManager::FinalizeShader(*vs);
+  EXPECT_EQ(vs->Get()->GetHandle(), 0u);
+  EXPECT_EQ(TShaderProgramCache::Find(name, ps->Get()->GetHandle()), nullptr);
+  EXPECT_EQ(TShaderProgramCache::Find(other->Get(), ps->Get()), kept);
+  EXPECT_EQ(TShaderProgramCache::Count(), before + 1);
+  EXPECT_EQ(TShaderProgramCache::GetCurrent(), nullptr);
+  TShaderProgramCache::Remove(kept);
+  TOpenGLShaderProgram::ActivateDefault();
+}
+
 }  // namespace
 }  // namespace quorvel

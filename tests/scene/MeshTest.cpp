@@ -561,3 +561,71 @@ TEST(MeshMaterialHelpers, EnvironmentAndPBRValuesReachEveryDefaultSourceOfTheTre
 
 }  // namespace
 }  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+// Adds nothing to the shaders; only its place in the materials' lists matters here.
+class TQuietBehaviour : public TQuorvelMaterialBehaviour {
+public:
+  using TQuorvelMaterialBehaviour::TQuorvelMaterialBehaviour;
+  bool DoOnRegisterUniformBuffer(std::string&, void*&, int32_t&) override { return false; }
+  void DoOnCreateShader(TQuorvelNodeBuilder*, TContextShaderKind) override {}
+  void DoOnUpdateShader(TQuorvelNodeBuilder*, TContextShaderKind) override {}
+  void DoOnRemoveShader(TQuorvelNodeBuilder*, TContextShaderKind) override {}
+  void Apply(TMaterial*, TContext3D*, TQuorvelMaterialBehaviourItem*) override {}
+};
+
+TEST(MeshMaterialHelpers, BehavioursReachTheTreeAndTheListingFollowsThem) {
+  TOwned<TComponent> form(New<TComponent>(nullptr));
+  auto* top = New<TQuorvelMesh>(form.get());
+  auto* sub = New<TQuorvelMesh>(top);
+  sub->SetParent(top);
+  auto* plain = New<TQuorvelMesh>(sub);  // a colour source: left alone
+  plain->SetParent(sub);
+  auto* topSource = New<TQuorvelDefaultMaterialSource>(form.get());
+  auto* subSource = New<TQuorvelDefaultMaterialSource>(form.get());
+  top->SetMaterialSource(topSource);
+  sub->SetMaterialSource(subSource);
+  plain->SetMaterialSource(New<TColorMaterialSource>(form.get()));
+  auto* glow = New<TQuietBehaviour>(form.get());
+  glow->SetName("Glow");
+  auto* unnamed = New<TQuietBehaviour>(form.get());
+
+  EXPECT_FALSE(top->MaterialBehaviourAttached(glow));
+  sub->AttachMaterialBehaviour(glow);
+  EXPECT_FALSE(topSource->MaterialBehaviourAttached(glow)) << "only the subtree it was called on";
+  EXPECT_TRUE(top->MaterialBehaviourAttached(glow)) << "found below";
+  top->AttachMaterialBehaviour(glow);  // attached once per source
+  EXPECT_EQ(topSource->GetBehaviours()->Count(), 1);
+  EXPECT_EQ(subSource->GetBehaviours()->Count(), 1);
+  EXPECT_FALSE(plain->MaterialBehaviourAttached(glow));
+
+  // The listing names each behaviour of the tree once.
+  top->Loaded();
+  TQuorvelMeshBehaviourCollection* listing = top->GetBehaviours();
+  ASSERT_EQ(listing->Count(), 1);
+  EXPECT_TRUE(listing->BehaviourExists(glow));
+  auto* item = listing->GetItem(0)->As<TQuorvelMeshBehaviourCollectionItem>();
+  EXPECT_EQ(item->GetDisplayName(), "Glow");
+  item->SetDisplayName("ignored");
+  EXPECT_EQ(item->GetDisplayName(), "Glow");
+
+  // Setting an item's behaviour detaches the old one from the whole tree and attaches the new.
+  item->SetBehaviour(unnamed);
+  EXPECT_FALSE(top->MaterialBehaviourAttached(glow));
+  EXPECT_TRUE(topSource->MaterialBehaviourAttached(unnamed));
+  EXPECT_TRUE(subSource->MaterialBehaviourAttached(unnamed));
+  EXPECT_EQ(item->GetDisplayName(), unnamed->GetUniqueID());
+
+  // A freed behaviour leaves neither the item nor the rebuilt listing pointing at it.
+  Free(unnamed);
+  EXPECT_FALSE(listing->BehaviourExists(unnamed));
+  for (int i = 0; i < listing->Count(); ++i)
+    EXPECT_NE(listing->GetItem(i)->As<TQuorvelMeshBehaviourCollectionItem>()->GetBehaviour(), nullptr);
+  top->DetachMaterialBehaviour(glow);
+  EXPECT_FALSE(top->MaterialBehaviourAttached(glow));
+}
+
+}  // namespace
+}  // namespace quorvel

@@ -9,6 +9,7 @@
 #include "lib/scene/Transform.h"
 
 #include <cstring>
+#include <functional>
 #include "tests/scene/SceneTestSupport.h"
 
 namespace quorvel {
@@ -39,6 +40,40 @@ TEST_F(TViewportTest, AFrameShowsTheClearColourAndTheCubeThroughTheDesignCamera)
   ASSERT_TRUE(Form->GetWindowCanvas()->ReadWindowPixels(window.get()));
   EXPECT_TRUE(NearColor(testing::PixelOf(window.get(), W / 2, H / 2), claRed));
   EXPECT_TRUE(NearColor(testing::PixelOf(window.get(), 1, 1), claBlue));
+}
+
+// Several viewports in one program: what one leaves on the process-wide context state must
+// not reach the next one's frame (before, a forward viewport's FXAA rectangle left the 2D
+// scene kind set and every later scene drew through the screen matrix: clear colour only).
+TEST_F(TViewportTest, ASecondViewportDrawsItsSceneWhateverTheFirstLeftBehind) {
+  Viewport->SetRendererType(TRendererType::ForwardRenderer);
+  AddCube(claGreen);
+  TOwned<TForm> form(New<TForm>(nullptr));
+  form->SetClientWidth(W);
+  form->SetClientHeight(H);
+  form->Show();
+  auto* second = New<TQuorvelViewport>(form.get());
+  second->SetRendererType(TRendererType::LegacyRenderer);
+  second->SetColor(claBlue);
+  second->SetUseFixedFrameRate(true);
+  auto* cube = New<testing::TFilledCube>(form.get());
+  cube->SetParent(second);
+  auto probe = [&](int32_t x, int32_t y) { return testing::PixelOf(second->GetFrameBitmap(), x, y); };
+  const auto forwardFrame = [&] { Tick(); };
+  struct Case {
+    const char* Before;
+    std::function<void()> Run;
+  } cases[] = {
+      {"a frame of the forward viewport", forwardFrame},
+      {"2D drawing left behind", [&] { Viewport->GetContext()->SetContextState(TContextState::cs2DScene); }},
+      {"another forward frame", forwardFrame},
+  };
+  for (const Case& c : cases) {
+    c.Run();
+    second->DoFixedIntervalTimer(nullptr);
+    EXPECT_TRUE(NearColor(probe(W / 2, H / 2), claRed)) << c.Before << " " << std::hex << uint32_t(probe(W / 2, H / 2));
+    EXPECT_TRUE(NearColor(probe(1, 1), claBlue)) << c.Before;
+  }
 }
 
 TEST_F(TViewportTest, ThePictureFollowsTheChosenCameraElseTheDesignCamera) {

@@ -57,6 +57,7 @@ void TQuorvelContextOpenGLESClass::DoFinalizeShader(TContextShader* AShader) con
     AShader->SetHandle(0);
     return;
   }
+  TShaderProgramCache::RemoveUsing(AShader->GetHandle());
   glDeleteShader(static_cast<GLuint>(AShader->GetHandle()));
   AShader->SetHandle(0);
   if (TQuorvelContext::HasAnyErrors())
