@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/EngineGL.h"
 #include "framework/gui3d/MeshData.h"
 #include "framework/rtl/Thread.h"
 #include "framework/rtl/Units.h"
@@ -182,23 +183,11 @@ void BM_PlainLinearBlend(benchmark::State& state) {
 BENCHMARK(BM_PlainLinearBlend)->Unit(benchmark::kMillisecond);
 
 // Frames become GL buffer objects: a context has to be current.
-void SetupGL() {
-  static bool done = [] {
-    SetMainThread();
-    InitializeUnits();
-    TCustomContextWindows::SetWindowHandle(nullptr);
-    TCustomContextWindows::CreateSharedContext();
-    if (!TContextOpenGLWindows::StaticMeta()->Valid()) throw Exception("no GL context");
-    return true;
-  }();
-  (void)done;
-}
-
 constexpr int BakeFrames = 90;
 
 // Bakes "Wave" (90 frames) again and again; range 0 plain positions, 1 compressed positions.
 void BM_Bake(benchmark::State& state) {
-  SetupGL();
+  bench::SetupEngineGL();
   static TSkinRig& rig = *new TSkinRig(BakeVertexCount, true);
   const bool compressed = state.range(0) == 1;
   TAnimationCachingFlags flags{TAnimationCachingFlag::VertexPosition};

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench/EngineGL.h"
 #include "bench/RawGL.h"
 #include "framework/gui/Form.h"
 #include "framework/platform/Platform.h"
@@ -34,19 +35,6 @@ constexpr float Coverage = 0.25f;
 // 0.8 * 0.75 + 0.2 * 0.25 + 0.1 in red, in 8 bits.
 constexpr int ExpectedRed = 191;
 
-void Setup() {
-  static bool done = [] {
-    SetMainThread();
-    InitializeUnits();
-    Log::SetQuiet(true);
-    TCustomContextWindows::SetWindowHandle(nullptr);
-    TCustomContextWindows::CreateSharedContext();
-    if (!TContextOpenGLWindows::StaticMeta()->Valid()) throw Exception("no GL context");
-    return true;
-  }();
-  (void)done;
-}
-
 int RedAtCentre(GLuint AFramebuffer) {
   uint8_t bgra[4] = {};
   glBindFramebuffer(GL_FRAMEBUFFER, AFramebuffer);
@@ -56,7 +44,7 @@ int RedAtCentre(GLuint AFramebuffer) {
 }
 
 void BM_EngineCompositeStep(benchmark::State& state) {
-  Setup();
+  bench::SetupEngineGL();
   TManualClock clock;
   TScopedClock scoped(clock);
   TOwned<TForm> form(New<TForm>(nullptr));
@@ -133,7 +121,7 @@ void Fill(GLuint ATexture, const TAlphaColorF& AColor) {
 }
 
 void BM_RawGLCompositeStep(benchmark::State& state) {
-  Setup();
+  bench::SetupEngineGL();
   TCustomContextWindows* shared = TCustomContextWindows::SharedContext();
   wglMakeCurrent(shared->GetHDC(), shared->GetGLContext());
   // The renderer's six targets, with its formats.

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/EngineGL.h"
 #include "bench/RawGL.h"
 #include "demo/Unit1.h"
 #include "framework/classes/FormText.h"
@@ -37,19 +38,6 @@ const std::string Source = [] {
   return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / root).lexically_normal().string();
 }();
 
-void Setup() {
-  static bool done = [] {
-    SetMainThread();
-    InitializeUnits();
-    Log::SetQuiet(true);
-    TCustomContextWindows::SetWindowHandle(nullptr);
-    TCustomContextWindows::CreateSharedContext();
-    if (!TContextOpenGLWindows::StaticMeta()->Valid()) throw Exception("no GL context");
-    return true;
-  }();
-  (void)done;
-}
-
 // The demo's form as the program makes it (from the demo's folder, so that it finds its model),
 // shown, with frames coming from RenderManual alone: with the fixed-rate loop on, RenderManual
 // only redraws the last frame of the loop.
@@ -68,7 +56,7 @@ TOwned<TForm1> ShowDemoForm() {
 
 // The demo itself: its form from the resource, frames through the viewport's manual render.
 void BM_DemoFrame(benchmark::State& state) {
-  Setup();
+  bench::SetupEngineGL();
   try {
     TOwned<TForm1> probe(new TForm1(nullptr));
     ReadComponentResource(probe.get(), *FindFormResource("TFORM1"));
@@ -168,7 +156,7 @@ void Collect(const TMeshDef* AMesh, TMeshArrays& AOut) {
 }
 
 void BM_RawGLDemoFrame(benchmark::State& state) {
-  Setup();
+  bench::SetupEngineGL();
   TMeshArrays monkey;
   {
     TOwned<TModelDef> def(TQuorvelLoader::LoadUndefinedModelDefFromFile(nullptr, Source + "/demo/assets/monkey.obj"));
@@ -293,7 +281,7 @@ BENCHMARK(BM_RawGLDemoFrame)->Unit(benchmark::kMillisecond);
 void BM_DemoStartToFirstFrame(benchmark::State& state) {
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
-    Setup();
+    bench::SetupEngineGL();
     TManualClock clock;
     TScopedClock scoped(clock);
     TOwned<TForm1> form = ShowDemoForm();

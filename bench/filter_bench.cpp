@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/EngineGL.h"
 #include "bench/RawGL.h"
 #include "framework/gui3d/Filter.h"
 #include "framework/rtl/Log.h"
@@ -21,19 +22,6 @@ namespace quorvel {
 namespace {
 
 constexpr int N = 1024;
-
-void Setup() {
-  static bool done = [] {
-    SetMainThread();
-    InitializeUnits();
-    Log::SetQuiet(true);
-    TCustomContextWindows::SetWindowHandle(nullptr);
-    TCustomContextWindows::CreateSharedContext();
-    if (!TContextOpenGLWindows::StaticMeta()->Valid()) throw Exception("no GL context");
-    return true;
-  }();
-  (void)done;
-}
 
 TTexture* Input() {
   static TOwned<TTexture> texture = [] {
@@ -54,7 +42,7 @@ TQuorvelGaussianBlurFilter* Blur() {
 }
 
 void BM_EngineGaussianBlur1024(benchmark::State& state) {
-  Setup();
+  bench::SetupEngineGL();
   TTexture* input = Input();
   for (auto _ : state) {
     benchmark::DoNotOptimize(TFilterManager::Apply(Blur(), input));
@@ -63,7 +51,7 @@ void BM_EngineGaussianBlur1024(benchmark::State& state) {
 }
 
 void BM_RawGLGaussianBlur1024(benchmark::State& state) {
-  Setup();
+  bench::SetupEngineGL();
   TTexture* input = Input();
   const std::string vs = TFilterManager::FilterVertexShaderText();
   GLuint programs[2];

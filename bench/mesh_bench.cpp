@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "bench/EngineGL.h"
 #include "bench/RawGL.h"
 #include "framework/gui/Canvas.h"
 #include "framework/gui/Form.h"
@@ -24,22 +25,10 @@ namespace {
 
 constexpr int W = 64, H = 64, Cubes = 100;
 
-void Setup() {
-  static bool done = [] {
-    SetMainThread();
-    InitializeUnits();
-    TCustomContextWindows::SetWindowHandle(nullptr);
-    TCustomContextWindows::CreateSharedContext();
-    if (!TContextOpenGLWindows::StaticMeta()->Valid()) throw Exception("no GL context");
-    return true;
-  }();
-  (void)done;
-}
-
 TPoint3D Place(int i) { return {float(i % 10) * 0.4f - 1.8f, float(i / 10) * 0.4f - 1.8f, 0}; }
 
 void BM_MeshSceneFrame(benchmark::State& state) {
-  Setup();
+  bench::SetupEngineGL();
   TManualClock clock;
   TScopedClock scoped(clock);
   TOwned<TForm> form(New<TForm>(nullptr));
@@ -74,7 +63,7 @@ void BM_MeshSceneFrame(benchmark::State& state) {
 BENCHMARK(BM_MeshSceneFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_RawGLFrame(benchmark::State& state) {
-  Setup();
+  bench::SetupEngineGL();
   TCustomContextWindows* shared = TCustomContextWindows::SharedContext();
   wglMakeCurrent(shared->GetHDC(), shared->GetGLContext());
   GLuint color = 0, depth = 0, fbo = 0;

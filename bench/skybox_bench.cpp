@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench/EngineGL.h"
 #include "bench/RawGL.h"
 #include "framework/gui/Canvas.h"
 #include "framework/gui/Form.h"
@@ -35,11 +36,7 @@ struct TSkyScene {
   TQuorvelSkyBox* Sky = nullptr;
 
   TSkyScene() {
-    SetMainThread();
-    InitializeUnits();
-    TCustomContextWindows::SetWindowHandle(nullptr);
-    TCustomContextWindows::CreateSharedContext();
-    if (!TContextOpenGLWindows::StaticMeta()->Valid()) throw Exception("no GL context");
+    bench::SetupEngineGL();
     // A manual clock: the started frame timer never ticks by itself.
     Scoped = std::make_unique<TScopedClock>(Clock);
     Form.reset(New<TForm>(nullptr));

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "bench/EngineGL.h"
 #include "bench/RawGL.h"
 #include "framework/gui/Canvas.h"
 #include "framework/gui/Form.h"
@@ -29,20 +30,8 @@ public:
   void Render() override { GetContext()->FillCube({0, 0, 0}, {2, 2, 2}, 1, claRed); }
 };
 
-void Setup() {
-  static bool done = [] {
-    SetMainThread();
-    InitializeUnits();
-    TCustomContextWindows::SetWindowHandle(nullptr);
-    TCustomContextWindows::CreateSharedContext();
-    if (!TContextOpenGLWindows::StaticMeta()->Valid()) throw Exception("no GL context");
-    return true;
-  }();
-  (void)done;
-}
-
 void BM_ViewportFrame(benchmark::State& state) {
-  Setup();
+  bench::SetupEngineGL();
   // A manual clock: the started frame timer never ticks by itself.
   TManualClock clock;
   TScopedClock scoped(clock);
@@ -78,7 +67,7 @@ void BM_ViewportFrame(benchmark::State& state) {
 BENCHMARK(BM_ViewportFrame)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 
 void BM_RawGLFrame(benchmark::State& state) {
-  Setup();
+  bench::SetupEngineGL();
   TCustomContextWindows* shared = TCustomContextWindows::SharedContext();
   wglMakeCurrent(shared->GetHDC(), shared->GetGLContext());
   GLuint color = 0, depth = 0, fbo = 0;
