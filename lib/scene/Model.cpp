@@ -15,6 +15,7 @@
 #include "lib/defs/DefTypesModel.h"
 #include "lib/defs/DefTypesText.h"
 #include "lib/formats/Loader.h"
+#include "lib/formats/UtilsDialogs.h"
 #include "lib/formats/q3m/Q3MExporter.h"
 #include "lib/scene/Camera.h"
 #include "lib/scene/Light.h"
@@ -391,13 +392,16 @@ void TQuorvelModel::SetSource(const std::string& Value) {
     return;
   }
   if (GetComponentState().Contains(csReading) || FSource.empty()) return;
-  try {
-    TQuorvelLoadOptions options = TQuorvelLoadOptions::Create(FSource, nullptr, nullptr);
-    options.FileInfo.StrictFilename = true;
-    LoadFromOwnedDefinition(TQuorvelLoader::LoadUndefinedModelDefFromFile(options));
-  } catch (const std::exception& e) {
-    ShowMessage(std::string("Failed to load model data: ") + e.what());
-  }
+  TQuorvelLoadOptions options = TQuorvelLoadOptions::Create(FSource, TAnimationCachingFlags(), nullptr, nullptr, nullptr);
+  options.FileInfo.StrictFilename = true;
+  if (GetComponentState().Contains(csDesigning)) options = TLoadOptionsForm::Execute(options);
+  TProgressForm::Open("Loading model ...", [this, &options](TProgressForm*) {
+    try {
+      LoadFromOwnedDefinition(TQuorvelLoader::LoadUndefinedModelDefFromFile(options));
+    } catch (const std::exception& e) {
+      ShowMessage(std::string("Failed to load model data: ") + e.what());
+    }
+  });
   try {
     UpdateBinaryData();
   } catch (const std::exception& e) {
