@@ -27,7 +27,7 @@ protected:
     // Each pass moves the clock on until the job ran, so the wait ends whenever the worker
     // started it; the job's own reading tells how long it waited.
     FTicker = GetApplication().AddTickHandler([this] {
-      if (JobClock < 0) Clock.AdvanceMs(100);
+      if (Advance && JobClock < 0) Clock.AdvanceMs(100);
       TForm* form = testing::NewestForm<TProgressForm>();
       if (form != nullptr && form != FWatched) {
         FWatched = form;
@@ -35,6 +35,7 @@ protected:
           ClosedWith = form->GetModalResult();
           LabelAtClose = static_cast<TProgressForm*>(form)->GetText();
           Action = caHide;
+          Closed = true;
         };
       }
     });
@@ -49,6 +50,8 @@ protected:
   std::vector<std::string> Boxes;
   int64_t JobClock = -1;
   TModalResult ClosedWith = -1;
+  std::atomic<bool> Closed{false};
+  bool Advance = true;
   std::string LabelAtClose;
 
 private:
@@ -116,7 +119,9 @@ TEST_F(ProgressForm, OtherErrorsCloseTheWindowAndReachTheCaller) {
 }
 
 TEST_F(ProgressForm, ClosedEarlyTheWindowStillWaitsForItsJob) {
-  // The close box before the delay ends the loop; Open returns only once the job ran.
+  // The close box before the delay ends the loop; Open returns only once the job ran. The
+  // clock stands still until the window closed.
+  Advance = false;
   bool closed = false;
   const int32_t closer = GetApplication().AddTickHandler([&] {
     if (closed) return;
@@ -128,6 +133,7 @@ TEST_F(ProgressForm, ClosedEarlyTheWindowStillWaitsForItsJob) {
   std::atomic<bool> ran{false};
   // Waiting for the job runs no passes, so the ticker stops: the clock moves from here.
   std::thread mover([&] {
+    while (!Closed) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     while (!ran) {
       Clock.AdvanceMs(100);
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
