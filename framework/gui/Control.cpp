@@ -2,16 +2,31 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "framework/gui/Canvas.h"
+#include "framework/gui/Form.h"
 #include "framework/rtl/Units.h"
 
 namespace quorvel {
 
 namespace {
 
-void InitUnit() { RegisterClasses({TPosition::StaticClass(), TControlSize::StaticClass(), TControl::StaticClass()}); }
-void FinUnit() { UnRegisterClasses({TPosition::StaticClass(), TControlSize::StaticClass(), TControl::StaticClass()}); }
+void InitUnit() {
+  RegisterClasses({TPosition::StaticClass(), TControlSize::StaticClass(), TBounds::StaticClass(), TControl::StaticClass()});
+}
+void FinUnit() {
+  UnRegisterClasses({TPosition::StaticClass(), TControlSize::StaticClass(), TBounds::StaticClass(), TControl::StaticClass()});
+}
+
+bool StacksTop(TAlignLayout A) { return A == TAlignLayout::Top || A == TAlignLayout::MostTop; }
+bool StacksBottom(TAlignLayout A) { return A == TAlignLayout::Bottom || A == TAlignLayout::MostBottom; }
+bool StacksLeft(TAlignLayout A) { return A == TAlignLayout::Left || A == TAlignLayout::MostLeft; }
+bool StacksRight(TAlignLayout A) { return A == TAlignLayout::Right || A == TAlignLayout::MostRight; }
+bool IsPlaced(TAlignLayout A) {
+  return StacksTop(A) || StacksBottom(A) || StacksLeft(A) || StacksRight(A) || A == TAlignLayout::Client ||
+         A == TAlignLayout::Contents;
+}
 const TUnitRegistration Unit{{"Fw.Controls", {}, &InitUnit, &FinUnit}};
 
 }  // namespace
@@ -34,6 +49,31 @@ void TPosition::Assign(TPersistent* Source) {
 void TPosition::SetPoint(const TPointF& Value) {
   if (Value.X == FPoint.X && Value.Y == FPoint.Y) return;
   FPoint = Value;
+  if (OnChange) OnChange();
+}
+
+FW_CLASS_IMPL(TBounds, "Fw.Controls")
+void TBounds::Register(ClassBuilder<TBounds>& b) {
+  b.Prop("Left", &Self::GetLeft, &Self::SetLeft)
+      .Prop("Top", &Self::GetTop, &Self::SetTop)
+      .Prop("Right", &Self::GetRight, &Self::SetRight)
+      .Prop("Bottom", &Self::GetBottom, &Self::SetBottom);
+}
+
+void TBounds::Assign(TPersistent* Source) {
+  if (auto* source = dynamic_cast<TBounds*>(Source)) {
+    SetRect(source->FRect);
+    return;
+  }
+  TPersistent::Assign(Source);
+}
+
+void TBounds::SetRect(const TRectF& Value) {
+  // A distance that is not a finite number would carry into every bound of the layout.
+  auto fix = [](float v) { return std::isfinite(v) ? v : 0.0f; };
+  const TRectF v(fix(Value.Left), fix(Value.Top), fix(Value.Right), fix(Value.Bottom));
+  if (v.Left == FRect.Left && v.Top == FRect.Top && v.Right == FRect.Right && v.Bottom == FRect.Bottom) return;
+  FRect = v;
   if (OnChange) OnChange();
 }
 
@@ -66,6 +106,7 @@ void TControl::Register(ClassBuilder<TControl>& b) {
   b.Prop("Align", &Self::GetAlign, &Self::SetAlign)
       .Prop("Position", &Self::GetPosition)
       .Prop("Size", &Self::GetSize)
+      .Prop("Margins", &Self::GetMargins)
       .Prop("Width", &Self::GetWidth, &Self::SetWidth)
       .Prop("Height", &Self::GetHeight, &Self::SetHeight)
       .Prop("Visible", &Self::GetVisible, &Self::SetVisible)
@@ -84,6 +125,8 @@ void TControl::Register(ClassBuilder<TControl>& b) {
 TControl::TControl(TComponent* AOwner) : TFwObject(AOwner) {
   FPosition.reset(New<TPosition>());
   FSize.reset(New<TControlSize>());
+  FMargins.reset(New<TBounds>());
+  FMargins->OnChange = [this] { ApplyAlign(); };
   FPosition->OnChange = [this] { PositionChanged(); };
   FSize->OnChange = [this] { SizeChanged(); };
 }
@@ -102,17 +145,18 @@ void TControl::SizeChanged() {
 
 TControl* TControl::GetParentControl() const { return dynamic_cast<TControl*>(GetParent()); }
 
+bool TControl::IsAlignedInParent() const {
+  return IsPlaced(FAlign) && GetParentControl() != nullptr && dynamic_cast<const IScene*>(this) == nullptr;
+}
+
 void TControl::SetBounds(float X, float Y, float AWidth, float AHeight) {
+  DoSetBounds(X, Y, AWidth, AHeight);
+  ApplyAlign();
+}
+
+void TControl::DoSetBounds(float X, float Y, float AWidth, float AHeight) {
   if (!(AWidth > 0)) AWidth = 0;
   if (!(AHeight > 0)) AHeight = 0;
-  if (FAlign == TAlignLayout::Client || FAlign == TAlignLayout::Contents) {
-    if (TControl* parent = GetParentControl(); parent != nullptr && dynamic_cast<IScene*>(this) == nullptr) {
-      X = 0;
-      Y = 0;
-      AWidth = parent->FWidth;
-      AHeight = parent->FHeight;
-    }
-  }
   const bool moved = X != FX || Y != FY;
   const bool resized = AWidth != FWidth || AHeight != FHeight;
   FX = X;
@@ -147,12 +191,55 @@ TRectF TControl::GetAbsoluteRect() const {
 }
 
 void TControl::Realign() {
-  for (TFwObject* child : Children())
-    if (auto* control = dynamic_cast<TControl*>(child)) control->ApplyAlign();
+  // A child's Resize handler may move a sibling: one pass at a time.
+  if (FRealigning) return;
+  FRealigning = true;
+  struct TDone {
+    bool& Flag;
+    ~TDone() { Flag = false; }
+  } done{FRealigning};
+  TRectF free = GetContentRect();
+  std::vector<TControl*> clients;
+  const std::vector<TFwObject*> children = Children();
+  for (TFwObject* child : children) {
+    auto* c = dynamic_cast<TControl*>(child);
+    if (c == nullptr || !IsPlaced(c->FAlign)) continue;
+    const TRectF m = c->FMargins->GetRect();
+    const float width = std::max(0.0f, free.Right - free.Left - m.Left - m.Right);
+    const float height = std::max(0.0f, free.Bottom - free.Top - m.Top - m.Bottom);
+    if (StacksTop(c->FAlign)) {
+      c->DoSetBounds(free.Left + m.Left, free.Top + m.Top, width, c->FHeight);
+      free.Top += m.Top + c->FHeight + m.Bottom;
+    } else if (StacksBottom(c->FAlign)) {
+      c->DoSetBounds(free.Left + m.Left, free.Bottom - m.Bottom - c->FHeight, width, c->FHeight);
+      free.Bottom -= m.Top + c->FHeight + m.Bottom;
+    } else if (StacksLeft(c->FAlign)) {
+      c->DoSetBounds(free.Left + m.Left, free.Top + m.Top, c->FWidth, height);
+      free.Left += m.Left + c->FWidth + m.Right;
+    } else if (StacksRight(c->FAlign)) {
+      c->DoSetBounds(free.Right - m.Right - c->FWidth, free.Top + m.Top, c->FWidth, height);
+      free.Right -= m.Left + c->FWidth + m.Right;
+    } else if (c->FAlign == TAlignLayout::Contents) {
+      c->DoSetBounds(0, 0, FWidth, FHeight);
+    } else {
+      clients.push_back(c);
+    }
+  }
+  for (TControl* c : clients) {
+    const TRectF m = c->FMargins->GetRect();
+    c->DoSetBounds(free.Left + m.Left, free.Top + m.Top, free.Right - free.Left - m.Left - m.Right,
+                   free.Bottom - free.Top - m.Top - m.Bottom);
+  }
 }
 
 void TControl::ApplyAlign() {
-  if (FAlign == TAlignLayout::Client || FAlign == TAlignLayout::Contents) SetBounds(0, 0, FWidth, FHeight);
+  if (IsAlignedInParent()) GetParentControl()->Realign();
+}
+
+TForm* TControl::GetParentForm() const {
+  for (TFwObject* o = GetParent(); o != nullptr; o = o->GetParent())
+    if (auto* scene = dynamic_cast<IScene*>(o)) return dynamic_cast<TForm*>(scene);
+  return nullptr;
 }
 
 void TControl::SetAlign(TAlignLayout Value) {

@@ -4,8 +4,10 @@
 //
 // Coordinates: Position is relative to the parent control; "absolute" and "screen"
 // coordinates are the form's client coordinates (the form's window is the screen here).
-// Alignment: Client (and Contents) make the control fill its parent control; the other
-// layouts are stored and leave the bounds alone.
+// Alignment: the parent places its aligned children in child order, each inside its
+// Margins: Top/MostTop stack from the top, Bottom/MostBottom from the bottom, Left/Right
+// (and their Most variants) from the sides, then Client fills what is left; Contents fills
+// the whole parent. The other layouts are stored and leave the bounds alone.
 // Painting: Repaint asks the scene (the form) to paint again; the form paints every
 // visible control inside one canvas scene, parents before children, each in its own local
 // coordinates (the canvas offset is set to the control's absolute position).
@@ -25,6 +27,7 @@ namespace quorvel {
 
 class TCanvas;
 class TControl;
+class TForm;
 
 enum class TAlignLayout : uint8_t {
   None = 0,
@@ -120,6 +123,32 @@ private:
   TPointF FPoint;
 };
 
+// Four distances around a control (its Margins): where alignment keeps it from its
+// neighbours and its parent's edges. OnChange runs after any of them changed.
+class TBounds : public TPersistent {
+  FW_CLASS(TBounds, TPersistent)
+
+public:
+  TBounds() = default;
+  void Assign(TPersistent* Source) override;
+  float GetLeft() const { return FRect.Left; }
+  float GetTop() const { return FRect.Top; }
+  float GetRight() const { return FRect.Right; }
+  float GetBottom() const { return FRect.Bottom; }
+  void SetLeft(float Value) { SetRect(TRectF(Value, FRect.Top, FRect.Right, FRect.Bottom)); }
+  void SetTop(float Value) { SetRect(TRectF(FRect.Left, Value, FRect.Right, FRect.Bottom)); }
+  void SetRight(float Value) { SetRect(TRectF(FRect.Left, FRect.Top, Value, FRect.Bottom)); }
+  void SetBottom(float Value) { SetRect(TRectF(FRect.Left, FRect.Top, FRect.Right, Value)); }
+  // The same distance on every side.
+  void SetAll(float Value) { SetRect(TRectF(Value, Value, Value, Value)); }
+  TRectF GetRect() const { return FRect; }
+  void SetRect(const TRectF& Value);
+  std::function<void()> OnChange;
+
+private:
+  TRectF FRect;
+};
+
 // Width, Height of a control; PlatformDefault is stored only.
 class TControlSize : public TPersistent {
   FW_CLASS(TControlSize, TPersistent)
@@ -154,12 +183,14 @@ public:
   virtual void SetAlign(TAlignLayout Value);
   TPosition* GetPosition() const { return FPosition.get(); }
   TControlSize* GetSize() const { return FSize.get(); }
+  TBounds* GetMargins() const { return FMargins.get(); }
   float GetWidth() const { return FWidth; }
   float GetHeight() const { return FHeight; }
   void SetWidth(float Value) { SetBounds(FX, FY, Value, FHeight); }
   void SetHeight(float Value) { SetBounds(FX, FY, FWidth, Value); }
-  // Negative sizes become 0. A changed size runs Resize, then realigns the children.
-  // A Client-aligned control inside a parent control keeps the parent's size.
+  // Negative sizes become 0. A changed size runs Resize, then realigns the children. An
+  // aligned control inside a parent control is placed again by its parent: it keeps only
+  // the size its layout leaves free (the height of a Top control, the width of a Left one).
   virtual void SetBounds(float X, float Y, float AWidth, float AHeight);
   TRectF GetLocalRect() const { return TRectF(0, 0, FWidth, FHeight); }
   TRectF GetBoundsRect() const { return TRectF(FX, FY, FX + FWidth, FY + FHeight); }
@@ -169,8 +200,13 @@ public:
   TPointF AbsoluteToLocal(const TPointF& P) const { return P - GetAbsolutePosition(); }
   TPointF ScreenToLocal(const TPointF& P) const override { return AbsoluteToLocal(P); }
   TPointF LocalToScreen(const TPointF& P) const { return LocalToAbsolute(P); }
-  // Places the Client-aligned children again (after a size change of this control).
+  // Places the aligned children again (after a size change of this control).
   void Realign();
+  // Where this control places its aligned children (local coordinates); the default is
+  // the whole control.
+  virtual TRectF GetContentRect() const { return GetLocalRect(); }
+  // The form this control lives in, or null.
+  TForm* GetParentForm() const;
 
   // ---- State
   bool GetVisible() const override { return FVisible; }
@@ -258,8 +294,11 @@ protected:
   virtual TRectF DoGetUpdateRect() const { return GetAbsoluteRect(); }
   void ParentChanged() override;
   TControl* GetParentControl() const;
-  // Fits a Client-aligned control to its parent control.
+  // Lets the parent control place this control when it is aligned.
   void ApplyAlign();
+  // Sets the bounds without asking the parent to place the control (alignment uses it).
+  void DoSetBounds(float X, float Y, float AWidth, float AHeight);
+  bool IsAlignedInParent() const;
 
   float FX = 0;
   float FY = 0;
@@ -272,12 +311,14 @@ private:
 
   TOwned<TPosition> FPosition;
   TOwned<TControlSize> FSize;
+  TOwned<TBounds> FMargins;
   TAlignLayout FAlign = TAlignLayout::None;
   bool FVisible = true;
   bool FEnabled = true;
   bool FHitTest = true;
   bool FLocked = false;
   bool FSettingBounds = false;
+  bool FRealigning = false;
   float FOpacity = 1;
   int32_t FUpdating = 0;
   TRectF FUpdateRect;

@@ -10,6 +10,7 @@
 #include "framework/gui/Canvas.h"
 #include "framework/classes/Filer.h"
 #include "framework/rtl/Log.h"
+#include "framework/rtl/Thread.h"
 #include "framework/rtl/Units.h"
 
 namespace quorvel {
@@ -51,6 +52,7 @@ bool ButtonFromSdl(uint8_t button, TMouseButton& result) {
 
 void InitUnit() {
   RegisterSetPropertyType<TDeviceKind>();
+  RegisterSetPropertyType<TBorderIcon>();
   RegisterClasses({TFormFactor::StaticClass(), TForm::StaticClass()});
 }
 void FinUnit() { UnRegisterClasses({TFormFactor::StaticClass(), TForm::StaticClass()}); }
@@ -73,6 +75,9 @@ void TForm::Register(ClassBuilder<TForm>& b) {
       .Prop("FormFactor", &Self::GetFormFactor)
       .Prop("DesignerMasterStyle", &Self::GetDesignerMasterStyle, &Self::SetDesignerMasterStyle)
       .Prop("Fill", &Self::GetFill, &Self::SetFill)
+      .Prop("BorderStyle", &Self::GetBorderStyle, &Self::SetBorderStyle)
+      .Prop("BorderIcons", &Self::GetBorderIcons, &Self::SetBorderIcons)
+      .Prop("Position", &Self::GetFormPosition, &Self::SetFormPosition)
       .Prop("OnCreate", &Self::GetOnCreate, &Self::SetOnCreate)
       .Prop("OnDestroy", &Self::GetOnDestroy, &Self::SetOnDestroy);
 }
@@ -148,7 +153,31 @@ void TForm::SetFill(TAlphaColor Value) {
   Repaint();
 }
 
+void TForm::SetBorderStyle(TFmxFormBorderStyle Value) {
+  FBorderStyle = Value;
+  if (!FWindow || FWindow->Window() == nullptr) return;
+  SDL_SetWindowResizable(FWindow->Window(), Value == TFmxFormBorderStyle::Sizeable ||
+                                                    Value == TFmxFormBorderStyle::SizeToolWin
+                                                ? SDL_TRUE
+                                                : SDL_FALSE);
+  SDL_SetWindowBordered(FWindow->Window(), Value == TFmxFormBorderStyle::None ? SDL_FALSE : SDL_TRUE);
+}
+
+void TForm::PlaceOnScreen() {
+  if (FFormPosition != TFormPosition::ScreenCenter && FFormPosition != TFormPosition::DesktopCenter &&
+      FFormPosition != TFormPosition::MainFormCenter && FFormPosition != TFormPosition::OwnerFormCenter)
+    return;
+  if (!FWindow || FWindow->Window() == nullptr) return;
+  const int display = std::max(0, SDL_GetWindowDisplayIndex(FWindow->Window()));
+  SDL_Rect screen{};
+  if (SDL_GetDisplayBounds(display, &screen) != 0) return;
+  SetBounds(float(screen.x + (screen.w - GetClientWidth()) / 2), float(screen.y + (screen.h - GetClientHeight()) / 2),
+            FWidth, FHeight);
+}
+
 void TForm::SetVisible(bool Value) {
+  const bool showing = Value && !GetVisible();
+  if (showing) PlaceOnScreen();
   TControl::SetVisible(Value);
   if (!FWindow) return;
   if (Value) {
@@ -157,11 +186,52 @@ void TForm::SetVisible(bool Value) {
   } else {
     FWindow->Hide();
   }
+  if (showing) DoShow();
+}
+
+void TForm::BringToFront() {
+  if (FWindow && FWindow->Window() != nullptr) SDL_RaiseWindow(FWindow->Window());
+}
+
+TModalResult TForm::ShowModal() {
+  if (!IsMainThread()) throw EThread("ShowModal must be called on the main thread");
+  if (FModal) throw EInvalidOperation("Cannot make a visible window modal");
+  FModal = true;
+  struct TDone {
+    bool& Modal;
+    ~TDone() { Modal = false; }
+  } done{FModal};
+  FModalResult = mrNone;
+  TApplication& app = GetApplication();
+  Show();
+  BringToFront();
+  for (;;) {
+    if (FModalResult == mrNone) {
+      if (app.GetTerminated()) FModalResult = mrCancel;
+      else app.HandleMessage();
+    }
+    if (FModalResult == mrNone) continue;
+    TCloseAction action = caHide;
+    DoClose(action);
+    if (action == caNone) {
+      FModalResult = mrNone;
+      if (app.GetTerminated()) break;
+      continue;
+    }
+    if (action == caFree) FFreeRequested = true;
+    break;
+  }
+  Hide();
+  return FModalResult;
 }
 
 void TForm::Close() {
+  if (FModal) {
+    FModalResult = mrCancel;
+    return;
+  }
   TCloseAction action = caHide;
-  if (OnClose) OnClose(this, action);
+  DoClose(action);
   if (action == caNone) return;
   // The application that owns the form, else the global one.
   TApplication* app = dynamic_cast<TApplication*>(Owner());

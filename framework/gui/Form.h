@@ -31,6 +31,37 @@ enum TCloseAction : uint8_t { caNone, caHide, caFree, caMinimize };
 FW_ENUM(TCloseAction, caNone, caHide, caFree, caMinimize)
 using TCloseEvent = std::function<void(TObject* Sender, TCloseAction& Action)>;
 
+enum class TFmxFormBorderStyle : uint8_t { None = 0, Single = 1, Sizeable = 2, ToolWindow = 3, SizeToolWin = 4 };
+FW_ENUM(TFmxFormBorderStyle, None, Single, Sizeable, ToolWindow, SizeToolWin)
+
+enum TBorderIcon : uint8_t { biSystemMenu, biMinimize, biMaximize, biHelp };
+FW_ENUM(TBorderIcon, biSystemMenu, biMinimize, biMaximize, biHelp)
+using TBorderIcons = TSet<TBorderIcon>;
+
+enum class TFormPosition : uint8_t {
+  Designed = 0,
+  Default = 1,
+  DefaultPosOnly = 2,
+  DefaultSizeOnly = 3,
+  ScreenCenter = 4,
+  DesktopCenter = 5,
+  MainFormCenter = 6,
+  OwnerFormCenter = 7
+};
+FW_ENUM(TFormPosition, Designed, Default, DefaultPosOnly, DefaultSizeOnly, ScreenCenter, DesktopCenter,
+        MainFormCenter, OwnerFormCenter)
+
+// What a modal form answers; any other value is the caller's own.
+using TModalResult = int32_t;
+inline constexpr TModalResult mrNone = 0;
+inline constexpr TModalResult mrOk = 1;
+inline constexpr TModalResult mrCancel = 2;
+inline constexpr TModalResult mrAbort = 3;
+inline constexpr TModalResult mrRetry = 4;
+inline constexpr TModalResult mrIgnore = 5;
+inline constexpr TModalResult mrYes = 6;
+inline constexpr TModalResult mrNo = 7;
+
 // Design-time layout hints; stored only.
 class TFormFactor : public TPersistent {
   FW_CLASS(TFormFactor, TPersistent)
@@ -75,12 +106,39 @@ public:
   TAlphaColor GetFill() const { return FFill; }
   void SetFill(TAlphaColor Value);
 
+  // Sizeable and SizeToolWin windows can be resized by the user; None has no frame. The
+  // window system draws the frame, so the icons are stored only.
+  TFmxFormBorderStyle GetBorderStyle() const { return FBorderStyle; }
+  void SetBorderStyle(TFmxFormBorderStyle Value);
+  TBorderIcons GetBorderIcons() const { return FBorderIcons; }
+  void SetBorderIcons(TBorderIcons Value) { FBorderIcons = Value; }
+  // The published "Position" (named apart from the control's Position object in C++): where
+  // Show puts the window. The centred ones use the display's middle (the screen is the
+  // desktop here, and forms have no owner form to centre on).
+  TFormPosition GetFormPosition() const { return FFormPosition; }
+  void SetFormPosition(TFormPosition Value) { FFormPosition = Value; }
+
+  // Showing a hidden form places it (Position) and then runs OnShow.
   void SetVisible(bool Value) override;
   void Show() { SetVisible(true); }
   void Hide() { SetVisible(false); }
+  // Raises the window above the others.
+  void BringToFront();
   // OnClose decides (caHide by default); the main form's close terminates the application;
-  // caFree frees the form at the next message pass.
+  // caFree frees the form at the next message pass. A modal form only ends its loop with
+  // mrCancel: OnClose runs when the loop ends.
   void Close();
+
+  // Shows the form and runs a nested message loop until ModalResult is set (or the
+  // application terminates: mrCancel). Then OnClose runs with caHide as the default action:
+  // caNone continues the loop, caFree frees the form at the next message pass (or when its
+  // owner frees it). Answers the modal result. Main thread only; not re-entrant per form.
+  TModalResult ShowModal();
+  TModalResult GetModalResult() const { return FModalResult; }
+  void SetModalResult(TModalResult Value) { FModalResult = Value; }
+  bool GetIsModal() const { return FModal; }
+  // Whether a close asked for the form to be freed and it has not been yet.
+  bool GetFreeRequested() const { return FFreeRequested; }
 
   TSdlWindow* GetWindow() const { return FWindow.get(); }
   HWND GetHandle() const { return FWindow ? FWindow->Handle() : nullptr; }
@@ -107,6 +165,7 @@ public:
 
   TNotifyEvent OnCreate;
   TNotifyEvent OnDestroy;
+  TNotifyEvent OnShow;
   TCloseEvent OnClose;
 
   const TNotifyEvent& GetOnCreate() const { return OnCreate; }
@@ -119,10 +178,15 @@ public:
 protected:
   virtual void DoCreate() { OnCreate(this); }
   virtual void DoDestroy() { OnDestroy(this); }
+  virtual void DoShow() { OnShow(this); }
+  virtual void DoClose(TCloseAction& Action) {
+    if (OnClose) OnClose(this, Action);
+  }
 
 private:
   void SetCaptured(IControl* Value);
   void HandleMouse(const SDL_Event& Event);
+  void PlaceOnScreen();
 
   std::unique_ptr<TSdlWindow> FWindow;
   TOwned<TWindowCanvas> FCanvas;
@@ -132,6 +196,11 @@ private:
   TAlphaColor FFill = claWhite;
   bool FNeedsPaint = true;
   bool FFreeRequested = false;
+  bool FModal = false;
+  TModalResult FModalResult = mrNone;
+  TFmxFormBorderStyle FBorderStyle = TFmxFormBorderStyle::Sizeable;
+  TBorderIcons FBorderIcons{biSystemMenu, biMinimize, biMaximize};
+  TFormPosition FFormPosition = TFormPosition::DefaultPosOnly;
   IControl* FCaptured = nullptr;   // receives the mouse between button down and up
   IControl* FPressed = nullptr;    // where the button went down (for MouseClick)
   TPointF FMousePos;

@@ -35,6 +35,7 @@ QUORVEL_EXCEPTION(EConvertError, Exception);
 QUORVEL_EXCEPTION(EInvalidCast, Exception);
 QUORVEL_EXCEPTION(EInvalidOp, Exception);  // Round/Trunc of NaN or out of range
 QUORVEL_EXCEPTION(EInvalidOperation, Exception);
+QUORVEL_EXCEPTION(EOperationCancelled, Exception);
 QUORVEL_EXCEPTION(EInvalidPointer, Exception);
 QUORVEL_EXCEPTION(EArgumentException, Exception);
 QUORVEL_EXCEPTION(EArgumentOutOfRangeException, EArgumentException);

@@ -186,6 +186,25 @@ void TThread::Terminate() {
   TerminatedSet();
 }
 
+void WaitServingMainQueue(const std::function<bool()>& ADone) {
+  TMainQueue& q = MainQueue();
+  const bool main = IsMainThread();
+  for (;;) {
+    {
+      std::unique_lock lock(q.Mutex);
+      q.Changed.wait(lock, [&] { return ADone() || (main && !q.Calls.empty()); });
+      if (ADone()) return;
+    }
+    CheckSynchronize();
+  }
+}
+
+void NotifyMainQueueWaiters() {
+  TMainQueue& q = MainQueue();
+  { std::lock_guard lock(q.Mutex); }
+  q.Changed.notify_all();
+}
+
 int32_t TThread::WaitFor() {
   if (!GetStarted()) throw EThread("Cannot call WaitFor on a thread that was never started");
   // A finished thread's id may already belong to another thread.

@@ -31,6 +31,11 @@ std::thread::id MainThreadID();
 bool CheckSynchronize();
 // Called (from the posting thread) whenever a call is posted, to wake the message loop.
 void SetWakeMainThread(std::function<void()> wake);
+// Blocks until ADone() answers true. On the main thread the queued calls run meanwhile, so
+// that a worker in Synchronize can finish. Whoever makes ADone true then calls
+// NotifyMainQueueWaiters. ADone runs under the queue's lock and must not block or post.
+void WaitServingMainQueue(const std::function<bool()>& ADone);
+void NotifyMainQueueWaiters();
 
 enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 

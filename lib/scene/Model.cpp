@@ -15,6 +15,7 @@
 #include "lib/defs/DefTypesModel.h"
 #include "lib/defs/DefTypesText.h"
 #include "lib/formats/Loader.h"
+#include "lib/formats/UtilsDialogs.h"
 #include "lib/formats/assets/AssetsManager.h"
 #include "lib/formats/q3m/Q3MExporter.h"
 #include "lib/scene/Camera.h"
@@ -427,15 +428,16 @@ void TQuorvelModel::SetSource(const std::string& Value) {
     return;
   }
   if (GetComponentState().Contains(csReading) || FSource.empty()) return;
-  try {
-    TQuorvelLoadOptions options = TQuorvelLoadOptions::Create(FSource, nullptr, nullptr);
-    options.FileInfo.StrictFilename = true;
-    // The design-time options dialog and progress window hook in here; without them the
-    // options pass unchanged and the load runs directly.
-    LoadFromFile(options);
-  } catch (const std::exception& e) {
-    ShowMessage(std::string("Failed to load model data: ") + e.what());
-  }
+  TQuorvelLoadOptions options = TQuorvelLoadOptions::Create(FSource, TAnimationCachingFlags(), nullptr, nullptr, nullptr);
+  options.FileInfo.StrictFilename = true;
+  if (GetComponentState().Contains(csDesigning)) options = TLoadOptionsForm::Execute(options);
+  TProgressForm::Open("Loading model ...", [this, &options](TProgressForm*) {
+    try {
+      LoadFromFile(options);
+    } catch (const std::exception& e) {
+      ShowMessage(std::string("Failed to load model data: ") + e.what());
+    }
+  });
   try {
     UpdateBinaryData();
   } catch (const std::exception& e) {
@@ -451,7 +453,7 @@ void TQuorvelModel::LoadFromPackage() {
   options.FileInfo.StrictFilename = true;
   options.FileInfo.Ext = ".q3m";
   options.Asset = TQuorvelLoader::FindExistingAssetInPackage(options);
-  // The design-time options dialog may change the options of an asset not found yet.
+  if (!options.Asset && GetComponentState().Contains(csDesigning)) options = TLoadOptionsForm::Execute(options);
   LoadFromFile(options);
 }
 

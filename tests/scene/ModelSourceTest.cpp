@@ -11,7 +11,11 @@
 #include "framework/rtl/Finally.h"
 #include "lib/defs/DefTypesBitmapCache.h"
 #include "lib/defs/DefTypesModel.h"
+#include "framework/gui/Application.h"
+#include "framework/rtl/Stopwatch.h"
+#include "lib/formats/UtilsDialogs.h"
 #include "lib/scene/Model.h"
+#include "tests/support/FormScript.h"
 
 namespace quorvel {
 namespace {
@@ -36,8 +40,24 @@ protected:
     std::filesystem::copy_file(DataDir + "/../../demo/assets/monkey.obj", FDir / "monkey.obj");
     std::filesystem::copy_file(DataDir + "/obj/box.obj", FDir / "box.obj");
     FOldHandler = SetShowMessageHandler([this](const std::string& AMsg) { FMessages += AMsg + "\n"; });
+    // Loads run in the modal progress window, whose job waits a second of the clock: each
+    // message pass moves a manual clock on. The windows shown are noted, and an options
+    // dialog is answered with OK.
+    FTicker = GetApplication().AddTickHandler([this] {
+      FClock.AdvanceMs(100);
+      for (TForm* form : TForm::Forms()) {
+        if (!form->GetVisible()) continue;
+        const std::string name = form->ClassName();
+        if (FWindows.empty() || FWindows.back() != name) FWindows.push_back(name);
+        if (auto* dialog = dynamic_cast<TLoadOptionsForm*>(form); dialog != nullptr && dialog != FAnswered) {
+          FAnswered = dialog;
+          testing::ClickOn(dialog->GetOKButton());
+        }
+      }
+    });
   }
   void TearDown() override {
+    GetApplication().RemoveTickHandler(FTicker);
     SetShowMessageHandler(FOldHandler);
     std::filesystem::remove_all(FDir);
   }
@@ -46,7 +66,45 @@ protected:
   std::filesystem::path FDir;
   std::string FMessages;
   TShowMessageHandler FOldHandler;
+  TManualClock FClock;
+  TScopedClock FUseClock{FClock};
+  int32_t FTicker = 0;
+  std::vector<std::string> FWindows;
+  TLoadOptionsForm* FAnswered = nullptr;
 };
+
+TEST_F(ModelSource, LoadsInTheProgressWindowAndAsksForOptionsOnlyAtDesignTime) {
+  struct Case {
+    const char* Name;
+    bool Designing;
+    const char* File;
+    std::vector<std::string> Windows;
+    bool Fails;
+  } cases[] = {
+      {"running program", false, "box.obj", {"TProgressForm"}, false},
+      {"design time", true, "box.obj", {"TLoadOptionsForm", "TProgressForm"}, false},
+      {"a failing load", false, "absent.obj", {"TProgressForm"}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    FWindows.clear();
+    FMessages.clear();
+    TOwned<TComponent> root(New<TComponent>(nullptr));
+    auto* model = New<TQuorvelModel>(root.get());
+    model->SetDesigning(c.Designing);
+    model->SetSource(Path(c.File));
+    EXPECT_EQ(FWindows, c.Windows);
+    if (c.Fails) {
+      EXPECT_EQ(FMessages.rfind("Failed to load model data: ", 0), 0u) << FMessages;
+      EXPECT_EQ(std::count(FMessages.begin(), FMessages.end(), '\n'), 1) << "one message box: " << FMessages;
+    } else {
+      EXPECT_EQ(FMessages, "");
+      EXPECT_NE(model->GetModelDef(), nullptr);
+    }
+    EXPECT_EQ(testing::NewestForm<TProgressForm>(), nullptr);
+    EXPECT_EQ(testing::NewestForm<TLoadOptionsForm>(), nullptr);
+  }
+}
 
 TEST_F(ModelSource, EmbedsAZippedCopyThatRebuildsWithoutTheFile) {
   TOwned<TComponent> root(New<TComponent>(nullptr));
