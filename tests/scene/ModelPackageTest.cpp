@@ -12,8 +12,10 @@
 #include "lib/defs/DefTypesMaterial.h"
 #include "lib/defs/DefTypesModel.h"
 #include "lib/defs/DefTypesTexture.h"
+#include "lib/formats/UtilsDialogs.h"
 #include "lib/formats/assets/AssetsManager.h"
 #include "lib/scene/Model.h"
+#include "tests/support/FormScript.h"
 
 namespace quorvel {
 namespace {
@@ -149,6 +151,36 @@ TEST_F(ModelPackage, AFormHoldingTheManagerReloadsPackageAndModel) {
   ASSERT_NE(again->GetModelDef(), nullptr);
   EXPECT_EQ(again->GetModelDef(), asset->As<TQuorvelModelAsset>()->GetModel());
   EXPECT_EQ(again->Children().size(), children);
+  EXPECT_EQ(FMessages, "");
+}
+
+// At design time the package file loads under the progress window, and a model whose source
+// is not in its package asks for load options first; a found asset needs no dialog.
+TEST_F(ModelPackage, AtDesignTimeLoadsRunUnderTheirDialogs) {
+  TManualClock clock;
+  TScopedClock useClock(clock);
+  testing::TWindowWatch watch(clock);
+  fs::copy_file(Path("pkg.zip"), Path("copy.zip"));
+  auto* designed = New<TQuorvelAssetsManager>(FRoot.get());
+  designed->SetDesigning(true);
+  TQuorvelAssetsPackage* copy = designed->AddEmptyPackage("copy");
+  copy->SetFilename(Path("copy.zip"));
+  EXPECT_EQ(watch.Windows, std::vector<std::string>{"TProgressForm"});
+  EXPECT_NE(copy->FindAsset("spider.obj", true), nullptr);
+  EXPECT_EQ(testing::NewestForm<TProgressForm>(), nullptr);
+
+  auto* model = New<TQuorvelModel>(FRoot.get());
+  model->SetDesigning(true);
+  model->SetAssetsManager(FManager);
+  model->SetPackageName("pkg");
+  watch.Windows.clear();
+  model->SetSource("spider.obj");
+  EXPECT_EQ(watch.Windows, std::vector<std::string>{});
+  EXPECT_EQ(model->GetModelDef(), FAsset->GetModel());
+  // No asset and no file: the options are asked for, and the failing load reaches the caller.
+  EXPECT_ANY_THROW(model->SetSource("absent.obj"));
+  EXPECT_EQ(watch.Windows, std::vector<std::string>{"TLoadOptionsForm"});
+  EXPECT_EQ(testing::NewestForm<TLoadOptionsForm>(), nullptr);
   EXPECT_EQ(FMessages, "");
 }
 

@@ -40,24 +40,8 @@ protected:
     std::filesystem::copy_file(DataDir + "/../../demo/assets/monkey.obj", FDir / "monkey.obj");
     std::filesystem::copy_file(DataDir + "/obj/box.obj", FDir / "box.obj");
     FOldHandler = SetShowMessageHandler([this](const std::string& AMsg) { FMessages += AMsg + "\n"; });
-    // Loads run in the modal progress window, whose job waits a second of the clock: each
-    // message pass moves a manual clock on. The windows shown are noted, and an options
-    // dialog is answered with OK.
-    FTicker = GetApplication().AddTickHandler([this] {
-      FClock.AdvanceMs(100);
-      for (TForm* form : TForm::Forms()) {
-        if (!form->GetVisible()) continue;
-        const std::string name = form->ClassName();
-        if (FWindows.empty() || FWindows.back() != name) FWindows.push_back(name);
-        if (auto* dialog = dynamic_cast<TLoadOptionsForm*>(form); dialog != nullptr && dialog != FAnswered) {
-          FAnswered = dialog;
-          testing::ClickOn(dialog->GetOKButton());
-        }
-      }
-    });
   }
   void TearDown() override {
-    GetApplication().RemoveTickHandler(FTicker);
     SetShowMessageHandler(FOldHandler);
     std::filesystem::remove_all(FDir);
   }
@@ -68,9 +52,7 @@ protected:
   TShowMessageHandler FOldHandler;
   TManualClock FClock;
   TScopedClock FUseClock{FClock};
-  int32_t FTicker = 0;
-  std::vector<std::string> FWindows;
-  TLoadOptionsForm* FAnswered = nullptr;
+  testing::TWindowWatch FWatch{FClock};
 };
 
 TEST_F(ModelSource, LoadsInTheProgressWindowAndAsksForOptionsOnlyAtDesignTime) {
@@ -87,13 +69,13 @@ TEST_F(ModelSource, LoadsInTheProgressWindowAndAsksForOptionsOnlyAtDesignTime) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
-    FWindows.clear();
+    FWatch.Windows.clear();
     FMessages.clear();
     TOwned<TComponent> root(New<TComponent>(nullptr));
     auto* model = New<TQuorvelModel>(root.get());
     model->SetDesigning(c.Designing);
     model->SetSource(Path(c.File));
-    EXPECT_EQ(FWindows, c.Windows);
+    EXPECT_EQ(FWatch.Windows, c.Windows);
     if (c.Fails) {
       EXPECT_EQ(FMessages.rfind("Failed to load model data: ", 0), 0u) << FMessages;
       EXPECT_EQ(std::count(FMessages.begin(), FMessages.end(), '\n'), 1) << "one message box: " << FMessages;

@@ -5,6 +5,7 @@
 
 #include "framework/io/Path.h"
 #include "framework/rtl/SysUtils.h"
+#include "lib/formats/UtilsDialogs.h"
 #include "lib/formats/assets/AssetsManager.h"
 
 namespace quorvel {
@@ -71,9 +72,11 @@ void TQuorvelAssetsPackage::SetFilename(const std::string& AValue) {
     throw Exception("Failed to read/write package - missing write-access in folder: " + dir);
   }
   FResolvedFilename = name;
-  // At design time this load is meant to run under the progress dialog; until the dialogs
-  // exist it runs directly, as at run time.
-  if (GetManager() && (TFile::Exists(name) || TDirectory::Exists(dir))) LoadFromFile(name);
+  if (!GetManager() || !(TFile::Exists(name) || TDirectory::Exists(dir))) return;
+  if (GetManager()->GetComponentState().Contains(csDesigning))
+    TProgressForm::Open("Please wait, loading package ...", [this, name](TProgressForm*) { LoadFromFile(name); });
+  else
+    LoadFromFile(name);
 }
 
 }  // namespace quorvel
