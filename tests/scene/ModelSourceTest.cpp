@@ -16,6 +16,7 @@
 #include "lib/formats/UtilsDialogs.h"
 #include "lib/scene/Model.h"
 #include "tests/support/FormScript.h"
+#include "tests/support/WindowWatch.h"
 
 namespace quorvel {
 namespace {

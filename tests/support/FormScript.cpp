@@ -8,7 +8,6 @@
 #include "framework/gui/Application.h"
 #include "framework/gui/Bitmap.h"
 #include "framework/gui/Canvas.h"
-#include "lib/formats/UtilsDialogs.h"
 
 namespace quorvel::testing {
 
@@ -108,22 +107,5 @@ std::vector<TRGBA8> PaintControl(TControl* AControl, TAlphaColor AFill) {
   AControl->PaintTo(canvas, TRectF(0, 0, float(w), float(h)));
   return BottomUp(*bitmap, false);
 }
-
-TWindowWatch::TWindowWatch(TManualClock& AClock, int64_t AStepMs) {
-  FHandle = GetApplication().AddTickHandler([this, &AClock, AStepMs] {
-    AClock.AdvanceMs(AStepMs);
-    for (TForm* form : TForm::Forms()) {
-      if (!form->GetVisible()) continue;
-      const std::string name = form->ClassName();
-      if (Windows.empty() || Windows.back() != name) Windows.push_back(name);
-      if (auto* dialog = dynamic_cast<TLoadOptionsForm*>(form); dialog != nullptr && dialog != FAnswered) {
-        FAnswered = dialog;
-        ClickOn(dialog->GetOKButton());
-      }
-    }
-  });
-}
-
-TWindowWatch::~TWindowWatch() { GetApplication().RemoveTickHandler(FHandle); }
 
 }  // namespace quorvel::testing

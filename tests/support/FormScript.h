@@ -8,11 +8,8 @@
 #include <functional>
 #include <vector>
 
-#include <string>
-
 #include "framework/gui/Control.h"
 #include "framework/gui/Form.h"
-#include "framework/rtl/Stopwatch.h"
 #include "tests/support/GLTestSupport.h"
 
 namespace quorvel::testing {
@@ -40,22 +37,6 @@ private:
   std::vector<std::function<void()>> FSteps;
   size_t FNext = 0;
   int32_t FHandle = 0;
-};
-
-// Loads run their jobs in modal windows that wait on the clock. While it lives, each message
-// pass moves AClock on by AStepMs, notes the class of each form that comes up (a form staying
-// up is noted once), and answers a load-options dialog with OK.
-class TWindowWatch {
-public:
-  explicit TWindowWatch(TManualClock& AClock, int64_t AStepMs = 100);
-  ~TWindowWatch();
-  TWindowWatch(const TWindowWatch&) = delete;
-  TWindowWatch& operator=(const TWindowWatch&) = delete;
-  std::vector<std::string> Windows;
-
-private:
-  int32_t FHandle = 0;
-  TForm* FAnswered = nullptr;
 };
 
 // The newest live form of class T, or null.
