@@ -121,6 +121,7 @@ void TQuorvelDefaultMaterial::BeforeDestruction() {
   if (FBehaviours) FBehaviours->SetDestroying();
   FBehaviours.reset();
   FTextures.reset();
+  FBlankTexture.reset();
   FVSNode.reset();
   FFSNode.reset();
   FRef.reset();
@@ -715,9 +716,28 @@ void TQuorvelDefaultMaterial::DoApplyTexturePool(TQuorvelContext* C) {
       name = Format("PoolTexture[%d]", {k++});
     else
       name = entry->GetDisplayName();
-    C->SetShaderVariable(name, entry->GetTexture());
+    TTexture* texture = entry->GetTexture();
+    // An empty bitmap has no texture: the sampler would read whatever the unit last held, or
+    // black, and a textured lit surface without its image would show no light at all.
+    if ((!texture || texture->GetHandle() == 0) && entry->GetTextureKind() == TQuorvelTextureKind::Texture2D)
+      texture = BlankTexture();
+    C->SetShaderVariable(name, texture);
   }
 }
+
+TTexture* TQuorvelDefaultMaterial::BlankTexture() {
+  if (!FBlankTexture || FBlankTexture->GetHandle() == 0) {
+    FBlankTexture.reset(TQuorvelTexture::Create());
+    FBlankTexture->SetSize(1, 1);
+    FBlankTexture->SetPixelFormat(TPixelFormat::BGRA);
+    FBlankTexture->Initialize();
+    const uint32_t white = 0xFFFFFFFF;
+    FBlankTexture->UpdateTexture(&white, sizeof(white));
+  }
+  return FBlankTexture.get();
+}
+
+void TQuorvelDefaultMaterial::ReleaseBlankTexture() { FBlankTexture.reset(); }
 
 void TQuorvelDefaultMaterial::DoApplyInputs(TQuorvelContext* C) {
   if (!FSource) return;
@@ -1001,7 +1021,10 @@ void TQuorvelDefaultMaterialSource::UpdateDefaultBitmapEntries() {
   UpdateTexturePool();
 }
 
-void TQuorvelDefaultMaterialSource::DoContextReset() { UpdateTexturePool(); }
+void TQuorvelDefaultMaterialSource::DoContextReset() {
+  if (TQuorvelDefaultMaterial* m = DefaultMaterial()) m->ReleaseBlankTexture();
+  UpdateTexturePool();
+}
 
 TBitmap* TQuorvelDefaultMaterialSource::GetEntryBitmap(const char* AName, const char* AMessage) const {
   if (TQuorvelTextureBitmap* bitmap = FindBitmapByName(AName)) return bitmap;

@@ -203,6 +203,10 @@ public:
 
   // --- feeders --------------------------------------------------------------------------
   virtual void DoApplyTexturePool(TQuorvelContext* AContext);
+  // The texture sampled for a 2D entry whose bitmap holds no image yet; dropped when the
+  // context is reset, as its handle belongs to the old one.
+  TTexture* BlankTexture();
+  void ReleaseBlankTexture();
   virtual void DoApplyInputs(TQuorvelContext* AContext);
   virtual void DoApplyLights(TQuorvelContext* AContext);
   virtual void DoApplyShadowMaps(TQuorvelContext* AContext);
@@ -275,6 +279,7 @@ protected:
   TStopwatch FStopWatch;
   bool FMeasureTime = false;
   TOwned<TQuorvelTexturePool> FTextures;
+  TOwned<TQuorvelTexture> FBlankTexture;
   TOwned<TQuorvelMaterialBehaviourCollection> FBehaviours;
   bool FShadows = false;
   TQuorvelShadowMethod FShadowMethod = TQuorvelShadowMethod::ShadowMapping;

@@ -7,7 +7,8 @@
 namespace quorvel::testing {
 
 // One colour, placed by the per-instance model matrix (four rows from location 12), as the
-// engine's materials read it.
+// engine's materials read it. The context's MVP matrix already holds the mesh's own matrix,
+// so a moved or scaled mesh is moved or scaled twice: fit for meshes at the origin.
 class TInstancedColorMaterial : public TColorMaterial {
 public:
   using TColorMaterial::TColorMaterial;
