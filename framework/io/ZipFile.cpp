@@ -37,15 +37,28 @@ uint32_t DosDateTime(time_t t) {
 
 }  // namespace
 
-// A read-only libzip source over a TStream.
+// A read-only libzip source over a TStream. libzip reads a directory record by record in
+// small pieces: those come from a block read ahead, not from a seek and a read each. The
+// stream does not change while libzip has it (writes come after it is discarded).
 struct TZipFile::Source {
+  static constexpr uint64_t BlockSize = 64 * 1024;
+
   TStream* Stream = nullptr;
   zip_error_t Error{};
   uint64_t ReadPos = 0;
+  int64_t Size = -1;  // the stream's, asked once
+  std::vector<uint8_t> Block;
+  uint64_t BlockAt = 0;
+  uint64_t BlockLen = 0;
   std::string LastMessage;  // text of a stream exception caught inside a callback
 
   Source() { zip_error_init(&Error); }
   ~Source() { zip_error_fini(&Error); }
+
+  int64_t StreamSize() {
+    if (Size < 0) Size = Stream->GetSize();
+    return Size;
+  }
 
   int64_t Fail(int code, const Exception& e) {
     LastMessage = e.Message();
@@ -64,11 +77,27 @@ struct TZipFile::Source {
         return 0;
       case ZIP_SOURCE_READ:
         try {
-          Stream->SetPosition(static_cast<int64_t>(ReadPos));
-          const int64_t n = Stream->Read(data, static_cast<int64_t>(std::min<zip_uint64_t>(len, 1u << 30)));
-          ReadPos += static_cast<uint64_t>(n);
-          return n;
+          const uint64_t want = std::min<zip_uint64_t>(len, 1u << 30);
+          if (want >= BlockSize) {
+            Stream->SetPosition(static_cast<int64_t>(ReadPos));
+            const int64_t n = Stream->Read(data, static_cast<int64_t>(want));
+            ReadPos += static_cast<uint64_t>(n);
+            return n;
+          }
+          if (ReadPos < BlockAt || ReadPos >= BlockAt + BlockLen) {
+            Block.resize(BlockSize);
+            BlockAt = ReadPos;
+            BlockLen = 0;
+            Stream->SetPosition(static_cast<int64_t>(ReadPos));
+            BlockLen = static_cast<uint64_t>(Stream->Read(Block.data(), static_cast<int64_t>(BlockSize)));
+          }
+          if (ReadPos < BlockAt || ReadPos >= BlockAt + BlockLen) return 0;  // the end of the stream
+          const uint64_t n = std::min(want, BlockAt + BlockLen - ReadPos);
+          std::memcpy(data, Block.data() + (ReadPos - BlockAt), n);
+          ReadPos += n;
+          return static_cast<zip_int64_t>(n);
         } catch (const Exception& e) {
+          BlockLen = 0;
           return Fail(ZIP_ER_READ, e);
         }
       case ZIP_SOURCE_CLOSE:
@@ -81,7 +110,7 @@ struct TZipFile::Source {
         }
         zip_stat_init(st);
         try {
-          st->size = static_cast<zip_uint64_t>(Stream->GetSize());
+          st->size = static_cast<zip_uint64_t>(StreamSize());
         } catch (const Exception& e) {
           return Fail(ZIP_ER_READ, e);
         }
@@ -95,7 +124,7 @@ struct TZipFile::Source {
       case ZIP_SOURCE_SEEK: {
         int64_t size = 0;
         try {
-          size = Stream->GetSize();
+          size = StreamSize();
         } catch (const Exception& e) {
           return Fail(ZIP_ER_SEEK, e);
         }
@@ -657,7 +686,10 @@ struct TAppendView {
 
 // The end record and the directory records as they stand, which minizip reads back.
 TBytes TZipFile::DirectoryTail() const {
+  size_t total = 22 + FComment.size();
+  for (const TDirRecord& record : FDirectory) total += record.Raw.size();
   TBytes tail;
+  tail.reserve(total);
   for (const TDirRecord& record : FDirectory) tail.insert(tail.end(), record.Raw.begin(), record.Raw.end());
   const size_t cdSize = tail.size();
   tail.resize(cdSize + 22);
@@ -709,6 +741,11 @@ void TZipFile::WriteChanges() {
     view.Stream = FStream;
     view.DataEnd = FDataEnd;
     view.Buf = DirectoryTail();
+    // Room for what minizip writes (deflate grows data by a little at most): no regrowth.
+    size_t added = view.Buf.size();
+    for (const TEntry& entry : FEntries)
+      if (entry.ZipIndex < 0) added += entry.Data.size() + entry.Data.size() / 100 + 2 * entry.Name.size() + 1024;
+    view.Buf.reserve(view.Buf.size() + added);
     zlib_filefunc64_def io{};
     io.zopen64_file = &TAppendView::Open;
     io.zread_file = &TAppendView::Read;
