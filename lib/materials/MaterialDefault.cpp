@@ -757,11 +757,11 @@ void TQuorvelDefaultMaterial::DoApplyShadowMaps(TQuorvelContext* C) {
     if (!TryStrToInt(rest, n) || n < 0 || n >= ShaderDataShadowMapCount) continue;
     TMatrix3D matrix;
     TTexture* texture;
-    if (quorvel::As<TQuorvelRenderPassSMStoreDepth>(pass) || quorvel::As<TQuorvelRenderPassVSMStoreDepth>(pass)) {
+    if (quorvel::Is<TQuorvelRenderPassSMStoreDepth>(pass) || quorvel::Is<TQuorvelRenderPassVSMStoreDepth>(pass)) {
       matrix = pass->GetTextureMatrix(C, true);
       texture = pass->GetOutputTexture();
-    } else if (quorvel::As<TQuorvelRenderPassVSMBlur>(pass) &&
-               quorvel::As<TQuorvelRenderPassVSMStoreDepth>(pass->GetInputPass())) {
+    } else if (quorvel::Is<TQuorvelRenderPassVSMBlur>(pass) &&
+               quorvel::Is<TQuorvelRenderPassVSMStoreDepth>(pass->GetInputPass())) {
       matrix = pass->GetInputPass()->GetTextureMatrix(C, true);
       texture = pass->GetOutputTexture();
     } else {
@@ -776,17 +776,17 @@ void TQuorvelDefaultMaterial::DoApplyReflection(TQuorvelContext* C) {
   if (!FFSNode->Defined("REFLECTION") || !FSource || !FReflections) return;
   TQuorvelRenderPassController* pass = FSource->GetReflectionPass();
   if (!pass || !pass->GetEnabled() || GetReflectionPower() <= 0) return;
-  if (quorvel::As<TQuorvelRenderPassReflection>(pass))
+  if (quorvel::Is<TQuorvelRenderPassReflection>(pass))
     FShaderData.PassData.ReflectTextureMatrix = pass->GetTextureMatrix(C, true);
   else if (TQuorvelRenderPassController* input = pass->GetInputPass();
-           input && quorvel::As<TQuorvelRenderPassReflection>(input))
+           input && quorvel::Is<TQuorvelRenderPassReflection>(input))
     FShaderData.PassData.ReflectTextureMatrix = input->GetTextureMatrix(C, true);
 }
 
 void TQuorvelDefaultMaterial::DoApplyRefraction(TQuorvelContext* C) {
   if (!FFSNode->Defined("REFRACTION") || !FSource || !FRefractions) return;
   TQuorvelRenderPassController* pass = FSource->GetRefractionPass();
-  if (!pass || !pass->GetEnabled() || !quorvel::As<TQuorvelRenderPassRefraction>(pass) || GetRefractionPower() <= 0)
+  if (!pass || !pass->GetEnabled() || !quorvel::Is<TQuorvelRenderPassRefraction>(pass) || GetRefractionPower() <= 0)
     return;
   FShaderData.PassData.RefractTextureMatrix = pass->GetTextureMatrix(C, false);
 }
@@ -794,14 +794,14 @@ void TQuorvelDefaultMaterial::DoApplyRefraction(TQuorvelContext* C) {
 void TQuorvelDefaultMaterial::DoApplyDepth(TQuorvelContext* C) {
   if (!FFSNode->Defined("DEPTH") || !FSource) return;
   TQuorvelRenderPassController* pass = FSource->GetDepthPass();
-  if (!pass || !pass->GetEnabled() || !quorvel::As<TQuorvelRenderPassCustomDepth>(pass)) return;
+  if (!pass || !pass->GetEnabled() || !quorvel::Is<TQuorvelRenderPassCustomDepth>(pass)) return;
   if (TTexture* texture = pass->GetOutputTexture()) C->SetShaderVariable("DepthTexture", texture);
 }
 
 void TQuorvelDefaultMaterial::DoApplyEnvironment(TQuorvelContext* /*C*/) {
   if (!FFSNode->Defined("ENVIRONMENT") || !FSource || !FEnvironment) return;
   TQuorvelRenderPassController* pass = FSource->GetEnvironmentPass();
-  if (!pass || !pass->GetEnabled() || !quorvel::As<TQuorvelRenderPassEnvironment>(pass)) return;
+  if (!pass || !pass->GetEnabled() || !quorvel::Is<TQuorvelRenderPassEnvironment>(pass)) return;
   TMatrix3D bias = TMatrix3D::Identity();
   bias.m11 = bias.m22 = bias.m33 = 0.5f;
   bias.m41 = bias.m42 = bias.m43 = 0.5f;

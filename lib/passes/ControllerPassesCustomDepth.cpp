@@ -90,7 +90,10 @@ void TCustomDepthMaterial::DoInitialize() {
 void TCustomDepthMaterial::ApplyDepthStates(TContext3D* AContext) {
   auto* ctx = dynamic_cast<TQuorvelContext*>(AContext);
   if (!ctx) return;
-  ctx->SetContextStates({TContextState::csZTestOn, TContextState::csZWriteOn, TContextState::csFrontFace});
+  // Blending off: the depth shaders write no alpha, and a blended store summed the depths of
+  // overlapping surfaces (the nearest never won).
+  ctx->SetContextStates({TContextState::csZTestOn, TContextState::csZWriteOn, TContextState::csFrontFace,
+                         TContextState::csAlphaBlendOff});
   TQuorvelRenderPassController* pass = FSource ? FSource->GetOwnerPass() : nullptr;
   ctx->SetShaderVariable("ModelViewProjMatrix",
                          pass ? pass->GetCurrentModelViewProjectionMatrix() : ctx->GetCurrentModelViewProjectionMatrix(),
