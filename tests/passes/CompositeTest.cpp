@@ -16,6 +16,7 @@
 #include "lib/passes/ControllerPassesGlobalIllumBlur.h"
 #include "lib/passes/ControllerPassesGlobalIllumination.h"
 #include "lib/passes/ControllerPassesVoxelize.h"
+#include "lib/scene/Light.h"
 #include "tests/passes/PassTestSupport.h"
 
 namespace quorvel {
@@ -371,6 +372,53 @@ TEST_F(CompositeTest, GlobalIlluminationPassesExistOnlyAboveDetailZeroAndFeedThe
   EXPECT_EQ(Renderer->GetDeferredCompositeCtrl()->GetGlobalIllumPass(), nullptr);
   Tick();
   EXPECT_EQ(Renderer->GetDeferredCompositeCtrl()->Material()->GetShaderData().GlobalIllum, 0);
+}
+
+// A whole frame: the illumination pass reads the frame's positions and normals and the voxels
+// of the same frame, and its alpha darkens the floor where the cube stands between it and the light.
+TEST_F(CompositeTest, InAWholeFrameTheCubesShadowOnTheFloorHasGlobalIlluminationAlpha) {
+  auto* camera = New<TQuorvelCamera>(Form.get());
+  camera->SetParent(Viewport);
+  camera->GetPosition()->SetPoint({0, -3, -6});
+  auto* target = AddCube(claRed, 0.01f);
+  target->SetVisible(false);
+  target->GetPosition()->SetPoint({0, 1, 0});
+  camera->SetTarget(target);
+  Viewport->SetCamera(camera);
+  Viewport->SetUsingDesignCamera(false);
+  // y points down: the floor's top face is the plane y = 1, the cube stands above it.
+  auto* floor = testing::AddMaterialCube(Form.get(), Viewport, claWhite, {0, 1.1f, 0}, 1);
+  floor->SetWidth(8);
+  floor->SetHeight(0.2f);
+  floor->SetDepth(8);
+  testing::AddMaterialCube(Form.get(), Viewport, claWhite, {0, 0, 0}, 1);
+  auto* light = New<TQuorvelLight>(Form.get());
+  light->SetParent(Viewport);
+  light->SetLightType(TLightType::Point);
+  light->GetPosition()->SetPoint({-3, -3, 0});
+  Renderer->SetShadowStrength(1);
+  Renderer->SetGlobalIllumSoftness(0);
+  Renderer->SetGlobalIllumDetail(1);
+  Renderer->SetFXAA(0);
+  Tick();
+  Tick();
+  TTexture* output = Renderer->GetGlobalIllumCtrl()->GetOutputTexture();
+  ASSERT_NE(output, nullptr);
+  ASSERT_EQ(output->GetWidth(), W);
+  ASSERT_EQ(output->GetHeight(), H);
+  std::vector<uint8_t> texels(size_t(W) * H * 4);
+  glBindTexture(GL_TEXTURE_2D, GLuint(output->GetHandle()));
+  glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
+  glBindTexture(GL_TEXTURE_2D, 0);
+  const auto alphaAt = [&](const TPoint3D& AWorld) {
+    const TPointF p = Viewport->WorldToScreen(AWorld);
+    const int32_t x = int32_t(std::lround(p.X)), y = H - 1 - int32_t(std::lround(p.Y));  // rows bottom-up
+    EXPECT_TRUE(x >= 0 && x < W && y >= 0 && y < H) << x << "," << y;
+    return int(texels[(size_t(std::clamp(y, 0, H - 1)) * W + size_t(std::clamp(x, 0, W - 1))) * 4 + 3]);
+  };
+  // The segment from (1.5, 1, 0) to the light crosses the cube; from (1.5, 1, 2.5) it passes by.
+  const int blocked = alphaAt({1.5f, 1, 0}), open = alphaAt({1.5f, 1, 2.5f});
+  EXPECT_GT(blocked, open + 20);
 }
 
 TEST_F(CompositeTest, AResizeRecreatesTheEmbeddedPassesUnderTheSameIds) {

@@ -4,6 +4,9 @@
 
 #include <epoxy/gl.h>
 
+#include <cmath>
+#include <vector>
+
 #include "lib/context/ContextShader.h"
 #include "lib/context/ContextTexturing.h"
 #include "lib/passes/ControllerPassesGlobalIllumination.h"
@@ -131,6 +134,55 @@ TEST_F(GlobalIllumTest, OccupiedVoxelsTowardsTheLightGiveAlphaEmptyOnesNone) {
   const int blocked = alphaAfter(255);
   EXPECT_LE(open, 1);
   EXPECT_GT(blocked, 10);
+}
+
+// Voxels glowing 0.1 as an unlit floor leaves them: a quad whose normal points into them
+// gathers their glow; the same quad with them behind it gathers nothing. No light: no shadow.
+TEST_F(GlobalIllumTest, AQuadFacingAWallGathersItsVoxelsAndFacingOpenSpaceNothing) {
+  auto* voxels = New<TQuorvelRenderPassVoxelize>(Viewport, "voxels");
+  voxels->SetVoxelSize(32);
+  Pass->SetVoxelGeometry(voxels);
+  Pass->SetReflectionStrength(1);
+  Pass->SetPosition(Position.get());  // every pixel at the voxel centre
+  Pass->SetNormals(Normals.get());    // facing +X (red in the BGRA texels)
+  std::vector<uint32_t> zeros(size_t(W) * H, 0), right(size_t(W) * H, 0xFFFF0000u);
+  Position->UpdateTexture(zeros.data(), W * 4);
+  Normals->UpdateTexture(right.data(), W * 4);
+  TTexture* volume = voxels->GetTexture3D();
+  ASSERT_NE(volume, nullptr);
+  if (volume->GetHandle() == 0) volume->Initialize();
+  constexpr int32_t V = 32, Slices = V * 8;
+  const uint8_t glow = uint8_t(std::lround(0.1 * 255));
+  // Fills every cascade on one side of the centre (texel columns from AFrom to ATo - 1).
+  const auto gathered = [&](int32_t AFrom, int32_t ATo) {
+    std::vector<uint8_t> bytes(size_t(V) * V * Slices * 4, 0);
+    for (int32_t z = 0; z < Slices; ++z)
+      for (int32_t y = 0; y < V; ++y)
+        for (int32_t x = AFrom; x < ATo; ++x) {
+          uint8_t* p = &bytes[((size_t(z) * V + y) * V + x) * 4];
+          p[0] = p[1] = p[2] = glow;
+          p[3] = 255;
+        }
+    glBindTexture(GL_TEXTURE_3D, GLuint(volume->GetHandle()));
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexSubImage3D(GL_TEXTURE_3D, 0, 0, 0, 0, V, V, Slices, GL_RGBA, GL_UNSIGNED_BYTE, bytes.data());
+    glBindTexture(GL_TEXTURE_3D, 0);
+    Run();
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    TOwned<TBitmap> bitmap(New<TBitmap>(W, H));
+    Pass->GetRenderer()->GetSharedContext()->CopyToBitmap(bitmap.get(), TRect(0, 0, W, H));
+    return testing::PixelOf(bitmap.get(), W / 2, H / 2);
+  };
+  const TAlphaColor wall = gathered(V / 2, V);
+  const TAlphaColor open = gathered(0, V / 2);
+  const auto channel = [](TAlphaColor c, int shift) { return int((uint32_t(c) >> shift) & 0xFF); };
+  for (int shift : {16, 8, 0}) {
+    EXPECT_LE(channel(open, shift), 1) << std::hex << uint32_t(open);
+    EXPECT_GT(channel(wall, shift), channel(open, shift) + 2) << std::hex << uint32_t(wall);
+    EXPECT_LE(channel(wall, shift), glow + 1) << std::hex << uint32_t(wall);  // never more than the glow
+  }
+  EXPECT_EQ(channel(wall, 24), 0);
+  EXPECT_EQ(channel(open, 24), 0);
 }
 
 }  // namespace

@@ -190,6 +190,49 @@ TEST_F(MirrorPixels, TheTextureMatrixFindsTheCubeAboveAndTheCubeBelowIsClipped) 
   EXPECT_EQ(blue, 0);
 }
 
+TEST_F(MirrorPixels, AReflectiveFloorShowsTheCubeWhereItsMirrorImageProjects) {
+  // A thin slab whose top face is the mirror plane, showing only the reflection; the blue cube
+  // below it is hidden by the slab.
+  auto* floor = AddMaterialCube(Form.get(), Viewport, claGray, {0, 0.01f, 0});
+  floor->SetWidth(12);
+  floor->SetHeight(0.02f);
+  floor->SetDepth(12);
+  auto* source = dynamic_cast<TQuorvelDefaultMaterialSource*>(floor->GetMaterialSource());
+  ASSERT_NE(source, nullptr);
+  source->SetReflections(true);
+  source->SetReflectionPass(Pass);
+  source->SetReflectionPower(1);
+  Pass->SetMirrorSize(12);
+  // Drawn directly and through the deferred composition alike.
+  for (TRendererType type : {TRendererType::LegacyRenderer, TRendererType::ForwardRenderer}) {
+    SCOPED_TRACE(int(type));
+    Viewport->SetRendererType(type);
+    if (auto* renderer = Viewport->GetMainPassRenderer()) renderer->Apply();
+    source->SetReflectionPower(1);
+    Tick();
+    Tick();
+    const TPointF image = Viewport->WorldToScreen({Above.X, -Above.Y, Above.Z});
+    const int32_t x = int32_t(std::lround(image.X)), y = int32_t(std::lround(image.Y));
+    ASSERT_TRUE(x >= 0 && x < W && y >= 0 && y < H) << x << "," << y;
+    EXPECT_TRUE(NearColor(Probe(x, y), claRed, 24)) << std::hex << uint32_t(Probe(x, y)) << " at " << std::dec << x
+                                                    << "," << y;
+    // Without power the floor's own colour; half the power mixes the two halfway.
+    source->SetReflectionPower(0);
+    Tick();
+    const TAlphaColor own = Probe(x, y);
+    EXPECT_FALSE(NearColor(own, claRed, 24)) << std::hex << uint32_t(own);
+    source->SetReflectionPower(0.5f);
+    Tick();
+    // The material scales its colour after the mix, so red may clip: green and blue, which the
+    // red reflection lacks, fall to half the floor's, and red rises above the floor's.
+    const TAlphaColor mixed = Probe(x, y);
+    const auto channel = [](TAlphaColor c, int shift) { return int((uint32_t(c) >> shift) & 0xFF); };
+    EXPECT_NEAR(channel(mixed, 8), channel(own, 8) / 2, 3) << std::hex << uint32_t(mixed) << " " << uint32_t(own);
+    EXPECT_NEAR(channel(mixed, 0), channel(own, 0) / 2, 3) << std::hex << uint32_t(mixed) << " " << uint32_t(own);
+    EXPECT_GT(channel(mixed, 16), channel(own, 16)) << std::hex << uint32_t(mixed) << " " << uint32_t(own);
+  }
+}
+
 TEST(ReflectionStreaming, OlderFormsPointStringsAreRead) {
   TOwned<TComponent> root(New<TComponent>(nullptr));
   ReadComponentResource(root.get(),
