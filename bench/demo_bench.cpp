@@ -6,10 +6,10 @@
 
 #include <chrono>
 #include <cmath>
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "bench/DemoForm.h"
 #include "bench/EngineGL.h"
 #include "bench/RawGL.h"
 #include "demo/Unit1.h"
@@ -30,30 +30,6 @@ namespace {
 
 constexpr int W = 640, H = 480;
 
-// __FILE__ is relative to the build folder (the parent of this program's folder) with Ninja.
-const std::string Source = [] {
-  namespace fs = std::filesystem;
-  const fs::path root = fs::path(__FILE__).parent_path().parent_path();
-  if (root.is_absolute()) return root.string();
-  return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / root).lexically_normal().string();
-}();
-
-// The demo's form as the program makes it (from the demo's folder, so that it finds its model),
-// shown, with frames coming from RenderManual alone: with the fixed-rate loop on, RenderManual
-// only redraws the last frame of the loop.
-TOwned<TForm1> ShowDemoForm() {
-  const std::filesystem::path cwd = std::filesystem::current_path();
-  std::filesystem::current_path(Source + "/demo");
-  TForm1* form = nullptr;
-  Application->CreateForm(form);
-  std::filesystem::current_path(cwd);
-  TOwned<TForm1> owned(form);
-  form->Show();
-  form->QuorvelViewport1->SetUseFixedFrameRate(false);
-  form->QuorvelViewport1->SetManualRendering(true);
-  return owned;
-}
-
 // The demo itself: its form from the resource, frames through the viewport's manual render.
 void BM_DemoFrame(benchmark::State& state) {
   bench::SetupEngineGL();
@@ -66,7 +42,7 @@ void BM_DemoFrame(benchmark::State& state) {
   }
   TManualClock clock;
   TScopedClock scoped(clock);
-  TOwned<TForm1> form = ShowDemoForm();
+  TOwned<TForm1> form = bench::ShowDemoForm();
   TQuorvelViewport* viewport = form->QuorvelViewport1;
   form->Timer1Timer(form->Timer1);
   for (auto _ : state) viewport->RenderManual();
@@ -159,7 +135,7 @@ void BM_RawGLDemoFrame(benchmark::State& state) {
   bench::SetupEngineGL();
   TMeshArrays monkey;
   {
-    TOwned<TModelDef> def(TQuorvelLoader::LoadUndefinedModelDefFromFile(nullptr, Source + "/demo/assets/monkey.obj"));
+    TOwned<TModelDef> def(TQuorvelLoader::LoadUndefinedModelDefFromFile(nullptr, bench::SourceDir() + "/demo/assets/monkey.obj"));
     for (int32_t i = 0; i < def->ChildCount(); ++i)
       Collect(static_cast<const TMeshDef*>(def->GetChildren()->Items(i)), monkey);
   }
@@ -284,7 +260,7 @@ void BM_DemoStartToFirstFrame(benchmark::State& state) {
     bench::SetupEngineGL();
     TManualClock clock;
     TScopedClock scoped(clock);
-    TOwned<TForm1> form = ShowDemoForm();
+    TOwned<TForm1> form = bench::ShowDemoForm();
     form->QuorvelViewport1->RenderManual();
     state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
