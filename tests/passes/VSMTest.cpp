@@ -86,27 +86,39 @@ TEST_F(VSMTest, MapsKeepTheirSizeAndTheBlurFollowsItsStorePass) {
   EXPECT_EQ(blur->GetOutputTexture()->GetWidth(), 1024);
 }
 
+// Run on its own context, as an owning renderer runs it, and registered on the viewport as a
+// pre pass: there the context once handed it the viewport's 640 x 480 rectangle, which covered
+// part of its 1024 x 1024 target and left the rest zero.
 TEST_F(VSMTest, TheBlurLeavesFlatMomentsAsTheyAre) {
-  auto* blur = New<TQuorvelRenderPassVSMBlur>(Viewport, "");
-  auto* input = New<TPicturePass>(Viewport, "");
   TOwned<TQuorvelTexture> flat(TQuorvelTexture::Create());
   flat->SetSize(64, 64);
   flat->Initialize();
   const std::vector<uint32_t> pixels(64 * 64, 0xFF66B3FFu);  // R 0.4, G 0.7
   flat->UpdateTexture(pixels.data(), 64 * 4);
-  input->Picture = flat.get();
-  blur->SetVSMStoreDepth(input);
-  auto* own = dynamic_cast<TQuorvelContext*>(blur->GetRenderer()->GetSharedContext());
-  TOwned<TRenderPass> instance(blur->CreateRenderPassInstance(own));
-  TRenderContext frame;
-  frame.Viewport = Viewport;
-  own->ExecuteRenderPass(instance.get(), &frame);
-  const std::vector<TRG> out = ReadRG(blur->GetFinalOutputTexture());
-  for (size_t i : {size_t(0), size_t(512 * 1024 + 512), out.size() - 1}) {
-    EXPECT_NEAR(out[i].R, 0x66 / 255.0, 1e-3) << i;
-    EXPECT_NEAR(out[i].G, 0xB3 / 255.0, 1e-3) << i;
+  for (bool registered : {false, true}) {
+    SCOPED_TRACE(registered ? "registered on the viewport" : "on its own context");
+    auto* blur = New<TQuorvelRenderPassVSMBlur>(Viewport, "blur");
+    auto* input = New<TPicturePass>(Viewport, "");
+    input->Picture = flat.get();
+    blur->SetVSMStoreDepth(input);
+    if (registered) {
+      blur->SetViewport(Viewport);
+      Frame();
+    } else {
+      auto* own = dynamic_cast<TQuorvelContext*>(blur->GetRenderer()->GetSharedContext());
+      TOwned<TRenderPass> instance(blur->CreateRenderPassInstance(own));
+      TRenderContext frame;
+      frame.Viewport = Viewport;
+      own->ExecuteRenderPass(instance.get(), &frame);
+    }
+    const std::vector<TRG> out = ReadRG(blur->GetFinalOutputTexture());
+    for (size_t i : {size_t(0), size_t(1023), size_t(512 * 1024 + 512), size_t(1023 * 1024), out.size() - 1}) {
+      EXPECT_NEAR(out[i].R, 0x66 / 255.0, 1e-3) << i;
+      EXPECT_NEAR(out[i].G, 0xB3 / 255.0, 1e-3) << i;
+    }
+    Free(blur);
+    Free(input);
   }
-  Free(input);
 }
 
 TEST_F(VSMTest, TheStoredMomentsAreTheWindowDepthAndItsSquare) {
