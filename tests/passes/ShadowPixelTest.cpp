@@ -192,7 +192,8 @@ TEST_F(ShadowPixelTest, TheFloorIsHalfAsBrightWhereTheCubeHidesTheLight) {
 // pixels. A variance map blurred by a pass registered on the viewport the usual way rises from
 // a dark umbra monotonically over several pixels; the store's own moments step like the plain
 // map. Both once banded the floor: their half-float moments near a window depth of 1 gave
-// variances of rounding noise, and shares of 0.03 .. 0.6 alternated along the row.
+// variances of rounding noise, and shares of 0.03 .. 0.6 alternated along the row. A blur in
+// the floor's shadow slot once stopped the frame ("Invalid class typecast").
 TEST_F(ShadowPixelTest, APlainMapStepsAtTheEdgeAndABlurredVarianceMapRisesSoftly) {
   Frame();
   const std::vector<TPoint> row = Row();
