@@ -831,8 +831,13 @@ void TQuorvelContext::ExecuteRenderPass(TRenderPass* APass, PRenderContext ARend
       SetContextState(TContextState::cs3DScene);
       if (proc) proc(ARenderContext);
     } else {
-      controller->RenderToContext(this, controller->GetOutputTexture(), TRect(0, 0, GetWidth(), GetHeight()),
-                                  TPoint(0, 0));
+      // The rectangle is drawn on the pass's own context, in that context's pixels: a pass of
+      // its own size (a 1024 x 1024 map run from a 640 x 480 viewport) covered only part of
+      // its target with the viewport's rectangle.
+      const TContext3D* target = controller->RendererContext();
+      const TRect rect = target ? TRect(0, 0, target->GetWidth(), target->GetHeight())
+                                : TRect(0, 0, GetWidth(), GetHeight());
+      controller->RenderToContext(this, controller->GetOutputTexture(), rect, TPoint(0, 0));
     }
     if (APass->FOnEndRendering) APass->FOnEndRendering(this, i, APass);
   }

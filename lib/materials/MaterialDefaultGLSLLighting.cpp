@@ -334,16 +334,23 @@ void TQuorvelGLSLBasicShadowFuncsNode::AppendText(std::string& AOut) const {
     AOut += "float ShadowCalculation(sampler2D p_ShadowMapTexture, mat4 p_ShadowMapMatrix, mat4 p_ModelMatrix){\r\n";
     AOut += structs ? "  vec4 l_P = p_ShadowMapMatrix * vec4(vars.v_TransfVertPos, 1.0);\r\n"
                     : "  vec4 l_P = p_ShadowMapMatrix * (p_ModelMatrix * v_VertPos);\r\n";
+    // The moments are half floats, rounded by the store and again by a blur, each time by up to
+    // 2^-10 of their value (GL may round towards zero). Near a window depth of 1 that outweighs
+    // the variance of a soft edge: M2 - M1^2 came out as noise of either sign and banded lit
+    // ground. A depth or a variance within the rounding is no evidence of an occluder.
     AOut +=
         "  vec3 l_C = l_P.xyz / l_P.w;\r\n"
         "  vec2 l_Moments = texture(p_ShadowMapTexture, l_C.xy).rg;\r\n"
-        "  if(l_C.z <= l_Moments.x){\r\n"
+        "  const float c_Rounding = 1.0 / 512.0;\r\n"
+        "  float l_D = l_C.z - l_Moments.x * (1.0 + c_Rounding);\r\n"
+        "  if(l_D <= 0.0){\r\n"
         "    return 1.0;\r\n"
-        "  }\r\n";
-    AOut += structs ? "  float l_Variance = max(l_Moments.y - l_Moments.x * l_Moments.x, 0.00002);\r\n"
-                    : "  float l_Variance = max(l_Moments.y - l_Moments.x * l_Moments.x, 0.0008);\r\n";
+        "  }\r\n"
+        "  float l_Square = l_Moments.x * l_Moments.x;\r\n"
+        "  float l_Noise = (l_Moments.y + 2.0 * l_Square) * c_Rounding;\r\n";
+    AOut += structs ? "  float l_Variance = max(l_Moments.y - l_Square - l_Noise, 0.00002);\r\n"
+                    : "  float l_Variance = max(l_Moments.y - l_Square - l_Noise, 0.0008);\r\n";
     AOut +=
-        "  float l_D = l_C.z - l_Moments.x;\r\n"
         "  return l_Variance / (l_Variance + l_D * l_D);\r\n"
         "}\r\n\r\n";
   }
