@@ -11,6 +11,7 @@
 #include "lib/context/ContextTexturing.h"
 #include "lib/passes/ControllerPassesGlobalIllumination.h"
 #include "lib/passes/ControllerPassesVoxelize.h"
+#include "lib/passes/Renderer.h"
 #include "lib/scene/Light.h"
 #include "tests/passes/PassTestSupport.h"
 
@@ -183,6 +184,85 @@ TEST_F(GlobalIllumTest, AQuadFacingAWallGathersItsVoxelsAndFacingOpenSpaceNothin
   }
   EXPECT_EQ(channel(wall, 24), 0);
   EXPECT_EQ(channel(open, 24), 0);
+}
+
+
+// ---- through the composite renderer ------------------------------------------------------------
+
+// A whole frame of the forward renderer. The reflection cone weighs a sample by where along the
+// cone it lies (a few hundredths at a few units), so only lit voxels, several layers of them,
+// add enough to show in eight bits at strength 1: slabs stacked over half of a floor, lit from
+// below and from above.
+class ComposedGlobalIllumTest : public TViewportTest {
+protected:
+  void SetUp() override {
+    TViewportTest::SetUp();
+    Viewport->SetRendererType(TRendererType::ForwardRenderer);
+    Renderer = dynamic_cast<TForwardRenderer*>(Viewport->GetMainPassRenderer());
+    ASSERT_NE(Renderer, nullptr);
+    Renderer->Apply();
+    Renderer->SetFXAA(0);
+    Renderer->SetGlobalIllumSoftness(0);
+    Renderer->SetShadowStrength(0);  // the colour alone: no shadow darkens it
+    Renderer->SetReflectionStrength(1);
+    auto* camera = New<TQuorvelCamera>(Form.get());
+    camera->SetParent(Viewport);
+    camera->GetPosition()->SetPoint({0, -2, -8});  // looks along +Z; y points down
+    Viewport->SetCamera(camera);
+    Viewport->SetUsingDesignCamera(false);
+    auto* floor = testing::AddMaterialCube(Form.get(), Viewport, MakeAlphaColor(0x40, 0x40, 0x40, 0xFF), {0, 0.5f, 10});
+    floor->SetWidth(40);
+    floor->SetDepth(40);
+    for (float bottom : {-6.0f, -8.0f, -10.0f}) {  // over x < -1 only
+      auto* slab = testing::AddMaterialCube(Form.get(), Viewport, MakeAlphaColor(0x40, 0x40, 0x40, 0xFF), {-10.5f, bottom - 0.6f, 10});
+      slab->SetWidth(19);
+      slab->SetHeight(1.2f);
+      slab->SetDepth(40);
+    }
+    for (float y : {-3.0f, -14.0f}) {
+      auto* light = New<TQuorvelLight>(Form.get());
+      light->SetParent(Viewport);
+      light->SetLightType(TLightType::Point);
+      light->SetScatteringIntensity(0);
+      light->GetPosition()->SetPoint({-4, y, 6});
+    }
+  }
+  TForwardRenderer* Renderer = nullptr;
+};
+
+TEST_F(ComposedGlobalIllumTest, TheFloorUnderLitSlabsComposesBrighterThanAtDetailZeroAndTheOpenFloorAlike) {
+  const auto channel = [](TAlphaColor c, int shift) { return int((uint32_t(c) >> shift) & 0xFF); };
+  Tick();
+  Tick();
+  const TPointF under = Viewport->WorldToScreen({-3, 0, 6}), open = Viewport->WorldToScreen({3, 0, 6});
+  const auto pixel = [](TPointF p) { return TPoint(int32_t(std::lround(p.X)), int32_t(std::lround(p.Y))); };
+  const TPoint u = pixel(under), o = pixel(open);
+  ASSERT_TRUE(u.X >= 0 && u.X < W && u.Y >= 0 && u.Y < H && o.X >= 0 && o.X < W && o.Y >= 0 && o.Y < H);
+  const TAlphaColor plainUnder = Probe(u.X, u.Y), plainOpen = Probe(o.X, o.Y);
+  ASSERT_NE(plainUnder, claBlue);  // the floor, not the background
+  for (int32_t detail : {1, 2}) {
+    SCOPED_TRACE(detail);
+    Renderer->SetGlobalIllumDetail(detail);
+    Tick();
+    Tick();
+    // Unblurred (softness 0): the composition adds the illumination pass's own texel.
+    TTexture* output = Renderer->GetGlobalIllumCtrl()->GetOutputTexture();
+    ASSERT_NE(output, nullptr);
+    std::vector<uint8_t> texels(size_t(W) * H * 4);
+    glBindTexture(GL_TEXTURE_2D, GLuint(output->GetHandle()));
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
+    glBindTexture(GL_TEXTURE_2D, 0);
+    const uint8_t* gi = &texels[(size_t(H - 1 - u.Y) * W + size_t(u.X)) * 4];  // rows bottom-up
+    const TAlphaColor litUnder = Probe(u.X, u.Y), litOpen = Probe(o.X, o.Y);
+    const int shifts[3] = {16, 8, 0};
+    for (int i = 0; i < 3; ++i) {
+      const int added = channel(litUnder, shifts[i]) - channel(plainUnder, shifts[i]);
+      EXPECT_GT(added, 20) << std::hex << uint32_t(litUnder) << " over " << uint32_t(plainUnder);
+      EXPECT_NEAR(added, int(gi[i]), 2);
+      EXPECT_NEAR(channel(litOpen, shifts[i]), channel(plainOpen, shifts[i]), 1) << std::hex << uint32_t(litOpen);
+    }
+    EXPECT_EQ(gi[3], 0);
+  }
 }
 
 }  // namespace
