@@ -187,6 +187,125 @@ TEST_F(GlobalIllumTest, AQuadFacingAWallGathersItsVoxelsAndFacingOpenSpaceNothin
 }
 
 
+// Beyond the outer cascade nothing is gathered: a point 200 units behind the centre lies
+// outside every cascade, though its coordinate in the outer one (between -1 and 0) would
+// address the slices of the cascade before it. Every voxel glows.
+TEST_F(GlobalIllumTest, PointsBeyondTheOuterCascadeGatherNothingFromTheSlicesBeforeIt) {
+  auto* voxels = New<TQuorvelRenderPassVoxelize>(Viewport, "voxels");
+  voxels->SetVoxelSize(32);
+  Pass->SetVoxelGeometry(voxels);
+  Pass->SetReflectionStrength(1);
+  Pass->SetPosition(Position.get());
+  Pass->SetNormals(Normals.get());
+  std::vector<uint32_t> right(size_t(W) * H, 0xFFFF0000u);  // facing +X
+  Normals->UpdateTexture(right.data(), W * 4);
+  TTexture* volume = voxels->GetTexture3D();
+  ASSERT_NE(volume, nullptr);
+  if (volume->GetHandle() == 0) volume->Initialize();
+  constexpr int32_t V = 32;
+  const uint8_t glow = uint8_t(std::lround(0.1 * 255));
+  std::vector<uint8_t> bytes(size_t(V) * V * 8 * V * 4);
+  for (size_t i = 0; i < bytes.size(); i += 4) bytes[i] = bytes[i + 1] = bytes[i + 2] = glow, bytes[i + 3] = 255;
+  glBindTexture(GL_TEXTURE_3D, GLuint(volume->GetHandle()));
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  glTexSubImage3D(GL_TEXTURE_3D, 0, 0, 0, 0, V, V, 8 * V, GL_RGBA, GL_UNSIGNED_BYTE, bytes.data());
+  glBindTexture(GL_TEXTURE_3D, 0);
+  const struct {
+    float Z;
+    bool Gathers;
+  } cases[] = {{-100, true}, {-200, false}, {200, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Z);
+    // World positions need a float texture: the same texture object, specified as floats.
+    std::vector<float> position(size_t(W) * H * 4);
+    for (size_t i = 0; i < position.size(); i += 4) position[i + 2] = c.Z, position[i + 3] = 1;
+    glBindTexture(GL_TEXTURE_2D, GLuint(Position->GetHandle()));
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, W, H, 0, GL_RGBA, GL_FLOAT, position.data());
+    glBindTexture(GL_TEXTURE_2D, 0);
+    Run();
+    ASSERT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    TOwned<TBitmap> bitmap(New<TBitmap>(W, H));
+    Pass->GetRenderer()->GetSharedContext()->CopyToBitmap(bitmap.get(), TRect(0, 0, W, H));
+    const int gathered = int((uint32_t(testing::PixelOf(bitmap.get(), W / 2, H / 2)) >> 16) & 0xFF);
+    if (c.Gathers)
+      EXPECT_GT(gathered, glow / 2);
+    else
+      EXPECT_EQ(gathered, 0);
+  }
+}
+
+// Scattering marches from each pixel towards the light's place on the screen and darkens by
+// what the normals texture holds on the way: a bright vertical stripe changes only the pixels
+// whose march crosses it, on the side away from the light. The light's place is the camera's
+// projection of it (the view applied before the projection).
+TEST_F(GlobalIllumTest, AStripeInTheNormalsChangesScatteringOnlyWhereMarchesToTheLightCrossIt) {
+  auto* camera = New<TQuorvelCamera>(Form.get());
+  camera->SetParent(Viewport);
+  camera->GetPosition()->SetPoint({0, 0, -10});
+  Viewport->SetCamera(camera);
+  Viewport->SetUsingDesignCamera(false);
+  auto* light = New<TQuorvelLight>(Form.get());
+  light->SetParent(Viewport);
+  light->SetLightType(TLightType::Point);
+  light->SetScatteringIntensity(0.5f);  // mid grey: room to darken
+  auto* voxels = New<TQuorvelRenderPassVoxelize>(Viewport, "voxels");
+  voxels->SetVoxelSize(32);
+  Pass->SetVoxelGeometry(voxels);
+  Pass->SetPosition(Position.get());  // every pixel at the origin
+  Pass->SetNormals(Normals.get());
+  constexpr int32_t S0 = 29, S1 = 35;  // the stripe's columns [S0, S1)
+  std::vector<uint32_t> zeros(size_t(W) * H, 0), stripe(size_t(W) * H, 0);
+  for (int32_t y = 0; y < H; ++y)
+    for (int32_t x = S0; x < S1; ++x) stripe[size_t(y) * W + x] = 0xFFFFFFFFu;
+  Position->UpdateTexture(zeros.data(), W * 4);
+  const auto red = [&](const std::vector<uint32_t>& ANormals) {
+    Normals->UpdateTexture(ANormals.data(), W * 4);
+    Tick();  // the voxel pass takes the camera's view
+    Run();
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    TOwned<TBitmap> bitmap(New<TBitmap>(W, H));
+    Pass->GetRenderer()->GetSharedContext()->CopyToBitmap(bitmap.get(), TRect(0, 0, W, H));
+    std::vector<int> r(size_t(W) * H);
+    for (int32_t y = 0; y < H; ++y)
+      for (int32_t x = 0; x < W; ++x) r[size_t(y) * W + x] = int((uint32_t(testing::PixelOf(bitmap.get(), x, y)) >> 16) & 0xFF);
+    return r;
+  };
+  const float density = light->GetScatteringDensity();
+  for (float lightX : {-4.0f, 4.0f}) {
+    SCOPED_TRACE(lightX);
+    light->GetPosition()->SetPoint({lightX, 1, 5});  // beyond the origin, as the camera sees it
+    Tick();
+    const double lx = Viewport->WorldToScreen({lightX, 1, 5}).X;
+    ASSERT_TRUE(lightX < 0 ? lx < S0 - 8 : lx > S1 + 8) << lx;
+    const std::vector<int> plain = red(zeros), striped = red(stripe);
+    EXPECT_GT(plain[size_t(H / 2) * W + W / 2], 100);
+    int32_t crossing = 0, clear = 0, wrong = 0, nearSide = 0;
+    for (int32_t x = 0; x < W; ++x) {
+      // The march covers `density` of the way from the pixel's centre to the light.
+      const double from = x + 0.5, to = from - density * (from - lx);
+      const double lo = std::min(from, to), hi = std::max(from, to);
+      const double overlap = std::min(hi, double(S1)) - std::max(lo, double(S0));
+      const bool crosses = overlap >= 2, misses = lo > S1 + 1.5 || hi < S0 - 1.5;
+      for (int32_t y = 0; y < H; ++y) {
+        const int change = std::abs(striped[size_t(y) * W + x] - plain[size_t(y) * W + x]);
+        if (crosses) {
+          ++crossing;
+          wrong += change <= 3;
+        } else if (misses) {
+          ++clear;
+          wrong += change > 1;
+        }
+        // Between the light and the stripe nothing changes.
+        if ((lightX < 0 && x < S0 - 1) || (lightX > 0 && x > S1)) nearSide += change > 1;
+      }
+    }
+    EXPECT_GT(crossing, 10 * H);
+    EXPECT_GT(clear, 10 * H);
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(nearSide, 0);
+  }
+}
+
 // ---- through the composite renderer ------------------------------------------------------------
 
 // A whole frame of the forward renderer. The reflection cone weighs a sample by where along the
