@@ -9,6 +9,7 @@
 
 #include "lib/context/ContextShader.h"
 #include "lib/context/ContextTexturing.h"
+#include "lib/passes/ControllerPassesGlobalIllumBlur.h"
 #include "lib/passes/ControllerPassesGlobalIllumination.h"
 #include "lib/passes/ControllerPassesVoxelize.h"
 #include "lib/passes/Renderer.h"
@@ -382,6 +383,63 @@ TEST_F(ComposedGlobalIllumTest, TheFloorUnderLitSlabsComposesBrighterThanAtDetai
     }
     EXPECT_EQ(gi[3], 0);
   }
+}
+
+// The renderer's own passes: the voxelizer rasterises at the voxel size, not the frame's
+// (48 rows would leave rows of 64 voxels empty); strengths arrive clamped whenever they
+// change; targets made again by a resize and a freed camera leave nothing dangling; detail 0
+// leaves no pass of the three behind.
+TEST_F(ComposedGlobalIllumTest, TheEmbeddedPassesRasteriseAtTheVoxelSizeAndFollowTheRenderer) {
+  constexpr int32_t V = 64;
+  Renderer->SetGlobalIllumDetail(2);
+  Tick();
+  TQuorvelRenderPassVoxelize* voxelize = Renderer->GetVoxelizeCtrl();
+  ASSERT_NE(voxelize, nullptr);
+  EXPECT_EQ(voxelize->GetRenderer()->GetSharedContext()->GetWidth(), V);
+  EXPECT_EQ(voxelize->GetRenderer()->GetSharedContext()->GetHeight(), V);
+  TTexture* volume = voxelize->GetTexture3D();
+  ASSERT_NE(volume, nullptr);
+  std::vector<uint8_t> bytes(size_t(V) * V * 8 * V * 4);
+  glBindTexture(GL_TEXTURE_3D, GLuint(volume->GetHandle()));
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glGetTexImage(GL_TEXTURE_3D, 0, GL_RGBA, GL_UNSIGNED_BYTE, bytes.data());
+  glBindTexture(GL_TEXTURE_3D, 0);
+  // Cascade 1 (half-width 4 around the centre 2 above the floor) lies wholly over the floor:
+  // its top face fills row 48 (or 47, on the boundary) at every x and z.
+  ASSERT_NEAR(voxelize->GetVoxelCenter().Y, -2, 1e-4);
+  const auto alpha = [&](int32_t x, int32_t y, int32_t z) { return bytes[((size_t(V + z) * V + y) * V + x) * 4 + 3]; };
+  int32_t empty = 0;
+  for (int32_t z = 0; z < V; ++z)
+    for (int32_t x = 0; x < V; ++x) empty += alpha(x, 48, z) != 255 && alpha(x, 47, z) != 255;
+  EXPECT_EQ(empty, 0);
+
+  const struct {
+    float In, Out;
+  } strengths[] = {{25, 10}, {-1, 0}, {2.5f, 2.5f}};
+  for (const auto& c : strengths) {
+    Renderer->SetShadowStrength(c.In);
+    Renderer->SetReflectionStrength(c.In);
+    EXPECT_FLOAT_EQ(Renderer->GetGlobalIllumCtrl()->GetShadowStrength(), c.Out) << c.In;
+    EXPECT_FLOAT_EQ(Renderer->GetGlobalIllumCtrl()->GetReflectionStrength(), c.Out) << c.In;
+  }
+
+  Form->SetClientWidth(W + 8);
+  Viewport->SetWidth(W + 8);
+  Tick();
+  ASSERT_NE(Renderer->GetGlobalIllumCtrl(), nullptr);
+  EXPECT_EQ(Renderer->GetGlobalIllumCtrl()->GetPosition(), Renderer->GetPositionTexture());
+  EXPECT_EQ(Renderer->GetGlobalIllumCtrl()->GetNormals(), Renderer->GetNormalsTexture());
+  EXPECT_EQ(Renderer->GetGlobalIllumCtrl()->GetOutputTexture()->GetWidth(), W + 8);
+  Free(Viewport->GetCamera());
+  Tick();
+
+  Renderer->SetGlobalIllumDetail(0);
+  Tick();
+  int32_t left = 0;
+  for (TComponent* c : Viewport->ComponentList())
+    left += dynamic_cast<TQuorvelRenderPassVoxelize*>(c) || dynamic_cast<TQuorvelRenderPassGlobalIllum*>(c) ||
+            dynamic_cast<TQuorvelRenderPassGlobalIllumBlur*>(c);
+  EXPECT_EQ(left, 0);
 }
 
 }  // namespace

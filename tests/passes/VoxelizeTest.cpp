@@ -100,32 +100,46 @@ protected:
 };
 
 TEST_F(VoxelizeTest, AnUnlitFloorFillsItsRowOfEveryCascadeWithTheEmissivePartOnly) {
-  Tick();
-  ASSERT_EQ(glGetError(), GLenum(GL_NO_ERROR));
-  const std::vector<uint8_t> voxels = ReadVoxels();
-  for (int32_t i = 0; i < 8; ++i) {
-    SCOPED_TRACE(i);
-    const double s = TQuorvelRenderPassVoxelize::CascadeSceneScale(i);
-    const int32_t row = int32_t(std::floor(Address(-1, s)));
-    // The floor spans ±20 in x and z; voxels within half a voxel of its edge may go either way.
-    const double lo = Address(-20, s), hi = Address(20, s);
-    int32_t wrong = 0, filled = 0;
-    for (int32_t z = 0; z < V; ++z)
-      for (int32_t y = 0; y < V; ++y)
-        for (int32_t x = 0; x < V; ++x) {
-          const uint8_t* v = At(voxels, x, y, i * V + z);
-          const auto inside = [&](int32_t c) { return c + 0.5 > lo + 0.5 && c + 0.5 < hi - 0.5; };
-          const auto outside = [&](int32_t c) { return c + 0.5 < lo - 0.5 || c + 0.5 > hi + 0.5; };
-          if (y == row && inside(x) && inside(z)) {
-            ++filled;
-            wrong += std::abs(int(v[0]) - 26) > 1 || std::abs(int(v[1]) - 26) > 1 || std::abs(int(v[2]) - 26) > 1 ||
-                     v[3] != 255;
-          } else if (y != row || outside(x) || outside(z)) {
-            wrong += v[0] != 0 || v[1] != 0 || v[2] != 0 || v[3] != 0;
+  // The voxel centre lies on the view line, at the focal length or the eye's distance from
+  // the origin, whichever is less: at the origin, then off it in y and z.
+  const struct {
+    TPoint3D Eye;
+    float FocalLength;
+    TPoint3D Centre;
+  } cases[] = {{{0, 0, -5}, 10, {0, 0, 0}}, {{0, -2.5f, -5}, 3, {0, -2.5f, -2}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Centre.Y);
+    Camera->GetPosition()->SetPoint(c.Eye);
+    Pass->SetFocalLength(c.FocalLength);
+    Tick();
+    ASSERT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    ASSERT_NEAR((Pass->GetVoxelCenter() - c.Centre).Length(), 0, 1e-4);
+    const std::vector<uint8_t> voxels = ReadVoxels();
+    for (int32_t i = 0; i < 8; ++i) {
+      SCOPED_TRACE(i);
+      const double s = TQuorvelRenderPassVoxelize::CascadeSceneScale(i);
+      const int32_t row = int32_t(std::floor(Address(-1 - c.Centre.Y, s)));
+      // The floor spans ±20 in x and z; voxels within half a voxel of its edge may go either way.
+      const double xlo = Address(-20 - c.Centre.X, s), xhi = Address(20 - c.Centre.X, s);
+      const double zlo = Address(-20 - c.Centre.Z, s), zhi = Address(20 - c.Centre.Z, s);
+      int32_t wrong = 0, filled = 0;
+      for (int32_t z = 0; z < V; ++z)
+        for (int32_t y = 0; y < V; ++y)
+          for (int32_t x = 0; x < V; ++x) {
+            const uint8_t* v = At(voxels, x, y, i * V + z);
+            const auto inside = [&](int32_t a, double lo, double hi) { return a + 0.5 > lo + 0.5 && a + 0.5 < hi - 0.5; };
+            const auto outside = [&](int32_t a, double lo, double hi) { return a + 0.5 < lo - 0.5 || a + 0.5 > hi + 0.5; };
+            if (y == row && inside(x, xlo, xhi) && inside(z, zlo, zhi)) {
+              ++filled;
+              wrong += std::abs(int(v[0]) - 26) > 1 || std::abs(int(v[1]) - 26) > 1 || std::abs(int(v[2]) - 26) > 1 ||
+                       v[3] != 255;
+            } else if (y != row || outside(x, xlo, xhi) || outside(z, zlo, zhi)) {
+              wrong += v[0] != 0 || v[1] != 0 || v[2] != 0 || v[3] != 0;
+            }
           }
-        }
-    EXPECT_GT(filled, 0);
-    EXPECT_EQ(wrong, 0);
+      EXPECT_GT(filled, 0);
+      EXPECT_EQ(wrong, 0);
+    }
   }
 }
 
