@@ -120,6 +120,7 @@ TEST_F(GlobalIllumTest, OccupiedVoxelsTowardsTheLightGiveAlphaEmptyOnesNone) {
   TTexture* volume = voxels->GetTexture3D();
   ASSERT_NE(volume, nullptr);
   if (volume->GetHandle() == 0) volume->Initialize();
+  uint32_t colour = 0;
   const auto alphaAfter = [&](uint8_t AFill) {
     std::vector<uint8_t> bytes(size_t(32) * 32 * 256 * 4, AFill);
     glBindTexture(GL_TEXTURE_3D, GLuint(volume->GetHandle()));
@@ -129,13 +130,19 @@ TEST_F(GlobalIllumTest, OccupiedVoxelsTowardsTheLightGiveAlphaEmptyOnesNone) {
     Run();
     TOwned<TBitmap> bitmap(New<TBitmap>(W, H));
     Pass->GetRenderer()->GetSharedContext()->CopyToBitmap(bitmap.get(), TRect(0, 0, W, H));
-    return int((uint32_t(testing::PixelOf(bitmap.get(), W / 2, H / 2)) >> 24) & 0xFF);
+    colour = uint32_t(testing::PixelOf(bitmap.get(), W / 2, H / 2));
+    return int((colour >> 24) & 0xFF);
   };
   ASSERT_NE(Pass->Material(), nullptr);
   const int open = alphaAfter(0);
   const int blocked = alphaAfter(255);
   EXPECT_LE(open, 1);
   EXPECT_GT(blocked, 10);
+  EXPECT_NE(colour & 0xFFFFFFu, 0u);  // the default scattering adds colour
+  // Without scattering the light adds no colour, and still its shadow.
+  light->SetScatteringIntensity(0);
+  EXPECT_EQ(alphaAfter(255), blocked);
+  EXPECT_EQ(colour & 0xFFFFFFu, 0u) << std::hex << colour;
 }
 
 // Voxels glowing 0.1 as an unlit floor leaves them: a quad whose normal points into them
