@@ -49,6 +49,9 @@ void main() {
 }
 )";
 
+// Each face is projected along the axis its normal leans towards most; a tie goes to the
+// first tied axis (past both, a face leaning evenly between two would be seen edge-on and
+// leave no voxel).
 const char* const TVoxelizeMaterial::GeometryShaderText = R"(#version 430
 layout (triangles) in;
 layout (triangle_strip, max_vertices = 3) out;
@@ -65,9 +68,9 @@ void main() {
     v_WorldPositionFrag = p;
     v_NormalFrag = v_NormalGeom[i];
     v_WorldFrag = v_WorldGeom[i];
-    if (n.x > n.y && n.x > n.z)
+    if (n.x >= n.y && n.x >= n.z)
       gl_Position = vec4(p.z, p.y, p.x, 1.0);
-    else if (n.y > n.x && n.y > n.z)
+    else if (n.y >= n.z)
       gl_Position = vec4(p.x, p.z, p.y, 1.0);
     else
       gl_Position = vec4(p.x, p.y, p.z, 1.0);

@@ -27,14 +27,16 @@ public:
   explicit TNormalQuad(TComponent* AOwner) : TQuorvelControl(AOwner) {}
   float Half = 20;
   bool WithLine = false;
+  bool Diagonal = false;  // upright in the plane x = -y instead: its normal leans 45° between x and y
   void Render() override {
     TQuorvelControl::Render();
     if (!Material) Material.reset(New<TColorMaterial>());
     TVertexBuffer vb(TVertexFormats{TVertexFormat::Vertex, TVertexFormat::Normal}, 4);
-    const TPoint3D corners[4] = {{-Half, 0, -Half}, {Half, 0, -Half}, {-Half, 0, Half}, {Half, 0, Half}};
+    const TPoint3D flat[4] = {{-Half, 0, -Half}, {Half, 0, -Half}, {-Half, 0, Half}, {Half, 0, Half}};
+    const TPoint3D upright[4] = {{-Half, Half, -Half}, {Half, -Half, -Half}, {-Half, Half, Half}, {Half, -Half, Half}};
     for (int i = 0; i < 4; ++i) {
-      vb.SetVertices(i, corners[i]);
-      vb.SetNormals(i, TPoint3D(0, 1, 0));
+      vb.SetVertices(i, Diagonal ? upright[i] : flat[i]);
+      vb.SetNormals(i, Diagonal ? TPoint3D(float(M_SQRT1_2), float(M_SQRT1_2), 0) : TPoint3D(0, 1, 0));
     }
     TIndexBuffer ib(6);
     const uint32_t indices[6] = {0, 2, 1, 1, 2, 3};
@@ -190,6 +192,33 @@ TEST_F(VoxelizeTest, LinesAreNotVoxelized) {
   EXPECT_FALSE(Pass->IsPrimitivesKindSupported(TPrimitivesKind::Lines));
   EXPECT_FALSE(Pass->IsPrimitivesKindSupported(TPrimitivesKind::Points));
   EXPECT_TRUE(Pass->IsPrimitivesKindSupported(TPrimitivesKind::Triangles));
+}
+
+// A face whose normal leans exactly between two axes is projected along one of them: along
+// the third it would have no area and leave no voxel.
+TEST_F(VoxelizeTest, AFaceLeaningEvenlyBetweenTwoAxesIsVoxelized) {
+  Floor->Diagonal = true;
+  Floor->Half = 4;
+  Floor->GetPosition()->SetPoint({0, 0, 0});
+  Tick();
+  const std::vector<uint8_t> voxels = ReadVoxels();
+  // Cascade 3: one voxel per world unit, the origin at voxel corner 16. The wall fills, in
+  // every slice it spans, one voxel per row next to the diagonal x = -y.
+  const int32_t cascade = 3;
+  int32_t missing = 0, stray = 0;
+  for (int32_t z = 13; z < 19; ++z)
+    for (int32_t y = 13; y < 19; ++y) {
+      const int32_t x = 31 - y;  // the voxel the diagonal crosses in this row
+      bool found = false;
+      for (int32_t dx = -1; dx <= 1; ++dx) found = found || At(voxels, x + dx, y, cascade * V + z)[3] == 255;
+      missing += !found;
+    }
+  for (int32_t z = 0; z < V; ++z)
+    for (int32_t y = 0; y < V; ++y)
+      for (int32_t x = 0; x < V; ++x)
+        stray += At(voxels, x, y, cascade * V + z)[3] != 0 && std::abs(x - (31 - y)) > 1;
+  EXPECT_EQ(missing, 0);
+  EXPECT_EQ(stray, 0);
 }
 
 TEST_F(VoxelizeTest, TheImageIsBoundOnUnitZeroAndTheBlockHasGLsLayout) {
