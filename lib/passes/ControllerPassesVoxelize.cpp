@@ -114,7 +114,9 @@ void main() {
                clamp(_Material.Emissivity, 0.0, 1.0) * _Material.DiffuseColor.rgb;
   ivec3 size = imageSize(_Texture3D);
   size.z = size.x;
-  ivec3 at = ivec3(0.5 * (v_WorldPositionFrag + vec3(1.0)) * vec3(size)) + ivec3(_TextureOffset);
+  // A face on the cube's far side (position 1) belongs to its last voxel: one further would be
+  // the next cascade's first slice.
+  ivec3 at = min(ivec3(0.5 * (v_WorldPositionFrag + vec3(1.0)) * vec3(size)), size - 1) + ivec3(_TextureOffset);
   imageStore(_Texture3D, at, vec4(color, 1.0));
 }
 )";

@@ -28,15 +28,19 @@ public:
   float Half = 20;
   bool WithLine = false;
   bool Diagonal = false;  // upright in the plane x = -y instead: its normal leans 45° between x and y
+  bool Wall = false;      // upright in its own z = 0 plane instead, facing +Z
   void Render() override {
     TQuorvelControl::Render();
     if (!Material) Material.reset(New<TColorMaterial>());
     TVertexBuffer vb(TVertexFormats{TVertexFormat::Vertex, TVertexFormat::Normal}, 4);
     const TPoint3D flat[4] = {{-Half, 0, -Half}, {Half, 0, -Half}, {-Half, 0, Half}, {Half, 0, Half}};
     const TPoint3D upright[4] = {{-Half, Half, -Half}, {Half, -Half, -Half}, {-Half, Half, Half}, {Half, -Half, Half}};
+    const TPoint3D wall[4] = {{-Half, -Half, 0}, {Half, -Half, 0}, {-Half, Half, 0}, {Half, Half, 0}};
     for (int i = 0; i < 4; ++i) {
-      vb.SetVertices(i, Diagonal ? upright[i] : flat[i]);
-      vb.SetNormals(i, Diagonal ? TPoint3D(float(M_SQRT1_2), float(M_SQRT1_2), 0) : TPoint3D(0, 1, 0));
+      vb.SetVertices(i, Wall ? wall[i] : Diagonal ? upright[i] : flat[i]);
+      vb.SetNormals(i, Wall       ? TPoint3D(0, 0, 1)
+                       : Diagonal ? TPoint3D(float(M_SQRT1_2), float(M_SQRT1_2), 0)
+                                  : TPoint3D(0, 1, 0));
     }
     TIndexBuffer ib(6);
     const uint32_t indices[6] = {0, 2, 1, 1, 2, 3};
@@ -219,6 +223,31 @@ TEST_F(VoxelizeTest, AFaceLeaningEvenlyBetweenTwoAxesIsVoxelized) {
         stray += At(voxels, x, y, cascade * V + z)[3] != 0 && std::abs(x - (31 - y)) > 1;
   EXPECT_EQ(missing, 0);
   EXPECT_EQ(stray, 0);
+}
+
+// A face on the far side of a cascade's cube belongs to that cascade's last slice: stored one
+// slice further it would appear in the next cascade's first slice, far from where it stands.
+TEST_F(VoxelizeTest, AFaceOnACascadesFarSideStaysInThatCascade) {
+  Floor->Wall = true;
+  Floor->Half = 1;
+  Floor->GetPosition()->SetPoint({0, 0, 2});  // the far side of cascade 0 (half-width 2)
+  Tick();
+  ASSERT_NEAR(Pass->GetVoxelCenter().Length(), 0, 1e-6);
+  const std::vector<uint8_t> voxels = ReadVoxels();
+  const auto slice = [&](int32_t z) {
+    int32_t n = 0;
+    for (int32_t y = 0; y < V; ++y)
+      for (int32_t x = 0; x < V; ++x) n += At(voxels, x, y, z)[3] != 0;
+    return n;
+  };
+  // Cascade 0 holds it in its last slice, cascade 1 (half-width 4) at 3/4 of its depth.
+  EXPECT_GT(slice(V - 1), 0);
+  EXPECT_EQ(slice(V), 0);
+  EXPECT_GT(slice(V + 24), 0);
+  int32_t total = 0;
+  for (int32_t z = 0; z < 8 * V; ++z) total += slice(z);
+  EXPECT_EQ(total, slice(V - 1) + slice(V + 24) + slice(2 * V + 20) + slice(3 * V + 18) + slice(4 * V + 17) +
+                       slice(5 * V + 16) + slice(6 * V + 16) + slice(7 * V + 16));
 }
 
 TEST_F(VoxelizeTest, TheImageIsBoundOnUnitZeroAndTheBlockHasGLsLayout) {
