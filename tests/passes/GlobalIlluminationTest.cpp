@@ -275,7 +275,8 @@ TEST_F(GlobalIllumTest, AStripeInTheNormalsChangesScatteringOnlyWhereMarchesToTh
     Pass->GetRenderer()->GetSharedContext()->CopyToBitmap(bitmap.get(), TRect(0, 0, W, H));
     std::vector<int> r(size_t(W) * H);
     for (int32_t y = 0; y < H; ++y)
-      for (int32_t x = 0; x < W; ++x) r[size_t(y) * W + x] = int((uint32_t(testing::PixelOf(bitmap.get(), x, y)) >> 16) & 0xFF);
+      for (int32_t x = 0; x < W; ++x)
+        r[size_t(y) * W + x] = int((uint32_t(testing::PixelOf(bitmap.get(), x, y)) >> 16) & 0xFF);
     return r;
   };
   const float density = light->GetScatteringDensity();
@@ -337,11 +338,12 @@ protected:
     camera->GetPosition()->SetPoint({0, -2, -8});  // looks along +Z; y points down
     Viewport->SetCamera(camera);
     Viewport->SetUsingDesignCamera(false);
-    auto* floor = testing::AddMaterialCube(Form.get(), Viewport, MakeAlphaColor(0x40, 0x40, 0x40, 0xFF), {0, 0.5f, 10});
+    const TAlphaColor grey = MakeAlphaColor(0x40, 0x40, 0x40, 0xFF);
+    auto* floor = testing::AddMaterialCube(Form.get(), Viewport, grey, {0, 0.5f, 10});
     floor->SetWidth(40);
     floor->SetDepth(40);
     for (float bottom : {-6.0f, -8.0f, -10.0f}) {  // over x < -1 only
-      auto* slab = testing::AddMaterialCube(Form.get(), Viewport, MakeAlphaColor(0x40, 0x40, 0x40, 0xFF), {-10.5f, bottom - 0.6f, 10});
+      auto* slab = testing::AddMaterialCube(Form.get(), Viewport, grey, {-10.5f, bottom - 0.6f, 10});
       slab->SetWidth(19);
       slab->SetHeight(1.2f);
       slab->SetDepth(40);

@@ -113,6 +113,9 @@ TEST_F(VoxelizeTest, AnUnlitFloorFillsItsRowOfEveryCascadeWithTheEmissivePartOnl
     float FocalLength;
     TPoint3D Centre;
   } cases[] = {{{0, 0, -5}, 10, {0, 0, 0}}, {{0, -2.5f, -5}, 3, {0, -2.5f, -2}}};
+  // Voxels within half a voxel of the floor's edge may go either way.
+  const auto inside = [](int32_t a, double lo, double hi) { return a + 0.5 > lo + 0.5 && a + 0.5 < hi - 0.5; };
+  const auto outside = [](int32_t a, double lo, double hi) { return a + 0.5 < lo - 0.5 || a + 0.5 > hi + 0.5; };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Centre.Y);
     Camera->GetPosition()->SetPoint(c.Eye);
@@ -125,7 +128,7 @@ TEST_F(VoxelizeTest, AnUnlitFloorFillsItsRowOfEveryCascadeWithTheEmissivePartOnl
       SCOPED_TRACE(i);
       const double s = TQuorvelRenderPassVoxelize::CascadeSceneScale(i);
       const int32_t row = int32_t(std::floor(Address(-1 - c.Centre.Y, s)));
-      // The floor spans ±20 in x and z; voxels within half a voxel of its edge may go either way.
+      // The floor spans ±20 in x and z.
       const double xlo = Address(-20 - c.Centre.X, s), xhi = Address(20 - c.Centre.X, s);
       const double zlo = Address(-20 - c.Centre.Z, s), zhi = Address(20 - c.Centre.Z, s);
       int32_t wrong = 0, filled = 0;
@@ -133,8 +136,6 @@ TEST_F(VoxelizeTest, AnUnlitFloorFillsItsRowOfEveryCascadeWithTheEmissivePartOnl
         for (int32_t y = 0; y < V; ++y)
           for (int32_t x = 0; x < V; ++x) {
             const uint8_t* v = At(voxels, x, y, i * V + z);
-            const auto inside = [&](int32_t a, double lo, double hi) { return a + 0.5 > lo + 0.5 && a + 0.5 < hi - 0.5; };
-            const auto outside = [&](int32_t a, double lo, double hi) { return a + 0.5 < lo - 0.5 || a + 0.5 > hi + 0.5; };
             if (y == row && inside(x, xlo, xhi) && inside(z, zlo, zhi)) {
               ++filled;
               wrong += std::abs(int(v[0]) - 26) > 1 || std::abs(int(v[1]) - 26) > 1 || std::abs(int(v[2]) - 26) > 1 ||
