@@ -194,7 +194,6 @@ TEST_F(GlobalIllumTest, AQuadFacingAWallGathersItsVoxelsAndFacingOpenSpaceNothin
   EXPECT_EQ(channel(open, 24), 0);
 }
 
-
 // Beyond the outer cascade nothing is gathered: a point 200 units behind the centre lies
 // outside every cascade, though its coordinate in the outer one (between -1 and 0) would
 // address the slices of the cascade before it. Every voxel glows.
@@ -318,9 +317,9 @@ TEST_F(GlobalIllumTest, AStripeInTheNormalsChangesScatteringOnlyWhereMarchesToTh
 // ---- through the composite renderer ------------------------------------------------------------
 
 // A whole frame of the forward renderer. The reflection cone weighs a sample by where along the
-// cone it lies (a few hundredths at a few units), so only lit voxels, several layers of them,
-// add enough to show in eight bits at strength 1: slabs stacked over half of a floor, lit from
-// below and from above.
+// cone it lies (a few hundredths at a few units): a layer of voxels glowing 0.1 adds about one
+// step of eight bits at strength 1, a lit layer about ten. So: slabs stacked over half of a
+// floor, lit from below and from above, six lit layers over the floor.
 class ComposedGlobalIllumTest : public TViewportTest {
 protected:
   void SetUp() override {
