@@ -49,6 +49,9 @@ void main() {
 }
 )";
 
+// Each face is projected along the axis its normal leans towards most; a tie goes to the
+// first tied axis (past both, a face leaning evenly between two would be seen edge-on and
+// leave no voxel).
 const char* const TVoxelizeMaterial::GeometryShaderText = R"(#version 430
 layout (triangles) in;
 layout (triangle_strip, max_vertices = 3) out;
@@ -65,9 +68,9 @@ void main() {
     v_WorldPositionFrag = p;
     v_NormalFrag = v_NormalGeom[i];
     v_WorldFrag = v_WorldGeom[i];
-    if (n.x > n.y && n.x > n.z)
+    if (n.x >= n.y && n.x >= n.z)
       gl_Position = vec4(p.z, p.y, p.x, 1.0);
-    else if (n.y > n.x && n.y > n.z)
+    else if (n.y >= n.z)
       gl_Position = vec4(p.x, p.z, p.y, 1.0);
     else
       gl_Position = vec4(p.x, p.y, p.z, 1.0);
@@ -111,7 +114,9 @@ void main() {
                clamp(_Material.Emissivity, 0.0, 1.0) * _Material.DiffuseColor.rgb;
   ivec3 size = imageSize(_Texture3D);
   size.z = size.x;
-  ivec3 at = ivec3(0.5 * (v_WorldPositionFrag + vec3(1.0)) * vec3(size)) + ivec3(_TextureOffset);
+  // A face on the cube's far side (position 1) belongs to its last voxel: one further would be
+  // the next cascade's first slice.
+  ivec3 at = min(ivec3(0.5 * (v_WorldPositionFrag + vec3(1.0)) * vec3(size)), size - 1) + ivec3(_TextureOffset);
   imageStore(_Texture3D, at, vec4(color, 1.0));
 }
 )";

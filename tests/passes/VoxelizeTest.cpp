@@ -27,14 +27,20 @@ public:
   explicit TNormalQuad(TComponent* AOwner) : TQuorvelControl(AOwner) {}
   float Half = 20;
   bool WithLine = false;
+  bool Diagonal = false;  // upright in the plane x = -y instead: its normal leans 45° between x and y
+  bool Wall = false;      // upright in its own z = 0 plane instead, facing +Z
   void Render() override {
     TQuorvelControl::Render();
     if (!Material) Material.reset(New<TColorMaterial>());
     TVertexBuffer vb(TVertexFormats{TVertexFormat::Vertex, TVertexFormat::Normal}, 4);
-    const TPoint3D corners[4] = {{-Half, 0, -Half}, {Half, 0, -Half}, {-Half, 0, Half}, {Half, 0, Half}};
+    const TPoint3D flat[4] = {{-Half, 0, -Half}, {Half, 0, -Half}, {-Half, 0, Half}, {Half, 0, Half}};
+    const TPoint3D upright[4] = {{-Half, Half, -Half}, {Half, -Half, -Half}, {-Half, Half, Half}, {Half, -Half, Half}};
+    const TPoint3D wall[4] = {{-Half, -Half, 0}, {Half, -Half, 0}, {-Half, Half, 0}, {Half, Half, 0}};
     for (int i = 0; i < 4; ++i) {
-      vb.SetVertices(i, corners[i]);
-      vb.SetNormals(i, TPoint3D(0, 1, 0));
+      vb.SetVertices(i, Wall ? wall[i] : Diagonal ? upright[i] : flat[i]);
+      vb.SetNormals(i, Wall       ? TPoint3D(0, 0, 1)
+                       : Diagonal ? TPoint3D(float(M_SQRT1_2), float(M_SQRT1_2), 0)
+                                  : TPoint3D(0, 1, 0));
     }
     TIndexBuffer ib(6);
     const uint32_t indices[6] = {0, 2, 1, 1, 2, 3};
@@ -100,32 +106,47 @@ protected:
 };
 
 TEST_F(VoxelizeTest, AnUnlitFloorFillsItsRowOfEveryCascadeWithTheEmissivePartOnly) {
-  Tick();
-  ASSERT_EQ(glGetError(), GLenum(GL_NO_ERROR));
-  const std::vector<uint8_t> voxels = ReadVoxels();
-  for (int32_t i = 0; i < 8; ++i) {
-    SCOPED_TRACE(i);
-    const double s = TQuorvelRenderPassVoxelize::CascadeSceneScale(i);
-    const int32_t row = int32_t(std::floor(Address(-1, s)));
-    // The floor spans ±20 in x and z; voxels within half a voxel of its edge may go either way.
-    const double lo = Address(-20, s), hi = Address(20, s);
-    int32_t wrong = 0, filled = 0;
-    for (int32_t z = 0; z < V; ++z)
-      for (int32_t y = 0; y < V; ++y)
-        for (int32_t x = 0; x < V; ++x) {
-          const uint8_t* v = At(voxels, x, y, i * V + z);
-          const auto inside = [&](int32_t c) { return c + 0.5 > lo + 0.5 && c + 0.5 < hi - 0.5; };
-          const auto outside = [&](int32_t c) { return c + 0.5 < lo - 0.5 || c + 0.5 > hi + 0.5; };
-          if (y == row && inside(x) && inside(z)) {
-            ++filled;
-            wrong += std::abs(int(v[0]) - 26) > 1 || std::abs(int(v[1]) - 26) > 1 || std::abs(int(v[2]) - 26) > 1 ||
-                     v[3] != 255;
-          } else if (y != row || outside(x) || outside(z)) {
-            wrong += v[0] != 0 || v[1] != 0 || v[2] != 0 || v[3] != 0;
+  // The voxel centre lies on the view line, at the focal length or the eye's distance from
+  // the origin, whichever is less: at the origin, then off it in y and z.
+  const struct {
+    TPoint3D Eye;
+    float FocalLength;
+    TPoint3D Centre;
+  } cases[] = {{{0, 0, -5}, 10, {0, 0, 0}}, {{0, -2.5f, -5}, 3, {0, -2.5f, -2}}};
+  // Voxels within half a voxel of the floor's edge may go either way.
+  const auto inside = [](int32_t a, double lo, double hi) { return a + 0.5 > lo + 0.5 && a + 0.5 < hi - 0.5; };
+  const auto outside = [](int32_t a, double lo, double hi) { return a + 0.5 < lo - 0.5 || a + 0.5 > hi + 0.5; };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Centre.Y);
+    Camera->GetPosition()->SetPoint(c.Eye);
+    Pass->SetFocalLength(c.FocalLength);
+    Tick();
+    ASSERT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    ASSERT_NEAR((Pass->GetVoxelCenter() - c.Centre).Length(), 0, 1e-4);
+    const std::vector<uint8_t> voxels = ReadVoxels();
+    for (int32_t i = 0; i < 8; ++i) {
+      SCOPED_TRACE(i);
+      const double s = TQuorvelRenderPassVoxelize::CascadeSceneScale(i);
+      const int32_t row = int32_t(std::floor(Address(-1 - c.Centre.Y, s)));
+      // The floor spans ±20 in x and z.
+      const double xlo = Address(-20 - c.Centre.X, s), xhi = Address(20 - c.Centre.X, s);
+      const double zlo = Address(-20 - c.Centre.Z, s), zhi = Address(20 - c.Centre.Z, s);
+      int32_t wrong = 0, filled = 0;
+      for (int32_t z = 0; z < V; ++z)
+        for (int32_t y = 0; y < V; ++y)
+          for (int32_t x = 0; x < V; ++x) {
+            const uint8_t* v = At(voxels, x, y, i * V + z);
+            if (y == row && inside(x, xlo, xhi) && inside(z, zlo, zhi)) {
+              ++filled;
+              wrong += std::abs(int(v[0]) - 26) > 1 || std::abs(int(v[1]) - 26) > 1 || std::abs(int(v[2]) - 26) > 1 ||
+                       v[3] != 255;
+            } else if (y != row || outside(x, xlo, xhi) || outside(z, zlo, zhi)) {
+              wrong += v[0] != 0 || v[1] != 0 || v[2] != 0 || v[3] != 0;
+            }
           }
-        }
-    EXPECT_GT(filled, 0);
-    EXPECT_EQ(wrong, 0);
+      EXPECT_GT(filled, 0);
+      EXPECT_EQ(wrong, 0);
+    }
   }
 }
 
@@ -176,6 +197,58 @@ TEST_F(VoxelizeTest, LinesAreNotVoxelized) {
   EXPECT_FALSE(Pass->IsPrimitivesKindSupported(TPrimitivesKind::Lines));
   EXPECT_FALSE(Pass->IsPrimitivesKindSupported(TPrimitivesKind::Points));
   EXPECT_TRUE(Pass->IsPrimitivesKindSupported(TPrimitivesKind::Triangles));
+}
+
+// A face whose normal leans exactly between two axes is projected along one of them: along
+// the third it would have no area and leave no voxel.
+TEST_F(VoxelizeTest, AFaceLeaningEvenlyBetweenTwoAxesIsVoxelized) {
+  Floor->Diagonal = true;
+  Floor->Half = 4;
+  Floor->GetPosition()->SetPoint({0, 0, 0});
+  Tick();
+  const std::vector<uint8_t> voxels = ReadVoxels();
+  // Cascade 3: one voxel per world unit, the origin at voxel corner 16. The wall fills, in
+  // every slice it spans, one voxel per row next to the diagonal x = -y.
+  const int32_t cascade = 3;
+  int32_t missing = 0, stray = 0;
+  for (int32_t z = 13; z < 19; ++z)
+    for (int32_t y = 13; y < 19; ++y) {
+      const int32_t x = 31 - y;  // the voxel the diagonal crosses in this row
+      bool found = false;
+      for (int32_t dx = -1; dx <= 1; ++dx) found = found || At(voxels, x + dx, y, cascade * V + z)[3] == 255;
+      missing += !found;
+    }
+  for (int32_t z = 0; z < V; ++z)
+    for (int32_t y = 0; y < V; ++y)
+      for (int32_t x = 0; x < V; ++x)
+        stray += At(voxels, x, y, cascade * V + z)[3] != 0 && std::abs(x - (31 - y)) > 1;
+  EXPECT_EQ(missing, 0);
+  EXPECT_EQ(stray, 0);
+}
+
+// A face on the far side of a cascade's cube belongs to that cascade's last slice: stored one
+// slice further it would appear in the next cascade's first slice, far from where it stands.
+TEST_F(VoxelizeTest, AFaceOnACascadesFarSideStaysInThatCascade) {
+  Floor->Wall = true;
+  Floor->Half = 1;
+  Floor->GetPosition()->SetPoint({0, 0, 2});  // the far side of cascade 0 (half-width 2)
+  Tick();
+  ASSERT_NEAR(Pass->GetVoxelCenter().Length(), 0, 1e-6);
+  const std::vector<uint8_t> voxels = ReadVoxels();
+  const auto slice = [&](int32_t z) {
+    int32_t n = 0;
+    for (int32_t y = 0; y < V; ++y)
+      for (int32_t x = 0; x < V; ++x) n += At(voxels, x, y, z)[3] != 0;
+    return n;
+  };
+  // Cascade 0 holds it in its last slice, cascade 1 (half-width 4) at 3/4 of its depth.
+  EXPECT_GT(slice(V - 1), 0);
+  EXPECT_EQ(slice(V), 0);
+  EXPECT_GT(slice(V + 24), 0);
+  int32_t total = 0;
+  for (int32_t z = 0; z < 8 * V; ++z) total += slice(z);
+  EXPECT_EQ(total, slice(V - 1) + slice(V + 24) + slice(2 * V + 20) + slice(3 * V + 18) + slice(4 * V + 17) +
+                       slice(5 * V + 16) + slice(6 * V + 16) + slice(7 * V + 16));
 }
 
 TEST_F(VoxelizeTest, TheImageIsBoundOnUnitZeroAndTheBlockHasGLsLayout) {
