@@ -4,7 +4,10 @@
 // pixel texts, binding the pass's 3D texture on image unit 0, clearing it and drawing the same
 // meshes with the same uniforms and block into a V x V raster, eight cascades, then the same
 // barrier. Before timing, the two are run once each into the texture and their voxels compared.
-// Both wait for the GPU at the end of each run.
+// Both wait for the GPU at the end of each run. The interleaved rows give the ratio to read: on
+// a loaded llvmpipe the engine's side varies far more than the raw one, and with LP_NUM_THREADS=0
+// (no rasteriser threads) the two take the same time, so the gap is in how the engine's draws
+// meet llvmpipe's threads, not in work it adds.
 #include <benchmark/benchmark.h>
 #include <epoxy/gl.h>
 
