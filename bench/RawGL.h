@@ -27,19 +27,28 @@ inline GLuint CompileShader(GLenum AType, const std::string& AText) {
   return s;
 }
 
-// A vertex and a pixel stage linked, with the attributes bound to the locations given.
-inline GLuint LinkProgram(const std::string& AVertex, const std::string& APixel,
+// A vertex, an optional geometry (empty text: none) and a pixel stage linked, with the
+// attributes bound to the locations given.
+inline GLuint LinkProgram(const std::string& AVertex, const std::string& AGeometry, const std::string& APixel,
                           std::initializer_list<std::pair<GLuint, const char*>> AAttributes) {
   const GLuint prog = glCreateProgram();
   const GLuint vs = CompileShader(GL_VERTEX_SHADER, AVertex);
+  const GLuint gs = AGeometry.empty() ? 0 : CompileShader(GL_GEOMETRY_SHADER, AGeometry);
   const GLuint ps = CompileShader(GL_FRAGMENT_SHADER, APixel);
   glAttachShader(prog, vs);
+  if (gs) glAttachShader(prog, gs);
   glAttachShader(prog, ps);
   for (const auto& [location, name] : AAttributes) glBindAttribLocation(prog, location, name);
   glLinkProgram(prog);
   glDeleteShader(vs);
+  if (gs) glDeleteShader(gs);
   glDeleteShader(ps);
   return prog;
+}
+
+inline GLuint LinkProgram(const std::string& AVertex, const std::string& APixel,
+                          std::initializer_list<std::pair<GLuint, const char*>> AAttributes) {
+  return LinkProgram(AVertex, std::string(), APixel, AAttributes);
 }
 
 }  // namespace quorvel::bench
