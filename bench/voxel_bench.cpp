@@ -15,10 +15,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "bench/DemoForm.h"
 #include "bench/EngineGL.h"
 #include "bench/RawGL.h"
 #include "demo/Unit1.h"
@@ -35,14 +35,6 @@
 namespace quorvel {
 namespace {
 
-// __FILE__ is relative to the build folder (the parent of this program's folder) with Ninja.
-const std::string Source = [] {
-  namespace fs = std::filesystem;
-  const fs::path root = fs::path(__FILE__).parent_path().parent_path();
-  if (root.is_absolute()) return root.string();
-  return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / root).lexically_normal().string();
-}();
-
 // The demo's form (read from the demo's folder, so that it finds its model) with a voxelize
 // pass on its viewport; frames come from RenderManual alone. Made once for every row and
 // freed before the program ends, while the GL context still exists.
@@ -55,16 +47,8 @@ struct TVoxelScene {
 
   TVoxelScene() {
     bench::SetupEngineGL();
-    const std::filesystem::path cwd = std::filesystem::current_path();
-    std::filesystem::current_path(Source + "/demo");
-    TForm1* form = nullptr;
-    Application->CreateForm(form);
-    std::filesystem::current_path(cwd);
-    Form.reset(form);
-    form->Show();
-    Viewport = form->QuorvelViewport1;
-    Viewport->SetUseFixedFrameRate(false);
-    Viewport->SetManualRendering(true);
+    Form = bench::ShowDemoForm();
+    Viewport = Form->QuorvelViewport1;
     Pass = New<TQuorvelRenderPassVoxelize>(Viewport, "voxels");
     Pass->SetViewport(Viewport);
     Viewport->RenderManual();  // the render list, the lights and the pass's program
