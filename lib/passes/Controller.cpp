@@ -1,5 +1,6 @@
 #include "lib/passes/Controller.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "framework/gui3d/Camera.h"
@@ -276,7 +277,8 @@ void TQuorvelRenderPassController::UpdateRenderPass() {
   TRenderPass* pass = passes->Find(FId);
   // A renderer made again (a new size) has a new context: the instance made for the old one
   // would draw on a freed context.
-  if (pass && pass->GetController() == this && pass->GetContext() != RendererContext()) {
+  if (pass && pass->GetController() == this &&
+      (FEntryGeneration != FContextGeneration || pass->GetContext() != RendererContext())) {
     passes->Remove(FId);
     pass = nullptr;
   }
@@ -284,10 +286,23 @@ void TQuorvelRenderPassController::UpdateRenderPass() {
     pass = New<TRenderPass>(RendererContext(), this);
     pass->SetId(FId);
     passes->Add(pass);
+    FEntryGeneration = FContextGeneration;
     if (FType == TRenderPassType::Intermediate) ctx->AddIntermediatePass(pass);
   }
   ConfigureInstance(pass);
   ConfigureRenderPass(pass);
+}
+
+void TQuorvelRenderPassController::RenewRenderPass() {
+  if (!FViewport || IsInternalRenderPass() || FId.empty() || FEntryGeneration == FContextGeneration) return;
+  // Only a pass that is registered: one merely linked (built under a viewport) waits for
+  // the viewport to add it.
+  const std::vector<TObject*>& listed = FViewport->GetRenderPasses();
+  bool registered = std::find(listed.begin(), listed.end(), this) != listed.end();
+  if (!registered)
+    if (auto* ctx = dynamic_cast<TQuorvelContext*>(FViewport->GetContext()); ctx && ctx->GetRenderPasses())
+      if (TRenderPass* pass = ctx->GetRenderPasses()->Find(FId)) registered = pass->GetController() == this;
+  if (registered) UpdateRenderPass();
 }
 
 TRenderPass* TQuorvelRenderPassController::CreateRenderPassInstance(TContext3D* /*AContext*/) {
@@ -317,7 +332,9 @@ TContext3D* TQuorvelRenderPassController::RendererContext() const {
 void TQuorvelRenderPassController::CreateRenderer() {
   if (!FViewport) return;
   if (FRenderer.Owns()) FRenderer.Reset();
+  // The renderer asks for a composite texture each time it makes a new context.
   auto callback = [this](TObject* ASender, TPoint ASize, float AScale, TQuorvelTextureBitmap*& ATexture) {
+    ++FContextGeneration;
     DoOnCreateCompositeTexture(ASender, ASize, AScale, ATexture);
   };
   switch (FRendererType) {
@@ -335,6 +352,14 @@ void TQuorvelRenderPassController::CreateRenderer() {
 void TQuorvelRenderPassController::ApplyRenderer() { FRenderer->Apply(); }
 void TQuorvelRenderPassController::ResizeRenderer(const TPoint& ASize, float AScale) {
   FRenderer->Resize(ASize, AScale);
+  RenewRenderPass();
+}
+
+void TQuorvelRenderPassController::SetRenderer(TRenderer* Value) {
+  if (Value == FRenderer.get()) return;
+  FRenderer.ResetBorrowed(Value);
+  ++FContextGeneration;
+  RenewRenderPass();
 }
 void TQuorvelRenderPassController::SetRendererColor(const TAlphaColorF& AColor) { FRenderer->SetColor(AColor); }
 
@@ -345,6 +370,7 @@ void TQuorvelRenderPassController::RebuildRenderer(TContext3D* /*AContext*/, int
     CreateRenderer();
   }
   if (FRenderer) ApplyRenderer();
+  RenewRenderPass();
 }
 
 void TQuorvelRenderPassController::ResetRenderer() {
@@ -361,6 +387,7 @@ void TQuorvelRenderPassController::SetRendererType(TRendererType Value) {
   FRendererType = Value;
   if (FRenderer.Owns()) FRenderer.Reset();
   CreateRenderer();
+  RenewRenderPass();
 }
 
 TFrameBufferObject* TQuorvelRenderPassController::GetFBO() {

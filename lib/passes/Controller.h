@@ -170,7 +170,7 @@ public:
   void SetRendererFlags(const TRendererFlags& Value) { FRendererFlags = Value; }
   TRenderer* GetRenderer() const { return FRenderer.get(); }
   // A renderer handed in stays its caller's.
-  void SetRenderer(TRenderer* Value) { FRenderer.ResetBorrowed(Value); }
+  void SetRenderer(TRenderer* Value);
   TRenderer* GetPreviousRenderer() const { return FPreviousRenderer; }
   virtual TFrameBufferObject* GetFBO();
   virtual TQuorvelTextureBitmap* GetFBOTexture();
@@ -273,6 +273,9 @@ protected:
   void InvalidateMatrices() { FRecalcViewMatrix = FRecalcProjMatrix = true; }
   // The run handlers and identity of a pass instance, as the controller has them.
   void ConfigureInstance(TRenderPass* APass);
+  // After the renderer made a new context: the registered entry, still on the freed one, is
+  // made again on the new one.
+  void RenewRenderPass();
 
   TOwned<TVertexBuffer> FRectVBuffer;
   TOwned<TIndexBuffer> FRectIBuffer;
@@ -308,6 +311,12 @@ protected:
   float FViewportScale = 0;
   TOwned<TQuorvelManagedControls> FAllowedControls;
   TOwned<TQuorvelManagedControls> FIgnoredControls;
+
+private:
+  // Counts the renderer contexts this controller has had; the registered entry remembers the
+  // count it was made for. A context's address says nothing: a new one may reuse a freed one's.
+  uint64_t FContextGeneration = 0;
+  uint64_t FEntryGeneration = 0;
 };
 
 }  // namespace quorvel

@@ -16,15 +16,8 @@
 namespace quorvel {
 namespace {
 
+using testing::ReadRed;
 using testing::TViewportTest;
-
-std::vector<float> ReadRed(TTexture* ATexture) {
-  std::vector<float> out(size_t(ATexture->GetWidth()) * ATexture->GetHeight());
-  glBindTexture(GL_TEXTURE_2D, GLuint(ATexture->GetHandle()));
-  glGetTexImage(GL_TEXTURE_2D, 0, GL_RED, GL_FLOAT, out.data());
-  glBindTexture(GL_TEXTURE_2D, 0);
-  return out;
-}
 
 void ExpectNearMatrix(const TMatrix3D& A, const TMatrix3D& B, float ATolerance) {
   for (int r = 0; r < 4; ++r)
@@ -88,11 +81,7 @@ TEST_F(DepthPassTest, DefaultsSizesAndReferences) {
 TEST_F(DepthPassTest, EachMethodStoresTheDepthOfTheSurface) {
   AddCube(claRed, 2);
   // A camera of the test's own, 6 units from the cube's centre.
-  auto* cam = New<TQuorvelCamera>(Form.get());
-  cam->SetParent(Viewport);
-  cam->GetPosition()->SetPoint({0, 0, -6});  // looks along +Z at the cube
-  Viewport->SetCamera(cam);
-  Viewport->SetUsingDesignCamera(false);
+  testing::UseOwnCamera(Form.get(), Viewport, {0, 0, -6});
   auto* depth = New<TQuorvelRenderPassCustomDepth>(Viewport, "depth");
   depth->SetViewport(Viewport);  // registered: it runs before each frame
   TMatrix3D drawnProjection;

@@ -1,6 +1,8 @@
 #pragma once
 // Passes for the tests: a controller that counts its runs and draws nothing of its own, and a
 // RectToFBO pass whose material fills the rectangle with one colour.
+#include <epoxy/gl.h>
+
 #include <string>
 #include <vector>
 
@@ -8,10 +10,20 @@
 #include "lib/context/ContextShader.h"
 #include "lib/materials/MaterialDefault.h"
 #include "lib/passes/Controller.h"
+#include "lib/scene/Camera.h"
 #include "lib/scene/Cube.h"
 #include "tests/scene/SceneTestSupport.h"
 
 namespace quorvel::testing {
+
+// The red channel of a 2D texture as floats, row by row.
+inline std::vector<float> ReadRed(TTexture* ATexture) {
+  std::vector<float> out(size_t(ATexture->GetWidth()) * ATexture->GetHeight());
+  glBindTexture(GL_TEXTURE_2D, GLuint(ATexture->GetHandle()));
+  glGetTexImage(GL_TEXTURE_2D, 0, GL_RED, GL_FLOAT, out.data());
+  glBindTexture(GL_TEXTURE_2D, 0);
+  return out;
+}
 
 // A flat colour over the pass's rectangle (the rectangle's corners are in pixels of the
 // renderer's context, mapped to clip space here).
@@ -55,6 +67,16 @@ protected:
   }
   void DoPassesChanged(TObject*) override {}
 };
+
+// A camera of the test's own at APosition, looking along +Z, made the viewport's current one.
+inline TQuorvelCamera* UseOwnCamera(TComponent* AOwner, TQuorvelViewport* AViewport, const TPoint3D& APosition) {
+  auto* cam = New<TQuorvelCamera>(AOwner);
+  cam->SetParent(AViewport);
+  cam->GetPosition()->SetPoint(APosition);
+  AViewport->SetCamera(cam);
+  AViewport->SetUsingDesignCamera(false);
+  return cam;
+}
 
 // A cube mesh with the engine's unlit default material (which, unlike the context's colour
 // helper, honours the clipping plane).
