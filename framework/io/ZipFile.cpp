@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <utility>
 
 #include "framework/io/Path.h"
 #include "framework/rtl/Finally.h"
@@ -184,23 +185,12 @@ void TZipFile::Open(TStream* stream, TZipMode mode) {
     FChanged = mode != zmRead;  // closes as the 22-byte end record
     return;
   }
-  auto source = std::make_unique<Source>();
-  source->Stream = stream;
-  zip_error_t error;
-  zip_error_init(&error);
-  zip_source_t* src = zip_source_function_create(&Source::Callback, source.get(), &error);
-  zip_t* za = src ? zip_open_from_source(src, ZIP_RDONLY, &error) : nullptr;
-  if (!za) {
-    std::string msg = "Invalid zip archive: " + std::string(zip_error_strerror(&error));
-    if (!source->LastMessage.empty()) msg += " (" + source->LastMessage + ")";
-    zip_error_fini(&error);
-    if (src) zip_source_free(src);
+  try {
+    OpenReader();
+  } catch (const EZipException&) {
     ResetState();
-    throw EZipException(msg);
+    throw;
   }
-  zip_error_fini(&error);
-  FZip = za;
-  FSource = std::move(source);
   try {
     Refresh();
     ReadDirectoryOffsets();
@@ -219,7 +209,121 @@ void TZipFile::Open(TStream* stream, TZipMode mode) {
   }
 }
 
+void TZipFile::OpenReader() {
+  auto source = std::make_unique<Source>();
+  source->Stream = FStream;
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* src = zip_source_function_create(&Source::Callback, source.get(), &error);
+  zip_t* za = src ? zip_open_from_source(src, ZIP_RDONLY, &error) : nullptr;
+  if (!za) {
+    std::string msg = "Invalid zip archive: " + std::string(zip_error_strerror(&error));
+    if (!source->LastMessage.empty()) msg += " (" + source->LastMessage + ")";
+    zip_error_fini(&error);
+    if (src) zip_source_free(src);
+    throw EZipException(msg);
+  }
+  zip_error_fini(&error);
+  FZip = za;
+  FSource = std::move(source);
+}
+
+// After a flush the entries on disk are known from the directory written; libzip reads them
+// again only once something is read.
+void TZipFile::EnsureReader() {
+  if (FZip) return;
+  OpenReader();
+  for (TEntry& entry : FEntries) {
+    if (entry.Added) continue;
+    const zip_int64_t i = zip_name_locate(FZip, entry.Name.c_str(), ZIP_FL_ENC_GUESS);
+    if (i < 0) RaiseZip("Entry \"" + entry.Name + "\" of the written directory cannot be read back");
+    entry.ZipIndex = i;
+  }
+}
+
+void TZipFile::Flush() {
+  if (FMode == zmClosed || FMode == zmRead || !FChanged) return;
+  // A large buffer is not kept for later writes.
+  auto release = Finally([&] {
+    if (FWriteBuffer.size() > (size_t(4) << 20)) TBytes().swap(FWriteBuffer);
+  });
+  if (FZip) zip_discard(FZip);  // it read the archive as it was
+  FZip = nullptr;
+  FSource.reset();
+  try {
+    WriteChanges();
+    FStream->SetPosition(0);
+    // The archive as written: every entry now lies in the file data, and the directory is
+    // the one just written (read back from the stream only when the written bytes do not
+    // show it plainly).
+    if (!TakeWrittenDirectory()) ReadDirectoryOffsets();
+    if (FDirectory.size() != FEntries.size()) throw EZipException("the written directory cannot be read back");
+    for (size_t i = 0; i < FEntries.size(); ++i) {
+      if (FDirectory[i].Name != FEntries[i].Name) throw EZipException("the written directory cannot be read back");
+      FEntries[i].Added = false;
+      FEntries[i].ZipIndex = -1;
+      TBytes().swap(FEntries[i].Data);
+    }
+    FChanged = false;
+  } catch (const Exception& e) {
+    ResetState();
+    throw EZipException("Cannot write the zip archive: " + e.Message());
+  }
+}
+
+// minizip copies the old directory records as they were and appends one per new entry;
+// only those are parsed.
+bool TZipFile::TakeWrittenDirectory() {
+  const uint8_t* buf = FWriteBuffer.data();
+  const size_t len = FWrittenLen;
+  if (len < 22 + FComment.size()) return false;
+  const uint8_t* e = buf + len - 22 - FComment.size();
+  if (Get32(e) != 0x06054B50) return false;
+  const uint64_t cdSize = Get32(e + 12), cdOffset = Get32(e + 16), count = Get16(e + 10);
+  if (cdOffset < FDataEnd || cdOffset - FDataEnd + cdSize + 22 + FComment.size() != len) return false;
+  const uint8_t* cd = buf + (cdOffset - FDataEnd);
+  size_t p = 0;
+  for (const TDirRecord& record : FDirectory) {
+    if (p + record.Raw.size() > cdSize || std::memcmp(cd + p, record.Raw.data(), record.Raw.size()) != 0) return false;
+    p += record.Raw.size();
+  }
+  std::vector<TDirRecord> added;
+  while (p + 46 <= cdSize && Get32(cd + p) == 0x02014B50) {
+    const size_t recordLen = 46 + size_t(Get16(cd + p + 28)) + Get16(cd + p + 30) + Get16(cd + p + 32);
+    if (p + recordLen > cdSize) return false;
+    added.push_back({std::string(reinterpret_cast<const char*>(cd + p + 46), Get16(cd + p + 28)),
+                     TBytes(cd + p, cd + p + recordLen)});
+    p += recordLen;
+  }
+  if (p != cdSize || FDirectory.size() + added.size() != count) return false;
+  for (TDirRecord& record : added) FDirectory.push_back(std::move(record));
+  FDataEnd = cdOffset;
+  return true;
+}
+
+bool TZipFile::IsCurrent() const {
+  if (FMode == zmClosed) return false;
+  if (FChanged) return true;  // nothing of it is written yet
+  // The end record (entry count, directory size and offset, comment) and the stream's size
+  // change with any archive written over this one; reading it is cheap.
+  try {
+    size_t cdSize = 0;
+    for (const TDirRecord& record : FDirectory) cdSize += record.Raw.size();
+    const TBytes tail = EndRecord(cdSize);
+    if (FStream->GetSize() != static_cast<int64_t>(FDataEnd + cdSize + tail.size())) return false;
+    TBytes held(tail.size());
+    FStream->SetPosition(static_cast<int64_t>(FDataEnd + cdSize));
+    FStream->ReadBuffer(held.data(), static_cast<int64_t>(held.size()));
+    FStream->SetPosition(0);
+    return held == tail;
+  } catch (const Exception&) {
+    return false;
+  }
+}
+
 void TZipFile::ResetState() {
+  TBytes().swap(FWriteBuffer);
+  FWrittenLen = 0;
   FSource.reset();
   FStream = nullptr;
   FOwnedStream.reset();
@@ -405,10 +509,11 @@ void TZipFile::Add(const void* data, size_t size, const std::string& name, TZipC
   // Offsets and sizes stay 32-bit (no zip64): deflate may grow data by a little.
   uint64_t total = FDataEnd + size + size / 100 + 1024;
   for (const TEntry& entry : FEntries)
-    if (entry.ZipIndex < 0) total += entry.Data.size() + entry.Data.size() / 100 + 1024;
+    if (entry.Added) total += entry.Data.size() + entry.Data.size() / 100 + 1024;
   if (total >= 0xFFFFFFFFu) throw EZipException("Cannot add \"" + name + "\": the archive would need zip64 fields");
   TEntry entry;
   entry.Name = name;
+  entry.Added = true;
   entry.Compression = compression;
   try {
     entry.Data.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
@@ -428,6 +533,13 @@ void TZipFile::Add(TStream* data, const std::string& name, TZipCompression compr
   if (!data) throw EArgumentNilException("Data");
   RequireChangeable();
   const int64_t count = std::max<int64_t>(0, data->GetSize() - data->GetPosition());
+  // A memory stream hands its bytes over without a copy of its own.
+  if (auto* memory = dynamic_cast<TCustomMemoryStream*>(data)) {
+    const auto* bytes = static_cast<const uint8_t*>(memory->GetMemory()) + memory->GetPosition();
+    Add(bytes, static_cast<size_t>(count), name, compression);
+    memory->SetPosition(memory->GetPosition() + count);
+    return;
+  }
   TBytes bytes(static_cast<size_t>(count));
   data->ReadBuffer(bytes.data(), count);
   Add(bytes.data(), bytes.size(), name, compression);
@@ -441,7 +553,7 @@ void TZipFile::AddFile(const std::string& fileName, const std::string& name, TZi
 TZipHeader TZipFile::GetHeader(int32_t index) const {
   RequireOpen("Read");
   const TEntry& entry = FEntries[ZipIndex(index)];
-  if (entry.ZipIndex < 0) {  // added since opening: what Close will write
+  if (entry.Added) {  // added since opening: what Close will write
     TZipHeader h;
     h.FileName = entry.Name;
     h.FileNameLength = static_cast<uint16_t>(entry.Name.size());
@@ -456,6 +568,7 @@ TZipHeader TZipFile::GetHeader(int32_t index) const {
 }
 
 TZipHeader TZipFile::LibzipHeader(int32_t index) const {
+  const_cast<TZipFile*>(this)->EnsureReader();
   const uint64_t zi = static_cast<uint64_t>(FEntries[ZipIndex(index)].ZipIndex);
   zip_stat_t st;
   zip_stat_init(&st);
@@ -483,9 +596,9 @@ TZipHeader TZipFile::LibzipHeader(int32_t index) const {
   }
   zip_stat_t unchanged;
   if (zip_stat_index(FZip, zi, ZIP_FL_UNCHANGED, &unchanged) == 0) {
-    for (const auto& [name, offset] : FOffsets)
-      if (name == h.FileName) {
-        h.LocalHeaderOffset = offset;
+    for (const TDirRecord& record : FDirectory)
+      if (record.Name == h.FileName) {
+        h.LocalHeaderOffset = Get32(record.Raw.data() + 42);
         break;
       }
   }
@@ -504,10 +617,11 @@ void TZipFile::Read(int32_t index, TBytes& bytes, TZipHeader& header) {
   RequireOpen("Read");
   header = GetHeader(index);
   const TEntry& entry = FEntries[ZipIndex(index)];
-  if (entry.ZipIndex < 0) {
+  if (entry.Added) {
     bytes = entry.Data;
     return;
   }
+  EnsureReader();
   const uint64_t zi = static_cast<uint64_t>(entry.ZipIndex);
   const std::string& name = entry.Name;
   zip_stat_t st;
@@ -585,7 +699,7 @@ void TZipFile::Read(std::string_view name, TStream*& stream, TZipHeader& header)
 void TZipFile::Delete(int32_t index) {
   RequireChangeable();
   const size_t i = ZipIndex(index);
-  if (FEntries[i].ZipIndex >= 0) FDeleted.push_back(FEntries[i].Name);
+  if (!FEntries[i].Added) FDeleted.push_back(FEntries[i].Name);
   FEntries.erase(FEntries.begin() + static_cast<ptrdiff_t>(i));
   FChanged = true;
 }
@@ -607,19 +721,22 @@ void Put32(uint8_t* p, uint32_t v) {
   Put16(p + 2, v >> 16);
 }
 
-// The file minizip sees: the stream's data up to DataEnd followed by Buf, which starts as
-// the directory and end record and takes what minizip writes. Writing into memory keeps
-// minizip's error paths (which leak) out of reach; the new bytes reach the stream at once.
+// The file minizip sees: the stream's data up to DataEnd followed by the first Len bytes of
+// Buf, which start as the directory and end record and take what minizip writes. Writing into
+// memory keeps minizip's error paths (which leak) out of reach; the new bytes reach the
+// stream at once. Buf is the archive's own and kept between writes (its bytes past Len mean
+// nothing), so that writing does not fault in fresh pages each time.
 struct TAppendView {
   TStream* Stream = nullptr;
   uint64_t DataEnd = 0;
-  TBytes Buf;
+  TBytes* Buf = nullptr;
+  size_t Len = 0;
   uint64_t Pos = 0;
   uint64_t End = 0;  // behind the last byte written
   bool Failed = false;
   std::string Message;
 
-  uint64_t Size() const { return DataEnd + Buf.size(); }
+  uint64_t Size() const { return DataEnd + Len; }
 
   static voidpf Open(voidpf opaque, const void*, int) { return opaque; }
   static uLong Read(voidpf opaque, voidpf, void* buf, uLong size) {
@@ -633,9 +750,9 @@ struct TAppendView {
         v->Stream->ReadBuffer(out, static_cast<int64_t>(done));
       }
       const uint64_t at = v->Pos + done - v->DataEnd;
-      if (done < size && at < v->Buf.size()) {
-        const uLong n = static_cast<uLong>(std::min<uint64_t>(size - done, v->Buf.size() - at));
-        std::memcpy(out + done, v->Buf.data() + at, n);
+      if (done < size && at < v->Len) {
+        const uLong n = static_cast<uLong>(std::min<uint64_t>(size - done, v->Len - at));
+        std::memcpy(out + done, v->Buf->data() + at, n);
         done += n;
       }
       v->Pos += done;
@@ -649,8 +766,9 @@ struct TAppendView {
     if (v->Pos < v->DataEnd) return v->Fail("write inside the file data");
     try {
       const size_t at = static_cast<size_t>(v->Pos - v->DataEnd);
-      if (at + size > v->Buf.size()) v->Buf.resize(at + size);
-      std::memcpy(v->Buf.data() + at, buf, size);
+      if (at + size > v->Buf->size()) v->Buf->resize(std::max<size_t>(at + size, v->Buf->size() + v->Buf->size() / 2));
+      std::memcpy(v->Buf->data() + at, buf, size);
+      v->Len = std::max(v->Len, at + size);
     } catch (const std::bad_alloc&) {
       return v->Fail("out of memory");
     }
@@ -682,25 +800,63 @@ struct TAppendView {
   }
 };
 
+// Raw deflate of ADataLen bytes at AData into the thread's buffer, as minizip would have
+// compressed them (default level, raw, memory level 8). One deflate state per thread is reset
+// between entries instead of being made and freed for each: that churn cost more than the
+// compression of a small entry.
+struct TDeflater {
+  z_stream Z{};
+  bool Ready = false;
+  TBytes Out;
+  ~TDeflater() {
+    if (Ready) deflateEnd(&Z);
+  }
+};
+
+std::pair<const uint8_t*, size_t> DeflateRaw(const uint8_t* AData, size_t ADataLen) {
+  thread_local TDeflater d;
+  if (!d.Ready) {
+    if (deflateInit2(&d.Z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY) != Z_OK)
+      throw EZipException("Cannot start deflate");
+    d.Ready = true;
+  } else if (deflateReset(&d.Z) != Z_OK) {
+    throw EZipException("Cannot restart deflate");
+  }
+  const uLong bound = deflateBound(&d.Z, static_cast<uLong>(ADataLen));
+  if (d.Out.size() < bound || d.Out.size() > (size_t(4) << 20)) TBytes(bound).swap(d.Out);
+  d.Z.next_in = const_cast<Bytef*>(AData);
+  d.Z.avail_in = static_cast<uInt>(ADataLen);
+  d.Z.next_out = d.Out.data();
+  d.Z.avail_out = static_cast<uInt>(bound);
+  if (deflate(&d.Z, Z_FINISH) != Z_STREAM_END) throw EZipException("Cannot deflate");
+  return {d.Out.data(), static_cast<size_t>(bound - d.Z.avail_out)};
+}
+
 }  // namespace
 
-// The end record and the directory records as they stand, which minizip reads back.
-TBytes TZipFile::DirectoryTail() const {
-  size_t total = 22 + FComment.size();
-  for (const TDirRecord& record : FDirectory) total += record.Raw.size();
-  TBytes tail;
-  tail.reserve(total);
-  for (const TDirRecord& record : FDirectory) tail.insert(tail.end(), record.Raw.begin(), record.Raw.end());
-  const size_t cdSize = tail.size();
-  tail.resize(cdSize + 22);
-  uint8_t* e = tail.data() + cdSize;
+// The end record (with the comment) of the directory as it stands, ACdSize bytes long.
+TBytes TZipFile::EndRecord(size_t ACdSize) const {
+  TBytes tail(22 + FComment.size());
+  uint8_t* e = tail.data();
   Put32(e, 0x06054B50);
   Put16(e + 8, static_cast<uint32_t>(FDirectory.size()));
   Put16(e + 10, static_cast<uint32_t>(FDirectory.size()));
-  Put32(e + 12, static_cast<uint32_t>(cdSize));
+  Put32(e + 12, static_cast<uint32_t>(ACdSize));
   Put32(e + 16, static_cast<uint32_t>(FDataEnd));
   Put16(e + 20, static_cast<uint32_t>(FComment.size()));
-  tail.insert(tail.end(), FComment.begin(), FComment.end());
+  if (!FComment.empty()) std::memcpy(e + 22, FComment.data(), FComment.size());
+  return tail;
+}
+
+// The directory records as they stand and the end record, which minizip reads back.
+TBytes TZipFile::DirectoryTail() const {
+  size_t cdSize = 0;
+  for (const TDirRecord& record : FDirectory) cdSize += record.Raw.size();
+  TBytes tail;
+  tail.reserve(cdSize + 22 + FComment.size());
+  for (const TDirRecord& record : FDirectory) tail.insert(tail.end(), record.Raw.begin(), record.Raw.end());
+  const TBytes end = EndRecord(cdSize);
+  tail.insert(tail.end(), end.begin(), end.end());
   return tail;
 }
 
@@ -740,12 +896,17 @@ void TZipFile::WriteChanges() {
     TAppendView view;
     view.Stream = FStream;
     view.DataEnd = FDataEnd;
-    view.Buf = DirectoryTail();
-    // Room for what minizip writes (deflate grows data by a little at most): no regrowth.
-    size_t added = view.Buf.size();
+    view.Buf = &FWriteBuffer;
+    // Room for the directory and what minizip writes (deflate grows data by a little at
+    // most): no regrowth.
+    const TBytes tail = DirectoryTail();
+    size_t room = 2 * tail.size();
     for (const TEntry& entry : FEntries)
-      if (entry.ZipIndex < 0) added += entry.Data.size() + entry.Data.size() / 100 + 2 * entry.Name.size() + 1024;
-    view.Buf.reserve(view.Buf.size() + added);
+      if (entry.Added) room += entry.Data.size() + entry.Data.size() / 100 + 2 * entry.Name.size() + 1024;
+    if (FWriteBuffer.size() < room) FWriteBuffer.resize(room);
+    std::memcpy(FWriteBuffer.data(), tail.data(), tail.size());
+    view.Len = tail.size();
+
     zlib_filefunc64_def io{};
     io.zopen64_file = &TAppendView::Open;
     io.zread_file = &TAppendView::Read;
@@ -775,25 +936,30 @@ void TZipFile::WriteChanges() {
     info.tmz_date.tm_mon = static_cast<uInt>(lt.tm_mon);
     info.tmz_date.tm_year = static_cast<uInt>(lt.tm_year + 1900);
     for (const TEntry& entry : FEntries) {
-      if (entry.ZipIndex >= 0) continue;
-      const int method = entry.Compression == zcStored ? 0 : Z_DEFLATED;
-      // Bit 11: the name is UTF-8. No zip64 fields.
+      if (!entry.Added) continue;
+      const bool deflated = entry.Compression != zcStored;
+      const int method = deflated ? Z_DEFLATED : 0;
+      // Deflated here and handed over raw. Bit 11: the name is UTF-8. No zip64 fields.
+      const auto [data, size] =
+          deflated ? DeflateRaw(entry.Data.data(), entry.Data.size()) : std::pair(entry.Data.data(), entry.Data.size());
       if (zipOpenNewFileInZip4_64(zf, entry.Name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, method,
-                                  Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
-                                  0, 1 << 11, 0) != ZIP_OK)
+                                  Z_DEFAULT_COMPRESSION, deflated ? 1 : 0, -MAX_WBITS, DEF_MEM_LEVEL,
+                                  Z_DEFAULT_STRATEGY, nullptr, 0, 0, 1 << 11, 0) != ZIP_OK)
         fail("cannot add \"" + entry.Name + "\"");
-      for (size_t at = 0; at < entry.Data.size() || at == 0; at += 1 << 20) {
-        const unsigned len = static_cast<unsigned>(std::min<size_t>(entry.Data.size() - at, 1 << 20));
-        if (zipWriteInFileInZip(zf, entry.Data.data() + at, len) != ZIP_OK) fail("cannot write \"" + entry.Name + "\"");
-        if (entry.Data.empty()) break;
+      for (size_t at = 0; at < size; at += 1 << 20) {
+        const unsigned len = static_cast<unsigned>(std::min<size_t>(size - at, 1 << 20));
+        if (zipWriteInFileInZip(zf, data + at, len) != ZIP_OK) fail("cannot write \"" + entry.Name + "\"");
       }
-      if (zipCloseFileInZip(zf) != ZIP_OK) fail("cannot write \"" + entry.Name + "\"");
+      const uLong crc = crc32(0, entry.Data.data(), static_cast<uInt>(entry.Data.size()));
+      const int closed = deflated ? zipCloseFileInZipRaw64(zf, entry.Data.size(), crc) : zipCloseFileInZip(zf);
+      if (closed != ZIP_OK) fail("cannot write \"" + entry.Name + "\"");
     }
     closed = true;
     if (zipClose(zf, nullptr) != ZIP_OK || view.Failed) fail("cannot write the directory");
     touched = true;
     FStream->SetPosition(static_cast<int64_t>(FDataEnd));
-    FStream->WriteBuffer(view.Buf.data(), static_cast<int64_t>(view.End - FDataEnd));
+    FWrittenLen = static_cast<size_t>(view.End - FDataEnd);
+    FStream->WriteBuffer(FWriteBuffer.data(), static_cast<int64_t>(FWrittenLen));
     FStream->SetSize(static_cast<int64_t>(view.End));
   } catch (const Exception&) {
     // The directory of the data as it now stands (the old one unless a delete went through)

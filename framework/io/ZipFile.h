@@ -6,12 +6,14 @@
 // until Close, which removes deleted entries by moving the later data down over them, then
 // appends the new entries behind the file data and writes the directory after them through
 // minizip's add-in-zip mode, so a change costs the moved and added bytes, not a copy of the
-// archive. A close without changes writes nothing; a close that fails puts the directory
-// that was valid before it back (the stream is never left without one). An archive left
-// without entries is the 22-byte end-of-central-directory record. A zero-byte stream opens
-// as a new, empty archive; a damaged one (also one whose directory disagrees with libzip's
-// reading of it) never opens. Archives needing zip64 fields are read but not changed.
-// Errors raise EZipException.
+// archive (minizip takes the entries deflated here, by one deflate state per thread that is
+// reset between entries). Flush writes like Close and stays open on the archive as written,
+// for a caller that changes it again soon. A close without changes writes nothing; a close
+// that fails puts the directory that was valid before it back (the stream is never left
+// without one). An archive left without entries is the 22-byte end-of-central-directory
+// record. A zero-byte stream opens as a new, empty archive; a damaged one (also one whose
+// directory disagrees with libzip's reading of it) never opens. Archives needing zip64
+// fields are read but not changed. Errors raise EZipException.
 //
 // Reading trusts no size in the archive: an entry is read up to the size its directory
 // record declares (an entry that inflates to more is corrupt), declared sizes past
@@ -75,6 +77,12 @@ public:
   // The stream is not owned; it must stay alive until Close.
   void Open(TStream* stream, TZipMode mode);
   void Close();
+  // Writes the changes as Close does but stays open on the archive as written, so that the
+  // next changes need not read its directory again. A failing write closes the archive.
+  void Flush();
+  // Whether the stream still holds the archive as this object last wrote or read it (its
+  // directory and end record unchanged): false once someone else wrote to it.
+  bool IsCurrent() const;
 
   TZipMode GetMode() const { return FMode; }
   int32_t GetFileCount() const;
@@ -122,6 +130,8 @@ private:
   uint64_t ZipIndex(int32_t index) const;
   TZipHeader LibzipHeader(int32_t index) const;
   void Refresh();
+  void OpenReader();
+  void EnsureReader();
   void ReadDirectoryOffsets();
   void CheckOverlappingRecords();
   [[noreturn]] void RaiseZip(const std::string& what) const;
@@ -133,7 +143,8 @@ private:
   TZipMode FMode = zmClosed;
   struct TEntry {
     std::string Name;
-    int64_t ZipIndex = -1;  // libzip's index; -1 for an entry added since the archive opened
+    int64_t ZipIndex = -1;  // libzip's index (while libzip has read the archive)
+    bool Added = false;     // added since the archive was opened or flushed
     TBytes Data;            // the added entry's data
     TZipCompression Compression = zcDeflate;
   };
@@ -154,6 +165,10 @@ private:
   void WriteChanges();
   void RemoveRecord(const std::string& name);
   TBytes DirectoryTail() const;
+  TBytes EndRecord(size_t ACdSize) const;
+  TBytes FWriteBuffer;  // what the writes build before it goes to the stream (kept when small)
+  size_t FWrittenLen = 0;  // of it, what the last write put behind the data
+  bool TakeWrittenDirectory();
   void ResetState();
   std::vector<std::pair<std::string, uint32_t>> FOffsets;  // local-header offsets at open
   struct TRecordSpan {

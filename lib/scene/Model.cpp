@@ -1,5 +1,7 @@
 #include "lib/scene/Model.h"
 
+#include <algorithm>
+
 #include "framework/classes/Filer.h"
 #include "framework/gui/Dialogs.h"
 #include "framework/io/Path.h"
@@ -53,7 +55,23 @@ std::map<TModelDef*, int>& SharedDefHolders() {
 
 }  // namespace
 
-TQuorvelModel::TQuorvelModel(TComponent* AOwner) : TQuorvelMesh(AOwner) {}
+// Hears of package definitions and packages going before the model's pointers into them do.
+class TQuorvelModel::TPackageWatch : public IQuorvelAssetsListener {
+public:
+  explicit TPackageWatch(TQuorvelModel* AModel) : FModel(AModel) { AddAssetsListener(this); }
+  ~TPackageWatch() override { RemoveAssetsListener(this); }
+  void AssetDefinitionFreeing(TObject* ADef) override { FModel->PackageDefinitionFreeing(ADef); }
+  void AssetPackageFreeing(TQuorvelAssetsPackage* APackage) override { FModel->PackageFreeing(APackage); }
+  void AssetPackageDefinitionsChanged(TQuorvelAssetsPackage* APackage) override {
+    FModel->PackageDefinitionsChanged(APackage);
+  }
+
+private:
+  TQuorvelModel* FModel;
+};
+
+TQuorvelModel::TQuorvelModel(TComponent* AOwner)
+    : TQuorvelMesh(AOwner), FPackageWatch(std::make_unique<TPackageWatch>(this)) {}
 
 TQuorvelModel::~TQuorvelModel() = default;
 
@@ -65,6 +83,7 @@ void TQuorvelModel::AfterConstruction() {
 }
 
 void TQuorvelModel::BeforeDestruction() {
+  FPackageWatch.reset();
   FBinaryData.reset();
   FTextureCache.reset();
   FreeAnimationManager();
@@ -74,10 +93,29 @@ void TQuorvelModel::BeforeDestruction() {
   TQuorvelMesh::BeforeDestruction();
 }
 
+void TQuorvelModel::KeepTextureCacheBitmaps() {
+  if (!FTextureCache) return;
+  bool references = false;
+  for (int i = 0; i < FTextureCache->Count(); ++i)
+    references = references || FTextureCache->GetEntry(i)->GetIsOnlyRef();
+  if (!references) return;
+  TOwned<TQuorvelBitmapCache> copies(New<TQuorvelBitmapCache>(this));
+  for (int i = 0; i < FTextureCache->Count(); ++i) {
+    TQuorvelBitmapCacheEntry* entry = FTextureCache->GetEntry(i);
+    TQuorvelBitmapCacheEntry* copy = copies->AddEntry();
+    copy->SetFilename(entry->GetFilename());
+    if (entry->GetBitmap()) copy->SetBitmap(entry->GetBitmap());
+  }
+  FTextureCache.reset(copies.release());
+}
+
 void TQuorvelModel::ReleaseDef() {
+  // The cache may point at bitmaps of the definitions' texture assets, which go with them.
+  if (!FOwnedDefs.empty() || !FPackageDefs.empty()) KeepTextureCacheBitmaps();
   // Only definitions this model loaded itself are looked at: a caller's may be gone already.
   std::vector<TModelDef*> owned = std::move(FOwnedDefs);
   FOwnedDefs.clear();
+  FPackageDefs.clear();
   UnlinkDefs();
   for (TModelDef* def : owned) {
     if (auto it = SharedDefHolders().find(def); it != SharedDefHolders().end()) {
@@ -97,6 +135,7 @@ void TQuorvelModel::DoDuplicate(TComponent* ASource, TQuorvelDuplicator* ADuplic
     FOwnedDefs.push_back(def);
     ++SharedDefHolders()[def];
   }
+  FPackageDefs.insert(FPackageDefs.end(), source->FPackageDefs.begin(), source->FPackageDefs.end());
   if (!source->FAnimationManager || !FAnimationManager || FAnimationManager == source->FAnimationManager) return;
   for (const auto& [id, animation] : source->FAnimationManager->GetAnimations()) {
     auto it = ADuplicator->ObjectMap().find(animation);
@@ -196,7 +235,8 @@ void TQuorvelModel::Clear() {
 void TQuorvelModel::LoadFromOwnedDefinition(TModelDef* ADef) {
   if (!ADef) return;
   if (ADef->GetPackage()) {
-    // A package's definition stays its model asset's.
+    // A package's definition stays its model asset's; the model lets go of it when it goes.
+    FPackageDefs.push_back(ADef);
     LoadFromDefinition(ADef);
     return;
   }
@@ -401,6 +441,9 @@ void TQuorvelModel::UpdateBinaryData() {
   if (!def) return;
   if (!FTextureCache) FTextureCache.reset(New<TQuorvelBitmapCache>(this));
   def->RequestBitmapCache(FTextureCache.get());
+  // A package's bitmaps go with its texture assets (a cleared or reloaded package) while the
+  // model may still show the definition.
+  if (def->GetPackage()) KeepTextureCacheBitmaps();
   TOwned<TQuorvelQ3MExporter> exporter(New<TQuorvelQ3MExporter>());
   if (!FBinaryData) FBinaryData.reset(new TBytesStream());
   FBinaryData->SetSize(0);
@@ -445,15 +488,46 @@ void TQuorvelModel::SetSource(const std::string& Value) {
   }
 }
 
-void TQuorvelModel::LoadFromPackage() {
-  if (!FAssetsManager || FSource.empty()) return;
-  TQuorvelAssetsPackage* package = GetPackage();
-  if (!package) return;
-  TQuorvelLoadOptions options = TQuorvelLoadOptions::Create(FSource, TAnimationCachingFlags(), package, nullptr);
+TQuorvelLoadOptions TQuorvelModel::PackageLoadOptions(TQuorvelAssetsPackage* APackage) const {
+  TQuorvelLoadOptions options = TQuorvelLoadOptions::Create(FSource, TAnimationCachingFlags(), APackage, nullptr);
   options.FileInfo.StrictFilename = true;
   options.FileInfo.Ext = ".q3m";
   options.Asset = TQuorvelLoader::FindExistingAssetInPackage(options);
+  return options;
+}
+
+void TQuorvelModel::LoadFromPackage() {
+  FPackageReloadPending = false;
+  if (!FAssetsManager || FSource.empty()) return;
+  TQuorvelAssetsPackage* package = GetPackage();
+  if (!package) return;
+  TQuorvelLoadOptions options = PackageLoadOptions(package);
   if (!options.Asset && GetComponentState().Contains(csDesigning)) options = TLoadOptionsForm::Execute(options);
+  LoadFromFile(options);
+}
+
+void TQuorvelModel::PackageDefinitionFreeing(TObject* ADef) {
+  if (std::find(FPackageDefs.begin(), FPackageDefs.end(), ADef) == FPackageDefs.end()) return;
+  Clear();
+  FPackageReloadPending = true;
+}
+
+void TQuorvelModel::PackageFreeing(TQuorvelAssetsPackage* APackage) {
+  const bool shows = std::any_of(FPackageDefs.begin(), FPackageDefs.end(),
+                                 [APackage](TModelDef* ADef) { return ADef->GetPackage() == APackage; });
+  if (shows) Clear();
+  if (FPackage != APackage) return;
+  FPackage = nullptr;
+  FPackageReloadPending = false;
+}
+
+void TQuorvelModel::PackageDefinitionsChanged(TQuorvelAssetsPackage* APackage) {
+  if (!FPackageReloadPending || !FAssetsManager || FSource.empty() || GetPackage() != APackage) return;
+  FPackageReloadPending = false;
+  // Only the package's own model: a reload never reads or imports a file on its own.
+  TQuorvelLoadOptions options = PackageLoadOptions(APackage);
+  if (!options.Asset) return;
+  Clear();
   LoadFromFile(options);
 }
 

@@ -7,7 +7,9 @@
 // Stored with the form: the published settings, "TextureCache" and "BinaryData" (the embedded
 // model data; an empty one clears the model).
 #include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "framework/io/Stream.h"
 #include "lib/defs/DefTypesLoadOptions.h"
@@ -121,10 +123,19 @@ protected:
   TQuorvelAnimation* CreateAnimationFromDef(TAnimationDef* ADef);
   // Source step with a package: the package's asset answers, else its file is read.
   void LoadFromPackage();
+  // Options for Source in APackage; Asset is null when the package holds no such model.
+  TQuorvelLoadOptions PackageLoadOptions(TQuorvelAssetsPackage* APackage) const;
+  // A package's definition about to be freed or the package about to go: the model lets go
+  // of it (cleared); once the package holds new definitions it loads from them again.
+  void PackageDefinitionFreeing(TObject* ADef);
+  void PackageFreeing(TQuorvelAssetsPackage* APackage);
+  void PackageDefinitionsChanged(TQuorvelAssetsPackage* APackage);
   // Reload when manager, package and source are known; clear when no package is.
   void ReloadFromPackage();
   // Frees or unlinks the definition as ownership says; the links over the children tree go.
   void ReleaseDef();
+  // Cache entries that only point at texture assets' bitmaps get copies of their own.
+  void KeepTextureCacheBitmaps();
 
   bool FWireframe = false;
   TMaterialSource* FWireframeMat = nullptr;  // owned while it has no owner
@@ -139,6 +150,11 @@ protected:
   // Definitions this model loaded from files or streams (loading again without Clear keeps
   // the earlier ones alive for the children built from them): freed by Clear and with it.
   std::vector<TModelDef*> FOwnedDefs;
+  // Package definitions the model shows (their model assets own them); released by Clear.
+  std::vector<TModelDef*> FPackageDefs;
+  bool FPackageReloadPending = false;
+  class TPackageWatch;
+  std::unique_ptr<TPackageWatch> FPackageWatch;
 };
 
 }  // namespace quorvel

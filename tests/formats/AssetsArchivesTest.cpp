@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -133,6 +134,73 @@ TEST_F(AssetsArchivesTest, SaveToFileCopiesOnlyToAnotherPath) {
   TZipFile z;
   z.Open(other, zmRead);
   EXPECT_EQ(z.GetFileNames(), std::vector<std::string>{"b"});
+}
+
+// A reference keeps what it read between operations; whoever else writes or replaces the
+// file (or the memory stream is applied anew) is noticed at the next operation, which reads
+// the archive again instead of writing over it from a stale directory.
+TEST_F(AssetsArchivesTest, AnArchiveChangedBehindTheReferenceIsReadAgain) {
+  TOwned<TQuorvelArchiveReferences> registry(New<TQuorvelArchiveReferences>());
+  const std::string path = Dir + "/held.zip";
+  TQuorvelArchiveReference* ref = registry->CreateArchiveByFilename(path);
+  Add(ref, "a.txt", "from the reference");
+  EXPECT_FALSE(ref->GetIsOpened());
+  const struct {
+    const char* Name;
+    std::function<void()> Change;
+  } changes[] = {
+      {"written in place",
+       [&] {
+         TZipFile z;
+         z.Open(path, zmReadWrite);
+         z.Add(TBytes{'x'}, "outside.txt");
+         z.Close();
+       }},
+      {"replaced by another file",
+       [&] {
+         const std::string other = Dir + "/other.zip";
+         TFile::Copy(path, other);
+         TZipFile z;
+         z.Open(other, zmReadWrite);
+         z.Delete("outside.txt");
+         z.Add(TBytes{'y', 'y'}, "replaced.txt");
+         z.Close();
+         TFile::Delete(path);
+         TFile::Move(other, path);
+       }},
+      {"deleted", [&] { TFile::Delete(path); }},
+  };
+  std::vector<std::string> names = {"a.txt"};
+  for (const auto& c : changes) {
+    SCOPED_TRACE(c.Name);
+    c.Change();
+    if (std::string(c.Name) == "written in place") names = {"a.txt", "outside.txt"};
+    if (std::string(c.Name) == "replaced by another file") names = {"a.txt", "replaced.txt"};
+    if (std::string(c.Name) == "deleted") names = {};
+    EXPECT_EQ(ref->GetFileNames(), names);
+    Add(ref, "b.txt", "after");
+    names.push_back("b.txt");
+    TZipFile check;
+    check.Open(path, zmRead);
+    EXPECT_EQ(check.GetFileNames(), names);
+    check.Close();
+    ref->DeleteFile("b.txt");
+    names.pop_back();
+  }
+  // Memory: a stream applied anew is what the next operation reads.
+  TQuorvelArchiveReference* memory = registry->CreateArchiveInMemory("mem");
+  Add(memory, "one.txt", "1");
+  TMemoryStream replacement;
+  {
+    TZipFile z;
+    z.Open(&replacement, zmWrite);
+    z.Add(TBytes{'2'}, "two.txt");
+    z.Close();
+  }
+  replacement.SetPosition(0);
+  static_cast<TQuorvelInMemoryArchiveReference*>(memory)->ApplyStream(&replacement);
+  EXPECT_EQ(memory->GetFileNames(), std::vector<std::string>{"two.txt"});
+  EXPECT_EQ(ReadEntry(memory, "two.txt"), "2");
 }
 
 TEST_F(AssetsArchivesTest, ThreadsShareOneReferencePerId) {

@@ -426,6 +426,35 @@ TEST_F(AssetsPackages, StoredTexturesAndModelsKeepTheirFormat) {
   EXPECT_EQ(package->GetGroup(0)->Count(), 1);  // refused before anything was read
 }
 
+// A model asset's definition points at the texture assets of its sub-group: freeing them
+// while the definition stays (the sub-group cleared or removed) leaves the definition without
+// them instead of with dangling pointers, and the package still stores the model.
+TEST_F(AssetsPackages, TexturesFreedUnderTheirModelLeaveTheDefinitionWithoutThem) {
+  const std::pair<const char*, std::function<void(TQuorvelModelAsset*)>> cases[] = {
+      {"ClearSubGroup", [](TQuorvelModelAsset* m) { m->ClearSubGroup(m->GetSubGroupIndex("TEXTURE")); }},
+      {"Clear(True)", [](TQuorvelModelAsset* m) { m->GetSubGroup("TEXTURE")->Clear(true); }},
+      {"RemoveSubGroup", [](TQuorvelModelAsset* m) { m->RemoveSubGroup("TEXTURE"); }},
+  };
+  for (const auto& [name, act] : cases) {
+    SCOPED_TRACE(name);
+    TOwned<TQuorvelAssetsManager> manager(New<TQuorvelAssetsManager>(nullptr));
+    TQuorvelAssetsPackage* package = manager->AddEmptyPackage("p");
+    auto* spider = package->AddAssetFromFile(Path("spider.obj"))->As<TQuorvelModelAsset>();
+    auto* def = dynamic_cast<TModelDef*>(spider->GetModel());
+    ASSERT_NE(def, nullptr);
+    ASSERT_EQ(def->GetTextureAssets().size(), 5u);
+    act(spider);
+    EXPECT_TRUE(def->GetTextureAssets().empty());
+    for (const auto& [id, material] : def->GetMaterials())
+      if (material->GetTextures()) {
+        for (TTextureDef* texture : *material->GetTextures()) EXPECT_EQ(texture->GetAssetRef(), nullptr) << id;
+      }
+    TMemoryStream out;
+    package->SaveToStream(&out);  // stores the model: its textures are read (ASan)
+    EXPECT_GT(out.GetSize(), 22);
+  }
+}
+
 // Corrupt packages: every prefix of a small package, flipped bytes and bad descriptors end in
 // a clear exception or the valid part, leave the file as it was and other packages intact.
 TEST_F(AssetsPackages, CorruptPackagesFailCleanly) {

@@ -713,5 +713,49 @@ TEST_F(ZipFiles, EachAddWritesItsEntryAndTheDirectoryNotTheArchive) {
   EXPECT_EQ(CheckedEntries(Bytes(archive)).size(), 150u);
 }
 
+// Flush writes what Close would and stays open on the archive as written: later changes
+// need no new Open, reads of flushed entries come back, and IsCurrent notices any other
+// writer of the stream.
+TEST_F(ZipFiles, FlushWritesAndStaysOpenOnTheWrittenArchive) {
+  TMemoryStream archive;
+  TZipFile z;
+  z.Open(&archive, zmReadWrite);
+  std::vector<std::pair<std::string, TBytes>> expected;
+  for (int i = 0; i < 4; ++i) {
+    const std::string name = "f/" + std::to_string(i) + ".bin";
+    z.Add(Text(2000 + i, static_cast<char>(i)), name, i == 2 ? zcStored : zcDeflate);
+    expected.emplace_back(name, Text(2000 + i, static_cast<char>(i)));
+    if (i == 1) {
+      z.Delete("f/0.bin");
+      expected.erase(expected.begin());
+    }
+    z.Flush();
+    EXPECT_EQ(z.GetMode(), zmReadWrite);
+    EXPECT_TRUE(z.IsCurrent()) << i;
+    EXPECT_EQ(CheckedEntries(Bytes(archive)), expected) << i;  // a complete archive after each
+  }
+  const TBytes flushed = Bytes(archive);
+  z.Flush();  // nothing changed: nothing written
+  EXPECT_EQ(Bytes(archive), flushed);
+  TBytes read;
+  z.Read("f/1.bin", read);
+  EXPECT_EQ(read, Text(2001, 1));
+  EXPECT_EQ(z.GetHeader(z.IndexOf("f/2.bin")).CompressionMethod, 0);
+  z.Close();
+  EXPECT_EQ(Bytes(archive), flushed);
+
+  // Another writer: the archive's end record and size move, and IsCurrent says so.
+  TZipFile held;
+  held.Open(&archive, zmReadWrite);
+  EXPECT_TRUE(held.IsCurrent());
+  {
+    TZipFile other;
+    other.Open(&archive, zmReadWrite);
+    other.Add(Text(10, 9), "other.bin");
+    other.Close();
+  }
+  EXPECT_FALSE(held.IsCurrent());
+}
+
 }  // namespace
 }  // namespace quorvel

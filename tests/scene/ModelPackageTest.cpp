@@ -9,6 +9,8 @@
 
 #include "framework/classes/FormText.h"
 #include "framework/gui/Dialogs.h"
+#include "framework/io/Stream.h"
+#include "lib/defs/DefTypesBitmapCache.h"
 #include "lib/defs/DefTypesMaterial.h"
 #include "lib/defs/DefTypesModel.h"
 #include "lib/defs/DefTypesTexture.h"
@@ -153,6 +155,98 @@ TEST_F(ModelPackage, AFormHoldingTheManagerReloadsPackageAndModel) {
   EXPECT_EQ(again->GetModelDef(), asset->As<TQuorvelModelAsset>()->GetModel());
   EXPECT_EQ(again->Children().size(), children);
   EXPECT_EQ(FMessages, "");
+}
+
+// A model shows its package's definition without owning it: whatever frees that definition
+// (clearing, reloading, removing the package, a replaced model) must leave the model with no
+// pointer into it. Reloads bring the model back from the new definition; the rest clear it.
+TEST_F(ModelPackage, FreeingThePackagesDefinitionNeverLeavesTheModelDangling) {
+  fs::copy_file(Path("pkg.zip"), Path("backup.zip"));
+  struct TCase {
+    const char* Name;
+    std::function<void(TQuorvelAssetsManager*, TQuorvelAssetsPackage*)> Act;
+    bool Reloads;
+  };
+  const std::string file = Path("pkg.zip");
+  const TCase cases[] = {
+      {"Clear(False)", [](auto*, auto* p) { p->Clear(false); }, false},
+      {"Clear(True)", [](auto*, auto* p) { p->Clear(true); }, false},
+      {"ClearGroup(0)", [](auto*, auto* p) { p->ClearGroup(0, false); }, false},
+      {"RemoveGroup(MODEL)", [](auto*, auto* p) { p->RemoveGroup("MODEL"); }, false},
+      {"SetModel(nil)",
+       [](auto*, auto* p) { p->FindAsset("spider.obj", true)->template As<TQuorvelModelAsset>()->SetModel(nullptr); },
+       false},
+      {"LoadFromFile", [&](auto*, auto* p) { p->LoadFromFile(file); }, true},
+      {"Refresh", [](auto*, auto* p) { p->Refresh(); }, true},
+      {"LoadFromStream",
+       [&](auto*, auto* p) {
+         TFileStream stream(file, fmOpenRead);
+         p->LoadFromStream(&stream);
+       },
+       true},
+      {"RemovePackage", [](auto* m, auto*) { m->RemovePackage("pkg"); }, false},
+      {"ClearPackages", [](auto* m, auto*) { m->ClearPackages(); }, false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    fs::copy_file(Path("backup.zip"), file, fs::copy_options::overwrite_existing);
+    TQuorvelAssetsPackage* package = FManager->GetPackage("pkg");
+    if (!package) package = FManager->AddEmptyPackage("pkg");
+    package->SetFilename(file);
+    auto* model = New<TQuorvelModel>(FRoot.get());
+    model->SetAssetsManager(FManager);
+    model->SetPackageName("pkg");
+    model->SetSource("spider.obj");
+    ASSERT_NE(model->GetModelDef(), nullptr);
+    const size_t children = model->Children().size();
+
+    c.Act(FManager, package);
+
+    package = FManager->GetPackage("pkg");
+    TQuorvelAsset* asset = package ? package->FindAsset("spider.obj", true) : nullptr;
+    TObject* shown = asset ? asset->As<TQuorvelModelAsset>()->GetModel() : nullptr;
+    if (c.Reloads) {
+      ASSERT_NE(shown, nullptr);
+      EXPECT_EQ(model->GetModelDef(), shown);
+      EXPECT_EQ(model->Children().size(), children);
+    } else {
+      EXPECT_EQ(model->GetModelDef(), nullptr);
+      EXPECT_TRUE(model->Children().empty());
+    }
+    EXPECT_EQ(model->GetPackage(), package);
+    // Reloading and freeing the model touch whatever it still holds (ASan). Without the asset
+    // the package would read the (deleted) model file.
+    if (shown || !package) {
+      model->SetSource("spider.obj");
+      EXPECT_EQ(model->GetModelDef(), shown);
+    }
+    Free(model);
+  }
+  EXPECT_EQ(FMessages, "");
+}
+
+// Embedding a package model fills its texture cache from the package's bitmaps; the cache
+// outlives them (the package cleared) and the form still writes and reads it back.
+TEST_F(ModelPackage, TheTextureCacheOfAPackageModelOutlivesThePackagesBitmaps) {
+  auto* model = New<TQuorvelModel>(FRoot.get());
+  model->SetName("Model1");
+  model->SetAssetsManager(FManager);
+  model->SetPackageName("pkg");
+  model->SetSource("spider.obj");
+  ASSERT_NE(model->GetModelDef(), nullptr);
+  model->UpdateBinaryData();
+  ASSERT_NE(model->GetTextureCache(), nullptr);
+  ASSERT_EQ(model->GetTextureCache()->Count(), 5);
+  FManager->GetPackage("pkg")->Clear(false);  // frees the texture assets and their bitmaps
+  EXPECT_EQ(model->GetModelDef(), nullptr);
+  const std::string form = WriteComponentResource(FRoot.get());  // writes the cache's pixels (ASan)
+  TOwned<TComponent> back(New<TComponent>(nullptr));
+  ReadComponentResource(back.get(), form);
+  auto* again = dynamic_cast<TQuorvelModel*>(back->FindComponent("Model1"));
+  ASSERT_NE(again, nullptr);
+  ASSERT_NE(again->GetTextureCache(), nullptr);
+  EXPECT_EQ(again->GetTextureCache()->Count(), 5);
+  EXPECT_GT(again->GetTextureCache()->GetEntry(0)->GetBitmap()->GetWidth(), 0);
 }
 
 // At design time the package file loads under the progress window, and a model whose source

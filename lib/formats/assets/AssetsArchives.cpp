@@ -1,5 +1,7 @@
 #include "lib/formats/assets/AssetsArchives.h"
 
+#include <sys/stat.h>
+
 #include "framework/io/Path.h"
 #include "framework/rtl/Finally.h"
 #include "framework/rtl/Monitor.h"
@@ -50,7 +52,8 @@ void TQuorvelArchiveReference::FreeArchive() {
 
 bool TQuorvelArchiveReference::GetIsOpened() const {
   TMonitorGuard lock(this);
-  return FArchive && FArchive->GetMode() != zmClosed;
+  // Between operations the archive is only kept for the next one (see Close).
+  return FOpenCount > 0 && FArchive && FArchive->GetMode() != zmClosed;
 }
 
 void TQuorvelArchiveReference::IncRef() { ++FRefCount; }
@@ -71,12 +74,20 @@ void TQuorvelArchiveReference::Close() {
   // directory is written once, when the outermost Close comes.
   if (--FOpenCount > 0) return;
   FOpenCount = 0;
-  if (FArchive) {
-    TZipFile* archive = FArchive;
-    FArchive = nullptr;
-    auto free = Finally([&] { FreeQuietly(archive, "archive"); });
-    archive->Close();
+  if (!FArchive) return;
+  // The changes are written (the file or stream is a complete archive again), but the
+  // archive stays read: the next operation then starts from the directory held here instead
+  // of reading and checking the whole archive again, unless the stream changed meanwhile.
+  try {
+    FArchive->Flush();
+  } catch (...) {
+    FreeQuietlyAndNil(FArchive, "archive");
+    throw;
   }
+}
+
+bool TQuorvelArchiveReference::HeldArchiveIsCurrent() const {
+  return FArchive && FArchive->GetMode() != zmClosed && FArchive->IsCurrent();
 }
 
 void TQuorvelArchiveReference::CloseArchive() {
@@ -164,7 +175,11 @@ TFileStream* TQuorvelFileArchiveReference::CreateFileStream() const {
 void TQuorvelFileArchiveReference::Open() {
   TQuorvelArchiveReference::Open();
   TMonitorGuard lock(this);
-  if (FArchive && FArchive->GetMode() != zmClosed) return;
+  if (FOpenCount > 1 && FArchive && FArchive->GetMode() != zmClosed) return;  // inside a session
+  if (HeldArchiveIsCurrent() && StreamIsTheFile()) return;
+  // Someone else changed or replaced the file since: it is read anew.
+  FreeArchive();
+  FreeQuietlyAndNil(FStream, "archive file");
   if (!FStream) FStream = CreateFileStream();
   if (!FArchive) FArchive = New<TZipFile>();
   try {
@@ -183,6 +198,13 @@ void TQuorvelFileArchiveReference::Close() {
     if (!FArchive) FreeQuietlyAndNil(FStream, "archive file");
   });
   TQuorvelArchiveReference::Close();
+}
+
+bool TQuorvelFileArchiveReference::StreamIsTheFile() const {
+  if (!FStream) return false;
+  struct stat named {}, held {};
+  if (::stat(FId.c_str(), &named) != 0 || ::fstat(FStream->GetHandle(), &held) != 0) return false;
+  return named.st_dev == held.st_dev && named.st_ino == held.st_ino;
 }
 
 void TQuorvelFileArchiveReference::SaveToFile(TQuorvelAssetsPackage* APckg, const std::string& AFilename) {
@@ -218,7 +240,9 @@ TQuorvelInMemoryArchiveReference::~TQuorvelInMemoryArchiveReference() {
 void TQuorvelInMemoryArchiveReference::Open() {
   TQuorvelArchiveReference::Open();
   TMonitorGuard lock(this);
-  if (FArchive && FArchive->GetMode() != zmClosed) return;
+  if (FOpenCount > 1 && FArchive && FArchive->GetMode() != zmClosed) return;  // inside a session
+  if (HeldArchiveIsCurrent()) return;
+  FreeArchive();
   if (!FStream) FStream = New<TMemoryStream>();
   if (!FArchive) FArchive = New<TZipFile>();
   try {
@@ -239,6 +263,7 @@ void TQuorvelInMemoryArchiveReference::Close() {
 void TQuorvelInMemoryArchiveReference::ApplyStream(TStream* AStream) {
   if (!AStream) return;
   TMonitorGuard lock(this);
+  FreeArchive();  // it read the bytes being replaced
   if (!FStream) FStream = New<TMemoryStream>();
   FStream->SetPosition(0);
   const int64_t count = AStream->GetSize() - AStream->GetPosition();

@@ -2,7 +2,8 @@
 // The archives behind asset packages: a counted reference to a zip archive in a file or in
 // memory, and the registry that holds the references by id. Every operation opens the
 // archive, works and closes it again under the reference's lock, so between operations the
-// file (or memory stream) is always a complete archive.
+// file (or memory stream) is always a complete archive. What the archive read stays held
+// between operations, checked against the file or stream at the next one.
 #include <atomic>
 #include <map>
 #include <string>
@@ -36,8 +37,9 @@ public:
 
   // Counted: operations inside an Open ... Close bracket share one open archive.
   virtual void Open();
-  // The outermost Close closes (writing the directory of a changed archive) and frees the
-  // archive; an inner one only counts down.
+  // The outermost Close writes the changes (the directory of a changed archive); the archive
+  // stays held for the next Open, which uses it while the file or stream is unchanged. An
+  // inner Close only counts down.
   virtual void Close();
   // Closes the archive but keeps the object.
   void CloseArchive();
@@ -59,6 +61,7 @@ public:
 protected:
   void FreeArchive();
   void StoreGroups(TQuorvelAssetsPackage* APckg);
+  bool HeldArchiveIsCurrent() const;
 
   TQuorvelAssetsManager* FManager;      // not owned
   TQuorvelArchiveReferences* FRegistry;  // not owned
@@ -107,6 +110,8 @@ public:
   TFileStream* CreateFileStream() const;
 
 private:
+  // Whether FId still names the file held open (not replaced or deleted meanwhile).
+  bool StreamIsTheFile() const;
   TFileStream* FStream = nullptr;  // owned, while open
 };
 

@@ -368,13 +368,11 @@ void TQuorvelStreamAsset::StoreToArchive(TQuorvelArchiveReference* AArchive, con
   TQuorvelAsset::StoreToArchive(AArchive, AGroupPath);
   if (!AArchive) return;
   const std::string entry = Format("%s/%s/%s", {AGroupPath, FId.ToString(), FileNamePart(FFilename)});
-  TMemoryStream copy;
+  // The whole stream from its start; the archive takes its own copy.
   FStream->SetPosition(0);
-  if (FStream->GetSize() > 0) copy.CopyFrom(FStream.get(), FStream->GetSize());
-  copy.SetPosition(0);
-  FStream->SetPosition(0);
+  auto rewind = Finally([&] { FStream->SetPosition(0); });
   AArchive->DeleteFile(entry);
-  AArchive->AddFromStream(&copy, entry);
+  AArchive->AddFromStream(FStream.get(), entry);
 }
 
 int64_t TQuorvelStreamAsset::GetSize() const { return TQuorvelAsset::GetSize() + FStream->GetSize(); }

@@ -63,7 +63,10 @@ TQuorvelAssetsGroup* TQuorvelAssetsGroupCollection::Group(int32_t AIdx) const {
 TQuorvelAssetsGroup::TQuorvelAssetsGroup(TCollection* ACollection) : TCollectionItem(ACollection) {}
 
 TQuorvelAssetsGroup::~TQuorvelAssetsGroup() {
-  for (TQuorvelAsset* asset : FAssets) FreeQuietly(asset, "package asset");
+  for (TQuorvelAsset* asset : FAssets) {
+    if (auto* model = dynamic_cast<TQuorvelModelAsset*>(FOwnerAsset)) model->ReleaseTextureAsset(asset);
+    FreeQuietly(asset, "package asset");
+  }
 }
 
 void TQuorvelAssetsGroup::BeforeDestruction() {
@@ -230,6 +233,8 @@ void TQuorvelAssetsGroup::RemoveAll() {
     TQuorvelAsset* asset = FAssets.back();
     ModifyBefore(TQuorvelPackageEvent::AssetRemove, asset);
     FAssets.pop_back();
+    // A model asset's definition may point at the textures of its sub-groups.
+    if (auto* model = dynamic_cast<TQuorvelModelAsset*>(FOwnerAsset)) model->ReleaseTextureAsset(asset);
     Free(asset);
     ModifyAfter(TQuorvelPackageEvent::AssetRemove, nullptr);
   }

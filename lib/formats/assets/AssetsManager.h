@@ -57,6 +57,21 @@ using TOnPackageEvent = TEvent<void(TObject* ASender, TQuorvelPackageEvent AEven
 enum class TQuorvelLevelOfDetail : uint8_t { LowQuality, MediumQuality, HighQuality, ExcellentQuality };
 FW_ENUM(TQuorvelLevelOfDetail, LowQuality, MediumQuality, HighQuality, ExcellentQuality)
 
+// Holders of pointers into packages (a model showing a package's definition) hear of what
+// would leave them dangling: a model definition about to be freed (cleared, reloaded,
+// replaced, its package removed) and a package about to go; and of a package that holds new
+// definitions, so a holder that dropped one may take the new one. Calls come on the thread
+// that makes the change; a listener may add or remove listeners from inside one.
+class IQuorvelAssetsListener {
+public:
+  virtual ~IQuorvelAssetsListener() = default;
+  virtual void AssetDefinitionFreeing(TObject* ADef) = 0;
+  virtual void AssetPackageFreeing(TQuorvelAssetsPackage* APackage) = 0;
+  virtual void AssetPackageDefinitionsChanged(TQuorvelAssetsPackage* APackage) = 0;
+};
+void AddAssetsListener(IQuorvelAssetsListener* AListener);
+void RemoveAssetsListener(IQuorvelAssetsListener* AListener);
+
 // The class functions of an asset kind.
 struct TQuorvelAssetClass : TClass {
   using TClass::TClass;
@@ -325,6 +340,9 @@ public:
   // unless the asset is reading from an archive, is stored at once.
   virtual void SetModel(TObject* AValue);
   void AddDefaultSubGroups();
+  // The definition lets go of a texture asset of the sub-groups about to be freed (a cleared
+  // or removed sub-group): it keeps no pointer to it.
+  void ReleaseTextureAsset(TQuorvelAsset* AAsset);
   // Options naming this asset and its package; the package's user options replace them.
   TQuorvelLoadOptions GetLoadOptions() const;
 
@@ -335,6 +353,7 @@ public:
 
 private:
   void ReplaceModel(TObject* AValue);
+  TQuorvelAssetsPackage* FindPackage() const;
   TObject* FModel = nullptr;  // owned
 };
 

@@ -2,10 +2,13 @@
 #include "framework/io/Stream.h"
 #include "framework/rtl/Finally.h"
 #include "framework/rtl/SysUtils.h"
+#include "lib/defs/DefTypesMaterial.h"
 #include "lib/defs/DefTypesModel.h"
+#include "lib/defs/DefTypesTexture.h"
 #include "lib/formats/Loader.h"
 #include "lib/formats/assets/AssetsArchives.h"
 #include "lib/formats/assets/AssetsLayout.h"
+#include "lib/formats/assets/AssetsListeners.h"
 #include "lib/formats/assets/AssetsManager.h"
 #include "lib/formats/q3m/Q3MExporter.h"
 
@@ -51,7 +54,30 @@ std::vector<std::string> TQuorvelModelAsset::GetSupportedExtensions() {
 
 TQuorvelModelAsset::TQuorvelModelAsset(TQuorvelAssetsGroup* AGroup) : TQuorvelAsset(AGroup) { AddDefaultSubGroups(); }
 
-TQuorvelModelAsset::~TQuorvelModelAsset() { FreeQuietly(FModel, "model asset definition"); }
+TQuorvelModelAsset::~TQuorvelModelAsset() {
+  assets_listeners::DefinitionFreeing(FModel);
+  // Nulled: the sub-groups' textures, freed after it, look for it.
+  FreeQuietlyAndNil(FModel, "model asset definition");
+}
+
+void TQuorvelModelAsset::ReleaseTextureAsset(TQuorvelAsset* AAsset) {
+  auto* def = dynamic_cast<TModelDef*>(FModel);
+  if (!def || !AAsset) return;
+  for (const auto& [id, material] : def->GetMaterials()) {
+    if (!material->GetTextures()) continue;
+    for (TTextureDef* texture : *material->GetTextures())
+      if (texture->GetAssetRef() == AAsset) {
+        texture->SetIsAssetOwner(false);  // the group frees it, not the texture
+        texture->SetAssetRef(nullptr);
+      }
+  }
+  def->UnregisterTextureAsset(AAsset);
+}
+
+TQuorvelAssetsPackage* TQuorvelModelAsset::FindPackage() const {
+  auto* groups = FGroup ? dynamic_cast<TQuorvelAssetsGroupCollection*>(FGroup->GetCollection()) : nullptr;
+  return groups ? groups->FindPackage() : nullptr;
+}
 
 void TQuorvelModelAsset::AddDefaultSubGroups() {
   for (const TQuorvelAssetClass* kind : TQuorvelAssetClass::Kinds()) AddSubGroup(kind);
@@ -60,6 +86,8 @@ void TQuorvelModelAsset::AddDefaultSubGroups() {
 void TQuorvelModelAsset::ReplaceModel(TObject* AValue) {
   if (FModel == AValue) return;
   TObject* old = FModel;
+  // Models showing the old definition let go of it first.
+  assets_listeners::DefinitionFreeing(old);
   FModel = AValue;
   Free(old);
 }
@@ -70,12 +98,14 @@ void TQuorvelModelAsset::SetModel(TObject* AValue) {
     def->SetAsset(this);
     if (FReadingFromArchive <= 0) UpdateInArchive();
   }
+  if (AValue && FReadingFromArchive <= 0) assets_listeners::PackageDefinitionsChanged(FindPackage());
 }
 
 TQuorvelLoadOptions TQuorvelModelAsset::GetLoadOptions() const {
   auto* groups = FGroup ? dynamic_cast<TQuorvelAssetsGroupCollection*>(FGroup->GetCollection()) : nullptr;
   TQuorvelAssetsPackage* package = groups ? groups->FindPackage() : nullptr;
-  TQuorvelLoadOptions options = TQuorvelLoadOptions::Create(FFilename, FExtension, package, const_cast<TQuorvelModelAsset*>(this));
+  TQuorvelLoadOptions options =
+      TQuorvelLoadOptions::Create(FFilename, FExtension, package, const_cast<TQuorvelModelAsset*>(this));
   if (package && package->UserLoadOptionsActive()) {
     options = package->GetUserLoadOptions();
     if (options.FileInfo.PathOrUID.empty()) options.FileInfo.PathOrUID = FFilename;
@@ -106,6 +136,7 @@ void TQuorvelModelAsset::ImportFromStream(const std::string& AFilename, TStream*
     if (def) def->SetAsset(this);
     if (package) StoreToArchive(archive, FGroup->GetArchivePath());
   });
+  if (FModel && FReadingFromArchive <= 0) assets_listeners::PackageDefinitionsChanged(package);
 }
 
 void TQuorvelModelAsset::LoadDataFromArchive(TQuorvelArchiveReference* AArchive, const std::string& APath) {

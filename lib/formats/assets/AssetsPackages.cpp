@@ -5,6 +5,7 @@
 #include "framework/rtl/SysUtils.h"
 #include "lib/formats/assets/AssetsArchives.h"
 #include "lib/formats/assets/AssetsLayout.h"
+#include "lib/formats/assets/AssetsListeners.h"
 #include "lib/formats/assets/AssetsManager.h"
 
 namespace quorvel {
@@ -37,11 +38,14 @@ constexpr const char* GroupAltNames[10] = {"MODELS", "TEXTURES", "AUDIO", "VIDEO
 TQuorvelAssetsPackage::TQuorvelAssetsPackage(TCollection* ACollection) : TCollectionItem(ACollection) { Initialize(); }
 
 TQuorvelAssetsPackage::~TQuorvelAssetsPackage() {
+  assets_listeners::PackageFreeing(this);
   Quietly("package: releasing the archive", [&] { Close(); });
   FreeQuietly(FGroups.release(), "package groups");
 }
 
 void TQuorvelAssetsPackage::BeforeDestruction() {
+  // Holders of the package hear of it while its definitions still exist.
+  assets_listeners::PackageFreeing(this);
   Quietly("package: releasing the archive", [&] { Close(); });
   Quietly("package: clearing groups", [&] {
     if (FGroups) FGroups->Clear();
@@ -238,6 +242,7 @@ void TQuorvelAssetsPackage::LoadFromFile(const std::string& AFilename) {
   LoadFromArchive();
   Initialize();
   DoModifyAfter(TQuorvelPackageEvent::PackageLoad, this);
+  assets_listeners::PackageDefinitionsChanged(this);
 }
 
 void TQuorvelAssetsPackage::LoadFromStream(TStream* AStream) {
@@ -252,6 +257,7 @@ void TQuorvelAssetsPackage::LoadFromStream(TStream* AStream) {
   LoadFromArchive();
   Initialize();
   DoModifyAfter(TQuorvelPackageEvent::PackageLoad, this);
+  assets_listeners::PackageDefinitionsChanged(this);
 }
 
 void TQuorvelAssetsPackage::SaveToFile(const std::string& AFilename) {
