@@ -51,4 +51,37 @@ inline GLuint LinkProgram(const std::string& AVertex, const std::string& APixel,
   return LinkProgram(AVertex, std::string(), APixel, AAttributes);
 }
 
+// The screen rectangle as a strip already in clip space (position at 0, texture coordinate at
+// 1), bound, with the plain state a rectangle pass draws in; the matrix rows are Identity.
+struct TScreenQuad {
+  static constexpr float Identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+  GLuint Vao = 0, Vbo = 0;
+  TScreenQuad(int AWidth, int AHeight) {
+    const float quad[] = {-1, -1, 0, 0, 0, 1, -1, 0, 1, 0, -1, 1, 0, 0, 1, 1, 1, 0, 1, 1};
+    glGenVertexArrays(1, &Vao);
+    glBindVertexArray(Vao);
+    glGenBuffers(1, &Vbo);
+    glBindBuffer(GL_ARRAY_BUFFER, Vbo);
+    glBufferData(GL_ARRAY_BUFFER, sizeof(quad), quad, GL_STATIC_DRAW);
+    glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, 20, nullptr);
+    glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, 20, reinterpret_cast<void*>(12));
+    glEnableVertexAttribArray(0);
+    glEnableVertexAttribArray(1);
+    // Whatever an earlier benchmark left: no test, culling, scissor or blending; all channels.
+    glViewport(0, 0, AWidth, AHeight);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_STENCIL_TEST);
+    glDisable(GL_CULL_FACE);
+    glDisable(GL_SCISSOR_TEST);
+    glDisable(GL_BLEND);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+  }
+  ~TScreenQuad() {
+    glDeleteVertexArrays(1, &Vao);
+    glDeleteBuffers(1, &Vbo);
+  }
+  TScreenQuad(const TScreenQuad&) = delete;
+  TScreenQuad& operator=(const TScreenQuad&) = delete;
+};
+
 }  // namespace quorvel::bench

@@ -171,25 +171,7 @@ void BM_RawGLBlur(benchmark::State& state) {
     glBindFramebuffer(GL_FRAMEBUFFER, fbos[i]);
     glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, textures[i], 0);
   }
-  const float quad[] = {-1, -1, 0, 0, 0, 1, -1, 0, 1, 0, -1, 1, 0, 0, 1, 1, 1, 0, 1, 1};
-  const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-  GLuint vao = 0, vbo = 0;
-  glGenVertexArrays(1, &vao);
-  glBindVertexArray(vao);
-  glGenBuffers(1, &vbo);
-  glBindBuffer(GL_ARRAY_BUFFER, vbo);
-  glBufferData(GL_ARRAY_BUFFER, sizeof(quad), quad, GL_STATIC_DRAW);
-  glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, 20, nullptr);
-  glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, 20, reinterpret_cast<void*>(12));
-  glEnableVertexAttribArray(0);
-  glEnableVertexAttribArray(1);
-  glViewport(0, 0, W, H);
-  glDisable(GL_DEPTH_TEST);
-  glDisable(GL_STENCIL_TEST);
-  glDisable(GL_CULL_FACE);
-  glDisable(GL_SCISSOR_TEST);
-  glDisable(GL_BLEND);
-  glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+  const bench::TScreenQuad screen(W, H);
   const GLuint input = GLuint(Input()->GetHandle());
   // The sizes the material sets: a step of BlurAmount texels along the width, for both
   // directions; the radial radius is four times that in each axis.
@@ -209,7 +191,7 @@ void BM_RawGLBlur(benchmark::State& state) {
       }
       const GLuint prog = programs[i];
       glUseProgram(prog);
-      glUniform4fv(glGetUniformLocation(prog, "_ModelViewProjMatrix"), 4, identity);
+      glUniform4fv(glGetUniformLocation(prog, "_ModelViewProjMatrix"), 4, bench::TScreenQuad::Identity);
       glActiveTexture(GL_TEXTURE0);
       glBindTexture(GL_TEXTURE_2D, i == 0 ? input : textures[0]);
       glUniform1i(glGetUniformLocation(prog, "_Input"), 0);
@@ -226,8 +208,6 @@ void BM_RawGLBlur(benchmark::State& state) {
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
   const std::vector<uint8_t> pixels = ReadBack(textures[1]);
   glBindVertexArray(0);
-  glDeleteVertexArrays(1, &vao);
-  glDeleteBuffers(1, &vbo);
   glDeleteFramebuffers(2, fbos);
   glDeleteTextures(2, textures);
   for (GLuint p : programs)

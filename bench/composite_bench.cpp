@@ -158,31 +158,11 @@ void BM_RawGLCompositeStep(benchmark::State& state) {
   glBindBuffer(GL_UNIFORM_BUFFER, block);
   glBufferData(GL_UNIFORM_BUFFER, sizeof(data), nullptr, GL_DYNAMIC_DRAW);
   glUniformBlockBinding(composite, glGetUniformBlockIndex(composite, "CompositeShaderData"), 0);
-  // The screen rectangle as a strip, already in clip space: the matrix rows are the identity.
-  const float quad[] = {-1, -1, 0, 0, 0, 1, -1, 0, 1, 0, -1, 1, 0, 0, 1, 1, 1, 0, 1, 1};
-  const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-  GLuint vao = 0, vbo = 0;
-  glGenVertexArrays(1, &vao);
-  glBindVertexArray(vao);
-  glGenBuffers(1, &vbo);
-  glBindBuffer(GL_ARRAY_BUFFER, vbo);
-  glBufferData(GL_ARRAY_BUFFER, sizeof(quad), quad, GL_STATIC_DRAW);
-  glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, 20, nullptr);
-  glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, 20, reinterpret_cast<void*>(12));
-  glEnableVertexAttribArray(0);
-  glEnableVertexAttribArray(1);
-  // Whatever an earlier benchmark left: no test, culling, scissor or blending; all channels.
-  glViewport(0, 0, W, H);
-  glDisable(GL_DEPTH_TEST);
-  glDisable(GL_STENCIL_TEST);
-  glDisable(GL_CULL_FACE);
-  glDisable(GL_SCISSOR_TEST);
-  glDisable(GL_BLEND);
-  glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+  const bench::TScreenQuad screen(W, H);
   for (auto _ : state) {
     glBindFramebuffer(GL_FRAMEBUFFER, composedFbo);
     glUseProgram(composite);
-    glUniform4fv(glGetUniformLocation(composite, "_ModelViewProjMatrix"), 4, identity);
+    glUniform4fv(glGetUniformLocation(composite, "_ModelViewProjMatrix"), 4, bench::TScreenQuad::Identity);
     for (int i = 0; i < 7; ++i) {
       glActiveTexture(GL_TEXTURE0 + GLenum(i));
       glBindTexture(GL_TEXTURE_2D, inputs[i]);
@@ -194,7 +174,7 @@ void BM_RawGLCompositeStep(benchmark::State& state) {
     glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
     glBindFramebuffer(GL_FRAMEBUFFER, smoothedFbo);
     glUseProgram(fxaa);
-    glUniform4fv(glGetUniformLocation(fxaa, "_ModelViewProjMatrix"), 4, identity);
+    glUniform4fv(glGetUniformLocation(fxaa, "_ModelViewProjMatrix"), 4, bench::TScreenQuad::Identity);
     glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, composed);
     glUniform1i(glGetUniformLocation(fxaa, "_Input"), 0);
@@ -203,8 +183,6 @@ void BM_RawGLCompositeStep(benchmark::State& state) {
   }
   const int red = RedAtCentre(smoothedFbo);
   glBindVertexArray(0);
-  glDeleteVertexArrays(1, &vao);
-  glDeleteBuffers(1, &vbo);
   glDeleteBuffers(1, &block);
   glDeleteFramebuffers(1, &composedFbo);
   glDeleteFramebuffers(1, &smoothedFbo);

@@ -58,6 +58,13 @@ struct TVoxelScene {
     Frame.ListRenderingProc = [this](PRenderContext r) { Viewport->RenderRenderList(r); };
   }
 
+  // At size V, voxelized once: programs and targets made outside any timing.
+  void Prepare(int32_t V) {
+    SetVoxelSize(V);
+    Voxelize();
+    glFinish();
+  }
+
   void SetVoxelSize(int32_t V) {
     if (Pass->GetVoxelSize() == V) return;
     Pass->SetVoxelSize(V);
@@ -89,9 +96,7 @@ TVoxelScene& GetScene() {
 
 void BM_EngineVoxelize(benchmark::State& state) {
   TVoxelScene& scene = GetScene();
-  scene.SetVoxelSize(int32_t(state.range(0)));
-  scene.Voxelize();
-  glFinish();
+  scene.Prepare(int32_t(state.range(0)));
   TQuorvelContext::ResetDrawCallDiagnostics();
   scene.Voxelize();
   glFinish();
@@ -274,9 +279,7 @@ bool CompareVoxels(benchmark::State& state, TVoxelScene& AScene, TRawVoxelizer& 
 
 void BM_RawGLVoxelize(benchmark::State& state) {
   TVoxelScene& scene = GetScene();
-  scene.SetVoxelSize(int32_t(state.range(0)));
-  scene.Voxelize();
-  glFinish();
+  scene.Prepare(int32_t(state.range(0)));
   TRawVoxelizer raw(scene);
   if (!CompareVoxels(state, scene, raw)) return;
   for (auto _ : state) {
@@ -290,9 +293,7 @@ void BM_RawGLVoxelize(benchmark::State& state) {
 // other. The row's own time is the sum.
 void BM_InterleavedVoxelize(benchmark::State& state) {
   TVoxelScene& scene = GetScene();
-  scene.SetVoxelSize(int32_t(state.range(0)));
-  scene.Voxelize();
-  glFinish();
+  scene.Prepare(int32_t(state.range(0)));
   TRawVoxelizer raw(scene);
   if (!CompareVoxels(state, scene, raw)) return;
   using TClock = std::chrono::steady_clock;

@@ -34,10 +34,8 @@ class CompositeTest : public TViewportTest {
 protected:
   void SetUp() override {
     TViewportTest::SetUp();
-    Viewport->SetRendererType(TRendererType::ForwardRenderer);
-    Renderer = dynamic_cast<TForwardRenderer*>(Viewport->GetMainPassRenderer());
+    Renderer = testing::UseForwardRenderer(Viewport);
     ASSERT_NE(Renderer, nullptr);
-    Renderer->Apply();
     Context = dynamic_cast<TQuorvelContext*>(Renderer->GetSharedContext());
     ASSERT_NE(Context, nullptr);
     ASSERT_NE(Renderer->GetDeferredCompositeCtrl(), nullptr);

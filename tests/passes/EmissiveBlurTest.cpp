@@ -130,10 +130,8 @@ protected:
   void SetUp() override {
     TViewportTest::SetUp();
     Viewport->SetColor(claBlack);
-    Viewport->SetRendererType(TRendererType::ForwardRenderer);
-    Renderer = dynamic_cast<TForwardRenderer*>(Viewport->GetMainPassRenderer());
+    Renderer = testing::UseForwardRenderer(Viewport);
     ASSERT_NE(Renderer, nullptr);
-    Renderer->Apply();
     Context = dynamic_cast<TQuorvelContext*>(Renderer->GetSharedContext());
     ASSERT_NE(Context, nullptr);
     Renderer->SetFXAA(0);

@@ -324,10 +324,8 @@ class ComposedGlobalIllumTest : public TViewportTest {
 protected:
   void SetUp() override {
     TViewportTest::SetUp();
-    Viewport->SetRendererType(TRendererType::ForwardRenderer);
-    Renderer = dynamic_cast<TForwardRenderer*>(Viewport->GetMainPassRenderer());
+    Renderer = testing::UseForwardRenderer(Viewport);
     ASSERT_NE(Renderer, nullptr);
-    Renderer->Apply();
     Renderer->SetFXAA(0);
     Renderer->SetGlobalIllumSoftness(0);
     Renderer->SetShadowStrength(0);  // the colour alone: no shadow darkens it

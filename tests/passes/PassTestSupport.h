@@ -10,6 +10,7 @@
 #include "lib/context/ContextShader.h"
 #include "lib/materials/MaterialDefault.h"
 #include "lib/passes/Controller.h"
+#include "lib/passes/Renderer.h"
 #include "lib/scene/Camera.h"
 #include "lib/scene/Cube.h"
 #include "tests/scene/SceneTestSupport.h"
@@ -67,6 +68,14 @@ protected:
   }
   void DoPassesChanged(TObject*) override {}
 };
+
+// The viewport's main pass on the forward renderer, applied; null if it is not one.
+inline TForwardRenderer* UseForwardRenderer(TQuorvelViewport* AViewport) {
+  AViewport->SetRendererType(TRendererType::ForwardRenderer);
+  auto* renderer = dynamic_cast<TForwardRenderer*>(AViewport->GetMainPassRenderer());
+  if (renderer) renderer->Apply();
+  return renderer;
+}
 
 // A camera of the test's own at APosition, looking along +Z, made the viewport's current one.
 inline TQuorvelCamera* UseOwnCamera(TComponent* AOwner, TQuorvelViewport* AViewport, const TPoint3D& APosition) {

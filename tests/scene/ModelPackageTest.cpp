@@ -52,6 +52,15 @@ protected:
     fs::remove_all(FDir);
   }
   std::string Path(const char* AName) const { return (FDir / AName).string(); }
+  // A model of FRoot showing the package's spider.
+  TQuorvelModel* PackageModel(const char* AName = "") {
+    auto* model = New<TQuorvelModel>(FRoot.get());
+    if (*AName) model->SetName(AName);
+    model->SetAssetsManager(FManager);
+    model->SetPackageName("pkg");
+    model->SetSource("spider.obj");
+    return model;
+  }
 
   fs::path FDir;
   TOwned<TComponent> FRoot;
@@ -128,11 +137,7 @@ TEST_F(ModelPackage, LosingManagerOrPackageNameClearsTheModel) {
 }
 
 TEST_F(ModelPackage, AFormHoldingTheManagerReloadsPackageAndModel) {
-  auto* model = New<TQuorvelModel>(FRoot.get());
-  model->SetName("Model1");
-  model->SetAssetsManager(FManager);
-  model->SetPackageName("pkg");
-  model->SetSource("spider.obj");
+  auto* model = PackageModel("Model1");
   ASSERT_NE(model->GetModelDef(), nullptr);
   const size_t children = model->Children().size();
   const std::string form = WriteComponentResource(FRoot.get());
@@ -193,10 +198,7 @@ TEST_F(ModelPackage, FreeingThePackagesDefinitionNeverLeavesTheModelDangling) {
     TQuorvelAssetsPackage* package = FManager->GetPackage("pkg");
     if (!package) package = FManager->AddEmptyPackage("pkg");
     package->SetFilename(file);
-    auto* model = New<TQuorvelModel>(FRoot.get());
-    model->SetAssetsManager(FManager);
-    model->SetPackageName("pkg");
-    model->SetSource("spider.obj");
+    auto* model = PackageModel();
     ASSERT_NE(model->GetModelDef(), nullptr);
     const size_t children = model->Children().size();
 
@@ -228,11 +230,7 @@ TEST_F(ModelPackage, FreeingThePackagesDefinitionNeverLeavesTheModelDangling) {
 // Embedding a package model fills its texture cache from the package's bitmaps; the cache
 // outlives them (the package cleared) and the form still writes and reads it back.
 TEST_F(ModelPackage, TheTextureCacheOfAPackageModelOutlivesThePackagesBitmaps) {
-  auto* model = New<TQuorvelModel>(FRoot.get());
-  model->SetName("Model1");
-  model->SetAssetsManager(FManager);
-  model->SetPackageName("pkg");
-  model->SetSource("spider.obj");
+  auto* model = PackageModel("Model1");
   ASSERT_NE(model->GetModelDef(), nullptr);
   model->UpdateBinaryData();
   ASSERT_NE(model->GetTextureCache(), nullptr);
