@@ -46,7 +46,10 @@ TJSONObject* GeneratedTree() {
     auto* tags = new TJSONArray();
     for (int k = 0; k < 8; ++k) tags->Add(new TJSONString("tag " + std::to_string(k * i)));
     item->AddPair("Tags", tags);
-    root->AddPair("n" + std::to_string(i), item);
+    // Appended, not "n" + ...: g++ 12 at -O3 takes that concatenation for an overlapping copy.
+    std::string name = "n";
+    name += std::to_string(i);
+    root->AddPair(name, item);
   }
   return root;
 }

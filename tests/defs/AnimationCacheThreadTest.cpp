@@ -63,7 +63,10 @@ TEST(AnimationCacheThreads, BakeWhileTheMainThreadAsksForFrames) {
   std::vector<TMeshDef*> meshes;
   for (int m = 0; m < MeshCount; ++m) {
     auto* mesh = New<TMeshDef>(model.get());
-    mesh->SetId("m" + std::to_string(m));
+    // Appended, not "m" + ...: g++ 12 at -O3 takes that concatenation for an overlapping copy.
+    std::string id = "m";
+    id += std::to_string(m);
+    mesh->SetId(id);
     std::vector<TVertexData> v(VertexCount);
     for (int i = 0; i < VertexCount; ++i) v[size_t(i)].Position = {0, 0, float(i)};
     mesh->AddVertices(v, 0, VertexCount);
