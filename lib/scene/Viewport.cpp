@@ -155,8 +155,8 @@ TQuorvelViewport::TQuorvelViewport(TComponent* AOwner) : TControl(CheckedOwner(A
   FFog.Color = TAlphaColorF(0, 0, 0, 1);
   FNearPlane = DefaultNearPlane;
   FFarPlane = DefaultFarPlane;
-  FDesignPosition = std::make_unique<TPosition3D>();
-  FDesignRotationAngle = std::make_unique<TPosition3D>();
+  FDesignPosition.reset(New<TControlPosition3D>());
+  FDesignRotationAngle.reset(New<TControlPosition3D>());
 }
 
 void TQuorvelViewport::AfterConstruction() {

@@ -311,8 +311,9 @@ private:
   TQuorvelSmoothCameraController* FDesignCameraX = nullptr;  // owned (component)
   TCamera* FDesignCamera = nullptr;                          // owned by the target
   TTimer* FDesignTimer = nullptr;
-  std::unique_ptr<TPosition3D> FDesignPosition;
-  std::unique_ptr<TPosition3D> FDesignRotationAngle;
+  // The framework's control kind, whose axes stream with the form.
+  TOwned<TControlPosition3D> FDesignPosition;
+  TOwned<TControlPosition3D> FDesignRotationAngle;
   bool FEditMode = false;
   bool FStoredUsingDesignCamera = true;
   bool FStoredFrustumCulling = true;
