@@ -100,11 +100,14 @@ void TQuorvelArmature::LoadFromDefinition(TCustomDef* ADef) {
   if (GetQualifiedName().empty()) SetQualifiedName(def->GetId());
   SetName(SanitizeIdentifier(def->GetId()));
   auto* model = dynamic_cast<TQuorvelModel*>(GetParent());
+  if (model) model->ResolvingSegment(def->GetId(), this);
   if (def->GetControllers()->Count() == 0) {
-    if (def->GetRoot())
-      MakeRootJoint(def->GetRoot());
-    else
+    if (def->GetRoot()) {
+      TQuorvelJoint* root = MakeRootJoint(def->GetRoot());
+      if (model) model->ResolvingSegment(def->GetRoot()->GetId(), root);
+    } else {
       Log::d("armature definition `%s` without controller or root joint", def->GetId());
+    }
     return;
   }
   for (TControllerDef* ctrl : *def->GetControllers()) {
@@ -173,8 +176,13 @@ void TQuorvelArmature::AnimateSkin(const TMeshBuffers* AMeshBuffers) {
   if (current) {
     if (adef && adef->IsCacheable()) {
       if (adef->GetBufferingState() == TAnimationBufferingState::Ready) return;
-    } else if (!current->GetRunning()) {
-      return;
+    } else if (current->GetRunning()) {
+      FRunPoseOwed = true;
+    } else {
+      // The tick that ends a run writes its last key into the joints and stops it at once:
+      // that pose is skinned once more before the mesh rests.
+      if (!FRunPoseOwed) return;
+      FRunPoseOwed = false;
     }
   }
   auto* def = dynamic_cast<TArmatureDef*>(GetDef());

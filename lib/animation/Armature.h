@@ -82,6 +82,8 @@ private:
   };
   std::vector<TResolvedOffset> FResolved;
   int FResolvedShift = 60;
+  // A run of the current animation was skinned and its final pose is still to be.
+  bool FRunPoseOwed = false;
 };
 
 // v = p (1 - s) + sum wk (p x Mk), then x AFinal when given: the rest of a weight sum below 1

@@ -13,6 +13,7 @@
 #include "lib/defs/DefTypesMesh.h"
 #include "lib/defs/DefTypesText.h"
 #include "lib/defs/DefTypesVertexCache.h"
+#include "lib/scene/Model.h"
 
 namespace quorvel {
 
@@ -173,6 +174,8 @@ void TQuorvelJoint::LoadFromDefinition(TCustomDef* ADef) {
       child->LoadFromDefinition(childDef);
       AddJoint(child);
       if (armature) armature->LinkJoint(childDef, child);
+      if (auto* model = armature ? dynamic_cast<TQuorvelModel*>(armature->GetParent()) : nullptr)
+        model->ResolvingSegment(childDef->GetId(), child);
     }
   }
   if (TArmatureDef* adef = def->GetArmature())

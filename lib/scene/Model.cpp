@@ -10,6 +10,7 @@
 #include "framework/rtl/Units.h"
 #include "lib/animation/Animation.h"
 #include "lib/animation/Armature.h"
+#include "lib/animation/KeyAnimation.h"
 #include "lib/defs/DefTypesAnimation.h"
 #include "lib/defs/DefTypesArmature.h"
 #include "lib/defs/DefTypesBitmapCache.h"
@@ -20,9 +21,11 @@
 #include "lib/formats/UtilsDialogs.h"
 #include "lib/formats/assets/AssetsManager.h"
 #include "lib/formats/q3m/Q3MExporter.h"
+#include "lib/materials/MaterialDefault.h"
 #include "lib/scene/Camera.h"
 #include "lib/scene/Duplication.h"
 #include "lib/scene/Light.h"
+#include "lib/scene/Segment.h"
 
 namespace quorvel {
 
@@ -93,12 +96,7 @@ void TQuorvelModel::BeforeDestruction() {
   TQuorvelMesh::BeforeDestruction();
 }
 
-void TQuorvelModel::KeepTextureCacheBitmaps() {
-  if (!FTextureCache) return;
-  bool references = false;
-  for (int i = 0; i < FTextureCache->Count(); ++i)
-    references = references || FTextureCache->GetEntry(i)->GetIsOnlyRef();
-  if (!references) return;
+TOwned<TQuorvelBitmapCache> TQuorvelModel::CopyTextureCache() {
   TOwned<TQuorvelBitmapCache> copies(New<TQuorvelBitmapCache>(this));
   for (int i = 0; i < FTextureCache->Count(); ++i) {
     TQuorvelBitmapCacheEntry* entry = FTextureCache->GetEntry(i);
@@ -106,7 +104,16 @@ void TQuorvelModel::KeepTextureCacheBitmaps() {
     copy->SetFilename(entry->GetFilename());
     if (entry->GetBitmap()) copy->SetBitmap(entry->GetBitmap());
   }
-  FTextureCache.reset(copies.release());
+  return copies;
+}
+
+void TQuorvelModel::KeepTextureCacheBitmaps() {
+  if (!FTextureCache) return;
+  bool references = false;
+  for (int i = 0; i < FTextureCache->Count(); ++i)
+    references = references || FTextureCache->GetEntry(i)->GetIsOnlyRef();
+  if (!references) return;
+  FTextureCache = CopyTextureCache();
 }
 
 void TQuorvelModel::ReleaseDef() {
@@ -334,7 +341,7 @@ void TQuorvelModel::SetShowJoints(bool Value) {
 
 TAlphaColor TQuorvelModel::GetJointsColor() const {
   TQuorvelArmature* armature = GetFirstArmature();
-  return armature ? armature->GetJointsRenderColor() : MakeAlphaColor(0xFFFFFFFF);
+  return armature ? armature->GetJointsRenderColor() : TAlphaColor(0);
 }
 
 void TQuorvelModel::SetJointsColor(TAlphaColor Value) {
@@ -365,14 +372,23 @@ void TQuorvelModel::LoadPropertiesFromDefinition(TTransformDef* ADef) {
   TValue v;
   if (props->TryGetValue("Wireframe", v)) FWireframe = v.AsType<bool>();
   if (FWireframe && props->TryGetValue("WireframeMaterial", v)) {
-    // The default material source comes with the materials' unit; until then only the
-    // colour kind is made.
-    if (v.AsType<std::string>() == "Color") {
+    const std::string kind = v.AsType<std::string>();
+    const bool colored = props->TryGetValue("WireframeColor", v);
+    if (kind == "Color") {
       CreateWireframeMaterial();
-      if (props->TryGetValue("WireframeColor", v))
-        static_cast<TColorMaterialSource*>(FWireframeMat)->SetColor(v.AsType<TAlphaColorF>().ToAlphaColor());
+      if (colored) static_cast<TColorMaterialSource*>(FWireframeMat)->SetColor(v.AsType<TAlphaColorF>().ToAlphaColor());
+    } else if (kind == "Default") {
+      auto* source = New<TQuorvelDefaultMaterialSource>(this);
+      // Made from the definition: rebuilt on every load, never written to the form.
+      source->SetStored(false);
+      source->SetParent(this);
+      source->FreeNotification(this);
+      FWireframeMat = source;
+      if (colored) source->SetColor(v.AsType<TAlphaColorF>().ToAlphaColor());
     }
   }
+  if (props->TryGetValue("ShowJoints", v)) SetShowJoints(v.AsType<bool>());
+  if (props->TryGetValue("JointsColor", v)) SetJointsColor(v.AsType<TAlphaColorF>().ToAlphaColor());
   auto* owner = dynamic_cast<TComponent*>(GetOwner());
   if (!FAssetsManager && owner && props->TryGetValue("AssetsManager", v)) {
     if (TComponent* found = owner->FindComponent(v.AsType<std::string>()))
@@ -392,10 +408,17 @@ void TQuorvelModel::StoreToDefinition(TCustomDef* ADef) {
   auto* def = dynamic_cast<TTransformDef*>(ADef);
   TProperties* p = def ? def->GetProperties() : nullptr;
   if (!p) return;
+  // The definition keeps its own copies of the embedded textures: the model's cache stays whole
+  // whichever of the two goes first.
+  if (auto* model = dynamic_cast<TModelDef*>(def); model && FTextureCache)
+    model->ApplyBitmapCache(CopyTextureCache().get());
   p->AddOrSetValue("Wireframe", TValue(FWireframe));
   if (auto* color = dynamic_cast<TColorMaterialSource*>(FWireframeMat)) {
     p->AddOrSetValue("WireframeMaterial", TValue(std::string("Color")));
     p->AddOrSetValue("WireframeColor", TValue(TAlphaColorF::Create(color->GetColor())));
+  } else if (auto* source = dynamic_cast<TQuorvelDefaultMaterialSource*>(FWireframeMat)) {
+    p->AddOrSetValue("WireframeMaterial", TValue(std::string("Default")));
+    p->AddOrSetValue("WireframeColor", TValue(source->GetDiffuseF()));
   }
   p->AddOrSetValue("ShowJoints", TValue(GetShowJoints()));
   p->AddOrSetValue("JointsColor", TValue(TAlphaColorF::Create(GetJointsColor())));
@@ -624,6 +647,36 @@ void TQuorvelModel::FindControlsByDeepSearch(const std::string& AName, std::map<
   if (!AResult) throw Exception("result list not assigned");
   if (auto* found = FindInterpolator(AName)) AResult->emplace(found, false);
   TQuorvelMesh::FindControlsByDeepSearch(AName, AResult);
+}
+
+// ---- definitions of interpolators and placeholder segments ---------------------------------------
+
+TComponent* TQuorvelModel::FindInterpolatorByDef(TCustomDef* ADef) const {
+  if (!ADef) return nullptr;
+  for (const auto& [name, interpolator] : FInterpolators)
+    if (auto* key = dynamic_cast<TPropertyKeyAnimation*>(interpolator); key && key->GetDef() == ADef) return key;
+  return nullptr;
+}
+
+TComponent* TQuorvelModel::FindControlByDefDeepSearch(TCustomDef* ADef) {
+  if (TComponent* found = FindInterpolatorByDef(ADef)) return found;
+  return TQuorvelMesh::FindControlByDefDeepSearch(ADef);
+}
+
+void TQuorvelModel::ResolvingSegment(const std::string& AId, TQuorvelTransform* AObj) {
+  auto* segment = dynamic_cast<TQuorvelSegment*>(FindControlByDeepSearch(Format("%s_Seg", {AId})));
+  if (!segment || !AObj) return;
+  for (int i = segment->GetComponentCount() - 1; i >= 0; --i) {
+    TComponent* component = segment->GetComponents(i);
+    if (auto* control = dynamic_cast<TQuorvelControl*>(component)) {
+      segment->MoveControlTo(control, AObj);
+    } else {
+      AObj->InsertComponent(component);
+      if (auto* object = dynamic_cast<TFwObject*>(component)) object->SetParent(AObj);
+    }
+  }
+  if (auto* parent = dynamic_cast<TQuorvelControl*>(segment->GetParent())) parent->RemoveControl(segment);
+  Free(segment);
 }
 
 void TQuorvelModel::DebugOut(bool ACompHierarchy) {

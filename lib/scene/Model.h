@@ -119,6 +119,14 @@ public:
   // absolute matrices.
   void DebugOut(bool ACompHierarchy);
 
+  // ---- definitions of interpolators and placeholder segments ----
+  // The first interpolator (in name order) built from ADef; null when none is.
+  TComponent* FindInterpolatorByDef(TCustomDef* ADef) const;
+  TComponent* FindControlByDefDeepSearch(TCustomDef* ADef) override;
+  // A segment "<AId>_Seg" stands in for the joint or armature AObj: everything it owns moves to
+  // AObj (so its meshes follow AObj) and the segment goes. Nothing without such a segment.
+  void ResolvingSegment(const std::string& AId, TQuorvelTransform* AObj);
+
 protected:
   TQuorvelAnimation* CreateAnimationFromDef(TAnimationDef* ADef);
   // Source step with a package: the package's asset answers, else its file is read.
@@ -136,6 +144,8 @@ protected:
   void ReleaseDef();
   // Cache entries that only point at texture assets' bitmaps get copies of their own.
   void KeepTextureCacheBitmaps();
+  // A cache whose entries own copies of the texture cache's bitmaps.
+  TOwned<TQuorvelBitmapCache> CopyTextureCache();
 
   bool FWireframe = false;
   TMaterialSource* FWireframeMat = nullptr;  // owned while it has no owner

@@ -3,7 +3,9 @@
 #include "framework/rtl/Units.h"
 
 #include "framework/rtl/SysUtils.h"
+#include "lib/defs/DefTypesMesh.h"
 #include "lib/defs/DefTypesTransform.h"
+#include "lib/scene/Mesh.h"
 
 namespace quorvel {
 
@@ -21,15 +23,20 @@ void TQuorvelSegment::LoadFromDefinition(TCustomDef* ADef) {
 
 void TQuorvelSegment::LoadHierarchyFromDefinition(TTransformDef* ADef) {
   if (!ADef->GetChildren()) return;
-  // Mesh and vertex-group children come with the mesh objects.
   for (int32_t i = 0; i < ADef->ChildCount(); ++i) {
     TTransformDef* child = ADef->GetChildren()->Items(i);
-    if (!child->Is<TSegmentDef>())
+    TQuorvelTransform* node = nullptr;
+    if (child->Is<TVertexGroupDef>())
+      node = New<TQuorvelVertexGroup>(this);
+    else if (child->Is<TMeshDef>())
+      node = New<TQuorvelMesh>(this);
+    else if (child->Is<TSegmentDef>())
+      node = New<TQuorvelSegment>(this);
+    else
       throw Exception(Format("todo: %s type not supported yet in hierarchy", {child->ClassName()}));
-    auto* segment = New<TQuorvelSegment>(this);
-    segment->SetStored(false);
-    segment->SetParent(this);
-    segment->LoadFromDefinition(child);
+    node->SetStored(false);
+    node->SetParent(this);
+    node->LoadFromDefinition(child);
   }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
-// TQuorvelSegment: a node that builds its child segments from a segment definition.
+// TQuorvelSegment: a node that builds its child meshes, vertex groups and segments from a
+// segment definition.
 #include "lib/scene/Transform.h"
 
 namespace quorvel {
@@ -11,8 +12,9 @@ public:
   using TQuorvelTransform::TQuorvelTransform;
 
   void LoadFromDefinition(TCustomDef* ADef) override;
-  // Child segments become not-stored TQuorvelSegment children; any other child definition
-  // raises "todo: %s type not supported yet in hierarchy" (the children built before stay).
+  // Mesh, vertex-group and segment definitions become not-stored children of their kind; any
+  // other child definition raises "todo: %s type not supported yet in hierarchy" (the children
+  // built before stay).
   void LoadHierarchyFromDefinition(TTransformDef* ADef) override;
 };
 

@@ -32,7 +32,9 @@ namespace quorvel {
 
 FW_CLASS_IMPL(TQuorvelViewport, "Quorvel.Viewport")
 void TQuorvelViewport::Register(ClassBuilder<TQuorvelViewport>& b) {
-  b.Prop("RendererType", &Self::GetRendererType, &Self::SetRendererType)
+  b.Prop("DesignPosition", &Self::GetDesignPosition, &Self::SetDesignPosition)
+      .Prop("DesignRotationAngle", &Self::GetDesignRotationAngle, &Self::SetDesignRotationAngle)
+      .Prop("RendererType", &Self::GetRendererType, &Self::SetRendererType)
       .Prop("ManualRendering", &Self::GetManualRendering, &Self::SetManualRendering)
       .Prop("UseFixedFrameRate", &Self::GetUseFixedFrameRate, &Self::SetUseFixedFrameRate)
       .Prop("FixedFrameRate", &Self::GetFixedFrameRate, &Self::SetFixedFrameRate)
@@ -153,8 +155,8 @@ TQuorvelViewport::TQuorvelViewport(TComponent* AOwner) : TControl(CheckedOwner(A
   FFog.Color = TAlphaColorF(0, 0, 0, 1);
   FNearPlane = DefaultNearPlane;
   FFarPlane = DefaultFarPlane;
-  FDesignPosition = std::make_unique<TPosition3D>();
-  FDesignRotationAngle = std::make_unique<TPosition3D>();
+  FDesignPosition.reset(New<TControlPosition3D>());
+  FDesignRotationAngle.reset(New<TControlPosition3D>());
 }
 
 void TQuorvelViewport::AfterConstruction() {
@@ -334,6 +336,9 @@ void TQuorvelViewport::RenderList(bool AFilter, bool AOpaque) {
   auto unlock = Finally([&] { Unlock(); });
   if (FRenderingList.empty()) return;
   TContext3D* ctx = GetContext();
+  // The pass being drawn decides which controls take part in it (an environment map leaves
+  // out the object it is made for).
+  TQuorvelRenderPassController* controller = nullptr;
   if (ctx) {
     const TMatrix3D view = ctx->GetCurrentCameraMatrix();
     const TPoint3D eye = view.EyePosition();
@@ -342,6 +347,8 @@ void TQuorvelViewport::RenderList(bool AFilter, bool AOpaque) {
     if (TQuorvelContext* q = AsEngine(ctx)) {
       q->SetFrustum(FFrustum);
       q->SetSceneBoundary(FSceneBounds);
+      if (TRenderPass* pass = q->GetCurrentRenderPass())
+        controller = dynamic_cast<TQuorvelRenderPassController*>(pass->GetController());
     }
   }
   TBoundingBox bounds = TBoundingBox::Empty();
@@ -350,6 +357,7 @@ void TQuorvelViewport::RenderList(bool AFilter, bool AOpaque) {
   for (size_t i = 0; i < FRenderingList.size(); ++i) {
     TControl3D* item = FRenderingList[i];
     if (AFilter && item->GetOpaque() != AOpaque) continue;
+    if (controller && controller->IsControlIgnored(item)) continue;
     if (!TQuorvelRenderingHelper::Renderable(item, FFrustum, GetComponentState(), bounds, FFrustumCulling, true))
       continue;
     item->RenderInternal();
@@ -388,7 +396,9 @@ void TQuorvelViewport::RenderFrame() {
   canvas->Flush();
   TQuorvelContext* ctx = AsEngine(GetContext());
   if (ctx && (!ctx->GetRenderPasses() || ctx->GetRenderPasses()->Count() == 0)) UpdateRenderPasses();
-  if (!ctx) return;
+  // The shader-light list comes with an initialised context: without one there is nothing to
+  // light a frame with.
+  if (!ctx || !ctx->Valid()) return;
 
   const TBlendSetting blending = ctx->GetGlobalBlending();
   {
@@ -675,6 +685,10 @@ void TQuorvelViewport::SetFarPlane(float Value) {
 }
 void TQuorvelViewport::SetFog(bool Value) {
   FFog.Enabled = Value;
+  UpdateRenderSettings();
+}
+void TQuorvelViewport::SetFogMode(uint8_t Value) {
+  FFog.Mode = Value;
   UpdateRenderSettings();
 }
 void TQuorvelViewport::SetFogDensity(float Value) {
@@ -1083,19 +1097,21 @@ TBitmap* TQuorvelViewport::MakeScreenshot() {
   // PlaceInto centres the rectangle in the square; drawn there, the picture would miss the
   // screenshot's own bounds (an empty screenshot). Drawn at its origin it fills them.
   r.Offset(-r.Left, -r.Top);
-  auto* bmp = New<TBitmap>();
-  auto guard = Finally([&] {});
+  TOwned<TBitmap> bmp(New<TBitmap>());
   bmp->SetSize(int32_t(Round(r.Width())), int32_t(Round(r.Height())));
   bmp->SetBitmapScale(scale);
   bmp->Clear(TAlphaColor(0));
   if (FBitmap && bmp->GetWidth() > 0 && bmp->GetHeight() > 0) {
-    TBitmapCanvas canvas(bmp);
+    TBitmapCanvas canvas(bmp.get());
     if (canvas.BeginScene()) {
       auto end = Finally([&] { canvas.EndScene(); });
-      canvas.DrawBitmap(FBitmap, TRectF(0, 0, FBitmap->GetWidth() / scale, FBitmap->GetHeight() / scale), r, 1, false);
+      // The canvas scales logical units by the bitmap's scale: the whole frame goes into the
+      // screenshot's logical rectangle, so the scale applies once.
+      const TRectF logical(0, 0, r.Width() / scale, r.Height() / scale);
+      canvas.DrawBitmap(FBitmap, TRectF(0, 0, FBitmap->GetWidth(), FBitmap->GetHeight()), logical, 1, false);
     }
   }
-  return bmp;
+  return bmp.release();
 }
 
 TFwObject* FindParentOfClass(TFwObject* AObject, const TClass* AClass) {

@@ -126,6 +126,9 @@ public:
   void SetFarPlane(float Value);
   bool GetFog() const { return FFog.Enabled; }
   void SetFog(bool Value);
+  // The fog mode bits of the context's fog settings; no published property.
+  virtual uint8_t GetFogMode() const { return FFog.Mode; }
+  virtual void SetFogMode(uint8_t Value);
   float GetFogDensity() const { return FFog.Density; }
   void SetFogDensity(float Value);
   float GetFogStart() const { return FFog.FogStart; }
@@ -183,6 +186,13 @@ public:
   virtual void ResetDesignCamera();
   TPosition3D* GetDesignPosition() const { return FDesignPosition.get(); }
   TPosition3D* GetDesignRotationAngle() const { return FDesignRotationAngle.get(); }
+  // Copies the value (its change events move the design camera's target).
+  void SetDesignPosition(TPosition3D* Value) {
+    if (Value) FDesignPosition->Assign(*Value);
+  }
+  void SetDesignRotationAngle(TPosition3D* Value) {
+    if (Value) FDesignRotationAngle->Assign(*Value);
+  }
 
   // ---- picking (points in form coordinates, as the form's mouse routing gives them)
   // The object of the rendering list nearest along the camera ray through P among those that
@@ -301,8 +311,9 @@ private:
   TQuorvelSmoothCameraController* FDesignCameraX = nullptr;  // owned (component)
   TCamera* FDesignCamera = nullptr;                          // owned by the target
   TTimer* FDesignTimer = nullptr;
-  std::unique_ptr<TPosition3D> FDesignPosition;
-  std::unique_ptr<TPosition3D> FDesignRotationAngle;
+  // The framework's control kind, whose axes stream with the form.
+  TOwned<TControlPosition3D> FDesignPosition;
+  TOwned<TControlPosition3D> FDesignRotationAngle;
   bool FEditMode = false;
   bool FStoredUsingDesignCamera = true;
   bool FStoredFrustumCulling = true;

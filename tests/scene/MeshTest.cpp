@@ -310,13 +310,22 @@ TEST(Model, ClearAndDestroyWithMeshesUnderSegmentsAndLoadingTwice) {
     auto* seg = New<TSegmentDef>(def);
     seg->SetId("Hip");
     def->AddChild(seg);
-    AddTriangleMesh(def, "Leg", kQuad);
+    AddTriangleMesh(seg, "Leg", kQuad);
     return def;
   };
   TOwned<TModelDef> callers(makeDef());
   TOwned<TQuorvelModel> model(New<TQuorvelModel>(nullptr));
   model->LoadFromDefinition(callers.get());
-  ASSERT_EQ(model->GetMeshes().size(), 1u);
+  // The leg hangs under its segment, in no Meshes list of the model.
+  ASSERT_EQ(model->GetChildrenCount(), 1);
+  auto* hip = dynamic_cast<TQuorvelSegment*>(model->GetChild(0));
+  ASSERT_NE(hip, nullptr);
+  ASSERT_EQ(hip->GetChildrenCount(), 1);
+  auto* leg = dynamic_cast<TQuorvelMesh*>(hip->GetChild(0));
+  ASSERT_NE(leg, nullptr);
+  EXPECT_EQ(leg->GetName(), "Leg");
+  EXPECT_EQ(leg->GetDef(), callers->GetChildren()->Items(0)->GetChildren()->Items(0));
+  EXPECT_TRUE(model->GetMeshes().empty());
   // Loading again without Clear adds the children again, until a name the model registered
   // already is met: what was built stays and goes cleanly with Clear.
   try {
@@ -325,7 +334,7 @@ TEST(Model, ClearAndDestroyWithMeshesUnderSegmentsAndLoadingTwice) {
   } catch (const Exception& e) {
     EXPECT_STREQ(e.what(), "control \"Hip\" already exists in Rig");
   }
-  EXPECT_EQ(model->GetChildrenCount(), 3);
+  EXPECT_EQ(model->GetChildrenCount(), 2);
   model->Clear();
   EXPECT_EQ(model->GetChildrenCount(), 0);
   EXPECT_EQ(model->GetDef(), nullptr);
@@ -336,7 +345,8 @@ TEST(Model, ClearAndDestroyWithMeshesUnderSegmentsAndLoadingTwice) {
   // The caller's definition survives Clear and the model's destruction.
   model->LoadFromDefinition(callers.get());
   model.reset();
-  EXPECT_EQ(callers->GetChildren()->Count(), 2);
+  EXPECT_EQ(callers->GetChildren()->Count(), 1);
+  EXPECT_EQ(callers->GetChildren()->Items(0)->ChildCount(), 1);
 }
 
 TEST(Model, FactoryMaterialsOpacityAndTwoFaceAndTheWrappedTodo) {

@@ -9,6 +9,7 @@
 #include "lib/defs/DefTypesTransform.h"
 #include "lib/scene/Control.h"
 #include "lib/scene/Group.h"
+#include "lib/scene/Mesh.h"
 #include "lib/scene/Segment.h"
 #include "lib/scene/Transform.h"
 #include "lib/utils/UtilsGeometry.h"
@@ -265,20 +266,47 @@ TEST(QuorvelTransform, IdentityRotationGivesTheIdentityMatrix) {
   EXPECT_NEAR(std::fabs(r.W), 1, 1e-6);
 }
 
-TEST(QuorvelSegment, BuildsChildSegmentsAndRefusesOtherDefinitions) {
+TEST(QuorvelSegment, BuildsChildMeshesVertexGroupsAndSegmentsAndRefusesOtherDefinitions) {
   TOwned<TSegmentDef> def(New<TSegmentDef>(nullptr));
   def->SetId("root seg");
+  auto* mesh = New<TMeshDef>(nullptr);
+  mesh->SetId("shin");
+  def->AddChild(mesh);
   auto* child = New<TSegmentDef>(nullptr);
   child->SetId("child");
   def->AddChild(child);
   TOwned<TQuorvelSegment> seg(New<TQuorvelSegment>(nullptr));
   seg->LoadFromDefinition(def.get());
   EXPECT_EQ(seg->GetQualifiedName(), "root seg");
-  ASSERT_EQ(seg->GetChildrenCount(), 1);
-  auto* built = dynamic_cast<TQuorvelSegment*>(seg->GetChild(0));
-  ASSERT_NE(built, nullptr);
-  EXPECT_FALSE(built->GetStored());
-  EXPECT_EQ(seg->GetControls().at("child"), built);
+  const struct {
+    const char* Id;
+    const TClass* Class;
+  } cases[] = {{"shin", TQuorvelMesh::StaticClass()}, {"child", TQuorvelSegment::StaticClass()}};
+  ASSERT_EQ(seg->GetChildrenCount(), 2);
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(cases[i].Id);
+    auto* built = dynamic_cast<TQuorvelControl*>(seg->GetChild(i));
+    ASSERT_NE(built, nullptr);
+    EXPECT_EQ(built->ClassType(), cases[i].Class);
+    EXPECT_FALSE(built->GetStored());
+    EXPECT_EQ(built->GetOwner(), seg.get());
+    EXPECT_EQ(seg->GetControls().at(cases[i].Id), built);
+  }
+
+  // A vertex group is made as one, and then needs a mesh above it for its vertices.
+  TOwned<TSegmentDef> grouped(New<TSegmentDef>(nullptr));
+  auto* sole = New<TVertexGroupDef>(nullptr);
+  sole->SetId("sole");
+  grouped->AddChild(sole);
+  TOwned<TQuorvelSegment> segG(New<TQuorvelSegment>(nullptr));
+  try {
+    segG->LoadFromDefinition(grouped.get());
+    FAIL();
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "TQuorvelMesh.LoadFromDefinition(): Invalid class typecast");
+  }
+  ASSERT_EQ(segG->GetChildrenCount(), 1);
+  EXPECT_EQ(segG->GetChild(0)->ClassType(), TQuorvelVertexGroup::StaticClass());
 
   auto* group = New<TGroupDef>(nullptr);
   def->AddChild(group);
@@ -289,7 +317,7 @@ TEST(QuorvelSegment, BuildsChildSegmentsAndRefusesOtherDefinitions) {
   } catch (const Exception& e) {
     EXPECT_EQ(e.Message(), "todo: TGroupDef type not supported yet in hierarchy");
   }
-  EXPECT_EQ(seg2->GetChildrenCount(), 1);  // the segment built before stays
+  EXPECT_EQ(seg2->GetChildrenCount(), 2);  // the children built before stay
   TOwned<TTransformDef> plain(New<TTransformDef>(nullptr));
   TOwned<TQuorvelSegment> seg3(New<TQuorvelSegment>(nullptr));
   EXPECT_THROW(seg3->LoadFromDefinition(plain.get()), EInvalidCast);

@@ -88,6 +88,37 @@ TEST_F(TViewportTest, AHighResViewportRendersAtTheFormsScale) {
   EXPECT_EQ(viewport->GetFrameBitmap()->GetWidth(), W);
 }
 
+TEST_F(TViewportTest, AScreenshotOfAScaledFormIsTheFrame) {
+  TOwned<TScaledForm> form(New<TScaledForm>(nullptr));
+  form->SetClientWidth(W);
+  form->SetClientHeight(H);
+  auto* viewport = New<TQuorvelViewport>(form.get());
+  viewport->SetRendererType(TRendererType::LegacyRenderer);
+  viewport->SetColor(claBlue);
+  viewport->SetWidth(W);
+  viewport->SetHeight(H);
+  viewport->SetHighRes(true);
+  // A cube off the middle, so that a shifted or cropped copy shows.
+  auto* cube = New<testing::TFilledCube>(form.get());
+  cube->SetParent(viewport);
+  cube->GetPosition()->SetPoint({0.5f, 0, 0});
+  viewport->DoFixedIntervalTimer(nullptr);
+  const TBitmap* frame = viewport->GetFrameBitmap();
+  ASSERT_EQ(frame->GetWidth(), 2 * W);
+  TOwned<TBitmap> shot(viewport->MakeScreenshot());
+  ASSERT_EQ(shot->GetWidth(), 2 * W);
+  ASSERT_EQ(shot->GetHeight(), 2 * H);
+  EXPECT_FLOAT_EQ(shot->GetBitmapScale(), 2);
+  const struct {
+    int32_t X, Y;
+  } probes[] = {{W, H}, {2, 2}, {2 * W - 3, 2}, {2, 2 * H - 3}, {2 * W - 3, 2 * H - 3}, {W + W / 2, H}};
+  for (const auto& p : probes)
+    EXPECT_TRUE(NearColor(testing::PixelOf(shot.get(), p.X, p.Y), testing::PixelOf(frame, p.X, p.Y), 8))
+        << p.X << "," << p.Y << ": " << std::hex << uint32_t(testing::PixelOf(shot.get(), p.X, p.Y)) << " vs "
+        << uint32_t(testing::PixelOf(frame, p.X, p.Y));
+  EXPECT_TRUE(NearColor(testing::PixelOf(shot.get(), W, H), claRed));
+}
+
 TEST_F(TViewportTest, SmoothSwitchesTheContextsSmoothingOnAndOff) {
   Tick();
   auto* ctx = dynamic_cast<TQuorvelContext*>(Viewport->GetContext());
