@@ -20,6 +20,7 @@
 #include "lib/materials/MaterialPBR.h"
 #include "lib/passes/Controller.h"
 #include "tests/context/ContextTestFixture.h"
+#include "tests/materials/QuadView.h"
 
 using namespace quorvel;
 
@@ -53,15 +54,8 @@ protected:
   void SetUp() override {
     TSharedGLTest::SetUp();
     if (HasFatalFailure()) return;
-    // Eye three units in front of the quad, a white point light between them.
-    TMatrix3D camera = TMatrix3D::Identity();
-    camera.m43 = -3;
-    Context->SetCameraMatrix(camera);
-    TMatrix3D projection = TMatrix3D::Identity();
-    projection.m33 = 0.1f;
-    Context->SetProjectionMatrix(projection);
-    Context->SetContextState(TContextState::csAlphaBlendOff);
-    Context->SetContextState(TContextState::csZTestOff);
+    // A white point light between the eye and the quad.
+    quorvel::testing::LookAtQuad(Context.get());
     TQuorvelShaderLight light;
     light.LightType = 1;
     light.Position = TVector3D(0, 0, 1.5f, 1);
@@ -151,6 +145,7 @@ const TFormCase FormCases[] = {
 };
 
 TEST_F(MaterialStreaming, EverySourceClassReadsWritesBackAndDraws) {
+  // Some seconds under ASan: every property read rebuilds the texts, over nine classes.
   for (const TFormCase& c : FormCases) {
     SCOPED_TRACE(c.ClassName);
     std::vector<std::string> lines = {"object Pass1: " + std::string(c.PassClass), "  end",
