@@ -4,10 +4,12 @@
 #include <charconv>
 #include <cmath>
 #include <mutex>
+#include <set>
 #include <unordered_map>
 
 #include "framework/classes/Collection.h"
 #include "framework/classes/Events.h"
+#include "framework/classes/StoredProperties.h"
 #include "framework/io/Stream.h"
 #include "framework/math/AlphaColor.h"
 #include "framework/rtl/Finally.h"
@@ -15,6 +17,32 @@
 #include "framework/rtl/SysUtils.h"
 
 namespace quorvel {
+
+// ---------------------------------------------------------------------------------------
+// Properties that are not stored
+
+namespace {
+struct TNotStored {
+  std::mutex Lock;
+  std::set<std::pair<const TClass*, std::string>, std::less<>> Names;  // names upper-cased
+};
+TNotStored& NotStored() {
+  static TNotStored names;
+  return names;
+}
+}  // namespace
+
+void SetPropertyNotStored(const TClass* AClass, std::string_view AName) {
+  TNotStored& n = NotStored();
+  std::lock_guard guard(n.Lock);
+  n.Names.emplace(AClass, UpperCase(std::string(AName)));
+}
+
+bool IsPropertyStored(const TPropInfo* AProp) {
+  TNotStored& n = NotStored();
+  std::lock_guard guard(n.Lock);
+  return !n.Names.contains(std::pair<const TClass*, std::string>(AProp->Owner, UpperCase(AProp->Name)));
+}
 
 // ---------------------------------------------------------------------------------------
 // Set types
@@ -741,7 +769,7 @@ struct TWriterAccess {
     const bool isComponent = prefix.empty() && dynamic_cast<TComponent*>(obj);
     for (const TPropInfo* prop : obj->ClassType()->GetProperties()) {
       if (isComponent && SameText(prop->Name, "Name")) continue;
-      if (!prop->IsReadable()) continue;
+      if (!prop->IsReadable() || !IsPropertyStored(prop)) continue;
       TValue v;
       try {
         v = prop->GetValue(obj);

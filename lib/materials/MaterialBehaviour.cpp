@@ -5,6 +5,7 @@
 #include "lib/context/ContextShader.h"
 #include "lib/defs/DefTypesProperties.h"
 #include "lib/materials/MaterialDefault.h"
+#include "lib/materials/MaterialPresetProperties.h"
 
 namespace quorvel {
 
@@ -14,6 +15,11 @@ void TQuorvelMaterialBehaviour::Register(ClassBuilder<TQuorvelMaterialBehaviour>
   b.Prop("OnAttached", &Self::GetOnAttached, &Self::SetOnAttached)
       .Prop("OnDetached", &Self::GetOnDetached, &Self::SetOnDetached);
 }
+
+namespace {
+const TUnitRegistration Unit{
+    StreamedClassUnit("Quorvel.Material.Behaviour", &TQuorvelMaterialBehaviour::StaticClass)};
+}  // namespace
 
 FW_CLASS_IMPL(TQuorvelMaterialBehaviourItem, "Quorvel.Material.Behaviour")
 
@@ -96,8 +102,10 @@ void TQuorvelMaterialBehaviourItem::SetBehaviour(TQuorvelMaterialBehaviour* Valu
   }
   FBehaviour = Value;
   if (Value) {
-    // The source forwards the behaviour's removal to this collection.
+    // The source forwards the behaviour's removal to this collection; the collection also
+    // hears of it itself, for a material without a source.
     if (TQuorvelDefaultMaterialSource* source = material->GetSource()) Value->FreeNotification(source);
+    behaviours->ListenTo(Value);
     Value->DoOnCreateShader(vs, TContextShaderKind::VertexShader);
     Value->DoOnCreateShader(fs, TContextShaderKind::PixelShader);
     if (Value->FOnAttached) Value->FOnAttached(material);
@@ -159,6 +167,40 @@ void TQuorvelMaterialBehaviourItem::AssignTo(TPersistent* Dest) {
 }
 
 // ===== TQuorvelMaterialBehaviourCollection ===================================================
+
+namespace {
+
+// Passes the removal of a component it was told about to its collection.
+class TBehaviourFreeListener : public TComponent {
+public:
+  explicit TBehaviourFreeListener(TQuorvelMaterialBehaviourCollection* ACollection)
+      : TComponent(nullptr), FCollection(ACollection) {}
+  void Notification(TComponent* AComponent, TOperation Operation) override {
+    TComponent::Notification(AComponent, Operation);
+    if (FCollection && Operation == opRemove) FCollection->Notification(AComponent, Operation);
+  }
+  void Detach() { FCollection = nullptr; }
+
+private:
+  TQuorvelMaterialBehaviourCollection* FCollection;
+};
+
+}  // namespace
+
+TQuorvelMaterialBehaviourCollection::TQuorvelMaterialBehaviourCollection(TMaterial* AMaterial)
+    : TCollection(TQuorvelMaterialBehaviourItem::StaticClass()), FMaterial(AMaterial) {}
+
+TQuorvelMaterialBehaviourCollection::~TQuorvelMaterialBehaviourCollection() {
+  // The listener goes first, without calling back into a collection that is going.
+  if (auto* listener = static_cast<TBehaviourFreeListener*>(FListener.get())) listener->Detach();
+  FListener.reset();
+}
+
+void TQuorvelMaterialBehaviourCollection::ListenTo(TQuorvelMaterialBehaviour* ABehaviour) {
+  if (!ABehaviour) return;
+  if (!FListener) FListener.reset(New<TBehaviourFreeListener>(this));
+  ABehaviour->FreeNotification(FListener.get());
+}
 
 void TQuorvelMaterialBehaviourCollection::Notification(TComponent* AComponent, TOperation AOperation) {
   for (TCollectionItem* item : std::vector<TCollectionItem*>(ItemList()))

@@ -119,8 +119,8 @@ class TQuorvelMaterialBehaviourCollection : public TCollection {
   FW_CLASS(TQuorvelMaterialBehaviourCollection, TCollection)
 
 public:
-  explicit TQuorvelMaterialBehaviourCollection(TMaterial* AMaterial = nullptr)
-      : TCollection(TQuorvelMaterialBehaviourItem::StaticClass()), FMaterial(AMaterial) {}
+  explicit TQuorvelMaterialBehaviourCollection(TMaterial* AMaterial = nullptr);
+  ~TQuorvelMaterialBehaviourCollection() override;
 
   TMaterial* GetMaterial() const { return FMaterial; }
   void SetMaterial(TMaterial* Value) { FMaterial = Value; }
@@ -129,6 +129,9 @@ public:
   }
   // Every item in order.
   virtual void Notification(TComponent* AComponent, TOperation AOperation);
+  // The collection hears of ABehaviour's freeing itself: a material made without a source has
+  // nobody to forward the removal, and its items must never keep a freed behaviour.
+  void ListenTo(TQuorvelMaterialBehaviour* ABehaviour);
   // The material is going: items drop their behaviours without hooks or rebuild requests.
   void SetDestroying() { FDestroying = true; }
   bool GetDestroying() const { return FDestroying; }
@@ -136,6 +139,8 @@ public:
 private:
   TMaterial* FMaterial;
   bool FDestroying = false;
+  // A component only to receive free notifications; made on first use.
+  TOwned<TComponent> FListener;
 };
 
 }  // namespace quorvel

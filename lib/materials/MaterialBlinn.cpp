@@ -1,6 +1,5 @@
 #include "lib/materials/MaterialBlinn.h"
 
-#include "framework/rtl/Units.h"
 #include "lib/materials/MaterialPresetProperties.h"
 
 namespace quorvel {
@@ -9,7 +8,7 @@ FW_CLASS_IMPL(TQuorvelBlinnMaterial, "Quorvel.Material.Blinn")
 FW_CLASS_NO_MEMBERS(TQuorvelBlinnMaterial)
 FW_CLASS_IMPL(TQuorvelBlinnMaterialSource, "Quorvel.Material.Blinn")
 
-void TQuorvelBlinnMaterialSource::Register(ClassBuilder<TQuorvelBlinnMaterialSource>& b) { RegisterTexturedSwitches(b); }
+void TQuorvelBlinnMaterialSource::Register(ClassBuilder<TQuorvelBlinnMaterialSource>& b) { RegisterTexturedProperties(b); }
 
 void TQuorvelBlinnMaterial::AfterConstruction() {
   TQuorvelDefaultMaterial::AfterConstruction();
@@ -24,10 +23,7 @@ void TQuorvelBlinnMaterial::AfterConstruction() {
 TMaterial* TQuorvelBlinnMaterialSource::CreateMaterial() { return New<TQuorvelBlinnMaterial>(this); }
 
 namespace {
-// A form resource creates the source by its class name.
-void InitUnit() { RegisterFwClasses({TQuorvelBlinnMaterialSource::StaticClass()}); }
-void FinUnit() { UnRegisterClasses({TQuorvelBlinnMaterialSource::StaticClass()}); }
-const TUnitRegistration Unit{{"Quorvel.Material.Blinn", {}, &InitUnit, &FinUnit}};
+const TUnitRegistration Unit{StreamedClassUnit("Quorvel.Material.Blinn", &TQuorvelBlinnMaterialSource::StaticClass)};
 }  // namespace
 
 }  // namespace quorvel

@@ -7,7 +7,10 @@ namespace quorvel {
 FW_CLASS_IMPL(TQuorvelBumpMapMaterial, "Quorvel.Material.BumpMap")
 FW_CLASS_NO_MEMBERS(TQuorvelBumpMapMaterial)
 FW_CLASS_IMPL(TQuorvelBumpMapMaterialSource, "Quorvel.Material.BumpMap")
-FW_CLASS_NO_MEMBERS(TQuorvelBumpMapMaterialSource)
+
+void TQuorvelBumpMapMaterialSource::Register(ClassBuilder<TQuorvelBumpMapMaterialSource>& b) {
+  RegisterPoolBitmap(b, "SpecularMap", &Self::GetSpecularMap, &Self::SetSpecularMap);
+}
 
 void TQuorvelBumpMapMaterial::DoCreateVertexShaderNode() {
   TQuorvelNormalMapMaterial::DoCreateVertexShaderNode();
@@ -22,8 +25,7 @@ void TQuorvelBumpMapMaterial::DoCreateFragmentShaderNode() {
 TMaterial* TQuorvelBumpMapMaterialSource::CreateMaterial() { return New<TQuorvelBumpMapMaterial>(this); }
 
 void TQuorvelBumpMapMaterialSource::UpdateDefaultBitmapEntries() {
-  AddBitmap("SpecularMapTexture", TPixelFormatEx::RGBA8, TPixelFormatEx::BGRA, TQuorvelTextureDataType::dtUnsignedByte,
-            false, true, true, TContextShaderKind::PixelShader, TQuorvelTextureKind::Texture2D);
+  AddMapEntry("SpecularMapTexture", TPixelFormatEx::BGRA, true);
   TQuorvelNormalMapMaterialSource::UpdateDefaultBitmapEntries();
 }
 
@@ -34,5 +36,9 @@ TBitmap* TQuorvelBumpMapMaterialSource::GetSpecularMap() const {
 void TQuorvelBumpMapMaterialSource::SetSpecularMap(TBitmap* Value) {
   if (TBitmap* bitmap = GetSpecularMap()) bitmap->Assign(Value);
 }
+
+namespace {
+const TUnitRegistration Unit{StreamedClassUnit("Quorvel.Material.BumpMap", &TQuorvelBumpMapMaterialSource::StaticClass)};
+}  // namespace
 
 }  // namespace quorvel

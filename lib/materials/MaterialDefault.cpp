@@ -12,6 +12,7 @@
 #include "lib/context/Context.h"
 #include "lib/context/ContextShader.h"
 #include "lib/formats/LoggingForm.h"
+#include "lib/materials/MaterialPresetProperties.h"
 #include "lib/passes/Controller.h"
 #include "lib/passes/ControllerPassesCustomDepth.h"
 #include "lib/passes/ControllerPassesEnvironment.h"
@@ -52,6 +53,11 @@ void TQuorvelDefaultMaterialSource::Register(ClassBuilder<TQuorvelDefaultMateria
       .Prop("FarLimit", &Self::GetFarLimit, &Self::SetFarLimit)
       .Prop("Shadows", &Self::GetShadows, &Self::SetShadows)
       .Prop("ShadowMethod", &Self::GetShadowMethod, &Self::SetShadowMethod)
+      .Prop("MainShadowMapPass", &Self::GetMainShadowMapPass, &Self::SetMainShadowMapPass)
+      .Prop("DepthPass", &Self::GetDepthPass, &Self::SetDepthPass)
+      .Prop("ReflectionPass", &Self::GetReflectionPass, &Self::SetReflectionPass)
+      .Prop("RefractionPass", &Self::GetRefractionPass, &Self::SetRefractionPass)
+      .Prop("EnvironmentPass", &Self::GetEnvironmentPass, &Self::SetEnvironmentPass)
       .Prop("Reflections", &Self::GetReflections, &Self::SetReflections)
       .Prop("Refractions", &Self::GetRefractions, &Self::SetRefractions)
       .Prop("Environment", &Self::GetEnvironment, &Self::SetEnvironment)
@@ -62,6 +68,11 @@ void TQuorvelDefaultMaterialSource::Register(ClassBuilder<TQuorvelDefaultMateria
       .Prop("Behaviours", &Self::GetBehaviours, &Self::SetBehaviours)
       .Prop("Bitmaps", &Self::GetBitmaps, &Self::SetBitmaps);
 }
+
+namespace {
+const TUnitRegistration Unit{
+    StreamedClassUnit("Quorvel.Material.Default", &TQuorvelDefaultMaterialSource::StaticClass)};
+}  // namespace
 
 const char* const TonemappingDefines[11] = {nullptr,
                                             "TONEMAP_EXPOSURE",
@@ -839,7 +850,28 @@ struct TDefaultEntry {
   TQuorvelTextureKind TextureKind;
 };
 
+std::string PoolFullMessage() {
+  return Format("failed to add bitmap to pool - maximum number of textures in pool reached = %d",
+                {TQuorvelDefaultMaterialSource::MaxPoolTextures});
+}
+
+const std::vector<std::string>& ShadowMapEntryNames() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> n;
+    for (int32_t i = 0; i < 8; ++i) n.push_back(Format("%s%d", {std::string("ShadowMapTexture"), i}));
+    return n;
+  }();
+  return names;
+}
+
 }  // namespace
+
+bool TQuorvelDefaultMaterialSource::IsPassEntry(const std::string& AName) {
+  static const char* const names[] = {"DepthTexture", "ReflectionTexture", "RefractionTexture", "EnvironmentTexture"};
+  if (std::find(ShadowMapEntryNames().begin(), ShadowMapEntryNames().end(), AName) != ShadowMapEntryNames().end())
+    return true;
+  return std::any_of(std::begin(names), std::end(names), [&](const char* n) { return AName == n; });
+}
 
 TQuorvelDefaultMaterialSource::TQuorvelDefaultMaterialSource(TComponent* AOwner) : TMaterialSource(AOwner) {}
 
@@ -930,6 +962,26 @@ TQuorvelTextureBitmap* TQuorvelDefaultMaterialSource::FindBitmapByName(const std
   return entry ? entry->GetBitmap() : nullptr;
 }
 
+TQuorvelBitmapPoolEntry* TQuorvelDefaultMaterialSource::AddMapEntry(const char* AName, TPixelFormatEx AFormat,
+                                                                    bool AProtectFormatSettings) {
+  return AddBitmap(AName, TPixelFormatEx::RGBA8, AFormat, TQuorvelTextureDataType::dtUnsignedByte, false, true,
+                   AProtectFormatSettings, TContextShaderKind::PixelShader, TQuorvelTextureKind::Texture2D);
+}
+
+void TQuorvelDefaultMaterialSource::EnsureMapEntry(const char* AName, TPixelFormatEx AFormat) {
+  if (FindBitmapEntryByName(AName)) return;
+  CheckPoolRoom({AName});
+  AddMapEntry(AName, AFormat, true);
+  UpdateTexturePool();
+}
+
+void TQuorvelDefaultMaterialSource::CheckPoolRoom(const std::vector<std::string>& ANames) const {
+  int32_t count = FBitmaps ? FBitmaps->GetCount() : 0;
+  for (const std::string& name : ANames)
+    if (!FindBitmapEntryByName(name)) ++count;
+  if (count > MaxPoolTextures) throw Exception(PoolFullMessage());
+}
+
 TQuorvelBitmapPoolEntry* TQuorvelDefaultMaterialSource::AddBitmap(
     const std::string& AName, TPixelFormatEx AInternalFormat, TPixelFormatEx AFormat,
     TQuorvelTextureDataType ADataType, bool AIsDynamic, bool AIgnoreInArray, bool AProtectFormatSettings,
@@ -943,9 +995,7 @@ TQuorvelBitmapPoolEntry* TQuorvelDefaultMaterialSource::AddBitmap(
   }
   // The cap guards new entries only: refreshing an existing one on a full pool is no growth.
   if (!entry) {
-    if (FBitmaps->GetCount() >= MaxPoolTextures)
-      throw Exception(Format("failed to add bitmap to pool - maximum number of textures in pool reached = %d",
-                             {MaxPoolTextures}));
+    if (FBitmaps->GetCount() >= MaxPoolTextures) throw Exception(PoolFullMessage());
     entry = FBitmaps->Add();
     entry->SetDisplayName(AName);
   }
@@ -1016,8 +1066,7 @@ void TQuorvelDefaultMaterialSource::UpdateDefaultBitmapEntries() {
   };
   for (const auto& row : rows) apply(row.Entry, row.Entry.Name, row.Allowed);
   const TDefaultEntry shadow{"ShadowMapTexture", RGBA, true, false, true, PixelShader, Texture2D};
-  for (int32_t i = 0; i < 8; ++i)
-    apply(shadow, Format("%s%d", {std::string(shadow.Name), i}), m->GetAllowShadowMapTexture());
+  for (const std::string& name : ShadowMapEntryNames()) apply(shadow, name, m->GetAllowShadowMapTexture());
   UpdateTexturePool();
 }
 
@@ -1248,15 +1297,12 @@ QUORVEL_FORWARD(float, RefractionPower, 0.0f)
 QUORVEL_FORWARD(bool, UseLighting, false)
 QUORVEL_FORWARD(bool, UseSpecular, false)
 QUORVEL_FORWARD(bool, UseTexturing, false)
-QUORVEL_FORWARD(bool, UseSpecularMapping, false)
 QUORVEL_FORWARD(bool, UseEmissiveTexture, false)
-QUORVEL_FORWARD(bool, UseParallaxOcclusion, false)
 QUORVEL_FORWARD(bool, UsePBRAlbedoTexture, false)
 QUORVEL_FORWARD(bool, UsePBRMetallicTexture, false)
 QUORVEL_FORWARD(bool, UsePBRRoughnessTexture, false)
 QUORVEL_FORWARD(bool, UsePBRAOTexture, false)
 QUORVEL_FORWARD(bool, UsePBREmissiveTexture, false)
-QUORVEL_FORWARD(bool, UsePBRSpecularTexture, false)
 QUORVEL_FORWARD(bool, UseVertexColor, false)
 QUORVEL_FORWARD(bool, UseColorClipping, false)
 QUORVEL_FORWARD(bool, UseAlphaCutoff, false)
@@ -1272,10 +1318,43 @@ QUORVEL_FORWARD_BITMAPS(UseTexture0)
 QUORVEL_FORWARD_BITMAPS(UseDisplacementMapping)
 QUORVEL_FORWARD_BITMAPS(UseNormalMapping)
 QUORVEL_FORWARD_BITMAPS(UseDepthMap)
-QUORVEL_FORWARD_BITMAPS(Shadows)
 #undef QUORVEL_FORWARD
 #undef QUORVEL_FORWARD_CREF
 #undef QUORVEL_FORWARD_BITMAPS
+
+// Switches that sample a map the default entries do not make: the entry comes first, and
+// texturing, whose coordinates the sample reads.
+#define QUORVEL_FORWARD_MAP(Prop, Entry, Format)                                                    \
+  bool TQuorvelDefaultMaterialSource::Get##Prop() const {                                            \
+    TQuorvelDefaultMaterial* m = DefaultMaterial();                                                  \
+    return m ? m->Get##Prop() : false;                                                               \
+  }                                                                                                  \
+  void TQuorvelDefaultMaterialSource::Set##Prop(bool Value) {                                        \
+    TQuorvelDefaultMaterial* m = DefaultMaterial();                                                  \
+    if (!m) return;                                                                                  \
+    if (Value) {                                                                                     \
+      EnsureMapEntry(Entry, Format);                                                                 \
+      if (!m->GetUseTexturing()) m->SetUseTexturing(true);                                           \
+    }                                                                                                \
+    m->Set##Prop(Value);                                                                             \
+  }
+QUORVEL_FORWARD_MAP(UseSpecularMapping, "SpecularMapTexture", TPixelFormatEx::BGRA)
+QUORVEL_FORWARD_MAP(UsePBRSpecularTexture, "SpecularMapTexture", TPixelFormatEx::BGRA)
+QUORVEL_FORWARD_MAP(UseParallaxOcclusion, "POMTexture", TPixelFormatEx::RGBA)
+#undef QUORVEL_FORWARD_MAP
+
+bool TQuorvelDefaultMaterialSource::GetShadows() const {
+  TQuorvelDefaultMaterial* m = DefaultMaterial();
+  return m && m->GetShadows();
+}
+
+void TQuorvelDefaultMaterialSource::SetShadows(bool Value) {
+  TQuorvelDefaultMaterial* m = DefaultMaterial();
+  // Eight entries at once may not fit: refused before the defines or the flag change.
+  if (Value && m) CheckPoolRoom(ShadowMapEntryNames());
+  if (m) m->SetShadows(Value);
+  UpdateDefaultBitmaps();
+}
 
 TQuorvelShadowMethod TQuorvelDefaultMaterialSource::GetShadowMethod() const {
   TQuorvelDefaultMaterial* m = DefaultMaterial();

@@ -488,7 +488,7 @@ public:
 
   // --- definitions ----------------------------------------------------------------------
   // A new default source owned by AOwner, loaded from ADef; nil (nothing made) when ADef is
-  // not a material definition.
+  // not a material definition. A load that raises frees the source again.
   static TQuorvelDefaultMaterialSource* CreateFromDefinition(TComponent* AOwner, TCustomDef* ADef);
   // Both do nothing unless ADef is a TMaterialDef.
   virtual void LoadFromDefinition(TCustomDef* ADef);
@@ -496,6 +496,9 @@ public:
   // The pool name of a texture channel; beyond Depth "Texture%d" with AIndex + 1 (one name per
   // texture, never a channel's).
   static std::string ChannelEntryName(TColorChannelDef AChannel, int32_t AIndex);
+  // Whether a pool entry holds what a pass renders (shadow maps, depth, reflection, refraction,
+  // environment): its switch is stored, never the entry.
+  static bool IsPassEntry(const std::string& AName);
   // The channel of a pool name; UserSpecific for a name of no channel.
   static TColorChannelDef EntryChannel(const std::string& AName);
 
@@ -509,6 +512,14 @@ protected:
   virtual void UpdateDefaultBitmapEntries();
   virtual void DoUpdateDefaultBitmaps();
   bool IsDesigning() const { return GetComponentState().Contains(csDesigning); }
+  // A map of the pixel stage: RGBA8 unsigned bytes, not dynamic, ignored in arrays, 2D.
+  TQuorvelBitmapPoolEntry* AddMapEntry(const char* AName, TPixelFormatEx AFormat, bool AProtectFormatSettings);
+  // The entry a map switch samples, made when missing (the cap checked first), so that the
+  // switch never leaves a text that samples an undeclared sampler.
+  void EnsureMapEntry(const char* AName, TPixelFormatEx AFormat);
+  // Raises the pool's cap message when making the missing ones of ANames would pass the cap;
+  // called before a switch changes anything.
+  void CheckPoolRoom(const std::vector<std::string>& ANames) const;
   // The bitmap of an entry; raises AMessage, by default "<name> not activated in material"
   // (nil while designing).
   TBitmap* GetEntryBitmap(const char* AName, const char* AMessage = nullptr) const;

@@ -75,9 +75,11 @@ TColorChannelDef TQuorvelDefaultMaterialSource::EntryChannel(const std::string& 
 TQuorvelDefaultMaterialSource* TQuorvelDefaultMaterialSource::CreateFromDefinition(TComponent* AOwner,
                                                                                    TCustomDef* ADef) {
   if (!dynamic_cast<TMaterialDef*>(ADef)) return nullptr;
-  auto* source = New<TQuorvelDefaultMaterialSource>(AOwner);
+  // Held until the load succeeds: a failed load returns nothing, and the caller cannot free
+  // what it never got (with or without an owner).
+  TOwned<TQuorvelDefaultMaterialSource> source(New<TQuorvelDefaultMaterialSource>(AOwner));
   source->LoadFromDefinition(ADef);
-  return source;
+  return source.release();
 }
 
 void TQuorvelDefaultMaterialSource::LoadFromDefinition(TCustomDef* ADef) {
@@ -226,6 +228,7 @@ void TQuorvelDefaultMaterialSource::LoadFromDefinition(TCustomDef* ADef) {
     if (p->TryGetValue("ShadingIntensity", v)) SetShadingIntensity(static_cast<float>(v.AsExtended()));
     if (p->TryGetValue("Shadows", v)) SetShadows(v.AsBoolean());
     if (p->TryGetValue("ShadowMethod", v)) SetShadowMethod(static_cast<TQuorvelShadowMethod>(v.AsOrdinal()));
+    if (p->TryGetValue("Environment", v)) SetEnvironment(v.AsBoolean());
   }
   if (TExtensionDef* e = def->GetExtension("Maps")) {
     TProperties* p = e->GetProperties();
@@ -291,6 +294,9 @@ void TQuorvelDefaultMaterialSource::StoreToDefinition(TCustomDef* ADef) {
   if (FBitmaps)
     for (int i = 0; i < FBitmaps->GetCount(); ++i) {
       TQuorvelBitmapPoolEntry* entry = FBitmaps->Items(i);
+      // A pass fills these at every frame; loaded back as textures they would take pool
+      // places of their own beside the ones their switch makes again.
+      if (IsPassEntry(entry->GetDisplayName())) continue;
       // The asset owns what it is given: a copy, so that the entry keeps its own bitmap.
       auto* asset = New<TQuorvelTextureAsset>(nullptr);
       TBitmap* copy = New<TBitmap>();
@@ -312,6 +318,8 @@ void TQuorvelDefaultMaterialSource::StoreToDefinition(TCustomDef* ADef) {
   shading->AddOrSetValue("ShadingIntensity", TValue::From(static_cast<double>(GetShadingIntensity())));
   shading->AddOrSetValue("Shadows", TValue::From(GetShadows()));
   shading->AddOrSetValue("ShadowMethod", TValue::From(static_cast<int32_t>(GetShadowMethod())));
+  // The environment entry is not stored, so its switch is.
+  shading->AddOrSetValue("Environment", TValue::From(GetEnvironment()));
   TProperties* maps = Extension(def, "Maps")->GetProperties();
   for (size_t i = 0; i < std::size(MapKeys); ++i) {
     const TSwitchGet get = MapSwitches[i].Get;

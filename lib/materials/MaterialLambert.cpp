@@ -8,7 +8,7 @@ FW_CLASS_IMPL(TQuorvelLambertMaterial, "Quorvel.Material.Lambert")
 FW_CLASS_NO_MEMBERS(TQuorvelLambertMaterial)
 FW_CLASS_IMPL(TQuorvelLambertMaterialSource, "Quorvel.Material.Lambert")
 
-void TQuorvelLambertMaterialSource::Register(ClassBuilder<TQuorvelLambertMaterialSource>& b) { RegisterTexturedSwitches(b); }
+void TQuorvelLambertMaterialSource::Register(ClassBuilder<TQuorvelLambertMaterialSource>& b) { RegisterTexturedProperties(b); }
 
 void TQuorvelLambertMaterial::AfterConstruction() {
   TQuorvelDefaultMaterial::AfterConstruction();
@@ -20,5 +20,9 @@ void TQuorvelLambertMaterial::AfterConstruction() {
 }
 
 TMaterial* TQuorvelLambertMaterialSource::CreateMaterial() { return New<TQuorvelLambertMaterial>(this); }
+
+namespace {
+const TUnitRegistration Unit{StreamedClassUnit("Quorvel.Material.Lambert", &TQuorvelLambertMaterialSource::StaticClass)};
+}  // namespace
 
 }  // namespace quorvel

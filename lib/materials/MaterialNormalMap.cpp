@@ -9,7 +9,9 @@ FW_CLASS_NO_MEMBERS(TQuorvelNormalMapMaterial)
 FW_CLASS_IMPL(TQuorvelNormalMapMaterialSource, "Quorvel.Material.NormalMap")
 
 void TQuorvelNormalMapMaterialSource::Register(ClassBuilder<TQuorvelNormalMapMaterialSource>& b) {
-  RegisterTexturedSwitches(b);
+  RegisterTexturedProperties(b);
+  RegisterPoolBitmap(b, "NormalMap", &Self::GetNormalMap, &Self::SetNormalMap);
+  RegisterPoolBitmap(b, "DisplacementMap", &Self::GetDisplacementMap, &Self::SetDisplacementMap);
   RegisterDisplacementComponents(b);
 }
 
@@ -38,5 +40,10 @@ void TQuorvelNormalMapMaterial::DoCreateFragmentShaderNode() {
 }
 
 TMaterial* TQuorvelNormalMapMaterialSource::CreateMaterial() { return New<TQuorvelNormalMapMaterial>(this); }
+
+namespace {
+const TUnitRegistration Unit{
+    StreamedClassUnit("Quorvel.Material.NormalMap", &TQuorvelNormalMapMaterialSource::StaticClass)};
+}  // namespace
 
 }  // namespace quorvel

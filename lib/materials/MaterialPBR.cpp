@@ -1,6 +1,7 @@
 #include "lib/materials/MaterialPBR.h"
 
 #include "lib/defs/DefTypesMaterial.h"
+#include "lib/materials/MaterialPresetProperties.h"
 
 namespace quorvel {
 
@@ -9,6 +10,12 @@ FW_CLASS_NO_MEMBERS(TQuorvelPBRMaterial)
 FW_CLASS_IMPL(TQuorvelPBRMaterialSource, "Quorvel.Material.PBR")
 
 void TQuorvelPBRMaterialSource::Register(ClassBuilder<TQuorvelPBRMaterialSource>& b) {
+  RegisterPoolBitmap(b, "MetalnessTexture", &Self::GetMetalnessTexture, &Self::SetMetalnessTexture);
+  RegisterPoolBitmap(b, "RoughnessTexture", &Self::GetRoughnessTexture, &Self::SetRoughnessTexture);
+  RegisterPoolBitmap(b, "AmbientOcclusionTexture", &Self::GetAmbientOcclusionTexture,
+                     &Self::SetAmbientOcclusionTexture);
+  RegisterPoolBitmap(b, "EmissiveTexture", &Self::GetEmissiveTexture, &Self::SetEmissiveTexture);
+  RegisterPoolBitmap(b, "SpecularMap", &Self::GetSpecularMap, &Self::SetSpecularMap);
   b.Prop("UseParallaxOcclusion", &Self::GetUseParallaxOcclusion, &Self::SetUseParallaxOcclusion)
       .Prop("UsePBRAlbedoTexture", &Self::GetUsePBRAlbedoTexture, &Self::SetUsePBRAlbedoTexture)
       .Prop("UsePBRMetallicTexture", &Self::GetUsePBRMetallicTexture, &Self::SetUsePBRMetallicTexture)
@@ -54,8 +61,7 @@ void TQuorvelPBRMaterialSource::UpdateDefaultBitmapEntries() {
   TQuorvelPOMMaterialSource::UpdateDefaultBitmapEntries();
   for (const char* name :
        {"MetalnessTexture", "RoughnessTexture", "AmbientOcclusionTexture", "EmissiveTexture", "SpecularMapTexture"})
-    AddBitmap(name, TPixelFormatEx::RGBA8, TPixelFormatEx::BGRA, TQuorvelTextureDataType::dtUnsignedByte, false, true,
-              false, TContextShaderKind::PixelShader, TQuorvelTextureKind::Texture2D);
+    AddMapEntry(name, TPixelFormatEx::BGRA, false);
 }
 
 #define QUORVEL_PBR_BITMAP(Prop, Entry, Message)                              \
@@ -125,5 +131,9 @@ void TQuorvelPBRMaterialSource::StoreToDefinition(TCustomDef* ADef) {
   for (const auto& [key, entry] : maps)
     if (TBitmap* map = FindBitmapByName(entry)) p->AddOrSetValue(key, TValue::From(!map->IsEmpty()));
 }
+
+namespace {
+const TUnitRegistration Unit{StreamedClassUnit("Quorvel.Material.PBR", &TQuorvelPBRMaterialSource::StaticClass)};
+}  // namespace
 
 }  // namespace quorvel

@@ -13,8 +13,12 @@ void TQuorvelPOMMaterialSource::Register(ClassBuilder<TQuorvelPOMMaterialSource>
   b.Prop("UseLighting", &Self::GetUseLighting, &Self::SetUseLighting)
       .Prop("UseSpecular", &Self::GetUseSpecular, &Self::SetUseSpecular)
       .Prop("UseTexturing", &Self::GetUseTexturing, &Self::SetUseTexturing)
-      .Prop("UseTexture0", &Self::GetUseTexture0, &Self::SetUseTexture0)
-      .Prop("ParallaxDiscardEdges", &Self::GetParallaxDiscardEdges, &Self::SetParallaxDiscardEdges);
+      .Prop("UseTexture0", &Self::GetUseTexture0, &Self::SetUseTexture0);
+  RegisterPoolBitmap(b, "Texture", &Self::GetTexture, &Self::SetTexture);
+  RegisterPoolBitmap(b, "NormalMap", &Self::GetNormalMap, &Self::SetNormalMap);
+  RegisterPoolBitmap(b, "ParallaxOcclusionMap", &Self::GetParallaxOcclusionMap, &Self::SetParallaxOcclusionMap);
+  b.Prop("ParallaxDiscardEdges", &Self::GetParallaxDiscardEdges, &Self::SetParallaxDiscardEdges);
+  RegisterPoolBitmap(b, "DisplacementMap", &Self::GetDisplacementMap, &Self::SetDisplacementMap);
   RegisterDisplacementComponents(b);
 }
 
@@ -55,8 +59,7 @@ TMaterial* TQuorvelPOMMaterialSource::CreateMaterial() { return New<TQuorvelPOMM
 
 void TQuorvelPOMMaterialSource::UpdateDefaultBitmapEntries() {
   TQuorvelDefaultMaterialSource::UpdateDefaultBitmapEntries();
-  AddBitmap("POMTexture", TPixelFormatEx::RGBA8, TPixelFormatEx::RGBA, TQuorvelTextureDataType::dtUnsignedByte, false,
-            true, true, TContextShaderKind::PixelShader, TQuorvelTextureKind::Texture2D);
+  AddMapEntry("POMTexture", TPixelFormatEx::RGBA, true);
 }
 
 TBitmap* TQuorvelPOMMaterialSource::GetParallaxOcclusionMap() const {
@@ -97,5 +100,9 @@ void TQuorvelPOMMaterialSource::StoreToDefinition(TCustomDef* ADef) {
   p->AddOrSetValue("ParallaxLevels", TValue::From(GetParallaxLevels()));
   if (TBitmap* map = FindBitmapByName("POMTexture")) p->AddOrSetValue("ParallaxOcclusionMap", TValue::From(!map->IsEmpty()));
 }
+
+namespace {
+const TUnitRegistration Unit{StreamedClassUnit("Quorvel.Material.POM", &TQuorvelPOMMaterialSource::StaticClass)};
+}  // namespace
 
 }  // namespace quorvel

@@ -8,7 +8,7 @@ FW_CLASS_IMPL(TQuorvelPhongMaterial, "Quorvel.Material.Phong")
 FW_CLASS_NO_MEMBERS(TQuorvelPhongMaterial)
 FW_CLASS_IMPL(TQuorvelPhongMaterialSource, "Quorvel.Material.Phong")
 
-void TQuorvelPhongMaterialSource::Register(ClassBuilder<TQuorvelPhongMaterialSource>& b) { RegisterTexturedSwitches(b); }
+void TQuorvelPhongMaterialSource::Register(ClassBuilder<TQuorvelPhongMaterialSource>& b) { RegisterTexturedProperties(b); }
 
 void TQuorvelPhongMaterial::AfterConstruction() {
   TQuorvelDefaultMaterial::AfterConstruction();
@@ -21,5 +21,9 @@ void TQuorvelPhongMaterial::AfterConstruction() {
 }
 
 TMaterial* TQuorvelPhongMaterialSource::CreateMaterial() { return New<TQuorvelPhongMaterial>(this); }
+
+namespace {
+const TUnitRegistration Unit{StreamedClassUnit("Quorvel.Material.Phong", &TQuorvelPhongMaterialSource::StaticClass)};
+}  // namespace
 
 }  // namespace quorvel

@@ -1,5 +1,7 @@
 #include "lib/materials/MaterialVertexColor.h"
 
+#include "lib/materials/MaterialPresetProperties.h"
+
 namespace quorvel {
 
 FW_CLASS_IMPL(TQuorvelVertexColorMaterial, "Quorvel.Material.VertexColor")
@@ -45,5 +47,10 @@ void TQuorvelVertexColorMaterial::DoBuildFragmentShaderSource() {
 }
 
 TMaterial* TQuorvelVertexColorMaterialSource::CreateMaterial() { return New<TQuorvelVertexColorMaterial>(this); }
+
+namespace {
+const TUnitRegistration Unit{
+    StreamedClassUnit("Quorvel.Material.VertexColor", &TQuorvelVertexColorMaterialSource::StaticClass)};
+}  // namespace
 
 }  // namespace quorvel

@@ -21,6 +21,7 @@
 #include "lib/passes/ControllerPassesSMStoreDepth.h"
 #include "tests/context/ContextTestFixture.h"
 #include "tests/materials/PointLightExpect.h"
+#include "tests/materials/QuadView.h"
 
 using namespace quorvel;
 
@@ -568,15 +569,7 @@ protected:
   void SetUp() override {
     DefaultMaterial::SetUp();
     if (HasFatalFailure()) return;
-    // Eye three units in front of the quad; the projection only squeezes z into the clip range.
-    TMatrix3D camera = TMatrix3D::Identity();
-    camera.m43 = -3;
-    Context->SetCameraMatrix(camera);
-    TMatrix3D projection = TMatrix3D::Identity();
-    projection.m33 = 0.1f;
-    Context->SetProjectionMatrix(projection);
-    Context->SetContextState(TContextState::csAlphaBlendOff);
-    Context->SetContextState(TContextState::csZTestOff);
+    quorvel::testing::LookAtQuad(Context.get());
     glClearColor(0, 0, 0, 0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   }

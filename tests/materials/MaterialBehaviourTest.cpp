@@ -198,6 +198,27 @@ TEST_F(MaterialBehaviours, ApplyInitialisesOnceAndAFreedBehaviourIsForgottenWith
   EXPECT_TRUE(Journal.empty());
 }
 
+TEST_F(MaterialBehaviours, AMaterialWithoutSourceForgetsAFreedBehaviour) {
+  // Nobody forwards the removal for a material made on its own: the collection must hear of
+  // it, or the next apply calls into the freed behaviour.
+  TOwned<TQuorvelDefaultMaterial> alone(New<TQuorvelDefaultMaterial>(nullptr));
+  TTintBehaviour* a = Make("A");
+  auto* item = alone->GetBehaviours()->AddItem<TQuorvelMaterialBehaviourItem>();
+  item->SetBehaviour(a);
+  Context->ApplyMaterial(alone.get());
+  ASSERT_EQ(Journal.back(), "A:apply");
+  Journal.clear();
+  Free(a);
+  EXPECT_EQ(item->GetBehaviour(), nullptr);
+  Context->ApplyMaterial(alone.get());
+  EXPECT_TRUE(Journal.empty());
+  // A behaviour that outlives the material leaves nothing behind to notify.
+  TTintBehaviour* b = Make("B");
+  alone->GetBehaviours()->AddItem<TQuorvelMaterialBehaviourItem>()->SetBehaviour(b);
+  alone.reset();
+  Free(b);
+}
+
 TEST_F(MaterialBehaviours, AttachNamesTheItemAndTwiceAddsOneDetachAndClearRemove) {
   TTintBehaviour* a = Make("Glow");
   TTintBehaviour* b = Make("Wave");

@@ -490,15 +490,32 @@ TEST_F(PresetMaterial, AllPairsOfPresetShadingSwitchesToneMapsShadowsAndPassesCo
   RecordProperty("pairs ruled out", gaps);
 }
 
-TEST_F(PresetMaterial, PBRPresetWithShadowsRaisesTheCapMessage) {
+TEST_F(PresetMaterial, PBRPresetWithShadowsRaisesTheCapMessageBeforeChangingAnything) {
   auto s = Make<TQuorvelPBRMaterialSource>();
-  try {
-    s->SetShadows(true);
-    ADD_FAILURE() << "17 entries";
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message(), "failed to add bitmap to pool - maximum number of textures in pool reached = 16");
+  TQuorvelDefaultMaterial* m = s->DefaultMaterial();
+  const std::vector<std::string> entries = EntryNames(s.get());
+  const std::string vs = m->GetVSShaderSource().CodeAsText(), fs = m->GetFSShaderSource().CodeAsText();
+  for (auto method : {TQuorvelShadowMethod::ShadowMapping, TQuorvelShadowMethod::VarianceShadowMapping}) {
+    s->SetShadowMethod(method);
+    try {
+      s->SetShadows(true);
+      ADD_FAILURE() << "17 entries";
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.Message(), "failed to add bitmap to pool - maximum number of textures in pool reached = 16");
+    }
+    EXPECT_FALSE(s->GetShadows());
+    for (const char* d : {"SHADOW", "SHADOWMAPPING", "VARIANCESHADOWMAPPING"})
+      EXPECT_FALSE(m->GetVertexShaderNode()->Defined(d) || m->GetFragmentShaderNode()->Defined(d)) << d;
+    EXPECT_EQ(EntryNames(s.get()), entries);
+    EXPECT_EQ(m->GetVSShaderSource().CodeAsText(), vs);
+    EXPECT_EQ(m->GetFSShaderSource().CodeAsText(), fs);
   }
-  EXPECT_LE(s->GetBitmaps()->GetCount(), 16);
+  // With two maps switched off the eight shadow maps fit.
+  s->SetUseNormalMapping(false);
+  s->SetUseDisplacementMapping(false);
+  s->SetShadows(true);
+  EXPECT_TRUE(s->GetShadows());
+  EXPECT_EQ(s->GetBitmaps()->GetCount(), 15);
 }
 
 }  // namespace
