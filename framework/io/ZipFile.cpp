@@ -254,9 +254,7 @@ void TZipFile::Flush() {
     WriteChanges();
     FStream->SetPosition(0);
     // The archive as written: every entry now lies in the file data, and the directory is
-    // the one just written (read back from the stream only when the written bytes do not
-    // show it plainly).
-    if (!TakeWrittenDirectory()) ReadDirectoryOffsets();
+    // the one just written.
     if (FDirectory.size() != FEntries.size()) throw EZipException("the written directory cannot be read back");
     for (size_t i = 0; i < FEntries.size(); ++i) {
       if (FDirectory[i].Name != FEntries[i].Name) throw EZipException("the written directory cannot be read back");
@@ -271,34 +269,52 @@ void TZipFile::Flush() {
   }
 }
 
-// minizip copies the old directory records as they were and appends one per new entry;
-// only those are parsed.
-bool TZipFile::TakeWrittenDirectory() {
+// minizip copies the old directory records as they were and appends one per new entry
+// behind the new data, then the end record: the first ALen bytes of the write buffer must show
+// exactly that, each new record pointing at its own local header. Anything else (minizip
+// having found another end record than the one it was given) would leave entries that no
+// reader finds.
+std::vector<TZipFile::TDirRecord> TZipFile::WrittenDirectory(size_t ALen, uint64_t& ACdOffset) const {
+  const auto bad = [](const std::string& why) -> std::vector<TDirRecord> {
+    throw EZipException("the archive cannot be appended to safely (" + why + ")");
+  };
   const uint8_t* buf = FWriteBuffer.data();
-  const size_t len = FWrittenLen;
-  if (len < 22 + FComment.size()) return false;
-  const uint8_t* e = buf + len - 22 - FComment.size();
-  if (Get32(e) != 0x06054B50) return false;
+  if (ALen < 22 || Get32(buf + ALen - 22) != 0x06054B50 || Get16(buf + ALen - 2) != 0)
+    return bad("no end record behind the written directory");
+  const uint8_t* e = buf + ALen - 22;
   const uint64_t cdSize = Get32(e + 12), cdOffset = Get32(e + 16), count = Get16(e + 10);
-  if (cdOffset < FDataEnd || cdOffset - FDataEnd + cdSize + 22 + FComment.size() != len) return false;
+  if (cdOffset < FDataEnd || cdOffset - FDataEnd + cdSize + 22 != ALen)
+    return bad("the written directory is not where its end record puts it");
   const uint8_t* cd = buf + (cdOffset - FDataEnd);
   size_t p = 0;
   for (const TDirRecord& record : FDirectory) {
-    if (p + record.Raw.size() > cdSize || std::memcmp(cd + p, record.Raw.data(), record.Raw.size()) != 0) return false;
+    if (p + record.Raw.size() > cdSize || std::memcmp(cd + p, record.Raw.data(), record.Raw.size()) != 0)
+      return bad("the directory records already there were not kept");
     p += record.Raw.size();
   }
   std::vector<TDirRecord> added;
+  auto entry = FEntries.begin();
   while (p + 46 <= cdSize && Get32(cd + p) == 0x02014B50) {
-    const size_t recordLen = 46 + size_t(Get16(cd + p + 28)) + Get16(cd + p + 30) + Get16(cd + p + 32);
-    if (p + recordLen > cdSize) return false;
-    added.push_back({std::string(reinterpret_cast<const char*>(cd + p + 46), Get16(cd + p + 28)),
-                     TBytes(cd + p, cd + p + recordLen)});
+    const size_t nameLen = Get16(cd + p + 28);
+    const size_t recordLen = 46 + nameLen + Get16(cd + p + 30) + Get16(cd + p + 32);
+    if (p + recordLen > cdSize) return bad("a written directory record is cut");
+    std::string name(reinterpret_cast<const char*>(cd + p + 46), nameLen);
+    entry = std::find_if(entry, FEntries.end(), [](const TEntry& x) { return x.Added; });
+    if (entry == FEntries.end() || entry->Name != name) return bad("the written records are not the added entries");
+    ++entry;
+    const uint64_t local = Get32(cd + p + 42);
+    if (local < FDataEnd || local + 30 + nameLen > cdOffset || Get32(buf + (local - FDataEnd)) != 0x04034B50 ||
+        Get16(buf + (local - FDataEnd) + 26) != nameLen ||
+        std::memcmp(buf + (local - FDataEnd) + 30, name.data(), nameLen) != 0)
+      return bad("\"" + name + "\" is recorded away from its data");
+    added.push_back({std::move(name), TBytes(cd + p, cd + p + recordLen)});
     p += recordLen;
   }
-  if (p != cdSize || FDirectory.size() + added.size() != count) return false;
-  for (TDirRecord& record : added) FDirectory.push_back(std::move(record));
-  FDataEnd = cdOffset;
-  return true;
+  if (std::find_if(entry, FEntries.end(), [](const TEntry& x) { return x.Added; }) != FEntries.end())
+    return bad("an added entry has no written record");
+  if (p != cdSize || FDirectory.size() + added.size() != count) return bad("the written directory has stray bytes");
+  ACdOffset = cdOffset;
+  return added;
 }
 
 bool TZipFile::IsCurrent() const {
@@ -510,7 +526,11 @@ void TZipFile::Add(const void* data, size_t size, const std::string& name, TZipC
   uint64_t total = FDataEnd + size + size / 100 + 1024;
   for (const TEntry& entry : FEntries)
     if (entry.Added) total += entry.Data.size() + entry.Data.size() / 100 + 1024;
-  if (total >= 0xFFFFFFFFu) throw EZipException("Cannot add \"" + name + "\": the archive would need zip64 fields");
+  // So would a count of 65535 entries (the end record's count saturates there).
+  size_t kept = FEntries.size();
+  if (IndexOf(name) >= 0) --kept;
+  if (total >= 0xFFFFFFFFu || kept + 1 >= 0xFFFF)
+    throw EZipException("Cannot add \"" + name + "\": the archive would need zip64 fields");
   TEntry entry;
   entry.Name = name;
   entry.Added = true;
@@ -835,27 +855,28 @@ std::pair<const uint8_t*, size_t> DeflateRaw(const uint8_t* AData, size_t ADataL
 }  // namespace
 
 // The end record (with the comment) of the directory as it stands, ACdSize bytes long.
-TBytes TZipFile::EndRecord(size_t ACdSize) const {
-  TBytes tail(22 + FComment.size());
+TBytes TZipFile::EndRecord(size_t ACdSize, bool AComment) const {
+  const size_t comment = AComment ? FComment.size() : 0;
+  TBytes tail(22 + comment);
   uint8_t* e = tail.data();
   Put32(e, 0x06054B50);
   Put16(e + 8, static_cast<uint32_t>(FDirectory.size()));
   Put16(e + 10, static_cast<uint32_t>(FDirectory.size()));
   Put32(e + 12, static_cast<uint32_t>(ACdSize));
   Put32(e + 16, static_cast<uint32_t>(FDataEnd));
-  Put16(e + 20, static_cast<uint32_t>(FComment.size()));
-  if (!FComment.empty()) std::memcpy(e + 22, FComment.data(), FComment.size());
+  Put16(e + 20, static_cast<uint32_t>(comment));
+  if (comment > 0) std::memcpy(e + 22, FComment.data(), comment);
   return tail;
 }
 
-// The directory records as they stand and the end record, which minizip reads back.
-TBytes TZipFile::DirectoryTail() const {
+// The directory records as they stand and the end record.
+TBytes TZipFile::DirectoryTail(bool AComment) const {
   size_t cdSize = 0;
   for (const TDirRecord& record : FDirectory) cdSize += record.Raw.size();
   TBytes tail;
   tail.reserve(cdSize + 22 + FComment.size());
   for (const TDirRecord& record : FDirectory) tail.insert(tail.end(), record.Raw.begin(), record.Raw.end());
-  const TBytes end = EndRecord(cdSize);
+  const TBytes end = EndRecord(cdSize, AComment);
   tail.insert(tail.end(), end.begin(), end.end());
   return tail;
 }
@@ -897,10 +918,12 @@ void TZipFile::WriteChanges() {
     view.Stream = FStream;
     view.DataEnd = FDataEnd;
     view.Buf = &FWriteBuffer;
-    // Room for the directory and what minizip writes (deflate grows data by a little at
-    // most): no regrowth.
-    const TBytes tail = DirectoryTail();
-    size_t room = 2 * tail.size();
+    // minizip finds the end record by searching backwards for its signature, which a comment
+    // may hold too: it gets the end record without the comment, and the comment goes behind
+    // what it wrote. Room for the directory, what minizip writes (deflate grows data by a
+    // little at most) and the comment: no regrowth.
+    const TBytes tail = DirectoryTail(false);
+    size_t room = 2 * tail.size() + FComment.size();
     for (const TEntry& entry : FEntries)
       if (entry.Added) room += entry.Data.size() + entry.Data.size() / 100 + 2 * entry.Name.size() + 1024;
     if (FWriteBuffer.size() < room) FWriteBuffer.resize(room);
@@ -956,11 +979,20 @@ void TZipFile::WriteChanges() {
     }
     closed = true;
     if (zipClose(zf, nullptr) != ZIP_OK || view.Failed) fail("cannot write the directory");
+    // Checked before the stream sees a byte of it.
+    const size_t written = static_cast<size_t>(view.End - FDataEnd);
+    uint64_t cdOffset = 0;
+    std::vector<TDirRecord> added = WrittenDirectory(written, cdOffset);
+    if (FWriteBuffer.size() < written + FComment.size()) FWriteBuffer.resize(written + FComment.size());
+    Put16(FWriteBuffer.data() + written - 2, static_cast<uint32_t>(FComment.size()));
+    if (!FComment.empty()) std::memcpy(FWriteBuffer.data() + written, FComment.data(), FComment.size());
+    FWrittenLen = written + FComment.size();
     touched = true;
     FStream->SetPosition(static_cast<int64_t>(FDataEnd));
-    FWrittenLen = static_cast<size_t>(view.End - FDataEnd);
     FStream->WriteBuffer(FWriteBuffer.data(), static_cast<int64_t>(FWrittenLen));
-    FStream->SetSize(static_cast<int64_t>(view.End));
+    FStream->SetSize(static_cast<int64_t>(FDataEnd + FWrittenLen));
+    for (TDirRecord& record : added) FDirectory.push_back(std::move(record));
+    FDataEnd = cdOffset;
   } catch (const Exception&) {
     // The directory of the data as it now stands (the old one unless a delete went through)
     // goes back behind it.

@@ -8,9 +8,10 @@
 // minizip's add-in-zip mode, so a change costs the moved and added bytes, not a copy of the
 // archive (minizip takes the entries deflated here, by one deflate state per thread that is
 // reset between entries). Flush writes like Close and stays open on the archive as written,
-// for a caller that changes it again soon. A close without changes writes nothing; a close
-// that fails puts the directory that was valid before it back (the stream is never left
-// without one). An archive left without entries is the 22-byte end-of-central-directory
+// for a caller that changes it again soon. What minizip wrote is checked before the stream
+// gets it (an archive that cannot be appended to safely is refused, unchanged); a close
+// without changes writes nothing; a close that fails puts the directory that was valid before
+// it back (the stream is never left without one). An archive left without entries is the 22-byte end-of-central-directory
 // record. A zero-byte stream opens as a new, empty archive; a damaged one (also one whose
 // directory disagrees with libzip's reading of it) never opens. Archives needing zip64
 // fields are read but not changed. Errors raise EZipException.
@@ -164,11 +165,11 @@ private:
   void RequireChangeable() const;
   void WriteChanges();
   void RemoveRecord(const std::string& name);
-  TBytes DirectoryTail() const;
-  TBytes EndRecord(size_t ACdSize) const;
+  TBytes DirectoryTail(bool AComment = true) const;
+  TBytes EndRecord(size_t ACdSize, bool AComment = true) const;
   TBytes FWriteBuffer;  // what the writes build before it goes to the stream (kept when small)
   size_t FWrittenLen = 0;  // of it, what the last write put behind the data
-  bool TakeWrittenDirectory();
+  std::vector<TDirRecord> WrittenDirectory(size_t ALen, uint64_t& ACdOffset) const;
   void ResetState();
   std::vector<std::pair<std::string, uint32_t>> FOffsets;  // local-header offsets at open
   struct TRecordSpan {

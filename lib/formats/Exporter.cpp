@@ -13,15 +13,19 @@ FW_CLASS_NO_MEMBERS(TQuorvelExporter)
 namespace {
 
 std::mutex RegistryLock;
-std::map<std::string, TQuorvelExporter*>& Registry() {
-  static std::map<std::string, TQuorvelExporter*> registry;
+// Owning: a process that ends without the finalisations (a fuzzing run) still frees the
+// exporters with the map instead of losing them.
+std::map<std::string, TOwned<TQuorvelExporter>>& Registry() {
+  static std::map<std::string, TOwned<TQuorvelExporter>> registry;
   return registry;
 }
 
 void FinUnit() {
-  std::lock_guard lock(RegistryLock);
-  for (auto& [ext, exporter] : Registry()) Free(exporter);
-  Registry().clear();
+  std::map<std::string, TOwned<TQuorvelExporter>> held;
+  {
+    std::lock_guard lock(RegistryLock);
+    held.swap(Registry());
+  }
 }
 
 const TUnitRegistration Unit{{"Quorvel.Exporter", {}, nullptr, &FinUnit}};
@@ -31,30 +35,29 @@ const TUnitRegistration Unit{{"Quorvel.Exporter", {}, nullptr, &FinUnit}};
 TQuorvelExporter* TQuorvelExporter::GetExporter(const std::string& AExt) {
   std::lock_guard lock(RegistryLock);
   auto it = Registry().find(AExt);
-  return it == Registry().end() ? nullptr : it->second;
+  return it == Registry().end() ? nullptr : it->second.get();
 }
 
 void TQuorvelExporter::RegisterExporter(const std::string& AExt, TQuorvelExporter* AExporter) {
-  TQuorvelExporter* old = nullptr;
+  TOwned<TQuorvelExporter> old;
   {
     std::lock_guard lock(RegistryLock);
     auto& slot = Registry()[AExt];
-    if (slot != AExporter) old = slot;
-    slot = AExporter;
+    if (slot.get() == AExporter) return;
+    old = std::move(slot);
+    slot.reset(AExporter);
   }
-  Free(old);
 }
 
 void TQuorvelExporter::UnregisterExporter(const std::string& AExt) {
-  TQuorvelExporter* old = nullptr;
+  TOwned<TQuorvelExporter> old;
   {
     std::lock_guard lock(RegistryLock);
     auto it = Registry().find(AExt);
     if (it == Registry().end()) return;
-    old = it->second;
+    old = std::move(it->second);
     Registry().erase(it);
   }
-  Free(old);
 }
 
 }  // namespace quorvel

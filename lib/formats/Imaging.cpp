@@ -273,6 +273,26 @@ bool MirrorImageVertically(TImageData& AImage) {
   }
 }
 
+bool MirrorImageHorizontally(TImageData& AImage) {
+  if (!IsImageDataValid(AImage)) return false;
+  if (AImage.Width < 2) return true;
+  try {
+    const TImageFormat old = AImage.Format;
+    const bool block = Info(old).IsBlockCompressed;
+    if (block) ChangeImageFormat(AImage, DefaultImageFormat);
+    const size_t ps = size_t(Info(AImage.Format).PixelSize);
+    const size_t row = size_t(AImage.Width) * ps;
+    auto* bits = static_cast<uint8_t*>(AImage.Bits);
+    for (int32_t y = 0; y < AImage.Height; ++y)
+      for (size_t a = size_t(y) * row, b = a + row - ps; a < b; a += ps, b -= ps)
+        std::swap_ranges(bits + a, bits + a + ps, bits + b);
+    if (block) ChangeImageFormat(AImage, old);
+    return true;
+  } catch (const std::exception& e) {
+    RaiseImaging(Format("Error while flipping image. %s", {DescribeImageData(AImage)}), e);
+  }
+}
+
 bool ScaleImageData(TImageData& AImage, int32_t AWidth, int32_t AHeight, TImageStretchMode AMode) {
   CheckPrecondition(AWidth >= 1 && AHeight >= 1, "invalid image size");
   if (!IsImageDataValid(AImage)) return false;

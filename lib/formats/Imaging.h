@@ -41,6 +41,7 @@ void ReleaseImageArray(TDynImageDataArray& AImages);
 bool DuplicateImageData(const TImageData& ASource, TImageData& ATarget);
 bool ChangeImageFormat(TImageData& AImage, TImageFormat AFormat);
 bool MirrorImageVertically(TImageData& AImage);
+bool MirrorImageHorizontally(TImageData& AImage);
 bool ScaleImageData(TImageData& AImage, int32_t AWidth, int32_t AHeight, TImageStretchMode AMode);
 bool ExchangeImageChannels(TImageData& AImage, int32_t AChannel1, int32_t AChannel2);
 bool CopyImageArea(const TImageData& ASource, int32_t AX, int32_t AY, int32_t AWidth, int32_t AHeight,

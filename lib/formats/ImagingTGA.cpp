@@ -281,6 +281,8 @@ bool TTargaFileFormat::DecodeImages(const TImagingIO& io, TDynImageDataArray& AI
 
   SkipTrailer(io);
   if (h.Desc < 31) MirrorImageVertically(image);
+  // Bit 4: each row was stored from its right end.
+  if (h.Desc & 0x10) MirrorImageHorizontally(image);
   return true;
 }
 

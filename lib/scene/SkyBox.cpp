@@ -153,6 +153,13 @@ void SetComponent(TSkyBoxShaderData& AData, size_t AOffset, int AIndex, const TJ
   std::memcpy(reinterpret_cast<uint8_t*>(&AData) + AOffset + size_t(AIndex) * sizeof(float), &v, sizeof v);
 }
 
+// The number text of a component. A negative zero is written with its sign: the plain text
+// of the double is "0", which reads back as a positive zero.
+TJSONNumber* NumberOf(float AValue) {
+  if (AValue == 0 && std::signbit(AValue)) return TJSONNumber::FromText("-0");
+  return new TJSONNumber(double(AValue));
+}
+
 }  // namespace
 
 TJSONObject* TSkyBoxShaderData::ToJSON() const {
@@ -161,11 +168,11 @@ TJSONObject* TSkyBoxShaderData::ToJSON() const {
     if (k.Count == 0) {
       r->AddPair(k.Name, new TJSONNumber(CloudIterations));
     } else if (k.Count == 1) {
-      r->AddPair(k.Name, new TJSONNumber(double(ComponentOf(*this, k.Offset, 0))));
+      r->AddPair(k.Name, NumberOf(ComponentOf(*this, k.Offset, 0)));
     } else {
       auto* a = new TJSONArray();
       r->AddPair(k.Name, a);
-      for (int i = 0; i < k.Count; ++i) a->Add(double(ComponentOf(*this, k.Offset, i)));
+      for (int i = 0; i < k.Count; ++i) a->Add(NumberOf(ComponentOf(*this, k.Offset, i)));
     }
   }
   return r.release();

@@ -224,6 +224,47 @@ TEST(TargaCodec, HeaderCases) {
   }
 }
 
+// Descriptor bits 5 (top) and 4 (right) say where the first stored pixel lies: every depth,
+// plain and run-length, comes out top-left first. A 2x2 file per origin and depth.
+TEST(TargaCodec, OriginBitsPlaceThePixelsForEveryDepth) {
+  const struct {
+    const char* Name;
+    uint8_t Type, Depth, AlphaBits;
+    size_t Size;  // bytes per stored pixel
+  } depths[] = {{"colour-mapped", 1, 8, 0, 1}, {"grey", 3, 8, 0, 1},   {"grey with alpha", 3, 16, 8, 2},
+                {"15-bit", 2, 15, 0, 2},       {"16-bit", 2, 16, 1, 2}, {"24-bit", 2, 24, 0, 3},
+                {"32-bit", 2, 32, 8, 4}};
+  for (const auto& d : depths)
+    for (const bool rle : {false, true})
+      for (const uint8_t origin : {0x00, 0x10, 0x20, 0x30}) {
+        const bool mapped = d.Type == 1;
+        std::vector<std::vector<uint8_t>> stored(4);  // in file order
+        for (size_t k = 0; k < 4; ++k)
+          for (size_t j = 0; j < d.Size; ++j) stored[k].push_back(uint8_t(mapped ? k : 0x11 * (k + 1) + j));
+        std::vector<uint8_t> body;
+        if (mapped)
+          for (int k = 0; k < 4 * 3; ++k) body.push_back(uint8_t(k * 20));  // four 24-bit entries
+        if (rle) body.push_back(0x03);  // one raw packet of the four pixels
+        for (const auto& p : stored) body.insert(body.end(), p.begin(), p.end());
+        Images img;
+        ASSERT_TRUE(LoadTga(Tga(uint8_t(d.Type + (rle ? 8 : 0)), 2, 2, d.Depth, uint8_t(origin | d.AlphaBits), body,
+                                mapped ? 1 : 0, mapped ? 4 : 0, mapped ? 24 : 0),
+                            img));
+        std::vector<uint8_t> expected;
+        for (int y = 0; y < 2; ++y)
+          for (int x = 0; x < 2; ++x) {
+            const int sy = origin & 0x20 ? y : 1 - y, sx = origin & 0x10 ? 1 - x : x;
+            expected.insert(expected.end(), stored[size_t(sy * 2 + sx)].begin(), stored[size_t(sy * 2 + sx)].end());
+          }
+        const auto* bits = static_cast<const uint8_t*>(img[0].Bits);
+        EXPECT_EQ(std::vector<uint8_t>(bits, bits + img[0].Size), expected)
+            << d.Name << (rle ? " run-length" : " plain") << " origin 0x" << std::hex << int(origin);
+        if (mapped) {
+          EXPECT_EQ(img[0].Palette[1].Color, 0xFF64503Cu);  // the map is not reordered
+        }
+      }
+}
+
 TEST(TargaCodec, RunLengthEncoding) {
   struct Case {
     std::vector<uint8_t> Row;

@@ -69,7 +69,12 @@ TEST(OBJModel, TreesAndErrorsOfSmallFiles) {
       {"stray line after faces dropped", Tri + "f 1 2 3\ncall x.obj\nf 1 2 3\n", "", "OBJ_1 v6 t2"},
       {"stray line elsewhere", Tri + "call x.obj\n", "", "undefined data type"},
       {"indented statement", " v 0 0 0\n", "", "undefined data type \" v 0 0 0\""},
-      {"bare g", "g\n", "", "undefined data type"},
+      {"bare g", Tri + "f 1 2 3\ng\nf 1 2 3\n", "", "OBJ_1 v3 t1 (default[obj_default_material] v3 t1)"},
+      {"bare g first", Tri + "g\nf 1 2 3\ng \t\nf 1 2 3\n", "",
+       "OBJ_1 v0 t0 (default[obj_default_material] v3 t1 (default_1[obj_default_material] v3 t1))"},
+      {"blank-only lines are empty", Tri + " \n\t\n \t \r\nf 1 2 3\n  \nf 1 2 3\n\t", "", "OBJ_1 v6 t2"},
+      {"bare f skipped", Tri + "f\nf 1 2 3\nf   \n", "", "OBJ_1 v3 t1"},
+      {"tab then a statement", Tri + "\tv 0 0 0\n", "", "undefined data type \"\tv 0 0 0\""},
       {"bare v", "v\n", "", "undefined data type"},
       {"f with a tab", Tri + "f\t1 2 3\n", "", "undefined data type"},
       {"short vertex lines read zeros", "v 1\nv 2 3\nv \nvt\nvn 1\nf 1/1/1 2/1/1 3/1/1\n", "", "OBJ_1 v3 t1"},
@@ -167,6 +172,14 @@ TEST(OBJModel, EveryStatementKind) {
     } else {
       EXPECT_EQ(error, c.Message) << c.Line;
     }
+  }
+}
+
+TEST(OBJModel, FacesWithoutCornersAreSkippedWithALogLine) {
+  for (const std::string line : {"f", "F", "f  "}) {
+    TLogCapture log;
+    EXPECT_EQ(DescribeModel(LoadObjText(Tri + line + "\nf 1 2 3\n").get()), "OBJ_1 v3 t1") << line;
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{"*.OBJ loading: face without corners skipped"}) << line;
   }
 }
 

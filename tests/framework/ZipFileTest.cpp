@@ -757,5 +757,69 @@ TEST_F(ZipFiles, FlushWritesAndStaysOpenOnTheWrittenArchive) {
   EXPECT_FALSE(held.IsCurrent());
 }
 
+// An archive comment may end in the bytes of an end-record signature (a standard writer puts
+// what it is given there): entries added later land in the archive every reader sees, through
+// Close as through Flush, and the comment stays the archive's.
+TEST_F(ZipFiles, CommentsEndingInAnEndRecordSignatureKeepAddedEntries) {
+  const std::string signature("PK\x05\x06\0\0\0\0", 8);
+  auto withComment = [](TBytes zip, const std::string& comment) {
+    zip[zip.size() - 2] = static_cast<uint8_t>(comment.size());
+    zip[zip.size() - 1] = static_cast<uint8_t>(comment.size() >> 8);
+    zip.insert(zip.end(), comment.begin(), comment.end());
+    return zip;
+  };
+  TBytes empty(22, 0);
+  std::memcpy(empty.data(), "PK\x05\x06", 4);
+  TBytes one;
+  {
+    TMemoryStream s;
+    TZipFile z;
+    z.Open(&s, zmWrite);
+    z.Add(A, "models/a.json");
+    z.Close();
+    one = Bytes(s);
+  }
+  const struct {
+    const char* Name;
+    TBytes Archive;
+    std::string Comment;
+    std::vector<std::pair<std::string, TBytes>> Entries;
+  } cases[] = {
+      {"empty, the signature alone", withComment(empty, signature), signature, {}},
+      {"empty, text then the signature", withComment(empty, "made by: " + signature), "made by: " + signature, {}},
+      {"one entry, the signature", withComment(one, signature), signature, {{"models/a.json", A}}},
+      {"one entry, a plain comment", withComment(one, "plain"), "plain", {{"models/a.json", A}}},
+  };
+  for (const auto& c : cases)
+    for (const bool flush : {false, true}) {
+      SCOPED_TRACE(std::string(c.Name) + (flush ? ", flushed" : ", closed"));
+      TMemoryStream s;
+      s.WriteBuffer(c.Archive.data(), static_cast<int64_t>(c.Archive.size()));
+      {
+        TZipFile z;
+        z.Open(&s, zmReadWrite);
+        z.Add(B, "added.bin");
+        if (flush) {
+          z.Flush();
+          z.Add(C, "second.bin", zcStored);
+        }
+        z.Close();
+      }
+      auto expected = c.Entries;
+      expected.emplace_back("added.bin", B);
+      if (flush) expected.emplace_back("second.bin", C);
+      const TBytes after = Bytes(s);
+      EXPECT_EQ(CheckedEntries(after), expected);
+      ASSERT_GE(after.size(), c.Comment.size() + 22);
+      EXPECT_EQ(std::string(after.end() - static_cast<ptrdiff_t>(c.Comment.size()), after.end()), c.Comment);
+      TZipFile back;
+      back.Open(&s, zmRead);
+      ASSERT_EQ(back.GetFileCount(), static_cast<int32_t>(expected.size()));
+      TBytes read;
+      back.Read("added.bin", read);
+      EXPECT_EQ(read, B);
+    }
+}
+
 }  // namespace
 }  // namespace quorvel

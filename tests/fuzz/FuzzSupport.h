@@ -9,7 +9,8 @@ namespace quorvel::fuzz {
 // Runs the unit initialisations once per process (the class registry, stream formats),
 // as a program's start-up would. Call at the top of LLVMFuzzerTestOneInput.
 void InitializeOnce();
-// The finalisations, after the last input (the replay driver calls it).
+// The finalisations, for a driver that ends the units itself. Neither libFuzzer nor the replay
+// driver does: what the units hold at exit must be freed with the static objects that hold it.
 void FinalizeIfInitialized();
 
 }  // namespace quorvel::fuzz

@@ -198,6 +198,23 @@ TEST_F(SkyBoxConfiguration, AStreamIsReadFromItsPositionToTheEnd) {
   EXPECT_EQ(stream->GetPosition(), stream->GetSize());
 }
 
+// A value that reads as a negative zero (a tiny negative number underflows to it as a Single)
+// is written so that it reads back with its sign.
+TEST(SkyBoxConfigurationText, NegativeZerosReadBackWithTheirSign) {
+  for (const std::string json : {R"({"Azimuth":-1e-50})", R"({"Azimuth":-0.0})", R"({"Diffuse":[-1e-46,0.5]})",
+                                 R"({"MieKCoefficient":[1,-0,-1e-300,2]})"}) {
+    TOwned<TBytesStream> in(New<TBytesStream>());
+    in->WriteBuffer(json.data(), int64_t(json.size()));
+    in->SetPosition(0);
+    const TSkyBoxShaderData first = TQuorvelSkyBox::ReadConfiguration(in.get());
+    TOwned<TBytesStream> written(New<TBytesStream>());
+    TQuorvelSkyBox::WriteConfiguration(first, written.get());
+    written->SetPosition(0);
+    const TSkyBoxShaderData again = TQuorvelSkyBox::ReadConfiguration(written.get());
+    EXPECT_EQ(std::memcmp(&first, &again, sizeof first), 0) << json;
+  }
+}
+
 TEST_F(SkyBoxConfiguration, BadTextRaisesAndLeavesTheConfiguration) {
   auto* sky = AddSky();
   struct TCase {

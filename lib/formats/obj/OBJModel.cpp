@@ -45,6 +45,12 @@ std::string LocalFile(const std::string& AName) {
   return path;
 }
 
+// Blanks and tabs only (or nothing): an empty line. Any other character starts a statement,
+// also behind leading blanks (and is refused there).
+bool IsBlankLine(std::string_view ALine) {
+  return ALine.find_first_not_of(" \t") == std::string_view::npos;
+}
+
 // The file's three face-index forms; a missing index (or one not above 0) becomes -1.
 int32_t ReadIndex(std::string_view APiece) {
   const int64_t value = int64_t(StrToInt(Trim(APiece))) - 1;
@@ -85,8 +91,11 @@ TClassified Classify(const std::string& ALower) {
   static const TPrefixRow D[] = {{"deg ", TStatement::Raise, "curves or surfaces (deg) not supported"},
                                  {"d_interp", TStatement::Raise, "dissolve interpolation (d_interp) not supported"}};
   static const TPrefixRow E[] = {{"end", TStatement::Raise, "statement end (end) not supported"}};
+  // A bare "f" or "g" is the statement without corners or name.
   static const TPrefixRow F[] = {{"f ", TStatement::Face, nullptr}};
   static const TPrefixRow G[] = {{"g ", TStatement::Group, nullptr}};
+  if (ALower == "f") return {TStatement::Face, nullptr};
+  if (ALower == "g") return {TStatement::Group, nullptr};
   static const TPrefixRow H[] = {{"hole ", TStatement::Raise, "holes (hole) not supported"}};
   static const TPrefixRow L[] = {{"l ", TStatement::Line, nullptr},
                                  {"lod", TStatement::Raise, "level of detail (lo) not supported"}};
@@ -335,7 +344,7 @@ void TOBJModel::LoadFromStream(TStream* AStream, const std::string& APath) {
   std::string line;
   bool afterFace = false;
   while (reader->ReadLine(line)) {
-    if (line.empty() || line[0] == '#') continue;
+    if (IsBlankLine(line) || line[0] == '#') continue;
     bool isFace = false;
     ReadLine(S, line, afterFace, isFace);
     afterFace = isFace;
@@ -358,7 +367,11 @@ void TOBJModel::ReadLine(TReadState& S, const std::string& ALine, bool AAfterFac
     case TStatement::Raise: throw Exception(c.Message);
     case TStatement::Object: return;
     case TStatement::Vertex: ReadVertexData(S, ALine, lower); return;
-    case TStatement::Group: AddSegment(S, Trim(std::string_view(ALine).substr(1))); return;
+    case TStatement::Group: {
+      const std::string name = Trim(std::string_view(ALine).substr(1));
+      AddSegment(S, name.empty() ? OBJDefaultGroupName : name);
+      return;
+    }
     case TStatement::Smooth: {
       const std::string value = Trim(std::string_view(ALine).substr(2));
       if (LowerCase(value) != "off") (void)StrToInt64(value);
@@ -407,6 +420,10 @@ void TOBJModel::ReadFace(TReadState& S, const std::string& ALine) {
     rest.remove_prefix(blank + 1);
   }
   const int64_t corners = int64_t(parts.size()) - 1;
+  if (corners <= 0) {
+    Log::d("*.OBJ loading: face without corners skipped");
+    return;
+  }
   if (corners > OBJMaxPolygonCorners)
     throw Exception(Format("invalid polygon size %d - max. vertex count of %d per polygon exceeded",
                            {corners, int64_t(OBJMaxPolygonCorners)}));

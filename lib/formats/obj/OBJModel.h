@@ -18,6 +18,8 @@ namespace quorvel {
 class TStream;
 
 inline constexpr int OBJMaxPolygonCorners = 12;
+// The name of a group statement that gives none.
+inline constexpr const char* OBJDefaultGroupName = "default";
 
 // One face corner; indices are zero-based, -1 absent.
 struct TOBJVertexID {
