@@ -23,8 +23,9 @@ inline const std::string& SourceDir() {
 
 // Made from the demo's folder, so that it finds its model, and shown, with frames coming from
 // RenderManual alone: with the fixed-rate loop on, RenderManual only redraws the last frame of
-// the loop.
-inline TOwned<TForm1> ShowDemoForm() {
+// the loop. AFixedRate keeps the program's own loop instead (frames from the viewport's timer
+// thread through the message loop).
+inline TOwned<TForm1> ShowDemoForm(bool AFixedRate = false) {
   const std::filesystem::path cwd = std::filesystem::current_path();
   std::filesystem::current_path(SourceDir() + "/demo");
   TForm1* form = nullptr;
@@ -32,6 +33,7 @@ inline TOwned<TForm1> ShowDemoForm() {
   std::filesystem::current_path(cwd);
   TOwned<TForm1> owned(form);
   form->Show();
+  if (AFixedRate) return owned;
   form->QuorvelViewport1->SetUseFixedFrameRate(false);
   form->QuorvelViewport1->SetManualRendering(true);
   return owned;

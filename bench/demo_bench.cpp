@@ -1,11 +1,19 @@
-// One demo frame at 640x480 (render and read back) against a raw-GL program drawing the same
-// monkey and floor with the same three spot lights (Blinn-Phong), the same sample count, a
-// resolve and one FXAA pass, then glReadPixels. Mesh data is loaded outside the timing.
+// One demo frame at 640x480 (render and read back) against two raw-GL programs drawing the same
+// monkey and floor with the same three spot lights (Blinn-Phong): the floor, with a two-sample
+// target, a resolve and one FXAA pass into one colour target; and the peer of the frame's own
+// work, with the forward renderer's five targets (single-sampled, as its context is), the
+// translucent targets cleared, the composition and FXAA shaders of the passes, and the read-back.
+// Mesh data is loaded outside the timing. Every benchmark reports cpu_ms, the processor time of
+// the whole process per frame (the rasteriser's threads included), which a loaded machine
+// disturbs less than the wall time.
 #include <benchmark/benchmark.h>
 #include <epoxy/gl.h>
 
+#include <sys/resource.h>
+
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -24,11 +32,28 @@
 #include "lib/context/windows/ContextGLESWindows.h"
 #include "lib/defs/DefTypes.h"
 #include "lib/formats/Loader.h"
+#include "lib/passes/ControllerPassesDeferredComposite.h"
+#include "lib/passes/ControllerPassesFXAA.h"
 
 namespace quorvel {
 namespace {
 
 constexpr int W = 640, H = 480;
+
+double ProcessCpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+}
+
+// Processor time per iteration, from the start of the timed loop.
+struct TCpuCounter {
+  const double Start = ProcessCpuSeconds();
+  void Report(benchmark::State& AState) const {
+    if (AState.iterations() > 0)
+      AState.counters["cpu_ms"] = (ProcessCpuSeconds() - Start) * 1000 / double(AState.iterations());
+  }
+};
 
 // The demo itself: its form from the resource, frames through the viewport's manual render.
 void BM_DemoFrame(benchmark::State& state) {
@@ -45,9 +70,12 @@ void BM_DemoFrame(benchmark::State& state) {
   TOwned<TForm1> form = bench::ShowDemoForm();
   TQuorvelViewport* viewport = form->QuorvelViewport1;
   form->Timer1Timer(form->Timer1);
+  viewport->RenderManual();  // shaders compiled outside the timing, as the peers do
+  const TCpuCounter cpu;
   for (auto _ : state) viewport->RenderManual();
+  cpu.Report(state);
 }
-BENCHMARK(BM_DemoFrame)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DemoFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 GLuint Program(const char* AVertex, const char* APixel) {
   return bench::LinkProgram(AVertex, APixel, {{0, "a_Position"}, {1, "a_Normal"}});
@@ -131,24 +159,106 @@ void Collect(const TMeshDef* AMesh, TMeshArrays& AOut) {
     Collect(static_cast<const TMeshDef*>(AMesh->GetChildren()->Items(i)), AOut);
 }
 
+// What both raw peers draw: the monkey and the floor in buffers of their own, the camera and
+// the three lights of the demo's first frame; Draw issues both with a program of SceneVS.
+class TRawScene {
+public:
+  TRawScene() {
+    {
+      TOwned<TModelDef> def(
+          TQuorvelLoader::LoadUndefinedModelDefFromFile(nullptr, bench::SourceDir() + "/demo/assets/monkey.obj"));
+      for (int32_t i = 0; i < def->ChildCount(); ++i)
+        Collect(static_cast<const TMeshDef*>(def->GetChildren()->Items(i)), FMonkey);
+    }
+    TCustomContextWindows* shared = TCustomContextWindows::SharedContext();
+    wglMakeCurrent(shared->GetHDC(), shared->GetGLContext());
+    glGenVertexArrays(1, &FVao);
+    glBindVertexArray(FVao);
+    glGenBuffers(4, FBuffers);
+    Upload(FMonkey, FBuffers[0], FBuffers[1]);
+    Upload(FFloor, FBuffers[2], FBuffers[3]);
+  }
+  ~TRawScene() {
+    glBindVertexArray(0);
+    glDeleteVertexArrays(1, &FVao);
+    glDeleteBuffers(4, FBuffers);
+  }
+  TRawScene(const TRawScene&) = delete;
+  TRawScene& operator=(const TRawScene&) = delete;
+
+  void Draw(GLuint AProgram) const {
+    glBindVertexArray(FVao);
+    glUseProgram(AProgram);
+    glUniformMatrix4fv(glGetUniformLocation(AProgram, "ViewProj"), 1, GL_FALSE, &FViewProj.m11);
+    glUniform3fv(glGetUniformLocation(AProgram, "LightPos"), 3, LightPos);
+    glUniform3fv(glGetUniformLocation(AProgram, "LightColor"), 3, LightColor);
+    glUniform3f(glGetUniformLocation(AProgram, "Eye"), Eye.X, Eye.Y, Eye.Z);
+    const TMatrix3D identity = TMatrix3D::Identity();
+    glUniformMatrix4fv(glGetUniformLocation(AProgram, "Model"), 1, GL_FALSE, &identity.m11);
+    Bind(FBuffers[2], FBuffers[3]);
+    glDrawElements(GL_TRIANGLES, GLsizei(FFloor.Indices.size()), GL_UNSIGNED_INT, nullptr);
+    glUniformMatrix4fv(glGetUniformLocation(AProgram, "Model"), 1, GL_FALSE, &FModel.m11);
+    Bind(FBuffers[0], FBuffers[1]);
+    glDrawElements(GL_TRIANGLES, GLsizei(FMonkey.Indices.size()), GL_UNSIGNED_INT, nullptr);
+  }
+
+private:
+  static void Upload(const TMeshArrays& AMesh, GLuint AVbo, GLuint AIbo) {
+    glBindBuffer(GL_ARRAY_BUFFER, AVbo);
+    glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(AMesh.Vertices.size() * 4), AMesh.Vertices.data(), GL_STATIC_DRAW);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, AIbo);
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(AMesh.Indices.size() * 4), AMesh.Indices.data(), GL_STATIC_DRAW);
+  }
+  static void Bind(GLuint AVbo, GLuint AIbo) {
+    glBindBuffer(GL_ARRAY_BUFFER, AVbo);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, AIbo);
+    glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, 24, nullptr);
+    glVertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, 24, reinterpret_cast<void*>(12));
+    glEnableVertexAttribArray(0);
+    glEnableVertexAttribArray(1);
+  }
+
+  static constexpr TPoint3D Eye{0, -5, -10};
+  static constexpr float LightPos[9] = {-4.875f, -10, 4.994f, 2.503f, -10, 0.25f, 0, -10, 0.25f};
+  static constexpr float LightColor[9] = {1, 0x63 / 255.f, 0x47 / 255.f, 0x32 / 255.f, 0xCD / 255.f, 0x32 / 255.f,
+                                          0x6A / 255.f, 0x5A / 255.f, 0xCD / 255.f};
+  TMeshArrays FMonkey;
+  // The floor: 100 x 100 at y = 0, facing up (-Y).
+  const TMeshArrays FFloor{{-50, 0, -50, 0, -1, 0, 50, 0, -50, 0, -1, 0, 50, 0, 50, 0, -1, 0, -50, 0, 50, 0, -1, 0},
+                           {0, 1, 2, 0, 2, 3}};
+  const TMatrix3D FViewProj = TMatrix3D::CreateLookAtRH(Eye, {0, 0, 0}, {0, -1, 0}) *
+                              TMatrix3D::CreatePerspectiveFovRH(45 * 3.14159265f / 180, float(W) / H, 0.1f, 10000);
+  const TMatrix3D FModel = TMatrix3D::CreateRotationY(3.14159265f) * TMatrix3D::CreateTranslation({0, -1, 0});
+  GLuint FVao = 0, FBuffers[4] = {};
+};
+
+GLuint Texture(GLenum AInternal, GLenum AFormat, GLenum AType) {
+  GLuint tex = 0;
+  glGenTextures(1, &tex);
+  glBindTexture(GL_TEXTURE_2D, tex);
+  glTexImage2D(GL_TEXTURE_2D, 0, GLint(AInternal), W, H, 0, AFormat, AType, nullptr);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+  return tex;
+}
+
+GLuint TargetOf(std::initializer_list<GLuint> ATextures, GLuint ADepth = 0) {
+  GLuint fbo = 0;
+  glGenFramebuffers(1, &fbo);
+  glBindFramebuffer(GL_FRAMEBUFFER, fbo);
+  GLenum slot = GL_COLOR_ATTACHMENT0;
+  for (GLuint tex : ATextures) glFramebufferTexture2D(GL_FRAMEBUFFER, slot++, GL_TEXTURE_2D, tex, 0);
+  if (ADepth) glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, ADepth);
+  return fbo;
+}
+
 void BM_RawGLDemoFrame(benchmark::State& state) {
   bench::SetupEngineGL();
-  TMeshArrays monkey;
-  {
-    TOwned<TModelDef> def(TQuorvelLoader::LoadUndefinedModelDefFromFile(nullptr, bench::SourceDir() + "/demo/assets/monkey.obj"));
-    for (int32_t i = 0; i < def->ChildCount(); ++i)
-      Collect(static_cast<const TMeshDef*>(def->GetChildren()->Items(i)), monkey);
-  }
-  // The floor: 100 x 100 at y = 0, facing up (-Y).
-  const TMeshArrays floor{{-50, 0, -50, 0, -1, 0, 50, 0, -50, 0, -1, 0, 50, 0, 50, 0, -1, 0, -50, 0, 50, 0, -1, 0},
-                          {0, 1, 2, 0, 2, 3}};
-  TCustomContextWindows* shared = TCustomContextWindows::SharedContext();
-  wglMakeCurrent(shared->GetHDC(), shared->GetGLContext());
-
+  const TRawScene scene;
   GLint maxSamples = 0;
   glGetIntegerv(GL_MAX_SAMPLES, &maxSamples);
   const GLsizei samples = std::min<GLint>(2, maxSamples);  // the demo asks for two (llvmpipe gives 4)
-  GLuint msColor = 0, msDepth = 0, msFbo = 0, resolved = 0, resolveFbo = 0, out = 0, outFbo = 0;
+  GLuint msColor = 0, msDepth = 0, msFbo = 0;
   glGenRenderbuffers(1, &msColor);
   glBindRenderbuffer(GL_RENDERBUFFER, msColor);
   glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples, GL_RGBA8, W, H);
@@ -159,67 +269,18 @@ void BM_RawGLDemoFrame(benchmark::State& state) {
   glBindFramebuffer(GL_FRAMEBUFFER, msFbo);
   glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, msColor);
   glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, msDepth);
-  auto target = [](GLuint& ATex, GLuint& AFbo) {
-    glGenTextures(1, &ATex);
-    glBindTexture(GL_TEXTURE_2D, ATex);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, W, H, 0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glGenFramebuffers(1, &AFbo);
-    glBindFramebuffer(GL_FRAMEBUFFER, AFbo);
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, ATex, 0);
-  };
-  target(resolved, resolveFbo);
-  target(out, outFbo);
-
-  GLuint vao = 0, buffers[4] = {};
-  glGenVertexArrays(1, &vao);
-  glBindVertexArray(vao);
-  glGenBuffers(4, buffers);
-  auto upload = [&](const TMeshArrays& AMesh, GLuint AVbo, GLuint AIbo) {
-    glBindBuffer(GL_ARRAY_BUFFER, AVbo);
-    glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(AMesh.Vertices.size() * 4), AMesh.Vertices.data(), GL_STATIC_DRAW);
-    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, AIbo);
-    glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(AMesh.Indices.size() * 4), AMesh.Indices.data(), GL_STATIC_DRAW);
-  };
-  upload(monkey, buffers[0], buffers[1]);
-  upload(floor, buffers[2], buffers[3]);
-  auto bind = [&](GLuint AVbo, GLuint AIbo) {
-    glBindBuffer(GL_ARRAY_BUFFER, AVbo);
-    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, AIbo);
-    glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, 24, nullptr);
-    glVertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, 24, reinterpret_cast<void*>(12));
-    glEnableVertexAttribArray(0);
-    glEnableVertexAttribArray(1);
-  };
-
-  const GLuint scene = Program(SceneVS, SceneFS), fxaa = Program(QuadVS, FxaaFS);
-  const TPoint3D eye{0, -5, -10};
-  const TMatrix3D viewProj = TMatrix3D::CreateLookAtRH(eye, {0, 0, 0}, {0, -1, 0}) *
-                             TMatrix3D::CreatePerspectiveFovRH(45 * 3.14159265f / 180, float(W) / H, 0.1f, 10000);
-  const TMatrix3D modelMatrix = TMatrix3D::CreateRotationY(3.14159265f) * TMatrix3D::CreateTranslation({0, -1, 0});
-  const TMatrix3D identity = TMatrix3D::Identity();
-  const float lightPos[9] = {-4.875f, -10, 4.994f, 2.503f, -10, 0.25f, 0, -10, 0.25f};
-  const float lightColor[9] = {1, 0x63 / 255.f, 0x47 / 255.f, 0x32 / 255.f, 0xCD / 255.f, 0x32 / 255.f,
-                               0x6A / 255.f, 0x5A / 255.f, 0xCD / 255.f};
+  const GLuint resolved = Texture(GL_RGBA8, GL_BGRA, GL_UNSIGNED_BYTE), resolveFbo = TargetOf({resolved});
+  const GLuint out = Texture(GL_RGBA8, GL_BGRA, GL_UNSIGNED_BYTE), outFbo = TargetOf({out});
+  const GLuint program = Program(SceneVS, SceneFS), fxaa = Program(QuadVS, FxaaFS);
   std::vector<uint8_t> pixels(size_t(W) * H * 4);
   glViewport(0, 0, W, H);
+  const TCpuCounter cpu;
   for (auto _ : state) {
     glBindFramebuffer(GL_FRAMEBUFFER, msFbo);
     glEnable(GL_DEPTH_TEST);
     glClearColor(0, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glUseProgram(scene);
-    glUniformMatrix4fv(glGetUniformLocation(scene, "ViewProj"), 1, GL_FALSE, &viewProj.m11);
-    glUniform3fv(glGetUniformLocation(scene, "LightPos"), 3, lightPos);
-    glUniform3fv(glGetUniformLocation(scene, "LightColor"), 3, lightColor);
-    glUniform3f(glGetUniformLocation(scene, "Eye"), eye.X, eye.Y, eye.Z);
-    glUniformMatrix4fv(glGetUniformLocation(scene, "Model"), 1, GL_FALSE, &identity.m11);
-    bind(buffers[2], buffers[3]);
-    glDrawElements(GL_TRIANGLES, GLsizei(floor.Indices.size()), GL_UNSIGNED_INT, nullptr);
-    glUniformMatrix4fv(glGetUniformLocation(scene, "Model"), 1, GL_FALSE, &modelMatrix.m11);
-    bind(buffers[0], buffers[1]);
-    glDrawElements(GL_TRIANGLES, GLsizei(monkey.Indices.size()), GL_UNSIGNED_INT, nullptr);
+    scene.Draw(program);
     // Resolve, then one FXAA pass into the output, then the read-back.
     glBindFramebuffer(GL_READ_FRAMEBUFFER, msFbo);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, resolveFbo);
@@ -234,22 +295,170 @@ void BM_RawGLDemoFrame(benchmark::State& state) {
     glDrawArrays(GL_TRIANGLES, 0, 3);
     glReadPixels(0, 0, W, H, GL_BGRA, GL_UNSIGNED_BYTE, pixels.data());
   }
+  cpu.Report(state);
   state.counters["samples"] = double(samples);
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
-  glBindVertexArray(0);
-  glDeleteVertexArrays(1, &vao);
-  glDeleteBuffers(4, buffers);
-  glDeleteFramebuffers(1, &msFbo);
-  glDeleteFramebuffers(1, &resolveFbo);
-  glDeleteFramebuffers(1, &outFbo);
-  glDeleteRenderbuffers(1, &msColor);
-  glDeleteRenderbuffers(1, &msDepth);
-  glDeleteTextures(1, &resolved);
-  glDeleteTextures(1, &out);
-  glDeleteProgram(scene);
+  const GLuint fbos[] = {msFbo, resolveFbo, outFbo}, renderbuffers[] = {msColor, msDepth}, textures[] = {resolved, out};
+  glDeleteFramebuffers(3, fbos);
+  glDeleteRenderbuffers(2, renderbuffers);
+  glDeleteTextures(2, textures);
+  glDeleteProgram(program);
   glDeleteProgram(fxaa);
 }
-BENCHMARK(BM_RawGLDemoFrame)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RawGLDemoFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The scene's lighting written to the forward renderer's five targets, as an opaque object does:
+// albedo, coverage 1, position with depth, normal, no emission.
+const char* const SceneTargetsFS = R"(#version 430
+in vec3 v_Pos; in vec3 v_Normal;
+uniform vec3 LightPos[3]; uniform vec3 LightColor[3]; uniform vec3 Eye;
+layout (location = 0) out vec4 o_Albedo;
+layout (location = 1) out float o_Alpha;
+layout (location = 2) out vec4 o_Position;
+layout (location = 3) out vec3 o_Normals;
+layout (location = 4) out vec3 o_Emissive;
+void main() {
+  vec3 n = normalize(v_Normal);
+  vec3 v = normalize(Eye - v_Pos);
+  vec3 c = vec3(0.5) * 0.1;
+  for (int i = 0; i < 3; ++i) {
+    vec3 l = normalize(LightPos[i] - v_Pos);
+    float spot = dot(-l, vec3(0.0, 1.0, 0.0));
+    if (spot < cos(radians(60.0))) continue;
+    float att = pow(spot, 10.0);
+    float diff = max(dot(n, l), 0.0);
+    float highlight = pow(max(dot(n, normalize(l + v)), 0.0), 50.0);
+    c += att * LightColor[i] * (diff + 0.75 * highlight);
+  }
+  o_Albedo = vec4(c, 1.0);
+  o_Alpha = 1.0;
+  o_Position = vec4(v_Pos, gl_FragCoord.z);
+  o_Normals = n;
+  o_Emissive = vec3(0.0);
+})";
+
+// The frame's own work in raw GL: the forward renderer's targets and formats with one
+// depth-stencil buffer, cleared; the translucent targets cleared (nothing translucent is drawn);
+// the composition with the pass's own shaders and block into the composite texture; one FXAA
+// iteration with the pass's shaders into the output; the read-back into memory.
+void BM_RawGLDemoFramePasses(benchmark::State& state) {
+  bench::SetupEngineGL();
+  const TRawScene scene;
+  const GLuint albedo = Texture(GL_RGBA8, GL_BGRA, GL_UNSIGNED_BYTE);
+  const GLuint accum = Texture(GL_RGBA16F, GL_BGRA, GL_HALF_FLOAT);
+  const GLuint alpha = Texture(GL_R16F, GL_RED, GL_HALF_FLOAT);
+  const GLuint position = Texture(GL_RGBA16F, GL_BGRA, GL_HALF_FLOAT);
+  const GLuint normals = Texture(GL_RGB16F, GL_BGR, GL_HALF_FLOAT);
+  const GLuint emissive = Texture(GL_RGB8, GL_BGR, GL_UNSIGNED_BYTE);
+  const GLuint composed = Texture(GL_RGBA8, GL_BGRA, GL_UNSIGNED_BYTE);
+  const GLuint smoothed = Texture(GL_RGBA8, GL_BGRA, GL_UNSIGNED_BYTE);
+  GLuint depth = 0;
+  glGenRenderbuffers(1, &depth);
+  glBindRenderbuffer(GL_RENDERBUFFER, depth);
+  glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, W, H);
+  const GLuint opaqueFbo = TargetOf({albedo, alpha, position, normals, emissive}, depth);
+  const GLuint translucentFbo = TargetOf({accum, alpha, position, normals, emissive}, depth);
+  const GLuint composedFbo = TargetOf({composed}), smoothedFbo = TargetOf({smoothed});
+  const GLenum targets[5] = {GL_COLOR_ATTACHMENT0, GL_COLOR_ATTACHMENT1, GL_COLOR_ATTACHMENT2, GL_COLOR_ATTACHMENT3,
+                             GL_COLOR_ATTACHMENT4};
+  const GLuint program = Program(SceneVS, SceneTargetsFS);
+  const GLuint composite = bench::LinkProgram(TDeferredCompositeMaterial::VertexShaderText,
+                                              TDeferredCompositeMaterial::PixelShaderText,
+                                              {{0, "a_Position"}, {1, "a_TexCoord0"}});
+  const GLuint fxaa = bench::LinkProgram(TFXAAMaterial::VertexShaderText, TFXAAMaterial::PixelShaderText,
+                                         {{0, "a_Position"}, {1, "a_TexCoord0"}});
+  const char* samplers[] = {"_AlbedoTexture", "_TranslucentAlbedoTexture", "_AlphaTexture", "_PositionTexture",
+                            "_NormalsTexture", "_EmissiveTexture", "_GlobalIllumination"};
+  const GLuint inputs[] = {albedo, accum, alpha, position, normals, emissive, 0};
+  // The block as the composition fills it for the demo: its three lights, no saturation, no
+  // emissive blur, no global illumination.
+  TCompositeShaderData data;
+  std::memset(static_cast<void*>(&data), 0, sizeof(data));
+  data.ShadowLimit = 0.1f;
+  data.Reflection = 1.0f;
+  data.NumberOfLights = 3;
+  GLuint block = 0;
+  glGenBuffers(1, &block);
+  glBindBuffer(GL_UNIFORM_BUFFER, block);
+  glBufferData(GL_UNIFORM_BUFFER, sizeof(data), nullptr, GL_DYNAMIC_DRAW);
+  glUniformBlockBinding(composite, glGetUniformBlockIndex(composite, "CompositeShaderData"), 0);
+  const bench::TScreenQuad screen(W, H);
+  std::vector<uint8_t> pixels(size_t(W) * H * 4);
+  const GLfloat clear[4] = {0, 0, 0, 1}, none[4] = {0, 0, 0, 0}, far = 1;
+  const TCpuCounter cpu;
+  for (auto _ : state) {
+    glBindFramebuffer(GL_FRAMEBUFFER, opaqueFbo);
+    glDrawBuffers(5, targets);
+    glClearBufferfv(GL_COLOR, 0, clear);
+    glClearBufferfv(GL_COLOR, 1, clear);
+    for (GLint i = 2; i < 5; ++i) glClearBufferfv(GL_COLOR, i, none);
+    glClearBufferfv(GL_DEPTH, 0, &far);
+    glEnable(GL_DEPTH_TEST);
+    glEnable(GL_CULL_FACE);
+    scene.Draw(program);
+    glBindFramebuffer(GL_FRAMEBUFFER, translucentFbo);
+    glDrawBuffers(2, targets);
+    glClearBufferfv(GL_COLOR, 0, none);
+    glClearBufferfv(GL_COLOR, 1, none);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_CULL_FACE);
+    glBindVertexArray(screen.Vao);
+    glBindFramebuffer(GL_FRAMEBUFFER, composedFbo);
+    glUseProgram(composite);
+    glUniform4fv(glGetUniformLocation(composite, "_ModelViewProjMatrix"), 4, bench::TScreenQuad::Identity);
+    for (int i = 0; i < 7; ++i) {
+      glActiveTexture(GL_TEXTURE0 + GLenum(i));
+      glBindTexture(GL_TEXTURE_2D, inputs[i]);
+      glUniform1i(glGetUniformLocation(composite, samplers[i]), i);
+    }
+    glBindBuffer(GL_UNIFORM_BUFFER, block);
+    glBufferSubData(GL_UNIFORM_BUFFER, 0, sizeof(data), &data);
+    glBindBufferBase(GL_UNIFORM_BUFFER, 0, block);
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    glBindFramebuffer(GL_FRAMEBUFFER, smoothedFbo);
+    glUseProgram(fxaa);
+    glUniform4fv(glGetUniformLocation(fxaa, "_ModelViewProjMatrix"), 4, bench::TScreenQuad::Identity);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, composed);
+    glUniform1i(glGetUniformLocation(fxaa, "_Input"), 0);
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    glReadPixels(0, 0, W, H, GL_BGRA, GL_UNSIGNED_BYTE, pixels.data());
+  }
+  cpu.Report(state);
+  glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  const GLuint fbos[] = {opaqueFbo, translucentFbo, composedFbo, smoothedFbo};
+  glDeleteFramebuffers(4, fbos);
+  glDeleteRenderbuffers(1, &depth);
+  const GLuint textures[] = {albedo, accum, alpha, position, normals, emissive, composed, smoothed};
+  glDeleteTextures(8, textures);
+  glDeleteBuffers(1, &block);
+  glDeleteProgram(program);
+  glDeleteProgram(composite);
+  glDeleteProgram(fxaa);
+}
+BENCHMARK(BM_RawGLDemoFramePasses)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The running program: the demo's form with its fixed-rate loop (the viewport's timer thread,
+// the form's 16 ms timer moving the lights) driven by the message loop on the real clock for
+// three seconds; fps is the viewport's frames-per-second figure at the end (the timer's ticks
+// of its last whole second), cores the processor time of the process per second of the run
+// (the timer thread spins between ticks). Run it on 2 cores and on all of them.
+void BM_DemoRunningFPS(benchmark::State& state) {
+  bench::SetupEngineGL();
+  constexpr auto Run = std::chrono::seconds(3);
+  double fps = 0, cpu = 0;
+  for (auto _ : state) {
+    TOwned<TForm1> form = bench::ShowDemoForm(true);
+    const double cpu0 = ProcessCpuSeconds();
+    const auto end = std::chrono::steady_clock::now() + Run;
+    while (std::chrono::steady_clock::now() < end) Application->HandleMessage();
+    cpu = ProcessCpuSeconds() - cpu0;
+    fps = form->QuorvelViewport1->GetFPS();
+  }
+  state.counters["fps"] = fps;
+  state.counters["cores"] = cpu / std::chrono::duration<double>(Run).count();
+}
+BENCHMARK(BM_DemoRunningFPS)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // From the GL context's creation to the first frame in the bitmap: run it alone in a fresh
 // process, once with MESA_SHADER_CACHE_DIR pointing at an empty folder (a cold start) and

@@ -185,11 +185,14 @@ bool TRenderer::BeginOpaqueRendering() {
   TFrameBufferObject* fbo = ctx->GetDefaultFrameBuf();
   // Draw buffers first: a clear reaches only the targets that are drawn to.
   fbo->Prepare(FRenderTargets);
+  // Position, normals and emission start empty, the others at the background: each target is
+  // cleared once (a full-frame clear of a wide target is not free on a software rasteriser).
+  constexpr TRenderTarget empty[] = {TRenderTarget::Color_2, TRenderTarget::Color_3, TRenderTarget::Color_4};
   TRenderTargets targets = FRenderTargets;
   targets.Include(TRenderTarget::Depth);
+  for (TRenderTarget t : empty) targets.Exclude(t);
   fbo->Clear(targets, FColor, 1.0f, 0, false);
-  for (TRenderTarget t : {TRenderTarget::Color_2, TRenderTarget::Color_3, TRenderTarget::Color_4})
-    fbo->Clear(t, TAlphaColorF(0, 0, 0, 0), 1.0f, 0, false);
+  for (TRenderTarget t : empty) fbo->Clear(t, TAlphaColorF(0, 0, 0, 0), 1.0f, 0, false);
   return true;
 }
 

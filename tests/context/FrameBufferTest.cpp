@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "framework/gui/Bitmap.h"
+#include "framework/math/AlphaColor.h"
 #include "framework/rtl/Log.h"
 #include "lib/context/ContextBuffersFrameBuffers.h"
 #include "lib/context/ContextTexturing.h"
@@ -309,6 +311,21 @@ TEST_F(FrameBufferTest, StatusWithoutAttachmentsIsFalseAndBadAttachmentsRaise) {
   EXPECT_EQ(GLInt(GL_FRAMEBUFFER_BINDING), 0);
 }
 
+// The default frame buffer of a texture context red, its bottom GL row blue.
+void PaintRedWithABlueBottomRow(TContext3D* AContext) {
+  TFrameBufferObject* fbo = dynamic_cast<TQuorvelContext*>(AContext)->GetDefaultFrameBuf();
+  fbo->Bind(AContext);
+  glDisable(GL_SCISSOR_TEST);
+  glClearColor(1, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT);
+  glEnable(GL_SCISSOR_TEST);
+  glScissor(0, 0, fbo->GetSize().Width, 1);
+  glClearColor(0, 0, 1, 1);
+  glClear(GL_COLOR_BUFFER_BIT);
+  glDisable(GL_SCISSOR_TEST);
+  fbo->Unbind(AContext);
+}
+
 TEST_F(FrameBufferTest, TextureContextGetsItsFrameBuffersAndCopiesTopRowFirst) {
   TOwned<TQuorvelTexture> target = NewTarget(8, 4);
   TOwned<TContext3D> ctx(TContextManager::CreateFromTexture(target.get(), TMultisample::None, true));
@@ -321,16 +338,7 @@ TEST_F(FrameBufferTest, TextureContextGetsItsFrameBuffersAndCopiesTopRowFirst) {
   ASSERT_NE(engine->GetTranslucentBuf(), nullptr);
   EXPECT_EQ(engine->GetTranslucentBuf()->GetTextures()->Count(), 0);
 
-  fbo->Bind(ctx.get());
-  glDisable(GL_SCISSOR_TEST);
-  glClearColor(1, 0, 0, 1);
-  glClear(GL_COLOR_BUFFER_BIT);
-  glEnable(GL_SCISSOR_TEST);
-  glScissor(0, 0, 8, 1);  // the bottom GL row
-  glClearColor(0, 0, 1, 1);
-  glClear(GL_COLOR_BUFFER_BIT);
-  glDisable(GL_SCISSOR_TEST);
-  fbo->Unbind(ctx.get());
+  PaintRedWithABlueBottomRow(ctx.get());
   std::vector<uint8_t> bits(8 * 4 * 4, 0);
   ctx->CopyToBits(bits.data(), 32, TRect(0, 0, 8, 4));
   // BGRA rows, top first: the bottom GL row arrives last.
@@ -345,6 +353,37 @@ TEST_F(FrameBufferTest, TextureContextGetsItsFrameBuffersAndCopiesTopRowFirst) {
   EXPECT_TRUE(log.Contains("TQuorvelContextOpenGLES.DoCopyToBits: context default framebuffer size is not equal to "
                            "destination render size: width=8<>4, height=4<>4"));
   EXPECT_EQ(small, std::vector<uint8_t>(64, 7));
+}
+
+TEST_F(FrameBufferTest, TextureContextCopiesIntoABitmapTopRowFirstAtTheRectangleClipped) {
+  TOwned<TQuorvelTexture> target = NewTarget(8, 4);
+  TOwned<TContext3D> ctx(TContextManager::CreateFromTexture(target.get(), TMultisample::None, true));
+  auto* engine = dynamic_cast<TQuorvelContext*>(ctx.get());
+  ASSERT_NE(engine, nullptr);
+  PaintRedWithABlueBottomRow(engine);
+
+  TBitmap whole(8, 4);
+  ctx->CopyToBitmap(&whole, TRect(0, 0, 8, 4));
+  TBitmapData data;
+  ASSERT_TRUE(whole.Map(TMapAccess::Read, data));
+  for (int32_t x : {0, 7}) {
+    EXPECT_EQ(uint32_t(data.GetPixel(x, 0)), 0xFFFF0000u);
+    EXPECT_EQ(uint32_t(data.GetPixel(x, 3)), 0xFF0000FFu);
+  }
+  whole.Unmap(data);
+
+  // A rectangle reaching past the frame and the bitmap: only its inside is written, at its place.
+  TBitmap part(6, 6);
+  part.Clear(claBlack);
+  ctx->CopyToBitmap(&part, TRect(4, 1, 12, 9));
+  ASSERT_TRUE(part.Map(TMapAccess::Read, data));
+  EXPECT_EQ(uint32_t(data.GetPixel(4, 1)), 0xFFFF0000u);
+  EXPECT_EQ(uint32_t(data.GetPixel(5, 3)), 0xFF0000FFu);
+  EXPECT_EQ(data.GetPixel(4, 0), claBlack);
+  EXPECT_EQ(data.GetPixel(3, 2), claBlack);
+  EXPECT_EQ(data.GetPixel(5, 4), claBlack);
+  part.Unmap(data);
+  ctx->CopyToBitmap(&part, TRect(2, 2, 2, 4));  // empty: nothing read, nothing written
 }
 
 }  // namespace

@@ -315,6 +315,36 @@ TEST_F(CompositeTest, AnEmptySceneComposesToTheViewportColourEverywhere) {
   }
 }
 
+// Whatever the targets held before, a frame's opaque phase leaves the albedo at the background
+// and the positions, normals and emission empty (the composition and the passes read them).
+TEST_F(CompositeTest, AFrameStartsFromTheBackgroundAndEmptyPositionsNormalsAndEmission) {
+  Viewport->SetColor(TAlphaColor(0xFF336699));
+  TFrameBufferObject* fbo = Context->GetDefaultFrameBuf();
+  Context->BindDefaultBuffer();
+  for (TRenderTarget t : {TRenderTarget::Color_0, TRenderTarget::Color_2, TRenderTarget::Color_3, TRenderTarget::Color_4})
+    fbo->Clear(t, TAlphaColorF(0.5f, 0.5f, 0.5f, 0.5f), 1, 0, true);
+  Context->UnbindDefaultBuffer();
+  Tick();
+  auto texel = [](TTexture* ATexture) {
+    std::vector<float> rgba(size_t(W) * H * 4);
+    glBindTexture(GL_TEXTURE_2D, GLuint(ATexture->GetHandle()));
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_FLOAT, rgba.data());
+    glBindTexture(GL_TEXTURE_2D, 0);
+    const size_t centre = (size_t(H / 2) * W + W / 2) * 4;
+    return std::vector<float>(rgba.begin() + centre, rgba.begin() + centre + 4);
+  };
+  const std::vector<float> albedo = texel(Renderer->GetAlbedoTexture());
+  EXPECT_NEAR(albedo[0], 0x33 / 255.0, 1e-3);
+  EXPECT_NEAR(albedo[1], 0x66 / 255.0, 1e-3);
+  EXPECT_NEAR(albedo[2], 0x99 / 255.0, 1e-3);
+  for (TTexture* target : {Renderer->GetPositionTexture(), Renderer->GetNormalsTexture(), Renderer->GetEmissiveTexture()}) {
+    const std::vector<float> v = texel(target);
+    EXPECT_EQ(v[0], 0.0f);
+    EXPECT_EQ(v[1], 0.0f);
+    EXPECT_EQ(v[2], 0.0f);
+  }
+}
+
 TEST_F(CompositeTest, SettingsAreClampedAndReachTheEmbeddedPasses) {
   Renderer->SetFXAA(9);
   EXPECT_EQ(Renderer->GetFXAA(), 8);

@@ -139,6 +139,9 @@ protected:
   // --- copies (ContextGLESTextures.cpp) -----------------------------------------------------------
   void DoCopyToBitmap(TBitmap* Dest, const TRect& ARect) override;
   void DoCopyToBits(void* Bits, int32_t Pitch, const TRect& ARect) override;
+  // The default frame buffer read into the shared read-back buffer (rows bottom-up, BGRA) for a
+  // destination of ARect's size; null, logged, when it cannot be read or the sizes differ.
+  const uint8_t* ReadFrame(const TRect& ARect);
 
   // --- shader variables (ContextGLESShaders.cpp) --------------------------------------------------
   void DoSetShaderVariable(const std::string& AName, std::span<const TVector3D> AData) override;

@@ -340,15 +340,46 @@ void TQuorvelContextOpenGLESClass::PlatformUnsetPixelState() const {
 }
 
 void TQuorvelContextOpenGLES::DoCopyToBitmap(TBitmap* Dest, const TRect& ARect) {
-  if (!Valid() || !Dest) return;
-  // The framework's bitmaps are drawn by the software canvas: there is no GPU surface to copy
-  // into, so the framework's copy (through CopyToBits) is the whole story here.
-  TContext3D::DoCopyToBitmap(Dest, ARect);
+  if (!Valid() || !Dest || FWidth <= 0 || FHeight <= 0) return;
+  const TRect r(std::max(ARect.Left, 0), std::max(ARect.Top, 0), std::min(ARect.Right, FWidth),
+                std::min(ARect.Bottom, FHeight));
+  if (r.IsEmpty()) return;
+  // The frame goes from the read-back buffer straight into the bitmap's rows: a frame-sized
+  // buffer in between would be allocated, cleared and copied once more on every frame. A frame
+  // that cannot be read leaves zeros, as that cleared buffer did.
+  const uint8_t* frame = ReadFrame(TRect(0, 0, FWidth, FHeight));
+  TBitmapData data;
+  if (!Dest->Map(TMapAccess::ReadWrite, data)) return;
+  auto unmap = Finally([&] { Dest->Unmap(data); });
+  const size_t rowBytes = size_t(FWidth) * 4;
+  const int32_t right = std::min(r.Right, data.Width);
+  const int32_t bottom = std::min(r.Bottom, data.Height);
+  for (int32_t y = r.Top; y < bottom && r.Left < right; ++y) {
+    uint8_t* row = static_cast<uint8_t*>(data.GetScanline(y)) + size_t(r.Left) * 4;
+    const size_t bytes = size_t(right - r.Left) * 4;
+    // GL's rows run bottom-up.
+    if (frame)
+      std::memcpy(row, frame + size_t(FHeight - 1 - y) * rowBytes + size_t(r.Left) * 4, bytes);
+    else
+      std::memset(row, 0, bytes);
+  }
 }
 
 void TQuorvelContextOpenGLES::DoCopyToBits(void* Bits, int32_t Pitch, const TRect& ARect) {
+  if (!Bits) return;
+  const uint8_t* frame = ReadFrame(ARect);
+  if (!frame) return;
+  const size_t rowBytes = size_t(FWidth) * 4;
+  const int32_t rows = ARect.Height();
+  const size_t copy = static_cast<size_t>(ARect.Width()) * 4;
+  auto* dest = static_cast<uint8_t*>(Bits);
+  for (int32_t i = 0; i < rows; ++i)
+    std::memcpy(dest + static_cast<ptrdiff_t>(rows - 1 - i) * Pitch, frame + static_cast<size_t>(i) * rowBytes, copy);
+}
+
+const uint8_t* TQuorvelContextOpenGLES::ReadFrame(const TRect& ARect) {
   try {
-    if (!Valid() || !FDefaultFrameBuf || !Bits) return;
+    if (!Valid() || !FDefaultFrameBuf) return nullptr;
     const TSize size = FDefaultFrameBuf->GetSize();
     if (size.Width != FWidth || size.Height != FHeight)
       throw EAbort(Format("context default framebuffer size is not equal to context size: width=%d<>%d, height=%d<>%d",
@@ -358,24 +389,19 @@ void TQuorvelContextOpenGLES::DoCopyToBits(void* Bits, int32_t Pitch, const TRec
           "context default framebuffer size is not equal to destination render size: width=%d<>%d, height=%d<>%d",
           size.Width, ARect.Width(), size.Height, ARect.Height()));
     const size_t rowBytes = static_cast<size_t>(size.Width) * PixelFormatExBytes(TPixelFormatEx::RGBA8);
-    const size_t total = rowBytes * static_cast<size_t>(size.Height);
-    uint8_t* buffer = ReadBackBuffer(total);
+    uint8_t* buffer = ReadBackBuffer(rowBytes * static_cast<size_t>(size.Height));
     {
       FDefaultFrameBuf->Bind(this);
       auto unbind = Finally([&] { FDefaultFrameBuf->Unbind(this); });
       TGLTightPixelStore store(true);
       glReadPixels(0, 0, size.Width, size.Height, static_cast<GLenum>(TPixelFormatExHelper::ToValue(TPixelFormatEx::BGRA)),
                    GL_UNSIGNED_BYTE, buffer);
-      const int32_t rows = ARect.Height();
-      const size_t copy = static_cast<size_t>(ARect.Width()) * 4;
-      auto* dest = static_cast<uint8_t*>(Bits);
-      for (int32_t i = 0; i < rows; ++i)
-        std::memcpy(dest + static_cast<ptrdiff_t>(rows - 1 - i) * Pitch, buffer + static_cast<size_t>(i) * rowBytes,
-                    copy);
     }
     if (HasAnyErrors()) RaiseContextException(this, &SErrorInContextMethod, {"DoCopyToBits"});
+    return buffer;
   } catch (const std::exception& e) {
     Log::d(Format("TQuorvelContextOpenGLES.DoCopyToBits: %s", std::string(e.what())));
+    return nullptr;
   }
 }
 
