@@ -108,13 +108,19 @@ void TAnimationStageDef::FromJSON(TModelDef* AModel, const TJSONObject* AValue) 
 }
 
 void TAnimationStageDef::ReadJSONBody(TModelDef* AModel, const TJSONObject* AValue) {
-  const std::string ref = ReadJSONString(AValue, "Reference", "");
-  // The stage's own model decides, not the one being read.
-  TModelDef* model = FAnimation ? FAnimation->GetModel() : nullptr;
-  TCustomDef* found = model ? model->FindJointById(ref) : nullptr;
-  if (!found && model) found = model->FindChildById(ref, true);
-  if (!found) throw Exception(Format("transform with id \"%s\" not found", {ref}));
-  SetReference(found);
+  // A stage without reference is written with null: it reads back without one.
+  const TJSONValue* refValue = AValue->GetValue("Reference");
+  if (refValue && refValue->Kind() == TJSONValue::TKind::Null) {
+    SetReference(nullptr);
+  } else {
+    const std::string ref = ReadJSONString(AValue, "Reference", "");
+    // The stage's own model decides, not the one being read.
+    TModelDef* model = FAnimation ? FAnimation->GetModel() : nullptr;
+    TCustomDef* found = model ? model->FindJointById(ref) : nullptr;
+    if (!found && model) found = model->FindChildById(ref, true);
+    if (!found) throw Exception(Format("transform with id \"%s\" not found", {ref}));
+    SetReference(found);
+  }
 
   const TJSONValue* inters = AValue->GetValue("Interpolators");
   if (!inters) return;
@@ -215,8 +221,18 @@ void TAnimationDef::PrepareAnimationData() {
   TMonitorGuard guard(this);
   FDuration = GetDurationInSeconds();
   FFrameCount = ComputeFrameCount(FDuration);
-  if (FBuffers)
-    for (const auto& pair : *FBuffers) pair.Value->SetFrameCount(FFrameCount);
+  if (!FBuffers) return;
+  bool emptied = false;
+  for (const auto& pair : *FBuffers) {
+    emptied = emptied || pair.Value->GetFrames()->Count() != FFrameCount;
+    pair.Value->SetFrameCount(FFrameCount);
+  }
+  // Frames of another count hold nothing: the cache is empty again and waits for the next
+  // bake, which makes its buffers anew.
+  if (emptied) {
+    FreeAndNil(FBuffers);
+    FBufferingState.store(TAnimationBufferingState::None);
+  }
 }
 
 void TAnimationDef::SetFrameRate(int32_t AValue) {

@@ -256,8 +256,10 @@ void TMeshDef::AddPolygon(const T3DPolygon& APoly, const TPolygon& ATexCoords, c
   if (!FIndexSource) CreateIndexSource(FIndexFormat);
   TVertexBuffer* vb = FVertexSource.get();
   TIndexBuffer* ib = FIndexSource.get();
-  if (int64_t(vb->Length()) + added > std::numeric_limits<int32_t>::max() ||
-      int64_t(ib->Length()) + added > std::numeric_limits<int32_t>::max())
+  // Checked before either buffer grows: a failure leaves the mesh as it was. 16-bit indices
+  // reach vertex 65,535 at most.
+  const int64_t vertexLimit = ib->Format() == TIndexFormat::UInt16 ? int64_t(0xFFFF) + 1 : std::numeric_limits<int32_t>::max();
+  if (int64_t(vb->Length()) + added > vertexLimit || int64_t(ib->Length()) + added > std::numeric_limits<int32_t>::max())
     throw Exception("invalid polygon length - mesh buffers would exceed their limit");
   int32_t b = vb->Length(), j = ib->Length();
   const int32_t first = b;

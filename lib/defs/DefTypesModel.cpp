@@ -149,6 +149,7 @@ TMaterialDef* TModelDef::ExtractMaterial(const std::string& AId) {
 void TModelDef::AddBehaviour(TBehaviourDef* ABehaviour) {
   if (!ABehaviour) return;
   if (!FBehaviours) FBehaviours = new TBehaviourList(true);
+  // The owning list would free a second entry of the same behaviour twice.
   if (!FBehaviours->Contains(ABehaviour)) FBehaviours->Add(ABehaviour);
 }
 
@@ -156,6 +157,10 @@ TMaterialBehaviourDef* TModelDef::AddNewMaterialBehaviour() {
   auto* b = New<TMaterialBehaviourDef>();
   AddBehaviour(b);
   return b;
+}
+
+TBehaviourDef* TModelDef::GetBehaviour(const TBehaviourRefDef* ARef) const {
+  return ARef ? FindBehaviourById(ARef->GetId()) : nullptr;
 }
 
 TBehaviourDef* TModelDef::FindBehaviourById(std::string_view AUniqueId) const {
@@ -169,13 +174,32 @@ int32_t TModelDef::IndexOfBehaviourById(std::string_view AUniqueId) const {
   return -1;
 }
 
+void TModelDef::RemoveBehaviour(const TBehaviourRefDef* ARef) {
+  if (ARef) RemoveBehaviourById(ARef->GetId());
+}
+
 void TModelDef::RemoveBehaviourById(std::string_view AUniqueId) {
   const int32_t i = IndexOfBehaviourById(AUniqueId);
-  if (i >= 0) FBehaviours->Delete(i);
+  if (i < 0) return;
+  UnlinkBehaviour(FBehaviours->Items(i));
+  FBehaviours->Delete(i);
 }
 
 void TModelDef::ClearBehaviours() {
-  if (FBehaviours) FBehaviours->Clear();
+  if (!FBehaviours) return;
+  UnlinkBehaviour(nullptr);
+  FBehaviours->Clear();
+}
+
+void TModelDef::UnlinkBehaviour(const TBehaviourDef* ABehaviour) {
+  // Only the link to the behaviour goes: the reference keeps its id.
+  if (!FMaterials) return;
+  for (const auto& entry : *FMaterials) {
+    TMaterialDef::TBehaviourRefList* refs = entry.Value ? entry.Value->GetBehaviourRefs() : nullptr;
+    if (!refs) continue;
+    for (TBehaviourRefDef* ref : *refs)
+      if (ref->GetReference() && (!ABehaviour || ref->GetReference() == ABehaviour)) ref->SetReference(nullptr);
+  }
 }
 
 // ---- lights, cameras, armatures ----
@@ -208,9 +232,11 @@ T* ExtractFrom(TModelDef* AModel, TObjectList<T>* AList, T* AItem) {
 }  // namespace
 
 bool TModelDef::IsTreeNode(const TTransformDef* ANode) const {
+  // A False answer ends only the loop of one parent: the loops further up go on, so the
+  // answer must stay once it is found.
   bool found = false;
   Traverse(true, [&](TTransformDef*, int32_t, TTransformDef* AChild) {
-    found = AChild == ANode;
+    if (AChild == ANode) found = true;
     return !found;
   });
   return found;
@@ -267,7 +293,10 @@ TArmatureDef* TModelDef::FindArmatureById(std::string_view AId) const {
 }
 
 TArmatureDef* TModelDef::GetArmatureBySkeleton(const TJointDef* ASkeletonJoint) const {
-  if (!ASkeletonJoint || !FArmatures) return nullptr;
+  if (!ASkeletonJoint) return nullptr;
+  // A joint made for an armature knows it; one with another owner (or none) asks the roots.
+  if (auto* own = dynamic_cast<TArmatureDef*>(ASkeletonJoint->GetOwnerRef())) return own;
+  if (!FArmatures) return nullptr;
   for (TArmatureDef* armature : *FArmatures)
     if (armature->GetRoot() == ASkeletonJoint) return armature;
   return nullptr;
@@ -389,11 +418,31 @@ void TModelDef::UnregisterTextureAsset(const TObject* AAsset) {
   std::erase_if(FTextureAssets, [AAsset](const TQuorvelTextureAsset* a) { return a == AAsset; });
 }
 
+void TModelDef::DetachTextureAsset(const TObject* AAsset) {
+  if (!AAsset) return;
+  if (FMaterials) {
+    for (const auto& entry : *FMaterials) {
+      TMaterialDef::TTextureList* textures = entry.Value ? entry.Value->GetTextures() : nullptr;
+      if (!textures) continue;
+      for (TTextureDef* texture : *textures)
+        if (texture->GetAssetRef() == AAsset) {
+          texture->SetIsAssetOwner(false);  // freed elsewhere, not by the texture
+          texture->SetAssetRef(nullptr);
+        }
+    }
+  }
+  UnregisterTextureAsset(AAsset);
+}
+
 void TModelDef::ClearTextureAssets() {
   std::vector<TQuorvelTextureAsset*> assets;
   assets.swap(FTextureAssets);
   for (TQuorvelTextureAsset* asset : assets)
-    if (asset->GetIsStandalone()) FreeQuietly(asset, "standalone texture asset");
+    if (asset->GetIsStandalone()) {
+      // A texture that owned it would free it again.
+      DetachTextureAsset(asset);
+      FreeQuietly(asset, "standalone texture asset");
+    }
 }
 
 // ---- bitmap cache exchange ----

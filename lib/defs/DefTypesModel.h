@@ -21,6 +21,7 @@
 namespace quorvel {
 
 class TMaterialDef;
+class TBehaviourRefDef;
 class TQuorvelTextureAsset;
 class TQuorvelBitmapCache;
 
@@ -91,10 +92,16 @@ public:
   const TMaterialDictionary& GetMaterials() const noexcept { return *FMaterials; }
 
   // ---- behaviours ----
+  // Appends; a behaviour that is listed already is not listed again (the list owns its items).
   void AddBehaviour(TBehaviourDef* ABehaviour);
   TMaterialBehaviourDef* AddNewMaterialBehaviour();
+  // The behaviour with the reference's id (exact), not the one it points to; null for null.
+  TBehaviourDef* GetBehaviour(const TBehaviourRefDef* ARef) const;
   TBehaviourDef* FindBehaviourById(std::string_view AUniqueId) const;
   int32_t IndexOfBehaviourById(std::string_view AUniqueId) const;
+  // Frees the first behaviour with that id; nothing when there is none (or for a null
+  // reference). The references of the model's materials to a freed behaviour are cleared.
+  void RemoveBehaviour(const TBehaviourRefDef* ARef);
   void RemoveBehaviourById(std::string_view AUniqueId);
   void ClearBehaviours();
   TBehaviourList* GetBehaviours() const noexcept { return FBehaviours; }
@@ -165,6 +172,9 @@ public:
   void RegisterTextureAsset(TObject* AAsset);
   // Takes exactly that asset out of the registry (not freed); anything else is ignored.
   void UnregisterTextureAsset(const TObject* AAsset);
+  // The textures of the model's materials that show AAsset let go of it without freeing it
+  // (it goes elsewhere), and it leaves the registry.
+  void DetachTextureAsset(const TObject* AAsset);
   // Frees the standalone assets and empties the registry; package assets stay alive.
   void ClearTextureAssets();
   const std::vector<TQuorvelTextureAsset*>& GetTextureAssets() const noexcept { return FTextureAssets; }
@@ -194,6 +204,8 @@ private:
   // Whether ANode hangs in this model's node tree.
   bool IsTreeNode(const TTransformDef* ANode) const;
   void ReleaseLightsAndCameras();
+  // Clears the references of the model's materials to ABehaviour (to every behaviour when null).
+  void UnlinkBehaviour(const TBehaviourDef* ABehaviour);
 
   TLateResolveList* FLateResolveList = nullptr;
   TObject* FPackage = nullptr;  // not owned

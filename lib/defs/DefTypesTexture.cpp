@@ -1,6 +1,7 @@
 #include "lib/defs/DefTypesTexture.h"
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 
 #include "framework/io/Path.h"
@@ -211,12 +212,16 @@ void TTextureDef::ReadPackageAsset(TQuorvelAssetsPackage* APackage, const TGUID&
   TModelDef* model = FMaterial->GetModel();
   TQuorvelAsset* owner = model && model->GetAsset() ? model->GetAsset()->As<TQuorvelAsset>() : nullptr;
   const int32_t group = TQuorvelTextureAsset::GetGroupId();
+  // A package (or package asset) whose group there holds no textures can neither hold this
+  // asset nor take a new one: it is refused before anything is searched or added.
+  TQuorvelAssetsGroup* assets = owner ? owner->GetSubGroup(group) : APackage->GetGroup(group);
+  if (!assets || assets->GetAssetClassName() != TQuorvelTextureAsset::StaticClass()->ClassName())
+    throw EQuorvelAssetsException(Format("invalid group name \"%d\" for asset \"%s\"", {group, AId.ToString()}));
   if (TQuorvelAsset* found = APackage->GetOwnerAssetFromId(owner, group, AId)) {
     SetAssetRef(found);
     return;
   }
   // Not in the package yet: an empty one is added (the package owns it) and reads its names.
-  TQuorvelAssetsGroup* assets = owner ? owner->GetSubGroup(group) : APackage->GetGroup(group);
   auto* asset = assets->AddEmptyAsset(AId)->As<TQuorvelTextureAsset>();
   SetAssetRef(asset);
   asset->FromJSON(AAsset);
@@ -311,6 +316,14 @@ void TTextureDef::ClearExtensions() {
 // ---------------------------------------------------------------------------------------
 // TShaderDef
 
+namespace {
+
+// In the order of TContextShaderKindEx.
+constexpr const char* ShaderKindNames[] = {"VertexShader", "PixelShader", "GeometryShader", "TessEvalShader",
+                                           "TessCtrlShader"};
+
+}  // namespace
+
 TShaderDef::TShaderDef() : FSourceCode(New<TStringList>()) {}
 
 void TShaderDef::SetSourceCode(const TStrings* AValue) {
@@ -322,12 +335,8 @@ void TShaderDef::SetSourceCode(const TStrings* AValue) {
 
 TJSONObject* TShaderDef::ToJSON() const {
   std::unique_ptr<TJSONObject> obj(TCustomDef::ToJSON());
-  switch (FKind) {
-    case TContextShaderKindEx::VertexShader: obj->AddPair("Kind", "VertexShader"); break;
-    case TContextShaderKindEx::PixelShader: obj->AddPair("Kind", "PixelShader"); break;
-    case TContextShaderKindEx::GeometryShader: obj->AddPair("Kind", "GeometryShader"); break;
-    default: break;  // tessellation stages have no stored kind
-  }
+  // Every kind is stored: older readers leave a kind they do not know as it was.
+  if (size_t(FKind) < std::size(ShaderKindNames)) obj->AddPair("Kind", ShaderKindNames[size_t(FKind)]);
   obj->AddPair("Language", EnumToString(FLanguage));
   obj->AddPair("SourceCode", FSourceCode->GetText());
   return obj.release();
@@ -336,12 +345,8 @@ TJSONObject* TShaderDef::ToJSON() const {
 void TShaderDef::FromJSON(TModelDef* AModel, const TJSONObject* AValue) {
   TCustomDef::FromJSON(AModel, AValue);
   const std::string kind = UpperCase(ReadJSONString(AValue, "Kind", ""));
-  if (kind == "VERTEXSHADER")
-    FKind = TContextShaderKindEx::VertexShader;
-  else if (kind == "PIXELSHADER")
-    FKind = TContextShaderKindEx::PixelShader;
-  else if (kind == "GEOMETRYSHADER")
-    FKind = TContextShaderKindEx::GeometryShader;
+  for (size_t i = 0; i < std::size(ShaderKindNames); ++i)
+    if (kind == UpperCase(ShaderKindNames[i])) FKind = TContextShaderKindEx(i);
   const std::string language = UpperCase(ReadJSONString(AValue, "Language", "GLSL"));
   if (language == "GLSL")
     FLanguage = TShaderLanguage::GLSL;

@@ -160,7 +160,6 @@ TEST(DefTypesAnimation, StagesResolveReferencesAndTrackTypes) {
     const char* Message;
   };
   const TCase cases[] = {
-      {R"({"Id":"x","Reference":null})", "failed to load animation stage x - transform with id \"\" not found"},
       {R"({"Id":"x"})", "failed to load animation stage x - transform with id \"\" not found"},
       {R"({"Id":"x","Reference":"Hip","Interpolators":[{"Type":"quorvel.DefTypes.TPoint3DInterpolatorDef"}]})",
        "failed to load animation stage x - invalid interpolator type found: quorvel.DefTypes.TPoint3DInterpolatorDef"},
@@ -471,13 +470,34 @@ TEST(DefTypesAnimation, FrameCacheProtocol) {
   EXPECT_EQ(f.Anim->GetNextCacheFrame(f.B, 0), nullptr);  // B stored nothing
   EXPECT_EQ(f.Anim->GetNextCacheFrame(f.Hidden, 0), nullptr);
 
-  // A new frame rate after baking empties the frames: nothing to draw, nothing raised.
+  // The same rate keeps the cache.
+  f.Anim->SetFrameRate(3);
+  EXPECT_EQ(f.Anim->GetNextCacheFrame(f.A, 1), a->GetFrames()->Items(1));
+}
+
+TEST(DefTypesAnimation, ANewFrameRateAfterABakeEmptiesTheCacheAndTheNextBakeFillsIt) {
+  TCacheFixture f(3);
+  TTestBaker baker(f.Model.get(), {TAnimationCachingFlag::AllAttributes});
+  baker.Meshes = {f.A, f.B, f.C};
+  f.Anim->Cache(&baker);
+  ASSERT_EQ(f.Anim->GetBufferingState(), TAnimationBufferingState::Ready);
+  ASSERT_NE(f.Anim->GetNextCacheFrame(f.A, 2), nullptr);
+
   f.Anim->SetFrameRate(2);
-  EXPECT_EQ(a->GetFrames()->Count(), 2);
-  EXPECT_EQ(a->GetBufferedFrames(), 0);
-  EXPECT_FALSE(a->GetIsBuffered());
-  EXPECT_EQ(f.Anim->GetNextCacheFrame(f.A, 1), nullptr);
+  EXPECT_EQ(f.Anim->GetBufferingState(), TAnimationBufferingState::None);
+  EXPECT_FALSE(f.Anim->IsCached());
+  EXPECT_EQ(f.Anim->GetNextCacheFrame(f.A, 1), nullptr);  // nothing to draw, nothing raised
+
+  f.Anim->Cache(&baker);
   EXPECT_EQ(f.Anim->GetBufferingState(), TAnimationBufferingState::Ready);
+  EXPECT_EQ(f.Anim->GetBuffers()->Count(), 3);
+  for (TMeshDef* mesh : baker.Meshes) {
+    TAnimationBuffer* buffer = nullptr;
+    ASSERT_TRUE(f.Anim->GetBuffers()->TryGetValue(mesh, buffer));
+    EXPECT_EQ(buffer->GetFrames()->Count(), 2);
+    EXPECT_EQ(buffer->GetBufferedFrames(), 2);
+    EXPECT_EQ(f.Anim->GetNextCacheFrame(mesh, 1), buffer->GetFrames()->Items(1));
+  }
 }
 
 TEST(DefTypesAnimation, CacheStoresEachFlagPairAsItsTableSays) {

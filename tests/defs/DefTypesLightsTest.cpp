@@ -2,6 +2,7 @@
 
 #include <regex>
 #include <string>
+#include <type_traits>
 
 #include "lib/defs/DefTypes.h"
 #include "tests/defs/DefTypesTestUtil.h"
@@ -182,6 +183,45 @@ TEST(DefTypesLights, LightsAndCamerasAreFreedOnceWhereverTheyHang) {
   EXPECT_EQ(model->GetLights()->Count(), 2);
 
   model.reset();  // frees looseLight, looseCamera, leaving once; the tree frees the rest
+}
+
+// The engine's own saved models have this shape: the light or camera hangs below a node that is
+// followed by another node.
+template <class T>
+void CheckHeldOnceBelowANodeWithALaterSibling(const char* ATypeName, const char* AListName) {
+  SCOPED_TRACE(ATypeName);
+  auto count = [](const TModelDef* AModel) {
+    if constexpr (std::is_same_v<T, TLightDef>)
+      return AModel->GetLights() ? AModel->GetLights()->Count() : 0;
+    else
+      return AModel->GetCameras() ? AModel->GetCameras()->Count() : 0;
+  };
+  {
+    TOwned<TModelDef> model(New<TModelDef>(nullptr, nullptr));
+    auto* rig = New<TTransformDef>(model.get());
+    model->AddChild(rig);
+    auto* item = New<T>(rig);
+    rig->AddChild(item);
+    model->AddChild(New<TTransformDef>(model.get()));
+    EXPECT_EQ(count(model.get()), 1);
+  }  // freed once, by its parent (ASan)
+
+  const std::string text = std::string(R"({"Id":"M","Children":[)") +
+                           R"({"Type":"Quorvel.DefTypes.TTransformDef","Id":"Rig","Children":[)" +
+                           R"({"Type":"Quorvel.DefTypes.)" + ATypeName + R"(","Id":"Lamp"}]},)" +
+                           R"({"Type":"Quorvel.DefTypes.TTransformDef","Id":"Tail"}],")" + AListName +
+                           R"(":[{"Id":"Lamp"}]})";
+  TOwned<TModelDef> read(New<TModelDef>());
+  read->FromJSON(ParseObject(text).get());
+  EXPECT_EQ(count(read.get()), 1);
+  TOwned<TModelDef> again(New<TModelDef>());
+  again->FromJSON(ParseObject(TakeText(read->ToJSON())).get());
+  EXPECT_EQ(count(again.get()), 1);
+}
+
+TEST(DefTypesLights, ALightOrCameraBelowANodeWithALaterSiblingIsHeldAndFreedOnce) {
+  CheckHeldOnceBelowANodeWithALaterSibling<TLightDef>("TLightDef", "Lights");
+  CheckHeldOnceBelowANodeWithALaterSibling<TCameraDef>("TCameraDef", "Cameras");
 }
 
 TEST(DefTypesLights, ALightMovedToAnotherModelLeavesTheFirst) {

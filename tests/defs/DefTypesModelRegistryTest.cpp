@@ -3,12 +3,16 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "lib/defs/DefTypes.h"
 #include "lib/formats/assets/AssetsManager.h"
+#include "tests/defs/DefTypesTestUtil.h"
 
 namespace quorvel {
 namespace {
+
+using test::TakeText;
 
 template <class T, class... A>
 T* Named(const std::string& AId, A... AArgs) {
@@ -70,11 +74,91 @@ TEST(DefTypesModelRegistry, FindDefByIdTakesTheFirstHitInItsOrder) {
       {"none", nullptr},
   };
   for (const TCase& c : cases) EXPECT_EQ(model->FindDefById(c.Id), c.Expected) << c.Id;
-  EXPECT_EQ(model->GetArmatureBySkeleton(root), other);
-  EXPECT_EQ(model->GetArmatureBySkeleton(knee), nullptr);
-  EXPECT_EQ(model->GetArmatureBySkeleton(nullptr), nullptr);
+  // The joint's own armature first, then the armature whose root it is.
+  auto* elsewhere = Named<TArmatureDef>("Elsewhere", static_cast<TCustomDef*>(nullptr));
+  auto* borrowedRoot = Named<TJointDef>("Borrowed", static_cast<TCustomDef*>(elsewhere));
+  elsewhere->SetRoot(borrowedRoot);  // an armature outside the model
+  auto* looseRoot = Named<TJointDef>("Loose", static_cast<TCustomDef*>(model.get()));  // owner not an armature
+  auto* orphan = Named<TJointDef>("Orphan", static_cast<TCustomDef*>(nullptr));
+  auto* orphanArmature = Named<TArmatureDef>("OrphanRig", static_cast<TCustomDef*>(model.get()));
+  model->AddArmature(orphanArmature);
+  orphanArmature->SetRoot(orphan);
+  TOwned<TJointDef> keepLoose(looseRoot);
+  TOwned<TArmatureDef> keepElsewhere(elsewhere);
+  const struct {
+    const TJointDef* Joint;
+    const TArmatureDef* Expected;
+  } skeletons[] = {
+      {nullptr, nullptr},
+      {root, other},
+      {knee, other},  // not a root: its own armature
+      {borrowedRoot, elsewhere},
+      {orphan, orphanArmature},  // knows no armature: the one whose root it is
+      {looseRoot, nullptr},
+  };
+  for (const auto& c : skeletons)
+    EXPECT_EQ(model->GetArmatureBySkeleton(c.Joint), c.Expected) << (c.Joint ? c.Joint->GetId() : "nil");
   EXPECT_EQ(armature->FindJointById("Hip"), nullptr);
   EXPECT_EQ(other->FindJointById("Knee"), knee);
+}
+
+TBehaviourRefDef* RefTo(const std::string& AId, TBehaviourDef* AReference = nullptr) {
+  auto* ref = Named<TBehaviourRefDef>(AId);
+  ref->SetReference(AReference);
+  return ref;
+}
+
+TEST(DefTypesModelRegistry, BehavioursAreFoundAndRemovedByTheReferencesId) {
+  TOwned<TModelDef> model(New<TModelDef>(nullptr, nullptr));
+  TMaterialBehaviourDef* a = model->AddNewMaterialBehaviour();
+  a->SetId("a");
+  TMaterialBehaviourDef* b = model->AddNewMaterialBehaviour();
+  b->SetId("b");
+  TMaterialBehaviourDef* twin = model->AddNewMaterialBehaviour();
+  twin->SetId("b");
+  TOwned<TBehaviourRefDef> refA(RefTo("a")), refB(RefTo("b", a)), refUpper(RefTo("B")), refNone(RefTo("x", a));
+  const struct {
+    TBehaviourRefDef* Ref;
+    TBehaviourDef* Expected;
+  } lookups[] = {
+      {nullptr, nullptr},
+      {refA.get(), a},
+      {refB.get(), b},  // by id, not by what the reference points to; the first of two
+      {refUpper.get(), nullptr},  // ids compare exactly
+      {refNone.get(), nullptr},
+  };
+  for (const auto& c : lookups) EXPECT_EQ(model->GetBehaviour(c.Ref), c.Expected) << (c.Ref ? c.Ref->GetId() : "nil");
+
+  // A material that shows a behaviour loses the link when the behaviour goes, and keeps the id.
+  TMaterialDef* material = New<TMaterialDef>(model.get(), "M");
+  TBehaviourRefDef* shown = material->AddMaterialBehaviourRef("Glow", b);
+  const struct {
+    TBehaviourRefDef* Ref;
+    std::vector<TBehaviourDef*> Left;
+  } removals[] = {
+      {nullptr, {a, b, twin}},
+      {refNone.get(), {a, b, twin}},
+      {refUpper.get(), {a, b, twin}},
+      {refB.get(), {a, twin}},  // the first "b" only, freed (ASan)
+      {refB.get(), {a}},
+      {refB.get(), {a}},
+  };
+  for (const auto& c : removals) {
+    model->RemoveBehaviour(c.Ref);
+    const std::vector<TBehaviourDef*> left(model->GetBehaviours()->begin(), model->GetBehaviours()->end());
+    EXPECT_EQ(left, c.Left) << (c.Ref ? c.Ref->GetId() : "nil");
+  }
+  EXPECT_EQ(shown->GetReference(), nullptr);
+  EXPECT_EQ(shown->GetId(), "b");
+  EXPECT_EQ(TakeText(material->ToJSON()).find(R"("Reference":"b")"), std::string::npos);
+
+  // The list owns its items: the same behaviour is listed once, so it is freed once.
+  model->AddBehaviour(a);
+  model->AddBehaviour(nullptr);
+  EXPECT_EQ(model->GetBehaviours()->Count(), 1);
+  material->AddMaterialBehaviourRef("Spin", a);
+  model->ClearBehaviours();
+  EXPECT_EQ(material->GetMaterialBehaviourRef("a")->GetReference(), nullptr);
 }
 
 TEST(DefTypesModelRegistry, ControllersAreNumberedAndFoundWithTheirMessages) {
@@ -204,6 +288,28 @@ TEST(DefTypesModelRegistry, FreeingTheModelFreesStandaloneAssetsOnly) {
   }  // ASan reports a leak of the standalone asset or a free of the package's
   EXPECT_EQ(package->GetGroup(1)->GetAsset(0), inPackage);
   EXPECT_EQ(inPackage->GetFilename(), "pkg.png");
+}
+
+TEST(DefTypesModelRegistry, ClearedStandaloneAssetsAreLetGoByTheTexturesThatOwnedThem) {
+  TOwned<TModelDef> model(New<TModelDef>(nullptr, nullptr));
+  TMaterialDef* material = New<TMaterialDef>(model.get(), "M");
+  auto* texture = New<TTextureDef>(material, TColorChannelDef::Diffuse);
+  material->AddTexture(texture);
+  texture->SetIsAssetOwner(true);
+  auto* owned = New<TQuorvelTextureAsset>(nullptr);
+  owned->ImportFromStream("own.png", nullptr, {});
+  texture->SetAssetRef(owned);  // stand-alone now: the model frees it
+  TOwned<TQuorvelTextureAsset> shared(TextureAsset("shared.png"));
+  TTextureDef* borrower = material->AddTexture(TColorChannelDef::Normal, shared.get(), false);
+  ASSERT_TRUE(owned->GetIsStandalone());
+  ASSERT_EQ(model->GetTextureAssets().size(), 2u);
+
+  model->ClearTextureAssets();
+  EXPECT_TRUE(model->GetTextureAssets().empty());
+  EXPECT_EQ(texture->GetAssetRef(), nullptr);
+  EXPECT_EQ(borrower->GetAssetRef(), shared.get());  // not stand-alone: untouched
+  material->ClearTextures();  // the owner frees nothing more (ASan)
+  EXPECT_EQ(shared->GetFilename(), "shared.png");
 }
 
 TAlphaColor PixelOf(TBitmap* ABitmap) {

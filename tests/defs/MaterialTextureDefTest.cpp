@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/io/Path.h"
@@ -346,7 +347,9 @@ TEST(TextureDefJSON, ShaderKindAndLanguageInAnyCase) {
   const Case cases[] = {
       {R"({"Kind":"pixelshader","Language":"hlsl"})", TContextShaderKindEx::PixelShader, TShaderLanguage::HLSL},
       {R"({"Kind":"VertexShader","Language":"Glsl"})", TContextShaderKindEx::VertexShader, TShaderLanguage::GLSL},
-      {R"({"Kind":"TessEvalShader","Language":"spirv"})", TContextShaderKindEx::GeometryShader, TShaderLanguage::MSL},
+      {R"({"Kind":"TessEvalShader","Language":"spirv"})", TContextShaderKindEx::TessEvalShader, TShaderLanguage::MSL},
+      {R"({"Kind":"tessctrlshader"})", TContextShaderKindEx::TessCtrlShader, TShaderLanguage::GLSL},
+      {R"({"Kind":"HullShader"})", TContextShaderKindEx::GeometryShader, TShaderLanguage::GLSL},
       {R"({})", TContextShaderKindEx::GeometryShader, TShaderLanguage::GLSL},
   };
   for (const Case& c : cases) {
@@ -358,17 +361,25 @@ TEST(TextureDefJSON, ShaderKindAndLanguageInAnyCase) {
     EXPECT_EQ(s->GetKind(), c.Kind);
     EXPECT_EQ(s->GetLanguage(), c.Language);
   }
-  // A tessellation stage is written without "Kind" and comes back as a vertex shader.
-  TOwned<TShaderDef> tess(New<TShaderDef>());
-  tess->SetId("T");
-  tess->SetKind(TContextShaderKindEx::TessEvalShader);
-  tess->GetSourceCode()->SetText("line1\r\nline2");
-  const std::string text = TakeText(tess->ToJSON());
-  EXPECT_EQ(text, R"({"Type":"Quorvel.DefTypes.TShaderDef","Id":"T","Language":"GLSL","SourceCode":"line1\r\nline2\r\n"})");
-  TOwned<TShaderDef> back(New<TShaderDef>());
-  back->FromJSON(nullptr, ParseObject(text).get());
-  EXPECT_EQ(back->GetKind(), TContextShaderKindEx::VertexShader);
-  EXPECT_EQ(back->GetSourceCode()->Count(), 2);
+  // Every kind is written and comes back as it was.
+  const std::pair<TContextShaderKindEx, const char*> kinds[] = {
+      {TContextShaderKindEx::VertexShader, "VertexShader"},     {TContextShaderKindEx::PixelShader, "PixelShader"},
+      {TContextShaderKindEx::GeometryShader, "GeometryShader"}, {TContextShaderKindEx::TessEvalShader, "TessEvalShader"},
+      {TContextShaderKindEx::TessCtrlShader, "TessCtrlShader"},
+  };
+  for (const auto& [kind, name] : kinds) {
+    TOwned<TShaderDef> shader(New<TShaderDef>());
+    shader->SetId("T");
+    shader->SetKind(kind);
+    shader->GetSourceCode()->SetText("line1\r\nline2");
+    const std::string text = TakeText(shader->ToJSON());
+    EXPECT_EQ(text, std::string(R"({"Type":"Quorvel.DefTypes.TShaderDef","Id":"T","Kind":")") + name +
+                        R"(","Language":"GLSL","SourceCode":"line1\r\nline2\r\n"})");
+    TOwned<TShaderDef> back(New<TShaderDef>());
+    back->FromJSON(nullptr, ParseObject(text).get());
+    EXPECT_EQ(back->GetKind(), kind) << name;
+    EXPECT_EQ(back->GetSourceCode()->Count(), 2);
+  }
 }
 
 TEST(TextureDefJSON, AssetObjectsAreCheckedBeforeAnythingIsLoaded) {
@@ -616,6 +627,47 @@ TEST_F(TextureDefAssetReading, WithoutPackageAStandaloneAssetIsRegisteredAndReus
   first->FromJSON(model.get(), ParseObject(AssetJSON("{00000000-0000-0000-0000-000000000004}", "other.png")).get());
   EXPECT_EQ(model->GetTextureAssets().size(), 3u);
   EXPECT_EQ(second->GetAssetRef(), asset);
+}
+
+// A package (or the model's own package asset) without a texture group cannot take the asset:
+// the read fails with the package's message and adds nothing anywhere.
+TEST_F(TextureDefAssetReading, APackageWithoutATextureGroupRaisesItsMessage) {
+  const char* id = "{00000000-0000-0000-0000-0000000000DD}";
+  const std::string message = std::string("invalid group name \"1\" for asset \"") + id + "\"";
+  enum class TShape { NoTextureGroup, OwnerWithoutTextureSubGroup, OwnerWithoutSubGroups };
+  for (TShape shape : {TShape::NoTextureGroup, TShape::OwnerWithoutTextureSubGroup, TShape::OwnerWithoutSubGroups}) {
+    SCOPED_TRACE(int(shape));
+    TQuorvelAssetsPackage package;
+    TQuorvelAsset* owner = nullptr;
+    if (shape == TShape::NoTextureGroup) {
+      package.RemoveGroup("TEXTURE");
+    } else {
+      owner = package.GetGroup(TQuorvelModelAsset::GetGroupId())->AddEmptyAsset(TGUID::NewGuid());
+      if (shape == TShape::OwnerWithoutTextureSubGroup)
+        owner->RemoveSubGroup("TEXTURE");
+      else
+        while (owner->SubGroupCount() > 0) owner->RemoveSubGroup(0);
+    }
+    const int32_t subGroups = owner ? owner->SubGroupCount() : 0;
+    TOwned<TModelDef> model(New<TModelDef>(nullptr, &package));
+    model->SetAsset(owner);
+    auto* m = New<TMaterialDef>(model.get(), "M");
+    TTextureDef* texture = m->AddTexture(TColorChannelDef::Diffuse, nullptr, false);
+    try {
+      texture->FromJSON(model.get(), ParseObject(AssetJSON(id, "x.png")).get());
+      ADD_FAILURE() << "nothing raised";
+    } catch (const EQuorvelAssetsException& e) {
+      EXPECT_EQ(std::string(e.what()), message);
+    }
+    EXPECT_EQ(texture->GetAssetRef(), nullptr);
+    EXPECT_TRUE(model->GetTextureAssets().empty());
+    if (owner) {
+      EXPECT_EQ(owner->SubGroupCount(), subGroups);
+      for (int32_t i = 0; i < owner->SubGroupCount(); ++i) EXPECT_EQ(owner->GetSubGroup(i)->Count(), 0) << i;
+    }
+    for (int32_t i = 0; i < package.GroupCount(); ++i)
+      EXPECT_EQ(package.GetGroups()->Group(i)->Count(), i == 0 && owner ? 1 : 0) << i;
+  }
 }
 
 }  // namespace

@@ -220,6 +220,35 @@ TEST(MeshNormals, PolygonsBecomeUnsharedFans) {
   }
 }
 
+TEST(MeshNormals, APolygonThatSixteenBitIndicesCannotReachChangesNothing) {
+  TOwned<TMeshDef> mesh(New<TMeshDef>(nullptr));
+  mesh->CreateVertexSource(mesh->GetVertexFormat());
+  mesh->CreateIndexSource(TIndexFormat::UInt16);
+  TVertexBuffer* vb = mesh->GetVertexSource();
+  TIndexBuffer* ib = mesh->GetIndexSource();
+  vb->SetLength(65530);
+  const T3DPolygon triangle{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+  mesh->AddPolygon(triangle);
+  mesh->AddPolygon(triangle);  // the last index is 65535
+  ASSERT_EQ(vb->Length(), 65536);
+  ASSERT_EQ(ib->Length(), 6);
+  EXPECT_EQ(ib->GetIndices(5), 65535u);
+  for (const T3DPolygon& poly : {triangle, T3DPolygon{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}}) {
+    try {
+      mesh->AddPolygon(poly);
+      ADD_FAILURE() << "nothing raised";
+    } catch (const Exception& e) {
+      EXPECT_EQ(std::string(e.what()), "invalid polygon length - mesh buffers would exceed their limit");
+    }
+    EXPECT_EQ(vb->Length(), 65536);
+    EXPECT_EQ(ib->Length(), 6);
+  }
+  // 32-bit indices go on.
+  mesh->CreateIndexSource(TIndexFormat::UInt32);
+  mesh->AddPolygon(triangle);
+  EXPECT_EQ(mesh->GetIndexSource()->GetIndices(2), 65538u);
+}
+
 TEST(MeshNormals, SubMeshesFollowWhenAsked) {
   auto parent = MakeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
   auto child = MakeMesh({{0, 0, 0}, {0, 1, 0}, {1, 0, 0}}, {0, 1, 2});

@@ -195,6 +195,24 @@ TEST(ModelJSON, TreeLightsAndCamerasAreNotMadeTwiceAndFindTheirOwners) {
   }
 }
 
+TEST(ModelJSON, AStageWithoutReferenceReadsBackWithoutOne) {
+  TOwned<TModelDef> model(New<TModelDef>());
+  model->SetId("M");
+  TAnimationDef* anim = model->AddEmptyAnimation("walk");
+  auto* stage = New<TAnimationStageDef>(anim);
+  stage->SetId("s");
+  anim->AddStage(stage);
+  const std::string text = Write(model.get());
+  ASSERT_NE(text.find(R"("Reference":null)"), std::string::npos);
+  TOwned<TModelDef> back = Read(text);
+  TAnimationDef* read = back->FindAnimationById("walk");
+  ASSERT_NE(read, nullptr);
+  ASSERT_EQ(read->GetStages()->Count(), 1);
+  EXPECT_EQ(read->GetStages()->Items(0)->GetReference(), nullptr);
+  EXPECT_NE(Write(back.get()).find(R"("Id":"s","Animation":"walk","Reference":null,"Interpolators":[]})"),
+            std::string::npos);
+}
+
 TEST(ModelJSON, KitchenSinkReadsItsOwnOutput) {
   TOwned<TModelDef> first = Read(testing::KitchenSinkModel());
   EXPECT_EQ(first->GetFilename(), R"(C:\sink.q3m)");

@@ -61,17 +61,8 @@ TQuorvelModelAsset::~TQuorvelModelAsset() {
 }
 
 void TQuorvelModelAsset::ReleaseTextureAsset(TQuorvelAsset* AAsset) {
-  auto* def = dynamic_cast<TModelDef*>(FModel);
-  if (!def || !AAsset) return;
-  for (const auto& [id, material] : def->GetMaterials()) {
-    if (!material->GetTextures()) continue;
-    for (TTextureDef* texture : *material->GetTextures())
-      if (texture->GetAssetRef() == AAsset) {
-        texture->SetIsAssetOwner(false);  // the group frees it, not the texture
-        texture->SetAssetRef(nullptr);
-      }
-  }
-  def->UnregisterTextureAsset(AAsset);
+  // The group frees it, not the texture.
+  if (auto* def = dynamic_cast<TModelDef*>(FModel)) def->DetachTextureAsset(AAsset);
 }
 
 TQuorvelAssetsPackage* TQuorvelModelAsset::FindPackage() const {
