@@ -275,10 +275,16 @@ void TQuorvelRenderPassController::UpdateRenderPass() {
   if (IsInternalRenderPass() || FId.empty()) return;
   TRenderPasses* passes = ctx->GetRenderPasses();
   TRenderPass* pass = passes->Find(FId);
+  // The entry of another pass under the same id stays that pass's: its run handlers would
+  // otherwise call this one, and call freed memory once this one is gone.
+  if (pass && pass->GetController() != this) {
+    Log::d(Format("<WARNING> %s - render pass id \"%s\" is taken by another pass, not registered",
+                  {ClassName(), FId}));
+    return;
+  }
   // A renderer made again (a new size) has a new context: the instance made for the old one
   // would draw on a freed context.
-  if (pass && pass->GetController() == this &&
-      (FEntryGeneration != FContextGeneration || pass->GetContext() != RendererContext())) {
+  if (pass && (FEntryGeneration != FContextGeneration || pass->GetContext() != RendererContext())) {
     passes->Remove(FId);
     pass = nullptr;
   }
