@@ -380,14 +380,20 @@ TEST(EnvironmentStreaming, ThePositionStreamsAsAPointString) {
                         "  object Environment1: TQuorvelRenderPassEnvironment\n"
                         "    PositionPoint = '(1,2,3)'\n"
                         "    IsDynamic = False\n"
+                        "    CenterOffsetFront = 1.5\n"
+                        "    CenterOffsetBottom = -2\n"
                         "  end\n"
                         "end\n");
   auto* pass = dynamic_cast<TQuorvelRenderPassEnvironment*>(root->FindComponent("Environment1"));
   ASSERT_NE(pass, nullptr);
   EXPECT_EQ(pass->GetPosition(), TPoint3D(1, 2, 3));
   EXPECT_FALSE(pass->GetIsDynamic());
+  const float offsets[6] = {1.5f, 0, 0, 0, 0, -2};
+  for (int32_t i = 0; i < 6; ++i) EXPECT_FLOAT_EQ(pass->GetCenterOffset(i), offsets[i]) << i;
   const std::string written = WriteComponentResource(root.get());
   EXPECT_NE(written.find("PositionPoint"), std::string::npos) << written;
+  EXPECT_NE(written.find("CenterOffsetFront = 1.5"), std::string::npos) << written;
+  EXPECT_NE(written.find("CenterOffsetBottom = -2"), std::string::npos) << written;
 }
 
 }  // namespace
