@@ -188,7 +188,9 @@ bool TRenderer::BeginOpaqueRendering() {
   TRenderTargets targets = FRenderTargets;
   targets.Include(TRenderTarget::Depth);
   fbo->Clear(targets, FColor, 1.0f, 0, false);
-  for (TRenderTarget t : {TRenderTarget::Color_2, TRenderTarget::Color_3, TRenderTarget::Color_4})
+  // The position target marks "no geometry" for the passes that read positions.
+  fbo->Clear(TRenderTarget::Color_2, TAlphaColorF(0, 0, 0, kNoGeometryPositionAlpha), 1.0f, 0, false);
+  for (TRenderTarget t : {TRenderTarget::Color_3, TRenderTarget::Color_4})
     fbo->Clear(t, TAlphaColorF(0, 0, 0, 0), 1.0f, 0, false);
   return true;
 }
