@@ -351,6 +351,33 @@ TEST_F(EnvironmentTest, EachFaceShowsTheSceneInItsDirectionAsGLAddressesIt) {
   EXPECT_EQ(Viewport->GetCurrentRenderer(), Viewport->GetMainPassRenderer());
 }
 
+TEST_F(EnvironmentTest, AStaticMapShowsTheSceneFromItsFirstFrame) {
+  constexpr int32_t N = 128;
+  testing::UseForwardRenderer(Viewport);
+  Pass->SetIsDynamic(false);
+  AddMaterialCube(Form.get(), Viewport, claRed, {5, 0, 0}, 2);
+  AddCube(claLime, 2)->GetPosition()->SetPoint({0, 0, 5});
+  Tick();
+  // Drawn once, in this frame; the pass is off from now on and the map must hold the scene.
+  EXPECT_FALSE(Pass->GetEnabled());
+  const auto texel = [&](const TPoint3D& ADirection) {
+    auto* map = dynamic_cast<TQuorvelTexture*>(Pass->GetOutputTexture());
+    std::vector<uint8_t> bytes;
+    int64_t size = 0;
+    map->RequestTextureData(bytes, size, 0);
+    const TCubeTexel t = CubeTexelOf(ADirection, N);
+    const uint8_t* p = bytes.data() + (size_t(t.Face) * N * N + size_t(t.Y) * N + size_t(t.X)) * 4;
+    return MakeAlphaColor(p[2], p[1], p[0], p[3]);  // BGRA
+  };
+  for (int frame = 0; frame < 2; ++frame) {
+    SCOPED_TRACE(frame);
+    EXPECT_TRUE(NearColor(texel({1, 0, 0}), claRed, 8)) << std::hex << uint32_t(texel({1, 0, 0}));
+    EXPECT_TRUE(NearColor(texel({0, 0, 1}), claLime, 8)) << std::hex << uint32_t(texel({0, 0, 1}));
+    EXPECT_TRUE(NearColor(texel({0, -1, 0}), claBlue, 8)) << std::hex << uint32_t(texel({0, -1, 0}));
+    Tick();
+  }
+}
+
 TEST_F(EnvironmentTest, TheEmbeddedLightLightsAnUnlitScene) {
   constexpr int32_t N = 16;
   Pass->SetMapSize(N);
