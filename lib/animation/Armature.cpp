@@ -227,6 +227,12 @@ void TQuorvelArmature::AnimateSkin(const TMeshBuffers* AMeshBuffers) {
   }
 }
 
+void TQuorvelArmature::DebugOut() {
+  Log::d(Format("Armature::%s", {GetQualifiedName()}));
+  for (TQuorvelTransform* root : FSkeletons)
+    if (auto* joint = dynamic_cast<TQuorvelJoint*>(root)) joint->DebugOut("    ");
+}
+
 void TQuorvelArmature::Render() {
   TQuorvelTransform::Render();
   AnimateSkin(nullptr);

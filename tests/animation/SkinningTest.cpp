@@ -7,6 +7,10 @@
 #include <vector>
 
 #include "framework/gui3d/MeshData.h"
+#include <algorithm>
+#include "lib/defs/DefTypesText.h"
+#include "lib/scene/Duplication.h"
+#include "framework/rtl/Log.h"
 #include "lib/animation/Animation.h"
 #include "framework/gui3d/Animation.h"
 #include "framework/rtl/Finally.h"
@@ -142,6 +146,30 @@ TEST(Skinning, RestOfTheWeightStaysAtTheBindPosition) {
   r.Position = {1, 0, 0};
   const TMatrix3D turn = TMatrix3D::CreateRotationZ(float(M_PI / 2));
   ExpectNear(SkinVertex(r, nullptr, &turn), {0, 1, 0}, "final transform");
+}
+
+TEST(Joints, ACopyJoinsItsParentsListAndTheArmatureLogsItsTree) {
+  TStrip s;
+  TOwned<TQuorvelModel> model(New<TQuorvelModel>(nullptr));
+  model->LoadFromDefinition(s.Def.get());
+  TQuorvelArmature* armature = ArmatureOf(model.get());
+  TQuorvelJoint* root = armature->FindJoint(s.Root);
+  TQuorvelJoint* bone = armature->FindJoint(s.Bone);
+  TQuorvelDuplicator duplicator;
+  auto* copy = dynamic_cast<TQuorvelJoint*>(duplicator.Duplicate(bone, root, {}));
+  ASSERT_NE(copy, nullptr);
+  ASSERT_NE(root->GetJoints(), nullptr);
+  EXPECT_EQ(std::count(root->GetJoints()->begin(), root->GetJoints()->end(), copy), 1);
+  // The definition is mapped already: the first joint stays its joint.
+  EXPECT_EQ(armature->FindJoint(s.Bone), bone);
+
+  TLogCapture log;
+  armature->DebugOut();
+  const std::vector<std::string> lines = log.Lines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "Armature::" + armature->GetQualifiedName());
+  EXPECT_EQ(lines[1], "    Root\n\rCurrent=[" + Matrix3DToStr(s.Root->GetTransform(), nullptr, ' ') + "][controllers=1]");
+  EXPECT_EQ(lines[2], "        Bone\n\rCurrent=[" + Matrix3DToStr(s.Bone->GetTransform(), nullptr, ' ') + "][controllers=1]");
 }
 
 TEST(Joints, SlotsOutsideTheSixteenReadIdentityAndRaiseOnStore) {
