@@ -1,6 +1,7 @@
 #include "framework/gui3d/Animation.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <numbers>
 
@@ -283,10 +284,17 @@ bool TKeys::FindKeys(float ATime, TKey*& AKey1, TKey*& AKey2) const {
 
 // ---- animation thread ---------------------------------------------------------------------------
 
+namespace {
+std::atomic<bool> GAniThreadMade{false};
+}
+
 TAniThread& TAniThread::Instance() {
   static TAniThread instance;
+  GAniThreadMade = true;
   return instance;
 }
+
+bool TAniThread::Exists() { return GAniThreadMade; }
 
 void TAniThread::Add(TAnimation* AAnimation) {
   if (!Contains(AAnimation)) FAnimations.push_back(AAnimation);

@@ -168,6 +168,8 @@ private:
 class TAniThread {
 public:
   static TAniThread& Instance();
+  // Whether Instance has made the thread: asking does not make it.
+  static bool Exists();
   bool Enabled = true;
   void Add(TAnimation* AAnimation);
   void Remove(TAnimation* AAnimation);

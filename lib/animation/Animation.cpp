@@ -21,6 +21,8 @@ FW_CLASS_IMPL(TQuorvelAnimation, "Quorvel.Animation")
 void TQuorvelAnimation::Register(ClassBuilder<TQuorvelAnimation>& b) {
   b.Prop("UseTransform", [](const TQuorvelAnimation* a) { return a->UseTransform; },
          [](TQuorvelAnimation* a, bool v) { a->UseTransform = v; })
+      .Prop("TransformMatrix", [](const TQuorvelAnimation* a) { return a->TransformMatrix; },
+            [](TQuorvelAnimation* a, const TMatrix3D& v) { a->TransformMatrix = v; })
       .Prop("Source", &Self::GetSource, &Self::SetSource);
 }
 FW_CLASS_IMPL(TQuorvelAnimationManager, "Quorvel.Animation")
@@ -382,6 +384,8 @@ TQuorvelAnimation* TQuorvelAnimationManager::GetAnimation(const TAnimationDef* A
 }
 
 bool TQuorvelAnimationManager::ForceStep(double AMinDeltaTime) {
+  // Stepping must not make the thread: without one there is nothing to step.
+  if (!TAniThread::Exists()) return true;
   IFwTimerService* service = TPlatformServices::Current().GetTimerService();
   if (!service) return true;
   const double tick = service->GetTick();

@@ -9,6 +9,7 @@
 
 #include "framework/classes/FwObject.h"
 #include "framework/math/Matrix3D.h"
+#include "lib/scene/ControlComponents.h"
 #include "lib/scene/Duplication.h"
 
 namespace quorvel {
@@ -25,6 +26,14 @@ class TQuorvelAnimation : public TFwObject, public IDuplicatable {
 public:
   explicit TQuorvelAnimation(TComponent* AOwner);
   void BeforeDestruction() override;
+
+  // The component routines, asked from the animation.
+  TFwObject* FindViewport() { return quorvel::FindViewport(this); }
+  TFwObject* FindTopOwner() { return quorvel::FindTopOwner(this); }
+  TFwObject* FindComponentUpwards(const TClass* AClass) { return quorvel::FindComponentUpwards(this, AClass); }
+  TFwObject* FindComponentUpwards(const std::string& AQualifiedName) {
+    return quorvel::FindComponentUpwards(this, AQualifiedName);
+  }
   void Notification(TComponent* AComponent, TOperation Operation) override;
   // Owned by the manager and its Manager, not stored.
   static TQuorvelAnimation* CreateEx(TQuorvelAnimationManager* AManager);
@@ -85,6 +94,37 @@ class TQuorvelAnimationManager : public TComponent, public IDuplicatable {
 public:
   // AOwner must be a mesh or nil (else EInvalidCast).
   explicit TQuorvelAnimationManager(TComponent* AOwner);
+
+  // The component routines, asked from the manager.
+  TComponent* FindComponentDeepSearch(const std::string& AName) { return quorvel::FindComponentDeepSearch(this, AName); }
+  TComponent* FindComponentDeepSearchByClass(const TClass* AClass) {
+    return quorvel::FindComponentDeepSearchByClass(this, AClass);
+  }
+  TComponent* FindComponentDeepSearchByFilter(const TComponentSearchFunc& ACallback) {
+    return quorvel::FindComponentDeepSearchByFilter(this, ACallback);
+  }
+  void FindAllComponentsByClass(const TClass* AClass, std::vector<TComponent*>& AReturn) {
+    quorvel::FindAllComponentsByClass(this, AClass, AReturn);
+  }
+  std::string LogComponentHierarchy(const std::string& AIndent) { return quorvel::LogComponentHierarchy(this, AIndent); }
+  void ReadPointField(TPoint& AField, TReader* Reader) { quorvel::ReadPointField(this, AField, Reader); }
+  void WritePointField(const TPoint& AField, TWriter* Writer) { quorvel::WritePointField(this, AField, Writer); }
+  void ReadPointFField(TPointF& AField, TReader* Reader) { quorvel::ReadPointFField(this, AField, Reader); }
+  void WritePointFField(const TPointF& AField, TWriter* Writer) { quorvel::WritePointFField(this, AField, Writer); }
+  void ReadPoint3DField(TPoint3D& AField, TReader* Reader) { quorvel::ReadPoint3DField(this, AField, Reader); }
+  void WritePoint3DField(const TPoint3D& AField, TWriter* Writer) { quorvel::WritePoint3DField(this, AField, Writer); }
+  void ReadSize3DField(TSize3D& AField, TReader* Reader) { quorvel::ReadSize3DField(this, AField, Reader); }
+  void WriteSize3DField(const TSize3D& AField, TWriter* Writer) { quorvel::WriteSize3DField(this, AField, Writer); }
+  void ReadVector3DField(TVector3D& AField, TReader* Reader) { quorvel::ReadVector3DField(this, AField, Reader); }
+  void WriteVector3DField(const TVector3D& AField, TWriter* Writer) { quorvel::WriteVector3DField(this, AField, Writer); }
+  void ReadQuaternionField(TQuaternion3D& AField, TReader* Reader) { quorvel::ReadQuaternionField(this, AField, Reader); }
+  void WriteQuaternionField(const TQuaternion3D& AField, TWriter* Writer) { quorvel::WriteQuaternionField(this, AField, Writer); }
+  void ReadAlphaColorFField(TAlphaColorF& AField, TReader* Reader) { quorvel::ReadAlphaColorFField(this, AField, Reader); }
+  void WriteAlphaColorFField(const TAlphaColorF& AField, TWriter* Writer) { quorvel::WriteAlphaColorFField(this, AField, Writer); }
+  void ReadPlaneFField(TPlaneF& AField, TReader* Reader) { quorvel::ReadPlaneFField(this, AField, Reader); }
+  void WritePlaneFField(const TPlaneF& AField, TWriter* Writer) { quorvel::WritePlaneFField(this, AField, Writer); }
+  void EnableDesigning() { quorvel::EnableDesigning(this); }
+  void DisableDesigning() { quorvel::DisableDesigning(this); }
   void BeforeDestruction() override;
   void Notification(TComponent* AComponent, TOperation Operation) override;
 

@@ -189,7 +189,8 @@ void TQuorvelArmature::AnimateSkin(const TMeshBuffers* AMeshBuffers) {
   if (def)
     for (TControllerDef* ctrl : *def->GetControllers()) PrepareSkinAnimationStep(ctrl);
   const bool positionsOnly = adef && adef->GetCachingFlags().Contains(TAnimationCachingFlag::VertexPosition);
-  const TMatrix3D* final = nullptr;  // the identity without a current animation
+  // The current animation's final transform; the identity without one, or when it uses none.
+  const TMatrix3D* final = current && current->UseTransform ? &current->TransformMatrix : nullptr;
   const TMatrix3D* offsets[VertexJointsMax];
   int32_t resolvedSlot = -1;
   for (TQuorvelMesh* mesh : FMeshes) {
@@ -232,6 +233,12 @@ void TQuorvelArmature::AnimateSkin(const TMeshBuffers* AMeshBuffers) {
       }
     }
   }
+}
+
+void TQuorvelArmature::DebugOut() {
+  Log::d(Format("Armature::%s", {GetQualifiedName()}));
+  for (TQuorvelTransform* root : FSkeletons)
+    if (auto* joint = dynamic_cast<TQuorvelJoint*>(root)) joint->DebugOut("    ");
 }
 
 void TQuorvelArmature::Render() {

@@ -38,6 +38,8 @@ public:
   void LinkJoint(TJointDef* ADef, TQuorvelJoint* AJoint);
   TQuorvelJoint* FindJoint(const TJointDef* ADef) const;
   void CalculateInverseBindTransformMatrix(const TControllerDef* ACtrl);
+  // Logs the armature, then its skeleton roots.
+  void DebugOut();
   virtual void PrepareSkinAnimation();
   virtual void PrepareSkinAnimationStep(const TControllerDef* ACtrl);
 

@@ -89,6 +89,26 @@ TMatrix3D TQuorvelJoint::GetSkeletonTransformMatrix() const {
   return GetAbsoluteMatrix() * armature->GetInvertAbsoluteMatrix();
 }
 
+void TQuorvelJoint::DoDuplicate(TComponent* ASource, TQuorvelDuplicator* ADuplicator) {
+  TQuorvelTransform::DoDuplicate(ASource, ADuplicator);
+  // Copies of joints are owned by their parent joints; the parent may be set only later.
+  TComponent* above = GetParent() ? static_cast<TComponent*>(GetParent()) : Owner();
+  if (auto* parent = dynamic_cast<TQuorvelJoint*>(above)) parent->AddJoint(this);
+  auto* def = dynamic_cast<TJointDef*>(GetDef());
+  if (auto* armature = dynamic_cast<TQuorvelArmature*>(GetArmature()); armature && def) armature->LinkJoint(def, this);
+}
+
+void TQuorvelJoint::DebugOut(const std::string& ATab) {
+  if (auto* def = dynamic_cast<TJointDef*>(GetDef())) {
+    TArmatureDef* rig = def->GetArmature();
+    const int64_t controllers = rig && rig->GetControllers() ? int64_t(rig->GetControllers()->Count()) : 0;
+    Log::d(Format("%s%s", {ATab, GetQualifiedName()}) + "\n\r" +
+           Format("Current=[%s][controllers=%d]", {Matrix3DToStr(def->GetTransform(), nullptr, ' '), controllers}));
+  }
+  for (TComponent* owned : ComponentList())
+    if (auto* joint = dynamic_cast<TQuorvelJoint*>(owned)) joint->DebugOut(ATab + "    ");
+}
+
 void TQuorvelJoint::AddJoint(TQuorvelJoint* AJoint) {
   if (std::find(FJoints.begin(), FJoints.end(), AJoint) == FJoints.end()) FJoints.push_back(AJoint);
 }

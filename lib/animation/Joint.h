@@ -47,6 +47,11 @@ public:
   virtual void SetLocalBindTransformMatrix(const TControllerDef* ACtrl, const TMatrix3D& AMatrix);
   // The current pose in the armature's space.
   TMatrix3D GetSkeletonTransformMatrix() const;
+  // A copy joins its parent joint's list and its armature's map (a definition mapped already
+  // keeps its joint).
+  void DoDuplicate(TComponent* ASource, TQuorvelDuplicator* ADuplicator) override;
+  // Logs the joint's definition transform, then the joints it owns, ATab deeper by four blanks.
+  void DebugOut(const std::string& ATab);
 
   void AddJoint(TQuorvelJoint* AJoint);
   TQuorvelJoint* FindJoint(const TJointDef* ADef) const;

@@ -8,6 +8,7 @@
 #include "framework/rtl/Finally.h"
 #include "framework/rtl/Log.h"
 #include "framework/rtl/SysUtils.h"
+#include "framework/rtl/Units.h"
 #include "lib/context/Context.h"
 #include "lib/context/ContextTexturing.h"
 #include "lib/passes/PassShaders.h"
@@ -38,11 +39,31 @@ void TQuorvelRenderPassController::Register(ClassBuilder<TQuorvelRenderPassContr
       .Prop("_Type", &Self::GetType, &Self::SetType)
       .Prop("Method", &Self::GetMethod, &Self::SetMethod)
       .Prop("RenderProc", &Self::GetRenderProc, &Self::SetRenderProc)
+      .Prop("Viewport", &Self::GetViewport, &Self::SetViewport)
+      .Prop("OutputTexture", [](const Self* s) { return const_cast<Self*>(s)->GetOutputTexture(); })
       .Prop("Iterations", &Self::GetIterations, &Self::SetIterations)
+      // Read without the width getter's renderer resize: writing a form changes nothing.
+      .Prop("ViewportWidth", [](const Self* s) { return s->GetViewportSize().X; },
+            [](Self* s, int32_t v) { s->SetViewportWidth(v); })
+      .Prop("ViewportHeight", [](const Self* s) { return s->GetViewportSize().Y; },
+            [](Self* s, int32_t v) { s->SetViewportHeight(v); })
       .Prop("OverwriteViewportSize", &Self::GetOverwriteViewportSize, &Self::SetOverwriteViewportSize)
       .Prop("ScaleViewportSize", &Self::GetScaleViewportSize, &Self::SetScaleViewportSize)
       .Prop("ViewportScale", &Self::GetViewportScale, &Self::SetViewportScale)
-      .Prop("OverwriteColor", &Self::GetOverwriteColor, &Self::SetOverwriteColor);
+      .Prop("OverwriteColor", &Self::GetOverwriteColor, &Self::SetOverwriteColor)
+      .Prop("BackgroundColor", &Self::GetBackgroundColor, &Self::SetBackgroundColor)
+      .Prop("AllowedControls", [](const Self* s) { return const_cast<Self*>(s)->GetAllowedControls(); },
+            &Self::SetAllowedControls)
+      .Prop("IgnoredControls", [](const Self* s) { return const_cast<Self*>(s)->GetIgnoredControls(); },
+            &Self::SetIgnoredControls)
+      .Prop("OnBeginSetup", [](const Self* s) { return s->OnBeginSetup; },
+            [](Self* s, const TRenderPassEvent& e) { s->OnBeginSetup = e; })
+      .Prop("OnEndSetup", [](const Self* s) { return s->OnEndSetup; },
+            [](Self* s, const TRenderPassEvent& e) { s->OnEndSetup = e; })
+      .Prop("OnBeginRender", [](const Self* s) { return s->OnBeginRender; },
+            [](Self* s, const TRenderPassEvent& e) { s->OnBeginRender = e; })
+      .Prop("OnEndRender", [](const Self* s) { return s->OnEndRender; },
+            [](Self* s, const TRenderPassEvent& e) { s->OnEndRender = e; });
 }
 
 namespace {
@@ -193,6 +214,14 @@ void TQuorvelRenderPassController::Notification(TComponent* AComponent, TOperati
   if (FIgnoredControls) FIgnoredControls->Notification(AComponent, Operation);
 }
 
+void TQuorvelRenderPassController::Loaded() {
+  TQuorvelController::Loaded();
+  TQuorvelViewport* viewport = FViewport ? FViewport : FindViewport();
+  if (!viewport) return;
+  const std::vector<TObject*>& listed = viewport->GetRenderPasses();
+  if (std::find(listed.begin(), listed.end(), this) == listed.end()) SetViewport(viewport);
+}
+
 void TQuorvelRenderPassController::SetName(const std::string& NewName) {
   TQuorvelController::SetName(NewName);
   if (IsDesigning(this)) SetId(NewName);
@@ -275,10 +304,16 @@ void TQuorvelRenderPassController::UpdateRenderPass() {
   if (IsInternalRenderPass() || FId.empty()) return;
   TRenderPasses* passes = ctx->GetRenderPasses();
   TRenderPass* pass = passes->Find(FId);
+  // The entry of another pass under the same id stays that pass's: its run handlers would
+  // otherwise call this one, and call freed memory once this one is gone.
+  if (pass && pass->GetController() != this) {
+    Log::d(Format("<WARNING> %s - render pass id \"%s\" is taken by another pass, not registered",
+                  {ClassName(), FId}));
+    return;
+  }
   // A renderer made again (a new size) has a new context: the instance made for the old one
   // would draw on a freed context.
-  if (pass && pass->GetController() == this &&
-      (FEntryGeneration != FContextGeneration || pass->GetContext() != RendererContext())) {
+  if (pass && (FEntryGeneration != FContextGeneration || pass->GetContext() != RendererContext())) {
     passes->Remove(FId);
     pass = nullptr;
   }
@@ -717,5 +752,18 @@ bool TQuorvelRenderPassController::IsControlIgnored(TControl3D* ACtrl) {
   if (FAllowedControls && FAllowedControls->GetCount() > 0) return !FAllowedControls->Contains(ACtrl) || ignored;
   return ignored;
 }
+
+namespace {
+
+void InitUnit() {
+  RegisterFwClasses({TQuorvelController::StaticClass(), TQuorvelRenderPassController::StaticClass()});
+}
+void FinUnit() {
+  UnRegisterClasses({TQuorvelController::StaticClass(), TQuorvelRenderPassController::StaticClass()});
+}
+
+const TUnitRegistration Unit{{"Quorvel.Controller", {}, &InitUnit, &FinUnit}};
+
+}  // namespace
 
 }  // namespace quorvel

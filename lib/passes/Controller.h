@@ -13,6 +13,7 @@
 #include <string>
 
 #include "framework/classes/Collection.h"
+#include "framework/classes/Events.h"
 #include "framework/classes/FwObject.h"
 #include "framework/gui3d/Context3D.h"
 #include "framework/gui3d/Material.h"
@@ -32,7 +33,8 @@ class TQuorvelViewport;
 class TQuorvelRenderPassController;
 class TQuorvelRenderPassMaterialSource;
 
-using TRenderPassEvent = std::function<void(TObject* ASender, TContext3D* AContext, int32_t ACount, TRenderPass* APass)>;
+// ASender, AContext (the pass renderer's), ACount (the iteration), APass.
+using TRenderPassEvent = TEvent<void(TObject* ASender, TContext3D* AContext, int32_t ACount, TRenderPass* APass)>;
 
 // A component that can be switched off.
 class TQuorvelController : public TFwObject {
@@ -141,6 +143,9 @@ public:
   void BeforeDestruction() override;
   void Notification(TComponent* AComponent, TOperation Operation) override;
   void SetName(const std::string& NewName) override;
+  // A pass read from a form gets its parent after its set-up looked for a viewport: it looks
+  // again, and registers, once the form is loaded.
+  void Loaded() override;
 
   // --- identity and registration -------------------------------------------------------------
   const std::string& GetId() const { return FId; }

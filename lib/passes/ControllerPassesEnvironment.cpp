@@ -44,7 +44,13 @@ FW_CLASS_IMPL(TQuorvelRenderPassEnvironment, "Quorvel.Controller.Passes.Environm
 void TQuorvelRenderPassEnvironment::Register(ClassBuilder<TQuorvelRenderPassEnvironment>& b) {
   b.Prop("IsDynamic", &Self::GetIsDynamic, &Self::SetIsDynamic)
       .Prop("Target", &Self::GetTarget, &Self::SetTarget)
-      .Prop("UseEmbeddedLight", &Self::GetUseEmbeddedLight, &Self::SetUseEmbeddedLight);
+      .Prop("UseEmbeddedLight", &Self::GetUseEmbeddedLight, &Self::SetUseEmbeddedLight)
+      .Prop("CenterOffsetFront", &Self::GetCenterOffsetAt<0>, &Self::SetCenterOffsetAt<0>)
+      .Prop("CenterOffsetBack", &Self::GetCenterOffsetAt<1>, &Self::SetCenterOffsetAt<1>)
+      .Prop("CenterOffsetLeft", &Self::GetCenterOffsetAt<2>, &Self::SetCenterOffsetAt<2>)
+      .Prop("CenterOffsetRight", &Self::GetCenterOffsetAt<3>, &Self::SetCenterOffsetAt<3>)
+      .Prop("CenterOffsetTop", &Self::GetCenterOffsetAt<4>, &Self::SetCenterOffsetAt<4>)
+      .Prop("CenterOffsetBottom", &Self::GetCenterOffsetAt<5>, &Self::SetCenterOffsetAt<5>);
 }
 
 TQuorvelRenderPassEnvironment::TQuorvelRenderPassEnvironment(TComponent* AOwner, const std::string& AId)

@@ -43,6 +43,15 @@ public:
   // Offsets from the centre: front, back, left, right, top, bottom.
   float GetCenterOffset(int32_t AIndex) const { return FCenterOffset[size_t(AIndex)]; }
   void SetCenterOffset(int32_t AIndex, float Value) { FCenterOffset[size_t(AIndex)] = Value; }
+  // One offset each, in the order front, back, left, right, top, bottom.
+  template <int32_t I>
+  float GetCenterOffsetAt() const {
+    return FCenterOffset[size_t(I)];
+  }
+  template <int32_t I>
+  void SetCenterOffsetAt(float Value) {
+    FCenterOffset[size_t(I)] = Value;
+  }
   void SetCenterOffsets(float AFront, float ABack, float ALeft, float ARight, float ATop, float ABottom);
   void SetCenterOffsets(float AOffset);
 

@@ -135,7 +135,13 @@ vec3 scattering(Light l, vec3 L, float dist, float att) {
 }
 void main() {
   vec4 color = vec4(0.0);
-  vec3 P = texture(_PositionTexture, TEX0.xy).xyz;
+  vec4 position = texture(_PositionTexture, TEX0.xy);
+  // Nothing drawn here: no light to gather and no shadow on the background.
+  if (position.a < -30000.0) {
+    o_FragColor = color;
+    return;
+  }
+  vec3 P = position.xyz;
   if (_Reflection > 0.0001) color.rgb += reflectionCone(P, texture(_NormalsTexture, TEX0.xy).xyz) * _Reflection;
   float shadow = 0.0;
   vec3 scatter = vec3(0.0);

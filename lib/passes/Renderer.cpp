@@ -192,7 +192,10 @@ bool TRenderer::BeginOpaqueRendering() {
   targets.Include(TRenderTarget::Depth);
   for (TRenderTarget t : empty) targets.Exclude(t);
   fbo->Clear(targets, FColor, 1.0f, 0, false);
-  for (TRenderTarget t : empty) fbo->Clear(t, TAlphaColorF(0, 0, 0, 0), 1.0f, 0, false);
+  // The position target marks "no geometry" for the passes that read positions.
+  fbo->Clear(TRenderTarget::Color_2, TAlphaColorF(0, 0, 0, kNoGeometryPositionAlpha), 1.0f, 0, false);
+  for (TRenderTarget t : {TRenderTarget::Color_3, TRenderTarget::Color_4})
+    fbo->Clear(t, TAlphaColorF(0, 0, 0, 0), 1.0f, 0, false);
   return true;
 }
 

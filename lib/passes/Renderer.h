@@ -34,6 +34,11 @@ class TQuorvelRenderPassEmbeddedGlobalIllum;
 class TQuorvelRenderPassEmbeddedVoxelize;
 class TQuorvelRenderPassGlobalIllumBlur;
 
+// The alpha the position target keeps where the main pass drew nothing. Geometry writes its
+// depth there (at least minus the near plane); translucent layers add theirs on top and stay
+// far below -30000, the threshold the passes that read positions test against.
+constexpr float kNoGeometryPositionAlpha = -60000.0f;
+
 // Ordinals are streamed: keep them.
 enum class TRendererType : uint8_t { ForwardRenderer = 0, LegacyRenderer = 1 };
 FW_ENUM(TRendererType, ForwardRenderer, LegacyRenderer)

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "framework/gui/TimerService.h"
+#include "framework/gui3d/Animation.h"
 #include "framework/rtl/Finally.h"
 #include "framework/rtl/Log.h"
 #include "lib/animation/Animation.h"
@@ -137,6 +138,33 @@ TEST(AnimationManager, ForceStepThrottlesByTheTimersTick) {
   a->Stop();
   TPlatformServices::Current().SetTimerService(nullptr);
   EXPECT_TRUE(TQuorvelAnimationManager::ForceStep(0.05));
+}
+
+TEST(AnimationManager, ForceStepWithoutAnAnimationThreadAnswersTrueAndMakesNone) {
+  // Each test runs in a process of its own under ctest; run together, another test made it.
+  if (TAniThread::Exists()) GTEST_SKIP() << "the animation thread exists already";
+  EXPECT_TRUE(TQuorvelAnimationManager::ForceStep(0.05));
+  EXPECT_TRUE(TQuorvelAnimationManager::ForceStep(0.05));
+  EXPECT_FALSE(TAniThread::Exists());
+}
+
+TEST(AnimationComponent, TheFinalTransformIsPublishedAndTheComponentRoutinesAnswerForBoth) {
+  TAnimatedStrip m({"A"});
+  TQuorvelAnimation* a = m.Manager()->GetAnimation("A");
+  ASSERT_NE(a, nullptr);
+  const TMatrix3D shift = TMatrix3D::CreateTranslation({10, 0, 0});
+  SetPropValue(a, "TransformMatrix", TValue::From(shift));
+  EXPECT_TRUE(a->TransformMatrix == shift);
+  EXPECT_TRUE(GetPropValue(a, "TransformMatrix").AsType<TMatrix3D>() == shift);
+  EXPECT_EQ(a->FindTopOwner(), m.Model.get());  // through the manager
+  EXPECT_EQ(a->FindComponentUpwards(TQuorvelModel::StaticClass()), m.Model.get());
+  EXPECT_EQ(a->FindViewport(), nullptr);
+  EXPECT_EQ(m.Manager()->FindComponentDeepSearch(a->GetName()), a);
+  EXPECT_EQ(m.Manager()->FindComponentDeepSearchByClass(TQuorvelAnimation::StaticClass()), a);
+  std::vector<TComponent*> all;
+  m.Manager()->FindAllComponentsByClass(TQuorvelAnimation::StaticClass(), all);
+  EXPECT_EQ(all, (std::vector<TComponent*>{a}));
+  EXPECT_NE(m.Manager()->LogComponentHierarchy("").find(a->GetName()), std::string::npos);
 }
 
 // Reads every ".qanim" file as a bend of the strip's bone; "broken.qanim" raises.

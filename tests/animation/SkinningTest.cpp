@@ -7,6 +7,13 @@
 #include <vector>
 
 #include "framework/gui3d/MeshData.h"
+#include <algorithm>
+#include "lib/defs/DefTypesText.h"
+#include "lib/scene/Duplication.h"
+#include "framework/rtl/Log.h"
+#include "lib/animation/Animation.h"
+#include "framework/gui3d/Animation.h"
+#include "framework/rtl/Finally.h"
 #include "lib/animation/Armature.h"
 #include "lib/animation/Joint.h"
 #include "lib/defs/DefTypes.h"
@@ -40,6 +47,57 @@ TEST(Skinning, StripBendsAtTheChildBoneAsComputedByHand) {
   const TPoint3D expected[8] = {{-1, 0, 0}, {1, 0, 0},      {-1, 1, 0}, {1, 1, 0},
                                 {-0.5f, 1.5f, 0}, {0.5f, 2.5f, 0}, {-1, 1, 0}, {-1, 3, 0}};
   for (int i = 0; i < 8; ++i) ExpectNear(vb->GetVertices(i), expected[i], "bent " + std::to_string(i));
+}
+
+TEST(Skinning, TheCurrentAnimationsFinalTransformMovesEverySkinnedPosition) {
+  TStrip s;
+  s.AddBend();
+  TOwned<TQuorvelModel> model(New<TQuorvelModel>(nullptr));
+  model->LoadFromDefinition(s.Def.get());
+  TQuorvelArmature* armature = ArmatureOf(model.get());
+  TQuorvelAnimation* animation = model->GetAnimationManager()->GetCurrent();
+  ASSERT_NE(animation, nullptr);
+  // Running, but never ticked: the pose stays the one set here.
+  TAniThread& thread = TAniThread::Instance();
+  const bool enabled = thread.Enabled;
+  thread.Enabled = false;
+  auto restore = Finally([&] {
+    thread.Enabled = enabled;
+    animation->Stop();
+  });
+  animation->Start();
+  TQuorvelJoint* bone = armature->FindJoint(s.Bone);
+  TVertexBuffer* vb = armature->GetMeshes()[0]->GetMeshData()->GetVertexBuffer();
+  const TMatrix3D shift = TMatrix3D::CreateTranslation({10, 0, 0});
+  const TMatrix3D turnShift = TMatrix3D::CreateRotationZ(float(M_PI / 2)) * shift;
+  const TPoint3D bent[8] = {{-1, 0, 0}, {1, 0, 0},      {-1, 1, 0}, {1, 1, 0},
+                            {-0.5f, 1.5f, 0}, {0.5f, 2.5f, 0}, {-1, 1, 0}, {-1, 3, 0}};
+  struct TCase {
+    bool Use;
+    const TMatrix3D* Matrix;
+    bool Bent;
+  } cases[] = {{true, &shift, false}, {true, &turnShift, true}, {false, &turnShift, true}};
+  for (const TCase& c : cases) {
+    animation->UseTransform = c.Use;
+    animation->TransformMatrix = *c.Matrix;
+    bone->SetTransformMatrix(c.Bent ? TStrip::BentBone() : TMatrix3D::CreateTranslation({0, 2, 0}));
+    armature->AnimateSkin(nullptr);
+    for (int i = 0; i < 8; ++i) {
+      const TPoint3D skinned = c.Bent ? bent[i] : TStrip::Bind(i);
+      const TPoint3D expected = c.Use ? skinned * *c.Matrix : skinned;
+      const TPoint3D got = vb->GetVertices(i);
+      const std::string what = "use " + std::to_string(c.Use) + " bent " + std::to_string(c.Bent) + " vertex " +
+                               std::to_string(i);
+      EXPECT_NEAR(got.X, expected.X, 1e-5) << what;
+      EXPECT_NEAR(got.Y, expected.Y, 1e-5) << what;
+      EXPECT_NEAR(got.Z, expected.Z, 1e-5) << what;
+    }
+  }
+  // (-1, 0, 0), moved by (10, 0, 0), ends at (9, 0, 0).
+  animation->UseTransform = true;
+  animation->TransformMatrix = shift;
+  armature->AnimateSkin(nullptr);
+  EXPECT_NEAR(vb->GetVertices(0).X, 9, 1e-5);
 }
 
 TEST(Skinning, StoredInverseBindsAreUsedOnlyWithAnIdentityBindShape) {
@@ -88,6 +146,30 @@ TEST(Skinning, RestOfTheWeightStaysAtTheBindPosition) {
   r.Position = {1, 0, 0};
   const TMatrix3D turn = TMatrix3D::CreateRotationZ(float(M_PI / 2));
   ExpectNear(SkinVertex(r, nullptr, &turn), {0, 1, 0}, "final transform");
+}
+
+TEST(Joints, ACopyJoinsItsParentsListAndTheArmatureLogsItsTree) {
+  TStrip s;
+  TOwned<TQuorvelModel> model(New<TQuorvelModel>(nullptr));
+  model->LoadFromDefinition(s.Def.get());
+  TQuorvelArmature* armature = ArmatureOf(model.get());
+  TQuorvelJoint* root = armature->FindJoint(s.Root);
+  TQuorvelJoint* bone = armature->FindJoint(s.Bone);
+  TQuorvelDuplicator duplicator;
+  auto* copy = dynamic_cast<TQuorvelJoint*>(duplicator.Duplicate(bone, root, {}));
+  ASSERT_NE(copy, nullptr);
+  ASSERT_NE(root->GetJoints(), nullptr);
+  EXPECT_EQ(std::count(root->GetJoints()->begin(), root->GetJoints()->end(), copy), 1);
+  // The definition is mapped already: the first joint stays its joint.
+  EXPECT_EQ(armature->FindJoint(s.Bone), bone);
+
+  TLogCapture log;
+  armature->DebugOut();
+  const std::vector<std::string> lines = log.Lines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "Armature::" + armature->GetQualifiedName());
+  EXPECT_EQ(lines[1], "    Root\n\rCurrent=[" + Matrix3DToStr(s.Root->GetTransform(), nullptr, ' ') + "][controllers=1]");
+  EXPECT_EQ(lines[2], "        Bone\n\rCurrent=[" + Matrix3DToStr(s.Bone->GetTransform(), nullptr, ' ') + "][controllers=1]");
 }
 
 TEST(Joints, SlotsOutsideTheSixteenReadIdentityAndRaiseOnStore) {

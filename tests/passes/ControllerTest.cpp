@@ -2,6 +2,7 @@
 // the control filters and the runs the context makes of a registered pass.
 #include <gtest/gtest.h>
 
+#include "framework/rtl/Log.h"
 #include "lib/passes/ControllerPassesCustomDepth.h"
 #include "lib/passes/ControllerPassesEnvironment.h"
 #include "lib/passes/ControllerPassesReflection.h"
@@ -251,6 +252,28 @@ TEST_F(PassRunTest, RegistrationFollowsEnabledTypeAndRemoval) {
   internal->SetViewport(Viewport);
   internal->UpdateRenderPass();
   EXPECT_EQ(Registered("internal"), nullptr);
+}
+
+TEST_F(PassRunTest, ASecondPassUnderATakenIdIsRefusedAndFreeingItLeavesTheFirstRunning) {
+  TCountingPass* first = AddPass("shared");
+  TCountingPass* second = nullptr;
+  {
+    TLogCapture log;
+    second = AddPass("shared");
+    EXPECT_TRUE(log.Contains("render pass id \"shared\" is taken by another pass")) << ::testing::PrintToString(log.Lines());
+  }
+  ASSERT_NE(Registered("shared"), nullptr);
+  EXPECT_EQ(Registered("shared")->GetController(), first);
+  Tick();
+  EXPECT_EQ(first->Begins.size(), 1u);
+  EXPECT_TRUE(second->Begins.empty());
+  // Before, the second pass took over the first's entry: its handlers ran, and after it was
+  // freed the next frame called freed memory (ASan watches the ten frames).
+  Free(second);
+  ASSERT_NE(Registered("shared"), nullptr);
+  for (int i = 0; i < 10; ++i) Tick();
+  EXPECT_EQ(first->Begins.size(), 11u);
+  EXPECT_EQ(first->GetFrameCount(), 11u);
 }
 
 TEST_F(PassRunTest, ARectPassFillsItsTargetAndBecomesTheFrameThroughThePreviousRenderer) {

@@ -391,6 +391,39 @@ TEST_F(ComposedGlobalIllumTest, TheFloorUnderLitSlabsComposesBrighterThanAtDetai
   }
 }
 
+// Pixels without geometry have no position: before, they read as the world origin, whose
+// shadow cones towards the lights darkened the whole background.
+TEST_F(ComposedGlobalIllumTest, TheBackgroundKeepsTheViewportColourWithShadows) {
+  Renderer->SetShadowStrength(1);
+  Renderer->SetReflectionStrength(0);
+  auto* third = New<TQuorvelLight>(Form.get());
+  third->SetParent(Viewport);
+  third->SetLightType(TLightType::Point);
+  third->SetScatteringIntensity(0);
+  third->GetPosition()->SetPoint({4, -3, 6});
+  Tick();
+  Tick();
+  std::vector<TPoint> background;
+  for (int32_t y = 0; y < H; y += 2)
+    for (int32_t x = 0; x < W; x += 2)
+      if (Probe(x, y) == claBlue) background.push_back(TPoint(x, y));
+  ASSERT_GT(background.size(), size_t(W * H / 40));
+  for (int32_t detail : {1, 2}) {
+    SCOPED_TRACE(detail);
+    Renderer->SetGlobalIllumDetail(detail);
+    Tick();
+    Tick();
+    int32_t darker = 0;
+    TAlphaColor worst = claBlue;
+    for (const TPoint& p : background)
+      if (!testing::NearColor(Probe(p.X, p.Y), claBlue, 2)) {
+        ++darker;
+        worst = Probe(p.X, p.Y);
+      }
+    EXPECT_EQ(darker, 0) << "of " << background.size() << ", e.g. " << std::hex << uint32_t(worst);
+  }
+}
+
 // The renderer's own passes: the voxelizer rasterises at the voxel size, not the frame's
 // (48 rows would leave rows of 64 voxels empty); strengths arrive clamped whenever they
 // change; targets made again by a resize and a freed camera leave nothing dangling; detail 0

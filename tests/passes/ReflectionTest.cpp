@@ -2,7 +2,9 @@
 // camera around each iteration, and the projection the picture and the texture matrix share.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <sstream>
 #include <vector>
 
 #include "framework/classes/Filer.h"
@@ -231,6 +233,152 @@ TEST_F(MirrorPixels, AReflectiveFloorShowsTheCubeWhereItsMirrorImageProjects) {
     EXPECT_NEAR(channel(mixed, 0), channel(own, 0) / 2, 3) << std::hex << uint32_t(mixed) << " " << uint32_t(own);
     EXPECT_GT(channel(mixed, 16), channel(own, 16)) << std::hex << uint32_t(mixed) << " " << uint32_t(own);
   }
+}
+
+// A pass streamed from a form text: nested in the viewport, with its viewport, size and colour.
+class ReflectionFormTest : public ::testing::Test {
+protected:
+  static constexpr const char* Text =
+      "object Form1: TForm\n"
+      "  ClientWidth = 64\n"
+      "  ClientHeight = 48\n"
+      "  object QuorvelViewport1: TQuorvelViewport\n"
+      "    RendererType = LegacyRenderer\n"
+      "    UseFixedFrameRate = True\n"
+      "    Color = claBlack\n"
+      "    object Mirror1: TQuorvelRenderPassReflection\n"
+      "      Id = 'mirror'\n"
+      "      Viewport = QuorvelViewport1\n"
+      "      ViewportWidth = 64\n"
+      "      ViewportHeight = 48\n"
+      "      OverwriteColor = True\n"
+      "      BackgroundColor = claGreen\n"
+      "      MirrorSize = 12\n"
+      "    end\n"
+      "  end\n"
+      "end\n";
+
+  void SetUp() override {
+    TCustomContextWindows::SetWindowHandle(nullptr);
+    TCustomContextWindows::CreateSharedContext();
+    Scoped = std::make_unique<TScopedClock>(Time);
+    Form.reset(New<TForm>(nullptr));
+  }
+  void TearDown() override {
+    Form.reset();
+    Scoped.reset();
+  }
+  // Reads AText; the pass and the viewport it names or sits in.
+  void Read(const std::string& AText) {
+    ReadComponentResource(Form.get(), AText);
+    Form->Show();
+    Viewport = dynamic_cast<TQuorvelViewport*>(Form->FindComponent("QuorvelViewport1"));
+    Pass = dynamic_cast<TQuorvelRenderPassReflection*>(Form->FindComponent("Mirror1"));
+    ASSERT_NE(Viewport, nullptr);
+    ASSERT_NE(Pass, nullptr);
+  }
+  // A camera looking down at the mirror plane y = 0 and a red cube above it (y points down).
+  void Scene() {
+    auto* camera = New<TQuorvelCamera>(Form.get());
+    camera->SetParent(Viewport);
+    auto* target = New<TQuorvelCamera>(Form.get());  // only a point to look at
+    target->SetParent(Viewport);
+    camera->SetTarget(target);
+    camera->GetPosition()->SetPoint({0, -10, -4});
+    Viewport->SetCamera(camera);
+    Viewport->SetUsingDesignCamera(false);
+    AddMaterialCube(Form.get(), Viewport, claRed, Above);
+  }
+  TAlphaColor OutputTexel(const TPoint3D& APoint, TPoint* AAt = nullptr) {
+    auto* texture = dynamic_cast<TQuorvelTexture*>(Pass->GetOutputTexture());
+    if (!texture) return TAlphaColor(0);
+    std::vector<uint8_t> bytes;
+    int64_t size = 0;
+    texture->RequestTextureData(bytes, size, 0);
+    const int32_t w = texture->GetWidth(), h = texture->GetHeight();
+    const TVector3D t = TVector3D(APoint, 1) * Pass->GetTextureMatrix(nullptr, true);
+    const int32_t x = std::clamp(int32_t(t.X / t.W * float(w)), 0, w - 1);
+    const int32_t y = std::clamp(int32_t(t.Y / t.W * float(h)), 0, h - 1);
+    if (AAt) *AAt = TPoint(x, y);
+    const uint8_t* p = bytes.data() + (size_t(y) * size_t(w) + size_t(x)) * 4;  // BGRA
+    return MakeAlphaColor(p[2], p[1], p[0], p[3]);
+  }
+  void Tick() { Viewport->DoFixedIntervalTimer(nullptr); }
+
+  const TPoint3D Above{2, -1.5f, 0};
+  TManualClock Time;
+  std::unique_ptr<TScopedClock> Scoped;
+  TOwned<TForm> Form;
+  TQuorvelViewport* Viewport = nullptr;
+  TQuorvelRenderPassReflection* Pass = nullptr;
+};
+
+TEST_F(ReflectionFormTest, APassReadFromAFormLinksRegistersDrawsAndIsWrittenBack) {
+  Read(Text);
+  EXPECT_EQ(Pass->GetViewport(), Viewport);
+  EXPECT_EQ(Pass->GetViewportSize(), TPoint(64, 48));
+  EXPECT_EQ(Pass->GetBackgroundColor(), claGreen);
+  EXPECT_EQ(Viewport->GetRenderPasses(), (std::vector<TObject*>{Pass}));
+  Scene();
+  Tick();
+  auto* ctx = dynamic_cast<TQuorvelContext*>(Viewport->GetContext());
+  ASSERT_NE(ctx, nullptr);
+  ASSERT_NE(ctx->GetRenderPasses()->Find("mirror"), nullptr);
+  EXPECT_EQ(ctx->GetRenderPasses()->Find("mirror")->GetController(), Pass);
+  // The mirror image: the cube where the texture matrix finds it, the pass's own colour around.
+  TPoint at;
+  const TAlphaColor cube = OutputTexel(Above, &at);
+  EXPECT_TRUE(NearColor(cube, claRed, 8)) << std::hex << uint32_t(cube) << std::dec << " at " << at.X << "," << at.Y;
+  const TAlphaColor around = OutputTexel({-40, 0, 40});
+  EXPECT_TRUE(NearColor(around, claGreen, 8)) << std::hex << uint32_t(around);
+
+  const std::string written = WriteComponentResource(Form.get());
+  std::istringstream lines(Text);
+  for (std::string line; std::getline(lines, line);) {
+    line.erase(0, line.find_first_not_of(' '));
+    EXPECT_NE(written.find(line), std::string::npos) << line << "\n" << written;
+  }
+}
+
+TEST_F(ReflectionFormTest, APassNestedInTheViewportWithoutAViewportLineFindsItOnceLoaded) {
+  std::string text = Text;
+  text.erase(text.find("      Viewport = QuorvelViewport1\n"), std::string("      Viewport = QuorvelViewport1\n").size());
+  Read(text);
+  EXPECT_EQ(Pass->GetViewport(), Viewport);
+  EXPECT_EQ(Viewport->GetRenderPasses(), (std::vector<TObject*>{Pass}));
+  Scene();
+  Tick();
+  EXPECT_TRUE(NearColor(OutputTexel(Above), claRed, 8));
+}
+
+TEST(ControllerStreaming, EventsAndControlListsAreReadAndWritten) {
+  // Unknown names would raise "Property ... does not exist".
+  TOwned<TComponent> root(New<TComponent>(nullptr));
+  ReadComponentResource(root.get(),
+                        "object Root: TComponent\n"
+                        "  object Mirror1: TQuorvelRenderPassReflection\n"
+                        "    Enabled = False\n"
+                        "    ViewportWidth = 20\n"
+                        "    ViewportHeight = 10\n"
+                        "    AllowedControls = <\n"
+                        "      item\n"
+                        "        DisplayName = 'floor'\n"
+                        "      end>\n"
+                        "  end\n"
+                        "end\n");
+  auto* pass = dynamic_cast<TQuorvelRenderPassReflection*>(root->FindComponent("Mirror1"));
+  ASSERT_NE(pass, nullptr);
+  EXPECT_FALSE(pass->GetEnabled());
+  EXPECT_EQ(pass->GetViewportSize(), TPoint(20, 10));
+  ASSERT_EQ(pass->GetAllowedControls()->GetCount(), 1);
+  EXPECT_EQ(pass->GetAllowedControls()->Item(0)->GetDisplayName(), "floor");
+  const TClass* cls = pass->ClassType();
+  for (const char* name : {"Viewport", "OutputTexture", "IgnoredControls", "OnBeginSetup", "OnEndSetup",
+                           "OnBeginRender", "OnEndRender"})
+    EXPECT_NE(cls->FindProperty(name), nullptr) << name;
+  EXPECT_FALSE(cls->FindProperty("OutputTexture")->IsWritable());
+  EXPECT_NE(GetClass("TQuorvelRenderPassController"), nullptr);
+  EXPECT_NE(GetClass("TQuorvelController"), nullptr);
 }
 
 TEST(ReflectionStreaming, OlderFormsPointStringsAreRead) {

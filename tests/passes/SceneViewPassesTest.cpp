@@ -351,6 +351,33 @@ TEST_F(EnvironmentTest, EachFaceShowsTheSceneInItsDirectionAsGLAddressesIt) {
   EXPECT_EQ(Viewport->GetCurrentRenderer(), Viewport->GetMainPassRenderer());
 }
 
+TEST_F(EnvironmentTest, AStaticMapShowsTheSceneFromItsFirstFrame) {
+  constexpr int32_t N = 128;
+  testing::UseForwardRenderer(Viewport);
+  Pass->SetIsDynamic(false);
+  AddMaterialCube(Form.get(), Viewport, claRed, {5, 0, 0}, 2);
+  AddCube(claLime, 2)->GetPosition()->SetPoint({0, 0, 5});
+  Tick();
+  // Drawn once, in this frame; the pass is off from now on and the map must hold the scene.
+  EXPECT_FALSE(Pass->GetEnabled());
+  const auto texel = [&](const TPoint3D& ADirection) {
+    auto* map = dynamic_cast<TQuorvelTexture*>(Pass->GetOutputTexture());
+    std::vector<uint8_t> bytes;
+    int64_t size = 0;
+    map->RequestTextureData(bytes, size, 0);
+    const TCubeTexel t = CubeTexelOf(ADirection, N);
+    const uint8_t* p = bytes.data() + (size_t(t.Face) * N * N + size_t(t.Y) * N + size_t(t.X)) * 4;
+    return MakeAlphaColor(p[2], p[1], p[0], p[3]);  // BGRA
+  };
+  for (int frame = 0; frame < 2; ++frame) {
+    SCOPED_TRACE(frame);
+    EXPECT_TRUE(NearColor(texel({1, 0, 0}), claRed, 8)) << std::hex << uint32_t(texel({1, 0, 0}));
+    EXPECT_TRUE(NearColor(texel({0, 0, 1}), claLime, 8)) << std::hex << uint32_t(texel({0, 0, 1}));
+    EXPECT_TRUE(NearColor(texel({0, -1, 0}), claBlue, 8)) << std::hex << uint32_t(texel({0, -1, 0}));
+    Tick();
+  }
+}
+
 TEST_F(EnvironmentTest, TheEmbeddedLightLightsAnUnlitScene) {
   constexpr int32_t N = 16;
   Pass->SetMapSize(N);
@@ -380,14 +407,20 @@ TEST(EnvironmentStreaming, ThePositionStreamsAsAPointString) {
                         "  object Environment1: TQuorvelRenderPassEnvironment\n"
                         "    PositionPoint = '(1,2,3)'\n"
                         "    IsDynamic = False\n"
+                        "    CenterOffsetFront = 1.5\n"
+                        "    CenterOffsetBottom = -2\n"
                         "  end\n"
                         "end\n");
   auto* pass = dynamic_cast<TQuorvelRenderPassEnvironment*>(root->FindComponent("Environment1"));
   ASSERT_NE(pass, nullptr);
   EXPECT_EQ(pass->GetPosition(), TPoint3D(1, 2, 3));
   EXPECT_FALSE(pass->GetIsDynamic());
+  const float offsets[6] = {1.5f, 0, 0, 0, 0, -2};
+  for (int32_t i = 0; i < 6; ++i) EXPECT_FLOAT_EQ(pass->GetCenterOffset(i), offsets[i]) << i;
   const std::string written = WriteComponentResource(root.get());
   EXPECT_NE(written.find("PositionPoint"), std::string::npos) << written;
+  EXPECT_NE(written.find("CenterOffsetFront = 1.5"), std::string::npos) << written;
+  EXPECT_NE(written.find("CenterOffsetBottom = -2"), std::string::npos) << written;
 }
 
 }  // namespace
