@@ -1,11 +1,13 @@
 #include "lib/formats/JSONBSON.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
 #include "framework/io/Json.h"
 #include "framework/rtl/Exceptions.h"
+#include "framework/rtl/SysUtils.h"
 
 namespace quorvel {
 
@@ -415,6 +417,8 @@ void TBsonReader::ReadValue() {
       const int64_t bits = GetInt64(limit, "BSON double");
       double d;
       std::memcpy(&d, &bits, 8);
+      // JSON has no number for it: the reader's own error, not one of whoever takes the token.
+      if (!std::isfinite(d)) Fail("BSON double " + FloatToStr(d) + " is not a finite number");
       SetToken(TJsonToken::Float, TValue(d));
       break;
     }
