@@ -90,8 +90,9 @@ public:
   virtual void Clear();
   // ---- loading through the loader registry ----
   // The format by the file extension; the model owns the definition it gets unless a package
-  // holds it, and with caching flags bakes every animation. Files open read only. A package's
-  // model asset that holds its definition answers without reading. Does not clear first.
+  // holds it, and with caching flags bakes every animation. LoadFromFile opens the file read
+  // only. A package's model asset that holds its definition answers without reading. Does not
+  // clear first.
   void LoadFromFile(TQuorvelAssetsPackage* APackage, const std::string& AFilename,
                     const TAnimationCachingFlags& ACaching);
   void LoadFromFile(const std::string& AFilename);
