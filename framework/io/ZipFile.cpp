@@ -648,17 +648,14 @@ void TZipFile::Read(int32_t index, TBytes& bytes, TZipHeader& header) {
   zip_stat_init(&st);
   if (zip_stat_index(FZip, zi, 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE))
     RaiseZip("Cannot read the size of \"" + name + "\"");
-  // The declared size decides the allocation, so it is checked first; the data must then
-  // fill exactly that size.
+  // The data must fill exactly the declared size, which stays within the limit. The buffer
+  // grows with what actually inflates: a damaged directory that declares a huge size costs
+  // no more than the data behind it.
   if (st.size > FMaxEntrySize)
     throw EZipException(Format("Cannot read \"%s\": its declared size %d is larger than the limit %d",
                                {name, int64_t(std::min<uint64_t>(st.size, INT64_MAX)), int64_t(FMaxEntrySize)}));
+  constexpr uint64_t chunk = uint64_t(1) << 16;
   TBytes data;
-  try {
-    data.resize(static_cast<size_t>(st.size));
-  } catch (const std::bad_alloc&) {
-    throw EZipException(Format("Cannot read \"%s\": out of memory for %d bytes", {name, int64_t(st.size)}));
-  }
   zip_file_t* f = zip_fopen_index(FZip, zi, 0);
   if (!f) RaiseZip("Cannot read \"" + name + "\"");
   ++FOpenEntries;
@@ -670,7 +667,14 @@ void TZipFile::Read(int32_t index, TBytes& bytes, TZipHeader& header) {
   auto fail = [&](const std::string& reason) { throw EZipException("Cannot read \"" + name + "\": " + reason); };
   uint64_t used = 0;
   while (used < st.size) {
-    const zip_int64_t n = zip_fread(f, data.data() + used, st.size - used);
+    const uint64_t want = std::min(chunk, st.size - used);
+    try {
+      // Doubling keeps the copies linear; the declared size caps it.
+      if (data.size() < used + want) data.resize(static_cast<size_t>(std::min(st.size, std::max(used + want, used * 2))));
+    } catch (const std::bad_alloc&) {
+      fail(Format("out of memory for %d bytes", {int64_t(used + want)}));
+    }
+    const zip_int64_t n = zip_fread(f, data.data() + used, want);
     if (n < 0) fail(zip_file_strerror(f));
     if (n == 0) fail(Format("corrupt entry (%d bytes of %d declared)", {int64_t(used), int64_t(st.size)}));
     used += static_cast<uint64_t>(n);

@@ -318,9 +318,13 @@ bool ScaleImageData(TImageData& AImage, int32_t AWidth, int32_t AHeight, TImageS
 bool ExchangeImageChannels(TImageData& AImage, int32_t c1, int32_t c2) {
   CheckPrecondition(c1 >= 0 && c1 <= 3 && c2 >= 0 && c2 <= 3, "invalid channel index");
   if (!IsImageDataValid(AImage)) return false;
+  // Alpha only where the format has it (or its palette does): a 3-byte pixel has no fourth
+  // byte to swap.
+  const TImageFormatDescriptor& format = Info(AImage.Format);
+  CheckPrecondition((c1 != 3 && c2 != 3) || format.HasAlpha || format.IsPaletted, "invalid channel index");
   if (c1 == c2) return true;
   try {
-    const TImageFormatDescriptor& d = Info(AImage.Format);
+    const TImageFormatDescriptor& d = format;
     const int64_t count = int64_t(AImage.Width) * AImage.Height;
     auto* p = static_cast<uint8_t*>(AImage.Bits);
     if (d.FormatId == TImageFormat::R8G8B8 || (d.FormatId == TImageFormat::A8R8G8B8 && c1 != 3 && c2 != 3)) {

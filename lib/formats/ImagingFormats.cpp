@@ -261,7 +261,8 @@ TColor64Rec ReadColor64(const uint8_t* p, const TImageFormatDescriptor& d) {
     c.B = B2W(p[0]);
     c.G = B2W(p[1]);
     c.R = B2W(p[2]);
-    if (d.PixelSize == 4) c.A = B2W(p[3]);
+    // X8R8G8B8's fourth byte is padding: whatever a file left there, the pixel is opaque.
+    if (d.PixelSize == 4 && d.HasAlpha) c.A = B2W(p[3]);
   } else {
     c.B = LoadWord(p, 0);
     c.G = LoadWord(p, 1);

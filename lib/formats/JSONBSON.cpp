@@ -1,11 +1,13 @@
 #include "lib/formats/JSONBSON.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
 #include "framework/io/Json.h"
 #include "framework/rtl/Exceptions.h"
+#include "framework/rtl/SysUtils.h"
 
 namespace quorvel {
 
@@ -354,9 +356,12 @@ void TBsonReader::ReadRoot() {
   int32_t length = 0;
   if (FStream->Read(&length, 4) != 4) Fail("BSON data ends before the document length");
   if (length < 5) Fail("BSON document length " + std::to_string(length) + " is below the minimum of 5");
-  // Grows with the bytes actually read, so a huge declared length cannot allocate ahead.
+  // Grows with the bytes actually read, so a huge declared length cannot allocate ahead; a
+  // stream that holds the whole document is read in one piece.
   FDoc.assign(reinterpret_cast<const char*>(&length), 4);
   const size_t total = static_cast<size_t>(length);
+  const int64_t held = FStream->GetSize() - FStream->GetPosition();
+  if (held >= static_cast<int64_t>(total - 4)) FDoc.reserve(total);
   while (FDoc.size() < total) {
     const size_t chunk = std::min<size_t>(total - FDoc.size(), std::max<size_t>(FDoc.size(), 65536));
     const size_t old = FDoc.size();
@@ -415,6 +420,8 @@ void TBsonReader::ReadValue() {
       const int64_t bits = GetInt64(limit, "BSON double");
       double d;
       std::memcpy(&d, &bits, 8);
+      // JSON has no number for it: the reader's own error, not one of whoever takes the token.
+      if (!std::isfinite(d)) Fail("BSON double " + FloatToStr(d) + " is not a finite number");
       SetToken(TJsonToken::Float, TValue(d));
       break;
     }

@@ -202,11 +202,21 @@ namespace {
 // Builds AModel from ADef (owned by the model when AOwned) and bakes every animation when the
 // options ask for caching.
 void BuildModel(TQuorvelModel* AModel, TModelDef* ADef, bool AOwned, const TAnimationCachingFlags& ACaching) {
-  if (AOwned)
+  // A package's definition stays its asset's, but the model must hear when the asset frees it.
+  if (AOwned || ADef->GetPackage())
     AModel->LoadFromOwnedDefinition(ADef);
   else
     AModel->LoadFromDefinition(ADef);
   if (!ACaching.IsEmpty()) ADef->CacheAnimations({}, ACaching, AModel);
+}
+
+// What a read handed over: a package's definition belongs to its model asset.
+void FreeReadDef(TModelDef* ADef) {
+  if (ADef && !ADef->GetPackage()) Free(ADef);
+}
+
+void CheckModel(const TQuorvelModel* AModel, const char* AOperation) {
+  if (!AModel) throw EArgumentNilException(std::string(AOperation) + ": model is nil");
 }
 
 }  // namespace
@@ -218,6 +228,7 @@ TQuorvelModel* TQuorvelLoader::LoadModelFromFile(TComponent* AOwner, const TQuor
 }
 
 void TQuorvelLoader::LoadExistingModelFromFile(TQuorvelModel* AModel, const TQuorvelLoadOptions& AOptions) {
+  CheckModel(AModel, "TQuorvelLoader.LoadExistingModelFromFile");
   auto stream = OpenModelFile(AOptions, uint16_t(fmOpenRead | fmShareExclusive), "TQuorvelLoader.LoadExistingModelFromFile");
   LoadExistingModelFromStream(AModel, stream.get(), AOptions);
 }
@@ -229,7 +240,7 @@ TQuorvelModel* TQuorvelLoader::LoadModelFromStream(TComponent* AOwner, TStream* 
   try {
     model = New<TQuorvelModel>(AOwner);
   } catch (...) {
-    Free(def);
+    FreeReadDef(def);
     throw;
   }
   try {
@@ -242,13 +253,30 @@ TQuorvelModel* TQuorvelLoader::LoadModelFromStream(TComponent* AOwner, TStream* 
 }
 
 void TQuorvelLoader::LoadExistingModelFromStream(TQuorvelModel* AModel, TStream* AStream, const TQuorvelLoadOptions& AOptions) {
+  CheckModel(AModel, "TQuorvelLoader.LoadExistingModelFromStream");
   TModelDef* def = LoadModelDefFromStream(AStream, AOptions);
   if (!def) return;
-  if (!AModel) {
-    Free(def);
-    throw EArgumentNilException("TQuorvelLoader.LoadExistingModelFromStream: model is nil");
-  }
   BuildModel(AModel, def, true, AOptions.Caching);
+}
+
+void TQuorvelLoader::LoadExistingModelFromFile(TQuorvelModel* AModel, TObject* APackage, const std::string& AFilename,
+                                               const TAnimationCachingFlags& ACaching) {
+  LoadExistingModelFromFile(AModel, TQuorvelLoadOptions::Create(AFilename, ACaching, APackage, nullptr));
+}
+
+TQuorvelModel* TQuorvelLoader::LoadModelFromFile(TComponent* AOwner, TObject* APackage, const std::string& AFilename,
+                                                 const TAnimationCachingFlags& ACaching) {
+  return LoadModelFromFile(AOwner, TQuorvelLoadOptions::Create(AFilename, ACaching, APackage, nullptr));
+}
+
+TQuorvelModel* TQuorvelLoader::LoadModelFromStream(TComponent* AOwner, TObject* APackage, TStream* AStream,
+                                                   const std::string& APath, const TAnimationCachingFlags& ACaching) {
+  return LoadModelFromStream(AOwner, AStream, TQuorvelLoadOptions::Create(APath, ACaching, APackage, nullptr));
+}
+
+void TQuorvelLoader::LoadExistingModelFromStream(TQuorvelModel* AModel, TObject* APackage, TStream* AStream,
+                                                 const std::string& APath, const TAnimationCachingFlags& ACaching) {
+  LoadExistingModelFromStream(AModel, AStream, TQuorvelLoadOptions::Create(APath, ACaching, APackage, nullptr));
 }
 
 TQuorvelModel* TQuorvelLoader::LoadModelFromDef(TComponent* AOwner, TModelDef* ADef, const TQuorvelLoadOptions& AOptions) {
@@ -370,6 +398,79 @@ TModelDef* TQuorvelLoader::LoadUndefinedModelDefFromStream(TStream* AStream, con
   // found here may be another one still without a definition.
   if (asset && def && !asset->GetModel()) asset->SetModel(def);
   return def;
+}
+
+TQuorvelModel* TQuorvelLoader::DispatchModel(TModelRoad ARoad, TComponent* AOwner, TQuorvelModel* AModel,
+                                             TStream* AStream, const TQuorvelLoadOptions& AOptions) {
+  const bool existing = ARoad == TModelRoad::ExistingFromFile || ARoad == TModelRoad::ExistingFromStream;
+  if (existing) CheckModel(AModel, "TQuorvelLoader.LoadUndefinedExistingModel");
+  TQuorvelModelAsset* asset = FindExistingAssetInPackage(AOptions);
+  if (asset && asset->GetModel()) {
+    auto* def = quorvel::As<TModelDef>(asset->GetModel());
+    if (!existing) return LoadModelFromDef(AOwner, def, AOptions);
+    LoadExistingModelFromDef(AModel, def, AOptions);
+    return AModel;
+  }
+  const std::string ext = AOptions.GetExtension();
+  TQuorvelLoader* loader = GetLoaderByExtension(ext);
+  if (!loader) throw EQuorvelLoaderException(Format("model format not supported: %s", {AOptions.FileInfo.PathOrUID}));
+  TQuorvelLoadOptions options = AOptions;
+  options.FileInfo.Ext = ext;
+  TQuorvelModel* model = AModel;
+  switch (ARoad) {
+    case TModelRoad::NewFromFile: model = loader->LoadModelFromFile(AOwner, options); break;
+    case TModelRoad::ExistingFromFile: loader->LoadExistingModelFromFile(AModel, options); break;
+    case TModelRoad::NewFromStream: model = loader->LoadModelFromStream(AOwner, AStream, options); break;
+    case TModelRoad::ExistingFromStream: loader->LoadExistingModelFromStream(AModel, AStream, options); break;
+  }
+  // The reader hands its definition to the package's asset of its own finding; the asset
+  // found here may be another one still without a definition.
+  if (asset && !asset->GetModel() && model)
+    if (TModelDef* def = model->GetModelDef()) asset->SetModel(def);
+  return model;
+}
+
+TQuorvelModel* TQuorvelLoader::LoadUndefinedModelFromFile(TComponent* AOwner, TObject* APackage,
+                                                          const std::string& AFilename,
+                                                          const TAnimationCachingFlags& ACaching) {
+  return LoadUndefinedModelFromFile(AOwner, TQuorvelLoadOptions::Create(AFilename, ACaching, APackage, nullptr));
+}
+
+TQuorvelModel* TQuorvelLoader::LoadUndefinedModelFromFile(TComponent* AOwner, const TQuorvelLoadOptions& AOptions) {
+  return DispatchModel(TModelRoad::NewFromFile, AOwner, nullptr, nullptr, AOptions);
+}
+
+void TQuorvelLoader::LoadUndefinedExistingModelFromFile(TQuorvelModel* AModel, TObject* APackage,
+                                                        const std::string& AFilename,
+                                                        const TAnimationCachingFlags& ACaching) {
+  LoadUndefinedExistingModelFromFile(AModel, TQuorvelLoadOptions::Create(AFilename, ACaching, APackage, nullptr));
+}
+
+void TQuorvelLoader::LoadUndefinedExistingModelFromFile(TQuorvelModel* AModel, TQuorvelLoadOptions AOptions) {
+  if (AOptions.FileInfo.Ext == ".q3m") AOptions.FileInfo.Ext.clear();
+  DispatchModel(TModelRoad::ExistingFromFile, nullptr, AModel, nullptr, AOptions);
+}
+
+TQuorvelModel* TQuorvelLoader::LoadUndefinedModelFromStream(TComponent* AOwner, TObject* APackage, TStream* AStream,
+                                                            const std::string& APath,
+                                                            const TAnimationCachingFlags& ACaching) {
+  return LoadUndefinedModelFromStream(AOwner, AStream, TQuorvelLoadOptions::Create(APath, ACaching, APackage, nullptr));
+}
+
+TQuorvelModel* TQuorvelLoader::LoadUndefinedModelFromStream(TComponent* AOwner, TStream* AStream,
+                                                            const TQuorvelLoadOptions& AOptions) {
+  return DispatchModel(TModelRoad::NewFromStream, AOwner, nullptr, AStream, AOptions);
+}
+
+void TQuorvelLoader::LoadUndefinedExistingModelFromStream(TQuorvelModel* AModel, TObject* APackage, TStream* AStream,
+                                                          const std::string& APath,
+                                                          const TAnimationCachingFlags& ACaching) {
+  LoadUndefinedExistingModelFromStream(AModel, AStream, TQuorvelLoadOptions::Create(APath, ACaching, APackage, nullptr));
+}
+
+void TQuorvelLoader::LoadUndefinedExistingModelFromStream(TQuorvelModel* AModel, TStream* AStream,
+                                                          const TQuorvelLoadOptions& AOptions) {
+  DispatchModel(TModelRoad::ExistingFromStream, nullptr, AModel, AStream, AOptions);
 }
 
 TAnimationDef* TQuorvelLoader::LoadUndefinedAnimationDefFromFile(TModelDef* AModel, const std::string& AFilename) {

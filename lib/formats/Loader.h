@@ -70,10 +70,21 @@ public:
   // Opens the file read-write and shared (nothing is opened, a nil stream read, for a loader
   // that reads its files itself).
   virtual TQuorvelModel* LoadModelFromFile(TComponent* AOwner, const TQuorvelLoadOptions& AOptions);
-  // Opens the file read only, not shared.
+  // Opens the file read only, not shared: the road of the model component, so a model file
+  // the user may not write loads all the same. A nil AModel raises before the file is read.
   virtual void LoadExistingModelFromFile(TQuorvelModel* AModel, const TQuorvelLoadOptions& AOptions);
+  virtual void LoadExistingModelFromFile(TQuorvelModel* AModel, TObject* APackage, const std::string& AFilename,
+                                         const TAnimationCachingFlags& ACaching);
   virtual TQuorvelModel* LoadModelFromStream(TComponent* AOwner, TStream* AStream, const TQuorvelLoadOptions& AOptions);
+  // A nil AModel raises before anything is read (a package's asset may own what a read gives).
   virtual void LoadExistingModelFromStream(TQuorvelModel* AModel, TStream* AStream, const TQuorvelLoadOptions& AOptions);
+  // Short forms: options of the path, the caching flags and the package, no asset.
+  TQuorvelModel* LoadModelFromFile(TComponent* AOwner, TObject* APackage, const std::string& AFilename,
+                                   const TAnimationCachingFlags& ACaching);
+  TQuorvelModel* LoadModelFromStream(TComponent* AOwner, TObject* APackage, TStream* AStream, const std::string& APath,
+                                     const TAnimationCachingFlags& ACaching);
+  void LoadExistingModelFromStream(TQuorvelModel* AModel, TObject* APackage, TStream* AStream, const std::string& APath,
+                                   const TAnimationCachingFlags& ACaching);
   // The caller keeps ADef; nil (nothing) for a nil ADef.
   static TQuorvelModel* LoadModelFromDef(TComponent* AOwner, TModelDef* ADef, const TQuorvelLoadOptions& AOptions);
   static TQuorvelModel* LoadModelFromDef(TComponent* AOwner, TModelDef* ADef, const TAnimationCachingFlags& ACaching);
@@ -99,6 +110,26 @@ public:
   static TModelDef* LoadUndefinedModelDefFromStream(TStream* AStream, TObject* APackage, const std::string& APath,
                                                     const std::string& AExt);
   static TModelDef* LoadUndefinedModelDefFromStream(TStream* AStream, const TQuorvelLoadOptions& AOptions);
+  // Models by extension: a package's model asset that holds its definition answers without
+  // reading; else the extension's loader reads ("model format not supported: %s" without one)
+  // and an asset found without definition takes the new one. The short forms build options
+  // of the path, the caching flags and the package.
+  static TQuorvelModel* LoadUndefinedModelFromFile(TComponent* AOwner, TObject* APackage, const std::string& AFilename,
+                                                   const TAnimationCachingFlags& ACaching);
+  static TQuorvelModel* LoadUndefinedModelFromFile(TComponent* AOwner, const TQuorvelLoadOptions& AOptions);
+  // An explicit ".q3m" is dropped first, so that the file's own extension picks the reader: a
+  // package model whose file is not in the package yet is read from that file.
+  static void LoadUndefinedExistingModelFromFile(TQuorvelModel* AModel, TObject* APackage, const std::string& AFilename,
+                                                 const TAnimationCachingFlags& ACaching);
+  static void LoadUndefinedExistingModelFromFile(TQuorvelModel* AModel, TQuorvelLoadOptions AOptions);
+  static TQuorvelModel* LoadUndefinedModelFromStream(TComponent* AOwner, TObject* APackage, TStream* AStream,
+                                                     const std::string& APath, const TAnimationCachingFlags& ACaching);
+  static TQuorvelModel* LoadUndefinedModelFromStream(TComponent* AOwner, TStream* AStream,
+                                                     const TQuorvelLoadOptions& AOptions);
+  static void LoadUndefinedExistingModelFromStream(TQuorvelModel* AModel, TObject* APackage, TStream* AStream,
+                                                   const std::string& APath, const TAnimationCachingFlags& ACaching);
+  static void LoadUndefinedExistingModelFromStream(TQuorvelModel* AModel, TStream* AStream,
+                                                   const TQuorvelLoadOptions& AOptions);
   static TAnimationDef* LoadUndefinedAnimationDefFromFile(TModelDef* AModel, const std::string& AFilename);
   // The extension comes from the model's own Filename.
   static TAnimationDef* LoadUndefinedAnimationDefFromStream(TModelDef* AModel, TStream* AStream,
@@ -138,6 +169,10 @@ protected:
   // A new empty model asset for the options' file in the package's model group.
   static TQuorvelModelAsset* AddReaderAsset(const TQuorvelLoadOptions& AOptions, TQuorvelAssetsPackage* APackage);
   // With a package, the asset takes the definition over (and stores it); ADef is returned.
+  enum class TModelRoad { NewFromFile, ExistingFromFile, NewFromStream, ExistingFromStream };
+  // The dispatch the four model forms share; answers the new model, or AModel.
+  static TQuorvelModel* DispatchModel(TModelRoad ARoad, TComponent* AOwner, TQuorvelModel* AModel, TStream* AStream,
+                                      const TQuorvelLoadOptions& AOptions);
   static TModelDef* HandToAsset(TModelDef* ADef, TQuorvelAssetsPackage* APackage, TQuorvelModelAsset* AAsset);
 
   bool FLoadFromStreamAllowed = true;

@@ -253,18 +253,87 @@ void TQuorvelModel::LoadFromOwnedDefinition(TModelDef* ADef) {
   LoadFromDefinition(ADef);
 }
 
-void TQuorvelModel::LoadFromFile(const std::string& AFilename) {
-  LoadFromOwnedDefinition(TQuorvelLoader::LoadUndefinedModelDefFromFile(nullptr, AFilename));
+// ---- loading through the loader registry ----------------------------------------------------------
+
+void TQuorvelModel::LoadFromFile(TQuorvelAssetsPackage* APackage, const std::string& AFilename,
+                                 const TAnimationCachingFlags& ACaching) {
+  TQuorvelLoader::LoadUndefinedExistingModelFromFile(this, APackage, AFilename, ACaching);
 }
 
+void TQuorvelModel::LoadFromFile(const std::string& AFilename) { LoadFromFile(nullptr, AFilename, {}); }
+
 void TQuorvelModel::LoadFromFile(const TQuorvelLoadOptions& AOptions) {
-  LoadFromOwnedDefinition(TQuorvelLoader::LoadUndefinedModelDefFromFile(AOptions));
+  TQuorvelLoader::LoadUndefinedExistingModelFromFile(this, AOptions);
+}
+
+void TQuorvelModel::LoadFromStream(TQuorvelAssetsPackage* APackage, TStream* AStream, const std::string& APath,
+                                   const TAnimationCachingFlags& ACaching) {
+  TQuorvelLoader::LoadUndefinedExistingModelFromStream(this, APackage, AStream, APath, ACaching);
 }
 
 void TQuorvelModel::LoadFromStream(TStream* AStream, const std::string& APath) {
-  LoadFromOwnedDefinition(
-      TQuorvelLoader::LoadUndefinedModelDefFromStream(AStream, nullptr, APath, TPath::GetExtension(APath)));
+  LoadFromStream(nullptr, AStream, APath, {});
 }
+
+void TQuorvelModel::LoadFromStream(TStream* AStream, const TQuorvelLoadOptions& AOptions) {
+  TQuorvelLoader::LoadUndefinedExistingModelFromStream(this, AStream, AOptions);
+}
+
+TQuorvelModel* TQuorvelModel::LoadNewModelFromFile(TComponent* AOwner, TQuorvelAssetsPackage* APackage,
+                                                   const std::string& AFilename,
+                                                   const TAnimationCachingFlags& ACaching) {
+  return TQuorvelLoader::LoadUndefinedModelFromFile(AOwner, APackage, AFilename, ACaching);
+}
+
+TQuorvelModel* TQuorvelModel::LoadNewModelFromFile(TComponent* AOwner, const TQuorvelLoadOptions& AOptions) {
+  return TQuorvelLoader::LoadUndefinedModelFromFile(AOwner, AOptions);
+}
+
+TQuorvelModel* TQuorvelModel::LoadNewModelFromStream(TComponent* AOwner, TQuorvelAssetsPackage* APackage,
+                                                     TStream* AStream, const std::string& APath,
+                                                     const TAnimationCachingFlags& ACaching) {
+  return TQuorvelLoader::LoadUndefinedModelFromStream(AOwner, APackage, AStream, APath, ACaching);
+}
+
+TQuorvelModel* TQuorvelModel::LoadNewModelFromStream(TComponent* AOwner, TStream* AStream,
+                                                     const TQuorvelLoadOptions& AOptions) {
+  return TQuorvelLoader::LoadUndefinedModelFromStream(AOwner, AStream, AOptions);
+}
+
+TQuorvelModel* TQuorvelModel::LoadNewModelFromDef(TComponent* AOwner, TModelDef* ADef,
+                                                  const TAnimationCachingFlags& ACaching) {
+  return TQuorvelLoader::LoadModelFromDef(AOwner, ADef, ACaching);
+}
+
+TQuorvelModel* TQuorvelModel::LoadNewModelFromDef(TComponent* AOwner, TModelDef* ADef,
+                                                  const TQuorvelLoadOptions& AOptions) {
+  return TQuorvelLoader::LoadModelFromDef(AOwner, ADef, AOptions);
+}
+
+namespace {
+
+TQuorvelAnimation* AddReadAnimation(TQuorvelModel* AModel, TAnimationDef* ADef, const TAnimationCachingFlags& ACaching,
+                                    TQuorvelAnimation* AAnimation) {
+  if (!AAnimation || !ADef || ADef->IsCached() || ACaching.IsEmpty()) return AAnimation;
+  if (TModelDef* def = AModel->GetModelDef()) def->CacheAnimations({TValue(ADef->GetId())}, ACaching, AModel);
+  return AAnimation;
+}
+
+}  // namespace
+
+TQuorvelAnimation* TQuorvelModel::AddAnimationFromFile(const std::string& AFilename,
+                                                       const TAnimationCachingFlags& ACaching) {
+  TAnimationDef* def = TQuorvelLoader::LoadUndefinedAnimationDefFromFile(GetModelDef(), AFilename);
+  return AddReadAnimation(this, def, ACaching, CreateAnimationFromDef(def));
+}
+
+TQuorvelAnimation* TQuorvelModel::AddAnimationFromStream(TStream* AStream, const std::string& AFileName,
+                                                         const TAnimationCachingFlags& ACaching) {
+  TAnimationDef* def = TQuorvelLoader::LoadUndefinedAnimationDefFromStream(GetModelDef(), AStream, AFileName);
+  return AddReadAnimation(this, def, ACaching, CreateAnimationFromDef(def));
+}
+
+// ---- definitions ----------------------------------------------------------------------------------
 
 void TQuorvelModel::LoadFromDefinition(TCustomDef* ADef) {
   if (!ADef) return;

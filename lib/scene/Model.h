@@ -88,12 +88,37 @@ public:
 
   // Drops everything built from the definition; the settings, sources and caches stay.
   virtual void Clear();
-  // Through the loader registry (the format by the file extension); the model owns the
-  // definition it gets. Does not clear first.
+  // ---- loading through the loader registry ----
+  // The format by the file extension; the model owns the definition it gets unless a package
+  // holds it, and with caching flags bakes every animation. LoadFromFile opens the file read
+  // only. A package's model asset that holds its definition answers without reading. Does not
+  // clear first.
+  void LoadFromFile(TQuorvelAssetsPackage* APackage, const std::string& AFilename,
+                    const TAnimationCachingFlags& ACaching);
   void LoadFromFile(const std::string& AFilename);
-  void LoadFromStream(TStream* AStream, const std::string& APath);
-  // Through the loader registry with AOptions (a package's asset answers without reading).
   void LoadFromFile(const TQuorvelLoadOptions& AOptions);
+  void LoadFromStream(TQuorvelAssetsPackage* APackage, TStream* AStream, const std::string& APath,
+                      const TAnimationCachingFlags& ACaching);
+  void LoadFromStream(TStream* AStream, const std::string& APath);
+  void LoadFromStream(TStream* AStream, const TQuorvelLoadOptions& AOptions);
+  // A new model owned by AOwner.
+  static TQuorvelModel* LoadNewModelFromFile(TComponent* AOwner, TQuorvelAssetsPackage* APackage,
+                                             const std::string& AFilename, const TAnimationCachingFlags& ACaching);
+  static TQuorvelModel* LoadNewModelFromFile(TComponent* AOwner, const TQuorvelLoadOptions& AOptions);
+  static TQuorvelModel* LoadNewModelFromStream(TComponent* AOwner, TQuorvelAssetsPackage* APackage, TStream* AStream,
+                                               const std::string& APath, const TAnimationCachingFlags& ACaching);
+  static TQuorvelModel* LoadNewModelFromStream(TComponent* AOwner, TStream* AStream,
+                                               const TQuorvelLoadOptions& AOptions);
+  // ADef stays the caller's; nil for a nil ADef.
+  static TQuorvelModel* LoadNewModelFromDef(TComponent* AOwner, TModelDef* ADef, const TAnimationCachingFlags& ACaching);
+  static TQuorvelModel* LoadNewModelFromDef(TComponent* AOwner, TModelDef* ADef, const TQuorvelLoadOptions& AOptions);
+  // An animation read for the model's definition (the file's extension picks the loader; for
+  // a stream, the extension of the definition's own file) as a new animation component, baked
+  // when ACaching is set and it is not cached yet. Nil without animation manager, or when the
+  // format reads no animations on their own.
+  TQuorvelAnimation* AddAnimationFromFile(const std::string& AFilename, const TAnimationCachingFlags& ACaching);
+  TQuorvelAnimation* AddAnimationFromStream(TStream* AStream, const std::string& AFileName,
+                                            const TAnimationCachingFlags& ACaching);
   // Builds from ADef and takes it over (as the loaders hand it); a package's definition stays
   // its model asset's.
   void LoadFromOwnedDefinition(TModelDef* ADef);

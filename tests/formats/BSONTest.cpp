@@ -284,5 +284,40 @@ TEST(BSONTest, BadDocumentsRaise) {
   }
 }
 
+// JSON has no number for a non-finite double: the reader refuses it with its own error, which
+// the Q3M and package callers catch, both through the token stream and into a tree.
+TEST(BSONTest, NonFiniteDoublesRaiseTheReadersError) {
+  const struct {
+    const char* Name;
+    uint64_t Bits;
+    const char* Shown;
+  } cases[] = {
+      {"NaN", 0x7FF8000000000000ull, "NAN"},
+      {"infinity", 0x7FF0000000000000ull, "INF"},
+      {"minus infinity", 0xFFF0000000000000ull, "-INF"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::string doc("\x11\0\0\0" "\x01" "ab\0", 8);
+    doc.append(reinterpret_cast<const char*>(&c.Bits), 8);
+    doc += '\0';
+    ASSERT_EQ(doc.size(), 17u);
+    try {
+      FromBson(doc);
+      ADD_FAILURE() << "nothing raised";
+    } catch (const EJsonReaderException& e) {
+      EXPECT_EQ(std::string(e.what()), std::string("BSON double ") + c.Shown + " is not a finite number (BSON offset 16)");
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << "another exception: " << e.what();
+    }
+  }
+  // A finite double beside it still reads.
+  const uint64_t one = 0x3FF0000000000000ull;
+  std::string doc("\x11\0\0\0" "\x01" "ab\0", 8);
+  doc.append(reinterpret_cast<const char*>(&one), 8);
+  doc += '\0';
+  EXPECT_EQ(FromBson(doc)->ToJSON(), R"({"ab":1})");
+}
+
 }  // namespace
 }  // namespace quorvel

@@ -1,10 +1,12 @@
 #include "lib/formats/assets/AssetsArchives.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "framework/io/Path.h"
 #include "framework/rtl/Finally.h"
 #include "framework/rtl/Monitor.h"
+#include "framework/rtl/SysUtils.h"
 #include "lib/formats/assets/AssetsManager.h"
 #include "lib/formats/assets/UtilsZip.h"
 
@@ -105,6 +107,7 @@ bool TQuorvelArchiveReference::FileExists(const std::string& AFile) {
 
 void TQuorvelArchiveReference::AddFromStream(TStream* AStream, const std::string& APath) {
   TMonitorGuard lock(this);
+  CheckWritable();
   Open();
   bool closed = false;
   auto close = Finally([&] {
@@ -136,7 +139,10 @@ void TQuorvelArchiveReference::DeleteFile(const std::string& AFile) {
   auto close = Finally([&] {
     if (!closed) Quietly("archive reference: closing after a failed delete", [&] { Close(); });
   });
-  if (FArchive && FArchive->IndexOf(AFile) >= 0) DeleteZipEntry(FArchive, AFile);
+  if (FArchive && FArchive->IndexOf(AFile) >= 0) {
+    CheckWritable();
+    DeleteZipEntry(FArchive, AFile);
+  }
   closed = true;
   Close();
 }
@@ -168,8 +174,18 @@ TQuorvelFileArchiveReference::~TQuorvelFileArchiveReference() {
   FreeQuietlyAndNil(FStream, "archive file");
 }
 
+bool TQuorvelFileArchiveReference::IsReadOnlyFile() const {
+  return TFile::Exists(FId) && ::access(FId.c_str(), W_OK) != 0;
+}
+
 TFileStream* TQuorvelFileArchiveReference::CreateFileStream() const {
+  if (IsReadOnlyFile()) return New<TFileStream>(FId, uint16_t(fmOpenRead | fmShareDenyNone));
   return New<TFileStream>(FId, TFile::Exists(FId) ? uint16_t(fmOpenReadWrite | fmShareDenyNone) : uint16_t(fmCreate));
+}
+
+void TQuorvelFileArchiveReference::CheckWritable() const {
+  if (IsReadOnlyFile())
+    throw Exception(Format("Cannot write package \"%s\": the file is read only", {FId}));
 }
 
 void TQuorvelFileArchiveReference::Open() {
@@ -183,7 +199,7 @@ void TQuorvelFileArchiveReference::Open() {
   if (!FStream) FStream = CreateFileStream();
   if (!FArchive) FArchive = New<TZipFile>();
   try {
-    FArchive->Open(FStream, zmReadWrite);
+    FArchive->Open(FStream, IsReadOnlyFile() ? zmRead : zmReadWrite);
   } catch (...) {
     --FOpenCount;  // no Close follows a failed Open
     FreeQuietlyAndNil(FArchive, "archive");

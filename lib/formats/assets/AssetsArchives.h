@@ -59,6 +59,8 @@ public:
   virtual void SaveToStream(TQuorvelAssetsPackage* APckg, TStream* AStream);
 
 protected:
+  // Raises, naming the archive, when it cannot take changes.
+  virtual void CheckWritable() const {}
   void FreeArchive();
   void StoreGroups(TQuorvelAssetsPackage* APckg);
   bool HeldArchiveIsCurrent() const;
@@ -106,8 +108,14 @@ public:
   // Copies the archive file to AFilename unless that is the file itself.
   void SaveToFile(TQuorvelAssetsPackage* APckg, const std::string& AFilename) override;
   void SaveToStream(TQuorvelAssetsPackage* APckg, TStream* AStream) override;
-  // The file FId opened read-write, created when missing.
+  // The file FId opened read-write, created when missing; read only when the user may not
+  // write it.
   TFileStream* CreateFileStream() const;
+  // Whether FId exists and the user may not write it: such an archive opens for reading.
+  bool IsReadOnlyFile() const;
+
+protected:
+  void CheckWritable() const override;
 
 private:
   // Whether FId still names the file held open (not replaced or deleted meanwhile).

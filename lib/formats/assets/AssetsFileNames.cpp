@@ -66,7 +66,9 @@ void TQuorvelAssetsPackage::SetFilename(const std::string& AValue) {
     dir = TPath::IncludeTrailingPathDelimiter(Folder(TSystemFolder::Executable) + dir);
     name = dir + name.substr(slash == std::string::npos ? 0 : slash + 1);
   }
-  if (!HasWriteAccess(dir)) {
+  // A package the user may only read (an installed game's) opens for reading; saving it then
+  // raises. Only a file yet to be made needs the folder writable.
+  if (!HasWriteAccess(dir) && !(TFile::Exists(name) && ::access(name.c_str(), R_OK) == 0)) {
     FFilename.clear();
     FResolvedFilename.clear();
     throw Exception("Failed to read/write package - missing write-access in folder: " + dir);

@@ -229,12 +229,21 @@ void TQuorvelAssetsGroup::InsertAsset(TQuorvelAsset* AAsset) {
 
 void TQuorvelAssetsGroup::RemoveAll() {
   ModifyBefore(TQuorvelPackageEvent::AssetClear, this);
+  auto* groups = dynamic_cast<TQuorvelAssetsGroupCollection*>(GetCollection());
+  TQuorvelAssetsPackage* package = !FOwnerAsset && groups ? groups->FindPackage() : nullptr;
   while (!FAssets.empty()) {
     TQuorvelAsset* asset = FAssets.back();
     ModifyBefore(TQuorvelPackageEvent::AssetRemove, asset);
     FAssets.pop_back();
-    // A model asset's definition may point at the textures of its sub-groups.
-    if (auto* model = dynamic_cast<TQuorvelModelAsset*>(FOwnerAsset)) model->ReleaseTextureAsset(asset);
+    // A model asset's definition may point at the textures of its sub-groups, and the
+    // definitions of the package's models at the textures of the package's own groups.
+    if (auto* model = dynamic_cast<TQuorvelModelAsset*>(FOwnerAsset)) {
+      model->ReleaseTextureAsset(asset);
+    } else if (package && dynamic_cast<TQuorvelTextureAsset*>(asset)) {
+      for (int32_t g = 0; g < package->GroupCount(); ++g)
+        for (TQuorvelAsset* other : package->GetGroups()->Group(g)->Assets())
+          if (auto* holder = dynamic_cast<TQuorvelModelAsset*>(other)) holder->ReleaseTextureAsset(asset);
+    }
     Free(asset);
     ModifyAfter(TQuorvelPackageEvent::AssetRemove, nullptr);
   }

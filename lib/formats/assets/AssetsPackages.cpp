@@ -1,4 +1,6 @@
 // Asset packages: groups, archive, loading and saving, asset lookups.
+#include <filesystem>
+
 #include "framework/io/Stream.h"
 #include "framework/rtl/Finally.h"
 #include "framework/rtl/Log.h"
@@ -229,16 +231,21 @@ void TQuorvelAssetsPackage::LoadFromFile(const std::string& AFilename) {
   DoModifyBefore(TQuorvelPackageEvent::PackageLoad, this);
   Close();
   Clear(false);
-  // A stored name that resolves to the loaded file keeps its own form (placeholders).
-  if (FResolvedFilename != AFilename) {
-    FFilename = AFilename;
-    FResolvedFilename = AFilename;
+  // A relative name is taken against the current folder, once: the full name is what a
+  // Refresh or a stored form opens again, whatever the current folder is by then. A stored
+  // name that resolves to the loaded file keeps its own form (placeholders).
+  const std::filesystem::path given(AFilename);
+  const std::string filename =
+      given.empty() || given.is_absolute() ? AFilename : std::filesystem::absolute(given).lexically_normal().string();
+  if (FResolvedFilename != filename) {
+    FFilename = filename;
+    FResolvedFilename = filename;
   }
   TQuorvelAssetsManager* manager = GetManager();
   if (!manager) throw Exception("missing assets manager reference in package on loading from file");
   if (!manager->GetArchiveReferences())
     throw Exception("missing archive references in assets manager on loading from file");
-  FArchive = manager->GetArchiveReferences()->CreateArchiveByFilename(AFilename);
+  FArchive = manager->GetArchiveReferences()->CreateArchiveByFilename(filename);
   LoadFromArchive();
   Initialize();
   DoModifyAfter(TQuorvelPackageEvent::PackageLoad, this);
