@@ -197,7 +197,7 @@ TEST_F(InventoryTest, CollectStatesFollowLimitsGroupsAndDependencies) {
   EXPECT_EQ(base->Build(), nullptr);
 }
 
-TEST_F(InventoryTest, DroppingKeepsDroppedItemsAlive) {
+TEST_F(InventoryTest, DroppingFreesDroppedItems) {
   auto* pooled = Inv->AddItemTemplate("p");
   auto* single = Inv->AddItemTemplate("s");
   single->SetIsPooled(false);
@@ -208,10 +208,9 @@ TEST_F(InventoryTest, DroppingKeepsDroppedItemsAlive) {
   EXPECT_EQ(item->Quantity(), 3);
   EXPECT_EQ(Take(), (std::vector<std::string>{"extracted p 3"}));
   Inv->DropCollectedItem(item, 3);
-  EXPECT_EQ(Take(), (std::vector<std::string>{"removed p 0"}));
+  EXPECT_EQ(Take(), (std::vector<std::string>{"removed p 0"}));  // the handler saw it whole
   EXPECT_EQ(Inv->CollectedItems()->Count(), 0);
-  EXPECT_EQ(item->Id(), "p");  // still a valid object, owned by the inventory
-  EXPECT_EQ(Inv->DetachedCount(), 1);
+  EXPECT_EQ(Inv->DetachedCount(), 0);  // freed: a long game of collecting and dropping stays flat
 
   item = Inv->Collect(pooled, 5, state);
   Inv->DropCollectedItem(item, -1);
@@ -255,14 +254,18 @@ TEST_F(InventoryTest, RemovingEntriesCascades) {
   EXPECT_EQ(Ore->Id(), "ore");
   Inv->RemoveItemTemplate("ore");  // gone already: nothing
 
+  EXPECT_EQ(Inv->DetachedCount(), 1);  // ore: Ring's upgrade item still names it
+  EXPECT_EQ(m->GetDescriptionString(), "smith: gem(1) => (ring(1))");
   Inv->RemoveGroup("g");
   EXPECT_EQ(Gem->GetGroup(), nullptr);
   EXPECT_EQ(Inv->FindGroup("g"), nullptr);
   Inv->RemoveManufacturer("smith");
   EXPECT_EQ(Inv->FindManufacturer("smith"), nullptr);
   Inv->RemoveManufacturer("smith");
-  EXPECT_EQ(m->GetDescriptionString(), "smith: gem(1) => (ring(1))");
-  EXPECT_EQ(Inv->DetachedCount(), 4);
+  EXPECT_EQ(Inv->DetachedCount(), 2);  // the manufacturer is freed; the group stays, ore names it
+  Ring->SetUpgradeItem(nullptr);
+  Inv->RemoveItemTemplate("gem");
+  EXPECT_EQ(Inv->DetachedCount(), 0);  // the next removal frees ore, and then the group it named
 }
 
 TEST_F(InventoryTest, UpgradesReuseTheirManufacturer) {
