@@ -559,5 +559,38 @@ TEST_F(InventoryTest, StreamFormResolvesForwardReferencesOnce) {
   EXPECT_THROW(TReader(broken.get(), bad).ReadRootComponent(), Exception);
 }
 
+// Only items the inventory holds as collected go into manufacturing: an item a running process
+// already consumed, or one of another inventory, is refused with an error and stays where it is.
+TEST_F(InventoryTest, ItemsNotHeldAreRefusedByManufacturing) {
+  auto* m = Recipe(1000);
+  Gem->SetUpgradeItem(Ring);
+  S state;
+  Inv->Collect(Ore, 2, state);
+  auto* gem = Inv->Collect(Gem, 1, state);
+  auto* ore = Inv->FindFirstCollectedItem(Ore);
+  TQuorvelInventoryManufacturingProcess* p = Inv->Manufacture(m, {ore, gem});
+  ASSERT_NE(p, nullptr);
+  ASSERT_EQ(gem->GetCollection(), p->Collectables());
+  const int manufacturers = Inv->Manufacturers()->Count();
+  for (auto* run : {+[](TQuorvelInventory* I, TQuorvelInventoryCollectable* c) { I->Upgrade(c); },
+                    +[](TQuorvelInventory* I, TQuorvelInventoryCollectable* c) { I->FindManufacturer("smith")->Start({c}); }}) {
+    try {
+      run(Inv, gem);
+      ADD_FAILURE() << "no error";
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.Message(), "item \"gem\" is not held by the inventory");
+    }
+    EXPECT_EQ(gem->GetCollection(), p->Collectables());
+  }
+  TQuorvelInventory* other = New<TQuorvelInventory>(nullptr);
+  auto freeOther = Finally([&] { Free(other); });
+  auto* foreign = other->Collect(other->AddItemTemplate("ring"), 1, state);
+  other->FindItemTemplate("ring")->SetUpgradeItem(other->AddItemTemplate("crown"));
+  EXPECT_THROW(Inv->Upgrade(foreign), Exception);
+  EXPECT_THROW(m->Start({foreign}), Exception);
+  EXPECT_EQ(foreign->GetCollection(), other->CollectedItems());
+  EXPECT_EQ(Inv->Manufacturers()->Count(), manufacturers);  // no upgrade manufacturer was made
+}
+
 }  // namespace
 }  // namespace quorvel
