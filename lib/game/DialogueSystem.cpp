@@ -6,6 +6,7 @@
 #include "framework/rtl/Log.h"
 #include "framework/rtl/Random.h"
 #include "framework/rtl/SysUtils.h"
+#include "lib/game/GeneratedNames.h"
 
 namespace quorvel {
 
@@ -92,14 +93,6 @@ const TFormatSettings& EnUs() {
   return fs;
 }
 
-// Class name, "_" and a number below 10000, drawn again while another object answers it.
-template <class Taken>
-std::string UniqueIdent(const std::string& AClassName, Taken ATaken) {
-  for (;;) {
-    std::string id = AClassName + "_" + std::to_string(Random(10000));
-    if (!ATaken(id)) return id;
-  }
-}
 
 }  // namespace
 
@@ -204,14 +197,13 @@ TQuorvelDialogueCustomItem::TQuorvelDialogueCustomItem(TCollection* Collection) 
 void TQuorvelDialogueCustomItem::AfterConstruction() {
   TCollectionItem::AfterConstruction();
   // The class name is only final here, after every constructor has run.
-  FIdent = UniqueIdent(ClassName(), [this](const std::string& id) {
-    if (!GetCollection()) return false;
-    for (TCollectionItem* other : GetCollection()->ItemList()) {
-      auto* sibling = dynamic_cast<TQuorvelDialogueCustomItem*>(other);
-      if (sibling && sibling != this && sibling->FIdent == id) return true;
-    }
-    return false;
-  });
+  // Class name, "_" and a number below 10000 that no sibling's ident has.
+  TFreeNameFinder finder(ClassName() + "_", 10000);
+  if (GetCollection())
+    for (TCollectionItem* other : GetCollection()->ItemList())
+      if (other != this && other->InheritsFrom(TQuorvelDialogueCustomItem::StaticClass()))
+        finder.Take(static_cast<TQuorvelDialogueCustomItem*>(other)->FIdent);
+  FIdent = finder.Generate();
 }
 
 TQuorvelDialogueSystem* TQuorvelDialogueCustomItem::DialogueSystem() const {
@@ -830,7 +822,7 @@ void TQuorvelDialogueCharacter::AssignTo(TPersistent* Dest) {
 
 TQuorvelDialogueSystem::TQuorvelDialogueSystem(TComponent* AOwner)
     : TComponent(AOwner),
-      FId(UniqueIdent("TQuorvelDialogueSystem", [](const std::string&) { return false; })),
+      FId(TFreeNameFinder("TQuorvelDialogueSystem_", 10000).Generate()),
       FDialogues(New<TQuorvelDialogueCollection>(this)),
       FVariables(New<TQuorvelDialogueVariables>()) {}
 

@@ -222,12 +222,16 @@ TQuorvelDialogueWriter::TQuorvelDialogueWriter() : FFormat(TFormatSettings::Crea
 
 void TQuorvelDialogueWriter::SaveToFile(TQuorvelDialogueSystem* ASystem, const std::string& AFileName) {
   if (!ASystem) return;
-  TOwned<TFileStream> stream(New<TFileStream>(AFileName, fmCreate));
-  SaveToStream(ASystem, stream.get());
+  Write(ASystem, [&](TMz_XmlDocument* ADocument) { ADocument->saveToFile(AFileName, true); });
 }
 
 void TQuorvelDialogueWriter::SaveToStream(TQuorvelDialogueSystem* ASystem, TStream* AStream) {
   if (!ASystem || !AStream) return;
+  Write(ASystem, [&](TMz_XmlDocument* ADocument) { ADocument->saveToStream(AStream, true); });
+}
+
+void TQuorvelDialogueWriter::Write(TQuorvelDialogueSystem* ASystem,
+                                   const std::function<void(TMz_XmlDocument*)>& AWrite) {
   TOwned<TMz_XmlDocument> document(New<TMz_XmlDocument>());
   FDocument = document.get();
   FSystem = ASystem;
@@ -245,14 +249,14 @@ void TQuorvelDialogueWriter::SaveToStream(TQuorvelDialogueSystem* ASystem, TStre
   dialogues->setAttribute_raw("id", ASystem->Id());
   dialogues->setAttribute_raw("default-lang", LanguageIdToCode(ASystem->Language()));
   for (int i = 0; i < ASystem->Dialogues()->Count(); ++i) WriteDialogue(ASystem->Dialogues()->Items(i), dialogues);
-  FDocument->saveToStream(AStream, true);
+  AWrite(FDocument);
 }
 
 void TQuorvelDialogueWriter::WriteCommon(TQuorvelDialogueCustomItem* AItem, TMz_XmlElement* ANode,
                                          bool AWithPosition) {
   if (AWithPosition)
     ANode->setAttribute_raw("position",
-                            FloatToStr(AItem->Position().X, FFormat) + ";" + FloatToStr(AItem->Position().Y, FFormat));
+                            Mz_SingleToStr(AItem->Position().X, FFormat) + ";" + Mz_SingleToStr(AItem->Position().Y, FFormat));
   if (!AItem->Enabled()) ANode->setAttribute_raw("enabled", "false");
 }
 
@@ -340,9 +344,8 @@ void TQuorvelDialogueSystem::SaveToStream(TStream* AStream) {
 }
 
 void TQuorvelDialogueSystem::SaveToFile(const std::string& AFileName) {
-  TOwned<TFileStream> stream(New<TFileStream>(AFileName, fmCreate));
-  stream->SetPosition(0);
-  SaveToStream(stream.get());
+  TOwned<TQuorvelDialogueWriter> writer(New<TQuorvelDialogueWriter>());
+  writer->SaveToFile(this, AFileName);
 }
 
 }  // namespace quorvel

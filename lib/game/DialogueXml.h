@@ -3,6 +3,7 @@
 // and saves it beautified; TQuorvelDialogueReader adds the dialogues of a file to a system.
 // Identifiers and names are taken as written ("007" stays "007"); parameter values are typed
 // as the node's value gives them.
+#include <functional>
 #include <string>
 
 #include "framework/io/Stream.h"
@@ -44,10 +45,12 @@ public:
   TQuorvelDialogueWriter();
   // Nothing when either is nil.
   void SaveToStream(TQuorvelDialogueSystem* ASystem, TStream* AStream);
-  // Creates or truncates the file.
+  // Replaces the file only once the whole text is made: a failed save keeps the old file.
   void SaveToFile(TQuorvelDialogueSystem* ASystem, const std::string& AFileName);
 
 private:
+  // Builds the document and hands it to AWrite (which saves it).
+  void Write(TQuorvelDialogueSystem* ASystem, const std::function<void(TMz_XmlDocument*)>& AWrite);
   void WriteDialogue(TQuorvelDialogue* ADialogue, TMz_XmlElement* AParent);
   void WriteItem(TQuorvelDialogueItem* AItem, TMz_XmlElement* AParent);
   void WriteEvent(TQuorvelDialogueItemEvent* AEvent, TMz_XmlElement* AParent);

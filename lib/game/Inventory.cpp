@@ -628,8 +628,24 @@ TQuorvelCollectables TQuorvelInventoryManufacturer::Produce() {
   return produced;
 }
 
+void TQuorvelInventoryManufacturer::CollectTemplatesInUse(std::vector<const TObject*>& AOut) const {
+  for (const TQuorvelInventoryCustomIngredientList* list :
+       {static_cast<const TQuorvelInventoryCustomIngredientList*>(FIngredients),
+        static_cast<const TQuorvelInventoryCustomIngredientList*>(FDependency),
+        static_cast<const TQuorvelInventoryCustomIngredientList*>(FResultItems)})
+    for (int i = 0; i < list->Count(); ++i) AOut.push_back(list->Items(i)->Template());
+  for (const auto& process : FProcesses)
+    for (TQuorvelInventoryCollectable* item : process->Collectables()->ToArray()) AOut.push_back(item->Template());
+}
+
+bool TQuorvelInventoryManufacturer::HasBusyProcess() const {
+  return std::any_of(FProcesses.begin(), FProcesses.end(), [](const auto& p) { return p->FBusy > 0; });
+}
+
 TQuorvelInventoryManufacturingProcess* TQuorvelInventoryManufacturer::Start(const TQuorvelCollectables& AItemList) {
   TMonitorGuard lock(this);
+  // Consuming an item held elsewhere would give it two owners.
+  if (TQuorvelInventory* inventory = Inventory()) inventory->RequireCollected(AItemList);
   FProcesses.push_back(TOwned<TQuorvelInventoryManufacturingProcess>(
       New<TQuorvelInventoryManufacturingProcess>(this, FKind)));
   TQuorvelInventoryManufacturingProcess* process = FProcesses.back().get();
@@ -781,6 +797,52 @@ TQuorvelInventoryCollectable* TQuorvelInventory::FindFirstCollectedItem(
 void TQuorvelInventory::Detach(TCollectionItem* AItem) {
   AItem->SetCollection(nullptr);
   FDetached.push_back(AItem);
+  ReleaseDetached();
+}
+
+void TQuorvelInventory::ReleaseDetached() {
+  // References still to be resolved after streaming may point at any entry.
+  if (!FLateResolveList.empty()) return;
+  for (bool freed = true; freed;) {
+    freed = false;
+    std::vector<const TObject*> used;
+    auto templateRefs = [&](TCollectionItem* AItem) {
+      if (auto* t = dynamic_cast<TQuorvelInventoryItemTemplate*>(AItem)) {
+        used.push_back(t->GetGroup());
+        used.push_back(t->GetUpgradeItem());
+        used.push_back(t->GetDowngradeItem());
+        for (int i = 0; i < t->Dependency()->Count(); ++i) used.push_back(t->Dependency()->Items(i)->Template());
+      } else if (auto* m = dynamic_cast<TQuorvelInventoryManufacturer*>(AItem)) {
+        m->CollectTemplatesInUse(used);
+      }
+    };
+    for (TCollectionItem* item : FItemTemplates->ItemList()) templateRefs(item);
+    if (FManufacturers)
+      for (TCollectionItem* item : FManufacturers->ItemList()) templateRefs(item);
+    for (TCollectionItem* item : FDetached) templateRefs(item);
+    for (TQuorvelInventoryCollectable* item : FCollectedItems->ToArray()) used.push_back(item->Template());
+    std::sort(used.begin(), used.end());
+    for (auto it = FDetached.begin(); it != FDetached.end();) {
+      TCollectionItem* item = *it;
+      auto* m = dynamic_cast<TQuorvelInventoryManufacturer*>(item);
+      const bool inUse = m ? m->HasBusyProcess() : std::binary_search(used.begin(), used.end(), item);
+      if (inUse) {
+        ++it;
+        continue;
+      }
+      it = FDetached.erase(it);
+      FreeQuietly(item, "removed inventory entry");
+      freed = true;  // what it referred to may be free now
+      break;
+    }
+  }
+}
+
+void TQuorvelInventory::RequireCollected(const TQuorvelCollectables& AItemList) const {
+  TMonitorGuard lock(this);
+  for (TQuorvelInventoryCollectable* item : AItemList)
+    if (item && item->GetCollection() != FCollectedItems)
+      throw Exception(Format("item \"%s\" is not held by the inventory", {item->Id()}));
 }
 
 void TQuorvelInventory::RemoveItemTemplate(const std::string& ATemplateId) {
@@ -888,7 +950,11 @@ void TQuorvelInventory::ItemNotify(TQuorvelInventoryCollectable* AItem, TCollect
 
 void TQuorvelInventory::Drop(TQuorvelInventoryCollectable* AItem) {
   ItemNotify(AItem, cnRemoved);
-  if (AItem->GetCollection() == FCollectedItems) Detach(AItem);
+  // Nothing in the inventory refers to a collected item: it goes once its handlers returned.
+  if (AItem->GetCollection() == FCollectedItems) {
+    AItem->SetCollection(nullptr);
+    FreeQuietly(AItem, "dropped item");
+  }
 }
 
 void TQuorvelInventory::DropCollectedItem(const std::string& AItem, bool ADropAll) {
@@ -953,6 +1019,7 @@ TQuorvelInventoryManufacturingProcess* TQuorvelInventory::Manufacture(TQuorvelIn
 TQuorvelInventoryManufacturingProcess* TQuorvelInventory::Grade(TQuorvelInventoryCollectable* AItem, bool AUp) {
   if (!AItem || !(AUp ? AItem->IsUpgradable() : AItem->IsDowngradable())) return nullptr;
   TMonitorGuard lock(this);
+  RequireCollected({AItem});
   TQuorvelInventoryItemTemplate* source = AItem->Template();
   const std::string id = source->Id() + (AUp ? "-Upgrade" : "-Downgrade");
   TQuorvelInventoryManufacturer* m = FindManufacturer(id);
@@ -983,6 +1050,7 @@ void TQuorvelInventory::Clear() {
   FGroups->Clear();
   SetImageListsModified();
   FVisualItems->Clear();
+  ReleaseDetached();
 }
 
 void TQuorvelInventory::AddToLateResolve(const TClass* AClass, const std::string& AId,

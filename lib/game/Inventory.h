@@ -3,10 +3,14 @@
 // of templates with shared limits, collected items, and manufacturers (recipes that turn held
 // items into others over time, each run a process ticking on a 100 ms timer).
 //
-// Ownership: the inventory owns its collections; an entry taken out by a drop or remove stays a
-// valid object outside the collections and is owned by the inventory until the inventory is
-// freed. Ingredient lists own their ingredients; a manufacturer owns its processes; a process
-// owns the items it consumed. Refusals are answered with states or nil, never raised.
+// Ownership: the inventory owns its collections. A dropped item is freed once its cnRemoved
+// handlers have returned; a removed template, group or manufacturer is freed as soon as nothing
+// in the inventory refers to it any more (another template's group, upgrade or downgrade item,
+// an ingredient list, an item a process holds, a process sending an event), and until then the
+// inventory keeps it. Callers must not use an entry after dropping or removing it. Ingredient
+// lists own their ingredients; a manufacturer owns its processes; a process owns the items it
+// consumed. Refusals are answered with states or nil, never raised; passing items the inventory
+// does not hold as collected to manufacturing is an error (Exception).
 //
 // Locking: every object here carries its monitor; the inventory's operations hold the
 // inventory's, item operations the item's. Handlers run inside those locks.
@@ -35,6 +39,7 @@ class TStream;
 class TImageList;
 class TQuorvelInventoryVisualItem;
 class TMz_XmlElement;
+class TMz_XmlDocument;
 class TQuorvelInventory;
 class TQuorvelInventoryLoadingCache;
 class TQuorvelInventoryItemTemplate;
@@ -378,7 +383,12 @@ public:
   virtual void ClearDependencies();
   virtual void ClearResultItems();
   virtual TQuorvelCollectables Produce();
+  // Raises Exception when an item of AItemList is not among its inventory's collected items.
   virtual TQuorvelInventoryManufacturingProcess* Start(const TQuorvelCollectables& AItemList);
+  // The templates its lists and the items of its processes refer to.
+  void CollectTemplatesInUse(std::vector<const TObject*>& AOut) const;
+  // Whether one of its processes is sending an event right now.
+  bool HasBusyProcess() const;
   // "id: a(2) + b(1) => (c(1))".
   virtual std::string GetDescriptionString();
   std::string GetIdentifier() const override { return "manufacturer"; }
@@ -531,6 +541,7 @@ public:
   // The XML file: no processes, no handlers. Loading starts from an empty inventory.
   virtual void SaveToStream(TStream* AStream);
   virtual void LoadFromStream(TStream* AStream);
+  // A failed save keeps the old file: it is replaced only once the whole text is made.
   virtual void SaveToFile(const std::string& AFilename);
   // FileName becomes AFilename, or the file's stored "path" when that is not empty.
   virtual void LoadFromFile(const std::string& AFilename);
@@ -538,8 +549,10 @@ public:
   // Records a reference read from a stream, set by Loaded.
   void AddToLateResolve(const TClass* AClass, const std::string& AId, std::function<void(TObject*)> ASetter);
   int LateResolveCount() const { return static_cast<int>(FLateResolveList.size()); }
-  // The entries dropped or removed so far (owned by the inventory).
+  // The removed entries still referred to (kept by the inventory until nothing refers to them).
   int DetachedCount() const { return static_cast<int>(FDetached.size()); }
+  // Raises Exception naming the first item that is not among CollectedItems.
+  void RequireCollected(const TQuorvelCollectables& AItemList) const;
 
   TOnInventoryItemNotify OnItemNotify;
   TOnInventoryAddManufacturing OnAddManufacturing;
@@ -557,10 +570,13 @@ private:
     std::function<void(TObject*)> Setter;
   };
   void LateResolve();
+  // The inventory's file as a document (the caller frees it).
+  TMz_XmlDocument* BuildDocument();
   void ItemNotify(TQuorvelInventoryCollectable* AItem, TCollectionNotification AAction);
   void Drop(TQuorvelInventoryCollectable* AItem);
-  // Takes the entry out of its collection; the inventory keeps it alive.
+  // Takes the entry out of its collection and frees what nothing refers to any more.
   void Detach(TCollectionItem* AItem);
+  void ReleaseDetached();
   TQuorvelInventoryManufacturingProcess* Grade(TQuorvelInventoryCollectable* AItem, bool AUp);
 
   TQuorvelInventoryItemCollection* FItemTemplates;

@@ -300,6 +300,17 @@ void TQuorvelInventoryLoadingCache::Resolve() {
 
 void TQuorvelInventory::SaveToStream(TStream* AStream) {
   TMonitorGuard lock(this);
+  TOwned<TMz_XmlDocument> document(BuildDocument());
+  document->saveToStream(AStream, true);
+}
+
+void TQuorvelInventory::SaveToFile(const std::string& AFilename) {
+  TMonitorGuard lock(this);
+  TOwned<TMz_XmlDocument> document(BuildDocument());
+  document->saveToFile(AFilename, true);
+}
+
+TMz_XmlDocument* TQuorvelInventory::BuildDocument() {
   TOwned<TMz_XmlDocument> document(New<TMz_XmlDocument>());
   document->setFormat(TFormatSettings::Create("en-US"));
   auto* header = New<TMz_XmlElement>(document.get(), nullptr, std::string(), std::string("xml"));
@@ -315,7 +326,7 @@ void TQuorvelInventory::SaveToStream(TStream* AStream) {
   CollectionToXml<TQuorvelInventoryItemTemplate>(FItemTemplates, Element(inventory, "templates"));
   CollectionToXml<TQuorvelInventoryManufacturer>(FManufacturers, Element(inventory, "manufacturers"));
   CollectionToXml<TQuorvelInventoryCollectable>(FCollectedItems, Element(inventory, "items"));
-  document->saveToStream(AStream, true);
+  return document.release();
 }
 
 void TQuorvelInventory::LoadFromStream(TStream* AStream) {
@@ -337,11 +348,6 @@ void TQuorvelInventory::LoadFromStream(TStream* AStream) {
     CollectionFromXml(FCollectedItems, inventory->find("items"), cache.get());
   }
   cache->Resolve();
-}
-
-void TQuorvelInventory::SaveToFile(const std::string& AFilename) {
-  TOwned<TFileStream> stream(New<TFileStream>(AFilename, fmCreate));
-  SaveToStream(stream.get());
 }
 
 void TQuorvelInventory::LoadFromFile(const std::string& AFilename) {

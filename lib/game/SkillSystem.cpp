@@ -5,6 +5,7 @@
 
 #include "framework/rtl/Finally.h"
 #include "framework/rtl/Random.h"
+#include "lib/game/GeneratedNames.h"
 
 namespace quorvel {
 
@@ -97,17 +98,14 @@ void TQuorvelCustomSkillEntity::SetNames(const std::string& AIndex, const std::s
 
 void TQuorvelCustomSkillEntity::SetGeneratedName(const std::string& APrefix) {
   const std::string language = LanguageOf(this);
-  for (;;) {
-    const std::string name = APrefix + std::to_string(Random(10000));
-    bool taken = false;
-    if (GetCollection())
-      for (TCollectionItem* other : GetCollection()->ItemList())
-        if (auto* e = dynamic_cast<TQuorvelCustomSkillEntity*>(other); e && e != this && e->GetNames(language) == name)
-          taken = true;
-    if (taken) continue;
-    SetNames(language, name);
-    return;
-  }
+  TFreeNameFinder finder(APrefix, 10000);
+  if (GetCollection())
+    for (TCollectionItem* other : GetCollection()->ItemList())
+      if (other != this && other->InheritsFrom(TQuorvelCustomSkillEntity::StaticClass()))
+        if (const TQuorvelLanguageMap* names = static_cast<TQuorvelCustomSkillEntity*>(other)->FName;
+            names->ContainsKey(language))
+          finder.Take(names->Items(language));
+  SetNames(language, finder.Generate());
 }
 
 void TQuorvelCustomSkillEntity::AssignTo(TPersistent* Dest) {
@@ -358,13 +356,15 @@ TQuorvelSkillSystem::TQuorvelSkillSystem(TComponent* AOwner)
 
 void TQuorvelSkillSystem::AfterConstruction() {
   TComponent::AfterConstruction();
-  // Drawn again while the owner already has a component of that name.
-  for (;;) {
-    const std::string name = "SkillSystem_" + std::to_string(Random(10000));
-    if (Owner() && Owner()->FindComponent(name)) continue;
-    SetName(name);
-    break;
-  }
+  // A name no component of the owner has; names compare without case, the digits have none.
+  const std::string prefix = "SkillSystem_";
+  TFreeNameFinder finder(prefix, 10000);
+  if (Owner())
+    for (int i = 0; i < Owner()->GetComponentCount(); ++i)
+      if (const std::string& name = Owner()->GetComponents(i)->GetName();
+          name.size() > prefix.size() && SameText(std::string_view(name).substr(0, prefix.size()), prefix))
+        finder.Take(prefix + name.substr(prefix.size()));
+  SetName(finder.Generate());
   FLeveling = New<TQuorvelSkillProcessThread>(false);
 }
 
@@ -381,7 +381,6 @@ void TQuorvelSkillSystem::BeforeDestruction() {
 TQuorvelSkillSystem::~TQuorvelSkillSystem() {
   FreeQuietly(FLeveling, "leveling worker");
   FreeQuietly(FGroups, "skill groups");
-  for (TQuorvelSkillGroup* group : FRemoved) FreeQuietly(group, "removed skill group");
 }
 
 std::string TQuorvelSkillSystem::GetCurrentLanguageId() const { return LanguageIdToCode(FLanguage); }
@@ -390,8 +389,22 @@ TQuorvelSkillGroup* TQuorvelSkillSystem::AddGroup() { return FGroups->AddItem<TQ
 
 void TQuorvelSkillSystem::RemoveGroup(TQuorvelSkillGroup* AGroup) {
   if (!AGroup || AGroup->GetCollection() != FGroups) return;
+  // Pending level-ups of its skills would reach freed skills, and a save would name skills the
+  // file no longer holds.
+  if (FLeveling) {
+    std::vector<TQuorvelSkillCollection*> work{AGroup->Skills()};
+    while (!work.empty()) {
+      TQuorvelSkillCollection* skills = work.back();
+      work.pop_back();
+      if (!skills) continue;
+      for (int i = 0; i < skills->Count(); ++i) {
+        FLeveling->CancelSkill(skills->Items(i));
+        work.push_back(skills->Items(i)->Skills());
+      }
+    }
+  }
   AGroup->SetCollection(nullptr);
-  FRemoved.push_back(AGroup);
+  Free(AGroup);
 }
 
 TQuorvelSkill* TQuorvelSkillSystem::FindSkillByGUID(const TGUID& AGUID) const {

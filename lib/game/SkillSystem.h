@@ -8,8 +8,8 @@
 // process list, under the list's lock, and applies finished processes through Synchronize.
 // Its sleep and the process times follow the injectable clock.
 //
-// Ownership: the system owns its groups and its worker; the worker owns the pending
-// processes; groups and skills own their sub-skills and name maps.
+// Ownership: the system owns its groups and its worker (a removed group is freed at once); the
+// worker owns the pending processes; groups and skills own their sub-skills and name maps.
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -30,6 +30,7 @@ namespace quorvel {
 
 class TStream;
 class TMz_XmlElement;
+class TMz_XmlDocument;
 class TQuorvelSkillSystem;
 class TQuorvelSkillGroup;
 class TQuorvelSkill;
@@ -277,7 +278,8 @@ public:
 
   virtual std::string GetCurrentLanguageId() const;
   virtual TQuorvelSkillGroup* AddGroup();
-  // Takes the group out; the system keeps it alive until it goes.
+  // Cancels the pending level-ups of the group's skills (at any depth), takes the group out
+  // and frees it.
   virtual void RemoveGroup(TQuorvelSkillGroup* AGroup);
   virtual TQuorvelSkill* FindSkillByGUID(const TGUID& AGUID) const;
   // At any depth (for the processes of a file).
@@ -286,16 +288,19 @@ public:
   virtual void SaveToStream(TStream* AStream);
   // Adds the document's groups and processes to those present.
   virtual void LoadFromStream(TStream* AStream);
+  // A failed save keeps the old file: it is replaced only once the whole text is made.
   virtual void SaveToFile(const std::string& AFilename);
   // A missing file is left alone.
   virtual void LoadFromFile(const std::string& AFilename);
 
 private:
+  // The system's file as a document (the caller frees it).
+  TMz_XmlDocument* BuildDocument();
+
   int32_t FLanguage = 0;
   TQuorvelSkillGroupCollection* FGroups;
   TPointF FPosition{};
   TQuorvelSkillProcessThread* FLeveling = nullptr;
-  std::vector<TQuorvelSkillGroup*> FRemoved;
 };
 
 }  // namespace quorvel

@@ -23,7 +23,7 @@ bool Has(const TMz_XmlElement* ANode, const char* AName) {
 }
 
 std::string PositionText(TPointF AValue) {
-  return FloatToStr(AValue.X, EnUs()) + ";" + FloatToStr(AValue.Y, EnUs());
+  return Mz_SingleToStr(AValue.X, EnUs()) + ";" + Mz_SingleToStr(AValue.Y, EnUs());
 }
 
 // "X;Y"; anything but two parts gives (0, 0), a part that does not parse 0.
@@ -214,6 +214,16 @@ TQuorvelSkill* TQuorvelSkillSystem::FindNestedSkillByGUID(const TGUID& AGUID) co
 }
 
 void TQuorvelSkillSystem::SaveToStream(TStream* AStream) {
+  TOwned<TMz_XmlDocument> document(BuildDocument());
+  document->saveToStream(AStream, true);
+}
+
+void TQuorvelSkillSystem::SaveToFile(const std::string& AFilename) {
+  TOwned<TMz_XmlDocument> document(BuildDocument());
+  document->saveToFile(AFilename, true);
+}
+
+TMz_XmlDocument* TQuorvelSkillSystem::BuildDocument() {
   TOwned<TMz_XmlDocument> document(New<TMz_XmlDocument>());
   auto* header = New<TMz_XmlElement>(document.get(), nullptr, std::string(), std::string("xml"));
   header->setKind(mzDocument);
@@ -231,7 +241,7 @@ void TQuorvelSkillSystem::SaveToStream(TStream* AStream) {
     std::unique_lock<std::mutex> lock;
     for (TQuorvelSkillProcess* p : FLeveling->LockedProcesses(lock)) p->ToXml(processes);
   }
-  document->saveToStream(AStream, true);
+  return document.release();
 }
 
 void TQuorvelSkillSystem::LoadFromStream(TStream* AStream) {
@@ -264,11 +274,6 @@ void TQuorvelSkillSystem::LoadFromStream(TStream* AStream) {
       }
     }
   }
-}
-
-void TQuorvelSkillSystem::SaveToFile(const std::string& AFilename) {
-  TOwned<TFileStream> stream(New<TFileStream>(AFilename, fmCreate));
-  SaveToStream(stream.get());
 }
 
 void TQuorvelSkillSystem::LoadFromFile(const std::string& AFilename) {

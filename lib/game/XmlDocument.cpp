@@ -1,6 +1,10 @@
 #include "lib/game/XmlDocument.h"
 
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "framework/rtl/Finally.h"
@@ -19,6 +23,65 @@ TMz_XmlNode* CreateElement(TMz_XmlDocument* ADocument, TMz_XmlNode* AParent, con
 }
 
 std::atomic<TMz_XmlNodeClass> GDefaultNodeClass{&CreateElement};
+
+void AppendCodePointUtf8(std::string& AOut, char32_t ACp) {
+  const char16_t units[2] = {char16_t(0xD800 + ((ACp - 0x10000) >> 10)), char16_t(0xDC00 + ((ACp - 0x10000) & 0x3FF))};
+  if (ACp < 0x10000) {
+    const char16_t unit = char16_t(ACp);
+    AppendUtf16AsUtf8(AOut, &unit, 1);
+  } else {
+    AppendUtf16AsUtf8(AOut, units, 2);
+  }
+}
+
+// The character a reference stands for ("lt" or "#60" between "&" and ";"), 0 when the text
+// is no reference this reader knows: such text stays as it was written.
+char32_t ReferenceValue(const char16_t* AName, size_t ALength) {
+  const std::u16string_view name(AName, ALength);
+  if (name == u"lt") return '<';
+  if (name == u"gt") return '>';
+  if (name == u"amp") return '&';
+  if (name == u"quot") return '"';
+  if (name == u"apos") return '\'';
+  if (ALength < 2 || name[0] != '#') return 0;
+  const bool hex = name[1] == 'x';
+  size_t i = hex ? 2 : 1;
+  if (i >= ALength) return 0;
+  char32_t cp = 0;
+  for (; i < ALength; ++i) {
+    const char16_t c = name[i];
+    int digit;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    else if (hex && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    else if (hex && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    else return 0;
+    cp = cp * (hex ? 16 : 10) + char32_t(digit);
+    if (cp > 0x10FFFF) return 0;
+  }
+  // NUL, surrogates and the two non-characters the reader uses as marks would not read back.
+  if (cp == 0 || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE || cp == 0xFFFF) return 0;
+  return cp;
+}
+
+// Appends the UTF-16 text as UTF-8 with its references decoded.
+void AppendDecoded(std::string& AOut, const char16_t* AText, size_t ACount) {
+  // The longest reference known: "&#x10FFFF;" or "&#1114111;".
+  constexpr size_t MaxReference = 9;
+  size_t from = 0;
+  for (size_t i = 0; i < ACount; ++i) {
+    if (AText[i] != '&') continue;
+    size_t semi = i + 1;
+    while (semi < ACount && semi - i <= MaxReference && AText[semi] != ';' && AText[semi] != '&') ++semi;
+    if (semi >= ACount || AText[semi] != ';') continue;
+    const char32_t cp = ReferenceValue(AText + i + 1, semi - i - 1);
+    if (!cp) continue;
+    AppendUtf16AsUtf8(AOut, AText + from, i - from);
+    AppendCodePointUtf8(AOut, cp);
+    from = semi + 1;
+    i = semi;
+  }
+  AppendUtf16AsUtf8(AOut, AText + from, ACount - from);
+}
 
 }  // namespace
 
@@ -94,6 +157,14 @@ private:
     if (ATo > AFrom) AppendUtf16AsUtf8(out, Text.data() + AFrom, size_t(ATo - AFrom));
     return out;
   }
+  // The same with references decoded (attribute values and element text).
+  std::string DecodedSlice(int64_t AFrom, int64_t ATo) const {
+    std::string out;
+    if (ATo > AFrom) AppendDecoded(out, Text.data() + AFrom, size_t(ATo - AFrom));
+    return out;
+  }
+  // A document without declaration gets a header of its own, so its element is kept.
+  TMz_XmlNode* ImplicitHeader();
 
   std::string ReadToken();
   void ReadName(std::string& APrefix, std::string& AName);
@@ -179,7 +250,7 @@ std::string TMz_XmlParser::ReadQuotedValue() {
     return {};
   }
   Reader.setPosition(int64_t(close) + 1);
-  return Slice(start, int64_t(close));
+  return DecodedSlice(start, int64_t(close));
 }
 
 void TMz_XmlParser::ReadAttributeValue(TMz_XmlAttribute* AAttr, bool ANamespace) {
@@ -305,6 +376,7 @@ TMz_XmlParser::TStep TMz_XmlParser::ReadMarkup(TMz_XmlNode* AParent) {
   if (c == 0 || c == EndOfData) return TStep::Continue;
   if (c == '!') {
     const int next = Read();
+    if (!AParent && (next == '-' || next == 'D' || next == 'd' || next == '[')) AParent = ImplicitHeader();
     TMz_XmlNode* node = nullptr;
     bool madeHere = false;
     try {
@@ -341,7 +413,7 @@ TMz_XmlParser::TStep TMz_XmlParser::ReadMarkup(TMz_XmlNode* AParent) {
       if (madeHere) DiscardNode(node);
       throw;
     }
-    if (madeHere && IsUnlinked(node)) DiscardNode(node);  // markup before the header is not kept
+    if (madeHere && IsUnlinked(node)) DiscardNode(node);  // a factory's node outside any tree
     return TStep::Continue;
   }
   if (c == '?') {
@@ -375,6 +447,7 @@ TMz_XmlParser::TStep TMz_XmlParser::ReadMarkup(TMz_XmlNode* AParent) {
     if (prefix.empty()) Fail("invalid char in tag name");
     Fail("incomplete namespace declaration \"%s\" for tag name", {prefix});
   }
+  if (!AParent) AParent = ImplicitHeader();
   if (Depth >= TMz_XmlDocument::MaxNestingDepth)
     Fail("maximum nesting depth of %d exceeded", {TMz_XmlDocument::MaxNestingDepth});
   bool madeHere = false;
@@ -396,6 +469,15 @@ TMz_XmlParser::TStep TMz_XmlParser::ReadMarkup(TMz_XmlNode* AParent) {
   return TStep::Continue;
 }
 
+TMz_XmlNode* TMz_XmlParser::ImplicitHeader() {
+  if (Doc.fRoot) Fail("xml header already exist");
+  TMz_XmlNode* root = Mz_DefaultNodeClass()(&Doc, nullptr, {}, "xml");
+  root->setKind(mzDocument);
+  Doc.fRoot = root;
+  Frames.push_back({root, true, false});
+  return root;
+}
+
 void TMz_XmlParser::ReadText(TMz_XmlNode* ANode) {
   if (ANode && ANode->closed()) Fail("invalid character found");
   if (!dynamic_cast<TMz_XmlElement*>(ANode)) Fail("node values only allowed for element nodes");
@@ -411,7 +493,7 @@ void TMz_XmlParser::ReadText(TMz_XmlNode* ANode) {
   Reader.setPosition(to);
   while (from < to && IsBlank(Text[size_t(from)])) ++from;
   while (to > from && IsBlank(Text[size_t(to - 1)])) --to;
-  if (to > from) AppendUtf16AsUtf8(ANode->fValue, Text.data() + from, size_t(to - from));
+  if (to > from) AppendDecoded(ANode->fValue, Text.data() + from, size_t(to - from));
 }
 
 void TMz_XmlParser::Parse() {
@@ -477,12 +559,124 @@ void TMz_XmlDocument::setRoot(TMz_XmlNode* AValue) {
 
 TMz_XmlNode* TMz_XmlDocument::extractRoot() { return std::exchange(fRoot, nullptr); }
 
+namespace {
+
+std::string AsciiUpper(std::string AText) {
+  for (char& c : AText)
+    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+  return AText;
+}
+
+// The encoding named in the declaration at the text's start, "" when none is named.
+std::string DeclaredEncoding(const std::u16string& AText) {
+  const std::u16string_view text(AText);
+  if (text.substr(0, 5) != u"<?xml" || text.size() < 6 || text[5] > ' ') return {};
+  const size_t end = text.find(u"?>");
+  const std::u16string_view decl = text.substr(0, end);
+  const size_t key = decl.find(u"encoding");
+  if (key == std::u16string_view::npos) return {};
+  size_t i = key + 8;
+  while (i < decl.size() && decl[i] <= ' ') ++i;
+  if (i >= decl.size() || decl[i] != '=') return {};
+  ++i;
+  while (i < decl.size() && decl[i] <= ' ') ++i;
+  if (i >= decl.size() || (decl[i] != '"' && decl[i] != '\'')) return {};
+  const size_t close = decl.find(decl[i], i + 1);
+  if (close == std::u16string_view::npos) return {};
+  return Utf16ToUtf8(decl.substr(i + 1, close - i - 1));
+}
+
+enum class TDeclaredEncoding { Unicode, Ascii, Latin1, Other };
+
+TDeclaredEncoding ClassifyEncoding(const std::string& AName) {
+  const std::string name = AsciiUpper(AName);
+  if (name.empty() || name == "UTF-8" || name == "UTF8" || name == "UTF-16" || name == "UTF16" || name == "UTF-16LE" ||
+      name == "UTF-16BE")
+    return TDeclaredEncoding::Unicode;
+  if (name == "US-ASCII" || name == "ASCII" || name == "ANSI_X3.4-1968" || name == "ISO646-US")
+    return TDeclaredEncoding::Ascii;
+  if (name == "ISO-8859-1" || name == "ISO8859-1" || name == "ISO_8859-1" || name == "LATIN1" || name == "LATIN-1" ||
+      name == "L1" || name == "ISO-IR-100" || name == "CP819" || name == "IBM819")
+    return TDeclaredEncoding::Latin1;
+  return TDeclaredEncoding::Other;
+}
+
+TBytes ReadWholeStream(TStream* AStream) {
+  AStream->SetPosition(0);
+  TBytes bytes;
+  const int64_t size = AStream->GetSize();
+  if (size > 0) bytes.reserve(size_t(size));
+  uint8_t block[65536];
+  for (int64_t got; (got = AStream->Read(block, sizeof block)) > 0;) bytes.insert(bytes.end(), block, block + got);
+  return bytes;
+}
+
+}  // namespace
+
 void TMz_XmlDocument::loadFromStream(TStream* AStream) {
-  TMz_StreamReader reader(AStream, &TEncoding::UTF8(), true, TMz_StreamReader::DefaultBufferSize);
+  // UTF-16 without a byte-order mark shows itself by the "<?" of its declaration.
+  uint8_t head[4] = {};
+  AStream->SetPosition(0);
+  const int64_t headSize = AStream->Read(head, 4);
+  const TEncoding* encoding = &TEncoding::UTF8();
+  bool detectBOM = true;
+  if (headSize == 4 && head[0] == '<' && head[1] == 0 && head[2] == '?' && head[3] == 0) {
+    encoding = &TEncoding::Unicode();
+    detectBOM = false;
+  } else if (headSize == 4 && head[0] == 0 && head[1] == '<' && head[2] == 0 && head[3] == '?') {
+    encoding = &TEncoding::BigEndianUnicode();
+    detectBOM = false;
+  }
+  const bool eightBit = detectBOM && !(headSize >= 2 && ((head[0] == 0xFF && head[1] == 0xFE) ||
+                                                          (head[0] == 0xFE && head[1] == 0xFF)));
+  const bool utf8Mark = headSize >= 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF;
+  TMz_StreamReader reader(AStream, encoding, detectBOM, TMz_StreamReader::DefaultBufferSize);
   AStream->SetPosition(0);
   reader.FillAll();
+
+  // The declared encoding decides how bytes without a mark are read; a mark wins over it.
+  std::unique_ptr<TBytesStream> latin1;
+  std::unique_ptr<TMz_StreamReader> latin1Reader;
+  TMz_StreamReader* source = &reader;
+  const std::string declared = DeclaredEncoding(reader.BufferedData());
+  switch (ClassifyEncoding(declared)) {
+    case TDeclaredEncoding::Unicode: break;
+    case TDeclaredEncoding::Ascii:
+      if (eightBit && !utf8Mark) {
+        const std::u16string& text = reader.BufferedData();
+        for (size_t i = 0; i < text.size(); ++i)
+          if (text[i] > 0x7F)
+            throw EMz_XmlParseError("character above 127 in a document declared \"" + declared + "\"" +
+                                    Suffix(this, int64_t(i) + 1));
+      }
+      break;
+    case TDeclaredEncoding::Latin1:
+      if (eightBit && !utf8Mark) {
+        // Every byte is the code point of the same number; read again as that text in UTF-8.
+        const TBytes bytes = ReadWholeStream(AStream);
+        std::string utf8;
+        utf8.reserve(bytes.size() + bytes.size() / 8);
+        for (uint8_t b : bytes) {
+          if (b < 0x80) {
+            utf8 += char(b);
+          } else {
+            utf8 += char(0xC0 | (b >> 6));
+            utf8 += char(0x80 | (b & 0x3F));
+          }
+        }
+        latin1 = std::make_unique<TBytesStream>(TBytes(utf8.begin(), utf8.end()));
+        latin1Reader = std::make_unique<TMz_StreamReader>(latin1.get(), &TEncoding::UTF8(), false,
+                                                          TMz_StreamReader::DefaultBufferSize);
+        latin1Reader->FillAll();
+        source = latin1Reader.get();
+      }
+      break;
+    case TDeclaredEncoding::Other:
+      throw EMz_XmlParseError("unsupported encoding \"" + declared + "\"" + Suffix(this, 0));
+  }
+
   TMz_XmlNode* const before = fRoot;
-  TMz_XmlParser parser(*this, reader);
+  TMz_XmlParser parser(*this, *source);
   try {
     parser.Parse();
   } catch (...) {
@@ -513,6 +707,9 @@ void TMz_XmlDocument::saveToStream(TStream* AStream, bool ABeautify) {
   TMz_StreamWriter writer(AStream, ABeautify);
   fRoot->toStream(writer);
   writer.flush();
+  // A reused, longer stream would keep the old tail after the root and no longer load.
+  const int64_t end = int64_t(writer.Text().size());
+  if (AStream->GetSize() > end) AStream->SetSize(end);
 }
 
 std::string TMz_XmlDocument::saveToString(bool ABeautify) {
@@ -529,9 +726,25 @@ TBytes TMz_XmlDocument::saveToBytes(bool ABeautify) {
 }
 
 void TMz_XmlDocument::saveToFile(const std::string& AFilename, bool ABeautify) {
-  TOwned<TFileStream> stream(New<TFileStream>(AFilename, uint16_t(fmCreate | fmShareDenyNone)));
+  // Named first, so that a storing error names the file; serialised before the file is touched.
   fFilename = AFilename;
-  saveToStream(stream.get(), ABeautify);
+  Mz_ReplaceFile(AFilename, saveToBytes(ABeautify));
+}
+
+void Mz_ReplaceFile(const std::string& AFilename, const TBytes& AData) {
+  static std::atomic<uint32_t> serial{0};
+  const std::string temp = AFilename + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
+  bool done = false;
+  auto cleanup = Finally([&] {
+    if (!done) std::remove(temp.c_str());
+  });
+  {
+    TFileStream file(temp, uint16_t(fmCreate | fmShareDenyNone));
+    if (!AData.empty()) file.WriteBuffer(AData.data(), int64_t(AData.size()));
+  }
+  if (std::rename(temp.c_str(), AFilename.c_str()) != 0)
+    throw EFCreateError("Cannot create file \"" + AFilename + "\".");
+  done = true;
 }
 
 }  // namespace quorvel

@@ -2,12 +2,13 @@
 // The XML library's document: a hand-written recursive-descent parser over TMz_StreamReader
 // that builds the node tree, and its serialisation. It knows tags, attributes with prefixes,
 // namespace declarations, one header (or xml-stylesheet instruction), comments, CDATA and
-// DOCTYPE, and nothing else: no entity or character-reference decoding, no validation.
+// DOCTYPE, the five predefined entities and character references (any other "&" text stays as
+// written), and nothing else: no DTD entities, no validation.
 //
-// The header must be the first markup; everything after it becomes the header's children, so
-// the document element is among root()->nodes(). Markup before a header is checked and
-// dropped. A failed load raises EMz_XmlParseError with ` ["<filename>" at <position>]` and
-// leaves root() as it was. The document owns its root.
+// root() is always a header: the one read, or one made for a document without declaration
+// (then a declaration after the first markup fails as a second header), so the document
+// element is among root()->nodes(). A failed load raises EMz_XmlParseError with
+// ` ["<filename>" at <position>]` and leaves root() as it was. The document owns its root.
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -58,6 +59,9 @@ using TMz_XmlNodeClass = TMz_XmlNode* (*)(TMz_XmlDocument* ADocument, TMz_XmlNod
 TMz_XmlNodeClass Mz_DefaultNodeClass();
 void Mz_SetDefaultNodeClass(TMz_XmlNodeClass AClass);  // nullptr restores TMz_XmlElement
 
+// Writes AData to a temporary file beside AFilename, then renames it over AFilename.
+void Mz_ReplaceFile(const std::string& AFilename, const TBytes& AData);
+
 class TMz_XmlDocument : public TPersistent {
 public:
   // Deeper nesting of elements is refused; the parser keeps its own stack, not the C stack.
@@ -81,18 +85,22 @@ public:
   const TMz_OnCreateNode& onCreateNode() const { return fOnCreateNode; }
   void setOnCreateNode(TMz_OnCreateNode AValue) { fOnCreateNode = std::move(AValue); }
 
-  // Parses from the stream's start (a byte-order mark selects UTF-8 or UTF-16; UTF-8 without
-  // one). Neither root, node count nor file name is reset first: loading into a document with
-  // a root fails at the header ("xml header already exist").
+  // Parses from the stream's start. A byte-order mark selects UTF-8 or UTF-16; without one,
+  // "<?" in UTF-16 selects that, and otherwise the declared encoding: UTF-8 (also when none
+  // is declared), US-ASCII or ISO-8859-1; any other raises EMz_XmlParseError. Neither root,
+  // node count nor file name is reset first: loading into a document with a root fails at the
+  // header ("xml header already exist").
   virtual void loadFromStream(TStream* AStream);
   virtual void loadFromString(std::string_view AData);
   virtual void loadFromBytes(const TBytes& AData);
   virtual void loadFromFile(const std::string& AFilename);
-  // Writes root's tree as UTF-8 without a mark at the stream's start (no truncation);
-  // nothing without a stream or a root.
+  // Writes root's tree as UTF-8 without a mark at the stream's start and ends the stream
+  // there (a longer stream is truncated); nothing without a stream or a root.
   virtual void saveToStream(TStream* AStream, bool ABeautify);
   virtual std::string saveToString(bool ABeautify);
   virtual TBytes saveToBytes(bool ABeautify);
+  // Serialises first, then replaces the file through a temporary one beside it: a failed save
+  // leaves the old file as it was.
   virtual void saveToFile(const std::string& AFilename, bool ABeautify);
 
   TValue StringToValue(std::string_view AData) const { return Mz_XmlStringToValue(AData, fFormat); }

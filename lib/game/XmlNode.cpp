@@ -1,6 +1,9 @@
 #include "lib/game/XmlNode.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <typeinfo>
 
 #include "framework/rtl/Finally.h"
 #include "lib/game/XmlDocument.h"
@@ -26,6 +29,45 @@ TValue Mz_XmlStringToValue(std::string_view AData, const TFormatSettings& AForma
     if (TryStrToBool(AData, b)) return TValue(b);
   }
   return TValue(std::string(AData));
+}
+
+std::string Mz_SingleToStr(float AValue, const TFormatSettings& AFormat) {
+  if (!std::isfinite(AValue)) return FloatToStr(AValue, AFormat);
+  // The fewest significant digits that read back to the same single, laid out as FloatToStr
+  // lays out a double: plain digits for decimal exponents from -5 to 14, else its exponent form.
+  char buf[64];
+  const auto res = std::to_chars(buf, buf + sizeof buf, AValue, std::chars_format::scientific);
+  const std::string_view sci(buf, size_t(res.ptr - buf));
+  const size_t e = sci.find('e');
+  std::string digits;
+  for (char c : sci.substr(0, e))
+    if (c >= '0' && c <= '9') digits += c;
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  int exponent = 0;
+  std::from_chars(sci.data() + e + (sci[e + 1] == '+' ? 2 : 1), sci.data() + sci.size(), exponent);
+  if (exponent < -5 || exponent > 14)
+    return FloatToStrF(AValue, TFloatFormat::ffGeneral, int(digits.size()), 0, AFormat);
+  std::string text = AValue < 0 ? "-" : "";
+  if (exponent < 0) {
+    text += '0';
+    text += AFormat.DecimalSeparator;
+    text.append(size_t(-exponent - 1), '0');
+    text += digits;
+  } else {
+    if (digits.size() <= size_t(exponent) + 1) digits.append(size_t(exponent) + 1 - digits.size(), '0');
+    text += digits.substr(0, size_t(exponent) + 1);
+    if (digits.size() > size_t(exponent) + 1) {
+      text += AFormat.DecimalSeparator;
+      text += digits.substr(size_t(exponent) + 1);
+    }
+  }
+  return text;
+}
+
+bool Mz_XmlStorable(std::string_view AText) {
+  // NUL ends the reader's steps and U+FFFF (EF BF BF) is its end-of-data mark: neither reads back.
+  if (AText.find('\0') != std::string_view::npos) return false;
+  return AText.find("\xEF\xBF\xBF") == std::string_view::npos;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -69,10 +111,15 @@ const TFormatSettings& TMz_XmlNode::formatSettings() const {
 TValue TMz_XmlNode::value() const { return Mz_XmlStringToValue(fValue, formatSettings()); }
 
 void TMz_XmlNode::setValue(const TValue& AValue) {
-  if (AValue.Kind() == tkFloat && !AValue.IsDateTime())
-    fValue = FloatToStr(AValue.AsExtended(), formatSettings());
-  else
+  if (AValue.Kind() == tkFloat && !AValue.IsDateTime()) {
+    const TValueTypeInfo* type = AValue.TypeInfo();
+    if (type && type->Type && *type->Type == typeid(float))
+      fValue = Mz_SingleToStr(static_cast<float>(AValue.AsExtended()), formatSettings());
+    else
+      fValue = FloatToStr(AValue.AsExtended(), formatSettings());
+  } else {
     fValue = AValue.ToString();
+  }
 }
 
 std::string TMz_XmlNode::getQualifiedName() const {
@@ -100,16 +147,17 @@ bool TMz_XmlAttribute::defined(std::string_view ANamespace) const { return TMz_X
 
 namespace {
 
-// The value in quotation marks that read back: " unless the value holds one, then '.
+[[noreturn]] void RaiseNotStorable(TMz_StreamWriter& AStream, const TMz_XmlNode& ANode) {
+  throw EMz_XmlStoringError::CreateFmt(ANode.document(), &AStream, "value of \"%s\" cannot be stored",
+                                       {ANode.getQualifiedName()});
+}
+
+// The value in quotation marks, escaped so that it reads back as it is.
 void WriteQuoted(TMz_StreamWriter& AStream, const TMz_XmlNode& ANode, const std::string& AValue) {
-  const bool hasDouble = AValue.find('"') != std::string::npos;
-  if (hasDouble && AValue.find('\'') != std::string::npos)
-    throw EMz_XmlStoringError::CreateFmt(ANode.document(), &AStream, "value of \"%s\" cannot be stored",
-                                         {ANode.getQualifiedName()});
-  const char* mark = hasDouble ? "'" : "\"";
-  AStream.write(mark);
-  AStream.write(AValue);
-  AStream.write(mark);
+  if (!Mz_XmlStorable(AValue)) RaiseNotStorable(AStream, ANode);
+  AStream.write("\"");
+  AStream.writeEscaped(AValue, true);
+  AStream.write("\"");
 }
 
 }  // namespace
@@ -393,15 +441,13 @@ bool TMz_XmlElement::writeStart(TMz_StreamWriter& AStream) {
   const bool pretty = AStream.beautified();
   switch (fKind) {
     case mzDefault: {
-      if (fValue.find_first_of("<>") != std::string::npos)
-        throw EMz_XmlStoringError::CreateFmt(fDocument, &AStream, "value of \"%s\" cannot be stored",
-                                             {getQualifiedName()});
+      if (!Mz_XmlStorable(fValue)) RaiseNotStorable(AStream, *this);
       AStream.write("<", true);
       AStream.write(getQualifiedName());
       writeAttributes(AStream);
       if ((fNodes && fNodes->Count() > 0) || !fValue.empty()) {
         AStream.write(">");
-        AStream.write(fValue);
+        AStream.writeEscaped(fValue, false);
         if (fNodes) {
           if (pretty) AStream.crlf();
           AStream.indent();
@@ -434,6 +480,7 @@ bool TMz_XmlElement::writeStart(TMz_StreamWriter& AStream) {
     case mzData: {
       // No name after the opening (parsed sections are named "CDATA"); a "]]>" in the text
       // ends one section and opens the next.
+      if (!Mz_XmlStorable(fValue)) RaiseNotStorable(AStream, *this);
       AStream.write("<![CDATA[", true);
       writeAttributes(AStream);
       size_t from = 0;
@@ -447,9 +494,7 @@ bool TMz_XmlElement::writeStart(TMz_StreamWriter& AStream) {
       return false;
     }
     case mzComment: {
-      if (fValue.find("-->") != std::string::npos)
-        throw EMz_XmlStoringError::CreateFmt(fDocument, &AStream, "value of \"%s\" cannot be stored",
-                                             {getQualifiedName()});
+      if (fValue.find("-->") != std::string::npos || !Mz_XmlStorable(fValue)) RaiseNotStorable(AStream, *this);
       AStream.write("<!--", true);
       writeAttributes(AStream);
       AStream.write(fValue);

@@ -1,8 +1,9 @@
 #pragma once
 // The XML library's node tree: elements with their children, attributes and namespace
-// declarations, typed attribute access and serialisation. Text is kept as written (no entity
-// handling); typed access converts a node's text at the moment of the call, en-US unless the
-// node's document says otherwise.
+// declarations, typed attribute access and serialisation. Nodes hold plain text: the parser
+// decodes character and predefined entity references, and the writer escapes "&", "<", ">"
+// (and quotation marks in attributes) again. Typed access converts a node's text at the moment
+// of the call, en-US unless the node's document says otherwise.
 //
 // Ownership: an element owns its children, attributes and namespace declarations. A namespace
 // declaration sits in both the attribute map (under "xmlns:q", so that a plain attribute q
@@ -47,6 +48,10 @@ enum TMz_XmlNodeKind : uint8_t {
 // double when it holds "." and converts, else an Integer when it converts; a text starting
 // with T, t, F or f is a Boolean when it converts; anything else stays a string.
 TValue Mz_XmlStringToValue(std::string_view AData, const TFormatSettings& AFormat);
+// The shortest text in AFormat that reads back to the same single ("0.1", not 15 digits).
+std::string Mz_SingleToStr(float AValue, const TFormatSettings& AFormat);
+// Whether a text can be written and read back: no NUL and no U+FFFF.
+bool Mz_XmlStorable(std::string_view AText);
 
 class TMz_XmlNode : public TPersistent {
 public:
@@ -108,8 +113,7 @@ public:
   }
   void AfterConstruction() override;
   bool defined(std::string_view ANamespace) const override;
-  // ` name="value"`, quoted with ' when the value holds a double quote; a value holding both
-  // marks raises EMz_XmlStoringError.
+  // ` name="value"`, escaped; a value holding NUL or U+FFFF raises EMz_XmlStoringError.
   void toStream(TMz_StreamWriter& AStream) override;
 };
 

@@ -155,6 +155,30 @@ std::u16string Utf8ToUtf16(std::string_view AText) {
   return out;
 }
 
+void Mz_AppendEscaped(std::string& AOut, std::string_view AText, bool AAttribute) {
+  size_t from = 0;
+  for (size_t i = 0; i < AText.size(); ++i) {
+    const char c = AText[i];
+    const char* with = nullptr;
+    switch (c) {
+      case '&': with = "&amp;"; break;
+      case '<': with = "&lt;"; break;
+      case '>': with = AAttribute ? nullptr : "&gt;"; break;
+      case '"': with = AAttribute ? "&quot;" : nullptr; break;
+      // Kept as references so that readers that normalise attribute blanks read them back.
+      case '\t': with = AAttribute ? "&#9;" : nullptr; break;
+      case '\n': with = AAttribute ? "&#10;" : nullptr; break;
+      case '\r': with = AAttribute ? "&#13;" : nullptr; break;
+      default: break;
+    }
+    if (!with) continue;
+    AOut.append(AText.data() + from, i - from);
+    AOut += with;
+    from = i + 1;
+  }
+  AOut.append(AText.data() + from, AText.size() - from);
+}
+
 // ---------------------------------------------------------------------------------------------
 // TMz_StreamReader
 

@@ -89,6 +89,9 @@ private:
   std::vector<uint8_t> FBlock;
 };
 
+// Appends AText escaped for element text, or for a double-quoted attribute value.
+void Mz_AppendEscaped(std::string& AOut, std::string_view AText, bool AAttribute);
+
 class TMz_StreamWriter : public TObject {
 public:
   // AStream stays the caller's.
@@ -99,6 +102,9 @@ public:
     if (AIndent && fBeautified) fText += fIndent;
     fText += AData;
   }
+  // Appends AData with "&", "<" and ">" (text) or "&", "<", '"', tab and line ends
+  // (attribute) as references.
+  void writeEscaped(std::string_view AData, bool AAttribute) { Mz_AppendEscaped(fText, AData, AAttribute); }
   void crlf() { fText += "\r\n"; }
   void indent() {
     if (fBeautified) fIndent += '\t';

@@ -197,7 +197,7 @@ TEST_F(InventoryTest, CollectStatesFollowLimitsGroupsAndDependencies) {
   EXPECT_EQ(base->Build(), nullptr);
 }
 
-TEST_F(InventoryTest, DroppingKeepsDroppedItemsAlive) {
+TEST_F(InventoryTest, DroppingFreesDroppedItems) {
   auto* pooled = Inv->AddItemTemplate("p");
   auto* single = Inv->AddItemTemplate("s");
   single->SetIsPooled(false);
@@ -208,10 +208,9 @@ TEST_F(InventoryTest, DroppingKeepsDroppedItemsAlive) {
   EXPECT_EQ(item->Quantity(), 3);
   EXPECT_EQ(Take(), (std::vector<std::string>{"extracted p 3"}));
   Inv->DropCollectedItem(item, 3);
-  EXPECT_EQ(Take(), (std::vector<std::string>{"removed p 0"}));
+  EXPECT_EQ(Take(), (std::vector<std::string>{"removed p 0"}));  // the handler saw it whole
   EXPECT_EQ(Inv->CollectedItems()->Count(), 0);
-  EXPECT_EQ(item->Id(), "p");  // still a valid object, owned by the inventory
-  EXPECT_EQ(Inv->DetachedCount(), 1);
+  EXPECT_EQ(Inv->DetachedCount(), 0);  // freed: a long game of collecting and dropping stays flat
 
   item = Inv->Collect(pooled, 5, state);
   Inv->DropCollectedItem(item, -1);
@@ -255,14 +254,18 @@ TEST_F(InventoryTest, RemovingEntriesCascades) {
   EXPECT_EQ(Ore->Id(), "ore");
   Inv->RemoveItemTemplate("ore");  // gone already: nothing
 
+  EXPECT_EQ(Inv->DetachedCount(), 1);  // ore: Ring's upgrade item still names it
+  EXPECT_EQ(m->GetDescriptionString(), "smith: gem(1) => (ring(1))");
   Inv->RemoveGroup("g");
   EXPECT_EQ(Gem->GetGroup(), nullptr);
   EXPECT_EQ(Inv->FindGroup("g"), nullptr);
   Inv->RemoveManufacturer("smith");
   EXPECT_EQ(Inv->FindManufacturer("smith"), nullptr);
   Inv->RemoveManufacturer("smith");
-  EXPECT_EQ(m->GetDescriptionString(), "smith: gem(1) => (ring(1))");
-  EXPECT_EQ(Inv->DetachedCount(), 4);
+  EXPECT_EQ(Inv->DetachedCount(), 2);  // the manufacturer is freed; the group stays, ore names it
+  Ring->SetUpgradeItem(nullptr);
+  Inv->RemoveItemTemplate("gem");
+  EXPECT_EQ(Inv->DetachedCount(), 0);  // the next removal frees ore, and then the group it named
 }
 
 TEST_F(InventoryTest, UpgradesReuseTheirManufacturer) {
@@ -554,6 +557,39 @@ TEST_F(InventoryTest, StreamFormResolvesForwardReferencesOnce) {
   bad.replace(at, bad.find('\n', at) - at, "NameMap = '[1]'");
   TOwned<TQuorvelInventory> broken(New<TQuorvelInventory>(nullptr));
   EXPECT_THROW(TReader(broken.get(), bad).ReadRootComponent(), Exception);
+}
+
+// Only items the inventory holds as collected go into manufacturing: an item a running process
+// already consumed, or one of another inventory, is refused with an error and stays where it is.
+TEST_F(InventoryTest, ItemsNotHeldAreRefusedByManufacturing) {
+  auto* m = Recipe(1000);
+  Gem->SetUpgradeItem(Ring);
+  S state;
+  Inv->Collect(Ore, 2, state);
+  auto* gem = Inv->Collect(Gem, 1, state);
+  auto* ore = Inv->FindFirstCollectedItem(Ore);
+  TQuorvelInventoryManufacturingProcess* p = Inv->Manufacture(m, {ore, gem});
+  ASSERT_NE(p, nullptr);
+  ASSERT_EQ(gem->GetCollection(), p->Collectables());
+  const int manufacturers = Inv->Manufacturers()->Count();
+  for (auto* run : {+[](TQuorvelInventory* I, TQuorvelInventoryCollectable* c) { I->Upgrade(c); },
+                    +[](TQuorvelInventory* I, TQuorvelInventoryCollectable* c) { I->FindManufacturer("smith")->Start({c}); }}) {
+    try {
+      run(Inv, gem);
+      ADD_FAILURE() << "no error";
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.Message(), "item \"gem\" is not held by the inventory");
+    }
+    EXPECT_EQ(gem->GetCollection(), p->Collectables());
+  }
+  TQuorvelInventory* other = New<TQuorvelInventory>(nullptr);
+  auto freeOther = Finally([&] { Free(other); });
+  auto* foreign = other->Collect(other->AddItemTemplate("ring"), 1, state);
+  other->FindItemTemplate("ring")->SetUpgradeItem(other->AddItemTemplate("crown"));
+  EXPECT_THROW(Inv->Upgrade(foreign), Exception);
+  EXPECT_THROW(m->Start({foreign}), Exception);
+  EXPECT_EQ(foreign->GetCollection(), other->CollectedItems());
+  EXPECT_EQ(Inv->Manufacturers()->Count(), manufacturers);  // no upgrade manufacturer was made
 }
 
 }  // namespace

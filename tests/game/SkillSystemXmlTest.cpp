@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <set>
+#include <iterator>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <thread>
@@ -244,6 +249,55 @@ TEST_F(SkillSystemXmlTest, LoadMessagesAndMissingFiles) {
   Back->LoadFromFile(path);
   EXPECT_NE(Back->FindSkillByGUID(s->GUID()), nullptr);
   std::remove(path.c_str());
+}
+
+// Removing a group cancels the pending level-ups of its skills at any depth and frees it: the
+// worker never reaches them, and a save made afterwards loads back.
+TEST_F(SkillSystemXmlTest, RemovedGroupsTakeTheirPendingLevelUps) {
+  TQuorvelSkillGroup* kept = System->AddGroup();
+  TQuorvelSkill* stays = kept->AddSkill();
+  TQuorvelSkillGroup* gone = System->AddGroup();
+  TQuorvelSkill* top = gone->AddSkill();
+  TQuorvelSkill* nested = top->AddSkill();
+  stays->SetMaxLevel(5);
+  top->SetMaxLevel(5);
+  nested->SetMaxLevel(5);
+  ASSERT_NE(stays->StartLevelingUp(), nullptr);
+  ASSERT_NE(top->StartLevelingUp(), nullptr);
+  ASSERT_NE(nested->StartLevelingUp(), nullptr);
+  EXPECT_EQ(System->Leveling()->ProcessCount(), 3);
+  System->RemoveGroup(gone);
+  EXPECT_EQ(System->Leveling()->ProcessCount(), 1);
+  EXPECT_EQ(System->Groups()->Count(), 1);
+  Load(Back, Save(System));
+  EXPECT_EQ(Back->Leveling()->ProcessCount(), 1);
+  EXPECT_TRUE(Pump([&] { return stays->Level() == 1; }));
+}
+
+// A save that fails keeps the old file byte for byte and names it.
+TEST_F(SkillSystemXmlTest, FailedSavesKeepTheOldFile) {
+  TQuorvelSkill* s = System->AddGroup()->AddSkill();
+  const std::string path = ::testing::TempDir() + "quorvel-skills-" + std::to_string(::getpid()) + ".xml";
+  auto remove = Finally([&] { std::remove(path.c_str()); });
+  System->SaveToFile(path);
+  std::ifstream first(path, std::ios::binary);
+  const std::string good((std::istreambuf_iterator<char>(first)), {});
+  s->SetName(std::string("a\0b", 3));
+  try {
+    System->SaveToFile(path);
+    ADD_FAILURE() << "no error";
+  } catch (const EMz_XmlStoringError& e) {
+    EXPECT_NE(e.Message().find("[\"" + path + "\" at 0]"), std::string::npos) << e.Message();
+  }
+  std::ifstream second(path, std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(second)), {}), good);
+}
+
+// Generated group names stay free and quick past the 10,000 numbers they are drawn from.
+TEST_F(SkillSystemXmlTest, TenThousandAndOneGroupsGetFreeNames) {
+  std::set<std::string> names;
+  for (int i = 0; i < 10001; ++i) names.insert(System->AddGroup()->GetName());
+  EXPECT_EQ(names.size(), 10001u);
 }
 
 }  // namespace

@@ -131,21 +131,34 @@ TEST(XmlDocumentErrors, FailedLoadKeepsTheRootItHad) {
   TMz_XmlDocument doc;
   doc.loadFromString(H + "<a/>");
   TMz_XmlNode* root = doc.root();
-  // A second load fails at its header; markup before it is dropped, nothing leaks.
-  EXPECT_EQ(ParseError(doc, "<b><c/></b>" + H + "<d/>"), "xml header already exist [\"\" at 16]");
+  // A second load fails at its header, or at its first element when it has none; nothing leaks.
+  EXPECT_EQ(ParseError(doc, H + "<d/>"), "xml header already exist [\"\" at 5]");
   EXPECT_EQ(doc.root(), root);
-  EXPECT_EQ(ParseError(doc, "<b><c></b>"), "failed to close tag \"c\" - closing tag \"b\" found instead [\"\" at 9]");
+  EXPECT_EQ(ParseError(doc, "<b><c/></b>" + H + "<d/>"), "xml header already exist [\"\" at 2]");
   EXPECT_EQ(doc.root(), root);
+  // A document without header fails like any other, and the root it had stays.
+  TMz_XmlDocument fresh;
+  EXPECT_EQ(ParseError(fresh, "<b><c></b>"), "failed to close tag \"c\" - closing tag \"b\" found instead [\"\" at 9]");
+  EXPECT_EQ(fresh.root(), nullptr);
+  EXPECT_EQ(ParseError(fresh, "<b/>" + H), "xml header already exist [\"\" at 9]");
+  EXPECT_EQ(fresh.root(), nullptr);
   ASSERT_NE(DocumentElement(doc), nullptr);
   EXPECT_EQ(DocumentElement(doc)->name(), "a");
 }
 
 TEST(XmlDocument, ParsesTheGrammarsCases) {
-  // A first markup other than a header leaves no root.
+  // The declaration is optional: a document without one gets a header of its own, which
+  // writes the default declaration.
   {
     TMz_XmlDocument doc;
-    doc.loadFromString("<a><b/></a>");
-    EXPECT_EQ(doc.root(), nullptr);
+    doc.loadFromString("<!-- c --><a><b/>t</a>");
+    ASSERT_NE(doc.root(), nullptr);
+    EXPECT_EQ(doc.root()->kind(), mzDocument);
+    ASSERT_NE(DocumentElement(doc), nullptr);
+    EXPECT_EQ(DocumentElement(doc)->name(), "a");
+    EXPECT_EQ(DocumentElement(doc)->getRawValue(), "t");
+    EXPECT_EQ(doc.saveToString(false),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?><!-- c --><a>t<b /></a>");
   }
   // Header, element with attribute, closed child, a word of text.
   {
@@ -182,11 +195,17 @@ TEST(XmlDocument, EdgeCasesOfTheGrammar) {
          EXPECT_EQ(a->attribute_raw("y"), "");
          EXPECT_EQ(a->getRawValue(), "t");
        }},
-      // Either quote mark holds the other; entities stay as written.
+      // Either quote mark holds the other; the predefined entities and character references
+      // are decoded, anything else that starts with "&" stays as written.
       {H + "<a x='say \"hi\"' y=\"it's\" z=\"&amp;\"/>", [](TMz_XmlElement* a) {
          EXPECT_EQ(a->attribute_raw("x"), "say \"hi\"");
          EXPECT_EQ(a->attribute_raw("y"), "it's");
-         EXPECT_EQ(a->attribute_raw("z"), "&amp;");
+         EXPECT_EQ(a->attribute_raw("z"), "&");
+       }},
+      {H + "<a z=\"&lt;&gt;&quot;&apos;&#65;&#x42;&#x1F600;\">&amp;lt; &#0; &#xD800; &#65535; &nbsp; & &amp &#x; &#1114112;</a>",
+       [](TMz_XmlElement* a) {
+         EXPECT_EQ(a->attribute_raw("z"), "<>\"'AB\xF0\x9F\x98\x80");
+         EXPECT_EQ(a->getRawValue(), "&lt; &#0; &#xD800; &#65535; &nbsp; & &amp &#x; &#1114112;");
        }},
       // A comment keeps its text up to the first "-->", untrimmed.
       {H + "<a><!-- x -- y --></a>", [](TMz_XmlElement* a) {

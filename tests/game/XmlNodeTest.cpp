@@ -132,14 +132,15 @@ TEST_F(XmlNodeTest, GoldenBytesBeautifiedAndNot) {
 }
 
 // Load, save, load again: parsed comments and CDATA keep their text, declarations stay
-// declarations, values with quotes and "]]>" survive; what cannot survive is refused.
+// declarations, values with quotes, "<", "&" and "]]>" survive; what cannot survive (NUL,
+// U+FFFF, "-->" in a comment) is refused.
 TEST_F(XmlNodeTest, SavedTreesReadBack) {
   TMz_XmlDocument doc;
   doc.loadFromString("<?xml version=\"1.0\"?><q:a xmlns:q=\"urn:q\" q:v='say \"x\"'><!--c--><![CDATA[d]]></q:a>");
   const std::string once = doc.saveToString(false);
   EXPECT_EQ(once,
             "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>"
-            "<q:a xmlns:q=\"urn:q\" q:v='say \"x\"'><!--c--><![CDATA[d]]></q:a>");
+            "<q:a xmlns:q=\"urn:q\" q:v=\"say &quot;x&quot;\"><!--c--><![CDATA[d]]></q:a>");
   TMz_XmlDocument again;
   again.loadFromString(once);
   EXPECT_EQ(again.saveToString(false), once);
@@ -168,9 +169,12 @@ TEST_F(XmlNodeTest, SavedTreesReadBack) {
     std::function<void()> Spoil;
     std::function<void()> Mend;
   } refused[] = {
-      {"v", [&] { a->setAttribute_raw("q:v", "both \" and '"); }, [&] { a->setAttribute_raw("q:v", "1"); }},
-      {"a", [&] { a->setRawValue("1 < 2"); }, [&] { a->setRawValue(""); }},
+      {"v", [&] { a->setAttribute_raw("q:v", std::string("nul \0 inside", 12)); }, [&] { a->setAttribute_raw("q:v", "1"); }},
+      {"v", [&] { a->setAttribute_raw("q:v", "end mark \xEF\xBF\xBF"); }, [&] { a->setAttribute_raw("q:v", "1"); }},
+      {"a", [&] { a->setRawValue(std::string("1\0", 2)); }, [&] { a->setRawValue(""); }},
+      {"a", [&] { a->setRawValue("\xEF\xBF\xBF"); }, [&] { a->setRawValue(""); }},
       {"", [&] { a->nodes()->Items(0)->setRawValue("x-->y"); }, [&] { a->nodes()->Items(0)->setRawValue("c"); }},
+      {"", [&] { a->nodes()->Items(0)->setRawValue(std::string("\0", 1)); }, [&] { a->nodes()->Items(0)->setRawValue("c"); }},
   };
   for (const auto& r : refused) {
     r.Spoil();
@@ -183,6 +187,14 @@ TEST_F(XmlNodeTest, SavedTreesReadBack) {
     }
     r.Mend();
   }
+  // What the writer used to refuse is escaped and reads back as it was.
+  a->setAttribute_raw("q:v", "both \" and ' & <");
+  a->setRawValue("damage < 5 && x > 1");
+  TMz_XmlDocument escaped;
+  escaped.loadFromString(doc.saveToString(true));
+  auto* ea = dynamic_cast<TMz_XmlElement*>(escaped.root())->find("a");
+  EXPECT_EQ(ea->attribute_raw("q:v"), "both \" and ' & <");
+  EXPECT_EQ(ea->getRawValue(), "damage < 5 && x > 1");
 }
 
 }  // namespace
