@@ -84,4 +84,37 @@ struct TScreenQuad {
   TScreenQuad& operator=(const TScreenQuad&) = delete;
 };
 
+// The frame's last two steps in raw GL with the engine's shader texts: the composition of the
+// seven inputs into ComposedFbo (its texture is Composed), then FXAA into SmoothedFbo. The
+// uniform block is filled from Data at every run, as the engine fills it at every apply.
+struct TRawComposeAndSmooth {
+  GLuint Composite, Fxaa, ComposedFbo, SmoothedFbo, Composed, Block;
+  const GLuint* Inputs;          // seven textures, in the order of Samplers
+  const char* const* Samplers;   // the composition's seven sampler names
+  const void* Data;
+  GLsizeiptr DataSize;
+
+  void Run() const {
+    glBindFramebuffer(GL_FRAMEBUFFER, ComposedFbo);
+    glUseProgram(Composite);
+    glUniform4fv(glGetUniformLocation(Composite, "_ModelViewProjMatrix"), 4, TScreenQuad::Identity);
+    for (int i = 0; i < 7; ++i) {
+      glActiveTexture(GL_TEXTURE0 + GLenum(i));
+      glBindTexture(GL_TEXTURE_2D, Inputs[i]);
+      glUniform1i(glGetUniformLocation(Composite, Samplers[i]), i);
+    }
+    glBindBuffer(GL_UNIFORM_BUFFER, Block);
+    glBufferSubData(GL_UNIFORM_BUFFER, 0, DataSize, Data);
+    glBindBufferBase(GL_UNIFORM_BUFFER, 0, Block);
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    glBindFramebuffer(GL_FRAMEBUFFER, SmoothedFbo);
+    glUseProgram(Fxaa);
+    glUniform4fv(glGetUniformLocation(Fxaa, "_ModelViewProjMatrix"), 4, TScreenQuad::Identity);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, Composed);
+    glUniform1i(glGetUniformLocation(Fxaa, "_Input"), 0);
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+  }
+};
+
 }  // namespace quorvel::bench

@@ -159,27 +159,11 @@ void BM_RawGLCompositeStep(benchmark::State& state) {
   glBindBuffer(GL_UNIFORM_BUFFER, block);
   glBufferData(GL_UNIFORM_BUFFER, sizeof(data), nullptr, GL_DYNAMIC_DRAW);
   glUniformBlockBinding(composite, glGetUniformBlockIndex(composite, "CompositeShaderData"), 0);
+  const bench::TRawComposeAndSmooth compose{composite, fxaa, composedFbo, smoothedFbo, composed, block,
+                                             inputs, samplers, &data, sizeof(data)};
   const bench::TScreenQuad screen(W, H);
   for (auto _ : state) {
-    glBindFramebuffer(GL_FRAMEBUFFER, composedFbo);
-    glUseProgram(composite);
-    glUniform4fv(glGetUniformLocation(composite, "_ModelViewProjMatrix"), 4, bench::TScreenQuad::Identity);
-    for (int i = 0; i < 7; ++i) {
-      glActiveTexture(GL_TEXTURE0 + GLenum(i));
-      glBindTexture(GL_TEXTURE_2D, inputs[i]);
-      glUniform1i(glGetUniformLocation(composite, samplers[i]), i);
-    }
-    glBindBuffer(GL_UNIFORM_BUFFER, block);
-    glBufferSubData(GL_UNIFORM_BUFFER, 0, sizeof(data), &data);
-    glBindBufferBase(GL_UNIFORM_BUFFER, 0, block);
-    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-    glBindFramebuffer(GL_FRAMEBUFFER, smoothedFbo);
-    glUseProgram(fxaa);
-    glUniform4fv(glGetUniformLocation(fxaa, "_ModelViewProjMatrix"), 4, bench::TScreenQuad::Identity);
-    glActiveTexture(GL_TEXTURE0);
-    glBindTexture(GL_TEXTURE_2D, composed);
-    glUniform1i(glGetUniformLocation(fxaa, "_Input"), 0);
-    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    compose.Run();
     glFinish();
   }
   const int red = RedAtCentre(smoothedFbo);
