@@ -91,6 +91,14 @@ TEST(OBJModel, TreesAndErrorsOfSmallFiles) {
   }
 }
 
+TEST(OBJModel, AMissingTextureNamesTheFileAndTheMaterial) {
+  const std::string error = ErrorOf([&] {
+    LoadObjText("mtllib lib.mtl\n" + Tri + "usemtl Brick\nf 1 2 3\n", "newmtl Brick\nmap_Kd not-here.png\n");
+  });
+  EXPECT_NE(error.find("not-here.png"), std::string::npos) << error;
+  EXPECT_NE(error.find("material \"Brick\""), std::string::npos) << error;
+}
+
 TEST(OBJModel, CornersAreReversedIntoAFanWithTheirAttributes) {
   auto model = LoadObjText(Tri + "vt 0 0\nvt 1 0\nvt 0 1\nvn 0 0 1\nvn 0 0 1\nvn 0 0 1\nf 1/1/1 2/2/2 3/3/3\n" +
                            "v 5 5 5\nf 1 2 3 4\n");

@@ -592,25 +592,32 @@ void TOBJModel::ReadTextureMap(TMaterialDef* AMaterial, const std::string& ALine
   std::string path = TPath::ToPosix(file);
   if (!TPath::IsPathRooted(path)) path = ModelFolder() + path;
   path = LocalFile(path);
-  if (auto* package = dynamic_cast<TQuorvelAssetsPackage*>(GetPackage())) {
-    // The package keeps the texture (in the model asset's texture group); the material only
-    // refers to it, and a plain diffuse map leaves a colour material as it is.
-    auto* owner = dynamic_cast<TQuorvelAsset*>(GetAsset());
-    TQuorvelAsset* texture = package->GetOwnerAssetFromFile(owner, TQuorvelTextureAsset::GetGroupId(), path);
-    if (!texture) return;
-    AMaterial->AddTexture(mapping.CD, texture, false);
-    if (mapping.MK > AMaterial->GetKind()) AMaterial->SetKind(mapping.MK);
-    return;
+  // Sets found in the wild often name textures that are not beside them: the message says
+  // which material asked for the missing file.
+  try {
+    if (auto* package = dynamic_cast<TQuorvelAssetsPackage*>(GetPackage())) {
+      // The package keeps the texture (in the model asset's texture group); the material only
+      // refers to it, and a plain diffuse map leaves a colour material as it is.
+      auto* owner = dynamic_cast<TQuorvelAsset*>(GetAsset());
+      TQuorvelAsset* texture = package->GetOwnerAssetFromFile(owner, TQuorvelTextureAsset::GetGroupId(), path);
+      if (!texture) return;
+      AMaterial->AddTexture(mapping.CD, texture, false);
+      if (mapping.MK > AMaterial->GetKind()) AMaterial->SetKind(mapping.MK);
+      return;
+    }
+    TOwned<TQuorvelTextureAsset> asset(New<TQuorvelTextureAsset>(nullptr));
+    asset->ImportFromFile(path, {});
+    asset->SetIsStandalone(true);
+    // The texture owns the asset; the model's texture assets take the first asset of a file over
+    // and free it, a second one of the same file stays the texture's own.
+    AMaterial->AddTexture(mapping.CD, asset.get(), true);
+    asset.release();
+    if (mapping.MK > AMaterial->GetKind() || AMaterial->GetKind() == TMaterialDefKind::mkColor)
+      AMaterial->SetKind(mapping.MK);
+  } catch (Exception& e) {
+    e.SetMessage(e.Message() + " (texture of material \"" + AMaterial->GetId() + "\")");
+    throw;
   }
-  TOwned<TQuorvelTextureAsset> asset(New<TQuorvelTextureAsset>(nullptr));
-  asset->ImportFromFile(path, {});
-  asset->SetIsStandalone(true);
-  // The texture owns the asset; the model's texture assets take the first asset of a file over
-  // and free it, a second one of the same file stays the texture's own.
-  AMaterial->AddTexture(mapping.CD, asset.get(), true);
-  asset.release();
-  if (mapping.MK > AMaterial->GetKind() || AMaterial->GetKind() == TMaterialDefKind::mkColor)
-    AMaterial->SetKind(mapping.MK);
 }
 
 }  // namespace quorvel
