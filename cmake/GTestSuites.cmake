@@ -6,6 +6,8 @@ cmake_minimum_required(VERSION 3.25)
 # driver started, the leak check), and a suite's tests are written to run in one process.
 # Suites named in THREAD_SUITES (comma separated) also carry the label "threads".
 string(REPLACE "," ";" THREAD_SUITES "${THREAD_SUITES}")
+# Suites named in LOCKED_SUITES (comma separated) never run at the same time as each other.
+string(REPLACE "," ";" LOCKED_SUITES "${LOCKED_SUITES}")
 execute_process(COMMAND "${EXE}" --gtest_list_tests
   OUTPUT_VARIABLE listing ERROR_VARIABLE errors RESULT_VARIABLE status TIMEOUT 120)
 if(NOT status EQUAL 0)
@@ -26,11 +28,15 @@ foreach(line IN LISTS lines)
     if("${suite}" IN_LIST THREAD_SUITES)
       set(labels "${LABEL}\\;threads")
     endif()
+    set(lock "")
+    if("${suite}" IN_LIST LOCKED_SUITES)
+      set(lock " RESOURCE_LOCK demo_assets")
+    endif()
     set(name "${PREFIX}${suite}")
     string(APPEND script
       "add_test([=[${name}]=] [==[${EXE}]==] [==[--gtest_filter=${suite}.*]==])\n"
       "set_tests_properties([=[${name}]=] PROPERTIES WORKING_DIRECTORY [==[${dir}]==]"
-      " LABELS \"${labels}\" ENVIRONMENT SDL_VIDEODRIVER=offscreen)\n")
+      " LABELS \"${labels}\" ENVIRONMENT SDL_VIDEODRIVER=offscreen${lock})\n")
   endif()
 endforeach()
 file(WRITE "${OUT}" "${script}")

@@ -684,6 +684,12 @@ void TMz_XmlDocument::loadFromStream(TStream* AStream) {
     if (fRoot != before) Mz_FreeTree(std::exchange(fRoot, before));
     throw;
   }
+  // The tree holds Unicode text and is saved as UTF-8: a declaration still naming an 8-bit
+  // encoding would make the saved bytes read back as other characters.
+  const TDeclaredEncoding kind = ClassifyEncoding(declared);
+  if (eightBit && !utf8Mark && (kind == TDeclaredEncoding::Latin1 || kind == TDeclaredEncoding::Ascii))
+    if (auto* header = dynamic_cast<TMz_XmlElement*>(fRoot))
+      if (!header->attribute_raw("encoding").empty()) header->setAttribute_raw("encoding", "UTF-8");
 }
 
 void TMz_XmlDocument::loadFromString(std::string_view AData) {
