@@ -39,7 +39,8 @@ struct TSkinSetup {
     std::vector<TJointDef*> joints;
     for (int j = 0; j < JointCount; ++j) {
       auto* joint = New<TJointDef>(rig);
-      joint->SetId("J" + std::to_string(j));
+      // Appended: g++ 12 at -O3 takes "text" + std::string for an overlapping copy (-Wrestrict).
+      joint->SetId(std::string("J").append(std::to_string(j)));
       if (j == 0)
         rig->SetRoot(joint);
       else

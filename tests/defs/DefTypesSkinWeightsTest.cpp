@@ -54,7 +54,8 @@ struct TSkinFixture {
     Rig = Named<TArmatureDef>("Rig", static_cast<TCustomDef*>(Model.get()));
     Model->AddArmature(Rig);
     for (int i = 0; i < 3; ++i) {
-      auto* joint = Named<TJointDef>("J" + std::to_string(i), static_cast<TCustomDef*>(Rig));
+      // Appended: g++ 12 at -O3 takes "text" + std::string for an overlapping copy (-Wrestrict).
+      auto* joint = Named<TJointDef>(std::string("J").append(std::to_string(i)), static_cast<TCustomDef*>(Rig));
       if (i == 0) {
         Rig->SetRoot(joint);
       } else {

@@ -96,9 +96,13 @@ TBytes SaveWith(TImageFileFormat& codec, const TDynImageDataArray& images) {
 
 TBytes Tga(uint8_t type, uint16_t w, uint16_t h, uint8_t depth, uint8_t desc, const std::vector<uint8_t>& body,
            uint8_t mapType = 0, uint16_t mapLen = 0, uint8_t entry = 0) {
-  TBytes f = {0, mapType, type, 0, 0, uint8_t(mapLen), uint8_t(mapLen >> 8), entry, 0, 0, 0, 0,
-              uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8), depth, desc};
-  f.insert(f.end(), body.begin(), body.end());
+  const uint8_t header[18] = {0, mapType, type, 0, 0, uint8_t(mapLen), uint8_t(mapLen >> 8), entry, 0, 0, 0, 0,
+                              uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8), depth, desc};
+  // Sized once, then copied: g++ 12 at -O3 takes an insert behind an 18-byte list for an
+  // access out of bounds (-Warray-bounds).
+  TBytes f(sizeof header + body.size());
+  std::copy(header, header + sizeof header, f.begin());
+  std::copy(body.begin(), body.end(), f.begin() + sizeof header);
   return f;
 }
 

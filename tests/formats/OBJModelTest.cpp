@@ -25,7 +25,8 @@ std::string Positions(int ACount) {
 
 std::string Face(int ACorners) {
   std::string s = "f";
-  for (int i = 1; i <= ACorners; ++i) s += " " + std::to_string(i);
+  // Appended: g++ 12 at -O3 takes "text" + std::string for an overlapping copy (-Wrestrict).
+  for (int i = 1; i <= ACorners; ++i) s.append(" ").append(std::to_string(i));
   return s + "\n";
 }
 

@@ -480,7 +480,8 @@ TEST_F(PresetMaterial, AllPairsOfPresetShadingSwitchesToneMapsShadowsAndPassesCo
     cover(c);
     TQuorvelDefaultMaterial* m = s->DefaultMaterial();
     std::string label = PresetNames[c[0]];
-    for (size_t f = 1; f < n; ++f) label += " " + std::string(factors[f].Name) + "=" + std::to_string(c[f]);
+    // Appended: g++ 12 at -O3 takes "text" + std::string for an overlapping copy (-Wrestrict).
+    for (size_t f = 1; f < n; ++f) label.append(" ").append(factors[f].Name).append("=").append(std::to_string(c[f]));
     EXPECT_EQ(CompileAndLink(m->GetVSShaderSource().CodeAsText(), m->GetFSShaderSource().CodeAsText()), "") << label;
     if (HasFailure()) return;
     ++compiled;
