@@ -528,11 +528,11 @@ bool ParseSingle(std::string_view AToken, char ASeparator, float& AValue) {
 
 }  // namespace
 
-std::vector<float> TokenizeSingles(std::string_view AText, int32_t AStep) {
-  std::vector<float> result;
-  if (AText.empty()) return result;
-  const size_t step = static_cast<size_t>(std::max(AStep, 1));
-  result.reserve(step);
+namespace {
+
+// Calls AEmit with each number of AText in order.
+template <class F>
+void ForEachSingle(std::string_view AText, F&& AEmit) {
   char separator = '.';
   size_t i = 0;
   while (i < AText.size()) {
@@ -553,12 +553,33 @@ std::vector<float> TokenizeSingles(std::string_view AText, int32_t AStep) {
       else
         value = 0;
     }
+    AEmit(value);
+  }
+}
+
+}  // namespace
+
+std::vector<float> TokenizeSingles(std::string_view AText, int32_t AStep) {
+  std::vector<float> result;
+  if (AText.empty()) return result;
+  const size_t step = static_cast<size_t>(std::max(AStep, 1));
+  result.reserve(step);
+  ForEachSingle(AText, [&](float AValue) {
     // At least AStep more, and geometric: small steps must not make long texts quadratic.
     if (result.size() == result.capacity()) result.reserve(result.capacity() + std::max(step, result.capacity()));
-    result.push_back(value);
-  }
+    result.push_back(AValue);
+  });
   result.shrink_to_fit();
   return result;
+}
+
+size_t TokenizeSingles(std::string_view AText, float* AValues, size_t ACapacity) {
+  size_t count = 0;
+  ForEachSingle(AText, [&](float AValue) {
+    if (count < ACapacity) AValues[count] = AValue;
+    ++count;
+  });
+  return count;
 }
 
 std::vector<std::string> TokenizeStrings(std::string_view AText, int32_t AStep) {

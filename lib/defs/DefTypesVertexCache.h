@@ -236,6 +236,9 @@ private:
 // separator from where they appear on. Unreadable tokens give 0 ("nan": 0xFFC00000, "-nan":
 // 0x7FC00000 as bits). AStep is the growth step of the result.
 std::vector<float> TokenizeSingles(std::string_view AText, int32_t AStep = 16);
+// The same numbers without an allocation: the first ACapacity go to AValues; answers how many
+// the text holds.
+size_t TokenizeSingles(std::string_view AText, float* AValues, size_t ACapacity);
 // Words separated by blanks and control characters.
 std::vector<std::string> TokenizeStrings(std::string_view AText, int32_t AStep = 16);
 

@@ -1,6 +1,8 @@
 #include "lib/formats/obj/OBJModel.h"
 
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <string_view>
 
 #include "framework/io/Path.h"
@@ -51,16 +53,35 @@ bool IsBlankLine(std::string_view ALine) {
   return ALine.find_first_not_of(" \t") == std::string_view::npos;
 }
 
-// The file's three face-index forms; a missing index (or one not above 0) becomes -1.
+// The run-time's integer conversion; plain digits that fit are the common case of large files
+// and are read here.
+int32_t IndexValue(std::string_view APiece) {
+  if (!APiece.empty() && APiece.size() <= 9) {
+    uint32_t value = 0;
+    size_t i = 0;
+    for (; i < APiece.size(); ++i) {
+      const unsigned digit = unsigned(uint8_t(APiece[i])) - unsigned('0');
+      if (digit > 9) break;
+      value = value * 10 + digit;
+    }
+    if (i == APiece.size()) return int32_t(value);
+  }
+  return StrToInt(Trim(APiece));
+}
+
+// The file's three face-index forms; a missing index (or one not above 0) becomes -1, which
+// GetVertex rejects for a position.
 int32_t ReadIndex(std::string_view APiece) {
-  const int64_t value = int64_t(StrToInt(Trim(APiece))) - 1;
+  const int64_t value = int64_t(IndexValue(APiece)) - 1;
   return value < 0 ? -1 : int32_t(value);
 }
 
-// Position indices keep their sign so that GetVertex rejects them.
-int32_t ReadPositionIndex(std::string_view APiece) {
-  const int64_t value = int64_t(StrToInt(Trim(APiece))) - 1;
-  return value < 0 ? -1 : int32_t(value);
+// The run-time's Trim without a copy.
+std::string_view TrimView(std::string_view AText) {
+  size_t b = 0, e = AText.size();
+  while (b < e && uint8_t(AText[b]) <= ' ') ++b;
+  while (e > b && uint8_t(AText[e - 1]) <= ' ') --e;
+  return AText.substr(b, e - b);
 }
 
 enum class TStatement {
@@ -212,29 +233,36 @@ TOBJCache::TOBJCache(uint32_t ADefaultCapacity) : TVertexCache(0) {
   FPositionSource.reserve(ADefaultCapacity);
   FNormalSource.reserve(ADefaultCapacity);
   FTextureSources[0].reserve(ADefaultCapacity);
-  FVertices.reserve(ADefaultCapacity);
-  FIndices.reserve(ADefaultCapacity);
 }
 
 TMaterialDef* TOBJCache::DoOnCreateDefaultMaterial(TMeshDef*) { return nullptr; }
 TMaterialRefDef* TOBJCache::DoOnCreateMaterialRef(TMeshDef*, TMaterialDef*) { return nullptr; }
 
-TVertexData TOBJCache::GetVertex(const TOBJVertexID& AVertex) const {
-  TVertexData v;
-  if (AVertex.Position < 0 || size_t(AVertex.Position) >= FPositionSource.size())
+TOBJCache::TCornerData TOBJCache::Resolve(int32_t APosition, int32_t ANormal, int32_t AUVCoords) const {
+  if (APosition < 0 || size_t(APosition) >= FPositionSource.size())
     throw Exception("invalid index for vertex position coordinate");
-  v.Position = FPositionSource[size_t(AVertex.Position)];
-  if (AVertex.UVCoords >= 0) {
+  TCornerData c{&FPositionSource[size_t(APosition)], nullptr, TPointF(0, 0), AUVCoords >= 0};
+  if (c.HasUV) {
     const std::vector<TPointF>& uv = FTextureSources[0];
-    v.TexCoords.push_back(size_t(AVertex.UVCoords) < uv.size() ? uv[size_t(AVertex.UVCoords)] : TPointF(0, 0));
-  } else {
-    v.Flags.Include(TVertexDataFlag::CalcTexCoords);
+    if (size_t(AUVCoords) < uv.size()) c.UV = uv[size_t(AUVCoords)];
   }
-  if (AVertex.Normal < 0 || size_t(AVertex.Normal) >= FNormalSource.size()) {
+  if (ANormal >= 0 && size_t(ANormal) < FNormalSource.size()) c.Normal = &FNormalSource[size_t(ANormal)];
+  return c;
+}
+
+TVertexData TOBJCache::GetVertex(const TOBJVertexID& AVertex) const {
+  const TCornerData c = Resolve(AVertex.Position, AVertex.Normal, AVertex.UVCoords);
+  TVertexData v;
+  v.Position = *c.Position;
+  if (c.HasUV)
+    v.TexCoords.push_back(c.UV);
+  else
+    v.Flags.Include(TVertexDataFlag::CalcTexCoords);
+  if (c.Normal) {
+    v.Normal = *c.Normal;
+  } else {
     v.Normal = TPoint3D(0, 0, 0);
     v.Flags.Include(TVertexDataFlag::CalcNormals);
-  } else {
-    v.Normal = FNormalSource[size_t(AVertex.Normal)];
   }
   v.Flags.Include(TVertexDataFlag::CalcTangents);
   return v;
@@ -261,8 +289,14 @@ int32_t TOBJCache::AddPolygon(int32_t AIndexOffset, const TOBJPolygonID& APolygo
 
 // ---- TOBJSegment ----
 
-TOBJSegment::TOBJSegment(TOBJSegment* AParent, std::string AName) : FName(std::move(AName)), FParent(AParent) {
-  FFaceVertices.reserve(512);
+TOBJSegment::TOBJSegment(TOBJSegment* AParent, std::string AName) : FName(std::move(AName)), FParent(AParent) {}
+
+void TOBJSegment::AddPolygon(const TOBJPolygonID& APolygon) {
+  FCornerCounts.push_back(APolygon.Count);
+  for (size_t i = 0; i < APolygon.Count; ++i) {
+    const TOBJVertexID& v = APolygon.Vertices[i];
+    FCorners.push_back({v.Position, v.Normal, v.UVCoords});
+  }
 }
 
 TOBJSegment* TOBJSegment::AddChild(std::string AName) {
@@ -286,23 +320,102 @@ TMeshDef* TOBJSegment::GetMesh(TMeshDef* AParent, TOBJCache* ACache) {
     AParent->AddMesh(owned.release());
   if (FMaterial) mesh->SetMaterialReference(FMaterial);
 
+  int64_t triangles = 0;
+  for (const uint8_t count : FCornerCounts) triangles += std::max(int(count) - 2, 0);
+  if (triangles > 0) {
+    if (MeshSplitEnabled)
+      AddThroughCache(mesh, ACache);
+    else
+      WriteBuffers(mesh, ACache, triangles);
+  }
+  FCornerCounts = {};
+  FCorners = {};
+  for (auto& child : FSegments) child->GetMesh(mesh, ACache);
+  return owned ? owned.release() : mesh;
+}
+
+void TOBJSegment::AddThroughCache(TMeshDef* AMesh, TOBJCache* ACache) const {
   std::vector<TVertexData>& vertices = ACache->GetVertices();
   std::vector<TTriangleIndex>& triangles = ACache->GetIndices();
   vertices.clear();
   triangles.clear();
   ACache->GetVertexMap().clear();
-  for (const TOBJPolygonID& face : FFaceVertices) ACache->AddPolygon(0, face, vertices, triangles);
-  FFaceVertices = {};
-  ACache->ClearMaps();
-  if (!vertices.empty()) {
-    const TVertexDataFlags flags = vertices.front().Flags;
-    ACache->SetNormalsAvailable(!flags.Contains(TVertexDataFlag::CalcNormals));
-    ACache->SetTangentsAvailable(!flags.Contains(TVertexDataFlag::CalcTangents));
-    ACache->SetTexCoordsAvailable(!flags.Contains(TVertexDataFlag::CalcTexCoords));
-    TQuorvelLoader::LoadDefFromData(mesh, ACache);
+  size_t next = 0;
+  TOBJPolygonID face;
+  for (const uint8_t count : FCornerCounts) {
+    face.Count = count;
+    for (size_t i = 0; i < count; ++i, ++next) {
+      const TOBJCorner& c = FCorners[next];
+      face.Vertices[i] = {c.Position, c.Normal, c.UVCoords, 0};
+    }
+    ACache->AddPolygon(0, face, vertices, triangles);
   }
-  for (auto& child : FSegments) child->GetMesh(mesh, ACache);
-  return owned ? owned.release() : mesh;
+  ACache->ClearMaps();
+  const TVertexDataFlags flags = vertices.front().Flags;
+  ACache->SetNormalsAvailable(!flags.Contains(TVertexDataFlag::CalcNormals));
+  ACache->SetTangentsAvailable(!flags.Contains(TVertexDataFlag::CalcTangents));
+  ACache->SetTexCoordsAvailable(!flags.Contains(TVertexDataFlag::CalcTexCoords));
+  TQuorvelLoader::LoadDefFromData(AMesh, ACache);
+  vertices = {};
+  triangles = {};
+}
+
+// The buffers the loader's transfer would make from the cache's vertex records: the format of
+// the first vertex, every vertex written in the fan's order, and the indices 0, 1, 2, ...
+void TOBJSegment::WriteBuffers(TMeshDef* AMesh, TOBJCache* ACache, int64_t ATriangles) const {
+  if (ATriangles * 3 > std::numeric_limits<int32_t>::max())
+    throw EArgumentOutOfRangeException("mesh data too large for one definition");
+  const int32_t count = int32_t(ATriangles * 3);
+  size_t first = 0;
+  for (const uint8_t corners : FCornerCounts) {
+    if (corners >= 3) break;
+    first += corners;
+  }
+  const TOBJCorner& c0 = FCorners[first];
+  const TVertexData v0 = ACache->GetVertex(TOBJVertexID{c0.Position, c0.Normal, c0.UVCoords, 0});
+  AMesh->SetVertexFormatByVertexData(&v0);
+  AMesh->CreateVertexSource(AMesh->GetVertexFormat());
+  TVertexBuffer* vb = AMesh->GetVertexSource();
+  vb->SetLength(count);
+  const size_t stride = size_t(vb->VertexSize());
+  const int32_t offPosition = vb->OffsetOf(TVertexFormat::Vertex);
+  const int32_t offNormal = vb->OffsetOf(TVertexFormat::Normal);
+  const int32_t offUV = vb->OffsetOf(TVertexFormat::TexCoord0);
+  uint8_t* out = vb->Buffer();
+  auto write = [&](const TOBJCorner& ACorner) {
+    const TOBJCache::TCornerData c = ACache->Resolve(ACorner.Position, ACorner.Normal, ACorner.UVCoords);
+    if (offPosition >= 0) std::memcpy(out + offPosition, c.Position, 12);
+    if (offNormal >= 0 && c.Normal) std::memcpy(out + offNormal, c.Normal, 12);
+    if (offUV >= 0 && c.HasUV) {
+      std::memcpy(out + offUV, &c.UV.X, 4);
+      std::memcpy(out + offUV + 4, &c.UV.Y, 4);
+    }
+    out += stride;
+  };
+  size_t next = 0;
+  for (const uint8_t corners : FCornerCounts) {
+    const TOBJCorner* face = FCorners.data() + next;
+    for (size_t k = 1; k + 1 < corners; ++k) {
+      write(face[0]);
+      write(face[k + 1]);
+      write(face[k]);
+    }
+    next += corners;
+  }
+  AMesh->CreateIndexSource(AMesh->GetIndexFormat());
+  TIndexBuffer* ib = AMesh->GetIndexSource();
+  ib->SetLength(count);
+  if (ib->Format() == TIndexFormat::UInt32) {
+    uint32_t* indices = reinterpret_cast<uint32_t*>(ib->Buffer());
+    for (int32_t i = 0; i < count; ++i) indices[i] = uint32_t(i);
+  } else {
+    for (int32_t i = 0; i < count; ++i) ib->SetIndices(i, uint32_t(i));
+  }
+  ACache->SetNormalsAvailable(v0.Flags.Contains(TVertexDataFlag::CalcNormals) == false);
+  ACache->SetTangentsAvailable(v0.Flags.Contains(TVertexDataFlag::CalcTangents) == false);
+  ACache->SetTexCoordsAvailable(v0.Flags.Contains(TVertexDataFlag::CalcTexCoords) == false);
+  ACache->DoOnCreateMaterialRef(AMesh, ACache->DoOnCreateDefaultMaterial(AMesh));
+  TQuorvelLoader::AutoCalculateVertexData(AMesh, ACache);
 }
 
 // ---- TOBJModel ----
@@ -344,7 +457,21 @@ void TOBJModel::LoadFromStream(TStream* AStream, const std::string& APath) {
   std::string line;
   bool afterFace = false;
   while (reader->ReadLine(line)) {
-    if (IsBlankLine(line) || line[0] == '#') continue;
+    if (line.empty() || line[0] == '#') continue;
+    // Faces and vertex data are nearly every line of a large file: they skip the general
+    // classification (which lower-cases a copy of the line).
+    const char c0 = line[0], c1 = line.size() > 1 ? line[1] : '\0';
+    if ((c0 == 'f' || c0 == 'F') && c1 == ' ') {
+      ReadFace(S, line);
+      afterFace = true;
+      continue;
+    }
+    if ((c0 == 'v' || c0 == 'V') && (c1 == ' ' || c1 == 'n' || c1 == 'N' || c1 == 't' || c1 == 'T')) {
+      ReadVertexData(S, line);
+      afterFace = false;
+      continue;
+    }
+    if (IsBlankLine(line)) continue;
     bool isFace = false;
     ReadLine(S, line, afterFace, isFace);
     afterFace = isFace;
@@ -366,7 +493,7 @@ void TOBJModel::ReadLine(TReadState& S, const std::string& ALine, bool AAfterFac
       throw Exception("undefined data type");
     case TStatement::Raise: throw Exception(c.Message);
     case TStatement::Object: return;
-    case TStatement::Vertex: ReadVertexData(S, ALine, lower); return;
+    case TStatement::Vertex: ReadVertexData(S, ALine); return;
     case TStatement::Group: {
       const std::string name = Trim(std::string_view(ALine).substr(1));
       AddSegment(S, name.empty() ? OBJDefaultGroupName : name);
@@ -397,29 +524,33 @@ void TOBJModel::ReadLine(TReadState& S, const std::string& ALine, bool AAfterFac
   }
 }
 
-void TOBJModel::ReadVertexData(TReadState& S, const std::string& ALine, const std::string& ALower) {
-  if (ALower[1] == 'p') throw Exception("parameter points on curves or surfaces not supported");
-  const std::vector<float> numbers = TokenizeSingles(Trim(std::string_view(ALine).substr(2)), 4);
+void TOBJModel::ReadVertexData(TReadState& S, std::string_view ALine) {
+  const char kind = char(ALine[1] | 0x20);
+  if (kind == 'p') throw Exception("parameter points on curves or surfaces not supported");
   // Missing numbers read as 0; the line's own numbers are never overrun.
-  auto at = [&](size_t i) { return i < numbers.size() ? numbers[i] : 0.0f; };
-  switch (ALower[1]) {
-    case ' ': S.Cache->AddPositionSource(TPoint3D(at(0), at(1), at(2))); break;
-    case 'n': S.Cache->AddNormalSource(TPoint3D(at(0), at(1), at(2))); break;
-    default: S.Cache->AddTextureSource(0, TPointF(at(0), at(1)), false); break;
+  float numbers[3] = {0, 0, 0};
+  TokenizeSingles(TrimView(ALine.substr(2)), numbers, 3);
+  switch (kind) {
+    case ' ': S.Cache->AddPositionSource(TPoint3D(numbers[0], numbers[1], numbers[2])); break;
+    case 'n': S.Cache->AddNormalSource(TPoint3D(numbers[0], numbers[1], numbers[2])); break;
+    default: S.Cache->AddTextureSource(0, TPointF(numbers[0], numbers[1]), false); break;
   }
 }
 
-void TOBJModel::ReadFace(TReadState& S, const std::string& ALine) {
-  std::vector<std::string_view> parts;
-  std::string_view rest(ALine);
-  while (!rest.empty()) {
-    const size_t blank = rest.find(' ');
-    const std::string_view part = rest.substr(0, blank);
-    if (!part.empty()) parts.push_back(part);
-    if (blank == std::string_view::npos) break;
-    rest.remove_prefix(blank + 1);
+void TOBJModel::ReadFace(TReadState& S, std::string_view ALine) {
+  // The keyword and up to one corner beyond the limit are kept; the rest are only counted.
+  std::string_view parts[OBJMaxPolygonCorners + 2];
+  int64_t count = 0;
+  size_t i = 0;
+  while (i < ALine.size()) {
+    while (i < ALine.size() && ALine[i] == ' ') ++i;
+    if (i >= ALine.size()) break;
+    const size_t start = i;
+    while (i < ALine.size() && ALine[i] != ' ') ++i;
+    if (size_t(count) < std::size(parts)) parts[count] = ALine.substr(start, i - start);
+    ++count;
   }
-  const int64_t corners = int64_t(parts.size()) - 1;
+  const int64_t corners = count - 1;
   if (corners <= 0) {
     Log::d("*.OBJ loading: face without corners skipped");
     return;
@@ -428,33 +559,33 @@ void TOBJModel::ReadFace(TReadState& S, const std::string& ALine) {
     throw Exception(Format("invalid polygon size %d - max. vertex count of %d per polygon exceeded",
                            {corners, int64_t(OBJMaxPolygonCorners)}));
   TOBJPolygonID face;
-  face.Count = uint8_t(std::max<int64_t>(corners, 0));
-  for (int64_t i = 0; i < corners; ++i) {
-    std::string_view corner = parts[size_t(i + 1)];
+  face.Count = uint8_t(corners);
+  for (int64_t k = 0; k < corners; ++k) {
+    std::string_view corner = parts[size_t(k + 1)];
     std::string_view pieces[4];
-    size_t count = 0;
+    size_t pieceCount = 0;
     while (true) {
       const size_t slash = corner.find('/');
-      if (count < 4) pieces[count] = corner.substr(0, slash);
-      ++count;
+      if (pieceCount < 4) pieces[pieceCount] = corner.substr(0, slash);
+      ++pieceCount;
       if (slash == std::string_view::npos) break;
       corner.remove_prefix(slash + 1);
     }
-    TOBJVertexID& v = face.Vertices[size_t(i)];
+    TOBJVertexID& v = face.Vertices[size_t(k)];
     v.Clear();
-    switch (count) {
+    switch (pieceCount) {
       case 1:
-        v.Position = ReadPositionIndex(pieces[0]);
+        v.Position = ReadIndex(pieces[0]);
         v.UVCoords = -1;
         v.Normal = -1;
         break;
       case 2:
-        v.Position = ReadPositionIndex(pieces[0]);
+        v.Position = ReadIndex(pieces[0]);
         v.UVCoords = ReadIndex(pieces[1]);
         v.Normal = -1;
         break;
       case 3:
-        v.Position = ReadPositionIndex(pieces[0]);
+        v.Position = ReadIndex(pieces[0]);
         v.UVCoords = pieces[1].empty() ? -1 : ReadIndex(pieces[1]);
         v.Normal = ReadIndex(pieces[2]);
         break;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "lib/defs/DefTypesMaterial.h"
@@ -35,6 +36,14 @@ struct TOBJPolygonID {
   std::array<TOBJVertexID, OBJMaxPolygonCorners> Vertices{};
 };
 
+// A face corner as a segment stores it: the smoothing group is always 0, so large files keep
+// 12 bytes per corner instead of a whole 12-corner record per face.
+struct TOBJCorner {
+  int32_t Position = 0;
+  int32_t Normal = 0;
+  int32_t UVCoords = 0;
+};
+
 class TOBJCache : public TVertexCache {
   FW_CLASS(TOBJCache, TVertexCache)
 public:
@@ -49,6 +58,16 @@ public:
                      std::vector<TTriangleIndex>& AIndices);
   using TVertexCache::GetVertex;
   TVertexData GetVertex(const TOBJVertexID& AVertex) const;
+
+  // The sources a corner names: its position (an index outside the list raises), its normal
+  // (null: to be calculated) and its texture coordinate (HasUV false: to be calculated).
+  struct TCornerData {
+    const TPoint3D* Position;
+    const TPoint3D* Normal;
+    TPointF UV;
+    bool HasUV;
+  };
+  TCornerData Resolve(int32_t APosition, int32_t ANormal, int32_t AUVCoords) const;
 };
 
 // One group of the file; owns its children.
@@ -62,22 +81,29 @@ public:
   void SetMaterial(TMaterialDef* AValue) noexcept { FMaterial = AValue; }
   int32_t SegmentCount() const noexcept { return int32_t(FSegments.size()); }
   TOBJSegment* GetSegment(int32_t AIndex) const { return FSegments.at(size_t(AIndex)).get(); }
-  const std::vector<TOBJPolygonID>& GetFaces() const noexcept { return FFaceVertices; }
+  int32_t FaceCount() const noexcept { return int32_t(FCornerCounts.size()); }
 
   // A new last child.
   TOBJSegment* AddChild(std::string AName);
   // This segment or the first descendant (depth first) of that name, ASCII case ignored.
   TOBJSegment* FindSegmentByName(std::string_view AName);
-  void AddPolygon(const TOBJPolygonID& APolygon) { FFaceVertices.push_back(APolygon); }
+  void AddPolygon(const TOBJPolygonID& APolygon);
   // This segment's mesh (added to AParent when given) with the meshes of its children.
   TMeshDef* GetMesh(TMeshDef* AParent, TOBJCache* ACache);
 
 private:
+  // The mesh's buffers written straight from the corners, without a vertex record each.
+  void WriteBuffers(TMeshDef* AMesh, TOBJCache* ACache, int64_t ATriangles) const;
+  // Through the cache's vertex records (for meshes the loader splits).
+  void AddThroughCache(TMeshDef* AMesh, TOBJCache* ACache) const;
+
   std::string FName;
   TOBJSegment* FParent;
   std::vector<std::unique_ptr<TOBJSegment>> FSegments;
   TMaterialDef* FMaterial = nullptr;
-  std::vector<TOBJPolygonID> FFaceVertices;
+  // Faces in file order: the corner count of each, and all their corners one after another.
+  std::vector<uint8_t> FCornerCounts;
+  std::vector<TOBJCorner> FCorners;
 };
 
 class TOBJModel : public TModelDef {
@@ -98,8 +124,8 @@ public:
 private:
   struct TReadState;
   void ReadLine(TReadState& S, const std::string& ALine, bool AAfterFace, bool& AIsFace);
-  void ReadVertexData(TReadState& S, const std::string& ALine, const std::string& ALower);
-  void ReadFace(TReadState& S, const std::string& ALine);
+  void ReadVertexData(TReadState& S, std::string_view ALine);
+  void ReadFace(TReadState& S, std::string_view ALine);
   void AddSegment(TReadState& S, const std::string& AName);
   void ReadMaterialLibraryStatement(const std::string& ALine);
   void ReadTextureMap(TMaterialDef* AMaterial, const std::string& ALine, int32_t ARow);
