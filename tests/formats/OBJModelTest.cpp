@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
+#include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "OBJSupport.h"
+#include "framework/rtl/Finally.h"
+#include "lib/formats/Loader.h"
 #include "framework/rtl/Log.h"
 #include "framework/io/Stream.h"
 
@@ -198,6 +204,107 @@ TEST(OBJModel, ByteOrderMarksAndLineEnds) {
   for (char ch : text) utf16be += std::string{'\0', ch};
   for (const std::string& variant : {text, "\xEF\xBB\xBF" + text, utf16be})
     EXPECT_EQ(DescribeModel(LoadObjText(variant).get()), "OBJ_1 v3 t1");
+}
+
+// The mesh's buffers, byte for byte, with its children's.
+void ExpectSameMeshes(const TMeshDef* A, const TMeshDef* B, const std::string& APath) {
+  ASSERT_EQ(A->GetId(), B->GetId()) << APath;
+  EXPECT_EQ(A->GetMaterial() ? A->GetMaterial()->GetId() : "", B->GetMaterial() ? B->GetMaterial()->GetId() : "")
+      << APath;
+  const TVertexBuffer* va = A->GetVertexSource();
+  const TVertexBuffer* vb = B->GetVertexSource();
+  ASSERT_EQ(va == nullptr, vb == nullptr) << APath;
+  if (va) {
+    EXPECT_TRUE(va->Format() == vb->Format()) << APath;
+    ASSERT_EQ(va->Size(), vb->Size()) << APath;
+    EXPECT_EQ(std::memcmp(va->Buffer(), vb->Buffer(), size_t(va->Size())), 0) << APath;
+  }
+  const TIndexBuffer* ia = A->GetIndexSource();
+  const TIndexBuffer* ib = B->GetIndexSource();
+  ASSERT_EQ(ia == nullptr, ib == nullptr) << APath;
+  if (ia) {
+    ASSERT_EQ(ia->Length(), ib->Length()) << APath;
+    EXPECT_EQ(ia->Format(), ib->Format()) << APath;
+    for (int32_t i = 0; i < ia->Length(); ++i) ASSERT_EQ(ia->GetIndices(i), ib->GetIndices(i)) << APath << " " << i;
+  }
+  ASSERT_EQ(A->ChildCount(), B->ChildCount()) << APath;
+  for (int32_t i = 0; i < A->ChildCount(); ++i)
+    ExpectSameMeshes(static_cast<const TMeshDef*>(A->GetChildren()->Items(i)),
+                     static_cast<const TMeshDef*>(B->GetChildren()->Items(i)), APath + "/" + A->GetId());
+}
+
+// The reader writes a mesh's buffers itself; when the loader may split meshes it hands vertex
+// records to the loader's transfer instead. With a limit no mesh reaches, both must agree.
+TEST(OBJModel, BuffersMatchTheLoadersTransferOfVertexRecords) {
+  const std::string uvn = "vt 0.25 0.5\nvt 1 0\nvn 0 0 1\nvn 0 1 0\n";
+  const std::pair<const char*, std::string> cases[] = {
+      {"corners with everything", Quad + uvn + "f 1/1/1 2/2/2 3/1/2 4/2/1\n"},
+      {"no normals", Quad + uvn + "f 1/1 2/2 3/1 4/2\nf 4/1 3/2 2/1\n"},
+      {"no texture coordinates", Quad + uvn + "f 1//1 2//2 3//1 4//2\n"},
+      {"plain corners", Quad + "f 1 2 3 4\nf 2 3 4\n"},
+      {"first corner decides the format", Quad + uvn + "f 1 2 3\nf 1/1/1 2/2/2 3/1/1 4/2/2\n"},
+      {"texture format from the first corner", Quad + uvn + "f 1/1/1 2/2/2 3/1/1\nf 1 2 3 4\n"},
+      {"indices past the lists", Quad + uvn + "f 1/9/9 2/1/7 3/2/1\nf 1/0/0 2/2/2 3/1/1\n"},
+      {"positions after the faces", "vt 0 0\nf 1/1 2/1 3/1\nv 0 0 0\nv 1 0 0\nv 0 1 0\n"},
+      {"twelve corners", Positions(12) + Face(12)},
+      {"groups and materials",
+       Quad + uvn + "g a\nf 1/1/1 2/2/2 3/1/1\nusemtl m\nf 1 2 3 4\ng A\nf 4//1 3//2 2//1\nf 1 2\ng b\n"},
+  };
+  const bool splitBefore = MeshSplitEnabled;
+  const int32_t limitBefore = MeshSplitLimit;
+  auto restore = Finally([&] {
+    MeshSplitEnabled = splitBefore;
+    MeshSplitLimit = limitBefore;
+  });
+  for (const auto& [name, text] : cases) {
+    MeshSplitEnabled = false;
+    auto direct = LoadObjText(text);
+    MeshSplitEnabled = true;
+    MeshSplitLimit = std::numeric_limits<int32_t>::max();
+    auto records = LoadObjText(text);
+    ASSERT_EQ(direct->ChildCount(), records->ChildCount()) << name;
+    for (int32_t i = 0; i < direct->ChildCount(); ++i)
+      ExpectSameMeshes(static_cast<const TMeshDef*>(direct->GetChildren()->Items(i)),
+                       static_cast<const TMeshDef*>(records->GetChildren()->Items(i)), name);
+  }
+}
+
+// Numbers and indices keep the run-time's conversions, also in the forms large files never use.
+TEST(OBJModel, NumberAndIndexForms) {
+  struct TCase {
+    std::string Text;
+    TPoint3D First;  // the first vertex of the mesh: the face's first corner
+  };
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const TCase cases[] = {
+      {"v 1e5 +1 .5\n", {1e5f, 1, 0.5f}},
+      {"v 1,5 2,5 3\n", {1.5f, 2.5f, 3}},
+      {"v 1 2 3 4 5\n", {1, 2, 3}},
+      {"v 7\n", {7, 0, 0}},
+      {"v 1e 2 3\n", {0, 2, 3}},
+      {"v 3.5e38 -1.5E-1 2.\n", {0, -0.15f, 2}},
+      {"v nan 1 2\n", {nan, 1, 2}},
+      {"v  \t 4   5\t6  \n", {4, 5, 6}},
+      {"v 1 2 3\r\n", {1, 2, 3}},
+      {std::string("v 1 2 3\0\n", 9), {1, 2, 3}},
+      {std::string("v 1 2\0 3\n", 9), {1, 0, 3}},
+  };
+  for (const TCase& c : cases) {
+    for (const char* face : {"f 1 2 3\n", "f +1 0x2 $3\n", "f 0001 2 0000000003\n", "f  1/1  2/1 3/1 \n"}) {
+      auto model = LoadObjText(c.Text + "v 0 0 0\nv 0 0 0\nvt 0 0\n" + face);
+      const TVertexBuffer* vb = static_cast<const TMeshDef*>(model->GetChildren()->Items(0))->GetVertexSource();
+      ASSERT_NE(vb, nullptr) << c.Text << face;
+      const TPoint3D p = vb->GetVertices(0);
+      for (int k = 0; k < 3; ++k) {
+        const float got = k == 0 ? p.X : k == 1 ? p.Y : p.Z;
+        const float want = k == 0 ? c.First.X : k == 1 ? c.First.Y : c.First.Z;
+        if (std::isnan(want))
+          EXPECT_TRUE(std::isnan(got)) << c.Text << face << k;
+        else
+          EXPECT_FLOAT_EQ(got, want) << c.Text << face << k;
+      }
+    }
+  }
 }
 
 }  // namespace
