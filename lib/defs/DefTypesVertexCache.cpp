@@ -494,32 +494,35 @@ inline bool IsSeparator(char c) { return static_cast<unsigned char>(c) >= 1 && s
 // The run-time's float text: optional sign, digits with one decimal separator, optional
 // exponent. No blanks, no "inf"/"nan".
 bool ParseSingle(std::string_view AToken, char ASeparator, float& AValue) {
-  char buf[64];
-  if (AToken.empty() || AToken.size() >= sizeof(buf)) return false;
-  size_t n = 0;
-  size_t i = 0;
-  if (AToken[0] == '+' || AToken[0] == '-') {
-    if (AToken[0] == '-') buf[n++] = '-';
-    ++i;
-  }
+  if (AToken.empty() || AToken.size() >= 64) return false;
+  size_t i = AToken[0] == '+' || AToken[0] == '-' ? 1 : 0;
   bool digits = false;
-  for (; i < AToken.size(); ++i) {
-    const char c = AToken[i];
+  for (size_t k = i; k < AToken.size(); ++k) {
+    const char c = AToken[k];
     if (c >= '0' && c <= '9') {
       digits = true;
-      buf[n++] = c;
     } else if (c == ASeparator) {
-      buf[n++] = '.';
-    } else if (c == 'e' || c == 'E' || ((c == '+' || c == '-') && n > 0 && (buf[n - 1] == 'e' || buf[n - 1] == 'E'))) {
-      buf[n++] = c;
+    } else if (c == 'e' || c == 'E') {
+    } else if ((c == '+' || c == '-') && k > 0 && (AToken[k - 1] == 'e' || AToken[k - 1] == 'E')) {
     } else {
       return false;
     }
   }
   if (!digits) return false;
+  // from_chars takes no "+" and only "." as the separator: such tokens are read from a copy.
+  char buf[64];
+  const char* first = AToken.data();
+  const char* last = first + AToken.size();
+  if (AToken[0] == '+' || ASeparator != '.') {
+    size_t n = 0;
+    if (AToken[0] == '-') buf[n++] = '-';
+    for (; i < AToken.size(); ++i) buf[n++] = AToken[i] == ASeparator ? '.' : AToken[i];
+    first = buf;
+    last = buf + n;
+  }
   double d = 0;
-  auto [end, ec] = std::from_chars(buf, buf + n, d);
-  if (ec != std::errc() || end != buf + n) return false;
+  auto [end, ec] = std::from_chars(first, last, d);
+  if (ec != std::errc() || end != last) return false;
   // Beyond the single range the conversion is undefined: such a token reads as 0.
   if (!(std::fabs(d) <= double(std::numeric_limits<float>::max()))) return false;
   AValue = static_cast<float>(d);

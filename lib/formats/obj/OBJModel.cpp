@@ -293,11 +293,17 @@ int32_t TOBJCache::AddPolygon(int32_t AIndexOffset, const TOBJPolygonID& APolygo
 TOBJSegment::TOBJSegment(TOBJSegment* AParent, std::string AName) : FName(std::move(AName)), FParent(AParent) {}
 
 void TOBJSegment::AddPolygon(const TOBJPolygonID& APolygon) {
-  FCornerCounts.push_back(APolygon.Count);
+  TOBJCorner corners[OBJMaxPolygonCorners];
   for (size_t i = 0; i < APolygon.Count; ++i) {
     const TOBJVertexID& v = APolygon.Vertices[i];
-    FCorners.push_back({v.Position, v.Normal, v.UVCoords});
+    corners[i] = {v.Position, v.Normal, v.UVCoords};
   }
+  AddPolygon(corners, APolygon.Count);
+}
+
+void TOBJSegment::AddPolygon(const TOBJCorner* ACorners, uint8_t ACount) {
+  FCornerCounts.push_back(ACount);
+  FCorners.insert(FCorners.end(), ACorners, ACorners + ACount);
 }
 
 TOBJSegment* TOBJSegment::AddChild(std::string AName) {
@@ -560,8 +566,7 @@ void TOBJModel::ReadFace(TReadState& S, std::string_view ALine) {
   if (corners > OBJMaxPolygonCorners)
     throw Exception(Format("invalid polygon size %d - max. vertex count of %d per polygon exceeded",
                            {corners, int64_t(OBJMaxPolygonCorners)}));
-  TOBJPolygonID face;
-  face.Count = uint8_t(corners);
+  TOBJCorner face[OBJMaxPolygonCorners];
   for (int64_t k = 0; k < corners; ++k) {
     std::string_view corner = parts[size_t(k + 1)];
     std::string_view pieces[4];
@@ -573,8 +578,7 @@ void TOBJModel::ReadFace(TReadState& S, std::string_view ALine) {
       if (slash == std::string_view::npos) break;
       corner.remove_prefix(slash + 1);
     }
-    TOBJVertexID& v = face.Vertices[size_t(k)];
-    v.Clear();
+    TOBJCorner& v = face[size_t(k)];
     switch (pieceCount) {
       case 1:
         v.Position = ReadIndex(pieces[0]);
@@ -594,7 +598,7 @@ void TOBJModel::ReadFace(TReadState& S, std::string_view ALine) {
       default: throw Exception("unsupported face parts size");
     }
   }
-  S.CurrentSegment->AddPolygon(face);
+  S.CurrentSegment->AddPolygon(face, uint8_t(corners));
 }
 
 void TOBJModel::AddSegment(TReadState& S, const std::string& AName) {

@@ -88,6 +88,7 @@ public:
   // This segment or the first descendant (depth first) of that name, ASCII case ignored.
   TOBJSegment* FindSegmentByName(std::string_view AName);
   void AddPolygon(const TOBJPolygonID& APolygon);
+  void AddPolygon(const TOBJCorner* ACorners, uint8_t ACount);
   // This segment's mesh (added to AParent when given) with the meshes of its children.
   TMeshDef* GetMesh(TMeshDef* AParent, TOBJCache* ACache);
 
