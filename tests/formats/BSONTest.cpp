@@ -444,12 +444,12 @@ std::string ReadAll(TStream* s, int documents) {
       TBsonReader r(s);
       while (r.Read()) {
         seen += JsonTokenName(r.GetTokenType());
-        seen += " " + r.GetPath() + "=" + r.GetValue().ToString() + "; ";
+        seen.append(" ").append(r.GetPath()).append("=").append(r.GetValue().ToString()).append("; ");
       }
-      seen += "at " + std::to_string(s->GetPosition()) + "\n";
+      seen.append("at ").append(std::to_string(s->GetPosition())).append("\n");
     }
   } catch (const EJsonReaderException& e) {
-    seen += std::string("error: ") + e.what();
+    seen.append("error: ").append(e.what());
   }
   return seen;
 }
