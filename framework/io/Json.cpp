@@ -299,6 +299,29 @@ public:
   }
 };
 
+json_detail::TNodeArena::~TNodeArena() { delete static_cast<TJSONArena*>(FArena); }
+
+void* json_detail::TNodeArena::Get() {
+  if (!FArena) FArena = new TJSONArena;
+  return FArena;
+}
+
+json_detail::TNodeArena::TScope::TScope(TNodeArena& arena) : FPrevious(tArena) {
+  tArena = static_cast<TJSONArena*>(arena.Get());
+}
+
+json_detail::TNodeArena::TScope::~TScope() { tArena = static_cast<TJSONArena*>(FPrevious); }
+
+TJSONValue* json_detail::TNodeArena::NewString(std::string_view text) {
+  return TJSONNodeFactory::Make(*static_cast<TJSONArena*>(Get()), TJSONValue::TKind::String, text.data(),
+                                text.size());
+}
+
+TJSONValue* json_detail::TNodeArena::NewNumberText(std::string_view text) {
+  return TJSONNodeFactory::Make(*static_cast<TJSONArena*>(Get()), TJSONValue::TKind::Number, text.data(),
+                                text.size());
+}
+
 // ---- tree walks without recursion ----
 
 namespace {

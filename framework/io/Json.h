@@ -45,6 +45,7 @@ enum class TJSONOutputOptions : uint8_t {
   EncodeAbove127 = 1,
 };
 
+class TJSONValue;
 class TJSONObject;
 class TJSONArray;
 
@@ -53,6 +54,37 @@ namespace json_detail {
 // being parsed on this thread, otherwise from the heap. Either is released with ReleaseStorage.
 void* AllocateStorage(size_t bytes);
 void ReleaseStorage(void* p) noexcept;
+
+// Node memory for a tree built value by value on one thread, as the parser builds its trees:
+// while a TScope of the arena lives, the nodes (and lists) made on the thread come from the
+// arena's blocks. The nodes may outlive the arena and are freed with delete as any others.
+class TNodeArena {
+public:
+  TNodeArena() noexcept = default;
+  ~TNodeArena();
+  TNodeArena(const TNodeArena&) = delete;
+  TNodeArena& operator=(const TNodeArena&) = delete;
+
+  class TScope {
+  public:
+    explicit TScope(TNodeArena& arena);
+    ~TScope();
+    TScope(const TScope&) = delete;
+    TScope& operator=(const TScope&) = delete;
+
+  private:
+    void* FPrevious;
+  };
+
+  // A string node, or a number node of the given text (which must be a JSON number), with its
+  // text in the arena's blocks as well.
+  TJSONValue* NewString(std::string_view text);
+  TJSONValue* NewNumberText(std::string_view text);
+
+private:
+  void* Get();
+  void* FArena = nullptr;
+};
 
 // Lets a parsed container's list live in its document's blocks next to its nodes.
 template <class T>

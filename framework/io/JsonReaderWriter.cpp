@@ -144,7 +144,7 @@ std::string TJsonReader::GetPath() const {
   return path;
 }
 
-void TJsonReader::SetToken(TJsonToken token, TValue value) {
+void TJsonReader::Advance(TJsonToken token, std::string_view name) {
   auto raise = [&](const std::string& what) {
     FState = TState::Error;
     throw EJsonReaderException(what + " (path '" + GetPath() + "')");
@@ -194,7 +194,7 @@ void TJsonReader::SetToken(TJsonToken token, TValue value) {
     case TJsonToken::PropertyName:
       if (FStack.empty() || FStack.back().Type != TJsonContainerType::Object || FState == TState::Property)
         raise("Property name outside an object");
-      FStack.back().PropertyName = value.AsType<std::string>();
+      FStack.back().PropertyName.assign(name);
       FState = TState::Property;
       break;
     case TJsonToken::Comment:
@@ -205,11 +205,57 @@ void TJsonReader::SetToken(TJsonToken token, TValue value) {
       break;
   }
   FTokenType = token;
+}
+
+void TJsonReader::SetToken(TJsonToken token, TValue value) {
+  if (token == TJsonToken::PropertyName) {
+    const std::string name = value.AsType<std::string>();
+    Advance(token, name);
+  } else {
+    Advance(token, {});
+  }
+  FHeld = THeld::None;
   FValue = std::move(value);
+}
+
+void TJsonReader::SetTextToken(TJsonToken token, std::string_view text) {
+  Advance(token, text);
+  FText.assign(text);
+  FHeld = THeld::Text;
+}
+
+void TJsonReader::SetIntegerToken(int64_t value) {
+  Advance(TJsonToken::Integer, {});
+  FHeldInteger = value;
+  FHeld = THeld::Integer;
+}
+
+void TJsonReader::SetFloatToken(double value) {
+  Advance(TJsonToken::Float, {});
+  FHeldFloat = value;
+  FHeld = THeld::Float;
+}
+
+void TJsonReader::SetBooleanToken(bool value) {
+  Advance(TJsonToken::Boolean, {});
+  FHeldBoolean = value;
+  FHeld = THeld::Boolean;
+}
+
+void TJsonReader::MakeValue() const {
+  switch (FHeld) {
+    case THeld::None: return;
+    case THeld::Text: FValue = TValue::From(FText); break;
+    case THeld::Integer: FValue = TValue::From(FHeldInteger); break;
+    case THeld::Float: FValue = TValue::From(FHeldFloat); break;
+    case THeld::Boolean: FValue = TValue::From(FHeldBoolean); break;
+  }
+  FHeld = THeld::None;
 }
 
 void TJsonReader::SetFinished() {
   FTokenType = TJsonToken::None;
+  FHeld = THeld::None;
   FValue = TValue();
   FState = TState::Finished;
 }
@@ -225,6 +271,7 @@ void TJsonReader::Skip() {
 
 void TJsonReader::Rewind() {
   FTokenType = TJsonToken::None;
+  FHeld = THeld::None;
   FValue = TValue();
   FState = TState::Start;
   FStack.clear();
@@ -233,6 +280,7 @@ void TJsonReader::Rewind() {
 void TJsonReader::Close() {
   FState = TState::Closed;
   FTokenType = TJsonToken::None;
+  FHeld = THeld::None;
   FValue = TValue();
 }
 
@@ -360,6 +408,38 @@ void TJsonWriter::Rewind() {
 }
 
 void TJsonWriter::WriteCurrentToken(TJsonReader& reader) {
+  // Values the reader holds without a TValue are copied as they are.
+  switch (reader.FHeld) {
+    case TJsonReader::THeld::None: break;
+    case TJsonReader::THeld::Text:
+      if (reader.FTokenType == TJsonToken::PropertyName) {
+        WritePropertyName(reader.FText);
+        return;
+      }
+      if (reader.FTokenType == TJsonToken::String) {
+        WriteValue(reader.FText);
+        return;
+      }
+      break;
+    case TJsonReader::THeld::Integer:
+      if (reader.FTokenType == TJsonToken::Integer) {
+        WriteValue(reader.FHeldInteger);
+        return;
+      }
+      break;
+    case TJsonReader::THeld::Float:
+      if (reader.FTokenType == TJsonToken::Float) {
+        WriteValue(reader.FHeldFloat);
+        return;
+      }
+      break;
+    case TJsonReader::THeld::Boolean:
+      if (reader.FTokenType == TJsonToken::Boolean) {
+        WriteValue(reader.FHeldBoolean);
+        return;
+      }
+      break;
+  }
   const TValue& v = reader.GetValue();
   switch (reader.GetTokenType()) {
     case TJsonToken::None: break;
@@ -600,6 +680,7 @@ TJSONValue* TJsonObjectWriter::ReleaseJSON() noexcept {
 
 void TJsonObjectWriter::AddValue(TJSONValue* value) {
   std::unique_ptr<TJSONValue> guard(value);
+  json_detail::TNodeArena::TScope scope(FArena);
   if (FOpen.empty()) {
     delete FRoot;
     FRoot = guard.release();
@@ -619,10 +700,12 @@ void TJsonObjectWriter::OpenContainer(TJSONValue* container) {
 
 void TJsonObjectWriter::WriteStartObject() {
   TJsonWriter::WriteStartObject();
+  json_detail::TNodeArena::TScope scope(FArena);
   OpenContainer(new TJSONObject);
 }
 void TJsonObjectWriter::WriteStartArray() {
   TJsonWriter::WriteStartArray();
+  json_detail::TNodeArena::TScope scope(FArena);
   OpenContainer(new TJSONArray);
 }
 void TJsonObjectWriter::WriteEndObject() {
@@ -645,6 +728,7 @@ void TJsonObjectWriter::WritePropertyName(const std::string& name) {
 }
 void TJsonObjectWriter::WriteNull() {
   TJsonWriter::WriteNull();
+  json_detail::TNodeArena::TScope scope(FArena);
   AddValue(new TJSONNull);
 }
 void TJsonObjectWriter::WriteUndefined() {
@@ -669,7 +753,7 @@ void TJsonObjectWriter::WriteRawValue(const std::string& json) {
 }
 void TJsonObjectWriter::WriteValue(const std::string& value) {
   TJsonWriter::WriteValue(value);
-  AddValue(new TJSONString(value));
+  AddValue(FArena.NewString(value));
 }
 void TJsonObjectWriter::WriteValue(int32_t value) {
   TJsonWriter::WriteValue(value);
@@ -681,7 +765,9 @@ void TJsonObjectWriter::WriteValue(uint32_t value) {
 }
 void TJsonObjectWriter::WriteValue(int64_t value) {
   TJsonWriter::WriteValue(value);
-  AddValue(new TJSONNumber(value));
+  char buf[24];
+  const auto r = std::to_chars(buf, buf + sizeof buf, value);
+  AddValue(FArena.NewNumberText(std::string_view(buf, static_cast<size_t>(r.ptr - buf))));
 }
 void TJsonObjectWriter::WriteValue(uint64_t value) {
   TJsonWriter::WriteValue(value);
@@ -693,12 +779,15 @@ void TJsonObjectWriter::WriteValue(uint8_t value) {
 }
 void TJsonObjectWriter::WriteValue(float value) { WriteValue(static_cast<double>(value)); }
 void TJsonObjectWriter::WriteValue(double value) {
-  std::unique_ptr<TJSONValue> n(new TJSONNumber(value));  // NaN raises before the state moves
+  // NaN raises before the state moves, with the number's own message.
+  if (!std::isfinite(value)) delete new TJSONNumber(value);
   TJsonWriter::WriteValue(value);
-  AddValue(n.release());
+  char buf[FloatToStrBufSize];
+  AddValue(FArena.NewNumberText(std::string_view(buf, FloatToStrBuf(value, buf))));
 }
 void TJsonObjectWriter::WriteValue(bool value) {
   TJsonWriter::WriteValue(value);
+  json_detail::TNodeArena::TScope scope(FArena);
   AddValue(value ? static_cast<TJSONValue*>(new TJSONTrue) : new TJSONFalse);
 }
 void TJsonObjectWriter::WriteValue(char32_t value) {
@@ -848,15 +937,15 @@ bool TJsonTextReader::Read() {
   switch (t.Type) {
     case TJsonToken::String:
     case TJsonToken::PropertyName:
-      SetToken(t.Type, TValue::From(std::string(text)));
+      SetTextToken(t.Type, text);
       break;
     case TJsonToken::Boolean:
-      SetToken(t.Type, TValue::From(text == "1"));
+      SetBooleanToken(text == "1");
       break;
     case TJsonToken::Integer: {
       int64_t i = 0;
       if (auto r = std::from_chars(text.data(), text.data() + text.size(), i); r.ec == std::errc()) {
-        SetToken(t.Type, TValue::From(i));
+        SetIntegerToken(i);
         break;
       }
       uint64_t u = 0;
@@ -870,7 +959,7 @@ bool TJsonTextReader::Read() {
       double d = 0;
       std::unique_ptr<TJSONNumber> n(TJSONNumber::FromTrustedText(text.data(), text.size()));
       if (!n->TryAsDouble(d)) throw EJsonReaderException("Number out of range: " + std::string(text));
-      SetToken(TJsonToken::Float, TValue::From(d));
+      SetFloatToken(d);
       break;
     }
     default:

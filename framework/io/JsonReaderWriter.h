@@ -137,7 +137,10 @@ public:
   virtual void Close();
 
   TJsonToken GetTokenType() const noexcept { return FTokenType; }
-  const TValue& GetValue() const noexcept { return FValue; }
+  const TValue& GetValue() const {
+    if (FHeld != THeld::None) MakeValue();
+    return FValue;
+  }
   TState GetCurrentState() const noexcept { return FState; }
   // The number of containers around the current token; a start or end token counts as
   // outside its own container.
@@ -157,17 +160,37 @@ protected:
   // Reports the current token. An end token that does not close the innermost container, or
   // a value where the sequence does not allow one, raises EJsonReaderException.
   void SetToken(TJsonToken token, TValue value = TValue());
+  // The same for the common values, without building a TValue per token: a name or string
+  // (copied into a buffer the reader reuses), an integer, a float, a boolean. GetValue builds
+  // the TValue only when asked.
+  void SetTextToken(TJsonToken token, std::string_view text);
+  void SetIntegerToken(int64_t value);
+  void SetFloatToken(double value);
+  void SetBooleanToken(bool value);
   // Reports the end of the input (token None, state Finished).
   void SetFinished();
 
 private:
+  friend class TJsonWriter;  // copies held values without a TValue
   struct TLevel {
     TJsonContainerType Type;
     int Index;  // arrays: the current element; -1 before the first
     std::string PropertyName;
   };
+  // What the current token's value is held as until GetValue asks for a TValue.
+  enum class THeld : uint8_t { None, Text, Integer, Float, Boolean };
+  void Advance(TJsonToken token, std::string_view name);
+  void MakeValue() const;
+
   TJsonToken FTokenType = TJsonToken::None;
-  TValue FValue;
+  mutable THeld FHeld = THeld::None;
+  mutable TValue FValue;
+  std::string FText;
+  union {
+    int64_t FHeldInteger = 0;
+    double FHeldFloat;
+    bool FHeldBoolean;
+  };
   TState FState = TState::Start;
   std::vector<TLevel> FStack;
 };
@@ -409,6 +432,8 @@ public:
 private:
   void AddValue(TJSONValue* value);
   void OpenContainer(TJSONValue* container);
+  // The nodes of the common tokens come from blocks, as a parsed document's do.
+  json_detail::TNodeArena FArena;
   TJSONValue* FRoot = nullptr;
   std::vector<TJSONValue*> FOpen;
   std::string FName;

@@ -15,6 +15,9 @@ public:
   void WriteJsonValue(const TJSONValue* value);
   // The bytes of a scalar value alone, without type byte and name.
   void WriteRawJsonValue(const TJSONValue* value, TStream* target);
+
+private:
+  void WriteScalar(const TJSONValue* value);
 };
 
 }  // namespace quorvel

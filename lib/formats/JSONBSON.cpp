@@ -1,7 +1,9 @@
 #include "lib/formats/JSONBSON.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <new>
 #include <cstring>
 #include <limits>
 
@@ -68,13 +70,22 @@ void TBsonWriter::PutInt64(int64_t v) {
   FBuffer.append(b, 8);
 }
 
-void TBsonWriter::PutCString(const std::string& s) {
-  if (s.find('\0') != std::string::npos) RaiseWriter("A BSON name or pattern cannot hold a zero byte");
+void TBsonWriter::TBuffer::Grow(size_t n) {
+  if (n > std::numeric_limits<size_t>::max() / 2 - FSize) throw std::bad_alloc();
+  const size_t capacity = std::max({FSize + n, FCapacity * 2, size_t(256)});
+  void* p = std::realloc(FData, capacity);
+  if (!p) throw std::bad_alloc();
+  FData = static_cast<char*>(p);
+  FCapacity = capacity;
+}
+
+void TBsonWriter::PutCString(std::string_view s) {
+  if (s.find('\0') != std::string_view::npos) RaiseWriter("A BSON name or pattern cannot hold a zero byte");
   FBuffer.append(s);
   FBuffer += '\0';
 }
 
-void TBsonWriter::PutString(const std::string& s) {
+void TBsonWriter::PutString(std::string_view s) {
   if (s.size() >= MaxContainerSize) RaiseWriter("String too long for BSON");
   PutInt32(static_cast<int32_t>(s.size() + 1));
   FBuffer.append(s);
@@ -85,17 +96,18 @@ bool TBsonWriter::IgnoreEmpty(size_t size) const {
   return size == 0 && GetEmptyValueHandling() == TJsonEmptyValueHandling::Ignore;
 }
 
-void TBsonWriter::ElementHeader(uint8_t type) {
+void TBsonWriter::ElementHeader(uint8_t type, std::string_view name) {
   if (FStack.empty()) RaiseWriter("A BSON document must start with an object or an array");
-  FBuffer += static_cast<char>(type);
   TContainer& top = FStack.back();
   if (top.IsArray) {
-    char buf[12];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, top.Index++);
+    char buf[16];
+    buf[0] = static_cast<char>(type);
+    auto [end, ec] = std::to_chars(buf + 1, buf + sizeof buf - 1, top.Index++);
+    *end++ = '\0';
     FBuffer.append(buf, end);
-    FBuffer += '\0';
   } else {
-    FBuffer.append(FPropertyName);
+    FBuffer += static_cast<char>(type);
+    FBuffer.append(name);
     FBuffer += '\0';
   }
 }
@@ -319,7 +331,7 @@ void TBsonReader::Need(size_t count, size_t limit, const char* what) const {
 int32_t TBsonReader::GetInt32(size_t limit, const char* what) {
   Need(4, limit, what);
   int32_t v;
-  std::memcpy(&v, FDoc.data() + FPos, 4);
+  std::memcpy(&v, FData + FPos, 4);
   FPos += 4;
   return v;
 }
@@ -327,33 +339,50 @@ int32_t TBsonReader::GetInt32(size_t limit, const char* what) {
 int64_t TBsonReader::GetInt64(size_t limit, const char* what) {
   Need(8, limit, what);
   int64_t v;
-  std::memcpy(&v, FDoc.data() + FPos, 8);
+  std::memcpy(&v, FData + FPos, 8);
   FPos += 8;
   return v;
 }
 
-std::string TBsonReader::GetCString(size_t limit, const char* what) {
+std::string_view TBsonReader::GetCString(size_t limit, const char* what) {
   if (FPos >= limit) Fail(std::string(what) + " runs past its container");
-  const void* zero = std::memchr(FDoc.data() + FPos, 0, limit - FPos);
+  const void* zero = std::memchr(FData + FPos, 0, limit - FPos);
   if (!zero) Fail(std::string(what) + " has no terminating zero byte");
-  const size_t end = static_cast<const char*>(zero) - FDoc.data();
-  std::string s(FDoc.data() + FPos, end - FPos);
+  const size_t end = static_cast<size_t>(static_cast<const char*>(zero) - FData);
+  const std::string_view s(FData + FPos, end - FPos);
   FPos = end + 1;
   return s;
 }
 
-std::string TBsonReader::GetString(size_t limit, const char* what) {
+std::string_view TBsonReader::GetString(size_t limit, const char* what) {
   const int32_t length = GetInt32(limit, what);
   if (length < 1) Fail(std::string(what) + " has an invalid length " + std::to_string(length));
   Need(static_cast<size_t>(length), limit, what);
-  if (FDoc[FPos + length - 1] != '\0') Fail(std::string(what) + " has no terminating zero byte");
-  std::string s(FDoc.data() + FPos, static_cast<size_t>(length) - 1);
+  if (FData[FPos + static_cast<size_t>(length) - 1] != '\0') Fail(std::string(what) + " has no terminating zero byte");
+  const std::string_view s(FData + FPos, static_cast<size_t>(length) - 1);
   FPos += static_cast<size_t>(length);
   return s;
 }
 
 void TBsonReader::ReadRoot() {
   int32_t length = 0;
+  // A memory stream that holds the whole document is read in place.
+  if (auto* memory = dynamic_cast<TCustomMemoryStream*>(FStream)) {
+    const int64_t position = memory->GetPosition();
+    const int64_t held = memory->GetSize() - position;
+    if (held >= 4) {
+      const char* data = static_cast<const char*>(memory->GetMemory()) + position;
+      std::memcpy(&length, data, 4);
+      if (length >= 5 && held >= length) {
+        memory->SetPosition(position + length);
+        FData = data;
+        FPos = 4;
+        FStack.push_back({static_cast<size_t>(length), FReadRootValueAsArray});
+        SetToken(FReadRootValueAsArray ? TJsonToken::StartArray : TJsonToken::StartObject);
+        return;
+      }
+    }
+  }
   if (FStream->Read(&length, 4) != 4) Fail("BSON data ends before the document length");
   if (length < 5) Fail("BSON document length " + std::to_string(length) + " is below the minimum of 5");
   // Grows with the bytes actually read, so a huge declared length cannot allocate ahead; a
@@ -372,6 +401,7 @@ void TBsonReader::ReadRoot() {
       Fail("BSON data ends inside the document");
     }
   }
+  FData = FDoc.data();
   FPos = 4;
   FStack.push_back({total, FReadRootValueAsArray});
   SetToken(FReadRootValueAsArray ? TJsonToken::StartArray : TJsonToken::StartObject);
@@ -393,7 +423,7 @@ bool TBsonReader::Read() {
   }
   const TContext top = FStack.back();
   if (FPos == top.End - 1) {
-    if (FDoc[FPos] != '\0') Fail("BSON container does not end with a zero byte");
+    if (FData[FPos] != '\0') Fail("BSON container does not end with a zero byte");
     ++FPos;
     FStack.pop_back();
     SetToken(top.IsArray ? TJsonToken::EndArray : TJsonToken::EndObject);
@@ -401,12 +431,12 @@ bool TBsonReader::Read() {
     return true;
   }
   if (FPos > top.End - 1) Fail("BSON element runs past its container");
-  FPendingType = static_cast<uint8_t>(FDoc[FPos++]);
-  std::string name = GetCString(Limit(), "BSON element name");
+  FPendingType = static_cast<uint8_t>(FData[FPos++]);
+  const std::string_view name = GetCString(Limit(), "BSON element name");
   if (top.IsArray) {
     ReadValue();
   } else {
-    SetToken(TJsonToken::PropertyName, TValue(std::move(name)));
+    SetTextToken(TJsonToken::PropertyName, name);
   }
   return true;
 }
@@ -422,13 +452,13 @@ void TBsonReader::ReadValue() {
       std::memcpy(&d, &bits, 8);
       // JSON has no number for it: the reader's own error, not one of whoever takes the token.
       if (!std::isfinite(d)) Fail("BSON double " + FloatToStr(d) + " is not a finite number");
-      SetToken(TJsonToken::Float, TValue(d));
+      SetFloatToken(d);
       break;
     }
     case btString:
     case btCode:
     case btSymbol:
-      SetToken(TJsonToken::String, TValue(GetString(limit, "BSON string")));
+      SetTextToken(TJsonToken::String, GetString(limit, "BSON string"));
       break;
     case btDocument:
     case btArray: {
@@ -447,15 +477,15 @@ void TBsonReader::ReadValue() {
       int32_t length = GetInt32(limit, "BSON binary");
       if (length < 0) Fail("BSON binary has a negative length");
       Need(1 + static_cast<size_t>(length), limit, "BSON binary");
-      const auto subtype = static_cast<uint8_t>(FDoc[FPos++]);
+      const auto subtype = static_cast<uint8_t>(FData[FPos++]);
       const size_t end = FPos + static_cast<size_t>(length);
       if (subtype == static_cast<uint8_t>(TJsonBinaryType::BinaryOld)) {
         const int32_t inner = GetInt32(end, "BSON binary");
         if (inner < 0 || static_cast<size_t>(inner) > end - FPos) Fail("BSON binary has an invalid inner length");
         length = inner;
       }
-      TBytes bytes(reinterpret_cast<const uint8_t*>(FDoc.data() + FPos),
-                   reinterpret_cast<const uint8_t*>(FDoc.data() + FPos + length));
+      TBytes bytes(reinterpret_cast<const uint8_t*>(FData + FPos),
+                   reinterpret_cast<const uint8_t*>(FData + FPos + length));
       FPos = end;
       SetToken(TJsonToken::Bytes, TValue(std::move(bytes)));
       break;
@@ -464,14 +494,14 @@ void TBsonReader::ReadValue() {
     case btOid: {
       Need(12, limit, "BSON object id");
       TJsonOid oid;
-      std::memcpy(oid.Bytes.data(), FDoc.data() + FPos, 12);
+      std::memcpy(oid.Bytes.data(), FData + FPos, 12);
       FPos += 12;
       SetToken(TJsonToken::Oid, TValue(oid));
       break;
     }
     case btBoolean:
       Need(1, limit, "BSON boolean");
-      SetToken(TJsonToken::Boolean, TValue(FDoc[FPos++] != 0));
+      SetBooleanToken(FData[FPos++] != 0);
       break;
     case btDate: {
       const int64_t ms = GetInt64(limit, "BSON date");
@@ -490,7 +520,7 @@ void TBsonReader::ReadValue() {
       TJsonDBRef r;
       r.Ref = GetString(limit, "BSON DB pointer");
       Need(12, limit, "BSON DB pointer");
-      std::memcpy(r.Id.Bytes.data(), FDoc.data() + FPos, 12);
+      std::memcpy(r.Id.Bytes.data(), FData + FPos, 12);
       FPos += 12;
       SetToken(TJsonToken::DBRef, TValue(std::move(r)));
       break;
@@ -510,21 +540,21 @@ void TBsonReader::ReadValue() {
       if (scopeLength < 5 || static_cast<size_t>(scopeLength) != end - scope)
         Fail("BSON code scope length does not match its element");
       while (FPos < end - 1) {
-        const auto itemType = static_cast<uint8_t>(FDoc[FPos++]);
+        const auto itemType = static_cast<uint8_t>(FData[FPos++]);
         if (itemType != btString) Fail("Unexpected element type in BSON code scope");
         TJsonCodeWScope::TScopeItem item;
         item.Ident = GetCString(end - 1, "BSON code scope name");
         item.Value = GetString(end - 1, "BSON code scope value");
         c.Scope.push_back(std::move(item));
       }
-      if (FPos != end - 1 || FDoc[FPos] != '\0') Fail("BSON code scope does not end with a zero byte");
+      if (FPos != end - 1 || FData[FPos] != '\0') Fail("BSON code scope does not end with a zero byte");
       FPos = end;
       SetToken(TJsonToken::CodeWScope, TValue(std::move(c)));
       break;
     }
-    case btInt32: SetToken(TJsonToken::Integer, TValue(static_cast<int64_t>(GetInt32(limit, "BSON int32")))); break;
+    case btInt32: SetIntegerToken(GetInt32(limit, "BSON int32")); break;
     case btTimestamp:
-    case btInt64: SetToken(TJsonToken::Integer, TValue(GetInt64(limit, "BSON int64"))); break;
+    case btInt64: SetIntegerToken(GetInt64(limit, "BSON int64")); break;
     case btMaxKey: SetToken(TJsonToken::MaxKey); break;
     case btMinKey: SetToken(TJsonToken::MinKey); break;
     default: {
@@ -539,6 +569,7 @@ void TBsonReader::Rewind() {
   TJsonReader::Rewind();
   FStream->SetPosition(FStart);
   FDoc.clear();
+  FData = nullptr;
   FStack.clear();
   FPos = 0;
   FPendingType = 0;
@@ -550,6 +581,7 @@ void TBsonReader::Close() {
   TJsonReader::Close();
   FDoc.clear();
   FDoc.shrink_to_fit();
+  FData = nullptr;
   FStack.clear();
   FDone = true;
 }

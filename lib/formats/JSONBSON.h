@@ -6,9 +6,14 @@
 // The writer builds the document in memory and hands it to the stream when the root closes,
 // so lengths are patched in place and nothing recurses per nesting level. The reader reads
 // the declared length of the root in bounded chunks before parsing, and checks every length
-// against the bytes its container has left before it allocates anything.
+// against the bytes its container has left before it allocates anything. From a memory
+// stream that holds the whole document the reader reads the stream's block in place (the
+// stream is moved past the document at once), so that block must not change while it reads.
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "framework/io/JsonReaderWriter.h"
@@ -62,24 +67,58 @@ public:
   void Close() override;
   void Rewind() override;
 
-private:
+protected:
+  // The document being built. Grown with realloc, which moves a large block by remapping its
+  // pages instead of copying them.
+  class TBuffer {
+  public:
+    TBuffer() noexcept = default;
+    TBuffer(const TBuffer&) = delete;
+    TBuffer& operator=(const TBuffer&) = delete;
+    ~TBuffer() { std::free(FData); }
+
+    size_t size() const noexcept { return FSize; }
+    char* data() noexcept { return FData; }
+    void clear() noexcept { FSize = 0; }
+    void append(const char* p, size_t n) {
+      if (FCapacity - FSize < n) Grow(n);
+      if (n) std::memcpy(FData + FSize, p, n);
+      FSize += n;
+    }
+    void append(const char* b, const char* e) { append(b, static_cast<size_t>(e - b)); }
+    void append(std::string_view s) { append(s.data(), s.size()); }
+    TBuffer& operator+=(char c) {
+      if (FSize == FCapacity) Grow(1);
+      FData[FSize++] = c;
+      return *this;
+    }
+
+  private:
+    void Grow(size_t n);
+    char* FData = nullptr;
+    size_t FSize = 0;
+    size_t FCapacity = 0;
+  };
   struct TContainer {
     size_t Position;  // of its length field in FBuffer
     bool IsArray;
     uint32_t Index;  // arrays: the next element's name
   };
-  // Type byte and name of the next element; false when the writer is at the root (no element).
-  void ElementHeader(uint8_t type);
+  // Type byte and name of the next element (the pending property name in a document, the
+  // index in an array); raises at the root, where there is no element.
+  void ElementHeader(uint8_t type) { ElementHeader(type, FPropertyName); }
+  // The same with the name given (used only inside a document).
+  void ElementHeader(uint8_t type, std::string_view name);
   void Start(bool isArray);
   void End();
   void PutInt32(int32_t v);
   void PutInt64(int64_t v);
-  void PutCString(const std::string& s);
-  void PutString(const std::string& s);
+  void PutCString(std::string_view s);
+  void PutString(std::string_view s);
   bool IgnoreEmpty(size_t size) const;
 
   TStream* FStream;
-  std::string FBuffer;
+  TBuffer FBuffer;
   std::vector<TContainer> FStack;
   std::string FPropertyName;
 };
@@ -109,14 +148,16 @@ private:
   void Need(size_t count, size_t limit, const char* what) const;
   int32_t GetInt32(size_t limit, const char* what);
   int64_t GetInt64(size_t limit, const char* what);
-  std::string GetCString(size_t limit, const char* what);
-  std::string GetString(size_t limit, const char* what);
+  // Views into the document, valid while it is read.
+  std::string_view GetCString(size_t limit, const char* what);
+  std::string_view GetString(size_t limit, const char* what);
   size_t Limit() const { return FStack.back().End - 1; }
 
   TStream* FStream;
   int64_t FStart;
   bool FReadRootValueAsArray;
-  std::string FDoc;
+  std::string FDoc;             // the document, when it was read out of the stream
+  const char* FData = nullptr;  // the document's bytes: FDoc's or the memory stream's
   size_t FPos = 0;
   std::vector<TContext> FStack;
   uint8_t FPendingType = 0;  // the type of the value after a delivered property name

@@ -319,5 +319,175 @@ TEST(BSONTest, NonFiniteDoublesRaiseTheReadersError) {
   EXPECT_EQ(FromBson(doc)->ToJSON(), R"({"ab":1})");
 }
 
+
+// Writes the tree token by token through TBsonWriter's operations: what the tree writer must
+// produce byte for byte.
+void WriteByTokens(TBsonWriter& w, const TJSONValue* v) {
+  switch (v->Kind()) {
+    case TJSONValue::TKind::Object:
+      w.WriteStartObject();
+      for (const TJSONPair* p : *static_cast<const TJSONObject*>(v)) {
+        w.WritePropertyName(p->GetName());
+        WriteByTokens(w, p->GetJsonValue());
+      }
+      w.WriteEndObject();
+      break;
+    case TJSONValue::TKind::Array:
+      w.WriteStartArray();
+      for (const TJSONValue* e : *static_cast<const TJSONArray*>(v)) WriteByTokens(w, e);
+      w.WriteEndArray();
+      break;
+    case TJSONValue::TKind::Null: w.WriteNull(); break;
+    case TJSONValue::TKind::Bool: w.WriteValue(static_cast<const TJSONBool*>(v)->AsBoolean()); break;
+    case TJSONValue::TKind::String: w.WriteValue(v->Value()); break;
+    case TJSONValue::TKind::Number: w.WriteValue(static_cast<const TJSONNumber*>(v)->AsDouble()); break;
+  }
+}
+
+TEST(BSONTest, TreeWriterWritesWhatTheTokensWrite) {
+  const char* const documents[] = {
+      R"({})",
+      R"([])",
+      R"({"a":"","b":[],"c":{},"d":[[],[[1]],{"e":""}],"f":null,"g":true,"h":false})",
+      R"({"long name of a pair":"a string longer than twenty bytes","n":-0.5,"i":123456789012})",
+      R"([1,"x",[2,["y",{"z":[null,true]}]],{"":0}])",
+      R"({"é名":"ü","a":{"b":{"c":{"d":[0,1,2,3,4,5,6,7,8,9,10,11]}}}})",
+  };
+  for (const TJsonEmptyValueHandling handling : {TJsonEmptyValueHandling::Empty, TJsonEmptyValueHandling::Ignore}) {
+    for (const char* json : documents) {
+      SCOPED_TRACE(json);
+      std::unique_ptr<TJSONValue> tree(TJSONObject::ParseJSONValue(json, true));
+      TBytesStream byTree, byTokens;
+      {
+        TQuorvelBSONWriter w(&byTree);
+        w.SetEmptyValueHandling(handling);
+        w.WriteJsonValue(tree.get());
+      }
+      {
+        TBsonWriter w(&byTokens);
+        w.SetEmptyValueHandling(handling);
+        WriteByTokens(w, tree.get());
+      }
+      EXPECT_EQ(Hex(Bytes(byTree)), Hex(Bytes(byTokens)));
+    }
+  }
+  // A tree inside containers the caller opened: only the tree's own elements are written.
+  std::unique_ptr<TJSONValue> inner(TJSONObject::ParseJSONValue(R"({"b":[true]})", true));
+  TBytesStream out;
+  {
+    TQuorvelBSONWriter w(&out);
+    w.WriteStartObject();
+    w.WritePropertyName("a");
+    w.WriteJsonValue(inner.get());
+    w.WriteEndObject();
+  }
+  EXPECT_EQ(Bytes(out), ToBson(R"({"a":{"b":[true]}})"));
+}
+
+// A number that is no double fails the tree writer; the document is still closed: a pair whose
+// value failed is a null, an array element is left out, and nothing after it is written.
+TEST(BSONTest, TreeWriterClosesTheDocumentOnFailure) {
+  auto failing = [] { return TJSONNumber::FromText("1e999"); };
+  std::unique_ptr<TJSONObject> inObject(new TJSONObject);
+  {
+    auto* a = new TJSONObject;
+    a->AddPair("b", failing());
+    a->AddPair("c", 1.0);
+    inObject->AddPair("a", a);
+    inObject->AddPair("d", 2.0);
+  }
+  std::unique_ptr<TJSONObject> inArray(new TJSONObject);
+  {
+    auto* a = new TJSONArray;
+    a->Add(1.0);
+    a->AddElement(failing());
+    inArray->AddPair("a", a);
+  }
+  const struct {
+    const TJSONValue* Tree;
+    const char* Hex;
+  } cases[] = {
+      {inObject.get(), "10000000" "03" "6100" "08000000" "0a" "6200" "00" "00"},
+      {inArray.get(), "18000000" "04" "6100" "10000000" "01" "3000" "000000000000f03f" "00" "00"},
+  };
+  for (const auto& c : cases) {
+    TBytesStream out;
+    TQuorvelBSONWriter w(&out);
+    try {
+      w.WriteJsonValue(c.Tree);
+      ADD_FAILURE() << "nothing raised";
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.Message(), "failed to read number value");
+    }
+    EXPECT_EQ(w.GetTop(), 0);
+    EXPECT_EQ(Hex(Bytes(out)), c.Hex);
+  }
+}
+
+// Reads through a stream that is not a memory stream, so that the reader copies the document.
+class TPlainStream : public TStream {
+public:
+  explicit TPlainStream(TStream* inner) : FInner(inner) {}
+  int64_t Read(void* buffer, int64_t count) override { return FInner->Read(buffer, count); }
+  int64_t Write(const void* buffer, int64_t count) override { return FInner->Write(buffer, count); }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override { return FInner->Seek(offset, origin); }
+
+private:
+  TStream* FInner;
+};
+
+// Every token with its value and path, the stream position after each document, or the error.
+std::string ReadAll(TStream* s, int documents) {
+  std::string seen;
+  try {
+    for (int i = 0; i < documents; ++i) {
+      TBsonReader r(s);
+      while (r.Read()) {
+        seen += JsonTokenName(r.GetTokenType());
+        seen.append(" ").append(r.GetPath()).append("=").append(r.GetValue().ToString()).append("; ");
+      }
+      seen.append("at ").append(std::to_string(s->GetPosition())).append("\n");
+    }
+  } catch (const EJsonReaderException& e) {
+    seen.append("error: ").append(e.what());
+  }
+  return seen;
+}
+
+TEST(BSONTest, MemoryStreamsReadInPlaceAsAnyStream) {
+  const std::string first = ToBson(R"({"s":"a string longer than twenty bytes","n":1.5,"b":true,"a":[null,"x",{}]})");
+  std::string second = ToBson(R"({"t":"y"})");
+  // an int32 and an int64 element as well
+  second = std::string("\x21\0\0\0", 4) + second.substr(4, second.size() - 5) +
+           std::string("\x10" "i\0" "\x07\0\0\0" "\x12" "l\0" "\xff\xff\xff\xff\xff\xff\xff\xff" "\0", 19);
+  second[0] = static_cast<char>(second.size());
+  const std::string both = first + second;
+  const struct {
+    const char* Name;
+    std::string Bytes;
+    int Documents;
+  } cases[] = {
+      {"two documents", both, 2},
+      {"cut in the second", both.substr(0, both.size() - 3), 2},
+      {"cut in the first", first.substr(0, 20), 1},
+      {"bad closing byte", first.substr(0, first.size() - 1) + "\x01", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TBytesStream memory(TBytes(c.Bytes.begin(), c.Bytes.end()));
+    TBytesStream behind(TBytes(c.Bytes.begin(), c.Bytes.end()));
+    TPlainStream plain(&behind);
+    const std::string inPlace = ReadAll(&memory, c.Documents);
+    EXPECT_EQ(inPlace, ReadAll(&plain, c.Documents));
+    if (c.Documents == 2 && c.Bytes == both) {
+      EXPECT_NE(inPlace.find("String s=a string longer than twenty bytes; "), std::string::npos) << inPlace;
+      EXPECT_NE(inPlace.find("Integer l=-1; "), std::string::npos) << inPlace;
+      EXPECT_NE(inPlace.find("at " + std::to_string(first.size()) + "\n"), std::string::npos) << inPlace;
+    } else {
+      EXPECT_NE(inPlace.find("error: "), std::string::npos) << inPlace;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quorvel
