@@ -50,5 +50,7 @@ function(quorvel_add_form_resources target)
       COMMENT "Compiling form resource ${form_name}"
       VERBATIM)
     target_sources(${target} PRIVATE "${generated}")
+    # Every generated source names its registration alike.
+    set_source_files_properties("${generated}" PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
   endforeach()
 endfunction()

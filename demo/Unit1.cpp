@@ -42,9 +42,9 @@ void TForm1::Timer1Timer(TObject* Sender) {
 }
 
 namespace {
-void InitUnit() { RegisterClass(TForm1::StaticClass()); }
-void FinUnit() { UnRegisterClass(TForm1::StaticClass()); }
-const TUnitRegistration Unit{{"Unit1", {"Quorvel.Viewport", "Quorvel.Light", "Quorvel.Camera", "Quorvel.Model", "Quorvel.Plane"}, &InitUnit, &FinUnit}};
+void InitUnit1Unit() { RegisterClass(TForm1::StaticClass()); }
+void FinUnit1Unit() { UnRegisterClass(TForm1::StaticClass()); }
+const TUnitRegistration Unit1Unit{{"Unit1", {"Quorvel.Viewport", "Quorvel.Light", "Quorvel.Camera", "Quorvel.Model", "Quorvel.Plane"}, &InitUnit1Unit, &FinUnit1Unit}};
 }  // namespace
 
 }  // namespace quorvel

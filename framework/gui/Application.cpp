@@ -49,16 +49,16 @@ void FreeApplicationInstance() {
   Free(app);
 }
 
-void InitUnit() {
+void InitApplicationUnit() {
   SetWakeMainThread(&PushWakeEvent);
 }
 
-void FinUnit() {
+void FinApplicationUnit() {
   FreeApplicationInstance();
   SetWakeMainThread(nullptr);
 }
 
-const TUnitRegistration Unit{{"Fw.Application", {"Fw.Forms", "Fw.Types"}, &InitUnit, &FinUnit}};
+const TUnitRegistration ApplicationUnit{{"Fw.Application", {"Fw.Forms", "Fw.Types"}, &InitApplicationUnit, &FinApplicationUnit}};
 
 }  // namespace
 

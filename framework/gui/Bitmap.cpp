@@ -41,9 +41,9 @@
 namespace quorvel {
 
 namespace {
-void InitUnit() { RegisterClass(TBitmap::StaticClass()); }
-void FinUnit() { UnRegisterClass(TBitmap::StaticClass()); }
-const TUnitRegistration Unit{{"Fw.Graphics", {}, &InitUnit, &FinUnit}};
+void InitBitmapUnit() { RegisterClass(TBitmap::StaticClass()); }
+void FinBitmapUnit() { UnRegisterClass(TBitmap::StaticClass()); }
+const TUnitRegistration BitmapUnit{{"Fw.Graphics", {}, &InitBitmapUnit, &FinBitmapUnit}};
 }  // namespace
 
 FW_CLASS_IMPL(TBitmap, "Fw.Graphics")

@@ -12,10 +12,10 @@ namespace quorvel {
 
 namespace {
 
-void InitUnit() {
+void InitControlUnit() {
   RegisterClasses({TPosition::StaticClass(), TControlSize::StaticClass(), TBounds::StaticClass(), TControl::StaticClass()});
 }
-void FinUnit() {
+void FinControlUnit() {
   UnRegisterClasses({TPosition::StaticClass(), TControlSize::StaticClass(), TBounds::StaticClass(), TControl::StaticClass()});
 }
 
@@ -27,7 +27,7 @@ bool IsPlaced(TAlignLayout A) {
   return StacksTop(A) || StacksBottom(A) || StacksLeft(A) || StacksRight(A) || A == TAlignLayout::Client ||
          A == TAlignLayout::Contents;
 }
-const TUnitRegistration Unit{{"Fw.Controls", {}, &InitUnit, &FinUnit}};
+const TUnitRegistration ControlUnit{{"Fw.Controls", {}, &InitControlUnit, &FinControlUnit}};
 
 }  // namespace
 

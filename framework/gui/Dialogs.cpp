@@ -32,12 +32,12 @@ TOpenDialogHandler& OpenHandler() {
   return handler;
 }
 
-void InitUnit() {
+void InitDialogsUnit() {
   RegisterSetPropertyType<TOpenOption>();
   RegisterClasses({TOpenDialog::StaticClass()});
 }
-void FinUnit() { UnRegisterClasses({TOpenDialog::StaticClass()}); }
-const TUnitRegistration Unit{{"Fw.Dialogs", {}, &InitUnit, &FinUnit}};
+void FinDialogsUnit() { UnRegisterClasses({TOpenDialog::StaticClass()}); }
+const TUnitRegistration DialogsUnit{{"Fw.Dialogs", {}, &InitDialogsUnit, &FinDialogsUnit}};
 
 }  // namespace
 

@@ -50,13 +50,13 @@ bool ButtonFromSdl(uint8_t button, TMouseButton& result) {
   return false;
 }
 
-void InitUnit() {
+void InitFormUnit() {
   RegisterSetPropertyType<TDeviceKind>();
   RegisterSetPropertyType<TBorderIcon>();
   RegisterClasses({TFormFactor::StaticClass(), TForm::StaticClass()});
 }
-void FinUnit() { UnRegisterClasses({TFormFactor::StaticClass(), TForm::StaticClass()}); }
-const TUnitRegistration Unit{{"Fw.Forms", {"Fw.Controls", "Fw.Graphics"}, &InitUnit, &FinUnit}};
+void FinFormUnit() { UnRegisterClasses({TFormFactor::StaticClass(), TForm::StaticClass()}); }
+const TUnitRegistration FormUnit{{"Fw.Forms", {"Fw.Controls", "Fw.Graphics"}, &InitFormUnit, &FinFormUnit}};
 
 }  // namespace
 

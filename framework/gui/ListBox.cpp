@@ -9,13 +9,13 @@ namespace quorvel {
 
 namespace {
 
-void InitUnit() {
+void InitListBoxUnit() {
   RegisterClasses({TListBox::StaticClass(), TComboBox::StaticClass(), TComboListPopup::StaticClass()});
 }
-void FinUnit() {
+void FinListBoxUnit() {
   UnRegisterClasses({TListBox::StaticClass(), TComboBox::StaticClass(), TComboListPopup::StaticClass()});
 }
-const TUnitRegistration Unit{{"Fw.ListBox", {"Fw.StdCtrls"}, &InitUnit, &FinUnit}};
+const TUnitRegistration ListBoxUnit{{"Fw.ListBox", {"Fw.StdCtrls"}, &InitListBoxUnit, &FinListBoxUnit}};
 
 float ValidItemHeight(float Value, float Fallback) {
   return std::isfinite(Value) && Value >= 1 ? std::min(Value, 4096.0f) : Fallback;

@@ -9,15 +9,15 @@ namespace quorvel {
 
 namespace {
 
-void InitUnit() {
+void InitStdCtrlsUnit() {
   RegisterClasses({TTextControl::StaticClass(), TLabel::StaticClass(), TButton::StaticClass(), TCheckBox::StaticClass(),
                    TGroupBox::StaticClass(), TEdit::StaticClass(), TMemo::StaticClass()});
 }
-void FinUnit() {
+void FinStdCtrlsUnit() {
   UnRegisterClasses({TTextControl::StaticClass(), TLabel::StaticClass(), TButton::StaticClass(),
                      TCheckBox::StaticClass(), TGroupBox::StaticClass(), TEdit::StaticClass(), TMemo::StaticClass()});
 }
-const TUnitRegistration Unit{{"Fw.StdCtrls", {"Fw.Controls", "Fw.Forms"}, &InitUnit, &FinUnit}};
+const TUnitRegistration StdCtrlsUnit{{"Fw.StdCtrls", {"Fw.Controls", "Fw.Forms"}, &InitStdCtrlsUnit, &FinStdCtrlsUnit}};
 
 }  // namespace
 

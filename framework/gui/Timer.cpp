@@ -24,9 +24,9 @@ bool IsListed(TTimer* timer) {
 
 constexpr int64_t TicksPerMs = 10'000;
 
-void InitUnit() { RegisterClass(TTimer::StaticClass()); }
-void FinUnit() { UnRegisterClass(TTimer::StaticClass()); }
-const TUnitRegistration Unit{{"Fw.Types", {}, &InitUnit, &FinUnit}};
+void InitTimerUnit() { RegisterClass(TTimer::StaticClass()); }
+void FinTimerUnit() { UnRegisterClass(TTimer::StaticClass()); }
+const TUnitRegistration TimerUnit{{"Fw.Types", {}, &InitTimerUnit, &FinTimerUnit}};
 
 }  // namespace
 

@@ -336,14 +336,14 @@ namespace {
 
 // Every message pass ticks the running animations by the time gone since the pass before.
 int32_t GTickHandle = 0;
-void InitUnit() {
+void InitAnimationUnit() {
   GTickHandle = GetApplication().AddTickHandler([] { TAniThread::Instance().Tick(); });
 }
-void FinUnit() {
+void FinAnimationUnit() {
   GetApplication().RemoveTickHandler(GTickHandle);
   GTickHandle = 0;
 }
-const TUnitRegistration Unit{{"Fw.Ani", {"Fw.Application"}, &InitUnit, &FinUnit}};
+const TUnitRegistration AnimationUnit{{"Fw.Ani", {"Fw.Application"}, &InitAnimationUnit, &FinAnimationUnit}};
 
 }  // namespace
 

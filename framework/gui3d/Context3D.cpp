@@ -37,7 +37,7 @@ struct TContextRegistry {
   const TContextClass* Default = nullptr;  // explicitly chosen default
 };
 
-TContextRegistry& Registry() {
+TContextRegistry& ContextRegistry() {
   static TContextRegistry* registry = new TContextRegistry;
   return *registry;
 }
@@ -77,8 +77,8 @@ bool IdentityLike(const TMatrix3D& M) { return M.m41 == 0 && M.m11 == 1; }
 constexpr float kNearPlane = 1;
 constexpr float kFarPlane = 1000;
 
-void FinUnit() {
-  TContextRegistry& r = Registry();
+void FinContext3DUnit() {
+  TContextRegistry& r = ContextRegistry();
   {
     std::lock_guard lock(r.Mutex);
     r.Classes.clear();
@@ -87,7 +87,7 @@ void FinUnit() {
   Scenes().StateStack.clear();
   Scenes().Current.Clear();
 }
-const TUnitRegistration Unit{{"Fw.Context3D", {"Fw.Graphics"}, {}, &FinUnit}};
+const TUnitRegistration Context3DUnit{{"Fw.Context3D", {"Fw.Graphics"}, {}, &FinContext3DUnit}};
 
 }  // namespace
 
@@ -620,28 +620,28 @@ void TContext3D::DoSetShaderVariableMatrix(const std::string& AName, const TMatr
 
 void TContextManager::RegisterContext(const TContextClass* AClass, bool ADefault) {
   if (!AClass) throw EArgumentNilException("TContextManager.RegisterContext: no class");
-  TContextRegistry& r = Registry();
+  TContextRegistry& r = ContextRegistry();
   std::lock_guard lock(r.Mutex);
   if (std::find(r.Classes.begin(), r.Classes.end(), AClass) == r.Classes.end()) r.Classes.push_back(AClass);
   if (ADefault) r.Default = AClass;
 }
 
 void TContextManager::UnregisterContext(const TContextClass* AClass) {
-  TContextRegistry& r = Registry();
+  TContextRegistry& r = ContextRegistry();
   std::lock_guard lock(r.Mutex);
   std::erase(r.Classes, AClass);
   if (r.Default == AClass) r.Default = nullptr;
 }
 
 const TContextClass* TContextManager::DefaultContextClass() {
-  TContextRegistry& r = Registry();
+  TContextRegistry& r = ContextRegistry();
   std::lock_guard lock(r.Mutex);
   if (r.Default) return r.Default;
   return r.Classes.empty() ? nullptr : r.Classes.front();
 }
 
 std::vector<const TContextClass*> TContextManager::ContextClasses() {
-  TContextRegistry& r = Registry();
+  TContextRegistry& r = ContextRegistry();
   std::lock_guard lock(r.Mutex);
   return r.Classes;
 }

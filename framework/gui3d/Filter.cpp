@@ -53,11 +53,11 @@ void FreeTargets() noexcept {
   s.CurrentContext = 0;
 }
 
-void FinUnit() {
+void FinFilterUnit() {
   FreeTargets();
   State().Categories.clear();
 }
-const TUnitRegistration Unit{{"Fw.Filter", {"Fw.Shaders"}, {}, &FinUnit}};
+const TUnitRegistration FilterUnit{{"Fw.Filter", {"Fw.Shaders"}, {}, &FinFilterUnit}};
 
 const char* const kFilterVertexShader =
     "attribute vec3 a_Position;\r\n"

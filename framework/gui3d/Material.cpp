@@ -24,9 +24,9 @@ void TColorMaterialSource::Register(ClassBuilder<TColorMaterialSource>& b) {
 }
 
 namespace {
-void InitUnit() { RegisterClass(TColorMaterialSource::StaticClass()); }
-void FinUnit() { UnRegisterClass(TColorMaterialSource::StaticClass()); }
-const TUnitRegistration Unit{{"Fw.Materials", {"Fw.Shaders"}, &InitUnit, &FinUnit}};
+void InitMaterialUnit() { RegisterClass(TColorMaterialSource::StaticClass()); }
+void FinMaterialUnit() { UnRegisterClass(TColorMaterialSource::StaticClass()); }
+const TUnitRegistration MaterialUnit{{"Fw.Materials", {"Fw.Shaders"}, &InitMaterialUnit, &FinMaterialUnit}};
 }  // namespace
 
 // --- TMaterial ------------------------------------------------------------------------------

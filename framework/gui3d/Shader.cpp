@@ -39,13 +39,13 @@ bool TContextShader::SameAs(TContextShaderKind AKind, const TContextShaderSource
 
 namespace {
 
-struct TRegistry {
+struct TShaderRegistry {
   std::recursive_mutex Mutex;
   std::map<std::string, std::unique_ptr<TContextShader, TObjectDeleter>, std::less<>> Shaders;
 };
 
-TRegistry& Registry() {
-  static TRegistry* registry = new TRegistry;  // outlives every static destructor
+TShaderRegistry& ShaderRegistry() {
+  static TShaderRegistry* registry = new TShaderRegistry;  // outlives every static destructor
   return *registry;
 }
 
@@ -58,8 +58,8 @@ void ReleaseHandle(TContextShader* AShader) noexcept {
   AShader->SetHandle(0);
 }
 
-void FinUnit() { TShaderManager::UnInitialize(); }
-const TUnitRegistration Unit{{"Fw.Shaders", {"Fw.Context3D"}, {}, &FinUnit}};
+void FinShaderUnit() { TShaderManager::UnInitialize(); }
+const TUnitRegistration ShaderUnit{{"Fw.Shaders", {"Fw.Context3D"}, {}, &FinShaderUnit}};
 
 }  // namespace
 
@@ -67,7 +67,7 @@ TContextShader* TShaderManager::RegisterShaderFromData(const std::string& AName,
                                                        const std::string& AOriginalSource,
                                                        const TContextShaderSources& ASources) {
   if (AName.empty()) throw EArgumentException("TShaderManager.RegisterShaderFromData: empty shader name");
-  TRegistry& r = Registry();
+  TShaderRegistry& r = ShaderRegistry();
   std::lock_guard lock(r.Mutex);
   auto it = r.Shaders.find(AName);
   if (it == r.Shaders.end()) {
@@ -88,14 +88,14 @@ TContextShader* TShaderManager::RegisterShaderFromData(const std::string& AName,
 }
 
 TContextShader* TShaderManager::FindShader(std::string_view AName) {
-  TRegistry& r = Registry();
+  TShaderRegistry& r = ShaderRegistry();
   std::lock_guard lock(r.Mutex);
   auto it = r.Shaders.find(AName);
   return it == r.Shaders.end() ? nullptr : it->second.get();
 }
 
 void TShaderManager::UnregisterShader(std::string_view AName) {
-  TRegistry& r = Registry();
+  TShaderRegistry& r = ShaderRegistry();
   std::lock_guard lock(r.Mutex);
   auto it = r.Shaders.find(AName);
   if (it == r.Shaders.end()) return;
@@ -104,13 +104,13 @@ void TShaderManager::UnregisterShader(std::string_view AName) {
 }
 
 size_t TShaderManager::ShaderCount() {
-  TRegistry& r = Registry();
+  TShaderRegistry& r = ShaderRegistry();
   std::lock_guard lock(r.Mutex);
   return r.Shaders.size();
 }
 
 void TShaderManager::UnInitialize() {
-  TRegistry& r = Registry();
+  TShaderRegistry& r = ShaderRegistry();
   std::lock_guard lock(r.Mutex);
   for (auto& [name, shader] : r.Shaders) ReleaseHandle(shader.get());
   r.Shaders.clear();

@@ -20,10 +20,10 @@
 #include <sanitizer/asan_interface.h>
 #endif
 
-#include <rapidjson/error/en.h>
 #include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
 
+#include "framework/io/JsonParseError.h"
 #include "framework/rtl/Finally.h"
 #include "framework/rtl/SysUtils.h"
 
@@ -536,12 +536,6 @@ public:
 namespace {
 
 // RapidJSON's texts end in a full stop; ours continue with the position.
-std::string ParseErrorText(rapidjson::ParseErrorCode code) {
-  std::string s = rapidjson::GetParseError_En(code);
-  if (!s.empty() && s.back() == '.') s.pop_back();
-  return s;
-}
-
 // 0: copied as is; 'u': \u00XX; otherwise the letter of the short escape.
 constexpr auto kEscapes = [] {
   std::array<char, 256> t{};

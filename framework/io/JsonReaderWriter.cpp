@@ -5,11 +5,12 @@
 #include <cstdio>
 #include <memory>
 
-#include <rapidjson/error/en.h>
 #include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
 
+#include "framework/io/JsonParseError.h"
 #include "framework/rtl/SysUtils.h"
+#include "framework/rtl/Utf8.h"
 
 namespace quorvel {
 
@@ -26,20 +27,7 @@ const char* JsonTokenName(TJsonToken token) {
 namespace {
 
 // RapidJSON's texts end in a full stop; ours continue with the position.
-std::string ParseErrorText(rapidjson::ParseErrorCode code) {
-  std::string s = rapidjson::GetParseError_En(code);
-  if (!s.empty() && s.back() == '.') s.pop_back();
-  return s;
-}
-
 constexpr char kHexDigits[] = "0123456789abcdef";
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 std::string Base64(const TBytes& bytes) {
   static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -104,7 +92,7 @@ std::string RegExText(const TJsonRegEx& r) { return "/" + r.RegEx + "/" + r.Opti
 TJsonOid::TJsonOid(std::string_view hex) {
   if (hex.size() != 24) throw EConvertError("'" + std::string(hex) + "' is not a valid object id");
   for (size_t i = 0; i < 12; ++i) {
-    const int hi = HexValue(hex[2 * i]), lo = HexValue(hex[2 * i + 1]);
+    const int hi = HexDigitValue(hex[2 * i]), lo = HexDigitValue(hex[2 * i + 1]);
     if (hi < 0 || lo < 0) throw EConvertError("'" + std::string(hex) + "' is not a valid object id");
     Bytes[i] = static_cast<uint8_t>(hi * 16 + lo);
   }

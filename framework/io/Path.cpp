@@ -1,5 +1,7 @@
 #include "framework/io/Path.h"
 
+#include "framework/rtl/SysUtils.h"
+
 #include <fnmatch.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -110,15 +112,6 @@ size_t ExtensionDot(std::string_view path) {
   const size_t start = NameStart(path);
   const size_t dot = path.rfind('.');
   return (dot == std::string_view::npos || dot < start) ? std::string_view::npos : dot;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
 }
 
 [[noreturn]] void RaiseIO(const std::error_code& ec, std::string_view what) {
@@ -254,7 +247,7 @@ std::string TPath::ResolveCaseInsensitive(std::string_view path) {
     bool found = false;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
       const std::string candidate = it->path().filename().string();
-      if (EqualsNoCase(candidate, name)) {
+      if (SameText(candidate, name)) {
         current /= candidate;
         found = true;
         break;

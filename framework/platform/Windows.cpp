@@ -35,7 +35,7 @@ struct TRenderingContext {
   uint32_t CurrentWindowID = 0;
 };
 
-struct TFile {
+struct TOpenFile {
   int Descriptor;
   std::string Path;
   bool DeleteOnClose;
@@ -46,7 +46,7 @@ std::mutex gLock;
 uintptr_t gNextHandle = 0x1000;
 std::unordered_map<uintptr_t, TDeviceContext> gDCs;
 std::unordered_map<uintptr_t, TRenderingContext> gContexts;
-std::unordered_map<uintptr_t, TFile> gFiles;
+std::unordered_map<uintptr_t, TOpenFile> gFiles;
 thread_local HGLRC tCurrentContext = nullptr;
 thread_local HDC tCurrentDC = nullptr;
 
@@ -723,12 +723,12 @@ HANDLE CreateFileW(const std::string& path, DWORD access, DWORD shareMode, void*
   }
   std::lock_guard<std::mutex> guard(gLock);
   HANDLE handle = NewHandle<HANDLE>();
-  gFiles.emplace(Key(handle), TFile{fd, path, (flags & FILE_FLAG_DELETE_ON_CLOSE) != 0});
+  gFiles.emplace(Key(handle), TOpenFile{fd, path, (flags & FILE_FLAG_DELETE_ON_CLOSE) != 0});
   return handle;
 }
 
 BOOL CloseHandle(HANDLE handle) {
-  TFile file;
+  TOpenFile file;
   {
     std::lock_guard<std::mutex> guard(gLock);
     auto it = gFiles.find(Key(handle));

@@ -161,6 +161,8 @@ BOOL wglMakeCurrent(HDC dc, HGLRC context);
 // Releases it first when current on this thread; ERROR_BUSY when current on another.
 BOOL wglDeleteContext(HGLRC context);
 HGLRC wglGetCurrentContext();
+// Whether the calling thread has a current GL context.
+inline bool IsGLContextCurrent() { return wglGetCurrentContext() != nullptr; }
 HDC wglGetCurrentDC();
 // Needs a current context (null otherwise). "wglCreateContextAttribsARB" answers the
 // function above; other names go to the GL driver.

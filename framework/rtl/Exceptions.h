@@ -72,6 +72,9 @@ QUORVEL_EXCEPTION(EContext3DException, Exception);
 QUORVEL_EXCEPTION(EBitmapLoadingFailed, Exception);
 QUORVEL_EXCEPTION(EDuplicateKey, EListError);  // adding an existing key to a dictionary
 
+// What a method left to descendants raises when a class does not override it.
+[[noreturn]] inline void RaiseAbstractError() { throw EAbstractError("Abstract Error"); }
+
 // Carries the operating system's error code (errno, or a platform layer's own code).
 class EOSError : public Exception {
 public:

@@ -19,13 +19,6 @@ bool IsUnreserved(unsigned char c) {
   }
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 }  // namespace
 
 std::string TURLEncoding::Encode(std::string_view text) {
@@ -59,8 +52,8 @@ std::string TURLEncoding::Decode(std::string_view text) {
       out += '%';
       ++i;
     } else {
-      const int hi = i + 1 < text.size() ? HexValue(text[i + 1]) : -1;
-      const int lo = i + 2 < text.size() ? HexValue(text[i + 2]) : -1;
+      const int hi = i + 1 < text.size() ? HexDigitValue(text[i + 1]) : -1;
+      const int lo = i + 2 < text.size() ? HexDigitValue(text[i + 2]) : -1;
       if (hi < 0 || lo < 0) throw EEncodingError(Format(SErrorDecodingURLText, {static_cast<int64_t>(i)}));
       out += static_cast<char>(hi * 16 + lo);
       i += 2;

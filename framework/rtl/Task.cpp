@@ -77,8 +77,8 @@ private:
 
 namespace {
 
-void FinUnit() { TTaskPool::Instance().Stop(); }
-const TUnitRegistration Unit{{"Fw.Tasks", {}, nullptr, &FinUnit}};
+void FinTaskUnit() { TTaskPool::Instance().Stop(); }
+const TUnitRegistration TaskUnit{{"Fw.Tasks", {}, nullptr, &FinTaskUnit}};
 
 }  // namespace
 

@@ -398,21 +398,21 @@ bool TQuorvelAnimationManager::ForceStep(double AMinDeltaTime) {
 void TQuorvelAnimationManager::ResetForcedStep() { GForcedTick = 0; }
 
 namespace {
-void InitUnit() {
+void InitAnimationUnit() {
   RegisterClasses({TQuorvelAnimation::StaticClass(), TPropertyKeyAnimation::StaticClass(),
                    TPoint3DKeyAnimation::StaticClass(), TVector3DKeyAnimation::StaticClass(),
                    TQuaternion3DKeyAnimation::StaticClass(), TCoordinateKeyAnimation::StaticClass(),
                    TSkeletonKeyAnimation::StaticClass(), TTransformationKeyAnimation::StaticClass(),
                    TPoint3DAnimation::StaticClass(), TQuorvelAnimationManager::StaticClass()});
 }
-void FinUnit() {
+void FinAnimationUnit() {
   UnRegisterClasses({TQuorvelAnimation::StaticClass(), TPropertyKeyAnimation::StaticClass(),
                      TPoint3DKeyAnimation::StaticClass(), TVector3DKeyAnimation::StaticClass(),
                      TQuaternion3DKeyAnimation::StaticClass(), TCoordinateKeyAnimation::StaticClass(),
                      TSkeletonKeyAnimation::StaticClass(), TTransformationKeyAnimation::StaticClass(),
                      TPoint3DAnimation::StaticClass(), TQuorvelAnimationManager::StaticClass()});
 }
-const TUnitRegistration Unit{{"Quorvel.Animation", {}, &InitUnit, &FinUnit}};
+const TUnitRegistration AnimationUnit{{"Quorvel.Animation", {}, &InitAnimationUnit, &FinAnimationUnit}};
 }  // namespace
 
 }  // namespace quorvel

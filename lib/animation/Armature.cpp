@@ -248,9 +248,9 @@ void TQuorvelArmature::Render() {
 
 namespace {
 
-void InitUnit() { RegisterClasses({TQuorvelArmature::StaticClass()}); }
-void FinUnit() { UnRegisterClasses({TQuorvelArmature::StaticClass()}); }
-const TUnitRegistration Unit{{"Quorvel.Armature", {"Quorvel.Transform"}, &InitUnit, &FinUnit}};
+void InitArmatureUnit() { RegisterClasses({TQuorvelArmature::StaticClass()}); }
+void FinArmatureUnit() { UnRegisterClasses({TQuorvelArmature::StaticClass()}); }
+const TUnitRegistration ArmatureUnit{{"Quorvel.Armature", {"Quorvel.Transform"}, &InitArmatureUnit, &FinArmatureUnit}};
 
 }  // namespace
 

@@ -226,9 +226,9 @@ void TQuorvelJoint::Render() {
 
 namespace {
 
-void InitUnit() { RegisterClasses({TQuorvelJoint::StaticClass()}); }
-void FinUnit() { UnRegisterClasses({TQuorvelJoint::StaticClass()}); }
-const TUnitRegistration Unit{{"Quorvel.Joint", {"Quorvel.Transform"}, &InitUnit, &FinUnit}};
+void InitJointUnit() { RegisterClasses({TQuorvelJoint::StaticClass()}); }
+void FinJointUnit() { UnRegisterClasses({TQuorvelJoint::StaticClass()}); }
+const TUnitRegistration JointUnit{{"Quorvel.Joint", {"Quorvel.Transform"}, &InitJointUnit, &FinJointUnit}};
 
 }  // namespace
 

@@ -36,15 +36,15 @@ namespace {
 
 TOwned<TExtensions> GSharedExtensions;  // freed at unit finalisation
 
-void InitUnit() {
+void InitContextUnit() {
   DefaultNearPlane = 0.1f;
   DefaultFarPlane = 10000.0f;
   RaiseShaderCompileErrors = true;
 }
 
-void FinUnit() { FreeSharedExtensions(); }
+void FinContextUnit() { FreeSharedExtensions(); }
 
-const TUnitRegistration Unit{{"Quorvel.Context", {"Fw.Context3D"}, &InitUnit, &FinUnit}};
+const TUnitRegistration ContextUnit{{"Quorvel.Context", {"Fw.Context3D"}, &InitContextUnit, &FinContextUnit}};
 
 [[noreturn]] void Abstract(const TClass& AClass, const char* AName) {
   throw EAbstractError("Abstract error: " + AClass.ClassName() + "." + AName);

@@ -19,15 +19,14 @@ const TBufferObjectClass* BufferObjectClass = nullptr;
 
 namespace {
 
-[[noreturn]] void RaiseAbstract() { throw EAbstractError("Abstract Error"); }
 
 const TBufferObjectClass* CurrentBufferObjectClass() {
   return BufferObjectClass ? BufferObjectClass : TBufferObject::StaticMeta();
 }
 
-void InitUnit() { BufferObjectClass = TBufferObject::StaticMeta(); }
+void InitContextBuffersUnit() { BufferObjectClass = TBufferObject::StaticMeta(); }
 
-const TUnitRegistration Unit{{"Quorvel.Context.Buffers", {}, &InitUnit, &InitUnit}};
+const TUnitRegistration ContextBuffersUnit{{"Quorvel.Context.Buffers", {}, &InitContextBuffersUnit, &InitContextBuffersUnit}};
 
 }  // namespace
 
@@ -46,15 +45,15 @@ const TBufferObjectClass* SetBufferObjectClass(const TBufferObjectClass* AClass)
 TBufferObject::TBufferObject(TBufferUsage AUsage, TBufferBindingTarget ATarget, void* AContext)
     : FContext(AContext), FUsage(AUsage), FTarget(ATarget) {}
 
-intptr_t TBufferObject::Bind() { RaiseAbstract(); }
-void TBufferObject::Unbind() { RaiseAbstract(); }
-void TBufferObject::Push(const void*, intptr_t) { RaiseAbstract(); }
-void* TBufferObject::SynchronizedMap(TBufferAccessMode) { RaiseAbstract(); }
-void TBufferObject::SynchronizedUnmap() { RaiseAbstract(); }
-void TBufferObject::Clear() { RaiseAbstract(); }
-void TBufferObject::LinkWithBindingPoint(uint32_t, bool) { RaiseAbstract(); }
+intptr_t TBufferObject::Bind() { RaiseAbstractError(); }
+void TBufferObject::Unbind() { RaiseAbstractError(); }
+void TBufferObject::Push(const void*, intptr_t) { RaiseAbstractError(); }
+void* TBufferObject::SynchronizedMap(TBufferAccessMode) { RaiseAbstractError(); }
+void TBufferObject::SynchronizedUnmap() { RaiseAbstractError(); }
+void TBufferObject::Clear() { RaiseAbstractError(); }
+void TBufferObject::LinkWithBindingPoint(uint32_t, bool) { RaiseAbstractError(); }
 void TBufferObject::LinkWithShaderProgram(TObject*, const std::string&, const void*, uint32_t, bool) {
-  RaiseAbstract();
+  RaiseAbstractError();
 }
 
 // ---- TMeshBufferObject ----

@@ -14,7 +14,6 @@ const TFrameBufferObjectClass* FrameBufferObjectClass = TFrameBufferObject::Stat
 const TFBOTextureMapClass* FBOTextureMapClass = TFBOTextureMap::StaticMeta();
 
 namespace {
-[[noreturn]] void RaiseAbstract() { throw EAbstractError("Abstract Error"); }
 }  // namespace
 
 TFBOTextureMap* TFBOTextureMapClass::Create(TFrameBufferObject* AFBO) const { return New<TFBOTextureMap>(AFBO); }
@@ -24,7 +23,7 @@ TFrameBufferObject* TFrameBufferObjectClass::Create(TContext3D* AContext, bool A
   return New<TFrameBufferObject>(AContext, AIsMultisampleBuffer, AMultisample, AOwnerContext);
 }
 
-uint32_t TFrameBufferObjectClass::RenderTargetToValue(TRenderTarget) const { RaiseAbstract(); }
+uint32_t TFrameBufferObjectClass::RenderTargetToValue(TRenderTarget) const { RaiseAbstractError(); }
 
 // --- TFBOTextureMap --------------------------------------------------------------------------
 
@@ -39,7 +38,7 @@ size_t TFBOTextureMap::Slot(TRenderTarget ATarget) {
 
 void TFBOTextureMap::AddTexture(TTexture* ATexture, TRenderTarget ATarget) { FTargets[Slot(ATarget)] = ATexture; }
 
-void TFBOTextureMap::RemoveTexture(TRenderTarget) { RaiseAbstract(); }
+void TFBOTextureMap::RemoveTexture(TRenderTarget) { RaiseAbstractError(); }
 
 void TFBOTextureMap::RemoveTexture(TTexture* ATexture) {
   for (size_t i = 0; i < FTargets.size(); ++i)
@@ -101,12 +100,12 @@ TFrameBufferObject::~TFrameBufferObject() {
   FreeQuietlyAndNil(FTextures, "TFrameBufferObject destructor: texture map");
 }
 
-bool TFrameBufferObject::CheckStatus() { RaiseAbstract(); }
-void TFrameBufferObject::CreateHandle() { RaiseAbstract(); }
-void TFrameBufferObject::DestroyHandle() { RaiseAbstract(); }
-void TFrameBufferObject::Reset() { RaiseAbstract(); }
-void TFrameBufferObject::CheckMaxAttachments(TRenderTarget) { RaiseAbstract(); }
-void TFrameBufferObject::AttachTexture(TContext3D*, TTexture*, TRenderTarget) { RaiseAbstract(); }
+bool TFrameBufferObject::CheckStatus() { RaiseAbstractError(); }
+void TFrameBufferObject::CreateHandle() { RaiseAbstractError(); }
+void TFrameBufferObject::DestroyHandle() { RaiseAbstractError(); }
+void TFrameBufferObject::Reset() { RaiseAbstractError(); }
+void TFrameBufferObject::CheckMaxAttachments(TRenderTarget) { RaiseAbstractError(); }
+void TFrameBufferObject::AttachTexture(TContext3D*, TTexture*, TRenderTarget) { RaiseAbstractError(); }
 
 void TFrameBufferObject::DetachTexture(TTexture* ATexture) {
   if (FTextures && ATexture) FTextures->RemoveTexture(ATexture);
@@ -116,13 +115,13 @@ TTexture* TFrameBufferObject::GetTextureByRenderTarget(TRenderTarget ATarget) co
   return FTextures ? FTextures->GetTextureByTarget(ATarget) : nullptr;
 }
 
-void TFrameBufferObject::CreateRenderBuffer(int32_t, int32_t) { RaiseAbstract(); }
-void TFrameBufferObject::DestroyRenderBuffer() { RaiseAbstract(); }
-void TFrameBufferObject::CreateDepthBuffer(int32_t, int32_t) { RaiseAbstract(); }
-void TFrameBufferObject::DestroyDepthBuffer() { RaiseAbstract(); }
-void TFrameBufferObject::AttachDepthBuffer(uint32_t, const TPoint&) { RaiseAbstract(); }
-void TFrameBufferObject::Bind(TContext3D*) { RaiseAbstract(); }
-void TFrameBufferObject::Unbind(TContext3D*) { RaiseAbstract(); }
+void TFrameBufferObject::CreateRenderBuffer(int32_t, int32_t) { RaiseAbstractError(); }
+void TFrameBufferObject::DestroyRenderBuffer() { RaiseAbstractError(); }
+void TFrameBufferObject::CreateDepthBuffer(int32_t, int32_t) { RaiseAbstractError(); }
+void TFrameBufferObject::DestroyDepthBuffer() { RaiseAbstractError(); }
+void TFrameBufferObject::AttachDepthBuffer(uint32_t, const TPoint&) { RaiseAbstractError(); }
+void TFrameBufferObject::Bind(TContext3D*) { RaiseAbstractError(); }
+void TFrameBufferObject::Unbind(TContext3D*) { RaiseAbstractError(); }
 
 uint32_t TFrameBufferObject::RenderTargetToValue(TRenderTarget ATarget) const {
   const auto* meta = ClassType()->MetaAs<TFrameBufferObjectClass>();
@@ -130,14 +129,14 @@ uint32_t TFrameBufferObject::RenderTargetToValue(TRenderTarget ATarget) const {
   return meta->RenderTargetToValue(ATarget);
 }
 
-void TFrameBufferObject::Resize(int32_t, int32_t) { RaiseAbstract(); }
-void TFrameBufferObject::Prepare(const TRenderTargets&) { RaiseAbstract(); }
+void TFrameBufferObject::Resize(int32_t, int32_t) { RaiseAbstractError(); }
+void TFrameBufferObject::Prepare(const TRenderTargets&) { RaiseAbstractError(); }
 
 void TFrameBufferObject::Clear(TRenderTarget ATarget, const TAlphaColorF& AColor, float ADepth, uint32_t AStencil,
                                bool AForceDraw) {
   Clear(TRenderTargets{ATarget}, AColor, ADepth, AStencil, AForceDraw);
 }
 
-void TFrameBufferObject::Clear(const TRenderTargets&, const TAlphaColorF&, float, uint32_t, bool) { RaiseAbstract(); }
+void TFrameBufferObject::Clear(const TRenderTargets&, const TAlphaColorF&, float, uint32_t, bool) { RaiseAbstractError(); }
 
 }  // namespace quorvel

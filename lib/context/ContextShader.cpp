@@ -18,7 +18,6 @@ const TShaderProgramClass* ShaderProgramClass = nullptr;
 
 namespace {
 
-[[noreturn]] void RaiseAbstract() { throw EAbstractError("Abstract Error"); }
 
 const TShaderProgramClass* CurrentShaderProgramClass() {
   return ShaderProgramClass ? ShaderProgramClass : TShaderProgram::StaticMeta();
@@ -46,12 +45,12 @@ TShaderProgram* TShaderProgramClass::Create(const TClass* AContextClass, TContex
 
 TShaderProgram* TShaderProgramClass::Create(const TClass*, TContextShader*, TContextShader*, TContextShader*,
                                             TContextShader*, TContextShader*) const {
-  RaiseAbstract();
+  RaiseAbstractError();
 }
 
-int32_t TShaderProgramClass::BuildShader(int32_t, const TContextShaderCode&, bool) const { RaiseAbstract(); }
+int32_t TShaderProgramClass::BuildShader(int32_t, const TContextShaderCode&, bool) const { RaiseAbstractError(); }
 
-void TShaderProgramClass::ActivateDefault() const { RaiseAbstract(); }
+void TShaderProgramClass::ActivateDefault() const { RaiseAbstractError(); }
 
 const TShaderProgramClass* SetShaderProgramClass(const TShaderProgramClass* AClass) {
   const TShaderProgramClass* old = CurrentShaderProgramClass();
@@ -342,11 +341,11 @@ void TShaderProgramCache::SetCurrent(TShaderProgram* AProgram) { CacheState().Cu
 
 namespace {
 
-void InitUnit() { ShaderProgramClass = TShaderProgram::StaticMeta(); }
+void InitContextShaderUnit() { ShaderProgramClass = TShaderProgram::StaticMeta(); }
 // The cache owns its programs; whatever is left goes with the unit.
-void FinUnit() { TShaderProgramCache::Clear(); }
+void FinContextShaderUnit() { TShaderProgramCache::Clear(); }
 
-const TUnitRegistration Unit{{"Quorvel.Context.Shader", {}, &InitUnit, &FinUnit}};
+const TUnitRegistration ContextShaderUnit{{"Quorvel.Context.Shader", {}, &InitContextShaderUnit, &FinContextShaderUnit}};
 
 }  // namespace
 

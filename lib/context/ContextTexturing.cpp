@@ -124,7 +124,6 @@ const TFormatRow* Row(TPixelFormatEx AFormat) {
 
 bool InRange(PF v, PF lo, PF hi) { return static_cast<int>(v) >= static_cast<int>(lo) && static_cast<int>(v) <= static_cast<int>(hi); }
 
-[[noreturn]] void RaiseAbstract() { throw EAbstractError("Abstract Error"); }
 
 }  // namespace
 
@@ -157,10 +156,10 @@ TQuorvelTextureWrap StrToTextureWrap(const std::string& AText) {
 
 // --- helpers ------------------------------------------------------------------------------
 
-intptr_t TPixelFormatExHelper::DoToValue(TPixelFormatEx) const { RaiseAbstract(); }
-bool TPixelFormatExHelper::DoIsIntegerTexture(intptr_t) const { RaiseAbstract(); }
+intptr_t TPixelFormatExHelper::DoToValue(TPixelFormatEx) const { RaiseAbstractError(); }
+bool TPixelFormatExHelper::DoIsIntegerTexture(intptr_t) const { RaiseAbstractError(); }
 intptr_t TPixelFormatExHelper::DoTransferType(TPixelFormatEx, intptr_t, intptr_t AType) const { return AType; }
-int64_t TPixelFormatExHelper::DoTransferPixelSize(intptr_t, intptr_t) const { RaiseAbstract(); }
+int64_t TPixelFormatExHelper::DoTransferPixelSize(intptr_t, intptr_t) const { RaiseAbstractError(); }
 
 const TPixelFormatExHelper* TPixelFormatExHelper::Base() {
   static const TPixelFormatExHelper helper;
@@ -232,7 +231,7 @@ int64_t TPixelFormatExHelper::TransferPixelSize(intptr_t AFormat, intptr_t AType
   return PixelFormatExHelperClass->DoTransferPixelSize(AFormat, AType);
 }
 
-intptr_t TQuorvelTextureWrapHelper::DoToValue(TQuorvelTextureWrap) const { RaiseAbstract(); }
+intptr_t TQuorvelTextureWrapHelper::DoToValue(TQuorvelTextureWrap) const { RaiseAbstractError(); }
 
 const TQuorvelTextureWrapHelper* TQuorvelTextureWrapHelper::Base() {
   static const TQuorvelTextureWrapHelper helper;
@@ -241,7 +240,7 @@ const TQuorvelTextureWrapHelper* TQuorvelTextureWrapHelper::Base() {
 
 intptr_t TQuorvelTextureWrapHelper::ToValue(TQuorvelTextureWrap AType) { return TextureWrapHelperClass->DoToValue(AType); }
 
-intptr_t TQuorvelTextureDataTypeHelper::DoToValue(TQuorvelTextureDataType) const { RaiseAbstract(); }
+intptr_t TQuorvelTextureDataTypeHelper::DoToValue(TQuorvelTextureDataType) const { RaiseAbstractError(); }
 
 const TQuorvelTextureDataTypeHelper* TQuorvelTextureDataTypeHelper::Base() {
   static const TQuorvelTextureDataTypeHelper helper;
@@ -311,10 +310,10 @@ void TQuorvelTexture::Assign(TPersistent* Source) {
   TTexture::Assign(Source);
 }
 
-void TQuorvelTexture::GetBindingAndKind(uint32_t&, uint32_t&) const { RaiseAbstract(); }
-void TQuorvelTexture::Clear() { RaiseAbstract(); }
-void TQuorvelTexture::GenerateMipMap() { RaiseAbstract(); }
-bool TQuorvelTexture::RequestTextureData(std::vector<uint8_t>&, int64_t&, int32_t) { RaiseAbstract(); }
+void TQuorvelTexture::GetBindingAndKind(uint32_t&, uint32_t&) const { RaiseAbstractError(); }
+void TQuorvelTexture::Clear() { RaiseAbstractError(); }
+void TQuorvelTexture::GenerateMipMap() { RaiseAbstractError(); }
+bool TQuorvelTexture::RequestTextureData(std::vector<uint8_t>&, int64_t&, int32_t) { RaiseAbstractError(); }
 
 // --- TQuorvelTextureBitmap ----------------------------------------------------------------
 
@@ -477,10 +476,10 @@ void TQuorvelTextureBitmap::UpdateCubeMapFace(TQuorvelCubeMapFace ASide, TBitmap
 }
 
 void TQuorvelTextureBitmap::UpdateCubeMapFace(TQuorvelCubeMapFace, TTexture*, const void*, int32_t) {
-  RaiseAbstract();
+  RaiseAbstractError();
 }
-void TQuorvelTextureBitmap::UpdateBuffer(const void*, int64_t) { RaiseAbstract(); }
-void TQuorvelTextureBitmap::Update3DSlice(int32_t, const void*, int64_t) { RaiseAbstract(); }
+void TQuorvelTextureBitmap::UpdateBuffer(const void*, int64_t) { RaiseAbstractError(); }
+void TQuorvelTextureBitmap::Update3DSlice(int32_t, const void*, int64_t) { RaiseAbstractError(); }
 
 void TQuorvelTextureBitmap::Recompress() { TMonitorGuard lock(this); }
 void TQuorvelTextureBitmap::Decompress() { TMonitorGuard lock(this); }

@@ -13,7 +13,7 @@ namespace quorvel {
 
 namespace {
 
-constexpr std::string_view SDefTypesPrefix = "Quorvel.DefTypes.";
+constexpr std::string_view SModelDefTypesPrefix = "Quorvel.DefTypes.";
 
 template <class L>
 void WriteArray(TJSONObject* AObject, const char* AName, const L* AList) {
@@ -25,7 +25,7 @@ void WriteArray(TJSONObject* AObject, const char* AName, const L* AList) {
 
 // The elements of an array pair, or null when the pair is absent; another kind raises
 // EInvalidCast.
-const TJSONArray* ArrayPair(const TJSONObject* AValue, std::string_view AName) {
+const TJSONArray* ArrayValue(const TJSONObject* AValue, std::string_view AName) {
   const TJSONValue* v = AValue->GetValue(AName);
   return v ? v->As<TJSONArray>() : nullptr;
 }
@@ -64,11 +64,11 @@ void TModelDef::FromJSON(const TJSONObject* AValue) {
 
   FFilename = TURLEncoding::Decode(ReadJSONString(AValue, "Filename", ""));
 
-  if (const TJSONArray* behaviours = ArrayPair(AValue, "Behaviours")) {
+  if (const TJSONArray* behaviours = ArrayValue(AValue, "Behaviours")) {
     for (const TJSONValue* element : *behaviours) {
       const TJSONObject* item = element->As<TJSONObject>();
       std::string type = ReadJSONString(item, "Type", "TMaterialBehaviourDef");
-      if (type.starts_with(SDefTypesPrefix)) type.erase(0, SDefTypesPrefix.size());
+      if (type.starts_with(SModelDefTypesPrefix)) type.erase(0, SModelDefTypesPrefix.size());
       if (type != "TMaterialBehaviourDef")
         throw Exception(Format("reading model data failed - unsupported behaviour class \"%s\" found", {type}));
       TMaterialBehaviourDef* behaviour = AddNewMaterialBehaviour();
@@ -77,7 +77,7 @@ void TModelDef::FromJSON(const TJSONObject* AValue) {
     }
   }
 
-  if (const TJSONArray* materials = ArrayPair(AValue, "Materials")) {
+  if (const TJSONArray* materials = ArrayValue(AValue, "Materials")) {
     for (const TJSONValue* element : *materials) {
       const TJSONObject* item = element->As<TJSONObject>();
       TOwned<TMaterialDef> material(New<TMaterialDef>(this, std::string()));
@@ -94,7 +94,7 @@ void TModelDef::FromJSON(const TJSONObject* AValue) {
   // A light or camera of the tree is listed again under "Lights" / "Cameras": that element
   // makes no second one (which every round trip would add again).
   auto readNodes = [&](const char* AName, auto AFind, auto AMake) {
-    const TJSONArray* nodes = ArrayPair(AValue, AName);
+    const TJSONArray* nodes = ArrayValue(AValue, AName);
     if (!nodes) return;
     for (const TJSONValue* element : *nodes) {
       const TJSONObject* item = element->As<TJSONObject>();
@@ -131,7 +131,7 @@ void TModelDef::FromJSON(const TJSONObject* AValue) {
     }
   }
 
-  if (const TJSONArray* controllers = ArrayPair(AValue, "Controllers")) {
+  if (const TJSONArray* controllers = ArrayValue(AValue, "Controllers")) {
     for (const TJSONValue* element : *controllers) {
       const TJSONObject* item = element->As<TJSONObject>();
       const std::string id = ReadJSONValue(item, "Id", "");
@@ -147,7 +147,7 @@ void TModelDef::FromJSON(const TJSONObject* AValue) {
     }
   }
 
-  if (const TJSONArray* animations = ArrayPair(AValue, "Animations")) {
+  if (const TJSONArray* animations = ArrayValue(AValue, "Animations")) {
     for (const TJSONValue* element : *animations) {
       const TJSONObject* item = element->As<TJSONObject>();
       TOwned<TAnimationDef> animation(New<TAnimationDef>(this));

@@ -31,13 +31,6 @@ FW_CLASS_NO_MEMBERS(TExtensionDef)
 
 namespace {
 
-std::string TrimControl(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-  return std::string(s.substr(b, e - b));
-}
-
 // A text in double quotes loses them, and a doubled quote inside becomes one; then the
 // characters up to code 32 go from both ends.
 std::string UnquoteTrim(std::string_view s) {
@@ -53,9 +46,9 @@ std::string UnquoteTrim(std::string_view s) {
       dropped = false;
       r += c;
     }
-    return TrimControl(r);
+    return Trim(r);
   }
-  return TrimControl(s);
+  return Trim(s);
 }
 
 // A metadata number: with a fraction or an exponent a Double; else a NativeInt; a whole
@@ -118,7 +111,7 @@ void TProperties::FromJSON(const TJSONObject* AValue) {
     if (!name) continue;
     const TJSONValue* value = obj->GetValue("Value");
     if (!value) continue;
-    Add(TrimControl(name->Text()), TCustomDef::JSONToRttiValue(value));
+    Add(Trim(name->Text()), TCustomDef::JSONToRttiValue(value));
   }
 }
 

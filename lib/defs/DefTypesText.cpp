@@ -85,7 +85,7 @@ std::string Fixed(std::initializer_list<float> AValues, char ASeparator, int ADe
 
 inline bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= 32; }
 
-std::string_view TrimControl(std::string_view s) {
+std::string_view TrimmedView(std::string_view s) {
   size_t b = 0, e = s.size();
   while (b < e && IsTrimmed(s[b])) ++b;
   while (e > b && IsTrimmed(s[e - 1])) --e;
@@ -99,7 +99,7 @@ void ForEachPiece(std::string_view AText, char ASeparator, F&& AOnPiece) {
   while (start <= AText.size()) {
     size_t stop = AText.find(ASeparator, start);
     if (stop == std::string_view::npos) stop = AText.size();
-    const std::string_view piece = TrimControl(AText.substr(start, stop - start));
+    const std::string_view piece = TrimmedView(AText.substr(start, stop - start));
     if (!piece.empty()) AOnPiece(piece);
     start = stop + 1;
   }

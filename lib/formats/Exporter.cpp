@@ -20,7 +20,7 @@ std::map<std::string, TOwned<TQuorvelExporter>>& Registry() {
   return registry;
 }
 
-void FinUnit() {
+void FinExporterUnit() {
   std::map<std::string, TOwned<TQuorvelExporter>> held;
   {
     std::lock_guard lock(RegistryLock);
@@ -28,7 +28,7 @@ void FinUnit() {
   }
 }
 
-const TUnitRegistration Unit{{"Quorvel.Exporter", {}, nullptr, &FinUnit}};
+const TUnitRegistration ExporterUnit{{"Quorvel.Exporter", {}, nullptr, &FinExporterUnit}};
 
 }  // namespace
 

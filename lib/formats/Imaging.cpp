@@ -98,7 +98,7 @@ void FinImaging() {
   Options().Stack.clear();
 }
 
-const TUnitRegistration Unit{{"Quorvel.Imaging", {}, &InitImaging, &FinImaging}};
+const TUnitRegistration ImagingUnit{{"Quorvel.Imaging", {}, &InitImaging, &FinImaging}};
 
 }  // namespace
 

@@ -127,7 +127,7 @@ void LevelSize(int64_t i, int32_t w, int32_t h, int32_t m, int32_t d, bool volum
 
 TImageFileFormat* MakeDDS() { return New<TDDSFileFormat>(); }
 void InitDDS() { AddImageFileFormat(&MakeDDS); }
-const TUnitRegistration Unit{{"Quorvel.Imaging.DDS", {"Quorvel.Imaging"}, &InitDDS, {}}};
+const TUnitRegistration ImagingDDSUnit{{"Quorvel.Imaging.DDS", {"Quorvel.Imaging"}, &InitDDS, {}}};
 
 }  // namespace
 

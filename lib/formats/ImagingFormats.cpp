@@ -43,7 +43,7 @@ constexpr TChannelMaskSet MasksX1R5G5B5 = MakeMasks(0, 5, 5, 5);
 constexpr TChannelMaskSet MasksX4R4G4B4 = MakeMasks(0, 4, 4, 4);
 
 using F = TImageFormat;
-struct Row {
+struct TImageFormatRow {
   F Id;
   const char* Name;
   int32_t PixelSize, Channels, PaletteSize;
@@ -54,7 +54,7 @@ struct Row {
   F Decoded;
 };
 constexpr F N = F::Unknown;
-const Row Rows[] = {
+const TImageFormatRow Rows[] = {
     {F::Index8, "Index8", 1, 1, 256, 'i', true, false, false, N, nullptr, N},
     {F::Gray8, "Gray8", 1, 1, 0, 'g', false, false, false, N, nullptr, N},
     {F::A8Gray8, "A8Gray8", 2, 2, 0, 'g', true, false, false, N, nullptr, N},
@@ -90,11 +90,11 @@ const Row Rows[] = {
     {F::ATI2N, "ATI2N", 0, 2, 0, 'b', false, false, false, N, nullptr, F::A8R8G8B8},
 };
 
-struct Table {
+struct TImageFormatTable {
   std::array<TImageFormatDescriptor, ImageFormatSlots> Slots{};
   std::array<bool, ImageFormatSlots> Filled{};
-  Table() {
-    for (const Row& r : Rows) {
+  TImageFormatTable() {
+    for (const TImageFormatRow& r : Rows) {
       TImageFormatDescriptor& d = Slots[size_t(r.Id)];
       d = TImageFormatDescriptor{r.Id,        r.Name,      r.PixelSize,   r.Channels,   r.PaletteSize,
                                  r.Kind == 'g', r.Alpha,   r.Kind == 'f', r.Packed,     r.Swapped,
@@ -106,8 +106,8 @@ struct Table {
     Filled[size_t(F::Default)] = true;
   }
 };
-const Table& Formats() {
-  static const Table table;
+const TImageFormatTable& ImageFormatTable() {
+  static const TImageFormatTable table;
   return table;
 }
 
@@ -218,8 +218,8 @@ TColor64Rec FloatTo64(TColorFPRec c) {
 
 const TImageFormatDescriptor* ImageFormatDescriptor(TImageFormat AFormat) {
   const int32_t i = int32_t(AFormat);
-  if (i < 0 || i >= ImageFormatSlots || !Formats().Filled[size_t(i)]) return nullptr;
-  return &Formats().Slots[size_t(i)];
+  if (i < 0 || i >= ImageFormatSlots || !ImageFormatTable().Filled[size_t(i)]) return nullptr;
+  return &ImageFormatTable().Slots[size_t(i)];
 }
 
 bool ImageFormatExists(TImageFormat AFormat) { return ImageFormatDescriptor(AFormat) != nullptr; }

@@ -187,7 +187,7 @@ TImageFileFormat* MakeTarga() { return New<TTargaFileFormat>(); }
 
 void InitTGA() { AddImageFileFormat(&MakeTarga); }
 
-const TUnitRegistration Unit{{"Quorvel.Imaging.TGA", {"Quorvel.Imaging"}, &InitTGA, {}}};
+const TUnitRegistration ImagingTGAUnit{{"Quorvel.Imaging.TGA", {"Quorvel.Imaging"}, &InitTGA, {}}};
 
 }  // namespace
 

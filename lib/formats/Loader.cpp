@@ -161,7 +161,7 @@ namespace quorvel {
 namespace {
 
 // Filled by the format units' initialisations on the main thread, only read afterwards.
-std::unique_ptr<std::unordered_map<std::string, TQuorvelLoader*>>& Registry() {
+std::unique_ptr<std::unordered_map<std::string, TQuorvelLoader*>>& LoaderRegistry() {
   static std::unique_ptr<std::unordered_map<std::string, TQuorvelLoader*>> registry;
   if (!registry) registry = std::make_unique<std::unordered_map<std::string, TQuorvelLoader*>>();
   return registry;
@@ -310,13 +310,13 @@ TAnimationDef* TQuorvelLoader::LoadAnimationDefFromFile(TModelDef* AModel, const
 }
 
 void TQuorvelLoader::RegisterLoader(const std::string& AExt, TQuorvelLoader* ALoader) {
-  if (!Registry()->try_emplace(LowerCase(AExt), ALoader).second) throw EDuplicateKey("Duplicates not allowed");
+  if (!LoaderRegistry()->try_emplace(LowerCase(AExt), ALoader).second) throw EDuplicateKey("Duplicates not allowed");
 }
 
-void TQuorvelLoader::UnregisterLoader(const std::string& AExt) { Registry()->erase(LowerCase(AExt)); }
+void TQuorvelLoader::UnregisterLoader(const std::string& AExt) { LoaderRegistry()->erase(LowerCase(AExt)); }
 
 TQuorvelLoader* TQuorvelLoader::GetLoaderByExtension(const std::string& AExt) {
-  auto& registry = *Registry();
+  auto& registry = *LoaderRegistry();
   auto it = registry.find(LowerCase(AExt));
   return it == registry.end() ? nullptr : it->second;
 }

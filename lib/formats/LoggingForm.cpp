@@ -26,12 +26,12 @@ TState& State() {
   return state;
 }
 
-void InitUnit() { RegisterClasses({TLoggingForm::StaticClass()}); }
-void FinUnit() {
+void InitLoggingFormUnit() { RegisterClasses({TLoggingForm::StaticClass()}); }
+void FinLoggingFormUnit() {
   TLoggingForm::FreeAll();
   UnRegisterClasses({TLoggingForm::StaticClass()});
 }
-const TUnitRegistration Unit{{"Quorvel.Utils.Dialogs.Log", {"Fw.StdCtrls"}, &InitUnit, &FinUnit}};
+const TUnitRegistration LoggingFormUnit{{"Quorvel.Utils.Dialogs.Log", {"Fw.StdCtrls"}, &InitLoggingFormUnit, &FinLoggingFormUnit}};
 
 }  // namespace
 

@@ -19,12 +19,12 @@ std::unique_ptr<TQuorvelLoadOptions>& EditedOptions() {
   return options;
 }
 
-void InitUnit() { RegisterClasses({TProgressForm::StaticClass(), TLoadOptionsForm::StaticClass()}); }
-void FinUnit() {
+void InitUtilsDialogsUnit() { RegisterClasses({TProgressForm::StaticClass(), TLoadOptionsForm::StaticClass()}); }
+void FinUtilsDialogsUnit() {
   EditedOptions().reset();
   UnRegisterClasses({TProgressForm::StaticClass(), TLoadOptionsForm::StaticClass()});
 }
-const TUnitRegistration Unit{{"Quorvel.Utils.Dialogs", {"Fw.ListBox", "Quorvel.Utils.Dialogs.Log"}, &InitUnit, &FinUnit}};
+const TUnitRegistration UtilsDialogsUnit{{"Quorvel.Utils.Dialogs", {"Fw.ListBox", "Quorvel.Utils.Dialogs.Log"}, &InitUtilsDialogsUnit, &FinUtilsDialogsUnit}};
 
 const char* const kTextureItems[] = {"Unlimited",      "128 x 128 px",   "256 x 256 px",  "512 x 512 px",
                                      "1024 x 1024 px", "2048 x 2048 px", "4096 x 4096 px"};

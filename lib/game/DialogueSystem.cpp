@@ -1,4 +1,5 @@
 #include "lib/game/DialogueSystem.h"
+#include "lib/game/GameText.h"
 
 #include "framework/classes/Filer.h"
 #include "framework/gui/Timer.h"
@@ -87,12 +88,6 @@ void DefineMapProperty(TFiler* AFiler, const char* AName, Map* AMap) {
       },
       true);
 }
-
-const TFormatSettings& EnUs() {
-  static const TFormatSettings fs = TFormatSettings::Create("en-US");
-  return fs;
-}
-
 
 }  // namespace
 

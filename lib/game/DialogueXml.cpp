@@ -1,4 +1,5 @@
 #include "lib/game/DialogueXml.h"
+#include "lib/game/GameText.h"
 
 #include <array>
 #include <utility>
@@ -61,30 +62,11 @@ std::string DialogueEventTriggerToString(TQuorvelDialogueEventTrigger ATrigger) 
 
 namespace {
 
-const TFormatSettings& EnUs() {
-  static const TFormatSettings fs = TFormatSettings::Create("en-US");
-  return fs;
-}
-
-bool Has(const TMz_XmlElement* ANode, const char* AName) {
-  return ANode->attributes() && ANode->attributes()->ContainsKey(AName);
-}
-
-// "X;Y"; anything but two parts gives (0, 0), a part that does not convert 0.
-TPointF ParsePosition(const std::string& AText) {
-  const size_t semi = AText.find(';');
-  if (semi == std::string::npos || AText.find(';', semi + 1) != std::string::npos) return {};
-  TPointF p{};
-  if (!TryStrToFloat(std::string_view(AText).substr(0, semi), p.X, EnUs())) p.X = 0;
-  if (!TryStrToFloat(std::string_view(AText).substr(semi + 1), p.Y, EnUs())) p.Y = 0;
-  return p;
-}
-
 // Ident, "enabled" and "position", shared by every element of the model.
 void ReadCommon(TMz_XmlElement* ANode, TQuorvelDialogueCustomItem* AItem) {
   AItem->SetIdent(ANode->attribute_raw("id"));
-  if (Has(ANode, "enabled")) AItem->SetEnabled(LowerCase(ANode->attribute_raw("enabled")) == "true");
-  if (Has(ANode, "position")) AItem->SetPosition(ParsePosition(ANode->attribute_raw("position")));
+  if (HasAttribute(ANode, "enabled")) AItem->SetEnabled(LowerCase(ANode->attribute_raw("enabled")) == "true");
+  if (HasAttribute(ANode, "position")) AItem->SetPosition(ParsePosition(ANode->attribute_raw("position")));
 }
 
 void ReadParams(TMz_XmlElement* ANode, TQuorvelDialogueParameterizedItem* AItem) {
@@ -94,7 +76,7 @@ void ReadParams(TMz_XmlElement* ANode, TQuorvelDialogueParameterizedItem* AItem)
 }
 
 bool ReadInteger(TMz_XmlElement* ANode, const char* AName, int32_t& AValue) {
-  return Has(ANode, AName) && TryStrToInt(Trim(ANode->attribute_raw(AName)), AValue);
+  return HasAttribute(ANode, AName) && TryStrToInt(Trim(ANode->attribute_raw(AName)), AValue);
 }
 
 }  // namespace
@@ -157,7 +139,7 @@ void TQuorvelDialogueReader::ReadCharacter(TMz_XmlElement* ANode, TPersistent* A
         "failed to read dialogue file - invalid parent component in dialog character " + ANode->attribute_raw("id"));
   auto* character = dialogue->Characters()->AddCharacter();
   ReadCommon(ANode, character);
-  if (Has(ANode, "name")) character->SetName(Trim(ANode->attribute_raw("name")));
+  if (HasAttribute(ANode, "name")) character->SetName(Trim(ANode->attribute_raw("name")));
   if (ANode->nodes())
     for (TMz_XmlElement* child : *ANode->nodes())
       if (child->name() == "params") ReadParams(child, character);
@@ -176,9 +158,9 @@ void TQuorvelDialogueReader::ReadItem(TMz_XmlElement* ANode, TPersistent* AParen
   TQuorvelDialogueItem* item = parent->Items()->AddItem();
   ReadCommon(ANode, item);
   item->SetKind(StringToDialogueItemKind(ANode->attribute_raw("kind")));
-  if (Has(ANode, "character")) item->SetCharacter(Trim(ANode->attribute_raw("character")));
-  if (Has(ANode, "display-name")) item->SetDisplayName(Trim(ANode->attribute_raw("display-name")));
-  if (item->Kind() == TQuorvelDialogueItemKind::Reference && Has(ANode, "ref"))
+  if (HasAttribute(ANode, "character")) item->SetCharacter(Trim(ANode->attribute_raw("character")));
+  if (HasAttribute(ANode, "display-name")) item->SetDisplayName(Trim(ANode->attribute_raw("display-name")));
+  if (item->Kind() == TQuorvelDialogueItemKind::Reference && HasAttribute(ANode, "ref"))
     item->SetReference(Trim(ANode->attribute_raw("ref")));
   if (int32_t time = 0; ReadInteger(ANode, "display-time", time)) item->SetDisplayTime(time);
   if (!ANode->nodes()) return;
@@ -202,8 +184,8 @@ void TQuorvelDialogueReader::ReadItem(TMz_XmlElement* ANode, TPersistent* AParen
 void TQuorvelDialogueReader::ReadEvent(TMz_XmlElement* ANode, TQuorvelDialogueItem* AItem) {
   TQuorvelDialogueItemEvent* event = AItem->Events()->AddEvent();
   ReadCommon(ANode, event);
-  if (Has(ANode, "owner")) event->SetOwnerEvent(ANode->attribute_raw("owner"));
-  event->SetKind(Has(ANode, "kind") ? StringToDialogueEventKind(ANode->attribute_raw("kind"))
+  if (HasAttribute(ANode, "owner")) event->SetOwnerEvent(ANode->attribute_raw("owner"));
+  event->SetKind(HasAttribute(ANode, "kind") ? StringToDialogueEventKind(ANode->attribute_raw("kind"))
                                     : TQuorvelDialogueEventKind::Misc);
   event->SetTrigger(StringToDialogueEventTrigger(ANode->attribute_raw("trigger")));
   // The scope names an item or a variable: taken as written, like the identifiers.

@@ -5,6 +5,7 @@
 #include "framework/rtl/Finally.h"
 #include "framework/rtl/Monitor.h"
 #include "framework/rtl/SysUtils.h"
+#include "lib/game/GameText.h"
 #include "lib/game/Inventory.h"
 #include "lib/game/XmlDocument.h"
 
@@ -14,10 +15,6 @@ namespace {
 
 TMz_XmlElement* Element(TMz_XmlElement* AParent, const char* AName) {
   return New<TMz_XmlElement>(AParent->document(), AParent, std::string(), std::string(AName));
-}
-
-bool Has(const TMz_XmlElement* ANode, const char* AName) {
-  return ANode->attributes() && ANode->attributes()->ContainsKey(AName);
 }
 
 // Typed attributes fall back to their default when absent or of another kind.
@@ -62,7 +59,7 @@ void ParamsFromXml(TQuorvelInventoryParameters* AParams, TMz_XmlElement* ANode) 
   AParams->Clear();
   if (!ANode || !ANode->nodes()) return;
   for (TMz_XmlElement* param : *ANode->nodes())
-    if (param->name() == "param" && Has(param, "id")) AParams->AddOrSetValue(param->attribute_raw("id"), param->value());
+    if (param->name() == "param" && HasAttribute(param, "id")) AParams->AddOrSetValue(param->attribute_raw("id"), param->value());
 }
 
 template <class T>
@@ -160,7 +157,7 @@ void TQuorvelInventoryItemTemplate::FromXml(TMz_XmlElement* ANode, TQuorvelInven
   if (TMz_XmlElement* deps = ANode->find("dependencies")) FDependency->FromXml(deps, ACache);
   for (const bool up : {true, false}) {
     const char* attr = up ? "upgrade-item" : "downgrade-item";
-    if (!Has(ANode, attr)) continue;
+    if (!HasAttribute(ANode, attr)) continue;
     const std::string id = ANode->attribute_raw(attr);
     TQuorvelInventoryItemTemplate* found = inventory ? inventory->FindItemTemplate(id) : nullptr;
     if (found) (up ? FUpgradeItem : FDowngradeItem) = found;
@@ -230,7 +227,7 @@ TQuorvelInventoryIngredient* TQuorvelInventoryCustomIngredientList::EntryFromXml
     TMz_XmlElement* ANode, TQuorvelInventoryLoadingCache* ACache) {
   TMonitorGuard lock(this);
   TQuorvelInventoryIngredient* entry = Add(nullptr, ReadInt(ANode, "quantity", 1));
-  if (!Has(ANode, "template")) return entry;
+  if (!HasAttribute(ANode, "template")) return entry;
   const std::string id = ANode->attribute_raw("template");
   TQuorvelInventory* inventory = ACache ? ACache->Inventory() : nullptr;
   if (TQuorvelInventoryItemTemplate* t = inventory ? inventory->FindItemTemplate(id) : nullptr)

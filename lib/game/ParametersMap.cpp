@@ -29,7 +29,7 @@ TJSONValue* FloatRecord(const char* AClass, std::initializer_list<double> ANumbe
   return result.release();
 }
 
-TJSONValue* RecordToJSON(const TValue& AValue) {
+TJSONValue* ParameterRecordToJSON(const TValue& AValue) {
   const std::string name = AValue.TypeName();
   if (name == "TPoint") {
     const auto p = AValue.AsType<TPoint>();
@@ -83,7 +83,7 @@ TJSONValue* ValueToJSON(const TValue& AValue) {
       // JSON has no number for infinities and NaN (a read "1e999" is one).
       if (!std::isfinite(AValue.AsExtended())) return New<TJSONNull>();
       return New<TJSONNumber>(AValue.AsExtended());
-    case tkRecord: return RecordToJSON(AValue);
+    case tkRecord: return ParameterRecordToJSON(AValue);
     default: return New<TJSONNull>();
   }
 }

@@ -2,6 +2,7 @@
 #include "framework/io/Path.h"
 #include "framework/io/Stream.h"
 #include "framework/rtl/SysUtils.h"
+#include "lib/game/GameText.h"
 #include "lib/game/SkillSystem.h"
 #include "lib/game/XmlDocument.h"
 
@@ -9,17 +10,8 @@ namespace quorvel {
 
 namespace {
 
-const TFormatSettings& EnUs() {
-  static const TFormatSettings fs = TFormatSettings::Create("en-US");
-  return fs;
-}
-
 TMz_XmlElement* Element(TMz_XmlElement* AParent, const std::string& AName) {
   return New<TMz_XmlElement>(AParent->document(), AParent, std::string(), AName);
-}
-
-bool Has(const TMz_XmlElement* ANode, const char* AName) {
-  return ANode->attributes() && ANode->attributes()->ContainsKey(AName);
 }
 
 std::string PositionText(TPointF AValue) {
@@ -27,15 +19,6 @@ std::string PositionText(TPointF AValue) {
 }
 
 // "X;Y"; anything but two parts gives (0, 0), a part that does not parse 0.
-TPointF ParsePosition(const std::string& AText) {
-  const size_t semi = AText.find(';');
-  if (semi == std::string::npos || AText.find(';', semi + 1) != std::string::npos) return {};
-  TPointF p{};
-  if (!TryStrToFloat(std::string_view(AText).substr(0, semi), p.X, EnUs())) p.X = 0;
-  if (!TryStrToFloat(std::string_view(AText).substr(semi + 1), p.Y, EnUs())) p.Y = 0;
-  return p;
-}
-
 int32_t IntOf(const TValue& AValue) {
   if (AValue.Kind() == tkInteger) return AValue.AsInteger();
   if (AValue.Kind() == tkInt64) return int32_t(AValue.AsInt64());
@@ -88,14 +71,14 @@ void TQuorvelCustomSkillEntity::ReadXmlChild(TMz_XmlElement* ANode) {
 }
 
 void TQuorvelCustomSkillEntity::FromXml(TMz_XmlElement* ANode) {
-  if (Has(ANode, "guid")) FGUID = TGUID::Create(ANode->attribute_raw("guid"));
-  if (Has(ANode, "id")) SetDisplayName(ANode->attribute_raw("id"));
-  if (Has(ANode, "enabled")) FEnabled = SameText(ANode->attribute_raw("enabled"), "true");
-  if (Has(ANode, "icon")) {
+  if (HasAttribute(ANode, "guid")) FGUID = TGUID::Create(ANode->attribute_raw("guid"));
+  if (HasAttribute(ANode, "id")) SetDisplayName(ANode->attribute_raw("id"));
+  if (HasAttribute(ANode, "enabled")) FEnabled = SameText(ANode->attribute_raw("enabled"), "true");
+  if (HasAttribute(ANode, "icon")) {
     int32_t icon = 0;
     if (TryStrToInt(Trim(ANode->attribute_raw("icon")), icon)) FIcon = icon;
   }
-  if (Has(ANode, "position")) FPosition = ParsePosition(ANode->attribute_raw("position"));
+  if (HasAttribute(ANode, "position")) FPosition = ParsePosition(ANode->attribute_raw("position"));
   if (ANode->nodes())
     for (TMz_XmlElement* child : *ANode->nodes()) ReadXmlChild(child);
 }
@@ -172,22 +155,22 @@ TMz_XmlElement* TQuorvelSkill::ToXml(TMz_XmlElement* AParent) {
 // --- processes -----------------------------------------------------------------------------
 
 void TQuorvelSkillProcess::FromXml(TQuorvelSkillSystem* ASkillSystem, TMz_XmlElement* ANode) {
-  if (Has(ANode, "skill")) {
+  if (HasAttribute(ANode, "skill")) {
     FSkill = ASkillSystem->FindNestedSkillByGUID(TGUID::Create(ANode->attribute_raw("skill")));
     if (!FSkill) throw Exception("failed to load leveling process - skill not found");
   }
-  if (Has(ANode, "dest")) {
+  if (HasAttribute(ANode, "dest")) {
     FDestination = ASkillSystem->FindNestedSkillByGUID(TGUID::Create(ANode->attribute_raw("dest")));
     if (!FDestination) throw Exception("failed to load leveling process - destination not found");
   }
-  if (Has(ANode, "to-level")) TryStrToInt(Trim(ANode->attribute_raw("to-level")), FToLevel);
-  if (Has(ANode, "new-value")) {
+  if (HasAttribute(ANode, "to-level")) TryStrToInt(Trim(ANode->attribute_raw("to-level")), FToLevel);
+  if (HasAttribute(ANode, "new-value")) {
     float value = 0;
     if (TryStrToFloat(Trim(ANode->attribute_raw("new-value")), value, EnUs())) FNewValue = value;
   }
-  if (Has(ANode, "total-time")) TryStrToInt(Trim(ANode->attribute_raw("total-time")), FTotalTime);
+  if (HasAttribute(ANode, "total-time")) TryStrToInt(Trim(ANode->attribute_raw("total-time")), FTotalTime);
   int32_t progress = 0;
-  if (Has(ANode, "progress") && TryStrToInt(Trim(ANode->attribute_raw("progress")), progress) && progress > 0)
+  if (HasAttribute(ANode, "progress") && TryStrToInt(Trim(ANode->attribute_raw("progress")), progress) && progress > 0)
     Restore(true, int64_t(TThread::GetTickCount64()) - progress);
   else
     Restore(false, 0);
@@ -257,7 +240,7 @@ void TQuorvelSkillSystem::LoadFromStream(TStream* AStream) {
       }
   if (!system) throw Exception("root node \"skillsystem\" not found!");
   SetName(system->attribute_raw("id"));
-  if (Has(system, "position")) FPosition = ParsePosition(system->attribute_raw("position"));
+  if (HasAttribute(system, "position")) FPosition = ParsePosition(system->attribute_raw("position"));
   if (!system->nodes() || system->nodes()->Count() == 0) throw Exception("skill groups not found!");
   for (TMz_XmlElement* child : *system->nodes()) {
     if (child->name() == "language") {

@@ -644,7 +644,7 @@ void TFilterManagerHack::ReregisterFilters() {
 
 namespace {
 // The finalisation leaves the registry as it is.
-const TUnitRegistration Unit{{kUnit, {"Fw.Filter"}, &TFilterManagerHack::ReregisterFilters, {}}};
+const TUnitRegistration FilterCustomUnit{{kUnit, {"Fw.Filter"}, &TFilterManagerHack::ReregisterFilters, {}}};
 }  // namespace
 
 }  // namespace quorvel

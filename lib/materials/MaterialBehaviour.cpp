@@ -17,7 +17,7 @@ void TQuorvelMaterialBehaviour::Register(ClassBuilder<TQuorvelMaterialBehaviour>
 }
 
 namespace {
-const TUnitRegistration Unit{
+const TUnitRegistration MaterialBehaviourUnit{
     StreamedClassUnit("Quorvel.Material.Behaviour", &TQuorvelMaterialBehaviour::StaticClass)};
 }  // namespace
 

@@ -23,7 +23,7 @@ void TQuorvelBlinnMaterial::AfterConstruction() {
 TMaterial* TQuorvelBlinnMaterialSource::CreateMaterial() { return New<TQuorvelBlinnMaterial>(this); }
 
 namespace {
-const TUnitRegistration Unit{StreamedClassUnit("Quorvel.Material.Blinn", &TQuorvelBlinnMaterialSource::StaticClass)};
+const TUnitRegistration MaterialBlinnUnit{StreamedClassUnit("Quorvel.Material.Blinn", &TQuorvelBlinnMaterialSource::StaticClass)};
 }  // namespace
 
 }  // namespace quorvel

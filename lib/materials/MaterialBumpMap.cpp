@@ -38,7 +38,7 @@ void TQuorvelBumpMapMaterialSource::SetSpecularMap(TBitmap* Value) {
 }
 
 namespace {
-const TUnitRegistration Unit{StreamedClassUnit("Quorvel.Material.BumpMap", &TQuorvelBumpMapMaterialSource::StaticClass)};
+const TUnitRegistration MaterialBumpMapUnit{StreamedClassUnit("Quorvel.Material.BumpMap", &TQuorvelBumpMapMaterialSource::StaticClass)};
 }  // namespace
 
 }  // namespace quorvel

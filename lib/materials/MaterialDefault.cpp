@@ -70,7 +70,7 @@ void TQuorvelDefaultMaterialSource::Register(ClassBuilder<TQuorvelDefaultMateria
 }
 
 namespace {
-const TUnitRegistration Unit{
+const TUnitRegistration MaterialDefaultUnit{
     StreamedClassUnit("Quorvel.Material.Default", &TQuorvelDefaultMaterialSource::StaticClass)};
 }  // namespace
 

@@ -22,7 +22,7 @@ void TQuorvelLambertMaterial::AfterConstruction() {
 TMaterial* TQuorvelLambertMaterialSource::CreateMaterial() { return New<TQuorvelLambertMaterial>(this); }
 
 namespace {
-const TUnitRegistration Unit{StreamedClassUnit("Quorvel.Material.Lambert", &TQuorvelLambertMaterialSource::StaticClass)};
+const TUnitRegistration MaterialLambertUnit{StreamedClassUnit("Quorvel.Material.Lambert", &TQuorvelLambertMaterialSource::StaticClass)};
 }  // namespace
 
 }  // namespace quorvel

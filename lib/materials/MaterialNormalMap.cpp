@@ -42,7 +42,7 @@ void TQuorvelNormalMapMaterial::DoCreateFragmentShaderNode() {
 TMaterial* TQuorvelNormalMapMaterialSource::CreateMaterial() { return New<TQuorvelNormalMapMaterial>(this); }
 
 namespace {
-const TUnitRegistration Unit{
+const TUnitRegistration MaterialNormalMapUnit{
     StreamedClassUnit("Quorvel.Material.NormalMap", &TQuorvelNormalMapMaterialSource::StaticClass)};
 }  // namespace
 

@@ -133,7 +133,7 @@ void TQuorvelPBRMaterialSource::StoreToDefinition(TCustomDef* ADef) {
 }
 
 namespace {
-const TUnitRegistration Unit{StreamedClassUnit("Quorvel.Material.PBR", &TQuorvelPBRMaterialSource::StaticClass)};
+const TUnitRegistration MaterialPBRUnit{StreamedClassUnit("Quorvel.Material.PBR", &TQuorvelPBRMaterialSource::StaticClass)};
 }  // namespace
 
 }  // namespace quorvel

@@ -102,7 +102,7 @@ void TQuorvelPOMMaterialSource::StoreToDefinition(TCustomDef* ADef) {
 }
 
 namespace {
-const TUnitRegistration Unit{StreamedClassUnit("Quorvel.Material.POM", &TQuorvelPOMMaterialSource::StaticClass)};
+const TUnitRegistration MaterialPOMUnit{StreamedClassUnit("Quorvel.Material.POM", &TQuorvelPOMMaterialSource::StaticClass)};
 }  // namespace
 
 }  // namespace quorvel

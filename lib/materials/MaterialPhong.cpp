@@ -23,7 +23,7 @@ void TQuorvelPhongMaterial::AfterConstruction() {
 TMaterial* TQuorvelPhongMaterialSource::CreateMaterial() { return New<TQuorvelPhongMaterial>(this); }
 
 namespace {
-const TUnitRegistration Unit{StreamedClassUnit("Quorvel.Material.Phong", &TQuorvelPhongMaterialSource::StaticClass)};
+const TUnitRegistration MaterialPhongUnit{StreamedClassUnit("Quorvel.Material.Phong", &TQuorvelPhongMaterialSource::StaticClass)};
 }  // namespace
 
 }  // namespace quorvel

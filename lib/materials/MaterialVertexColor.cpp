@@ -49,7 +49,7 @@ void TQuorvelVertexColorMaterial::DoBuildFragmentShaderSource() {
 TMaterial* TQuorvelVertexColorMaterialSource::CreateMaterial() { return New<TQuorvelVertexColorMaterial>(this); }
 
 namespace {
-const TUnitRegistration Unit{
+const TUnitRegistration MaterialVertexColorUnit{
     StreamedClassUnit("Quorvel.Material.VertexColor", &TQuorvelVertexColorMaterialSource::StaticClass)};
 }  // namespace
 

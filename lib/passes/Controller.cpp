@@ -755,14 +755,14 @@ bool TQuorvelRenderPassController::IsControlIgnored(TControl3D* ACtrl) {
 
 namespace {
 
-void InitUnit() {
+void InitControllerUnit() {
   RegisterFwClasses({TQuorvelController::StaticClass(), TQuorvelRenderPassController::StaticClass()});
 }
-void FinUnit() {
+void FinControllerUnit() {
   UnRegisterClasses({TQuorvelController::StaticClass(), TQuorvelRenderPassController::StaticClass()});
 }
 
-const TUnitRegistration Unit{{"Quorvel.Controller", {}, &InitUnit, &FinUnit}};
+const TUnitRegistration ControllerUnit{{"Quorvel.Controller", {}, &InitControllerUnit, &FinControllerUnit}};
 
 }  // namespace
 

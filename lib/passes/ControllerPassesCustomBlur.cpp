@@ -90,7 +90,7 @@ void main() {
 )";
 }
 
-bool IsDesigning(const TComponent* AComponent) {
+bool IsDesigningBlur(const TComponent* AComponent) {
   return AComponent && AComponent->GetComponentState().Contains(csDesigning);
 }
 
@@ -98,8 +98,6 @@ bool IsSeparable(TPassBlurType AType) {
   return AType == TPassBlurType::FastBlur || AType == TPassBlurType::GaussianBlur;
 }
 
-const TRendererFlags kAllFlags{TRendererFlag::IgnoreRenderTargets, TRendererFlag::IgnoreCompositeCtrl,
-                               TRendererFlag::IgnoreEmissiveBlur, TRendererFlag::IgnoreGlobalIllum};
 
 }  // namespace
 
@@ -172,7 +170,7 @@ void TBlurMaterial::DoApply(TContext3D* AContext) {
     ctx->SetShaderVariable("ModelViewProjMatrix",
                            pass ? pass->GetCurrentModelViewProjectionMatrix() : ctx->GetCurrentModelViewProjectionMatrix());
   TTexture* input = GetInputTexture(AContext);
-  if (!input && !IsDesigning(FSource)) throw Exception("blur pass - input texture empty");
+  if (!input && !IsDesigningBlur(FSource)) throw Exception("blur pass - input texture empty");
   AContext->SetShaderVariable("Input", input);
   const TVector3D exposure(FExposure, 0, 0, 0);
   AContext->SetShaderVariable("Exposure", std::span<const TVector3D>(&exposure, 1));
@@ -253,7 +251,7 @@ void TQuorvelRenderPassBlur::InitializeRenderPass() {
   TQuorvelRenderPassController::InitializeRenderPass();
   FType = TRenderPassType::Post;
   FMethod = TRenderPassMethod::RectToFBO;
-  FRendererFlags = kAllFlags;
+  FRendererFlags = kAllRendererFlags;
   using F = TBlendFactor;
   FBlendings = TBlendSettings{};
   FBlendings[0] = TBlendSetting::Create(false, TBlendEquationFunc::befAdd, F::bfOne, F::bfOne, F::bfOne, F::bfOne);
@@ -267,7 +265,7 @@ void TQuorvelRenderPassBlur::InitializeRenderPass() {
 }
 
 void TQuorvelRenderPassBlur::CreateRenderer() {
-  FRendererFlags = kAllFlags;
+  FRendererFlags = kAllRendererFlags;
   TQuorvelRenderPassController::CreateRenderer();
 }
 

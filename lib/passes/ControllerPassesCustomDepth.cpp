@@ -65,8 +65,6 @@ layout (location = 0) out float o_Depth;
 void main() { o_Depth = v_Position.z; }
 )";
 
-const TRendererFlags kAllFlags{TRendererFlag::IgnoreRenderTargets, TRendererFlag::IgnoreCompositeCtrl,
-                               TRendererFlag::IgnoreEmissiveBlur, TRendererFlag::IgnoreGlobalIllum};
 
 }  // namespace
 
@@ -165,7 +163,7 @@ void TQuorvelRenderPassCustomDepth::InitializeRenderPass() {
   FType = TRenderPassType::Pre;
   FMethod = TRenderPassMethod::RenderListToFBO;
   FRenderProc = TRenderPassRenderingProc::ListRendering;
-  FRendererFlags = kAllFlags;
+  FRendererFlags = kAllRendererFlags;
   InvalidateMatrices();
   FDefaultColor = claBlack;
   FDefaultDepth = 1.0f;
@@ -268,9 +266,9 @@ void TQuorvelRenderPassCustomDepth::Notification(TComponent* AComponent, TOperat
 
 namespace {
 
-void InitUnit() { RegisterClasses({TQuorvelRenderPassCustomDepth::StaticClass()}); }
-void FinUnit() { UnRegisterClasses({TQuorvelRenderPassCustomDepth::StaticClass()}); }
-const TUnitRegistration Unit{{"Quorvel.Controller.Passes.CustomDepth", {}, &InitUnit, &FinUnit}};
+void InitControllerPassesCustomDepthUnit() { RegisterClasses({TQuorvelRenderPassCustomDepth::StaticClass()}); }
+void FinControllerPassesCustomDepthUnit() { UnRegisterClasses({TQuorvelRenderPassCustomDepth::StaticClass()}); }
+const TUnitRegistration ControllerPassesCustomDepthUnit{{"Quorvel.Controller.Passes.CustomDepth", {}, &InitControllerPassesCustomDepthUnit, &FinControllerPassesCustomDepthUnit}};
 
 }  // namespace
 

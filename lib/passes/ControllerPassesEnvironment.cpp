@@ -305,10 +305,10 @@ void TQuorvelRenderPassEnvironment::BeforeDestruction() {
 
 namespace {
 
-void InitUnit() { RegisterFwClasses({TQuorvelRenderPassEnvironment::StaticClass()}); }
-void FinUnit() { UnRegisterClasses({TQuorvelRenderPassEnvironment::StaticClass()}); }
+void InitControllerPassesEnvironmentUnit() { RegisterFwClasses({TQuorvelRenderPassEnvironment::StaticClass()}); }
+void FinControllerPassesEnvironmentUnit() { UnRegisterClasses({TQuorvelRenderPassEnvironment::StaticClass()}); }
 
-const TUnitRegistration Unit{{"Quorvel.Controller.Passes.Environment", {}, &InitUnit, &FinUnit}};
+const TUnitRegistration ControllerPassesEnvironmentUnit{{"Quorvel.Controller.Passes.Environment", {}, &InitControllerPassesEnvironmentUnit, &FinControllerPassesEnvironmentUnit}};
 
 }  // namespace
 

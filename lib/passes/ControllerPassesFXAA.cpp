@@ -119,8 +119,6 @@ void TFXAAMaterialSource::DoPassesChanged(TObject*) {
 // ---- pass -----------------------------------------------------------------------------------
 
 namespace {
-const TRendererFlags kAllFlags{TRendererFlag::IgnoreRenderTargets, TRendererFlag::IgnoreCompositeCtrl,
-                               TRendererFlag::IgnoreEmissiveBlur, TRendererFlag::IgnoreGlobalIllum};
 }
 
 TQuorvelRenderPassFXAA::TQuorvelRenderPassFXAA(TComponent* AOwner, const std::string& AId)
@@ -135,7 +133,7 @@ void TQuorvelRenderPassFXAA::InitializeRenderPass() {
   TQuorvelRenderPassController::InitializeRenderPass();
   FType = TRenderPassType::Post;
   FMethod = TRenderPassMethod::RectToFBO;
-  FRendererFlags = kAllFlags;
+  FRendererFlags = kAllRendererFlags;
   using F = TBlendFactor;
   FBlendings[0] = TBlendSetting::Create(false, TBlendEquationFunc::befAdd, F::bfOne, F::bfOne, F::bfOne, F::bfOne);
   FIterations = 1;
@@ -151,7 +149,7 @@ TQuorvelRenderPassMaterialSource* TQuorvelRenderPassFXAA::CreateMaterialSource()
 }
 
 void TQuorvelRenderPassFXAA::CreateRenderer() {
-  FRendererFlags = kAllFlags;
+  FRendererFlags = kAllRendererFlags;
   TQuorvelRenderPassController::CreateRenderer();
 }
 

@@ -234,8 +234,6 @@ TMaterial* TGlobalIllumMaterialSource::CreateMaterial() {
 // ---- pass -----------------------------------------------------------------------------------
 
 namespace {
-const TRendererFlags kAllFlags{TRendererFlag::IgnoreRenderTargets, TRendererFlag::IgnoreCompositeCtrl,
-                               TRendererFlag::IgnoreEmissiveBlur, TRendererFlag::IgnoreGlobalIllum};
 }
 
 TQuorvelRenderPassGlobalIllum::TQuorvelRenderPassGlobalIllum(TComponent* AOwner, const std::string& AId)
@@ -251,12 +249,12 @@ void TQuorvelRenderPassGlobalIllum::InitializeRenderPass() {
   FType = TRenderPassType::Post;
   FBlendings = TBlendSettings{};
   FMethod = TRenderPassMethod::RectToFBO;
-  FRendererFlags = kAllFlags;
+  FRendererFlags = kAllRendererFlags;
   if (!GetShader()) SetShader(New<TGlobalIllumMaterialSource>(this));
 }
 
 void TQuorvelRenderPassGlobalIllum::CreateRenderer() {
-  FRendererFlags = kAllFlags;
+  FRendererFlags = kAllRendererFlags;
   TQuorvelRenderPassController::CreateRenderer();
 }
 

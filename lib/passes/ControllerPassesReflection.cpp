@@ -195,10 +195,10 @@ void TQuorvelRenderPassReflection::BeforeDestruction() {
 
 namespace {
 
-void InitUnit() { RegisterFwClasses({TQuorvelRenderPassReflection::StaticClass()}); }
-void FinUnit() { UnRegisterClasses({TQuorvelRenderPassReflection::StaticClass()}); }
+void InitControllerPassesReflectionUnit() { RegisterFwClasses({TQuorvelRenderPassReflection::StaticClass()}); }
+void FinControllerPassesReflectionUnit() { UnRegisterClasses({TQuorvelRenderPassReflection::StaticClass()}); }
 
-const TUnitRegistration Unit{{"Quorvel.Controller.Passes.Reflection", {}, &InitUnit, &FinUnit}};
+const TUnitRegistration ControllerPassesReflectionUnit{{"Quorvel.Controller.Passes.Reflection", {}, &InitControllerPassesReflectionUnit, &FinControllerPassesReflectionUnit}};
 
 }  // namespace
 

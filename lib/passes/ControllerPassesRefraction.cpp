@@ -128,10 +128,10 @@ void TQuorvelRenderPassRefraction::BeforeDestruction() {
 
 namespace {
 
-void InitUnit() { RegisterFwClasses({TQuorvelRenderPassRefraction::StaticClass()}); }
-void FinUnit() { UnRegisterClasses({TQuorvelRenderPassRefraction::StaticClass()}); }
+void InitControllerPassesRefractionUnit() { RegisterFwClasses({TQuorvelRenderPassRefraction::StaticClass()}); }
+void FinControllerPassesRefractionUnit() { UnRegisterClasses({TQuorvelRenderPassRefraction::StaticClass()}); }
 
-const TUnitRegistration Unit{{"Quorvel.Controller.Passes.Refraction", {}, &InitUnit, &FinUnit}};
+const TUnitRegistration ControllerPassesRefractionUnit{{"Quorvel.Controller.Passes.Refraction", {}, &InitControllerPassesRefractionUnit, &FinControllerPassesRefractionUnit}};
 
 }  // namespace
 

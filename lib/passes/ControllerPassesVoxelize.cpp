@@ -123,8 +123,6 @@ void main() {
 
 namespace {
 
-const TRendererFlags kAllFlags{TRendererFlag::IgnoreRenderTargets, TRendererFlag::IgnoreCompositeCtrl,
-                               TRendererFlag::IgnoreEmissiveBlur, TRendererFlag::IgnoreGlobalIllum};
 
 // The kind the engine context knows the writable 3D image by (past the framework's kinds).
 constexpr auto kTexture3DKind = static_cast<TContextShaderVariableKind>(9);
@@ -310,7 +308,7 @@ void TQuorvelRenderPassVoxelize::CreateRenderer() {
   // leave rows of voxels empty).
   FViewportSize = TPoint(FVoxelSize, FVoxelSize);
   FOverwriteViewportSize = true;
-  FRendererFlags = kAllFlags;
+  FRendererFlags = kAllRendererFlags;
   TQuorvelRenderPassController::CreateRenderer();
 }
 

@@ -45,6 +45,9 @@ FW_ENUM(TRendererType, ForwardRenderer, LegacyRenderer)
 
 enum class TRendererFlag : uint8_t { IgnoreRenderTargets, IgnoreCompositeCtrl, IgnoreEmissiveBlur, IgnoreGlobalIllum };
 using TRendererFlags = TSet<TRendererFlag>;
+// Every flag: what a pass that draws only its own picture sets.
+inline const TRendererFlags kAllRendererFlags{TRendererFlag::IgnoreRenderTargets, TRendererFlag::IgnoreCompositeCtrl,
+                                              TRendererFlag::IgnoreEmissiveBlur, TRendererFlag::IgnoreGlobalIllum};
 
 // Lets a renderer's owner supply the composite texture (stored into ATexture).
 using TOnRendererCreateCompositeTexture =

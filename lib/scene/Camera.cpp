@@ -106,14 +106,14 @@ void TQuorvelCamera::Render() {
 
 namespace {
 
-void InitUnit() {
+void InitCameraUnit() {
   RegisterSetPropertyType<TQuorvelSmoothCameraControlType>();
   RegisterClasses({TQuorvelCamera::StaticClass(), TQuorvelSmoothCameraController::StaticClass()});
 }
 
-void FinUnit() { UnRegisterClasses({TQuorvelCamera::StaticClass(), TQuorvelSmoothCameraController::StaticClass()}); }
+void FinCameraUnit() { UnRegisterClasses({TQuorvelCamera::StaticClass(), TQuorvelSmoothCameraController::StaticClass()}); }
 
-const TUnitRegistration Unit{{"Quorvel.Camera", {}, &InitUnit, &FinUnit}};
+const TUnitRegistration CameraUnit{{"Quorvel.Camera", {}, &InitCameraUnit, &FinCameraUnit}};
 
 }  // namespace
 

@@ -261,13 +261,13 @@ void UpdateLocalMatrix(TControl3D* AControl) { AControl->MatrixChanged(AControl)
 
 namespace {
 
-void InitUnit() {
+void InitControlUnit() {
   RegisterClasses({TQuorvelControl::StaticClass()});
 }
 
-void FinUnit() { UnRegisterClasses({TQuorvelControl::StaticClass()}); }
+void FinControlUnit() { UnRegisterClasses({TQuorvelControl::StaticClass()}); }
 
-const TUnitRegistration Unit{{"Quorvel.Control", {}, &InitUnit, &FinUnit}};
+const TUnitRegistration ControlUnit{{"Quorvel.Control", {}, &InitControlUnit, &FinControlUnit}};
 
 }  // namespace
 

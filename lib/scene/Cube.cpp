@@ -110,9 +110,9 @@ void TQuorvelCube::RebuildMesh(bool AIsStatic) {
 }
 
 namespace {
-void InitUnit() { RegisterFwClasses({TQuorvelCube::StaticClass()}); }
-void FinUnit() { UnRegisterClasses({TQuorvelCube::StaticClass()}); }
-const TUnitRegistration Unit{{"Quorvel.Cube", {"Quorvel.Mesh"}, &InitUnit, &FinUnit}};
+void InitCubeUnit() { RegisterFwClasses({TQuorvelCube::StaticClass()}); }
+void FinCubeUnit() { UnRegisterClasses({TQuorvelCube::StaticClass()}); }
+const TUnitRegistration CubeUnit{{"Quorvel.Cube", {"Quorvel.Mesh"}, &InitCubeUnit, &FinCubeUnit}};
 }  // namespace
 
 }  // namespace quorvel

@@ -58,13 +58,13 @@ void TQuorvelGroup::StoreToDefinition(TCustomDef* ADef) {
 
 namespace {
 
-void InitUnit() {
+void InitGroupUnit() {
   RegisterClasses({TQuorvelGroup::StaticClass()});
 }
 
-void FinUnit() { UnRegisterClasses({TQuorvelGroup::StaticClass()}); }
+void FinGroupUnit() { UnRegisterClasses({TQuorvelGroup::StaticClass()}); }
 
-const TUnitRegistration Unit{{"Quorvel.Group", {"Quorvel.Transform"}, &InitUnit, &FinUnit}};
+const TUnitRegistration GroupUnit{{"Quorvel.Group", {"Quorvel.Transform"}, &InitGroupUnit, &FinGroupUnit}};
 
 }  // namespace
 

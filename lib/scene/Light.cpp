@@ -129,13 +129,13 @@ void TQuorvelLight::Render() {
 
 namespace {
 
-void InitUnit() {
+void InitLightUnit() {
   RegisterClasses({TQuorvelLight::StaticClass()});
 }
 
-void FinUnit() { UnRegisterClasses({TQuorvelLight::StaticClass()}); }
+void FinLightUnit() { UnRegisterClasses({TQuorvelLight::StaticClass()}); }
 
-const TUnitRegistration Unit{{"Quorvel.Light", {}, &InitUnit, &FinUnit}};
+const TUnitRegistration LightUnit{{"Quorvel.Light", {}, &InitLightUnit, &FinLightUnit}};
 
 }  // namespace
 

@@ -940,9 +940,9 @@ void TQuorvelVertexGroup::LoadMeshDataFromDefinition(TMeshDef* ADef, TMeshData* 
 
 namespace {
 
-void InitUnit() { RegisterClasses({TQuorvelMesh::StaticClass(), TQuorvelVertexGroup::StaticClass()}); }
-void FinUnit() { UnRegisterClasses({TQuorvelMesh::StaticClass(), TQuorvelVertexGroup::StaticClass()}); }
-const TUnitRegistration Unit{{"Quorvel.Mesh", {"Quorvel.Transform"}, &InitUnit, &FinUnit}};
+void InitMeshUnit() { RegisterClasses({TQuorvelMesh::StaticClass(), TQuorvelVertexGroup::StaticClass()}); }
+void FinMeshUnit() { UnRegisterClasses({TQuorvelMesh::StaticClass(), TQuorvelVertexGroup::StaticClass()}); }
+const TUnitRegistration MeshUnit{{"Quorvel.Mesh", {"Quorvel.Transform"}, &InitMeshUnit, &FinMeshUnit}};
 
 }  // namespace
 

@@ -40,7 +40,7 @@ FW_CLASS_NO_MEMBERS(TQuorvelMeshBehaviourCollection)
 
 namespace {
 
-bool Differs(const TPoint3D& APoint, float AValue, float AEpsilon) {
+bool DiffersFrom(const TPoint3D& APoint, float AValue, float AEpsilon) {
   return std::fabs(APoint.X - AValue) > AEpsilon || std::fabs(APoint.Y - AValue) > AEpsilon ||
          std::fabs(APoint.Z - AValue) > AEpsilon;
 }
@@ -100,19 +100,19 @@ void TQuorvelMeshInstance::MatrixChanged(TObject*) {
   if (FUpdating > 0) return;
   TMatrix3D t = TMatrix3D::Identity();
   const TPoint3D scale = FScale->GetPoint();
-  if (Differs(scale, 1, 1e-4f)) t = t * TMatrix3D::CreateScaling(scale);
-  if (!Differs(FRotationAngle->GetPoint(), 0, 1e-4f)) {
+  if (DiffersFrom(scale, 1, 1e-4f)) t = t * TMatrix3D::CreateScaling(scale);
+  if (!DiffersFrom(FRotationAngle->GetPoint(), 0, 1e-4f)) {
     FSavedRotationAngle = {};
     FQuaternion = TQuaternion3D::Identity();
   } else {
     TMatrix3D r = QuaternionToRotationMatrix(FQuaternion);
     const TPoint3D center = FRotationCenter->GetPoint();
-    if (Differs(center, 0, 0.001f))
+    if (DiffersFrom(center, 0, 0.001f))
       r = TMatrix3D::CreateTranslation(-center) * r * TMatrix3D::CreateTranslation(center);
     t = t * r;
   }
   const TPoint3D pos = FPosition->GetPoint();
-  if (Differs(pos, 0, 0.001f)) t = t * TMatrix3D::CreateTranslation(pos);
+  if (DiffersFrom(pos, 0, 0.001f)) t = t * TMatrix3D::CreateTranslation(pos);
   FTransform = t;
   NotifyCollection();
 }

@@ -771,9 +771,9 @@ void TQuorvelModel::DebugOut(bool ACompHierarchy) {
 
 namespace {
 
-void InitUnit() { RegisterFwClasses({TQuorvelModel::StaticClass()}); }
-void FinUnit() { UnRegisterClasses({TQuorvelModel::StaticClass()}); }
-const TUnitRegistration Unit{{"Quorvel.Model", {"Quorvel.Mesh"}, &InitUnit, &FinUnit}};
+void InitModelUnit() { RegisterFwClasses({TQuorvelModel::StaticClass()}); }
+void FinModelUnit() { UnRegisterClasses({TQuorvelModel::StaticClass()}); }
+const TUnitRegistration ModelUnit{{"Quorvel.Model", {"Quorvel.Mesh"}, &InitModelUnit, &FinModelUnit}};
 
 }  // namespace
 

@@ -82,9 +82,9 @@ void TQuorvelPlane::RebuildMesh() {
 }
 
 namespace {
-void InitUnit() { RegisterFwClasses({TQuorvelPlane::StaticClass()}); }
-void FinUnit() { UnRegisterClasses({TQuorvelPlane::StaticClass()}); }
-const TUnitRegistration Unit{{"Quorvel.Plane", {"Quorvel.Mesh"}, &InitUnit, &FinUnit}};
+void InitPlaneUnit() { RegisterFwClasses({TQuorvelPlane::StaticClass()}); }
+void FinPlaneUnit() { UnRegisterClasses({TQuorvelPlane::StaticClass()}); }
+const TUnitRegistration PlaneUnit{{"Quorvel.Plane", {"Quorvel.Mesh"}, &InitPlaneUnit, &FinPlaneUnit}};
 }  // namespace
 
 }  // namespace quorvel

@@ -43,13 +43,13 @@ void TQuorvelSegment::LoadHierarchyFromDefinition(TTransformDef* ADef) {
 
 namespace {
 
-void InitUnit() {
+void InitSegmentUnit() {
   RegisterClasses({TQuorvelSegment::StaticClass()});
 }
 
-void FinUnit() { UnRegisterClasses({TQuorvelSegment::StaticClass()}); }
+void FinSegmentUnit() { UnRegisterClasses({TQuorvelSegment::StaticClass()}); }
 
-const TUnitRegistration Unit{{"Quorvel.Segment", {"Quorvel.Transform"}, &InitUnit, &FinUnit}};
+const TUnitRegistration SegmentUnit{{"Quorvel.Segment", {"Quorvel.Transform"}, &InitSegmentUnit, &FinSegmentUnit}};
 
 }  // namespace
 

@@ -798,9 +798,9 @@ void TQuorvelSkyBox::Render() {
 }
 
 namespace {
-void InitUnit() { RegisterFwClasses({TQuorvelSkyBox::StaticClass()}); }
-void FinUnit() { UnRegisterClasses({TQuorvelSkyBox::StaticClass()}); }
-const TUnitRegistration Unit{{"Quorvel.SkyBox", {"Quorvel.Cube"}, &InitUnit, &FinUnit}};
+void InitSkyBoxUnit() { RegisterFwClasses({TQuorvelSkyBox::StaticClass()}); }
+void FinSkyBoxUnit() { UnRegisterClasses({TQuorvelSkyBox::StaticClass()}); }
+const TUnitRegistration SkyBoxUnit{{"Quorvel.SkyBox", {"Quorvel.Cube"}, &InitSkyBoxUnit, &FinSkyBoxUnit}};
 }  // namespace
 
 }  // namespace quorvel

@@ -119,9 +119,9 @@ void TQuorvelTorus::RebuildMesh() {
 }
 
 namespace {
-void InitUnit() { RegisterFwClasses({TQuorvelTorus::StaticClass()}); }
-void FinUnit() { UnRegisterClasses({TQuorvelTorus::StaticClass()}); }
-const TUnitRegistration Unit{{"Quorvel.Torus", {"Quorvel.Mesh"}, &InitUnit, &FinUnit}};
+void InitTorusUnit() { RegisterFwClasses({TQuorvelTorus::StaticClass()}); }
+void FinTorusUnit() { UnRegisterClasses({TQuorvelTorus::StaticClass()}); }
+const TUnitRegistration TorusUnit{{"Quorvel.Torus", {"Quorvel.Mesh"}, &InitTorusUnit, &FinTorusUnit}};
 }  // namespace
 
 }  // namespace quorvel

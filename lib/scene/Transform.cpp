@@ -115,13 +115,13 @@ void TQuorvelTransform::StoreToDefinition(TCustomDef* ADef) {
 
 namespace {
 
-void InitUnit() {
+void InitTransformUnit() {
   RegisterClasses({TQuorvelTransform::StaticClass()});
 }
 
-void FinUnit() { UnRegisterClasses({TQuorvelTransform::StaticClass()}); }
+void FinTransformUnit() { UnRegisterClasses({TQuorvelTransform::StaticClass()}); }
 
-const TUnitRegistration Unit{{"Quorvel.Transform", {"Quorvel.Control"}, &InitUnit, &FinUnit}};
+const TUnitRegistration TransformUnit{{"Quorvel.Transform", {"Quorvel.Control"}, &InitTransformUnit, &FinTransformUnit}};
 
 }  // namespace
 

@@ -1127,14 +1127,14 @@ TFwObject* FindParentViewport(TFwObject* AObject) {
 
 namespace {
 
-void InitUnit() {
+void InitViewportUnit() {
   RegisterClasses({TQuorvelViewport::StaticClass()});
   RegisterContextOpenGLWindows();
 }
 
-void FinUnit() { UnRegisterClasses({TQuorvelViewport::StaticClass()}); }
+void FinViewportUnit() { UnRegisterClasses({TQuorvelViewport::StaticClass()}); }
 
-const TUnitRegistration Unit{{"Quorvel.Viewport", {"Quorvel.Context.GLES.Windows"}, &InitUnit, &FinUnit}};
+const TUnitRegistration ViewportUnit{{"Quorvel.Viewport", {"Quorvel.Context.GLES.Windows"}, &InitViewportUnit, &FinViewportUnit}};
 
 }  // namespace
 

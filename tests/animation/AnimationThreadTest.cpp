@@ -16,7 +16,7 @@
 namespace quorvel {
 namespace {
 
-class AnimationTimerThreads : public testing::TViewportTest {
+class AnimationTimerThreads : public testkit::TViewportTest {
 protected:
   AnimationTimerThreads() { ManualTime = false; }
 
@@ -31,7 +31,7 @@ protected:
     auto* model = New<TQuorvelModel>(Form.get());
     model->SetParent(Viewport);
     model->LoadFromDefinition(AStrip.Def.get());
-    auto* green = New<testing::TInstancedColorSource>(model);
+    auto* green = New<testkit::TInstancedColorSource>(model);
     green->SetColor(claLime);
     for (TQuorvelMesh* mesh : model->GetFirstArmature()->GetMeshes()) mesh->SetMaterialSource(green);
     return model;
@@ -49,7 +49,7 @@ protected:
     EXPECT_GE(Counter->Renders, until);
   }
 
-  testing::TFilledCube* Counter = nullptr;
+  testkit::TFilledCube* Counter = nullptr;
 };
 
 TEST_F(AnimationTimerThreads, TheFrameTimerPlaysTheBendAHundredTicks) {

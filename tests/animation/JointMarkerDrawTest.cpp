@@ -9,8 +9,8 @@
 namespace quorvel {
 namespace {
 
-using testing::NearColor;
-using testing::TViewportTest;
+using testkit::NearColor;
+using testkit::TViewportTest;
 
 class JointMarkers : public TViewportTest {};
 

@@ -13,9 +13,9 @@
 namespace quorvel {
 namespace {
 
-using testing::NearColor;
-using testing::TInstancedColorSource;
-using testing::TViewportTest;
+using testkit::NearColor;
+using testkit::TInstancedColorSource;
+using testkit::TViewportTest;
 
 // A track holding Root in place for AHold seconds: the skeleton runs on past the bent key, so
 // that key is skinned and drawn before the animation stops (a stopped animation skins no more).

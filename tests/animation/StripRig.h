@@ -16,18 +16,10 @@
 #include "lib/animation/KeyAnimation.h"
 #include "lib/defs/DefTypes.h"
 #include "lib/scene/Model.h"
+#include "tests/support/Raised.h"
 
 namespace quorvel {
 namespace {
-
-inline std::string MessageOf(const std::function<void()>& AFunc) {
-  try {
-    AFunc();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(nothing raised)";
-}
 
 inline void ExpectNear(const TPoint3D& a, const TPoint3D& b, const std::string& what) {
   EXPECT_NEAR(a.X, b.X, 1e-5) << what;

@@ -10,10 +10,10 @@
 namespace quorvel {
 namespace {
 
-using testing::GLEnabled;
-using testing::GLInt;
-using testing::TFakeGLErrors;
-using testing::TSharedGLTest;
+using testkit::GLEnabled;
+using testkit::GLInt;
+using testkit::TFakeGLErrors;
+using testkit::TSharedGLTest;
 using S = TContextState;
 
 // Every state the set can touch, back to GL's defaults.
@@ -140,7 +140,7 @@ TEST_F(ContextStates, ClearsReadBackFromTheFrameBuffer) {
 }
 
 TEST_F(ContextStates, ClearsWithoutDepthStencilOrTargetsLeaveThoseAlone) {
-  TOwned<testing::TProbeContext> plain(New<testing::TProbeContext>(nullptr, 16, 16, TMultisample::None, false));
+  TOwned<testkit::TProbeContext> plain(New<testkit::TProbeContext>(nullptr, 16, 16, TMultisample::None, false));
   Context->Clear({TClearTarget::Color, TClearTarget::Depth}, MakeAlphaColor(0xFF0000FF), 0.5f, 0);
   plain->Clear({TClearTarget::Color, TClearTarget::Depth}, MakeAlphaColor(0xFFFF0000), 1.0f, 0);
   EXPECT_TRUE(NearColor(Target->Pixel(1, 1), Rgba(255, 0, 0)));

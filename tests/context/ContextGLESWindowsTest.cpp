@@ -13,8 +13,8 @@
 namespace quorvel {
 namespace {
 
-using testing::GLInt;
-using testing::UseSharedContext;
+using testkit::GLInt;
+using testkit::UseSharedContext;
 
 std::string GLStr(GLenum AName) { return reinterpret_cast<const char*>(glGetString(AName)); }
 

@@ -5,7 +5,7 @@
 namespace quorvel {
 namespace {
 
-using ContextLights = testing::TSharedGLTest;
+using ContextLights = testkit::TSharedGLTest;
 
 TEST_F(ContextLights, BothFormsOfAddLightKeepTheListsParallel) {
   TLightDescription framework;

@@ -8,10 +8,10 @@
 namespace quorvel {
 namespace {
 
-using testing::GLEnabled;
-using testing::TFakeGLErrors;
-using testing::TProbeContext;
-using testing::TSharedGLTest;
+using testkit::GLEnabled;
+using testkit::TFakeGLErrors;
+using testkit::TProbeContext;
+using testkit::TSharedGLTest;
 using S = TContextState;
 
 using ContextSceneRollback = TSharedGLTest;

@@ -22,10 +22,10 @@ protected:
   TQuorvelRenderPassMaterialSource* CreateMaterialSource() override { return nullptr; }
 };
 
-using testing::GLInt;
-using testing::TFakeGLErrors;
-using testing::TProbeContext;
-using testing::TSharedGLTest;
+using testkit::GLInt;
+using testkit::TFakeGLErrors;
+using testkit::TProbeContext;
+using testkit::TSharedGLTest;
 
 // Whether another thread could take the canvas lock now.
 bool CanvasLockFree() {

@@ -11,7 +11,7 @@
 #include "lib/context/windows/ContextGLESWindows.h"
 #include "tests/support/GLTestSupport.h"
 
-namespace quorvel::testing {
+namespace quorvel::testkit {
 
 // Exposes what the tests look into.
 class TProbeContext : public TContextOpenGLWindows {
@@ -99,4 +99,4 @@ inline GLint GLInt(GLenum AName) {
   return v;
 }
 
-}  // namespace quorvel::testing
+}  // namespace quorvel::testkit

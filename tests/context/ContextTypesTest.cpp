@@ -9,7 +9,7 @@
 namespace quorvel {
 namespace {
 
-using testing::TFakeGLErrors;
+using testkit::TFakeGLErrors;
 
 struct TCallbackRecord {
   int Calls = 0;

@@ -131,7 +131,7 @@ FW_CLASS_NO_MEMBERS(TBlockColorMaterial)
 namespace {
 
 // The engine context makes programs current through the program cache itself.
-using TDrawContext = testing::TProbeContext;
+using TDrawContext = testkit::TProbeContext;
 
 struct TColorVertex {
   float X, Y, Z;
@@ -161,7 +161,7 @@ constexpr TRGBA8 Red{255, 0, 0, 255};
 class DrawTest : public ::testing::Test, protected TGLErrorCheck {
 protected:
   void SetUp() override {
-    testing::UseSharedContext();
+    testkit::UseSharedContext();
     if (HasFatalFailure()) return;
     Context.reset(New<TDrawContext>(nullptr, 16, 16, TMultisample::None, true));
     Target = std::make_unique<TGLTestFramebuffer>(16, 16);
@@ -475,9 +475,9 @@ TEST_F(LayeredDrawTest, ThreeLayersDrawFourTimesAndRestoreTheStates) {
   EXPECT_TRUE(NearColor(Target->Pixel(13, 13), Black));
   EXPECT_EQ(Context->GetCurrentLayeredMaterial(), nullptr);
   EXPECT_TRUE(TContext3D::GetCurrentState(TContextState::csZTestOn));
-  EXPECT_TRUE(testing::GLEnabled(GL_DEPTH_TEST));
+  EXPECT_TRUE(testkit::GLEnabled(GL_DEPTH_TEST));
   EXPECT_TRUE(TContext3D::GetCurrentState(TContextState::csAlphaBlendOff));
-  EXPECT_FALSE(testing::GLEnabled(GL_BLEND));
+  EXPECT_FALSE(testkit::GLEnabled(GL_BLEND));
   EXPECT_EQ(BlendTable(), blendings);
 }
 
@@ -513,7 +513,7 @@ TEST_F(LayeredDrawTest, AFailingLayerStillRestoresDepthTestBlendingAndTheCache) 
   EXPECT_THROW(DrawBase(), Exception);
   EXPECT_EQ(Context->GetCurrentLayeredMaterial(), nullptr);
   EXPECT_TRUE(TContext3D::GetCurrentState(TContextState::csZTestOn));
-  EXPECT_TRUE(testing::GLEnabled(GL_DEPTH_TEST));
+  EXPECT_TRUE(testkit::GLEnabled(GL_DEPTH_TEST));
   EXPECT_EQ(BlendTable(), blendings);
   EXPECT_TRUE(NoAttributeArrayEnabled());
   Layered->GetMaterials()->Clear();

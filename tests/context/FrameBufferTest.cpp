@@ -18,7 +18,7 @@
 namespace quorvel {
 namespace {
 
-using testing::GLInt;
+using testkit::GLInt;
 
 TOwned<TFrameBufferObject> NewFBO(TContext3D* AContext) {
   return TOwned<TFrameBufferObject>(FrameBufferObjectClass->Create(AContext, false, TMultisample::None, nullptr));
@@ -75,11 +75,11 @@ bool Near(TPixel p, int r, int g, int b) {
   return std::abs(p.R - r) <= 2 && std::abs(p.G - g) <= 2 && std::abs(p.B - b) <= 2;
 }
 
-class FrameBufferTest : public testing::TSharedGLTest {
+class FrameBufferTest : public testkit::TSharedGLTest {
 protected:
   void TearDown() override {
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    testing::TSharedGLTest::TearDown();
+    testkit::TSharedGLTest::TearDown();
   }
 };
 

@@ -23,7 +23,7 @@ using Wrap = TQuorvelTextureWrap;
 class MaterialPoolsTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    testing::UseSharedContext();
+    testkit::UseSharedContext();
     if (HasFatalFailure()) return;
     Bitmaps.reset(New<TQuorvelBitmapPool>(nullptr));
     Textures.reset(New<TQuorvelTexturePool>(nullptr));

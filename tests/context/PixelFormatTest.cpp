@@ -322,7 +322,7 @@ double MaxDifference(GLenum AType, const std::vector<uint8_t>& A, const std::vec
 class PixelFormatRoundTrip : public ::testing::TestWithParam<TFormatCase> {
 protected:
   void SetUp() override {
-    testing::UseSharedContext();
+    testkit::UseSharedContext();
     // A folder of this process: test processes run side by side.
     Folder = TPath::Combine(TPath::GetTempPath(), "quorvel-pixelformat-" + std::to_string(getpid()));
     std::filesystem::create_directories(Folder);

@@ -107,7 +107,7 @@ public:
 };
 
 // A probe context with a pass registry, as a texture context has.
-class TPassContext : public testing::TProbeContext {
+class TPassContext : public testkit::TProbeContext {
 public:
   using TProbeContext::TProbeContext;
   void MakeRegistry() { CreateRenderPasses(); }
@@ -121,15 +121,15 @@ const TVertexDeclaration PositionDeclaration{{TVertexFormat::Vertex, 0}};
 const TVertex LowerLeft[3] = {{-1, -1, 0}, {1, -1, 0}, {-1, 1, 0}};
 const TVertex FullScreen[6] = {{-1, -1, 0}, {1, -1, 0}, {1, 1, 0}, {-1, -1, 0}, {1, 1, 0}, {-1, 1, 0}};
 
-constexpr TRGBA8 Black{0, 0, 0, 255};
-constexpr TRGBA8 Red{255, 0, 0, 255};
+constexpr TRGBA8 kPassBlack{0, 0, 0, 255};
+constexpr TRGBA8 kPassRed{255, 0, 0, 255};
 constexpr TRGBA8 Green{0, 255, 0, 255};
 constexpr TRGBA8 Blue{0, 0, 255, 255};
 
 class RenderPassTest : public ::testing::Test, protected TGLErrorCheck {
 protected:
   void SetUp() override {
-    testing::UseSharedContext();
+    testkit::UseSharedContext();
     if (HasFatalFailure()) return;
     Context.reset(New<TPassContext>(nullptr, 16, 16, TMultisample::None, true));
     Context->MakeRegistry();
@@ -192,8 +192,8 @@ TEST_F(RenderPassTest, ACurrentPassThatRejectsTheKindVetoesTheDrawAndTouchesNoMa
   Draw(LowerLeft, 3, Red_.get());
   EXPECT_EQ(GlobalDrawCalls.load(), calls);
   EXPECT_EQ(applied, 0);
-  EXPECT_TRUE(NearColor(At(2, 2), Black));
-  EXPECT_TRUE(NearColor(At(13, 13), Black));
+  EXPECT_TRUE(NearColor(At(2, 2), kPassBlack));
+  EXPECT_TRUE(NearColor(At(13, 13), kPassBlack));
   // Another kind passes the same filter.
   controller->TakesTriangles = true;
   Draw(LowerLeft, 3, Red_.get());
@@ -210,18 +210,18 @@ TEST_F(RenderPassTest, ACurrentPassWithAMaterialDrawsWithItAndAnnouncesIt) {
   Draw(LowerLeft, 3, Red_.get());
   // The pass's material (mirrored, green) replaces the red one.
   EXPECT_TRUE(NearColor(At(13, 13), Green));
-  EXPECT_TRUE(NearColor(At(2, 2), Black));
+  EXPECT_TRUE(NearColor(At(2, 2), kPassBlack));
   ASSERT_EQ(announced.size(), 1u);
   EXPECT_EQ(announced[0].first, nullptr);
   EXPECT_EQ(announced[0].second, TMaterialSource::ValidMaterial(GreenSource.get()));
   // After the draw the default program is current again.
-  EXPECT_EQ(testing::GLInt(GL_CURRENT_PROGRAM), 0);
+  EXPECT_EQ(testkit::GLInt(GL_CURRENT_PROGRAM), 0);
   // Without a current pass the draw's own material counts.
   Context->EndRenderPass();
   glClear(GL_COLOR_BUFFER_BIT);
   Draw(LowerLeft, 3, Red_.get());
-  EXPECT_TRUE(NearColor(At(2, 2), Red));
-  EXPECT_TRUE(NearColor(At(13, 13), Black));
+  EXPECT_TRUE(NearColor(At(2, 2), kPassRed));
+  EXPECT_TRUE(NearColor(At(13, 13), kPassBlack));
 }
 
 TEST_F(RenderPassTest, EveryIntermediatePassRedrawsThePrimitivesWithItsMaterial) {
@@ -246,7 +246,7 @@ TEST_F(RenderPassTest, EveryIntermediatePassRedrawsThePrimitivesWithItsMaterial)
   // Once as drawn, once mirrored through the origin (green), once left to right (blue); the
   // pass without a material does not draw.
   EXPECT_EQ(GlobalDrawCalls.load(), calls + 3);
-  EXPECT_TRUE(NearColor(At(1, 5), Red));
+  EXPECT_TRUE(NearColor(At(1, 5), kPassRed));
   EXPECT_TRUE(NearColor(At(12, 14), Green));
   EXPECT_TRUE(NearColor(At(14, 1), Blue));
 }
@@ -263,7 +263,7 @@ TEST_F(RenderPassTest, ADirectDrawSkipsTheFrameworkMaterialButKeepsThePassFilter
   glClear(GL_COLOR_BUFFER_BIT);
   Context->DirectDrawPrimitives(TPrimitivesKind::Triangles, LowerLeft, nullptr, PositionDeclaration, sizeof(TVertex),
                                 3, 2, 0);
-  EXPECT_TRUE(NearColor(At(13, 13), Black));
+  EXPECT_TRUE(NearColor(At(13, 13), kPassBlack));
 }
 
 TEST_F(RenderPassTest, ADirectDrawWithAnEngineKindDrawsThatKind) {
@@ -284,7 +284,7 @@ TEST_F(RenderPassTest, ADirectDrawWithAnEngineKindDrawsThatKind) {
                                 sizeof(TVertex), 3, 2, 0);
   // (The pass's material mirrors through the origin: the lower-right half lands upper left.)
   EXPECT_TRUE(NearColor(At(2, 13), Green));
-  EXPECT_TRUE(NearColor(At(13, 2), Black));
+  EXPECT_TRUE(NearColor(At(13, 2), kPassBlack));
 }
 
 // --- pass execution --------------------------------------------------------------------------
@@ -316,7 +316,7 @@ TEST_F(RenderPassTest, PreAndPostPassesRunAroundTheSceneAndOnlyEnabledOnes) {
   EXPECT_TRUE(Context->PostProcessing(&frame));
   EXPECT_EQ(events, (std::vector<std::string>{"pre", "scene", "post"}));
 
-  EXPECT_TRUE(NearColor(At(1, 8), Red));     // only the pre pass covers it
+  EXPECT_TRUE(NearColor(At(1, 8), kPassRed));     // only the pre pass covers it
   EXPECT_TRUE(NearColor(At(8, 14), Green));  // the scene over the pre pass
   EXPECT_TRUE(NearColor(At(14, 1), Blue));   // the post pass over the pre pass
   EXPECT_EQ(pre->Ends, 1);
@@ -335,12 +335,12 @@ TEST_F(RenderPassTest, AVetoedPassDrawsNothingAndIsNotEnded) {
   EXPECT_TRUE(Context->PreProcessing(&frame));
   EXPECT_EQ(began, 0);
   EXPECT_EQ(pass->Ends, 0);
-  EXPECT_TRUE(NearColor(At(8, 8), Black));
+  EXPECT_TRUE(NearColor(At(8, 8), kPassBlack));
   // The veto holds once: the next frame renders. Both frames count.
   EXPECT_TRUE(Context->PreProcessing(&frame));
   EXPECT_EQ(began, 1);
   EXPECT_EQ(pass->Ends, 1);
-  EXPECT_TRUE(NearColor(At(8, 8), Red));
+  EXPECT_TRUE(NearColor(At(8, 8), kPassRed));
   EXPECT_EQ(controller->GetFrameCount(), 2u);
   EXPECT_FALSE(controller->GetRenderingSkipped());
 }
@@ -394,7 +394,7 @@ TEST_F(RenderPassTest, PendingGLErrorsFailTheBracketWithoutLeavingItOpen) {
   auto failsCleanly = [&](const std::function<void()>& AStep, const std::string& AMessage) {
     SCOPED_TRACE(AMessage);
     try {
-      testing::TFakeGLErrors errors;
+      testkit::TFakeGLErrors errors;
       errors.Queue = {GL_INVALID_OPERATION};
       AStep();
       ADD_FAILURE() << "no exception";
@@ -440,10 +440,10 @@ TEST_F(RenderPassTest, IterationsRepeatTheRenderingAndZeroCountsAsOne) {
   EXPECT_EQ(begun, (std::vector<int32_t>{0, 1, 2}));
   EXPECT_EQ(ended, (std::vector<int32_t>{0, 1, 2}));
   EXPECT_EQ(defaults, 0);
-  EXPECT_TRUE(NearColor(At(2, 8), Red));
-  EXPECT_TRUE(NearColor(At(6, 8), Red));
-  EXPECT_TRUE(NearColor(At(10, 8), Red));
-  EXPECT_TRUE(NearColor(At(14, 8), Black));
+  EXPECT_TRUE(NearColor(At(2, 8), kPassRed));
+  EXPECT_TRUE(NearColor(At(6, 8), kPassRed));
+  EXPECT_TRUE(NearColor(At(10, 8), kPassRed));
+  EXPECT_TRUE(NearColor(At(14, 8), kPassBlack));
   EXPECT_EQ(pass->Ends, 1);
 
   // Zero iterations run once; without an end handler the iterations still run.
@@ -454,8 +454,8 @@ TEST_F(RenderPassTest, IterationsRepeatTheRenderingAndZeroCountsAsOne) {
   glClear(GL_COLOR_BUFFER_BIT);
   Context->ExecuteRenderPass(pass, &frame);
   EXPECT_EQ(begun, (std::vector<int32_t>{0}));
-  EXPECT_TRUE(NearColor(At(2, 8), Red));
-  EXPECT_TRUE(NearColor(At(6, 8), Black));
+  EXPECT_TRUE(NearColor(At(2, 8), kPassRed));
+  EXPECT_TRUE(NearColor(At(6, 8), kPassBlack));
 
   // A negative count runs nothing, but the scene is still begun and ended.
   begun.clear();
@@ -537,16 +537,16 @@ TEST_F(RenderPassTest, APassFreedByTheRegistryIsNoLongerDrawnWithOrCurrent) {
   const int64_t calls = GlobalDrawCalls.load();
   Draw(LowerLeft, 3, Red_.get());
   EXPECT_EQ(GlobalDrawCalls.load(), calls + 1);
-  EXPECT_TRUE(NearColor(At(2, 2), Red));
-  EXPECT_TRUE(NearColor(At(13, 13), Black));
+  EXPECT_TRUE(NearColor(At(2, 2), kPassRed));
+  EXPECT_TRUE(NearColor(At(13, 13), kPassBlack));
   Context->EndRenderPass();
   EXPECT_EQ(Context->GetCurrentRenderPass(), nullptr);
 }
 
 TEST(RenderPassWindow, AWindowContextHasNoPassesToProcess) {
-  testing::UseSharedContext();
+  testkit::UseSharedContext();
   if (::testing::Test::HasFatalFailure()) return;
-  TOwned<testing::TProbeContext> context(New<testing::TProbeContext>(nullptr, 16, 16, TMultisample::None, true));
+  TOwned<testkit::TProbeContext> context(New<testkit::TProbeContext>(nullptr, 16, 16, TMultisample::None, true));
   TRenderContext frame;
   EXPECT_EQ(context->GetRenderPasses(), nullptr);
   EXPECT_FALSE(context->PreProcessing(&frame));
@@ -554,9 +554,9 @@ TEST(RenderPassWindow, AWindowContextHasNoPassesToProcess) {
 }
 
 TEST(RenderPassStack, NestedPassesRestoreTheOuterOneAndResetLeavesTheStack) {
-  testing::UseSharedContext();
+  testkit::UseSharedContext();
   if (::testing::Test::HasFatalFailure()) return;
-  TOwned<testing::TProbeContext> context(New<testing::TProbeContext>(nullptr, 16, 16, TMultisample::None, true));
+  TOwned<testkit::TProbeContext> context(New<testkit::TProbeContext>(nullptr, 16, 16, TMultisample::None, true));
   TRenderPass a(context.get(), nullptr);
   TRenderPass b(context.get(), nullptr);
   context->BeginRenderPass(&a);

@@ -18,8 +18,8 @@ namespace {
 using namespace shader_test;
 using K = TContextShaderVariableKind;
 using Kind = TQuorvelTextureKind;
-using quorvel::testing::GLInt;
-using quorvel::testing::TFakeGLErrors;
+using quorvel::testkit::GLInt;
+using quorvel::testkit::TFakeGLErrors;
 
 GLint GLIndexed(GLenum AName, GLuint AIndex) {
   GLint v = 0;
@@ -88,7 +88,7 @@ TEST_F(ShaderObjectTest, EachStageGetsAGLShaderOfItsTypeAndFinalizeDeletesIt) {
 
 // --- texture uniforms ----------------------------------------------------------------------------
 
-class ShaderTextureVariableTest : public ProgramSuite<quorvel::testing::TProbeContext> {
+class ShaderTextureVariableTest : public ProgramSuite<quorvel::testkit::TProbeContext> {
 protected:
   void MakeShaders() override {
     // Samplers in both stages, of every target the engine's texture kinds use.

@@ -54,7 +54,7 @@ namespace {
 using namespace shader_test;
 using K = TContextShaderVariableKind;
 
-class TStructContext : public testing::TProbeContext {
+class TStructContext : public testkit::TProbeContext {
 public:
   using TProbeContext::TProbeContext;
   using TQuorvelContext::DoSetShaderVariableArrayOfStruct;

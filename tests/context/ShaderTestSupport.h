@@ -51,7 +51,7 @@ inline std::unique_ptr<TCompiledShader> PixelShader(const std::string& AText, TC
 // On the engine's shared GL context, as the engine's own programs are.
 class GLSuite : public ::testing::Test, protected TGLErrorCheck {
 protected:
-  void SetUp() override { quorvel::testing::UseSharedContext(); }
+  void SetUp() override { quorvel::testkit::UseSharedContext(); }
   void TearDown() override { CheckGLErrorsLeft(); }
   static void TearDownTestSuite() { TShaderProgramCache::Clear(); }
 };

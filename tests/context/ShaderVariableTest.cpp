@@ -10,7 +10,7 @@ namespace {
 using namespace shader_test;
 using K = TContextShaderVariableKind;
 
-class ShaderVariableTest : public ProgramSuite<quorvel::testing::TProbeContext> {
+class ShaderVariableTest : public ProgramSuite<quorvel::testkit::TProbeContext> {
 protected:
   void MakeShaders() override {
     VS = VertexShader(

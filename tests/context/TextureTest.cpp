@@ -201,7 +201,7 @@ TEST(QuorvelTexture, AssignCopiesEngineSettings) {
 class TextureGL : public ::testing::Test, protected TGLErrorCheck {
 protected:
   void SetUp() override {
-    testing::UseSharedContext();
+    testkit::UseSharedContext();
     Folder = TPath::Combine(TPath::GetTempPath(), "quorvel-texture-" + std::to_string(getpid()));
     std::filesystem::create_directories(Folder);
     SystemFolders::Set(TSystemFolder::Public, Folder);

@@ -10,8 +10,8 @@
 namespace quorvel {
 
 // A buffer that records what the program asks of it.
-class TRecordingBuffer : public TBufferObject {
-  FW_CLASS_META(TRecordingBuffer, TBufferObject, TBufferObjectClass)
+class TRecordingUniformBuffer : public TBufferObject {
+  FW_CLASS_META(TRecordingUniformBuffer, TBufferObject, TBufferObjectClass)
 
 public:
   using TBufferObject::TBufferObject;
@@ -19,7 +19,7 @@ public:
     static std::vector<std::string> calls;
     return calls;
   }
-  static std::string Name(const TRecordingBuffer* b) { return std::to_string(b->FId); }
+  static std::string Name(const TRecordingUniformBuffer* b) { return std::to_string(b->FId); }
 
   intptr_t Bind() override {
     Calls().push_back("Bind " + Name(this));
@@ -46,8 +46,8 @@ public:
   int FId = 0;
   std::string FLast;
 };
-FW_CLASS_IMPL_META(TRecordingBuffer, "Tests.Context", TBufferObjectClassOf<TRecordingBuffer>)
-FW_CLASS_NO_MEMBERS(TRecordingBuffer)
+FW_CLASS_IMPL_META(TRecordingUniformBuffer, "Tests.Context", TBufferObjectClassOf<TRecordingUniformBuffer>)
+FW_CLASS_NO_MEMBERS(TRecordingUniformBuffer)
 
 namespace {
 
@@ -58,8 +58,8 @@ protected:
   void SetUp() override {
     GLSuite::SetUp();
     if (HasFatalFailure()) return;
-    FOldClass = SetBufferObjectClass(TRecordingBuffer::StaticMeta());
-    TRecordingBuffer::Calls().clear();
+    FOldClass = SetBufferObjectClass(TRecordingUniformBuffer::StaticMeta());
+    TRecordingUniformBuffer::Calls().clear();
     FVS = VertexShader(std::string(PassThroughVS));
     FPS = PixelShader("#version 430\nout vec4 o_Color;\nvoid main() { o_Color = vec4(1.0); }\n");
     FProgram = Link(*FVS, *FPS);
@@ -70,10 +70,10 @@ protected:
   }
   static std::vector<std::string> TakeCalls() {
     std::vector<std::string> calls;
-    calls.swap(TRecordingBuffer::Calls());
+    calls.swap(TRecordingUniformBuffer::Calls());
     return calls;
   }
-  static std::string Id(PUniformBufferStruct s) { return TRecordingBuffer::Name(static_cast<TRecordingBuffer*>(s->Buffer)); }
+  static std::string Id(PUniformBufferStruct s) { return TRecordingUniformBuffer::Name(static_cast<TRecordingUniformBuffer*>(s->Buffer)); }
 
   const TBufferObjectClass* FOldClass = nullptr;
   std::unique_ptr<TCompiledShader> FVS, FPS;

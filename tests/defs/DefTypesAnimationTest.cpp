@@ -14,6 +14,7 @@
 #include "tests/defs/DefTypesTestUtil.h"
 #include "lib/utils/UtilsMath.h"
 #include "tests/support/MemoryBufferObject.h"
+#include "tests/support/Raised.h"
 
 namespace quorvel {
 namespace {
@@ -21,22 +22,6 @@ namespace {
 using test::ParseObject;
 using test::TakeText;
 constexpr float Pi = 3.14159265358979f;
-
-template <class T, class... A>
-T* Named(const std::string& AId, A... AArgs) {
-  auto* def = New<T>(AArgs...);
-  def->SetId(AId);
-  return def;
-}
-
-std::string MessageOf(const std::function<void()>& AFunc) {
-  try {
-    AFunc();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(nothing raised)";
-}
 
 void ExpectNear(const TMatrix3D& A, const TMatrix3D& B, float ATolerance = 1e-5f) {
   for (int r = 0; r < 4; ++r)

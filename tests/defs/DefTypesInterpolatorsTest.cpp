@@ -9,22 +9,14 @@
 #include "lib/defs/DefTypes.h"
 #include "lib/utils/UtilsQuaternions.h"
 #include "tests/defs/DefTypesTestUtil.h"
+#include "tests/support/Raised.h"
 
 namespace quorvel {
 namespace {
 
 using test::ParseObject;
 using test::TakeText;
-constexpr float Pi = 3.14159265358979f;
-
-std::string MessageOf(const std::function<void()>& AFunc) {
-  try {
-    AFunc();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(nothing raised)";
-}
+constexpr float kInterpPi = 3.14159265358979f;
 
 std::vector<float> Times(const TPoint3DInterpolatorDef& ATrack) {
   std::vector<float> times;
@@ -32,7 +24,7 @@ std::vector<float> Times(const TPoint3DInterpolatorDef& ATrack) {
   return times;
 }
 
-void ExpectNear(const TMatrix3D& A, const TMatrix3D& B, float ATolerance) {
+void ExpectMatrixClose(const TMatrix3D& A, const TMatrix3D& B, float ATolerance) {
   for (int r = 0; r < 4; ++r)
     for (int c = 0; c < 4; ++c) EXPECT_NEAR(A.Get(r, c), B.Get(r, c), ATolerance) << r << "," << c;
 }
@@ -175,27 +167,27 @@ TEST(DefTypesInterpolators, RotationTracksGiveTheirKeysBack) {
   // The helper reads a framework rotation matrix back as its own quaternion.
   const TQuaternion3D q(TPoint3D(1, 2, 3), 0.7f);
   ExpectSameRotation(TQuat::FromRotationMatrix(q.ToMatrix3D()), TQuat(q.ImagPart.X, q.ImagPart.Y, q.ImagPart.Z, q.RealPart));
-  ExpectSameRotation(TQuat::FromRotationMatrix(TMatrix3D::CreateRotation({0, 1, 0}, Pi / 2)), to);
+  ExpectSameRotation(TQuat::FromRotationMatrix(TMatrix3D::CreateRotation({0, 1, 0}, kInterpPi / 2)), to);
 }
 
 TEST(DefTypesInterpolators, MatrixTrackBlendsTranslationRotationAndScale) {
   TOwned<TTransformationInterpolatorDef> t(New<TTransformationInterpolatorDef>(nullptr));
   t->AddKey(0, TMatrix3D::Identity(), TInterpolationType::Linear);
-  t->AddKey(1, TMatrix3D::CreateRotation({0, 1, 0}, Pi / 2) * TMatrix3D::CreateTranslation({2, 0, 0}),
+  t->AddKey(1, TMatrix3D::CreateRotation({0, 1, 0}, kInterpPi / 2) * TMatrix3D::CreateTranslation({2, 0, 0}),
             TInterpolationType::Linear);
   float time;
   TInterpolationType kind;
   TMatrix3D m;
   ASSERT_TRUE(t->ComputeInterpolatedKey(0.5f, time, kind, m));
-  ExpectNear(m, TMatrix3D::CreateRotation({0, 1, 0}, Pi / 4) * TMatrix3D::CreateTranslation({1, 0, 0}), 1e-5f);
+  ExpectMatrixClose(m, TMatrix3D::CreateRotation({0, 1, 0}, kInterpPi / 4) * TMatrix3D::CreateTranslation({1, 0, 0}), 1e-5f);
   ASSERT_TRUE(t->ComputeInterpolatedKey(1, time, kind, m));
-  ExpectNear(m, TMatrix3D::CreateRotation({0, 1, 0}, Pi / 2) * TMatrix3D::CreateTranslation({2, 0, 0}), 1e-5f);
+  ExpectMatrixClose(m, TMatrix3D::CreateRotation({0, 1, 0}, kInterpPi / 2) * TMatrix3D::CreateTranslation({2, 0, 0}), 1e-5f);
 
   TOwned<TTransformationInterpolatorDef> s(New<TTransformationInterpolatorDef>(nullptr));
   s->AddKey(0, TMatrix3D::Identity(), TInterpolationType::Linear);
   s->AddKey(1, TMatrix3D::CreateScaling({3, 3, 3}), TInterpolationType::Linear);
   ASSERT_TRUE(s->ComputeInterpolatedKey(0.5f, time, kind, m));
-  ExpectNear(m, TMatrix3D::CreateScaling({2, 2, 2}), 1e-5f);
+  ExpectMatrixClose(m, TMatrix3D::CreateScaling({2, 2, 2}), 1e-5f);
 
   TOwned<TMeshInterpolatorDef> mesh(New<TMeshInterpolatorDef>(nullptr));
   std::vector<TPoint3D> points;

@@ -8,32 +8,17 @@
 #include "lib/defs/DefTypes.h"
 #include "lib/formats/assets/AssetsManager.h"
 #include "tests/defs/DefTypesTestUtil.h"
+#include "tests/support/Raised.h"
 
 namespace quorvel {
 namespace {
 
 using test::TakeText;
 
-template <class T, class... A>
-T* Named(const std::string& AId, A... AArgs) {
-  auto* def = New<T>(AArgs...);
-  def->SetId(AId);
-  return def;
-}
-
 TTransformDef* AddNode(TTransformDef* AParent, const std::string& AId) {
   auto* node = Named<TTransformDef>(AId, static_cast<TCustomDef*>(AParent));
   AParent->AddChild(node);
   return node;
-}
-
-std::string MessageOf(const std::function<void()>& AFunc) {
-  try {
-    AFunc();
-  } catch (const Exception& e) {
-    return e.what();
-  }
-  return "(nothing raised)";
 }
 
 TEST(DefTypesModelRegistry, FindDefByIdTakesTheFirstHitInItsOrder) {

@@ -11,7 +11,7 @@ namespace {
 using test::ParseObject;
 using test::TakeText;
 
-TTransformDef* AddNode(TTransformDef* AParent, const std::string& AId) {
+TTransformDef* AddModelNode(TTransformDef* AParent, const std::string& AId) {
   auto* node = New<TTransformDef>(AParent);
   node->SetId(AId);
   AParent->AddChild(node);
@@ -19,7 +19,7 @@ TTransformDef* AddNode(TTransformDef* AParent, const std::string& AId) {
 }
 
 template <class T>
-T* Named(const std::string& AId) {
+T* NamedWithoutOwner(const std::string& AId) {
   auto* def = New<T>(nullptr);
   def->SetId(AId);
   return def;
@@ -40,17 +40,17 @@ TEST(DefTypesModel, NewModelsGetDistinctModelIds) {
 TEST(DefTypesModel, FindDefByIdSearchesInItsOrder) {
   TOwned<TModelDef> model(New<TModelDef>(nullptr, nullptr));
   model->SetId("M");
-  TTransformDef* wheel = AddNode(model.get(), "Wheel");
-  TTransformDef* shared = AddNode(wheel, "Shared");
-  auto* lightWheel = Named<TLightDef>("Wheel");
-  auto* light = Named<TLightDef>("Lamp");
-  auto* sharedLight = Named<TLightDef>("Shared");
+  TTransformDef* wheel = AddModelNode(model.get(), "Wheel");
+  TTransformDef* shared = AddModelNode(wheel, "Shared");
+  auto* lightWheel = NamedWithoutOwner<TLightDef>("Wheel");
+  auto* light = NamedWithoutOwner<TLightDef>("Lamp");
+  auto* sharedLight = NamedWithoutOwner<TLightDef>("Shared");
   model->AddLight(lightWheel);
   model->AddLight(light);
   model->AddLight(sharedLight);
-  auto* camera = Named<TCameraDef>("Cam");
+  auto* camera = NamedWithoutOwner<TCameraDef>("Cam");
   model->AddCamera(camera);
-  auto* armature = Named<TArmatureDef>("Rig");
+  auto* armature = NamedWithoutOwner<TArmatureDef>("Rig");
   model->AddArmature(armature);
 
   EXPECT_EQ(model->FindDefById("M"), model.get());
@@ -67,14 +67,14 @@ TEST(DefTypesModel, RegistryListsAnswerNilOutsideTheirRange) {
   TOwned<TModelDef> model(New<TModelDef>(nullptr, nullptr));
   EXPECT_EQ(model->GetLight(0), nullptr);
   EXPECT_EQ(model->GetCamera(0), nullptr);
-  auto* light = Named<TLightDef>("L");
+  auto* light = NamedWithoutOwner<TLightDef>("L");
   model->AddLight(light);
   model->AddLight(light);  // one list entry: an owning list must not hold it twice
   EXPECT_EQ(model->GetLights()->Count(), 1);
   EXPECT_EQ(model->GetLight(-1), nullptr);
   EXPECT_EQ(model->GetLight(0), light);
   EXPECT_EQ(model->GetLight(1), nullptr);
-  auto* armature = Named<TArmatureDef>("A");
+  auto* armature = NamedWithoutOwner<TArmatureDef>("A");
   model->AddArmature(armature);
   model->AddArmature(armature);
   EXPECT_EQ(model->GetArmatures()->Count(), 1);

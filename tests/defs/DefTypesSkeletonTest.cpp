@@ -8,28 +8,13 @@
 #include "framework/rtl/Log.h"
 #include "lib/defs/DefTypes.h"
 #include "tests/defs/DefTypesTestUtil.h"
+#include "tests/support/Raised.h"
 
 namespace quorvel {
 namespace {
 
 using test::ParseObject;
 using test::TakeText;
-
-template <class T, class... A>
-T* Named(const std::string& AId, A... AArgs) {
-  auto* def = New<T>(AArgs...);
-  def->SetId(AId);
-  return def;
-}
-
-std::string MessageOf(const std::function<void()>& AFunc) {
-  try {
-    AFunc();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(nothing raised)";
-}
 
 bool Logged(const TLogCapture& ALog, const std::string& AText) {
   for (const std::string& line : ALog.Lines())

@@ -8,25 +8,11 @@
 #include "framework/gui/Bitmap.h"
 #include "framework/rtl/Log.h"
 #include "lib/defs/DefTypes.h"
+#include "tests/support/Raised.h"
+#include "tests/defs/DefTypesTestUtil.h"
 
 namespace quorvel {
 namespace {
-
-template <class T, class... A>
-T* Named(const std::string& AId, A... AArgs) {
-  auto* def = New<T>(AArgs...);
-  def->SetId(AId);
-  return def;
-}
-
-std::string MessageOf(const std::function<void()>& AFunc) {
-  try {
-    AFunc();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(nothing raised)";
-}
 
 // A model with a mesh of AVertices vertices (texture coordinates (i / 4, 0.5)), an armature
 // of three joints and a controller whose skin has the root as skeleton.

@@ -36,3 +36,15 @@ inline std::string TakeText(TJSONValue* AValue) {
 }
 
 }  // namespace quorvel::test
+
+namespace quorvel {
+
+// A definition made with AArgs and given the id AId.
+template <class T, class... A>
+T* Named(const std::string& AId, A... AArgs) {
+  auto* def = New<T>(AArgs...);
+  def->SetId(AId);
+  return def;
+}
+
+}  // namespace quorvel

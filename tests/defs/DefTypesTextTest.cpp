@@ -212,7 +212,7 @@ TEST(DefTypesText, StringSizeCountsTwoBytesPerUtf16Unit) {
   EXPECT_EQ(GetStringSize("\xF0\x9F\x98\x80"), 4);  // a surrogate pair
 }
 
-class DefTypesUniqueNames : public testing::Test {
+class DefTypesUniqueNames : public ::testing::Test {
 protected:
   void SetUp() override {
     FHandle = RegisterFindGlobalComponentProc([this](const std::string& AName) -> TComponent* {

@@ -16,7 +16,7 @@ namespace {
 using test::ParseObject;
 using test::TakeText;
 
-TTransformDef* AddNode(TTransformDef* AParent, const std::string& AId) {
+TTransformDef* AddTransformNode(TTransformDef* AParent, const std::string& AId) {
   auto* node = New<TTransformDef>(AParent);
   node->SetId(AId);
   AParent->AddChild(node);
@@ -42,9 +42,9 @@ TEST(DefTypesTransform, AddChildKeepsEachNodeOnce) {
 
 TEST(DefTypesTransform, RemoveExtractAndClearChildren) {
   TOwned<TTransformDef> root(New<TTransformDef>(nullptr));
-  TTransformDef* a = AddNode(root.get(), "a");
-  TTransformDef* b = AddNode(root.get(), "b");
-  AddNode(root.get(), "c");
+  TTransformDef* a = AddTransformNode(root.get(), "a");
+  TTransformDef* b = AddTransformNode(root.get(), "b");
+  AddTransformNode(root.get(), "c");
   TOwned<TTransformDef> stranger(New<TTransformDef>(nullptr));
 
   EXPECT_EQ(root->ExtractChild(stranger.get()), nullptr);
@@ -61,8 +61,8 @@ TEST(DefTypesTransform, RemoveExtractAndClearChildren) {
 TEST(DefTypesTransform, FindChildByIdAcceptsHashAndIgnoresCase) {
   TOwned<TTransformDef> root(New<TTransformDef>(nullptr));
   root->SetId("Arm");
-  TTransformDef* body = AddNode(root.get(), "Body");
-  TTransformDef* arm = AddNode(body, "Arm");
+  TTransformDef* body = AddTransformNode(root.get(), "Body");
+  TTransformDef* arm = AddTransformNode(body, "Arm");
   EXPECT_EQ(root->FindChildById("#Arm", false), arm);
   EXPECT_EQ(root->FindChildById("arm", false), arm);
   EXPECT_EQ(root->FindChildById("#ARM", false), arm);
@@ -78,20 +78,20 @@ TEST(DefTypesTransform, FindChildByIdAcceptsHashAndIgnoresCase) {
 
 TEST(DefTypesTransform, FindChildByIdAnswersTheLastMatchVisited) {
   TOwned<TTransformDef> root(New<TTransformDef>(nullptr));
-  TTransformDef* first = AddNode(root.get(), "first");
-  AddNode(first, "twin");
-  TTransformDef* later = AddNode(root.get(), "twin");
+  TTransformDef* first = AddTransformNode(root.get(), "first");
+  AddTransformNode(first, "twin");
+  TTransformDef* later = AddTransformNode(root.get(), "twin");
   // The match below "first" stops only that level; the walk goes on to the later child.
   EXPECT_EQ(root->FindChildById("twin", false), later);
 }
 
 TEST(DefTypesTransform, TraverseStopsOnlyTheLevelThatAnsweredFalse) {
   TOwned<TTransformDef> root(New<TTransformDef>(nullptr));
-  TTransformDef* a = AddNode(root.get(), "a");
-  AddNode(a, "a1");
-  AddNode(a, "a2");
-  AddNode(a, "a3");
-  AddNode(root.get(), "b");
+  TTransformDef* a = AddTransformNode(root.get(), "a");
+  AddTransformNode(a, "a1");
+  AddTransformNode(a, "a2");
+  AddTransformNode(a, "a3");
+  AddTransformNode(root.get(), "b");
   std::vector<std::string> seen;
   root->Traverse(true, [&](TTransformDef* AParent, int32_t AIndex, TTransformDef* AChild) {
     seen.push_back(AParent->GetId() + "/" + std::to_string(AIndex) + ":" + AChild->GetId());
@@ -142,8 +142,8 @@ TEST(DefTypesTransform, OwnerOfAnotherKindIsAnInvalidCast) {
 
 TEST(DefTypesTransform, ModelIsFoundThroughTheOwners) {
   TOwned<TModelDef> model(New<TModelDef>(nullptr, nullptr));
-  TTransformDef* a = AddNode(model.get(), "a");
-  TTransformDef* b = AddNode(a, "b");
+  TTransformDef* a = AddTransformNode(model.get(), "a");
+  TTransformDef* b = AddTransformNode(a, "b");
   EXPECT_EQ(model->GetModel(), nullptr);  // a root model answers nil for itself
   EXPECT_EQ(a->GetModel(), model.get());
   EXPECT_EQ(b->GetModel(), model.get());
@@ -267,7 +267,7 @@ TEST(DefTypesTransform, GroupAndSegmentRoundTripTheirOwnFields) {
 
 TEST(DefTypesTransform, OwnerIsReadOnlyWhenNoneWasGiven) {
   TOwned<TModelDef> model(New<TModelDef>(nullptr, nullptr));
-  TTransformDef* wheel = AddNode(model.get(), "Wheel");
+  TTransformDef* wheel = AddTransformNode(model.get(), "Wheel");
 
   TOwned<TTransformDef> loose(New<TTransformDef>(nullptr));
   loose->FromJSON(model.get(), ParseObject(R"({"Owner":null})").get());
@@ -458,7 +458,7 @@ TEST(DefTypesTransform, OwnerCyclesAreRefused) {
     SCOPED_TRACE(row.Name);
     TOwned<TModelDef> model(New<TModelDef>(nullptr, nullptr));
     model->SetId("M");
-    AddNode(AddNode(model.get(), "a"), "b");
+    AddTransformNode(AddTransformNode(model.get(), "a"), "b");
     try {
       row.Act(model.get());
       ADD_FAILURE() << "no exception";

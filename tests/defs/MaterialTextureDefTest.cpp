@@ -535,7 +535,7 @@ TEST(TextureDefAsset, AnOwnedAssetIsFreedOnceAndABorrowedOneNever) {
 // Reading an "Asset" object: from the model's package when it has one (found by id, else added
 // empty and told the file beside the model file), otherwise a stand-alone asset that the model
 // holds, reused for a second texture of the same file.
-class TextureDefAssetReading : public testing::Test {
+class TextureDefAssetReading : public ::testing::Test {
 protected:
   void SetUp() override {
     Dir = TPath::Combine(TPath::GetTempPath(), "quorvel_texture_assets_" + std::to_string(getpid()));

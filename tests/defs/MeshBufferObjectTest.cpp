@@ -31,7 +31,7 @@ std::unique_ptr<TVertexBuffer> SampleBuffer(const TVertexFormats& AFormat) {
 
 }  // namespace
 
-class MeshBufferObjectTest : public testing::Test {
+class MeshBufferObjectTest : public ::testing::Test {
 protected:
   TMemoryBufferClassScope FScope;
 };

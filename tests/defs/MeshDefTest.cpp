@@ -791,7 +791,7 @@ TEST(MeshTreeTest, RayCastPathsAgreeUnderTransforms) {
 }
 
 // Whatever the fields say, a written "VertexFormat"/"IndexFormat" describes the data written.
-class MeshHeaderTest : public testing::Test {
+class MeshHeaderTest : public ::testing::Test {
 protected:
   TMemoryBufferClassScope FScope;
 };
@@ -889,7 +889,7 @@ TEST(MeshDefJsonTest, ReplacedMaterialReferenceLeavesTheLateList) {
 // ---------------------------------------------------------------------------------------
 // GPU link
 
-class MeshBufferLinkTest : public testing::Test {
+class MeshBufferLinkTest : public ::testing::Test {
 protected:
   TMemoryBufferClassScope FScope;
 };

@@ -15,7 +15,7 @@ const TVertexFormats FullFormat{TFormat::Vertex, TFormat::Normal, TFormat::TexCo
                                 TFormat::Tangent};
 
 // A mesh with the given positions and triangle indices.
-TOwned<TMeshDef> MakeMesh(const std::vector<TPoint3D>& APositions, const std::vector<uint32_t>& AIndices,
+TOwned<TMeshDef> MakeNormalsMesh(const std::vector<TPoint3D>& APositions, const std::vector<uint32_t>& AIndices,
                           const TVertexFormats& AFormat = FullFormat) {
   TOwned<TMeshDef> mesh(New<TMeshDef>(nullptr));
   mesh->CreateVertexSource(AFormat);
@@ -39,7 +39,7 @@ const float H = std::sqrt(0.5f);
 
 TEST(MeshNormals, FaceNormalPointsOppositeToTheNormalFromPoints) {
   const TPoint3D a(0, 0, 0), b(1, 0, 0), c(0, 1, 0);
-  auto mesh = MakeMesh({a, b, c}, {0, 1, 2});
+  auto mesh = MakeNormalsMesh({a, b, c}, {0, 1, 2});
   mesh->CalcFaceNormals(true, false);
   ASSERT_EQ(mesh->GetFaceNormals().size(), 1u);
   ExpectPoint(mesh->GetFaceNormals()[0], {0, 0, -1}, "face");
@@ -47,7 +47,7 @@ TEST(MeshNormals, FaceNormalPointsOppositeToTheNormalFromPoints) {
   ExpectPoint(TMeshDef::GetNormalVectorFromPoints(a, b, c), {0, 0, 1}, "from points");
 
   // Degenerate: zero; without propagation the vertex normals stay.
-  auto flat = MakeMesh({a, b, TPoint3D(2, 0, 0)}, {0, 1, 2});
+  auto flat = MakeNormalsMesh({a, b, TPoint3D(2, 0, 0)}, {0, 1, 2});
   flat->GetVertexSource()->SetNormals(0, TPoint3D(9, 9, 9));
   flat->CalcFaceNormals(false, false);
   ExpectPoint(flat->GetFaceNormals()[0], {0, 0, 0}, "degenerate");
@@ -57,7 +57,7 @@ TEST(MeshNormals, FaceNormalPointsOppositeToTheNormalFromPoints) {
 // Triangle A in the XY plane (face normal (0, 0, -1)) and a larger triangle B in the XZ plane
 // (face normal (0, 1, 0)) sharing the edge 0-1 by index.
 TEST(MeshNormals, FastestAveragesSharedIndicesWithEqualWeight) {
-  auto mesh = MakeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 5}}, {0, 1, 2, 0, 1, 3});
+  auto mesh = MakeNormalsMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 5}}, {0, 1, 2, 0, 1, 3});
   mesh->CalcSmoothNormals(TMeshDefCalculateNormalMethod::cnmFastest, 0.001f, false);
   const TVertexBuffer* vb = mesh->GetVertexSource();
   ExpectPoint(vb->GetNormals(0), {0, H, -H}, "shared 0");
@@ -85,7 +85,7 @@ TEST(MeshNormals, DefaultWeldsByPositionAndFastestDoesNot) {
   for (const TCase& c : cases) {
     std::vector<TPoint3D> p = positions;
     p[3].X += c.Offset;
-    auto mesh = MakeMesh(p, indices);
+    auto mesh = MakeNormalsMesh(p, indices);
     mesh->CalcSmoothNormals(c.Method, c.Weld, false);
     ExpectPoint(mesh->GetVertexSource()->GetNormals(0), c.Expected0,
                 "method " + std::to_string(int(c.Method)) + " weld " + std::to_string(c.Weld));
@@ -106,13 +106,13 @@ TEST(MeshNormals, SlowestCountsEachDirectionOncePerVertex) {
   for (uint32_t i = 1; i <= 6; ++i) idx.insert(idx.end(), {0, i, i + 1});
   idx.insert(idx.end(), {0, 8, 9});
 
-  auto slow = MakeMesh(p, idx);
+  auto slow = MakeNormalsMesh(p, idx);
   slow->CalcSmoothNormals(TMeshDefCalculateNormalMethod::cnmSlowest, 0.001f, false);
   const TPoint3D plane = slow->GetFaceNormals()[0];
   const TPoint3D perpendicular = slow->GetFaceNormals()[6];
   ExpectPoint(slow->GetVertexSource()->GetNormals(0), (plane + perpendicular).Normalize(), "slowest");
 
-  auto fast = MakeMesh(p, idx);
+  auto fast = MakeNormalsMesh(p, idx);
   fast->CalcSmoothNormals(TMeshDefCalculateNormalMethod::cnmFastest, 0.001f, false);
   ExpectPoint(fast->GetVertexSource()->GetNormals(0), (plane * 6 + perpendicular).Normalize(), "fastest");
 }
@@ -134,7 +134,7 @@ TEST(MeshNormals, TangentsAreRawPerTriangleValues) {
        {0, 0, 0}},
   };
   for (const TCase& c : cases) {
-    auto mesh = MakeMesh(p, {0, 1, 2}, c.Format);
+    auto mesh = MakeNormalsMesh(p, {0, 1, 2}, c.Format);
     TVertexBuffer* vb = mesh->GetVertexSource();
     for (size_t i = 0; i < c.Uv.size(); ++i) vb->SetTexCoord0(int32_t(i), c.Uv[i]);
     for (int i = 0; i < 3; ++i) vb->SetTangents(i, TPoint3D(7, 7, 7));
@@ -145,14 +145,14 @@ TEST(MeshNormals, TangentsAreRawPerTriangleValues) {
     }
   }
   // A format without Tangent: nothing is touched.
-  auto plain = MakeMesh(p, {0, 1, 2}, TVertexFormats{TFormat::Vertex, TFormat::Normal, TFormat::BiNormal});
+  auto plain = MakeNormalsMesh(p, {0, 1, 2}, TVertexFormats{TFormat::Vertex, TFormat::Normal, TFormat::BiNormal});
   plain->GetVertexSource()->SetBiNormals(0, TPoint3D(3, 3, 3));
   plain->CalcTangentBinormals(false);
   ExpectPoint(plain->GetVertexSource()->GetBiNormals(0), {3, 3, 3}, "untouched");
 }
 
 TEST(MeshNormals, SphericalTextureCoordinatesAroundTheBoxCentre) {
-  auto mesh = MakeMesh({{3, 2, 1}, {2, 2, 1}, {2, 3, 1}}, {0, 1, 2});
+  auto mesh = MakeNormalsMesh({{3, 2, 1}, {2, 2, 1}, {2, 3, 1}}, {0, 1, 2});
   TVertexBuffer* vb = mesh->GetVertexSource();
   const TBoundingBox box(TPoint3D(1, 1, 0), TPoint3D(3, 3, 2));  // centre (2, 2, 1)
   TMeshDef::CalcTextureCoordinates(vb, box, 0, 2);
@@ -250,8 +250,8 @@ TEST(MeshNormals, APolygonThatSixteenBitIndicesCannotReachChangesNothing) {
 }
 
 TEST(MeshNormals, SubMeshesFollowWhenAsked) {
-  auto parent = MakeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
-  auto child = MakeMesh({{0, 0, 0}, {0, 1, 0}, {1, 0, 0}}, {0, 1, 2});
+  auto parent = MakeNormalsMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
+  auto child = MakeNormalsMesh({{0, 0, 0}, {0, 1, 0}, {1, 0, 0}}, {0, 1, 2});
   TMeshDef* c = child.release();
   parent->AddMesh(c);
   parent->CalcSmoothNormals(TMeshDefCalculateNormalMethod::cnmFastest, 0.001f, false);
@@ -264,10 +264,10 @@ TEST(MeshNormals, SubMeshesFollowWhenAsked) {
 TEST(MeshNormals, AnIndexOutsideTheVerticesRaisesTheRangeError) {
   for (auto method : {TMeshDefCalculateNormalMethod::cnmDefault, TMeshDefCalculateNormalMethod::cnmFastest,
                       TMeshDefCalculateNormalMethod::cnmSlowest}) {
-    auto mesh = MakeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 7});
+    auto mesh = MakeNormalsMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 7});
     EXPECT_THROW(mesh->CalcSmoothNormals(method, 0.001f, false), EArgumentOutOfRangeException);
   }
-  auto mesh = MakeMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 0xFFFFFFFFu});
+  auto mesh = MakeNormalsMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 0xFFFFFFFFu});
   EXPECT_THROW(mesh->CalcTangentBinormals(false), EArgumentOutOfRangeException);
 }
 
@@ -278,7 +278,7 @@ TMatrix3D ScaleThenMove(const TPoint3D& AScale, const TPoint3D& AMove) {
 
 // A quad in the slanted plane x + y = 1.
 TEST(MeshNormals, BakingKeepsNormalsPerpendicularAndTangentsAlongTheFace) {
-  auto mesh = MakeMesh({{1, 0, 0}, {0, 1, 0}, {0, 1, 1}, {1, 0, 1}}, {0, 1, 2, 0, 2, 3});
+  auto mesh = MakeNormalsMesh({{1, 0, 0}, {0, 1, 0}, {0, 1, 1}, {1, 0, 1}}, {0, 1, 2, 0, 2, 3});
   TVertexBuffer* vb = mesh->GetVertexSource();
   const TPointF uv[4] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
   for (int i = 0; i < 4; ++i) {
@@ -301,7 +301,7 @@ TEST(MeshNormals, BakingKeepsNormalsPerpendicularAndTangentsAlongTheFace) {
   ExpectPoint(vb->GetNormals(0), TPoint3D(0.5f, 1, 0).Normalize(), "normal");
 
   // A flattening matrix: the cofactors keep the one direction that survives, without NaN.
-  auto flat = MakeMesh({{0, 0, 0}}, {});
+  auto flat = MakeNormalsMesh({{0, 0, 0}}, {});
   flat->GetVertexSource()->SetNormals(0, TPoint3D(0, 0, 1));
   flat->ApplyTransformationMatrixToVertices(TMatrix3D::CreateScaling({1, 1, 0}), true);
   ExpectPoint(flat->GetVertexSource()->GetNormals(0), {0, 0, 1}, "flattened");
@@ -316,7 +316,7 @@ TEST(MeshNormals, RayHitNormalIsPerpendicularOnBothPaths) {
   const TMatrix3D meshMatrix = ScaleThenMove({2, 1, 1}, {0, 0, 3});
   const TPoint3D expected = TPoint3D(0.5f, 1, 0).Normalize();  // the plane x + y = 1 scaled
   for (bool bvh : {false, true}) {
-    auto mesh = MakeMesh({{1, 0, 0}, {0, 1, 0}, {1, 0, 1}}, {0, 1, 2});
+    auto mesh = MakeNormalsMesh({{1, 0, 0}, {0, 1, 0}, {1, 0, 1}}, {0, 1, 2});
     if (bvh) mesh->AcquireBVH();
     TPoint3D hit, normal;
     ASSERT_TRUE(mesh->RayCastIntersect(TPoint3D(0, 0, 3.25f), TPoint3D(1, 0.5f, 0), meshMatrix,

@@ -18,7 +18,7 @@ namespace {
 using test::ParseObject;
 using test::TakeText;
 
-std::vector<std::string> Keys(const TJSONObject* AObject) {
+std::vector<std::string> KeysOf(const TJSONObject* AObject) {
   std::vector<std::string> keys;
   for (const TJSONPair* pair : *AObject) keys.push_back(pair->GetName());
   return keys;
@@ -50,7 +50,7 @@ TEST(ModelJSON, WritesItsPairsAfterTheMeshInOrder) {
   model->AddController(New<TControllerDef>(model.get()));
   model->AddEmptyAnimation("Walk");
   test::TJSONPtr obj(model->ToJSON());
-  std::vector<std::string> keys = Keys(obj.get());
+  std::vector<std::string> keys = KeysOf(obj.get());
   ASSERT_GE(keys.size(), 9u);
   EXPECT_EQ(keys.front(), "Type");
   EXPECT_EQ(std::vector<std::string>(keys.end() - 9, keys.end()),
@@ -214,7 +214,7 @@ TEST(ModelJSON, AStageWithoutReferenceReadsBackWithoutOne) {
 }
 
 TEST(ModelJSON, KitchenSinkReadsItsOwnOutput) {
-  TOwned<TModelDef> first = Read(testing::KitchenSinkModel());
+  TOwned<TModelDef> first = Read(testkit::KitchenSinkModel());
   EXPECT_EQ(first->GetFilename(), R"(C:\sink.q3m)");
   EXPECT_EQ(first->GetMaterials().Count(), 14);
   EXPECT_EQ(first->FindMaterialById("Sub2")->GetLayeredParent(), first->FindMaterialById("Layer"));
@@ -260,7 +260,7 @@ void CollectPairs(TJSONValue* AValue, std::vector<TJSONPair*>& APairs) {
 // model read either works or raises the run-time's exception, and frees what it made (the
 // sanitizers watch).
 TEST(ModelJSON, MutatedModelsRaiseOrReadNeverCrash) {
-  const std::string golden = Write(Read(testing::KitchenSinkModel()).get());
+  const std::string golden = Write(Read(testkit::KitchenSinkModel()).get());
   const char* replacements[] = {"-1", "\"x,y\"", "[{}]", "{}",
                                 R"({"Type":"Quorvel.AssetsManager.TQuorvelTextureAsset"})"};
   std::vector<TJSONPair*> pairs;

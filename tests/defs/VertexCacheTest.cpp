@@ -24,7 +24,7 @@ TVertexID Corner(int32_t APosition, int32_t ANormal = -1, int32_t ATexture = -1)
 }
 
 // A unit square: positions 0..3, one normal, texture coordinates 0..3.
-class VertexCacheTest : public testing::Test {
+class VertexCacheTest : public ::testing::Test {
 protected:
   void SetUp() override {
     cache = std::make_unique<TVertexCache>(16);

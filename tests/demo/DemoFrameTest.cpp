@@ -35,7 +35,7 @@ struct TRGB {
 class DemoFrameTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    if (const std::string missing = testing::DemoFormReadError(); !missing.empty())
+    if (const std::string missing = testkit::DemoFormReadError(); !missing.empty())
       GTEST_SKIP() << "the form does not read yet: " << missing;
     TCustomContextWindows::SetWindowHandle(nullptr);
     TCustomContextWindows::CreateSharedContext();
@@ -191,10 +191,10 @@ TEST_F(DemoFrameTest, TheFixedRateLoopRendersTheFramesTheTicksMake) {
 
 // The frame tests again in a child process, in a window of an X server.
 TEST(DemoFrameX11, TheFrameTestsPassInAnXvfbWindow) {
-  if (const std::string missing = testing::DemoFormReadError(); !missing.empty())
+  if (const std::string missing = testkit::DemoFormReadError(); !missing.empty())
     GTEST_SKIP() << "the form does not read yet: " << missing;
-  if (!testing::HasCommand("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
-  const testing::TChildRun run = testing::RunSelf("SDL_VIDEODRIVER=x11 xvfb-run -a", "DemoFrameTest.*");
+  if (!testkit::HasCommand("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
+  const testkit::TChildRun run = testkit::RunSelf("SDL_VIDEODRIVER=x11 xvfb-run -a", "DemoFrameTest.*");
   EXPECT_TRUE(WIFEXITED(run.Status) && WEXITSTATUS(run.Status) == 0) << run.Output;
   EXPECT_NE(run.Output.find("[  PASSED  ] 5 tests"), std::string::npos) << run.Output;
 }

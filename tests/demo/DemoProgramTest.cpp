@@ -97,7 +97,7 @@ void RunsUntilSigterm(const char* AVideoDriver) {
 }
 
 TEST(DemoProgram, RunsHeadlessUntilSigtermEndsItWithExitCodeZero) {
-  if (const std::string missing = testing::DemoFormReadError(); !missing.empty())
+  if (const std::string missing = testkit::DemoFormReadError(); !missing.empty())
     GTEST_SKIP() << "the form does not read yet: " << missing;
   RunsUntilSigterm("offscreen");
 }
@@ -106,15 +106,15 @@ TEST(DemoProgram, RunsHeadlessUntilSigtermEndsItWithExitCodeZero) {
 TEST(DemoProgram, DISABLED_InAnX11Window) { RunsUntilSigterm("x11"); }
 
 TEST(DemoProgram, RunsInAnXvfbWindowUntilSigterm) {
-  if (const std::string missing = testing::DemoFormReadError(); !missing.empty())
+  if (const std::string missing = testkit::DemoFormReadError(); !missing.empty())
     GTEST_SKIP() << "the form does not read yet: " << missing;
-  if (!testing::HasCommand("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
-  const testing::TChildRun run = testing::RunSelf("xvfb-run -a", "DemoProgram.DISABLED_InAnX11Window --gtest_also_run_disabled_tests");
+  if (!testkit::HasCommand("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
+  const testkit::TChildRun run = testkit::RunSelf("xvfb-run -a", "DemoProgram.DISABLED_InAnX11Window --gtest_also_run_disabled_tests");
   EXPECT_TRUE(WIFEXITED(run.Status) && WEXITSTATUS(run.Status) == 0) << run.Output;
 }
 
 TEST(DemoProgram, WithoutItsAssetsItFailsWithTheFileOpenError) {
-  if (const std::string missing = testing::DemoFormReadError(); !missing.empty())
+  if (const std::string missing = testkit::DemoFormReadError(); !missing.empty())
     GTEST_SKIP() << "the form does not read yet: " << missing;
   const fs::path dir = MakeFolder(false);
   const TProcess p = Start(dir, "offscreen");

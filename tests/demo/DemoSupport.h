@@ -8,7 +8,7 @@
 #include "framework/classes/FormText.h"
 #include "lib/context/windows/ContextGLESWindows.h"
 
-namespace quorvel::testing {
+namespace quorvel::testkit {
 
 // "" when the resource "TFORM1" reads into a form; else the reason (a class or property
 // the engine does not build yet).
@@ -24,4 +24,4 @@ inline std::string DemoFormReadError() {
   return {};
 }
 
-}  // namespace quorvel::testing
+}  // namespace quorvel::testkit

@@ -9,18 +9,10 @@
 #include "framework/rtl/Finally.h"
 #include "framework/rtl/Log.h"
 #include "lib/formats/assets/AssetsManager.h"
+#include "tests/support/Raised.h"
 
 namespace quorvel {
 namespace {
-
-std::string MessageOf(const std::function<void()>& AFunc) {
-  try {
-    AFunc();
-  } catch (const Exception& e) {
-    return e.what();
-  }
-  return "(nothing raised)";
-}
 
 // A folder of its own with a 2 x 1 PNG named image.png.
 class AssetsManagerTest : public ::testing::Test {

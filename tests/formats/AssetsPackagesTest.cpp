@@ -22,6 +22,7 @@
 #include "lib/game/Inventory.h"
 #include "lib/game/SkillSystem.h"
 #include "tests/formats/OBJSupport.h"
+#include "tests/support/Raised.h"
 
 namespace quorvel {
 namespace {
@@ -29,15 +30,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string DataDir = std::string(QUORVEL_TEST_DATA_DIR);
-
-std::string MessageOf(const std::function<void()>& AFunc) {
-  try {
-    AFunc();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(nothing raised)";
-}
 
 std::string Bytes(TMemoryStream* AStream) {
   return std::string(static_cast<const char*>(AStream->GetMemory()), size_t(AStream->GetSize()));
@@ -88,7 +80,7 @@ protected:
   }
   std::string Path(const std::string& AName) const { return (Dir.Path() / AName).string(); }
 
-  testing::TScratchDir Dir;
+  testkit::TScratchDir Dir;
   std::vector<std::pair<std::string, std::string>> Streams;
 };
 

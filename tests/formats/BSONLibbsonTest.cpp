@@ -227,7 +227,7 @@ std::unique_ptr<TJSONValue> BsonToTree(const std::string& ABson) {
 }
 
 std::string KitchenSinkJson() {
-  std::unique_ptr<TJSONValue> text(TJSONObject::ParseJSONValue(testing::KitchenSinkModel(), true));
+  std::unique_ptr<TJSONValue> text(TJSONObject::ParseJSONValue(testkit::KitchenSinkModel(), true));
   TOwned<TModelDef> model(New<TModelDef>());
   model->FromJSON(dynamic_cast<TJSONObject*>(text.get()));
   TOwned<TJSONObject> json(model->ToJSON());

@@ -14,7 +14,7 @@
 namespace quorvel {
 namespace {
 
-std::string Bytes(TBytesStream& s) {
+std::string StreamBytes(TBytesStream& s) {
   return std::string(reinterpret_cast<const char*>(s.GetMemory()), static_cast<size_t>(s.GetSize()));
 }
 
@@ -25,7 +25,7 @@ std::string ToBson(const std::string& json) {
     TQuorvelBSONWriter w(&out);
     w.WriteJsonValue(v.get());
   }
-  return Bytes(out);
+  return StreamBytes(out);
 }
 
 std::unique_ptr<TJSONValue> FromBson(const std::string& bson, bool asArray = false) {
@@ -103,7 +103,7 @@ TEST(BSONTest, WriteValueOverloads) {
     w.WritePropertyName("x");
     row.Write(w);
     w.WriteEndObject();
-    const std::string bytes = Bytes(out);
+    const std::string bytes = StreamBytes(out);
     ASSERT_GE(bytes.size(), 5u);
     EXPECT_EQ(Hex(bytes.substr(4, bytes.size() - 5)), row.ElementHex);
     EXPECT_EQ(static_cast<size_t>(static_cast<uint8_t>(bytes[0]) | static_cast<uint8_t>(bytes[1]) << 8), bytes.size());
@@ -115,7 +115,7 @@ TEST(BSONTest, WriteValueOverloads) {
       TBsonWriter w2(&again);
       w2.WriteToken(r);
     }
-    const std::string b2 = Bytes(again);
+    const std::string b2 = StreamBytes(again);
     if (std::string(row.Name) != "uint32" && std::string(row.Name) != "byte" && std::string(row.Name) != "guid" &&
         std::string(row.Name) != "code" && std::string(row.Name) != "char" && std::string(row.Name) != "float" &&
         std::string(row.Name) != "int32" && std::string(row.Name) != "binary" &&
@@ -140,7 +140,7 @@ TEST(BSONTest, EmptyValuesLeftOutWhenAsked) {
   w.WriteValue(true);
   w.WriteEndArray();
   w.WriteEndObject();
-  EXPECT_EQ(Hex(Bytes(out)), "11000000" "04" "6100" "09000000" "08" "3000" "01" "00" "00");
+  EXPECT_EQ(Hex(StreamBytes(out)), "11000000" "04" "6100" "09000000" "08" "3000" "01" "00" "00");
 }
 
 TEST(BSONTest, WriterRefusals) {
@@ -154,7 +154,7 @@ TEST(BSONTest, WriterRefusals) {
   // Flush closes what is open: a pending name gets a null
   w.WritePropertyName("n");
   w.Flush();
-  EXPECT_EQ(Hex(Bytes(out)), "08000000" "0a6e00" "00");
+  EXPECT_EQ(Hex(StreamBytes(out)), "08000000" "0a6e00" "00");
   TBytesStream out2;
   TBsonWriter scalar(&out2);
   EXPECT_THROW(scalar.WriteValue(1.0), EJsonWriterException);
@@ -173,7 +173,7 @@ TEST(BSONTest, QuorvelWriterErrors) {
   EXPECT_THROW(w.WriteRawJsonValue(arr.get(), &raw), Exception);
   std::unique_ptr<TJSONValue> s(TJSONObject::ParseJSONValue(R"("ab")", true));
   w.WriteRawJsonValue(s.get(), &raw);
-  EXPECT_EQ(Hex(Bytes(raw)), "03000000616200");
+  EXPECT_EQ(Hex(StreamBytes(raw)), "03000000616200");
 }
 
 // Every JSON kind, empty containers, non-ASCII names and deep nesting round-trip byte for byte.
@@ -191,7 +191,7 @@ TEST(BSONTest, TreeRoundTrip) {
     TQuorvelBSONWriter w(&out);
     w.WriteJsonValue(tree.get());
   }
-  EXPECT_EQ(Bytes(out), b1);
+  EXPECT_EQ(StreamBytes(out), b1);
   EXPECT_EQ(tree->GetValue<std::string>("s"), "x");
   // the root read as an array
   std::unique_ptr<TJSONValue> asArray = FromBson(ToBson(R"({"a":1,"b":2})"), true);
@@ -234,7 +234,7 @@ TEST(BSONTest, BadDocumentsRaise) {
   const std::string good = ToBson(R"({"a":"xy","b":[1,{"c":true}]})");
   struct TCase {
     const char* Name;
-    std::string Bytes;
+    std::string StreamBytes;
   };
   std::string deep;
   {
@@ -262,7 +262,7 @@ TEST(BSONTest, BadDocumentsRaise) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    TBytesStream in(TBytes(c.Bytes.begin(), c.Bytes.end()));
+    TBytesStream in(TBytes(c.StreamBytes.begin(), c.StreamBytes.end()));
     TBsonReader r(&in);
     EXPECT_THROW(
         {

@@ -19,14 +19,14 @@
 namespace quorvel {
 namespace {
 
-using testing::ClickAt;
-using testing::ClickOn;
-using testing::NewestForm;
-using testing::PressCloseBox;
-using testing::TFormScript;
+using testkit::ClickAt;
+using testkit::ClickOn;
+using testkit::NewestForm;
+using testkit::PressCloseBox;
+using testkit::TFormScript;
 
-const std::string DataDir = std::string(QUORVEL_TEST_DATA_DIR);
-const std::string GoldenDir = DataDir + "/golden/dialogs/";
+const std::string DialogsDataDir = std::string(QUORVEL_TEST_DATA_DIR);
+const std::string GoldenDir = DialogsDataDir + "/golden/dialogs/";
 
 using TStep = std::function<void(TLoadOptionsForm*)>;
 
@@ -152,11 +152,11 @@ TEST_F(LoadOptionsDialog, ControlsHaveTheirTextsAndPlaces) {
   EXPECT_EQ(dialog->GetCaching()->GetSelected(), "VertexPosition Only");
   EXPECT_FALSE(dialog->GetCompressedCache()->GetIsChecked());
   EXPECT_EQ(dialog->GetAnimationList()->GetCount(), 0) << "empty whatever the options hold";
-  EXPECT_TRUE(MatchesGoldenImage(testing::PaintForm(dialog.get()), 640, 860, GoldenDir + "load-options.png", {2, 40}));
+  EXPECT_TRUE(MatchesGoldenImage(testkit::PaintForm(dialog.get()), 640, 860, GoldenDir + "load-options.png", {2, 40}));
 }
 
 TEST_F(LoadOptionsDialog, ClickedPathsGiveTheirOptions) {
-  const std::string anim = DataDir + "/BitmapRgba4x3.png";  // any file that exists
+  const std::string anim = DialogsDataDir + "/BitmapRgba4x3.png";  // any file that exists
   struct Case {
     const char* Name;
     std::vector<TStep> Steps;
@@ -215,7 +215,7 @@ TEST_F(LoadOptionsDialog, ClickedPathsGiveTheirOptions) {
                           },
                           [](TLoadOptionsForm* d) { ClickOn(d->GetRemAnimBtn()); }} +
            ClickOK,
-       {anim, DataDir + "/missing.dae"},
+       {anim, DialogsDataDir + "/missing.dae"},
        [](const TQuorvelLoadOptions& o) { EXPECT_TRUE(o.AdditionalAnimations.empty()); }},
       {"animations off keep those passed in",
        std::vector<TStep>{[](TLoadOptionsForm* d) { ClickOn(d->GetAddAnimBtn()); },
@@ -273,9 +273,9 @@ TEST(LoadOptionsXvfbChild, RealWindowClickedThrough) {
 }
 
 TEST(LoadOptionsXvfb, SameUnderXvfbRun) {
-  if (!testing::HasCommand("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
-  const testing::TChildRun run =
-      testing::RunSelf("QUORVEL_IN_XVFB=1 SDL_VIDEODRIVER=x11 xvfb-run -a", "LoadOptionsXvfbChild.*");
+  if (!testkit::HasCommand("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
+  const testkit::TChildRun run =
+      testkit::RunSelf("QUORVEL_IN_XVFB=1 SDL_VIDEODRIVER=x11 xvfb-run -a", "LoadOptionsXvfbChild.*");
   ASSERT_TRUE(WIFEXITED(run.Status)) << run.Output;
   EXPECT_EQ(WEXITSTATUS(run.Status), 0) << run.Output;
   EXPECT_NE(run.Output.find("[  PASSED  ] 1 test"), std::string::npos) << run.Output;
@@ -315,7 +315,7 @@ TEST_F(LogWindow, ShowsTheTextInAReadOnlyMemoOfItsOwnWindow) {
   EXPECT_EQ(memo->GetFontFamily(), "Consolas");
   EXPECT_EQ(memo->GetLines()->ToStringArray(),
             (std::vector<std::string>{"0:1(1): error: syntax error", "0:2(7): error: x"}));
-  EXPECT_TRUE(MatchesGoldenImage(testing::PaintForm(form), 640, 280, GoldenDir + "log-window.png", {2, 20}));
+  EXPECT_TRUE(MatchesGoldenImage(testkit::PaintForm(form), 640, 280, GoldenDir + "log-window.png", {2, 20}));
 }
 
 TEST_F(LogWindow, ReuseShowsEachTextInTheSameWindowAndOtherwiseOpensMore) {

@@ -28,7 +28,7 @@ protected:
     // started it; the job's own reading tells how long it waited.
     FTicker = GetApplication().AddTickHandler([this] {
       if (Advance && JobClock < 0) Clock.AdvanceMs(100);
-      TForm* form = testing::NewestForm<TProgressForm>();
+      TForm* form = testkit::NewestForm<TProgressForm>();
       if (form != nullptr && form != FWatched) {
         FWatched = form;
         form->OnClose = [this, form](TObject*, TCloseAction& Action) {
@@ -115,7 +115,7 @@ TEST_F(ProgressForm, OtherErrorsCloseTheWindowAndReachTheCaller) {
   }
   EXPECT_EQ(ClosedWith, mrAbort);
   EXPECT_TRUE(Boxes.empty());
-  EXPECT_EQ(testing::NewestForm<TProgressForm>(), nullptr);
+  EXPECT_EQ(testkit::NewestForm<TProgressForm>(), nullptr);
 }
 
 TEST_F(ProgressForm, ClosedEarlyTheWindowStillWaitsForItsJob) {
@@ -125,8 +125,8 @@ TEST_F(ProgressForm, ClosedEarlyTheWindowStillWaitsForItsJob) {
   bool closed = false;
   const int32_t closer = GetApplication().AddTickHandler([&] {
     if (closed) return;
-    if (TProgressForm* form = testing::NewestForm<TProgressForm>()) {
-      testing::PressCloseBox(form);
+    if (TProgressForm* form = testkit::NewestForm<TProgressForm>()) {
+      testkit::PressCloseBox(form);
       closed = true;
     }
   });

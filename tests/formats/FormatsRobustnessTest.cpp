@@ -34,10 +34,10 @@ namespace quorvel {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ErrorOf;
-using testing::TScratchDir;
+using testkit::ErrorOf;
+using testkit::TScratchDir;
 
-const std::string DataDir = std::string(QUORVEL_TEST_DATA_DIR);
+const std::string RobustnessDataDir = std::string(QUORVEL_TEST_DATA_DIR);
 const std::string Triangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
 
 // Runs AWork in a child process that, when it runs as root, first drops to the user nobody.
@@ -186,7 +186,7 @@ TEST(PackageRobustness, ARelativePackageNameIsResolvedOnceAndRefreshOpensTheSame
 
 TEST(PackageRobustness, ClearingThePackagesTextureGroupUnlinksTheDefinitionsUsingIt) {
   TPackageRig rig;
-  TQuorvelAsset* texture = rig.Package->AddAssetFromFile(DataDir + "/obj/SpiderTex.jpg");
+  TQuorvelAsset* texture = rig.Package->AddAssetFromFile(RobustnessDataDir + "/obj/SpiderTex.jpg");
   ASSERT_NE(texture, nullptr);
   ASSERT_EQ(texture->GetGroup(), rig.Package->GetGroup(1));
   auto* asset = dynamic_cast<TQuorvelModelAsset*>(rig.Package->GetGroup(0)->AddEmptyAsset("m.obj", true));

@@ -35,7 +35,7 @@ namespace {
 
 const TImageFormatDescriptor& D(F f) { return *ImageFormatDescriptor(f); }
 
-const std::string DataDir = std::string(QUORVEL_TEST_DATA_DIR) + "/";
+const std::string CodecsDataDir = std::string(QUORVEL_TEST_DATA_DIR) + "/";
 
 TBytes ReadAll(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
@@ -48,7 +48,7 @@ struct Images {
   TImageData& operator[](size_t i) { return List[i]; }
 };
 
-std::string MessageOf(const std::function<void()>& f) {
+std::string ClassAndMessageOf(const std::function<void()>& f) {
   try {
     f();
   } catch (const Exception& e) {
@@ -117,7 +117,7 @@ TEST(TargaCodec, AssimpFilesEqualStbImageAndEndWhereTheirDataEnds) {
     int64_t EndFromBack;
   } cases[] = {{"tga/duckCM.tga", 0}, {"tga/holygrail.tga", 37}};
   for (const Case& c : cases) {
-    const TBytes file = ReadAll(DataDir + c.Name);
+    const TBytes file = ReadAll(CodecsDataDir + c.Name);
     ASSERT_FALSE(file.empty()) << c.Name;
     TBytesStream stream(file);
     Images img;
@@ -339,7 +339,7 @@ TEST(TargaCodec, EveryPrefixFailsOrLoadsTheSamePixels) {
       TBytes cut(files[f].begin(), files[f].begin() + int64_t(n));
       Images part;
       if (n < pixelEnd) {
-        const std::string m = MessageOf([&] { LoadTga(cut, part); });
+        const std::string m = ClassAndMessageOf([&] { LoadTga(cut, part); });
         EXPECT_EQ(m.rfind("EImagingError: ", 0), 0u) << f << " " << n << " " << m;
       } else {
         ASSERT_TRUE(LoadTga(cut, part)) << n;
@@ -364,11 +364,11 @@ TEST(ImagingCodecs, HugeHeadersAreRefusedBeforeAllocating) {
   GLargestAllocation = 0;
   // TGA: 65535 × 65535 × 4 bytes declared in 18 bytes.
   Images a;
-  EXPECT_EQ(MessageOf([&] { LoadTga(Tga(2, 0xFFFF, 0xFFFF, 32, 0x20, {1, 2, 3, 4}), a); }).rfind("EImagingError", 0),
+  EXPECT_EQ(ClassAndMessageOf([&] { LoadTga(Tga(2, 0xFFFF, 0xFFFF, 32, 0x20, {1, 2, 3, 4}), a); }).rfind("EImagingError", 0),
             0u);
-  EXPECT_EQ(MessageOf([&] { LoadTga(Tga(2, 4000, 4000, 32, 0x20, {1, 2, 3, 4}), a); }).rfind("EImagingError", 0), 0u);
+  EXPECT_EQ(ClassAndMessageOf([&] { LoadTga(Tga(2, 4000, 4000, 32, 0x20, {1, 2, 3, 4}), a); }).rfind("EImagingError", 0), 0u);
   // DDS: mip count 2^32 - 1, and a huge pitch.
-  TBytes dds = ReadAll(DataDir + "dds/rgba.dds");
+  TBytes dds = ReadAll(CodecsDataDir + "dds/rgba.dds");
   TBytes mips = dds;
   mips[8] |= 0x02;  // mip-map count flag
   mips[28] = mips[29] = mips[30] = mips[31] = 0xFF;
@@ -378,7 +378,7 @@ TEST(ImagingCodecs, HugeHeadersAreRefusedBeforeAllocating) {
   for (const TBytes& file : {mips, pitch}) {
     TOwned<TDDSFileFormat> codec(New<TDDSFileFormat>());
     Images b;
-    EXPECT_EQ(MessageOf([&] { codec->LoadFromMemory(file.data(), int64_t(file.size()), b.List); })
+    EXPECT_EQ(ClassAndMessageOf([&] { codec->LoadFromMemory(file.data(), int64_t(file.size()), b.List); })
                   .rfind("EImagingError", 0),
               0u);
   }
@@ -409,7 +409,7 @@ TEST(DDSCodec, NvidiaFilesMatchTheirDecompressedTga) {
     int Levels;
   } cases[] = {{"dxt1", F::DXT1, 7}, {"dxt5", F::DXT5, 7}, {"ati2", F::ATI2N, 7}};
   for (const Case& c : cases) {
-    const TBytes file = ReadAll(DataDir + "dds/" + c.Name + ".dds");
+    const TBytes file = ReadAll(CodecsDataDir + "dds/" + c.Name + ".dds");
     Images img;
     TOwned<TDDSFileFormat> codec(New<TDDSFileFormat>());
     ASSERT_TRUE(LoadDds(file, img, codec.get())) << c.Name;
@@ -428,7 +428,7 @@ TEST(DDSCodec, NvidiaFilesMatchTheirDecompressedTga) {
     }
     EXPECT_EQ(offset, file.size());
     Images ref;
-    ASSERT_TRUE(LoadTga(ReadAll(DataDir + "dds/" + c.Name + ".tga"), ref));
+    ASSERT_TRUE(LoadTga(ReadAll(CodecsDataDir + "dds/" + c.Name + ".tga"), ref));
     const auto ours = Rgba(img[0]), theirs = Rgba(ref[0]);
     ASSERT_EQ(ours.size(), theirs.size());
     int worst = 0;
@@ -442,14 +442,14 @@ TEST(DDSCodec, NvidiaFilesMatchTheirDecompressedTga) {
 
 TEST(DDSCodec, UncompressedAndCube) {
   Images rgba;
-  ASSERT_TRUE(LoadDds(ReadAll(DataDir + "dds/rgba.dds"), rgba));
+  ASSERT_TRUE(LoadDds(ReadAll(CodecsDataDir + "dds/rgba.dds"), rgba));
   ASSERT_EQ(rgba.List.size(), 1u);
   EXPECT_EQ(rgba[0].Format, F::A8R8G8B8);
   Images ref;
-  ASSERT_TRUE(LoadTga(ReadAll(DataDir + "dds/dxt5.tga"), ref));  // same source, lossy
+  ASSERT_TRUE(LoadTga(ReadAll(CodecsDataDir + "dds/dxt5.tga"), ref));  // same source, lossy
   TOwned<TDDSFileFormat> codec(New<TDDSFileFormat>());
   Images cube;
-  ASSERT_TRUE(LoadDds(ReadAll(DataDir + "dds/cube.dds"), cube, codec.get()));
+  ASSERT_TRUE(LoadDds(ReadAll(CodecsDataDir + "dds/cube.dds"), cube, codec.get()));
   EXPECT_EQ(cube.List.size(), 6u);
   EXPECT_TRUE(codec->GetLoadedCubeMap());
   EXPECT_EQ(codec->GetLoadedDepth(), 6);
@@ -506,7 +506,7 @@ TEST(DDSCodec, HeaderCases) {
     TBytes f = DdsHeader(0x100F, 2, 2, 4, 0x40, 24, 0, 0, 0, 0);
     f.resize(f.size() + 24);
     Images img;
-    EXPECT_EQ(MessageOf([&] { LoadDds(f, img); }).rfind("EImagingError", 0), 0u);
+    EXPECT_EQ(ClassAndMessageOf([&] { LoadDds(f, img); }).rfind("EImagingError", 0), 0u);
   }
   {  // unsupported FourCC: False, no images
     TBytes f = DdsHeader(0x1007, 4, 4, 0, 0x4, 0, 0, 0, 0, 0, 0x30315844);
@@ -524,7 +524,7 @@ TEST(DDSCodec, HeaderCases) {
     Images img;
     char ptr[32];
     std::snprintf(ptr, sizeof ptr, "%016llX", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&s)));
-    const std::string m = MessageOf([&] { codec->LoadFromStream(&s, img.List); });
+    const std::string m = ClassAndMessageOf([&] { codec->LoadFromStream(&s, img.List); });
     EXPECT_EQ(m, std::string("EImagingError: Error while loading images from stream ") + ptr +
                      " (file format: dds). Exception Message: Stream " + ptr +
                      " does not contain valid image in \"DirectDraw Surface\" format.");
@@ -608,11 +608,11 @@ TEST(DDSCodec, SaveAndLoadEveryFormatWithLevelsCubesAndVolumes) {
 
 TEST(DDSCodec, EveryPrefixFails) {
   for (const char* name : {"dds/dxt1.dds", "dds/cube.dds"}) {
-    const TBytes file = ReadAll(DataDir + name);
+    const TBytes file = ReadAll(CodecsDataDir + name);
     for (size_t n = 0; n < file.size(); ++n) {
       TBytes cut(file.begin(), file.begin() + int64_t(n));
       Images img;
-      const std::string m = MessageOf([&] { LoadDds(cut, img); });
+      const std::string m = ClassAndMessageOf([&] { LoadDds(cut, img); });
       ASSERT_EQ(m.rfind("EImagingError: ", 0), 0u) << name << " " << n << " " << m;
     }
   }
@@ -680,8 +680,8 @@ TEST(ImagingImport, BlockAndGrayImagesArriveAsBgra) {
 TEST(ImagingImport, TextureAssetReadsDdsAndTga) {
   const std::string dir = TPath::Combine(TPath::GetTempPath(), "quorvel_tex_" + std::to_string(getpid()));
   TDirectory::CreateDirectory(dir);
-  TFile::Copy(DataDir + "dds/dxt1.dds", TPath::Combine(dir, "a.dds"));
-  TFile::Copy(DataDir + "tga/holygrail.tga", TPath::Combine(dir, "b.tga"));
+  TFile::Copy(CodecsDataDir + "dds/dxt1.dds", TPath::Combine(dir, "a.dds"));
+  TFile::Copy(CodecsDataDir + "tga/holygrail.tga", TPath::Combine(dir, "b.tga"));
   {  // a DDS whose format no codec path reads ("DX10")
     TBytes f = DdsHeader(0x1007, 4, 4, 0, 0x4, 0, 0, 0, 0, 0, 0x30315844);
     f.resize(f.size() + 64);
@@ -703,6 +703,6 @@ TEST(ImagingImport, TextureAssetReadsDdsAndTga) {
   TOwned<TQuorvelTextureAsset> bad(New<TQuorvelTextureAsset>(nullptr));
   const std::string path = TPath::Combine(dir, "c.dds");
   bad->ImportFromStream(path, nullptr, {});
-  EXPECT_EQ(MessageOf([&] { bad->GetBitmap(); }), "EImagingError: failed to decode image \"" + path + "\"");
+  EXPECT_EQ(ClassAndMessageOf([&] { bad->GetBitmap(); }), "EImagingError: failed to decode image \"" + path + "\"");
   TDirectory::Delete(dir, true);
 }

@@ -16,7 +16,7 @@ using F = TImageFormat;
 
 namespace {
 
-const TImageFormatDescriptor& D(F f) { return *ImageFormatDescriptor(f); }
+const TImageFormatDescriptor& Descriptor(F f) { return *ImageFormatDescriptor(f); }
 
 TImageData Make(int32_t w, int32_t h, F f) {
   TImageData img{};
@@ -30,8 +30,8 @@ struct ImageGuard {
 };
 
 uint32_t Pixel32(const TImageData& img, int32_t x, int32_t y) {
-  return ReadPixel32(static_cast<uint8_t*>(img.Bits) + (int64_t(y) * img.Width + x) * D(img.Format).PixelSize,
-                     D(img.Format), img.Palette);
+  return ReadPixel32(static_cast<uint8_t*>(img.Bits) + (int64_t(y) * img.Width + x) * Descriptor(img.Format).PixelSize,
+                     Descriptor(img.Format), img.Palette);
 }
 
 const F Ordinary[] = {F::Gray8,     F::A8Gray8,   F::Gray16,       F::Gray32,        F::Gray64,       F::A16Gray16,
@@ -47,8 +47,8 @@ const F Ordinary[] = {F::Gray8,     F::A8Gray8,   F::Gray16,       F::Gray32,   
 bool RoundTripHolds(F a, F b) {
   const bool redOnlyA = a == F::R32F || a == F::R16F, redOnlyB = b == F::R32F || b == F::R16F;
   if (redOnlyA != redOnlyB) return false;
-  if ((D(a).IsGray && D(b).IsPacked) || (D(b).IsGray && D(a).IsPacked)) return false;
-  if ((a == F::Index8 && D(b).IsGray && D(b).HasAlpha) || (b == F::Index8 && D(a).IsGray && D(a).HasAlpha))
+  if ((Descriptor(a).IsGray && Descriptor(b).IsPacked) || (Descriptor(b).IsGray && Descriptor(a).IsPacked)) return false;
+  if ((a == F::Index8 && Descriptor(b).IsGray && Descriptor(b).HasAlpha) || (b == F::Index8 && Descriptor(a).IsGray && Descriptor(a).HasAlpha))
     return false;
   return true;
 }
@@ -170,11 +170,11 @@ TEST(ImagingFormats, ConversionsAreStableAfterOneRoundTrip) {
       ImageGuard gs{src};
       auto* bytes = static_cast<uint8_t*>(src.Bits);
       for (int32_t i = 0; i < src.Size; ++i) bytes[i] = uint8_t(rng());
-      if (D(a).IsFloat) {  // finite values in 0..1
+      if (Descriptor(a).IsFloat) {  // finite values in 0..1
         for (int32_t i = 0; i < 16; ++i) {
           TColorFPRec c{float(rng() % 256) / 255, float(rng() % 256) / 255, float(rng() % 256) / 255,
                         float(rng() % 256) / 255};
-          WritePixelFloat(bytes + i * D(a).PixelSize, D(a), nullptr, c);
+          WritePixelFloat(bytes + i * Descriptor(a).PixelSize, Descriptor(a), nullptr, c);
         }
       }
       if (src.Palette)
@@ -297,10 +297,10 @@ TEST(ImagingBlocks, EncodeDecodeWithinFormatError) {
   } cases[] = {{F::DXT1, false, 24}, {F::DXT3, false, 24}, {F::DXT5, false, 24}, {F::ATI2N, false, 6},
                {F::ATI1N, false, 6}, {F::BTC, false, 12},  {F::DXT1, true, 255}, {F::ATI1N, true, 40}};
   for (const Case& c : cases) {
-    const F dec = D(c.Format).DecodedFormat;
+    const F dec = Descriptor(c.Format).DecodedFormat;
     TImageData img = Make(16, 16, dec);
     ImageGuard g{img};
-    const int ps = D(dec).PixelSize;
+    const int ps = Descriptor(dec).PixelSize;
     auto* b = static_cast<uint8_t*>(img.Bits);
     for (int y = 0; y < 16; ++y)
       for (int x = 0; x < 16; ++x)
@@ -386,7 +386,7 @@ TEST(ImagingResample, ByteCases) {
     uint8_t src[16];
     for (int i = 0; i < 16; ++i) src[i] = uint8_t(i * 10);
     uint8_t dst[4] = {};
-    TStretchImage s{src, 4, 4, &D(F::Gray8)}, t{dst, 2, 2, &D(F::Gray8)};
+    TStretchImage s{src, 4, 4, &Descriptor(F::Gray8)}, t{dst, 2, 2, &Descriptor(F::Gray8)};
     StretchFiltered(s, 0, 0, 4, 4, t, 0, 0, 2, 2, TSamplingKernel::Box);
     EXPECT_EQ(dst[0], (0 + 10 + 40 + 50) / 4);
     EXPECT_EQ(dst[3], (100 + 110 + 140 + 150) / 4);
@@ -395,7 +395,7 @@ TEST(ImagingResample, ByteCases) {
     uint8_t src[3] = {1, 2, 3};
     for (int k = 0; k < 10; ++k) {
       uint8_t dst[8] = {};
-      TStretchImage s{src, 3, 1, &D(F::Gray8)}, t{dst, 8, 1, &D(F::Gray8)};
+      TStretchImage s{src, 3, 1, &Descriptor(F::Gray8)}, t{dst, 8, 1, &Descriptor(F::Gray8)};
       StretchFiltered(s, 1, 0, 1, 1, t, 0, 0, 8, 1, TSamplingKernel(k));
       for (int x = 0; x < 8; ++x) ASSERT_EQ(dst[x], 2) << k;
     }
@@ -434,7 +434,7 @@ TEST(ImagingResample, ByteAndFloatPathsAgree) {
 
 TEST(ImagingResample, SidesBelowOneAnswerFalse) {
   uint8_t px[4] = {};
-  TStretchImage s{px, 2, 2, &D(F::Gray8)}, t{px, 2, 2, &D(F::Gray8)};
+  TStretchImage s{px, 2, 2, &Descriptor(F::Gray8)}, t{px, 2, 2, &Descriptor(F::Gray8)};
   EXPECT_FALSE(StretchNearest(s, 0, 0, 2, 2, t, 0, 0, 0, 2));
   EXPECT_FALSE(StretchFiltered(s, 0, 0, 0, 2, t, 0, 0, 2, 2, TSamplingKernel::Triangle));
 }

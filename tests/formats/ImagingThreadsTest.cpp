@@ -14,7 +14,7 @@ using namespace quorvel;
 
 namespace {
 
-TBytes ReadAll(const std::string& path) {
+TBytes ReadWholeFile(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
   return TBytes(std::istreambuf_iterator<char>(f), {});
 }
@@ -23,7 +23,7 @@ TBytes ReadAll(const std::string& path) {
 
 TEST(ImagingThreads, TwoThreadsDecodeAtOnce) {
   const std::string dir = std::string(QUORVEL_TEST_DATA_DIR) + "/";
-  const TBytes files[2] = {ReadAll(dir + "dds/dxt5.dds"), ReadAll(dir + "tga/duckCM.tga")};
+  const TBytes files[2] = {ReadWholeFile(dir + "dds/dxt5.dds"), ReadWholeFile(dir + "tga/duckCM.tga")};
   std::atomic<int> ok{0};
   auto work = [&](int which) {
     for (int i = 0; i < 3; ++i) {

@@ -13,8 +13,8 @@
 namespace quorvel {
 namespace {
 
-using testing::DescribeModel;
-using testing::ErrorOf;
+using testkit::DescribeModel;
+using testkit::ErrorOf;
 
 // Records what the dispatch hands over and what the thread record says while it reads.
 class TProbeLoader : public TQuorvelLoader {
@@ -86,7 +86,7 @@ TEST(LoaderRegistry, DispatchByExtension) {
   for (const TCase& c : cases) EXPECT_EQ(ErrorOf(c.Load), c.Message) << c.What;
 
   // Animations: no registered format reads them on their own.
-  testing::TScratchDir dir;
+  testkit::TScratchDir dir;
   EXPECT_EQ(TQuorvelLoader::LoadUndefinedAnimationDefFromFile(nullptr, dir.Write("walk.obj", "v 0 0 0\n")), nullptr);
 }
 
@@ -138,7 +138,7 @@ TEST(LoaderRegistry, LimitTextureSize) {
 }
 
 TEST(LoaderRegistry, LimitTextureSizesWalksSubfoldersByMask) {
-  testing::TScratchDir dir;
+  testkit::TScratchDir dir;
   const std::string names[] = {"a.PNG", "sub/b.jpeg", "sub/deeper/c.JpG", "d.bmp"};
   for (const std::string& name : names) {
     std::filesystem::create_directories((dir.Path() / name).parent_path());

@@ -8,7 +8,7 @@
 namespace quorvel {
 namespace {
 
-using testing::ErrorOf;
+using testkit::ErrorOf;
 
 const std::string UseLib = "mtllib lib.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
 
@@ -63,7 +63,7 @@ TEST(MTL, MaterialsAndErrors) {
       {"missing texture file", "newmtl A\nmap_Kd gone.png\n", "A", "Cannot open file"},
   };
   for (const TMtlCase& c : cases) {
-    testing::TScratchDir dir;
+    testkit::TScratchDir dir;
     dir.Write("tex/wood.png", "not decoded");
     dir.Write("lib.mtl", c.Mtl);
     const std::string obj = dir.Write("model.obj", UseLib);
@@ -94,7 +94,7 @@ TEST(MTL, TexturesJoinTheirMaterials) {
       {"MAP_PM", TColorChannelDef::Metalness}, {"map_Pr", TColorChannelDef::Roughness},
   };
   for (const auto& [statement, channel] : rows) {
-    testing::TScratchDir dir;
+    testkit::TScratchDir dir;
     dir.Write("tex/wood.png", "not decoded");
     dir.Write("lib.mtl", std::string("newmtl A\n") + statement + " -o 1 1 1 tex\\wood.png\nnewmtl B\n" + statement +
                              " tex/wood.png\n");
@@ -133,7 +133,7 @@ TEST(MTL, LibraryNameRules) {
       {"MTLLIB sub\\lib.mtl", "sub/lib.mtl", true},
   };
   for (const TCase& c : cases) {
-    testing::TScratchDir dir;
+    testkit::TScratchDir dir;
     dir.Write(c.File, "newmtl Red\n");
     const std::string obj = dir.Write("m.obj", std::string(c.Statement) + "\n");
     TOwned<TOBJModel> model(New<TOBJModel>(nullptr, nullptr));

@@ -145,7 +145,7 @@ protected:
     exporter->SaveToFile(strip.Def.get(), FQ3m);
   }
 
-  testing::TScratchDir FDir;
+  testkit::TScratchDir FDir;
   std::string FObj, FQ3m;
   test::TMemoryBufferClassScope FMemory;
 

@@ -14,8 +14,8 @@
 namespace quorvel {
 namespace {
 
-using testing::DescribeModel;
-using testing::ErrorOf;
+using testkit::DescribeModel;
+using testkit::ErrorOf;
 
 const std::string ObjDir = std::string(QUORVEL_TEST_DATA_DIR) + "/obj/";
 const std::string DemoDir = std::string(QUORVEL_TEST_DATA_DIR) + "/../../demo/assets/";
@@ -108,9 +108,9 @@ TEST(OBJFiles, EveryPrefixLoadsOrRaises) {
       "mtllib lib.mtl\nv 0 0 0\nv 1 0 0\nv 1,5 1\nvt 0 1\nvn 0 0 1\ng A B\nusemtl Red\nf 1/1/1 2/1/1 3/1/1 1//1\ns off\n";
   const std::string mtl = "newmtl Red\nKd 1 0 0\nd 0.5\nTf 1 1 1\nSh 2\nmap_Kd -s 1 1 1 -o 0 0 x.png\n";
   for (size_t cut = 0; cut <= obj.size(); ++cut)
-    (void)ErrorOf([&] { testing::LoadObjText(obj.substr(0, cut), mtl); });
+    (void)ErrorOf([&] { testkit::LoadObjText(obj.substr(0, cut), mtl); });
   for (size_t cut = 0; cut <= mtl.size(); ++cut)
-    (void)ErrorOf([&] { testing::LoadObjText(obj, mtl.substr(0, cut)); });
+    (void)ErrorOf([&] { testkit::LoadObjText(obj, mtl.substr(0, cut)); });
 }
 
 }  // namespace

@@ -16,9 +16,9 @@
 namespace quorvel {
 namespace {
 
-using testing::DescribeModel;
-using testing::ErrorOf;
-using testing::LoadObjText;
+using testkit::DescribeModel;
+using testkit::ErrorOf;
+using testkit::LoadObjText;
 
 const std::string Tri = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
 const std::string Quad = "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n";

@@ -5,7 +5,7 @@
 
 #include "framework/io/Stream.h"
 
-namespace quorvel::testing {
+namespace quorvel::testkit {
 
 TScratchDir::TScratchDir() {
   static std::atomic<int> counter{0};
@@ -61,4 +61,4 @@ TOwned<TOBJModel> LoadObjText(const std::string& AObj, const std::string& AMtl) 
   return model;
 }
 
-}  // namespace quorvel::testing
+}  // namespace quorvel::testkit

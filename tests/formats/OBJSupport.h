@@ -8,7 +8,7 @@
 #include "lib/defs/DefTypes.h"
 #include "lib/formats/obj/OBJModel.h"
 
-namespace quorvel::testing {
+namespace quorvel::testkit {
 
 // A fresh folder under the temp path, removed with the object.
 class TScratchDir {
@@ -41,4 +41,4 @@ std::string ErrorOf(F&& ALoad) {
   return {};
 }
 
-}  // namespace quorvel::testing
+}  // namespace quorvel::testkit

@@ -17,8 +17,8 @@
 namespace quorvel {
 namespace {
 
-const std::string ObjDir = std::string(QUORVEL_TEST_DATA_DIR) + "/obj/";
-const std::string DemoDir = std::string(QUORVEL_TEST_DATA_DIR) + "/../../demo/assets/";
+const std::string TinyObjDir = std::string(QUORVEL_TEST_DATA_DIR) + "/obj/";
+const std::string TinyDemoDir = std::string(QUORVEL_TEST_DATA_DIR) + "/../../demo/assets/";
 
 // A corner rounded to 1e-4, so that both readers' float parses compare equal.
 using TCorner = std::array<long, 6>;
@@ -52,7 +52,7 @@ void CollectOurs(const TMeshDef* AMesh, std::vector<TTriangle>& AOut) {
     CollectOurs(static_cast<const TMeshDef*>(AMesh->GetChildren()->Items(i)), AOut);
 }
 
-std::vector<TTriangle> Ours(const std::string& APath) {
+std::vector<TTriangle> OurTriangles(const std::string& APath) {
   TOwned<TModelDef> model(TQuorvelLoader::LoadUndefinedModelDefFromFile(nullptr, APath));
   std::vector<TTriangle> result;
   for (int32_t i = 0; i < model->ChildCount(); ++i)
@@ -89,12 +89,12 @@ std::vector<TTriangle> Theirs(const std::string& APath, const std::string& AFold
 
 TEST(OBJTinyobj, TriangleOnlyFilesMatchWithReversedWinding) {
   const std::pair<std::string, std::string> files[] = {
-      {ObjDir + "WusonOBJ.obj", ObjDir},
-      {ObjDir + "spider.obj", ObjDir},
-      {DemoDir + "monkey.obj", DemoDir},
+      {TinyObjDir + "WusonOBJ.obj", TinyObjDir},
+      {TinyObjDir + "spider.obj", TinyObjDir},
+      {TinyDemoDir + "monkey.obj", TinyDemoDir},
   };
   for (const auto& [file, folder] : files) {
-    const std::vector<TTriangle> ours = Ours(file);
+    const std::vector<TTriangle> ours = OurTriangles(file);
     const std::vector<TTriangle> theirs = Theirs(file, folder);
     ASSERT_EQ(ours.size(), theirs.size()) << file;
     EXPECT_GT(ours.size(), 0u) << file;

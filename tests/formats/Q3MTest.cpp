@@ -21,11 +21,11 @@
 namespace quorvel {
 namespace {
 
-using testing::ErrorOf;
-using testing::TScratchDir;
+using testkit::ErrorOf;
+using testkit::TScratchDir;
 
-const std::string ObjDir = std::string(QUORVEL_TEST_DATA_DIR) + "/obj/";
-const std::string DemoDir = std::string(QUORVEL_TEST_DATA_DIR) + "/../../demo/assets/";
+const std::string Q3MObjDir = std::string(QUORVEL_TEST_DATA_DIR) + "/obj/";
+const std::string Q3MDemoDir = std::string(QUORVEL_TEST_DATA_DIR) + "/../../demo/assets/";
 
 TQuorvelQ3MOptions Opts(std::initializer_list<TQuorvelQ3MOption> AList) {
   TQuorvelQ3MOptions o;
@@ -155,13 +155,13 @@ void ExpectRoundTrips(TModelDef* AModel, const std::string& AWhat) {
 TEST(Q3M, VariantsReadBackWithoutLoss) {
   TOwned<TModelDef> small = ModelFromText(SmallModel);
   ExpectRoundTrips(small.get(), "accented");
-  TOwned<TModelDef> sink = ModelFromText(testing::KitchenSinkModel());
+  TOwned<TModelDef> sink = ModelFromText(testkit::KitchenSinkModel());
   ExpectRoundTrips(sink.get(), "kitchen sink");
   TOwned<TModelDef> back = Read(Write(small.get(), TQuorvelQ3MFormat::JSONFormat, Opts({})));
   EXPECT_EQ(back->GetMaterials().begin()->Key, "Écorce d'érable");
 
-  std::vector<std::string> files = {DemoDir + "monkey.obj"};
-  for (const auto& entry : std::filesystem::directory_iterator(ObjDir))
+  std::vector<std::string> files = {Q3MDemoDir + "monkey.obj"};
+  for (const auto& entry : std::filesystem::directory_iterator(Q3MObjDir))
     if (entry.path().extension() == ".obj") files.push_back(entry.path().string());
   int tried = 0;
   for (const auto& file : files) {

@@ -153,8 +153,8 @@ TEST(ApplicationLifecycleChild, InitializeCreateFormRunUntilClosedFinalize) {
 }
 
 TEST(ApplicationLifecycle, FinalisationsRunAtExitAfterTheMainFormCloses) {
-  const testing::TChildRun run =
-      testing::RunSelf("QUORVEL_APP_LIFECYCLE=1 SDL_VIDEODRIVER=offscreen", "ApplicationLifecycleChild.*");
+  const testkit::TChildRun run =
+      testkit::RunSelf("QUORVEL_APP_LIFECYCLE=1 SDL_VIDEODRIVER=offscreen", "ApplicationLifecycleChild.*");
   const std::string& output = run.Output;
   ASSERT_TRUE(WIFEXITED(run.Status)) << output;
   EXPECT_EQ(WEXITSTATUS(run.Status), 0) << output;

@@ -487,7 +487,7 @@ TEST(BitmapDecoders, EveryCutOfTheSeedImagesFailsCleanly) {
         bitmap->LoadFromBytes(png);
       } catch (const EBitmapLoadingFailed&) {
         ExpectPng4x3(*bitmap);
-        if (testing::Test::HasFailure()) FAIL() << name << " cut at " << length;
+        if (::testing::Test::HasFailure()) FAIL() << name << " cut at " << length;
       }
     }
   }

@@ -323,8 +323,8 @@ TEST(FormCanvasXvfbChild, RealX11Window) {
 }
 
 TEST(FormCanvasXvfb, SameUnderXvfbRun) {
-  if (!testing::HasCommand("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
-  const testing::TChildRun run = testing::RunSelf("QUORVEL_IN_XVFB=1 SDL_VIDEODRIVER=x11 xvfb-run -a", "FormCanvasXvfbChild.*");
+  if (!testkit::HasCommand("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
+  const testkit::TChildRun run = testkit::RunSelf("QUORVEL_IN_XVFB=1 SDL_VIDEODRIVER=x11 xvfb-run -a", "FormCanvasXvfbChild.*");
   const std::string& output = run.Output;
   ASSERT_TRUE(WIFEXITED(run.Status)) << output;
   EXPECT_EQ(WEXITSTATUS(run.Status), 0) << output;

@@ -23,7 +23,7 @@ struct TCounted : TObject {
   int Id;
 };
 
-class ContainersTest : public testing::Test {
+class ContainersTest : public ::testing::Test {
 protected:
   void SetUp() override {
     TCounted::Alive = 0;

@@ -73,10 +73,10 @@ TEST(FinallyTest, FreeQuietlyLogsAndNils) {
 namespace quorvel {
 namespace {
 
-class TCounted : public TObject {
+class TFinallyCounted : public TObject {
 public:
-  explicit TCounted(int& frees) : FFrees(frees) {}
-  ~TCounted() override { ++FFrees; }
+  explicit TFinallyCounted(int& frees) : FFrees(frees) {}
+  ~TFinallyCounted() override { ++FFrees; }
 
 private:
   int& FFrees;
@@ -84,10 +84,10 @@ private:
 
 TEST(MaybeOwnedTest, FreesOnlyWhatItOwns) {
   int frees = 0;
-  TCounted borrowed(frees);
+  TFinallyCounted borrowed(frees);
   {
-    auto b = TMaybeOwned<TCounted>::Borrowed(&borrowed);
-    auto o = TMaybeOwned<TCounted>::Owned(New<TCounted>(frees));
+    auto b = TMaybeOwned<TFinallyCounted>::Borrowed(&borrowed);
+    auto o = TMaybeOwned<TFinallyCounted>::Owned(New<TFinallyCounted>(frees));
     EXPECT_FALSE(b.Owns());
     EXPECT_TRUE(o.Owns());
     b = std::move(o);  // the borrowed one is dropped, not freed
@@ -95,8 +95,8 @@ TEST(MaybeOwnedTest, FreesOnlyWhatItOwns) {
     EXPECT_FALSE(o);
   }
   EXPECT_EQ(frees, 1);
-  auto r = TMaybeOwned<TCounted>::Owned(New<TCounted>(frees));
-  TCounted* p = r.Release();
+  auto r = TMaybeOwned<TFinallyCounted>::Owned(New<TFinallyCounted>(frees));
+  TFinallyCounted* p = r.Release();
   EXPECT_FALSE(r);
   Free(p);
   EXPECT_EQ(frees, 2);
@@ -106,21 +106,21 @@ TEST(MaybeOwnedTest, FreesOnlyWhatItOwns) {
 // in destructors), a borrowed one left to its owner.
 TEST(MaybeOwnedTest, FreeHelpersClearTheFieldAndFreeOnlyWhatIsOwned) {
   int frees = 0;
-  TOwned<TCounted> owned(New<TCounted>(frees));
+  TOwned<TFinallyCounted> owned(New<TFinallyCounted>(frees));
   FreeAndNil(owned);
   EXPECT_FALSE(owned);
   EXPECT_EQ(frees, 1);
-  owned.reset(New<TCounted>(frees));
+  owned.reset(New<TFinallyCounted>(frees));
   FreeQuietlyAndNil(owned, "owned");
   EXPECT_FALSE(owned);
   EXPECT_EQ(frees, 2);
 
-  TCounted borrowed(frees);
-  auto ref = TMaybeOwned<TCounted>::Borrowed(&borrowed);
+  TFinallyCounted borrowed(frees);
+  auto ref = TMaybeOwned<TFinallyCounted>::Borrowed(&borrowed);
   FreeQuietlyAndNil(ref, "borrowed");
   EXPECT_FALSE(ref);
   EXPECT_EQ(frees, 2);
-  ref.ResetOwned(New<TCounted>(frees));
+  ref.ResetOwned(New<TFinallyCounted>(frees));
   FreeQuietlyAndNil(ref, "owned");
   EXPECT_FALSE(ref);
   EXPECT_EQ(frees, 3);

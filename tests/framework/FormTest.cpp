@@ -97,7 +97,7 @@ const char* const KGuiForm = R"(object GuiTestForm1: TGuiTestForm1
 end
 )";
 
-class FormTest : public testing::Test {
+class FormTest : public ::testing::Test {
 protected:
   void SetUp() override {
     PlatformInitialize();

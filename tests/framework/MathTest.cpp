@@ -13,7 +13,7 @@ using namespace quorvel;
 
 namespace {
 
-constexpr float kPi = std::numbers::pi_v<float>;
+constexpr float kMathTestPi = std::numbers::pi_v<float>;
 
 }  // namespace
 
@@ -80,7 +80,7 @@ TEST(Matrix3D, LookAtMatchesHandComputedValues) {
 }
 
 TEST(Matrix3D, PerspectiveIsOpenGLStyle) {
-  const float fov = 45 * kPi / 180;
+  const float fov = 45 * kMathTestPi / 180;
   const TMatrix3D p = TMatrix3D::CreatePerspectiveFovRH(fov, 4.0f / 3, 1, 100);
   const float cot = 1 / std::tan(fov / 2);  // 2.4142137
   ExpectMatrixNear(p, TMatrix3D(cot * 3 / 4, 0, 0, 0, 0, cot, 0, 0, 0, 0, -101.0f / 99, -1, 0, 0, -200.0f / 99, 0));
@@ -104,9 +104,9 @@ TEST(Matrix3D, OrthographicMapsTheBoxToClipSpace) {
 }
 
 TEST(Matrix3D, RotationsAreRightHandedForRowVectors) {
-  ExpectPointNear(TPoint3D(1, 0, 0) * TMatrix3D::CreateRotationZ(kPi / 2), {0, 1, 0});
-  ExpectPointNear(TPoint3D(0, 1, 0) * TMatrix3D::CreateRotationX(kPi / 2), {0, 0, 1});
-  ExpectPointNear(TPoint3D(0, 0, 1) * TMatrix3D::CreateRotationY(kPi / 2), {1, 0, 0});
+  ExpectPointNear(TPoint3D(1, 0, 0) * TMatrix3D::CreateRotationZ(kMathTestPi / 2), {0, 1, 0});
+  ExpectPointNear(TPoint3D(0, 1, 0) * TMatrix3D::CreateRotationX(kMathTestPi / 2), {0, 0, 1});
+  ExpectPointNear(TPoint3D(0, 0, 1) * TMatrix3D::CreateRotationY(kMathTestPi / 2), {1, 0, 0});
   ExpectMatrixNear(TMatrix3D::CreateRotation({0, 0, 5}, 0.3f), TMatrix3D::CreateRotationZ(0.3f));
   // Turning about (0, -1, 0) carries +X towards +Z.
   const float a = 0.4f;
@@ -118,10 +118,10 @@ TEST(Matrix3D, YawPitchRollFollowsTheRunTimeTable) {
   ExpectMatrixNear(TMatrix3D::CreateRotationYawPitchRoll(0.5f, 0, 0), TMatrix3D::CreateRotationZ(-0.5f));
   ExpectMatrixNear(TMatrix3D::CreateRotationYawPitchRoll(0, 0.5f, 0), TMatrix3D::CreateRotationX(0.5f));
   ExpectMatrixNear(TMatrix3D::CreateRotationYawPitchRoll(0, 0, 0.5f), TMatrix3D::CreateRotationY(0.5f));
-  const TMatrix3D r = TMatrix3D::CreateRotationYawPitchRoll(0, 0, kPi / 2);
+  const TMatrix3D r = TMatrix3D::CreateRotationYawPitchRoll(0, 0, kMathTestPi / 2);
   EXPECT_NEAR(r.m13, -1, 1e-6);
   // Yaw 90° and pitch 90°, entries worked out by hand from the table.
-  const TMatrix3D q = TMatrix3D::CreateRotationYawPitchRoll(kPi / 2, kPi / 2, 0);
+  const TMatrix3D q = TMatrix3D::CreateRotationYawPitchRoll(kMathTestPi / 2, kMathTestPi / 2, 0);
   ExpectPointNear({q.m11, q.m12, q.m13}, {0, -1, 0});
   ExpectPointNear({q.m21, q.m22, q.m23}, {0, 0, 1});
   ExpectPointNear({q.m31, q.m32, q.m33}, {-1, 0, 0});
@@ -142,13 +142,13 @@ TEST(Matrix3D, TransposeAndUpperLeftConversions) {
 
 TEST(Quaternion3D, AxisAngleGivesTheHalfAngleComponents) {
   // 270° about X, as a stored control rotation.
-  const TQuaternion3D q({1, 0, 0}, 270 * kPi / 180);
+  const TQuaternion3D q({1, 0, 0}, 270 * kMathTestPi / 180);
   EXPECT_NEAR(q.ImagPart.X, 0.70710677f, 1e-6);
   EXPECT_NEAR(q.RealPart, -0.70710677f, 1e-6);
   // A zero axis gives the identity at angle 0.
   EXPECT_EQ(TQuaternion3D({0, 0, 0}, 0), TQuaternion3D::Identity());
   // The axis is normalised.
-  EXPECT_NEAR(TQuaternion3D({0, 0, 4}, kPi).ImagPart.Z, 1, 1e-6);
+  EXPECT_NEAR(TQuaternion3D({0, 0, 4}, kMathTestPi).ImagPart.Z, 1, 1e-6);
 }
 
 TEST(Quaternion3D, MatrixConversionsRoundTripAndProductsFollowMatrixProducts) {
@@ -164,7 +164,7 @@ TEST(Quaternion3D, MatrixConversionsRoundTripAndProductsFollowMatrixProducts) {
   // A quaternion's matrix turns row vectors the same way as CreateRotation.
   ExpectMatrixNear(TQuaternion3D({0, 1, 0}, 0.6f).ToMatrix3D(), TMatrix3D::CreateRotationY(0.6f));
   ExpectMatrixNear(TQuaternion3D({1, 2, 3}, 0.9f).ToMatrix3D(), TMatrix3D::CreateRotation({1, 2, 3}, 0.9f));
-  ExpectPointNear(TPoint3D(1, 0, 0).Rotate(TQuaternion3D({0, 0, 1}, kPi / 2)), {0, 1, 0});
+  ExpectPointNear(TPoint3D(1, 0, 0).Rotate(TQuaternion3D({0, 0, 1}, kMathTestPi / 2)), {0, 1, 0});
 }
 
 TEST(Quaternion3D, FromMatrixTakesEachTraceBranch) {

@@ -14,7 +14,7 @@ using namespace quorvel;
 
 namespace {
 
-constexpr float kPi = std::numbers::pi_v<float>;
+constexpr float kMeshPi = std::numbers::pi_v<float>;
 
 // Fills a mesh; triangles are turned where needed so that their face normal points away
 // from the origin (the shapes below are star-shaped around it).
@@ -52,7 +52,7 @@ void MakeSphere(TMeshData& mesh, int segments, int rings) {
   std::vector<TPoint3D> p;
   for (int r = 0; r <= rings; ++r)
     for (int s = 0; s <= segments; ++s) {
-      const float theta = kPi * float(r) / float(rings), phi = 2 * kPi * float(s) / float(segments);
+      const float theta = kMeshPi * float(r) / float(rings), phi = 2 * kMeshPi * float(s) / float(segments);
       p.push_back({2 * std::sin(theta) * std::cos(phi), 2 * std::cos(theta), 2 * std::sin(theta) * std::sin(phi)});
     }
   std::vector<uint32_t> idx;
@@ -95,7 +95,7 @@ FW_CLASS_IMPL_META(TMdContext, "Quorvel.Test.MeshData", TMdContextClass)
 FW_CLASS_NO_MEMBERS(TMdContext)
 
 float AngleToRadial(const TPoint3D& normal, const TPoint3D& position) {
-  return std::acos(std::clamp(normal.DotProduct(position.Normalize()), -1.0f, 1.0f)) * 180 / kPi;
+  return std::acos(std::clamp(normal.DotProduct(position.Normalize()), -1.0f, 1.0f)) * 180 / kMeshPi;
 }
 
 TEST(MeshData, FaceNormalsPointAgainstTheCornerOrderCrossProduct) {
@@ -166,7 +166,7 @@ TEST(MeshData, SlowestCountsEachFaceDirectionOncePerVertex) {
   std::vector<TPoint3D> p = {{0, 0, 0}};
   std::vector<uint32_t> idx;
   for (int k = 0; k < fan; ++k) {
-    const float a = float(k) * 2 * kPi / float(fan), b = float(k + 1) * 2 * kPi / float(fan);
+    const float a = float(k) * 2 * kMeshPi / float(fan), b = float(k + 1) * 2 * kMeshPi / float(fan);
     p.push_back({std::cos(a), std::sin(a), 0});
     p.push_back({std::cos(b), std::sin(b), 0});
     idx.insert(idx.end(), {0, uint32_t(p.size() - 2), uint32_t(p.size() - 1)});

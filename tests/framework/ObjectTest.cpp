@@ -150,7 +150,7 @@ FW_CLASS_NO_MEMBERS(TSoftContext)
 FW_CLASS_IMPL_META(TGLContext, "Quorvel.Test.Context", TGLContextClass)
 FW_CLASS_NO_MEMBERS(TGLContext)
 
-class ObjectTest : public testing::Test {
+class ObjectTest : public ::testing::Test {
 protected:
   void SetUp() override {
     GDestroyed = 0;

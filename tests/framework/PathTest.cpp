@@ -13,7 +13,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class PathFiles : public testing::Test {
+class PathFiles : public ::testing::Test {
 protected:
   void SetUp() override {
     std::string tmpl = testing::TempDir() + "quorvel-path-XXXXXX";

@@ -688,8 +688,8 @@ TEST(PlatformXvfbChild, EngineContextInARealX11Window) {
 }
 
 TEST(PlatformXvfb, EngineContextWorksUnderXvfbRun) {
-  if (!testing::HasCommand("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
-  const testing::TChildRun run = testing::RunSelf("QUORVEL_IN_XVFB=1 SDL_VIDEODRIVER=x11 xvfb-run -a", "PlatformXvfbChild.*");
+  if (!testkit::HasCommand("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
+  const testkit::TChildRun run = testkit::RunSelf("QUORVEL_IN_XVFB=1 SDL_VIDEODRIVER=x11 xvfb-run -a", "PlatformXvfbChild.*");
   const std::string& output = run.Output;
   ASSERT_TRUE(WIFEXITED(run.Status)) << output;
   EXPECT_EQ(WEXITSTATUS(run.Status), 0) << output;

@@ -8,7 +8,7 @@ using namespace quorvel;
 
 namespace {
 
-class StopwatchTest : public testing::Test {
+class StopwatchTest : public ::testing::Test {
 protected:
   TManualClock FClock;
   TScopedClock FUse{FClock};

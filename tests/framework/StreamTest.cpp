@@ -13,7 +13,7 @@
 namespace quorvel {
 namespace {
 
-class StreamFiles : public testing::Test {
+class StreamFiles : public ::testing::Test {
 protected:
   void SetUp() override {
     std::string tmpl = testing::TempDir() + "quorvel-stream-XXXXXX";
@@ -288,7 +288,7 @@ std::vector<std::string> AllLines(TStreamReader& r) {
   return lines;
 }
 
-TBytes Bytes(std::initializer_list<TBytes> parts) {
+TBytes BytesOf(std::initializer_list<TBytes> parts) {
   TBytes all;
   for (const TBytes& p : parts) all.insert(all.end(), p.begin(), p.end());
   return all;
@@ -336,7 +336,7 @@ TEST(StreamReader, ByteOrderMarksChooseTheEncoding) {
   for (const auto& c : cases) {
     for (bool trickle : {false, true}) {
       SCOPED_TRACE(std::string(c.Name) + (trickle ? " (trickled)" : ""));
-      const TBytes data = Bytes({c.Mark, c.Enc->GetBytes(text)});
+      const TBytes data = BytesOf({c.Mark, c.Enc->GetBytes(text)});
       std::unique_ptr<TStream> s(trickle ? new TTrickleStream(data) : new TBytesStream(data));
       TStreamReader r(s.get());
       EXPECT_EQ(AllLines(r), lines);
@@ -344,13 +344,13 @@ TEST(StreamReader, ByteOrderMarksChooseTheEncoding) {
     }
   }
   // Detection off: the given encoding's own preamble is still skipped.
-  TBytesStream le(Bytes({{0xFF, 0xFE}, TEncoding::Unicode().GetBytes("x\ny")}));
+  TBytesStream le(BytesOf({{0xFF, 0xFE}, TEncoding::Unicode().GetBytes("x\ny")}));
   TStreamReader r(&le, TEncoding::Unicode(), false, 16);
   EXPECT_EQ(AllLines(r), (std::vector<std::string>{"x", "y"}));
 }
 
 TEST(StreamReader, CharactersPeekReadAndMalformedBytes) {
-  TBytesStream bs(Bytes({Utf8("A\xC3\xA9"), {0xFF}, Utf8("z")}));
+  TBytesStream bs(BytesOf({Utf8("A\xC3\xA9"), {0xFF}, Utf8("z")}));
   TStreamReader r(&bs);
   EXPECT_EQ(r.Peek(), 'A');
   EXPECT_EQ(r.Read(), 'A');

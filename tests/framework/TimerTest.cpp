@@ -13,7 +13,7 @@
 namespace quorvel {
 namespace {
 
-class TimerTest : public testing::Test {
+class TimerTest : public ::testing::Test {
 protected:
   void SetUp() override {
     Application->OnException = [this](TObject*, const std::exception& e) { Errors.push_back(e.what()); };

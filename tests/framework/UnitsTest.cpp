@@ -17,7 +17,7 @@ struct TUnitSpec {
 };
 
 // A private unit list whose inits and finals record themselves as "+Name" / "-Name".
-class UnitsTest : public testing::Test {
+class UnitsTest : public ::testing::Test {
 protected:
   TUnitList FList;
   std::vector<std::string> FTrace;

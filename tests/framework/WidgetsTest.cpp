@@ -21,10 +21,10 @@
 namespace quorvel {
 namespace {
 
-using testing::ClickAt;
-using testing::ClickOn;
-using testing::TFormScript;
-using testing::WheelAt;
+using testkit::ClickAt;
+using testkit::ClickOn;
+using testkit::TFormScript;
+using testkit::WheelAt;
 
 const std::string GoldenDir = std::string(QUORVEL_TEST_DATA_DIR) + "/golden/widgets/";
 
@@ -103,7 +103,7 @@ TEST_F(Widgets, DefaultSizesAndPicturesMatchTheGoldenImages) {
     EXPECT_EQ(control->GetHeight(), c.Height);
     c.Dress(control.get());
     control->SetBounds(0, 0, c.PictureWidth, c.PictureHeight);
-    EXPECT_TRUE(MatchesGoldenImage(testing::PaintControl(control.get()), int32_t(c.PictureWidth),
+    EXPECT_TRUE(MatchesGoldenImage(testkit::PaintControl(control.get()), int32_t(c.PictureWidth),
                                    int32_t(c.PictureHeight), GoldenDir + c.Name + ".png", {2, 8}));
   }
 }
@@ -340,8 +340,8 @@ TEST_F(Widgets, ModalLoopEndsWithTheResultOfAButtonOrTheCloseBox) {
   // The close box ends the loop with mrCancel; an OnClose answering caNone keeps it going.
   answer = caNone;
   {
-    TFormScript script({[&] { testing::PressCloseBox(dialog.get()); }, [] {},
-                        [&] { testing::PressCloseBox(dialog.get()); }});
+    TFormScript script({[&] { testkit::PressCloseBox(dialog.get()); }, [] {},
+                        [&] { testkit::PressCloseBox(dialog.get()); }});
     EXPECT_EQ(dialog->ShowModal(), mrCancel);
   }
   EXPECT_EQ(closes, (std::vector<std::string>{"close 1", "close 2", "close 2"}));

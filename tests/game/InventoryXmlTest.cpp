@@ -26,7 +26,7 @@ void Load(TQuorvelInventory* AInventory, const std::string& AText) {
   AInventory->LoadFromStream(in.get());
 }
 
-std::string Doc(const std::string& ABody) {
+std::string InventoryDoc(const std::string& ABody) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<inventory path=\"\">" + ABody + "</inventory>";
 }
 
@@ -134,7 +134,7 @@ TEST_F(InventoryXmlTest, EveryFieldRoundTripsAndTheSecondSaveIsStable) {
 }
 
 TEST_F(InventoryXmlTest, MissingAttributesTakeTheFileDefaults) {
-  Load(Inv, Doc("<groups><anything id=\"g\"/><!-- a comment --><group id=\"h\" enabled=\"True\"/></groups>"
+  Load(Inv, InventoryDoc("<groups><anything id=\"g\"/><!-- a comment --><group id=\"h\" enabled=\"True\"/></groups>"
                 "<templates><template id=\"t\"/><template id=\"u\" group=\"h\" max-quantity=\"x\"/></templates>"
                 "<manufacturers><manufacturer id=\"m\"><result><in template=\"t\" quantity=\"2\"/></result>"
                 "<results><in template=\"u\"/><in/></results></manufacturer></manufacturers>"

@@ -36,7 +36,7 @@ void Load(TQuorvelSkillSystem* ASystem, const std::string& AText) {
   ASystem->LoadFromStream(in.get());
 }
 
-std::string Doc(const std::string& ABody) {
+std::string SkillDoc(const std::string& ABody) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n" + ABody;
 }
 
@@ -132,11 +132,11 @@ TEST_F(SkillSystemXmlTest, PositionsAndChildNames) {
   };
   const Case cases[] = {{"1.5;2", 1.5f, 2}, {"7", 0, 0}, {"1;2;3", 0, 0}, {"x;2", 0, 2}};
   for (const Case& c : cases) {
-    Load(Back, Doc(std::string("<skillsystem position=\"") + c.Text + "\"><groups/></skillsystem>"));
+    Load(Back, SkillDoc(std::string("<skillsystem position=\"") + c.Text + "\"><groups/></skillsystem>"));
     EXPECT_EQ(Back->Position().X, c.X) << c.Text;
     EXPECT_EQ(Back->Position().Y, c.Y) << c.Text;
   }
-  Load(Back, Doc("<skillsystem><language>0</language><groups><group><name/><skills>"
+  Load(Back, SkillDoc("<skillsystem><language>0</language><groups><group><name/><skills>"
                  "<skill><Value>4.5</Value><MAX-LEVEL>9</MAX-LEVEL><interpolation>logarithmicinterpolation</interpolation>"
                  "<Name type=\"multilingual\"><lang id=\"de-de\"><![CDATA[X]]></lang></Name></skill>"
                  "<skill><interpolation>Cubic</interpolation></skill></skills></group></groups></skillsystem>"));
@@ -214,10 +214,10 @@ TEST_F(SkillSystemXmlTest, LoadMessagesAndMissingFiles) {
     std::string Text, Message;
   };
   const Case cases[] = {
-      {Doc("<other/>"), "root node \"skillsystem\" not found!"},
+      {SkillDoc("<other/>"), "root node \"skillsystem\" not found!"},
       {"", "root node \"skillsystem\" not found!"},
-      {Doc("<skillsystem/>"), "skill groups not found!"},
-      {Doc("<skillsystem><processes><process skill=\"" + guid + "\"/></processes></skillsystem>"),
+      {SkillDoc("<skillsystem/>"), "skill groups not found!"},
+      {SkillDoc("<skillsystem><processes><process skill=\"" + guid + "\"/></processes></skillsystem>"),
        "failed to load leveling process - skill not found"},
   };
   for (const Case& c : cases) {
@@ -231,14 +231,14 @@ TEST_F(SkillSystemXmlTest, LoadMessagesAndMissingFiles) {
   TQuorvelSkill* s = System->AddGroup()->AddSkill();
   const std::string sg = s->GUID().ToString();
   try {
-    Load(System, Doc("<skillsystem><processes><process skill=\"" + sg + "\" dest=\"" + guid +
+    Load(System, SkillDoc("<skillsystem><processes><process skill=\"" + sg + "\" dest=\"" + guid +
                      "\"/></processes></skillsystem>"));
     ADD_FAILURE();
   } catch (const Exception& e) {
     EXPECT_EQ(std::string(e.what()), "failed to load leveling process - destination not found");
   }
   // A process without a skill is skipped.
-  Load(System, Doc("<skillsystem><processes><process to-level=\"3\"/></processes></skillsystem>"));
+  Load(System, SkillDoc("<skillsystem><processes><process to-level=\"3\"/></processes></skillsystem>"));
   EXPECT_EQ(System->Leveling()->ProcessCount(), 0);
 
   const std::string path = ::testing::TempDir() + "skills_missing.xml";

@@ -229,7 +229,7 @@ TEST(XmlLibxml2, DamagedFilesAreRefusedByBoth) {
     for (TMz_XmlElement* e : *root->nodes())
       if (!top && e->kind() == mzDefault) top = e;
     ASSERT_NE(top, nullptr) << name;
-    const size_t start = text.find("<" + top->getQualifiedName()) + 1 + top->getQualifiedName().size();
+    const size_t start = text.find(std::string("<").append(top->getQualifiedName())) + 1 + top->getQualifiedName().size();
     const size_t last = text.rfind('>');
     for (int k = 0; k < 24; ++k) {
       const size_t cut = start + (last - start) * size_t(k) / 24;
@@ -237,11 +237,11 @@ TEST(XmlLibxml2, DamagedFilesAreRefusedByBoth) {
       EXPECT_FALSE(LibParse(damaged)) << name << " cut at " << cut;
       EXPECT_FALSE(OursAccepts(damaged)) << name << " cut at " << cut;
     }
-    const std::string end = "</" + top->getQualifiedName() + ">";
+    const std::string end = std::string("</").append(top->getQualifiedName()).append(">");
     const size_t at = text.rfind(end);
     ASSERT_NE(at, std::string::npos) << name;
     std::string renamed = text, dropped = text;
-    renamed.insert(at + 2, "x");
+    renamed.insert(renamed.begin() + std::ptrdiff_t(at + 2), 'x');
     dropped.erase(at, end.size());
     for (const std::string& d : {renamed, dropped}) {
       const TBytes damaged(d.begin(), d.end());

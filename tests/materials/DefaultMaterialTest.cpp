@@ -29,7 +29,7 @@ namespace {
 
 using TSource = TQuorvelDefaultMaterialSource;
 
-class DefaultMaterial : public quorvel::testing::TSharedGLTest {
+class DefaultMaterial : public quorvel::testkit::TSharedGLTest {
 protected:
   void SetUp() override {
     TSharedGLTest::SetUp();
@@ -569,7 +569,7 @@ protected:
   void SetUp() override {
     DefaultMaterial::SetUp();
     if (HasFatalFailure()) return;
-    quorvel::testing::LookAtQuad(Context.get());
+    quorvel::testkit::LookAtQuad(Context.get());
     glClearColor(0, 0, 0, 0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   }

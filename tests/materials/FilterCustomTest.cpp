@@ -331,7 +331,7 @@ TEST(FilterSizes, SwipeWithAFoldAlongTheCornersRowStopsWithoutNaN) {
 
 // ---- pixels on llvmpipe ------------------------------------------------------------------------
 
-class FilterPixels : public testing::TSharedGLTest {
+class FilterPixels : public testkit::TSharedGLTest {
 protected:
   void TearDown() override {
     TFilterManager::ResetContexts();

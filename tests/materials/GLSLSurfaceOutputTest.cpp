@@ -148,7 +148,7 @@ TEST(GLSLSurface, FragmentPiecesFollowTheirDefines) {
 
 // --- functions evaluated on GL ---------------------------------------------------------------
 
-const char* const FullScreenVS =
+const char* const kSurfaceFullScreenVS =
     "#version 430\n"
     "void main(){\n"
     "  gl_Position = vec4(float(gl_VertexID & 1) * 4.0 - 1.0, float(gl_VertexID >> 1) * 4.0 - 1.0, 0.0, 1.0);\n"
@@ -169,7 +169,7 @@ protected:
 
   // Draws one pixel per case into a float target and reads the results back.
   std::vector<std::array<float, 4>> Evaluate(const std::string& AFragment, const std::vector<float>& AIn) {
-    std::unique_ptr<TCompiledShader> vs = VertexShader(FullScreenVS);
+    std::unique_ptr<TCompiledShader> vs = VertexShader(kSurfaceFullScreenVS);
     std::unique_ptr<TCompiledShader> ps = PixelShader(AFragment);
     TOwned<TShaderProgram> program = Link(vs->Get(), ps->Get());
     const auto prog = static_cast<GLuint>(program->GetProg());

@@ -17,7 +17,7 @@
 namespace quorvel {
 namespace {
 
-class LayeredMaterial : public quorvel::testing::TSharedGLTest {
+class LayeredMaterial : public quorvel::testkit::TSharedGLTest {
 protected:
   void SetUp() override {
     TSharedGLTest::SetUp();

@@ -87,7 +87,7 @@ public:
 FW_CLASS_IMPL(TTintBehaviour, "Tests.Materials")
 FW_CLASS_NO_MEMBERS(TTintBehaviour)
 
-class MaterialBehaviours : public quorvel::testing::TSharedGLTest {
+class MaterialBehaviours : public quorvel::testkit::TSharedGLTest {
 protected:
   void SetUp() override {
     TSharedGLTest::SetUp();

@@ -15,7 +15,7 @@ namespace {
 
 using TSource = TQuorvelDefaultMaterialSource;
 
-class MaterialDefinition : public quorvel::testing::TSharedGLTest {
+class MaterialDefinition : public quorvel::testkit::TSharedGLTest {
 protected:
   static TOwned<TSource> Load(TMaterialDef* ADef) {
     TOwned<TSource> s(New<TSource>(nullptr));

@@ -28,7 +28,7 @@ namespace {
 
 using TSource = TQuorvelDefaultMaterialSource;
 
-struct TVertex {
+struct TQuadVertex {
   float X, Y, Z;
   float NX, NY, NZ;
   float U, V;
@@ -37,25 +37,25 @@ struct TVertex {
 };
 // The sources' colour, also as the vertex colour for the class that paints with it.
 constexpr uint32_t Bluish = 0xFF3050D0;
-const TVertexDeclaration QuadDeclaration{{TVertexFormat::Vertex, 0},
+const TVertexDeclaration kQuadDeclaration{{TVertexFormat::Vertex, 0},
                                          {TVertexFormat::Normal, 12},
                                          {TVertexFormat::TexCoord0, 24},
                                          {TVertexFormat::Color0, 32},
                                          {TVertexFormat::Tangent, 36}};
 // Tangents for the classes that map normals in tangent space.
-const TVertex QuadVertices[4] = {{-1, -1, 0, 0, 0, 1, 0, 0, 0x30, 0x50, 0xD0, 0xFF, 1, 0, 0},
+const TQuadVertex kQuadVertices[4] = {{-1, -1, 0, 0, 0, 1, 0, 0, 0x30, 0x50, 0xD0, 0xFF, 1, 0, 0},
                                  {1, -1, 0, 0, 0, 1, 1, 0, 0x30, 0x50, 0xD0, 0xFF, 1, 0, 0},
                                  {1, 1, 0, 0, 0, 1, 1, 1, 0x30, 0x50, 0xD0, 0xFF, 1, 0, 0},
                                  {-1, 1, 0, 0, 0, 1, 0, 1, 0x30, 0x50, 0xD0, 0xFF, 1, 0, 0}};
-const uint16_t QuadIndices[6] = {0, 1, 2, 0, 2, 3};
+const uint16_t kQuadIndices[6] = {0, 1, 2, 0, 2, 3};
 
-class MaterialStreaming : public quorvel::testing::TSharedGLTest {
+class MaterialStreaming : public quorvel::testkit::TSharedGLTest {
 protected:
   void SetUp() override {
     TSharedGLTest::SetUp();
     if (HasFatalFailure()) return;
     // A white point light between the eye and the quad.
-    quorvel::testing::LookAtQuad(Context.get());
+    quorvel::testkit::LookAtQuad(Context.get());
     TQuorvelShaderLight light;
     light.LightType = 1;
     light.Position = TVector3D(0, 0, 1.5f, 1);
@@ -74,7 +74,7 @@ protected:
   TRGBA8 DrawCentre(TSource* ASource) {
     glClearColor(0, 0, 0, 0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    Context->DrawPrimitives(TPrimitivesKind::Triangles, QuadVertices, QuadIndices, QuadDeclaration, sizeof(TVertex), 4,
+    Context->DrawPrimitives(TPrimitivesKind::Triangles, kQuadVertices, kQuadIndices, kQuadDeclaration, sizeof(TQuadVertex), 4,
                             2, 6, ASource->DefaultMaterial(), 1);
     return Target->Pixel(8, 8);
   }

@@ -27,7 +27,7 @@ using namespace quorvel;
 
 namespace {
 
-class PresetMaterial : public quorvel::testing::TSharedGLTest {
+class PresetMaterial : public quorvel::testkit::TSharedGLTest {
 protected:
   void TearDown() override {
     glUseProgram(0);
@@ -202,7 +202,7 @@ TEST_F(PresetMaterial, BlinnTextsEqualTheReviewedFiles) {
 
 // ---- compile matrix ---------------------------------------------------------------------------------
 
-std::string ShaderLog(GLuint AShader) {
+std::string PresetProgramLog(GLuint AShader) {
   GLint length = 0;
   glGetShaderiv(AShader, GL_INFO_LOG_LENGTH, &length);
   std::string log(static_cast<size_t>(std::max(length, 1)), '\0');
@@ -225,7 +225,7 @@ std::string CompileAndLink(const std::string& AVertex, const std::string& AFragm
     GLint ok = 0;
     glGetShaderiv(shaders[i], GL_COMPILE_STATUS, &ok);
     if (!ok) logs += "compile failed: ";
-    logs += ShaderLog(shaders[i]);
+    logs += PresetProgramLog(shaders[i]);
     glAttachShader(program, shaders[i]);
   }
   glLinkProgram(program);

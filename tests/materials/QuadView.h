@@ -4,7 +4,7 @@
 // depth test, so a quad from -1 to 1 fills the target.
 #include "tests/context/ContextTestFixture.h"
 
-namespace quorvel::testing {
+namespace quorvel::testkit {
 
 inline void LookAtQuad(TProbeContext* AContext) {
   TMatrix3D camera = TMatrix3D::Identity();
@@ -17,4 +17,4 @@ inline void LookAtQuad(TProbeContext* AContext) {
   AContext->SetContextState(TContextState::csZTestOff);
 }
 
-}  // namespace quorvel::testing
+}  // namespace quorvel::testkit

@@ -15,8 +15,8 @@
 namespace quorvel {
 namespace {
 
-using testing::TCountingPass;
-using testing::TViewportTest;
+using testkit::TCountingPass;
+using testkit::TViewportTest;
 
 constexpr int32_t S = 64;  // a square input: BlurMode's width serves both directions
 

@@ -22,9 +22,9 @@
 namespace quorvel {
 namespace {
 
-using testing::NearColor;
-using testing::PixelOf;
-using testing::TViewportTest;
+using testkit::NearColor;
+using testkit::PixelOf;
+using testkit::TViewportTest;
 
 struct TRGB {
   double R, G, B;
@@ -34,7 +34,7 @@ class CompositeTest : public TViewportTest {
 protected:
   void SetUp() override {
     TViewportTest::SetUp();
-    Renderer = testing::UseForwardRenderer(Viewport);
+    Renderer = testkit::UseForwardRenderer(Viewport);
     ASSERT_NE(Renderer, nullptr);
     Context = dynamic_cast<TQuorvelContext*>(Renderer->GetSharedContext());
     ASSERT_NE(Context, nullptr);
@@ -268,7 +268,7 @@ TEST_F(FXAATest, ASlantedEdgeIsSmoothedOnlyNearTheEdge) {
 }
 
 TEST_F(FXAATest, AContextResetHandsTheInputPasssOutputToTheMaterialAgain) {
-  auto* input = New<testing::TCountingPass>(Viewport, "input");
+  auto* input = New<testkit::TCountingPass>(Viewport, "input");
   input->SetViewport(Viewport);
   ASSERT_NE(input->GetOutputTexture(), nullptr);
   const int32_t listeners = TMessageManager::DefaultManager().ListenerCount(typeid(TContextResetMessage));
@@ -286,7 +286,7 @@ TEST_F(FXAATest, AContextResetHandsTheInputPasssOutputToTheMaterialAgain) {
 }
 
 TEST_F(FXAATest, WithoutInputItRefusesToDraw) {
-  auto* source = New<testing::TCountingPass>(nullptr, "nothing");  // no viewport: no output
+  auto* source = New<testkit::TCountingPass>(nullptr, "nothing");  // no viewport: no output
   Pass->SetInputPass(source);
   Pass->SetCompositeInputTexture(nullptr);
   try {
@@ -415,11 +415,11 @@ TEST_F(CompositeTest, InAWholeFrameTheCubesShadowOnTheFloorHasGlobalIllumination
   Viewport->SetCamera(camera);
   Viewport->SetUsingDesignCamera(false);
   // y points down: the floor's top face is the plane y = 1, the cube stands above it.
-  auto* floor = testing::AddMaterialCube(Form.get(), Viewport, claWhite, {0, 1.1f, 0}, 1);
+  auto* floor = testkit::AddMaterialCube(Form.get(), Viewport, claWhite, {0, 1.1f, 0}, 1);
   floor->SetWidth(8);
   floor->SetHeight(0.2f);
   floor->SetDepth(8);
-  testing::AddMaterialCube(Form.get(), Viewport, claWhite, {0, 0, 0}, 1);
+  testkit::AddMaterialCube(Form.get(), Viewport, claWhite, {0, 0, 0}, 1);
   auto* light = New<TQuorvelLight>(Form.get());
   light->SetParent(Viewport);
   light->SetLightType(TLightType::Point);

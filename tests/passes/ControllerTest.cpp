@@ -16,8 +16,8 @@
 namespace quorvel {
 namespace {
 
-using testing::TCountingPass;
-using testing::TViewportTest;
+using testkit::TCountingPass;
+using testkit::TViewportTest;
 
 void ExpectMatrix(const TMatrix3D& AActual, const TMatrix3D& AExpected) {
   static_assert(sizeof(TMatrix3D) == 16 * sizeof(float));
@@ -146,10 +146,10 @@ TEST_F(ControllerTest, APassOwnedByTheViewportFindsItAndRegistersUnderItsId) {
 namespace quorvel {
 namespace {
 
-using testing::NearColor;
-using testing::TCountingPass;
-using testing::TFilledCube;
-using testing::TViewportTest;
+using testkit::NearColor;
+using testkit::TCountingPass;
+using testkit::TFilledCube;
+using testkit::TViewportTest;
 
 class PassRunTest : public TViewportTest {
 protected:

@@ -16,8 +16,8 @@
 namespace quorvel {
 namespace {
 
-using testing::ReadRed;
-using testing::TViewportTest;
+using testkit::ReadRed;
+using testkit::TViewportTest;
 
 void ExpectNearMatrix(const TMatrix3D& A, const TMatrix3D& B, float ATolerance) {
   for (int r = 0; r < 4; ++r)
@@ -81,7 +81,7 @@ TEST_F(DepthPassTest, DefaultsSizesAndReferences) {
 TEST_F(DepthPassTest, EachMethodStoresTheDepthOfTheSurface) {
   AddCube(claRed, 2);
   // A camera of the test's own, 6 units from the cube's centre.
-  testing::UseOwnCamera(Form.get(), Viewport, {0, 0, -6});
+  testkit::UseOwnCamera(Form.get(), Viewport, {0, 0, -6});
   auto* depth = New<TQuorvelRenderPassCustomDepth>(Viewport, "depth");
   depth->SetViewport(Viewport);  // registered: it runs before each frame
   TMatrix3D drawnProjection;
@@ -90,7 +90,7 @@ TEST_F(DepthPassTest, EachMethodStoresTheDepthOfTheSurface) {
   };
   Frame();
   // A rectangle pass drawn earlier in the process once left the viewport drawing nothing.
-  ASSERT_TRUE(testing::NearColor(Probe(W / 2, H / 2), claRed));
+  ASSERT_TRUE(testkit::NearColor(Probe(W / 2, H / 2), claRed));
   float stored[3] = {0, 0, 0};
   for (TDepthMethod method : {TDepthMethod::dmDefault, TDepthMethod::dmMVPPosZ, TDepthMethod::dmModelViewPosZ}) {
     depth->SetDepthMethod(method);

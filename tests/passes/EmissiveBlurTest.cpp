@@ -15,11 +15,11 @@
 namespace quorvel {
 namespace {
 
-using testing::PixelOf;
-using testing::TCountingPass;
-using testing::TViewportTest;
+using testkit::PixelOf;
+using testkit::TCountingPass;
+using testkit::TViewportTest;
 
-class TPicturePass : public TCountingPass {
+class TEmissivePicturePass : public TCountingPass {
 public:
   using TCountingPass::TCountingPass;
   TTexture* Picture = nullptr;
@@ -59,7 +59,7 @@ TEST_F(BlurInputsTest, DefaultsAndInputsHandedIn) {
   EXPECT_EQ(emissive->GetEmissiveTexture(), a.get());
 
   // The global-illumination pass's output becomes the input, at once or at the next run.
-  auto* giPass = New<TPicturePass>(nullptr, "gi");
+  auto* giPass = New<TEmissivePicturePass>(nullptr, "gi");
   giPass->Picture = a.get();
   gi->SetGlobalIllumPass(giPass);
   EXPECT_EQ(gi->Material()->GetInputTexture(), a.get());
@@ -85,7 +85,7 @@ void RunOnOwnContext(TQuorvelRenderPassController* APass, TQuorvelViewport* AVie
 
 TEST_F(BlurInputsTest, RunsBlurWhatTheyWereGiven) {
   auto* gi = New<TQuorvelRenderPassGlobalIllumBlur>(Viewport, "");
-  auto* giPass = New<TPicturePass>(Viewport, "");
+  auto* giPass = New<TEmissivePicturePass>(Viewport, "");
   // Flat grey: the radial blur's tone map of it everywhere.
   TOwned<TQuorvelTexture> grey = FlatTexture(W, H, 0xFF404040u), white = FlatTexture(W, H, 0xFFFFFFFFu);
   giPass->Picture = grey.get();
@@ -130,7 +130,7 @@ protected:
   void SetUp() override {
     TViewportTest::SetUp();
     Viewport->SetColor(claBlack);
-    Renderer = testing::UseForwardRenderer(Viewport);
+    Renderer = testkit::UseForwardRenderer(Viewport);
     ASSERT_NE(Renderer, nullptr);
     Context = dynamic_cast<TQuorvelContext*>(Renderer->GetSharedContext());
     ASSERT_NE(Context, nullptr);

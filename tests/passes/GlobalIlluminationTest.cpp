@@ -19,7 +19,7 @@
 namespace quorvel {
 namespace {
 
-using testing::TViewportTest;
+using testkit::TViewportTest;
 
 class GlobalIllumTest : public TViewportTest {
 protected:
@@ -100,7 +100,7 @@ TEST_F(GlobalIllumTest, TheBlockHasGLsLayoutAndWithoutVoxelsTheOutputIsUnshadowe
   // No lights and no reflection: nothing added and nothing shadowed.
   TOwned<TBitmap> bitmap(New<TBitmap>(W, H));
   Pass->GetRenderer()->GetSharedContext()->CopyToBitmap(bitmap.get(), TRect(0, 0, W, H));
-  EXPECT_EQ(uint32_t(testing::PixelOf(bitmap.get(), W / 2, H / 2)) & 0xFFFFFFu, 0u);
+  EXPECT_EQ(uint32_t(testkit::PixelOf(bitmap.get(), W / 2, H / 2)) & 0xFFFFFFu, 0u);
 }
 
 // Occupied voxels between a point and its light shadow it; empty ones do not.
@@ -130,7 +130,7 @@ TEST_F(GlobalIllumTest, OccupiedVoxelsTowardsTheLightGiveAlphaEmptyOnesNone) {
     Run();
     TOwned<TBitmap> bitmap(New<TBitmap>(W, H));
     Pass->GetRenderer()->GetSharedContext()->CopyToBitmap(bitmap.get(), TRect(0, 0, W, H));
-    colour = uint32_t(testing::PixelOf(bitmap.get(), W / 2, H / 2));
+    colour = uint32_t(testkit::PixelOf(bitmap.get(), W / 2, H / 2));
     return int((colour >> 24) & 0xFF);
   };
   ASSERT_NE(Pass->Material(), nullptr);
@@ -180,7 +180,7 @@ TEST_F(GlobalIllumTest, AQuadFacingAWallGathersItsVoxelsAndFacingOpenSpaceNothin
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
     TOwned<TBitmap> bitmap(New<TBitmap>(W, H));
     Pass->GetRenderer()->GetSharedContext()->CopyToBitmap(bitmap.get(), TRect(0, 0, W, H));
-    return testing::PixelOf(bitmap.get(), W / 2, H / 2);
+    return testkit::PixelOf(bitmap.get(), W / 2, H / 2);
   };
   const TAlphaColor wall = gathered(V / 2, V);
   const TAlphaColor open = gathered(0, V / 2);
@@ -233,7 +233,7 @@ TEST_F(GlobalIllumTest, PointsBeyondTheOuterCascadeGatherNothingFromTheSlicesBef
     ASSERT_EQ(glGetError(), GLenum(GL_NO_ERROR));
     TOwned<TBitmap> bitmap(New<TBitmap>(W, H));
     Pass->GetRenderer()->GetSharedContext()->CopyToBitmap(bitmap.get(), TRect(0, 0, W, H));
-    const int gathered = int((uint32_t(testing::PixelOf(bitmap.get(), W / 2, H / 2)) >> 16) & 0xFF);
+    const int gathered = int((uint32_t(testkit::PixelOf(bitmap.get(), W / 2, H / 2)) >> 16) & 0xFF);
     if (c.Gathers)
       EXPECT_GT(gathered, glow / 2);
     else
@@ -275,7 +275,7 @@ TEST_F(GlobalIllumTest, AStripeInTheNormalsChangesScatteringOnlyWhereMarchesToTh
     std::vector<int> r(size_t(W) * H);
     for (int32_t y = 0; y < H; ++y)
       for (int32_t x = 0; x < W; ++x)
-        r[size_t(y) * W + x] = int((uint32_t(testing::PixelOf(bitmap.get(), x, y)) >> 16) & 0xFF);
+        r[size_t(y) * W + x] = int((uint32_t(testkit::PixelOf(bitmap.get(), x, y)) >> 16) & 0xFF);
     return r;
   };
   const float density = light->GetScatteringDensity();
@@ -324,7 +324,7 @@ class ComposedGlobalIllumTest : public TViewportTest {
 protected:
   void SetUp() override {
     TViewportTest::SetUp();
-    Renderer = testing::UseForwardRenderer(Viewport);
+    Renderer = testkit::UseForwardRenderer(Viewport);
     ASSERT_NE(Renderer, nullptr);
     Renderer->SetFXAA(0);
     Renderer->SetGlobalIllumSoftness(0);
@@ -336,11 +336,11 @@ protected:
     Viewport->SetCamera(camera);
     Viewport->SetUsingDesignCamera(false);
     const TAlphaColor grey = MakeAlphaColor(0x40, 0x40, 0x40, 0xFF);
-    auto* floor = testing::AddMaterialCube(Form.get(), Viewport, grey, {0, 0.5f, 10});
+    auto* floor = testkit::AddMaterialCube(Form.get(), Viewport, grey, {0, 0.5f, 10});
     floor->SetWidth(40);
     floor->SetDepth(40);
     for (float bottom : {-6.0f, -8.0f, -10.0f}) {  // over x < -1 only
-      auto* slab = testing::AddMaterialCube(Form.get(), Viewport, grey, {-10.5f, bottom - 0.6f, 10});
+      auto* slab = testkit::AddMaterialCube(Form.get(), Viewport, grey, {-10.5f, bottom - 0.6f, 10});
       slab->SetWidth(19);
       slab->SetHeight(1.2f);
       slab->SetDepth(40);
@@ -416,7 +416,7 @@ TEST_F(ComposedGlobalIllumTest, TheBackgroundKeepsTheViewportColourWithShadows) 
     int32_t darker = 0;
     TAlphaColor worst = claBlue;
     for (const TPoint& p : background)
-      if (!testing::NearColor(Probe(p.X, p.Y), claBlue, 2)) {
+      if (!testkit::NearColor(Probe(p.X, p.Y), claBlue, 2)) {
         ++darker;
         worst = Probe(p.X, p.Y);
       }

@@ -15,7 +15,7 @@
 #include "lib/scene/Cube.h"
 #include "tests/scene/SceneTestSupport.h"
 
-namespace quorvel::testing {
+namespace quorvel::testkit {
 
 // The red channel of a 2D texture as floats, row by row.
 inline std::vector<float> ReadRed(TTexture* ATexture) {
@@ -142,4 +142,4 @@ protected:
   }
 };
 
-}  // namespace quorvel::testing
+}  // namespace quorvel::testkit

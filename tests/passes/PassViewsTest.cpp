@@ -97,13 +97,13 @@ TEST(PassViews, ALightOutsideTheFrustumMovesOntoTheFirstPlaneItFails) {
   ExpectLooks(point.Matrix, point.Eye, -point.Eye);
 }
 
-class PassSizeTest : public testing::TViewportTest {};
+class PassSizeTest : public testkit::TViewportTest {};
 
 TEST_F(PassSizeTest, APassOfItsOwnSizeKeepsItThroughViewportResizes) {
-  auto* own = New<testing::TCountingPass>(Viewport, "map");
+  auto* own = New<testkit::TCountingPass>(Viewport, "map");
   own->SetOverwriteViewportSize(true);
   own->SetViewportSize(TPoint(256, 128));
-  auto* follows = New<testing::TCountingPass>(Viewport, "screen");
+  auto* follows = New<testkit::TCountingPass>(Viewport, "screen");
   Form->SetClientWidth(W + 8);
   Viewport->SetWidth(W + 8);
   own->UpdateOnResize();

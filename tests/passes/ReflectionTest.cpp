@@ -14,12 +14,12 @@
 namespace quorvel {
 namespace {
 
-using testing::AddMaterialCube;
-using testing::NearColor;
-using testing::TFilledCube;
-using testing::TViewportTest;
+using testkit::AddMaterialCube;
+using testkit::NearColor;
+using testkit::TFilledCube;
+using testkit::TViewportTest;
 
-void ExpectNearMatrix(const TMatrix3D& a, const TMatrix3D& b, float tol = 1e-5f) {
+void ExpectReflectionMatrix(const TMatrix3D& a, const TMatrix3D& b, float tol = 1e-5f) {
   const float* x = &a.m11;
   const float* y = &b.m11;
   for (int i = 0; i < 16; ++i) EXPECT_NEAR(x[i], y[i], tol) << i;
@@ -89,7 +89,7 @@ TEST_F(ReflectionTest, ACameraLookingAwayFallsBackToTheFlippedMainView) {
   };
   Tick();
   EXPECT_FLOAT_EQ(Pass->GetAngleOfView(), 30);
-  ExpectNearMatrix(Pass->GetViewMatrix(nullptr), TMatrix3D::CreateScaling(TPoint3D(1, -1, 1)) * original);
+  ExpectReflectionMatrix(Pass->GetViewMatrix(nullptr), TMatrix3D::CreateScaling(TPoint3D(1, -1, 1)) * original);
 }
 
 TEST_F(ReflectionTest, WhileDrawingTheProjectionIsTheOneTheTextureMatrixUses) {
@@ -103,13 +103,13 @@ TEST_F(ReflectionTest, WhileDrawingTheProjectionIsTheOneTheTextureMatrixUses) {
     view = ctx->GetCurrentCameraMatrix();
     // Before, ProjMatrix was taken with the camera's angle of view and the picture drawn with
     // the mirror's.
-    ExpectNearMatrix(ctx->GetCurrentProjectionMatrix(), Pass->GetProjectionMatrix(nullptr));
+    ExpectReflectionMatrix(ctx->GetCurrentProjectionMatrix(), Pass->GetProjectionMatrix(nullptr));
     EXPECT_TRUE(ctx->IsClippingPlaneActive(0));
   };
   Tick();
   EXPECT_GT(draws, 0);
   const TMatrix3D texture = Pass->GetTextureMatrix(nullptr, false);
-  ExpectNearMatrix(texture, view * Pass->GetProjectionMatrix(nullptr), 1e-4f);
+  ExpectReflectionMatrix(texture, view * Pass->GetProjectionMatrix(nullptr), 1e-4f);
   EXPECT_FALSE(dynamic_cast<TQuorvelContext*>(Pass->RendererContext())->IsClippingPlaneActive(0));
 }
 

@@ -13,15 +13,15 @@
 namespace quorvel {
 namespace {
 
-using testing::ReadRed;
-using testing::TViewportTest;
+using testkit::ReadRed;
+using testkit::TViewportTest;
 
 class RemadeRendererTest : public TViewportTest {
 protected:
   void SetUp() override {
     TViewportTest::SetUp();
     AddCube(claRed, 2);
-    testing::UseOwnCamera(Form.get(), Viewport, {0, 0, -6});
+    testkit::UseOwnCamera(Form.get(), Viewport, {0, 0, -6});
     Viewport->SetUseFixedFrameRate(false);
     Viewport->SetManualRendering(true);
     // Without a light the map looks through the camera: the cube fills its middle.

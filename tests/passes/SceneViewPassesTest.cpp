@@ -18,10 +18,10 @@
 namespace quorvel {
 namespace {
 
-using testing::AddMaterialCube;
-using testing::NearColor;
-using testing::TFilledCube;
-using testing::TViewportTest;
+using testkit::AddMaterialCube;
+using testkit::NearColor;
+using testkit::TFilledCube;
+using testkit::TViewportTest;
 
 // ---- refraction -----------------------------------------------------------------------------
 
@@ -353,7 +353,7 @@ TEST_F(EnvironmentTest, EachFaceShowsTheSceneInItsDirectionAsGLAddressesIt) {
 
 TEST_F(EnvironmentTest, AStaticMapShowsTheSceneFromItsFirstFrame) {
   constexpr int32_t N = 128;
-  testing::UseForwardRenderer(Viewport);
+  testkit::UseForwardRenderer(Viewport);
   Pass->SetIsDynamic(false);
   AddMaterialCube(Form.get(), Viewport, claRed, {5, 0, 0}, 2);
   AddCube(claLime, 2)->GetPosition()->SetPoint({0, 0, 5});

@@ -21,7 +21,7 @@
 namespace quorvel {
 namespace {
 
-using testing::TViewportTest;
+using testkit::TViewportTest;
 
 // The scene, in world units: the floor is the plane z = 0 facing the camera at (0, 0, -20); a
 // unit cube centred at (2.5, 0, -5), near enough to the light for
@@ -77,7 +77,7 @@ protected:
     floor->GetScale()->SetPoint({30, 30, 1});
     floor->SetMaterialSource(FloorSource);
     floor->SetParent(Viewport);
-    testing::AddMaterialCube(Form.get(), Viewport, claRed, kCube, 2 * kHalf);
+    testkit::AddMaterialCube(Form.get(), Viewport, claRed, kCube, 2 * kHalf);
     Light = New<TQuorvelLight>(Form.get());
     Light->SetLightType(TLightType::Point);
     Light->SetColor(claWhite);

@@ -17,8 +17,8 @@
 namespace quorvel {
 namespace {
 
-using testing::TCountingPass;
-using testing::TViewportTest;
+using testkit::TCountingPass;
+using testkit::TViewportTest;
 
 struct TRG {
   float R, G;
@@ -32,7 +32,7 @@ std::vector<TRG> ReadRG(TTexture* ATexture) {
   return out;
 }
 
-class TPicturePass : public TCountingPass {
+class TVSMPicturePass : public TCountingPass {
 public:
   using TCountingPass::TCountingPass;
   TTexture* Picture = nullptr;
@@ -99,7 +99,7 @@ TEST_F(VSMTest, TheBlurLeavesFlatMomentsAsTheyAre) {
   for (bool registered : {false, true}) {
     SCOPED_TRACE(registered ? "registered on the viewport" : "on its own context");
     auto* blur = New<TQuorvelRenderPassVSMBlur>(Viewport, "blur");
-    auto* input = New<TPicturePass>(Viewport, "");
+    auto* input = New<TVSMPicturePass>(Viewport, "");
     input->Picture = flat.get();
     blur->SetVSMStoreDepth(input);
     if (registered) {
@@ -138,7 +138,7 @@ TEST_F(VSMTest, TheStoredMomentsAreTheWindowDepthAndItsSquare) {
   depth->SetViewport(Viewport);
   Frame();
   // A rectangle pass drawn earlier in the process once left the viewport drawing nothing.
-  ASSERT_TRUE(testing::NearColor(Probe(W / 2, H / 2), claRed));
+  ASSERT_TRUE(testkit::NearColor(Probe(W / 2, H / 2), claRed));
   const std::vector<TRG> moments = ReadRG(store->GetOutputTexture());
   std::vector<float> d(1024 * 1024);
   glBindTexture(GL_TEXTURE_2D, GLuint(depth->GetOutputTexture()->GetHandle()));

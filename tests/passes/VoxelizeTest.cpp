@@ -18,7 +18,7 @@
 namespace quorvel {
 namespace {
 
-using testing::TViewportTest;
+using testkit::TViewportTest;
 
 // A horizontal square of half-width Half with upward normals, in its own y = 0 plane (the
 // control's position places it), and a line across it.

@@ -205,7 +205,7 @@ TEST_F(ControllerStep, TheTimerStepsOnTheClockAndEnablingRestartsTheStopwatch) {
 
 // ---- mouse input through the form ----------------------------------------------------------------
 
-class ControllerMouse : public testing::TViewportTest {
+class ControllerMouse : public testkit::TViewportTest {
 protected:
   void SetUp() override {
     TViewportTest::SetUp();
@@ -325,7 +325,7 @@ TEST_F(ControllerMouse, ReleasingGivesBackOnlyTheHandlersStillInPlace) {
 namespace quorvel {
 namespace {
 
-using ControllerGizmo = testing::TViewportTest;
+using ControllerGizmo = testkit::TViewportTest;
 
 // At run time the gizmo (a white wire cube of an eighth of the size in a red one of a quarter)
 // shows only with ShowController.

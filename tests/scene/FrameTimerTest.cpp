@@ -43,7 +43,7 @@ TEST(TimerCadence, FPSIsZeroInTheFirstSecondThenTicksPerWindow) {
   EXPECT_NEAR(cad.LastFPS, 63 / 1.008, 1e-3);
 }
 
-class TFrameRateTest : public testing::TViewportTest {};
+class TFrameRateTest : public testkit::TViewportTest {};
 
 TEST_F(TFrameRateTest, StepsFollowTheRateAndTheDisplayWithVSync) {
   struct Case {
@@ -125,7 +125,7 @@ TEST_F(TFrameRateTest, ATickWhileAFrameRunsIsDropped) {
 }
 
 // One threaded run per mode: the timer thread hands ticks to the main thread, which renders.
-class TimerThreadsTest : public testing::TViewportTest, public ::testing::WithParamInterface<TQuorvelTimerMode> {
+class TimerThreadsTest : public testkit::TViewportTest, public ::testing::WithParamInterface<TQuorvelTimerMode> {
 protected:
   TimerThreadsTest() { ManualTime = false; }
 };
@@ -141,7 +141,7 @@ TEST_P(TimerThreadsTest, TicksReachTheMainThreadAndRenderUntilTheViewportGoes) {
     TThread::Sleep(1);
   }
   EXPECT_GE(cube->Renders, 3);
-  EXPECT_TRUE(testing::NearColor(Probe(W / 2, H / 2), claRed));
+  EXPECT_TRUE(testkit::NearColor(Probe(W / 2, H / 2), claRed));
   // A frame that raises is logged and the loop goes on.
   TLogCapture log;
   const int before = cube->Renders;

@@ -4,7 +4,7 @@
 #include "framework/gui3d/Shader.h"
 #include "lib/context/ContextTypes.h"
 
-namespace quorvel::testing {
+namespace quorvel::testkit {
 
 // One colour, placed by the per-instance model matrix (four rows from location 12), as the
 // engine's materials read it. The context's MVP matrix already holds the mesh's own matrix,
@@ -47,4 +47,4 @@ protected:
   TMaterial* CreateMaterial() override { return New<TInstancedColorMaterial>(); }
 };
 
-}  // namespace quorvel::testing
+}  // namespace quorvel::testkit

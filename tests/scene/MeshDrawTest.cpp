@@ -19,10 +19,10 @@
 namespace quorvel {
 namespace {
 
-using testing::NearColor;
-using testing::PixelOf;
-using testing::TInstancedColorSource;
-using testing::TViewportTest;
+using testkit::NearColor;
+using testkit::PixelOf;
+using testkit::TInstancedColorSource;
+using testkit::TViewportTest;
 
 const std::string DemoAssets = std::string(QUORVEL_TEST_DATA_DIR) + "/../../demo/assets/";
 

@@ -19,8 +19,8 @@
 namespace quorvel {
 namespace {
 
-using testing::NearColor;
-using testing::TViewportTest;
+using testkit::NearColor;
+using testkit::TViewportTest;
 
 // A square of side 2 centred on ACentre, facing the camera, under AParent.
 TMeshDef* AddSquare(TTransformDef* AParent, const std::string& AId, const TPoint3D& ACentre) {

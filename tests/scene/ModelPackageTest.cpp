@@ -252,7 +252,7 @@ TEST_F(ModelPackage, TheTextureCacheOfAPackageModelOutlivesThePackagesBitmaps) {
 TEST_F(ModelPackage, AtDesignTimeLoadsRunUnderTheirDialogs) {
   TManualClock clock;
   TScopedClock useClock(clock);
-  testing::TWindowWatch watch(clock);
+  testkit::TWindowWatch watch(clock);
   fs::copy_file(Path("pkg.zip"), Path("copy.zip"));
   auto* designed = New<TQuorvelAssetsManager>(FRoot.get());
   designed->SetDesigning(true);
@@ -260,7 +260,7 @@ TEST_F(ModelPackage, AtDesignTimeLoadsRunUnderTheirDialogs) {
   copy->SetFilename(Path("copy.zip"));
   EXPECT_EQ(watch.Windows, std::vector<std::string>{"TProgressForm"});
   EXPECT_NE(copy->FindAsset("spider.obj", true), nullptr);
-  EXPECT_EQ(testing::NewestForm<TProgressForm>(), nullptr);
+  EXPECT_EQ(testkit::NewestForm<TProgressForm>(), nullptr);
 
   auto* model = New<TQuorvelModel>(FRoot.get());
   model->SetDesigning(true);
@@ -273,7 +273,7 @@ TEST_F(ModelPackage, AtDesignTimeLoadsRunUnderTheirDialogs) {
   // No asset and no file: the options are asked for, and the failing load reaches the caller.
   EXPECT_ANY_THROW(model->SetSource("absent.obj"));
   EXPECT_EQ(watch.Windows, std::vector<std::string>{"TLoadOptionsForm"});
-  EXPECT_EQ(testing::NewestForm<TLoadOptionsForm>(), nullptr);
+  EXPECT_EQ(testkit::NewestForm<TLoadOptionsForm>(), nullptr);
   EXPECT_EQ(FMessages, "");
 }
 

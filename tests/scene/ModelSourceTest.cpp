@@ -21,7 +21,7 @@
 namespace quorvel {
 namespace {
 
-const std::string DataDir = std::string(QUORVEL_TEST_DATA_DIR);
+const std::string SourceDataDir = std::string(QUORVEL_TEST_DATA_DIR);
 
 // Component class names and names of the children tree, depth first.
 std::string Tree(const TFwObject* AObject) {
@@ -38,8 +38,8 @@ protected:
   void SetUp() override {
     FDir = std::filesystem::temp_directory_path() / ("quorvel-model-" + std::to_string(::getpid()));
     std::filesystem::create_directories(FDir);
-    std::filesystem::copy_file(DataDir + "/../../demo/assets/monkey.obj", FDir / "monkey.obj");
-    std::filesystem::copy_file(DataDir + "/obj/box.obj", FDir / "box.obj");
+    std::filesystem::copy_file(SourceDataDir + "/../../demo/assets/monkey.obj", FDir / "monkey.obj");
+    std::filesystem::copy_file(SourceDataDir + "/obj/box.obj", FDir / "box.obj");
     FOldHandler = SetShowMessageHandler([this](const std::string& AMsg) { FMessages += AMsg + "\n"; });
   }
   void TearDown() override {
@@ -53,7 +53,7 @@ protected:
   TShowMessageHandler FOldHandler;
   TManualClock FClock;
   TScopedClock FUseClock{FClock};
-  testing::TWindowWatch FWatch{FClock};
+  testkit::TWindowWatch FWatch{FClock};
 };
 
 TEST_F(ModelSource, LoadsInTheProgressWindowAndAsksForOptionsOnlyAtDesignTime) {
@@ -84,8 +84,8 @@ TEST_F(ModelSource, LoadsInTheProgressWindowAndAsksForOptionsOnlyAtDesignTime) {
       EXPECT_EQ(FMessages, "");
       EXPECT_NE(model->GetModelDef(), nullptr);
     }
-    EXPECT_EQ(testing::NewestForm<TProgressForm>(), nullptr);
-    EXPECT_EQ(testing::NewestForm<TLoadOptionsForm>(), nullptr);
+    EXPECT_EQ(testkit::NewestForm<TProgressForm>(), nullptr);
+    EXPECT_EQ(testkit::NewestForm<TLoadOptionsForm>(), nullptr);
   }
 }
 
@@ -145,7 +145,7 @@ TEST_F(ModelSource, TexturesComeBackThroughTheCacheWithTheirPixels) {
   // spider.obj's library names three JPEG maps; the form carries their decoded pixels.
   for (const char* name : {"spider.obj", "spider.mtl", "wal67ar_small.jpg", "wal69ar_small.jpg", "SpiderTex.jpg",
                            "drkwood2.jpg", "engineflare1.jpg"})
-    std::filesystem::copy_file(DataDir + "/obj/" + name, FDir / name);
+    std::filesystem::copy_file(SourceDataDir + "/obj/" + name, FDir / name);
   TOwned<TComponent> root(New<TComponent>(nullptr));
   auto* model = New<TQuorvelModel>(root.get());
   model->SetName("Model1");
@@ -173,7 +173,7 @@ TEST_F(ModelSource, TexturesComeBackThroughTheCacheWithTheirPixels) {
     ASSERT_NE(got, nullptr) << want->GetFilename();
     // The pixels are those of the image file as the image decoder reads it.
     TOwned<TBitmap> file(New<TBitmap>());
-    file->LoadFromFile(DataDir + "/obj/" + std::string(BitmapCacheFileNamePart(want->GetFilename())));
+    file->LoadFromFile(SourceDataDir + "/obj/" + std::string(BitmapCacheFileNamePart(want->GetFilename())));
     ASSERT_EQ(got->GetBitmap()->GetWidth(), file->GetWidth()) << want->GetFilename();
     ASSERT_EQ(got->GetBitmap()->GetHeight(), file->GetHeight());
     EXPECT_TRUE(std::equal(file->Pixels().begin(), file->Pixels().end(), got->GetBitmap()->Pixels().begin()))

@@ -22,7 +22,7 @@ std::vector<uint32_t> FirstIndices(TQuorvelMesh* m, int n) {
   return r;
 }
 
-void ExpectNear(const TPoint3D& a, const TPoint3D& b, const std::string& what) {
+void ExpectPrimitiveNear(const TPoint3D& a, const TPoint3D& b, const std::string& what) {
   EXPECT_NEAR(a.X, b.X, 1e-5) << what;
   EXPECT_NEAR(a.Y, b.Y, 1e-5) << what;
   EXPECT_NEAR(a.Z, b.Z, 1e-5) << what;
@@ -114,13 +114,13 @@ TEST_F(Primitives, CountsAndFirstIndicesOfEachBuild) {
 TEST_F(Primitives, CubeVerticesFacesAndRowOrder) {
   TOwned<TQuorvelCube> cube(New<TQuorvelCube>(nullptr));
   const TVertexBuffer* vb = Vertices(cube.get());
-  ExpectNear(vb->GetVertices(0), {-0.5f, -0.5f, -0.5f}, "vertex 0");
-  ExpectNear(vb->GetNormals(0), {0, -1, 0}, "normal 0");
+  ExpectPrimitiveNear(vb->GetVertices(0), {-0.5f, -0.5f, -0.5f}, "vertex 0");
+  ExpectPrimitiveNear(vb->GetNormals(0), {0, -1, 0}, "normal 0");
   EXPECT_EQ(vb->GetColor0(0), claRed);
   EXPECT_EQ(vb->GetTexCoord0(0), TPointF(0, 1));
   // Faces in emission order: -Y, +Y, +Z, -Z, +X, -X.
   const TPoint3D normals[] = {{0, -1, 0}, {0, 1, 0}, {0, 0, 1}, {0, 0, -1}, {1, 0, 0}, {-1, 0, 0}};
-  for (int f = 0; f < 6; ++f) ExpectNear(vb->GetNormals(4 * f), normals[f], "face " + std::to_string(f));
+  for (int f = 0; f < 6; ++f) ExpectPrimitiveNear(vb->GetNormals(4 * f), normals[f], "face " + std::to_string(f));
   // (2, 1, 3): two quads of -Y, two of +Y, then the next z row.
   cube->SetSubdivisionsWidth(2);
   cube->SetSubdivisionsDepth(3);
@@ -138,26 +138,26 @@ TEST_F(Primitives, LargeCubeSubdivisionsFillTheBuffersExactly) {
   EXPECT_EQ(Indices(cube.get())->Length(), 6 * quads);
   // The last quad of the first row ends on the cube's edge, and the next face starts right
   // after it: no column was skipped or doubled.
-  ExpectNear(Vertices(cube.get())->GetVertices(4 * 8320 + 1), {0.5f, -0.5f, -0.5f}, "end of the row");
-  ExpectNear(Vertices(cube.get())->GetNormals(4 * 8321), {0, 1, 0}, "next face");
+  ExpectPrimitiveNear(Vertices(cube.get())->GetVertices(4 * 8320 + 1), {0.5f, -0.5f, -0.5f}, "end of the row");
+  ExpectPrimitiveNear(Vertices(cube.get())->GetNormals(4 * 8321), {0, 1, 0}, "next face");
 }
 
 TEST_F(Primitives, PlaneAndTorusVertices) {
   TOwned<TQuorvelPlane> plane(New<TQuorvelPlane>(nullptr));
-  ExpectNear(Vertices(plane.get())->GetVertices(3), {0.5f, 0.5f, 0}, "plane vertex 3");
+  ExpectPrimitiveNear(Vertices(plane.get())->GetVertices(3), {0.5f, 0.5f, 0}, "plane vertex 3");
   EXPECT_EQ(Vertices(plane.get())->GetTexCoord0(3), TPointF(1, 1));
-  ExpectNear(Vertices(plane.get())->GetNormals(0), {0, 0, -1}, "front");
-  ExpectNear(Vertices(plane.get())->GetNormals(4), {0, 0, 1}, "back");
+  ExpectPrimitiveNear(Vertices(plane.get())->GetNormals(0), {0, 0, -1}, "front");
+  ExpectPrimitiveNear(Vertices(plane.get())->GetNormals(4), {0, 0, 1}, "back");
 
   TOwned<TQuorvelTorus> torus(New<TQuorvelTorus>(nullptr));
   const TVertexBuffer* vb = Vertices(torus.get());
-  ExpectNear(vb->GetVertices(0), {1.0f, 0.3f, 0}, "torus vertex 0");
-  ExpectNear(vb->GetNormals(0), {0, 1, 0}, "torus normal 0");
+  ExpectPrimitiveNear(vb->GetVertices(0), {1.0f, 0.3f, 0}, "torus vertex 0");
+  ExpectPrimitiveNear(vb->GetNormals(0), {0, 1, 0}, "torus normal 0");
   EXPECT_EQ(vb->GetTexCoord0(0), TPointF(0, 0));
-  ExpectNear(vb->GetVertices(18), vb->GetVertices(0), "seam vertex 18");
+  ExpectPrimitiveNear(vb->GetVertices(18), vb->GetVertices(0), "seam vertex 18");
   EXPECT_EQ(vb->GetTexCoord0(18), TPointF(1, 0));
   // A quarter of the ring: (R1 + R2 sin b) cos a, R2 cos b, (R1 + R2 sin b) sin a.
-  ExpectNear(vb->GetVertices(6 * 19), {0, 0.3f, 1.0f}, "a quarter turn");
+  ExpectPrimitiveNear(vb->GetVertices(6 * 19), {0, 0.3f, 1.0f}, "a quarter turn");
 }
 
 TEST_F(Primitives, ParametersClampAndEqualValuesDoNotRebuild) {
@@ -186,7 +186,7 @@ TEST_F(Primitives, ParametersClampAndEqualValuesDoNotRebuild) {
   // A size change does not rebuild either.
   cube->SetWidth(5);
   EXPECT_EQ(Vertices(cube.get())->Length(), 24);
-  ExpectNear(Vertices(cube.get())->GetVertices(0), {-0.5f, -0.5f, -0.5f}, "unit space kept");
+  ExpectPrimitiveNear(Vertices(cube.get())->GetVertices(0), {-0.5f, -0.5f, -0.5f}, "unit space kept");
 }
 
 }  // namespace

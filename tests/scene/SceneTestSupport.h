@@ -12,7 +12,7 @@
 #include "lib/scene/Control.h"
 #include "lib/scene/Viewport.h"
 
-namespace quorvel::testing {
+namespace quorvel::testkit {
 
 // Fills its size box with Fill through the context's colour helper.
 class TFilledCube : public TQuorvelControl {
@@ -88,4 +88,4 @@ protected:
   TQuorvelViewport* Viewport = nullptr;  // owned by the form
 };
 
-}  // namespace quorvel::testing
+}  // namespace quorvel::testkit

@@ -14,7 +14,7 @@
 namespace quorvel {
 namespace {
 
-using testing::TViewportTest;
+using testkit::TViewportTest;
 
 class SkyBoxConfiguration : public TViewportTest {
 protected:
@@ -280,7 +280,7 @@ TEST_F(SkyBoxConfiguration, FacesLoadFromFilesNamedByPathWordAndExtension) {
   for (size_t i = 0; i < 6; ++i) {
     TBitmap* face = sky->GetTexture(faces[i]);
     ASSERT_EQ(face->GetWidth(), 8) << files[i].first;
-    EXPECT_EQ(testing::PixelOf(face, 3, 3), files[i].second) << files[i].first;
+    EXPECT_EQ(testkit::PixelOf(face, 3, 3), files[i].second) << files[i].first;
   }
 }
 

@@ -17,8 +17,8 @@
 namespace quorvel {
 namespace {
 
-using testing::NearColor;
-using testing::TViewportTest;
+using testkit::NearColor;
+using testkit::TViewportTest;
 
 class SkyBox : public TViewportTest {
 protected:

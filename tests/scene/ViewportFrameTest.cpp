@@ -15,8 +15,8 @@
 namespace quorvel {
 namespace {
 
-using testing::NearColor;
-using testing::TViewportTest;
+using testkit::NearColor;
+using testkit::TViewportTest;
 
 TEST_F(TViewportTest, AFrameShowsTheClearColourAndTheCubeThroughTheDesignCamera) {
   AddCube(claRed);
@@ -32,14 +32,14 @@ TEST_F(TViewportTest, AFrameShowsTheClearColourAndTheCubeThroughTheDesignCamera)
   // The screenshot is the last frame; the form's window shows it too.
   TOwned<TBitmap> shot(Viewport->MakeScreenshot());
   ASSERT_EQ(shot->GetWidth(), W);
-  EXPECT_TRUE(NearColor(testing::PixelOf(shot.get(), W / 2, H / 2), claRed)) << std::hex << uint32_t(testing::PixelOf(shot.get(), W / 2, H / 2));
-  EXPECT_TRUE(NearColor(testing::PixelOf(shot.get(), 1, 1), claBlue));
+  EXPECT_TRUE(NearColor(testkit::PixelOf(shot.get(), W / 2, H / 2), claRed)) << std::hex << uint32_t(testkit::PixelOf(shot.get(), W / 2, H / 2));
+  EXPECT_TRUE(NearColor(testkit::PixelOf(shot.get(), 1, 1), claBlue));
   // The handler asked for a repaint of its rectangle: the next message pass shows the frame.
   Application->ProcessMessages();
   TOwned<TBitmap> window(New<TBitmap>());
   ASSERT_TRUE(Form->GetWindowCanvas()->ReadWindowPixels(window.get()));
-  EXPECT_TRUE(NearColor(testing::PixelOf(window.get(), W / 2, H / 2), claRed));
-  EXPECT_TRUE(NearColor(testing::PixelOf(window.get(), 1, 1), claBlue));
+  EXPECT_TRUE(NearColor(testkit::PixelOf(window.get(), W / 2, H / 2), claRed));
+  EXPECT_TRUE(NearColor(testkit::PixelOf(window.get(), 1, 1), claBlue));
 }
 
 // Several viewports in one program: what one leaves on the process-wide context state must
@@ -56,9 +56,9 @@ TEST_F(TViewportTest, ASecondViewportDrawsItsSceneWhateverTheFirstLeftBehind) {
   second->SetRendererType(TRendererType::LegacyRenderer);
   second->SetColor(claBlue);
   second->SetUseFixedFrameRate(true);
-  auto* cube = New<testing::TFilledCube>(form.get());
+  auto* cube = New<testkit::TFilledCube>(form.get());
   cube->SetParent(second);
-  auto probe = [&](int32_t x, int32_t y) { return testing::PixelOf(second->GetFrameBitmap(), x, y); };
+  auto probe = [&](int32_t x, int32_t y) { return testkit::PixelOf(second->GetFrameBitmap(), x, y); };
   const auto forwardFrame = [&] { Tick(); };
   struct Case {
     const char* Before;
@@ -117,11 +117,11 @@ TEST_F(TViewportTest, AFrameThatRaisesRestoresEverythingAndTheNextTickDraws) {
 TEST_F(TViewportTest, RenderListIsDepthFirstAndOpaqueObjectsDrawBeforeTranslucentOnes) {
   auto* a = AddCube(claRed);
   auto* b = AddCube(claGreen, 1);
-  auto* child = New<testing::TFilledCube>(Form.get());
+  auto* child = New<testkit::TFilledCube>(Form.get());
   child->SetParent(a);
   auto* hiddenParent = AddCube(claRed);
   hiddenParent->SetVisible(false);
-  auto* hiddenChild = New<testing::TFilledCube>(Form.get());
+  auto* hiddenChild = New<testkit::TFilledCube>(Form.get());
   hiddenChild->SetParent(hiddenParent);
   b->SetOpaque(false);
   std::vector<TObject*> order;
@@ -271,7 +271,7 @@ TEST_F(TViewportTest, WithoutAContextTheFrameIsSkippedWithItsLogLine) {
 
 TEST_F(TViewportTest, FindParentViewport) {
   auto* cube = AddCube(claRed);
-  auto* inner = New<testing::TFilledCube>(Form.get());
+  auto* inner = New<testkit::TFilledCube>(Form.get());
   inner->SetParent(cube);
   EXPECT_EQ(FindParentViewport(cube), Viewport);
   EXPECT_EQ(FindParentViewport(inner), Viewport);
@@ -285,8 +285,8 @@ TEST_F(TViewportTest, FindParentViewport) {
 namespace quorvel {
 namespace {
 
-using testing::NearColor;
-using testing::TViewportTest;
+using testkit::NearColor;
+using testkit::TViewportTest;
 
 TEST_F(TViewportTest, LightsReachTheContextInRegistrationOrder) {
   TQuorvelLight* lights[3];
@@ -369,7 +369,7 @@ TEST_F(TViewportTest, TheOverlaysDrawTextOverTheFrame) {
   int changed = 0, changedAbove = 0;
   for (int y = 0; y < H; ++y)
     for (int x = 0; x < W; ++x)
-      if (testing::PixelOf(plain.get(), x, y) != testing::PixelOf(withText.get(), x, y)) {
+      if (testkit::PixelOf(plain.get(), x, y) != testkit::PixelOf(withText.get(), x, y)) {
         ++changed;
         if (y < 16 || x < 16) ++changedAbove;
       }
@@ -403,15 +403,15 @@ TEST_F(TViewportTest, PaintDrivenAndManualRendering) {
 namespace quorvel {
 namespace {
 
-using PickTest = testing::TViewportTest;
+using PickTest = testkit::TViewportTest;
 
 TEST_F(PickTest, TheLowestIndexedChildThatAnswersWinsAndTheRayIsFilled) {
   auto* group = New<TQuorvelTransform>(Form.get());
   group->SetParent(Viewport);
   group->SetHitTest(true);
-  testing::TFilledCube* cubes[2];
+  testkit::TFilledCube* cubes[2];
   for (auto*& c : cubes) {
-    c = New<testing::TFilledCube>(Form.get());
+    c = New<testkit::TFilledCube>(Form.get());
     c->SetWidth(2);
     c->SetHeight(2);
     c->SetDepth(2);

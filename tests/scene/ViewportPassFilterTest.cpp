@@ -11,11 +11,11 @@
 namespace quorvel {
 namespace {
 
-using testing::NearColor;
-using testing::PixelOf;
-using testing::TCountingPass;
-using testing::TFilledCube;
-using testing::TViewportTest;
+using testkit::NearColor;
+using testkit::PixelOf;
+using testkit::TCountingPass;
+using testkit::TFilledCube;
+using testkit::TViewportTest;
 
 class PassFilter : public TViewportTest {
 protected:

@@ -18,9 +18,9 @@
 namespace quorvel {
 namespace {
 
-using testing::NearColor;
-using testing::PixelOf;
-using testing::TViewportTest;
+using testkit::NearColor;
+using testkit::PixelOf;
+using testkit::TViewportTest;
 
 using ViewportEdit = TViewportTest;
 
@@ -158,8 +158,8 @@ class ViewportPick : public TViewportTest {
 protected:
   // Three cubes of size 2 along the design camera's view, their front faces at z -2, -1 and 0:
   // all three lie under the centre pixel.
-  std::array<testing::TFilledCube*, 3> AddCubes(const std::array<int, 3>& AOrder) {
-    std::array<testing::TFilledCube*, 3> cubes{};
+  std::array<testkit::TFilledCube*, 3> AddCubes(const std::array<int, 3>& AOrder) {
+    std::array<testkit::TFilledCube*, 3> cubes{};
     for (int i : AOrder) {
       cubes[i] = AddCube(claRed);
       cubes[i]->SetName("Cube" + std::to_string(i));

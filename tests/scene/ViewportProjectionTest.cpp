@@ -9,8 +9,8 @@
 namespace quorvel {
 namespace {
 
-using testing::NearColor;
-using testing::TViewportTest;
+using testkit::NearColor;
+using testkit::TViewportTest;
 
 TEST_F(TViewportTest, WorldToScreenFollowsTheCameraInUseAndMatchesThePicture) {
   auto* cube = AddCube(claRed, 1);
@@ -65,7 +65,7 @@ TEST_F(TViewportTest, AHighResViewportRendersAtTheFormsScale) {
   viewport->SetColor(claBlue);
   viewport->SetWidth(W);
   viewport->SetHeight(H);
-  auto* cube = New<testing::TFilledCube>(form.get());
+  auto* cube = New<testkit::TFilledCube>(form.get());
   cube->SetParent(viewport);
   EXPECT_FLOAT_EQ(viewport->GetViewportScale(), 1);
   viewport->DoFixedIntervalTimer(nullptr);
@@ -79,9 +79,9 @@ TEST_F(TViewportTest, AHighResViewportRendersAtTheFormsScale) {
   ASSERT_EQ(frame->GetWidth(), 2 * W);
   ASSERT_EQ(frame->GetHeight(), 2 * H);
   // The same picture, twice as fine: the cube in the middle, the clear colour at the corners.
-  EXPECT_TRUE(NearColor(testing::PixelOf(frame, W, H), claRed));
-  EXPECT_TRUE(NearColor(testing::PixelOf(frame, 2, 2), claBlue));
-  EXPECT_TRUE(NearColor(testing::PixelOf(frame, 2 * W - 3, 2 * H - 3), claBlue));
+  EXPECT_TRUE(NearColor(testkit::PixelOf(frame, W, H), claRed));
+  EXPECT_TRUE(NearColor(testkit::PixelOf(frame, 2, 2), claBlue));
+  EXPECT_TRUE(NearColor(testkit::PixelOf(frame, 2 * W - 3, 2 * H - 3), claBlue));
 
   viewport->SetHighRes(false);
   viewport->DoFixedIntervalTimer(nullptr);
@@ -99,7 +99,7 @@ TEST_F(TViewportTest, AScreenshotOfAScaledFormIsTheFrame) {
   viewport->SetHeight(H);
   viewport->SetHighRes(true);
   // A cube off the middle, so that a shifted or cropped copy shows.
-  auto* cube = New<testing::TFilledCube>(form.get());
+  auto* cube = New<testkit::TFilledCube>(form.get());
   cube->SetParent(viewport);
   cube->GetPosition()->SetPoint({0.5f, 0, 0});
   viewport->DoFixedIntervalTimer(nullptr);
@@ -113,10 +113,10 @@ TEST_F(TViewportTest, AScreenshotOfAScaledFormIsTheFrame) {
     int32_t X, Y;
   } probes[] = {{W, H}, {2, 2}, {2 * W - 3, 2}, {2, 2 * H - 3}, {2 * W - 3, 2 * H - 3}, {W + W / 2, H}};
   for (const auto& p : probes)
-    EXPECT_TRUE(NearColor(testing::PixelOf(shot.get(), p.X, p.Y), testing::PixelOf(frame, p.X, p.Y), 8))
-        << p.X << "," << p.Y << ": " << std::hex << uint32_t(testing::PixelOf(shot.get(), p.X, p.Y)) << " vs "
-        << uint32_t(testing::PixelOf(frame, p.X, p.Y));
-  EXPECT_TRUE(NearColor(testing::PixelOf(shot.get(), W, H), claRed));
+    EXPECT_TRUE(NearColor(testkit::PixelOf(shot.get(), p.X, p.Y), testkit::PixelOf(frame, p.X, p.Y), 8))
+        << p.X << "," << p.Y << ": " << std::hex << uint32_t(testkit::PixelOf(shot.get(), p.X, p.Y)) << " vs "
+        << uint32_t(testkit::PixelOf(frame, p.X, p.Y));
+  EXPECT_TRUE(NearColor(testkit::PixelOf(shot.get(), W, H), claRed));
 }
 
 TEST_F(TViewportTest, SmoothSwitchesTheContextsSmoothingOnAndOff) {

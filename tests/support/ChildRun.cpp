@@ -8,7 +8,7 @@
 #include <fstream>
 #include <iterator>
 
-namespace quorvel::testing {
+namespace quorvel::testkit {
 
 TChildRun RunSelf(const std::string& APrefix, const std::string& AFilter) {
   TChildRun run;
@@ -37,4 +37,4 @@ bool HasCommand(const std::string& AName) {
   return std::system(("command -v " + AName + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-}  // namespace quorvel::testing
+}  // namespace quorvel::testkit

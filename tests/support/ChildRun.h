@@ -3,7 +3,7 @@
 // a fresh process for start-up and exit behaviour) and collects what it printed.
 #include <string>
 
-namespace quorvel::testing {
+namespace quorvel::testkit {
 
 struct TChildRun {
   int Status = -1;     // as std::system answers it (see WIFEXITED / WEXITSTATUS)
@@ -17,4 +17,4 @@ TChildRun RunSelf(const std::string& APrefix, const std::string& AFilter);
 // Whether a command is on the PATH.
 bool HasCommand(const std::string& AName);
 
-}  // namespace quorvel::testing
+}  // namespace quorvel::testkit

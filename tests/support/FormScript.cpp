@@ -9,7 +9,7 @@
 #include "framework/gui/Bitmap.h"
 #include "framework/gui/Canvas.h"
 
-namespace quorvel::testing {
+namespace quorvel::testkit {
 
 namespace {
 
@@ -108,4 +108,4 @@ std::vector<TRGBA8> PaintControl(TControl* AControl, TAlphaColor AFill) {
   return BottomUp(*bitmap, false);
 }
 
-}  // namespace quorvel::testing
+}  // namespace quorvel::testkit

@@ -12,7 +12,7 @@
 #include "framework/gui/Form.h"
 #include "tests/support/GLTestSupport.h"
 
-namespace quorvel::testing {
+namespace quorvel::testkit {
 
 // A left click (button down, then up) at a point of the form's client area.
 void ClickAt(TForm* AForm, const TPointF& APoint);
@@ -55,4 +55,4 @@ std::vector<TRGBA8> PaintForm(TForm* AForm);
 // compare takes them.
 std::vector<TRGBA8> PaintControl(TControl* AControl, TAlphaColor AFill = TAlphaColor(0xFFF0F0F0));
 
-}  // namespace quorvel::testing
+}  // namespace quorvel::testkit

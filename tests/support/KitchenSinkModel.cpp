@@ -1,6 +1,6 @@
 #include "tests/support/KitchenSinkModel.h"
 
-namespace quorvel::testing {
+namespace quorvel::testkit {
 
 std::string KitchenSinkModel() {
   std::string materials;
@@ -38,4 +38,4 @@ std::string KitchenSinkModel() {
          R"("MetaData":{"Title":"Sink"}})";
 }
 
-}  // namespace quorvel::testing
+}  // namespace quorvel::testkit

@@ -4,7 +4,7 @@
 #include "lib/formats/UtilsDialogs.h"
 #include "tests/support/FormScript.h"
 
-namespace quorvel::testing {
+namespace quorvel::testkit {
 
 TWindowWatch::TWindowWatch(TManualClock& AClock, int64_t AStepMs) {
   FHandle = GetApplication().AddTickHandler([this, &AClock, AStepMs] {
@@ -23,4 +23,4 @@ TWindowWatch::TWindowWatch(TManualClock& AClock, int64_t AStepMs) {
 
 TWindowWatch::~TWindowWatch() { GetApplication().RemoveTickHandler(FHandle); }
 
-}  // namespace quorvel::testing
+}  // namespace quorvel::testkit

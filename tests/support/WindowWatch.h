@@ -6,7 +6,7 @@
 #include "framework/gui/Form.h"
 #include "framework/rtl/Stopwatch.h"
 
-namespace quorvel::testing {
+namespace quorvel::testkit {
 
 // Loads run their jobs in modal windows that wait on the clock. While it lives, each message
 // pass moves AClock on by AStepMs, notes the class of each form that comes up (a form staying
@@ -24,4 +24,4 @@ private:
   TForm* FAnswered = nullptr;
 };
 
-}  // namespace quorvel::testing
+}  // namespace quorvel::testkit

@@ -19,14 +19,14 @@ namespace {
 // Frustum points come out of a projection and its inverse: float error adds up.
 constexpr float kTol = 1e-4f;
 
-constexpr float kPi = std::numbers::pi_v<float>;
+constexpr float kFrustumPi = std::numbers::pi_v<float>;
 
 // A 45° camera with aspect 4:3 and planes 1-100, looking down -Z from the origin.
-class Frustum45 : public testing::Test {
+class Frustum45 : public ::testing::Test {
 protected:
-  const TMatrix3D Proj = TMatrix3D::CreatePerspectiveFovRH(45 * kPi / 180, 4.0f / 3, 1, 100);
+  const TMatrix3D Proj = TMatrix3D::CreatePerspectiveFovRH(45 * kFrustumPi / 180, 4.0f / 3, 1, 100);
   const TQuorvelFrustum F{Proj, TMatrix3D::Identity(), TPoint3D(0, 0, 0)};
-  const float NearH = 2 * std::tan(22.5f * kPi / 180);
+  const float NearH = 2 * std::tan(22.5f * kFrustumPi / 180);
 };
 
 }  // namespace
@@ -107,7 +107,7 @@ TEST_F(Frustum45, SpheresCubesAndBoxes) {
 TEST(Frustum, ExplicitAxesAndMatrixForms) {
   // Looking along +X from (10, 0, 0) with the framework's axes.
   const TMatrix3D view = TMatrix3D::CreateLookAtRH({10, 0, 0}, {20, 0, 0}, {0, -1, 0});
-  const TMatrix3D proj = TMatrix3D::CreatePerspectiveFovRH(60 * kPi / 180, 2, 0.5f, 50);
+  const TMatrix3D proj = TMatrix3D::CreatePerspectiveFovRH(60 * kFrustumPi / 180, 2, 0.5f, 50);
   TQuorvelFrustum f;
   f.Calculate(proj, view);
   ExpectPointNear(f.GetPosition(), {10, 0, 0}, kTol);

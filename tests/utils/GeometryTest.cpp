@@ -13,7 +13,7 @@ using namespace quorvel;
 
 namespace {
 
-constexpr float kPi = std::numbers::pi_v<float>;
+constexpr float kGeometryPi = std::numbers::pi_v<float>;
 
 TRaycastData Ray(const TPoint3D& start, const TPoint3D& dir) {
   TRaycastData r;
@@ -114,7 +114,7 @@ TEST(AABB, TransformsMoveOnlyMinAndMax) {
 }
 
 TEST(BoundingBox, TransformBoundingBoxEnclosesTheTurnedCorners) {
-  const TBoundingBox b = TransformBoundingBox({-1, -1, -1, 1, 1, 1}, TMatrix3D::CreateRotationZ(kPi / 4));
+  const TBoundingBox b = TransformBoundingBox({-1, -1, -1, 1, 1, 1}, TMatrix3D::CreateRotationZ(kGeometryPi / 4));
   EXPECT_NEAR(b.Left, -std::sqrt(2.0f), 1e-5);
   EXPECT_NEAR(b.Right, std::sqrt(2.0f), 1e-5);
   EXPECT_NEAR(b.Top, -std::sqrt(2.0f), 1e-5);
@@ -133,7 +133,7 @@ TEST(BoundingBox, TransformBoundingBoxEnclosesTheTurnedCorners) {
 
 TEST(OBB, ContainmentCornersEdgesAndClosestPoint) {
   TMat3 rot;
-  rot._Set({0, 0, 1}, kPi / 4);
+  rot._Set({0, 0, 1}, kGeometryPi / 4);
   const TOBB box = TOBB::Create({1, 2, 3}, {10, 0, 0}, rot);
   EXPECT_TRUE(box.Contains({10, 0, 3}));  // on a face
   EXPECT_FALSE(box.Contains({10, 0, 3.01f}));
@@ -174,7 +174,7 @@ TEST(OBB, RayCasts) {
   EXPECT_FLOAT_EQ(unit.Raycast(Ray({0, 0, 5}, {0, 0, 1})), -1);
 
   TMat3 rot;
-  rot._Set({0, 1, 0}, kPi / 4);
+  rot._Set({0, 1, 0}, kGeometryPi / 4);
   const TOBB turned = TOBB::Create({1, 1, 1}, {0, 0, 0}, rot);
   EXPECT_NEAR(turned.Raycast(Ray({-5, 0, 0}, {1, 0, 0})), 5 - std::sqrt(2.0f), 1e-5);
 }
@@ -288,7 +288,7 @@ TEST(Triangle, PointsCentreBarycentricAndClosestPoints) {
   EXPECT_EQ(tri.ToAABB().Max, TPoint3D(1, 1, 0));
   TTriangle moved = tri;
   TMat3 rot;
-  rot._Set({0, 0, 1}, kPi / 2);
+  rot._Set({0, 0, 1}, kGeometryPi / 2);
   moved.Transform({0, 0, 5}, rot);  // rotation first, then translation
   ExpectPointNear(moved.B, {0, 1, 5});
   EXPECT_FLOAT_EQ(moved.Values(8), 5);
@@ -308,7 +308,7 @@ TEST(Triangle, SeparatingAxisTestsCountTouching) {
   EXPECT_TRUE(TTriangle({1.5f, 0.5f, -1}, {0.5f, 1.5f, -1}, {0.5f, 1.5f, 1}).IntersectsWith(kUnitBox));
 
   TMat3 rot;
-  rot._Set({0, 0, 1}, kPi / 4);
+  rot._Set({0, 0, 1}, kGeometryPi / 4);
   const TOBB diamond = TOBB::Create({1, 1, 1}, {0, 0, 0}, rot);
   TCornerArray dc;
   diamond.GetCorners(dc);

@@ -14,7 +14,7 @@ using namespace quorvel;
 
 namespace {
 
-constexpr float kPi = std::numbers::pi_v<float>;
+constexpr float kMathPi = std::numbers::pi_v<float>;
 
 }  // namespace
 
@@ -158,8 +158,8 @@ TEST(UtilsQuat, FromMatrixNormalizeAndSlerp) {
   EXPECT_NEAR(same.W, n.W, 1e-6);
   // Half-way about Y between identity and 90°.
   const TQuat half = TQuat::Slerp(0.5f, TQuat::Identity(), TQuat(0, 0.70710677f, 0, 0.70710677f));
-  EXPECT_NEAR(half.Y, std::sin(kPi / 8), 1e-5);
-  EXPECT_NEAR(half.W, std::cos(kPi / 8), 1e-5);
+  EXPECT_NEAR(half.Y, std::sin(kMathPi / 8), 1e-5);
+  EXPECT_NEAR(half.W, std::cos(kMathPi / 8), 1e-5);
 }
 
 TEST(UtilsVectors, ComponentOperations) {
@@ -177,7 +177,7 @@ TEST(UtilsVectors, ComponentOperations) {
 TEST(Mat3, RowsProductsAndInverse) {
   EXPECT_EQ(TMat3(42).ex, TPoint3D(0, 0, 0));
   TMat3 rz;
-  rz._Set({0, 0, 1}, kPi / 2);
+  rz._Set({0, 0, 1}, kMathPi / 2);
   ExpectPointNear(rz.ex, {0, 1, 0});
   ExpectPointNear(rz.ey, {-1, 0, 0});
   ExpectPointNear(rz.ez, {0, 0, 1});
@@ -193,7 +193,7 @@ TEST(Mat3, RowsProductsAndInverse) {
   ExpectPointNear({diag.ex.X, diag.ey.Y, diag.ez.Z}, {0.5f, 0.25f, 0.125f});
 
   TMat3 twice;
-  twice._Set({0, 0, 2}, kPi / 2);  // the axis is not normalised: no rotation
+  twice._Set({0, 0, 2}, kMathPi / 2);  // the axis is not normalised: no rotation
   EXPECT_NEAR(twice.ez.Z, 4, 1e-5);
 
   EXPECT_EQ(&rz.GetRow(1), &rz.ey);
@@ -230,7 +230,7 @@ TEST(Euler, EulerToMatrixFollowsTheOrderTable) {
   const TPoint3D angles[] = {{10, 20, 30}, {-45, 100, 370}, {0, 0, 0}, {90, -90, 180}};
   for (uint8_t order = 0; order < 6; ++order)
     for (const TPoint3D& a : angles) {
-      const TPoint3D rad = TPoint3D(WrapValue(a.X, 0, 360), WrapValue(a.Y, 0, 360), WrapValue(a.Z, 0, 360)) * (kPi / 180);
+      const TPoint3D rad = TPoint3D(WrapValue(a.X, 0, 360), WrapValue(a.Y, 0, 360), WrapValue(a.Z, 0, 360)) * (kMathPi / 180);
       const TMatrix expected = ComposedYawPitchRoll(Component(rad, kYawPitchRoll[order][0]),
                                                     Component(rad, kYawPitchRoll[order][1]),
                                                     Component(rad, kYawPitchRoll[order][2]));
@@ -263,9 +263,9 @@ TEST(Euler, MatrixToEulerPermutesOneDecompositionPerOrder) {
   const TPoint3D r = MatrixToEuler(m, 0);  // (R0, R1, R2) in degrees
   // The decomposition: R0 = -asin(m13) (or pi minus it), R1 from m23/m33, R2 from m12/m11.
   const float x1 = -std::asin(m.m13);
-  EXPECT_NEAR(r.X, x1 * 180 / kPi, 1e-3);
-  EXPECT_NEAR(r.Y, std::atan2(m.m23, m.m33) * 180 / kPi, 1e-3);
-  EXPECT_NEAR(r.Z, std::atan2(m.m12, m.m11) * 180 / kPi, 1e-3);
+  EXPECT_NEAR(r.X, x1 * 180 / kMathPi, 1e-3);
+  EXPECT_NEAR(r.Y, std::atan2(m.m23, m.m33) * 180 / kMathPi, 1e-3);
+  EXPECT_NEAR(r.Z, std::atan2(m.m12, m.m11) * 180 / kMathPi, 1e-3);
   for (uint8_t order = 0; order < 6; ++order) {
     const TPoint3D e = MatrixToEuler(m, order);
     EXPECT_NEAR(e.X, Component(r, kOutput[order][0]), 1e-4) << int(order);

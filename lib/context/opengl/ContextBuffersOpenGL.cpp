@@ -75,7 +75,6 @@ GLenum TargetBindingQuery(GLenum ATarget) {
 }
 
 // GPU objects freed after their GL context is gone have nothing left to delete.
-bool GLIsCurrent() { return wglGetCurrentContext() != nullptr; }
 
 // The current draw-buffer list, up to its last entry that is not GL_NONE.
 std::vector<GLenum> DrawBuffers() {
@@ -133,20 +132,20 @@ private:
   TFrameBufferObject* FFBO;
 };
 
-void InitializeUnit() {
+void InitializeContextBuffersOpenGLUnit() {
   SetBufferObjectClass(TOpenGLBufferObject::StaticMeta());
   FrameBufferObjectClass = TOpenGLFrameBufferObject::StaticMeta();
   FBOTextureMapClass = TOpenGLFBOTextureMap::StaticMeta();
 }
 
-void FinalizeUnit() {
+void FinalizeContextBuffersOpenGLUnit() {
   SetBufferObjectClass(nullptr);
   FrameBufferObjectClass = TFrameBufferObject::StaticMeta();
   FBOTextureMapClass = TFBOTextureMap::StaticMeta();
 }
 
-const TUnitRegistration Unit{
-    {"Quorvel.Context.Buffers.OpenGL", {"Quorvel.Context.Buffers"}, &InitializeUnit, &FinalizeUnit}};
+const TUnitRegistration ContextBuffersOpenGLUnit{
+    {"Quorvel.Context.Buffers.OpenGL", {"Quorvel.Context.Buffers"}, &InitializeContextBuffersOpenGLUnit, &FinalizeContextBuffersOpenGLUnit}};
 
 }  // namespace
 
@@ -187,7 +186,7 @@ void TOpenGLBufferObject::AfterConstruction() {
 }
 
 TOpenGLBufferObject::~TOpenGLBufferObject() {
-  if (FHandle == 0 || !GLIsCurrent()) return;
+  if (FHandle == 0 || !IsGLContextCurrent()) return;
   GLuint name = FHandle;
   // A name never bound has no buffer object yet: invalidating it would leave GL_INVALID_VALUE.
   if (glIsBuffer(name)) glInvalidateBufferData(name);
@@ -315,7 +314,7 @@ void TOpenGLFrameBufferObject::CreateHandle() {
 void TOpenGLFrameBufferObject::DestroyHandle() {
   if (FHandle == 0) return;
   GLuint name = FHandle;
-  if (GLIsCurrent()) glDeleteFramebuffers(1, &name);
+  if (IsGLContextCurrent()) glDeleteFramebuffers(1, &name);
   FHandle = 0;
 }
 
@@ -385,7 +384,7 @@ void TOpenGLFrameBufferObject::CreateRenderBuffer(int32_t AWidth, int32_t AHeigh
 void TOpenGLFrameBufferObject::DestroyRenderBuffer() {
   if (!FOwnsRenderBuf) return;
   GLuint name = FRenderBuf;
-  if (GLIsCurrent()) glDeleteRenderbuffers(1, &name);
+  if (IsGLContextCurrent()) glDeleteRenderbuffers(1, &name);
   FRenderBuf = 0;
   FOwnsRenderBuf = false;
 }
@@ -411,7 +410,7 @@ void TOpenGLFrameBufferObject::CreateDepthBuffer(int32_t AWidth, int32_t AHeight
 void TOpenGLFrameBufferObject::DestroyDepthBuffer() {
   if (!FOwnsDepthBuf) return;
   GLuint name = FDepthBuf;
-  if (GLIsCurrent()) glDeleteRenderbuffers(1, &name);
+  if (IsGLContextCurrent()) glDeleteRenderbuffers(1, &name);
   FDepthBuf = 0;
   FOwnsDepthBuf = false;
 }

@@ -13,14 +13,14 @@ FW_CLASS_NO_MEMBERS(TOpenGLExtensions)
 
 namespace {
 
-std::string GLString(GLenum AName) {
+std::string ExtensionGLString(GLenum AName) {
   const GLubyte* s = glGetString(AName);
   return s ? std::string(reinterpret_cast<const char*>(s)) : std::string();
 }
 
-void InitUnit() { SetExtensionsClass(TOpenGLExtensions::StaticMeta()); }
-void FinUnit() { SetExtensionsClass(nullptr); }
-const TUnitRegistration Unit{{"Quorvel.Context.Extension.OpenGL", {}, &InitUnit, &FinUnit}};
+void InitContextExtensionOpenGLUnit() { SetExtensionsClass(TOpenGLExtensions::StaticMeta()); }
+void FinContextExtensionOpenGLUnit() { SetExtensionsClass(nullptr); }
+const TUnitRegistration ContextExtensionOpenGLUnit{{"Quorvel.Context.Extension.OpenGL", {}, &InitContextExtensionOpenGLUnit, &FinContextExtensionOpenGLUnit}};
 
 }  // namespace
 
@@ -39,14 +39,14 @@ void TOpenGLExtensions::LoadExtensions() {
     Extensions->SetSorted(true);
     return;
   }
-  const std::string text = GLString(GL_EXTENSIONS);
+  const std::string text = ExtensionGLString(GL_EXTENSIONS);
   if (HasGLError()) {
     Extensions->SetSorted(true);
     return;
   }
   SplitExtensionString(text, *Extensions);
   Extensions->SetSorted(true);
-  FRenderer = UpperCase(GLString(GL_RENDERER));
+  FRenderer = UpperCase(ExtensionGLString(GL_RENDERER));
 }
 
 }  // namespace quorvel

@@ -23,20 +23,19 @@ TContext3D::TIndexBufferSupport GIndexBufferSupport = TContext3D::TIndexBufferSu
 TBlendSetting GDefaultBlending;
 
 // Whether GL may be called at all: epoxy aborts on a call without a current context.
-bool GLCurrent() { return wglGetCurrentContext() != nullptr; }
 
 // IsContextAvailable for the state hot path: a current context answers at once, without
 // the trip through the context-class registry (a third of a state change's cost).
-bool StateContextAvailable() { return GLCurrent() || TQuorvelContext::IsContextAvailable(); }
+bool StateContextAvailable() { return IsGLContextCurrent() || TQuorvelContext::IsContextAvailable(); }
 
 std::string GLString(GLenum AName) {
-  if (!GLCurrent()) return {};
+  if (!IsGLContextCurrent()) return {};
   const GLubyte* s = glGetString(AName);
   return s ? std::string(reinterpret_cast<const char*>(s)) : std::string();
 }
 
 int32_t GLInteger(GLenum AName) {
-  if (!GLCurrent()) return 0;
+  if (!IsGLContextCurrent()) return 0;
   GLint value = 0;
   glGetIntegerv(AName, &value);
   return value;
@@ -160,10 +159,10 @@ std::string TQuorvelContextOpenGLESClass::PlatformGetRendererName() const { retu
 std::string TQuorvelContextOpenGLESClass::PlatformGetVersion() const { return GLString(GL_VERSION); }
 std::string TQuorvelContextOpenGLESClass::PlatformGetExtensionString() const { return GLString(GL_EXTENSIONS); }
 
-bool TQuorvelContextOpenGLESClass::PlatformHasAnyErrors() const { return GLCurrent() && DrainGLErrors() != 0; }
+bool TQuorvelContextOpenGLESClass::PlatformHasAnyErrors() const { return IsGLContextCurrent() && DrainGLErrors() != 0; }
 
 bool TQuorvelContextOpenGLESClass::PlatformHasAnyErrors(intptr_t& AError) const {
-  AError = GLCurrent() ? intptr_t(DrainGLErrors()) : 0;
+  AError = IsGLContextCurrent() ? intptr_t(DrainGLErrors()) : 0;
   return AError != 0;
 }
 
@@ -213,7 +212,7 @@ TQuorvelContextOpenGLES::TQuorvelContextOpenGLES(TWindowHandle AParent, int32_t 
 TQuorvelContextOpenGLES::TQuorvelContextOpenGLES(TTexture* ATexture, TMultisample AMultisample, bool ADepthStencil)
     : TQuorvelContext(ATexture, AMultisample, ADepthStencil) {
   // Before the first texture context the shared GL context may not exist yet.
-  if (GLCurrent()) {
+  if (IsGLContextCurrent()) {
     glEnable(GL_TEXTURE_3D);
     glEnable(GL_TEXTURE_CUBE_MAP);
   }
@@ -349,7 +348,7 @@ void TQuorvelContextOpenGLES::DoSetTwoSidedRendering(TStencilOpEx AFrontFaceFail
                                                      TStencilOpEx AFrontFaceZPass, TStencilOpEx ABackFaceFail,
                                                      TStencilOpEx ABackFaceZFail, TStencilOpEx ABackFaceZPass,
                                                      uint32_t AFrontStencilMask, uint32_t ABackStencilMask) {
-  if (!GLCurrent()) return;
+  if (!IsGLContextCurrent()) return;
   if (SharedExtensions().GetExtension("GL_EXT_stencil_two_side")) {
     glEnable(GL_STENCIL_TEST_TWO_SIDE_EXT);
     glActiveStencilFaceEXT(GL_BACK);
@@ -372,7 +371,7 @@ void TQuorvelContextOpenGLES::DoSetTwoSidedRendering(TStencilOpEx AFrontFaceFail
 // --- polygon offset, smoothing, point sprites ----------------------------------------------------------
 
 void TQuorvelContextOpenGLES::DoSetPolygonOffsetFill(TPolygonOffsetFill AMode, float AFactor, float AUnits) {
-  if (!GLCurrent()) return;
+  if (!IsGLContextCurrent()) return;
   switch (AMode) {
     case TPolygonOffsetFill::pofOffsetFillOn:
       glEnable(GL_POLYGON_OFFSET_FILL);
@@ -384,14 +383,14 @@ void TQuorvelContextOpenGLES::DoSetPolygonOffsetFill(TPolygonOffsetFill AMode, f
 
 void TQuorvelContextOpenGLES::DoSetSmoothMode(const TSmoothSetting& ASetting) {
   FSmoothTargets = ASetting.Targets;
-  if (!GLCurrent()) return;
+  if (!IsGLContextCurrent()) return;
   SetCap(GL_POINT_SMOOTH, ASetting.Targets.Contains(TSmoothTarget::stPoints));
   SetCap(GL_LINE_SMOOTH, ASetting.Targets.Contains(TSmoothTarget::stLines));
   SetCap(GL_POLYGON_SMOOTH, ASetting.Targets.Contains(TSmoothTarget::stPolygons));
 }
 
 void TQuorvelContextOpenGLES::DoSetPointSprites(bool AEnabled) {
-  if (!GLCurrent()) return;
+  if (!IsGLContextCurrent()) return;
   if (!AEnabled) {
     glDisable(GL_POINT_SPRITE);
     return;
@@ -406,7 +405,7 @@ void TQuorvelContextOpenGLES::DoSetPointSprites(bool AEnabled) {
 }
 
 void TQuorvelContextOpenGLES::DoSetPointSpriteTextureMode() {
-  if (!GLCurrent()) return;
+  if (!IsGLContextCurrent()) return;
   glTexEnvi(GL_POINT_SPRITE, GL_COORD_REPLACE, 1);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
@@ -422,7 +421,7 @@ int32_t TQuorvelContextOpenGLES::BlendingBufferLimit() {
 
 void TQuorvelContextOpenGLES::SetGlobalBlending(const TBlendSetting& AValue) {
   DisableBlendingBuffers();
-  if (!GLCurrent()) {
+  if (!IsGLContextCurrent()) {
     FBlendingBuffers[0] = AValue;
     return;
   }
@@ -445,7 +444,7 @@ void TQuorvelContextOpenGLES::SetBlendingByIndex(uint32_t AIndex, const TBlendSe
     return;
   }
   FBlendingBuffers[AIndex] = AValue;
-  if (!GLCurrent()) return;
+  if (!IsGLContextCurrent()) return;
   if (AValue.Enabled) {
     glEnablei(GL_BLEND, AIndex);
     glBlendEquationSeparatei(AIndex, BlendEquationToGL(AValue.Func), BlendEquationToGL(AValue.AlphaFunc));
@@ -460,7 +459,7 @@ void TQuorvelContextOpenGLES::EnableBlendingBuffers() {
   const TBlendSetting setting = TBlendSetting::Create(true);
   FBlendingBuffers = {};
   for (int32_t i = 0; i < BlendingBufferLimit(); ++i) FBlendingBuffers[size_t(i)] = setting;
-  if (!GLCurrent()) return;
+  if (!IsGLContextCurrent()) return;
   glEnable(GL_BLEND);
   ApplyBlendSetting(setting);
 }
@@ -468,7 +467,7 @@ void TQuorvelContextOpenGLES::EnableBlendingBuffers() {
 void TQuorvelContextOpenGLES::DisableBlendingBuffers() {
   FBlendingBuffers = {};
   for (int32_t i = 0; i < BlendingBufferLimit(); ++i) SetBlendingByIndex(uint32_t(i), TBlendSetting::Create(false));
-  if (GLCurrent()) glDisable(GL_BLEND);
+  if (IsGLContextCurrent()) glDisable(GL_BLEND);
 }
 
 // --- memory barriers, shading --------------------------------------------------------------------------
@@ -494,23 +493,23 @@ uint32_t TQuorvelContextOpenGLES::MemoryBarrierFlagToValue(TMemoryBarrierFlag AF
 }
 
 void TQuorvelContextOpenGLES::SetMemoryBarrierBits(const TMemoryBarrierFlags& ABits) {
-  if (GLCurrent()) glMemoryBarrier(MemoryBarrierFlagsToValue(ABits));
+  if (IsGLContextCurrent()) glMemoryBarrier(MemoryBarrierFlagsToValue(ABits));
 }
 
 void TQuorvelContextOpenGLES::SetMemoryBarrierBit(TMemoryBarrierFlag ABit) {
-  if (GLCurrent()) glMemoryBarrier(MemoryBarrierFlagToValue(ABit));
+  if (IsGLContextCurrent()) glMemoryBarrier(MemoryBarrierFlagToValue(ABit));
 }
 
 void TQuorvelContextOpenGLES::FetchMemoryBarrierBit() {
-  if (GLCurrent()) glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT);
+  if (IsGLContextCurrent()) glMemoryBarrier(GL_TEXTURE_FETCH_BARRIER_BIT);
 }
 
 void TQuorvelContextOpenGLES::SetFlatShading() {
-  if (GLCurrent()) glShadeModel(GL_FLAT);
+  if (IsGLContextCurrent()) glShadeModel(GL_FLAT);
 }
 
 void TQuorvelContextOpenGLES::SetSmoothShading() {
-  if (GLCurrent()) glShadeModel(GL_SMOOTH);
+  if (IsGLContextCurrent()) glShadeModel(GL_SMOOTH);
 }
 
 // --- viewport, orthographic projection, screen rectangle -------------------------------------------------
@@ -518,7 +517,7 @@ void TQuorvelContextOpenGLES::SetSmoothShading() {
 void TQuorvelContextOpenGLES::StorePreviousContextSize() { GetContextSize(FOldViewport); }
 
 void TQuorvelContextOpenGLES::SetContextSize(int32_t AXOfs, int32_t AYOfs, int32_t AWidth, int32_t AHeight) {
-  if (GLCurrent()) glViewport(AXOfs, AYOfs, AWidth, AHeight);
+  if (IsGLContextCurrent()) glViewport(AXOfs, AYOfs, AWidth, AHeight);
 }
 
 void TQuorvelContextOpenGLES::SetContextSize(const TQuorvelContextSize& ASize) {
@@ -526,12 +525,12 @@ void TQuorvelContextOpenGLES::SetContextSize(const TQuorvelContextSize& ASize) {
 }
 
 void TQuorvelContextOpenGLES::GetContextSize(TQuorvelContextSize& ASize) {
-  if (GLCurrent()) glGetIntegerv(GL_VIEWPORT, ASize.data());
+  if (IsGLContextCurrent()) glGetIntegerv(GL_VIEWPORT, ASize.data());
 }
 
 void TQuorvelContextOpenGLES::BeginOrtho(float ALeft, float ATop, float ARight, float ABottom, float ANear,
                                          float AFar) {
-  if (GLCurrent()) glOrtho(ALeft, ARight, ABottom, ATop, ANear, AFar);
+  if (IsGLContextCurrent()) glOrtho(ALeft, ARight, ABottom, ATop, ANear, AFar);
 }
 
 void TQuorvelContextOpenGLES::BeginOrtho(const TOrthographicData& AData) {
@@ -539,7 +538,7 @@ void TQuorvelContextOpenGLES::BeginOrtho(const TOrthographicData& AData) {
 }
 
 void TQuorvelContextOpenGLES::DrawScreenRectangle(const TAlphaColorF& AColor) {
-  if (!GLCurrent()) return;
+  if (!IsGLContextCurrent()) return;
   glPushMatrix();
   glLoadIdentity();
   glMatrixMode(GL_PROJECTION);

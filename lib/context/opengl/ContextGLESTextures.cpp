@@ -22,7 +22,6 @@ namespace {
 
 constexpr const char* ReportFileName = "quorvel3d.context.log";
 
-bool GLIsCurrent() { return wglGetCurrentContext() != nullptr; }
 
 void SetCubeMapLevels(GLuint AName) {
   glTexParameteri(GL_TEXTURE_CUBE_MAP, GL_TEXTURE_BASE_LEVEL, 0);
@@ -166,7 +165,7 @@ void WriteReport(const TQuorvelContextOpenGLESClass* AClass, const std::string& 
 
 void CreateTexture(const TQuorvelContextOpenGLESClass* AClass, TTexture* Texture) {
   if (!AClass->Valid()) throw EContext3DException("TQuorvelContextOpenGLES.CreateFromTexture failed - invalid context");
-  if (!GLIsCurrent() || !Texture || Texture->GetPixelFormat() == TPixelFormat::None) return;
+  if (!IsGLContextCurrent() || !Texture || Texture->GetPixelFormat() == TPixelFormat::None) return;
   // An error left over from unrelated work is not this texture's: reported, then the texture
   // is made all the same (returning would leave it without a GL object, reported as success).
   if (const uint32_t stale = DrainGLErrors(); stale != 0)
@@ -266,7 +265,7 @@ void TQuorvelContextOpenGLESClass::DoFinalizeTexture(TTexture* ATexture) const {
   auto clearHandle = Finally([ATexture] {
     if (auto* access = dynamic_cast<ITextureAccess*>(ATexture)) access->SetHandle(0);
   });
-  if (GLIsCurrent()) {
+  if (IsGLContextCurrent()) {
     const auto name = static_cast<GLuint>(ATexture->GetHandle());
     if (name != 0) glDeleteTextures(1, &name);
     if (TQuorvelContext::HasAnyErrors()) RaiseContextException(nullptr, &SErrorInContextMethod, {"DoFinalizeTexture"});
@@ -274,7 +273,7 @@ void TQuorvelContextOpenGLESClass::DoFinalizeTexture(TTexture* ATexture) const {
 }
 
 void TQuorvelContextOpenGLESClass::DoUpdateTexture(TTexture* ATexture, const void* ABits, int32_t APitch) const {
-  if (!GLIsCurrent() || !ATexture) return;
+  if (!IsGLContextCurrent() || !ATexture) return;
   TTextureSetup setup(ATexture);
   {
     // Restored when the block ends, on every way out.
@@ -332,7 +331,7 @@ void TQuorvelContextOpenGLESClass::PlatformSetTextureFiltering(TTexture* ATextur
 }
 
 void TQuorvelContextOpenGLESClass::PlatformUnsetPixelState() const {
-  if (ClientAttribStackDepth <= 0 || !GLIsCurrent()) return;
+  if (ClientAttribStackDepth <= 0 || !IsGLContextCurrent()) return;
   glPopClientAttrib();
   GLint depth = 0;
   glGetIntegerv(GL_CLIENT_ATTRIB_STACK_DEPTH, &depth);

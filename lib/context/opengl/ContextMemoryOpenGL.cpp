@@ -29,9 +29,9 @@ struct TOpenGLMemoryManagerClass : TQuorvelMemoryManagerClass {
   }
 };
 
-void InitUnit() { SetMemoryManagerClass(TOpenGLMemoryManager::StaticMeta()); }
-void FinUnit() { SetMemoryManagerClass(nullptr); }
-const TUnitRegistration Unit{{"Quorvel.Context.Memory.OpenGL", {}, &InitUnit, &FinUnit}};
+void InitContextMemoryOpenGLUnit() { SetMemoryManagerClass(TOpenGLMemoryManager::StaticMeta()); }
+void FinContextMemoryOpenGLUnit() { SetMemoryManagerClass(nullptr); }
+const TUnitRegistration ContextMemoryOpenGLUnit{{"Quorvel.Context.Memory.OpenGL", {}, &InitContextMemoryOpenGLUnit, &FinContextMemoryOpenGLUnit}};
 
 }  // namespace
 

@@ -262,10 +262,10 @@ void TOpenGLShaderProgram::ActivateDefault() {
 
 namespace {
 
-void InitUnit() { SetShaderProgramClass(TOpenGLShaderProgram::StaticMeta()); }
-void FinUnit() { SetShaderProgramClass(TShaderProgram::StaticMeta()); }
+void InitContextShaderOpenGLUnit() { SetShaderProgramClass(TOpenGLShaderProgram::StaticMeta()); }
+void FinContextShaderOpenGLUnit() { SetShaderProgramClass(TShaderProgram::StaticMeta()); }
 
-const TUnitRegistration Unit{{"Quorvel.Context.Shader.OpenGL", {"Quorvel.Context.Shader"}, &InitUnit, &FinUnit}};
+const TUnitRegistration ContextShaderOpenGLUnit{{"Quorvel.Context.Shader.OpenGL", {"Quorvel.Context.Shader"}, &InitContextShaderOpenGLUnit, &FinContextShaderOpenGLUnit}};
 
 }  // namespace
 

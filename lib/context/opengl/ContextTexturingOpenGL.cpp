@@ -58,7 +58,7 @@ GLenum GLTextureUnit(int32_t AUnit) {
 }
 
 
-void InitializeUnit() {
+void InitializeContextTexturingOpenGLUnit() {
   PixelFormatExHelperClass = TOpenGLPixelFormatExHelper::Instance();
   TextureWrapHelperClass = TOpenGLQuorvelTextureWrapHelper::Instance();
   TextureDataTypeHelperClass = TOpenGLQuorvelTextureDataTypeHelper::Instance();
@@ -66,7 +66,7 @@ void InitializeUnit() {
   TextureBitmapClass = TOpenGLQuorvelTextureBitmap::StaticClass();
 }
 
-void FinalizeUnit() {
+void FinalizeContextTexturingOpenGLUnit() {
   PixelFormatExHelperClass = TPixelFormatExHelper::Base();
   TextureWrapHelperClass = TQuorvelTextureWrapHelper::Base();
   TextureDataTypeHelperClass = TQuorvelTextureDataTypeHelper::Base();
@@ -74,7 +74,7 @@ void FinalizeUnit() {
   TextureBitmapClass = TQuorvelTextureBitmap::StaticClass();
 }
 
-const TUnitRegistration Unit{{"Quorvel.Context.Texturing.OpenGL", {}, &InitializeUnit, &FinalizeUnit}};
+const TUnitRegistration ContextTexturingOpenGLUnit{{"Quorvel.Context.Texturing.OpenGL", {}, &InitializeContextTexturingOpenGLUnit, &FinalizeContextTexturingOpenGLUnit}};
 
 }  // namespace
 

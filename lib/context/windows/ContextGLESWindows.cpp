@@ -26,7 +26,6 @@ PFNWGLCREATECONTEXTATTRIBSARBPROC GCreateContextAttribsARB = nullptr;
 
 constexpr char kFragmentPrecision[] = "precision highp   float;\r";
 
-bool GLCurrent() { return wglGetCurrentContext() != nullptr; }
 
 // Frees the objects still listed (the shared instance among them) and the list.
 void FreeSharedList() {
@@ -74,7 +73,7 @@ struct TContextOpenGLWindowsClass : TContextClassOf<TContextOpenGLWindows, TCust
 
 void TCustomContextWindowsClass::PlatformSetPixelState(int32_t AWidth, int32_t, int32_t ADepth,
                                                        int32_t ABytesPerPixel, int32_t APitch) const {
-  if (!GLCurrent()) return;
+  if (!IsGLContextCurrent()) return;
   // The EXT form exists only with the EXT extension (level 2000); the ARB one has no such call.
   PushClientPixelStoreState(TQuorvelContext::DirectStateAccess() == 2000 &&
                             epoxy_has_gl_extension("GL_EXT_direct_state_access"));
@@ -90,21 +89,21 @@ void TCustomContextWindowsClass::PlatformSetPixelState(int32_t AWidth, int32_t, 
   }
 }
 
-void InitUnit() { RegisterContextOpenGLWindows(); }
+void InitContextGLESWindowsUnit() { RegisterContextOpenGLWindows(); }
 
-void FinUnit() {
+void FinContextGLESWindowsUnit() {
   UnregisterContextOpenGLWindows();
   FreeSharedList();
 }
 
-const TUnitRegistration Unit{{"Quorvel.Context.GLES.Windows",
+const TUnitRegistration ContextGLESWindowsUnit{{"Quorvel.Context.GLES.Windows",
                               {"Fw.Context3D", "Quorvel.Context", "Quorvel.Context.Extension.OpenGL"},
-                              &InitUnit,
-                              &FinUnit}};
+                              &InitContextGLESWindowsUnit,
+                              &FinContextGLESWindowsUnit}};
 
 std::string CompileShaderAs(const std::string& AClassName, int32_t AType, const TContextShaderCode& ACode) {
   TCustomContextWindows::CreateSharedContext();
-  if (!GShared || !GShared->GetGLContext() || !GLCurrent()) return {};
+  if (!GShared || !GShared->GetGLContext() || !IsGLContextCurrent()) return {};
   std::string source;
   if (uint32_t(AType) == GL_FRAGMENT_SHADER) source = kFragmentPrecision;
   source.append(ACode.begin(), ACode.end());

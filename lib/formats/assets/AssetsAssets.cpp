@@ -58,7 +58,7 @@ namespace {
   throw EQuorvelAssetsException(Format("invalid group name \"%d\" for asset \"%s\"", {AIdx, AWhat}));
 }
 
-void InitUnit() {
+void InitAssetsAssetsUnit() {
   RegisterClasses({TQuorvelAsset::StaticClass(), TQuorvelTextureAsset::StaticClass(),
                    TQuorvelModelAsset::StaticClass(), TQuorvelStreamAsset::StaticClass(),
                    TQuorvelAudioAsset::StaticClass(), TQuorvelVideoAsset::StaticClass(),
@@ -70,7 +70,7 @@ void InitUnit() {
                    TQuorvelAssetsManager::StaticClass()});
 }
 
-void FinUnit() {
+void FinAssetsAssetsUnit() {
   UnRegisterClasses({TQuorvelAsset::StaticClass(), TQuorvelTextureAsset::StaticClass(),
                      TQuorvelModelAsset::StaticClass(), TQuorvelStreamAsset::StaticClass(),
                      TQuorvelAudioAsset::StaticClass(), TQuorvelVideoAsset::StaticClass(),
@@ -82,7 +82,7 @@ void FinUnit() {
                      TQuorvelAssetsManager::StaticClass()});
 }
 
-const TUnitRegistration Unit{{"Quorvel.AssetsManager", {}, &InitUnit, &FinUnit}};
+const TUnitRegistration AssetsAssetsUnit{{"Quorvel.AssetsManager", {}, &InitAssetsAssetsUnit, &FinAssetsAssetsUnit}};
 
 }  // namespace
 

@@ -31,7 +31,7 @@ constexpr const char* GroupNames[10] = {"MODEL", "TEXTURE", "AUDIO", "VIDEO", "M
 constexpr const char* GroupAltNames[10] = {"MODELS", "TEXTURES", "AUDIO", "VIDEO", "MISC",
                                            "DIALOGUES", "INVENTORY", "SCRIPTS", "PREFABS", "SKILLS"};
 
-[[noreturn]] void InvalidGroup(int32_t AIdx, const std::string& AWhat) {
+[[noreturn]] void InvalidPackageGroup(int32_t AIdx, const std::string& AWhat) {
   throw EQuorvelAssetsException(Format("invalid group name \"%d\" for asset \"%s\"", {AIdx, AWhat}));
 }
 
@@ -335,13 +335,13 @@ TQuorvelAsset* TQuorvelAssetsPackage::AddAssetFromFile(const std::string& AFilen
 
 TQuorvelAsset* TQuorvelAssetsPackage::GetAssetFromId(int32_t AGroup, const TGUID& AId) const {
   TQuorvelAssetsGroup* group = GetGroup(AGroup);
-  if (!group) InvalidGroup(AGroup, AId.ToString());
+  if (!group) InvalidPackageGroup(AGroup, AId.ToString());
   return group->FindAssetById(AId);
 }
 
 TQuorvelAsset* TQuorvelAssetsPackage::GetAssetFromFile(int32_t AGroup, const std::string& AFilename) {
   TQuorvelAssetsGroup* group = GetGroup(AGroup);
-  if (!group) InvalidGroup(AGroup, AFilename);
+  if (!group) InvalidPackageGroup(AGroup, AFilename);
   return group->GetAssetFromFile(AFilename, false);
 }
 
@@ -353,7 +353,7 @@ TQuorvelAsset* TQuorvelAssetsPackage::GetAssetFromFile(const std::string& AGroup
 TQuorvelAsset* TQuorvelAssetsPackage::GetAssetFromStream(int32_t AGroup, const std::string& AFilename,
                                                          TStream* AStream) {
   TQuorvelAssetsGroup* group = GetGroup(AGroup);
-  if (!group) InvalidGroup(AGroup, AFilename);
+  if (!group) InvalidPackageGroup(AGroup, AFilename);
   return group->GetAssetFromStream(AFilename, AStream, false);
 }
 

@@ -19,18 +19,18 @@ namespace {
 std::atomic<int32_t> ModelCounter{0};
 TQuorvelLoaderOBJ* Loader = nullptr;
 
-void InitUnit() {
+void InitOBJLoaderUnit() {
   ModelCounter = 0;
   Loader = New<TQuorvelLoaderOBJ>();
   TQuorvelLoader::RegisterLoader(".obj", Loader);
 }
 
-void FinUnit() {
+void FinOBJLoaderUnit() {
   TQuorvelLoader::UnregisterLoader(".obj");
   FreeAndNil(Loader);
 }
 
-const TUnitRegistration Unit{{"Quorvel.OBJ.Loader", {}, &InitUnit, &FinUnit}};
+const TUnitRegistration OBJLoaderUnit{{"Quorvel.OBJ.Loader", {}, &InitOBJLoaderUnit, &FinOBJLoaderUnit}};
 
 }  // namespace
 

@@ -39,8 +39,8 @@ void TLargeStringBuilder::Append(std::string_view AString) {
 }
 
 namespace {
-void InitUnit() { TQuorvelExporter::RegisterExporter<TQuorvelQ3MExporter>(".q3m"); }
-const TUnitRegistration Unit{{"Quorvel.Q3M.Exporter", {"Quorvel.Exporter"}, &InitUnit, nullptr}};
+void InitQ3MExporterUnit() { TQuorvelExporter::RegisterExporter<TQuorvelQ3MExporter>(".q3m"); }
+const TUnitRegistration Q3MExporterUnit{{"Quorvel.Q3M.Exporter", {"Quorvel.Exporter"}, &InitQ3MExporterUnit, nullptr}};
 }  // namespace
 
 TQuorvelQ3MExporter::TQuorvelQ3MExporter() {

@@ -23,22 +23,22 @@ FW_CLASS_NO_MEMBERS(TQuorvelLoaderQ3M)
 
 namespace {
 
-std::atomic<int32_t> ModelCounter{0};
+std::atomic<int32_t> Q3MModelCounter{0};
 std::atomic<uint64_t> MaxInflated{TZipFile::DefaultMaxEntrySize};
-TQuorvelLoaderQ3M* Loader = nullptr;
+TQuorvelLoaderQ3M* Q3MLoader = nullptr;
 
-void InitUnit() {
-  ModelCounter = 0;
-  Loader = New<TQuorvelLoaderQ3M>();
-  TQuorvelLoader::RegisterLoader(".q3m", Loader);
+void InitQ3MLoaderUnit() {
+  Q3MModelCounter = 0;
+  Q3MLoader = New<TQuorvelLoaderQ3M>();
+  TQuorvelLoader::RegisterLoader(".q3m", Q3MLoader);
 }
 
-void FinUnit() {
+void FinQ3MLoaderUnit() {
   TQuorvelLoader::UnregisterLoader(".q3m");
-  FreeAndNil(Loader);
+  FreeAndNil(Q3MLoader);
 }
 
-const TUnitRegistration Unit{{"Quorvel.Q3M.Loader", {}, &InitUnit, &FinUnit}};
+const TUnitRegistration Q3MLoaderUnit{{"Quorvel.Q3M.Loader", {}, &InitQ3MLoaderUnit, &FinQ3MLoaderUnit}};
 
 constexpr int64_t BlockSize = 1 << 20;
 
@@ -67,7 +67,7 @@ std::string ReadBody(TStream* AStream, bool AZipped) {
 
 }  // namespace
 
-int32_t TQuorvelLoaderQ3M::GetModelCounter() { return ModelCounter.load(); }
+int32_t TQuorvelLoaderQ3M::GetModelCounter() { return Q3MModelCounter.load(); }
 uint64_t TQuorvelLoaderQ3M::GetMaxInflatedSize() { return MaxInflated.load(); }
 void TQuorvelLoaderQ3M::SetMaxInflatedSize(uint64_t AValue) { MaxInflated = AValue; }
 
@@ -112,7 +112,7 @@ TModelDef* TQuorvelLoaderQ3M::LoadModelDefFromStream(TStream* AStream, const TQu
   if (package && !asset) asset = AddReaderAsset(AOptions, package);
   def->SetAsset(asset);
   def->SetFilename(AOptions.FileInfo.PathOrUID);
-  def->SetId(Format("Q3MModel%d", {int64_t(++ModelCounter)}));
+  def->SetId(Format("Q3MModel%d", {int64_t(++Q3MModelCounter)}));
   def->FromJSON(object);
   return HandToAsset(def.release(), package, asset);
 }
