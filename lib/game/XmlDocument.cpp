@@ -567,23 +567,32 @@ std::string AsciiUpper(std::string AText) {
   return AText;
 }
 
-// The encoding named in the declaration at the text's start, "" when none is named.
+// The encoding named in the declaration at the text's start, "" when none is named. The
+// declaration is read as name="value" pairs up to its "?>", so neither the word "encoding"
+// nor a "?>" inside another value is taken for the encoding's.
 std::string DeclaredEncoding(const std::u16string& AText) {
   const std::u16string_view text(AText);
   if (text.substr(0, 5) != u"<?xml" || text.size() < 6 || text[5] > ' ') return {};
-  const size_t end = text.find(u"?>");
-  const std::u16string_view decl = text.substr(0, end);
-  const size_t key = decl.find(u"encoding");
-  if (key == std::u16string_view::npos) return {};
-  size_t i = key + 8;
-  while (i < decl.size() && decl[i] <= ' ') ++i;
-  if (i >= decl.size() || decl[i] != '=') return {};
-  ++i;
-  while (i < decl.size() && decl[i] <= ' ') ++i;
-  if (i >= decl.size() || (decl[i] != '"' && decl[i] != '\'')) return {};
-  const size_t close = decl.find(decl[i], i + 1);
-  if (close == std::u16string_view::npos) return {};
-  return Utf16ToUtf8(decl.substr(i + 1, close - i - 1));
+  size_t i = 5;
+  auto skipBlanks = [&] {
+    while (i < text.size() && text[i] <= ' ') ++i;
+  };
+  for (;;) {
+    skipBlanks();
+    if (i >= text.size() || text[i] == '?' || text[i] == '>') return {};
+    const size_t nameStart = i;
+    while (i < text.size() && text[i] > ' ' && text[i] != '=' && text[i] != '?' && text[i] != '>') ++i;
+    const std::u16string_view name = text.substr(nameStart, i - nameStart);
+    skipBlanks();
+    if (i >= text.size() || text[i] != '=') return {};
+    ++i;
+    skipBlanks();
+    if (i >= text.size() || (text[i] != '"' && text[i] != '\'')) return {};
+    const size_t close = text.find(text[i], i + 1);
+    if (close == std::u16string_view::npos) return {};
+    if (name == u"encoding") return Utf16ToUtf8(text.substr(i + 1, close - i - 1));
+    i = close + 1;
+  }
 }
 
 enum class TDeclaredEncoding { Unicode, Ascii, Latin1, Other };

@@ -254,6 +254,35 @@ TEST(XmlDocument, EdgeCasesOfTheGrammar) {
   EXPECT_EQ(doc.root()->getRawValue(), "tail");
 }
 
+// The encoding is the declaration's own "encoding" attribute: the word inside another value,
+// or a "?>" inside a quoted value, does not decide it. A saved document (which adds its own
+// encoding after what was read) loads again and saves the same.
+TEST(XmlDocument, DeclaredEncodingIsTheEncodingAttribute) {
+  const std::string texts[] = {
+      "<?xml version=\"encoding=\"/>",
+      "<?xml version='encoding=\"x-none\"' encoding=\"UTF-8\"?><a>\xC3\xA9</a>",
+      "<?xml version=\"1.0\" standalone='encoding=\"x-none\"'?><a>\xC3\xA9</a>",
+      "<?xml version=\"?>\" encoding=\"latin1\"?><a>\xE9</a>",
+  };
+  for (const std::string& text : texts) {
+    TMz_XmlDocument doc;
+    ASSERT_NO_THROW(doc.loadFromString(text)) << text;
+    for (bool pretty : {false, true}) {
+      const std::string saved = doc.saveToString(pretty);
+      TMz_XmlDocument again;
+      ASSERT_NO_THROW(again.loadFromString(saved)) << saved;
+      EXPECT_EQ(again.saveToString(pretty), saved);
+    }
+    if (text.find("<a>") == std::string::npos) continue;
+    TMz_XmlElement* a = DocumentElement(doc);
+    ASSERT_NE(a, nullptr) << text;
+    EXPECT_EQ(a->getRawValue(), "\xC3\xA9") << text;
+  }
+  TMz_XmlDocument doc;
+  EXPECT_EQ(ParseError(doc, "<?xml version='encoding=\"UTF-8\"' encoding=\"x-none\"?><a/>"),
+            "unsupported encoding \"x-none\" [\"\" at 0]");
+}
+
 TEST(XmlDocument, SavesExactlyTheBytesItReports) {
   TMz_XmlDocument doc;
   doc.loadFromString(H + "<a x=\"1\">" + std::string(56, 'w') + "</a>");
