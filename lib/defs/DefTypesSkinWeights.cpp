@@ -154,15 +154,38 @@ void TSkinDef::NormalizeJointVertexWeights(float AWeightTolerance) {
   if (FSkeletons->Count() < 1 || FLinkedJoints->Count() < 1) return;
   const TWeightSlots slots(mesh->GetVertexIndexMap(), mesh->GetVertexSource()->Length());
   const size_t count = slots.Count();
+  // Per slot the sum of its weights, the sum of their magnitudes and their number.
+  struct TTally {
+    float Sum = 0, Magnitude = 0;
+    uint32_t Count = 0;
+  };
+  std::vector<TTally> tallies(count);
+  slots.EachChunk(*FLinkedJoints, [&](const TJointRefDef*, const int32_t* ASlots, const float* AWeights, size_t ACount) {
+    for (size_t j = 0; j < ACount; ++j)
+      if (ASlots[j] >= 0) {
+        TTally& t = tallies[size_t(ASlots[j])];
+        t.Sum += AWeights[j];
+        t.Magnitude += std::fabs(AWeights[j]);
+        ++t.Count;
+      }
+  });
   // Per slot the divisor of its weights, -1 for a sum that is one already (a divisor is |sum|,
   // never -1). Single-precision division rounds as the double one rounded again would.
+  // Scaled weights of n summing to s (magnitudes summing to A) sum to within 3 n u A / |s| of
+  // one in magnitude (u = 2^-24, one rounding per step): where that bound, widened, stays within
+  // half the tolerance for every vertex, none can fail and the sums after scaling need no pass.
   constexpr float Keep = -1.0f;
-  std::vector<float> divisors = slots.Sums(*FLinkedJoints);
-  bool any = false;
-  for (float& d : divisors) {
-    const bool one = SumIsOne(d, AWeightTolerance);
-    d = one ? Keep : std::fabs(d);
-    any |= !one;
+  std::vector<float> divisors(count);
+  bool any = false, sure = AWeightTolerance > 0;
+  for (size_t slot = 0; slot < count; ++slot) {
+    const TTally& t = tallies[slot];
+    const bool one = SumIsOne(t.Sum, AWeightTolerance);
+    divisors[slot] = one ? Keep : std::fabs(t.Sum);
+    if (one) continue;
+    any = true;
+    const double d = std::fabs(double(t.Sum));
+    const double bound = 4.0 * double(t.Count) * 0x1p-24 * double(t.Magnitude) / d + 1e-30;
+    sure = sure && t.Count < 100000 && std::isfinite(bound) && bound <= 0.5 * double(AWeightTolerance);
   }
   if (!any) return;
   // A chunk's divisors side by side (Keep where the weight stays), then its quotients.
@@ -175,20 +198,22 @@ void TSkinDef::NormalizeJointVertexWeights(float AWeightTolerance) {
   };
   // Vertices are scaled in slot order and the first that still misses one stops the run with
   // the vertices before it (and its own weights) scaled: find it before writing anything.
-  std::vector<float> scaled(count, 0.0f);
-  slots.EachChunk(*FLinkedJoints, [&](const TJointRefDef*, const int32_t* ASlots, const float* AWeights,
-                                      size_t ACount) {
-    gather(ASlots, ACount, count);
-    for (size_t j = 0; j < ACount; ++j) quotients[j] = AWeights[j] / by[j];
-    for (size_t j = 0; j < ACount; ++j)
-      if (by[j] != Keep) scaled[size_t(ASlots[j])] += quotients[j];
-  });
   size_t failed = count;
-  for (size_t slot = 0; slot < count; ++slot)
-    if (divisors[slot] != Keep && !SumIsOne(scaled[slot], AWeightTolerance)) {
-      failed = slot;
-      break;
-    }
+  if (!sure) {
+    std::vector<float> scaled(count, 0.0f);
+    slots.EachChunk(*FLinkedJoints, [&](const TJointRefDef*, const int32_t* ASlots, const float* AWeights,
+                                        size_t ACount) {
+      gather(ASlots, ACount, count);
+      for (size_t j = 0; j < ACount; ++j) quotients[j] = AWeights[j] / by[j];
+      for (size_t j = 0; j < ACount; ++j)
+        if (by[j] != Keep) scaled[size_t(ASlots[j])] += quotients[j];
+    });
+    for (size_t slot = 0; slot < count; ++slot)
+      if (divisors[slot] != Keep && !SumIsOne(scaled[slot], AWeightTolerance)) {
+        failed = slot;
+        break;
+      }
+  }
   slots.EachChunk(*FLinkedJoints, [&](const TJointRefDef*, const int32_t* ASlots, float* AWeights, size_t ACount) {
     gather(ASlots, ACount, failed);
     for (size_t j = 0; j < ACount; ++j) {
