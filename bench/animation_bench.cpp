@@ -1,12 +1,16 @@
 // CPU skinning of a 100k-vertex mesh with four joints per vertex out of 64, through the
-// armature (offset matrices computed for every joint, then every record blended), against a
-// plain linear-blend loop over flat arrays (positions, joint indices, weights, the same 64
-// matrices) writing the same positions. Baking 90 frames of a 20k-vertex mesh, positions plain
-// and compressed, against that loop run 90 times (plus zlib's compress2 at level 9 on the same
-// bytes for the compressed bake).
+// armature (offset matrices computed for every joint, then every record blended into the mesh's
+// vertex buffer), against a plain linear-blend loop over flat arrays (positions, joint indices,
+// weights, the same 64 matrices) writing the same positions: packed (range 0), or into a buffer
+// of the mesh's vertex layout as the armature does (range 1). Baking 90 frames of a 20k-vertex
+// mesh, positions plain and compressed, against that loop run 90 times (plus zlib's compress2
+// at level 9 on the same bytes for the compressed bake; range 2: each frame's positions stored
+// in a GL buffer object of its own with glBufferData, as the bake stores its frames).
 #include <benchmark/benchmark.h>
+#include <epoxy/gl.h>
 #include <zlib.h>
 
+#include <cstring>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -127,8 +131,13 @@ struct TFlatSkin {
   std::vector<TPoint3D> Positions, Out;
   std::vector<int32_t> Indices;
   std::vector<float> Weights;
+  // Where the positions go: Out, or a buffer laid out as the mesh's vertex buffer.
+  std::vector<uint8_t> Layout;
+  uint8_t* Target;
+  size_t Stride = 12;
 
-  explicit TFlatSkin(TSkinRig& ARig) {
+  // AMeshLayout: the positions go into a buffer of the mesh's vertex size at its position offset.
+  explicit TFlatSkin(TSkinRig& ARig, bool AMeshLayout = false) {
     ARig.Armature->AnimateSkin(nullptr);
     const TControllerDef* ctrl = ARig.Def->GetControllers()->Items(0);
     for (TJointDef* d : ARig.Joints) Matrices.push_back(ARig.Armature->FindJoint(d)->GetCurrentOffsetMatrix(ctrl));
@@ -144,6 +153,13 @@ struct TFlatSkin {
         Weights[i * PerVertex + k] = ::Weights[k];
       }
     }
+    Target = reinterpret_cast<uint8_t*>(Out.data());
+    if (AMeshLayout) {
+      const TVertexBuffer* vb = ARig.Armature->GetMeshes()[0]->GetMeshData()->GetVertexBuffer();
+      Stride = size_t(vb->VertexSize());
+      Layout.assign(n * Stride, 0);
+      Target = Layout.data() + std::max(0, vb->OffsetOf(TVertexFormat::Vertex));
+    }
   }
   void Blend() {
     for (size_t i = 0; i < Positions.size(); ++i) {
@@ -157,9 +173,10 @@ struct TFlatSkin {
         y += w * (p.X * m.m12 + p.Y * m.m22 + p.Z * m.m32 + m.m42);
         z += w * (p.X * m.m13 + p.Y * m.m23 + p.Z * m.m33 + m.m43);
       }
-      Out[i] = {p.X * (1 - s) + x, p.Y * (1 - s) + y, p.Z * (1 - s) + z};
+      const TPoint3D v{p.X * (1 - s) + x, p.Y * (1 - s) + y, p.Z * (1 - s) + z};
+      std::memcpy(Target + i * Stride, &v, 12);
     }
-    benchmark::DoNotOptimize(Out.data());
+    benchmark::DoNotOptimize(Target);
   }
 };
 
@@ -174,13 +191,14 @@ void BM_ArmatureSkinning(benchmark::State& state) {
 }
 BENCHMARK(BM_ArmatureSkinning)->Unit(benchmark::kMillisecond);
 
-// The peer: the same blend over flat arrays, with the matrices the armature computed.
+// The peer: the same blend over flat arrays, with the matrices the armature computed; range 0
+// packed positions, 1 into the mesh's vertex layout.
 void BM_PlainLinearBlend(benchmark::State& state) {
-  TFlatSkin flat(Rig());
+  TFlatSkin flat(Rig(), state.range(0) == 1);
   for (auto _ : state) flat.Blend();
   state.SetItemsProcessed(state.iterations() * VertexCount);
 }
-BENCHMARK(BM_PlainLinearBlend)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlainLinearBlend)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // Frames become GL buffer objects: a context has to be current.
 constexpr int BakeFrames = 90;
@@ -216,19 +234,33 @@ void BM_Bake(benchmark::State& state) {
 BENCHMARK(BM_Bake)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // The peer: the loop 90 times; for the compressed bake each frame's positions through
-// compress2 at level 9.
+// compress2 at level 9; range 2 stores each frame's positions in a new GL buffer object.
 void BM_PlainBlendFrames(benchmark::State& state) {
+  bench::SetupEngineGL();
   static TSkinRig& rig = *new TSkinRig(BakeVertexCount);
   TFlatSkin flat(rig);
   const bool compressed = state.range(0) == 1;
+  const bool stored = state.range(0) == 2;
   std::vector<Bytef> out(compressBound(uLong(flat.Out.size() * 12)));
+  std::vector<GLuint> frames(BakeFrames, 0);
   int64_t bytes = 0;
   for (auto _ : state) {
+    if (stored) {
+      state.PauseTiming();
+      glDeleteBuffers(GLsizei(frames.size()), frames.data());
+      state.ResumeTiming();
+      glGenBuffers(GLsizei(frames.size()), frames.data());
+    }
     bytes = 0;
     for (int f = 0; f < BakeFrames; ++f) {
       flat.Matrices[1].m41 += 1e-4f;  // a pose of its own per frame
       flat.Blend();
-      if (compressed) {
+      if (stored) {
+        glBindBuffer(GL_ARRAY_BUFFER, frames[size_t(f)]);
+        glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(flat.Out.size() * 12), flat.Out.data(), GL_STATIC_DRAW);
+        glBindBuffer(GL_ARRAY_BUFFER, 0);
+        bytes += int64_t(flat.Out.size() * 12);
+      } else if (compressed) {
         uLongf len = uLongf(out.size());
         compress2(out.data(), &len, reinterpret_cast<const Bytef*>(flat.Out.data()), uLong(flat.Out.size() * 12), 9);
         bytes += int64_t(len);
@@ -237,10 +269,11 @@ void BM_PlainBlendFrames(benchmark::State& state) {
       }
     }
   }
+  glDeleteBuffers(GLsizei(frames.size()), frames.data());
   state.counters["frames/s"] = benchmark::Counter(double(state.iterations()) * BakeFrames, benchmark::Counter::kIsRate);
   state.counters["MB"] = double(bytes) / 1e6;
 }
-BENCHMARK(BM_PlainBlendFrames)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlainBlendFrames)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -149,22 +149,61 @@ void TQuorvelArmature::LoadFromDefinition(TCustomDef* ADef) {
   }
 }
 
-void TQuorvelArmature::ResolveOffsets(int32_t ASlot) {
-  size_t size = 16;
-  int bits = 4;
-  while (size < FJointMap.size() * 2) {
-    size <<= 1;
-    ++bits;
+const TQuorvelArmature::TSkinPlan& TQuorvelArmature::PlanFor(size_t AMesh, const TVertexJointsList* ARecords) {
+  if (FPlans.size() <= AMesh) FPlans.resize(AMesh + 1);
+  TSkinPlan& plan = FPlans[AMesh];
+  if (plan.Records == ARecords && plan.Stamp == ARecords->GetStamp() && plan.MapSize == FJointMap.size()) return plan;
+  const size_t n = size_t(ARecords->Count());
+  const TVertexJoints* records = ARecords->Data();
+  plan.Positions.resize(n);
+  plan.Counts.resize(n);
+  plan.Entries.clear();
+  plan.Valid = n;
+  for (size_t i = 0; i < n; ++i) {
+    const TVertexJoints& r = records[i];
+    plan.Positions[i] = r.Position;
+    uint8_t count = 0;
+    bool missing = false;
+    for (size_t k = 0; k < r.JointsCount && k < size_t(VertexJointsMax); ++k) {
+      const TJointDef* def = r.JointsArray[k];
+      auto [it, added] = FPlanNumbers.try_emplace(def, uint32_t(FPlanJoints.size()));
+      if (added) {
+        TQuorvelJoint* joint = def ? FindJoint(def) : nullptr;
+        if (!joint) {
+          FPlanNumbers.erase(it);
+          missing = true;
+          break;
+        }
+        FPlanJoints.push_back(joint);
+      }
+      if (r.WeightsArray[k] == 0) continue;
+      plan.Entries.push_back({it->second, r.WeightsArray[k]});
+      ++count;
+    }
+    if (missing) {
+      plan.Valid = i;
+      break;
+    }
+    plan.Counts[i] = count;
   }
-  if (FResolved.size() != size)
-    FResolved.assign(size, TResolvedOffset{});
-  else
-    std::fill(FResolved.begin(), FResolved.end(), TResolvedOffset{});
-  FResolvedShift = 64 - bits;
-  for (const auto& [def, joint] : FJointMap) {
-    size_t h = ResolvedIndex(def);
-    while (FResolved[h].Def) h = (h + 1) & (size - 1);
-    FResolved[h] = {def, &joint->OffsetMatrixAt(ASlot)};
+  plan.Records = ARecords;
+  plan.Stamp = ARecords->GetStamp();
+  plan.MapSize = FJointMap.size();
+  return plan;
+}
+
+void TQuorvelArmature::SkinPlan(const TSkinPlan& APlan, size_t ACount, uint8_t* AOut, size_t AStride,
+                                const TMatrix3D* AFinal) const {
+  const TMatrix3D* offsets = FOffsets.data();
+  const TSkinEntry* e = APlan.Entries.data();
+  const TPoint3D* positions = APlan.Positions.data();
+  const uint8_t* counts = APlan.Counts.data();
+  for (size_t i = 0; i < ACount; ++i) {
+    const int32_t count = counts[i];
+    const TPoint3D v = BlendSkin(
+        positions[i], count, [&](int32_t k) { return std::pair{&offsets[e[k].Joint], e[k].Weight}; }, AFinal);
+    e += count;
+    std::memcpy(AOut + i * AStride, &v, 12);
   }
 }
 
@@ -191,9 +230,10 @@ void TQuorvelArmature::AnimateSkin(const TMeshBuffers* AMeshBuffers) {
   const bool positionsOnly = adef && adef->GetCachingFlags().Contains(TAnimationCachingFlag::VertexPosition);
   // The current animation's final transform; the identity without one, or when it uses none.
   const TMatrix3D* final = current && current->UseTransform ? &current->TransformMatrix : nullptr;
-  const TMatrix3D* offsets[VertexJointsMax];
-  int32_t resolvedSlot = -1;
-  for (TQuorvelMesh* mesh : FMeshes) {
+  int32_t gatheredSlot = -1;
+  size_t gatheredJoints = 0;
+  for (size_t m = 0; m < FMeshes.size(); ++m) {
+    TQuorvelMesh* mesh = FMeshes[m];
     TVertexBuffer* buffer = nullptr;
     if (AMeshBuffers)
       if (auto it = AMeshBuffers->find(mesh->GetMeshDef()); it != AMeshBuffers->end()) buffer = it->second;
@@ -203,35 +243,31 @@ void TQuorvelArmature::AnimateSkin(const TMeshBuffers* AMeshBuffers) {
     const int32_t slot = records->GetController() ? records->GetController()->GetIndex() : -1;
     if (slot < 0 || slot >= JointSlotCount)
       throw Exception("invalid controller index to set CurrentOffsetMatrix in HAnim joint - max. 16 controllers allowed");
-    if (slot != resolvedSlot) {
-      ResolveOffsets(slot);
-      resolvedSlot = slot;
-    }
     // Writes stop at the shorter of records and buffer. Packed only into a buffer of packed
     // positions: a mesh's own buffer (a bake that failed, a cache not ready) keeps its layout.
+    size_t n = 0, stride = 0;
+    uint8_t* out = nullptr;
     if (positionsOnly && buffer->Size() > 0 && buffer->VertexSize() == 12) {
-      const int32_t n = int32_t(std::min<int64_t>(records->Count(), buffer->Size() / 12));
-      const TVertexJoints* first = n > 0 ? records->GetItemPtr(0) : nullptr;
-      uint8_t* out = buffer->Buffer();
-      for (size_t i = 0; i < size_t(n); ++i) {
-        const TVertexJoints& r = first[i];
-        for (int k = 0; k < r.JointsCount; ++k) offsets[k] = Resolved(r.JointsArray[size_t(k)]);
-        const TPoint3D v = SkinVertex(r, offsets, final);
-        std::memcpy(out + i * 12, &v, 12);
-      }
+      n = size_t(std::max<int64_t>(0, std::min<int64_t>(records->Count(), buffer->Size() / 12)));
+      stride = 12;
+      out = buffer->Buffer();
     } else if (buffer->Length() > 0) {
-      const int32_t n = std::min(records->Count(), buffer->Length());
-      const size_t position = size_t(std::max(0, buffer->OffsetOf(TVertexFormat::Vertex)));
-      const size_t stride = size_t(buffer->VertexSize());
-      const TVertexJoints* first = n > 0 ? records->GetItemPtr(0) : nullptr;
-      uint8_t* out = buffer->VerticesPtr(0);
-      for (size_t i = 0; i < size_t(n); ++i) {
-        const TVertexJoints& r = first[i];
-        for (int k = 0; k < r.JointsCount; ++k) offsets[k] = Resolved(r.JointsArray[size_t(k)]);
-        const TPoint3D v = SkinVertex(r, offsets, final);
-        std::memcpy(out + i * stride + position, &v, 12);
-      }
+      n = size_t(std::max(0, std::min(records->Count(), buffer->Length())));
+      stride = size_t(buffer->VertexSize());
+      out = buffer->VerticesPtr(0) + std::max(0, buffer->OffsetOf(TVertexFormat::Vertex));
+    } else {
+      continue;
     }
+    const TSkinPlan& plan = PlanFor(m, records);
+    if (slot != gatheredSlot || gatheredJoints != FPlanJoints.size()) {
+      FOffsets.resize(FPlanJoints.size());
+      for (size_t j = 0; j < FPlanJoints.size(); ++j) FOffsets[j] = FPlanJoints[j]->OffsetMatrixAt(slot);
+      gatheredSlot = slot;
+      gatheredJoints = FPlanJoints.size();
+    }
+    SkinPlan(plan, std::min(n, plan.Valid), out, stride, final);
+    // The first record naming a joint outside the map fails as the map's lookup does.
+    if (n > plan.Valid) throw EListError("Item not found");
   }
 }
 

@@ -2,8 +2,10 @@
 // One skeleton of a model: builds the root joints from an armature definition, links the meshes
 // its skin controllers target, maps joint definitions to joints and deforms the linked meshes'
 // vertices on the processor by linear blend skinning.
+#include <cstring>
 #include <map>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "framework/rtl/Exceptions.h"
@@ -57,54 +59,68 @@ private:
   TQuorvelJoint* MakeRootJoint(TJointDef* ADef);
   void LinkMesh(TControllerDef* ACtrl, TQuorvelMesh* AMesh, TMeshDef* AMeshDef,
                 const std::vector<TQuorvelJoint*>& AJoints);
-  // Every joint definition of the map resolved to its offset matrix of controller slot ASlot,
-  // once per pass, into an open-addressed table the armature keeps (a pass allocates nothing
-  // once the table has its size).
-  void ResolveOffsets(int32_t ASlot);
-  // A definition missing from the map raises the map's error.
-  const TMatrix3D* Resolved(const TJointDef* ADef) const {
-    if (ADef)
-      for (size_t h = ResolvedIndex(ADef);; h = (h + 1) & (FResolved.size() - 1)) {
-        const TResolvedOffset& e = FResolved[h];
-        if (e.Def == ADef) return e.Matrix;
-        if (!e.Def) break;
-      }
-    throw EListError("Item not found");
-  }
-  size_t ResolvedIndex(const TJointDef* ADef) const {
-    return size_t((uint64_t(reinterpret_cast<uintptr_t>(ADef)) * 0x9E3779B97F4A7C15ull) >> FResolvedShift);
-  }
+  // A linked mesh's records in flat arrays, derived again when the records' stamp, the list or the
+  // joint map changes: bind positions, per vertex the number of its entries, and the entries
+  // (joint number into FPlanJoints, weight), zero weights left out as they add nothing.
+  struct TSkinEntry {
+    uint32_t Joint;
+    float Weight;
+  };
+  struct TSkinPlan {
+    const TVertexJointsList* Records = nullptr;
+    uint64_t Stamp = 0;
+    size_t MapSize = 0;
+    // Records before the first that names a joint missing from the map.
+    size_t Valid = 0;
+    std::vector<TPoint3D> Positions;
+    std::vector<uint8_t> Counts;
+    std::vector<TSkinEntry> Entries;
+  };
+  const TSkinPlan& PlanFor(size_t AMesh, const TVertexJointsList* ARecords);
+  // Skins the plan's first ACount records into AOut (a position every AStride bytes).
+  void SkinPlan(const TSkinPlan& APlan, size_t ACount, uint8_t* AOut, size_t AStride, const TMatrix3D* AFinal) const;
 
   std::vector<TQuorvelTransform*> FSkeletons;  // components of the armature
   std::vector<TQuorvelMesh*> FMeshes;          // not owned
   std::unordered_map<const TJointDef*, TQuorvelJoint*> FJointMap;
-  struct TResolvedOffset {
-    const TJointDef* Def;
-    const TMatrix3D* Matrix;
-  };
-  std::vector<TResolvedOffset> FResolved;
-  int FResolvedShift = 60;
+  std::vector<TSkinPlan> FPlans;  // by index into FMeshes
+  // The joints the plans name, numbered as they first appear; their offset matrices of one
+  // controller slot are copied side by side once per pass and slot.
+  std::vector<TQuorvelJoint*> FPlanJoints;
+  std::unordered_map<const TJointDef*, uint32_t> FPlanNumbers;
+  std::vector<TMatrix3D> FOffsets;
   // A run of the current animation was skinned and its final pose is still to be.
   bool FRunPoseOwed = false;
 };
 
 // v = p (1 - s) + sum wk (p x Mk), then x AFinal when given: the rest of a weight sum below 1
 // stays at the bind position, and at the bind pose a vertex stays put whatever its weights.
-// Inline: it runs once per vertex and pass.
-inline TPoint3D SkinVertex(const TVertexJoints& ARecord, const TMatrix3D* const* AOffsets, const TMatrix3D* AFinal) {
-  const TPoint3D& p = ARecord.Position;
-  float ax = 0, ay = 0, az = 0, s = 0;
-  for (int k = 0; k < ARecord.JointsCount; ++k) {
-    const float w = ARecord.WeightsArray[size_t(k)];
-    const TMatrix3D& m = *AOffsets[k];
+// AEntry(k) gives the k-th joint's offset matrix and weight. A product p x Mk runs over the four
+// columns of a row at once (the fourth is not used), each column summed in the same order as
+// one at a time.
+template <class TEntryOf>
+inline TPoint3D BlendSkin(const TPoint3D& p, int32_t ACount, const TEntryOf& AEntry, const TMatrix3D* AFinal) {
+  using TRow = float __attribute__((vector_size(16)));
+  static_assert(sizeof(TMatrix3D) == 4 * sizeof(TRow), "rows of four floats side by side");
+  TRow a = {0, 0, 0, 0};
+  float s = 0;
+  for (int32_t k = 0; k < ACount; ++k) {
+    const auto [matrix, w] = AEntry(k);
+    TRow r[4];
+    std::memcpy(r, matrix, sizeof(r));
     s += w;
-    ax += (p.X * m.m11 + p.Y * m.m21 + p.Z * m.m31 + m.m41) * w;
-    ay += (p.X * m.m12 + p.Y * m.m22 + p.Z * m.m32 + m.m42) * w;
-    az += (p.X * m.m13 + p.Y * m.m23 + p.Z * m.m33 + m.m43) * w;
+    a += (p.X * r[0] + p.Y * r[1] + p.Z * r[2] + r[3]) * w;
   }
   const float rest = 1.0f - s;
-  TPoint3D v{p.X * rest + ax, p.Y * rest + ay, p.Z * rest + az};
+  TPoint3D v{p.X * rest + a[0], p.Y * rest + a[1], p.Z * rest + a[2]};
   return AFinal ? v * *AFinal : v;
+}
+
+// One record with the offset matrices of its joints, in order.
+inline TPoint3D SkinVertex(const TVertexJoints& ARecord, const TMatrix3D* const* AOffsets, const TMatrix3D* AFinal) {
+  return BlendSkin(
+      ARecord.Position, ARecord.JointsCount,
+      [&](int32_t k) { return std::pair{AOffsets[k], ARecord.WeightsArray[size_t(k)]}; }, AFinal);
 }
 
 }  // namespace quorvel

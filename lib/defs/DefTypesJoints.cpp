@@ -1,6 +1,7 @@
 #include "lib/defs/DefTypesJoints.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -41,6 +42,12 @@ void TVertexJoints::Add(TJointDef* AJoint, float AWeight) {
 
 TVertexJointsList::TVertexJointsList(TControllerDef* AController, int32_t ACapacity) : FController(AController) {
   FItems.resize(size_t(std::max(ACapacity, 0)), TVertexJoints::Create(0));
+  Touch();
+}
+
+void TVertexJointsList::Touch() noexcept {
+  static std::atomic<uint64_t> counter{0};
+  FStamp = counter.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
 TVertexJointsList::~TVertexJointsList() { Clear(); }
@@ -50,7 +57,11 @@ size_t TVertexJointsList::CheckIndex(int32_t AIndex) const {
   return size_t(AIndex);
 }
 
-PVertexJoints TVertexJointsList::GetItemPtr(int32_t AIndex) { return &FItems[CheckIndex(AIndex)]; }
+PVertexJoints TVertexJointsList::GetItemPtr(int32_t AIndex) {
+  PVertexJoints item = &FItems[CheckIndex(AIndex)];
+  Touch();
+  return item;
+}
 
 TVertexJoints TVertexJointsList::GetItem(int32_t AIndex) const { return FItems[CheckIndex(AIndex)]; }
 
@@ -58,11 +69,13 @@ void TVertexJointsList::SetItem(int32_t AIndex, const TVertexJoints& AValue) {
   TVertexJoints& item = FItems[CheckIndex(AIndex)];
   item.Free();
   item = AValue;
+  Touch();
 }
 
 void TVertexJointsList::Clear() {
   for (TVertexJoints& item : FItems) item.Free();
   FItems.clear();
+  Touch();
 }
 
 // ---- TVertexID ----

@@ -44,6 +44,12 @@ public:
 
   TControllerDef* GetController() const noexcept { return FController; }
   int32_t Count() const noexcept { return int32_t(FItems.size()); }
+  // Taken anew from a process-wide counter at creation and at every access that may write
+  // (GetItemPtr, SetItem, Clear), so that readers keeping data derived from the records know
+  // when to derive it again. A pointer kept from GetItemPtr and written through later is not seen.
+  uint64_t GetStamp() const noexcept { return FStamp; }
+  // The records for reading; nil when the list is empty.
+  const TVertexJoints* Data() const noexcept { return FItems.empty() ? nullptr : FItems.data(); }
   // An index outside 0..Count-1 raises the list's range error.
   PVertexJoints GetItemPtr(int32_t AIndex);
   TVertexJoints GetItem(int32_t AIndex) const;
@@ -53,8 +59,10 @@ public:
 
 private:
   size_t CheckIndex(int32_t AIndex) const;
+  void Touch() noexcept;
 
   TControllerDef* FController;  // not owned
+  uint64_t FStamp = 0;
   std::vector<TVertexJoints> FItems;
 };
 

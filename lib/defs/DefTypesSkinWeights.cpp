@@ -18,66 +18,74 @@ namespace quorvel {
 
 namespace {
 
-// The weight of one (reference, position) pair; the weight arrays keep their size meanwhile.
-using TWeightEntry = float*;
-
-// Every (reference, position) pair naming a vertex, grouped by vertex once (compressed rows),
-// so that each vertex is visited without scanning all references again.
-class TVertexEntries {
+// The vertices a skin's weights name, in slot order: 0..AVertexCount-1 without a vertex index
+// map (or with an empty one), else the map's keys in its order. The weights are kept per
+// reference; the passes below walk them reference by reference in chunks, so that the work on a
+// chunk's weights themselves (the divisions) runs over side-by-side values.
+class TWeightSlots {
 public:
-  // AMap null or empty: the vertices are 0..AVertexCount-1; otherwise the map's keys.
-  TVertexEntries(const TSkinDef::TJointRefList& ARefs, const TVertexIndexMap* AMap, int32_t AVertexCount) {
+  static constexpr size_t Chunk = 256;
+
+  TWeightSlots(const TVertexIndexMap* AMap, int32_t AVertexCount) {
     if (AMap && AMap->Count() > 0) {
       for (const auto& pair : *AMap) {
         FSlotOf.emplace(int64_t(pair.Key), int32_t(FVertices.size()));
         FVertices.push_back(int64_t(pair.Key));
       }
+      FCount = FVertices.size();
     } else {
-      FDense = true;
-      FVertices.resize(size_t(AVertexCount));
-      for (int32_t i = 0; i < AVertexCount; ++i) FVertices[size_t(i)] = i;
+      FCount = size_t(std::max(AVertexCount, 0));
     }
-    FStart.assign(FVertices.size() + 1, 0);
-    auto each = [&](auto AVisit) {
-      for (TJointRefDef* ref : ARefs) {
-        const auto& indices = ref->GetIndices();
-        const size_t n = std::min(indices.size(), ref->GetWeights().size());
-        for (size_t pos = 0; pos < n; ++pos)
-          if (const int32_t slot = SlotOf(indices[pos]); slot >= 0) AVisit(slot, &ref->Weights()[pos]);
-      }
-    };
-    each([&](int32_t ASlot, const TWeightEntry&) { ++FStart[size_t(ASlot) + 1]; });
-    for (size_t i = 1; i < FStart.size(); ++i) FStart[i] += FStart[i - 1];
-    FEntries.resize(FStart.back());
-    std::vector<size_t> fill(FStart.begin(), FStart.end() - 1);
-    each([&](int32_t ASlot, const TWeightEntry& AEntry) { FEntries[fill[size_t(ASlot)]++] = AEntry; });
   }
 
-  size_t Count() const { return FVertices.size(); }
-  int64_t Vertex(size_t ASlot) const { return FVertices[ASlot]; }
-  const TWeightEntry* Begin(size_t ASlot) const { return FEntries.data() + FStart[ASlot]; }
-  const TWeightEntry* End(size_t ASlot) const { return FEntries.data() + FStart[ASlot + 1]; }
+  size_t Count() const { return FCount; }
+  int64_t Vertex(size_t ASlot) const { return FVertices.empty() ? int64_t(ASlot) : FVertices[ASlot]; }
+
+  // AVisit(reference, slots, weights, count) for every reference in list order and its
+  // (index, weight) pairs in order, Chunk at a time: slots[j] is the slot of weights[j], -1 when
+  // its index names no vertex. Per vertex this is the order its weights are summed in.
+  template <class TVisit>
+  void EachChunk(const TSkinDef::TJointRefList& ARefs, const TVisit& AVisit) const {
+    int32_t slots[Chunk];
+    for (TJointRefDef* ref : ARefs) {
+      const int32_t* indices = ref->GetIndices().data();
+      float* weights = ref->Weights().data();
+      const size_t n = std::min(ref->GetIndices().size(), ref->GetWeights().size());
+      for (size_t start = 0; start < n; start += Chunk) {
+        const size_t m = std::min(Chunk, n - start);
+        if (FVertices.empty()) {
+          const uint64_t count = FCount;
+          for (size_t j = 0; j < m; ++j) {
+            const int32_t v = indices[start + j];
+            slots[j] = uint64_t(int64_t(v)) < count ? v : -1;
+          }
+        } else {
+          for (size_t j = 0; j < m; ++j) {
+            auto it = FSlotOf.find(indices[start + j]);
+            slots[j] = it == FSlotOf.end() ? -1 : it->second;
+          }
+        }
+        AVisit(ref, slots, weights + start, m);
+      }
+    }
+  }
+
+  // Per slot the sum of its weights in single precision (each step rounded to single precision,
+  // as a step in double then rounded would be: double has more than twice the digits).
+  std::vector<float> Sums(const TSkinDef::TJointRefList& ARefs) const {
+    std::vector<float> sums(FCount, 0.0f);
+    EachChunk(ARefs, [&](const TJointRefDef*, const int32_t* ASlots, const float* AWeights, size_t ACount) {
+      for (size_t j = 0; j < ACount; ++j)
+        if (ASlots[j] >= 0) sums[size_t(ASlots[j])] += AWeights[j];
+    });
+    return sums;
+  }
 
 private:
-  int32_t SlotOf(int64_t AVertex) const {
-    if (FDense) return AVertex >= 0 && AVertex < int64_t(FVertices.size()) ? int32_t(AVertex) : -1;
-    auto it = FSlotOf.find(AVertex);
-    return it == FSlotOf.end() ? -1 : it->second;
-  }
-
-  bool FDense = false;
-  std::vector<int64_t> FVertices;
+  size_t FCount = 0;
+  std::vector<int64_t> FVertices;  // empty when slots are vertices
   std::unordered_map<int64_t, int32_t> FSlotOf;
-  std::vector<size_t> FStart;
-  std::vector<TWeightEntry> FEntries;
 };
-
-// Single precision, each step computed in double.
-float SumWeights(const TWeightEntry* ABegin, const TWeightEntry* AEnd) {
-  float sum = 0;
-  for (const TWeightEntry* e = ABegin; e != AEnd; ++e) sum = float(double(sum) + double(**e));
-  return sum;
-}
 
 bool SumIsOne(float ASum, float ATolerance) {
   const double a = std::fabs(double(ASum));
@@ -144,19 +152,78 @@ void TSkinDef::NormalizeJointVertexWeights(float AWeightTolerance) {
   TMeshDef* mesh = TargetMesh(this);
   if (!mesh || !mesh->GetVertexSource() || mesh->GetVertexSource()->Length() < 1) return;
   if (FSkeletons->Count() < 1 || FLinkedJoints->Count() < 1) return;
-  const TVertexEntries entries(*FLinkedJoints, mesh->GetVertexIndexMap(), mesh->GetVertexSource()->Length());
-  for (size_t slot = 0; slot < entries.Count(); ++slot) {
-    const TWeightEntry* begin = entries.Begin(slot);
-    const TWeightEntry* end = entries.End(slot);
-    float sum = SumWeights(begin, end);
-    if (SumIsOne(sum, AWeightTolerance)) continue;
-    const double divisor = std::fabs(double(sum));
-    for (const TWeightEntry* e = begin; e != end; ++e) **e = float(double(**e) / divisor);
-    sum = SumWeights(begin, end);
-    if (!SumIsOne(sum, AWeightTolerance))
-      throw Exception(Format("TSkinDef.NormalizeJointVertexWeights: failed to normalize weights for vertex %d",
-                             {entries.Vertex(slot)}));
+  const TWeightSlots slots(mesh->GetVertexIndexMap(), mesh->GetVertexSource()->Length());
+  const size_t count = slots.Count();
+  // Per slot the sum of its weights, the sum of their magnitudes and their number.
+  struct TTally {
+    float Sum = 0, Magnitude = 0;
+    uint32_t Count = 0;
+  };
+  std::vector<TTally> tallies(count);
+  slots.EachChunk(*FLinkedJoints, [&](const TJointRefDef*, const int32_t* ASlots, const float* AWeights, size_t ACount) {
+    for (size_t j = 0; j < ACount; ++j)
+      if (ASlots[j] >= 0) {
+        TTally& t = tallies[size_t(ASlots[j])];
+        t.Sum += AWeights[j];
+        t.Magnitude += std::fabs(AWeights[j]);
+        ++t.Count;
+      }
+  });
+  // Per slot the divisor of its weights, -1 for a sum that is one already (a divisor is |sum|,
+  // never -1). Single-precision division rounds as the double one rounded again would.
+  // Scaled weights of n summing to s (magnitudes summing to A) sum to within 3 n u A / |s| of
+  // one in magnitude (u = 2^-24, one rounding per step): where that bound, widened, stays within
+  // half the tolerance for every vertex, none can fail and the sums after scaling need no pass.
+  constexpr float Keep = -1.0f;
+  std::vector<float> divisors(count);
+  bool any = false, sure = AWeightTolerance > 0;
+  for (size_t slot = 0; slot < count; ++slot) {
+    const TTally& t = tallies[slot];
+    const bool one = SumIsOne(t.Sum, AWeightTolerance);
+    divisors[slot] = one ? Keep : std::fabs(t.Sum);
+    if (one) continue;
+    any = true;
+    const double d = std::fabs(double(t.Sum));
+    const double bound = 4.0 * double(t.Count) * 0x1p-24 * double(t.Magnitude) / d + 1e-30;
+    sure = sure && t.Count < 100000 && std::isfinite(bound) && bound <= 0.5 * double(AWeightTolerance);
   }
+  if (!any) return;
+  // A chunk's divisors side by side (Keep where the weight stays), then its quotients.
+  float by[TWeightSlots::Chunk], quotients[TWeightSlots::Chunk];
+  auto gather = [&](const int32_t* ASlots, size_t ACount, size_t ALast) {
+    for (size_t j = 0; j < ACount; ++j) {
+      const int32_t slot = ASlots[j];
+      by[j] = slot >= 0 && size_t(slot) <= ALast ? divisors[size_t(slot)] : Keep;
+    }
+  };
+  // Vertices are scaled in slot order and the first that still misses one stops the run with
+  // the vertices before it (and its own weights) scaled: find it before writing anything.
+  size_t failed = count;
+  if (!sure) {
+    std::vector<float> scaled(count, 0.0f);
+    slots.EachChunk(*FLinkedJoints, [&](const TJointRefDef*, const int32_t* ASlots, const float* AWeights,
+                                        size_t ACount) {
+      gather(ASlots, ACount, count);
+      for (size_t j = 0; j < ACount; ++j) quotients[j] = AWeights[j] / by[j];
+      for (size_t j = 0; j < ACount; ++j)
+        if (by[j] != Keep) scaled[size_t(ASlots[j])] += quotients[j];
+    });
+    for (size_t slot = 0; slot < count; ++slot)
+      if (divisors[slot] != Keep && !SumIsOne(scaled[slot], AWeightTolerance)) {
+        failed = slot;
+        break;
+      }
+  }
+  slots.EachChunk(*FLinkedJoints, [&](const TJointRefDef*, const int32_t* ASlots, float* AWeights, size_t ACount) {
+    gather(ASlots, ACount, failed);
+    for (size_t j = 0; j < ACount; ++j) {
+      const float q = AWeights[j] / by[j];
+      AWeights[j] = by[j] == Keep ? AWeights[j] : q;
+    }
+  });
+  if (failed < count)
+    throw Exception(Format("TSkinDef.NormalizeJointVertexWeights: failed to normalize weights for vertex %d",
+                           {slots.Vertex(failed)}));
 }
 
 int32_t TSkinDef::CheckMeshVerticesToBeAttachedCorrectly(float AWeightTolerance) {
@@ -179,13 +246,13 @@ int32_t TSkinDef::CheckMeshVerticesToBeAttachedCorrectly(float AWeightTolerance)
       else if (ACode != 0)
         Log::d("vertex #%d - unknown error (error = %d)", AVertex, ACode);
     };
-    const TVertexEntries entries(*FLinkedJoints, map, length);
+    const TWeightSlots slots(map, length);
+    const std::vector<float> sums = slots.Sums(*FLinkedJoints);
     int32_t result = 0;
-    for (size_t slot = 0; slot < entries.Count(); ++slot) {
-      vertex = entries.Vertex(slot);
-      const float sum = SumWeights(entries.Begin(slot), entries.End(slot));
-      result = SumIsOne(sum, AWeightTolerance) ? 0 : 2;
-      report(vertex, result, sum);
+    for (size_t slot = 0; slot < sums.size(); ++slot) {
+      vertex = slots.Vertex(slot);
+      result = SumIsOne(sums[slot], AWeightTolerance) ? 0 : 2;
+      report(vertex, result, sums[slot]);
     }
     if (map && map->Count() > 0) {
       // Copies outside the vertices are not part of the mesh and are not marked.

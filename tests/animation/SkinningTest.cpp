@@ -237,6 +237,55 @@ TEST(Joints, ShowJointAndColourPropagateSizeDoesNot) {
   EXPECT_EQ(bone->JointRenderSize, TPoint3D(0.25f, 0.25f, 0.25f));
 }
 
+// Skinning keeps flat copies of the records between passes: every change to the records, the
+// list or the joint map is seen by the next pass.
+TEST(Armature, ChangedRecordsAndJointsAreSkinnedByTheNextPass) {
+  TStrip s;
+  TOwned<TQuorvelModel> model(New<TQuorvelModel>(nullptr));
+  model->LoadFromDefinition(s.Def.get());
+  TQuorvelArmature* armature = ArmatureOf(model.get());
+  TQuorvelMesh* mesh = armature->GetMeshes()[0];
+  TVertexBuffer* vb = mesh->GetMeshData()->GetVertexBuffer();
+  TVertexJointsList* records = mesh->GetVertexJoints();
+  armature->FindJoint(s.Bone)->SetTransformMatrix(TStrip::BentBone());
+  armature->AnimateSkin(nullptr);
+  ExpectNear(vb->GetVertices(7), {-1, 3, 0}, "bent 7");
+  ExpectNear(vb->GetVertices(4), {-0.5f, 1.5f, 0}, "half 4");
+
+  // A weight written through the record: vertex 7 now half on Bone, the rest in place.
+  records->GetItemPtr(7)->WeightsArray[0] = 0.5f;
+  armature->AnimateSkin(nullptr);
+  ExpectNear(vb->GetVertices(7), {0.5f * 1 + 0.5f * -1, 0.5f * 3 + 0.5f * 3, 0}, "half weight 7");
+  // A record set whole: vertex 6 on Root alone, with a weight of zero on Bone that adds nothing.
+  TVertexJoints r = TVertexJoints::Create(0);
+  r.Position = TStrip::Bind(6);
+  r.Add(s.Root, 1);
+  r.Add(s.Bone, 0);
+  records->SetItem(6, r);
+  armature->AnimateSkin(nullptr);
+  ExpectNear(vb->GetVertices(6), TStrip::Bind(6), "root only 6");
+  // The pose changes with every pass.
+  armature->FindJoint(s.Bone)->SetTransformMatrix(TMatrix3D::CreateTranslation({0, 2, 0}));
+  armature->AnimateSkin(nullptr);
+  for (int i = 0; i < 8; ++i) ExpectNear(vb->GetVertices(i), TStrip::Bind(i), "bind again " + std::to_string(i));
+
+  // A record naming a joint outside the map fails as the map's lookup does; the records before
+  // it are written, those after it are not.
+  TOwned<TJointDef> stranger(New<TJointDef>(nullptr));
+  armature->FindJoint(s.Bone)->SetTransformMatrix(TStrip::BentBone());
+  r = records->GetItem(5);
+  r.Add(stranger.get(), 0.25f);
+  records->SetItem(5, r);
+  EXPECT_EQ(MessageOf([&] { armature->AnimateSkin(nullptr); }), "Item not found");
+  ExpectNear(vb->GetVertices(4), {-0.5f, 1.5f, 0}, "written before 4");
+  ExpectNear(vb->GetVertices(7), TStrip::Bind(7), "not written after 7");
+  // Once the map knows the joint, the same records skin.
+  TQuorvelJoint* root = armature->FindJoint(s.Root);
+  armature->LinkJoint(stranger.get(), root);
+  armature->AnimateSkin(nullptr);
+  ExpectNear(vb->GetVertices(7), {0.5f * 1 + 0.5f * -1, 0.5f * 3 + 0.5f * 3, 0}, "mapped 7");
+}
+
 TEST(Armature, PackedPositionsGetTwelveBytesPerVertexAndNoneBeyond) {
   TStrip s;
   TOwned<TQuorvelModel> model(New<TQuorvelModel>(nullptr));

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -193,6 +196,94 @@ TEST(DefTypesSkinWeights, NormaliseAndCheck) {
   EXPECT_EQ(misplaced->CheckMeshVerticesToBeAttachedCorrectly(0), -1);
   EXPECT_EQ(log.Lines(), std::vector<std::string>{"TSkinDef.CheckMeshVerticesToBeAttachedCorrectly(): unexpected "
                                                   "exception for vertex - Invalid class typecast"});
+}
+
+// Normalising vertex by vertex as written down: each vertex in slot order (0..n-1, or the keys
+// of the vertex index map in its order) sums its (reference, position) pairs in list order, one
+// step at a time in double rounded to single, divides them by |sum| in double when the sum
+// misses one, and stops at the first vertex whose sum still misses it.
+std::string NormaliseOneByOne(TSkinDef* ASkin, TMeshDef* AMesh, float ATolerance) {
+  std::vector<int64_t> slots;
+  const TVertexIndexMap* map = AMesh->GetVertexIndexMap();
+  if (map && map->Count() > 0)
+    for (const auto& pair : *map) slots.push_back(pair.Key);
+  else
+    for (int32_t v = 0; v < AMesh->GetVertexSource()->Length(); ++v) slots.push_back(v);
+  auto one = [&](float ASum) {
+    const double a = std::fabs(double(ASum));
+    const double tolerance = ATolerance == 0 ? std::max(std::min(a, 1.0) * 1e-12, 1e-12) : double(ATolerance);
+    return std::fabs(a - 1.0) <= tolerance;
+  };
+  for (int64_t vertex : slots) {
+    std::vector<float*> entries;
+    for (TJointRefDef* ref : *ASkin->GetLinkedJoints())
+      for (size_t pos = 0; pos < std::min(ref->GetIndices().size(), ref->GetWeights().size()); ++pos)
+        if (ref->GetIndices()[pos] == vertex) entries.push_back(&ref->Weights()[pos]);
+    auto sum = [&] {
+      float s = 0;
+      for (float* e : entries) s = float(double(s) + double(*e));
+      return s;
+    };
+    const float first = sum();
+    if (one(first)) continue;
+    for (float* e : entries) *e = float(double(*e) / std::fabs(double(first)));
+    if (!one(sum()))
+      return "TSkinDef.NormalizeJointVertexWeights: failed to normalize weights for vertex " + std::to_string(vertex);
+  }
+  return "(nothing raised)";
+}
+
+// The skin's normalisation against the one above on random skins: the same weights to the bit
+// and the same failure, with and without a vertex index map, weights of either sign, sums of
+// zero and a tolerance of zero.
+TEST(DefTypesSkinWeights, NormalisingMatchesVertexByVertexToTheBit) {
+  const float pool[] = {0, 0.1f, 0.2f, 0.25f, 0.3f, 0.5f, 1, 1.5f, -0.5f, 1e-8f, 3.0e7f, 0.7f};
+  for (uint32_t seed = 1; seed <= 60; ++seed) {
+    uint32_t state = seed * 2654435761u;
+    auto next = [&](uint32_t AMod) {
+      state = state * 1664525u + 1013904223u;
+      return (state >> 8) % AMod;
+    };
+    const bool mapped = seed % 3 == 0, zeroTolerance = seed % 5 == 0;
+    const int vertices = 12;
+    // Two equal skins: one normalised by the skin, one vertex by vertex.
+    TSkinFixture skins[2] = {TSkinFixture(vertices), TSkinFixture(vertices)};
+    std::vector<std::pair<std::vector<int32_t>, std::vector<float>>> refs(3);
+    for (auto& [indices, weights] : refs) {
+      const uint32_t n = next(20);
+      for (uint32_t i = 0; i < n; ++i) {
+        indices.push_back(int32_t(next(vertices + 2)) - 1);  // -1 and 12 name no vertex
+        weights.push_back(pool[next(sizeof(pool) / sizeof(pool[0]))]);
+      }
+      weights.resize(indices.size() + next(2), 0.5f);  // a weight without index is left alone
+    }
+    // Every vertex weighted: the run goes past the first vertices.
+    if (seed % 2)
+      for (int32_t v = 0; v < vertices; ++v) {
+        refs[0].first.push_back(v);
+        refs[0].second.push_back(pool[next(8)]);
+      }
+    for (TSkinFixture& f : skins) {
+      for (size_t j = 0; j < refs.size(); ++j) f.Weigh(int(j), refs[j].first, refs[j].second);
+      if (mapped) {
+        TOwned<TVertexIndexMap> map(New<TVertexIndexMap>());
+        for (uint32_t key : {5u, 0u, 9u, 3u, 11u}) map->Add(key, {key});
+        f.Mesh->AddVertexIndexMap(map.get(), 0);
+      }
+    }
+    const float tolerance = zeroTolerance ? 0.0f : 0.001f;
+    const std::string engine = MessageOf([&] { skins[0].Skin->NormalizeJointVertexWeights(tolerance); });
+    const std::string expected = NormaliseOneByOne(skins[1].Skin, skins[1].Mesh, tolerance);
+    EXPECT_EQ(engine, expected) << "seed " << seed;
+    for (int32_t j = 0; j < skins[0].Skin->GetLinkedJoints()->Count(); ++j) {
+      const std::vector<float>& got = skins[0].Skin->GetLinkedJoints()->Items(j)->GetWeights();
+      const std::vector<float>& want = skins[1].Skin->GetLinkedJoints()->Items(j)->GetWeights();
+      ASSERT_EQ(got.size(), want.size());
+      if (!got.empty()) {
+        EXPECT_EQ(std::memcmp(got.data(), want.data(), got.size() * sizeof(float)), 0) << "seed " << seed << " ref " << j;
+      }
+    }
+  }
 }
 
 TEST(DefTypesSkinWeights, WeightMapsDrawTheRedChannel) {
