@@ -1,7 +1,9 @@
 #include "lib/defs/DefTypesModel.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <type_traits>
+#include <vector>
 
 #include "framework/rtl/Finally.h"
 
@@ -231,32 +233,48 @@ T* ExtractFrom(TModelDef* AModel, TObjectList<T>* AList, T* AItem) {
 
 }  // namespace
 
-bool TModelDef::IsTreeNode(const TTransformDef* ANode) const {
+namespace {
+
+bool HangsBelow(const TTransformDef* ARoot, const TTransformDef* ANode) {
   // A False answer ends only the loop of one parent: the loops further up go on, so the
   // answer must stay once it is found.
   bool found = false;
-  Traverse(true, [&](TTransformDef*, int32_t, TTransformDef* AChild) {
+  ARoot->Traverse(true, [&](TTransformDef*, int32_t, TTransformDef* AChild) {
     if (AChild == ANode) found = true;
     return !found;
   });
   return found;
 }
 
+}  // namespace
+
+bool TModelDef::IsTreeNode(const TTransformDef* ANode) const { return HangsBelow(this, ANode); }
+
 void TModelDef::ReleaseLightsAndCameras() {
-  // Tree nodes are left to their parents (freed with the node tree, after this); the rest
-  // belong to this list alone. Every item is unlinked first, so that its destructor does not
-  // come back into a list that is going.
-  auto release = [this](auto*& AList) {
+  // Tree nodes are left to their parents (freed with the node tree, after this), and so are
+  // nodes below a listed light or camera (which may carry children); the rest belong to these
+  // lists alone. Both lists are unlinked and every owner is settled before anything is freed,
+  // so that no destructor comes back into a list that is going or frees a node twice.
+  std::vector<TTransformDef*> items;
+  auto take = [&items](auto*& AList) {
     if (!AList) return;
-    auto items = AList->ToArray();
-    FreeAndNil(AList);
-    for (auto* item : items) {
+    for (auto* item : AList->ToArray()) {
       item->SetRegisteredModel(nullptr);
-      if (!IsTreeNode(item)) FreeQuietly(item, "model light or camera");
+      items.push_back(item);
     }
+    FreeAndNil(AList);
   };
-  release(FLights);
-  release(FCameras);
+  take(FLights);
+  take(FCameras);
+  std::vector<TTransformDef*> owned;
+  for (TTransformDef* item : items) {
+    if (IsTreeNode(item)) continue;
+    const bool nested = std::any_of(items.begin(), items.end(), [item](const TTransformDef* AOther) {
+      return AOther != item && HangsBelow(AOther, item);
+    });
+    if (!nested) owned.push_back(item);
+  }
+  for (TTransformDef* item : owned) FreeQuietly(item, "model light or camera");
 }
 
 void TModelDef::AddLight(TLightDef* ALight) { RegisterIn(this, FLights, ALight); }
