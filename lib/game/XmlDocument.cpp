@@ -388,6 +388,21 @@ void TMz_XmlParser<TChar>::ReadAttributeValue(TMz_XmlAttribute* AAttr, bool ANam
 
 template <class TChar>
 bool TMz_XmlParser<TChar>::ReadTagAttributes(TMz_XmlNode* ANode) {
+  // The attribute map of an element made here is sized once, from the equals signs up to the
+  // tag's end; it is taken away again when no attribute came.
+  TMz_XmlElement* const reserved = Doc.fOnCreateNode ? nullptr : TMz_XmlNode::AsElement(ANode);
+  if (reserved && !reserved->fAttributes && Pos >= 0 && Pos < Size) {
+    const int64_t end = Find('>', Pos);
+    size_t count = 0;
+    for (int64_t at = Find('=', Pos); at < end; at = Find('=', at + 1)) ++count;
+    if (count > 0) {
+      reserved->fAttributes = std::make_unique<TMz_XmlAttributes>();
+      reserved->fAttributes->FItems.reserve(count);
+    }
+  }
+  const auto unreserve = Finally([&] {
+    if (reserved && reserved->fAttributes && reserved->fAttributes->Count() == 0) reserved->fAttributes.reset();
+  });
   std::string prefix, name;
   while (!AtEnd()) {
     const int c = Read();
