@@ -2,9 +2,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <cstdio>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "framework/rtl/Finally.h"
@@ -34,22 +37,33 @@ void AppendCodePointUtf8(std::string& AOut, char32_t ACp) {
   }
 }
 
+// The parser reads UTF-16 units, or UTF-8 bytes that hold no character outside the BMP (see
+// Utf8Readable): then every character is one unit either way, and markup is ASCII.
+void AppendText(std::string& AOut, const char16_t* AText, size_t ACount) { AppendUtf16AsUtf8(AOut, AText, ACount); }
+void AppendText(std::string& AOut, const char* AText, size_t ACount) { AOut.append(AText, ACount); }
+
 // The character a reference stands for ("lt" or "#60" between "&" and ";"), 0 when the text
 // is no reference this reader knows: such text stays as it was written.
-char32_t ReferenceValue(const char16_t* AName, size_t ALength) {
-  const std::u16string_view name(AName, ALength);
-  if (name == u"lt") return '<';
-  if (name == u"gt") return '>';
-  if (name == u"amp") return '&';
-  if (name == u"quot") return '"';
-  if (name == u"apos") return '\'';
-  if (ALength < 2 || name[0] != '#') return 0;
-  const bool hex = name[1] == 'x';
+template <class TChar>
+char32_t ReferenceValue(const TChar* AName, size_t ALength) {
+  const auto is = [&](std::string_view AWord) {
+    if (ALength != AWord.size()) return false;
+    for (size_t i = 0; i < ALength; ++i)
+      if (char32_t(AName[i]) != char32_t(AWord[i])) return false;
+    return true;
+  };
+  if (is("lt")) return '<';
+  if (is("gt")) return '>';
+  if (is("amp")) return '&';
+  if (is("quot")) return '"';
+  if (is("apos")) return '\'';
+  if (ALength < 2 || AName[0] != '#') return 0;
+  const bool hex = AName[1] == 'x';
   size_t i = hex ? 2 : 1;
   if (i >= ALength) return 0;
   char32_t cp = 0;
   for (; i < ALength; ++i) {
-    const char16_t c = name[i];
+    const TChar c = AName[i];
     int digit;
     if (c >= '0' && c <= '9') digit = c - '0';
     else if (hex && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
@@ -63,24 +77,65 @@ char32_t ReferenceValue(const char16_t* AName, size_t ALength) {
   return cp;
 }
 
-// Appends the UTF-16 text as UTF-8 with its references decoded.
-void AppendDecoded(std::string& AOut, const char16_t* AText, size_t ACount) {
-  // The longest reference known: "&#x10FFFF;" or "&#1114111;".
+// Appends the text as UTF-8 with its references decoded.
+template <class TChar>
+void AppendDecoded(std::string& AOut, const TChar* AText, size_t ACount) {
+  // The longest reference known: "&#x10FFFF;" or "&#1114111;". A reference is ASCII, so
+  // counting bytes or units finds the same ones.
   constexpr size_t MaxReference = 9;
   size_t from = 0;
+  const TChar* amp;
   for (size_t i = 0; i < ACount; ++i) {
-    if (AText[i] != '&') continue;
+    if constexpr (sizeof(TChar) == 1) {
+      amp = static_cast<const TChar*>(std::memchr(AText + i, '&', ACount - i));
+      if (!amp) break;
+      i = size_t(amp - AText);
+    } else if (AText[i] != '&') {
+      continue;
+    }
     size_t semi = i + 1;
     while (semi < ACount && semi - i <= MaxReference && AText[semi] != ';' && AText[semi] != '&') ++semi;
     if (semi >= ACount || AText[semi] != ';') continue;
     const char32_t cp = ReferenceValue(AText + i + 1, semi - i - 1);
     if (!cp) continue;
-    AppendUtf16AsUtf8(AOut, AText + from, i - from);
+    AppendText(AOut, AText + from, i - from);
     AppendCodePointUtf8(AOut, cp);
     from = semi + 1;
     i = semi;
   }
-  AppendUtf16AsUtf8(AOut, AText + from, ACount - from);
+  AppendText(AOut, AText + from, ACount - from);
+}
+
+// Whether the parser may read these UTF-8 bytes as they are: every sequence well formed (no
+// replacement character would stand in for one), none outside the BMP and no U+FFFF, the
+// reader's end-of-data mark. Anything else is read as UTF-16 text.
+bool Utf8Readable(const uint8_t* p, size_t n) {
+  size_t i = 0;
+  while (i < n) {
+    if (i + 8 <= n) {
+      uint64_t block;
+      std::memcpy(&block, p + i, 8);
+      if ((block & 0x8080808080808080ull) == 0) {
+        i += 8;
+        continue;
+      }
+    }
+    const uint8_t b = p[i];
+    if (b < 0x80) {
+      ++i;
+    } else if (b >= 0xC2 && b <= 0xDF) {
+      if (i + 1 >= n || (p[i + 1] & 0xC0) != 0x80) return false;
+      i += 2;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      if (i + 2 >= n || (p[i + 1] & 0xC0) != 0x80 || (p[i + 2] & 0xC0) != 0x80) return false;
+      const char32_t cp = char32_t(b & 0x0F) << 12 | char32_t(p[i + 1] & 0x3F) << 6 | (p[i + 2] & 0x3F);
+      if (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFF) return false;
+      i += 3;
+    } else {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -109,17 +164,24 @@ EMz_XmlStoringError EMz_XmlStoringError::CreateFmt(const TMz_XmlDocument* ADocum
 // ---------------------------------------------------------------------------------------------
 // The parser. The grammar's recursion (a start tag's content holds start tags) runs on an
 // explicit stack of open content loops, so nesting is bounded by MaxNestingDepth only.
+//
+// It reads UTF-16 units from a reader's decoded text, or UTF-8 bytes as they are (no handler
+// to hand a reader to, and Utf8Readable holds). A byte read takes its whole character, so
+// both see the same characters at the same steps; positions in messages count UTF-16 units.
 
+template <class TChar>
 class TMz_XmlParser {
 public:
-  TMz_XmlParser(TMz_XmlDocument& ADocument, TMz_StreamReader& AReader)
-      : Doc(ADocument), Reader(AReader), Text(AReader.BufferedData()), Size(int64_t(Text.size())) {}
+  // AReader (the source of AText) goes to the onCreateNode handler; UTF-16 text only.
+  TMz_XmlParser(TMz_XmlDocument& ADocument, const TChar* AText, size_t ASize, TMz_StreamReader* AReader)
+      : Doc(ADocument), Reader(AReader), Text(AText), Size(int64_t(ASize)) {}
 
   void Parse();
   // After a failure: frees what the parser made that hangs in no tree.
   void Discard();
 
 private:
+  static constexpr bool Bytes = sizeof(TChar) == 1;
   static constexpr int EndOfData = 0xFFFF;
   enum class TStep { Continue, Ended, Opened };
   struct TFrame {
@@ -133,44 +195,86 @@ private:
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
            c == '.';
   }
+  static int SequenceLength(int ALead) { return ALead < 0xE0 ? 2 : 3; }
 
+  int Unit(int64_t AIndex) const { return int(std::make_unsigned_t<TChar>(Text[size_t(AIndex)])); }
   int Read() {
     if (Size == 0) return EndOfData;
-    const int64_t at = Reader.position();
-    Reader.setPosition(at + 1);
-    return at >= 0 && at < Size ? Text[size_t(at)] : EndOfData;
+    const int64_t at = Pos;
+    if (at < 0 || at >= Size) {
+      Pos = at + 1;
+      return EndOfData;
+    }
+    const int c = Unit(at);
+    Pos = at + (Bytes && c >= 0x80 ? SequenceLength(c) : 1);
+    return c;
   }
-  int Current() const {
-    const int64_t at = Reader.position();
-    return at >= 0 && at < Size ? Text[size_t(at)] : EndOfData;
+  int Current() const { return Pos >= 0 && Pos < Size ? Unit(Pos) : EndOfData; }
+  // One character back.
+  void Back() {
+    if (Pos <= 0) throw Exception("invalid internal index revert");
+    --Pos;
+    if constexpr (Bytes)
+      while (Pos > 0 && Pos < Size && (Unit(Pos) & 0xC0) == 0x80) --Pos;
   }
-  void Back() { Reader.revert(1); }
-  bool AtEnd() const { return Reader.position() >= Size; }
+  bool AtEnd() const { return Pos >= Size; }
+  // The position in UTF-16 units.
+  int64_t UnitPosition() const {
+    if constexpr (!Bytes) {
+      return Pos;
+    } else {
+      const int64_t end = std::clamp<int64_t>(Pos, 0, Size);
+      int64_t units = Pos - end;
+      for (int64_t i = 0; i < end; ++i) units += (Unit(i) & 0xC0) != 0x80;
+      return units;
+    }
+  }
 
-  [[noreturn]] void Fail(std::string_view AMessage) { throw EMz_XmlParseError(&Doc, &Reader, AMessage); }
+  [[noreturn]] void Fail(std::string_view AMessage) {
+    throw EMz_XmlParseError(std::string(AMessage) + Suffix(&Doc, UnitPosition()));
+  }
   [[noreturn]] void Fail(std::string_view AMessage, std::initializer_list<TVarRec> AArgs) {
-    throw EMz_XmlParseError::CreateFmt(&Doc, &Reader, AMessage, AArgs);
+    throw EMz_XmlParseError(Format(AMessage, AArgs) + Suffix(&Doc, UnitPosition()));
+  }
+  // Offers a node to the document's handler, with the reader at the parser's position.
+  void Offer(TMz_XmlNode* ACurrent, const std::string& APrefix, const std::string& AName, TMz_XmlNodeKind AKind,
+             TMz_XmlNode*& ANode) {
+    if (!Doc.fOnCreateNode) return;
+    if (!Reader) throw Exception("node handler without a reader");
+    Reader->setPosition(Pos);
+    Doc.fOnCreateNode(&Doc, Reader, ACurrent, APrefix, AName, AKind, ANode);
+    Pos = Reader->position();
   }
 
   std::string Slice(int64_t AFrom, int64_t ATo) const {
     std::string out;
-    if (ATo > AFrom) AppendUtf16AsUtf8(out, Text.data() + AFrom, size_t(ATo - AFrom));
+    if (ATo > AFrom) AppendText(out, Text + AFrom, size_t(ATo - AFrom));
     return out;
   }
   // The same with references decoded (attribute values and element text).
   std::string DecodedSlice(int64_t AFrom, int64_t ATo) const {
     std::string out;
-    if (ATo > AFrom) AppendDecoded(out, Text.data() + AFrom, size_t(ATo - AFrom));
+    if (ATo > AFrom) AppendDecoded(out, Text + AFrom, size_t(ATo - AFrom));
     return out;
+  }
+  // The first AChar at or after AFrom, or Size.
+  int64_t Find(TChar AChar, int64_t AFrom) const {
+    if constexpr (Bytes) {
+      const void* at = std::memchr(Text + AFrom, AChar, size_t(Size - AFrom));
+      return at ? static_cast<const TChar*>(at) - Text : Size;
+    } else {
+      const size_t at = std::basic_string_view<TChar>(Text, size_t(Size)).find(AChar, size_t(AFrom));
+      return at == std::basic_string_view<TChar>::npos ? Size : int64_t(at);
+    }
   }
   // A document without declaration gets a header of its own, so its element is kept.
   TMz_XmlNode* ImplicitHeader();
 
   std::string ReadToken();
   void ReadName(std::string& APrefix, std::string& AName);
-  // Up to the terminator (a DOCTYPE's single ">" too; text stops at 0, "<" and ">", see
+  // Up to the ASCII terminator (a DOCTYPE's single ">" too; text stops at 0, "<" and ">", see
   // ReadText); not found: empty, the reader at the end.
-  std::string ReadUntilText(std::u16string_view ATerminator);
+  std::string ReadUntilText(std::string_view ATerminator);
   std::string ReadQuotedValue();
   void ReadAttributeValue(TMz_XmlAttribute* AAttr, bool ANamespace);
   bool ReadTagAttributes(TMz_XmlNode* ANode);
@@ -181,79 +285,89 @@ private:
   TMz_XmlNode* CreateNode(TMz_XmlNode* AParent, const std::string& APrefix, const std::string& AName,
                           TMz_XmlNodeKind AKind, bool& AMadeHere);
   // Whether a node the parser made hangs in no tree (its parent holds nothing for it).
-  static bool IsUnlinked(TMz_XmlNode* ANode) { return dynamic_cast<TMz_XmlElement*>(ANode->parent()) == nullptr; }
+  static bool IsUnlinked(TMz_XmlNode* ANode) { return TMz_XmlNode::AsElement(ANode->parent()) == nullptr; }
   void DiscardNode(TMz_XmlNode* ANode);
 
   TMz_XmlDocument& Doc;
-  TMz_StreamReader& Reader;
-  const std::u16string& Text;
+  TMz_StreamReader* Reader;
+  const TChar* Text;
   const int64_t Size;
+  int64_t Pos = 0;
   std::vector<TFrame> Frames;
   int Depth = 0;  // open start tags
   // Nodes made here outside any tree that are still alive (freed by Discard after a failure).
   std::vector<TMz_XmlNode*> Loose;
 };
 
-std::string TMz_XmlParser::ReadToken() {
-  int64_t at = Reader.position();
-  while (at < Size && IsBlank(Text[size_t(at)])) ++at;
-  Reader.setPosition(std::max(at, Reader.position()));
-  if (at >= Size || Text[size_t(at)] == 0) return {};
-  if (!IsTokenChar(Text[size_t(at)])) {
-    Reader.setPosition(at + 1);
+template <class TChar>
+std::string TMz_XmlParser<TChar>::ReadToken() {
+  int64_t at = Pos;
+  while (at < Size && IsBlank(Unit(at))) ++at;
+  Pos = std::max(at, Pos);
+  if (at >= Size || Unit(at) == 0) return {};
+  if (!IsTokenChar(Unit(at))) {
+    Pos = at + 1;
     Fail("invalid character for token");
   }
   const int64_t start = at;
-  while (at < Size && IsTokenChar(Text[size_t(at)])) ++at;
-  Reader.setPosition(at);
+  while (at < Size && IsTokenChar(Unit(at))) ++at;
+  Pos = at;
   std::string token(size_t(at - start), '\0');
   for (int64_t i = start; i < at; ++i) token[size_t(i - start)] = static_cast<char>(Text[size_t(i)]);
   return token;
 }
 
-void TMz_XmlParser::ReadName(std::string& APrefix, std::string& AName) {
+template <class TChar>
+void TMz_XmlParser<TChar>::ReadName(std::string& APrefix, std::string& AName) {
   APrefix.clear();
   AName = ReadToken();
   if (Current() == ':') {
     APrefix = std::move(AName);
-    Reader.setPosition(Reader.position() + 1);
+    ++Pos;
     AName = ReadToken();
   }
 }
 
-std::string TMz_XmlParser::ReadUntilText(std::u16string_view ATerminator) {
-  const int64_t start = Reader.position();
+template <class TChar>
+std::string TMz_XmlParser<TChar>::ReadUntilText(std::string_view ATerminator) {
+  const int64_t start = Pos;
   if (start < 0 || start >= Size) return {};
-  const size_t found = std::u16string_view(Text).find(ATerminator, size_t(start));
-  if (found == std::u16string_view::npos) {
-    Reader.setPosition(Size);
-    return {};
+  for (int64_t at = start;; ++at) {
+    at = Find(TChar(ATerminator[0]), at);
+    if (at + int64_t(ATerminator.size()) > Size) break;
+    size_t i = 1;
+    while (i < ATerminator.size() && Text[size_t(at) + i] == TChar(ATerminator[i])) ++i;
+    if (i < ATerminator.size()) continue;
+    Pos = at;
+    return Slice(start, at);
   }
-  Reader.setPosition(int64_t(found));
-  return Slice(start, int64_t(found));
+  Pos = Size;
+  return {};
 }
 
-std::string TMz_XmlParser::ReadQuotedValue() {
-  int64_t at = Reader.position();
-  while (at < Size && IsBlank(Text[size_t(at)])) ++at;
-  Reader.setPosition(std::max(at, Reader.position()));
-  if (at >= Size || Text[size_t(at)] == 0) return {};
-  const char16_t mark = Text[size_t(at)];
+template <class TChar>
+std::string TMz_XmlParser<TChar>::ReadQuotedValue() {
+  int64_t at = Pos;
+  while (at < Size && IsBlank(Unit(at))) ++at;
+  Pos = std::max(at, Pos);
+  if (at >= Size || Unit(at) == 0) return {};
+  const TChar mark = Text[size_t(at)];
   if (mark != '"' && mark != '\'') {
-    Reader.setPosition(at + 1);
+    Pos = at + 1;
     Fail("invalid character");
   }
   const int64_t start = at + 1;
-  const size_t close = std::u16string_view(Text).find(mark, size_t(start));
-  if (close == std::u16string_view::npos) {
-    Reader.setPosition(Size);
+  const int64_t close = Find(mark, start);
+  if (close >= Size) {
+    Pos = Size;
     return {};
   }
-  Reader.setPosition(int64_t(close) + 1);
-  return DecodedSlice(start, int64_t(close));
+  Pos = close + 1;
+  return DecodedSlice(start, close);
 }
 
-void TMz_XmlParser::ReadAttributeValue(TMz_XmlAttribute* AAttr, bool ANamespace) {
+template <class TChar>
+void TMz_XmlParser<TChar>::ReadAttributeValue(TMz_XmlAttribute* AAttr, bool ANamespace) {
   while (!AtEnd()) {
     const int c = Read();
     if (c == 0) Fail("unexpected end of data (#0)");
@@ -272,7 +386,24 @@ void TMz_XmlParser::ReadAttributeValue(TMz_XmlAttribute* AAttr, bool ANamespace)
   }
 }
 
-bool TMz_XmlParser::ReadTagAttributes(TMz_XmlNode* ANode) {
+template <class TChar>
+bool TMz_XmlParser<TChar>::ReadTagAttributes(TMz_XmlNode* ANode) {
+  // The attribute map of an element made here is sized once, from the equals signs up to the
+  // tag's end; it is taken away again when no attribute came.
+  TMz_XmlElement* const reserved = Doc.fOnCreateNode ? nullptr : TMz_XmlNode::AsElement(ANode);
+  if (reserved && !reserved->fAttributes && Pos >= 0 && Pos < Size) {
+    const int64_t end = Find('>', Pos);
+    size_t count = 0;
+    for (int64_t at = Find('=', Pos); at < end; at = Find('=', at + 1)) ++count;
+    if (count > 0) {
+      reserved->fAttributes = std::make_unique<TMz_XmlAttributes>();
+      reserved->fAttributes->FItems.reserve(count);
+    }
+  }
+  const auto unreserve = Finally([&] {
+    if (reserved && reserved->fAttributes && reserved->fAttributes->Count() == 0) reserved->fAttributes.reset();
+  });
+  std::string prefix, name;
   while (!AtEnd()) {
     const int c = Read();
     if (c == '/') {
@@ -292,14 +423,13 @@ bool TMz_XmlParser::ReadTagAttributes(TMz_XmlNode* ANode) {
     if (c == EndOfData) Fail("unexpected end of data (#$FFFF)");
 
     Back();
-    std::string prefix, name;
     ReadName(prefix, name);
     if (name.empty()) {
       if (prefix.empty()) Fail("missing attribute name - invalid character found");
       Fail("incomplete namespace declaration \"%s\" for attribute name", {prefix});
     }
     if (prefix == "xmlns") {
-      auto* element = dynamic_cast<TMz_XmlElement*>(ANode);
+      auto* element = TMz_XmlNode::AsElement(ANode);
       if (!element)
         Fail("failed to define namespace in none element node \"" + ANode->getQualifiedName() + "\"");
       auto* ns = New<TMz_XmlNamespace>(&Doc, element, std::string(), name);
@@ -313,7 +443,7 @@ bool TMz_XmlParser::ReadTagAttributes(TMz_XmlNode* ANode) {
       continue;
     }
     TMz_XmlNode* offered = nullptr;
-    if (Doc.fOnCreateNode) Doc.fOnCreateNode(&Doc, &Reader, ANode, prefix, name, mzAttribute, offered);
+    Offer(ANode, prefix, name, mzAttribute, offered);
     const bool madeHere = offered == nullptr;
     TMz_XmlNode* attr = offered;
     try {
@@ -334,10 +464,11 @@ bool TMz_XmlParser::ReadTagAttributes(TMz_XmlNode* ANode) {
   return false;
 }
 
-TMz_XmlNode* TMz_XmlParser::CreateNode(TMz_XmlNode* AParent, const std::string& APrefix, const std::string& AName,
-                                       TMz_XmlNodeKind AKind, bool& AMadeHere) {
+template <class TChar>
+TMz_XmlNode* TMz_XmlParser<TChar>::CreateNode(TMz_XmlNode* AParent, const std::string& APrefix,
+                                              const std::string& AName, TMz_XmlNodeKind AKind, bool& AMadeHere) {
   TMz_XmlNode* node = nullptr;
-  if (Doc.fOnCreateNode) Doc.fOnCreateNode(&Doc, &Reader, AParent, APrefix, AName, AKind, node);
+  Offer(AParent, APrefix, AName, AKind, node);
   AMadeHere = node == nullptr;
   if (node) return node;
   node = Mz_DefaultNodeClass()(&Doc, AParent, APrefix, AName);
@@ -345,25 +476,28 @@ TMz_XmlNode* TMz_XmlParser::CreateNode(TMz_XmlNode* AParent, const std::string& 
   return node;
 }
 
-void TMz_XmlParser::DiscardNode(TMz_XmlNode* ANode) {
+template <class TChar>
+void TMz_XmlParser<TChar>::DiscardNode(TMz_XmlNode* ANode) {
   if (!ANode) return;
   std::erase(Loose, ANode);
   if (ANode == Doc.fRoot) Doc.fRoot = nullptr;
   Mz_FreeTree(ANode);
 }
 
-void TMz_XmlParser::FinishStartTag(TMz_XmlNode* ANode) {
+template <class TChar>
+void TMz_XmlParser<TChar>::FinishStartTag(TMz_XmlNode* ANode) {
   const std::string& prefix = ANode->getNamespace();
   if (!prefix.empty() && !ANode->defined(prefix))
     Fail("namespace \"%s\" not defined for tag \"%s\"", {prefix, ANode->name()});
   if (!ANode->closed()) Fail("tag \"%s\" not closed", {ANode->getQualifiedName()});
 }
 
-TMz_XmlParser::TStep TMz_XmlParser::ReadMarkup(TMz_XmlNode* AParent) {
+template <class TChar>
+typename TMz_XmlParser<TChar>::TStep TMz_XmlParser<TChar>::ReadMarkup(TMz_XmlNode* AParent) {
   ++Doc.fNodeCount;
   const int c = Read();
   if (c == '/') {
-    auto* parent = dynamic_cast<TMz_XmlElement*>(AParent);
+    auto* parent = TMz_XmlNode::AsElement(AParent);
     if (!parent) Fail("parent node is not a xml element");
     std::string prefix, name;
     ReadName(prefix, name);
@@ -383,7 +517,7 @@ TMz_XmlParser::TStep TMz_XmlParser::ReadMarkup(TMz_XmlNode* AParent) {
       if (next == '-') {
         if (Read() != '-') Fail("\"<!--\" expected for valid comment, but \"<!-\" found");
         node = CreateNode(AParent, {}, "COMMENT", mzComment, madeHere);
-        node->setRawValue(ReadUntilText(u"-->"));
+        node->setRawValue(ReadUntilText("-->"));
         if (Read() != '-') Fail("invalid character found - \"-\" expected");
         if (Read() != '-') Fail("invalid character found - \"-\" expected");
         if (Read() != '>') Fail("invalid character found - \">\" expected");
@@ -394,14 +528,14 @@ TMz_XmlParser::TStep TMz_XmlParser::ReadMarkup(TMz_XmlNode* AParent) {
         if (UpperCase(token) != "DOCTYPE")
           Fail("\"<!DOCTYPE\" expected for valid doctype-definition, but \"<!D?\" found");
         node = CreateNode(AParent, {}, "DOCTYPE", mzDocType, madeHere);
-        node->setRawValue(ReadUntilText(u">"));
+        node->setRawValue(ReadUntilText(">"));
         if (Read() != '>') Fail("invalid character found - \">\" expected");
       } else if (next == '[') {
         const std::string token = ReadToken();
         if (token != "CDATA") Fail("invalid character - \"CDATA[\" expected behind \"<![\"");
         if (Read() != '[') Fail("invalid character - \"[\" expected behind \"<![CDATA\"");
         node = CreateNode(AParent, {}, token, mzData, madeHere);
-        node->setRawValue(ReadUntilText(u"]]>"));
+        node->setRawValue(ReadUntilText("]]>"));
         if (Read() != ']') Fail("invalid character found - \"]\" expected");
         if (Read() != ']') Fail("invalid character found - \"]\" expected");
         if (Read() != '>') Fail("invalid character found - \">\" expected");
@@ -419,14 +553,14 @@ TMz_XmlParser::TStep TMz_XmlParser::ReadMarkup(TMz_XmlNode* AParent) {
   if (c == '?') {
     const std::string name = ReadToken();
     if (Current() == ':') {
-      Reader.setPosition(Reader.position() + 1);
+      ++Pos;
       Fail("namespace declaration not allowed for xml core node");
     }
     if (name != "xml" && name != "xml-stylesheet") Fail("xml header expected");
     if (Doc.fRoot) Fail("xml header already exist");
     const TMz_XmlNodeKind kind = name == "xml-stylesheet" ? mzStylesheet : mzDocument;
     TMz_XmlNode* root = nullptr;
-    if (Doc.fOnCreateNode) Doc.fOnCreateNode(&Doc, &Reader, AParent, {}, name, kind, root);
+    Offer(AParent, {}, name, kind, root);
     if (!root) {
       root = Mz_DefaultNodeClass()(&Doc, nullptr, {}, name);
       root->setKind(kind);
@@ -469,7 +603,8 @@ TMz_XmlParser::TStep TMz_XmlParser::ReadMarkup(TMz_XmlNode* AParent) {
   return TStep::Continue;
 }
 
-TMz_XmlNode* TMz_XmlParser::ImplicitHeader() {
+template <class TChar>
+TMz_XmlNode* TMz_XmlParser<TChar>::ImplicitHeader() {
   if (Doc.fRoot) Fail("xml header already exist");
   TMz_XmlNode* root = Mz_DefaultNodeClass()(&Doc, nullptr, {}, "xml");
   root->setKind(mzDocument);
@@ -478,25 +613,27 @@ TMz_XmlNode* TMz_XmlParser::ImplicitHeader() {
   return root;
 }
 
-void TMz_XmlParser::ReadText(TMz_XmlNode* ANode) {
+template <class TChar>
+void TMz_XmlParser<TChar>::ReadText(TMz_XmlNode* ANode) {
   if (ANode && ANode->closed()) Fail("invalid character found");
-  if (!dynamic_cast<TMz_XmlElement*>(ANode)) Fail("node values only allowed for element nodes");
+  if (!TMz_XmlNode::AsElement(ANode)) Fail("node values only allowed for element nodes");
   Back();
-  int64_t from = Reader.position();
+  int64_t from = Pos;
   if (from >= Size) return;
   int64_t to = from;
   while (to < Size) {
-    const char16_t c = Text[size_t(to)];
+    const int c = Unit(to);
     if (c == 0 || c == '<' || c == '>' || c == EndOfData) break;
     ++to;
   }
-  Reader.setPosition(to);
-  while (from < to && IsBlank(Text[size_t(from)])) ++from;
-  while (to > from && IsBlank(Text[size_t(to - 1)])) --to;
-  if (to > from) AppendDecoded(ANode->fValue, Text.data() + from, size_t(to - from));
+  Pos = to;
+  while (from < to && IsBlank(Unit(from))) ++from;
+  while (to > from && IsBlank(Unit(to - 1))) --to;
+  if (to > from) AppendDecoded(ANode->fValue, Text + from, size_t(to - from));
 }
 
-void TMz_XmlParser::Parse() {
+template <class TChar>
+void TMz_XmlParser<TChar>::Parse() {
   Frames.push_back({nullptr, false, false});
   while (!Frames.empty()) {
     TMz_XmlNode* node = Frames.back().Node;
@@ -538,7 +675,8 @@ void TMz_XmlParser::Parse() {
   }
 }
 
-void TMz_XmlParser::Discard() {
+template <class TChar>
+void TMz_XmlParser<TChar>::Discard() {
   // Open frames belong to these trees or to the root the caller frees.
   std::vector<TMz_XmlNode*> loose = std::move(Loose);
   for (auto it = loose.rbegin(); it != loose.rend(); ++it) Mz_FreeTree(*it);
@@ -570,27 +708,38 @@ std::string AsciiUpper(std::string AText) {
 // The encoding named in the declaration at the text's start, "" when none is named. The
 // declaration is read as name="value" pairs up to its "?>", so neither the word "encoding"
 // nor a "?>" inside another value is taken for the encoding's.
-std::string DeclaredEncoding(const std::u16string& AText) {
-  const std::u16string_view text(AText);
-  if (text.substr(0, 5) != u"<?xml" || text.size() < 6 || text[5] > ' ') return {};
+template <class TChar>
+std::string DeclaredEncoding(std::basic_string_view<TChar> AText) {
+  using TView = std::basic_string_view<TChar>;
+  const auto is = [](TView AText, std::string_view AWord) {
+    return AText.size() == AWord.size() && std::equal(AText.begin(), AText.end(), AWord.begin(), [](TChar a, char b) {
+             return a == TChar(b);
+           });
+  };
+  const auto blank = [](TChar c) { return std::make_unsigned_t<TChar>(c) <= ' '; };
+  if (AText.size() < 6 || !is(AText.substr(0, 5), "<?xml") || !blank(AText[5])) return {};
   size_t i = 5;
-  auto skipBlanks = [&] {
-    while (i < text.size() && text[i] <= ' ') ++i;
+  const auto skipBlanks = [&] {
+    while (i < AText.size() && blank(AText[i])) ++i;
   };
   for (;;) {
     skipBlanks();
-    if (i >= text.size() || text[i] == '?' || text[i] == '>') return {};
+    if (i >= AText.size() || AText[i] == '?' || AText[i] == '>') return {};
     const size_t nameStart = i;
-    while (i < text.size() && text[i] > ' ' && text[i] != '=' && text[i] != '?' && text[i] != '>') ++i;
-    const std::u16string_view name = text.substr(nameStart, i - nameStart);
+    while (i < AText.size() && !blank(AText[i]) && AText[i] != '=' && AText[i] != '?' && AText[i] != '>') ++i;
+    const TView name = AText.substr(nameStart, i - nameStart);
     skipBlanks();
-    if (i >= text.size() || text[i] != '=') return {};
+    if (i >= AText.size() || AText[i] != '=') return {};
     ++i;
     skipBlanks();
-    if (i >= text.size() || (text[i] != '"' && text[i] != '\'')) return {};
-    const size_t close = text.find(text[i], i + 1);
-    if (close == std::u16string_view::npos) return {};
-    if (name == u"encoding") return Utf16ToUtf8(text.substr(i + 1, close - i - 1));
+    if (i >= AText.size() || (AText[i] != '"' && AText[i] != '\'')) return {};
+    const size_t close = AText.find(AText[i], i + 1);
+    if (close == TView::npos) return {};
+    if (is(name, "encoding")) {
+      std::string value;
+      AppendText(value, AText.data() + i + 1, close - i - 1);
+      return value;
+    }
     i = close + 1;
   }
 }
@@ -610,23 +759,64 @@ TDeclaredEncoding ClassifyEncoding(const std::string& AName) {
   return TDeclaredEncoding::Other;
 }
 
-TBytes ReadWholeStream(TStream* AStream) {
+// The bytes of a memory stream as they stand; those of any other stream, read into AStore.
+std::string_view StreamBytes(TStream* AStream, TBytes& AStore) {
+  if (auto* memory = dynamic_cast<TCustomMemoryStream*>(AStream)) {
+    AStream->SetPosition(AStream->GetSize());
+    return {static_cast<const char*>(memory->GetMemory()), size_t(std::max<int64_t>(AStream->GetSize(), 0))};
+  }
   AStream->SetPosition(0);
-  TBytes bytes;
   const int64_t size = AStream->GetSize();
-  if (size > 0) bytes.reserve(size_t(size));
+  if (size > 0) AStore.reserve(size_t(size));
   uint8_t block[65536];
-  for (int64_t got; (got = AStream->Read(block, sizeof block)) > 0;) bytes.insert(bytes.end(), block, block + got);
-  return bytes;
+  for (int64_t got; (got = AStream->Read(block, sizeof block)) > 0;) AStore.insert(AStore.end(), block, block + got);
+  return {reinterpret_cast<const char*>(AStore.data()), AStore.size()};
+}
+
+// Bytes the caller keeps alive, read as a stream without a copy.
+class TBytesView : public TCustomMemoryStream {
+public:
+  explicit TBytesView(std::string_view ABytes) { SetPointer(const_cast<char*>(ABytes.data()), int64_t(ABytes.size())); }
+  int64_t Write(const void*, int64_t) override { return 0; }
+};
+
+std::string Latin1ToUtf8(std::string_view ABytes) {
+  std::string utf8;
+  utf8.reserve(ABytes.size() + ABytes.size() / 8);
+  for (const char c : ABytes) {
+    const uint8_t b = uint8_t(c);
+    if (b < 0x80) {
+      utf8 += char(b);
+    } else {
+      utf8 += char(0xC0 | (b >> 6));
+      utf8 += char(0x80 | (b & 0x3F));
+    }
+  }
+  return utf8;
 }
 
 }  // namespace
 
+template <class TChar>
+void TMz_XmlDocument::parse(const TChar* AText, size_t ASize, TMz_StreamReader* AReader) {
+  TMz_XmlNode* const before = fRoot;
+  const TMz_XmlName::TPool names;  // the tree's nodes share their names
+  TMz_XmlParser<TChar> parser(*this, AText, ASize, AReader);
+  try {
+    parser.Parse();
+  } catch (...) {
+    parser.Discard();
+    if (fRoot != before) Mz_FreeTree(std::exchange(fRoot, before));
+    throw;
+  }
+}
+
 void TMz_XmlDocument::loadFromStream(TStream* AStream) {
+  TBytes store;
+  const std::string_view bytes = StreamBytes(AStream, store);
+  const auto* head = reinterpret_cast<const uint8_t*>(bytes.data());
+  const size_t headSize = std::min<size_t>(bytes.size(), 4);
   // UTF-16 without a byte-order mark shows itself by the "<?" of its declaration.
-  uint8_t head[4] = {};
-  AStream->SetPosition(0);
-  const int64_t headSize = AStream->Read(head, 4);
   const TEncoding* encoding = &TEncoding::UTF8();
   bool detectBOM = true;
   if (headSize == 4 && head[0] == '<' && head[1] == 0 && head[2] == '?' && head[3] == 0) {
@@ -639,75 +829,81 @@ void TMz_XmlDocument::loadFromStream(TStream* AStream) {
   const bool eightBit = detectBOM && !(headSize >= 2 && ((head[0] == 0xFF && head[1] == 0xFE) ||
                                                           (head[0] == 0xFE && head[1] == 0xFF)));
   const bool utf8Mark = headSize >= 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF;
-  TMz_StreamReader reader(AStream, encoding, detectBOM, TMz_StreamReader::DefaultBufferSize);
-  AStream->SetPosition(0);
-  reader.FillAll();
+  const std::string_view body = bytes.substr(utf8Mark ? 3 : 0);
+
+  // UTF-8 is parsed as it stands; the decoded text is needed for a handler (it reads from a
+  // reader) and for what Utf8Readable refuses.
+  std::unique_ptr<TMz_StreamReader> reader;
+  std::string declared;
+  const bool direct = eightBit && !fOnCreateNode && Utf8Readable(head + (utf8Mark ? 3 : 0), body.size());
+  if (direct) {
+    declared = DeclaredEncoding(body);
+  } else {
+    reader = std::make_unique<TMz_StreamReader>(AStream, encoding, detectBOM, TMz_StreamReader::DefaultBufferSize);
+    AStream->SetPosition(0);
+    reader->FillAll();
+    declared = DeclaredEncoding(std::u16string_view(reader->BufferedData()));
+  }
 
   // The declared encoding decides how bytes without a mark are read; a mark wins over it.
-  std::unique_ptr<TBytesStream> latin1;
-  std::unique_ptr<TMz_StreamReader> latin1Reader;
-  TMz_StreamReader* source = &reader;
-  const std::string declared = DeclaredEncoding(reader.BufferedData());
-  switch (ClassifyEncoding(declared)) {
+  const TDeclaredEncoding kind = ClassifyEncoding(declared);
+  const bool eightBitDeclared = eightBit && !utf8Mark && (kind == TDeclaredEncoding::Latin1 || kind == TDeclaredEncoding::Ascii);
+  switch (kind) {
     case TDeclaredEncoding::Unicode: break;
     case TDeclaredEncoding::Ascii:
-      if (eightBit && !utf8Mark) {
-        const std::u16string& text = reader.BufferedData();
-        for (size_t i = 0; i < text.size(); ++i)
-          if (text[i] > 0x7F)
-            throw EMz_XmlParseError("character above 127 in a document declared \"" + declared + "\"" +
-                                    Suffix(this, int64_t(i) + 1));
+      if (eightBitDeclared) {
+        // Every character before the first one above 127 is a single byte.
+        const size_t above = direct ? size_t(std::find_if(body.begin(), body.end(), [](char c) { return uint8_t(c) > 0x7F; }) - body.begin())
+                                    : size_t(std::find_if(reader->BufferedData().begin(), reader->BufferedData().end(), [](char16_t c) { return c > 0x7F; }) - reader->BufferedData().begin());
+        if (above < (direct ? body.size() : reader->BufferedData().size()))
+          throw EMz_XmlParseError("character above 127 in a document declared \"" + declared + "\"" +
+                                  Suffix(this, int64_t(above) + 1));
       }
       break;
     case TDeclaredEncoding::Latin1:
-      if (eightBit && !utf8Mark) {
-        // Every byte is the code point of the same number; read again as that text in UTF-8.
-        const TBytes bytes = ReadWholeStream(AStream);
-        std::string utf8;
-        utf8.reserve(bytes.size() + bytes.size() / 8);
-        for (uint8_t b : bytes) {
-          if (b < 0x80) {
-            utf8 += char(b);
-          } else {
-            utf8 += char(0xC0 | (b >> 6));
-            utf8 += char(0x80 | (b & 0x3F));
-          }
+      if (eightBitDeclared) {
+        // Every byte is the code point of the same number.
+        const std::string utf8 = Latin1ToUtf8(bytes);
+        reader.reset();
+        if (fOnCreateNode) {
+          TBytesView view(utf8);
+          TMz_StreamReader decoded(&view, &TEncoding::UTF8(), false, TMz_StreamReader::DefaultBufferSize);
+          decoded.FillAll();
+          parse(decoded.BufferedData().data(), decoded.BufferedData().size(), &decoded);
+        } else {
+          parse(utf8.data(), utf8.size(), nullptr);
         }
-        latin1 = std::make_unique<TBytesStream>(TBytes(utf8.begin(), utf8.end()));
-        latin1Reader = std::make_unique<TMz_StreamReader>(latin1.get(), &TEncoding::UTF8(), false,
-                                                          TMz_StreamReader::DefaultBufferSize);
-        latin1Reader->FillAll();
-        source = latin1Reader.get();
+        rewriteEncoding();
+        return;
       }
       break;
     case TDeclaredEncoding::Other:
       throw EMz_XmlParseError("unsupported encoding \"" + declared + "\"" + Suffix(this, 0));
   }
 
-  TMz_XmlNode* const before = fRoot;
-  TMz_XmlParser parser(*this, *source);
-  try {
-    parser.Parse();
-  } catch (...) {
-    parser.Discard();
-    if (fRoot != before) Mz_FreeTree(std::exchange(fRoot, before));
-    throw;
+  if (direct) {
+    parse(body.data(), body.size(), nullptr);
+  } else {
+    const std::u16string& text = reader->BufferedData();
+    parse(text.data(), text.size(), reader.get());
   }
+  if (eightBitDeclared) rewriteEncoding();
+}
+
+void TMz_XmlDocument::rewriteEncoding() {
   // The tree holds Unicode text and is saved as UTF-8: a declaration still naming an 8-bit
   // encoding would make the saved bytes read back as other characters.
-  const TDeclaredEncoding kind = ClassifyEncoding(declared);
-  if (eightBit && !utf8Mark && (kind == TDeclaredEncoding::Latin1 || kind == TDeclaredEncoding::Ascii))
-    if (auto* header = dynamic_cast<TMz_XmlElement*>(fRoot))
-      if (!header->attribute_raw("encoding").empty()) header->setAttribute_raw("encoding", "UTF-8");
+  if (auto* header = dynamic_cast<TMz_XmlElement*>(fRoot))
+    if (!header->attribute_raw("encoding").empty()) header->setAttribute_raw("encoding", "UTF-8");
 }
 
 void TMz_XmlDocument::loadFromString(std::string_view AData) {
-  TBytesStream stream(TBytes(AData.begin(), AData.end()));
+  TBytesView stream(AData);
   loadFromStream(&stream);
 }
 
 void TMz_XmlDocument::loadFromBytes(const TBytes& AData) {
-  TBytesStream stream(AData);
+  TBytesView stream(std::string_view(reinterpret_cast<const char*>(AData.data()), AData.size()));
   loadFromStream(&stream);
 }
 

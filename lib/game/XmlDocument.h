@@ -106,7 +106,13 @@ public:
   TValue StringToValue(std::string_view AData) const { return Mz_XmlStringToValue(AData, fFormat); }
 
 private:
+  template <class TChar>
   friend class TMz_XmlParser;
+  // Parses the text into the document; a failure frees what it made and keeps the old root.
+  template <class TChar>
+  void parse(const TChar* AText, size_t ASize, TMz_StreamReader* AReader);
+  // Names UTF-8 in the header that declared an 8-bit encoding.
+  void rewriteEncoding();
 
   int32_t fTokenBufferSize = 16;
   TFormatSettings fFormat;

@@ -71,11 +71,52 @@ bool Mz_XmlStorable(std::string_view AText) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// TMz_XmlName
+
+namespace {
+struct TNameHash {
+  size_t operator()(const std::pair<std::string_view, std::string_view>& AKey) const {
+    const std::hash<std::string_view> hash;
+    return hash(AKey.first) * 31 + hash(AKey.second);
+  }
+};
+thread_local TMz_XmlName::TPool* GNamePool = nullptr;
+}  // namespace
+
+struct TMz_XmlName::TPool::TNames {
+  std::unordered_map<std::pair<std::string_view, std::string_view>, TMz_XmlName, TNameHash> Names;
+};
+
+TMz_XmlName::TPool::TPool() : fNames(std::make_unique<TNames>()), fOuter(GNamePool) { GNamePool = this; }
+TMz_XmlName::TPool::~TPool() { GNamePool = fOuter; }
+
+const std::string& TMz_XmlName::Empty() {
+  static const std::string empty;
+  return empty;
+}
+
+TMz_XmlName::TMz_XmlName(std::string ANamespace, std::string AName) {
+  TPool* pool = GNamePool;
+  if (!pool) {
+    if (!ANamespace.empty() || !AName.empty()) fBlock = new TBlock{std::move(ANamespace), std::move(AName)};
+    return;
+  }
+  auto& names = pool->fNames->Names;
+  if (auto it = names.find({ANamespace, AName}); it != names.end()) {
+    fBlock = it->second.fBlock;
+    Acquire();
+    return;
+  }
+  fBlock = new TBlock{std::move(ANamespace), std::move(AName)};
+  names.emplace(std::pair<std::string_view, std::string_view>(fBlock->Namespace, fBlock->Name), *this);
+}
+
+// ---------------------------------------------------------------------------------------------
 // TMz_XmlNode
 
 TMz_XmlNode::TMz_XmlNode(TMz_XmlDocument* ADocument, TMz_XmlNode* AParent, std::string ANamespace,
                          std::string AName)
-    : fDocument(ADocument), fParent(AParent), fNamespace(std::move(ANamespace)), fName(std::move(AName)) {}
+    : fDocument(ADocument), fParent(AParent), fNames(std::move(ANamespace), std::move(AName)) {}
 
 TMz_XmlNode::~TMz_XmlNode() = default;
 
@@ -85,10 +126,10 @@ void TMz_XmlNode::BeforeDestruction() {
 }
 
 void TMz_XmlNode::detach() {
-  auto* parent = dynamic_cast<TMz_XmlElement*>(fParent);
+  auto* parent = AsElement(fParent);
   fParent = nullptr;
   if (!parent) return;
-  if (auto* self = dynamic_cast<TMz_XmlElement*>(this); self && parent->fNodes) {
+  if (auto* self = AsElement(this); self && parent->fNodes) {
     auto& items = parent->fNodes->FItems;
     // Children are mostly taken from the end (a failed parse, the latest addition).
     for (size_t i = items.size(); i-- > 0;)
@@ -97,9 +138,9 @@ void TMz_XmlNode::detach() {
         break;
       }
   }
-  if (auto* attr = dynamic_cast<TMz_XmlAttribute*>(this)) {
-    parent->removeAttribute(attr);
-    if (auto* ns = dynamic_cast<TMz_XmlNamespace*>(this)) parent->removeNamespace(ns);
+  if (fClass & IsAttribute) {
+    parent->removeAttribute(static_cast<TMz_XmlAttribute*>(this));
+    if (fClass & IsDeclaration) parent->removeNamespace(static_cast<TMz_XmlNamespace*>(this));
   }
 }
 
@@ -123,8 +164,11 @@ void TMz_XmlNode::setValue(const TValue& AValue) {
 }
 
 std::string TMz_XmlNode::getQualifiedName() const {
-  if (fNamespace.empty()) return fName;
-  return fNamespace + ":" + fName;
+  const std::string& prefix = getNamespace();
+  if (prefix.empty()) return name();
+  std::string qualified;
+  qualified.reserve(prefix.size() + 1 + name().size());
+  return qualified.append(prefix).append(1, ':').append(name());
 }
 
 bool TMz_XmlNode::defined(std::string_view ANamespace) const {
@@ -140,7 +184,7 @@ void TMz_XmlNode::raiseStoringError(std::string_view AMessage) const {
 
 void TMz_XmlAttribute::AfterConstruction() {
   TMz_XmlNode::AfterConstruction();
-  if (auto* parent = dynamic_cast<TMz_XmlElement*>(fParent)) parent->addAttribute(this);
+  if (auto* parent = AsElement(fParent)) parent->addAttribute(this);
 }
 
 bool TMz_XmlAttribute::defined(std::string_view ANamespace) const { return TMz_XmlNode::defined(ANamespace); }
@@ -172,7 +216,7 @@ void TMz_XmlAttribute::toStream(TMz_StreamWriter& AStream) {
 void TMz_XmlNamespace::AfterConstruction() {
   TMz_XmlAttribute::AfterConstruction();
   fKind = mzNamespace;
-  if (auto* parent = dynamic_cast<TMz_XmlElement*>(fParent)) parent->addNamespace(this);
+  if (auto* parent = AsElement(fParent)) parent->addNamespace(this);
 }
 
 void TMz_XmlNamespace::toStream(TMz_StreamWriter& AStream) {
@@ -183,13 +227,30 @@ void TMz_XmlNamespace::toStream(TMz_StreamWriter& AStream) {
   WriteQuoted(AStream, *this, fValue);
 }
 
-// A declaration's key in the attribute map: "xmlns:q", so a plain attribute q beside it
+// A declaration's key in the attribute map is "xmlns:q", so a plain attribute q beside it
 // neither replaces nor hides it.
-namespace {
-std::string AttributeKey(const TMz_XmlAttribute* AAttr) {
-  if (dynamic_cast<const TMz_XmlNamespace*>(AAttr)) return "xmlns:" + AAttr->getQualifiedName();
-  return AAttr->getQualifiedName();
+bool Mz_XmlKeyIs(const TMz_XmlNode& ANode, std::string_view AKey, bool AAttributeMap) {
+  if (AAttributeMap && (ANode.fClass & TMz_XmlNode::IsDeclaration)) {
+    if (!AKey.starts_with("xmlns:")) return false;
+    AKey.remove_prefix(6);
+  }
+  const std::string& prefix = ANode.getNamespace();
+  const std::string& name = ANode.name();
+  if (prefix.empty()) return AKey == name;
+  return AKey.size() == prefix.size() + 1 + name.size() && AKey.starts_with(prefix) && AKey[prefix.size()] == ':' &&
+         AKey.ends_with(name);
 }
+
+std::string Mz_XmlKeyOf(const TMz_XmlNode& ANode, bool AAttributeMap) {
+  if (AAttributeMap && (ANode.fClass & TMz_XmlNode::IsDeclaration)) {
+    std::string key = "xmlns:";
+    return key.append(ANode.getQualifiedName());
+  }
+  return ANode.getQualifiedName();
+}
+
+namespace {
+std::string AttributeKey(const TMz_XmlAttribute* AAttr) { return Mz_XmlKeyOf(*AAttr, true); }
 }  // namespace
 
 int TMz_XmlNodes::IndexOf(const TMz_XmlElement* AItem) const {
@@ -202,7 +263,7 @@ int TMz_XmlNodes::IndexOf(const TMz_XmlElement* AItem) const {
 
 void TMz_XmlElement::AfterConstruction() {
   TMz_XmlNode::AfterConstruction();
-  if (auto* parent = dynamic_cast<TMz_XmlElement*>(fParent)) parent->add(this);
+  if (auto* parent = AsElement(fParent)) parent->add(this);
 }
 
 TMz_XmlElement::~TMz_XmlElement() {
@@ -237,7 +298,7 @@ void FreeSubtrees(std::vector<TMz_XmlElement*> AWork) {
 void Mz_FreeTree(TMz_XmlNode* ANode) {
   if (!ANode) return;
   ANode->detach();
-  if (auto* element = dynamic_cast<TMz_XmlElement*>(ANode)) FreeSubtrees({element});
+  if (auto* element = TMz_XmlNode::AsElement(ANode)) FreeSubtrees({element});
   else Free(ANode);
 }
 
@@ -268,15 +329,15 @@ void TMz_XmlElement::clear() {
 TMz_XmlElement* TMz_XmlElement::find(std::string_view ATagName) const {
   if (fNodes)
     for (TMz_XmlElement* e : fNodes->FItems)
-      if (e->fName == ATagName) return e;
+      if (e->name() == ATagName) return e;
   return nullptr;
 }
 
 void TMz_XmlElement::releaseIfUnheld(TMz_XmlAttribute* AAttr) {
   if (!AAttr) return;
   if (fAttributes && fAttributes->Find(AttributeKey(AAttr)) == AAttr) return;
-  if (auto* ns = dynamic_cast<TMz_XmlNamespace*>(AAttr))
-    if (fNamespaces && fNamespaces->Find(ns->getQualifiedName()) == ns) return;
+  if (AAttr->fClass & IsDeclaration)
+    if (fNamespaces && fNamespaces->Find(AAttr->getQualifiedName()) == AAttr) return;
   AAttr->fParent = nullptr;
   Free(AAttr);
 }

@@ -14,10 +14,12 @@
 //
 // Nodes are made with New<T>(document, parent, prefix, name): AfterConstruction links an
 // element into its parent's children and an attribute into its parent's attributes.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -32,6 +34,9 @@ namespace quorvel {
 class TMz_XmlDocument;
 class TMz_XmlElement;
 class TMz_StreamWriter;
+class TMz_XmlNamespace;
+template <class TChar>
+class TMz_XmlParser;
 
 enum TMz_XmlNodeKind : uint8_t {
   mzDefault,     // an ordinary element
@@ -53,6 +58,53 @@ std::string Mz_SingleToStr(float AValue, const TFormatSettings& AFormat);
 // Whether a text can be written and read back: no NUL and no U+FFFF.
 bool Mz_XmlStorable(std::string_view AText);
 
+// A node's prefix and local name, one block shared by every node of a load that bears both.
+class TMz_XmlName {
+public:
+  TMz_XmlName() = default;
+  TMz_XmlName(std::string ANamespace, std::string AName);
+  TMz_XmlName(const TMz_XmlName& AOther) : fBlock(AOther.fBlock) { Acquire(); }
+  TMz_XmlName& operator=(TMz_XmlName AOther) {
+    std::swap(fBlock, AOther.fBlock);
+    return *this;
+  }
+  ~TMz_XmlName() { Release(); }
+
+  const std::string& getNamespace() const { return fBlock ? fBlock->Namespace : Empty(); }
+  const std::string& name() const { return fBlock ? fBlock->Name : Empty(); }
+
+  // While one lives on a thread, names made there are shared with equal earlier ones.
+  class TPool {
+  public:
+    TPool();
+    ~TPool();
+    TPool(const TPool&) = delete;
+    TPool& operator=(const TPool&) = delete;
+
+  private:
+    friend class TMz_XmlName;
+    struct TNames;
+    std::unique_ptr<TNames> fNames;
+    TPool* fOuter;
+  };
+
+private:
+  struct TBlock {
+    std::string Namespace;
+    std::string Name;
+    std::atomic<uint32_t> References{1};
+  };
+  static const std::string& Empty();
+  void Acquire() {
+    if (fBlock) fBlock->References.fetch_add(1, std::memory_order_relaxed);
+  }
+  void Release() {
+    if (fBlock && fBlock->References.fetch_sub(1, std::memory_order_acq_rel) == 1) delete fBlock;
+  }
+
+  TBlock* fBlock = nullptr;
+};
+
 class TMz_XmlNode : public TPersistent {
 public:
   TMz_XmlNode(TMz_XmlDocument* ADocument, TMz_XmlNode* AParent, std::string ANamespace, std::string AName);
@@ -63,10 +115,10 @@ public:
   TMz_XmlNode* parent() const { return fParent; }
   TMz_XmlNodeKind kind() const { return fKind; }
   void setKind(TMz_XmlNodeKind AKind) { fKind = AKind; }
-  const std::string& getNamespace() const { return fNamespace; }
-  void setNamespace(std::string AValue) { fNamespace = std::move(AValue); }
-  const std::string& name() const { return fName; }
-  void setName(std::string AValue) { fName = std::move(AValue); }
+  const std::string& getNamespace() const { return fNames.getNamespace(); }
+  void setNamespace(std::string AValue) { fNames = TMz_XmlName(std::move(AValue), fNames.name()); }
+  const std::string& name() const { return fNames.name(); }
+  void setName(std::string AValue) { fNames = TMz_XmlName(fNames.getNamespace(), std::move(AValue)); }
   bool closed() const { return fClosed; }
   void setClosed(bool AValue) { fClosed = AValue; }
 
@@ -83,25 +135,33 @@ public:
   virtual void toStream(TMz_StreamWriter& AStream) = 0;
 
   bool equals(std::string_view ANamespace, std::string_view AName) const {
-    return fNamespace == ANamespace && fName == AName;
+    return getNamespace() == ANamespace && name() == AName;
   }
   const TFormatSettings& formatSettings() const;
   // Takes the node out of its parent's children or maps (nothing is freed).
   void detach();
+  // The node as an element (a TMz_XmlElement or descendant), else nullptr; no RTTI.
+  static TMz_XmlElement* AsElement(TMz_XmlNode* ANode);
 
 protected:
   // The storing error of the node's document (message with the suffix at position 0).
   [[noreturn]] void raiseStoringError(std::string_view AMessage) const;
 
+  friend bool Mz_XmlKeyIs(const TMz_XmlNode& ANode, std::string_view AKey, bool AAttributeMap);
+  friend std::string Mz_XmlKeyOf(const TMz_XmlNode& ANode, bool AAttributeMap);
+  // What the node is, kept so that the tree's own steps need no dynamic_cast.
+  enum : uint8_t { IsElement = 1, IsAttribute = 2, IsDeclaration = 4 };
+
   TMz_XmlDocument* fDocument;
   TMz_XmlNode* fParent;
   TMz_XmlNodeKind fKind = mzDefault;
-  std::string fNamespace;
-  std::string fName;
-  std::string fValue;
   bool fClosed = false;
+  uint8_t fClass = 0;
+  TMz_XmlName fNames;
+  std::string fValue;
 
   friend class TMz_XmlElement;
+  template <class TChar>
   friend class TMz_XmlParser;
 };
 
@@ -110,6 +170,7 @@ public:
   TMz_XmlAttribute(TMz_XmlDocument* ADocument, TMz_XmlNode* AParent, std::string ANamespace, std::string AName)
       : TMz_XmlNode(ADocument, AParent, std::move(ANamespace), std::move(AName)) {
     fKind = mzAttribute;
+    fClass |= IsAttribute;
   }
   void AfterConstruction() override;
   bool defined(std::string_view ANamespace) const override;
@@ -120,9 +181,12 @@ public:
 // A declaration xmlns:q="...": empty prefix, local name q.
 class TMz_XmlNamespace : public TMz_XmlAttribute {
 public:
-  using TMz_XmlAttribute::TMz_XmlAttribute;
+  TMz_XmlNamespace(TMz_XmlDocument* ADocument, TMz_XmlNode* AParent, std::string ANamespace, std::string AName)
+      : TMz_XmlAttribute(ADocument, AParent, std::move(ANamespace), std::move(AName)) {
+    fClass |= IsDeclaration;
+  }
   void AfterConstruction() override;
-  bool defined(std::string_view ANamespace) const override { return fName == ANamespace; }
+  bool defined(std::string_view ANamespace) const override { return name() == ANamespace; }
   void toStream(TMz_StreamWriter& AStream) override;
 };
 
@@ -142,12 +206,17 @@ private:
   std::vector<TMz_XmlElement*> FItems;
 };
 
-// Nodes keyed by qualified name, in insertion order (replacing keeps the place).
+// The node's key in a map: its qualified name, with "xmlns:" before it for a declaration in
+// an attribute map (AAttributeMap).
+bool Mz_XmlKeyIs(const TMz_XmlNode& ANode, std::string_view AKey, bool AAttributeMap);
+std::string Mz_XmlKeyOf(const TMz_XmlNode& ANode, bool AAttributeMap);
+
+// Nodes keyed by qualified name, in insertion order (replacing keeps the place). A declaration
+// among attributes is keyed "xmlns:" and its name. Keys are the nodes' names of the moment.
 template <class T>
 class TMz_XmlNodeMap {
 public:
   struct TPair {
-    std::string Key;
     T* Value;
   };
   int Count() const { return static_cast<int>(FItems.size()); }
@@ -165,8 +234,13 @@ public:
 
 private:
   friend class TMz_XmlElement;
+  template <class TChar>
+  friend class TMz_XmlParser;
   static constexpr size_t npos = size_t(-1);
   static constexpr size_t IndexFrom = 16;  // a hash index only for long attribute lists
+  static constexpr bool Attributes = !std::is_same_v<T, TMz_XmlNamespace>;
+
+  std::string KeyOf(const T* AItem) const { return Mz_XmlKeyOf(*AItem, Attributes); }
 
   size_t IndexOf(std::string_view AKey) const {
     if (FIndex) {
@@ -174,15 +248,15 @@ private:
       return it == FIndex->end() ? npos : it->second;
     }
     for (size_t i = 0; i < FItems.size(); ++i)
-      if (FItems[i].Key == AKey) return i;
+      if (Mz_XmlKeyIs(*FItems[i].Value, AKey, Attributes)) return i;
     return npos;
   }
   // Stores under the key; answers the entry it replaced, or nullptr.
-  T* Put(std::string AKey, T* AValue) {
+  T* Put(std::string_view AKey, T* AValue) {
     const size_t i = IndexOf(AKey);
     if (i != npos) return std::exchange(FItems[i].Value, AValue);
-    FItems.push_back({std::move(AKey), AValue});
-    if (FIndex) FIndex->emplace(FItems.back().Key, FItems.size() - 1);
+    FItems.push_back({AValue});
+    if (FIndex) FIndex->emplace(std::string(AKey), FItems.size() - 1);
     else if (FItems.size() > IndexFrom) Reindex();
     return nullptr;
   }
@@ -196,7 +270,7 @@ private:
   }
   void Reindex() {
     FIndex = std::make_unique<std::unordered_map<std::string, size_t>>();
-    for (size_t i = 0; i < FItems.size(); ++i) FIndex->emplace(FItems[i].Key, i);
+    for (size_t i = 0; i < FItems.size(); ++i) FIndex->emplace(KeyOf(FItems[i].Value), i);
   }
 
   std::vector<TPair> FItems;
@@ -209,7 +283,9 @@ using TMz_XmlNamespaces = TMz_XmlNodeMap<TMz_XmlNamespace>;
 class TMz_XmlElement : public TMz_XmlNode {
 public:
   TMz_XmlElement(TMz_XmlDocument* ADocument, TMz_XmlNode* AParent, std::string ANamespace, std::string AName)
-      : TMz_XmlNode(ADocument, AParent, std::move(ANamespace), std::move(AName)) {}
+      : TMz_XmlNode(ADocument, AParent, std::move(ANamespace), std::move(AName)) {
+    fClass |= IsElement;
+  }
   ~TMz_XmlElement() override;
   void AfterConstruction() override;
 
@@ -300,6 +376,7 @@ protected:
 
 private:
   friend class TMz_XmlNode;
+  template <class TChar>
   friend class TMz_XmlParser;
   // Frees an attribute or declaration that is in neither map any more.
   void releaseIfUnheld(TMz_XmlAttribute* AAttr);
@@ -309,6 +386,10 @@ private:
   std::unique_ptr<TMz_XmlAttributes> fAttributes;
   std::unique_ptr<TMz_XmlNamespaces> fNamespaces;
 };
+
+inline TMz_XmlElement* TMz_XmlNode::AsElement(TMz_XmlNode* ANode) {
+  return ANode && (ANode->fClass & IsElement) ? static_cast<TMz_XmlElement*>(ANode) : nullptr;
+}
 
 // Takes the node out of its parent and frees it with everything below it, without recursion.
 // Null does nothing.

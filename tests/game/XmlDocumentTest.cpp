@@ -319,6 +319,79 @@ TEST(XmlDocument, DeepNestingNeedsNoStackAndIsBounded) {
   EXPECT_EQ(error, "maximum nesting depth of 10000 exceeded [\"\" at " + std::to_string(21 + 3 * 10000 + 2) + "]");
 }
 
+// The tree, or the message of the failure, as one text.
+std::string Outcome(TMz_XmlDocument& ADoc, const std::string& ABytes) {
+  try {
+    ADoc.loadFromString(ABytes);
+  } catch (const EMz_XmlParseError& e) {
+    return "error " + e.Message();
+  }
+  std::string out = "nodes " + std::to_string(ADoc.node_count()) + "\n";
+  std::vector<std::pair<TMz_XmlNode*, int>> work{{ADoc.root(), 0}};
+  while (!work.empty()) {
+    auto [node, depth] = work.back();
+    work.pop_back();
+    if (!node) continue;
+    out.append(size_t(depth), ' ') += std::to_string(node->kind()) + " " + node->getQualifiedName() + " [" +
+                                      node->getRawValue() + "]" + (node->closed() ? " closed\n" : "\n");
+    auto* element = dynamic_cast<TMz_XmlElement*>(node);
+    if (!element) continue;
+    if (element->attributes())
+      for (const auto& pair : *element->attributes())
+        out.append(size_t(depth) + 1, ' ') += "@" + std::to_string(pair.Value->kind()) + " " +
+                                                pair.Value->getQualifiedName() + "=" + pair.Value->getRawValue() + "\n";
+    if (element->nodes())
+      for (int i = element->nodes()->Count(); i-- > 0;) work.push_back({element->nodes()->Items(i), depth + 1});
+  }
+  return out;
+}
+
+// UTF-8 is parsed as it stands unless a handler needs the decoded text: a handler that
+// supplies no node makes the same document read through the decoder, and both must give the
+// same tree, the same messages and positions counted in UTF-16 units.
+TEST(XmlDocument, BytesAndDecodedTextReadAlike) {
+  const std::vector<std::string> seeds = {
+      H + "<a x=\"caf\xC3\xA9\" y='\xE2\x82\xAC &amp; &#233;'>na\xC3\xAFve &lt;text&gt;<b/></a>",
+      H + "<a>\xC3\xA9<![CDATA[M\xC3\xBChle ]]]]><!-- \xE2\x82\xAC -- --></a>",
+      H + "<!DOCTYPE \xC3\xA9><q:a xmlns:q=\"\xC3\xA9\" q:b=\"1\">x</q:a>",
+      H + "<a \xC3\xA9=\"1\"/>",
+      H + "<\xC3\xA9/>",
+      H + "<a>\xC3\xA9\xC3\xA9</b>",
+      H + "<!\xC3\xA9<a>t</a>",
+      H + "<a x=\"\xF0\x9F\x98\x80\">\xF0\x9F\x98\x80</a>",
+      H + "<a>\xEF\xBF\xBF</a><b/>",
+      H + "<a>\xC3(\xA9</a>",
+      "\xEF\xBB\xBF" + H + "<a>\xC3\xA9</a>",
+      "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a x=\"\xE9\">\xE9</a>",
+      "<?xml version=\"1.0\" encoding=\"US-ASCII\"?><a>\xC3\xA9</a>",
+      "<a>\xC3\xA9 &#x20AC;&#8364;&bogus;</a>",
+  };
+  std::vector<std::string> inputs = seeds;
+  // Every seed cut short and with a character put in at each place.
+  for (const std::string& seed : seeds)
+    for (size_t at = 0; at <= seed.size(); ++at) {
+      inputs.push_back(seed.substr(0, at));
+      for (const char* insert : {"\xC3\xA9", "<", ">", "\""})
+        inputs.push_back(seed.substr(0, at) + insert + seed.substr(at));
+    }
+  const TMz_OnCreateNode noNode = [](TObject*, TMz_StreamReader*, TMz_XmlNode*, const std::string&,
+                                     const std::string&, TMz_XmlNodeKind, TMz_XmlNode*&) {};
+  for (const std::string& input : inputs) {
+    TMz_XmlDocument bytes, decoded;
+    decoded.setOnCreateNode(noNode);
+    ASSERT_EQ(Outcome(bytes, input), Outcome(decoded, input)) << input;
+  }
+  // Some of them stand: the characters of the text, positions after a two-byte character.
+  TMz_XmlDocument doc;
+  EXPECT_EQ(Outcome(doc, seeds[0]).substr(0, 8), "nodes 4\n");
+  auto* a = DocumentElement(doc);
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->attribute_raw("y"), "\xE2\x82\xAC & \xC3\xA9");
+  EXPECT_EQ(a->getRawValue(), "na\xC3\xAFve <text>");
+  TMz_XmlDocument broken;
+  EXPECT_EQ(Outcome(broken, seeds[3]), "error invalid character for token [\"\" at 25]");
+}
+
 TEST(XmlDocument, StorageErrorsLeaveNoFile) {
   TMz_XmlDocument doc;
   doc.loadFromString(H + "<!DOCTYPE a><a/>");
