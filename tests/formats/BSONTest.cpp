@@ -368,7 +368,7 @@ TEST(BSONTest, TreeWriterWritesWhatTheTokensWrite) {
         w.SetEmptyValueHandling(handling);
         WriteByTokens(w, tree.get());
       }
-      EXPECT_EQ(Hex(Bytes(byTree)), Hex(Bytes(byTokens)));
+      EXPECT_EQ(Hex(StreamBytes(byTree)), Hex(StreamBytes(byTokens)));
     }
   }
   // A tree inside containers the caller opened: only the tree's own elements are written.
@@ -381,7 +381,7 @@ TEST(BSONTest, TreeWriterWritesWhatTheTokensWrite) {
     w.WriteJsonValue(inner.get());
     w.WriteEndObject();
   }
-  EXPECT_EQ(Bytes(out), ToBson(R"({"a":{"b":[true]}})"));
+  EXPECT_EQ(StreamBytes(out), ToBson(R"({"a":{"b":[true]}})"));
 }
 
 // A number that is no double fails the tree writer; the document is still closed: a pair whose
@@ -420,7 +420,7 @@ TEST(BSONTest, TreeWriterClosesTheDocumentOnFailure) {
       EXPECT_EQ(e.Message(), "failed to read number value");
     }
     EXPECT_EQ(w.GetTop(), 0);
-    EXPECT_EQ(Hex(Bytes(out)), c.Hex);
+    EXPECT_EQ(Hex(StreamBytes(out)), c.Hex);
   }
 }
 
