@@ -265,11 +265,13 @@ bool DirectBeginOpaque(TRenderer& R) {
   }
   ctx->DisableBlendingBuffers();
   TFrameBufferObject* fbo = ctx->GetDefaultFrameBuf();
+  // The target is attached before it is cleared: a cube map draws one face per run, and a
+  // clear before the attachment would wipe the face drawn in the run before.
+  if (R.GetCompositeTexture())
+    ctx->AttachTextureToDefaultBuffer(R.GetCompositeTexture()->GetTexture(), TRenderTarget::Color_0);
   TRenderTargets targets = R.GetRenderTargets();
   targets.Include(TRenderTarget::Depth);
   fbo->Clear(targets, R.GetColor(), 1.0f, 0, false);
-  if (R.GetCompositeTexture())
-    ctx->AttachTextureToDefaultBuffer(R.GetCompositeTexture()->GetTexture(), TRenderTarget::Color_0);
   fbo->Prepare(R.GetRenderTargets());
   return true;
 }
