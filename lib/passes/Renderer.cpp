@@ -554,6 +554,9 @@ void TCompositeRenderer::DestroyFXAAPass(bool ADestroying) {
 bool TCompositeRenderer::BeginOpaqueRendering() {
   TQuorvelContext* ctx = EngineContext();
   if (!ctx) return false;
+  // A renderer made again without a resize after it (a renderer type read from a form) has no
+  // targets yet: drawn without them, its frame would be black.
+  if (!FAlbedoTexture && !FFlags.Contains(TRendererFlag::IgnoreRenderTargets)) Apply();
   if (FAlbedoTexture) ctx->AttachTextureToDefaultBuffer(FAlbedoTexture.get(), TRenderTarget::Color_0);
   return TRenderer::BeginOpaqueRendering();
 }
