@@ -59,23 +59,10 @@ struct TEnvCase {
   bool Dynamic = false;
 };
 
-class EnvironmentMapTest : public ::testing::TestWithParam<TEnvCase> {
+class EnvironmentMapTest : public testing::TFormTextTest<::testing::TestWithParam<TEnvCase>> {
 protected:
-  void SetUp() override {
-    TCustomContextWindows::SetWindowHandle(nullptr);
-    TCustomContextWindows::CreateSharedContext();
-    Scoped = std::make_unique<TScopedClock>(Time);
-    Form.reset(New<TForm>(nullptr));
-  }
-  void TearDown() override {
-    Form.reset();
-    Scoped.reset();
-  }
   void Tick() { Viewport->DoFixedIntervalTimer(nullptr); }
 
-  TManualClock Time;
-  std::unique_ptr<TScopedClock> Scoped;
-  TOwned<TForm> Form;
   TQuorvelViewport* Viewport = nullptr;
 };
 
