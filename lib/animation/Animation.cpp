@@ -12,6 +12,7 @@
 #include "lib/defs/DefTypesAnimation.h"
 #include "lib/defs/DefTypesModel.h"
 #include "lib/defs/DefTypesText.h"
+#include "framework/classes/StoredProperties.h"
 #include "lib/formats/Loader.h"
 #include "lib/scene/Model.h"
 
@@ -23,7 +24,10 @@ void TQuorvelAnimation::Register(ClassBuilder<TQuorvelAnimation>& b) {
          [](TQuorvelAnimation* a, bool v) { a->UseTransform = v; })
       .Prop("TransformMatrix", [](const TQuorvelAnimation* a) { return a->TransformMatrix; },
             [](TQuorvelAnimation* a, const TMatrix3D& v) { a->TransformMatrix = v; })
-      .Prop("Source", &Self::GetSource, &Self::SetSource);
+      .Prop("Source", &Self::GetSource, &Self::SetSource)
+      .Prop("Manager", &Self::GetManager, &Self::SetManager);
+  // The model that makes the animation gives it its manager; a form never holds it.
+  SetPropertyNotStored(&b.Class(), "Manager");
 }
 FW_CLASS_IMPL(TQuorvelAnimationManager, "Quorvel.Animation")
 void TQuorvelAnimationManager::Register(ClassBuilder<TQuorvelAnimationManager>& b) {

@@ -1,5 +1,7 @@
 #include "lib/passes/ControllerPassesSMStoreDepth.h"
 
+#include "framework/rtl/Units.h"
+
 namespace quorvel {
 
 FW_CLASS_IMPL(TSMStoreDepthMaterial, "Quorvel.Controller.Passes.SMStoreDepth")
@@ -28,5 +30,14 @@ TQuorvelRenderPassMaterialSource* TQuorvelRenderPassSMStoreDepth::CreateMaterial
 }
 
 TMatrix3D TQuorvelRenderPassSMStoreDepth::GetViewMatrix(TContext3D* AContext) { return LightView(GetLight(), AContext); }
+
+namespace {
+
+// Forms name these passes like every other pass.
+void InitUnit() { RegisterClasses({TQuorvelRenderPassSMStoreDepth::StaticClass()}); }
+void FinUnit() { UnRegisterClasses({TQuorvelRenderPassSMStoreDepth::StaticClass()}); }
+const TUnitRegistration Unit{{"Quorvel.Controller.Passes.SMStoreDepth", {}, &InitUnit, &FinUnit}};
+
+}  // namespace
 
 }  // namespace quorvel

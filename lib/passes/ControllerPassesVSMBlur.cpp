@@ -1,5 +1,6 @@
 #include "lib/passes/ControllerPassesVSMBlur.h"
 
+#include "framework/rtl/Units.h"
 #include "lib/passes/ControllerPassesCustomDepth.h"
 #include "lib/passes/PassShaders.h"
 
@@ -64,5 +65,14 @@ void TQuorvelRenderPassVSMBlur::DoOnCreateCompositeTexture(TObject*, TPoint ASiz
                                                            TQuorvelTextureBitmap*& ATexture) {
   ATexture = CreateDepthTexture(ASize, AScale, TPixelFormatEx::RG16F, TPixelFormatEx::RG);
 }
+
+namespace {
+
+// Forms name these passes like every other pass.
+void InitUnit() { RegisterClasses({TQuorvelRenderPassVSMBlur::StaticClass()}); }
+void FinUnit() { UnRegisterClasses({TQuorvelRenderPassVSMBlur::StaticClass()}); }
+const TUnitRegistration Unit{{"Quorvel.Controller.Passes.VSMBlur", {}, &InitUnit, &FinUnit}};
+
+}  // namespace
 
 }  // namespace quorvel

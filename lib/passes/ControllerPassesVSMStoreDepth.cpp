@@ -1,5 +1,6 @@
 #include "lib/passes/ControllerPassesVSMStoreDepth.h"
 
+#include "framework/rtl/Units.h"
 #include "lib/context/Context.h"
 #include "lib/passes/PassShaders.h"
 
@@ -89,5 +90,14 @@ void TQuorvelRenderPassVSMStoreDepth::DoOnEndRenderPass(int32_t ACount, TRenderP
   ctx->SetContextStates({TContextState::csZTestOff, TContextState::csZWriteOff, TContextState::csFrontFace});
   TQuorvelRenderPassCustomDepth::DoOnEndRenderPass(ACount, APass);
 }
+
+namespace {
+
+// Forms name these passes like every other pass.
+void InitUnit() { RegisterClasses({TQuorvelRenderPassVSMStoreDepth::StaticClass()}); }
+void FinUnit() { UnRegisterClasses({TQuorvelRenderPassVSMStoreDepth::StaticClass()}); }
+const TUnitRegistration Unit{{"Quorvel.Controller.Passes.VSMStoreDepth", {}, &InitUnit, &FinUnit}};
+
+}  // namespace
 
 }  // namespace quorvel

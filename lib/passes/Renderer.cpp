@@ -265,11 +265,13 @@ bool DirectBeginOpaque(TRenderer& R) {
   }
   ctx->DisableBlendingBuffers();
   TFrameBufferObject* fbo = ctx->GetDefaultFrameBuf();
+  // The target is attached before it is cleared: a cube map draws one face per run, and a
+  // clear before the attachment would wipe the face drawn in the run before.
+  if (R.GetCompositeTexture())
+    ctx->AttachTextureToDefaultBuffer(R.GetCompositeTexture()->GetTexture(), TRenderTarget::Color_0);
   TRenderTargets targets = R.GetRenderTargets();
   targets.Include(TRenderTarget::Depth);
   fbo->Clear(targets, R.GetColor(), 1.0f, 0, false);
-  if (R.GetCompositeTexture())
-    ctx->AttachTextureToDefaultBuffer(R.GetCompositeTexture()->GetTexture(), TRenderTarget::Color_0);
   fbo->Prepare(R.GetRenderTargets());
   return true;
 }
@@ -552,6 +554,9 @@ void TCompositeRenderer::DestroyFXAAPass(bool ADestroying) {
 bool TCompositeRenderer::BeginOpaqueRendering() {
   TQuorvelContext* ctx = EngineContext();
   if (!ctx) return false;
+  // A renderer made again without a resize after it (a renderer type read from a form) has no
+  // targets yet: drawn without them, its frame would be black.
+  if (!FAlbedoTexture && !FFlags.Contains(TRendererFlag::IgnoreRenderTargets)) Apply();
   if (FAlbedoTexture) ctx->AttachTextureToDefaultBuffer(FAlbedoTexture.get(), TRenderTarget::Color_0);
   return TRenderer::BeginOpaqueRendering();
 }

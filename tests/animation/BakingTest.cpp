@@ -201,6 +201,51 @@ TEST(Baking, ALoadedModelBakesEveryAnimationWhenItsOptionsAskForCaching) {
   expectStates(existing.get(), TAnimationBufferingState::Ready);
 }
 
+TEST(Baking, AOneFrameAnimationBakesItsEndPose) {
+  test::TMemoryBufferClassScope memory;
+  // 10 ms: one frame at sixty, so the bake has no interval to divide; its frame is the pose at
+  // the end, the strip bent.
+  const TPoint3D bent[8] = {{-1, 0, 0}, {1, 0, 0},      {-1, 1, 0}, {1, 1, 0},
+                            {-0.5f, 1.5f, 0}, {0.5f, 2.5f, 0}, {-1, 1, 0}, {-1, 3, 0}};
+  for (bool positionsOnly : {true, false}) {
+    SCOPED_TRACE(positionsOnly ? "positions" : "all attributes");
+    TBakeRig r(0.01f);
+    const TAnimationCachingFlags flags = positionsOnly
+                                             ? TAnimationCachingFlags{TAnimationCachingFlag::VertexPosition}
+                                             : TAnimationCachingFlags{TAnimationCachingFlag::AllAttributes};
+    TOwned<TAnimationCaching> baker(New<TAnimationCaching>(r.S.Def.get(), flags, r.Model.get()));
+    std::vector<std::pair<int32_t, int32_t>> frames;
+    int cached = 0;
+    baker->OnBeginFrame = [&](TAnimationDef*, TObject*, int32_t c, int32_t t) { frames.emplace_back(c, t); };
+    baker->OnCached = [&](TAnimationDef*, TObject*, int32_t, TAnimationBuffer*) { ++cached; };
+    r.Bend->Cache(baker.get());
+    EXPECT_EQ(r.Bend->GetFrameCount(), 1);
+    EXPECT_EQ(frames, (std::vector<std::pair<int32_t, int32_t>>{{0, 1}}));
+    EXPECT_EQ(cached, 1);
+    EXPECT_EQ(r.Bend->GetBufferingState(), TAnimationBufferingState::Ready);
+    TAnimationBuffer* buffer = nullptr;
+    ASSERT_TRUE(r.Bend->GetBuffers()->TryGetValue(r.S.Strip, buffer));
+    ASSERT_EQ(buffer->GetFrames()->Count(), 1);
+    TMeshBufferObject* frame = buffer->GetFrames()->Items(0);
+    ASSERT_NE(frame, nullptr);
+    const Bytes data = test::MemoryComponent(frame, positionsOnly ? TMeshBufferComponent::Vertex
+                                                                  : TMeshBufferComponent::All)->Data;
+    const size_t stride = positionsOnly ? 12 : size_t(r.Own()->VertexSize());
+    ASSERT_EQ(data.size(), stride * 8);
+    for (int i = 0; i < 8; ++i) {
+      TPoint3D p;
+      std::memcpy(&p, data.data() + stride * size_t(i), 12);
+      EXPECT_TRUE(std::isfinite(p.X) && std::isfinite(p.Y) && std::isfinite(p.Z)) << i;
+      ExpectNear(p, bent[i], "frame 0 vertex " + std::to_string(i));
+    }
+    // Whatever the transition time, playing shows that frame.
+    TQuorvelAnimation* a = r.Animation();
+    a->Start();
+    EXPECT_EQ(a->GetCurrentCachedFrame(r.S.Strip), frame);
+    a->Stop();
+  }
+}
+
 // The frames CPU skinning writes into an unbaked model stepped as the baker steps.
 std::vector<Bytes> SkinnedFrames(float ADuration, bool APositionsOnly) {
   TBakeRig r(ADuration);

@@ -100,6 +100,67 @@ TEST(Skinning, TheCurrentAnimationsFinalTransformMovesEverySkinnedPosition) {
   EXPECT_NEAR(vb->GetVertices(0).X, 9, 1e-5);
 }
 
+TEST(Skinning, TwoSkinsOnOneSkeletonShareItsRootAndEachFollowsTheBones) {
+  // A second mesh, one unit in front of the strip, skinned by its own controller to the same
+  // skeleton, wholly on Bone.
+  TStrip s;
+  auto* front = New<TMeshDef>(s.Def.get());
+  front->SetId("Front");
+  const auto formats = VertexFormatsFromMask(DefaultMeshVertexFormatMask);
+  front->CreateVertexSource(formats);
+  TVertexBuffer vb(formats, 8);
+  for (int i = 0; i < 8; ++i) vb.SetVertices(i, TStrip::Bind(i) + TPoint3D(0, 0, 1));
+  front->SetVertices(&vb);
+  front->AddIndices(std::vector<uint32_t>{0, 1, 2, 1, 3, 2, 2, 3, 4, 3, 5, 4, 4, 5, 6, 5, 7, 6}, 0, 18, 0);
+  s.Def->AddChild(front);
+  auto* ctrl = New<TControllerDef>(front);
+  ctrl->SetId("C2");
+  s.Def->AddController(ctrl);
+  s.Rig->AddController(ctrl);
+  auto* skin = New<TSkinDef>(ctrl);
+  ctrl->SetSkin(skin);
+  skin->GetSkeletons()->Add(skin->LinkJoint(s.Root));
+  TJointRefDef* boneRef = skin->LinkJoint(s.Bone);
+  for (int i = 0; i < 8; ++i) {
+    boneRef->Indices().push_back(i);
+    boneRef->Weights().push_back(1);
+  }
+  ASSERT_NE(ctrl->GetIndex(), s.Ctrl->GetIndex());
+
+  TOwned<TQuorvelModel> model(New<TQuorvelModel>(nullptr));
+  model->LoadFromDefinition(s.Def.get());
+  TQuorvelArmature* armature = ArmatureOf(model.get());
+  ASSERT_EQ(armature->GetSkeletons().size(), 1u) << "the shared root is made once";
+  ASSERT_EQ(armature->GetMeshes().size(), 2u);
+  TQuorvelJoint* bone = armature->FindJoint(s.Bone);
+  ASSERT_NE(bone, nullptr);
+  TVertexBuffer* strip = nullptr;
+  TVertexBuffer* second = nullptr;
+  for (TQuorvelMesh* m : armature->GetMeshes()) {
+    ASSERT_TRUE(m->VertexJointsExist());
+    (m->GetMeshDef() == front ? second : strip) = m->GetMeshData()->GetVertexBuffer();
+  }
+  ASSERT_NE(strip, nullptr);
+  ASSERT_NE(second, nullptr);
+
+  armature->AnimateSkin(nullptr);
+  for (int i = 0; i < 8; ++i) {
+    ExpectNear(strip->GetVertices(i), TStrip::Bind(i), "strip at bind " + std::to_string(i));
+    ExpectNear(second->GetVertices(i), TStrip::Bind(i) + TPoint3D(0, 0, 1), "front at bind " + std::to_string(i));
+  }
+
+  bone->SetTransformMatrix(TStrip::BentBone());
+  armature->AnimateSkin(nullptr);
+  const TPoint3D bent[8] = {{-1, 0, 0}, {1, 0, 0},      {-1, 1, 0}, {1, 1, 0},
+                            {-0.5f, 1.5f, 0}, {0.5f, 2.5f, 0}, {-1, 1, 0}, {-1, 3, 0}};
+  for (int i = 0; i < 8; ++i) {
+    ExpectNear(strip->GetVertices(i), bent[i], "strip bent " + std::to_string(i));
+    // Wholly on Bone: a quarter turn about (0, 2, 0) takes (x, y) to (2 - y, x + 2).
+    const TPoint3D p = TStrip::Bind(i);
+    ExpectNear(second->GetVertices(i), TPoint3D(2 - p.Y, p.X + 2, 1), "front bent " + std::to_string(i));
+  }
+}
+
 TEST(Skinning, StoredInverseBindsAreUsedOnlyWithAnIdentityBindShape) {
   for (bool identityShape : {true, false}) {
     TStrip s;

@@ -1,8 +1,10 @@
 #pragma once
-// Passes for the tests: a controller that counts its runs and draws nothing of its own, and a
-// RectToFBO pass whose material fills the rectangle with one colour.
+// Passes for the tests: a controller that counts its runs and draws nothing of its own, a
+// RectToFBO pass whose material fills the rectangle with one colour, and a fixture for forms
+// read from text.
 #include <epoxy/gl.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -102,6 +104,26 @@ inline TQuorvelCube* AddMaterialCube(TComponent* AOwner, TQuorvelViewport* AView
   cube->SetParent(AViewport);
   return cube;
 }
+
+// A form read from text as a program reads it, on the shared GL context and a manual clock.
+template <class Base = ::testing::Test>
+class TFormTextTest : public Base {
+protected:
+  void SetUp() override {
+    TCustomContextWindows::SetWindowHandle(nullptr);
+    TCustomContextWindows::CreateSharedContext();
+    Scoped = std::make_unique<TScopedClock>(Time);
+    Form.reset(New<TForm>(nullptr));
+  }
+  void TearDown() override {
+    Form.reset();
+    Scoped.reset();
+  }
+
+  TManualClock Time;
+  std::unique_ptr<TScopedClock> Scoped;
+  TOwned<TForm> Form;
+};
 
 // Counts its iterations; its source is its own.
 class TCountingPass : public TQuorvelRenderPassController {

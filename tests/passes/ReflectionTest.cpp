@@ -236,7 +236,7 @@ TEST_F(MirrorPixels, AReflectiveFloorShowsTheCubeWhereItsMirrorImageProjects) {
 }
 
 // A pass streamed from a form text: nested in the viewport, with its viewport, size and colour.
-class ReflectionFormTest : public ::testing::Test {
+class ReflectionFormTest : public testing::TFormTextTest<> {
 protected:
   static constexpr const char* Text =
       "object Form1: TForm\n"
@@ -258,16 +258,6 @@ protected:
       "  end\n"
       "end\n";
 
-  void SetUp() override {
-    TCustomContextWindows::SetWindowHandle(nullptr);
-    TCustomContextWindows::CreateSharedContext();
-    Scoped = std::make_unique<TScopedClock>(Time);
-    Form.reset(New<TForm>(nullptr));
-  }
-  void TearDown() override {
-    Form.reset();
-    Scoped.reset();
-  }
   // Reads AText; the pass and the viewport it names or sits in.
   void Read(const std::string& AText) {
     ReadComponentResource(Form.get(), AText);
@@ -306,9 +296,6 @@ protected:
   void Tick() { Viewport->DoFixedIntervalTimer(nullptr); }
 
   const TPoint3D Above{2, -1.5f, 0};
-  TManualClock Time;
-  std::unique_ptr<TScopedClock> Scoped;
-  TOwned<TForm> Form;
   TQuorvelViewport* Viewport = nullptr;
   TQuorvelRenderPassReflection* Pass = nullptr;
 };
