@@ -34,9 +34,9 @@ TMatrix3D TQuorvelRenderPassSMStoreDepth::GetViewMatrix(TContext3D* AContext) { 
 namespace {
 
 // Forms name these passes like every other pass.
-void InitUnit() { RegisterClasses({TQuorvelRenderPassSMStoreDepth::StaticClass()}); }
-void FinUnit() { UnRegisterClasses({TQuorvelRenderPassSMStoreDepth::StaticClass()}); }
-const TUnitRegistration Unit{{"Quorvel.Controller.Passes.SMStoreDepth", {}, &InitUnit, &FinUnit}};
+void InitControllerPassesSMStoreDepthUnit() { RegisterClasses({TQuorvelRenderPassSMStoreDepth::StaticClass()}); }
+void FinControllerPassesSMStoreDepthUnit() { UnRegisterClasses({TQuorvelRenderPassSMStoreDepth::StaticClass()}); }
+const TUnitRegistration ControllerPassesSMStoreDepthUnit{{"Quorvel.Controller.Passes.SMStoreDepth", {}, &InitControllerPassesSMStoreDepthUnit, &FinControllerPassesSMStoreDepthUnit}};
 
 }  // namespace
 

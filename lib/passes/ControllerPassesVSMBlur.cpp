@@ -69,9 +69,9 @@ void TQuorvelRenderPassVSMBlur::DoOnCreateCompositeTexture(TObject*, TPoint ASiz
 namespace {
 
 // Forms name these passes like every other pass.
-void InitUnit() { RegisterClasses({TQuorvelRenderPassVSMBlur::StaticClass()}); }
-void FinUnit() { UnRegisterClasses({TQuorvelRenderPassVSMBlur::StaticClass()}); }
-const TUnitRegistration Unit{{"Quorvel.Controller.Passes.VSMBlur", {}, &InitUnit, &FinUnit}};
+void InitControllerPassesVSMBlurUnit() { RegisterClasses({TQuorvelRenderPassVSMBlur::StaticClass()}); }
+void FinControllerPassesVSMBlurUnit() { UnRegisterClasses({TQuorvelRenderPassVSMBlur::StaticClass()}); }
+const TUnitRegistration ControllerPassesVSMBlurUnit{{"Quorvel.Controller.Passes.VSMBlur", {}, &InitControllerPassesVSMBlurUnit, &FinControllerPassesVSMBlurUnit}};
 
 }  // namespace
 

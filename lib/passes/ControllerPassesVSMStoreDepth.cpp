@@ -94,9 +94,9 @@ void TQuorvelRenderPassVSMStoreDepth::DoOnEndRenderPass(int32_t ACount, TRenderP
 namespace {
 
 // Forms name these passes like every other pass.
-void InitUnit() { RegisterClasses({TQuorvelRenderPassVSMStoreDepth::StaticClass()}); }
-void FinUnit() { UnRegisterClasses({TQuorvelRenderPassVSMStoreDepth::StaticClass()}); }
-const TUnitRegistration Unit{{"Quorvel.Controller.Passes.VSMStoreDepth", {}, &InitUnit, &FinUnit}};
+void InitControllerPassesVSMStoreDepthUnit() { RegisterClasses({TQuorvelRenderPassVSMStoreDepth::StaticClass()}); }
+void FinControllerPassesVSMStoreDepthUnit() { UnRegisterClasses({TQuorvelRenderPassVSMStoreDepth::StaticClass()}); }
+const TUnitRegistration ControllerPassesVSMStoreDepthUnit{{"Quorvel.Controller.Passes.VSMStoreDepth", {}, &InitControllerPassesVSMStoreDepthUnit, &FinControllerPassesVSMStoreDepthUnit}};
 
 }  // namespace
 

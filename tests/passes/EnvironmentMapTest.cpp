@@ -17,8 +17,8 @@
 namespace quorvel {
 namespace {
 
-using testing::NearColor;
-using testing::PixelOf;
+using testkit::NearColor;
+using testkit::PixelOf;
 
 // The map's surroundings are its own colour (red); the viewport's background is blue; the
 // shiny cube in front of the camera shows nothing but the map.
@@ -59,7 +59,7 @@ struct TEnvCase {
   bool Dynamic = false;
 };
 
-class EnvironmentMapTest : public testing::TFormTextTest<::testing::TestWithParam<TEnvCase>> {
+class EnvironmentMapTest : public testkit::TFormTextTest<::testing::TestWithParam<TEnvCase>> {
 protected:
   void Tick() { Viewport->DoFixedIntervalTimer(nullptr); }
 
@@ -83,7 +83,7 @@ TEST_P(EnvironmentMapTest, AStaticMapReadFromAFormIsSeenOnItsObjectFromTheFirstF
   if (c.ShowFirst) Form->Show();
   pass->SetRendererType(c.Map);
   if (!c.ShowFirst) Form->Show();
-  testing::UseOwnCamera(Form.get(), Viewport, {0, 0, -6});
+  testkit::UseOwnCamera(Form.get(), Viewport, {0, 0, -6});
   const TPointF front = Viewport->WorldToScreen({0, 0, -1});
   const int32_t x = int32_t(std::lround(front.X)), y = int32_t(std::lround(front.Y));
   ASSERT_TRUE(x > 0 && x < 63 && y > 0 && y < 47) << x << "," << y;
@@ -116,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(Renderers, EnvironmentMapTest, ::testing::ValuesIn(kEnv
 
 // Each face of the map holds what lies in its direction from the first frame on, whichever
 // renderer draws the map, and a static map keeps it.
-class EnvironmentFacesTest : public testing::TViewportTest {};
+class EnvironmentFacesTest : public testkit::TViewportTest {};
 
 TEST_F(EnvironmentFacesTest, EveryFaceHoldsItsDirectionFromTheFirstFrameOnEitherRenderer) {
   constexpr int32_t N = 16;

@@ -236,7 +236,7 @@ TEST_F(MirrorPixels, AReflectiveFloorShowsTheCubeWhereItsMirrorImageProjects) {
 }
 
 // A pass streamed from a form text: nested in the viewport, with its viewport, size and colour.
-class ReflectionFormTest : public testing::TFormTextTest<> {
+class ReflectionFormTest : public testkit::TFormTextTest<> {
 protected:
   static constexpr const char* Text =
       "object Form1: TForm\n"

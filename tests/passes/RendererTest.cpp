@@ -15,8 +15,8 @@
 namespace quorvel {
 namespace {
 
-using testing::TCountingPass;
-using testing::TViewportTest;
+using testkit::TCountingPass;
+using testkit::TViewportTest;
 
 // A texture context whose scene begin can be refused, as an invalid or lost context refuses it.
 class TRefusingContext : public TContextOpenGLWindows {
