@@ -1,6 +1,7 @@
 #include "lib/game/DialogueSystem.h"
 
 #include "framework/classes/Filer.h"
+#include "framework/classes/StoredProperties.h"
 #include "framework/gui/Timer.h"
 #include "framework/io/Json.h"
 #include "framework/rtl/Log.h"
@@ -24,7 +25,6 @@ FW_CLASS_IMPL(TQuorvelDialogueCharacterCollection, "Quorvel.Utils.Dialogue.Syste
 FW_CLASS_NO_MEMBERS(TQuorvelDialogueCharacterCollection)
 FW_CLASS_IMPL(TQuorvelDialogueCustomItem, "Quorvel.Utils.Dialogue.System")
 FW_CLASS_IMPL(TQuorvelDialogueParameterizedItem, "Quorvel.Utils.Dialogue.System")
-FW_CLASS_NO_MEMBERS(TQuorvelDialogueParameterizedItem)
 FW_CLASS_IMPL(TQuorvelDialogueParentItem, "Quorvel.Utils.Dialogue.System")
 FW_CLASS_IMPL(TQuorvelDialogueItemEvent, "Quorvel.Utils.Dialogue.System")
 FW_CLASS_IMPL(TQuorvelDialogueItem, "Quorvel.Utils.Dialogue.System")
@@ -32,19 +32,27 @@ FW_CLASS_IMPL(TQuorvelDialogue, "Quorvel.Utils.Dialogue.System")
 FW_CLASS_IMPL(TQuorvelDialogueCharacter, "Quorvel.Utils.Dialogue.System")
 FW_CLASS_IMPL(TQuorvelDialogueSystem, "Quorvel.Utils.Dialogue.System")
 
-// Published for form streaming; the maps and the position travel as defined properties.
+// Published for form streaming. The maps travel as defined properties ("ParameterMap",
+// "TextMap", "DataMap") and the variables name objects that live elsewhere, so the writer skips
+// their published forms; the position travels as a defined property too.
 void TQuorvelDialogueCustomItem::Register(ClassBuilder<TQuorvelDialogueCustomItem>& b) {
   b.Prop("Ident", &Self::Ident, &Self::SetIdent).Prop("Enabled", &Self::Enabled, &Self::SetEnabled);
 }
+void TQuorvelDialogueParameterizedItem::Register(ClassBuilder<TQuorvelDialogueParameterizedItem>& b) {
+  b.Prop("Parameters", &Self::Parameters, [](Self* s, TQuorvelDialogueParameters* v) { s->SetParameters(v); });
+  SetPropertyNotStored(&b.Class(), "Parameters");
+}
 void TQuorvelDialogueParentItem::Register(ClassBuilder<TQuorvelDialogueParentItem>& b) {
-  b.Prop("Items", [](const Self* s) { return s->Items(); });
+  b.Prop("Items", &Self::Items, &Self::SetItems);
 }
 void TQuorvelDialogueItemEvent::Register(ClassBuilder<TQuorvelDialogueItemEvent>& b) {
   b.Prop("OwnerEvent", &Self::OwnerEvent, &Self::SetOwnerEvent)
       .Prop("Kind", &Self::Kind, &Self::SetKind)
       .Prop("Trigger", &Self::Trigger, &Self::SetTrigger)
       .Prop("Scope", &Self::Scope, &Self::SetScope)
+      .Prop("Data", &Self::Data)
       .Prop("Iterations", &Self::Iterations, &Self::SetIterations);
+  SetPropertyNotStored(&b.Class(), "Data");
 }
 void TQuorvelDialogueItem::Register(ClassBuilder<TQuorvelDialogueItem>& b) {
   // The stored display name: the read fallbacks are not the item's own.
@@ -53,7 +61,9 @@ void TQuorvelDialogueItem::Register(ClassBuilder<TQuorvelDialogueItem>& b) {
       .Prop("Reference", &Self::Reference, &Self::SetReference)
       .Prop("DisplayTime", &Self::DisplayTime, &Self::SetDisplayTime)
       .Prop("Character", &Self::Character, [](Self* s, std::string v) { s->SetCharacter(v); })
+      .Prop("Text", &Self::Text)
       .Prop("Events", [](const Self* s) { return s->Events(); });
+  SetPropertyNotStored(&b.Class(), "Text");
 }
 void TQuorvelDialogue::Register(ClassBuilder<TQuorvelDialogue>& b) {
   b.Prop("Characters", [](const Self* s) { return s->Characters(); });
@@ -64,7 +74,20 @@ void TQuorvelDialogueCharacter::Register(ClassBuilder<TQuorvelDialogueCharacter>
 void TQuorvelDialogueSystem::Register(ClassBuilder<TQuorvelDialogueSystem>& b) {
   b.Prop("Id", &Self::Id, &Self::SetId)
       .Prop("Language", &Self::Language, &Self::SetLanguage)
-      .Prop("Dialogues", [](const Self* s) { return s->Dialogues(); });
+      .Prop("Dialogues", &Self::Dialogues, &Self::SetDialogues)
+      .Prop("Variables", &Self::Variables, [](Self* s, TQuorvelDialogueVariables* v) { s->SetVariables(v); })
+      .PropField("OnBeginDialogueItemEvent", &Self::OnBeginDialogueItemEvent)
+      .PropField("OnEndDialogueItemEvent", &Self::OnEndDialogueItemEvent)
+      .PropField("OnBeginDialogueItem", &Self::OnBeginDialogueItem)
+      .PropField("OnEndDialogueItem", &Self::OnEndDialogueItem)
+      .PropField("OnStartDialogue", &Self::OnStartDialogue)
+      .PropField("OnStopDialogue", &Self::OnStopDialogue)
+      .PropField("OnPauseDialogue", &Self::OnPauseDialogue)
+      .PropField("OnSkippedDialogue", &Self::OnSkippedDialogue)
+      .PropField("OnSkipAvailability", &Self::OnSkipAvailability)
+      .PropField("OnBeginItemTimeout", &Self::OnBeginItemTimeout)
+      .PropField("OnEndItemTimeout", &Self::OnEndItemTimeout);
+  SetPropertyNotStored(&b.Class(), "Variables");
 }
 
 namespace {

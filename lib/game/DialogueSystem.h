@@ -177,6 +177,8 @@ public:
   ~TQuorvelDialogueParentItem() override;
 
   TQuorvelDialogueItemCollection* Items() const { return FItems; }
+  // Copies the items of AValue.
+  void SetItems(TQuorvelDialogueItemCollection* AValue) { FItems->Assign(AValue); }
   TQuorvelDialogueItems GetAvailableItems() const;
   TQuorvelDialogueItem* FindItem(const std::string& AId) const;
   int FindItemIndex(const std::string& AId) const;
@@ -368,7 +370,11 @@ public:
   void SetLanguage(int32_t AValue) { FLanguage = AValue; }
   std::string LanguageName() const;
   TQuorvelDialogueCollection* Dialogues() const { return FDialogues; }
+  // Copies the dialogues of AValue.
+  void SetDialogues(TQuorvelDialogueCollection* AValue) { FDialogues->Assign(AValue); }
   TQuorvelDialogueVariables* Variables() const { return FVariables; }
+  // Copies the pairs of AValue; nil changes nothing.
+  void SetVariables(const TQuorvelDialogueVariables* AValue) { FVariables->Assign(AValue); }
 
   TQuorvelDialogue* FindDialogue(const std::string& AId) const;
   void AddVariable(const std::string& AName, TObject* AObject) { FVariables->AddOrSetValue(AName, AObject); }

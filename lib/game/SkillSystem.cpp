@@ -17,12 +17,16 @@ FW_CLASS_IMPL(TQuorvelSkillCollection, "Quorvel.Utils.SkillSystem")
 FW_CLASS_NO_MEMBERS(TQuorvelSkillCollection)
 FW_CLASS_IMPL(TQuorvelCustomSkillEntity, "Quorvel.Utils.SkillSystem")
 FW_CLASS_IMPL(TQuorvelSkillGroup, "Quorvel.Utils.SkillSystem")
-FW_CLASS_NO_MEMBERS(TQuorvelSkillGroup)
 FW_CLASS_IMPL(TQuorvelSkill, "Quorvel.Utils.SkillSystem")
 FW_CLASS_IMPL(TQuorvelSkillSystem, "Quorvel.Utils.SkillSystem")
 
 void TQuorvelCustomSkillEntity::Register(ClassBuilder<TQuorvelCustomSkillEntity>& b) {
-  b.Prop("Enabled", &Self::Enabled, &Self::SetEnabled).Prop("Icon", &Self::Icon, &Self::SetIcon);
+  b.Prop("Enabled", &Self::Enabled, &Self::SetEnabled)
+      .Prop("Icon", &Self::Icon, &Self::SetIcon)
+      .Prop("Position", &Self::PositionObject, &Self::SetPositionObject);
+}
+void TQuorvelSkillGroup::Register(ClassBuilder<TQuorvelSkillGroup>& b) {
+  b.Prop("Skills", &Self::Skills, &Self::SetSkills);
 }
 void TQuorvelSkill::Register(ClassBuilder<TQuorvelSkill>& b) {
   b.Prop("Activated", &Self::Activated, &Self::SetActivated)
@@ -31,10 +35,11 @@ void TQuorvelSkill::Register(ClassBuilder<TQuorvelSkill>& b) {
       .Prop("Interpolation", &Self::Interpolation, &Self::SetInterpolation)
       .Prop("Level", &Self::Level, &Self::SetLevel)
       .Prop("MaxLevel", &Self::MaxLevel, &Self::SetMaxLevel)
-      .Prop("LevelingTime", &Self::LevelingTime, &Self::SetLevelingTime);
+      .Prop("LevelingTime", &Self::LevelingTime, &Self::SetLevelingTime)
+      .Prop("Data", &Self::Data, &Self::SetData);
 }
 void TQuorvelSkillSystem::Register(ClassBuilder<TQuorvelSkillSystem>& b) {
-  b.Prop("Language", &Self::Language, &Self::SetLanguage);
+  b.Prop("Language", &Self::Language, &Self::SetLanguage).Prop("Groups", &Self::Groups, &Self::SetGroups);
 }
 
 // --- collections ---------------------------------------------------------------------------
@@ -65,7 +70,7 @@ TQuorvelSkill* TQuorvelSkillCollection::Items(int AIndex) const { return static_
 // --- entity --------------------------------------------------------------------------------
 
 TQuorvelCustomSkillEntity::TQuorvelCustomSkillEntity(TCollection* Collection)
-    : TCollectionItem(Collection), FGUID(TGUID::NewGuid()), FName(New<TQuorvelLanguageMap>()) {}
+    : TCollectionItem(Collection), FGUID(TGUID::NewGuid()), FName(New<TQuorvelLanguageMap>()), FPosition(New<TPosition>()) {}
 
 TQuorvelCustomSkillEntity::~TQuorvelCustomSkillEntity() { FreeQuietly(FName, "skill name"); }
 
@@ -118,7 +123,7 @@ void TQuorvelCustomSkillEntity::AssignTo(TPersistent* Dest) {
   dest->FEnabled = FEnabled;
   dest->FName->Assign(FName);
   dest->FIcon = FIcon;
-  dest->FPosition = FPosition;
+  dest->SetPosition(Position());
 }
 
 // --- group ---------------------------------------------------------------------------------

@@ -18,6 +18,7 @@
 
 #include "framework/classes/Collection.h"
 #include "framework/classes/Component.h"
+#include "framework/gui/Control.h"
 #include "framework/math/Point.h"
 #include "framework/rtl/Containers.h"
 #include "framework/rtl/Enum.h"
@@ -87,8 +88,11 @@ public:
   TQuorvelLanguageMap* NameMap() const { return FName; }
   int32_t Icon() const { return FIcon; }
   void SetIcon(int32_t AValue) { FIcon = AValue; }
-  TPointF Position() const { return FPosition; }
-  void SetPosition(TPointF AValue) { FPosition = AValue; }
+  TPointF Position() const { return FPosition->GetPoint(); }
+  void SetPosition(TPointF AValue) { FPosition->SetPoint(AValue); }
+  // The position as forms read and write it ("Position.X"); setting it copies the point.
+  TPosition* PositionObject() const { return FPosition.get(); }
+  void SetPositionObject(TPosition* AValue) { FPosition->Assign(AValue); }
   // The name in the skill system's current language.
   virtual std::string GetName() const;
   virtual void SetName(const std::string& AValue);
@@ -114,7 +118,7 @@ private:
   bool FEnabled = true;
   TQuorvelLanguageMap* FName;
   int32_t FIcon = -1;
-  TPointF FPosition{};
+  TOwned<TPosition> FPosition;
 };
 
 class TQuorvelSkillGroup : public TQuorvelCustomSkillEntity {
@@ -125,6 +129,8 @@ public:
   void AfterConstruction() override;
 
   TQuorvelSkillCollection* Skills() const { return FSkills; }
+  // Copies the skills of AValue.
+  void SetSkills(TQuorvelSkillCollection* AValue) { FSkills->Assign(AValue); }
   virtual TQuorvelSkill* AddSkill();
   // Among the skills directly in Skills, by their name in the current language.
   virtual TQuorvelSkill* FindSkillByName(const std::string& ASkillName) const;
@@ -272,6 +278,8 @@ public:
   int32_t Language() const { return FLanguage; }
   void SetLanguage(int32_t AValue) { FLanguage = AValue; }
   TQuorvelSkillGroupCollection* Groups() const { return FGroups; }
+  // Copies the groups of AValue.
+  void SetGroups(TQuorvelSkillGroupCollection* AValue) { FGroups->Assign(AValue); }
   TPointF Position() const { return FPosition; }
   void SetPosition(TPointF AValue) { FPosition = AValue; }
   TQuorvelSkillProcessThread* Leveling() const { return FLeveling; }

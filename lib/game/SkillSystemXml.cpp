@@ -95,7 +95,7 @@ void TQuorvelCustomSkillEntity::FromXml(TMz_XmlElement* ANode) {
     int32_t icon = 0;
     if (TryStrToInt(Trim(ANode->attribute_raw("icon")), icon)) FIcon = icon;
   }
-  if (Has(ANode, "position")) FPosition = ParsePosition(ANode->attribute_raw("position"));
+  if (Has(ANode, "position")) SetPosition(ParsePosition(ANode->attribute_raw("position")));
   if (ANode->nodes())
     for (TMz_XmlElement* child : *ANode->nodes()) ReadXmlChild(child);
 }
@@ -106,7 +106,7 @@ TMz_XmlElement* TQuorvelCustomSkillEntity::ToXml(TMz_XmlElement* AParent) {
   node->setAttribute_raw("id", GetDisplayName());
   node->addAttribute("enabled", FEnabled);
   node->addAttribute("icon", FIcon);
-  node->setAttribute_raw("position", PositionText(FPosition));
+  node->setAttribute_raw("position", PositionText(Position()));
   FName->ToXml("name", true, node);
   return node;
 }
