@@ -132,6 +132,15 @@ void SetObjectProperty(TObject* AObject, const std::string& AName, const TValue&
 
 // --- collections ---------------------------------------------------------------------------
 
+void TQuorvelDialogueSystemCollection::Notify(TCollectionItem* Item, TCollectionNotification Action) {
+  TOwnedCollection::Notify(Item, Action);
+  if (Action == cnAdded) {
+    if (auto* item = dynamic_cast<TQuorvelDialogueCustomItem*>(Item)) FIdents.Set(Item, item->Ident());
+  } else if (Action == cnExtracting) {
+    FIdents.Forget(Item);
+  }
+}
+
 TQuorvelDialogueSystem* TQuorvelDialogueSystemCollection::DialogueSystem() const {
   return dynamic_cast<TQuorvelDialogueSystem*>(GetOwner());
 }
@@ -221,12 +230,15 @@ void TQuorvelDialogueCustomItem::AfterConstruction() {
   TCollectionItem::AfterConstruction();
   // The class name is only final here, after every constructor has run.
   // Class name, "_" and a number below 10000 that no sibling's ident has.
-  TFreeNameFinder finder(ClassName() + "_", 10000);
-  if (GetCollection())
-    for (TCollectionItem* other : GetCollection()->ItemList())
-      if (other != this && other->InheritsFrom(TQuorvelDialogueCustomItem::StaticClass()))
-        finder.Take(static_cast<TQuorvelDialogueCustomItem*>(other)->FIdent);
-  FIdent = finder.Generate();
+  const std::string prefix = ClassName() + "_";
+  auto* collection = dynamic_cast<TQuorvelDialogueSystemCollection*>(GetCollection());
+  SetIdent(collection ? collection->FreeIdent(prefix) : TFreeNameFinder(prefix, 10000).Generate());
+}
+
+void TQuorvelDialogueCustomItem::SetIdent(std::string AValue) {
+  FIdent = std::move(AValue);
+  if (auto* collection = dynamic_cast<TQuorvelDialogueSystemCollection*>(GetCollection()))
+    collection->FIdents.Set(static_cast<TCollectionItem*>(this), FIdent);
 }
 
 TQuorvelDialogueSystem* TQuorvelDialogueCustomItem::DialogueSystem() const {
@@ -260,7 +272,7 @@ void TQuorvelDialogueCustomItem::AssignTo(TPersistent* Dest) {
     TCollectionItem::AssignTo(Dest);
     return;
   }
-  dest->FIdent = FIdent;
+  dest->SetIdent(FIdent);
   dest->FEnabled = FEnabled;
   dest->FUIElement = FUIElement;
   dest->FPosition = FPosition;
@@ -482,15 +494,25 @@ TCollection* CheckedItemCollection(TCollection* Collection) {
 TQuorvelDialogueItem::TQuorvelDialogueItem(TCollection* Collection)
     : TQuorvelDialogueParentItem(CheckedItemCollection(Collection)),
       FText(New<TQuorvelLanguageMap>()),
-      FEvents(New<TQuorvelDialogueItemEventCollection>(this)),
-      FExecTimer(New<TTimer>(nullptr)) {
-  FExecTimer->SetEnabled(false);
-  FExecTimer->SetInterval(3600000);
-  FExecTimer->SetOnTimer(TNotifyEvent([this](TObject* Sender) { DoTimeout(Sender); }));
+      FEvents(New<TQuorvelDialogueItemEventCollection>(this)) {}
+
+TTimer* TQuorvelDialogueItem::ExecTimer() const {
+  if (!FExecTimer) {
+    FExecTimer = New<TTimer>(nullptr);
+    FExecTimer->SetEnabled(false);
+    FExecTimer->SetInterval(3600000);
+    auto* self = const_cast<TQuorvelDialogueItem*>(this);
+    FExecTimer->SetOnTimer(TNotifyEvent([self](TObject* Sender) { self->DoTimeout(Sender); }));
+  }
+  return FExecTimer;
+}
+
+void TQuorvelDialogueItem::StopTimer() {
+  if (FExecTimer) FExecTimer->SetEnabled(false);
 }
 
 TQuorvelDialogueItem::~TQuorvelDialogueItem() {
-  FExecTimer->SetEnabled(false);
+  StopTimer();
   Free(FExecTimer);
   // A dialogue must not keep pointing at an item that is gone.
   if (auto* collection = dynamic_cast<TQuorvelDialogueItemCollection*>(GetCollection())) {
@@ -567,7 +589,7 @@ TQuorvelDialogueItemEvent* TQuorvelDialogueItem::FindEventById(const std::string
 
 std::string TQuorvelDialogueItem::GetCurrentText() const { return CurrentEntry(FText, DialogueSystem()); }
 
-bool TQuorvelDialogueItem::TimerRunning() const { return FExecTimer->GetEnabled(); }
+bool TQuorvelDialogueItem::TimerRunning() const { return FExecTimer && FExecTimer->GetEnabled(); }
 
 void TQuorvelDialogueItem::ExecuteEvents(TQuorvelDialogueEventTrigger ATrigger) {
   for (TQuorvelDialogueItemEvent* event : GetAvailableEvents(ATrigger)) event->Execute();
@@ -580,17 +602,17 @@ void TQuorvelDialogueItem::Start() {
   if (dialogue && !dialogue->FCurrentItem) dialogue->FCurrentItem = this;
   TQuorvelDialogueSystem* system = DialogueSystem();
   if (system && system->OnBeginDialogueItem) system->OnBeginDialogueItem(this, GetAvailableItems());
-  FExecTimer->SetEnabled(false);
+  StopTimer();
   if (FDisplayTime > 0) {
-    FExecTimer->SetInterval(uint32_t(FDisplayTime));
-    FExecTimer->SetEnabled(true);
+    ExecTimer()->SetInterval(uint32_t(FDisplayTime));
+    ExecTimer()->SetEnabled(true);
     if (system && system->OnBeginItemTimeout) system->OnBeginItemTimeout(this, FDisplayTime);
   }
   ExecuteEvents(TQuorvelDialogueEventTrigger::OnBegin);
 }
 
 void TQuorvelDialogueItem::DoTimeout(TObject*) {
-  FExecTimer->SetEnabled(false);
+  StopTimer();
   TQuorvelDialogueSystem* system = DialogueSystem();
   if (system && system->OnEndItemTimeout) system->OnEndItemTimeout(this);
   ExecuteEvents(TQuorvelDialogueEventTrigger::OnTimeout);
@@ -617,7 +639,7 @@ void TQuorvelDialogueItem::DoTimeout(TObject*) {
 void TQuorvelDialogueItem::Stop(bool ADeep) {
   if (ADeep && Items())
     for (int i = 0; i < Items()->Count(); ++i) Items()->Items(i)->Stop(true);
-  FExecTimer->SetEnabled(false);
+  StopTimer();
   if (!FStarted) return;
   FStarted = false;
   ExecuteEvents(TQuorvelDialogueEventTrigger::OnEnd);
@@ -774,7 +796,7 @@ void TQuorvelDialogue::Pause() {
     FPausedItems.clear();
     // Only items still started resume: a stopped one must not tick into its children.
     for (TQuorvelDialogueItem* item : paused)
-      if (item->Started()) item->FExecTimer->SetEnabled(true);
+      if (item->Started()) item->ExecTimer()->SetEnabled(true);
     FPaused = false;
     return;
   }
@@ -783,14 +805,14 @@ void TQuorvelDialogue::Pause() {
     if (FCurrentItem->Kind() == TQuorvelDialogueItemKind::Question) {
       for (TQuorvelDialogueItem* child : FCurrentItem->GetAvailableItems())
         if (child->TimerRunning()) {
-          child->FExecTimer->SetEnabled(false);
+          child->StopTimer();
           FPausedItems.push_back(child);
         }
     } else {
       FPausedItems.clear();
     }
     if (FCurrentItem->TimerRunning()) {
-      FCurrentItem->FExecTimer->SetEnabled(false);
+      FCurrentItem->StopTimer();
       FPausedItems.push_back(FCurrentItem);
     }
   }

@@ -25,6 +25,7 @@
 #include "framework/rtl/Guid.h"
 #include "framework/rtl/Thread.h"
 #include "framework/rtl/Value.h"
+#include "lib/game/GeneratedNames.h"
 #include "lib/game/LanguageMap.h"
 
 namespace quorvel {
@@ -35,6 +36,7 @@ class TMz_XmlDocument;
 class TQuorvelSkillSystem;
 class TQuorvelSkillGroup;
 class TQuorvelSkill;
+class TQuorvelCustomSkillEntity;
 
 enum class TQuorvelSkillLevelInterpolation : uint8_t {
   LinearInterpolation,
@@ -56,6 +58,20 @@ public:
   virtual void FromXml(TMz_XmlElement* ANode);
   // Creates the container ATagName under AParent, writes the items into it, answers it.
   virtual TMz_XmlElement* ToXml(const std::string& ATagName, TMz_XmlElement* AParent);
+  // APrefix and a number below 10000 that no item's name in the current language is.
+  std::string FreeName(const std::string& APrefix);
+  // AItem's name map changed.
+  void NameChanged(TQuorvelCustomSkillEntity* AItem);
+
+protected:
+  void Notify(TCollectionItem* Item, TCollectionNotification Action) override;
+
+private:
+  // The items' names in FNamesLanguage, made on the first name drawn (again when the language
+  // changed since) and kept current as items join, leave and change their names.
+  TSiblingNames FNames;
+  std::string FNamesLanguage;
+  bool FNamesKept = false;
 };
 
 class TQuorvelSkillGroupCollection : public TQuorvelCustomSkillCollection {
