@@ -2,6 +2,7 @@
 #include "lib/game/GameText.h"
 
 #include "framework/classes/Filer.h"
+#include "framework/classes/StoredProperties.h"
 #include "framework/gui/Timer.h"
 #include "framework/io/Json.h"
 #include "framework/rtl/Log.h"
@@ -25,7 +26,6 @@ FW_CLASS_IMPL(TQuorvelDialogueCharacterCollection, "Quorvel.Utils.Dialogue.Syste
 FW_CLASS_NO_MEMBERS(TQuorvelDialogueCharacterCollection)
 FW_CLASS_IMPL(TQuorvelDialogueCustomItem, "Quorvel.Utils.Dialogue.System")
 FW_CLASS_IMPL(TQuorvelDialogueParameterizedItem, "Quorvel.Utils.Dialogue.System")
-FW_CLASS_NO_MEMBERS(TQuorvelDialogueParameterizedItem)
 FW_CLASS_IMPL(TQuorvelDialogueParentItem, "Quorvel.Utils.Dialogue.System")
 FW_CLASS_IMPL(TQuorvelDialogueItemEvent, "Quorvel.Utils.Dialogue.System")
 FW_CLASS_IMPL(TQuorvelDialogueItem, "Quorvel.Utils.Dialogue.System")
@@ -33,19 +33,27 @@ FW_CLASS_IMPL(TQuorvelDialogue, "Quorvel.Utils.Dialogue.System")
 FW_CLASS_IMPL(TQuorvelDialogueCharacter, "Quorvel.Utils.Dialogue.System")
 FW_CLASS_IMPL(TQuorvelDialogueSystem, "Quorvel.Utils.Dialogue.System")
 
-// Published for form streaming; the maps and the position travel as defined properties.
+// Published for form streaming. The maps travel as defined properties ("ParameterMap",
+// "TextMap", "DataMap") and the variables name objects that live elsewhere, so the writer skips
+// their published forms; the position travels as a defined property too.
 void TQuorvelDialogueCustomItem::Register(ClassBuilder<TQuorvelDialogueCustomItem>& b) {
   b.Prop("Ident", &Self::Ident, &Self::SetIdent).Prop("Enabled", &Self::Enabled, &Self::SetEnabled);
 }
+void TQuorvelDialogueParameterizedItem::Register(ClassBuilder<TQuorvelDialogueParameterizedItem>& b) {
+  b.Prop("Parameters", &Self::Parameters, [](Self* s, TQuorvelDialogueParameters* v) { s->SetParameters(v); });
+  SetPropertyNotStored(&b.Class(), "Parameters");
+}
 void TQuorvelDialogueParentItem::Register(ClassBuilder<TQuorvelDialogueParentItem>& b) {
-  b.Prop("Items", [](const Self* s) { return s->Items(); });
+  b.Prop("Items", &Self::Items, &Self::SetItems);
 }
 void TQuorvelDialogueItemEvent::Register(ClassBuilder<TQuorvelDialogueItemEvent>& b) {
   b.Prop("OwnerEvent", &Self::OwnerEvent, &Self::SetOwnerEvent)
       .Prop("Kind", &Self::Kind, &Self::SetKind)
       .Prop("Trigger", &Self::Trigger, &Self::SetTrigger)
       .Prop("Scope", &Self::Scope, &Self::SetScope)
+      .Prop("Data", &Self::Data)
       .Prop("Iterations", &Self::Iterations, &Self::SetIterations);
+  SetPropertyNotStored(&b.Class(), "Data");
 }
 void TQuorvelDialogueItem::Register(ClassBuilder<TQuorvelDialogueItem>& b) {
   // The stored display name: the read fallbacks are not the item's own.
@@ -54,7 +62,9 @@ void TQuorvelDialogueItem::Register(ClassBuilder<TQuorvelDialogueItem>& b) {
       .Prop("Reference", &Self::Reference, &Self::SetReference)
       .Prop("DisplayTime", &Self::DisplayTime, &Self::SetDisplayTime)
       .Prop("Character", &Self::Character, [](Self* s, std::string v) { s->SetCharacter(v); })
+      .Prop("Text", &Self::Text)
       .Prop("Events", [](const Self* s) { return s->Events(); });
+  SetPropertyNotStored(&b.Class(), "Text");
 }
 void TQuorvelDialogue::Register(ClassBuilder<TQuorvelDialogue>& b) {
   b.Prop("Characters", [](const Self* s) { return s->Characters(); });
@@ -65,7 +75,20 @@ void TQuorvelDialogueCharacter::Register(ClassBuilder<TQuorvelDialogueCharacter>
 void TQuorvelDialogueSystem::Register(ClassBuilder<TQuorvelDialogueSystem>& b) {
   b.Prop("Id", &Self::Id, &Self::SetId)
       .Prop("Language", &Self::Language, &Self::SetLanguage)
-      .Prop("Dialogues", [](const Self* s) { return s->Dialogues(); });
+      .Prop("Dialogues", &Self::Dialogues, &Self::SetDialogues)
+      .Prop("Variables", &Self::Variables, [](Self* s, TQuorvelDialogueVariables* v) { s->SetVariables(v); })
+      .PropField("OnBeginDialogueItemEvent", &Self::OnBeginDialogueItemEvent)
+      .PropField("OnEndDialogueItemEvent", &Self::OnEndDialogueItemEvent)
+      .PropField("OnBeginDialogueItem", &Self::OnBeginDialogueItem)
+      .PropField("OnEndDialogueItem", &Self::OnEndDialogueItem)
+      .PropField("OnStartDialogue", &Self::OnStartDialogue)
+      .PropField("OnStopDialogue", &Self::OnStopDialogue)
+      .PropField("OnPauseDialogue", &Self::OnPauseDialogue)
+      .PropField("OnSkippedDialogue", &Self::OnSkippedDialogue)
+      .PropField("OnSkipAvailability", &Self::OnSkipAvailability)
+      .PropField("OnBeginItemTimeout", &Self::OnBeginItemTimeout)
+      .PropField("OnEndItemTimeout", &Self::OnEndItemTimeout);
+  SetPropertyNotStored(&b.Class(), "Variables");
 }
 
 namespace {
@@ -103,6 +126,15 @@ void SetObjectProperty(TObject* AObject, const std::string& AName, const TValue&
 }
 
 // --- collections ---------------------------------------------------------------------------
+
+void TQuorvelDialogueSystemCollection::Notify(TCollectionItem* Item, TCollectionNotification Action) {
+  TOwnedCollection::Notify(Item, Action);
+  if (Action == cnAdded) {
+    if (auto* item = dynamic_cast<TQuorvelDialogueCustomItem*>(Item)) FIdents.Set(Item, item->Ident());
+  } else if (Action == cnExtracting) {
+    FIdents.Forget(Item);
+  }
+}
 
 TQuorvelDialogueSystem* TQuorvelDialogueSystemCollection::DialogueSystem() const {
   return dynamic_cast<TQuorvelDialogueSystem*>(GetOwner());
@@ -193,12 +225,15 @@ void TQuorvelDialogueCustomItem::AfterConstruction() {
   TCollectionItem::AfterConstruction();
   // The class name is only final here, after every constructor has run.
   // Class name, "_" and a number below 10000 that no sibling's ident has.
-  TFreeNameFinder finder(ClassName() + "_", 10000);
-  if (GetCollection())
-    for (TCollectionItem* other : GetCollection()->ItemList())
-      if (other != this && other->InheritsFrom(TQuorvelDialogueCustomItem::StaticClass()))
-        finder.Take(static_cast<TQuorvelDialogueCustomItem*>(other)->FIdent);
-  FIdent = finder.Generate();
+  const std::string prefix = ClassName() + "_";
+  auto* collection = dynamic_cast<TQuorvelDialogueSystemCollection*>(GetCollection());
+  SetIdent(collection ? collection->FreeIdent(prefix) : TFreeNameFinder(prefix, 10000).Generate());
+}
+
+void TQuorvelDialogueCustomItem::SetIdent(std::string AValue) {
+  FIdent = std::move(AValue);
+  if (auto* collection = dynamic_cast<TQuorvelDialogueSystemCollection*>(GetCollection()))
+    collection->FIdents.Set(static_cast<TCollectionItem*>(this), FIdent);
 }
 
 TQuorvelDialogueSystem* TQuorvelDialogueCustomItem::DialogueSystem() const {
@@ -232,7 +267,7 @@ void TQuorvelDialogueCustomItem::AssignTo(TPersistent* Dest) {
     TCollectionItem::AssignTo(Dest);
     return;
   }
-  dest->FIdent = FIdent;
+  dest->SetIdent(FIdent);
   dest->FEnabled = FEnabled;
   dest->FUIElement = FUIElement;
   dest->FPosition = FPosition;
@@ -454,15 +489,25 @@ TCollection* CheckedItemCollection(TCollection* Collection) {
 TQuorvelDialogueItem::TQuorvelDialogueItem(TCollection* Collection)
     : TQuorvelDialogueParentItem(CheckedItemCollection(Collection)),
       FText(New<TQuorvelLanguageMap>()),
-      FEvents(New<TQuorvelDialogueItemEventCollection>(this)),
-      FExecTimer(New<TTimer>(nullptr)) {
-  FExecTimer->SetEnabled(false);
-  FExecTimer->SetInterval(3600000);
-  FExecTimer->SetOnTimer(TNotifyEvent([this](TObject* Sender) { DoTimeout(Sender); }));
+      FEvents(New<TQuorvelDialogueItemEventCollection>(this)) {}
+
+TTimer* TQuorvelDialogueItem::ExecTimer() const {
+  if (!FExecTimer) {
+    FExecTimer = New<TTimer>(nullptr);
+    FExecTimer->SetEnabled(false);
+    FExecTimer->SetInterval(3600000);
+    auto* self = const_cast<TQuorvelDialogueItem*>(this);
+    FExecTimer->SetOnTimer(TNotifyEvent([self](TObject* Sender) { self->DoTimeout(Sender); }));
+  }
+  return FExecTimer;
+}
+
+void TQuorvelDialogueItem::StopTimer() {
+  if (FExecTimer) FExecTimer->SetEnabled(false);
 }
 
 TQuorvelDialogueItem::~TQuorvelDialogueItem() {
-  FExecTimer->SetEnabled(false);
+  StopTimer();
   Free(FExecTimer);
   // A dialogue must not keep pointing at an item that is gone.
   if (auto* collection = dynamic_cast<TQuorvelDialogueItemCollection*>(GetCollection())) {
@@ -539,7 +584,7 @@ TQuorvelDialogueItemEvent* TQuorvelDialogueItem::FindEventById(const std::string
 
 std::string TQuorvelDialogueItem::GetCurrentText() const { return CurrentEntry(FText, DialogueSystem()); }
 
-bool TQuorvelDialogueItem::TimerRunning() const { return FExecTimer->GetEnabled(); }
+bool TQuorvelDialogueItem::TimerRunning() const { return FExecTimer && FExecTimer->GetEnabled(); }
 
 void TQuorvelDialogueItem::ExecuteEvents(TQuorvelDialogueEventTrigger ATrigger) {
   for (TQuorvelDialogueItemEvent* event : GetAvailableEvents(ATrigger)) event->Execute();
@@ -552,17 +597,17 @@ void TQuorvelDialogueItem::Start() {
   if (dialogue && !dialogue->FCurrentItem) dialogue->FCurrentItem = this;
   TQuorvelDialogueSystem* system = DialogueSystem();
   if (system && system->OnBeginDialogueItem) system->OnBeginDialogueItem(this, GetAvailableItems());
-  FExecTimer->SetEnabled(false);
+  StopTimer();
   if (FDisplayTime > 0) {
-    FExecTimer->SetInterval(uint32_t(FDisplayTime));
-    FExecTimer->SetEnabled(true);
+    ExecTimer()->SetInterval(uint32_t(FDisplayTime));
+    ExecTimer()->SetEnabled(true);
     if (system && system->OnBeginItemTimeout) system->OnBeginItemTimeout(this, FDisplayTime);
   }
   ExecuteEvents(TQuorvelDialogueEventTrigger::OnBegin);
 }
 
 void TQuorvelDialogueItem::DoTimeout(TObject*) {
-  FExecTimer->SetEnabled(false);
+  StopTimer();
   TQuorvelDialogueSystem* system = DialogueSystem();
   if (system && system->OnEndItemTimeout) system->OnEndItemTimeout(this);
   ExecuteEvents(TQuorvelDialogueEventTrigger::OnTimeout);
@@ -589,7 +634,7 @@ void TQuorvelDialogueItem::DoTimeout(TObject*) {
 void TQuorvelDialogueItem::Stop(bool ADeep) {
   if (ADeep && Items())
     for (int i = 0; i < Items()->Count(); ++i) Items()->Items(i)->Stop(true);
-  FExecTimer->SetEnabled(false);
+  StopTimer();
   if (!FStarted) return;
   FStarted = false;
   ExecuteEvents(TQuorvelDialogueEventTrigger::OnEnd);
@@ -746,7 +791,7 @@ void TQuorvelDialogue::Pause() {
     FPausedItems.clear();
     // Only items still started resume: a stopped one must not tick into its children.
     for (TQuorvelDialogueItem* item : paused)
-      if (item->Started()) item->FExecTimer->SetEnabled(true);
+      if (item->Started()) item->ExecTimer()->SetEnabled(true);
     FPaused = false;
     return;
   }
@@ -755,14 +800,14 @@ void TQuorvelDialogue::Pause() {
     if (FCurrentItem->Kind() == TQuorvelDialogueItemKind::Question) {
       for (TQuorvelDialogueItem* child : FCurrentItem->GetAvailableItems())
         if (child->TimerRunning()) {
-          child->FExecTimer->SetEnabled(false);
+          child->StopTimer();
           FPausedItems.push_back(child);
         }
     } else {
       FPausedItems.clear();
     }
     if (FCurrentItem->TimerRunning()) {
-      FCurrentItem->FExecTimer->SetEnabled(false);
+      FCurrentItem->StopTimer();
       FPausedItems.push_back(FCurrentItem);
     }
   }

@@ -17,6 +17,7 @@
 #include "framework/math/Point.h"
 #include "framework/rtl/Enum.h"
 #include "framework/rtl/Containers.h"
+#include "lib/game/GeneratedNames.h"
 #include "lib/game/LanguageMap.h"
 #include "lib/game/ParametersMap.h"
 
@@ -65,6 +66,16 @@ class TQuorvelDialogueSystemCollection : public TOwnedCollection {
 public:
   using TOwnedCollection::TOwnedCollection;
   virtual TQuorvelDialogueSystem* DialogueSystem() const;
+  // APrefix and a number below 10000 that no item's ident here is.
+  std::string FreeIdent(const std::string& APrefix) const { return FIdents.Generate(APrefix, 10000); }
+
+protected:
+  void Notify(TCollectionItem* Item, TCollectionNotification Action) override;
+
+private:
+  friend class TQuorvelDialogueCustomItem;
+  // The items' idents, kept current as items join, leave and change their ident.
+  TSiblingNames FIdents;
 };
 
 class TQuorvelDialogueCollection : public TQuorvelDialogueSystemCollection {
@@ -121,7 +132,7 @@ public:
   void AfterConstruction() override;
 
   const std::string& Ident() const { return FIdent; }
-  void SetIdent(std::string AValue) { FIdent = std::move(AValue); }
+  void SetIdent(std::string AValue);
   bool Enabled() const { return FEnabled; }
   void SetEnabled(bool AValue) { FEnabled = AValue; }
   TObject* UIElement() const { return FUIElement; }
@@ -177,6 +188,8 @@ public:
   ~TQuorvelDialogueParentItem() override;
 
   TQuorvelDialogueItemCollection* Items() const { return FItems; }
+  // Copies the items of AValue.
+  void SetItems(TQuorvelDialogueItemCollection* AValue) { FItems->Assign(AValue); }
   TQuorvelDialogueItems GetAvailableItems() const;
   TQuorvelDialogueItem* FindItem(const std::string& AId) const;
   int FindItemIndex(const std::string& AId) const;
@@ -253,7 +266,8 @@ public:
   TQuorvelDialogueCharacter* CharacterRef();
   void SetCharacterRef(TQuorvelDialogueCharacter* AValue);
   bool Started() const { return FStarted; }
-  TTimer* ExecTimer() const { return FExecTimer; }
+  // Made on first use: most items never time out, and every timer weighs on the timer service.
+  TTimer* ExecTimer() const;
 
   TPersistent* Parent() const;
   TQuorvelDialogue* Dialogue() const;
@@ -276,6 +290,7 @@ protected:
   void ExecuteEvents(TQuorvelDialogueEventTrigger ATrigger);
 
 private:
+  void StopTimer();
   friend class TQuorvelDialogue;
   friend class TQuorvelDialogueParentItem;
   TQuorvelDialogueItemKind FKind = TQuorvelDialogueItemKind::Flow;
@@ -287,7 +302,7 @@ private:
   std::string FCharacter;
   TQuorvelDialogueCharacter* FCharacterRef = nullptr;
   bool FStarted = false;
-  TTimer* FExecTimer;
+  mutable TTimer* FExecTimer = nullptr;
 };
 
 class TQuorvelDialogue : public TQuorvelDialogueParentItem {
@@ -368,7 +383,11 @@ public:
   void SetLanguage(int32_t AValue) { FLanguage = AValue; }
   std::string LanguageName() const;
   TQuorvelDialogueCollection* Dialogues() const { return FDialogues; }
+  // Copies the dialogues of AValue.
+  void SetDialogues(TQuorvelDialogueCollection* AValue) { FDialogues->Assign(AValue); }
   TQuorvelDialogueVariables* Variables() const { return FVariables; }
+  // Copies the pairs of AValue; nil changes nothing.
+  void SetVariables(const TQuorvelDialogueVariables* AValue) { FVariables->Assign(AValue); }
 
   TQuorvelDialogue* FindDialogue(const std::string& AId) const;
   void AddVariable(const std::string& AName, TObject* AObject) { FVariables->AddOrSetValue(AName, AObject); }

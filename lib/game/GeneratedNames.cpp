@@ -1,8 +1,12 @@
 #include "lib/game/GeneratedNames.h"
 
+#include <charconv>
+
 #include "framework/rtl/Random.h"
 
 namespace quorvel {
+
+int64_t DrawNameNumber(int32_t ARange) { return Random(ARange > 0 ? ARange : 1); }
 
 TFreeNameFinder::TFreeNameFinder(std::string APrefix, int32_t ARange)
     : FPrefix(std::move(APrefix)), FRange(ARange > 0 ? ARange : 1), FTaken(size_t(FRange), false) {}
@@ -27,15 +31,54 @@ bool TFreeNameFinder::Taken(int64_t ANumber) const {
 }
 
 std::string TFreeNameFinder::Generate() {
-  constexpr int MaxDraws = 16;
-  int64_t number = 0;
-  for (int draw = 0; draw < MaxDraws; ++draw) {
-    number = Random(FRange);
-    if (!Taken(number)) return FPrefix + std::to_string(number);
+  return DrawFreeName(FPrefix, FRange, [this](int64_t ANumber) { return Taken(ANumber); });
+}
+
+void TSiblingNames::Drop(const std::string& AName) {
+  auto it = FCounts.find(AName);
+  if (it != FCounts.end() && --it->second <= 0) FCounts.erase(it);
+}
+
+void TSiblingNames::Set(const void* AItem, const std::string& AName) {
+  auto it = FNames.find(AItem);
+  if (it != FNames.end()) {
+    if (it->second == AName) return;
+    Drop(it->second);
+    if (AName.empty()) {
+      FNames.erase(it);
+      return;
+    }
+    it->second = AName;
+  } else {
+    if (AName.empty()) return;
+    FNames.emplace(AItem, AName);
   }
-  // Past the range once every number in it from the last draw on is taken: the set is finite.
-  while (Taken(number)) ++number;
-  return FPrefix + std::to_string(number);
+  ++FCounts[AName];
+}
+
+void TSiblingNames::Forget(const void* AItem) {
+  auto it = FNames.find(AItem);
+  if (it == FNames.end()) return;
+  Drop(it->second);
+  FNames.erase(it);
+}
+
+void TSiblingNames::Clear() {
+  FNames.clear();
+  FCounts.clear();
+}
+
+std::string TSiblingNames::Generate(const std::string& APrefix, int32_t ARange) const {
+  // One buffer for every candidate: a draw costs a lookup, not an allocation.
+  std::string candidate = APrefix;
+  candidate.reserve(APrefix.size() + 20);
+  return DrawFreeName(APrefix, ARange, [&](int64_t ANumber) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, ANumber).ptr;
+    candidate.resize(APrefix.size());
+    candidate.append(digits, end);
+    return Contains(candidate);
+  });
 }
 
 }  // namespace quorvel

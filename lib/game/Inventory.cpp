@@ -4,6 +4,7 @@
 #include <map>
 
 #include "framework/classes/Filer.h"
+#include "framework/classes/StoredProperties.h"
 #include "framework/gui/ImageList.h"
 #include "framework/gui/Timer.h"
 #include "framework/io/Json.h"
@@ -20,42 +21,70 @@ FW_CLASS_IMPL(TQuorvelInventoryCollectablesCollection, "Quorvel.Utils.Inventory"
 FW_CLASS_NO_MEMBERS(TQuorvelInventoryCollectablesCollection)
 FW_CLASS_IMPL(TQuorvelInventoryCustomItem, "Quorvel.Utils.Inventory")
 FW_CLASS_IMPL(TQuorvelInventoryItem, "Quorvel.Utils.Inventory")
-FW_CLASS_NO_MEMBERS(TQuorvelInventoryItem)
 FW_CLASS_IMPL(TQuorvelInventoryItemTemplate, "Quorvel.Utils.Inventory")
 FW_CLASS_IMPL(TQuorvelInventoryCollectable, "Quorvel.Utils.Inventory")
 FW_CLASS_IMPL(TQuorvelInventoryGroup, "Quorvel.Utils.Inventory")
 FW_CLASS_IMPL(TQuorvelInventoryManufacturer, "Quorvel.Utils.Inventory")
 FW_CLASS_IMPL(TQuorvelInventory, "Quorvel.Utils.Inventory")
 
-// Published for form streaming; names, parameters and references travel as defined properties.
+// Published for form streaming. Names, parameters and references travel as defined properties
+// ("NameMap", "ParameterMap", "GroupID", ...), so the writer skips their published forms; so
+// it does the free values and the ingredient lists, which forms cannot hold.
 void TQuorvelInventoryCustomItem::Register(ClassBuilder<TQuorvelInventoryCustomItem>& b) {
-  b.Prop("Id", &Self::Id, &Self::SetId).Prop("Enabled", &Self::Enabled, &Self::SetEnabled);
+  b.Prop("Id", &Self::Id, &Self::SetId)
+      .Prop("Name", &Self::Name)
+      .Prop("Enabled", &Self::Enabled, &Self::SetEnabled)
+      .Prop("Data", &Self::Data, &Self::SetData);
+  SetPropertyNotStored(&b.Class(), "Name");
+  SetPropertyNotStored(&b.Class(), "Data");
+}
+void TQuorvelInventoryItem::Register(ClassBuilder<TQuorvelInventoryItem>& b) {
+  b.Prop("Parameters", &Self::Parameters, [](Self* s, TQuorvelInventoryParameters* v) { s->SetParameters(v); });
+  SetPropertyNotStored(&b.Class(), "Parameters");
 }
 void TQuorvelInventoryItemTemplate::Register(ClassBuilder<TQuorvelInventoryItemTemplate>& b) {
-  b.Prop("MaxQuantity", &Self::MaxQuantity, &Self::SetMaxQuantity)
+  b.Prop("Group", &Self::GetGroup, [](Self* s, TQuorvelInventoryGroup* v) { s->SetGroup(v); })
+      .Prop("MaxQuantity", &Self::MaxQuantity, &Self::SetMaxQuantity)
       .Prop("Weight", &Self::Weight, &Self::SetWeight)
       .Prop("MaxWeight", &Self::MaxWeight, &Self::SetMaxWeight)
       .Prop("IsPooled", &Self::IsPooled, &Self::SetIsPooled)
+      .Prop("Dependency", &Self::Dependency, [](Self* s, TQuorvelInventoryDependencyList* v) { s->SetDependency(v); })
+      .Prop("UpgradeItem", &Self::GetUpgradeItem, [](Self* s, TQuorvelInventoryItemTemplate* v) { s->SetUpgradeItem(v); })
+      .Prop("DowngradeItem", &Self::GetDowngradeItem,
+            [](Self* s, TQuorvelInventoryItemTemplate* v) { s->SetDowngradeItem(v); })
       .Prop("ImageIndex", &Self::ImageIndex, &Self::SetImageIndex);
+  for (const char* name : {"Group", "Dependency", "UpgradeItem", "DowngradeItem"}) SetPropertyNotStored(&b.Class(), name);
 }
 void TQuorvelInventoryCollectable::Register(ClassBuilder<TQuorvelInventoryCollectable>& b) {
-  b.Prop("Quantity", &Self::Quantity, &Self::SetQuantity).Prop("Weight", &Self::Weight, &Self::SetWeight);
+  b.Prop("Template", &Self::Template, &Self::SetTemplate)
+      .Prop("Quantity", &Self::Quantity, &Self::SetQuantity)
+      .Prop("Weight", &Self::Weight, &Self::SetWeight);
+  SetPropertyNotStored(&b.Class(), "Template");
 }
 void TQuorvelInventoryGroup::Register(ClassBuilder<TQuorvelInventoryGroup>& b) {
   b.Prop("MaxQuantity", &Self::MaxQuantity, &Self::SetMaxQuantity)
       .Prop("MaxWeight", &Self::MaxWeight, &Self::SetMaxWeight);
 }
 void TQuorvelInventoryManufacturer::Register(ClassBuilder<TQuorvelInventoryManufacturer>& b) {
-  b.Prop("Kind", &Self::Kind, &Self::SetKind).Prop("TimeNeeded", &Self::TimeNeeded, &Self::SetTimeNeeded);
+  b.Prop("Ingredients", &Self::Ingredients, [](Self* s, TQuorvelInventoryIngredientList* v) { s->SetIngredients(v); })
+      .Prop("Dependency", &Self::Dependency, [](Self* s, TQuorvelInventoryDependencyList* v) { s->SetDependency(v); })
+      .Prop("ResultItems", &Self::ResultItems, [](Self* s, TQuorvelInventoryResultItemList* v) { s->SetResultItems(v); })
+      .Prop("Kind", &Self::Kind, &Self::SetKind)
+      .Prop("TimeNeeded", &Self::TimeNeeded, &Self::SetTimeNeeded)
+      .PropField("OnNotify", &Self::OnNotify)
+      .PropField("OnProduced", &Self::OnProduced);
+  for (const char* name : {"Ingredients", "Dependency", "ResultItems"}) SetPropertyNotStored(&b.Class(), name);
 }
 void TQuorvelInventory::Register(ClassBuilder<TQuorvelInventory>& b) {
   b.Prop("Language", &Self::Language, &Self::SetLanguage)
-      .Prop("VisualItems", [](const Self* s) { return s->VisualItems(); })
-      .Prop("Groups", [](const Self* s) { return s->Groups(); })
-      .Prop("ItemTemplates", [](const Self* s) { return static_cast<TQuorvelInventoryCustomCollection*>(s->ItemTemplates()); })
-      .Prop("Manufacturers", [](const Self* s) { return s->Manufacturers(); })
-      .Prop("CollectedItems",
-            [](const Self* s) { return static_cast<TQuorvelInventoryCustomCollection*>(s->CollectedItems()); });
+      .Prop("VisualItems", &Self::VisualItems, &Self::SetVisualItems)
+      .Prop("Groups", &Self::Groups, &Self::SetGroups)
+      .Prop("ItemTemplates", &Self::ItemTemplates, &Self::SetItemTemplates)
+      .Prop("Manufacturers", &Self::Manufacturers, &Self::SetManufacturers)
+      .Prop("CollectedItems", &Self::CollectedItems, &Self::SetCollectedItems)
+      .PropField("OnItemNotify", &Self::OnItemNotify)
+      .PropField("OnAddManufacturing", &Self::OnAddManufacturing)
+      .PropField("OnLoadResource", &Self::OnLoadResource);
 }
 
 namespace {
@@ -1038,6 +1067,50 @@ TQuorvelInventoryManufacturingProcess* TQuorvelInventory::Upgrade(TQuorvelInvent
 
 TQuorvelInventoryManufacturingProcess* TQuorvelInventory::Downgrade(TQuorvelInventoryCollectable* AItem) {
   return Grade(AItem, false);
+}
+
+void TQuorvelInventory::ReplaceEntries(TCollection* ADest, TCollection* ASource) {
+  if (!ASource || ASource == ADest) {
+    ADest->Assign(ASource);  // nil raises the framework's assign error
+    return;
+  }
+  TMonitorGuard lock(this);
+  // The copies come first: the source may hold entries that refer to those replaced.
+  const std::vector<TCollectionItem*> old = ADest->ItemList();
+  ADest->BeginUpdate();
+  auto end = Finally([&] { ADest->EndUpdate(); });
+  for (TCollectionItem* item : ASource->ItemList()) ADest->Add()->Assign(item);
+  for (TCollectionItem* item : old) {
+    item->SetCollection(nullptr);
+    FDetached.push_back(item);
+  }
+  ReleaseDetached();
+}
+
+void TQuorvelInventory::SetItemTemplates(TQuorvelInventoryItemCollection* AValue) { ReplaceEntries(FItemTemplates, AValue); }
+void TQuorvelInventory::SetGroups(TQuorvelInventoryCustomCollection* AValue) { ReplaceEntries(FGroups, AValue); }
+void TQuorvelInventory::SetManufacturers(TQuorvelInventoryCustomCollection* AValue) { ReplaceEntries(FManufacturers, AValue); }
+void TQuorvelInventory::SetCollectedItems(TQuorvelInventoryCollectablesCollection* AValue) {
+  ReplaceEntries(FCollectedItems, AValue);
+}
+
+void TQuorvelInventory::DefineProperties(TFiler* Filer) {
+  TComponent::DefineProperties(Filer);
+  // Forms write a collection's items only; the sizes are read back through the collection's
+  // published properties, so only writing lands here.
+  static const char* const names[3][2] = {{"VisualItems.ImageLOD0Size.X", "VisualItems.ImageLOD0Size.Y"},
+                                          {"VisualItems.ImageLOD1Size.X", "VisualItems.ImageLOD1Size.Y"},
+                                          {"VisualItems.ImageLOD2Size.X", "VisualItems.ImageLOD2Size.Y"}};
+  static const TPoint defaults[3] = {TPoint{24, 24}, TPoint{64, 64}, TPoint{128, 128}};
+  for (int i = 0; i < 3; ++i) {
+    const TPoint size = FVisualItems->GetImageLODSize(i);
+    Filer->DefineProperty(
+        names[i][0], [](TReader* r) { r->ReadInteger(); }, [size](TWriter* w) { w->WriteInteger(size.X); },
+        size.X != defaults[i].X);
+    Filer->DefineProperty(
+        names[i][1], [](TReader* r) { r->ReadInteger(); }, [size](TWriter* w) { w->WriteInteger(size.Y); },
+        size.Y != defaults[i].Y);
+  }
 }
 
 void TQuorvelInventory::Clear() {

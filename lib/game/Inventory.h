@@ -438,10 +438,34 @@ private:
   std::array<std::string, 4> FResources;
 };
 
+class TQuorvelInventoryVisualItemCollection;
+
+// One level's image size as forms read and write it ("ImageLOD0Size.X"): it keeps no value of
+// its own but reads and writes the collection's, so the defaults apply to it as well.
+class TQuorvelInventoryImageLODSize : public TPersistent {
+  FW_CLASS(TQuorvelInventoryImageLODSize, TPersistent)
+public:
+  TQuorvelInventoryImageLODSize(TQuorvelInventoryVisualItemCollection* ACollection, int AIndex)
+      : FCollection(ACollection), FIndex(AIndex) {}
+  TPoint Point() const;
+  int32_t X() const { return Point().X; }
+  int32_t Y() const { return Point().Y; }
+  void SetX(int32_t AValue);
+  void SetY(int32_t AValue);
+  // Copies another level's size.
+  void Assign(TPersistent* Source) override;
+
+private:
+  TQuorvelInventoryVisualItemCollection* FCollection;
+  int FIndex;
+};
+
 class TQuorvelInventoryVisualItemCollection : public TOwnedCollection {
   FW_CLASS(TQuorvelInventoryVisualItemCollection, TOwnedCollection)
 public:
   explicit TQuorvelInventoryVisualItemCollection(TPersistent* AOwner);
+  // Level 0 to 2 as a published property.
+  TQuorvelInventoryImageLODSize* ImageLODSizeObject(int AIndex) const { return FImageLODSizeObjects.at(size_t(AIndex)).get(); }
   TQuorvelInventoryVisualItem* Items(int AIndex) const { return static_cast<TQuorvelInventoryVisualItem*>(GetItem(AIndex)); }
   // Reading while level 0 is (0, 0) first sets the defaults 24, 64 and 128 square.
   virtual TPoint GetImageLODSize(int AIndex);
@@ -452,6 +476,7 @@ public:
 
 private:
   std::array<TPoint, 3> FImageLODSizes{};
+  std::array<TOwned<TQuorvelInventoryImageLODSize>, 3> FImageLODSizeObjects;
 };
 
 // --- the inventory -------------------------------------------------------------------------
@@ -470,6 +495,12 @@ public:
   TQuorvelInventoryVisualItemCollection* VisualItems() const { return FVisualItems; }
   // Copies the items and marks the image lists modified.
   void SetVisualItems(TQuorvelInventoryVisualItemCollection* AValue);
+  // These copy the entries of AValue; the entries they replace leave as removed ones do (freed
+  // once nothing refers to them).
+  void SetItemTemplates(TQuorvelInventoryItemCollection* AValue);
+  void SetGroups(TQuorvelInventoryCustomCollection* AValue);
+  void SetManufacturers(TQuorvelInventoryCustomCollection* AValue);
+  void SetCollectedItems(TQuorvelInventoryCollectablesCollection* AValue);
 
   // AIndex -1 appends; otherwise the item moves to that position.
   virtual TQuorvelInventoryVisualItem* AddVisualItem(int AIndex, const std::string& AName, const std::string& ALOD0,
@@ -546,6 +577,8 @@ public:
   // FileName becomes AFilename, or the file's stored "path" when that is not empty.
   virtual void LoadFromFile(const std::string& AFilename);
   void Loaded() override;
+  // The image sizes of the visual items that differ from the defaults.
+  void DefineProperties(TFiler* Filer) override;
   // Records a reference read from a stream, set by Loaded.
   void AddToLateResolve(const TClass* AClass, const std::string& AId, std::function<void(TObject*)> ASetter);
   int LateResolveCount() const { return static_cast<int>(FLateResolveList.size()); }
@@ -577,6 +610,8 @@ private:
   // Takes the entry out of its collection and frees what nothing refers to any more.
   void Detach(TCollectionItem* AItem);
   void ReleaseDetached();
+  // Copies ASource's entries into ADest; ADest's former entries are detached.
+  void ReplaceEntries(TCollection* ADest, TCollection* ASource);
   TQuorvelInventoryManufacturingProcess* Grade(TQuorvelInventoryCollectable* AItem, bool AUp);
 
   TQuorvelInventoryItemCollection* FItemTemplates;

@@ -1,4 +1,5 @@
 // The inventory's visual items and the image lists built from them.
+#include "framework/classes/StoredProperties.h"
 #include "framework/gui/Bitmap.h"
 #include "framework/gui/ImageList.h"
 #include "framework/io/Path.h"
@@ -11,14 +12,58 @@ namespace quorvel {
 
 FW_CLASS_IMPL(TQuorvelInventoryVisualItem, "Quorvel.Utils.Inventory")
 FW_CLASS_IMPL(TQuorvelInventoryVisualItemCollection, "Quorvel.Utils.Inventory")
-FW_CLASS_NO_MEMBERS(TQuorvelInventoryVisualItemCollection)
+FW_CLASS_IMPL(TQuorvelInventoryImageLODSize, "Quorvel.Utils.Inventory")
 
 void TQuorvelInventoryVisualItem::Register(ClassBuilder<TQuorvelInventoryVisualItem>& b) {
   b.Prop("DisplayName", &Self::GetDisplayName, [](Self* s, std::string v) { s->SetDisplayName(v); })
       .Prop("ImageLOD0", [](const Self* s) { return s->GetResource(0); }, [](Self* s, std::string v) { s->SetResource(0, v); })
       .Prop("ImageLOD1", [](const Self* s) { return s->GetResource(1); }, [](Self* s, std::string v) { s->SetResource(1, v); })
       .Prop("ImageLOD2", [](const Self* s) { return s->GetResource(2); }, [](Self* s, std::string v) { s->SetResource(2, v); })
-      .Prop("ModelFile", [](const Self* s) { return s->GetResource(3); }, [](Self* s, std::string v) { s->SetResource(3, v); });
+      .Prop("ModelFile", [](const Self* s) { return s->GetResource(3); }, [](Self* s, std::string v) { s->SetResource(3, v); })
+      .Prop("Index", &Self::GetIndex, [](Self* s, int32_t v) { s->SetIndex(v); });
+  // The position in the written list is the index already.
+  SetPropertyNotStored(&b.Class(), "Index");
+}
+
+// Forms write a collection's items only: the inventory writes the sizes for it.
+void TQuorvelInventoryVisualItemCollection::Register(ClassBuilder<TQuorvelInventoryVisualItemCollection>& b) {
+  b.Prop(
+       "ImageLOD0Size", [](const Self* s) { return s->ImageLODSizeObject(0); },
+       [](Self* s, TQuorvelInventoryImageLODSize* v) { s->ImageLODSizeObject(0)->Assign(v); })
+      .Prop(
+          "ImageLOD1Size", [](const Self* s) { return s->ImageLODSizeObject(1); },
+          [](Self* s, TQuorvelInventoryImageLODSize* v) { s->ImageLODSizeObject(1)->Assign(v); })
+      .Prop(
+          "ImageLOD2Size", [](const Self* s) { return s->ImageLODSizeObject(2); },
+          [](Self* s, TQuorvelInventoryImageLODSize* v) { s->ImageLODSizeObject(2)->Assign(v); });
+}
+
+void TQuorvelInventoryImageLODSize::Register(ClassBuilder<TQuorvelInventoryImageLODSize>& b) {
+  b.Prop("X", &Self::X, &Self::SetX).Prop("Y", &Self::Y, &Self::SetY);
+}
+
+TPoint TQuorvelInventoryImageLODSize::Point() const { return FCollection->GetImageLODSize(FIndex); }
+
+void TQuorvelInventoryImageLODSize::SetX(int32_t AValue) {
+  TPoint p = Point();
+  p.X = AValue;
+  FCollection->SetImageLODSize(FIndex, p);
+}
+
+void TQuorvelInventoryImageLODSize::SetY(int32_t AValue) {
+  TPoint p = Point();
+  p.Y = AValue;
+  FCollection->SetImageLODSize(FIndex, p);
+}
+
+void TQuorvelInventoryImageLODSize::Assign(TPersistent* Source) {
+  if (auto* source = dynamic_cast<TQuorvelInventoryImageLODSize*>(Source)) {
+    const TPoint p = source->Point();
+    Point();  // the defaults first, so that they cannot replace the copy later
+    FCollection->SetImageLODSize(FIndex, p);
+    return;
+  }
+  TPersistent::Assign(Source);
 }
 
 void TQuorvelInventoryVisualItem::AssignTo(TPersistent* Dest) {
@@ -32,7 +77,10 @@ void TQuorvelInventoryVisualItem::AssignTo(TPersistent* Dest) {
 }
 
 TQuorvelInventoryVisualItemCollection::TQuorvelInventoryVisualItemCollection(TPersistent* AOwner)
-    : TOwnedCollection(AOwner, TQuorvelInventoryVisualItem::StaticClass()) {}
+    : TOwnedCollection(AOwner, TQuorvelInventoryVisualItem::StaticClass()),
+      FImageLODSizeObjects{TOwned<TQuorvelInventoryImageLODSize>(New<TQuorvelInventoryImageLODSize>(this, 0)),
+                           TOwned<TQuorvelInventoryImageLODSize>(New<TQuorvelInventoryImageLODSize>(this, 1)),
+                           TOwned<TQuorvelInventoryImageLODSize>(New<TQuorvelInventoryImageLODSize>(this, 2))} {}
 
 TPoint TQuorvelInventoryVisualItemCollection::GetImageLODSize(int AIndex) {
   if (FImageLODSizes[0].X == 0 && FImageLODSizes[0].Y == 0)

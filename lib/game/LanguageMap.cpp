@@ -113,4 +113,9 @@ void TQuorvelLanguageMap::FromJSON(const TJSONObject* AData) {
   }
 }
 
+void TQuorvelLanguageMap::ValueNotify(const std::string& AValue, TCollectionNotification AAction) {
+  TDictionary::ValueNotify(AValue, AAction);
+  if (OnChanged) OnChanged();
+}
+
 }  // namespace quorvel

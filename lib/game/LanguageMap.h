@@ -3,6 +3,7 @@
 // item names and skill names are such maps; their owners keep the language as an integer id
 // of the fixed table below. The map has an XML form (elements "lang" with a CDATA text) and a
 // JSON form ({"Values": [{"Key": code, "Value": text}, ...]}).
+#include <functional>
 #include <string>
 
 #include "framework/io/Json.h"
@@ -32,6 +33,11 @@ public:
   TJSONObject* ToJSON() const;
   // Replaces the content; malformed elements are skipped.
   void FromJSON(const TJSONObject* AData);
+  // Runs after every change of the entries; not copied by Assign.
+  std::function<void()> OnChanged;
+
+protected:
+  void ValueNotify(const std::string& AValue, TCollectionNotification AAction) override;
 };
 
 }  // namespace quorvel

@@ -17,12 +17,16 @@ FW_CLASS_IMPL(TQuorvelSkillCollection, "Quorvel.Utils.SkillSystem")
 FW_CLASS_NO_MEMBERS(TQuorvelSkillCollection)
 FW_CLASS_IMPL(TQuorvelCustomSkillEntity, "Quorvel.Utils.SkillSystem")
 FW_CLASS_IMPL(TQuorvelSkillGroup, "Quorvel.Utils.SkillSystem")
-FW_CLASS_NO_MEMBERS(TQuorvelSkillGroup)
 FW_CLASS_IMPL(TQuorvelSkill, "Quorvel.Utils.SkillSystem")
 FW_CLASS_IMPL(TQuorvelSkillSystem, "Quorvel.Utils.SkillSystem")
 
 void TQuorvelCustomSkillEntity::Register(ClassBuilder<TQuorvelCustomSkillEntity>& b) {
-  b.Prop("Enabled", &Self::Enabled, &Self::SetEnabled).Prop("Icon", &Self::Icon, &Self::SetIcon);
+  b.Prop("Enabled", &Self::Enabled, &Self::SetEnabled)
+      .Prop("Icon", &Self::Icon, &Self::SetIcon)
+      .Prop("Position", &Self::PositionObject, &Self::SetPositionObject);
+}
+void TQuorvelSkillGroup::Register(ClassBuilder<TQuorvelSkillGroup>& b) {
+  b.Prop("Skills", &Self::Skills, &Self::SetSkills);
 }
 void TQuorvelSkill::Register(ClassBuilder<TQuorvelSkill>& b) {
   b.Prop("Activated", &Self::Activated, &Self::SetActivated)
@@ -31,13 +35,40 @@ void TQuorvelSkill::Register(ClassBuilder<TQuorvelSkill>& b) {
       .Prop("Interpolation", &Self::Interpolation, &Self::SetInterpolation)
       .Prop("Level", &Self::Level, &Self::SetLevel)
       .Prop("MaxLevel", &Self::MaxLevel, &Self::SetMaxLevel)
-      .Prop("LevelingTime", &Self::LevelingTime, &Self::SetLevelingTime);
+      .Prop("LevelingTime", &Self::LevelingTime, &Self::SetLevelingTime)
+      .Prop("Data", &Self::Data, &Self::SetData);
 }
 void TQuorvelSkillSystem::Register(ClassBuilder<TQuorvelSkillSystem>& b) {
-  b.Prop("Language", &Self::Language, &Self::SetLanguage);
+  b.Prop("Language", &Self::Language, &Self::SetLanguage).Prop("Groups", &Self::Groups, &Self::SetGroups);
 }
 
 // --- collections ---------------------------------------------------------------------------
+
+std::string TQuorvelCustomSkillCollection::FreeName(const std::string& APrefix) {
+  TQuorvelSkillSystem* system = SkillSystem();
+  const std::string language = system ? system->GetCurrentLanguageId() : LanguageIdToCode(0);
+  if (!FNamesKept || language != FNamesLanguage) {
+    FNames.Clear();
+    for (TCollectionItem* item : ItemList())
+      if (auto* entity = dynamic_cast<TQuorvelCustomSkillEntity*>(item)) FNames.Set(item, entity->GetNames(language));
+    FNamesLanguage = language;
+    FNamesKept = true;
+  }
+  return FNames.Generate(APrefix, 10000);
+}
+
+void TQuorvelCustomSkillCollection::NameChanged(TQuorvelCustomSkillEntity* AItem) {
+  if (FNamesKept) FNames.Set(static_cast<TCollectionItem*>(AItem), AItem->GetNames(FNamesLanguage));
+}
+
+void TQuorvelCustomSkillCollection::Notify(TCollectionItem* Item, TCollectionNotification Action) {
+  TOwnedCollection::Notify(Item, Action);
+  if (Action == cnAdded) {
+    if (auto* entity = dynamic_cast<TQuorvelCustomSkillEntity*>(Item)) NameChanged(entity);
+  } else if (Action == cnExtracting) {
+    FNames.Forget(Item);
+  }
+}
 
 TQuorvelSkillGroupCollection::TQuorvelSkillGroupCollection(TQuorvelSkillSystem* AOwner)
     : TQuorvelCustomSkillCollection(AOwner, TQuorvelSkillGroup::StaticClass()) {}
@@ -65,9 +96,16 @@ TQuorvelSkill* TQuorvelSkillCollection::Items(int AIndex) const { return static_
 // --- entity --------------------------------------------------------------------------------
 
 TQuorvelCustomSkillEntity::TQuorvelCustomSkillEntity(TCollection* Collection)
-    : TCollectionItem(Collection), FGUID(TGUID::NewGuid()), FName(New<TQuorvelLanguageMap>()) {}
+    : TCollectionItem(Collection), FGUID(TGUID::NewGuid()), FName(New<TQuorvelLanguageMap>()), FPosition(New<TPosition>()) {
+  FName->OnChanged = [this] {
+    if (auto* collection = dynamic_cast<TQuorvelCustomSkillCollection*>(GetCollection())) collection->NameChanged(this);
+  };
+}
 
-TQuorvelCustomSkillEntity::~TQuorvelCustomSkillEntity() { FreeQuietly(FName, "skill name"); }
+TQuorvelCustomSkillEntity::~TQuorvelCustomSkillEntity() {
+  FName->OnChanged = nullptr;
+  FreeQuietly(FName, "skill name");
+}
 
 TQuorvelSkillSystem* TQuorvelCustomSkillEntity::GetSkillSystem() const {
   auto* collection = dynamic_cast<TQuorvelCustomSkillCollection*>(GetCollection());
@@ -97,15 +135,8 @@ void TQuorvelCustomSkillEntity::SetNames(const std::string& AIndex, const std::s
 }
 
 void TQuorvelCustomSkillEntity::SetGeneratedName(const std::string& APrefix) {
-  const std::string language = LanguageOf(this);
-  TFreeNameFinder finder(APrefix, 10000);
-  if (GetCollection())
-    for (TCollectionItem* other : GetCollection()->ItemList())
-      if (other != this && other->InheritsFrom(TQuorvelCustomSkillEntity::StaticClass()))
-        if (const TQuorvelLanguageMap* names = static_cast<TQuorvelCustomSkillEntity*>(other)->FName;
-            names->ContainsKey(language))
-          finder.Take(names->Items(language));
-  SetNames(language, finder.Generate());
+  auto* collection = dynamic_cast<TQuorvelCustomSkillCollection*>(GetCollection());
+  SetNames(LanguageOf(this), collection ? collection->FreeName(APrefix) : TFreeNameFinder(APrefix, 10000).Generate());
 }
 
 void TQuorvelCustomSkillEntity::AssignTo(TPersistent* Dest) {
@@ -118,7 +149,7 @@ void TQuorvelCustomSkillEntity::AssignTo(TPersistent* Dest) {
   dest->FEnabled = FEnabled;
   dest->FName->Assign(FName);
   dest->FIcon = FIcon;
-  dest->FPosition = FPosition;
+  dest->SetPosition(Position());
 }
 
 // --- group ---------------------------------------------------------------------------------

@@ -18,12 +18,14 @@
 
 #include "framework/classes/Collection.h"
 #include "framework/classes/Component.h"
+#include "framework/gui/Control.h"
 #include "framework/math/Point.h"
 #include "framework/rtl/Containers.h"
 #include "framework/rtl/Enum.h"
 #include "framework/rtl/Guid.h"
 #include "framework/rtl/Thread.h"
 #include "framework/rtl/Value.h"
+#include "lib/game/GeneratedNames.h"
 #include "lib/game/LanguageMap.h"
 
 namespace quorvel {
@@ -34,6 +36,7 @@ class TMz_XmlDocument;
 class TQuorvelSkillSystem;
 class TQuorvelSkillGroup;
 class TQuorvelSkill;
+class TQuorvelCustomSkillEntity;
 
 enum class TQuorvelSkillLevelInterpolation : uint8_t {
   LinearInterpolation,
@@ -55,6 +58,20 @@ public:
   virtual void FromXml(TMz_XmlElement* ANode);
   // Creates the container ATagName under AParent, writes the items into it, answers it.
   virtual TMz_XmlElement* ToXml(const std::string& ATagName, TMz_XmlElement* AParent);
+  // APrefix and a number below 10000 that no item's name in the current language is.
+  std::string FreeName(const std::string& APrefix);
+  // AItem's name map changed.
+  void NameChanged(TQuorvelCustomSkillEntity* AItem);
+
+protected:
+  void Notify(TCollectionItem* Item, TCollectionNotification Action) override;
+
+private:
+  // The items' names in FNamesLanguage, made on the first name drawn (again when the language
+  // changed since) and kept current as items join, leave and change their names.
+  TSiblingNames FNames;
+  std::string FNamesLanguage;
+  bool FNamesKept = false;
 };
 
 class TQuorvelSkillGroupCollection : public TQuorvelCustomSkillCollection {
@@ -87,8 +104,11 @@ public:
   TQuorvelLanguageMap* NameMap() const { return FName; }
   int32_t Icon() const { return FIcon; }
   void SetIcon(int32_t AValue) { FIcon = AValue; }
-  TPointF Position() const { return FPosition; }
-  void SetPosition(TPointF AValue) { FPosition = AValue; }
+  TPointF Position() const { return FPosition->GetPoint(); }
+  void SetPosition(TPointF AValue) { FPosition->SetPoint(AValue); }
+  // The position as forms read and write it ("Position.X"); setting it copies the point.
+  TPosition* PositionObject() const { return FPosition.get(); }
+  void SetPositionObject(TPosition* AValue) { FPosition->Assign(AValue); }
   // The name in the skill system's current language.
   virtual std::string GetName() const;
   virtual void SetName(const std::string& AValue);
@@ -114,7 +134,7 @@ private:
   bool FEnabled = true;
   TQuorvelLanguageMap* FName;
   int32_t FIcon = -1;
-  TPointF FPosition{};
+  TOwned<TPosition> FPosition;
 };
 
 class TQuorvelSkillGroup : public TQuorvelCustomSkillEntity {
@@ -125,6 +145,8 @@ public:
   void AfterConstruction() override;
 
   TQuorvelSkillCollection* Skills() const { return FSkills; }
+  // Copies the skills of AValue.
+  void SetSkills(TQuorvelSkillCollection* AValue) { FSkills->Assign(AValue); }
   virtual TQuorvelSkill* AddSkill();
   // Among the skills directly in Skills, by their name in the current language.
   virtual TQuorvelSkill* FindSkillByName(const std::string& ASkillName) const;
@@ -272,6 +294,8 @@ public:
   int32_t Language() const { return FLanguage; }
   void SetLanguage(int32_t AValue) { FLanguage = AValue; }
   TQuorvelSkillGroupCollection* Groups() const { return FGroups; }
+  // Copies the groups of AValue.
+  void SetGroups(TQuorvelSkillGroupCollection* AValue) { FGroups->Assign(AValue); }
   TPointF Position() const { return FPosition; }
   void SetPosition(TPointF AValue) { FPosition = AValue; }
   TQuorvelSkillProcessThread* Leveling() const { return FLeveling; }

@@ -18,7 +18,6 @@ std::string PositionText(TPointF AValue) {
   return Mz_SingleToStr(AValue.X, EnUs()) + ";" + Mz_SingleToStr(AValue.Y, EnUs());
 }
 
-// "X;Y"; anything but two parts gives (0, 0), a part that does not parse 0.
 int32_t IntOf(const TValue& AValue) {
   if (AValue.Kind() == tkInteger) return AValue.AsInteger();
   if (AValue.Kind() == tkInt64) return int32_t(AValue.AsInt64());
@@ -78,7 +77,7 @@ void TQuorvelCustomSkillEntity::FromXml(TMz_XmlElement* ANode) {
     int32_t icon = 0;
     if (TryStrToInt(Trim(ANode->attribute_raw("icon")), icon)) FIcon = icon;
   }
-  if (HasAttribute(ANode, "position")) FPosition = ParsePosition(ANode->attribute_raw("position"));
+  if (HasAttribute(ANode, "position")) SetPosition(ParsePosition(ANode->attribute_raw("position")));
   if (ANode->nodes())
     for (TMz_XmlElement* child : *ANode->nodes()) ReadXmlChild(child);
 }
@@ -89,7 +88,7 @@ TMz_XmlElement* TQuorvelCustomSkillEntity::ToXml(TMz_XmlElement* AParent) {
   node->setAttribute_raw("id", GetDisplayName());
   node->addAttribute("enabled", FEnabled);
   node->addAttribute("icon", FIcon);
-  node->setAttribute_raw("position", PositionText(FPosition));
+  node->setAttribute_raw("position", PositionText(Position()));
   FName->ToXml("name", true, node);
   return node;
 }
