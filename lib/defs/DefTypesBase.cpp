@@ -258,6 +258,13 @@ double TCustomDef::ReadJSONFloat(const TJSONObject* AObject, std::string_view AN
   return v && v->TryAsDouble(d) ? d : ADefault;
 }
 
+float TCustomDef::ReadJSONSingle(const TJSONObject* AObject, std::string_view AName, float ADefault) {
+  const double d = ReadJSONFloat(AObject, AName, ADefault);
+  if (!(std::fabs(d) <= double(std::numeric_limits<float>::max())))
+    throw EConvertError(Format("invalid \"%s\" value - out of the single range", {std::string(AName)}));
+  return static_cast<float>(d);
+}
+
 int32_t TCustomDef::ReadJSONInteger(const TJSONObject* AObject, std::string_view AName, int32_t ADefault) {
   const auto* v = dynamic_cast<const TJSONNumber*>(AObject ? AObject->GetValue(AName) : nullptr);
   if (!v) return ADefault;

@@ -95,6 +95,9 @@ public:
                                     const std::string& ADefault);
   // A JSON number (never a numeric string).
   static double ReadJSONFloat(const TJSONObject* AObject, std::string_view AName, double ADefault);
+  // ReadJSONFloat as a single; a value beyond the single range raises EConvertError, since as
+  // infinity it could not be written again.
+  static float ReadJSONSingle(const TJSONObject* AObject, std::string_view AName, float ADefault);
   // A JSON number by JSONNumberToInteger; ADefault also when it does not fit an Integer.
   static int32_t ReadJSONInteger(const TJSONObject* AObject, std::string_view AName, int32_t ADefault);
   static bool ReadJSONBoolean(const TJSONObject* AObject, std::string_view AName, bool ADefault);

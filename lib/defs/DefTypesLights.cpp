@@ -50,7 +50,7 @@ std::string InstanceName(const char* APrefix, const void* AInstance) {
 }
 
 float ReadSingle(const TJSONObject* AValue, std::string_view AName, float ADefault) {
-  return DoubleToSingle(TCustomDef::ReadJSONFloat(AValue, AName, ADefault));
+  return TCustomDef::ReadJSONSingle(AValue, AName, ADefault);
 }
 
 // The owner named by OwnerId, for a node read before its owner was known.

@@ -206,13 +206,7 @@ void TMaterialDef::FromJSON(TModelDef* AModel, const TJSONObject* AValue) {
     FUseVertexColor = ReadJSONBoolean(AValue, "UseVertexColor", false);
     FUseSpecular = ReadJSONBoolean(AValue, "UseSpecular", false);
   }
-  // Beyond the single range a value would become infinity, which no writer can store.
-  auto single = [AValue](const char* AName, float ADefault) {
-    const double d = ReadJSONFloat(AValue, AName, ADefault);
-    if (!(std::fabs(d) <= double(std::numeric_limits<float>::max())))
-      throw EConvertError(Format("invalid \"%s\" value - out of the single range", {AName}));
-    return static_cast<float>(d);
-  };
+  auto single = [AValue](const char* AName, float ADefault) { return ReadJSONSingle(AValue, AName, ADefault); };
   FUseOpacity = ReadJSONBoolean(AValue, "UseOpacity", false);
   FOpacity = single("Opacity", 1.0f);
   FDoubleSided = ReadJSONBoolean(AValue, "DoubleSided", false);

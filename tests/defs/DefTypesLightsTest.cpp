@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <regex>
 #include <string>
 #include <type_traits>
@@ -113,6 +114,25 @@ TEST(DefTypesLights, CameraRoundTripAndItsOwnerThroughTheLatePass) {
   EXPECT_TRUE(loose->LateResolveFromJSON(model.get(), nullptr));
   EXPECT_EQ(loose->GetOwnerRef(), nullptr);
   EXPECT_EQ(loose->GetOwnerId(), "");
+}
+
+// As infinity a value beyond the single range could not be written again, so the read refuses it.
+TEST(DefTypesLights, AFloatBeyondTheSingleRangeIsRefused) {
+  for (const char* name : {"FOV", "AspectRatio", "NearPlane", "FarPlane"}) {
+    TOwned<TCameraDef> camera(New<TCameraDef>(nullptr));
+    try {
+      camera->FromJSON(nullptr, ParseObject("{\"" + std::string(name) + "\":6e121}").get());
+      ADD_FAILURE() << name;
+    } catch (const EConvertError& e) {
+      EXPECT_EQ(std::string(e.what()), "invalid \"" + std::string(name) + "\" value - out of the single range");
+    }
+  }
+  TOwned<TLightDef> light(New<TLightDef>(nullptr));
+  EXPECT_THROW(light->FromJSON(nullptr, ParseObject(R"({"Intensity":-1e39})").get()), EConvertError);
+  // The largest single still reads and writes back.
+  light->FromJSON(nullptr, ParseObject(R"({"Intensity":3.4028234663852886e38})").get());
+  EXPECT_EQ(light->GetIntensity(), std::numeric_limits<float>::max());
+  EXPECT_NO_THROW(TakeText(light->ToJSON()));
 }
 
 TEST(DefTypesLights, LightFindsAnOwnerReadAfterIt) {
