@@ -338,8 +338,14 @@ std::string Outcome(TMz_XmlDocument& ADoc, const std::string& ABytes) {
     if (!element) continue;
     if (element->attributes())
       for (const auto& pair : *element->attributes())
-        out.append(size_t(depth) + 1, ' ') += "@" + std::to_string(pair.Value->kind()) + " " +
-                                                pair.Value->getQualifiedName() + "=" + pair.Value->getRawValue() + "\n";
+        out.append(size_t(depth) + 1, ' ')
+            .append("@")
+            .append(std::to_string(pair.Value->kind()))
+            .append(" ")
+            .append(pair.Value->getQualifiedName())
+            .append("=")
+            .append(pair.Value->getRawValue())
+            .append("\n");
     if (element->nodes())
       for (int i = element->nodes()->Count(); i-- > 0;) work.push_back({element->nodes()->Items(i), depth + 1});
   }
