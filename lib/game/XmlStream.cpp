@@ -1,6 +1,7 @@
 #include "lib/game/XmlStream.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "framework/rtl/Exceptions.h"
@@ -156,7 +157,16 @@ std::u16string Utf8ToUtf16(std::string_view AText) {
 }
 
 void Mz_AppendEscaped(std::string& AOut, std::string_view AText, bool AAttribute) {
+  // The reader trims blanks around element text, so blanks at either end of it are written
+  // as references, which it decodes after trimming.
+  const auto blank = [](char c) { return c == 8 || c == 9 || c == 10 || c == 13 || c == 32; };
+  size_t lead = 0, trail = AText.size();
+  if (!AAttribute) {
+    while (lead < trail && blank(AText[lead])) ++lead;
+    while (trail > lead && blank(AText[trail - 1])) --trail;
+  }
   size_t from = 0;
+  char reference[8];
   for (size_t i = 0; i < AText.size(); ++i) {
     const char c = AText[i];
     const char* with = nullptr;
@@ -170,6 +180,10 @@ void Mz_AppendEscaped(std::string& AOut, std::string_view AText, bool AAttribute
       case '\n': with = AAttribute ? "&#10;" : nullptr; break;
       case '\r': with = AAttribute ? "&#13;" : nullptr; break;
       default: break;
+    }
+    if (i < lead || i >= trail) {
+      std::snprintf(reference, sizeof reference, "&#%d;", int(c));
+      with = reference;
     }
     if (!with) continue;
     AOut.append(AText.data() + from, i - from);
