@@ -1,7 +1,10 @@
 // The scene path of a mesh draw: 100 static cubes through the viewport's list (matrix,
 // instances, material apply, draw) into a 64x64 frame, against a raw GL loop that uploads the
 // same 64-byte instance block and draws the same kind of static buffers 100 times per frame.
-// Both report the CPU time per draw (per_draw).
+// The raw loop runs twice: with one vertex buffer for every cube (the floor), and with a
+// vertex array and buffers of its own per cube, as each cube of the scene owns its mesh's
+// buffers (switching them between draws makes llvmpipe revalidate its pixel state for each
+// draw). All report the CPU time per draw (per_draw).
 #include <benchmark/benchmark.h>
 #include <epoxy/gl.h>
 
@@ -62,7 +65,9 @@ void BM_MeshSceneFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_MeshSceneFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_RawGLFrame(benchmark::State& state) {
+// AOwnBuffers: a vertex array with its own vertex and index buffers per cube, bound before
+// each draw; otherwise one for all.
+void RunRawGLFrame(benchmark::State& state, bool AOwnBuffers) {
   bench::SetupEngineGL();
   TCustomContextWindows* shared = TCustomContextWindows::SharedContext();
   wglMakeCurrent(shared->GetHDC(), shared->GetGLContext());
@@ -96,23 +101,27 @@ void BM_RawGLFrame(benchmark::State& state) {
   }
   std::vector<uint32_t> indices(36);
   for (int i = 0; i < 36; ++i) indices[size_t(i)] = uint32_t(i % 24);
-  GLuint vao = 0, vbo = 0, ibo = 0, inst = 0;
-  glGenVertexArrays(1, &vao);
-  glBindVertexArray(vao);
-  glGenBuffers(1, &vbo);
-  glBindBuffer(GL_ARRAY_BUFFER, vbo);
-  glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(vertices.size() * 4), vertices.data(), GL_STATIC_DRAW);
-  glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, 80, nullptr);
-  glEnableVertexAttribArray(0);
-  glGenBuffers(1, &ibo);
-  glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ibo);
-  glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(indices.size() * 4), indices.data(), GL_STATIC_DRAW);
+  const size_t sets = AOwnBuffers ? size_t(Cubes) : 1;
+  std::vector<GLuint> vao(sets), vbo(sets), ibo(sets);
+  GLuint inst = 0;
   glGenBuffers(1, &inst);
-  glBindBuffer(GL_ARRAY_BUFFER, inst);
-  for (GLuint k = 0; k < 4; ++k) {
-    glVertexAttribPointer(12 + k, 4, GL_FLOAT, GL_FALSE, 64, reinterpret_cast<void*>(uintptr_t(16 * k)));
-    glEnableVertexAttribArray(12 + k);
-    glVertexAttribDivisor(12 + k, 1);
+  glGenVertexArrays(GLsizei(sets), vao.data());
+  glGenBuffers(GLsizei(sets), vbo.data());
+  glGenBuffers(GLsizei(sets), ibo.data());
+  for (size_t c = 0; c < sets; ++c) {
+    glBindVertexArray(vao[c]);
+    glBindBuffer(GL_ARRAY_BUFFER, vbo[c]);
+    glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(vertices.size() * 4), vertices.data(), GL_STATIC_DRAW);
+    glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, 80, nullptr);
+    glEnableVertexAttribArray(0);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ibo[c]);
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(indices.size() * 4), indices.data(), GL_STATIC_DRAW);
+    glBindBuffer(GL_ARRAY_BUFFER, inst);
+    for (GLuint k = 0; k < 4; ++k) {
+      glVertexAttribPointer(12 + k, 4, GL_FLOAT, GL_FALSE, 64, reinterpret_cast<void*>(uintptr_t(16 * k)));
+      glEnableVertexAttribArray(12 + k);
+      glVertexAttribDivisor(12 + k, 1);
+    }
   }
   const TMatrix3D vp = TMatrix3D::CreateLookAtDirRH({0, 0, -5}, {0, 0, 1}, {0, -1, 0}) *
                        TMatrix3D::CreatePerspectiveFovRH(45 * 3.14159265f / 180, float(W) / H, 0.1f, 1000);
@@ -125,6 +134,7 @@ void BM_RawGLFrame(benchmark::State& state) {
     glUseProgram(prog);
     for (int i = 0; i < Cubes; ++i) {
       const TMatrix3D model = TMatrix3D::CreateScaling({0.3f, 0.3f, 0.3f}) * TMatrix3D::CreateTranslation(Place(i));
+      if (AOwnBuffers) glBindVertexArray(vao[size_t(i)]);
       glUniformMatrix4fv(glGetUniformLocation(prog, "VP"), 1, GL_FALSE, &vp.m11);
       glBufferData(GL_ARRAY_BUFFER, 64, &model.m11, GL_STREAM_DRAW);
       glDrawElementsInstanced(GL_TRIANGLES, 36, GL_UNSIGNED_INT, nullptr, 1);
@@ -135,9 +145,9 @@ void BM_RawGLFrame(benchmark::State& state) {
                                                      benchmark::Counter::kIsIterationInvariantRate |
                                                          benchmark::Counter::kInvert);
   glBindVertexArray(0);
-  glDeleteVertexArrays(1, &vao);
-  glDeleteBuffers(1, &vbo);
-  glDeleteBuffers(1, &ibo);
+  glDeleteVertexArrays(GLsizei(sets), vao.data());
+  glDeleteBuffers(GLsizei(sets), vbo.data());
+  glDeleteBuffers(GLsizei(sets), ibo.data());
   glDeleteBuffers(1, &inst);
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
   glDeleteFramebuffers(1, &fbo);
@@ -147,7 +157,12 @@ void BM_RawGLFrame(benchmark::State& state) {
   glDeleteShader(vs);
   glDeleteShader(ps);
 }
+
+void BM_RawGLFrame(benchmark::State& state) { RunRawGLFrame(state, false); }
 BENCHMARK(BM_RawGLFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_RawGLFrameOwnBuffers(benchmark::State& state) { RunRawGLFrame(state, true); }
+BENCHMARK(BM_RawGLFrameOwnBuffers)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace quorvel
