@@ -1,19 +1,25 @@
 // One demo frame at 640x480 (render and read back) against two raw-GL programs drawing the same
-// monkey and floor with the same three spot lights (Blinn-Phong): the floor, with a two-sample
-// target, a resolve and one FXAA pass into one colour target; and the peer of the frame's own
-// work, with the forward renderer's five targets (single-sampled, as its context is), the
-// translucent targets cleared, the composition and FXAA shaders of the passes, and the read-back.
-// Mesh data is loaded outside the timing. Every benchmark reports cpu_ms, the processor time of
-// the whole process per frame (the rasteriser's threads included), which a loaded machine
-// disturbs less than the wall time.
+// monkey and floor under the same three spot lights. The floor of the comparison: a hand-written
+// Blinn-Phong shader, a two-sample target, a resolve and one FXAA pass into one colour target.
+// The peer of the frame's own work: the forward renderer's five targets (single-sampled, as its
+// context is) with the floor and the monkey drawn by the very programs the material generator
+// emits for them, fed the "ShaderData" blocks the engine sends (taken from one demo frame before
+// the timing), the translucent targets cleared, the composition and FXAA shaders of the passes,
+// and the read-back; its first picture is checked against the engine's frame. Mesh data is
+// loaded and programs linked outside the timing. Every benchmark reports cpu_ms, the processor
+// time of the whole process per frame (the rasteriser's threads included), which a loaded
+// machine disturbs less than the wall time.
 #include <benchmark/benchmark.h>
 #include <epoxy/gl.h>
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -29,11 +35,14 @@
 #include "framework/rtl/Stopwatch.h"
 #include "framework/rtl/Thread.h"
 #include "framework/rtl/Units.h"
+#include "lib/context/opengl/ContextShaderOpenGL.h"
 #include "lib/context/windows/ContextGLESWindows.h"
 #include "lib/defs/DefTypes.h"
 #include "lib/formats/Loader.h"
+#include "lib/materials/MaterialDefault.h"
 #include "lib/passes/ControllerPassesDeferredComposite.h"
 #include "lib/passes/ControllerPassesFXAA.h"
+#include "lib/scene/Mesh.h"
 
 namespace quorvel {
 namespace {
@@ -195,9 +204,19 @@ public:
     glUniform3f(glGetUniformLocation(AProgram, "Eye"), Eye.X, Eye.Y, Eye.Z);
     const TMatrix3D identity = TMatrix3D::Identity();
     glUniformMatrix4fv(glGetUniformLocation(AProgram, "Model"), 1, GL_FALSE, &identity.m11);
+    DrawFloor();
+    glUniformMatrix4fv(glGetUniformLocation(AProgram, "Model"), 1, GL_FALSE, &FModel.m11);
+    DrawMonkey();
+  }
+  // Each mesh alone, with whatever program and values are current; the floor is in world
+  // space already, the monkey needs its model matrix.
+  void DrawFloor() const {
+    glBindVertexArray(FVao);
     Bind(FBuffers[2], FBuffers[3]);
     glDrawElements(GL_TRIANGLES, GLsizei(FFloor.Indices.size()), GL_UNSIGNED_INT, nullptr);
-    glUniformMatrix4fv(glGetUniformLocation(AProgram, "Model"), 1, GL_FALSE, &FModel.m11);
+  }
+  void DrawMonkey() const {
+    glBindVertexArray(FVao);
     Bind(FBuffers[0], FBuffers[1]);
     glDrawElements(GL_TRIANGLES, GLsizei(FMonkey.Indices.size()), GL_UNSIGNED_INT, nullptr);
   }
@@ -307,42 +326,130 @@ void BM_RawGLDemoFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_RawGLDemoFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The scene's lighting written to the forward renderer's five targets, as an opaque object does:
-// albedo, coverage 1, position with depth, normal, no emission.
-const char* const SceneTargetsFS = R"(#version 430
-in vec3 v_Pos; in vec3 v_Normal;
-uniform vec3 LightPos[3]; uniform vec3 LightColor[3]; uniform vec3 Eye;
-layout (location = 0) out vec4 o_Albedo;
-layout (location = 1) out float o_Alpha;
-layout (location = 2) out vec4 o_Position;
-layout (location = 3) out vec3 o_Normals;
-layout (location = 4) out vec3 o_Emissive;
-void main() {
-  vec3 n = normalize(v_Normal);
-  vec3 v = normalize(Eye - v_Pos);
-  vec3 c = vec3(0.5) * 0.1;
-  for (int i = 0; i < 3; ++i) {
-    vec3 l = normalize(LightPos[i] - v_Pos);
-    float spot = dot(-l, vec3(0.0, 1.0, 0.0));
-    if (spot < cos(radians(60.0))) continue;
-    float att = pow(spot, 10.0);
-    float diff = max(dot(n, l), 0.0);
-    float highlight = pow(max(dot(n, normalize(l + v)), 0.0), 50.0);
-    c += att * LightColor[i] * (diff + 0.75 * highlight);
+// What the engine's frame is made of, taken from one frame of the demo outside the timing: the
+// texts its material generator emits for the floor and the monkey, the "ShaderData" blocks the
+// two materials sent for their draws (camera, the three spot lights, material colours), the
+// monkey's matrix, and the picture it read back (BGRA, top row first).
+struct TEngineFrame {
+  std::string FloorVS, FloorFS, MonkeyVS, MonkeyFS;
+  TQuorvelShaderData FloorData = TQuorvelShaderData::Create(), MonkeyData = TQuorvelShaderData::Create();
+  TMatrix3D MonkeyModel = TMatrix3D::Identity();  // where the monkey stands after the tick
+  std::vector<uint8_t> Pixels;
+};
+
+// The first mesh at or below AObject drawn with a default material.
+TQuorvelMesh* MaterialMesh(TFwObject* AObject) {
+  auto* mesh = dynamic_cast<TQuorvelMesh*>(AObject);
+  if (mesh && mesh->GetMaterialSource() &&
+      dynamic_cast<TQuorvelDefaultMaterial*>(mesh->GetMaterialSource()->GetMaterial()))
+    return mesh;
+  if (auto* control = dynamic_cast<TControl3D*>(AObject))
+    for (TFwObject* child : control->Children())
+      if (TQuorvelMesh* found = MaterialMesh(child)) return found;
+  return nullptr;
+}
+
+TEngineFrame CaptureEngineFrame() {
+  TManualClock clock;
+  TScopedClock scoped(clock);
+  TOwned<TForm1> form = bench::ShowDemoForm();
+  form->Timer1Timer(form->Timer1);
+  form->QuorvelViewport1->RenderManual();
+  TEngineFrame frame;
+  frame.Pixels = form->QuorvelViewport1->GetFrameBitmap()->Pixels();
+  auto* floor = dynamic_cast<TQuorvelDefaultMaterial*>(form->QuorvelBlinnMaterialSource1->GetMaterial());
+  TQuorvelMesh* monkeyMesh = nullptr;
+  for (TFwObject* child : form->QuorvelModel1->Children())
+    if ((monkeyMesh = MaterialMesh(child))) break;
+  if (!floor || !monkeyMesh) throw std::runtime_error("the demo's meshes have no default material");
+  auto* monkey = static_cast<TQuorvelDefaultMaterial*>(monkeyMesh->GetMaterialSource()->GetMaterial());
+  frame.MonkeyModel = monkeyMesh->GetAbsoluteMatrix();
+  frame.FloorVS = floor->GetVSShaderSource().CodeAsText();
+  frame.FloorFS = floor->GetFSShaderSource().CodeAsText();
+  frame.MonkeyVS = monkey->GetVSShaderSource().CodeAsText();
+  frame.MonkeyFS = monkey->GetFSShaderSource().CodeAsText();
+  frame.FloorData = floor->GetShaderData();
+  frame.MonkeyData = monkey->GetShaderData();
+  return frame;
+}
+
+// A generated program linked with the attribute locations the engine binds.
+GLuint MaterialProgram(const std::string& AVertex, const std::string& APixel) {
+  const GLuint prog = bench::LinkProgram(AVertex, APixel, {});
+  for (const TShaderAttributeLocation& a : ShaderAttributeLocations) glBindAttribLocation(prog, a.Location, a.Name);
+  glLinkProgram(prog);
+  GLint ok = 0;
+  glGetProgramiv(prog, GL_LINK_STATUS, &ok);
+  if (!ok) {
+    char log[2048];
+    glGetProgramInfoLog(prog, sizeof log, nullptr, log);
+    throw std::runtime_error(std::string("material program: ") + log);
   }
-  o_Albedo = vec4(c, 1.0);
-  o_Alpha = 1.0;
-  o_Position = vec4(v_Pos, gl_FragCoord.z);
-  o_Normals = n;
-  o_Emissive = vec3(0.0);
-})";
+  return prog;
+}
+
+// One mesh drawn as the engine draws it: its program, its block uploaded whole into its own
+// buffer at binding 0, its model matrix as the per-instance attribute (rows as columns).
+void DrawWithMaterial(GLuint AProgram, GLuint ABlock, const TQuorvelShaderData& AData, const TMatrix3D& AModel) {
+  glUseProgram(AProgram);
+  glBindBuffer(GL_UNIFORM_BUFFER, ABlock);
+  glBufferData(GL_UNIFORM_BUFFER, sizeof(AData), &AData, GL_STREAM_DRAW);
+  glBindBufferBase(GL_UNIFORM_BUFFER, 0, ABlock);
+  for (GLuint k = 0; k < 4; ++k) glVertexAttrib4fv(12 + k, &AModel.m11 + 4 * k);
+}
+
+// Empty when the two pictures (the peer's read bottom row first) agree: the mean of every
+// channel within 2 levels, and at most 2% of the pixels off by more than 24 in any channel (the
+// monkey here is the file's mesh, not the engine's own buffers, and shades a little otherwise).
+std::string ComparePictures(const std::vector<uint8_t>& AEngine, const std::vector<uint8_t>& APeer, double& AMeanGap,
+                            double& AOffShare) {
+  if (AEngine.size() != APeer.size()) return "the engine's frame is not 640x480";
+  double engineSum[3] = {}, peerSum[3] = {};
+  size_t off = 0;
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) {
+      const uint8_t* e = &AEngine[(size_t(y) * W + x) * 4];
+      const uint8_t* p = &APeer[(size_t(H - 1 - y) * W + x) * 4];
+      bool far = false;
+      for (int c = 0; c < 3; ++c) {
+        engineSum[c] += e[c];
+        peerSum[c] += p[c];
+        far = far || std::abs(int(e[c]) - int(p[c])) > 24;
+      }
+      off += far;
+    }
+  std::string message;
+  AMeanGap = 0;
+  AOffShare = double(off) / (W * H);
+  for (int c = 0; c < 3; ++c) AMeanGap = std::max(AMeanGap, std::abs(engineSum[c] - peerSum[c]) / (W * H));
+  for (int c = 0; c < 3; ++c)
+    if (std::abs(engineSum[c] - peerSum[c]) / (W * H) > 2)
+      message.append(" mean of channel ")
+          .append(std::to_string(c))
+          .append(": engine ")
+          .append(std::to_string(engineSum[c] / (W * H)))
+          .append(", peer ")
+          .append(std::to_string(peerSum[c] / (W * H)))
+          .append(";");
+  if (off > size_t(W) * H / 50) message.append(" ").append(std::to_string(off)).append(" pixels differ;");
+  return message;
+}
 
 // The frame's own work in raw GL: the forward renderer's targets and formats with one
-// depth-stencil buffer, cleared; the translucent targets cleared (nothing translucent is drawn);
-// the composition with the pass's own shaders and block into the composite texture; one FXAA
-// iteration with the pass's shaders into the output; the read-back into memory.
+// depth-stencil buffer, cleared; the floor and the monkey with the engine's generated material
+// programs and the blocks it sends; the translucent targets cleared (nothing translucent is
+// drawn); the composition with the pass's own shaders and block into the composite texture; one
+// FXAA iteration with the pass's shaders into the output; the read-back into memory. Its
+// first picture must match the engine's frame, or it times nothing.
 void BM_RawGLDemoFramePasses(benchmark::State& state) {
   bench::SetupEngineGL();
+  TEngineFrame engine;
+  try {
+    engine = CaptureEngineFrame();
+  } catch (const std::exception& e) {
+    state.SkipWithError(std::string("the demo's frame: ").append(e.what()).c_str());
+    return;
+  }
   const TRawScene scene;
   const GLuint albedo = Texture(GL_RGBA8, GL_BGRA, GL_UNSIGNED_BYTE);
   const GLuint accum = Texture(GL_RGBA16F, GL_BGRA, GL_HALF_FLOAT);
@@ -361,7 +468,11 @@ void BM_RawGLDemoFramePasses(benchmark::State& state) {
   const GLuint composedFbo = TargetOf({composed}), smoothedFbo = TargetOf({smoothed});
   const GLenum targets[5] = {GL_COLOR_ATTACHMENT0, GL_COLOR_ATTACHMENT1, GL_COLOR_ATTACHMENT2, GL_COLOR_ATTACHMENT3,
                              GL_COLOR_ATTACHMENT4};
-  const GLuint program = Program(SceneVS, SceneTargetsFS);
+  const GLuint floorProgram = MaterialProgram(engine.FloorVS, engine.FloorFS);
+  const GLuint monkeyProgram = MaterialProgram(engine.MonkeyVS, engine.MonkeyFS);
+  GLuint meshBlocks[2] = {};
+  glGenBuffers(2, meshBlocks);
+  const TMatrix3D identity = TMatrix3D::Identity();
   const GLuint composite = bench::LinkProgram(TDeferredCompositeMaterial::VertexShaderText,
                                               TDeferredCompositeMaterial::PixelShaderText,
                                               {{0, "a_Position"}, {1, "a_TexCoord0"}});
@@ -387,8 +498,14 @@ void BM_RawGLDemoFramePasses(benchmark::State& state) {
   const bench::TScreenQuad screen(W, H);
   std::vector<uint8_t> pixels(size_t(W) * H * 4);
   const GLfloat clear[4] = {0, 0, 0, 1}, none[4] = {0, 0, 0, 0}, far = 1;
-  const TCpuCounter cpu;
-  for (auto _ : state) {
+  // The engine's depth test and back-face culling (the peer's meshes face forward
+  // counter-clockwise). Its frame leaves depth writes off (its translucent step), and a clear
+  // under that mask would leave the depth buffer as it was.
+  glDepthMask(GL_TRUE);
+  glDepthFunc(GL_LEQUAL);
+  glFrontFace(GL_CCW);
+  glCullFace(GL_BACK);
+  const auto frame = [&] {
     glBindFramebuffer(GL_FRAMEBUFFER, opaqueFbo);
     glDrawBuffers(5, targets);
     glClearBufferfv(GL_COLOR, 0, clear);
@@ -397,7 +514,10 @@ void BM_RawGLDemoFramePasses(benchmark::State& state) {
     glClearBufferfv(GL_DEPTH, 0, &far);
     glEnable(GL_DEPTH_TEST);
     glEnable(GL_CULL_FACE);
-    scene.Draw(program);
+    DrawWithMaterial(floorProgram, meshBlocks[0], engine.FloorData, identity);
+    scene.DrawFloor();
+    DrawWithMaterial(monkeyProgram, meshBlocks[1], engine.MonkeyData, engine.MonkeyModel);
+    scene.DrawMonkey();
     glBindFramebuffer(GL_FRAMEBUFFER, translucentFbo);
     glDrawBuffers(2, targets);
     glClearBufferfv(GL_COLOR, 0, none);
@@ -407,8 +527,18 @@ void BM_RawGLDemoFramePasses(benchmark::State& state) {
     glBindVertexArray(screen.Vao);
     compose.Run();
     glReadPixels(0, 0, W, H, GL_BGRA, GL_UNSIGNED_BYTE, pixels.data());
-  }
+  };
+  frame();
+  double meanGap = 0, offShare = 0;
+  const std::string differ = ComparePictures(engine.Pixels, pixels, meanGap, offShare);
+  if (!differ.empty())
+    state.SkipWithError(std::string("the peer does not draw the engine's picture:").append(differ).c_str());
+  const TCpuCounter cpu;
+  if (differ.empty())
+    for (auto _ : state) frame();
   cpu.Report(state);
+  state.counters["mean_gap"] = meanGap;   // largest gap of a channel's mean from the engine's, levels
+  state.counters["off_share"] = offShare;  // share of pixels off by more than 24 in a channel
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
   const GLuint fbos[] = {opaqueFbo, translucentFbo, composedFbo, smoothedFbo};
   glDeleteFramebuffers(4, fbos);
@@ -416,7 +546,9 @@ void BM_RawGLDemoFramePasses(benchmark::State& state) {
   const GLuint textures[] = {albedo, accum, alpha, position, normals, emissive, composed, smoothed};
   glDeleteTextures(8, textures);
   glDeleteBuffers(1, &block);
-  glDeleteProgram(program);
+  glDeleteBuffers(2, meshBlocks);
+  glDeleteProgram(floorProgram);
+  glDeleteProgram(monkeyProgram);
   glDeleteProgram(composite);
   glDeleteProgram(fxaa);
 }
