@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <cstdio>
@@ -192,8 +193,14 @@ private:
 
   static bool IsBlank(int c) { return c == 8 || c == 9 || c == 10 || c == 13 || c == 32; }
   static bool IsTokenChar(int c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
-           c == '.';
+    static constexpr auto Table = [] {
+      std::array<bool, 128> table{};
+      for (int i = 0; i < 128; ++i)
+        table[size_t(i)] = (i >= 'A' && i <= 'Z') || (i >= 'a' && i <= 'z') || (i >= '0' && i <= '9') || i == '_' ||
+                           i == '-' || i == '.';
+      return table;
+    }();
+    return c >= 0 && c < 128 && Table[size_t(c)];
   }
   static int SequenceLength(int ALead) { return ALead < 0xE0 ? 2 : 3; }
 
@@ -314,9 +321,13 @@ std::string TMz_XmlParser<TChar>::ReadToken() {
   const int64_t start = at;
   while (at < Size && IsTokenChar(Unit(at))) ++at;
   Pos = at;
-  std::string token(size_t(at - start), '\0');
-  for (int64_t i = start; i < at; ++i) token[size_t(i - start)] = static_cast<char>(Text[size_t(i)]);
-  return token;
+  if constexpr (Bytes) {
+    return std::string(Text + start, size_t(at - start));
+  } else {
+    std::string token(size_t(at - start), '\0');
+    for (int64_t i = start; i < at; ++i) token[size_t(i - start)] = static_cast<char>(Text[size_t(i)]);
+    return token;
+  }
 }
 
 template <class TChar>
@@ -384,9 +395,7 @@ bool TMz_XmlParser<TChar>::ReadAttributeValue(std::string_view APrefix, std::str
       return true;
     }
     if (c == EndOfData) Fail("unexpected end of data (#$FFFF)");
-    std::string qualified(APrefix);
-    if (!APrefix.empty()) qualified.append(1, ':');
-    qualified.append(AName);
+    const std::string qualified = Mz_XmlQualifiedName(APrefix, AName);
     if (ANamespace) Fail("invalid character while parsing namespace \"%s\"", {qualified});
     Fail("invalid character while parsing attribute \"%s\"", {qualified});
   }

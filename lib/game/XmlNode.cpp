@@ -237,13 +237,14 @@ void TMz_XmlNode::setValue(const TValue& AValue) {
   }
 }
 
-std::string TMz_XmlNode::getQualifiedName() const {
-  const std::string& prefix = getNamespace();
-  if (prefix.empty()) return name();
+std::string Mz_XmlQualifiedName(std::string_view APrefix, std::string_view AName) {
   std::string qualified;
-  qualified.reserve(prefix.size() + 1 + name().size());
-  return qualified.append(prefix).append(1, ':').append(name());
+  if (APrefix.empty()) return qualified.append(AName);
+  qualified.reserve(APrefix.size() + 1 + AName.size());
+  return qualified.append(APrefix).append(1, ':').append(AName);
 }
+
+std::string TMz_XmlNode::getQualifiedName() const { return Mz_XmlQualifiedName(getNamespace(), name()); }
 
 bool TMz_XmlNode::defined(std::string_view ANamespace) const {
   return fParent ? fParent->defined(ANamespace) : false;
@@ -281,18 +282,11 @@ void WriteQuoted(TMz_StreamWriter& AStream, const TMz_XmlNode& ANode, const std:
   AStream.write("\"");
 }
 
-std::string QualifiedName(std::string_view APrefix, std::string_view AName) {
-  std::string qualified;
-  if (APrefix.empty()) return qualified.append(AName);
-  qualified.reserve(APrefix.size() + 1 + AName.size());
-  return qualified.append(APrefix).append(1, ':').append(AName);
-}
-
 // Entry AIndex as an attribute object writes itself.
 void WriteAttributeText(TMz_StreamWriter& AStream, const TMz_XmlDocument* ADocument,
                         const TMz_XmlAttributeTexts& ATexts, uint32_t AIndex) {
   const std::string_view prefix = ATexts.Prefix(AIndex), name = ATexts.Name(AIndex), value = ATexts.Value(AIndex);
-  if (!Mz_XmlStorable(value)) RaiseNotStorable(AStream, ADocument, QualifiedName(prefix, name));
+  if (!Mz_XmlStorable(value)) RaiseNotStorable(AStream, ADocument, Mz_XmlQualifiedName(prefix, name));
   AStream.write(" ");
   if (!prefix.empty()) {
     AStream.write(prefix);

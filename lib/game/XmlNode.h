@@ -57,6 +57,8 @@ TValue Mz_XmlStringToValue(std::string_view AData, const TFormatSettings& AForma
 std::string Mz_SingleToStr(float AValue, const TFormatSettings& AFormat);
 // Whether a text can be written and read back: no NUL and no U+FFFF.
 bool Mz_XmlStorable(std::string_view AText);
+// "prefix:name", or the name alone without a prefix.
+std::string Mz_XmlQualifiedName(std::string_view APrefix, std::string_view AName);
 
 // A node's prefix and local name, one block shared by every node of a load that bears both.
 class TMz_XmlName {

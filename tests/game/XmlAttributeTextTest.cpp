@@ -16,14 +16,14 @@
 namespace quorvel {
 namespace {
 
-TMz_XmlNode* PlainElement(TMz_XmlDocument* ADocument, TMz_XmlNode* AParent, const std::string& ANamespace,
+TMz_XmlNode* MakePlainElement(TMz_XmlDocument* ADocument, TMz_XmlNode* AParent, const std::string& ANamespace,
                           const std::string& AName) {
   return New<TMz_XmlElement>(ADocument, AParent, ANamespace, AName);
 }
 
 // What a reader sees of the tree: kinds, names, text and every attribute as raw, typed and
 // double text, read first through the element's lookups, then through the attribute objects.
-std::string Dump(TMz_XmlNode* ANode, bool AAllKeys) {
+std::string DumpForRoutes(TMz_XmlNode* ANode, bool AAllKeys) {
   static const std::vector<std::string> AllKeys = {"id", "a", "b", "q:a", "n", "version", "encoding", "x0", "x16", "missing"};
   static const std::vector<std::string> FewKeys = {"id", "name", "version"};
   std::string out;
@@ -60,7 +60,7 @@ std::string Dump(TMz_XmlNode* ANode, bool AAllKeys) {
   return out;
 }
 
-struct TOutcome {
+struct TRouteOutcome {
   std::string Saved;  // before any attribute object was made
   std::string Pretty;
   std::string Tree;
@@ -68,11 +68,11 @@ struct TOutcome {
   int Nodes = 0;
 };
 
-TOutcome Load(const std::string& AText, bool AObjects, bool AAllKeys) {
+TRouteOutcome LoadThroughRoute(const std::string& AText, bool AObjects, bool AAllKeys) {
   const TMz_XmlNodeClass before = Mz_DefaultNodeClass();
-  Mz_SetDefaultNodeClass(AObjects ? &PlainElement : nullptr);
+  Mz_SetDefaultNodeClass(AObjects ? &MakePlainElement : nullptr);
   const auto restore = Finally([&] { Mz_SetDefaultNodeClass(before); });
-  TOutcome outcome;
+  TRouteOutcome outcome;
   TMz_XmlDocument doc;
   try {
     doc.loadFromString(AText);
@@ -86,7 +86,7 @@ TOutcome Load(const std::string& AText, bool AObjects, bool AAllKeys) {
   } catch (const EMz_XmlStoringError& e) {
     outcome.Saved = "storing: " + e.Message();
   }
-  if (doc.root()) outcome.Tree = Dump(doc.root(), AAllKeys);
+  if (doc.root()) outcome.Tree = DumpForRoutes(doc.root(), AAllKeys);
   try {
     outcome.Pretty = doc.saveToString(true);
   } catch (const EMz_XmlStoringError& e) {
@@ -97,8 +97,8 @@ TOutcome Load(const std::string& AText, bool AObjects, bool AAllKeys) {
 
 // Answers whether the text loaded.
 bool ExpectSameRoutes(const std::string& AText, const std::string& AWhat, bool AAllKeys = true) {
-  const TOutcome text = Load(AText, false, AAllKeys);
-  const TOutcome objects = Load(AText, true, AAllKeys);
+  const TRouteOutcome text = LoadThroughRoute(AText, false, AAllKeys);
+  const TRouteOutcome objects = LoadThroughRoute(AText, true, AAllKeys);
   EXPECT_EQ(text.Error, objects.Error) << AWhat;
   EXPECT_EQ(text.Saved, objects.Saved) << AWhat;
   EXPECT_EQ(text.Pretty, objects.Pretty) << AWhat;
