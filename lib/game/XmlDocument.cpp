@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <cstdio>
@@ -192,8 +193,14 @@ private:
 
   static bool IsBlank(int c) { return c == 8 || c == 9 || c == 10 || c == 13 || c == 32; }
   static bool IsTokenChar(int c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
-           c == '.';
+    static constexpr auto Table = [] {
+      std::array<bool, 128> table{};
+      for (int i = 0; i < 128; ++i)
+        table[size_t(i)] = (i >= 'A' && i <= 'Z') || (i >= 'a' && i <= 'z') || (i >= '0' && i <= '9') || i == '_' ||
+                           i == '-' || i == '.';
+      return table;
+    }();
+    return c >= 0 && c < 128 && Table[size_t(c)];
   }
   static int SequenceLength(int ALead) { return ALead < 0xE0 ? 2 : 3; }
 
@@ -251,12 +258,6 @@ private:
     if (ATo > AFrom) AppendText(out, Text + AFrom, size_t(ATo - AFrom));
     return out;
   }
-  // The same with references decoded (attribute values and element text).
-  std::string DecodedSlice(int64_t AFrom, int64_t ATo) const {
-    std::string out;
-    if (ATo > AFrom) AppendDecoded(out, Text + AFrom, size_t(ATo - AFrom));
-    return out;
-  }
   // The first AChar at or after AFrom, or Size.
   int64_t Find(TChar AChar, int64_t AFrom) const {
     if constexpr (Bytes) {
@@ -275,9 +276,14 @@ private:
   // Up to the ASCII terminator (a DOCTYPE's single ">" too; text stops at 0, "<" and ">", see
   // ReadText); not found: empty, the reader at the end.
   std::string ReadUntilText(std::string_view ATerminator);
-  std::string ReadQuotedValue();
-  void ReadAttributeValue(TMz_XmlAttribute* AAttr, bool ANamespace);
+  // Appends the value with its references decoded.
+  void ReadQuotedValue(std::string& AOut);
+  // Appends the value after "=" to AOut; false when the attribute had none. The names are
+  // the attribute's (or declaration's) for messages.
+  bool ReadAttributeValue(std::string_view APrefix, std::string_view AName, bool ANamespace, std::string& AOut);
   bool ReadTagAttributes(TMz_XmlNode* ANode);
+  // Hands the attributes collected as text to AElement.
+  void KeepAttributeTexts(TMz_XmlElement* AElement);
   TStep ReadMarkup(TMz_XmlNode* AParent);
   void ReadText(TMz_XmlNode* ANode);
   void FinishStartTag(TMz_XmlNode* ANode);
@@ -297,6 +303,9 @@ private:
   int Depth = 0;  // open start tags
   // Nodes made here outside any tree that are still alive (freed by Discard after a failure).
   std::vector<TMz_XmlNode*> Loose;
+  // The plain attributes of the tag being read, while they are kept as text.
+  std::vector<TMz_XmlAttributeTexts::TEntry> AttrEntries;
+  std::string AttrChars;
 };
 
 template <class TChar>
@@ -312,9 +321,13 @@ std::string TMz_XmlParser<TChar>::ReadToken() {
   const int64_t start = at;
   while (at < Size && IsTokenChar(Unit(at))) ++at;
   Pos = at;
-  std::string token(size_t(at - start), '\0');
-  for (int64_t i = start; i < at; ++i) token[size_t(i - start)] = static_cast<char>(Text[size_t(i)]);
-  return token;
+  if constexpr (Bytes) {
+    return std::string(Text + start, size_t(at - start));
+  } else {
+    std::string token(size_t(at - start), '\0');
+    for (int64_t i = start; i < at; ++i) token[size_t(i - start)] = static_cast<char>(Text[size_t(i)]);
+    return token;
+  }
 }
 
 template <class TChar>
@@ -346,11 +359,11 @@ std::string TMz_XmlParser<TChar>::ReadUntilText(std::string_view ATerminator) {
 }
 
 template <class TChar>
-std::string TMz_XmlParser<TChar>::ReadQuotedValue() {
+void TMz_XmlParser<TChar>::ReadQuotedValue(std::string& AOut) {
   int64_t at = Pos;
   while (at < Size && IsBlank(Unit(at))) ++at;
   Pos = std::max(at, Pos);
-  if (at >= Size || Unit(at) == 0) return {};
+  if (at >= Size || Unit(at) == 0) return;
   const TChar mark = Text[size_t(at)];
   if (mark != '"' && mark != '\'') {
     Pos = at + 1;
@@ -360,37 +373,66 @@ std::string TMz_XmlParser<TChar>::ReadQuotedValue() {
   const int64_t close = Find(mark, start);
   if (close >= Size) {
     Pos = Size;
-    return {};
+    return;
   }
   Pos = close + 1;
-  return DecodedSlice(start, close);
+  if (close > start) AppendDecoded(AOut, Text + start, size_t(close - start));
 }
 
 template <class TChar>
-void TMz_XmlParser<TChar>::ReadAttributeValue(TMz_XmlAttribute* AAttr, bool ANamespace) {
+bool TMz_XmlParser<TChar>::ReadAttributeValue(std::string_view APrefix, std::string_view AName, bool ANamespace,
+                                              std::string& AOut) {
   while (!AtEnd()) {
     const int c = Read();
     if (c == 0) Fail("unexpected end of data (#0)");
     if (IsBlank(c)) continue;
     if (c == '/' || c == '>') {
       Back();
-      return;
+      return false;
     }
     if (c == '=') {
-      AAttr->setRawValue(ReadQuotedValue());
-      return;
+      ReadQuotedValue(AOut);
+      return true;
     }
     if (c == EndOfData) Fail("unexpected end of data (#$FFFF)");
-    if (ANamespace) Fail("invalid character while parsing namespace \"%s\"", {AAttr->getQualifiedName()});
-    Fail("invalid character while parsing attribute \"%s\"", {AAttr->getQualifiedName()});
+    const std::string qualified = Mz_XmlQualifiedName(APrefix, AName);
+    if (ANamespace) Fail("invalid character while parsing namespace \"%s\"", {qualified});
+    Fail("invalid character while parsing attribute \"%s\"", {qualified});
   }
+  return false;
+}
+
+template <class TChar>
+void TMz_XmlParser<TChar>::KeepAttributeTexts(TMz_XmlElement* AElement) {
+  if (AttrEntries.empty()) return;
+  AElement->fTexts = TMz_XmlAttributeTexts::Make(AttrEntries.data(), uint32_t(AttrEntries.size()), AttrChars);
+  AttrEntries.clear();
+  AttrChars.clear();
 }
 
 template <class TChar>
 bool TMz_XmlParser<TChar>::ReadTagAttributes(TMz_XmlNode* ANode) {
+  // A plain element of the parser's own keeps its plain attributes as text (objects are made
+  // when asked for); a declaration, a long list or a node class or handler of the caller's
+  // (which may attend to each attribute) makes objects as the tag is read.
+  TMz_XmlElement* textual = !Doc.fOnCreateNode && Mz_DefaultNodeClass() == &CreateElement
+                                ? TMz_XmlNode::AsElement(ANode)
+                                : nullptr;
+  if (textual && (textual->fAttributes || textual->fTexts)) textual = nullptr;
+  AttrEntries.clear();
+  AttrChars.clear();
+  const auto toObjects = [&] {
+    KeepAttributeTexts(textual);
+    textual->makeAttributes();
+    textual = nullptr;
+  };
+  const auto done = [&](bool AOpened) {
+    if (textual) KeepAttributeTexts(textual);
+    return AOpened;
+  };
   // The attribute map of an element made here is sized once, from the equals signs up to the
   // tag's end; it is taken away again when no attribute came.
-  TMz_XmlElement* const reserved = Doc.fOnCreateNode ? nullptr : TMz_XmlNode::AsElement(ANode);
+  TMz_XmlElement* const reserved = Doc.fOnCreateNode || textual ? nullptr : TMz_XmlNode::AsElement(ANode);
   if (reserved && !reserved->fAttributes && Pos >= 0 && Pos < Size) {
     const int64_t end = Find('>', Pos);
     size_t count = 0;
@@ -408,16 +450,16 @@ bool TMz_XmlParser<TChar>::ReadTagAttributes(TMz_XmlNode* ANode) {
     const int c = Read();
     if (c == '/') {
       ANode->setClosed(true);
-      if (Read() == '>') return false;
+      if (Read() == '>') return done(false);
       Fail("\">\" expected behind \"/\"");
     }
     if (c == 0) Fail("unexpected end of data (#0)");
     if (IsBlank(c)) continue;
-    if (c == '>') return true;
+    if (c == '>') return done(true);
     if (c == '?') {
       if (ANode->kind() != mzDocument && ANode->kind() != mzStylesheet)
         Fail("invalid charater \"?\" - only allowed for xml header tag");
-      if (Read() == '>') return true;
+      if (Read() == '>') return done(true);
       Fail("invalid charater - \">\" expected behind \"?\"");
     }
     if (c == EndOfData) Fail("unexpected end of data (#$FFFF)");
@@ -432,14 +474,48 @@ bool TMz_XmlParser<TChar>::ReadTagAttributes(TMz_XmlNode* ANode) {
       auto* element = TMz_XmlNode::AsElement(ANode);
       if (!element)
         Fail("failed to define namespace in none element node \"" + ANode->getQualifiedName() + "\"");
+      if (textual) toObjects();
       auto* ns = New<TMz_XmlNamespace>(&Doc, element, std::string(), name);
       try {
         element->addNamespace(ns);
-        ReadAttributeValue(ns, true);
+        std::string value;
+        if (ReadAttributeValue({}, name, true, value)) ns->setRawValue(std::move(value));
       } catch (...) {
         DiscardNode(ns);
         throw;
       }
+      continue;
+    }
+    if (textual) {
+      using TEntry = TMz_XmlAttributeTexts::TEntry;
+      const size_t at = AttrChars.size();
+      AttrChars.append(prefix).append(name);
+      const size_t valueAt = AttrChars.size();
+      ReadAttributeValue(prefix, name, false, AttrChars);
+      if (AttrChars.size() > UINT32_MAX) {
+        // Offsets are 32 bits: a longer tag is kept as objects.
+        const std::string value = AttrChars.substr(valueAt);
+        AttrChars.resize(at);
+        toObjects();
+        New<TMz_XmlAttribute>(&Doc, ANode, prefix, name)->setRawValue(value);
+      } else {
+        const TEntry entry{uint32_t(at), uint32_t(prefix.size()), uint32_t(name.size()), uint32_t(valueAt),
+                           uint32_t(AttrChars.size() - valueAt)};
+        // A name given again keeps its place and takes the later value.
+        auto same = std::find_if(AttrEntries.begin(), AttrEntries.end(), [&](const TEntry& e) {
+          return e.PrefixSize == entry.PrefixSize && e.NameSize == entry.NameSize &&
+                 AttrChars.compare(e.At, e.PrefixSize + e.NameSize, AttrChars, at, entry.PrefixSize + entry.NameSize) == 0;
+        });
+        if (same != AttrEntries.end()) {
+          same->ValueAt = entry.ValueAt;
+          same->ValueSize = entry.ValueSize;
+        } else {
+          AttrEntries.push_back(entry);
+          if (AttrEntries.size() > TMz_XmlAttributeTexts::MaxCount) toObjects();
+        }
+      }
+      if (!prefix.empty() && !ANode->defined(prefix))
+        Fail("namespace \"%s\" not defined for attribute \"%s\"", {prefix, name});
       continue;
     }
     TMz_XmlNode* offered = nullptr;
@@ -450,7 +526,8 @@ bool TMz_XmlParser<TChar>::ReadTagAttributes(TMz_XmlNode* ANode) {
       if (madeHere) {
         auto* made = New<TMz_XmlAttribute>(&Doc, ANode, prefix, name);
         attr = made;
-        ReadAttributeValue(made, false);
+        std::string value;
+        if (ReadAttributeValue(prefix, name, false, value)) made->setRawValue(std::move(value));
       }
       if (!prefix.empty() && !attr->defined(prefix))
         Fail("namespace \"%s\" not defined for attribute \"%s\"", {prefix, name});
@@ -461,7 +538,7 @@ bool TMz_XmlParser<TChar>::ReadTagAttributes(TMz_XmlNode* ANode) {
     // An attribute of a node that is no element has no home.
     if (madeHere && IsUnlinked(attr)) DiscardNode(attr);
   }
-  return false;
+  return done(false);
 }
 
 template <class TChar>
@@ -801,6 +878,7 @@ template <class TChar>
 void TMz_XmlDocument::parse(const TChar* AText, size_t ASize, TMz_StreamReader* AReader) {
   TMz_XmlNode* const before = fRoot;
   const TMz_XmlName::TPool names;  // the tree's nodes share their names
+  const TMz_XmlStore::TLoad store;  // and take their blocks from the load's pages
   TMz_XmlParser<TChar> parser(*this, AText, ASize, AReader);
   try {
     parser.Parse();

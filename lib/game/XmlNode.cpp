@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
+#include <new>
 #include <typeinfo>
 
 #include "framework/rtl/Finally.h"
@@ -68,6 +70,78 @@ bool Mz_XmlStorable(std::string_view AText) {
   // NUL ends the reader's steps and U+FFFF (EF BF BF) is its end-of-data mark: neither reads back.
   if (AText.find('\0') != std::string_view::npos) return false;
   return AText.find("\xEF\xBF\xBF") == std::string_view::npos;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TMz_XmlStore
+
+// Each block starts with a word naming its load's pages, null for a heap block.
+struct TMz_XmlStore::TLoad::TPages {
+  // Blocks released, less those made, once the load has ended (see ~TLoad): the pages go when
+  // it comes back to zero. While the load runs only releases count here, so no release before
+  // its end can reach zero.
+  std::atomic<int64_t> Live{0};
+  int64_t Made = 0;  // the loading thread's own count
+  char* Next = nullptr;
+  char* End = nullptr;
+  size_t PageSize = 4096;
+  std::vector<void*> Pages;
+
+  ~TPages() {
+    for (void* page : Pages) ::operator delete(page);
+  }
+};
+
+namespace {
+thread_local TMz_XmlStore::TLoad* GStoreLoad = nullptr;
+constexpr size_t StoreHeader = 8;
+// Pages grow with the load, so a small document takes little and a large one few pages.
+constexpr size_t StoreMaxPage = size_t(1) << 16;
+}  // namespace
+
+TMz_XmlStore::TLoad::TLoad() : fPages(new TPages), fOuter(GStoreLoad) { GStoreLoad = this; }
+
+TMz_XmlStore::TLoad::~TLoad() {
+  GStoreLoad = fOuter;
+  const int64_t made = fPages->Made;
+  if (fPages->Live.fetch_add(made, std::memory_order_acq_rel) + made == 0) delete fPages;
+}
+
+void* TMz_XmlStore::Allocate(size_t ASize) {
+  const size_t size = (ASize + StoreHeader + 7) & ~size_t(7);
+  TLoad* load = GStoreLoad;
+  char* block;
+  if (!load) {
+    block = static_cast<char*>(::operator new(size));
+    *reinterpret_cast<TLoad::TPages**>(block) = nullptr;
+    return block + StoreHeader;
+  }
+  TLoad::TPages& pages = *load->fPages;
+  if (size_t(pages.End - pages.Next) < size) {
+    const size_t pageSize = std::max(pages.PageSize, size);
+    if (pages.Pages.size() == pages.Pages.capacity()) pages.Pages.reserve(pages.Pages.size() * 2 + 8);
+    char* page = static_cast<char*>(::operator new(pageSize));
+    pages.Pages.push_back(page);
+    pages.Next = page;
+    pages.End = page + pageSize;
+    pages.PageSize = std::min(pages.PageSize * 2, StoreMaxPage);
+  }
+  block = pages.Next;
+  pages.Next += size;
+  ++pages.Made;
+  *reinterpret_cast<TLoad::TPages**>(block) = &pages;
+  return block + StoreHeader;
+}
+
+void TMz_XmlStore::Release(void* ABlock) noexcept {
+  if (!ABlock) return;
+  char* block = static_cast<char*>(ABlock) - StoreHeader;
+  TLoad::TPages* pages = *reinterpret_cast<TLoad::TPages**>(block);
+  if (!pages) {
+    ::operator delete(block);
+    return;
+  }
+  if (pages->Live.fetch_sub(1, std::memory_order_acq_rel) == 1) delete pages;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -163,13 +237,14 @@ void TMz_XmlNode::setValue(const TValue& AValue) {
   }
 }
 
-std::string TMz_XmlNode::getQualifiedName() const {
-  const std::string& prefix = getNamespace();
-  if (prefix.empty()) return name();
+std::string Mz_XmlQualifiedName(std::string_view APrefix, std::string_view AName) {
   std::string qualified;
-  qualified.reserve(prefix.size() + 1 + name().size());
-  return qualified.append(prefix).append(1, ':').append(name());
+  if (APrefix.empty()) return qualified.append(AName);
+  qualified.reserve(APrefix.size() + 1 + AName.size());
+  return qualified.append(APrefix).append(1, ':').append(AName);
 }
+
+std::string TMz_XmlNode::getQualifiedName() const { return Mz_XmlQualifiedName(getNamespace(), name()); }
 
 bool TMz_XmlNode::defined(std::string_view ANamespace) const {
   return fParent ? fParent->defined(ANamespace) : false;
@@ -191,9 +266,12 @@ bool TMz_XmlAttribute::defined(std::string_view ANamespace) const { return TMz_X
 
 namespace {
 
+[[noreturn]] void RaiseNotStorable(TMz_StreamWriter& AStream, const TMz_XmlDocument* ADocument,
+                                   const std::string& AQualifiedName) {
+  throw EMz_XmlStoringError::CreateFmt(ADocument, &AStream, "value of \"%s\" cannot be stored", {AQualifiedName});
+}
 [[noreturn]] void RaiseNotStorable(TMz_StreamWriter& AStream, const TMz_XmlNode& ANode) {
-  throw EMz_XmlStoringError::CreateFmt(ANode.document(), &AStream, "value of \"%s\" cannot be stored",
-                                       {ANode.getQualifiedName()});
+  RaiseNotStorable(AStream, ANode.document(), ANode.getQualifiedName());
 }
 
 // The value in quotation marks, escaped so that it reads back as it is.
@@ -201,6 +279,22 @@ void WriteQuoted(TMz_StreamWriter& AStream, const TMz_XmlNode& ANode, const std:
   if (!Mz_XmlStorable(AValue)) RaiseNotStorable(AStream, ANode);
   AStream.write("\"");
   AStream.writeEscaped(AValue, true);
+  AStream.write("\"");
+}
+
+// Entry AIndex as an attribute object writes itself.
+void WriteAttributeText(TMz_StreamWriter& AStream, const TMz_XmlDocument* ADocument,
+                        const TMz_XmlAttributeTexts& ATexts, uint32_t AIndex) {
+  const std::string_view prefix = ATexts.Prefix(AIndex), name = ATexts.Name(AIndex), value = ATexts.Value(AIndex);
+  if (!Mz_XmlStorable(value)) RaiseNotStorable(AStream, ADocument, Mz_XmlQualifiedName(prefix, name));
+  AStream.write(" ");
+  if (!prefix.empty()) {
+    AStream.write(prefix);
+    AStream.write(":");
+  }
+  AStream.write(name);
+  AStream.write("=\"");
+  AStream.writeEscaped(value, true);
   AStream.write("\"");
 }
 
@@ -252,6 +346,31 @@ std::string Mz_XmlKeyOf(const TMz_XmlNode& ANode, bool AAttributeMap) {
 namespace {
 std::string AttributeKey(const TMz_XmlAttribute* AAttr) { return Mz_XmlKeyOf(*AAttr, true); }
 }  // namespace
+
+TMz_XmlAttributeTexts* TMz_XmlAttributeTexts::Make(const TEntry* AEntries, uint32_t ACount,
+                                                   std::string_view AChars) {
+  void* block = TMz_XmlStore::Allocate(sizeof(TMz_XmlAttributeTexts) + ACount * sizeof(TEntry) + AChars.size());
+  auto* texts = new (block) TMz_XmlAttributeTexts{ACount};
+  if (ACount) std::memcpy(const_cast<TEntry*>(texts->Entries()), AEntries, ACount * sizeof(TEntry));
+  if (!AChars.empty()) std::memcpy(const_cast<char*>(texts->Chars()), AChars.data(), AChars.size());
+  return texts;
+}
+
+int TMz_XmlAttributeTexts::Find(std::string_view AKey) const {
+  for (uint32_t i = 0; i < Count; ++i) {
+    const TEntry& e = Entries()[i];
+    const std::string_view name(Chars() + e.At + e.PrefixSize, e.NameSize);
+    if (e.PrefixSize == 0) {
+      if (AKey == name) return int(i);
+      continue;
+    }
+    const std::string_view prefix(Chars() + e.At, e.PrefixSize);
+    if (AKey.size() == prefix.size() + 1 + name.size() && AKey.starts_with(prefix) && AKey[prefix.size()] == ':' &&
+        AKey.ends_with(name))
+      return int(i);
+  }
+  return -1;
+}
 
 int TMz_XmlNodes::IndexOf(const TMz_XmlElement* AItem) const {
   auto it = std::find(FItems.begin(), FItems.end(), AItem);
@@ -320,7 +439,7 @@ void TMz_XmlElement::remove(TMz_XmlElement* ANode) {
 
 void TMz_XmlElement::clear() {
   if (!fNodes) return;
-  std::vector<TMz_XmlElement*> children = std::move(fNodes->FItems);
+  std::vector<TMz_XmlElement*> children(fNodes->FItems.begin(), fNodes->FItems.end());
   fNodes.reset();
   for (TMz_XmlElement* child : children) child->fParent = nullptr;
   FreeSubtrees(std::move(children));
@@ -342,19 +461,50 @@ void TMz_XmlElement::releaseIfUnheld(TMz_XmlAttribute* AAttr) {
   Free(AAttr);
 }
 
+void TMz_XmlElement::makeAttributeObjects() const {
+  TMz_XmlAttributeTexts* texts = std::exchange(fTexts, nullptr);
+  const auto release = Finally([&] { TMz_XmlStore::Release(texts); });
+  // The objects join the map through their own construction, as the parser's would.
+  auto* self = const_cast<TMz_XmlElement*>(this);
+  if (!fAttributes && texts->Count) fAttributes = std::make_unique<TMz_XmlAttributes>();
+  if (fAttributes) fAttributes->FItems.reserve(fAttributes->FItems.size() + texts->Count);
+  for (uint32_t i = 0; i < texts->Count; ++i) {
+    auto* attr = New<TMz_XmlAttribute>(fDocument, self, std::string(texts->Prefix(i)), std::string(texts->Name(i)));
+    attr->setRawValue(std::string(texts->Value(i)));
+  }
+}
+
+bool TMz_XmlElement::findAttributeText(std::string_view AKey, std::string_view& AValue) const {
+  const int i = fTexts ? fTexts->Find(AKey) : -1;
+  if (i < 0) return false;
+  AValue = fTexts->Value(uint32_t(i));
+  return true;
+}
+
 void TMz_XmlElement::addAttribute(TMz_XmlAttribute* AAttr) {
+  makeAttributes();
   if (!fAttributes) fAttributes = std::make_unique<TMz_XmlAttributes>();
   TMz_XmlAttribute* replaced = fAttributes->Put(AttributeKey(AAttr), AAttr);
   if (replaced != AAttr) releaseIfUnheld(replaced);
 }
 
 void TMz_XmlElement::addAttribute(const std::string& AAttr, const TValue& AValue) {
+  makeAttributes();
   TMz_XmlAttribute* attr = fAttributes ? fAttributes->Find(AAttr) : nullptr;
   if (!attr) attr = New<TMz_XmlAttribute>(fDocument, this, std::string(), AAttr);
   attr->setValue(AValue);
 }
 
 bool TMz_XmlElement::getAttribute(const std::string& AAttr, TValue& AValue) const {
+  if (fTexts) {
+    std::string_view text;
+    if (!findAttributeText(AAttr, text)) {
+      AValue = TValue();
+      return false;
+    }
+    AValue = Mz_XmlStringToValue(text, formatSettings());
+    return true;
+  }
   TMz_XmlAttribute* attr = fAttributes ? fAttributes->Find(AAttr) : nullptr;
   if (!attr) {
     AValue = TValue();
@@ -419,6 +569,7 @@ void TMz_XmlElement::removeAttribute(TMz_XmlAttribute* AAttr) {
 }
 
 void TMz_XmlElement::clearAttributes() {
+  TMz_XmlStore::Release(std::exchange(fTexts, nullptr));
   if (!fAttributes) return;
   std::unique_ptr<TMz_XmlAttributes> entries = std::move(fAttributes);
   for (auto& pair : entries->FItems) releaseIfUnheld(pair.Value);
@@ -451,11 +602,16 @@ TMz_XmlElement* TMz_XmlElement::searchUpwardsForNode(std::string_view ATagName) 
 }
 
 std::string TMz_XmlElement::attribute(const std::string& AIndex) const {
+  if (fTexts) {
+    std::string_view text;
+    return findAttributeText(AIndex, text) ? Mz_XmlStringToValue(text, formatSettings()).ToString() : std::string();
+  }
   TMz_XmlAttribute* attr = fAttributes ? fAttributes->Find(AIndex) : nullptr;
   return attr ? attr->value().ToString() : std::string();
 }
 
 TMz_XmlAttribute* TMz_XmlElement::attributeOrCreate(const std::string& AIndex) {
+  makeAttributes();
   if (!fAttributes) fAttributes = std::make_unique<TMz_XmlAttributes>();
   if (TMz_XmlAttribute* attr = fAttributes->Find(AIndex)) return attr;
   std::string prefix, name = AIndex;
@@ -473,6 +629,10 @@ void TMz_XmlElement::setAttribute(const std::string& AIndex, const std::string& 
 }
 
 std::string TMz_XmlElement::attribute_raw(const std::string& AIndex) const {
+  if (fTexts) {
+    std::string_view text;
+    return findAttributeText(AIndex, text) ? std::string(text) : std::string();
+  }
   TMz_XmlAttribute* attr = fAttributes ? fAttributes->Find(AIndex) : nullptr;
   return attr ? attr->getRawValue() : std::string();
 }
@@ -494,6 +654,8 @@ bool TMz_XmlElement::defined(std::string_view ANamespace) const {
 // Serialisation
 
 void TMz_XmlElement::writeAttributes(TMz_StreamWriter& AStream) {
+  if (fTexts)
+    for (uint32_t i = 0; i < fTexts->Count; ++i) WriteAttributeText(AStream, fDocument, *fTexts, i);
   if (fAttributes)
     for (auto& pair : fAttributes->FItems) pair.Value->toStream(AStream);
 }
@@ -527,8 +689,10 @@ bool TMz_XmlElement::writeStart(TMz_StreamWriter& AStream) {
         static const char* const Names[] = {"version", "encoding", "standalone"};
         static const char* const Defaults[] = {" version=\"1.0\"", " encoding=\"UTF-8\"", " standalone=\"yes\""};
         for (int i = 0; i < 3; ++i) {
+          const int text = fTexts ? fTexts->Find(Names[i]) : -1;
           TMz_XmlAttribute* attr = fAttributes ? fAttributes->Find(Names[i]) : nullptr;
-          if (attr) attr->toStream(AStream);
+          if (text >= 0) WriteAttributeText(AStream, fDocument, *fTexts, uint32_t(text));
+          else if (attr) attr->toStream(AStream);
           else AStream.write(Defaults[i]);
         }
       } else {

@@ -57,6 +57,8 @@ TValue Mz_XmlStringToValue(std::string_view AData, const TFormatSettings& AForma
 std::string Mz_SingleToStr(float AValue, const TFormatSettings& AFormat);
 // Whether a text can be written and read back: no NUL and no U+FFFF.
 bool Mz_XmlStorable(std::string_view AText);
+// "prefix:name", or the name alone without a prefix.
+std::string Mz_XmlQualifiedName(std::string_view APrefix, std::string_view AName);
 
 // A node's prefix and local name, one block shared by every node of a load that bears both.
 class TMz_XmlName {
@@ -105,8 +107,49 @@ private:
   TBlock* fBlock = nullptr;
 };
 
+// Storage of the blocks a load makes: while a TLoad lives on a thread, node objects, child
+// lists and attribute lists come from pages shared by that load instead of one heap block
+// each. Every block can still be released on its own, in any order and on any thread; the
+// pages go back to the heap once the load has ended and its last block is released (a node
+// kept after its document died keeps its load's pages). Blocks made outside a load are heap
+// blocks. A block is aligned to 8 bytes.
+class TMz_XmlStore {
+public:
+  static void* Allocate(size_t ASize);
+  static void Release(void* ABlock) noexcept;
+
+  class TLoad {
+  public:
+    TLoad();
+    ~TLoad();
+    TLoad(const TLoad&) = delete;
+    TLoad& operator=(const TLoad&) = delete;
+
+  private:
+    friend class TMz_XmlStore;
+    struct TPages;
+    TPages* fPages;
+    TLoad* fOuter;
+  };
+};
+
+// A standard allocator over TMz_XmlStore.
+template <class T>
+struct TMz_XmlAllocator {
+  using value_type = T;
+  TMz_XmlAllocator() = default;
+  template <class U>
+  TMz_XmlAllocator(const TMz_XmlAllocator<U>&) {}
+  T* allocate(size_t ACount) { return static_cast<T*>(TMz_XmlStore::Allocate(ACount * sizeof(T))); }
+  void deallocate(T* APointer, size_t) noexcept { TMz_XmlStore::Release(APointer); }
+  friend bool operator==(const TMz_XmlAllocator&, const TMz_XmlAllocator&) { return true; }
+};
+
 class TMz_XmlNode : public TPersistent {
 public:
+  static void* operator new(size_t ASize) { return TMz_XmlStore::Allocate(ASize); }
+  static void operator delete(void* ABlock) noexcept { TMz_XmlStore::Release(ABlock); }
+
   TMz_XmlNode(TMz_XmlDocument* ADocument, TMz_XmlNode* AParent, std::string ANamespace, std::string AName);
   ~TMz_XmlNode() override;
   void BeforeDestruction() override;
@@ -193,6 +236,9 @@ public:
 // The child list of an element, in document order.
 class TMz_XmlNodes : public TObject {
 public:
+  static void* operator new(size_t ASize) { return TMz_XmlStore::Allocate(ASize); }
+  static void operator delete(void* ABlock) noexcept { TMz_XmlStore::Release(ABlock); }
+
   int Count() const { return static_cast<int>(FItems.size()); }
   TMz_XmlElement* Items(int AIndex) const { return FItems.at(size_t(AIndex)); }
   TMz_XmlElement* operator[](int AIndex) const { return Items(AIndex); }
@@ -203,7 +249,7 @@ public:
 private:
   friend class TMz_XmlElement;
   friend class TMz_XmlNode;
-  std::vector<TMz_XmlElement*> FItems;
+  std::vector<TMz_XmlElement*, TMz_XmlAllocator<TMz_XmlElement*>> FItems;
 };
 
 // The node's key in a map: its qualified name, with "xmlns:" before it for a declaration in
@@ -280,6 +326,40 @@ private:
 using TMz_XmlAttributes = TMz_XmlNodeMap<TMz_XmlAttribute>;
 using TMz_XmlNamespaces = TMz_XmlNodeMap<TMz_XmlNamespace>;
 
+// Plain attributes as the parser read them (no declarations, distinct names, in document
+// order), kept as text in one block until someone asks for the attribute objects. Each entry
+// names its prefix and name (consecutive) and its value by offsets into the characters.
+struct TMz_XmlAttributeTexts {
+  struct TEntry {
+    uint32_t At;
+    uint32_t PrefixSize;
+    uint32_t NameSize;
+    uint32_t ValueAt;
+    uint32_t ValueSize;
+  };
+  static constexpr size_t MaxCount = 16;  // as many as a map holds without a hash index
+
+  // One TMz_XmlStore block holding the entries and the characters.
+  static TMz_XmlAttributeTexts* Make(const TEntry* AEntries, uint32_t ACount, std::string_view AChars);
+
+  std::string_view Prefix(uint32_t AIndex) const { return {Chars() + Entries()[AIndex].At, Entries()[AIndex].PrefixSize}; }
+  std::string_view Name(uint32_t AIndex) const {
+    const TEntry& e = Entries()[AIndex];
+    return {Chars() + e.At + e.PrefixSize, e.NameSize};
+  }
+  std::string_view Value(uint32_t AIndex) const {
+    return {Chars() + Entries()[AIndex].ValueAt, Entries()[AIndex].ValueSize};
+  }
+  // The entry whose qualified name is AKey, or -1.
+  int Find(std::string_view AKey) const;
+
+  uint32_t Count;
+
+private:
+  const TEntry* Entries() const { return reinterpret_cast<const TEntry*>(this + 1); }
+  const char* Chars() const { return reinterpret_cast<const char*>(Entries() + Count); }
+};
+
 class TMz_XmlElement : public TMz_XmlNode {
 public:
   TMz_XmlElement(TMz_XmlDocument* ADocument, TMz_XmlNode* AParent, std::string ANamespace, std::string AName)
@@ -291,7 +371,10 @@ public:
 
   // nullptr until first used.
   TMz_XmlNodes* nodes() const { return fNodes.get(); }
-  TMz_XmlAttributes* attributes() const { return fAttributes.get(); }
+  TMz_XmlAttributes* attributes() const {
+    makeAttributes();
+    return fAttributes.get();
+  }
   TMz_XmlNamespaces* namespaces() const { return fNamespaces.get(); }
 
   // Appends (the node's parent is not changed).
@@ -381,9 +464,18 @@ private:
   // Frees an attribute or declaration that is in neither map any more.
   void releaseIfUnheld(TMz_XmlAttribute* AAttr);
   TMz_XmlAttribute* attributeOrCreate(const std::string& AIndex);
+  // Turns attributes kept as text into attribute objects.
+  void makeAttributes() const {
+    if (fTexts) makeAttributeObjects();
+  }
+  void makeAttributeObjects() const;
+  // The value text of the attribute named AKey among those kept as text; false when absent.
+  bool findAttributeText(std::string_view AKey, std::string_view& AValue) const;
 
   TOwned<TMz_XmlNodes> fNodes;
-  std::unique_ptr<TMz_XmlAttributes> fAttributes;
+  // Attributes are either objects in fAttributes or, as a load left them, text in fTexts.
+  mutable std::unique_ptr<TMz_XmlAttributes> fAttributes;
+  mutable TMz_XmlAttributeTexts* fTexts = nullptr;
   std::unique_ptr<TMz_XmlNamespaces> fNamespaces;
 };
 
