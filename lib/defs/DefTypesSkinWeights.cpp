@@ -170,9 +170,12 @@ void TSkinDef::NormalizeJointVertexWeights(float AWeightTolerance) {
     divisors[slot] = one ? Keep : std::fabs(t.Sum);
     if (one) continue;
     any = true;
+    if (!sure) continue;
+    // bound / |sum| + 1e-30 <= tolerance / 2, multiplied out (|sum| > 0).
     const double d = std::fabs(double(t.Sum));
-    const double bound = 4.0 * double(t.Count) * 0x1p-24 * double(t.Magnitude) / d + 1e-30;
-    sure = sure && t.Count < 100000 && std::isfinite(bound) && bound <= 0.5 * double(AWeightTolerance);
+    const double bound = 4.0 * double(t.Count) * 0x1p-24 * double(t.Magnitude);
+    sure = t.Count < 100000 && d > 0 && std::isfinite(d) && std::isfinite(bound) &&
+           bound + 1e-30 * d <= 0.5 * double(AWeightTolerance) * d;
   }
   if (!any) return;
   // Vertices are scaled in slot order and the first that still misses one stops the run with
