@@ -83,10 +83,11 @@ void TQuorvelJoint::SetLocalBindTransformMatrix(const TControllerDef* ACtrl, con
   FLocalBindTransform[CheckedSlot(ACtrl, "LocalBindTransform")] = AMatrix;
 }
 
-TMatrix3D TQuorvelJoint::GetSkeletonTransformMatrix() const {
-  TQuorvelTransform* armature = GetArmature();
-  if (!armature) return GetAbsoluteMatrix();
-  return GetAbsoluteMatrix() * armature->GetInvertAbsoluteMatrix();
+TMatrix3D TQuorvelJoint::GetSkeletonTransformMatrix() const { return SkeletonTransformIn(GetArmature()); }
+
+TMatrix3D TQuorvelJoint::SkeletonTransformIn(const TQuorvelTransform* AArmature) const {
+  if (!AArmature) return GetAbsoluteMatrix();
+  return GetAbsoluteMatrix() * AArmature->GetInvertAbsoluteMatrix();
 }
 
 void TQuorvelJoint::DoDuplicate(TComponent* ASource, TQuorvelDuplicator* ADuplicator) {
@@ -146,12 +147,20 @@ void TQuorvelJoint::CalculateInverseBindTransformMatrix(const TControllerDef* AC
 }
 
 void TQuorvelJoint::PrepareSkinAnimationStep(const TControllerDef* ACtrl) {
-  const TMatrix3D s = GetSkeletonTransformMatrix();
   TMatrix3D t = TMatrix3D::Identity();
   if (ACtrl && ACtrl->GetSkin() && ACtrl->GetSkin()->GetTarget()) t = ACtrl->GetSkin()->GetTarget()->GetTransform();
-  FCurrentOffsetMatrix[CheckedSlot(ACtrl, "CurrentOffsetMatrix")] = GetInverseBindTransform(ACtrl) * s * t.Inverse();
+  PrepareOffsetMatrices(ACtrl, t.Inverse(), GetArmature());
+}
+
+// The target's inverse and the armature hold for the whole subtree: found once, not per joint
+// by walking up its parents (quadratic in the depth of a chain).
+void TQuorvelJoint::PrepareOffsetMatrices(const TControllerDef* ACtrl, const TMatrix3D& AInvTarget,
+                                          const TQuorvelTransform* AArmature) {
+  const TMatrix3D s = SkeletonTransformIn(AArmature);
+  FCurrentOffsetMatrix[CheckedSlot(ACtrl, "CurrentOffsetMatrix")] = GetInverseBindTransform(ACtrl) * s * AInvTarget;
   if (!JointDef()) return;
-  for (TQuorvelJoint* j : FJoints) j->PrepareSkinAnimationStep(ACtrl);
+  for (TQuorvelJoint* j : FJoints)
+    j->PrepareOffsetMatrices(ACtrl, AInvTarget, j->GetParent() == this ? AArmature : j->GetArmature());
 }
 
 void TQuorvelJoint::PrepareSkinAnimation() {

@@ -68,6 +68,10 @@ public:
   void Render() override;
 
 private:
+  // The step below this joint, with the inverse of the skin target's transform and the armature.
+  // GetSkeletonTransformMatrix with the armature given (null: none).
+  TMatrix3D SkeletonTransformIn(const TQuorvelTransform* AArmature) const;
+  void PrepareOffsetMatrices(const TControllerDef* ACtrl, const TMatrix3D& AInvTarget, const TQuorvelTransform* AArmature);
   static size_t CheckedSlot(const TControllerDef* ACtrl, const char* AWhat);
   TJointDef* JointDef() const;
 

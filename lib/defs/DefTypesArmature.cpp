@@ -248,6 +248,12 @@ void TSkinDef::SetTarget(TTransformDef* AValue) {
 
 TJointRefDef* TSkinDef::LinkJoint(TJointRefDef* AJointRef) {
   if (!AJointRef) return nullptr;
+  // The list owns its references: one listed twice would be freed twice. Another reference to
+  // a joint already linked is still appended.
+  const int32_t at = AJointRef->FLinkIndex;
+  if ((at >= 0 && at < FLinkedJoints->Count() && FLinkedJoints->Items(at) == AJointRef) ||
+      FLinkedJoints->Contains(AJointRef))
+    return AJointRef;
   AJointRef->FLinkIndex = FLinkedJoints->Add(AJointRef);
   return AJointRef;
 }

@@ -92,7 +92,7 @@ public:
   const std::vector<TMatrix3D>& GetBindPoses() const noexcept { return FBindPoses; }
   std::vector<TMatrix3D>& BindPoses() noexcept { return FBindPoses; }
 
-  // Appends (no duplicate check) and sets LinkIndex; null gives null.
+  // Appends and sets LinkIndex; a reference listed already stays where it is; null gives null.
   TJointRefDef* LinkJoint(TJointRefDef* AJointRef);
   // The linked reference of AJoint, made (by AFactory, or as TJointRefDef) and linked first
   // when there is none.

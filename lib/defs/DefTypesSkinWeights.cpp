@@ -19,13 +19,12 @@ namespace quorvel {
 namespace {
 
 // The vertices a skin's weights name, in slot order: 0..AVertexCount-1 without a vertex index
-// map (or with an empty one), else the map's keys in its order. The weights are kept per
-// reference; the passes below walk them reference by reference in chunks, so that the work on a
-// chunk's weights themselves (the divisions) runs over side-by-side values.
+// map (or with an empty one), else the map's keys in its order. The weights stay stored per
+// reference; each pass below walks them once, reference by reference, and gathers into (or
+// reads from) flat per-slot arrays, which puts every vertex's weights in the order they are
+// summed in.
 class TWeightSlots {
 public:
-  static constexpr size_t Chunk = 256;
-
   TWeightSlots(const TVertexIndexMap* AMap, int32_t AVertexCount) {
     if (AMap && AMap->Count() > 0) {
       for (const auto& pair : *AMap) {
@@ -41,31 +40,23 @@ public:
   size_t Count() const { return FCount; }
   int64_t Vertex(size_t ASlot) const { return FVertices.empty() ? int64_t(ASlot) : FVertices[ASlot]; }
 
-  // AVisit(reference, slots, weights, count) for every reference in list order and its
-  // (index, weight) pairs in order, Chunk at a time: slots[j] is the slot of weights[j], -1 when
-  // its index names no vertex. Per vertex this is the order its weights are summed in.
+  // AVisit(slot, weight) for every reference in list order and its (index, weight) pairs in
+  // order whose index names a vertex: per vertex the order its weights are summed in.
   template <class TVisit>
-  void EachChunk(const TSkinDef::TJointRefList& ARefs, const TVisit& AVisit) const {
-    int32_t slots[Chunk];
+  void Each(const TSkinDef::TJointRefList& ARefs, const TVisit& AVisit) const {
     for (TJointRefDef* ref : ARefs) {
       const int32_t* indices = ref->GetIndices().data();
       float* weights = ref->Weights().data();
       const size_t n = std::min(ref->GetIndices().size(), ref->GetWeights().size());
-      for (size_t start = 0; start < n; start += Chunk) {
-        const size_t m = std::min(Chunk, n - start);
-        if (FVertices.empty()) {
-          const uint64_t count = FCount;
-          for (size_t j = 0; j < m; ++j) {
-            const int32_t v = indices[start + j];
-            slots[j] = uint64_t(int64_t(v)) < count ? v : -1;
-          }
-        } else {
-          for (size_t j = 0; j < m; ++j) {
-            auto it = FSlotOf.find(indices[start + j]);
-            slots[j] = it == FSlotOf.end() ? -1 : it->second;
-          }
+      if (FVertices.empty()) {
+        const uint64_t count = FCount;
+        for (size_t j = 0; j < n; ++j) {
+          const int32_t v = indices[j];
+          if (uint64_t(int64_t(v)) < count) AVisit(size_t(v), weights[j]);
         }
-        AVisit(ref, slots, weights + start, m);
+      } else {
+        for (size_t j = 0; j < n; ++j)
+          if (auto it = FSlotOf.find(indices[j]); it != FSlotOf.end()) AVisit(size_t(it->second), weights[j]);
       }
     }
   }
@@ -74,10 +65,8 @@ public:
   // as a step in double then rounded would be: double has more than twice the digits).
   std::vector<float> Sums(const TSkinDef::TJointRefList& ARefs) const {
     std::vector<float> sums(FCount, 0.0f);
-    EachChunk(ARefs, [&](const TJointRefDef*, const int32_t* ASlots, const float* AWeights, size_t ACount) {
-      for (size_t j = 0; j < ACount; ++j)
-        if (ASlots[j] >= 0) sums[size_t(ASlots[j])] += AWeights[j];
-    });
+    float* out = sums.data();
+    Each(ARefs, [out](size_t ASlot, float AWeight) { out[ASlot] += AWeight; });
     return sums;
   }
 
@@ -160,14 +149,12 @@ void TSkinDef::NormalizeJointVertexWeights(float AWeightTolerance) {
     uint32_t Count = 0;
   };
   std::vector<TTally> tallies(count);
-  slots.EachChunk(*FLinkedJoints, [&](const TJointRefDef*, const int32_t* ASlots, const float* AWeights, size_t ACount) {
-    for (size_t j = 0; j < ACount; ++j)
-      if (ASlots[j] >= 0) {
-        TTally& t = tallies[size_t(ASlots[j])];
-        t.Sum += AWeights[j];
-        t.Magnitude += std::fabs(AWeights[j]);
-        ++t.Count;
-      }
+  TTally* tally = tallies.data();
+  slots.Each(*FLinkedJoints, [tally](size_t ASlot, float AWeight) {
+    TTally& t = tally[ASlot];
+    t.Sum += AWeight;
+    t.Magnitude += std::fabs(AWeight);
+    ++t.Count;
   });
   // Per slot the divisor of its weights, -1 for a sum that is one already (a divisor is |sum|,
   // never -1). Single-precision division rounds as the double one rounded again would.
@@ -183,30 +170,23 @@ void TSkinDef::NormalizeJointVertexWeights(float AWeightTolerance) {
     divisors[slot] = one ? Keep : std::fabs(t.Sum);
     if (one) continue;
     any = true;
+    if (!sure) continue;
+    // bound / |sum| + 1e-30 <= tolerance / 2, multiplied out (|sum| > 0).
     const double d = std::fabs(double(t.Sum));
-    const double bound = 4.0 * double(t.Count) * 0x1p-24 * double(t.Magnitude) / d + 1e-30;
-    sure = sure && t.Count < 100000 && std::isfinite(bound) && bound <= 0.5 * double(AWeightTolerance);
+    const double bound = 4.0 * double(t.Count) * 0x1p-24 * double(t.Magnitude);
+    sure = t.Count < 100000 && d > 0 && std::isfinite(d) && std::isfinite(bound) &&
+           bound + 1e-30 * d <= 0.5 * double(AWeightTolerance) * d;
   }
   if (!any) return;
-  // A chunk's divisors side by side (Keep where the weight stays), then its quotients.
-  float by[TWeightSlots::Chunk], quotients[TWeightSlots::Chunk];
-  auto gather = [&](const int32_t* ASlots, size_t ACount, size_t ALast) {
-    for (size_t j = 0; j < ACount; ++j) {
-      const int32_t slot = ASlots[j];
-      by[j] = slot >= 0 && size_t(slot) <= ALast ? divisors[size_t(slot)] : Keep;
-    }
-  };
   // Vertices are scaled in slot order and the first that still misses one stops the run with
   // the vertices before it (and its own weights) scaled: find it before writing anything.
   size_t failed = count;
   if (!sure) {
     std::vector<float> scaled(count, 0.0f);
-    slots.EachChunk(*FLinkedJoints, [&](const TJointRefDef*, const int32_t* ASlots, const float* AWeights,
-                                        size_t ACount) {
-      gather(ASlots, ACount, count);
-      for (size_t j = 0; j < ACount; ++j) quotients[j] = AWeights[j] / by[j];
-      for (size_t j = 0; j < ACount; ++j)
-        if (by[j] != Keep) scaled[size_t(ASlots[j])] += quotients[j];
+    const float* by = divisors.data();
+    float* out = scaled.data();
+    slots.Each(*FLinkedJoints, [by, out](size_t ASlot, float AWeight) {
+      if (by[ASlot] != Keep) out[ASlot] += AWeight / by[ASlot];
     });
     for (size_t slot = 0; slot < count; ++slot)
       if (divisors[slot] != Keep && !SumIsOne(scaled[slot], AWeightTolerance)) {
@@ -214,12 +194,11 @@ void TSkinDef::NormalizeJointVertexWeights(float AWeightTolerance) {
         break;
       }
   }
-  slots.EachChunk(*FLinkedJoints, [&](const TJointRefDef*, const int32_t* ASlots, float* AWeights, size_t ACount) {
-    gather(ASlots, ACount, failed);
-    for (size_t j = 0; j < ACount; ++j) {
-      const float q = AWeights[j] / by[j];
-      AWeights[j] = by[j] == Keep ? AWeights[j] : q;
-    }
+  // Past the failed vertex nothing is scaled.
+  for (size_t slot = failed + (failed < count); slot < count; ++slot) divisors[slot] = Keep;
+  const float* by = divisors.data();
+  slots.Each(*FLinkedJoints, [by](size_t ASlot, float& AWeight) {
+    if (by[ASlot] != Keep) AWeight = AWeight / by[ASlot];
   });
   if (failed < count)
     throw Exception(Format("TSkinDef.NormalizeJointVertexWeights: failed to normalize weights for vertex %d",

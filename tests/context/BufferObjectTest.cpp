@@ -77,6 +77,40 @@ TEST_F(BufferObjectTest, EachKindOfDataReachesItsTarget) {
   }
 }
 
+// A push into a store of the same size writes in place; any other size (also one the store got
+// from elsewhere) gets a store of the pushed size.
+TEST_F(BufferObjectTest, PushesReplaceTheStoreWhateverItsSize) {
+  TOwned<TBufferObject> buffer = NewBuffer(TBufferUsage::StaticDraw, TBufferBindingTarget::_Array);
+  const std::vector<uint8_t> a(64, 0x11), b(64, 0x22), c(32, 0x33);
+  buffer->Bind();
+  buffer->Push(a.data(), 64);
+  buffer->Push(b.data(), 64);
+  buffer->Unbind();
+  EXPECT_EQ(StoreOf(buffer.get(), 64), b);
+  EXPECT_EQ(BufferParam(buffer.get(), GL_BUFFER_SIZE), 64);
+  buffer->Bind();
+  buffer->Push(c.data(), 32);
+  buffer->Unbind();
+  EXPECT_EQ(buffer->GetSize(), 32);
+  EXPECT_EQ(BufferParam(buffer.get(), GL_BUFFER_SIZE), 32);
+  EXPECT_EQ(StoreOf(buffer.get(), 32), c);
+  // A store of another size and usage made behind the object's back.
+  buffer->Bind();
+  glBufferData(GL_ARRAY_BUFFER, 128, nullptr, GL_DYNAMIC_DRAW);
+  buffer->Push(c.data(), 32);
+  buffer->Unbind();
+  EXPECT_EQ(BufferParam(buffer.get(), GL_BUFFER_SIZE), 32);
+  EXPECT_EQ(BufferParam(buffer.get(), GL_BUFFER_USAGE), GLint(GL_STATIC_DRAW));
+  EXPECT_EQ(StoreOf(buffer.get(), 32), c);
+  buffer->Bind();
+  glBufferData(GL_ARRAY_BUFFER, 32, nullptr, GL_DYNAMIC_DRAW);
+  buffer->Push(a.data(), 32);
+  buffer->Unbind();
+  EXPECT_EQ(BufferParam(buffer.get(), GL_BUFFER_USAGE), GLint(GL_STATIC_DRAW));
+  EXPECT_EQ(StoreOf(buffer.get(), 32), std::vector<uint8_t>(32, 0x11));
+  EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+}
+
 TEST_F(BufferObjectTest, BindingTwiceOrUnbindingUnboundRaises) {
   TOwned<TBufferObject> buffer = NewBuffer(TBufferUsage::StaticDraw, TBufferBindingTarget::_Array);
   try {

@@ -156,6 +156,29 @@ TEST(DefTypesSkeleton, SkinLinksLooksUpAndAppliesBindPoses) {
   EXPECT_EQ(spine->GetSize(), spine->InstanceSize() + 2 * 5 + 4 * 3);
 }
 
+// The linked list owns its references: one listed twice would be freed twice with the skin.
+TEST(DefTypesSkeleton, AReferenceLinkedTwiceIsListedOnce) {
+  TRig r;
+  auto* ctrl = Named<TControllerDef>("C", static_cast<TTransformDef*>(r.Body));
+  r.Model->AddController(ctrl);
+  auto* skin = New<TSkinDef>(ctrl);
+  ctrl->SetSkin(skin);
+  TJointRefDef* spine = skin->LinkJoint(New<TJointRefDef>(r.Spine, ctrl, false));
+  TJointRefDef* leg = skin->LinkJoint(New<TJointRefDef>(r.Leg, ctrl, false));
+  EXPECT_EQ(skin->LinkJoint(spine), spine);
+  EXPECT_EQ(skin->LinkJoint(leg), leg);
+  EXPECT_EQ(skin->GetLinkedJoints()->Count(), 2);
+  EXPECT_EQ(spine->GetLinkIndex(), 0);
+  EXPECT_EQ(leg->GetLinkIndex(), 1);
+  // A second reference to a joint already linked is a reference of its own and is appended.
+  TJointRefDef* again = skin->LinkJoint(New<TJointRefDef>(r.Spine, ctrl, false));
+  EXPECT_EQ(again->GetLinkIndex(), 2);
+  EXPECT_EQ(skin->LinkedJointsToString(), "Spine, Leg, Spine");
+  EXPECT_EQ(skin->GetJointRef(r.Spine), spine);
+  // Freeing the controller frees the skin and each reference once.
+  r.Model->GetControllers()->Remove(ctrl);
+}
+
 TEST(DefTypesSkeleton, SkinReadingErrorsAreWrappedWithTheSkinId) {
   struct TCase {
     const char* Skin;
