@@ -208,19 +208,7 @@ void TOpenGLBufferObject::Unbind() {
 
 void TOpenGLBufferObject::Push(const void* AData, intptr_t ASize) {
   if (ASize < 0) throw EArgumentOutOfRangeException("failed to push buffer data - negative size");
-  const GLenum target = BufferTargetToGL(FTarget);
-  // A store of this size and usage takes the bytes where it is: a new store would be allocated
-  // and zeroed by the driver before the copy.
-  GLint64 store = -1;
-  GLint usage = 0;
-  if (FBinded && AData && ASize > 0) {
-    glGetBufferParameteri64v(target, GL_BUFFER_SIZE, &store);
-    glGetBufferParameteriv(target, GL_BUFFER_USAGE, &usage);
-  }
-  if (store == ASize && GLenum(usage) == BufferUsageToGL(FUsage))
-    glBufferSubData(target, 0, ASize, AData);
-  else
-    glBufferData(target, ASize, AData, BufferUsageToGL(FUsage));
+  glBufferData(BufferTargetToGL(FTarget), ASize, AData, BufferUsageToGL(FUsage));
   FSize = ASize;
 }
 
