@@ -250,6 +250,15 @@ bool HangsBelow(const TTransformDef* ARoot, const TTransformDef* ANode) {
 
 bool TModelDef::IsTreeNode(const TTransformDef* ANode) const { return HangsBelow(this, ANode); }
 
+bool TModelDef::IsBelowListedNode(const TTransformDef* ANode) const {
+  auto below = [ANode](const auto* AList) {
+    return AList && std::any_of(AList->begin(), AList->end(), [ANode](const TTransformDef* AOther) {
+             return AOther != ANode && HangsBelow(AOther, ANode);
+           });
+  };
+  return ANode && (below(FLights) || below(FCameras));
+}
+
 void TModelDef::ReleaseLightsAndCameras() {
   // Tree nodes are left to their parents (freed with the node tree, after this), and so are
   // nodes below a listed light or camera (which may carry children); the rest belong to these

@@ -203,6 +203,8 @@ public:
 private:
   // Whether ANode hangs in this model's node tree.
   bool IsTreeNode(const TTransformDef* ANode) const;
+  // Whether ANode hangs below another light or camera of the lists: that one carries it.
+  bool IsBelowListedNode(const TTransformDef* ANode) const;
   void ReleaseLightsAndCameras();
   // Clears the references of the model's materials to ABehaviour (to every behaviour when null).
   void UnlinkBehaviour(const TBehaviourDef* ABehaviour);

@@ -42,8 +42,17 @@ TJSONObject* TModelDef::ToJSON() const {
   obj->AddPair("Materials", materials);
   for (const auto& entry : *FMaterials)
     if (!entry.Value->GetLayeredParent()) materials->AddElement(entry.Value->ToJSON());
-  WriteArray(obj.get(), "Lights", FLights);
-  WriteArray(obj.get(), "Cameras", FCameras);
+  // A light or camera below a listed one outside the tree is written with that one only:
+  // listed again, the reader could not tell it from a second one.
+  auto writeNodes = [&](const char* AName, const auto* AList) {
+    if (!AList) return;
+    auto* arr = new TJSONArray;
+    obj->AddPair(AName, arr);
+    for (const auto* item : *AList)
+      if (IsTreeNode(item) || !IsBelowListedNode(item)) arr->AddElement(item->ToJSON());
+  };
+  writeNodes("Lights", FLights);
+  writeNodes("Cameras", FCameras);
   WriteArray(obj.get(), "Armatures", FArmatures);
   WriteArray(obj.get(), "Controllers", FControllers);
   WriteArray(obj.get(), "Animations", FAnimations);
@@ -59,7 +68,8 @@ void TModelDef::FromJSON(const TJSONObject* AValue) {
   if (FLights) known.insert(known.end(), FLights->begin(), FLights->end());
   if (FCameras) known.insert(known.end(), FCameras->begin(), FCameras->end());
   auto madeByThisRead = [&](const TTransformDef* ANode) {
-    return ANode && std::find(known.begin(), known.end(), ANode) == known.end() && IsTreeNode(ANode);
+    return ANode && std::find(known.begin(), known.end(), ANode) == known.end() &&
+           (IsTreeNode(ANode) || IsBelowListedNode(ANode));
   };
 
   FFilename = TURLEncoding::Decode(ReadJSONString(AValue, "Filename", ""));
@@ -91,8 +101,9 @@ void TModelDef::FromJSON(const TJSONObject* AValue) {
 
   TMeshDef::FromJSON(this, AValue);
 
-  // A light or camera of the tree is listed again under "Lights" / "Cameras": that element
-  // makes no second one (which every round trip would add again).
+  // A light or camera of the tree (or, in older files, one below a listed light) is listed
+  // again under "Lights" / "Cameras": that element makes no second one (which every round
+  // trip would add again).
   auto readNodes = [&](const char* AName, auto AFind, auto AMake) {
     const TJSONArray* nodes = ArrayValue(AValue, AName);
     if (!nodes) return;

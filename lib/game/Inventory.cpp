@@ -284,6 +284,11 @@ void TQuorvelInventoryItemTemplate::ClearDependencies() {
   FDependency->Clear();
 }
 
+void TQuorvelInventoryItemTemplate::SetDependency(const TQuorvelInventoryDependencyList* AValue) {
+  FDependency->Assign(AValue);
+  if (TQuorvelInventory* inventory = Inventory()) inventory->AdoptIngredients(FDependency);
+}
+
 void TQuorvelInventoryItemTemplate::AssignTo(TPersistent* Dest) {
   TQuorvelInventoryItem::AssignTo(Dest);
   auto* dest = dynamic_cast<TQuorvelInventoryItemTemplate*>(Dest);
@@ -297,6 +302,7 @@ void TQuorvelInventoryItemTemplate::AssignTo(TPersistent* Dest) {
   dest->FUpgradeItem = FUpgradeItem;
   dest->FDowngradeItem = FDowngradeItem;
   dest->FImageIndex = FImageIndex;
+  if (TQuorvelInventory* inventory = dest->Inventory()) inventory->AdoptCopy(dest);
 }
 
 void TQuorvelInventoryItemTemplate::DefineProperties(TFiler* Filer) {
@@ -711,8 +717,24 @@ void TQuorvelInventoryManufacturer::AssignTo(TPersistent* Dest) {
     dest->FreeProcesses();
     dest->OnNotify = OnNotify;
     dest->OnProduced = OnProduced;
+    if (TQuorvelInventory* inventory = dest->Inventory()) inventory->AdoptCopy(dest);
   }
   TQuorvelInventoryCustomItem::AssignTo(Dest);
+}
+
+void TQuorvelInventoryManufacturer::SetIngredients(const TQuorvelInventoryIngredientList* AValue) {
+  FIngredients->Assign(AValue);
+  if (TQuorvelInventory* inventory = Inventory()) inventory->AdoptIngredients(FIngredients);
+}
+
+void TQuorvelInventoryManufacturer::SetDependency(const TQuorvelInventoryDependencyList* AValue) {
+  FDependency->Assign(AValue);
+  if (TQuorvelInventory* inventory = Inventory()) inventory->AdoptIngredients(FDependency);
+}
+
+void TQuorvelInventoryManufacturer::SetResultItems(const TQuorvelInventoryResultItemList* AValue) {
+  FResultItems->Assign(AValue);
+  if (TQuorvelInventory* inventory = Inventory()) inventory->AdoptIngredients(FResultItems);
 }
 
 // --- inventory -----------------------------------------------------------------------------
@@ -1075,16 +1097,62 @@ void TQuorvelInventory::ReplaceEntries(TCollection* ADest, TCollection* ASource)
     return;
   }
   TMonitorGuard lock(this);
-  // The copies come first: the source may hold entries that refer to those replaced.
+  // The copies come first: the source may hold entries that refer to those replaced. Their
+  // references are taken over once all are in and the replaced ones out, so that they name the
+  // copies (also those later in the source) and not the entries they replace.
   const std::vector<TCollectionItem*> old = ADest->ItemList();
   ADest->BeginUpdate();
   auto end = Finally([&] { ADest->EndUpdate(); });
-  for (TCollectionItem* item : ASource->ItemList()) ADest->Add()->Assign(item);
+  {
+    FCopyingEntries = true;
+    auto copied = Finally([&] { FCopyingEntries = false; });
+    for (TCollectionItem* item : ASource->ItemList()) ADest->Add()->Assign(item);
+  }
   for (TCollectionItem* item : old) {
     item->SetCollection(nullptr);
     FDetached.push_back(item);
   }
+  for (TCollectionItem* item : ADest->ItemList())
+    if (auto* entry = dynamic_cast<TQuorvelInventoryCustomItem*>(item)) AdoptCopy(entry);
   ReleaseDetached();
+}
+
+TQuorvelInventoryItemTemplate* TQuorvelInventory::OwnEntry(TQuorvelInventoryItemTemplate* AEntry) const {
+  if (!AEntry || AEntry->Inventory() == this) return AEntry;
+  TMonitorGuard lock(this);
+  if (std::find(FDetached.begin(), FDetached.end(), AEntry) != FDetached.end()) return AEntry;
+  return FindItemTemplate(AEntry->Id());
+}
+
+TQuorvelInventoryGroup* TQuorvelInventory::OwnEntry(TQuorvelInventoryGroup* AEntry) const {
+  if (!AEntry || AEntry->Inventory() == this) return AEntry;
+  TMonitorGuard lock(this);
+  if (std::find(FDetached.begin(), FDetached.end(), AEntry) != FDetached.end()) return AEntry;
+  return FindGroup(AEntry->Id());
+}
+
+void TQuorvelInventory::AdoptIngredients(TQuorvelInventoryCustomIngredientList* AList) {
+  if (!AList) return;
+  TMonitorGuard lock(AList);
+  for (int i = 0; i < AList->Count(); ++i) {
+    TQuorvelInventoryIngredient* entry = AList->Items(i);
+    entry->SetTemplate(OwnEntry(entry->Template()));
+  }
+}
+
+void TQuorvelInventory::AdoptCopy(TQuorvelInventoryCustomItem* ACopy) {
+  if (FCopyingEntries || !ACopy) return;
+  TMonitorGuard lock(this);
+  if (auto* t = dynamic_cast<TQuorvelInventoryItemTemplate*>(ACopy)) {
+    t->FGroup = OwnEntry(t->FGroup);
+    t->FUpgradeItem = OwnEntry(t->FUpgradeItem);
+    t->FDowngradeItem = OwnEntry(t->FDowngradeItem);
+    AdoptIngredients(t->FDependency);
+  } else if (auto* m = dynamic_cast<TQuorvelInventoryManufacturer*>(ACopy)) {
+    AdoptIngredients(m->Ingredients());
+    AdoptIngredients(m->Dependency());
+    AdoptIngredients(m->ResultItems());
+  }
 }
 
 void TQuorvelInventory::SetItemTemplates(TQuorvelInventoryItemCollection* AValue) { ReplaceEntries(FItemTemplates, AValue); }

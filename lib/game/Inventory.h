@@ -209,7 +209,8 @@ public:
   bool IsPooled() const { return FIsPooled; }
   void SetIsPooled(bool AValue) { FIsPooled = AValue; }
   TQuorvelInventoryDependencyList* Dependency() const { return FDependency; }
-  virtual void SetDependency(const TQuorvelInventoryDependencyList* AValue) { FDependency->Assign(AValue); }
+  // Copies the entries; within an inventory they name its own templates (see AdoptCopy).
+  virtual void SetDependency(const TQuorvelInventoryDependencyList* AValue);
   virtual TQuorvelInventoryItemTemplate* GetUpgradeItem() const { return FUpgradeItem; }
   virtual void SetUpgradeItem(TQuorvelInventoryItemTemplate* AValue) { FUpgradeItem = AValue; }
   virtual TQuorvelInventoryItemTemplate* GetDowngradeItem() const { return FDowngradeItem; }
@@ -352,9 +353,10 @@ public:
   TQuorvelInventoryIngredientList* Ingredients() const { return FIngredients; }
   TQuorvelInventoryDependencyList* Dependency() const { return FDependency; }
   TQuorvelInventoryResultItemList* ResultItems() const { return FResultItems; }
-  virtual void SetIngredients(const TQuorvelInventoryIngredientList* AValue) { FIngredients->Assign(AValue); }
-  virtual void SetDependency(const TQuorvelInventoryDependencyList* AValue) { FDependency->Assign(AValue); }
-  virtual void SetResultItems(const TQuorvelInventoryResultItemList* AValue) { FResultItems->Assign(AValue); }
+  // These copy the entries; within an inventory they name its own templates (see AdoptCopy).
+  virtual void SetIngredients(const TQuorvelInventoryIngredientList* AValue);
+  virtual void SetDependency(const TQuorvelInventoryDependencyList* AValue);
+  virtual void SetResultItems(const TQuorvelInventoryResultItemList* AValue);
   TManufacturingProcessKind Kind() const { return FKind; }
   void SetKind(TManufacturingProcessKind AValue) { FKind = AValue; }
   int32_t TimeNeeded() const { return FTimeNeeded; }
@@ -586,6 +588,17 @@ public:
   int DetachedCount() const { return static_cast<int>(FDetached.size()); }
   // Raises Exception naming the first item that is not among CollectedItems.
   void RequireCollected(const TQuorvelCollectables& AItemList) const;
+  // The entry of this inventory that a reference copied from elsewhere stands for: the entry
+  // itself when it is this inventory's (held, or removed and still kept), else the first one
+  // with its Id, else nil. A copy never keeps a reference into another inventory, which may
+  // be freed before it.
+  TQuorvelInventoryItemTemplate* OwnEntry(TQuorvelInventoryItemTemplate* AEntry) const;
+  TQuorvelInventoryGroup* OwnEntry(TQuorvelInventoryGroup* AEntry) const;
+  // Points the references of an entry copied into this inventory (a template's group, upgrade
+  // and downgrade items and dependencies; a manufacturer's lists) at OwnEntry. While whole
+  // collections are copied this waits until every copy is in and the replaced ones are out.
+  void AdoptCopy(TQuorvelInventoryCustomItem* ACopy);
+  void AdoptIngredients(TQuorvelInventoryCustomIngredientList* AList);
 
   TOnInventoryItemNotify OnItemNotify;
   TOnInventoryAddManufacturing OnAddManufacturing;
@@ -625,6 +638,7 @@ private:
   int32_t FLanguage = 0;
   std::vector<TLateResolve> FLateResolveList;
   std::vector<TCollectionItem*> FDetached;
+  bool FCopyingEntries = false;
 };
 
 // References to templates read before the template itself, filled in when loading ends.

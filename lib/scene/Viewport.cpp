@@ -635,6 +635,11 @@ void TQuorvelViewport::RecreateRenderer() {
     default: throw Exception("unsupported renderer type set");
   }
   FRenderer->SetColor(TAlphaColorF(FFill));
+  // A renderer is made at the logical size; the frame bitmap keeps the size and scale of the
+  // last resize, and the new renderer draws at those (else a high-resolution frame would be
+  // drawn coarse and stretched until the next resize).
+  if (FBitmap)
+    FRenderer->Resize(TPoint(FBitmap->GetWidth(), FBitmap->GetHeight()), FBitmap->GetBitmapScale());
   UpdateSharedRenderSettings();
   UpdateLightSettings();
   PushCompositeSettings();

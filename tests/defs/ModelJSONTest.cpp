@@ -222,6 +222,57 @@ TEST(ModelJSON, LightsAndCamerasBelowAListedOneAreFreedWithItsParentOnly) {
   }
 }
 
+// How often an object with id AId is written in AText.
+int32_t Occurrences(const std::string& AText, const std::string& AId) {
+  const std::string key = "\"Id\":\"" + AId + "\"";
+  int32_t n = 0;
+  for (size_t at = AText.find(key); at != std::string::npos; at = AText.find(key, at + 1)) ++n;
+  return n;
+}
+
+TEST(ModelJSON, LightsBelowAListedLightOrCameraAreWrittenOnceAndStayOne) {
+  // Built in code (as an importer would) and read from text: a light below a listed light, a
+  // light and a camera below a listed camera, a camera below a listed light.
+  TOwned<TModelDef> built(New<TModelDef>());
+  auto* rig = New<TLightDef>(built.get());
+  rig->SetId("Rig");
+  auto* lamp = New<TLightDef>(rig);
+  lamp->SetId("Lamp");
+  rig->AddChild(lamp);
+  auto* eye = New<TCameraDef>(built.get());
+  eye->SetId("Eye");
+  auto* torch = New<TLightDef>(eye);
+  torch->SetId("Torch");
+  eye->AddChild(torch);
+  auto* spy = New<TCameraDef>(rig);
+  spy->SetId("Spy");
+  rig->AddChild(spy);
+  ASSERT_EQ(built->GetLights()->Count(), 3);
+  ASSERT_EQ(built->GetCameras()->Count(), 2);
+  const std::string sources[] = {
+      Write(built.get()),
+      R"({"Lights":[{"Id":"Rig","Children":[{"Type":"Quorvel.DefTypes.TLightDef","Id":"Lamp"},)"
+      R"({"Type":"Quorvel.DefTypes.TCameraDef","Id":"Spy"}]}],)"
+      R"("Cameras":[{"Id":"Eye","Children":[{"Type":"Quorvel.DefTypes.TLightDef","Id":"Torch"}]}]})",
+  };
+  for (const std::string& source : sources) {
+    // From the second write on, the text stays the same (the metadata settles in the first).
+    std::string written = Write(Read(Write(Read(source).get())).get());
+    for (const char* id : {"Rig", "Lamp", "Eye", "Torch", "Spy"})
+      EXPECT_EQ(Occurrences(written, id), 1) << id;
+    for (int trip = 0; trip < 2; ++trip) {
+      TOwned<TModelDef> again = Read(written);
+      EXPECT_EQ(again->GetLights()->Count(), 3) << trip;
+      EXPECT_EQ(again->GetCameras()->Count(), 2) << trip;
+      EXPECT_EQ(again->FindLightById("Lamp")->GetOwnerRef(), again->FindLightById("Rig")) << trip;
+      EXPECT_EQ(again->FindLightById("Torch")->GetOwnerRef(), again->FindCameraById("Eye")) << trip;
+      const std::string next = Write(again.get());
+      EXPECT_TRUE(next == written) << trip << Difference(next, written);
+      written = next;
+    }
+  }
+}
+
 TEST(ModelJSON, AStageWithoutReferenceReadsBackWithoutOne) {
   TOwned<TModelDef> model(New<TModelDef>());
   model->SetId("M");

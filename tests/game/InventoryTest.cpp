@@ -592,5 +592,71 @@ TEST_F(InventoryTest, ItemsNotHeldAreRefusedByManufacturing) {
   EXPECT_EQ(Inv->Manufacturers()->Count(), manufacturers);  // no upgrade manufacturer was made
 }
 
+// Entries copied from another inventory refer to the entries of their new inventory (by Id),
+// so that the source can go at once; a reference without counterpart there becomes nil.
+TEST(InventoryCopies, ReferToTheEntriesOfTheirOwnInventory) {
+  TOwned<TQuorvelInventory> from(New<TQuorvelInventory>(nullptr));
+  TQuorvelInventoryGroup* arms = from->AddGroup("arms");
+  arms->SetMaxQuantity(1);
+  TQuorvelInventoryItemTemplate* stone = from->AddItemTemplate("stone");
+  TQuorvelInventoryItemTemplate* sword = from->AddItemTemplate("sword");
+  TQuorvelInventoryItemTemplate* blade = from->AddItemTemplate("blade");
+  sword->SetGroup(arms);
+  sword->SetUpgradeItem(blade);
+  blade->SetDowngradeItem(sword);
+  sword->AddDependency(stone, 1);
+  TQuorvelInventoryManufacturer* forge = from->AddManufacturer("forge");
+  forge->AddIngredient(sword, 2);
+  forge->AddDependency(stone, 1);
+  forge->AddResultItem(blade, 1);
+
+  TOwned<TQuorvelInventory> to(New<TQuorvelInventory>(nullptr));
+  to->AddGroup("arms");  // replaced below: the copies must not keep it
+  to->AddItemTemplate("sword");
+  to->SetGroups(from->Groups());
+  to->SetItemTemplates(from->ItemTemplates());
+  to->SetManufacturers(from->Manufacturers());
+  TQuorvelInventoryItemTemplate* spare = to->AddItemTemplate("spare");
+  spare->Assign(sword);
+  TQuorvelInventoryManufacturer* own = to->AddManufacturer("own");
+  own->SetIngredients(forge->Ingredients());
+  own->SetDependency(forge->Dependency());
+  own->SetResultItems(forge->ResultItems());
+  TOwned<TQuorvelInventory> bare(New<TQuorvelInventory>(nullptr));
+  bare->SetItemTemplates(from->ItemTemplates());
+  from.reset();
+
+  TQuorvelInventoryItemTemplate* toSword = to->FindItemTemplate("sword");
+  TQuorvelInventoryItemTemplate* toBlade = to->FindItemTemplate("blade");
+  TQuorvelInventoryItemTemplate* toStone = to->FindItemTemplate("stone");
+  ASSERT_NE(toSword, nullptr);
+  for (TQuorvelInventoryItemTemplate* t : {toSword, spare}) {
+    EXPECT_EQ(t->GetGroup(), to->FindGroup("arms")) << t->Id();
+    EXPECT_EQ(t->GetUpgradeItem(), toBlade) << t->Id();
+    ASSERT_EQ(t->Dependency()->Count(), 1) << t->Id();
+    EXPECT_EQ(t->Dependency()->Items(0)->Template(), toStone) << t->Id();
+  }
+  EXPECT_EQ(toBlade->GetDowngradeItem(), toSword);
+  for (TQuorvelInventoryManufacturer* m : {to->FindManufacturer("forge"), own}) {
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->Ingredients()->Items(0)->Template(), toSword);
+    EXPECT_EQ(m->Dependency()->Items(0)->Template(), toStone);
+    EXPECT_EQ(m->ResultItems()->Items(0)->Template(), toBlade);
+  }
+  // The copies work: the dependency, then the group's limit of one.
+  S state;
+  EXPECT_EQ(to->Collect(toSword, 1, state), nullptr);
+  EXPECT_EQ(state, S::Missing);
+  ASSERT_NE(to->Collect("stone"), nullptr);
+  ASSERT_NE(to->Collect(toSword, 1, state), nullptr);
+  EXPECT_EQ(to->IsCollectable(toSword, 1), S::QuantityExceeded);
+  EXPECT_EQ(own->GetDescriptionString(), "own: sword(2) => (blade(1))");
+  // No groups in the other copy: its template has none.
+  ASSERT_NE(bare->FindItemTemplate("sword"), nullptr);
+  EXPECT_EQ(bare->FindItemTemplate("sword")->GetGroup(), nullptr);
+  EXPECT_EQ(bare->FindItemTemplate("sword")->GetUpgradeItem(), bare->FindItemTemplate("blade"));
+  EXPECT_EQ(bare->IsCollectable("blade", 1), S::Allowed);
+}
+
 }  // namespace
 }  // namespace quorvel

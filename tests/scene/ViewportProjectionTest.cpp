@@ -88,6 +88,36 @@ TEST_F(TViewportTest, AHighResViewportRendersAtTheFormsScale) {
   EXPECT_EQ(viewport->GetFrameBitmap()->GetWidth(), W);
 }
 
+// A renderer made again at run time draws at once (it prepares its targets itself) and at the
+// size and scale of the frame it fills: made at the logical size, a high-resolution viewport
+// would show a coarse picture stretched over its frame until the next resize.
+TEST_F(TViewportTest, ARendererMadeAgainAtRunTimeDrawsAtTheSizeOfTheFrame) {
+  TOwned<TScaledForm> form(New<TScaledForm>(nullptr));
+  form->SetClientWidth(W);
+  form->SetClientHeight(H);
+  auto* viewport = New<TQuorvelViewport>(form.get());
+  viewport->SetRendererType(TRendererType::LegacyRenderer);
+  viewport->SetColor(claBlue);
+  viewport->SetWidth(W);
+  viewport->SetHeight(H);
+  viewport->SetHighRes(true);
+  auto* cube = New<testkit::TFilledCube>(form.get());
+  cube->SetParent(viewport);
+  viewport->DoFixedIntervalTimer(nullptr);
+  for (TRendererType type : {TRendererType::ForwardRenderer, TRendererType::LegacyRenderer}) {
+    viewport->SetRendererType(type);
+    EXPECT_EQ(viewport->GetMainPassRenderer()->GetSize(), TPoint(2 * W, 2 * H)) << int(type);
+    EXPECT_FLOAT_EQ(viewport->GetMainPassRenderer()->GetScale(), 2) << int(type);
+    viewport->DoFixedIntervalTimer(nullptr);
+    const TBitmap* frame = viewport->GetFrameBitmap();
+    ASSERT_EQ(frame->GetWidth(), 2 * W);
+    EXPECT_TRUE(NearColor(testkit::PixelOf(frame, W, H), claRed)) << int(type);
+    for (const TPoint& p : {TPoint(2, 2), TPoint(2 * W - 3, 2 * H - 3), TPoint(2 * W - 3, 2)})
+      EXPECT_TRUE(NearColor(testkit::PixelOf(frame, p.X, p.Y), claBlue))
+          << int(type) << " at " << p.X << "," << p.Y << ": " << std::hex << uint32_t(testkit::PixelOf(frame, p.X, p.Y));
+  }
+}
+
 TEST_F(TViewportTest, AScreenshotOfAScaledFormIsTheFrame) {
   TOwned<TScaledForm> form(New<TScaledForm>(nullptr));
   form->SetClientWidth(W);
