@@ -124,8 +124,8 @@ void TBsonWriter::Start(bool isArray) {
   } else if (TMemoryStream* memory = TMemoryStream::PlainMemory(FStream)) {
     const int64_t held = memory->GetSize();
     if (memory->GetPosition() == held && held <= MaxPrefix) {
+      FBuffer.extend(static_cast<size_t>(held));
       FPrefix = static_cast<size_t>(held);
-      FBuffer.extend(FPrefix);
     }
   }
   FStack.push_back({FBuffer.size(), isArray, 0});
