@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <typeinfo>
 
 #include "framework/io/Path.h"
 
@@ -205,6 +206,23 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
   return count;
 }
 
+void TMemoryStream::Adopt(void* block, int64_t size, int64_t capacity) noexcept {
+  int64_t zero = 0;
+  FSize = 0;
+  FMemory = Realloc(zero);  // frees: cannot throw
+  FMemory = block;
+  FCapacity = capacity;
+  FSize = size;
+  FPosition = size;
+}
+
+TMemoryStream* TMemoryStream::PlainMemory(TStream* stream) noexcept {
+  if (!stream) return nullptr;
+  const std::type_info& kind = typeid(*stream);
+  if (kind == typeid(TMemoryStream) || kind == typeid(TBytesStream)) return static_cast<TMemoryStream*>(stream);
+  return nullptr;
+}
+
 void TMemoryStream::LoadFromStream(TStream* stream) {
   if (!stream) throw EArgumentNilException("Stream");
   stream->SetPosition(0);
@@ -226,13 +244,44 @@ TBytesStream::TBytesStream(TBytes bytes) : FBytes(std::move(bytes)) {
   SetPointer(FBytes.empty() ? nullptr : FBytes.data(), FCapacity);
 }
 
-TBytesStream::~TBytesStream() { FMemory = nullptr; }  // the vector owns the block
+TBytesStream::~TBytesStream() {
+  if (!FAdopted) FMemory = nullptr;  // the vector owns the block
+}
+
+const TBytes& TBytesStream::GetBytes() const {
+  if (FAdopted && FSize > 0) {
+    // Only a stream that was written to holds an adopted block, so it is not a const object.
+    auto* self = const_cast<TBytesStream*>(this);
+    const auto* p = static_cast<const uint8_t*>(FMemory);
+    self->FBytes.assign(p, p + FSize);
+    std::free(self->FMemory);
+    self->FMemory = self->FBytes.data();
+    self->FCapacity = FSize;
+    self->FAdopted = false;
+  }
+  return FBytes;
+}
+
+void TBytesStream::Adopt(void* block, int64_t size, int64_t capacity) noexcept {
+  if (!FAdopted) {
+    TBytes().swap(FBytes);
+    FMemory = nullptr;
+    FCapacity = 0;
+    FAdopted = true;
+  }
+  TMemoryStream::Adopt(block, size, capacity);
+}
 
 void* TBytesStream::Realloc(int64_t& newCapacity) {
+  if (FAdopted) return TMemoryStream::Realloc(newCapacity);
   // Exact: the vector's length is the stream's size; std::vector grows its own capacity
   // geometrically, so appends stay amortised O(1).
   FBytes.resize(static_cast<size_t>(newCapacity));
   return FBytes.empty() ? nullptr : FBytes.data();
+}
+
+int64_t TBytesStream::GrowCapacity(int64_t needed) const {
+  return FAdopted ? TMemoryStream::GrowCapacity(needed) : needed;
 }
 
 // ---- TFileStream ----

@@ -105,6 +105,15 @@ public:
   int64_t GetCapacity() const { return FCapacity; }
   void SetCapacity(int64_t newCapacity);
 
+  // Takes over block, from std::malloc or std::realloc and capacity bytes long, as the whole
+  // content: its first size bytes, positioned at their end. The old content is released. A
+  // producer that built its output in a block of its own hands it over without a copy.
+  virtual void Adopt(void* block, int64_t size, int64_t capacity) noexcept;
+  // The stream as a memory stream of exactly these kinds, whose writes are plain copies into
+  // the block, else nullptr: a derived kind may watch or refuse its writes, so a producer that
+  // would bypass Write must not bypass it.
+  static TMemoryStream* PlainMemory(TStream* stream) noexcept;
+
 protected:
   // Resizes the block to hold newCapacity bytes (may round it up) and answers it;
   // capacity 0 frees the block and answers nullptr.
@@ -116,21 +125,25 @@ protected:
 };
 
 // A memory stream whose block is a TBytes. GetBytes() holds exactly Size bytes, except
-// after SetCapacity beyond the size, when it holds the capacity.
+// after SetCapacity beyond the size, when it holds the capacity. After Adopt the block is the
+// adopted one, grown like a TMemoryStream's; the first GetBytes() then moves the content into
+// the TBytes, so it changes GetMemory().
 class TBytesStream : public TMemoryStream {
 public:
   TBytesStream() = default;
   explicit TBytesStream(TBytes bytes);
   ~TBytesStream() override;
 
-  const TBytes& GetBytes() const { return FBytes; }
+  const TBytes& GetBytes() const;
+  void Adopt(void* block, int64_t size, int64_t capacity) noexcept override;
 
 protected:
   void* Realloc(int64_t& newCapacity) override;
-  int64_t GrowCapacity(int64_t needed) const override { return needed; }
+  int64_t GrowCapacity(int64_t needed) const override;
 
 private:
   TBytes FBytes;
+  bool FAdopted = false;  // the block is an adopted one, not FBytes'
 };
 
 // A file through a POSIX descriptor. "\" is accepted as a path separator. Share modes

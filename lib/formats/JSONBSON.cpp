@@ -43,6 +43,8 @@ void AppendUtf8(std::string& out, char32_t c) {
 }
 
 constexpr size_t MaxContainerSize = static_cast<size_t>(std::numeric_limits<int32_t>::max());
+// A memory stream holding at most this much before a document gets the document's block.
+constexpr int64_t MaxPrefix = 4096;
 
 }  // namespace
 
@@ -99,21 +101,33 @@ bool TBsonWriter::IgnoreEmpty(size_t size) const {
 void TBsonWriter::ElementHeader(uint8_t type, std::string_view name) {
   if (FStack.empty()) RaiseWriter("A BSON document must start with an object or an array");
   TContainer& top = FStack.back();
+  // Written in place: an element header is a few bytes, and a copy call per element would cost
+  // more than the bytes.
   if (top.IsArray) {
-    char buf[16];
-    buf[0] = static_cast<char>(type);
-    auto [end, ec] = std::to_chars(buf + 1, buf + sizeof buf - 1, top.Index++);
+    char* const p = FBuffer.room(12);  // type, up to 10 digits, zero
+    p[0] = static_cast<char>(type);
+    char* end = std::to_chars(p + 1, p + 11, top.Index++).ptr;
     *end++ = '\0';
-    FBuffer.append(buf, end);
+    FBuffer.extend(static_cast<size_t>(end - p));
   } else {
-    FBuffer += static_cast<char>(type);
-    FBuffer.append(name);
-    FBuffer += '\0';
+    char* const p = FBuffer.room(name.size() + 2);
+    p[0] = static_cast<char>(type);
+    if (!name.empty()) std::memcpy(p + 1, name.data(), name.size());
+    p[name.size() + 1] = '\0';
+    FBuffer.extend(name.size() + 2);
   }
 }
 
 void TBsonWriter::Start(bool isArray) {
-  if (!FStack.empty()) ElementHeader(isArray ? btArray : btDocument);
+  if (!FStack.empty()) {
+    ElementHeader(isArray ? btArray : btDocument);
+  } else if (TMemoryStream* memory = TMemoryStream::PlainMemory(FStream)) {
+    const int64_t held = memory->GetSize();
+    if (memory->GetPosition() == held && held <= MaxPrefix) {
+      FBuffer.extend(static_cast<size_t>(held));
+      FPrefix = static_cast<size_t>(held);
+    }
+  }
   FStack.push_back({FBuffer.size(), isArray, 0});
   PutInt32(0);
 }
@@ -126,10 +140,27 @@ void TBsonWriter::End() {
   if (length > MaxContainerSize) RaiseWriter("BSON container larger than 2147483647 bytes");
   const auto v = static_cast<int32_t>(length);
   std::memcpy(FBuffer.data() + position, &v, 4);
-  if (FStack.empty()) {
-    FStream->WriteBuffer(FBuffer.data(), static_cast<int64_t>(FBuffer.size()));
-    FBuffer.clear();
+  if (FStack.empty()) Deliver();
+}
+
+void TBsonWriter::Deliver() {
+  const size_t prefix = FPrefix;
+  FPrefix = 0;
+  const size_t length = FBuffer.size() - prefix;
+  // The stream must still hold just what the room was kept for, and copying that in must cost
+  // no more than the copy of the document it saves.
+  TMemoryStream* memory = TMemoryStream::PlainMemory(FStream);
+  if (memory && memory->GetSize() == static_cast<int64_t>(prefix) &&
+      memory->GetPosition() == static_cast<int64_t>(prefix) && prefix <= length) {
+    if (prefix > 0) std::memcpy(FBuffer.data(), memory->GetMemory(), prefix);
+    const size_t size = FBuffer.size();
+    size_t capacity = 0;
+    char* block = FBuffer.release(capacity);
+    memory->Adopt(block, static_cast<int64_t>(size), static_cast<int64_t>(capacity));
+    return;
   }
+  FStream->WriteBuffer(FBuffer.data() + prefix, static_cast<int64_t>(length));
+  FBuffer.clear();
 }
 
 void TBsonWriter::WriteStartObject() {
@@ -311,6 +342,7 @@ void TBsonWriter::Close() {
 void TBsonWriter::Rewind() {
   TJsonWriter::Rewind();
   FBuffer.clear();
+  FPrefix = 0;
   FStack.clear();
   FPropertyName.clear();
 }

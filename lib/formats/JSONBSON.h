@@ -4,7 +4,9 @@
 // tokens, which TJsonObjectWriter turns into a tree.
 //
 // The writer builds the document in memory and hands it to the stream when the root closes,
-// so lengths are patched in place and nothing recurses per nesting level. The reader reads
+// so lengths are patched in place and nothing recurses per nesting level. A plain memory
+// stream written at its end takes the built block itself (with the few bytes it held copied in
+// front), so a large document is not copied once more. The reader reads
 // the declared length of the root in bounded chunks before parsing, and checks every length
 // against the bytes its container has left before it allocates anything. From a memory
 // stream that holds the whole document the reader reads the stream's block in place (the
@@ -86,6 +88,24 @@ protected:
       FSize += n;
     }
     void append(const char* b, const char* e) { append(b, static_cast<size_t>(e - b)); }
+    // n bytes more, left as they are.
+    void extend(size_t n) {
+      if (FCapacity - FSize < n) Grow(n);
+      FSize += n;
+    }
+    // Room for n bytes at the end, filled in place and taken by extend.
+    char* room(size_t n) {
+      if (FCapacity - FSize < n) Grow(n);
+      return FData + FSize;
+    }
+    // Hands the block (std::realloc'd, capacity bytes) over and starts empty.
+    char* release(size_t& capacity) noexcept {
+      char* p = FData;
+      capacity = FCapacity;
+      FData = nullptr;
+      FSize = FCapacity = 0;
+      return p;
+    }
     void append(std::string_view s) { append(s.data(), s.size()); }
     TBuffer& operator+=(char c) {
       if (FSize == FCapacity) Grow(1);
@@ -111,6 +131,8 @@ protected:
   void ElementHeader(uint8_t type, std::string_view name);
   void Start(bool isArray);
   void End();
+  // Hands the finished document to the stream.
+  void Deliver();
   void PutInt32(int32_t v);
   void PutInt64(int64_t v);
   void PutCString(std::string_view s);
@@ -119,6 +141,7 @@ protected:
 
   TStream* FStream;
   TBuffer FBuffer;
+  size_t FPrefix = 0;  // room at the start of FBuffer for what the stream held before
   std::vector<TContainer> FStack;
   std::string FPropertyName;
 };

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "framework/rtl/Exceptions.h"
 #include "lib/formats/BSONWriter.h"
 #include "lib/formats/JSONBSON.h"
+#include "tests/support/CountingStream.h"
 
 namespace quorvel {
 namespace {
@@ -486,6 +488,96 @@ TEST(BSONTest, MemoryStreamsReadInPlaceAsAnyStream) {
     } else {
       EXPECT_NE(inPlace.find("error: "), std::string::npos) << inPlace;
     }
+  }
+}
+
+// Documents reach every kind of stream as the same bytes at the same place, whether the stream
+// takes the built block itself or gets it written: after a header, after a long content, one
+// after another, inside its content, and when the stream is written to while one is open.
+TEST(BSONTest, DocumentsReachEveryKindOfStreamAlike) {
+  std::string longJson = R"({"values":[)";
+  for (int i = 0; i < 300; ++i) longJson.append(i ? ",0.5" : "0.5");
+  longJson.append("]}");
+  const std::string small = ToBson(R"({"a":1})");
+  const std::string large = ToBson(longJson);
+  auto write = [](TStream* AStream, const std::string& AJson) {
+    std::unique_ptr<TJSONValue> tree(TJSONObject::ParseJSONValue(AJson, true));
+    TQuorvelBSONWriter w(AStream);
+    w.WriteJsonValue(tree.get());
+  };
+  const std::string header(32, 'h'), longContent(5000, 'c');
+  const struct {
+    const char* Name;
+    std::function<void(TMemoryStream*)> Run;
+    std::string Expected;
+    int64_t Position, Written;
+  } cases[] = {
+      {"empty stream", [&](TMemoryStream* s) { write(s, longJson); }, large, int64_t(large.size()), int64_t(large.size())},
+      {"after a header",
+       [&](TMemoryStream* s) {
+         s->WriteBuffer(header.data(), 32);
+         write(s, longJson);
+       },
+       header + large, int64_t(32 + large.size()), int64_t(32 + large.size())},
+      {"after a long content",
+       [&](TMemoryStream* s) {
+         s->WriteBuffer(longContent.data(), 5000);
+         write(s, longJson);
+       },
+       longContent + large, int64_t(5000 + large.size()), int64_t(5000 + large.size())},
+      {"large, then small",
+       [&](TMemoryStream* s) {
+         write(s, longJson);
+         write(s, R"({"a":1})");
+       },
+       large + small, int64_t(large.size() + small.size()), int64_t(large.size() + small.size())},
+      {"small, then large",
+       [&](TMemoryStream* s) {
+         write(s, R"({"a":1})");
+         write(s, longJson);
+       },
+       small + large, int64_t(small.size() + large.size()), int64_t(small.size() + large.size())},
+      {"inside the content",
+       [&](TMemoryStream* s) {
+         s->WriteBuffer(longContent.data(), 5000);
+         s->SetPosition(10);
+         write(s, longJson);
+       },
+       longContent.substr(0, 10) + large + longContent.substr(10 + large.size()), int64_t(10 + large.size()),
+       int64_t(5000 + large.size())},
+      {"past the end",
+       [&](TMemoryStream* s) {
+         s->SetPosition(3);
+         write(s, R"({"a":1})");
+       },
+       std::string(3, '\0') + small, int64_t(3 + small.size()), int64_t(small.size())},
+      {"written to while open",
+       [&](TMemoryStream* s) {
+         s->WriteBuffer(header.data(), 32);
+         TBsonWriter w(s);
+         w.WriteStartObject();
+         w.WritePropertyName("a");
+         s->WriteBuffer("xyz", 3);
+         w.WriteValue(1.0);
+         w.WriteEndObject();
+       },
+       header + "xyz" + small, int64_t(35 + small.size()), int64_t(35 + small.size())},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TMemoryStream memory;
+    TBytesStream bytes;
+    testkit::TCountingStream watched;
+    for (TMemoryStream* s : {static_cast<TMemoryStream*>(&memory), static_cast<TMemoryStream*>(&bytes),
+                             static_cast<TMemoryStream*>(&watched)}) {
+      c.Run(s);
+      ASSERT_EQ(s->GetSize(), int64_t(c.Expected.size()));
+      EXPECT_EQ(s->GetPosition(), c.Position);
+      EXPECT_EQ(Hex(std::string(static_cast<const char*>(s->GetMemory()), c.Expected.size())), Hex(c.Expected));
+    }
+    const TBytes& held = bytes.GetBytes();
+    EXPECT_EQ(std::string(held.begin(), held.end()), c.Expected);
+    EXPECT_EQ(watched.Written, c.Written);  // a derived kind sees every byte written
   }
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <numeric>
 
 #include "framework/io/BinaryReader.h"
@@ -91,6 +92,67 @@ TEST(BytesStream, BytesAlwaysHoldExactlyTheStreamSize) {
   bs.SetSize(10);
   EXPECT_EQ(bs.GetBytes().size(), 10u);
   EXPECT_EQ(bs.GetMemory(), bs.GetBytes().data());
+}
+
+// A block handed over by Adopt is the stream's content from then on: it grows, keeps what it
+// held, zero-fills gaps and growth, and a bytes stream's GetBytes() holds exactly its size.
+TEST(MemoryStream, AdoptedBlockIsTheContentAndGrowsLikeAnyOther) {
+  const TBytes data = Iota(300);
+  enum TKind { Memory, Bytes, BytesOfVector };
+  for (TKind kind : {Memory, Bytes, BytesOfVector}) {
+    SCOPED_TRACE(kind);
+    std::unique_ptr<TMemoryStream> s(kind == Memory ? new TMemoryStream
+                                     : kind == Bytes ? new TBytesStream
+                                                     : new TBytesStream(Iota(50)));
+    s->WriteBuffer(data.data(), 7);  // old content, released by Adopt
+    auto* block = static_cast<uint8_t*>(std::malloc(64));
+    std::memcpy(block, data.data(), 20);
+    s->Adopt(block, 20, 64);
+    EXPECT_EQ(s->GetSize(), 20);
+    EXPECT_EQ(s->GetPosition(), 20);
+    EXPECT_EQ(s->GetCapacity(), 64);
+    EXPECT_EQ(s->GetMemory(), block);
+    s->WriteBuffer(data.data() + 20, 280);  // past the capacity
+    ASSERT_EQ(s->GetSize(), 300);
+    EXPECT_EQ(0, std::memcmp(s->GetMemory(), data.data(), 300));
+    s->SetPosition(310);
+    const uint8_t one = 0xAB;
+    s->WriteBuffer(&one, 1);
+    s->SetSize(305);
+    s->SetSize(20000);
+    ASSERT_EQ(s->GetSize(), 20000);
+    const auto* mem = static_cast<const uint8_t*>(s->GetMemory());
+    EXPECT_EQ(0, std::memcmp(mem, data.data(), 300));
+    for (int i = 300; i < 20000; ++i) ASSERT_EQ(mem[i], 0) << i;
+    if (auto* bs = dynamic_cast<TBytesStream*>(s.get())) {
+      const TBytes& bytes = bs->GetBytes();
+      ASSERT_EQ(bytes.size(), 20000u);
+      EXPECT_EQ(0, std::memcmp(bytes.data(), data.data(), 300));
+      EXPECT_EQ(bs->GetMemory(), bytes.data());
+      bs->SetPosition(20000);
+      bs->WriteBuffer(data.data(), 300);  // from the vector again
+      EXPECT_EQ(bs->GetBytes().size(), 20300u);
+      EXPECT_EQ(0, std::memcmp(bs->GetBytes().data() + 20000, data.data(), 300));
+      EXPECT_EQ(bs->GetMemory(), bs->GetBytes().data());
+    }
+    s->Clear();
+    EXPECT_EQ(s->GetSize(), 0);
+    s->Adopt(nullptr, 0, 0);  // nothing at all is a valid block too
+    EXPECT_EQ(s->GetSize(), 0);
+    EXPECT_EQ(s->GetMemory(), nullptr);
+  }
+}
+
+// Only the memory kinds themselves count as plain memory: a derived kind sees its writes.
+TEST(MemoryStream, PlainMemoryIsOnlyTheMemoryKindsThemselves) {
+  class TWatched : public TMemoryStream {};
+  TMemoryStream memory;
+  TBytesStream bytes;
+  TWatched watched;
+  EXPECT_EQ(TMemoryStream::PlainMemory(&memory), &memory);
+  EXPECT_EQ(TMemoryStream::PlainMemory(&bytes), &bytes);
+  EXPECT_EQ(TMemoryStream::PlainMemory(&watched), nullptr);
+  EXPECT_EQ(TMemoryStream::PlainMemory(nullptr), nullptr);
 }
 
 TEST(Stream, CopyFromCopiesWholeSourceOrCountAcrossBufferSizes) {

@@ -9,6 +9,7 @@
 #include "framework/io/Path.h"
 #include "framework/io/ZLib.h"
 #include "framework/io/ZipFile.h"
+#include "tests/support/CountingStream.h"
 
 #include <sys/stat.h>
 #include <zip.h>
@@ -686,19 +687,8 @@ TEST_F(ZipFiles, DamagedArchivesNeverOpenForWriting) {
   EXPECT_EQ(z.GetMode(), zmClosed);
 }
 
-
-// Counts what reaches the stream.
-class TCountingStream : public TMemoryStream {
-public:
-  int64_t Written = 0;
-  int64_t Write(const void* buffer, int64_t count) override {
-    Written += count;
-    return TMemoryStream::Write(buffer, count);
-  }
-};
-
 TEST_F(ZipFiles, EachAddWritesItsEntryAndTheDirectoryNotTheArchive) {
-  TCountingStream archive;
+  testkit::TCountingStream archive;
   std::mt19937 random(7);
   TBytes data(10000);
   for (int i = 0; i < 150; ++i) {
