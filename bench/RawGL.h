@@ -27,6 +27,17 @@ inline GLuint CompileShader(GLenum AType, const std::string& AText) {
   return s;
 }
 
+// Raises with GL's log when the program did not link.
+inline void CheckLinked(GLuint AProgram) {
+  GLint ok = 0;
+  glGetProgramiv(AProgram, GL_LINK_STATUS, &ok);
+  if (!ok) {
+    char log[2048];
+    glGetProgramInfoLog(AProgram, sizeof log, nullptr, log);
+    throw std::runtime_error(std::string("raw GL program: ") + log);
+  }
+}
+
 // A vertex, an optional geometry (empty text: none) and a pixel stage linked, with the
 // attributes bound to the locations given.
 inline GLuint LinkProgram(const std::string& AVertex, const std::string& AGeometry, const std::string& APixel,
@@ -43,6 +54,7 @@ inline GLuint LinkProgram(const std::string& AVertex, const std::string& AGeomet
   glDeleteShader(vs);
   if (gs) glDeleteShader(gs);
   glDeleteShader(ps);
+  CheckLinked(prog);
   return prog;
 }
 

@@ -378,13 +378,7 @@ GLuint MaterialProgram(const std::string& AVertex, const std::string& APixel) {
   const GLuint prog = bench::LinkProgram(AVertex, APixel, {});
   for (const TShaderAttributeLocation& a : ShaderAttributeLocations) glBindAttribLocation(prog, a.Location, a.Name);
   glLinkProgram(prog);
-  GLint ok = 0;
-  glGetProgramiv(prog, GL_LINK_STATUS, &ok);
-  if (!ok) {
-    char log[2048];
-    glGetProgramInfoLog(prog, sizeof log, nullptr, log);
-    throw std::runtime_error(std::string("material program: ") + log);
-  }
+  bench::CheckLinked(prog);
   return prog;
 }
 

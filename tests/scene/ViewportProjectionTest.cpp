@@ -56,17 +56,27 @@ public:
   float GetSceneScale() const override { return 2; }
 };
 
+// A W x H legacy viewport clearing to blue on a scaled form, with a red cube in it.
+struct TScaledScene {
+  TOwned<TScaledForm> Form{New<TScaledForm>(nullptr)};
+  TQuorvelViewport* Viewport = nullptr;
+  testkit::TFilledCube* Cube = nullptr;
+  TScaledScene(int32_t AWidth, int32_t AHeight) {
+    Form->SetClientWidth(AWidth);
+    Form->SetClientHeight(AHeight);
+    Viewport = New<TQuorvelViewport>(Form.get());
+    Viewport->SetRendererType(TRendererType::LegacyRenderer);
+    Viewport->SetColor(claBlue);
+    Viewport->SetWidth(AWidth);
+    Viewport->SetHeight(AHeight);
+    Cube = New<testkit::TFilledCube>(Form.get());
+    Cube->SetParent(Viewport);
+  }
+};
+
 TEST_F(TViewportTest, AHighResViewportRendersAtTheFormsScale) {
-  TOwned<TScaledForm> form(New<TScaledForm>(nullptr));
-  form->SetClientWidth(W);
-  form->SetClientHeight(H);
-  auto* viewport = New<TQuorvelViewport>(form.get());
-  viewport->SetRendererType(TRendererType::LegacyRenderer);
-  viewport->SetColor(claBlue);
-  viewport->SetWidth(W);
-  viewport->SetHeight(H);
-  auto* cube = New<testkit::TFilledCube>(form.get());
-  cube->SetParent(viewport);
+  TScaledScene scene(W, H);
+  TQuorvelViewport* viewport = scene.Viewport;
   EXPECT_FLOAT_EQ(viewport->GetViewportScale(), 1);
   viewport->DoFixedIntervalTimer(nullptr);
   EXPECT_EQ(viewport->GetFrameBitmap()->GetWidth(), W);
@@ -92,17 +102,9 @@ TEST_F(TViewportTest, AHighResViewportRendersAtTheFormsScale) {
 // size and scale of the frame it fills: made at the logical size, a high-resolution viewport
 // would show a coarse picture stretched over its frame until the next resize.
 TEST_F(TViewportTest, ARendererMadeAgainAtRunTimeDrawsAtTheSizeOfTheFrame) {
-  TOwned<TScaledForm> form(New<TScaledForm>(nullptr));
-  form->SetClientWidth(W);
-  form->SetClientHeight(H);
-  auto* viewport = New<TQuorvelViewport>(form.get());
-  viewport->SetRendererType(TRendererType::LegacyRenderer);
-  viewport->SetColor(claBlue);
-  viewport->SetWidth(W);
-  viewport->SetHeight(H);
+  TScaledScene scene(W, H);
+  TQuorvelViewport* viewport = scene.Viewport;
   viewport->SetHighRes(true);
-  auto* cube = New<testkit::TFilledCube>(form.get());
-  cube->SetParent(viewport);
   viewport->DoFixedIntervalTimer(nullptr);
   for (TRendererType type : {TRendererType::ForwardRenderer, TRendererType::LegacyRenderer}) {
     viewport->SetRendererType(type);
@@ -119,19 +121,11 @@ TEST_F(TViewportTest, ARendererMadeAgainAtRunTimeDrawsAtTheSizeOfTheFrame) {
 }
 
 TEST_F(TViewportTest, AScreenshotOfAScaledFormIsTheFrame) {
-  TOwned<TScaledForm> form(New<TScaledForm>(nullptr));
-  form->SetClientWidth(W);
-  form->SetClientHeight(H);
-  auto* viewport = New<TQuorvelViewport>(form.get());
-  viewport->SetRendererType(TRendererType::LegacyRenderer);
-  viewport->SetColor(claBlue);
-  viewport->SetWidth(W);
-  viewport->SetHeight(H);
+  TScaledScene scene(W, H);
+  TQuorvelViewport* viewport = scene.Viewport;
   viewport->SetHighRes(true);
   // A cube off the middle, so that a shifted or cropped copy shows.
-  auto* cube = New<testkit::TFilledCube>(form.get());
-  cube->SetParent(viewport);
-  cube->GetPosition()->SetPoint({0.5f, 0, 0});
+  scene.Cube->GetPosition()->SetPoint({0.5f, 0, 0});
   viewport->DoFixedIntervalTimer(nullptr);
   const TBitmap* frame = viewport->GetFrameBitmap();
   ASSERT_EQ(frame->GetWidth(), 2 * W);
