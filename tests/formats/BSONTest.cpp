@@ -484,7 +484,7 @@ TEST(BSONTest, MemoryStreamsReadInPlaceAsAnyStream) {
     if (c.Documents == 2 && c.Bytes == both) {
       EXPECT_NE(inPlace.find("String s=a string longer than twenty bytes; "), std::string::npos) << inPlace;
       EXPECT_NE(inPlace.find("Integer l=-1; "), std::string::npos) << inPlace;
-      EXPECT_NE(inPlace.find("at " + std::to_string(first.size()) + "\n"), std::string::npos) << inPlace;
+      EXPECT_NE(inPlace.find(std::string("at ").append(std::to_string(first.size())).append("\n")), std::string::npos) << inPlace;
     } else {
       EXPECT_NE(inPlace.find("error: "), std::string::npos) << inPlace;
     }

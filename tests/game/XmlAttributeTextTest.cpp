@@ -84,13 +84,13 @@ TRouteOutcome LoadThroughRoute(const std::string& AText, bool AObjects, bool AAl
   try {
     outcome.Saved = doc.saveToString(false);
   } catch (const EMz_XmlStoringError& e) {
-    outcome.Saved = "storing: " + e.Message();
+    outcome.Saved = std::string("storing: ").append(e.Message());
   }
   if (doc.root()) outcome.Tree = DumpForRoutes(doc.root(), AAllKeys);
   try {
     outcome.Pretty = doc.saveToString(true);
   } catch (const EMz_XmlStoringError& e) {
-    outcome.Pretty = "storing: " + e.Message();
+    outcome.Pretty = std::string("storing: ").append(e.Message());
   }
   return outcome;
 }
@@ -120,13 +120,13 @@ std::string RandomDocument(std::mt19937& ARandom) {
   for (int steps = 0; steps < 40; ++steps) {
     const int what = pick(10);
     if (what < 4 || open.empty()) {
-      const std::string name = "e" + std::to_string(pick(4));
-      s += "<" + name;
+      const std::string name = std::string("e").append(std::to_string(pick(4)));
+      s.append("<").append(name);
       const int count = pick(5) == 0 ? 14 + pick(8) : pick(6);
       for (int i = 0; i < count; ++i) {
-        const std::string attr = pick(3) == 0 ? "x" + std::to_string(pick(20)) : Names[pick(10)];
+        const std::string attr = pick(3) == 0 ? std::string("x").append(std::to_string(pick(20))) : Names[pick(10)];
         const char quote = pick(4) == 0 ? '\'' : '"';
-        s += " " + attr;
+        s.append(" ").append(attr);
         if (i == count - 1 && pick(6) == 0) continue;  // no value: only the last may go without
         s += "=";
         s += quote;
@@ -143,11 +143,11 @@ std::string RandomDocument(std::mt19937& ARandom) {
       s += "</" + open.back() + ">";
       open.pop_back();
     } else if (what == 6) {
-      s += "<![CDATA[data " + std::string(Values[pick(13)]) + "]]>";
+      s.append("<![CDATA[data ").append(Values[pick(13)]).append("]]>");
     } else if (what == 7) {
       s += "<!-- note -->";
     } else {
-      s += " text " + std::string(Values[pick(13)]) + " ";
+      s.append(" text ").append(Values[pick(13)]).append(" ");
     }
   }
   while (!open.empty()) {
