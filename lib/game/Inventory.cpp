@@ -1117,18 +1117,18 @@ void TQuorvelInventory::ReplaceEntries(TCollection* ADest, TCollection* ASource)
   ReleaseDetached();
 }
 
-TQuorvelInventoryItemTemplate* TQuorvelInventory::OwnEntry(TQuorvelInventoryItemTemplate* AEntry) const {
-  if (!AEntry || AEntry->Inventory() == this) return AEntry;
+bool TQuorvelInventory::IsOwnEntry(const TQuorvelInventoryCustomItem* AEntry) const {
+  if (!AEntry || AEntry->Inventory() == this) return true;
   TMonitorGuard lock(this);
-  if (std::find(FDetached.begin(), FDetached.end(), AEntry) != FDetached.end()) return AEntry;
-  return FindItemTemplate(AEntry->Id());
+  return std::find(FDetached.begin(), FDetached.end(), AEntry) != FDetached.end();
+}
+
+TQuorvelInventoryItemTemplate* TQuorvelInventory::OwnEntry(TQuorvelInventoryItemTemplate* AEntry) const {
+  return IsOwnEntry(AEntry) ? AEntry : FindItemTemplate(AEntry->Id());
 }
 
 TQuorvelInventoryGroup* TQuorvelInventory::OwnEntry(TQuorvelInventoryGroup* AEntry) const {
-  if (!AEntry || AEntry->Inventory() == this) return AEntry;
-  TMonitorGuard lock(this);
-  if (std::find(FDetached.begin(), FDetached.end(), AEntry) != FDetached.end()) return AEntry;
-  return FindGroup(AEntry->Id());
+  return IsOwnEntry(AEntry) ? AEntry : FindGroup(AEntry->Id());
 }
 
 void TQuorvelInventory::AdoptIngredients(TQuorvelInventoryCustomIngredientList* AList) {

@@ -594,6 +594,8 @@ public:
   // be freed before it.
   TQuorvelInventoryItemTemplate* OwnEntry(TQuorvelInventoryItemTemplate* AEntry) const;
   TQuorvelInventoryGroup* OwnEntry(TQuorvelInventoryGroup* AEntry) const;
+  // Null, or an entry of this inventory (held, or removed and still kept).
+  bool IsOwnEntry(const TQuorvelInventoryCustomItem* AEntry) const;
   // Points the references of an entry copied into this inventory (a template's group, upgrade
   // and downgrade items and dependencies; a manufacturer's lists) at OwnEntry. While whole
   // collections are copied this waits until every copy is in and the replaced ones are out.
